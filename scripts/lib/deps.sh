@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Installs the Debian packages the build, the tests and the demo need, when missing.
+# Sourced by scripts/test and scripts/run-demo. Safe to run any number of times.
+
+OMVARA_DEBIAN_PACKAGES=(
+    build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+    qt6-base-dev qt6-base-dev-tools
+    libgmp-dev libserialport-dev libx11-dev libxtst-dev libevdev-dev
+    libfluidsynth-dev fluid-soundfont-gm
+    libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xauth xdotool xterm trayer x11-utils imagemagick
+    desktop-file-utils appstream
+)
+
+omvara_install_deps() {
+    local missing=()
+    local p
+    for p in "${OMVARA_DEBIAN_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$p")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo=(sudo)
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
