@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/util/BackgroundTask.h"
+
+#include <QMetaObject>
+#include <QThread>
+
+namespace omvara::util {
+
+BackgroundTaskBase::BackgroundTaskBase(QObject *parent) : QObject(parent) { }
+
+BackgroundTaskBase::~BackgroundTaskBase()
+{
+    // Subclasses should have stopped the body already (stopAndWait); this is
+    // the last line of defence against a thread outliving its object.
+    if (m_thread.joinable()) {
+        m_stop.request_stop();
+        m_thread.join();
+    }
+}
+
+void BackgroundTaskBase::execute()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_executed)
+            throw std::logic_error("BackgroundTask::execute called twice");
+        m_executed = true;
+        if (m_cancelled)
+            return;
+        m_state = State::Running;
+    }
+    m_thread = std::thread([this, token = m_stop.get_token()] {
+        {
+            Interruption::Scope scope(token);
+            runBody();
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_state = State::Ended;
+        }
+        QMetaObject::invokeMethod(this, [this] { finish(); }, Qt::QueuedConnection);
+    });
+}
+
+bool BackgroundTaskBase::cancel(bool mayInterruptIfRunning)
+{
+    bool finishNow = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_cancelled || m_state == State::Ended || m_state == State::Done)
+            return false;
+        m_cancelled = true;
+        if (m_state == State::Pending) {
+            m_state = State::Ended;
+            finishNow = true;
+        } else if (mayInterruptIfRunning) {
+            m_stop.request_stop();
+        }
+    }
+    if (finishNow)
+        QMetaObject::invokeMethod(this, [this] { finish(); }, Qt::QueuedConnection);
+    return true;
+}
+
+bool BackgroundTaskBase::isCancelled() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_cancelled;
+}
+
+bool BackgroundTaskBase::isDone() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_state == State::Done;
+}
+
+void BackgroundTaskBase::stopAndWait()
+{
+    cancel(true);
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
+        m_thread.join();
+}
+
+void BackgroundTaskBase::postDelivery()
+{
+    QMetaObject::invokeMethod(this, [this] { deliverChunks(); }, Qt::QueuedConnection);
+}
+
+void BackgroundTaskBase::finish()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+    deliverChunks();
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_state == State::Done)
+            return;
+        m_state = State::Done;
+    }
+    runDone();
+    Q_EMIT finished();
+}
+
+} // namespace omvara::util

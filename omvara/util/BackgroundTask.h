@@ -1,0 +1,181 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/util/Interruption.h"
+
+#include <QObject>
+#include <QString>
+
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace omvara::util {
+
+// get() of a task that was cancelled.
+class CancellationError : public std::runtime_error
+{
+public:
+    CancellationError() : std::runtime_error("cancelled") { }
+};
+
+// get() of a task whose doInBackground ended with an error; the message is
+// the original error's.
+class ExecutionError : public std::runtime_error
+{
+public:
+    explicit ExecutionError(const std::string &message) : std::runtime_error(message) { }
+};
+
+// The untyped part of BackgroundTask: thread, state, cancellation and the
+// hand-over to the event thread. See BackgroundTask below for the contract.
+class BackgroundTaskBase : public QObject
+{
+    Q_OBJECT
+
+public:
+    ~BackgroundTaskBase() override;
+
+    // Starts doInBackground on a new thread. Event thread only; a task runs
+    // once (std::logic_error on a second call). A task cancelled before it
+    // was started does not start; its done() has already been scheduled.
+    void execute();
+
+    // Cancels the task: nothing published from now on reaches process(), and
+    // with `mayInterruptIfRunning` the worker thread is interrupted, which ends
+    // every interruptible pause of doInBackground at once. done() follows on
+    // the event thread as soon as doInBackground has returned. Returns false
+    // when the task had already finished (or was cancelled before). Any thread.
+    bool cancel(bool mayInterruptIfRunning = true);
+
+    bool isCancelled() const;
+    // True once done() has been called.
+    bool isDone() const;
+
+Q_SIGNALS:
+    // Emitted on the event thread right after done().
+    void finished();
+
+protected:
+    explicit BackgroundTaskBase(QObject *parent = nullptr);
+
+    // Cancels with interruption and waits for the worker thread to end.
+    // Subclasses call it first thing in their destructor, so that
+    // doInBackground never runs on a half-destroyed object.
+    void stopAndWait();
+
+    // Implemented by BackgroundTask.
+    virtual void runBody() = 0;
+    virtual void deliverChunks() = 0;
+    virtual void runDone() = 0;
+
+    // Schedules deliverChunks() on the event thread.
+    void postDelivery();
+
+    mutable std::mutex m_mutex; // guards the flags below and the subclass's chunk list
+
+    bool m_cancelled = false;
+
+private:
+    void finish();
+
+    enum class State { Pending, Running, Ended, Done };
+    State m_state = State::Pending;
+    bool m_executed = false;
+    std::stop_source m_stop;
+    std::thread m_thread;
+};
+
+// A background task: doInBackground() runs once on a thread of its own;
+// publish() hands intermediate results to process(), which runs on the event
+// thread (the thread the task was created on, which must run a Qt event loop)
+// with the chunks gathered since its last call, in order; done() runs on the
+// event thread once doInBackground has returned, normally or because the task
+// was cancelled. Chunks published before the end are processed before done().
+// done() reads the outcome through get().
+//
+// Unlike a task that reports done() at the very moment of the cancel, done()
+// here waits for doInBackground to return. With interruption that is a matter
+// of milliseconds, and it means done() never races with the body: it may read
+// the body's state and release what the body uses.
+template <typename Result, typename Chunk>
+class BackgroundTask : public BackgroundTaskBase
+{
+public:
+    // The outcome, valid from done() on: the result, or CancellationError when
+    // the task was cancelled, or ExecutionError when doInBackground failed.
+    Result get() const
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_cancelled)
+            throw CancellationError();
+        if (m_error)
+            throw ExecutionError(*m_error);
+        if (!m_result)
+            throw std::logic_error("BackgroundTask::get before the task has ended");
+        return *m_result;
+    }
+
+protected:
+    using BackgroundTaskBase::BackgroundTaskBase;
+
+    virtual Result doInBackground() = 0;
+    virtual void process(const std::vector<Chunk> &chunks) { }
+    virtual void done() { }
+
+    // Any thread (normally the worker thread). Ignored once the task is cancelled.
+    void publish(Chunk chunk)
+    {
+        bool first = false;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_cancelled)
+                return;
+            first = m_chunks.empty();
+            m_chunks.push_back(std::move(chunk));
+        }
+        if (first)
+            postDelivery();
+    }
+
+private:
+    void runBody() final
+    {
+        try {
+            Result result = doInBackground();
+            std::lock_guard lock(m_mutex);
+            m_result = std::move(result);
+        } catch (const InterruptedError &) {
+            std::lock_guard lock(m_mutex);
+            if (!m_cancelled)
+                m_error = "interrupted";
+        } catch (const std::exception &e) {
+            std::lock_guard lock(m_mutex);
+            m_error = e.what();
+        } catch (...) {
+            std::lock_guard lock(m_mutex);
+            m_error = "unknown error";
+        }
+    }
+
+    void deliverChunks() final
+    {
+        std::vector<Chunk> chunks;
+        {
+            std::lock_guard lock(m_mutex);
+            chunks.swap(m_chunks);
+        }
+        if (!chunks.empty())
+            process(chunks);
+    }
+
+    void runDone() final { done(); }
+
+    std::vector<Chunk> m_chunks;
+    std::optional<Result> m_result;
+    std::optional<std::string> m_error;
+};
+
+} // namespace omvara::util
