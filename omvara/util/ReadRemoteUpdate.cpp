@@ -124,6 +124,8 @@ QString ReadRemoteUpdate::readURLContent()
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
 
     const std::unique_ptr<QNetworkReply> reply(manager.get(request));
+    // Every handler below has `loop` as its context, so none of them can run
+    // once this function's locals are going away.
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
@@ -147,27 +149,27 @@ QString ReadRemoteUpdate::readURLContent()
             deadline.start(m_readTimeoutMs);
     };
 
-    QObject::connect(&deadline, &QTimer::timeout, [&] {
+    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
         giveUp(reading ? QStringLiteral("Read timed out") : QStringLiteral("Connect timed out"));
     });
-    QObject::connect(&interruptPoll, &QTimer::timeout, [&] {
+    QObject::connect(&interruptPoll, &QTimer::timeout, &loop, [&] {
         if (Interruption::interrupted() || QThread::currentThread()->isInterruptionRequested()) {
             interrupted = true;
             giveUp(QStringLiteral("Interrupted"));
         }
     });
-    QObject::connect(reply.get(), &QNetworkReply::requestSent, [&] {
+    QObject::connect(reply.get(), &QNetworkReply::requestSent, &loop, [&] {
         reading = true;
         deadline.start(m_readTimeoutMs);
     });
-    QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, [&] {
+    QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, &loop, [&] {
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid() && length.toLongLong() > MAX_CONTENT_BYTES)
             giveUp(QStringLiteral("Answer larger than %1 bytes").arg(MAX_CONTENT_BYTES));
         else
             progressed();
     });
-    QObject::connect(reply.get(), &QNetworkReply::downloadProgress, [&](qint64 received, qint64 total) {
+    QObject::connect(reply.get(), &QNetworkReply::downloadProgress, &loop, [&](qint64 received, qint64 total) {
         if (received > MAX_CONTENT_BYTES || total > MAX_CONTENT_BYTES)
             giveUp(QStringLiteral("Answer larger than %1 bytes").arg(MAX_CONTENT_BYTES));
         else
