@@ -1,0 +1,205 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/config/ConfigHelper.h"
+#include "omvara/config/Instrument.h"
+#include "omvara/util/Decimal.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace omvara::config {
+
+// What a listener of Config hears when the instrument is set: the property
+// name is the name of the new instrument's type ("NUMBER" or "TEXT"), the
+// old value is always none.
+struct PropertyChangeEvent
+{
+    QString propertyName;
+    const ConfigHelper::Instrument *oldValue = nullptr;
+    const ConfigHelper::Instrument *newValue = nullptr;
+};
+
+class PropertyChangeListener
+{
+public:
+    virtual ~PropertyChangeListener() = default;
+    virtual void propertyChange(const PropertyChangeEvent &event) = 0;
+};
+
+// The complete set of user settings as one object. The main window owns the
+// current one (and a snapshot of what was last saved); runs read the one
+// they were started with. Not thread-safe: use it on one thread at a time.
+//
+// Setters store what they are given unchanged; values are validated where
+// they are typed and when they are loaded. Texts may be absent (a null
+// QString), which compares different from the empty text in hasChanged().
+//
+// Config is move-only: copies are made explicitly with copyConfig(), which
+// leaves prevPort and the listeners behind.
+class Config
+{
+public:
+    using Instrument = ConfigHelper::Instrument;
+    using Connect = ConfigHelper::Connect;
+    using KeyboardType = ConfigHelper::KeyboardType;
+    using DecimalSeparator = ConfigHelper::DecimalSeparator;
+    using StartWith = ConfigHelper::StartWith;
+    using OutputTerminator = ConfigHelper::OutputTerminator;
+    using MathOperation = ConfigHelper::MathOperation;
+    using RoundingMethod = ConfigHelper::RoundingMethod;
+    using Sound = ConfigHelper::Sound;
+    using EditOperation = ConfigHelper::EditOperation;
+    using EditPosition = ConfigHelper::EditPosition;
+
+    // Initial values: no instrument, line-setting ordinals and terminator 0,
+    // delay "20", the four tray and update switches on, every other set at
+    // its default and every other text empty.
+    Config();
+    // One parameter per setting; prevPort stays absent.
+    Config(QString port, const Instrument *instrument, int bitRate, int dataBits, int stopBits, int parity,
+        int inputTerminator, const Connect &connect, const KeyboardType &keyboardType, QString delay,
+        const DecimalSeparator &decimalSeparator, const StartWith &startWith,
+        const OutputTerminator &outputTerminator, const MathOperation &mathOperation, QString mathOperand,
+        QString decimalPlaces, const RoundingMethod &roundingMethod, const Sound &sound, bool minimizeToTray,
+        bool notifyWhenMinimizedToTray, bool checkForUpdates, bool abortAutoStartWhenPrevPortNotAvailable,
+        const EditOperation &editOperation, const EditPosition &editPosition, QString editNumCharacters,
+        QString removeCharacters, QString customRegEx, bool ignoreDuplicates, QString ignoreTimeLimit,
+        QString ignoreDifference);
+
+    Config(const Config &) = delete;
+    Config &operator=(const Config &) = delete;
+    // Moves take the listeners along (the object they listened to lives on
+    // under a new address).
+    Config(Config &&) = default;
+    Config &operator=(Config &&) = default;
+    ~Config() = default;
+
+    // A new Config with this one's settings; prevPort and listeners are not copied.
+    Config copyConfig() const;
+    // True when any setting differs (prevPort and listeners are not compared).
+    bool hasChanged(const Config &other) const;
+
+    const QString &getPort() const { return port; }
+    void setPort(const QString &value) { port = value; }
+    const QString &getPrevPort() const { return prevPort; }
+    void setPrevPort(const QString &value) { prevPort = value; }
+
+    // nullptr until an instrument is set.
+    const Instrument *getInstrument() const { return instrument; }
+    // Stores the instrument, then tells every listener (property name: the
+    // instrument's type name). Passing nullptr stores no instrument and tells nobody.
+    void setInstrument(const Instrument *value);
+    void setInstrument(const Instrument &value) { setInstrument(&value); }
+
+    int getBitRate() const { return bitRate; }
+    void setBitRate(int value) { bitRate = value; }
+    int getDataBits() const { return dataBits; }
+    void setDataBits(int value) { dataBits = value; }
+    int getStopBits() const { return stopBits; }
+    void setStopBits(int value) { stopBits = value; }
+    int getParity() const { return parity; }
+    void setParity(int value) { parity = value; }
+    int getInputTerminator() const { return inputTerminator; }
+    void setInputTerminator(int value) { inputTerminator = value; }
+
+    const Connect &getConnect() const { return *connect; }
+    void setConnect(const Connect &value) { connect = &value; }
+    const KeyboardType &getKeyboardType() const { return *keyboardType; }
+    void setKeyboardType(const KeyboardType &value) { keyboardType = &value; }
+    const QString &getDelay() const { return delay; }
+    void setDelay(const QString &value) { delay = value; }
+    const DecimalSeparator &getDecimalSeparator() const { return *decimalSeparator; }
+    void setDecimalSeparator(const DecimalSeparator &value) { decimalSeparator = &value; }
+    const StartWith &getStartWith() const { return *startWith; }
+    void setStartWith(const StartWith &value) { startWith = &value; }
+    const OutputTerminator &getOutputTerminator() const { return *outputTerminator; }
+    void setOutputTerminator(const OutputTerminator &value) { outputTerminator = &value; }
+    const MathOperation &getMathOperation() const { return *mathOperation; }
+    void setMathOperation(const MathOperation &value) { mathOperation = &value; }
+    const QString &getMathOperand() const { return mathOperand; }
+    void setMathOperand(const QString &value) { mathOperand = value; }
+    const QString &getDecimalPlaces() const { return decimalPlaces; }
+    void setDecimalPlaces(const QString &value) { decimalPlaces = value; }
+    const RoundingMethod &getRoundingMethod() const { return *roundingMethod; }
+    void setRoundingMethod(const RoundingMethod &value) { roundingMethod = &value; }
+    const Sound &getSound() const { return *sound; }
+    void setSound(const Sound &value) { sound = &value; }
+    const EditOperation &getEditOperation() const { return *editOperation; }
+    void setEditOperation(const EditOperation &value) { editOperation = &value; }
+    const EditPosition &getEditPosition() const { return *editPosition; }
+    void setEditPosition(const EditPosition &value) { editPosition = &value; }
+    const QString &getEditNumCharacters() const { return editNumCharacters; }
+    void setEditNumCharacters(const QString &value) { editNumCharacters = value; }
+    const QString &getRemoveCharacters() const { return removeCharacters; }
+    void setRemoveCharacters(const QString &value) { removeCharacters = value; }
+    const QString &getCustomRegEx() const { return customRegEx; }
+    void setCustomRegEx(const QString &value) { customRegEx = value; }
+    const QString &getIgnoreTimeLimit() const { return ignoreTimeLimit; }
+    void setIgnoreTimeLimit(const QString &value) { ignoreTimeLimit = value; }
+    const QString &getIgnoreDifference() const { return ignoreDifference; }
+    void setIgnoreDifference(const QString &value) { ignoreDifference = value; }
+
+    // ---- Typed views for the workers.
+
+    // The decimal places as a number; nothing when the text is absent, empty
+    // or not a base-10 integer.
+    std::optional<int> getDecimalPlacesAsInt() const;
+    // The delay in milliseconds; 20 when the text does not parse.
+    int getDelayAsInt() const;
+    // 0 when the text is absent, empty or does not parse.
+    int getEditNumCharactersAsInt() const;
+    // The operand as a decimal number. Precondition: the operand is valid and
+    // not empty (mathOperationEnabled()); throws util::NumberFormatError otherwise.
+    util::Decimal getMathOperandAsBigDecimal() const;
+    // Decimal places present and an integer from 0 to 7.
+    bool roundingEnabled() const;
+    // An operation other than NONE with a non-empty operand; a division only
+    // when rounding is set up too (its result needs a scale).
+    bool mathOperationEnabled() const;
+
+    // Listeners are not owned; remove one before destroying it.
+    void addPropertyChangeListener(PropertyChangeListener *listener);
+    void removePropertyChangeListener(PropertyChangeListener *listener);
+
+    // Switches the window reads and writes directly.
+    bool minimizeToTray = true;
+    bool notifyWhenMinimizedToTray = true;
+    bool checkForUpdates = true;
+    bool abortAutoStartWhenPrevPortNotAvailable = true;
+    bool ignoreDuplicates = false;
+
+private:
+    QString port;
+    const Instrument *instrument = nullptr;
+    int bitRate = 0;
+    int dataBits = 0;
+    int stopBits = 0;
+    int parity = 0;
+    int inputTerminator = 0;
+    const Connect *connect;
+    const KeyboardType *keyboardType;
+    QString delay;
+    const DecimalSeparator *decimalSeparator;
+    const StartWith *startWith;
+    const OutputTerminator *outputTerminator;
+    const MathOperation *mathOperation;
+    QString mathOperand;
+    QString decimalPlaces;
+    const RoundingMethod *roundingMethod;
+    const Sound *sound;
+    const EditOperation *editOperation;
+    const EditPosition *editPosition;
+    QString editNumCharacters;
+    QString removeCharacters;
+    QString customRegEx;
+    QString ignoreTimeLimit;
+    QString ignoreDifference;
+
+    QString prevPort;
+    QList<PropertyChangeListener *> listeners;
+};
+
+} // namespace omvara::config
