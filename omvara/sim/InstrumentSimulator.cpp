@@ -1,0 +1,173 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/sim/InstrumentSimulator.h"
+
+#include "omvara/config/Config.h"
+#include "omvara/config/Instrument.h"
+#include "omvara/sim/PseudoTerminal.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <stdexcept>
+#include <thread>
+
+namespace omvara::sim {
+
+using Instrument = config::ConfigHelper::Instrument;
+
+InstrumentSimulator::InstrumentSimulator(const QString &instrument)
+{
+    if (!Instrument::valid(instrument))
+        throw std::invalid_argument("unknown instrument: " + instrument.toStdString());
+    const Instrument &entry = Instrument::valueOf(instrument);
+    m_instrument = entry.name();
+    m_terminator = entry.getDefaultConfig().getInputTerminator();
+    for (const auto &[line, value] : entry.getTestStrings()) {
+        if (!line.isEmpty())
+            m_samples.append(InstrumentRecords::record(line.toLatin1(), m_terminator));
+    }
+    m_cycle = InstrumentRecords::readingCycle(m_instrument);
+}
+
+QByteArray InstrumentSimulator::nextRecord()
+{
+    const qsizetype index = m_next++;
+    if (index < m_samples.size())
+        return m_samples[index];
+    const Reading &reading = m_cycle[(index - m_samples.size()) % m_cycle.size()];
+    return InstrumentRecords::record(InstrumentRecords::format(m_instrument, reading), m_terminator);
+}
+
+QList<QByteArray> InstrumentSimulator::firstRecords(int count) const
+{
+    InstrumentSimulator fresh(m_instrument);
+    QList<QByteArray> records;
+    for (int i = 0; i < count; ++i)
+        records.append(fresh.nextRecord());
+    return records;
+}
+
+namespace {
+
+std::atomic<bool> stopRequested { false };
+
+extern "C" void onStopSignal(int)
+{
+    stopRequested = true;
+}
+
+void usage(std::FILE *err)
+{
+    std::fputs("Usage: omvara --simulate INSTRUMENT [--interval MS] [--count N]\n"
+               "Simulates an instrument on a new pseudo-terminal: prints the terminal's path,\n"
+               "waits until a program opens it, then sends a record every MS milliseconds\n"
+               "(default 1000), N records in all (default: until interrupted).\n",
+        err);
+}
+
+bool parseNumber(const QString &text, int minimum, int &value)
+{
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    if (!ok || v < minimum)
+        return false;
+    value = v;
+    return true;
+}
+
+// Sleeps up to `duration`, in small steps so that a stop signal ends it soon.
+void pause(std::chrono::milliseconds duration)
+{
+    const auto deadline = std::chrono::steady_clock::now() + duration;
+    while (!stopRequested && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            deadline - std::chrono::steady_clock::now(), std::chrono::milliseconds(10)));
+}
+
+} // namespace
+
+int runSimulator(const QStringList &args, std::FILE *out, std::FILE *err)
+{
+    QString instrument;
+    int interval = 1000;
+    int count = -1;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == QLatin1String("--simulate") && hasValue && instrument.isEmpty()) {
+            instrument = args[++i];
+        } else if (arg == QLatin1String("--interval") && hasValue) {
+            if (!parseNumber(args[++i], 0, interval)) {
+                std::fprintf(err, "omvara: --interval needs a number of milliseconds, not \"%s\"\n",
+                    qPrintable(args[i]));
+                return 2;
+            }
+        } else if (arg == QLatin1String("--count") && hasValue) {
+            if (!parseNumber(args[++i], 0, count)) {
+                std::fprintf(err, "omvara: --count needs a number of records, not \"%s\"\n", qPrintable(args[i]));
+                return 2;
+            }
+        } else {
+            std::fprintf(err, "omvara: unexpected argument \"%s\"\n", qPrintable(arg));
+            usage(err);
+            return 2;
+        }
+    }
+    if (instrument.isEmpty()) {
+        usage(err);
+        return 2;
+    }
+    if (!Instrument::valid(instrument)) {
+        std::fprintf(err, "omvara: unknown instrument \"%s\"; one of:", qPrintable(instrument));
+        for (const Instrument *i : Instrument::values())
+            std::fprintf(err, " %s", qPrintable(i->name()));
+        std::fputs("\n", err);
+        return 2;
+    }
+
+    InstrumentSimulator simulator(instrument);
+    PseudoTerminal terminal(false);
+    std::fprintf(out, "%s\n", qPrintable(terminal.devicePath()));
+    std::fflush(out);
+
+    stopRequested = false;
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    struct sigaction oldInt {}, oldTerm {};
+    ::sigaction(SIGINT, &action, &oldInt);
+    ::sigaction(SIGTERM, &action, &oldTerm);
+
+    int sent = 0;
+    int status = 0;
+    try {
+        while (!stopRequested && (count < 0 || sent < count)) {
+            if (!terminal.isPortOpen()) {
+                std::fprintf(err, "%s: waiting for a program to open the port\n", qPrintable(terminal.devicePath()));
+                while (!stopRequested && !terminal.waitForPortOpen(std::chrono::milliseconds(100))) { }
+                // The program discards what was waiting when it opened the port; give it time to do so.
+                pause(std::chrono::milliseconds(std::max(interval, 300)));
+                continue;
+            }
+            terminal.write(simulator.nextRecord());
+            ++sent;
+            if (count < 0 || sent < count)
+                pause(std::chrono::milliseconds(interval));
+        }
+        // Closing the device side loses what the program has not read yet.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!stopRequested && terminal.isPortOpen() && terminal.pendingBytes() > 0
+            && std::chrono::steady_clock::now() < deadline)
+            pause(std::chrono::milliseconds(10));
+        pause(std::chrono::milliseconds(100));
+    } catch (const std::exception &e) {
+        std::fprintf(err, "omvara: %s\n", e.what());
+        status = 1;
+    }
+    ::sigaction(SIGINT, &oldInt, nullptr);
+    ::sigaction(SIGTERM, &oldTerm, nullptr);
+    std::fprintf(err, "%s: %d records sent\n", qPrintable(terminal.devicePath()), sent);
+    return status;
+}
+
+} // namespace omvara::sim

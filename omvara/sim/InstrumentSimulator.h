@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/sim/InstrumentRecords.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace omvara::sim {
+
+// The records one simulated instrument sends, in order: first the sample
+// lines of the instrument's catalogue entry, then its reading cycle over and
+// over. Every record ends with the instrument's line end (its default input
+// terminator, preceded by CR where the terminator is LF).
+class InstrumentSimulator
+{
+public:
+    // `instrument`: a catalogue constant name (for example "SARTORIUS").
+    // Throws std::invalid_argument for an unknown name.
+    explicit InstrumentSimulator(const QString &instrument);
+
+    QByteArray nextRecord();
+    // The first `count` records a fresh simulator of this instrument sends.
+    QList<QByteArray> firstRecords(int count) const;
+
+    const QString &instrument() const { return m_instrument; }
+    int terminator() const { return m_terminator; }
+
+private:
+    QString m_instrument;
+    int m_terminator = 13;
+    QList<QByteArray> m_samples;
+    QList<Reading> m_cycle;
+    qsizetype m_next = 0;
+};
+
+// `omvara --simulate INSTRUMENT [--interval MS] [--count N]`: creates a
+// pseudo-terminal, prints its path as the first line of `out`, waits until a
+// program opens it and sends the instrument's records every MS milliseconds
+// (default 1000), N of them (default: until interrupted). Messages go to
+// `err`. Returns the process exit status (2 for a bad command line).
+int runSimulator(const QStringList &args, std::FILE *out = stdout, std::FILE *err = stderr);
+
+} // namespace omvara::sim
