@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+class QIODevice;
+
+namespace omvara::prefs {
+
+class Preferences;
+
+// The preferences export document:
+//
+//   <?xml version="1.0" encoding="UTF-8" standalone="no"?>
+//   <!DOCTYPE preferences SYSTEM "http://java.sun.com/dtd/preferences.dtd">
+//   <preferences EXTERNAL_XML_VERSION="1.0">
+//     <root type="user">
+//       <map/>
+//       <node name="com"> <map/> <node name="brindlecote"> ...
+//           <node name="Omvara"> <map> <entry key="port" value="COM4"/> ...
+//
+// Other installations of the program read and write the same form, so the
+// DOCTYPE line is written exactly so (it is never fetched).
+class PreferencesXml
+{
+public:
+    using Entry = QPair<QString, QString>;
+
+    // One node of a parsed document with its entries and child nodes.
+    struct Node
+    {
+        QString name;
+        QList<Entry> entries;
+        QList<Node> children;
+    };
+    struct Document
+    {
+        bool systemTree = false; // <root type="system">
+        Node root;
+    };
+
+    // Writes the document for the node at `path` (names below the root)
+    // holding `entries`. Refuses (PreferencesRefusedError) text that XML 1.0
+    // cannot hold, such as control characters other than tab and line breaks,
+    // before writing anything; fails with BackingStoreError when `out` does
+    // not take the bytes.
+    static void write(QIODevice &out, const QStringList &path, const QList<Entry> &entries);
+
+    // Reads a whole document. Accepts it with or without the DOCTYPE, with
+    // any whitespace, attribute order, comments and XML declaration. Refuses
+    // (InvalidPreferencesFormatError) anything else: other elements, text
+    // outside attributes, references to entities other than the five
+    // predefined ones (the document type declaration is skipped, so no entity
+    // is ever expanded or fetched), keys, values and names the tree cannot
+    // hold, nesting deeper than 64 nodes, documents over 16 MiB, and format
+    // versions above 1.0.
+    static Document parse(const QByteArray &document);
+
+    // Writes every entry of `document` into the node it names below
+    // `userRoot` (or `systemRoot` for a system document), creating nodes.
+    static void apply(const Document &document, Preferences &userRoot, Preferences &systemRoot);
+
+    static constexpr qsizetype MAX_DOCUMENT_SIZE = 16 * 1024 * 1024;
+    static constexpr int MAX_DEPTH = 64;
+};
+
+} // namespace omvara::prefs
