@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/worker/keys/KeyPositions.h"
+
+#include <QString>
+
+#include <stdexcept>
+
+namespace omvara::worker::keys {
+
+// A press or release the platform refused, typically because no key carries
+// the virtual key code. The message is the platform's own text.
+class KeyInjectionError : public std::runtime_error
+{
+public:
+    explicit KeyInjectionError(const QString &message) : std::runtime_error(message.toStdString()) { }
+    QString text() const { return QString::fromStdString(what()); }
+};
+
+// No keystroke injection could be started (no display, no access to the
+// virtual input device, ...). The message says why and what to do.
+class KeyboardUnavailableError : public std::runtime_error
+{
+public:
+    explicit KeyboardUnavailableError(const QString &message) : std::runtime_error(message.toStdString()) { }
+    QString text() const { return QString::fromStdString(what()); }
+};
+
+// What the keyboard output needs of the platform: press and release a key
+// named by its virtual key code (KeyCodes.h), pause, and read the Caps Lock
+// state. A virtual key code stands for a physical key position, chosen by
+// the keyboard layout the user types for (setLayout), so the characters that
+// arrive are the ones that layout prints on that key.
+//
+// One thread types; capsLockOn() may be called from another thread (the
+// window asks before typing starts). Implementations serialise internally.
+class KeyInjector
+{
+public:
+    virtual ~KeyInjector() = default;
+    KeyInjector(const KeyInjector &) = delete;
+    KeyInjector &operator=(const KeyInjector &) = delete;
+
+    // Short name of the backend ("x11", "uinput", "recording").
+    virtual QString name() const = 0;
+
+    // Throws KeyInjectionError("Invalid key code") when no key has the code
+    // in the current layout, or with the platform's message when the key
+    // event cannot be sent.
+    void keyPress(int keyCode);
+    void keyRelease(int keyCode);
+
+    // Waits `milliseconds`. When the calling thread has been interrupted
+    // (omvara::util::Interruption) it returns at once, so a value whose typing
+    // had already begun is finished quickly instead of being cut off.
+    virtual void pause(int milliseconds);
+
+    // True when Caps Lock is on; false when the state cannot be known.
+    virtual bool capsLockOn() = 0;
+
+    void setLayout(KeyLayout layout) { m_layout = layout; }
+    KeyLayout layout() const { return m_layout; }
+
+protected:
+    KeyInjector() = default;
+    // `physicalKey` is the position of the key (a Linux input event code).
+    virtual void sendKey(int keyCode, int physicalKey, bool down) = 0;
+
+private:
+    void send(int keyCode, bool down);
+    KeyLayout m_layout = KeyLayout::Us;
+};
+
+} // namespace omvara::worker::keys

@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/worker/keys/KeyInjector.h"
+
+#include <QStringList>
+
+#include <memory>
+
+namespace omvara::worker::keys {
+
+// Chooses and starts the keystroke backend.
+//
+// The user may name one with the command-line option --keyboard=NAME or the
+// environment variable OMVARA_KEYBOARD (both end up in the process property
+// of that name); "auto" or nothing means: try the backends in the order
+// backendOrder() gives and take the first that starts.
+class KeyInjectors
+{
+public:
+    // The process property (and environment variable) naming the backend.
+    static QString propertyName() { return QStringLiteral("OMVARA_KEYBOARD"); }
+    // The names a user may give: "auto", "x11", "uinput".
+    static QStringList choices();
+    // The backends "auto" tries, in order: "x11" then "uinput"; in a Wayland
+    // session "uinput" first, because keys sent through X11 there reach only
+    // the X11 programs.
+    static QStringList backendOrder();
+
+    // Starts the backend `choice` names (empty: the process property).
+    // Throws KeyboardUnavailableError naming every backend tried and why it
+    // did not start, or naming the valid choices when `choice` is unknown.
+    static std::unique_ptr<KeyInjector> create(const QString &choice = QString());
+
+    // Starts one backend by name ("x11", "uinput").
+    static std::unique_ptr<KeyInjector> open(const QString &backend);
+};
+
+} // namespace omvara::worker::keys

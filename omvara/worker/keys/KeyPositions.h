@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <vector>
+
+namespace omvara::worker::keys {
+
+// The keyboard layout the user types for. A virtual key code names the key
+// that carries its symbol on that layout, so the key maps of both keyboard
+// types give the intended characters (on a French keyboard the ";" key sits
+// where a US keyboard has ",", and ":" where a US keyboard has ".").
+enum class KeyLayout { Us, French };
+
+// The physical position of the key for a virtual key code, as a Linux input
+// event code (KEY_1, KEY_A, ...), or 0 when no key carries the code.
+int physicalKey(int keyCode, KeyLayout layout);
+
+// Every physical key any virtual key code can reach (the key set a virtual
+// keyboard device announces).
+std::vector<int> allPhysicalKeys();
+
+} // namespace omvara::worker::keys

@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/worker/keys/recording/RecordingKeyInjector.h"
+
+namespace omvara::worker::keys {
+
+void RecordingKeyInjector::sendKey(int keyCode, int, bool down)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_refused.contains(keyCode))
+            throw KeyInjectionError(m_refused.value(keyCode));
+    }
+    record(down ? KeyEvent::press(keyCode) : KeyEvent::release(keyCode));
+}
+
+void RecordingKeyInjector::pause(int milliseconds)
+{
+    record(KeyEvent::pause(milliseconds));
+}
+
+bool RecordingKeyInjector::capsLockOn()
+{
+    std::lock_guard lock(m_mutex);
+    return m_capsLock;
+}
+
+void RecordingKeyInjector::record(const KeyEvent &event)
+{
+    std::function<void(const KeyEvent &)> callback;
+    {
+        std::lock_guard lock(m_mutex);
+        m_events.push_back(event);
+        callback = m_callback;
+    }
+    if (callback)
+        callback(event);
+}
+
+std::vector<KeyEvent> RecordingKeyInjector::events() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_events;
+}
+
+void RecordingKeyInjector::clear()
+{
+    std::lock_guard lock(m_mutex);
+    m_events.clear();
+}
+
+void RecordingKeyInjector::refuse(int keyCode, const QString &message)
+{
+    std::lock_guard lock(m_mutex);
+    m_refused.insert(keyCode, message);
+}
+
+void RecordingKeyInjector::setCapsLock(bool on)
+{
+    std::lock_guard lock(m_mutex);
+    m_capsLock = on;
+}
+
+void RecordingKeyInjector::onEvent(std::function<void(const KeyEvent &)> callback)
+{
+    std::lock_guard lock(m_mutex);
+    m_callback = std::move(callback);
+}
+
+} // namespace omvara::worker::keys

@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/worker/keys/KeyInjector.h"
+
+#include <QMap>
+
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace omvara::worker::keys {
+
+// One thing the keyboard output did, in the order it did it.
+struct KeyEvent
+{
+    enum Kind { Press, Release, Pause };
+    Kind kind;
+    int value; // the virtual key code, or the pause in milliseconds
+
+    static KeyEvent press(int keyCode) { return {Press, keyCode}; }
+    static KeyEvent release(int keyCode) { return {Release, keyCode}; }
+    static KeyEvent pause(int ms) { return {Pause, ms}; }
+    friend bool operator==(const KeyEvent &, const KeyEvent &) = default;
+};
+
+// A keystroke backend that types nowhere: it keeps the exact sequence of
+// presses, releases and pauses (pauses are recorded, not waited). Presses
+// and releases of codes without a key are refused like a real backend does;
+// refuse() makes it refuse further codes. Safe for one typing thread plus
+// readers on other threads.
+class RecordingKeyInjector : public KeyInjector
+{
+public:
+    QString name() const override { return QStringLiteral("recording"); }
+    void pause(int milliseconds) override;
+    bool capsLockOn() override;
+
+    std::vector<KeyEvent> events() const;
+    void clear();
+    // Presses and releases of `keyCode` fail with `message`.
+    void refuse(int keyCode, const QString &message);
+    void setCapsLock(bool on);
+    // Called after every recorded event (tests use it to act in the middle of typing).
+    void onEvent(std::function<void(const KeyEvent &)> callback);
+
+protected:
+    void sendKey(int keyCode, int physicalKey, bool down) override;
+
+private:
+    void record(const KeyEvent &event);
+
+    mutable std::mutex m_mutex;
+    std::vector<KeyEvent> m_events;
+    QMap<int, QString> m_refused;
+    bool m_capsLock = false;
+    std::function<void(const KeyEvent &)> m_callback;
+};
+
+} // namespace omvara::worker::keys

@@ -1,0 +1,116 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/worker/keys/KeyInjector.h"
+#include "omvara/worker/keys/uinput/UinputDevice.h"
+
+#include <libevdev/libevdev-uinput.h>
+#include <libevdev/libevdev.h>
+
+#include <linux/input.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace omvara::worker::keys {
+
+namespace {
+
+// A desktop needs a moment to notice a new input device; key events sent
+// before it has opened the device are lost.
+constexpr auto settleTime = std::chrono::milliseconds(300);
+
+class LibevdevUinputDevice : public UinputDevice
+{
+public:
+    LibevdevUinputDevice(int fd, libevdev *dev, libevdev_uinput *uinput)
+        : m_fd(fd), m_dev(dev), m_uinput(uinput), m_created(std::chrono::steady_clock::now())
+    {
+    }
+    ~LibevdevUinputDevice() override
+    {
+        libevdev_uinput_destroy(m_uinput);
+        libevdev_free(m_dev);
+        close(m_fd);
+    }
+
+    void writeEvent(unsigned type, unsigned code, int value) override
+    {
+        if (!m_settled) {
+            std::this_thread::sleep_until(m_created + settleTime);
+            m_settled = true;
+        }
+        const int rc = libevdev_uinput_write_event(m_uinput, type, code, value);
+        if (rc < 0)
+            throw KeyInjectionError(QString::fromLocal8Bit(strerror(-rc)));
+    }
+
+    std::optional<bool> capsLockLed() override
+    {
+        // The kernel hands LED changes for our device back on the uinput
+        // file descriptor; read what has arrived without waiting.
+        input_event event {};
+        while (read(m_fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event)) {
+            if (event.type == EV_LED && event.code == LED_CAPSL)
+                m_capsLock = event.value != 0;
+        }
+        return m_capsLock;
+    }
+
+private:
+    int m_fd;
+    libevdev *m_dev;
+    libevdev_uinput *m_uinput;
+    std::chrono::steady_clock::time_point m_created;
+    bool m_settled = false;
+    std::optional<bool> m_capsLock;
+};
+
+} // namespace
+
+QString uinputAccessMessage(const QString &uinputPath, int error)
+{
+    QString message = QStringLiteral("uinput: cannot open %1 (%2).").arg(uinputPath, QString::fromLocal8Bit(strerror(error)));
+    if (error == ENOENT || error == ENODEV)
+        message += QStringLiteral(" Load the kernel module with \"sudo modprobe uinput\" (add \"uinput\" to"
+                                  " /etc/modules-load.d/uinput.conf to load it at every start).");
+    message += QStringLiteral(" Typing without X11 needs write access to %1: install the udev rule"
+                              " KERNEL==\"uinput\", GROUP=\"input\", MODE=\"0660\", OPTIONS+=\"static_node=uinput\""
+                              " as /etc/udev/rules.d/60-omvara-uinput.rules, add your user to the group \"input\""
+                              " (sudo usermod -aG input $USER) and log in again.")
+                   .arg(uinputPath);
+    return message;
+}
+
+std::unique_ptr<UinputDevice> openLibevdevUinputDevice(const std::vector<int> &keys, const QString &uinputPath)
+{
+    const QByteArray path = uinputPath.toLocal8Bit();
+    const int fd = open(path.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        throw KeyboardUnavailableError(uinputAccessMessage(uinputPath, errno));
+
+    libevdev *dev = libevdev_new();
+    libevdev_set_name(dev, "Omvara virtual keyboard");
+    libevdev_set_id_bustype(dev, BUS_VIRTUAL);
+    libevdev_enable_event_type(dev, EV_KEY);
+    for (int key : keys)
+        libevdev_enable_event_code(dev, EV_KEY, static_cast<unsigned>(key), nullptr);
+    libevdev_enable_event_type(dev, EV_LED);
+    libevdev_enable_event_code(dev, EV_LED, LED_CAPSL, nullptr);
+    libevdev_enable_event_type(dev, EV_SYN);
+
+    libevdev_uinput *uinput = nullptr;
+    const int rc = libevdev_uinput_create_from_device(dev, fd, &uinput);
+    if (rc < 0) {
+        libevdev_free(dev);
+        close(fd);
+        throw KeyboardUnavailableError(
+            QStringLiteral("uinput: cannot create the virtual keyboard on %1 (%2)")
+                .arg(uinputPath, QString::fromLocal8Bit(strerror(-rc))));
+    }
+    return std::make_unique<LibevdevUinputDevice>(fd, dev, uinput);
+}
+
+} // namespace omvara::worker::keys

@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/worker/keys/KeyInjector.h"
+
+#include <memory>
+
+namespace omvara::worker::keys {
+
+// Opens the X11 keystroke backend on `displayName` (empty: $DISPLAY).
+// Keys are sent through the XTest extension as if typed on the server's
+// keyboard; they reach the window that has the focus. Throws
+// KeyboardUnavailableError when the display cannot be opened or lacks XTest.
+std::unique_ptr<KeyInjector> openX11KeyInjector(const QString &displayName = QString());
+
+} // namespace omvara::worker::keys

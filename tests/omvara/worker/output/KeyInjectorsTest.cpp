@@ -1,0 +1,113 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/util/Interruption.h"
+#include "omvara/util/ProcessProperties.h"
+#include "omvara/worker/keys/KeyCodes.h"
+#include "omvara/worker/keys/KeyInjectors.h"
+#include "omvara/worker/keys/recording/RecordingKeyInjector.h"
+
+#include "QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace omvara::worker::keys;
+using omvara::util::ProcessProperties;
+
+namespace {
+
+// Sets (or unsets, for nullptr) an environment variable for one test.
+class EnvGuard
+{
+public:
+    EnvGuard(const char *name, const char *value) : m_name(name)
+    {
+        if (const char *old = getenv(name))
+            m_old = old, m_had = true;
+        value ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~EnvGuard() { m_had ? setenv(m_name, m_old.c_str(), 1) : unsetenv(m_name); }
+
+private:
+    const char *m_name;
+    std::string m_old;
+    bool m_had = false;
+};
+
+QString failureOf(const QString &choice)
+{
+    try {
+        KeyInjectors::create(choice);
+    } catch (const KeyboardUnavailableError &e) {
+        return e.text();
+    }
+    return QStringLiteral("<started>");
+}
+
+} // namespace
+
+TEST(KeyInjectors, unknownChoice_namesTheValidOnes)
+{
+    EXPECT_EQ(failureOf("windows"), "Unknown keyboard output \"windows\"; choose one of: auto, x11, uinput");
+}
+
+TEST(KeyInjectors, noDisplayAndNoUinput_failsNamingEveryBackendTried)
+{
+    EnvGuard display("DISPLAY", nullptr);
+    EnvGuard wayland("WAYLAND_DISPLAY", nullptr);
+    EnvGuard session("XDG_SESSION_TYPE", nullptr);
+    const QString text = failureOf("auto");
+    if (text == "<started>")
+        GTEST_SKIP() << "this machine has a usable /dev/uinput";
+    EXPECT_TRUE(text.startsWith("No keyboard output could be started. X11: no display (DISPLAY is not set) uinput: cannot open /dev/uinput"))
+        << text.toStdString();
+}
+
+TEST(KeyInjectors, userChoice_comesFromThePropertyOrTheEnvironment)
+{
+    EnvGuard display("DISPLAY", nullptr);
+    {
+        EnvGuard env("OMVARA_KEYBOARD", "x11");
+        EXPECT_EQ(failureOf(QString()), "X11: no display (DISPLAY is not set)");
+    }
+    ProcessProperties::set(KeyInjectors::propertyName(), QStringLiteral(" X11 "));
+    EXPECT_EQ(failureOf(QString()), "X11: no display (DISPLAY is not set)");
+    ProcessProperties::reset();
+}
+
+TEST(KeyInjectors, waylandSession_triesUinputFirst)
+{
+    {
+        EnvGuard wayland("WAYLAND_DISPLAY", nullptr);
+        EnvGuard session("XDG_SESSION_TYPE", "x11");
+        EXPECT_EQ(KeyInjectors::backendOrder(), QStringList({"x11", "uinput"}));
+    }
+    EnvGuard wayland("WAYLAND_DISPLAY", "wayland-0");
+    EXPECT_EQ(KeyInjectors::backendOrder(), QStringList({"uinput", "x11"}));
+}
+
+TEST(KeyInjector, pause_returnsAtOnceOnceTheThreadIsInterrupted)
+{
+    // A real backend's pause (the recording one only records).
+    class Sleeper : public KeyInjector
+    {
+    public:
+        QString name() const override { return "sleeper"; }
+        bool capsLockOn() override { return false; }
+
+    protected:
+        void sendKey(int, int, bool) override { }
+    } sleeper;
+
+    bool returned = false;
+    omvara::util::InterruptibleThread thread;
+    thread.start([&] {
+        while (!omvara::util::Interruption::interrupted())
+            std::this_thread::yield();
+        sleeper.pause(60000);
+        returned = true;
+    });
+    thread.interrupt();
+    thread.join();
+    EXPECT_TRUE(returned);
+}

@@ -1,0 +1,133 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/worker/keys/KeyCodes.h"
+#include "omvara/worker/keys/uinput/UinputKeyInjector.h"
+
+#include "QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+#include <linux/input-event-codes.h>
+
+#include <cerrno>
+#include <tuple>
+
+using namespace omvara::worker::keys;
+
+namespace {
+
+using Written = std::tuple<unsigned, unsigned, int>;
+
+class FakeDevice : public UinputDevice
+{
+public:
+    explicit FakeDevice(std::vector<Written> *log) : m_log(log) { }
+    void writeEvent(unsigned type, unsigned code, int value) override
+    {
+        if (failWrites)
+            throw KeyInjectionError(QStringLiteral("No such device"));
+        m_log->emplace_back(type, code, value);
+    }
+    std::optional<bool> capsLockLed() override { return led; }
+
+    std::optional<bool> led;
+    bool failWrites = false;
+
+private:
+    std::vector<Written> *m_log;
+};
+
+struct Fixture
+{
+    std::vector<Written> written;
+    FakeDevice *device;
+    UinputKeyInjector injector;
+
+    Fixture() : device(new FakeDevice(&written)), injector(std::unique_ptr<UinputDevice>(device)) { }
+};
+
+} // namespace
+
+TEST(UinputKeyInjector, pressAndRelease_writeKeyEventThenSynchronisation)
+{
+    Fixture f;
+    f.injector.keyPress(vk::Shift);
+    f.injector.keyPress(vk::LetterA);
+    f.injector.keyRelease(vk::LetterA);
+    f.injector.keyRelease(vk::Shift);
+    const std::vector<Written> expected = {
+        {EV_KEY, KEY_LEFTSHIFT, 1}, {EV_SYN, SYN_REPORT, 0},
+        {EV_KEY, KEY_A, 1}, {EV_SYN, SYN_REPORT, 0},
+        {EV_KEY, KEY_A, 0}, {EV_SYN, SYN_REPORT, 0},
+        {EV_KEY, KEY_LEFTSHIFT, 0}, {EV_SYN, SYN_REPORT, 0},
+    };
+    EXPECT_EQ(f.written, expected);
+}
+
+TEST(UinputKeyInjector, frenchLayout_sendsTheFrenchPositions)
+{
+    Fixture f;
+    f.injector.setLayout(KeyLayout::French);
+    f.injector.keyPress(vk::Colon);
+    f.injector.keyPress(vk::LetterA);
+    const std::vector<Written> expected = {
+        {EV_KEY, KEY_DOT, 1}, {EV_SYN, SYN_REPORT, 0},
+        {EV_KEY, KEY_Q, 1}, {EV_SYN, SYN_REPORT, 0},
+    };
+    EXPECT_EQ(f.written, expected);
+}
+
+TEST(UinputKeyInjector, codeWithoutKey_isRefusedAndNothingIsWritten)
+{
+    Fixture f;
+    try {
+        f.injector.keyPress(vk::Colon); // no key of its own on a US keyboard
+        FAIL() << "expected KeyInjectionError";
+    } catch (const KeyInjectionError &e) {
+        EXPECT_EQ(e.text(), "Invalid key code");
+    }
+    EXPECT_THROW(f.injector.keyRelease(5000), KeyInjectionError);
+    EXPECT_TRUE(f.written.empty());
+}
+
+TEST(UinputKeyInjector, failedWrite_isReportedWithTheSystemMessage)
+{
+    Fixture f;
+    f.device->failWrites = true;
+    try {
+        f.injector.keyPress(vk::Enter);
+        FAIL() << "expected KeyInjectionError";
+    } catch (const KeyInjectionError &e) {
+        EXPECT_EQ(e.text(), "No such device");
+    }
+}
+
+TEST(UinputKeyInjector, capsLock_followsTheLedAndIsOffWhileUnknown)
+{
+    Fixture f;
+    EXPECT_FALSE(f.injector.capsLockOn());
+    f.device->led = true;
+    EXPECT_TRUE(f.injector.capsLockOn());
+    f.device->led = false;
+    EXPECT_FALSE(f.injector.capsLockOn());
+}
+
+TEST(UinputKeyInjector, missingDeviceNode_failsWithWhatToDo)
+{
+    try {
+        openLibevdevUinputDevice(allPhysicalKeys(), QStringLiteral("/nonexistent/uinput"));
+        FAIL() << "expected KeyboardUnavailableError";
+    } catch (const KeyboardUnavailableError &e) {
+        const QString text = e.text();
+        EXPECT_TRUE(text.startsWith("uinput: cannot open /nonexistent/uinput (No such file or directory).")) << text.toStdString();
+        EXPECT_TRUE(text.contains("modprobe uinput")) << text.toStdString();
+        EXPECT_TRUE(text.contains("KERNEL==\"uinput\", GROUP=\"input\", MODE=\"0660\"")) << text.toStdString();
+    }
+}
+
+TEST(UinputKeyInjector, deniedAccess_explainsTheUdevRuleButNotTheModule)
+{
+    const QString text = uinputAccessMessage(QStringLiteral("/dev/uinput"), EACCES);
+    EXPECT_TRUE(text.startsWith("uinput: cannot open /dev/uinput (Permission denied).")) << text.toStdString();
+    EXPECT_FALSE(text.contains("modprobe"));
+    EXPECT_TRUE(text.contains("usermod -aG input"));
+}

@@ -1,0 +1,94 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <unistd.h>
+
+// An xterm on the current X display that keeps every byte typed into it: its
+// terminal is in raw mode without echo and `cat` copies the input to a file,
+// so Enter arrives as "\r", Tab as "\t", cursor and function keys as their
+// escape sequences. The window gets the keyboard focus and the pointer.
+class XtermReceiver
+{
+public:
+    XtermReceiver()
+    {
+        if (!m_dir.isValid())
+            return;
+        const QString ready = m_dir.filePath("ready");
+        const QString script = QStringLiteral("stty raw -echo; : > '%1'; exec cat > '%2'")
+                                   .arg(ready, m_dir.filePath("received"));
+        m_title = QStringLiteral("omvara-receiver-%1").arg(QCoreApplication_pid());
+        m_xterm.start("xterm", {"-title", m_title, "-geometry", "80x10+0+0", "-e", "sh", "-c", script});
+        if (!m_xterm.waitForStarted(5000))
+            return;
+        QDeadlineTimer deadline(10000);
+        while (!QFile::exists(ready) && !deadline.hasExpired())
+            QThread::msleep(20);
+        if (!QFile::exists(ready))
+            return;
+        m_ready = focus();
+    }
+
+    ~XtermReceiver()
+    {
+        m_xterm.terminate();
+        if (!m_xterm.waitForFinished(3000)) {
+            m_xterm.kill();
+            m_xterm.waitForFinished(3000);
+        }
+    }
+
+    bool ready() const { return m_ready; }
+    QString error() const { return m_error; }
+
+    // Gives the xterm the focus and the pointer (keys go to the focus; with no
+    // window manager the focus follows the pointer).
+    bool focus()
+    {
+        QProcess xdotool;
+        xdotool.start("xdotool", {"search", "--sync", "--name", m_title, "windowfocus", "--sync", "%1",
+                                     "mousemove", "--window", "%1", "40", "40"});
+        if (!xdotool.waitForFinished(10000) || xdotool.exitCode() != 0) {
+            m_error = "xdotool: " + QString::fromLocal8Bit(xdotool.readAllStandardError());
+            return false;
+        }
+        return true;
+    }
+
+    // Everything received so far, after waiting (at most 10 s) until at
+    // least `bytes` bytes have arrived and then no more for 200 ms.
+    QByteArray received(qsizetype bytes)
+    {
+        QDeadlineTimer deadline(10000);
+        QByteArray data = read();
+        while (data.size() < bytes && !deadline.hasExpired()) {
+            QThread::msleep(20);
+            data = read();
+        }
+        QThread::msleep(200);
+        return read();
+    }
+
+private:
+    static qint64 QCoreApplication_pid() { return static_cast<qint64>(::getpid()); }
+
+    QByteArray read() const
+    {
+        QFile file(m_dir.filePath("received"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QTemporaryDir m_dir;
+    QProcess m_xterm;
+    QString m_title;
+    QString m_error = QStringLiteral("xterm did not start");
+    bool m_ready = false;
+};
