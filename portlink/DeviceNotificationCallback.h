@@ -1,0 +1,15 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+namespace portlink {
+
+// Told when the native side reports that serial devices came or went.
+// Registered with SerialPortLocal::registerDeviceNotification.
+class DeviceNotificationCallback
+{
+public:
+    virtual ~DeviceNotificationCallback() = default;
+    virtual void deviceNotification() = 0;
+};
+
+} // namespace portlink

@@ -1,0 +1,131 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace portlink {
+
+class SerialConfig;
+
+// Where native port discovery reports what it finds (SerGetPortList).
+class PortListReceiver
+{
+public:
+    virtual ~PortListReceiver() = default;
+    virtual void addPortName(const QString &name) = 0;
+    virtual void addPortInfo(const QString &name, const QString &manufacture, const QString &description) = 0;
+};
+
+// The native half of the serial layer: the entry points that SerialPortLocal
+// calls, with their results. `port` is the native port index that
+// SerOpenPort handed out (config port number - 1).
+//
+// Results: unless stated, -1 means failure. Open failure codes:
+//   1000 port already open (in this process)   1002 port in use (by another program)
+//   1003 port not valid (not a serial device)   1004 no such device (ENOENT)
+//   1006 permission denied                       1007 device busy
+//   1008 no such device (ENODEV/ENXIO)          other: implementation-defined number
+//
+// Threads: SerOpenPort, SerClosePort and SerConfigure are serialised by the
+// caller (NativeHandleMutex). Every other entry may run on any thread at the
+// same time as any entry, including SerClosePort of the same index: a call with
+// an index that is being or has been closed answers with its failure value
+// (-1 for SerGetByte) and never touches a released descriptor. Indexes are
+// never reused within a process.
+//
+// The entries this program does not use have default bodies answering -1 (or
+// nothing), so an implementation only writes what its system offers.
+class NativeSerial
+{
+public:
+    virtual ~NativeSerial() = default;
+
+    // Opens config.getPortName(); on success returns 0 and sets the config's
+    // port number to index + 1.
+    virtual int SerOpenPort(SerialConfig &config) = 0;
+    // 0 on success.
+    virtual int SerClosePort(int port) = 0;
+    // Applies line settings; the bit rate is a code (0-14) unless the platform
+    // has supNoIndexBitRate, then it may be a rate. 0 on success, else a code.
+    virtual int SerConfigure(int port, const SerialConfig &config) = 0;
+
+    // Next received byte 0-255, or -1 when none is waiting (or the index is not
+    // open, or the device is gone). Never blocks, never allocates.
+    virtual int SerGetByte(int port) = 0;
+    // Up to `count` waiting bytes into buf; the number stored (0 or more), -1 on failure.
+    virtual int SerGetData(int port, std::uint8_t *buf, int count) = 0;
+    // 0 on success, otherwise an error code.
+    virtual int SerPutByte(int port, std::uint8_t byte) = 0;
+    // Bytes sent.
+    virtual int SerPutData(int port, const std::uint8_t *buf, int count) = 0;
+    virtual int SerRxFlush(int port) = 0;
+    virtual int SerTxFlush(int port) = 0;
+    virtual int SerTxDrain(int port) = 0;
+    virtual int SerRxReadyCount(int port) = 0;
+    virtual int SerTxBufCount(int port) = 0;
+    // Events (parity, framing, overrun, break, receive overflow) read 1 when
+    // one occurred since the previous query of the same kind.
+    virtual int SerRxOverflow(int port) = 0;
+    virtual int SerSigCTS(int port) = 0;
+    virtual int SerSigDSR(int port) = 0;
+    virtual int SerSigCD(int port) = 0;
+    virtual int SerSigRing(int port) = 0;
+    virtual int SerSigBreak(int port) = 0;
+    virtual int SerSigParityErr(int port) = 0;
+    virtual int SerSigFrameErr(int port) = 0;
+    virtual int SerSigOverrun(int port) = 0;
+    virtual int SerSetDTR(int port, bool on) = 0;
+    virtual int SerSetRTS(int port, bool on) = 0;
+    virtual int SerSetTimeoutRx(int port, int ms) = 0;
+    virtual int SerSetTimeoutTx(int port, int ms) = 0;
+    virtual int SerGetTimeoutRx(int port) = 0;
+    virtual int SerGetTimeoutTx(int port) = 0;
+    virtual int SerSendBreak(int port, int ms) = 0;
+    // Reports every port through receiver.addPortName and its driver data
+    // through receiver.addPortInfo.
+    virtual void SerGetPortList(PortListReceiver &receiver) = 0;
+
+    // 1 when the device behind an open index has gone away (unplugged, hung
+    // up, pty master closed): reads then answer -1 for good. 0 while it is
+    // present, -1 for an index that is not open.
+    virtual int SerDeviceLost(int port) = 0;
+    // Extra advice appended to an open failure message, e.g. how to get
+    // permission for a device; empty when there is none.
+    virtual QString SerOpenFailureHint(int rc, const SerialConfig &config)
+    {
+        return QString();
+    }
+
+    // One step of software flow control; 0 normally.
+    virtual int SerFlowTask(int port) { return -1; }
+    // Body of a service thread; returns when the service ends, -1 on error.
+    virtual int SerServerTask() { return -1; }
+    virtual QString SerGetLibVer() { return QString(); }
+    virtual QString SerGetName(int port) { return QString(); }
+    virtual QString SerGetPortMfgr(int port) { return QString(); }
+    virtual int SerResetPortDriver(int port) { return -1; }
+    virtual int SerGetPowerMode(int port) { return -1; }
+    virtual int SerSetPowerMode(int port, int mode) { return -1; }
+    virtual int SerGetResumeState() { return -1; }
+    virtual int SerGetStatusAPM() { return -1; }
+    virtual bool SerGetInstanceLock() { return false; }
+    virtual int SerSetInstanceLock(bool on) { return -1; }
+    virtual int SerRegisterDeviceNotification() { return -1; }
+    virtual int SerUnregisterDeviceNotification() { return -1; }
+};
+
+// Finds the native side by library base name (or, for the user-folder
+// fallback, by file path). Returns nullptr and sets *error to the loader's
+// text when there is none. The native side of this platform is compiled into
+// the program, so the standard loader answers every name with it; tests
+// replace the loader to make loading fail or to install a simulation.
+using NativeLoader = std::function<std::shared_ptr<NativeSerial>(const QString &nameOrPath, QString *error)>;
+
+// The native side compiled into this build (one per platform, chosen in CMake).
+std::shared_ptr<NativeSerial> compiledNative();
+
+} // namespace portlink
