@@ -11,7 +11,8 @@
 
 namespace omvara::prefs {
 
-Q_LOGGING_CATEGORY(lcFilePreferences, "omvara.prefs.FilePreferences")
+// Quiet unless asked for (QT_LOGGING_RULES="omvara.prefs.*=true"): only failures show.
+Q_LOGGING_CATEGORY(lcFilePreferences, "omvara.prefs.FilePreferences", QtWarningMsg)
 
 const QString FilePreferences::FILE_COMMENT = QStringLiteral("FilePreferences");
 

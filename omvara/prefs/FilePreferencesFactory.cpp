@@ -10,7 +10,8 @@
 
 namespace omvara::prefs {
 
-Q_LOGGING_CATEGORY(lcFilePreferencesFactory, "omvara.prefs.FilePreferencesFactory")
+// Quiet unless asked for (QT_LOGGING_RULES="omvara.prefs.*=true").
+Q_LOGGING_CATEGORY(lcFilePreferencesFactory, "omvara.prefs.FilePreferencesFactory", QtWarningMsg)
 
 const QString FilePreferencesFactory::CLASS_NAME = QStringLiteral("omvara.prefs.FilePreferencesFactory");
 const QString FilePreferencesFactory::SYSTEM_PROPERTY_FILE = QStringLiteral("omvara.prefs.FilePreferencesFactory.file");

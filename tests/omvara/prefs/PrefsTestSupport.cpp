@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "PrefsTestSupport.h"
 
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QMutexLocker>
 
@@ -28,12 +29,14 @@ LogCapture::LogCapture()
 {
     QMutexLocker guard(&captureMutex);
     captured.clear();
+    QLoggingCategory::setFilterRules(QStringLiteral("omvara.*=true"));
     previous = qInstallMessageHandler(collect);
 }
 
 LogCapture::~LogCapture()
 {
     qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
 }
 
 QStringList LogCapture::messages()

@@ -12,7 +12,7 @@
 
 namespace omvara::prefs::testing {
 
-// Collects the messages of the preferences loggers while alive.
+// Collects the messages of the program's loggers (all levels on) while alive.
 class LogCapture
 {
 public:

@@ -1,0 +1,250 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/config/ConfigStore.h"
+
+#include "omvara/config/Config.h"
+#include "omvara/config/ConfigHelper.h"
+#include "omvara/config/Instrument.h"
+#include "omvara/prefs/FilePreferencesFactory.h"
+#include "omvara/prefs/PreferencesXml.h"
+#include "omvara/util/ProcessProperties.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QSaveFile>
+
+namespace omvara::config {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcConfigStore, "omvara.config.ConfigStore")
+
+using H = ConfigHelper;
+using prefs::Preferences;
+
+// A setting stored by constant name: the stored constant, or the default
+// and the invalid flag.
+template<typename Set>
+const Set &loadConstant(Preferences &node, const QString &key, bool &invalid)
+{
+    const QString name = node.get(key, Set::getDefault().name());
+    if (Set::valid(name))
+        return Set::valueOf(name);
+    invalid = true;
+    return Set::getDefault();
+}
+
+// A setting stored by ordinal.
+template<typename Set>
+int loadOrdinal(Preferences &node, const QString &key, bool &invalid)
+{
+    const int value = node.getInt(key, Set::getDefaultIndex());
+    if (Set::valid(value))
+        return value;
+    invalid = true;
+    return Set::getDefaultIndex();
+}
+
+// A free-text setting.
+template<typename Text>
+QString loadText(Preferences &node, const QString &key, bool &invalid)
+{
+    const QString value = node.get(key, Text::getDefault());
+    if (Text::valid(value))
+        return value;
+    invalid = true;
+    return Text::getDefault();
+}
+
+} // namespace
+
+const QString ConfigStore::NODE_PATH = QStringLiteral("/com/brindlecote/Omvara");
+const QString ConfigStore::SHARED_FILE = QStringLiteral("/Brindlecote/OmvaraMU/prefs.txt");
+const QString ConfigStore::SHARED_FOLDER_VARIABLE = QStringLiteral("ProgramData");
+const QString ConfigStore::DEFAULT_SHARED_FOLDER = QStringLiteral("/var/lib");
+const QString ConfigStore::SHARED_SWITCH = QStringLiteral("OMVARA_SHARED_PREFS");
+const QString ConfigStore::SHARED_MARKER = QStringLiteral("omvara-shared-prefs");
+
+ConfigStore::ConfigStore(const QString &installationFolder)
+    : installationFolder(installationFolder)
+{}
+
+ConfigStore::ConfigStore(prefs::PreferencesFactory &factory)
+    : factory(&factory)
+{}
+
+bool ConfigStore::isSharedInstallation(const QString &installationFolder)
+{
+    if (util::ProcessProperties::contains(SHARED_SWITCH)) {
+        const QString value = util::ProcessProperties::get(SHARED_SWITCH).trimmed().toLower();
+        return !(value.isEmpty() || value == u"0" || value == u"false" || value == u"no");
+    }
+    return !installationFolder.isEmpty() && QFileInfo::exists(QDir(installationFolder).filePath(SHARED_MARKER));
+}
+
+QString ConfigStore::sharedPreferencesFile()
+{
+    QString folder = util::ProcessProperties::get(SHARED_FOLDER_VARIABLE);
+    if (folder.isEmpty())
+        folder = DEFAULT_SHARED_FOLDER;
+    return folder + SHARED_FILE;
+}
+
+void ConfigStore::useFileStore(const QString &path)
+{
+    util::ProcessProperties::set(Preferences::FACTORY_PROPERTY, prefs::FilePreferencesFactory::CLASS_NAME);
+    util::ProcessProperties::set(prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, path);
+}
+
+Preferences &ConfigStore::node()
+{
+    if (!settings) {
+        if (factory) {
+            settings = factory->userRoot()->node(NODE_PATH);
+        } else {
+            if (!util::ProcessProperties::contains(Preferences::FACTORY_PROPERTY)
+                && isSharedInstallation(installationFolder))
+                useFileStore(sharedPreferencesFile());
+            settings = Preferences::userRoot()->node(NODE_PATH);
+        }
+    }
+    return *settings;
+}
+
+bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
+{
+    Preferences &n = node();
+    bool invalid = false;
+
+    if (!portNames.isEmpty())
+        config.setPort(n.get(QStringLiteral("port"), portNames.first()));
+    config.setPrevPort(n.get(QStringLiteral("prevPort"), config.getPort()));
+
+    const QString instrument = n.get(QStringLiteral("instrument"), H::Instrument::getDefault().name());
+    if (H::Instrument::valid(instrument)) {
+        config.setInstrument(H::Instrument::valueOf(instrument));
+    } else {
+        invalid = true;
+        config.setInstrument(H::Instrument::getDefault());
+    }
+
+    config.setBitRate(loadOrdinal<H::BitRates>(n, QStringLiteral("bitRate"), invalid));
+    config.setDataBits(loadOrdinal<H::DataBits>(n, QStringLiteral("dataBits"), invalid));
+    config.setStopBits(loadOrdinal<H::StopBits>(n, QStringLiteral("stopBits"), invalid));
+    config.setParity(loadOrdinal<H::Parity>(n, QStringLiteral("parity"), invalid));
+
+    config.setDecimalSeparator(loadConstant<H::DecimalSeparator>(n, QStringLiteral("decimalSeparator"), invalid));
+    const int terminator = n.getInt(QStringLiteral("inputTerminator"), H::InputTerminator::getDefault());
+    if (H::InputTerminator::valid(terminator)) {
+        config.setInputTerminator(terminator);
+    } else {
+        invalid = true;
+        config.setInputTerminator(H::InputTerminator::getDefault());
+    }
+    config.setStartWith(loadConstant<H::StartWith>(n, QStringLiteral("startWith"), invalid));
+    config.setOutputTerminator(loadConstant<H::OutputTerminator>(n, QStringLiteral("outputTerminator"), invalid));
+    config.setConnect(loadConstant<H::Connect>(n, QStringLiteral("connect"), invalid));
+    config.setMathOperand(loadText<H::MathOperand>(n, QStringLiteral("mathOperand"), invalid));
+    config.setMathOperation(loadConstant<H::MathOperation>(n, QStringLiteral("mathOperation"), invalid));
+    config.setDecimalPlaces(loadText<H::DecimalPlaces>(n, QStringLiteral("decimalPlaces"), invalid));
+    config.setRoundingMethod(loadConstant<H::RoundingMethod>(n, QStringLiteral("roundingMethod"), invalid));
+    config.setSound(loadConstant<H::Sound>(n, QStringLiteral("sound"), invalid));
+    config.setKeyboardType(loadConstant<H::KeyboardType>(n, QStringLiteral("keyboardType"), invalid));
+    config.setDelay(loadText<H::Delay>(n, QStringLiteral("delay"), invalid));
+
+    config.minimizeToTray = n.getBoolean(QStringLiteral("minimizeToTray"), false);
+    config.notifyWhenMinimizedToTray = n.getBoolean(QStringLiteral("notifyWhenMinimizedToTray"), false);
+    config.checkForUpdates = n.getBoolean(QStringLiteral("checkForUpdates"), true);
+    config.abortAutoStartWhenPrevPortNotAvailable =
+        n.getBoolean(QStringLiteral("abortAutoStartWhenPrevPortNotAvailable"), false);
+    config.ignoreDuplicates = n.getBoolean(QStringLiteral("ignoreDuplicates"), false);
+
+    config.setEditOperation(loadConstant<H::EditOperation>(n, QStringLiteral("editOperation"), invalid));
+    config.setEditPosition(loadConstant<H::EditPosition>(n, QStringLiteral("editPosition"), invalid));
+    config.setEditNumCharacters(loadText<H::EditNumCharacters>(n, QStringLiteral("editNumCharacters"), invalid));
+    config.setRemoveCharacters(loadText<H::RemoveCharacters>(n, QStringLiteral("removeCharacters"), invalid));
+    config.setIgnoreTimeLimit(loadText<H::IgnoreTimeLimit>(n, QStringLiteral("ignoreTimeLimit"), invalid));
+    config.setIgnoreDifference(loadText<H::IgnoreDifference>(n, QStringLiteral("ignoreDifference"), invalid));
+    config.setCustomRegEx(loadText<H::CustomRegEx>(n, QStringLiteral("customRegEx"), invalid));
+
+    // A backend that cannot be read fails here at the latest.
+    (void)n.keys();
+    return !invalid;
+}
+
+void ConfigStore::saveConfig(const Config &config)
+{
+    Preferences &n = node();
+    try {
+        if (!config.getPort().isNull()) {
+            n.put(QStringLiteral("port"), config.getPort());
+            n.put(QStringLiteral("prevPort"), config.getPort());
+        }
+        const H::Instrument *instrument = config.getInstrument();
+        n.put(QStringLiteral("instrument"), (instrument ? *instrument : H::Instrument::getDefault()).name());
+        n.putInt(QStringLiteral("bitRate"), config.getBitRate());
+        n.putInt(QStringLiteral("dataBits"), config.getDataBits());
+        n.putInt(QStringLiteral("stopBits"), config.getStopBits());
+        n.putInt(QStringLiteral("parity"), config.getParity());
+        n.putInt(QStringLiteral("inputTerminator"), config.getInputTerminator());
+        n.put(QStringLiteral("decimalSeparator"), config.getDecimalSeparator().name());
+        n.put(QStringLiteral("sound"), config.getSound().name());
+        n.put(QStringLiteral("startWith"), config.getStartWith().name());
+        n.put(QStringLiteral("outputTerminator"), config.getOutputTerminator().name());
+        n.put(QStringLiteral("connect"), config.getConnect().name());
+        n.put(QStringLiteral("mathOperation"), config.getMathOperation().name());
+        n.put(QStringLiteral("mathOperand"), config.getMathOperand());
+        n.put(QStringLiteral("decimalPlaces"), config.getDecimalPlaces());
+        n.put(QStringLiteral("roundingMethod"), config.getRoundingMethod().name());
+        n.put(QStringLiteral("keyboardType"), config.getKeyboardType().name());
+        n.put(QStringLiteral("delay"), config.getDelay());
+        n.putBoolean(QStringLiteral("minimizeToTray"), config.minimizeToTray);
+        n.putBoolean(QStringLiteral("notifyWhenMinimizedToTray"), config.notifyWhenMinimizedToTray);
+        n.putBoolean(QStringLiteral("checkForUpdates"), config.checkForUpdates);
+        n.putBoolean(QStringLiteral("abortAutoStartWhenPrevPortNotAvailable"),
+                     config.abortAutoStartWhenPrevPortNotAvailable);
+        n.putBoolean(QStringLiteral("ignoreDuplicates"), config.ignoreDuplicates);
+        n.put(QStringLiteral("editOperation"), config.getEditOperation().name());
+        n.put(QStringLiteral("editPosition"), config.getEditPosition().name());
+        n.put(QStringLiteral("editNumCharacters"), config.getEditNumCharacters());
+        n.put(QStringLiteral("removeCharacters"), config.getRemoveCharacters());
+        n.put(QStringLiteral("customRegEx"), config.getCustomRegEx());
+        n.put(QStringLiteral("ignoreTimeLimit"), config.getIgnoreTimeLimit());
+        n.put(QStringLiteral("ignoreDifference"), config.getIgnoreDifference());
+    } catch (const prefs::PreferencesRefusedError &e) {
+        qCWarning(lcConfigStore).noquote() << QStringLiteral("saveConfig exception: ") + e.message();
+    }
+    n.flush();
+}
+
+void ConfigStore::exportTo(const QString &file)
+{
+    Preferences &n = node();
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly))
+        throw prefs::BackingStoreError(QStringLiteral("Cannot write %1: %2").arg(file, out.errorString()));
+    n.exportNode(out);
+    if (!out.commit())
+        throw prefs::BackingStoreError(QStringLiteral("Cannot write %1: %2").arg(file, out.errorString()));
+}
+
+void ConfigStore::importFrom(const QString &file)
+{
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        throw prefs::BackingStoreError(QStringLiteral("Cannot read %1: %2").arg(file, in.errorString()));
+    if (in.size() > prefs::PreferencesXml::MAX_DOCUMENT_SIZE)
+        throw prefs::InvalidPreferencesFormatError(QStringLiteral("%1 is too large for a settings file").arg(file));
+    const QByteArray document = in.read(prefs::PreferencesXml::MAX_DOCUMENT_SIZE + 1);
+    if (in.error() != QFileDevice::NoError)
+        throw prefs::BackingStoreError(QStringLiteral("Cannot read %1: %2").arg(file, in.errorString()));
+
+    Preferences &n = node();
+    const prefs::PreferencesXml::Document parsed = prefs::PreferencesXml::parse(document);
+    prefs::PreferencesFactory &tree = factory ? *factory : Preferences::factory();
+    prefs::PreferencesXml::apply(parsed, *tree.userRoot(), *tree.systemRoot());
+    n.sync();
+}
+
+} // namespace omvara::config

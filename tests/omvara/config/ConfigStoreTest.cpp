@@ -1,0 +1,473 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/config/Config.h"
+#include "omvara/config/ConfigStore.h"
+#include "omvara/config/Instrument.h"
+#include "omvara/prefs/FilePreferencesFactory.h"
+#include "omvara/prefs/SettingsPreferences.h"
+#include "omvara/util/ProcessProperties.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using omvara::config::Config;
+using omvara::config::ConfigHelper;
+using omvara::config::ConfigStore;
+using omvara::prefs::BackingStoreError;
+using omvara::prefs::FilePreferencesFactory;
+using omvara::prefs::PreferencesError;
+using omvara::prefs::SettingsPreferencesFactory;
+using omvara::util::ProcessProperties;
+
+namespace {
+
+QStringList warnings;
+void collectWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type >= QtWarningMsg)
+        warnings << message;
+}
+
+// Every setting of a Config as text, keyed like the store.
+QMap<QString, QString> fields(const Config &c)
+{
+    auto b = [](bool v) { return v ? QStringLiteral("true") : QStringLiteral("false"); };
+    return {
+        {"port", c.getPort()},
+        {"instrument", c.getInstrument() ? c.getInstrument()->name() : QStringLiteral("<none>")},
+        {"bitRate", QString::number(c.getBitRate())},
+        {"dataBits", QString::number(c.getDataBits())},
+        {"stopBits", QString::number(c.getStopBits())},
+        {"parity", QString::number(c.getParity())},
+        {"inputTerminator", QString::number(c.getInputTerminator())},
+        {"connect", c.getConnect().name()},
+        {"keyboardType", c.getKeyboardType().name()},
+        {"delay", c.getDelay()},
+        {"decimalSeparator", c.getDecimalSeparator().name()},
+        {"startWith", c.getStartWith().name()},
+        {"outputTerminator", c.getOutputTerminator().name()},
+        {"mathOperation", c.getMathOperation().name()},
+        {"mathOperand", c.getMathOperand()},
+        {"decimalPlaces", c.getDecimalPlaces()},
+        {"roundingMethod", c.getRoundingMethod().name()},
+        {"sound", c.getSound().name()},
+        {"minimizeToTray", b(c.minimizeToTray)},
+        {"notifyWhenMinimizedToTray", b(c.notifyWhenMinimizedToTray)},
+        {"checkForUpdates", b(c.checkForUpdates)},
+        {"abortAutoStartWhenPrevPortNotAvailable", b(c.abortAutoStartWhenPrevPortNotAvailable)},
+        {"editOperation", c.getEditOperation().name()},
+        {"editPosition", c.getEditPosition().name()},
+        {"editNumCharacters", c.getEditNumCharacters()},
+        {"removeCharacters", c.getRemoveCharacters()},
+        {"customRegEx", c.getCustomRegEx()},
+        {"ignoreDuplicates", b(c.ignoreDuplicates)},
+        {"ignoreTimeLimit", c.getIgnoreTimeLimit()},
+        {"ignoreDifference", c.getIgnoreDifference()},
+    };
+}
+
+// A configuration far from every default.
+Config unusualConfig()
+{
+    Config c;
+    c.setPort(QStringLiteral("COM4"));
+    c.setInstrument(ConfigHelper::Instrument::valueOf(u"SARTORIUS"));
+    c.setBitRate(4);
+    c.setDataBits(2);
+    c.setStopBits(1);
+    c.setParity(1);
+    c.setInputTerminator(10);
+    c.setConnect(ConfigHelper::Connect::AUTO);
+    c.setKeyboardType(ConfigHelper::KeyboardType::AZERTY);
+    c.setDelay(QStringLiteral("30"));
+    c.setDecimalSeparator(ConfigHelper::DecimalSeparator::COMMA);
+    c.setStartWith(ConfigHelper::StartWith::TAB);
+    c.setOutputTerminator(ConfigHelper::OutputTerminator::ENTER);
+    c.setMathOperation(ConfigHelper::MathOperation::MULTIPLY);
+    c.setMathOperand(QStringLiteral("1000"));
+    c.setDecimalPlaces(QStringLiteral("1"));
+    c.setRoundingMethod(ConfigHelper::RoundingMethod::HALF_EVEN);
+    c.setSound(ConfigHelper::Sound::COWBELL);
+    c.minimizeToTray = true;
+    c.notifyWhenMinimizedToTray = true;
+    c.checkForUpdates = false;
+    c.abortAutoStartWhenPrevPortNotAvailable = true;
+    c.setEditOperation(ConfigHelper::EditOperation::KEEP);
+    c.setEditPosition(ConfigHelper::EditPosition::LAST);
+    c.setEditNumCharacters(QStringLiteral("3"));
+    c.setRemoveCharacters(QStringLiteral("kg =:#!\\"));
+    c.setCustomRegEx(QStringLiteral("^\\s*N\\s+([0-9.]+)"));
+    c.ignoreDuplicates = true;
+    c.setIgnoreTimeLimit(QStringLiteral("1500"));
+    c.setIgnoreDifference(QStringLiteral("0.5"));
+    return c;
+}
+
+class ConfigStoreTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        file = dir.filePath(QStringLiteral("prefs.txt"));
+        ProcessProperties::set(FilePreferencesFactory::SYSTEM_PROPERTY_FILE, file);
+        FilePreferencesFactory::forgetPreferencesFile();
+        factory = std::make_unique<FilePreferencesFactory>();
+        warnings.clear();
+    }
+    void TearDown() override
+    {
+        ProcessProperties::remove(FilePreferencesFactory::SYSTEM_PROPERTY_FILE);
+        FilePreferencesFactory::forgetPreferencesFile();
+    }
+    // A new tree on the same file, as the next start of the program sees it.
+    ConfigStore restart()
+    {
+        factory = std::make_unique<FilePreferencesFactory>();
+        return ConfigStore(*factory);
+    }
+    QByteArray fileBytes() const
+    {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    void storeValue(const QString &key, const QString &value)
+    {
+        factory->userRoot()->node(ConfigStore::NODE_PATH)->put(key, value);
+    }
+    QString writeFile(const QString &name, const QByteArray &bytes)
+    {
+        QFile f(dir.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return f.fileName();
+    }
+
+    QTemporaryDir dir;
+    QString file;
+    std::unique_ptr<FilePreferencesFactory> factory;
+};
+
+const QStringList PORTS = {QStringLiteral("COM1"), QStringLiteral("COM3")};
+
+TEST_F(ConfigStoreTest, emptyStore_loadsTheLoadDefaultsWithoutTheInvalidFlag)
+{
+    ConfigStore store(*factory);
+    Config config;
+    EXPECT_TRUE(store.loadConfig(config, PORTS));
+    const QMap<QString, QString> expected = {
+        {"port", "COM1"}, {"instrument", "GENERIC"}, {"bitRate", "7"}, {"dataBits", "3"}, {"stopBits", "0"},
+        {"parity", "0"}, {"inputTerminator", "13"}, {"connect", "MANUAL"}, {"keyboardType", "QUERTY"},
+        {"delay", "20"}, {"decimalSeparator", "DOT"}, {"startWith", "NONE"}, {"outputTerminator", "NONE"},
+        {"mathOperation", "NONE"}, {"mathOperand", ""}, {"decimalPlaces", ""}, {"roundingMethod", "HALF_UP"},
+        {"sound", "NONE"}, {"minimizeToTray", "false"}, {"notifyWhenMinimizedToTray", "false"},
+        {"checkForUpdates", "true"}, {"abortAutoStartWhenPrevPortNotAvailable", "false"},
+        {"editOperation", "REMOVE"}, {"editPosition", "FIRST"}, {"editNumCharacters", ""},
+        {"removeCharacters", ""}, {"customRegEx", ""}, {"ignoreDuplicates", "false"}, {"ignoreTimeLimit", ""},
+        {"ignoreDifference", ""}};
+    EXPECT_EQ(fields(config), expected);
+    EXPECT_EQ(config.getPrevPort(), "COM1");
+    EXPECT_FALSE(QFile::exists(file)) << "loading wrote the store";
+}
+
+struct StoredCase
+{
+    const char *key;
+    const char *stored;
+    const char *loaded; // the field's text after loading
+    bool valid;         // what loadConfig returns
+};
+
+class StoredValues : public ConfigStoreTest, public ::testing::WithParamInterface<StoredCase> {};
+
+TEST_P(StoredValues, loadAcceptsOrReplacesTheStoredValue)
+{
+    const StoredCase &c = GetParam();
+    storeValue(QString::fromLatin1(c.key), QString::fromUtf8(c.stored));
+    const QByteArray before = fileBytes();
+    ConfigStore store = restart();
+    Config config;
+    EXPECT_EQ(store.loadConfig(config, PORTS), c.valid);
+    EXPECT_EQ(fields(config).value(QString::fromLatin1(c.key)), QString::fromUtf8(c.loaded));
+    EXPECT_EQ(fileBytes(), before) << "a replaced value stays in the store until the next save";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, StoredValues,
+    ::testing::Values(
+        StoredCase{"port", "COM9", "COM9", true},
+        StoredCase{"instrument", "KERN_DS", "KERN_DS", true},
+        StoredCase{"instrument", "NO_SUCH_SCALE", "GENERIC", false},
+        StoredCase{"bitRate", "15", "7", false},
+        StoredCase{"bitRate", "-1", "7", false},
+        StoredCase{"bitRate", "14", "14", true},
+        StoredCase{"bitRate", "fast", "7", true}, // not an integer: the accessor gives the default
+        StoredCase{"dataBits", "4", "3", false},
+        StoredCase{"stopBits", "3", "0", false},
+        StoredCase{"parity", "5", "0", false},
+        StoredCase{"inputTerminator", "200", "200", true},
+        StoredCase{"inputTerminator", "0", "0", true},
+        StoredCase{"inputTerminator", "256", "13", false},
+        StoredCase{"inputTerminator", "-1", "13", false},
+        StoredCase{"decimalSeparator", "COMMA", "COMMA", true},
+        StoredCase{"decimalSeparator", "comma", "DOT", false},
+        StoredCase{"startWith", "F1", "F1", true},
+        StoredCase{"startWith", "ESCAPE", "NONE", false},
+        StoredCase{"outputTerminator", "SPACE", "NONE", false},
+        StoredCase{"connect", "AUTO", "AUTO", true},
+        StoredCase{"connect", "auto", "MANUAL", false},
+        StoredCase{"mathOperand", "0.001", "0.001", true},
+        StoredCase{"mathOperand", "0", "", false},
+        StoredCase{"mathOperand", "1e3x", "", false},
+        StoredCase{"mathOperation", "POWER", "NONE", false},
+        StoredCase{"decimalPlaces", "7", "7", true},
+        StoredCase{"decimalPlaces", "8", "", false},
+        StoredCase{"roundingMethod", "HALF_EVEN", "HALF_EVEN", true},
+        StoredCase{"roundingMethod", "ROUND", "HALF_UP", false},
+        StoredCase{"sound", "CLAVES", "CLAVES", true},
+        StoredCase{"sound", "GONG", "NONE", false},
+        StoredCase{"keyboardType", "QWERTY", "QUERTY", false},
+        StoredCase{"keyboardType", "AZERTY", "AZERTY", true},
+        StoredCase{"delay", "1001", "20", false},
+        StoredCase{"delay", "", "", true},
+        StoredCase{"delay", "0", "0", true},
+        StoredCase{"minimizeToTray", "TRUE", "true", true},
+        StoredCase{"minimizeToTray", "yes", "false", true},
+        StoredCase{"checkForUpdates", "0", "true", true},
+        StoredCase{"editOperation", "KEEP", "KEEP", true},
+        StoredCase{"editOperation", "SWAP", "REMOVE", false},
+        StoredCase{"editPosition", "MIDDLE", "FIRST", false},
+        StoredCase{"editNumCharacters", "100", "", false},
+        StoredCase{"editNumCharacters", "99", "99", true},
+        StoredCase{"removeCharacters", "\xe2\x82\xac", "", false}, // beyond one byte
+        StoredCase{"removeCharacters", "\xc2\xb5g", "\xc2\xb5g", true},
+        StoredCase{"ignoreTimeLimit", "0", "", false},
+        StoredCase{"ignoreDifference", "0.5", "0.5", true},
+        StoredCase{"customRegEx", "([0-9]+", "", false},
+        StoredCase{"customRegEx", "N\\s+([0-9.]+)", "N\\s+([0-9.]+)", true}),
+    [](const ::testing::TestParamInfo<StoredCase> &info) {
+        std::string n = std::string(info.param.key) + "_" + std::to_string(info.index);
+        return n;
+    });
+
+TEST_F(ConfigStoreTest, emptyDelay_loadsEmpty_andTypesWithTheDefaultDelay)
+{
+    storeValue(QStringLiteral("delay"), QString(""));
+    ConfigStore store = restart();
+    Config config;
+    EXPECT_TRUE(store.loadConfig(config, PORTS));
+    EXPECT_EQ(config.getDelay(), "");
+    EXPECT_EQ(config.getDelayAsInt(), 20);
+}
+
+TEST_F(ConfigStoreTest, noPortPresent_portIsNotRead_andSaveWritesEmptyPortAndPrevPort)
+{
+    storeValue(QStringLiteral("port"), QStringLiteral("COM4"));
+    ConfigStore store = restart();
+    Config config;
+    EXPECT_TRUE(store.loadConfig(config, {}));
+    EXPECT_EQ(config.getPort(), "");
+    store.saveConfig(config);
+    ConfigStore next = restart();
+    EXPECT_EQ(next.node().get(QStringLiteral("port"), QStringLiteral("<absent>")), "");
+    EXPECT_EQ(next.node().get(QStringLiteral("prevPort"), QStringLiteral("<absent>")), "");
+}
+
+TEST_F(ConfigStoreTest, save_writesEveryKey_andTheNextLoadGetsTheSameSettings)
+{
+    Config saved = unusualConfig();
+    saved.setPrevPort(QStringLiteral("COM1"));
+    ConfigStore(*factory).saveConfig(saved);
+
+    ConfigStore store = restart();
+    QStringList expectedKeys = fields(saved).keys();
+    expectedKeys << QStringLiteral("prevPort");
+    expectedKeys.sort();
+    EXPECT_EQ(store.node().keys(), expectedKeys);
+    EXPECT_EQ(store.node().get(QStringLiteral("prevPort"), {}), "COM4");
+
+    Config loaded;
+    EXPECT_TRUE(store.loadConfig(loaded, {QStringLiteral("COM4"), QStringLiteral("COM5")}));
+    EXPECT_EQ(fields(loaded), fields(saved));
+    EXPECT_FALSE(loaded.hasChanged(saved));
+    EXPECT_EQ(loaded.getPrevPort(), "COM4") << "the previous run's port";
+}
+
+TEST_F(ConfigStoreTest, save_refusedWrite_isReportedAndSkipsTheRest_butFlushes)
+{
+    Config config = unusualConfig();
+    config.setCustomRegEx(QString(9000, u'x')); // longer than a value may be
+    QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
+    ConfigStore(*factory).saveConfig(config);
+    qInstallMessageHandler(previous);
+
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings[0].startsWith(QStringLiteral("saveConfig exception: Value too long"))) << warnings[0].toStdString();
+    ConfigStore next = restart();
+    EXPECT_EQ(next.node().get(QStringLiteral("removeCharacters"), {}), "kg =:#!\\");
+    EXPECT_FALSE(next.node().keys().contains(QStringLiteral("customRegEx")));
+    EXPECT_FALSE(next.node().keys().contains(QStringLiteral("ignoreTimeLimit")));
+}
+
+TEST_F(ConfigStoreTest, save_storeThatCannotBeWritten_reachesTheCaller)
+{
+    ProcessProperties::set(FilePreferencesFactory::SYSTEM_PROPERTY_FILE, dir.filePath(QStringLiteral("gone/prefs.txt")));
+    FilePreferencesFactory::forgetPreferencesFile();
+    ConfigStore store = restart();
+    EXPECT_THROW(store.saveConfig(unusualConfig()), BackingStoreError);
+}
+
+TEST_F(ConfigStoreTest, load_storeThatCannotBeRead_reachesTheCaller)
+{
+    // The per-user store: a settings "file" that is a folder cannot be read.
+    const QString ini = dir.filePath(QStringLiteral("Omvara.ini"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Omvara.ini")));
+    SettingsPreferencesFactory settings(ini);
+    ConfigStore store(settings);
+    Config config;
+    EXPECT_THROW(store.loadConfig(config, PORTS), BackingStoreError);
+    EXPECT_EQ(config.getPort(), "COM1") << "fields read before the failure keep their values";
+}
+
+TEST_F(ConfigStoreTest, exportThenImport_restoresTheSettingsAndLeavesTheStoreAsItWas)
+{
+    ConfigStore store(*factory);
+    store.saveConfig(unusualConfig());
+    const QString exported = dir.filePath(QStringLiteral("Omvara.xml"));
+    store.exportTo(exported);
+    const QByteArray storeAfterSave = fileBytes();
+
+    store.importFrom(exported);
+    ConfigStore check = restart();
+    Config loaded;
+    EXPECT_TRUE(check.loadConfig(loaded, {QStringLiteral("COM4")}));
+    EXPECT_EQ(fields(loaded), fields(unusualConfig()));
+    // Same entries (the comment with the time of writing may differ).
+    auto entries = [](const QByteArray &b) {
+        QStringList l = QString::fromLatin1(b).split(u'\n', Qt::SkipEmptyParts);
+        l.removeIf([](const QString &s) { return s.startsWith(u'#'); });
+        l.sort();
+        return l;
+    };
+    EXPECT_EQ(entries(fileBytes()), entries(storeAfterSave));
+
+    // Into another machine's store.
+    ProcessProperties::set(FilePreferencesFactory::SYSTEM_PROPERTY_FILE, dir.filePath(QStringLiteral("other.txt")));
+    FilePreferencesFactory::forgetPreferencesFile();
+    ConfigStore other = restart();
+    other.importFrom(exported);
+    Config there;
+    EXPECT_TRUE(other.loadConfig(there, {QStringLiteral("COM4")}));
+    EXPECT_FALSE(there.hasChanged(loaded));
+}
+
+TEST_F(ConfigStoreTest, importOfTheSampleExport_loadsItsSettings)
+{
+    ConfigStore store(*factory);
+    store.importFrom(QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml"));
+    Config config;
+    EXPECT_TRUE(store.loadConfig(config, {QStringLiteral("COM1"), QStringLiteral("COM4")}));
+    const QMap<QString, QString> f = fields(config);
+    EXPECT_EQ(f["port"], "COM4");
+    EXPECT_EQ(f["instrument"], "SARTORIUS");
+    EXPECT_EQ(f["bitRate"], "4");
+    EXPECT_EQ(f["parity"], "1");
+    EXPECT_EQ(f["inputTerminator"], "10");
+    EXPECT_EQ(f["decimalSeparator"], "COMMA");
+    EXPECT_EQ(f["sound"], "COWBELL");
+    EXPECT_EQ(f["outputTerminator"], "ENTER");
+    EXPECT_EQ(f["mathOperation"], "MULTIPLY");
+    EXPECT_EQ(f["mathOperand"], "1000");
+    EXPECT_EQ(f["roundingMethod"], "HALF_EVEN");
+    EXPECT_EQ(f["delay"], "30");
+    EXPECT_EQ(f["ignoreDuplicates"], "true");
+    EXPECT_EQ(f["removeCharacters"], "kg");
+    EXPECT_EQ(f["ignoreTimeLimit"], "1500");
+    EXPECT_EQ(f["ignoreDifference"], "0.5");
+}
+
+TEST_F(ConfigStoreTest, failedImports_reportAMessage_andChangeNothing)
+{
+    ConfigStore(*factory).saveConfig(unusualConfig());
+    const QByteArray before = fileBytes();
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.xml")));
+    const QStringList sources = {
+        writeFile(QStringLiteral("malformed.xml"), "<preferences><root type=\"user\"><node name=\"com\">"),
+        writeFile(QStringLiteral("laughs.xml"),
+                  "<!DOCTYPE preferences [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"
+                  "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">]>"
+                  "<preferences><root type=\"user\"><node name=\"com\"><node name=\"brindlecote\"><node name=\"Omvara\">"
+                  "<map><entry key=\"port\" value=\"&d;\"/></map></node></node></node></root></preferences>"),
+        writeFile(QStringLiteral("notes.xml"), "<notes><note>port=COM9</note></notes>"),
+        dir.filePath(QStringLiteral("missing.xml")),
+        dir.filePath(QStringLiteral("folder.xml")),
+    };
+    for (const QString &source : sources) {
+        ConfigStore store = restart();
+        try {
+            store.importFrom(source);
+            ADD_FAILURE() << "imported " << source.toStdString();
+        } catch (const PreferencesError &e) {
+            EXPECT_FALSE(e.message().isEmpty());
+        }
+        EXPECT_EQ(fileBytes(), before) << source.toStdString();
+    }
+}
+
+TEST_F(ConfigStoreTest, exportIntoAMissingFolder_failsWithThePath)
+{
+    ConfigStore store(*factory);
+    const QString target = dir.filePath(QStringLiteral("gone/Omvara.xml"));
+    try {
+        store.exportTo(target);
+        FAIL() << "exported";
+    } catch (const BackingStoreError &e) {
+        EXPECT_TRUE(e.message().contains(target)) << e.message().toStdString();
+    }
+}
+
+struct SharedCase
+{
+    const char *switchValue; // nullptr: unset
+    bool marker;
+    bool shared;
+};
+
+class SharedInstallation : public ::testing::TestWithParam<SharedCase> {};
+
+TEST_P(SharedInstallation, switchAndMarkerFile_decide)
+{
+    QTemporaryDir install;
+    if (GetParam().marker) {
+        QFile marker(install.filePath(ConfigStore::SHARED_MARKER));
+        ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
+    }
+    if (GetParam().switchValue)
+        ProcessProperties::set(ConfigStore::SHARED_SWITCH, QString::fromLatin1(GetParam().switchValue));
+    else
+        ProcessProperties::remove(ConfigStore::SHARED_SWITCH);
+    EXPECT_EQ(ConfigStore::isSharedInstallation(install.path()), GetParam().shared);
+    ProcessProperties::remove(ConfigStore::SHARED_SWITCH);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SharedInstallation,
+                         ::testing::Values(SharedCase{nullptr, false, false}, SharedCase{nullptr, true, true},
+                                           SharedCase{"1", false, true}, SharedCase{"yes", false, true},
+                                           SharedCase{"0", true, false}, SharedCase{"false", true, false},
+                                           SharedCase{"", true, false}));
+
+TEST(SharedFile, isBelowProgramData_orTheSystemStateFolder)
+{
+    ProcessProperties::set(QStringLiteral("ProgramData"), QStringLiteral("C:\\ProgramData"));
+    EXPECT_EQ(ConfigStore::sharedPreferencesFile(), "C:\\ProgramData/Brindlecote/OmvaraMU/prefs.txt");
+    ProcessProperties::set(QStringLiteral("ProgramData"), QString());
+    EXPECT_EQ(ConfigStore::sharedPreferencesFile(), "/var/lib/Brindlecote/OmvaraMU/prefs.txt");
+    ProcessProperties::remove(QStringLiteral("ProgramData"));
+}
+
+} // namespace

@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/config/ConfigStore.h"
+#include "omvara/config/StoreCommands.h"
+#include "omvara/prefs/FilePreferencesFactory.h"
+#include "omvara/util/ProcessProperties.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <gtest/gtest.h>
+
+using omvara::config::ConfigStore;
+using omvara::config::runStoreCommands;
+using omvara::prefs::FilePreferencesFactory;
+using omvara::prefs::Preferences;
+using omvara::util::ProcessProperties;
+
+namespace {
+
+// Each test is a fresh process as far as the preferences tree is concerned.
+class StoreCommandsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        forgetTree();
+    }
+    void TearDown() override { forgetTree(); }
+    static void forgetTree()
+    {
+        ProcessProperties::remove(Preferences::FACTORY_PROPERTY);
+        ProcessProperties::remove(FilePreferencesFactory::SYSTEM_PROPERTY_FILE);
+        FilePreferencesFactory::forgetPreferencesFile();
+        Preferences::setFactory(nullptr);
+    }
+    std::optional<int> run(const QStringList &arguments)
+    {
+        out.clear();
+        err.clear();
+        QTextStream o(&out), e(&err);
+        auto status = runStoreCommands(arguments, dir.path(), o, e);
+        forgetTree();
+        return status;
+    }
+    QByteArray read(const QString &path) const
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    QString path(const char *name) const { return dir.filePath(QString::fromLatin1(name)); }
+
+    QTemporaryDir dir;
+    QString out, err;
+};
+
+TEST_F(StoreCommandsTest, importThenExport_throughTheFileStore)
+{
+    const QString store = path("prefs.txt");
+    EXPECT_EQ(run({"--prefs-file", store, "--import", QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml")}), 0);
+    EXPECT_TRUE(read(store).contains("com.brindlecote.Omvara.instrument=SARTORIUS"));
+    EXPECT_TRUE(err.isEmpty()) << err.toStdString();
+
+    const QString exported = path("out.xml");
+    EXPECT_EQ(run({"--export=" + exported, "--prefs-file=" + store}), 0);
+    const QByteArray xml = read(exported);
+    EXPECT_TRUE(xml.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
+                               "<!DOCTYPE preferences SYSTEM \"http://java.sun.com/dtd/preferences.dtd\">"));
+    EXPECT_TRUE(xml.contains("<entry key=\"instrument\" value=\"SARTORIUS\"/>"));
+    EXPECT_EQ(xml.count("<entry "), 31);
+}
+
+TEST_F(StoreCommandsTest, failedImport_saysImportFailedWithTheReason_exitsOne_andChangesNothing)
+{
+    const QString store = path("prefs.txt");
+    ASSERT_EQ(run({"--prefs-file", store, "--import", QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml")}), 0);
+    const QByteArray before = read(store);
+    {
+        QFile bad(path("bad.xml"));
+        ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+        bad.write("<preferences><root type=\"user\"><node name=\"com\"><map><entry key=\"k\" value=\"v\"/>");
+    }
+    for (const QString &source : {path("bad.xml"), path("missing.xml")}) {
+        EXPECT_EQ(run({"--prefs-file", store, "--import", source}), 1);
+        EXPECT_TRUE(err.startsWith("Import failed\n")) << err.toStdString();
+        EXPECT_GT(err.size(), QStringLiteral("Import failed\n").size());
+        EXPECT_EQ(read(store), before);
+    }
+    EXPECT_TRUE(err.contains("missing.xml"));
+}
+
+TEST_F(StoreCommandsTest, sharedInstallation_usesTheSharedFileBelowProgramData)
+{
+    ProcessProperties::set(ConfigStore::SHARED_SWITCH, QStringLiteral("1"));
+    ProcessProperties::set(QStringLiteral("ProgramData"), dir.path());
+    QDir(dir.path()).mkpath(QStringLiteral("Brindlecote/OmvaraMU"));
+    EXPECT_EQ(run({"--import", QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml")}), 0);
+    EXPECT_TRUE(read(path("Brindlecote/OmvaraMU/prefs.txt")).contains("com.brindlecote.Omvara.port=COM4"));
+    ProcessProperties::remove(ConfigStore::SHARED_SWITCH);
+    ProcessProperties::remove(QStringLiteral("ProgramData"));
+}
+
+TEST_F(StoreCommandsTest, prefsFileAlone_selectsTheStoreAndLetsTheProgramGoOn)
+{
+    QTextStream o(&out), e(&err);
+    EXPECT_EQ(runStoreCommands({"COM3", "--prefs-file", path("p.txt")}, dir.path(), o, e), std::nullopt);
+    EXPECT_EQ(ProcessProperties::get(Preferences::FACTORY_PROPERTY), FilePreferencesFactory::CLASS_NAME);
+    EXPECT_EQ(ProcessProperties::get(FilePreferencesFactory::SYSTEM_PROPERTY_FILE), path("p.txt"));
+    EXPECT_EQ(runStoreCommands({"COM3"}, dir.path(), o, e), std::nullopt);
+}
+
+TEST_F(StoreCommandsTest, malformedOptions_exitOneWithAMessage)
+{
+    const QList<QStringList> cases = {
+        {"--export"},
+        {"--import"},
+        {"--prefs-file"},
+        {"--export", "a.xml", "--import", "b.xml"},
+        {"--import="},
+    };
+    for (const QStringList &arguments : cases) {
+        EXPECT_EQ(run(arguments), 1) << arguments.join(u' ').toStdString();
+        EXPECT_TRUE(err.startsWith("omvara: ")) << err.toStdString();
+    }
+}
+
+} // namespace
