@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/Version.h"
+#include "omvara/config/StoreCommands.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -13,9 +14,13 @@ int main(int argc, char *argv[])
         out << "omvara " << omvara::programVersion() << "\n";
         return 0;
     }
+    QTextStream err(stderr);
+    if (const auto status = omvara::config::runStoreCommands(args, QCoreApplication::applicationDirPath(), out, err))
+        return *status;
     out << "Usage: omvara [OPTION]... [PORT]\n"
            "Types data records from a serial instrument into the focused application.\n\n"
            "  --help      display this help and exit\n"
-           "  --version   output version information and exit\n";
+           "  --version   output version information and exit\n"
+        << omvara::config::storeCommandsHelp();
     return 0;
 }
