@@ -181,8 +181,7 @@ void initialiseLocked(ClassState &cs)
         QString error2;
         const QString path = SystemProperties::userHome() + QLatin1Char('\\') + platform->plkLib
             + QStringLiteral(".dll");
-        if (load(path, &error2))
-            native = load(platform->plkLib, &error2);
+        native = load(path, &error2);
         if (native) {
             Console::println(QStringLiteral("SerialPort class loaded users: ") + platform->plkLib);
         } else {
@@ -313,7 +312,19 @@ SerialPortLocal::SerialPortLocal(const SerialConfig &config)
     , m_osName(effectiveOsName())
     , m_config(config)
 {
-    open();
+    try {
+        open();
+    } catch (...) {
+        // An open that got as far as the native open leaves the device open;
+        // no destructor runs for a failed construction, so release it here.
+        try {
+            close();
+        } catch (...) {
+        }
+        m_flowControl.reset();
+        m_serverTask.reset();
+        throw;
+    }
 }
 
 SerialPortLocal::~SerialPortLocal()
@@ -343,6 +354,7 @@ void SerialPortLocal::open()
         m_serverTask = std::make_unique<SerialServerTask>(*this);
         m_serverTask->start();
     }
+    applyServerTaskFailure();
     int rc;
     {
         std::lock_guard lock(NativeHandleMutex::getInstance());
@@ -406,6 +418,7 @@ void SerialPortLocal::configure(SerialConfig &config)
 {
     if (m_port.load() < 0 || !m_isOpen.load())
         throw IoError(QStringLiteral("configure: Port is not open"));
+    applyServerTaskFailure();
     stopFlowControl();
     if (!m_platform->supNoIndexBitRate) {
         const int index = SerialConfig::getBitRateIndex(config.getBitRate());
@@ -827,7 +840,21 @@ int SerialPortLocal::nativeServerTask()
 
 void SerialPortLocal::serverTaskFailed()
 {
-    m_config.setPortNum(-1);
+    // Runs on the service thread: only flag it here; the port's own thread
+    // marks its configuration (applyServerTaskFailure) so that the
+    // configuration is never written from two threads.
+    m_serverTaskFailed.store(true);
+}
+
+void SerialPortLocal::applyServerTaskFailure()
+{
+    if (!m_serverTaskFailed.exchange(false))
+        return;
+    try {
+        m_config.setPortNum(-1);
+    } catch (const InvalidArgumentError &) {
+        // Only systems that allow negative port numbers take the mark.
+    }
 }
 
 // --- class-wide -------------------------------------------------------------------
@@ -1037,11 +1064,12 @@ void SerialPortLocal::unregisterDeviceNotification()
     registerDeviceNotification(nullptr);
 }
 
-void SerialPortLocal::setNativeLoader(NativeLoader loader)
+NativeLoader SerialPortLocal::setNativeLoader(NativeLoader loader)
 {
     ClassState &cs = state();
     std::lock_guard lock(cs.mutex);
-    cs.loader = std::move(loader);
+    std::swap(cs.loader, loader);
+    return loader;
 }
 
 void SerialPortLocal::resetClassState()

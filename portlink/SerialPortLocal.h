@@ -58,7 +58,8 @@ public:
     // NativeLibraryError when that fails) and takes the system's default device.
     SerialPortLocal();
     // Opens the port at once; errors of open() (IoError, NativeLibraryError)
-    // leave the constructor.
+    // leave the constructor, and a device that was opened before the error
+    // (configure refused) is closed again first.
     explicit SerialPortLocal(const SerialConfig &config);
     // Closes the port when still open; errors of that close are ignored.
     ~SerialPortLocal() override;
@@ -182,9 +183,10 @@ public:
 
     // --- seams ---------------------------------------------------------------
 
-    // Replaces how the native side is found (nullptr function: the compiled-in
-    // one). Takes effect at the next class initialisation.
-    static void setNativeLoader(NativeLoader loader);
+    // Replaces how the native side is found (empty function: the compiled-in
+    // one) and returns the loader in force before. Takes effect at the next
+    // class initialisation.
+    static NativeLoader setNativeLoader(NativeLoader loader);
     // Forgets the class-wide state (feature table, native side, port lists,
     // property-independent settings); the next use initialises again with the
     // current properties and loader. Open ports keep the native side they were
@@ -198,6 +200,7 @@ private:
     int nativeFlowTask(int portNum);
     int nativeServerTask();
     void serverTaskFailed();
+    void applyServerTaskFailure();
     void stopFlowControl();
 
     using NativeSignal = int (NativeSerial::*)(int);
@@ -219,6 +222,7 @@ private:
     std::atomic<bool> m_isOpen{false};
     std::atomic<bool> m_wrSinceTxBufEmpty{false};
     std::atomic<bool> m_rdSinceRxBufCheck{false};
+    std::atomic<bool> m_serverTaskFailed{false};
     ErrorStatusHandler *m_esh = nullptr;
 };
 

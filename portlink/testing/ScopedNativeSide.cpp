@@ -41,7 +41,7 @@ ScopedNativeSide::ScopedNativeSide(NativeLoader loader, const QString &osName, c
 {
     ProcessProperties::set(QStringLiteral("PLK_OSNAME"), osName);
     ProcessProperties::set(QStringLiteral("PLK_OSARCH"), osArch);
-    SerialPortLocal::setNativeLoader(std::move(loader));
+    m_oldLoader = SerialPortLocal::setNativeLoader(std::move(loader));
     SerialPortLocal::resetClassState();
 }
 
@@ -60,7 +60,7 @@ ScopedNativeSide::~ScopedNativeSide()
 {
     restoreProperty(QStringLiteral("PLK_OSNAME"), m_oldOsName);
     restoreProperty(QStringLiteral("PLK_OSARCH"), m_oldOsArch);
-    SerialPortLocal::setNativeLoader(nullptr);
+    SerialPortLocal::setNativeLoader(std::move(m_oldLoader));
     SerialPortLocal::resetClassState();
 }
 

@@ -16,8 +16,8 @@ namespace portlink::testing {
 // and sees the given system: the process properties "PLK_OSNAME" and
 // "PLK_OSARCH" are set (by default to "Windows"/"x86", as the program sets
 // them) and the class-wide state is initialised afresh. The destructor
-// restores the properties and the compiled-in native side and forgets the
-// class-wide state again (port lists included).
+// restores the properties and the native side in force before and forgets the
+// class-wide state again (port lists included). Scopes nest.
 //
 // Port objects must not outlive the scope that opened them.
 class ScopedNativeSide
@@ -39,6 +39,7 @@ private:
 
     std::optional<QString> m_oldOsName;
     std::optional<QString> m_oldOsArch;
+    NativeLoader m_oldLoader;
 };
 
 // Collects the serial layer's console lines for the lifetime of the object

@@ -116,6 +116,12 @@ void SimulatedPort::failOpen(int code, int times)
     m_openFailure = Forced{code, code == 0 ? 0 : times};
 }
 
+void SimulatedPort::setOpenFailureHint(const QString &hint)
+{
+    std::lock_guard lock(m_owner.m_mutex);
+    m_openFailureHint = hint;
+}
+
 void SimulatedPort::failConfigure(int code, int times)
 {
     std::lock_guard lock(m_owner.m_mutex);
@@ -688,6 +694,13 @@ int SimulatedNative::SerDeviceLost(int port)
     if (!p)
         return -1;
     return p->m_lostWhileOpen ? 1 : 0;
+}
+
+QString SimulatedNative::SerOpenFailureHint(int rc, const SerialConfig &config)
+{
+    std::lock_guard lock(m_mutex);
+    auto it = m_ports.find(QString::fromLocal8Bit(config.getPortName().constData()));
+    return it == m_ports.end() ? QString() : it->second->m_openFailureHint;
 }
 
 int SimulatedNative::SerFlowTask(int port)

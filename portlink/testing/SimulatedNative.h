@@ -96,6 +96,8 @@ public:
     // The next `times` opens (-1: all) fail with this contract code
     // (1002 in use, 1006 permission denied, ...); 0 clears.
     void failOpen(int code, int times = -1);
+    // Advice the native side adds to open failure messages of this port.
+    void setOpenFailureHint(const QString &hint);
     // The next `times` configure calls (-1: all) answer this non-zero code; 0 clears.
     void failConfigure(int code, int times = -1);
     // The next `times` calls (-1: all) of this kind answer `result` without
@@ -166,6 +168,7 @@ private:
     bool m_rts = false;
     bool m_noModemLines = false;
     Forced m_openFailure{0, 0};
+    QString m_openFailureHint;
     Forced m_configureFailure{0, 0};
     std::map<SimCall, Forced> m_forced;
     bool m_unplugged = false;
@@ -227,6 +230,7 @@ public:
     int SerSendBreak(int port, int ms) override;
     void SerGetPortList(PortListReceiver &receiver) override;
     int SerDeviceLost(int port) override;
+    QString SerOpenFailureHint(int rc, const SerialConfig &config) override;
     int SerFlowTask(int port) override;
     QString SerGetLibVer() override { return QStringLiteral("simulated"); }
 

@@ -7,6 +7,8 @@
 #include "portlink/linux/LinuxNativeSerial.h"
 #include "portlink/testing/ScopedNativeSide.h"
 
+#include "QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 #include <QTemporaryFile>
