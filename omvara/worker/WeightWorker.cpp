@@ -1,0 +1,185 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/worker/WeightWorker.h"
+
+#include "omvara/config/Config.h"
+#include "omvara/config/ConfigHelper.h"
+#include "omvara/util/Interruption.h"
+#include "omvara/worker/LineProcessor.h"
+#include "omvara/worker/WorkerTexts.h"
+#include "portlink/PortlinkErrors.h"
+#include "portlink/SerialConfig.h"
+#include "portlink/SerialPortLocal.h"
+
+#include <chrono>
+
+namespace omvara::worker {
+
+using config::ConfigHelper;
+
+WeightWorker::WeightWorker(const config::Config &config, WeightWorkerView &view)
+    : m_config(config)
+    , m_view(view)
+    , m_random(std::random_device {}())
+{
+    m_lineBuffer.reserve(30);
+    const QString portName = config.getPort();
+    if (portName.isEmpty())
+        throw std::runtime_error(WorkerTexts::text("null.port.error").toStdString());
+    portlink::SerialPortLocal::addPortName(portName);
+    portlink::SerialConfig serialConfig(portName);
+    serialConfig.setBitRate(config.getBitRate());
+    serialConfig.setDataBits(config.getDataBits());
+    serialConfig.setParity(config.getParity());
+    serialConfig.setStopBits(config.getStopBits());
+    m_port = std::make_unique<portlink::SerialPortLocal>(serialConfig);
+
+    m_view.setConnectedInGUI(true);
+    try {
+        prepareOpenPort();
+    } catch (...) {
+        // The port is closed again by its destruction; the view must not stay in its running look.
+        m_view.setConnectedInGUI(false);
+        throw;
+    }
+}
+
+void WeightWorker::prepareOpenPort()
+{
+    m_port->rxFlush();
+    m_view.logEvent(WorkerTexts::format(WorkerTexts::text("port.opened"),
+        { m_port->getPortName(), ConfigHelper::BitRates::getValue(m_port->getBitRate()),
+            ConfigHelper::DataBits::getValue(m_port->getDataBits()),
+            ConfigHelper::StopBits::getValue(m_port->getStopBits()),
+            ConfigHelper::Parity::getValue(m_port->getParity()) }));
+    m_port->setRTS(false);
+    m_port->setDTR(true);
+    const auto onOff = [](bool on) { return on ? QStringLiteral("on") : QStringLiteral("off"); };
+    const bool dsr = m_port->sigDSR();
+    const bool cts = m_port->sigCTS();
+    m_view.logEvent(QStringLiteral("RTS: off, DTR: on. DSR: %1, CTS: %2.").arg(onOff(dsr), onOff(cts)));
+}
+
+WeightWorker::~WeightWorker()
+{
+    stopAndWait();
+}
+
+qint32 WeightWorker::doInBackground()
+{
+    return readLines();
+}
+
+qint32 WeightWorker::readLines()
+{
+    return readLoop(LoopStyle {});
+}
+
+qint32 WeightWorker::readLoop(LoopStyle style)
+{
+    LineProcessor processor(m_config, style.numbers);
+    const int terminator = m_config.getInputTerminator();
+    const QString parityText = style.bundleErrors ? WorkerTexts::text("parity.error") : QStringLiteral("Parity Error");
+    const QString framingText
+        = style.bundleErrors ? WorkerTexts::text("framing.error") : QStringLiteral("Framing Error");
+    qint32 lineCount = 0;
+    bool errorMark = false;
+    portlink::SerialPort &port = *m_port;
+
+    while (!isCancelled()) {
+        try {
+            for (int byte = port.getByte(); byte != -1; byte = port.getByte()) {
+                m_lineBuffer.append(QChar(char16_t(byte)));
+                if (port.sigParityErr()) {
+                    m_view.logImportantEvent(parityText);
+                    errorMark = true;
+                }
+                if (port.sigFrameErr()) {
+                    m_view.logImportantEvent(framingText);
+                    errorMark = true;
+                }
+                if (byte == terminator) {
+                    completeLine(processor, lineCount, errorMark);
+                    // Stop takes effect between lines even while a device floods the port.
+                    if (isCancelled())
+                        return lineCount;
+                } else if (m_lineBuffer.size() >= MaxLineLength) {
+                    m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("line.too.long"),
+                        { QString::number(m_lineBuffer.size()), QString::number(terminator) }));
+                    m_lineBuffer.clear();
+                    errorMark = false;
+                }
+            }
+        } catch (const portlink::IoError &) {
+            // A vanished device makes the signal queries fail; that is reported below.
+            if (!port.isDeviceLost())
+                throw;
+        }
+        if (port.isDeviceLost()) {
+            m_deviceLost = true;
+            m_view.logImportantEvent(WorkerTexts::text("device.lost"));
+            return lineCount;
+        }
+        try {
+            idlePause();
+        } catch (const util::InterruptedError &) {
+            return lineCount;
+        }
+    }
+    return lineCount;
+}
+
+void WeightWorker::idlePause()
+{
+    std::uniform_int_distribution<int> pause(0, 4);
+    util::Interruption::sleep(std::chrono::milliseconds(pause(m_random)));
+}
+
+void WeightWorker::completeLine(LineProcessor &processor, qint32 &lineCount, bool &errorMark)
+{
+    ++lineCount;
+    const qint32 count = lineCount;
+    try {
+        const LineProcessor::Result result = processor.process(m_lineBuffer);
+        DataLine line(m_lineBuffer, result.processedData, count, result.instant, errorMark);
+        errorMark = false;
+        m_lineBuffer.clear();
+        publish(std::move(line));
+    } catch (const std::exception &e) {
+        // The line is not delivered; its characters are dropped so that the
+        // next line is searched on its own (kept, they would make every later
+        // line fail the same way).
+        m_view.logImportantEvent(QStringLiteral("Error [WW]: ") + WorkerTexts::errorText(e));
+        errorMark = false;
+        m_lineBuffer.clear();
+    }
+}
+
+void WeightWorker::process(const std::vector<DataLine> &lines)
+{
+    for (const DataLine &line : lines) {
+        DataLine shown = line;
+        m_view.showDataLine(shown);
+    }
+}
+
+void WeightWorker::done()
+{
+    try {
+        get();
+    } catch (const util::CancellationError &) {
+        m_view.logEvent(WorkerTexts::text("stopped"));
+    } catch (const util::ExecutionError &e) {
+        m_view.logImportantEvent(WorkerTexts::text("execution.exception") + QString::fromUtf8(e.what()));
+    }
+    if (!m_lineBuffer.isEmpty())
+        m_view.logImportantEvent(
+            WorkerTexts::text("unsent.data") + u' ' + DataLine::transformControlChars(m_lineBuffer));
+    try {
+        m_port->close();
+    } catch (const std::exception &e) {
+        m_view.logImportantEvent(QString::fromUtf8(e.what()));
+    }
+    m_view.setConnectedInGUI(false);
+}
+
+} // namespace omvara::worker

@@ -1,0 +1,84 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/util/BackgroundTask.h"
+#include "omvara/worker/DataLine.h"
+#include "omvara/worker/WeightWorkerView.h"
+
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <random>
+
+namespace portlink {
+class SerialPort;
+}
+namespace omvara::config {
+class Config;
+}
+
+namespace omvara::worker {
+
+class Editor;
+class LineProcessor;
+
+// The reception engine of a run: owns the open port from construction until
+// done(), reads it byte by byte on its own thread, cuts the bytes into lines at
+// the input terminator, turns each line into a value (extraction, edit,
+// character removal, whitespace removal, number formatting) and hands each
+// finished line as a DataLine to the view on the event thread.
+//
+// Life cycle (event thread): construct (opens the port; throws the port
+// library's error or "null.port.error"), execute(), later cancel(true) for
+// Stop. done() then reports unsent characters, closes the port and switches the
+// view back to its stopped look. The result is the number of lines completed.
+//
+// The Config must outlive the worker and must not change while it runs.
+class WeightWorker : public util::BackgroundTask<qint32, DataLine>
+{
+public:
+    // Longest line kept while waiting for its terminator. Far above any real
+    // record; reaching it means the input terminator setting is wrong.
+    static constexpr int MaxLineLength = 64 * 1024;
+
+    WeightWorker(const config::Config &config, WeightWorkerView &view);
+    ~WeightWorker() override;
+
+    // True when the run ended because the device went away.
+    bool deviceWasLost() const { return m_deviceLost.load(); }
+    // The characters received after the last terminator (valid once done() ran).
+    QString unsentData() const { return m_lineBuffer; }
+
+protected:
+    qint32 doInBackground() override;
+    void done() override;
+    void process(const std::vector<DataLine> &lines) override;
+    virtual qint32 readLines();
+
+    // What the text variant changes in the loop.
+    struct LoopStyle
+    {
+        bool numbers = true;      // whitespace removal and number formatting
+        bool bundleErrors = true; // parity/framing texts from the bundle, else literal
+    };
+    qint32 readLoop(LoopStyle style);
+
+    portlink::SerialPort &port() { return *m_port; }
+    const config::Config &config() const { return m_config; }
+    WeightWorkerView &view() { return m_view; }
+
+private:
+    void prepareOpenPort();
+    void completeLine(LineProcessor &processor, qint32 &lineCount, bool &errorMark);
+    void idlePause();
+
+    const config::Config &m_config;
+    WeightWorkerView &m_view;
+    std::unique_ptr<portlink::SerialPort> m_port;
+    QString m_lineBuffer;
+    std::minstd_rand m_random;
+    std::atomic<bool> m_deviceLost { false };
+};
+
+} // namespace omvara::worker

@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/worker/WeightWorkerAnd.h"
+
+#include "omvara/util/Interruption.h"
+#include "omvara/worker/WorkerTexts.h"
+#include "portlink/SerialPort.h"
+
+namespace omvara::worker {
+
+void WeightWorkerAnd::checkSignals(const WarningPresenter &presenter)
+{
+    const auto settle = [this] {
+        try {
+            util::Interruption::sleep(m_settle);
+        } catch (const util::InterruptedError &) {
+            // The check goes on; only the pause was cut short.
+        }
+    };
+    const auto warn = [&](const char *key) {
+        const QString message = WorkerTexts::text(key);
+        if (presenter)
+            presenter(WorkerTexts::text("warning"), message);
+        else
+            view().logImportantEvent(message);
+    };
+
+    portlink::SerialPort &p = port();
+    p.setDTR(true);
+    settle();
+    if (p.sigDSR()) {
+        p.setRTS(true);
+        settle();
+        if (!p.sigCTS())
+            warn("and.error.unusual");
+    } else {
+        p.setRTS(true);
+        settle();
+        if (p.sigCTS())
+            warn("and.error.dataset.not.ready");
+        else
+            warn("and.error.not.connected");
+    }
+}
+
+} // namespace omvara::worker

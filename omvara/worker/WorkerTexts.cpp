@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/worker/WorkerTexts.h"
+
+#include "omvara/util/Bundle.h"
+
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <memory>
+#include <typeinfo>
+
+namespace omvara::worker {
+
+QString WorkerTexts::text(const char *key)
+{
+    return util::Bundle::get(QString::fromLatin1(BundleName)).getString(QString::fromLatin1(key));
+}
+
+QString WorkerTexts::format(const QString &pattern, const QStringList &args)
+{
+    QString result;
+    result.reserve(pattern.size() + 32);
+    qsizetype next = 0;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == u'%' && i + 1 < pattern.size() && pattern[i + 1] == u's') {
+            result += next < args.size() ? args[next] : QString();
+            ++next;
+            ++i;
+        } else if (pattern[i] == u'%' && i + 1 < pattern.size() && pattern[i + 1] == u'%') {
+            result += u'%';
+            ++i;
+        } else {
+            result += pattern[i];
+        }
+    }
+    return result;
+}
+
+QString WorkerTexts::errorText(const std::exception &error)
+{
+    const char *mangled = typeid(error).name();
+    int status = 0;
+    std::unique_ptr<char, void (*)(void *)> demangled(
+        abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
+    QString kind = QString::fromLatin1(status == 0 && demangled ? demangled.get() : mangled);
+    const qsizetype colons = kind.lastIndexOf(QLatin1String("::"));
+    if (colons >= 0)
+        kind = kind.mid(colons + 2);
+    return kind + QStringLiteral(": ") + QString::fromUtf8(error.what());
+}
+
+QStringList WorkerTexts::keys()
+{
+    return {
+        QStringLiteral("null.port.error"),
+        QStringLiteral("port.opened"),
+        QStringLiteral("parity.error"),
+        QStringLiteral("framing.error"),
+        QStringLiteral("and.error.unusual"),
+        QStringLiteral("and.error.dataset.not.ready"),
+        QStringLiteral("and.error.not.connected"),
+        QStringLiteral("warning"),
+        QStringLiteral("interrupted"),
+        QStringLiteral("execution.exception"),
+        QStringLiteral("stopped"),
+        QStringLiteral("unsent.data"),
+        QStringLiteral("line.count"),
+        QStringLiteral("line.too.long"),
+        QStringLiteral("device.lost"),
+        QStringLiteral("auto.port.detection.started"),
+        QStringLiteral("testing.port.0"),
+        QStringLiteral("confidence"),
+        QStringLiteral("best.port"),
+        QStringLiteral("could.not.auto.detect.port"),
+    };
+}
+
+} // namespace omvara::worker
