@@ -1,0 +1,202 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/config/Config.h"
+#include "omvara/config/Instrument.h"
+#include "omvara/config/LinePattern.h"
+#include "omvara/worker/ValueExtractor.h"
+
+#include <gtest/gtest.h>
+
+using omvara::config::Config;
+using omvara::config::ConfigHelper;
+using omvara::worker::ExtractionError;
+using omvara::worker::ValueExtractor;
+using I = ConfigHelper::Instrument;
+
+namespace {
+
+QString latin1(const char *s)
+{
+    return QString::fromLatin1(s);
+}
+
+// Extraction with a custom pattern and group 1 (every instrument's group).
+QString extractWith(const char *pattern, const QString &line)
+{
+    return ValueExtractor(I::GENERIC, QString::fromUtf8(pattern)).extract(line);
+}
+
+} // namespace
+
+TEST(ValueExtractor, everyCatalogueSample_givesItsExpectedValue)
+{
+    int samples = 0;
+    for (const I *instrument : I::values()) {
+        const ValueExtractor extractor(*instrument, QString());
+        for (const auto &[line, expected] : instrument->getTestStrings()) {
+            EXPECT_EQ(extractor.extract(line), expected)
+                << instrument->name().toStdString() << " line \"" << line.toStdString() << '"';
+            ++samples;
+        }
+    }
+    // 37 listed pairs, AND's four again for AND_SIMPLE and AND_EM, one empty pair for each of the other 20 entries.
+    EXPECT_EQ(samples, 37 + 8 + 20);
+}
+
+TEST(ValueExtractor, defaultPattern_examples)
+{
+    const ValueExtractor generic(I::GENERIC, QString());
+    struct Row
+    {
+        const char *line;
+        const char *value;
+    };
+    const Row rows[] = {
+        {"ST,GS,+  12.345kg\r\n", "+  12.345"},
+        {"N  60.24 kg\n", "  60.24"},
+        {"\r\n", ""},
+        {"\r", ""},
+        {"", ""},
+        {"G  1.000 kg N  0.950 kg", "  1.000"}, // the first match wins
+        {"-5", "-5"},
+        {"12,5 kg", "12,5"},
+        {".5", ".5"},
+        {"7.", "7"}, // a point needs a digit after it
+        {"abc\xa0" "42", "42"}, // NBSP is no white space
+        {"\x85" "3", "3"},
+        {"\x0b" "3", "\x0b" "3"}, // VT is
+    };
+    for (const Row &r : rows)
+        EXPECT_EQ(generic.extract(latin1(r.line)), latin1(r.value)) << r.line;
+}
+
+TEST(ValueExtractor, bytes_areTakenAsLatin1Characters)
+{
+    const ValueExtractor generic(I::GENERIC, QString());
+    EXPECT_EQ(generic.extract(QByteArrayView("\xff\xfe 12.5\r\n")), " 12.5");
+    EXPECT_EQ(ValueExtractor(I::GENERIC, QStringLiteral("(\\xE9+)")).extract(QByteArrayView("caf\xe9\xe9")),
+        QString::fromLatin1("\xe9\xe9"));
+}
+
+TEST(ValueExtractor, matchingRules)
+{
+    struct Row
+    {
+        const char *pattern;
+        const char *line;
+        const char *value;
+    };
+    const Row rows[] = {
+        // case-sensitive
+        {"(KG)", "12 kg", ""},
+        {"(kg)", "12 kg", "kg"},
+        // "^" only at the start of the subject, also after a line break
+        {"^(\\d+)", "a\n12", ""},
+        {"^(\\d+)", "12\n34", "12"},
+        {"(?m)^(\\d+)", "a\n12", "12"},
+        // "." stops at every line terminator
+        {"A(.*)", "A12\r34", "12"},
+        {"A(.*)", "A12\n34", "12"},
+        {"A(.*)", "A12\x85" "34", "12"},
+        {"A(.+)B", "A1\rB", ""},
+        {"A(.)B", "A\x0b" "B", "\x0b"},
+        {"A(.)B", "A\x0c" "B", "\x0c"},
+        {"A(.)B", "A\xa0" "B", "\xa0"},
+        {"(?s)A(.*)", "A1\r2", "1\r2"},
+        {"(?s:A(.))", "A\n", "\n"},
+        {"(?s:A.)(.)", "A\nx", "x"},
+        {"(?s:x)A(.)", "A\r", ""},
+        // "." inside a class, escaped or quoted is a point
+        {"([.]+)", "a..b", ".."},
+        {"(\\.\\d)", "a.5", ".5"},
+        {"(\\Q.\\E\\d)", "x5.5", ".5"},
+        {"(\\Q$\\E\\d)", "$5", "$5"},
+        // "\s" and "\d" are ASCII only
+        {"(\\s+)", "a\xa0\x85 b", " "},
+        {"(\\d+)", "x\xb2\xb3" "9", "9"},
+        {"([\\d]+)", "\xb9" "7", "7"},
+        // "$" at the end or before one final terminator
+        {"(\\d+)$", "12 34\r\n", "34"},
+        {"(\\d+)$", "12 34\n", "34"},
+        {"(\\d+)$", "12 34\r", "34"},
+        {"(\\d+)$", "12 34", "34"},
+        {"(\\d+)$", "12\n\n", ""},
+        {"(\\d+)$", "12\r\n34 kg", ""},
+        {"(\\d+)\\Z", "12 34\r\n", "34"},
+        {"(\\d+)[$]", "12$", "12"},
+        // lazy quantifiers and alternation
+        {"^N.*?(\\d+)", "N 1 2", "1"},
+        {"(kg|g)", "5 g", "g"},
+        // extended mode with a comment holding a point
+        {"(?x) (\\d+) # digits. then nothing", "a 42", "42"},
+        // the group text is taken unchanged, blanks included
+        {"(\\s*\\d+)", "x   7", "   7"},
+    };
+    for (const Row &r : rows) {
+        EXPECT_EQ(extractWith(r.pattern, latin1(r.line)), latin1(r.value))
+            << "pattern " << r.pattern << " line " << QString::fromLatin1(r.line).toStdString();
+    }
+}
+
+TEST(ValueExtractor, customPattern_replacesTheInstrumentsButKeepsItsGroup)
+{
+    const ValueExtractor e(I::WEDDERBURN, QStringLiteral("W=(\\d+)"));
+    EXPECT_EQ(e.extract(QStringLiteral("0    2.45 W=17")), "17");
+    EXPECT_EQ(e.captureGroup(), 1);
+    EXPECT_EQ(e.patternText(), "W=(\\d+)");
+
+    Config config;
+    config.setInstrument(I::KEYENCE_IL);
+    EXPECT_EQ(ValueExtractor(config).extract(QStringLiteral("DR,08,-99.998\r")), "-99.998");
+    config.setCustomRegEx(QStringLiteral("DR,(\\d+)"));
+    EXPECT_EQ(ValueExtractor(config).extract(QStringLiteral("DR,08,-99.998\r")), "08");
+    EXPECT_EQ(ValueExtractor(Config()).patternText(), I::GENERIC.getRegEx());
+}
+
+TEST(ValueExtractor, missingGroup_failsEveryLine)
+{
+    // No parentheses: group 1 does not exist, so matching and non-matching lines fail alike.
+    const ValueExtractor noGroup(I::GENERIC, QStringLiteral("\\d+"));
+    EXPECT_THROW(noGroup.extract(QStringLiteral("12")), ExtractionError);
+    EXPECT_THROW(noGroup.extract(QStringLiteral("abc")), ExtractionError);
+    EXPECT_THROW(noGroup.extract(QStringLiteral("\r")), ExtractionError);
+    const ValueExtractor onlyNonCapturing(I::GENERIC, QStringLiteral("(?:\\d+)"));
+    EXPECT_THROW(onlyNonCapturing.extract(QStringLiteral("12")), ExtractionError);
+    try {
+        noGroup.extract(QStringLiteral("12"));
+    } catch (const ExtractionError &e) {
+        EXPECT_STREQ(e.what(), "No group 1 in the value pattern \\d+");
+    }
+}
+
+TEST(ValueExtractor, groupOutsideTheUsedAlternative_failsTheLineInsteadOfGivingEmpty)
+{
+    const ValueExtractor e(I::GENERIC, QStringLiteral("(\\d+)kg|lb"));
+    EXPECT_EQ(e.extract(QStringLiteral("5kg")), "5");
+    EXPECT_THROW(e.extract(QStringLiteral("5lb")), ExtractionError);
+    EXPECT_EQ(e.extract(QStringLiteral("none")), "");
+    // A group that took part with no characters is an empty value, not an error.
+    EXPECT_EQ(ValueExtractor(I::SCHLAGE_HANDPUNCH, QString()).extract(QStringLiteral("ID ( )")), "");
+}
+
+TEST(ValueExtractor, patternThatDoesNotCompile_isRefusedUpFront)
+{
+    EXPECT_THROW(ValueExtractor(I::GENERIC, QStringLiteral("([0-9]+")), ExtractionError);
+    EXPECT_THROW(ValueExtractor(I::GENERIC, QStringLiteral("(a{2,1})")), ExtractionError);
+    EXPECT_THROW(ValueExtractor(I::GENERIC, QStringLiteral("(\\p{NoSuchProperty})")), ExtractionError);
+}
+
+TEST(ValueExtractor, runawayBacktracking_failsTheLineRatherThanReportingNoValue)
+{
+    const ValueExtractor e(I::GENERIC, QStringLiteral("((a+)+)b"));
+    EXPECT_EQ(e.extract(QStringLiteral("aab")), "aa");
+    const QString line = QString(40, u'a') + QStringLiteral("cb");
+    EXPECT_THROW(e.extract(line), ExtractionError);
+}
+
+TEST(LinePattern, translation_leavesOrdinaryPatternsAlone)
+{
+    EXPECT_EQ(omvara::config::LinePattern::translate(QStringLiteral("([-+]?\\s*[0-9]*[\\.,]?[0-9]+)")),
+        QStringLiteral("([-+]?\\s*[0-9]*[\\.,]?[0-9]+)"));
+    EXPECT_EQ(omvara::config::LinePattern::translate(QStringLiteral("[]$.](\\d)")),
+        QStringLiteral("[]$.](\\d)"));
+}
