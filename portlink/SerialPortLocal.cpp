@@ -236,6 +236,16 @@ QString trimControlAndBlank(const QString &s)
     return s.mid(begin, end - begin);
 }
 
+// Lists handed out of a lock get their own storage, so that the shared list
+// is never touched outside its lock, not even through Qt's sharing.
+template<typename T>
+T unshared(const T &value)
+{
+    T copy = value;
+    copy.detach();
+    return copy;
+}
+
 class ClassListReceiver final : public PortListReceiver
 {
 public:
@@ -922,7 +932,7 @@ QStringList SerialPortLocal::getPortList()
             if (!cs.portList.contains(name))
                 cs.portList.append(name);
         }
-        return cs.portList;
+        return unshared(cs.portList);
     }
 
     if (platform->supGetPortList) {
@@ -938,7 +948,7 @@ QStringList SerialPortLocal::getPortList()
             QStringList snapshot;
             {
                 std::lock_guard lock(cs.portListMutex);
-                snapshot = cs.portList;
+                snapshot = unshared(cs.portList);
             }
             QList<int> numbers;
             QStringList others;
@@ -987,7 +997,7 @@ QStringList SerialPortLocal::getPortList()
         }
     }
     std::lock_guard lock(cs.portListMutex);
-    return cs.portList;
+    return unshared(cs.portList);
 }
 
 void SerialPortLocal::addPortName(const QString &name)
@@ -1025,7 +1035,7 @@ QList<PortDriverInfo> SerialPortLocal::getDriverInfoList()
             throw IoError(QStringLiteral("Must call SerialPortLocal.getPortList method first"));
     }
     std::lock_guard lock(cs.portListInfoMutex);
-    return cs.portListInfo;
+    return unshared(cs.portListInfo);
 }
 
 void SerialPortLocal::clearPortListInfo()

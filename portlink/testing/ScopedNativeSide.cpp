@@ -82,7 +82,9 @@ ScopedConsoleCapture::~ScopedConsoleCapture()
 QStringList ScopedConsoleCapture::lines() const
 {
     std::lock_guard lock(m_shared->mutex);
-    return m_shared->lines;
+    QStringList copy = m_shared->lines;
+    copy.detach();
+    return copy;
 }
 
 void ScopedConsoleCapture::clear()

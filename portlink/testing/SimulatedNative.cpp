@@ -193,13 +193,17 @@ int SimulatedPort::timeoutTx() const
 QByteArray SimulatedPort::written() const
 {
     std::lock_guard lock(m_owner.m_mutex);
-    return m_written;
+    QByteArray copy = m_written;
+    copy.detach(); // the caller's copy must not share storage the readers append to
+    return copy;
 }
 
 QStringList SimulatedPort::calls() const
 {
     std::lock_guard lock(m_owner.m_mutex);
-    return m_calls;
+    QStringList copy = m_calls;
+    copy.detach(); // the caller's copy must not share storage the readers append to
+    return copy;
 }
 
 void SimulatedPort::clearCalls()
