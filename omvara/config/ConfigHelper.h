@@ -5,6 +5,7 @@
 
 #include <QLatin1String>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -402,9 +403,12 @@ public:
     static const KeyboardType QUERTY, AZERTY;
     static const KeyboardType &getDefault() { return QUERTY; }
 
-    // getKeymap(KeyboardType, KeyMapType), the character-to-key-codes table of
-    // each layout, belongs to keyboard output, which declares it here and
-    // defines it in its own source file.
+    // Each character keyboard output can type on this layout for the
+    // instrument's character repertoire, with the virtual key codes that type
+    // it (two codes: Shift held while the second key is pressed). A new map
+    // on every call. Defined with the keyboard output (KeyboardTypeKeymap.cpp).
+    using KeyMap = QMap<char32_t, QList<qint32>>;
+    KeyMap getKeymap(const KeyMapType &keyMapType) const;
 
     OMVARA_LABELLED_SET_BODY(KeyboardType)
 };

@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/config/ConfigHelper.h"
+#include "omvara/util/BlockingQueue.h"
+#include "omvara/util/Interruption.h"
+#include "omvara/worker/keys/KeyInjector.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <memory>
+
+namespace omvara::config {
+class Config;
+}
+
+namespace omvara::worker {
+
+class WeightWorkerView;
+
+// Keyboard output: types each value into the application that has the
+// keyboard focus, as an optional start key, the value's characters through
+// the key map of the keyboard type, and an optional terminator key, pausing
+// `keyDelay` milliseconds after every key press and every key release.
+//
+// Values come from one process-wide queue filled by enqueue() (event
+// thread); the keyboard thread started by start() is its only consumer and
+// the only thread that sends keys, so values are typed whole, one after the
+// other, in arrival order. Characters that cannot be typed and keys the
+// platform refuses are reported through the view's logImportantEvent from
+// the keyboard thread.
+//
+// stop() ends a run's typing: the value being typed is finished (without its
+// remaining pauses) and the values still waiting are dropped and reported,
+// so they cannot reach whatever application has the focus at a later run.
+class Keybot
+{
+public:
+    using KeyboardType = config::ConfigHelper::KeyboardType;
+    using KeyMapType = config::ConfigHelper::KeyMapType;
+
+    // `view` may be null (nothing is reported); it must outlive the Keybot.
+    // Key codes of 0 or less mean no start or terminator key. Without an
+    // `injector` the keystroke backend is chosen by keys::KeyInjectors;
+    // throws keys::KeyboardUnavailableError when none can start.
+    Keybot(WeightWorkerView *view, const KeyboardType &keyboardType, const KeyMapType &keyMapType, int startKey,
+        int terminatorKey, int keyDelay, std::unique_ptr<keys::KeyInjector> injector = {});
+    // From the run's settings: keyboard type, start-with and terminator keys,
+    // delay, and the key-map type of the configured instrument.
+    static std::unique_ptr<Keybot> fromConfig(WeightWorkerView *view, const config::Config &config,
+        std::unique_ptr<keys::KeyInjector> injector = {});
+    // Stops (see stop()) and waits for the keyboard thread to end.
+    virtual ~Keybot();
+    Keybot(const Keybot &) = delete;
+    Keybot &operator=(const Keybot &) = delete;
+
+    // Appends a non-empty text to the queue; an empty text is dropped. After
+    // stop() a text is dropped and reported as not typed. Event thread.
+    virtual void enqueue(const QString &text);
+    // The typing loop: takes values from the queue and types them until the
+    // calling thread is interrupted (omvara::util::Interruption).
+    virtual void run();
+    // Types the characters of `text` (no start or terminator key).
+    virtual void typeString(const QString &text);
+    void typeStart();
+    void typeEnd();
+
+    // Starts the keyboard thread (once).
+    void start();
+    // Interrupts the keyboard thread, drops the values still queued and
+    // reports how many there were. Returns at once. Idempotent.
+    void stop();
+    // Waits for the keyboard thread to end (after stop(); at once when it never started).
+    void join() { m_thread.join(); }
+
+    // The Caps Lock state as the keystroke backend sees it.
+    bool capsLockOn() const { return m_injector->capsLockOn(); }
+    QString backendName() const { return m_injector->name(); }
+    const KeyboardType::KeyMap &keyMap() const { return m_keyMap; }
+
+    // The queue shared by every Keybot of the process.
+    static util::BlockingQueue<QString> &queue();
+    // The keys of "omvara.worker.WorkerBundle" keyboard output reads.
+    static QStringList textKeys();
+
+private:
+    void tapKey(int keyCode);
+    void report(const QString &message);
+    void reportDropped(int count);
+
+    WeightWorkerView *m_view;
+    KeyboardType::KeyMap m_keyMap;
+    int m_keyDelay;
+    int m_terminatorKey;
+    int m_startKey;
+    QString m_keyboardTypeName;
+    std::unique_ptr<keys::KeyInjector> m_injector;
+    util::InterruptibleThread m_thread;
+    std::atomic<bool> m_stopped = false;
+};
+
+} // namespace omvara::worker
