@@ -21,6 +21,42 @@ QStringList KeyInjectors::backendOrder()
     return {QStringLiteral("x11"), QStringLiteral("uinput")};
 }
 
+bool KeyInjectors::takeCommandLineOption(QStringList &arguments, QString *error)
+{
+    const QString option = QStringLiteral("--keyboard");
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString name;
+        if (arguments[i] == option) {
+            if (i + 1 >= arguments.size()) {
+                *error = QStringLiteral("--keyboard needs one of: %1").arg(choices().join(QStringLiteral(", ")));
+                return false;
+            }
+            name = arguments[i + 1];
+            arguments.remove(i, 2);
+        } else if (arguments[i].startsWith(option + QLatin1Char('='))) {
+            name = arguments[i].mid(option.size() + 1);
+            arguments.remove(i);
+        } else {
+            continue;
+        }
+        name = name.trimmed().toLower();
+        if (!choices().contains(name)) {
+            *error = QStringLiteral("unknown keyboard output \"%1\"; choose one of: %2")
+                         .arg(name, choices().join(QStringLiteral(", ")));
+            return false;
+        }
+        util::ProcessProperties::set(propertyName(), name);
+        --i;
+    }
+    return true;
+}
+
+QString KeyInjectors::commandLineHelp()
+{
+    return QStringLiteral("  --keyboard=NAME    how keys are typed: auto (default), x11 or uinput;\n"
+                          "                     the environment variable OMVARA_KEYBOARD does the same\n");
+}
+
 std::unique_ptr<KeyInjector> KeyInjectors::open(const QString &backend)
 {
     if (backend == QLatin1String("x11"))

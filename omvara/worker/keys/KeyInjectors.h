@@ -32,6 +32,13 @@ public:
     // did not start, or naming the valid choices when `choice` is unknown.
     static std::unique_ptr<KeyInjector> create(const QString &choice = QString());
 
+    // Takes the option --keyboard=NAME (or --keyboard NAME) out of
+    // `arguments` and stores NAME in the process property. Returns false,
+    // with a message in `error`, when NAME is missing or not one of choices().
+    static bool takeCommandLineOption(QStringList &arguments, QString *error);
+    // The option's line for the program's help text.
+    static QString commandLineHelp();
+
     // Starts one backend by name ("x11", "uinput").
     static std::unique_ptr<KeyInjector> open(const QString &backend);
 };

@@ -75,6 +75,38 @@ TEST(KeyInjectors, userChoice_comesFromThePropertyOrTheEnvironment)
     ProcessProperties::reset();
 }
 
+TEST(KeyInjectors, commandLineOption_isTakenOutAndStored)
+{
+    struct Case
+    {
+        QStringList arguments;
+        bool ok;
+        QStringList rest;
+        QString stored;
+        QString error;
+    } cases[] = {
+        {{"--headless", "--keyboard=x11", "COM3"}, true, {"--headless", "COM3"}, "x11", ""},
+        {{"--keyboard", "UINPUT", "--print"}, true, {"--print"}, "uinput", ""},
+        {{"--keyboard=auto", "--keyboard=x11"}, true, {}, "x11", ""},
+        {{"--headless"}, true, {"--headless"}, "", ""},
+        {{"--keyboard=sendinput"}, false, {}, "", "unknown keyboard output \"sendinput\"; choose one of: auto, x11, uinput"},
+        {{"--headless", "--keyboard"}, false, {"--headless", "--keyboard"}, "", "--keyboard needs one of: auto, x11, uinput"},
+    };
+    for (Case &c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        ProcessProperties::reset();
+        ProcessProperties::remove(KeyInjectors::propertyName());
+        QString error;
+        EXPECT_EQ(KeyInjectors::takeCommandLineOption(c.arguments, &error), c.ok);
+        EXPECT_EQ(error, c.error);
+        if (c.ok) {
+            EXPECT_EQ(c.arguments, c.rest);
+            EXPECT_EQ(ProcessProperties::get(KeyInjectors::propertyName()), c.stored);
+        }
+    }
+    ProcessProperties::reset();
+}
+
 TEST(KeyInjectors, waylandSession_triesUinputFirst)
 {
     {
