@@ -1,0 +1,149 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// How fast values typed by the keyboard output reach an X client, and
+// whether every character arrives, in order. A window of our own receives the
+// key events and decodes them with the server's keymap.
+#include "omvara/worker/Keybot.h"
+#include "omvara/worker/WeightWorkerView.h"
+#include "omvara/worker/keys/x11/X11KeyInjector.h"
+
+#include <benchmark/benchmark.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+using namespace omvara::worker;
+using KeyboardType = omvara::config::ConfigHelper::KeyboardType;
+using KeyMapType = omvara::config::ConfigHelper::KeyMapType;
+
+namespace {
+
+class QuietView : public WeightWorkerView
+{
+public:
+    void logEvent(const QString &) override { }
+    void logImportantEvent(const QString &) override { ++reports; }
+    void setConnectedInGUI(bool) override { }
+    void showDataLine(DataLine &) override { }
+    std::atomic<int> reports = 0;
+};
+
+// A focused window that collects the characters of its key presses.
+class Receiver
+{
+public:
+    Receiver()
+    {
+        m_display = XOpenDisplay(nullptr);
+        if (!m_display)
+            return;
+        const int screen = DefaultScreen(m_display);
+        m_window = XCreateSimpleWindow(m_display, RootWindow(m_display, screen), 0, 0, 200, 100, 0, 0, 0);
+        XSelectInput(m_display, m_window, KeyPressMask | ExposureMask | StructureNotifyMask);
+        XMapRaised(m_display, m_window);
+        XEvent event;
+        do
+            XNextEvent(m_display, &event);
+        while (event.type != MapNotify);
+        XWarpPointer(m_display, None, m_window, 0, 0, 0, 0, 50, 50);
+        XSetInputFocus(m_display, m_window, RevertToParent, CurrentTime);
+        XSync(m_display, False);
+    }
+    ~Receiver()
+    {
+        if (m_display)
+            XCloseDisplay(m_display);
+    }
+    bool ok() const { return m_display != nullptr; }
+
+    // Collects until `count` characters have arrived or nothing arrived for 2 s.
+    std::string collect(std::size_t count)
+    {
+        std::string text;
+        auto lastArrival = std::chrono::steady_clock::now();
+        while (text.size() < count && std::chrono::steady_clock::now() - lastArrival < std::chrono::seconds(2)) {
+            while (XPending(m_display)) {
+                XEvent event;
+                XNextEvent(m_display, &event);
+                if (event.type != KeyPress)
+                    continue;
+                char buffer[8];
+                KeySym sym;
+                const int n = XLookupString(&event.xkey, buffer, sizeof buffer, &sym, nullptr);
+                text.append(buffer, static_cast<std::size_t>(n));
+                lastArrival = std::chrono::steady_clock::now();
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        return text;
+    }
+
+private:
+    Display *m_display = nullptr;
+    Window m_window = 0;
+};
+
+// Typing `characters` characters (values of 10 with a terminator) with a
+// delay of range(0) ms. Reports characters per second and how many were
+// lost or arrived out of place.
+void BM_TypeIntoX11Window(benchmark::State &state)
+{
+    const int delay = static_cast<int>(state.range(0));
+    const std::size_t characters = static_cast<std::size_t>(state.range(1));
+    if (!getenv("DISPLAY")) {
+        state.SkipWithError("no X display");
+        return;
+    }
+    Receiver receiver;
+    if (!receiver.ok()) {
+        state.SkipWithError("cannot open the display");
+        return;
+    }
+    // Digits, signs, capitals and small letters: plain and shifted keys.
+    const QString alphabet = QStringLiteral("0123456789-+.,AbCdEfGhIjKlMnOpQrStUvWxYz:*/");
+    QStringList values;
+    std::string expected;
+    for (std::size_t i = 0; expected.size() < characters; ++i) {
+        QString value;
+        for (int j = 0; j < 9; ++j)
+            value += alphabet[static_cast<qsizetype>((i * 9 + static_cast<std::size_t>(j)) % alphabet.size())];
+        values << value;
+        expected += value.toStdString() + "\t";
+    }
+
+    for (auto _ : state) {
+        QuietView view;
+        Keybot bot(&view, KeyboardType::QUERTY, KeyMapType::ALPHANUMERIC_COMPLETE, 0, 9, delay,
+            keys::openX11KeyInjector());
+        const auto begin = std::chrono::steady_clock::now();
+        bot.start();
+        for (const QString &value : values)
+            bot.enqueue(value);
+        const std::string received = receiver.collect(expected.size());
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        bot.stop();
+        bot.join();
+
+        std::size_t misplaced = 0;
+        for (std::size_t i = 0; i < std::min(received.size(), expected.size()); ++i)
+            misplaced += received[i] != expected[i];
+        state.counters["chars"] = static_cast<double>(expected.size());
+        state.counters["chars_per_second"] = static_cast<double>(received.size()) / seconds;
+        state.counters["lost"] = static_cast<double>(expected.size() > received.size() ? expected.size() - received.size() : 0);
+        state.counters["misplaced"] = static_cast<double>(misplaced);
+        state.counters["reports"] = view.reports.load();
+    }
+}
+
+} // namespace
+
+// Delay 0: 10,000 characters. Delay 20 ms (the default) costs at least 40 ms
+// per plain and 80 ms per shifted character, so 500 characters (about half a
+// minute) show its rate.
+BENCHMARK(BM_TypeIntoX11Window)->Args({0, 10000})->Args({20, 500})->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+BENCHMARK_MAIN();
