@@ -20,7 +20,7 @@ QString statusText(QSettings::Status status)
 
 SettingsPreferencesFactory::SettingsPreferencesFactory(const QString &iniFile)
     : settings(iniFile.isEmpty()
-                   ? std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                   ? std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                                  QStringLiteral("Brindlecote"), QStringLiteral("Omvara"))
                    : std::make_unique<QSettings>(iniFile, QSettings::IniFormat))
 {

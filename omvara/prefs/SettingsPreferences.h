@@ -11,20 +11,21 @@ namespace omvara::prefs {
 
 class SettingsPreferences;
 
-// The per-user store of an ordinary installation: Qt's settings file of the
-// user (an INI file, "Brindlecote/Omvara.ini" in the user's configuration
-// folder, $XDG_CONFIG_HOME or ~/.config on Linux). A node is a settings
+// The per-user store of an ordinary installation: the user's native settings
+// store (on Linux an INI-style file, "Brindlecote/Omvara.conf" in the user's
+// configuration folder, $XDG_CONFIG_HOME or ~/.config; the registry on
+// Windows). A node is a settings
 // group named by its path ("com/brindlecote/Omvara"), each entry one key of
 // the group. Names are stored with "%", "/" and "\" written as %25, %2F and
 // %5C, since the settings file gives "/" and "\" a meaning of its own; the
 // empty key, which the settings file cannot hold, is written as "%00".
 //
-// Values are kept in memory until a flush or sync writes them (the settings
+// Values are kept in memory until a flush or sync writes them (a settings
 // file is itself replaced atomically and locked against other processes).
 class SettingsPreferencesFactory : public PreferencesFactory
 {
 public:
-    // `iniFile` empty: the user's own settings file.
+    // `iniFile` empty: the user's own native store; otherwise that INI file.
     explicit SettingsPreferencesFactory(const QString &iniFile = QString());
     ~SettingsPreferencesFactory() override;
 
