@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/headless/ValueOutput.h"
+
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+namespace omvara::config {
+class Config;
+}
+namespace omvara::worker {
+class WeightWorkerView;
+}
+
+namespace omvara::headless {
+
+// The program's main job without a window:
+//
+//   omvara --headless [--print] [--set KEY=VALUE]... [--prefs-file PATH] [PORT]
+//   omvara --list-ports
+//   omvara --detect
+//
+// A headless run loads the stored settings, applies the replacements, opens
+// the port and runs until SIGINT or SIGTERM (Stop), or until the device goes
+// away. The event log goes to the error output with time stamps; each value
+// goes to the keyboard output, or with --print to the standard output, one
+// per line. Exit status: 0 after a stop, 1 when the port cannot be opened or
+// the run ends by itself (device lost, failure), 2 for a bad command line or
+// setting (before any port is opened) or a missing serial library.
+//
+// Needs a QCoreApplication; runs its event loop.
+class HeadlessRunner
+{
+public:
+    // Makes the keyboard output of a run (the keyboard module registers it).
+    // It may log through the view from any thread.
+    using KeyboardOutputFactory
+        = std::function<std::unique_ptr<ValueOutput>(const config::Config &config, worker::WeightWorkerView &view)>;
+    static void setKeyboardOutputFactory(KeyboardOutputFactory factory);
+
+    // True when `arguments` (without the program name) ask for one of the commands above.
+    static bool wants(const QStringList &arguments);
+    // Runs the command; returns the exit status.
+    static int run(const QStringList &arguments);
+
+    static QString help();
+};
+
+} // namespace omvara::headless

@@ -1,0 +1,139 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/headless/SettingsOverrides.h"
+
+#include "omvara/config/Config.h"
+#include "omvara/config/ConfigStore.h"
+#include "omvara/prefs/Preferences.h"
+
+#include <QMap>
+
+#include <memory>
+
+namespace omvara::headless {
+
+namespace {
+
+// Preferences kept in memory only: the snapshot a headless run loads from.
+class MemoryPreferences : public prefs::Preferences
+{
+public:
+    MemoryPreferences(Preferences *parent, const QString &name) : Preferences(parent, name) { }
+
+protected:
+    std::optional<QString> getSpi(const QString &key) override
+    {
+        const auto it = m_values.constFind(key);
+        if (it == m_values.cend())
+            return std::nullopt;
+        return *it;
+    }
+    void putSpi(const QString &key, const QString &value) override { m_values.insert(key, value); }
+    void removeSpi(const QString &key) override { m_values.remove(key); }
+    void removeNodeSpi() override { m_values.clear(); }
+    QStringList keysSpi() override { return m_values.keys(); }
+    QStringList childrenNamesSpi() override { return m_children.keys(); }
+    Preferences *childSpi(const QString &name) override
+    {
+        if (Preferences *child = m_children.value(name))
+            return child;
+        Preferences *child = adopt(std::make_unique<MemoryPreferences>(this, name));
+        m_children.insert(name, child);
+        return child;
+    }
+    void syncSpi() override { }
+    void flushSpi() override { }
+
+private:
+    QMap<QString, QString> m_values;
+    QMap<QString, Preferences *> m_children;
+};
+
+class MemoryFactory : public prefs::PreferencesFactory
+{
+public:
+    prefs::Preferences *userRoot() override { return &m_user; }
+    prefs::Preferences *systemRoot() override { return &m_system; }
+
+private:
+    MemoryPreferences m_user { nullptr, QString() };
+    MemoryPreferences m_system { nullptr, QString() };
+};
+
+const QStringList integerKeys = { "bitRate", "dataBits", "stopBits", "parity", "inputTerminator" };
+const QStringList booleanKeys
+    = { "minimizeToTray", "notifyWhenMinimizedToTray", "checkForUpdates", "abortAutoStartWhenPrevPortNotAvailable",
+          "ignoreDuplicates" };
+
+} // namespace
+
+QStringList SettingsOverrides::keys()
+{
+    return { "port", "instrument", "bitRate", "dataBits", "stopBits", "parity", "inputTerminator",
+        "decimalSeparator", "startWith", "outputTerminator", "connect", "mathOperand", "mathOperation",
+        "decimalPlaces", "roundingMethod", "sound", "keyboardType", "delay", "minimizeToTray",
+        "notifyWhenMinimizedToTray", "checkForUpdates", "abortAutoStartWhenPrevPortNotAvailable",
+        "ignoreDuplicates", "editOperation", "editPosition", "editNumCharacters", "removeCharacters",
+        "ignoreTimeLimit", "ignoreDifference", "customRegEx" };
+}
+
+bool SettingsOverrides::add(const QString &assignment, QString *problem)
+{
+    const qsizetype eq = assignment.indexOf(u'=');
+    if (eq <= 0) {
+        *problem = QStringLiteral("--set needs KEY=VALUE, not \"%1\"").arg(assignment);
+        return false;
+    }
+    const QString key = assignment.left(eq);
+    const QString value = assignment.mid(eq + 1);
+    if (!keys().contains(key)) {
+        *problem = QStringLiteral("unknown setting \"%1\"; the settings are: %2").arg(key, keys().join(u' '));
+        return false;
+    }
+    const auto refuse = [&] {
+        *problem = QStringLiteral("invalid value \"%1\" for setting %2").arg(value, key);
+        return false;
+    };
+    // The loader reads a text it cannot take as a number or switch as absent
+    // (its default); on the command line that is a mistake to report.
+    if (integerKeys.contains(key)) {
+        bool ok = false;
+        value.toInt(&ok);
+        if (!ok)
+            return refuse();
+    }
+    if (booleanKeys.contains(key) && value.compare(QLatin1String("true"), Qt::CaseInsensitive) != 0
+        && value.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0)
+        return refuse();
+    if (key != QLatin1String("port")) {
+        // The loading rule itself: a store holding only this value must load without complaint.
+        MemoryFactory tree;
+        tree.userRoot()->node(config::ConfigStore::NODE_PATH)->put(key, value);
+        config::ConfigStore store(tree);
+        config::Config scratch;
+        if (!store.loadConfig(scratch, {}))
+            return refuse();
+    }
+    m_values.append({ key, value });
+    return true;
+}
+
+bool SettingsOverrides::load(config::Config &config, config::ConfigStore *store, const QStringList &portNames) const
+{
+    MemoryFactory tree;
+    prefs::Preferences *snapshot = tree.userRoot()->node(config::ConfigStore::NODE_PATH);
+    if (store) {
+        prefs::Preferences &stored = store->node();
+        for (const QString &key : stored.keys())
+            snapshot->put(key, stored.get(key, QString()));
+    }
+    for (const auto &[key, value] : m_values)
+        snapshot->put(key, value);
+    config::ConfigStore memory(tree);
+    const bool valid = memory.loadConfig(config, portNames);
+    for (const auto &[key, value] : m_values)
+        if (key == QLatin1String("port"))
+            config.setPort(value);
+    return valid;
+}
+
+} // namespace omvara::headless

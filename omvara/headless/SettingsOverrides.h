@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace omvara::config {
+class Config;
+class ConfigStore;
+}
+
+namespace omvara::headless {
+
+// The settings of a run without a window: the stored settings with some
+// values replaced from the command line ("--set KEY=VALUE", the keys of the
+// preferences node). Each replacement must pass the rule that loading applies
+// to a stored value; the store itself is never written.
+class SettingsOverrides
+{
+public:
+    // The keys a replacement may name.
+    static QStringList keys();
+
+    // Adds "KEY=VALUE"; false with `problem` set when the text has no "=" or
+    // the key is unknown, or the value would be refused by loading.
+    bool add(const QString &assignment, QString *problem);
+    bool isEmpty() const { return m_values.isEmpty(); }
+
+    // Loads `config` from `store` (nothing: the built-in defaults) with the
+    // replacements applied. `portNames` as for loading ("port" is read only
+    // when it is not empty). Returns false when a stored value was invalid
+    // and replaced by its default. Throws what reading the store throws.
+    bool load(config::Config &config, config::ConfigStore *store, const QStringList &portNames) const;
+
+private:
+    QList<QPair<QString, QString>> m_values;
+};
+
+} // namespace omvara::headless

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/headless/SignalStop.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace omvara::headless {
+
+namespace {
+
+int pipeFds[2] = { -1, -1 };
+struct sigaction previousInt;
+struct sigaction previousTerm;
+
+extern "C" void onSignal(int number)
+{
+    const int saved = errno;
+    const unsigned char byte = static_cast<unsigned char>(number);
+    [[maybe_unused]] ssize_t n = ::write(pipeFds[1], &byte, 1);
+    errno = saved;
+}
+
+} // namespace
+
+SignalStop::SignalStop(QObject *parent) : QObject(parent)
+{
+    if (pipeFds[0] >= 0)
+        throw std::logic_error("SignalStop: one instance at a time");
+    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::runtime_error("SignalStop: pipe failed");
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, &previousInt);
+    ::sigaction(SIGTERM, &action, &previousTerm);
+    m_notifier = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &SignalStop::readPipe);
+}
+
+SignalStop::~SignalStop()
+{
+    ::sigaction(SIGINT, &previousInt, nullptr);
+    ::sigaction(SIGTERM, &previousTerm, nullptr);
+    delete m_notifier;
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    pipeFds[0] = pipeFds[1] = -1;
+}
+
+void SignalStop::readPipe()
+{
+    unsigned char byte = 0;
+    while (::read(pipeFds[0], &byte, 1) == 1) {
+        m_signal = byte;
+        Q_EMIT stopRequested(byte);
+    }
+}
+
+} // namespace omvara::headless

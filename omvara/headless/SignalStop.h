@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+namespace omvara::headless {
+
+// Turns SIGINT and SIGTERM into a Qt signal on the event thread (through a
+// self-pipe, so the handler itself only writes one byte). One instance at a
+// time; the previous handlers are restored on destruction.
+class SignalStop : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SignalStop(QObject *parent = nullptr);
+    ~SignalStop() override;
+
+    // The number of the last signal received, 0 when none.
+    int lastSignal() const { return m_signal; }
+
+Q_SIGNALS:
+    void stopRequested(int signalNumber);
+
+private:
+    void readPipe();
+
+    QSocketNotifier *m_notifier = nullptr;
+    int m_signal = 0;
+};
+
+} // namespace omvara::headless
