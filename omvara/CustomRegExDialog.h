@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/config/Config.h"
+
+#include <QDialog>
+
+class QPlainTextEdit;
+class QPushButton;
+
+namespace omvara {
+
+namespace util {
+class LinkMouseListener;
+}
+
+// Edits the user's own extraction pattern. OK accepts an empty pattern (the
+// instrument's own is used again) or one that compiles and has its value
+// group; anything else stays open for correction. The caller stores a
+// changed result.
+class CustomRegExDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    CustomRegExDialog(QWidget *owner, const config::Config &config);
+
+    void setResult(const QString &pattern) { result = pattern; }
+    const QString &getResult() const { return result; }
+
+    void okButtonActionPerformed();
+    void cancelButtonActionPerformed();
+
+    QPlainTextEdit *regExTextArea;
+    QPushButton *okButton;
+    QPushButton *cancelButton;
+
+private:
+    util::LinkMouseListener *linkListener;
+    QString result;
+};
+
+} // namespace omvara

@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/config/Config.h"
+
+#include <QWidget>
+
+class QButtonGroup;
+class QLabel;
+class QRadioButton;
+
+namespace omvara {
+
+namespace plus {
+class PlusAutoConnectButton;
+class PlusSelectedAlwaysCheckBox;
+class PlusUnselectedAlwaysCheckBox;
+class PlusButton;
+} // namespace plus
+
+// The settings tab: how a connection starts, the tray, the update check,
+// and import and export of all settings (which the window carries out).
+class SettingsPanel : public QWidget
+{
+    Q_OBJECT
+
+public:
+    SettingsPanel(config::Config &config, QWidget *parent = nullptr);
+
+    // The connection mode.
+    void updateConnect();
+    // The four switches.
+    void updateConfig();
+
+    // ---- Handlers
+    void connectButtonActionPerformed();
+    void minimizeToTrayCheckBoxItemStateChanged();
+    void notifyWhenMinimizedToTrayCheckBoxItemStateChanged();
+    void checkForUpdatesCheckBoxItemStateChanged();
+    void abortAutoStartCheckBoxItemStateChanged();
+
+    QLabel *label31;
+    QButtonGroup *connectButtonGroup;
+    QRadioButton *manualConnectButton;
+    plus::PlusAutoConnectButton *autoConnectButton;
+    plus::PlusUnselectedAlwaysCheckBox *abortAutoStartCheckBox;
+    QLabel *label32;
+    plus::PlusUnselectedAlwaysCheckBox *minimizeToTrayCheckBox;
+    plus::PlusUnselectedAlwaysCheckBox *notifyWhenMinimizedToTrayCheckBox;
+    QLabel *label18;
+    plus::PlusSelectedAlwaysCheckBox *checkForUpdatesCheckBox;
+    QLabel *label19;
+    plus::PlusButton *importSettingsButton;
+    plus::PlusButton *exportSettingsButton;
+
+Q_SIGNALS:
+    // The user chose manual connection (tray support ends for this program run).
+    void manualConnectChosen();
+    void importRequested();
+    void exportRequested();
+
+private:
+    void buildLayout();
+
+    config::Config &config;
+};
+
+} // namespace omvara
