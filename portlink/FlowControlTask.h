@@ -46,8 +46,8 @@ public:
 private:
     SerialPortLocal &m_sp;
     const int m_portNum;
-    std::atomic<bool> m_abortRequest{false};
-    std::atomic<int> m_priority{NORM_PRIORITY};
+    std::atomic<bool> m_abortRequest { false };
+    std::atomic<int> m_priority { NORM_PRIORITY };
     std::thread m_thread;
 };
 

@@ -95,10 +95,7 @@ public:
     virtual int SerDeviceLost(int port) = 0;
     // Extra advice appended to an open failure message, e.g. how to get
     // permission for a device; empty when there is none.
-    virtual QString SerOpenFailureHint(int rc, const SerialConfig &config)
-    {
-        return QString();
-    }
+    virtual QString SerOpenFailureHint(int rc, const SerialConfig &config) { return QString(); }
 
     // One step of software flow control; 0 normally.
     virtual int SerFlowTask(int port) { return -1; }

@@ -10,27 +10,26 @@
 
 namespace portlink {
 
-const std::array<int, 15> SerialConfig::bitRateNumbers = {
-    110, 150, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
+const std::array<int, 15> SerialConfig::bitRateNumbers
+    = { 110, 150, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600 };
 
-const std::array<QString, 5> SerialConfig::parityNames = {
-    QStringLiteral("NONE"), QStringLiteral("ODD"), QStringLiteral("EVEN"), QStringLiteral("MARK"),
-    QStringLiteral("SPACE")};
+const std::array<QString, 5> SerialConfig::parityNames = { QStringLiteral("NONE"), QStringLiteral("ODD"),
+    QStringLiteral("EVEN"), QStringLiteral("MARK"), QStringLiteral("SPACE") };
 
-const std::array<QString, 4> SerialConfig::handshakeNames = {
-    QStringLiteral("NONE"), QStringLiteral("XON-XOFF"), QStringLiteral("CTS-RTS"), QStringLiteral("DSR-DTR")};
+const std::array<QString, 4> SerialConfig::handshakeNames = { QStringLiteral("NONE"),
+    QStringLiteral("XON-XOFF"), QStringLiteral("CTS-RTS"), QStringLiteral("DSR-DTR") };
 
 namespace {
 
 // Systems whose drivers offer DSR/DTR handshaking.
 bool dsrDtrAvailable(const QString &osName)
 {
-    static const QStringList names = {
-        QStringLiteral("Windows 95"), QStringLiteral("Windows NT"), QStringLiteral("Windows CE"),
-        QStringLiteral("Windows 98"), QStringLiteral("Windows Me"), QStringLiteral("Windows XP"),
-        QStringLiteral("Windows 2000"), QStringLiteral("Windows 2003"), QStringLiteral("Windows Server 2008"),
-        QStringLiteral("Windows Server 2008 R2"), QStringLiteral("Windows Vista"), QStringLiteral("Windows 7"),
-        QStringLiteral("Windows NT (unknown)"), QStringLiteral("OS/2")};
+    static const QStringList names = { QStringLiteral("Windows 95"), QStringLiteral("Windows NT"),
+        QStringLiteral("Windows CE"), QStringLiteral("Windows 98"), QStringLiteral("Windows Me"),
+        QStringLiteral("Windows XP"), QStringLiteral("Windows 2000"), QStringLiteral("Windows 2003"),
+        QStringLiteral("Windows Server 2008"), QStringLiteral("Windows Server 2008 R2"),
+        QStringLiteral("Windows Vista"), QStringLiteral("Windows 7"), QStringLiteral("Windows NT (unknown)"),
+        QStringLiteral("OS/2") };
     return names.contains(osName);
 }
 
@@ -122,7 +121,7 @@ void SerialConfig::setHandshake(int handshake)
         if (!dsrDtrAvailable(m_osName))
             throw InvalidArgumentError(QStringLiteral("DSRDTR handshaking not available on this platform"));
     } else if (!(handshake >= HS_NONE && handshake <= HS_CTSRTS)
-               && !(handshake >= HS_HARD_IN && handshake <= HS_SPLIT_MASK)) {
+        && !(handshake >= HS_HARD_IN && handshake <= HS_SPLIT_MASK)) {
         throw InvalidArgumentError(QStringLiteral("Invalid Serial Port Handshake"));
     }
     m_handshake = handshake;
@@ -198,8 +197,8 @@ QString SerialConfig::getSettingsString() const
             throw std::out_of_range("handshake code out of range: " + std::to_string(m_handshake));
         handshake = handshakeNames[static_cast<size_t>(m_handshake)];
     }
-    return QString::number(getBitRateNumber(m_bitRate)) + sep + parityNames.at(static_cast<size_t>(m_parity)) + sep
-        + QString::number(m_dataBits + 5) + sep + QString::number(m_stopBits + 1) + sep + handshake;
+    return QString::number(getBitRateNumber(m_bitRate)) + sep + parityNames.at(static_cast<size_t>(m_parity))
+        + sep + QString::number(m_dataBits + 5) + sep + QString::number(m_stopBits + 1) + sep + handshake;
 }
 
 } // namespace portlink

@@ -119,7 +119,7 @@ struct ClassState
     QList<PortDriverInfo> portListInfo;
     QStringList portNumList;
     QList<int> comPortNums;
-    std::atomic<int> portListMode{0};
+    std::atomic<int> portListMode { 0 };
 };
 
 ClassState &state()
@@ -154,7 +154,8 @@ void initialiseLocked(ClassState &cs)
                                 .arg(kBuildNum);
     const QString banner2 = QStringLiteral("Portlink: serial port access for the Omvara program");
     Console::println(banner1 + QStringLiteral("\r\n") + banner2);
-    Console::println(QStringLiteral("os.name=\"%1\"  os.arch=\"%2\"").arg(platform->osName, platform->osArch));
+    Console::println(
+        QStringLiteral("os.name=\"%1\"  os.arch=\"%2\"").arg(platform->osName, platform->osArch));
 
     platform->featureSetup();
     (void)NativeHandleMutex::getInstance();
@@ -163,7 +164,8 @@ void initialiseLocked(ClassState &cs)
     cs.platform = platform;
 
     if (platform->plkLib.isEmpty()) {
-        Console::println(QStringLiteral("osName=") + platform->osName + QStringLiteral(" osArch=") + platform->osArch);
+        Console::println(
+            QStringLiteral("osName=") + platform->osName + QStringLiteral(" osArch=") + platform->osArch);
         Console::println(QStringLiteral("Platform not supported, check VM properties os.name & os.arch"));
         cs.state = NativeLibraryState::PlatformNotSupported;
         cs.native = std::make_shared<MissingNative>(
@@ -177,21 +179,21 @@ void initialiseLocked(ClassState &cs)
         Console::println(QStringLiteral("SerialPort class loaded: ") + platform->plkLib);
     } else if (platform->osName == QLatin1String("Windows 7")) {
         Console::println(error + QStringLiteral(": Native library load failed ") + platform->plkLib
-                         + QStringLiteral(" trying user's folder"));
+            + QStringLiteral(" trying user's folder"));
         QString error2;
-        const QString path = SystemProperties::userHome() + QLatin1Char('\\') + platform->plkLib
-            + QStringLiteral(".dll");
+        const QString path
+            = SystemProperties::userHome() + QLatin1Char('\\') + platform->plkLib + QStringLiteral(".dll");
         native = load(path, &error2);
         if (native) {
             Console::println(QStringLiteral("SerialPort class loaded users: ") + platform->plkLib);
         } else {
             error = error2;
             Console::println(error + QStringLiteral(": Check that native library ") + platform->plkLib
-                             + QStringLiteral(" is in proper directory"));
+                + QStringLiteral(" is in proper directory"));
         }
     } else {
         Console::println(error + QStringLiteral(": Check that native library ") + platform->plkLib
-                         + QStringLiteral(" is in proper directory"));
+            + QStringLiteral(" is in proper directory"));
     }
     if (native) {
         cs.native = native;
@@ -238,8 +240,7 @@ QString trimControlAndBlank(const QString &s)
 
 // Lists handed out of a lock get their own storage, so that the shared list
 // is never touched outside its lock, not even through Qt's sharing.
-template<typename T>
-T unshared(const T &value)
+template <typename T> T unshared(const T &value)
 {
     T copy = value;
     copy.detach();
@@ -258,8 +259,8 @@ public:
 
 QString shortSend(const char *prefix, int sent, qsizetype asked)
 {
-    return QString::fromLatin1(prefix) + QString::number(sent) + QStringLiteral(" of ") + QString::number(asked)
-        + QStringLiteral(" bytes");
+    return QString::fromLatin1(prefix) + QString::number(sent) + QStringLiteral(" of ")
+        + QString::number(asked) + QStringLiteral(" bytes");
 }
 
 QString openFailureText(int rc)
@@ -297,7 +298,8 @@ SerialPortLocal::SerialPortLocal()
             const QString lib = cs.platform->plkLib;
             Console::println(QStringLiteral("SerialPortLocal: Attempt to load: ") + lib);
             if (lib.isEmpty())
-                throw NativeLibraryError(QStringLiteral("Platform not supported, check VM properties os.name & os.arch"));
+                throw NativeLibraryError(
+                    QStringLiteral("Platform not supported, check VM properties os.name & os.arch"));
             QString error;
             const QString what = cs.platform->osName == QLatin1String("Windows 7")
                 ? SystemProperties::userHome() + QLatin1Char('\\') + lib + QStringLiteral(".dll")
@@ -371,7 +373,8 @@ void SerialPortLocal::open()
         rc = m_native->SerOpenPort(m_config);
     }
     if (rc != 0) {
-        QString message = m_config.getPortNameString() + QStringLiteral(": SerOpenPort failed: ") + openFailureText(rc);
+        QString message
+            = m_config.getPortNameString() + QStringLiteral(": SerOpenPort failed: ") + openFailureText(rc);
         const QString hint = m_native->SerOpenFailureHint(rc, m_config);
         if (!hint.isEmpty())
             message += QStringLiteral(". ") + hint;
@@ -447,7 +450,8 @@ void SerialPortLocal::configure(SerialConfig &config)
     if (rc != 0)
         throw IoError(QStringLiteral("Configure failed: ") + QString::number(rc));
     if (config.getHardFlow() && m_osName == QLatin1String("Windows 95")
-        && (config.getHandshake() == SerialConfig::HS_CTSRTS || config.getHandshake() == SerialConfig::HS_DSRDTR)
+        && (config.getHandshake() == SerialConfig::HS_CTSRTS
+            || config.getHandshake() == SerialConfig::HS_DSRDTR)
         && !m_flowControl) {
         m_flowControl = std::make_unique<FlowControlTask>(*this);
         m_flowControl->start();
@@ -572,8 +576,8 @@ void SerialPortLocal::putData(const QByteArray &buf)
 {
     if (buf.isEmpty())
         return;
-    const int sent = m_native->SerPutData(m_port.load(), reinterpret_cast<const std::uint8_t *>(buf.constData()),
-                                          static_cast<int>(buf.size()));
+    const int sent = m_native->SerPutData(
+        m_port.load(), reinterpret_cast<const std::uint8_t *>(buf.constData()), static_cast<int>(buf.size()));
     m_wrSinceTxBufEmpty.store(true);
     if (sent != buf.size())
         throw IoError(shortSend("PutData1: Sent only ", sent, buf.size()));
@@ -583,7 +587,8 @@ void SerialPortLocal::putData(const QByteArray &buf, int len)
 {
     if (len > buf.size() || len < 0)
         throw IoError(QStringLiteral("putData: count out of bounds"));
-    const int sent = m_native->SerPutData(m_port.load(), reinterpret_cast<const std::uint8_t *>(buf.constData()), len);
+    const int sent
+        = m_native->SerPutData(m_port.load(), reinterpret_cast<const std::uint8_t *>(buf.constData()), len);
     m_wrSinceTxBufEmpty.store(true);
     if (sent != len)
         throw IoError(shortSend("PutData2: Sent only ", sent, len));
@@ -594,7 +599,8 @@ void SerialPortLocal::putData(const QByteArray &buf, int off, int len)
     if (off < 0 || len < 0 || static_cast<qsizetype>(off) + len > buf.size())
         throw IoError(QStringLiteral("putData3: count out of bounds"));
     const QByteArray part = buf.mid(off, len);
-    const int sent = m_native->SerPutData(m_port.load(), reinterpret_cast<const std::uint8_t *>(part.constData()), len);
+    const int sent
+        = m_native->SerPutData(m_port.load(), reinterpret_cast<const std::uint8_t *>(part.constData()), len);
     m_wrSinceTxBufEmpty.store(true);
     if (sent != len)
         throw IoError(shortSend("putData3: Sent only ", sent, len));
@@ -603,8 +609,8 @@ void SerialPortLocal::putData(const QByteArray &buf, int off, int len)
 void SerialPortLocal::putString(const QString &s)
 {
     const QByteArray bytes = s.toLocal8Bit();
-    const int sent = m_native->SerPutData(m_port.load(), reinterpret_cast<const std::uint8_t *>(bytes.constData()),
-                                          static_cast<int>(bytes.size()));
+    const int sent = m_native->SerPutData(m_port.load(),
+        reinterpret_cast<const std::uint8_t *>(bytes.constData()), static_cast<int>(bytes.size()));
     m_wrSinceTxBufEmpty.store(true);
     if (sent != bytes.size())
         throw IoError(shortSend("PutString: sent only ", sent, bytes.size()));
@@ -655,7 +661,7 @@ void SerialPortLocal::requireOpen(const QString &message) const
 }
 
 bool SerialPortLocal::signal(bool supported, const char *op, NativeSignal call, bool failureRaises,
-                             const char *notOpenText, const char *failedText)
+    const char *notOpenText, const char *failedText)
 {
     if (!supported)
         throw IoError(QString::fromLatin1(op) + QStringLiteral(" not supported on ") + m_osName);
@@ -680,38 +686,38 @@ bool SerialPortLocal::sigDSR()
 
 bool SerialPortLocal::sigCD()
 {
-    return signal(m_platform->supSigCD, "sigCD", &NativeSerial::SerSigCD, true, "sigCD: Port not open",
-                  "sigCD failed");
+    return signal(
+        m_platform->supSigCD, "sigCD", &NativeSerial::SerSigCD, true, "sigCD: Port not open", "sigCD failed");
 }
 
 bool SerialPortLocal::sigRing()
 {
-    return signal(m_platform->supSigRing, "sigRing", &NativeSerial::SerSigRing, false, "sigRing: Port not open",
-                  nullptr);
+    return signal(m_platform->supSigRing, "sigRing", &NativeSerial::SerSigRing, false,
+        "sigRing: Port not open", nullptr);
 }
 
 bool SerialPortLocal::sigBreak()
 {
     return signal(m_platform->supSigBreak, "sigBreak", &NativeSerial::SerSigBreak, false,
-                  "sigBreak: Port not open", nullptr);
+        "sigBreak: Port not open", nullptr);
 }
 
 bool SerialPortLocal::sigParityErr()
 {
     return signal(m_platform->supSigParityErr, "sigParityErr", &NativeSerial::SerSigParityErr, false,
-                  "sigParityErr: Port not open", nullptr);
+        "sigParityErr: Port not open", nullptr);
 }
 
 bool SerialPortLocal::sigFrameErr()
 {
     return signal(m_platform->supSigFrameErr, "sigFrameErr", &NativeSerial::SerSigFrameErr, true,
-                  "sigFrameErr: Port not open", "sigFrameErr failed");
+        "sigFrameErr: Port not open", "sigFrameErr failed");
 }
 
 bool SerialPortLocal::sigOverrun()
 {
     return signal(m_platform->supSigOverrun, "sigOverrun", &NativeSerial::SerSigOverrun, true,
-                  "sigOverrun: Port not open", "sigOverrun failed");
+        "sigOverrun: Port not open", "sigOverrun failed");
 }
 
 void SerialPortLocal::setDTR(bool on)
@@ -986,7 +992,8 @@ QStringList SerialPortLocal::getPortList()
         if (haveNames) {
             Console::println(QStringLiteral("getPortList: using list created with addPortName"));
         } else {
-            Console::println(QStringLiteral("getPortList: port discovery not currently supported on this platform."));
+            Console::println(
+                QStringLiteral("getPortList: port discovery not currently supported on this platform."));
             Console::println(QStringLiteral("Options:"));
             Console::println(QStringLiteral("A) addPortName can be used to build a list of device names "));
             Console::println(QStringLiteral(

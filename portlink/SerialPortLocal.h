@@ -204,8 +204,8 @@ private:
     void stopFlowControl();
 
     using NativeSignal = int (NativeSerial::*)(int);
-    bool signal(bool supported, const char *op, NativeSignal call, bool failureRaises, const char *notOpenText,
-                const char *failedText);
+    bool signal(bool supported, const char *op, NativeSignal call, bool failureRaises,
+        const char *notOpenText, const char *failedText);
     void requireSupported(bool supported, const QString &prefix) const;
     void requireOpen(const QString &message) const;
     bool softReceiveWait(int port, int wanted);
@@ -214,15 +214,15 @@ private:
     std::shared_ptr<NativeSerial> m_native;
     QString m_osName;
 
-    std::atomic<int> m_port{-1};
+    std::atomic<int> m_port { -1 };
     QString m_name = QStringLiteral("Serial Port");
     SerialConfig m_config;
     std::unique_ptr<FlowControlTask> m_flowControl;
     std::unique_ptr<SerialServerTask> m_serverTask;
-    std::atomic<bool> m_isOpen{false};
-    std::atomic<bool> m_wrSinceTxBufEmpty{false};
-    std::atomic<bool> m_rdSinceRxBufCheck{false};
-    std::atomic<bool> m_serverTaskFailed{false};
+    std::atomic<bool> m_isOpen { false };
+    std::atomic<bool> m_wrSinceTxBufEmpty { false };
+    std::atomic<bool> m_rdSinceRxBufCheck { false };
+    std::atomic<bool> m_serverTaskFailed { false };
     ErrorStatusHandler *m_esh = nullptr;
 };
 

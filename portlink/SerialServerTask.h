@@ -32,8 +32,8 @@ public:
 private:
     SerialPortLocal &m_sp;
     const int m_portNum;
-    std::atomic<bool> m_abortRequest{false};
-    std::atomic<int> m_priority{5};
+    std::atomic<bool> m_abortRequest { false };
+    std::atomic<int> m_priority { 5 };
     std::thread m_thread;
 };
 

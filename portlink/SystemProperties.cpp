@@ -16,7 +16,7 @@ namespace {
 
 QString unameField(bool machine)
 {
-    utsname u{};
+    utsname u {};
     if (uname(&u) != 0)
         return QString();
     return QString::fromLocal8Bit(machine ? u.machine : u.sysname);

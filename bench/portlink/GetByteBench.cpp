@@ -27,7 +27,7 @@ void BM_GetByteIdlePty(benchmark::State &state)
         return;
     }
     {
-        SerialPortLocal port{SerialConfig(QString::fromLocal8Bit(name))};
+        SerialPortLocal port { SerialConfig(QString::fromLocal8Bit(name)) };
         for (auto _ : state)
             benchmark::DoNotOptimize(port.getByte());
     }
@@ -49,7 +49,7 @@ void BM_GetByteWaitingPty(benchmark::State &state)
         return;
     }
     {
-        SerialPortLocal port{SerialConfig(QString::fromLocal8Bit(name))};
+        SerialPortLocal port { SerialConfig(QString::fromLocal8Bit(name)) };
         const char record[] = "ST,GS,+00012.50  g\r\n";
         for (auto _ : state) {
             state.PauseTiming();

@@ -71,22 +71,38 @@ bool isNotApplicable(int e)
 speed_t speedForRate(int rate)
 {
     switch (rate) {
-    case 110: return B110;
-    case 150: return B150;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 921600: return B921600;
-    default: return 0;
+    case 110:
+        return B110;
+    case 150:
+        return B150;
+    case 300:
+        return B300;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+    case 460800:
+        return B460800;
+    case 921600:
+        return B921600;
+    default:
+        return 0;
     }
 }
 
@@ -95,13 +111,13 @@ speed_t speedForRate(int rate)
 struct LinuxNativeSerial::Slot
 {
     std::shared_mutex mutex; // shared while a call uses fd; exclusive to close
-    int fd = -1;             // guarded by mutex
-    bool open = false;       // guarded by mutex
-    QByteArray path;         // canonical device path, for "already open"
-    std::atomic<bool> closing{false};
-    std::atomic<bool> lost{false};
-    std::atomic<int> timeoutRx{0};
-    std::atomic<int> timeoutTx{0};
+    int fd = -1; // guarded by mutex
+    bool open = false; // guarded by mutex
+    QByteArray path; // canonical device path, for "already open"
+    std::atomic<bool> closing { false };
+    std::atomic<bool> lost { false };
+    std::atomic<int> timeoutRx { 0 };
+    std::atomic<int> timeoutTx { 0 };
     std::mutex countsMutex;
     int lastCounts[CounterCount] = {};
 
@@ -118,7 +134,7 @@ namespace {
 // (some answer an idle non-blocking read that way); poll tells them apart.
 void noteEndOfFile(LinuxNativeSerial::Slot &slot)
 {
-    pollfd p{slot.fd, POLLIN, 0};
+    pollfd p { slot.fd, POLLIN, 0 };
     if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
         slot.lost.store(true);
 }
@@ -202,7 +218,7 @@ int LinuxNativeSerial::SerOpenPort(SerialConfig &config)
     slot->fd = fd;
     slot->open = true;
     slot->path = canonical;
-    serial_icounter_struct counts{};
+    serial_icounter_struct counts {};
     if (::ioctl(fd, TIOCGICOUNT, &counts) == 0) {
         for (int i = 0; i < CounterCount; ++i)
             slot->lastCounts[i] = counterValue(counts, i);
@@ -248,7 +264,7 @@ int LinuxNativeSerial::SerConfigure(int port, const SerialConfig &config)
     if (!slot->open)
         return EBADF;
 
-    termios t{};
+    termios t {};
     if (::tcgetattr(slot->fd, &t) != 0) {
         slot->noteErrno(errno);
         return errno;
@@ -262,7 +278,7 @@ int LinuxNativeSerial::SerConfigure(int port, const SerialConfig &config)
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
 
-    static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    static const tcflag_t sizes[] = { CS5, CS6, CS7, CS8 };
     const int dataBits = config.getDataBits();
     if (dataBits < 0 || dataBits > 3)
         return EINVAL;
@@ -377,7 +393,8 @@ int LinuxNativeSerial::writeAll(int port, const std::uint8_t *buf, int count)
         return -1;
     int sent = 0;
     const int timeout = slot->timeoutTx.load();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout > 0 ? timeout : 0);
+    const auto deadline
+        = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout > 0 ? timeout : 0);
     while (sent < count) {
         const ssize_t n = ::write(slot->fd, buf + sent, static_cast<size_t>(count - sent));
         if (n > 0) {
@@ -390,7 +407,7 @@ int LinuxNativeSerial::writeAll(int port, const std::uint8_t *buf, int count)
         }
         if (slot->closing.load() || std::chrono::steady_clock::now() >= deadline)
             break;
-        pollfd p{slot->fd, POLLOUT, 0};
+        pollfd p { slot->fd, POLLOUT, 0 };
         (void)::poll(&p, 1, kSliceMs);
     }
     return sent;
@@ -411,8 +428,7 @@ int LinuxNativeSerial::SerPutData(int port, const std::uint8_t *buf, int count)
 
 namespace {
 
-template<typename F>
-int withOpenSlot(const std::shared_ptr<LinuxNativeSerial::Slot> &slot, F &&f)
+template <typename F> int withOpenSlot(const std::shared_ptr<LinuxNativeSerial::Slot> &slot, F &&f)
 {
     if (!slot)
         return -1;
@@ -515,7 +531,7 @@ int LinuxNativeSerial::setModemLine(int port, int bit, bool on)
 int LinuxNativeSerial::counterEvent(int port, int which)
 {
     return withOpenSlot(find(port), [which](Slot &s) {
-        serial_icounter_struct counts{};
+        serial_icounter_struct counts {};
         if (::ioctl(s.fd, TIOCGICOUNT, &counts) != 0) {
             if (isNotApplicable(errno))
                 return 0; // the driver keeps no error counters
@@ -530,17 +546,50 @@ int LinuxNativeSerial::counterEvent(int port, int which)
     });
 }
 
-int LinuxNativeSerial::SerRxOverflow(int port) { return counterEvent(port, BufOverrun); }
-int LinuxNativeSerial::SerSigCTS(int port) { return modemLine(port, TIOCM_CTS); }
-int LinuxNativeSerial::SerSigDSR(int port) { return modemLine(port, TIOCM_DSR); }
-int LinuxNativeSerial::SerSigCD(int port) { return modemLine(port, TIOCM_CAR); }
-int LinuxNativeSerial::SerSigRing(int port) { return modemLine(port, TIOCM_RNG); }
-int LinuxNativeSerial::SerSigBreak(int port) { return counterEvent(port, Break); }
-int LinuxNativeSerial::SerSigParityErr(int port) { return counterEvent(port, Parity); }
-int LinuxNativeSerial::SerSigFrameErr(int port) { return counterEvent(port, Frame); }
-int LinuxNativeSerial::SerSigOverrun(int port) { return counterEvent(port, Overrun); }
-int LinuxNativeSerial::SerSetDTR(int port, bool on) { return setModemLine(port, TIOCM_DTR, on); }
-int LinuxNativeSerial::SerSetRTS(int port, bool on) { return setModemLine(port, TIOCM_RTS, on); }
+int LinuxNativeSerial::SerRxOverflow(int port)
+{
+    return counterEvent(port, BufOverrun);
+}
+int LinuxNativeSerial::SerSigCTS(int port)
+{
+    return modemLine(port, TIOCM_CTS);
+}
+int LinuxNativeSerial::SerSigDSR(int port)
+{
+    return modemLine(port, TIOCM_DSR);
+}
+int LinuxNativeSerial::SerSigCD(int port)
+{
+    return modemLine(port, TIOCM_CAR);
+}
+int LinuxNativeSerial::SerSigRing(int port)
+{
+    return modemLine(port, TIOCM_RNG);
+}
+int LinuxNativeSerial::SerSigBreak(int port)
+{
+    return counterEvent(port, Break);
+}
+int LinuxNativeSerial::SerSigParityErr(int port)
+{
+    return counterEvent(port, Parity);
+}
+int LinuxNativeSerial::SerSigFrameErr(int port)
+{
+    return counterEvent(port, Frame);
+}
+int LinuxNativeSerial::SerSigOverrun(int port)
+{
+    return counterEvent(port, Overrun);
+}
+int LinuxNativeSerial::SerSetDTR(int port, bool on)
+{
+    return setModemLine(port, TIOCM_DTR, on);
+}
+int LinuxNativeSerial::SerSetRTS(int port, bool on)
+{
+    return setModemLine(port, TIOCM_RTS, on);
+}
 
 int LinuxNativeSerial::SerSetTimeoutRx(int port, int ms)
 {
@@ -608,7 +657,9 @@ QString LinuxNativeSerial::SerOpenFailureHint(int rc, const SerialConfig &config
         return QString();
     const QByteArray name = config.getPortName();
     QString group = QStringLiteral("dialout");
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(name.constData(), &st) == 0) {
         if (const ::group *g = ::getgrgid(st.st_gid))
             group = QString::fromLocal8Bit(g->gr_name);

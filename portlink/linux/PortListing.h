@@ -11,8 +11,8 @@ namespace portlink {
 // One serial device found on the system.
 struct PortListing
 {
-    QString name;         // device path, e.g. /dev/ttyUSB0
-    QString description;  // driver or product description; may be empty
+    QString name; // device path, e.g. /dev/ttyUSB0
+    QString description; // driver or product description; may be empty
     QString manufacturer; // USB manufacturer; empty when unknown
 };
 

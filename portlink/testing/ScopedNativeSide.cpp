@@ -29,8 +29,8 @@ void restoreProperty(const QString &name, const std::optional<QString> &value)
 
 } // namespace
 
-ScopedNativeSide::ScopedNativeSide(std::shared_ptr<NativeSerial> native, const QString &osName,
-                                   const QString &osArch)
+ScopedNativeSide::ScopedNativeSide(
+    std::shared_ptr<NativeSerial> native, const QString &osName, const QString &osArch)
     : ScopedNativeSide([native](const QString &, QString *) { return native; }, osName, osArch)
 {
 }
@@ -45,8 +45,8 @@ ScopedNativeSide::ScopedNativeSide(NativeLoader loader, const QString &osName, c
     SerialPortLocal::resetClassState();
 }
 
-std::unique_ptr<ScopedNativeSide> ScopedNativeSide::failingLoad(const QString &loadError, const QString &osName,
-                                                                const QString &osArch)
+std::unique_ptr<ScopedNativeSide> ScopedNativeSide::failingLoad(
+    const QString &loadError, const QString &osName, const QString &osArch)
 {
     NativeLoader loader = [loadError](const QString &, QString *error) -> std::shared_ptr<NativeSerial> {
         if (error)

@@ -23,12 +23,11 @@ namespace portlink::testing {
 class ScopedNativeSide
 {
 public:
-    explicit ScopedNativeSide(std::shared_ptr<NativeSerial> native, const QString &osName = QStringLiteral("Windows"),
-                              const QString &osArch = QStringLiteral("x86"));
+    explicit ScopedNativeSide(std::shared_ptr<NativeSerial> native,
+        const QString &osName = QStringLiteral("Windows"), const QString &osArch = QStringLiteral("x86"));
     // Loading the native side fails with `loadError` for every name.
     static std::unique_ptr<ScopedNativeSide> failingLoad(const QString &loadError,
-                                                         const QString &osName = QStringLiteral("Windows"),
-                                                         const QString &osArch = QStringLiteral("x86"));
+        const QString &osName = QStringLiteral("Windows"), const QString &osArch = QStringLiteral("x86"));
     ~ScopedNativeSide();
 
     ScopedNativeSide(const ScopedNativeSide &) = delete;

@@ -8,8 +8,8 @@ namespace portlink::testing {
 
 // --- SimulatedPort ------------------------------------------------------------
 
-SimulatedPort::SimulatedPort(SimulatedNative &owner, QString name, QString description, QString manufacturer,
-                             bool listed)
+SimulatedPort::SimulatedPort(
+    SimulatedNative &owner, QString name, QString description, QString manufacturer, bool listed)
     : m_owner(owner)
     , m_name(std::move(name))
     , m_description(std::move(description))
@@ -23,14 +23,14 @@ void SimulatedPort::feed(const QByteArray &bytes)
 {
     std::lock_guard lock(m_owner.m_mutex);
     for (char c : bytes)
-        m_queue.push_back(Byte{static_cast<std::uint8_t>(c), false, false});
+        m_queue.push_back(Byte { static_cast<std::uint8_t>(c), false, false });
 }
 
 void SimulatedPort::feedWithParityError(const QByteArray &bytes)
 {
     std::lock_guard lock(m_owner.m_mutex);
     for (char c : bytes)
-        m_queue.push_back(Byte{static_cast<std::uint8_t>(c), false, false});
+        m_queue.push_back(Byte { static_cast<std::uint8_t>(c), false, false });
     if (!m_queue.empty() && !bytes.isEmpty())
         m_queue.back().parity = true;
 }
@@ -39,7 +39,7 @@ void SimulatedPort::feedWithFramingError(const QByteArray &bytes)
 {
     std::lock_guard lock(m_owner.m_mutex);
     for (char c : bytes)
-        m_queue.push_back(Byte{static_cast<std::uint8_t>(c), false, false});
+        m_queue.push_back(Byte { static_cast<std::uint8_t>(c), false, false });
     if (!m_queue.empty() && !bytes.isEmpty())
         m_queue.back().framing = true;
 }
@@ -113,7 +113,7 @@ void SimulatedPort::setNoModemLines(bool none)
 void SimulatedPort::failOpen(int code, int times)
 {
     std::lock_guard lock(m_owner.m_mutex);
-    m_openFailure = Forced{code, code == 0 ? 0 : times};
+    m_openFailure = Forced { code, code == 0 ? 0 : times };
 }
 
 void SimulatedPort::setOpenFailureHint(const QString &hint)
@@ -125,13 +125,13 @@ void SimulatedPort::setOpenFailureHint(const QString &hint)
 void SimulatedPort::failConfigure(int code, int times)
 {
     std::lock_guard lock(m_owner.m_mutex);
-    m_configureFailure = Forced{code, code == 0 ? 0 : times};
+    m_configureFailure = Forced { code, code == 0 ? 0 : times };
 }
 
 void SimulatedPort::forceResult(SimCall call, int result, int times)
 {
     std::lock_guard lock(m_owner.m_mutex);
-    m_forced[call] = Forced{result, times};
+    m_forced[call] = Forced { result, times };
 }
 
 void SimulatedPort::clearForcedResults()
@@ -255,8 +255,8 @@ void SimulatedPort::log(const QString &call)
 
 SimulatedNative::~SimulatedNative() = default;
 
-SimulatedPort &SimulatedNative::addPort(const QString &name, const QString &description,
-                                        const QString &manufacturer, bool listed)
+SimulatedPort &SimulatedNative::addPort(
+    const QString &name, const QString &description, const QString &manufacturer, bool listed)
 {
     std::lock_guard lock(m_mutex);
     auto &slot = m_ports[name];
@@ -433,12 +433,18 @@ namespace {
 const char *callName(SimCall call)
 {
     switch (call) {
-    case SimCall::RxFlush: return "SerRxFlush";
-    case SimCall::TxFlush: return "SerTxFlush";
-    case SimCall::TxDrain: return "SerTxDrain";
-    case SimCall::RxReadyCount: return "SerRxReadyCount";
-    case SimCall::TxBufCount: return "SerTxBufCount";
-    default: return "?";
+    case SimCall::RxFlush:
+        return "SerRxFlush";
+    case SimCall::TxFlush:
+        return "SerTxFlush";
+    case SimCall::TxDrain:
+        return "SerTxDrain";
+    case SimCall::RxReadyCount:
+        return "SerRxReadyCount";
+    case SimCall::TxBufCount:
+        return "SerTxBufCount";
+    default:
+        return "?";
     }
 }
 
@@ -549,10 +555,22 @@ int SimulatedNative::SerRxOverflow(int port)
     return event(port, SimCall::RxOverflow, "SerRxOverflow", &SimulatedPort::m_overflowEvent);
 }
 
-int SimulatedNative::SerSigCTS(int port) { return signal(port, SimCall::SigCTS, "SerSigCTS", SimLine::CTS); }
-int SimulatedNative::SerSigDSR(int port) { return signal(port, SimCall::SigDSR, "SerSigDSR", SimLine::DSR); }
-int SimulatedNative::SerSigCD(int port) { return signal(port, SimCall::SigCD, "SerSigCD", SimLine::CD); }
-int SimulatedNative::SerSigRing(int port) { return signal(port, SimCall::SigRing, "SerSigRing", SimLine::RI); }
+int SimulatedNative::SerSigCTS(int port)
+{
+    return signal(port, SimCall::SigCTS, "SerSigCTS", SimLine::CTS);
+}
+int SimulatedNative::SerSigDSR(int port)
+{
+    return signal(port, SimCall::SigDSR, "SerSigDSR", SimLine::DSR);
+}
+int SimulatedNative::SerSigCD(int port)
+{
+    return signal(port, SimCall::SigCD, "SerSigCD", SimLine::CD);
+}
+int SimulatedNative::SerSigRing(int port)
+{
+    return signal(port, SimCall::SigRing, "SerSigRing", SimLine::RI);
+}
 
 int SimulatedNative::SerSigBreak(int port)
 {

@@ -42,19 +42,43 @@ enum class SimLine { CTS, DSR, CD, RI };
 
 // What an input line reads.
 enum class SimRule {
-    Off,        // always off (the default for every line)
-    On,         // always on
-    FollowDTR,  // equals the DTR output (a device that answers DTR on this line)
-    FollowRTS,  // equals the RTS output
+    Off, // always off (the default for every line)
+    On, // always on
+    FollowDTR, // equals the DTR output (a device that answers DTR on this line)
+    FollowRTS, // equals the RTS output
     InverseDTR, // the opposite of DTR
     InverseRTS, // the opposite of RTS
 };
 
 // Native calls whose result can be forced with SimulatedPort::forceResult.
 enum class SimCall {
-    Close, Configure, GetByte, GetData, PutByte, PutData, RxFlush, TxFlush, TxDrain, RxReadyCount, TxBufCount,
-    RxOverflow, SigCTS, SigDSR, SigCD, SigRing, SigBreak, SigParityErr, SigFrameErr, SigOverrun, SetDTR, SetRTS,
-    SetTimeoutRx, SetTimeoutTx, GetTimeoutRx, GetTimeoutTx, SendBreak,
+    Close,
+    Configure,
+    GetByte,
+    GetData,
+    PutByte,
+    PutData,
+    RxFlush,
+    TxFlush,
+    TxDrain,
+    RxReadyCount,
+    TxBufCount,
+    RxOverflow,
+    SigCTS,
+    SigDSR,
+    SigCD,
+    SigRing,
+    SigBreak,
+    SigParityErr,
+    SigFrameErr,
+    SigOverrun,
+    SetDTR,
+    SetRTS,
+    SetTimeoutRx,
+    SetTimeoutTx,
+    GetTimeoutRx,
+    GetTimeoutTx,
+    SendBreak,
 };
 
 class SimulatedNative;
@@ -133,7 +157,8 @@ public:
 
 private:
     friend class SimulatedNative;
-    SimulatedPort(SimulatedNative &owner, QString name, QString description, QString manufacturer, bool listed);
+    SimulatedPort(
+        SimulatedNative &owner, QString name, QString description, QString manufacturer, bool listed);
 
     struct Byte
     {
@@ -148,8 +173,8 @@ private:
     };
 
     bool takeForced(SimCall call, int *result); // caller holds the lock
-    int lineValue(SimLine line) const;          // caller holds the lock
-    void log(const QString &call);              // caller holds the lock
+    int lineValue(SimLine line) const; // caller holds the lock
+    void log(const QString &call); // caller holds the lock
 
     SimulatedNative &m_owner;
     const QString m_name;
@@ -167,9 +192,9 @@ private:
     bool m_dtr = false;
     bool m_rts = false;
     bool m_noModemLines = false;
-    Forced m_openFailure{0, 0};
+    Forced m_openFailure { 0, 0 };
     QString m_openFailureHint;
-    Forced m_configureFailure{0, 0};
+    Forced m_configureFailure { 0, 0 };
     std::map<SimCall, Forced> m_forced;
     bool m_unplugged = false;
     int m_openIndex = -1; // native index while open
@@ -194,7 +219,7 @@ public:
     // Adds a device; `listed` ports are reported by port discovery with
     // their description and manufacturer, in the order added.
     SimulatedPort &addPort(const QString &name, const QString &description = QString(),
-                           const QString &manufacturer = QString(), bool listed = true);
+        const QString &manufacturer = QString(), bool listed = true);
     // nullptr when there is no such port.
     SimulatedPort *port(const QString &name);
     // The number of SerGetPortList calls so far.

@@ -18,7 +18,8 @@ using omvara::util::ProcessProperties;
 
 namespace {
 
-PlatformFeatures choose(const QString &os, const QString &arch, const QString &runtimeVersion = QStringLiteral("6"))
+PlatformFeatures choose(
+    const QString &os, const QString &arch, const QString &runtimeVersion = QStringLiteral("6"))
 {
     PlatformFeatures f;
     f.osName = os;
@@ -38,9 +39,9 @@ public:
     {
         for (const auto &[name, value] : values) {
             const QString key = QString::fromLatin1(name);
-            m_saved.append({key, ProcessProperties::contains(key)
-                                     ? std::optional<QString>(ProcessProperties::get(key))
-                                     : std::nullopt});
+            m_saved.append({ key,
+                ProcessProperties::contains(key) ? std::optional<QString>(ProcessProperties::get(key))
+                                                 : std::nullopt });
             if (value)
                 ProcessProperties::set(key, QString::fromLatin1(value));
             else
@@ -66,7 +67,8 @@ private:
 
 QString banner()
 {
-    return QStringLiteral("Portlink serial library v10.2.3 build 9233\r\nPortlink: serial port access for the Omvara program");
+    return QStringLiteral(
+        "Portlink serial library v10.2.3 build 9233\r\nPortlink: serial port access for the Omvara program");
 }
 
 } // namespace
@@ -80,45 +82,46 @@ TEST(PlatformTest, libraryName_followsSystemAndProcessorNames)
         const char *lib; // "" = none
     };
     const Case cases[] = {
-        {"Windows", "x86", "plkWin"},
-        {"Windows 10", "amd64", "plkWin"},
-        {"Windows Server 2012 R2", "amd64", "plkWin"},
-        {"Windows 2008", "x86", "plkWin"},
-        {"Linux", "amd64", "plkLux86_64bit"},
-        {"Linux", "i686", "plkLux86"},
-        {"Linux", "x86", "plkLux86"},
-        {"Linux", "armv5tel", "plkLuxArm"},
-        {"Linux", "aarch64", ""},
-        {"Linux", "x86_64", ""},
-        {"EPOC", "x86", "plkEpocx86"},
-        {"EPOC", "arm", "plkEpocArm"},
-        {"EPOC", "mips", ""},
-        {"Windows CE", "Strong ARM", "plkWceArm"},
-        {"WindowsCE", "xscale", "plkWceArm"},
-        {"Windows CE", "sh4", "plkWceSh4"},
-        {"Windows CE  Qt", "MIPS", "plkWceMips"},
-        {"Windows CE", "X86", "plkWceX86"},
-        {"OS/2", "x86", "plkos2j"},
-        {"Mac OS", "ppc", "plkMac"},
-        {"Mac OS X", "x86_64", "plkMacOSX"},
-        {"FreeBSD", "i386", "plkBsdx86"},
-        {"FreeBSD", "amd64", ""},
-        {"SunOS", "sparc", "plkSolSparc"},
-        {"Solaris", "x86", "plkSolx86"},
-        {"HP-UX", "PA_RISC2.0", "plkHpxPaRisc"},
-        {"Irix", "mips", "plkIrxMips"},
-        {"AIX", "ppc", "plkAixPpc"},
-        {"OpenServer", "IA32", "plkUxWareIA32"},
-        {"OSF1", "alpha", "plkTru64Alpha"},
-        {"Novell NetWare 6", "x86", "PlkNw"},
-        {"Plan 9", "x86", ""},
+        { "Windows", "x86", "plkWin" },
+        { "Windows 10", "amd64", "plkWin" },
+        { "Windows Server 2012 R2", "amd64", "plkWin" },
+        { "Windows 2008", "x86", "plkWin" },
+        { "Linux", "amd64", "plkLux86_64bit" },
+        { "Linux", "i686", "plkLux86" },
+        { "Linux", "x86", "plkLux86" },
+        { "Linux", "armv5tel", "plkLuxArm" },
+        { "Linux", "aarch64", "" },
+        { "Linux", "x86_64", "" },
+        { "EPOC", "x86", "plkEpocx86" },
+        { "EPOC", "arm", "plkEpocArm" },
+        { "EPOC", "mips", "" },
+        { "Windows CE", "Strong ARM", "plkWceArm" },
+        { "WindowsCE", "xscale", "plkWceArm" },
+        { "Windows CE", "sh4", "plkWceSh4" },
+        { "Windows CE  Qt", "MIPS", "plkWceMips" },
+        { "Windows CE", "X86", "plkWceX86" },
+        { "OS/2", "x86", "plkos2j" },
+        { "Mac OS", "ppc", "plkMac" },
+        { "Mac OS X", "x86_64", "plkMacOSX" },
+        { "FreeBSD", "i386", "plkBsdx86" },
+        { "FreeBSD", "amd64", "" },
+        { "SunOS", "sparc", "plkSolSparc" },
+        { "Solaris", "x86", "plkSolx86" },
+        { "HP-UX", "PA_RISC2.0", "plkHpxPaRisc" },
+        { "Irix", "mips", "plkIrxMips" },
+        { "AIX", "ppc", "plkAixPpc" },
+        { "OpenServer", "IA32", "plkUxWareIA32" },
+        { "OSF1", "alpha", "plkTru64Alpha" },
+        { "Novell NetWare 6", "x86", "PlkNw" },
+        { "Plan 9", "x86", "" },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.os) + " / " + c.arch);
-        EXPECT_EQ(choose(QString::fromLatin1(c.os), QString::fromLatin1(c.arch)).plkLib, QString::fromLatin1(c.lib));
+        EXPECT_EQ(choose(QString::fromLatin1(c.os), QString::fromLatin1(c.arch)).plkLib,
+            QString::fromLatin1(c.lib));
     }
     EXPECT_EQ(choose(QStringLiteral("Windows XP"), QStringLiteral("x86"), QStringLiteral("1.0.2")).plkLib,
-              QStringLiteral("plkWinNm"));
+        QStringLiteral("plkWinNm"));
     EXPECT_TRUE(choose(QStringLiteral("Windows"), QStringLiteral("x86")).osFamilyWindows);
     EXPECT_FALSE(choose(QStringLiteral("Linux"), QStringLiteral("amd64")).osFamilyWindows);
 }
@@ -153,29 +156,32 @@ TEST(PlatformTest, featureTable_perSystemGroup)
         std::initializer_list<const char *> off;
     };
     const Case cases[] = {
-        {"Windows", "x86", 921600, "COM1", false,
-         {"sigCTS", "sigDSR", "sigParityErr", "sigFrameErr", "setRTS", "setDTR", "getPortList", "supDriverInfo",
-          "ParityMarkSpace", "InstanceLock", "UnplugPort", "sendBreak", "setTimeoutTx", "rxOverflow"},
-         {"noIndexBitRate", "setPowerMode"}},
-        {"Windows 10", "amd64", 921600, "COM1", false, {"supDriverInfo"}, {}},
-        {"Windows Server 2012 R2", "amd64", 115200, "COM1", false, {"getPortList"}, {"supDriverInfo"}},
-        {"OS/2", "x86", 115200, "COM1", false, {"noIndexBitRate"}, {"supDriverInfo"}},
-        {"Novell NetWare", "x86", 115200, "COM1", true, {"sigCTS"}, {"getPortList"}},
-        {"Mac OS", "ppc", 921600, "Modem Port", true, {"setDTR", "sigCTS", "noIndexBitRate", "sigParityErr"},
-         {"setRTS", "sigDSR", "ParityMarkSpace"}},
-        {"Mac OS X", "ppc", 230400, "", true, {"ParityMarkSpace", "setRTS", "getStatusAPM"},
-         {"sigParityErr", "sigRing"}},
-        {"Linux", "amd64", 115200, "/dev/ttyS0", true,
-         {"ParityMarkSpace", "sigRing", "setRTS", "setDTR", "sigCD", "sigCTS", "sigDSR", "getStatusAPM", "sendBreak"},
-         {"sigParityErr", "sigFrameErr", "getPortList", "supDriverInfo", "setPowerMode", "sigOverrun"}},
-        {"Linux", "arm", 115200, "/dev/ttyS0", true, {"setPowerMode"}, {}},
-        {"SunOS", "sparc", 115200, "/dev/ttya", true, {"sigCTS"}, {"getStatusAPM"}},
-        {"OSF1", "alpha", 115200, "/dev/tty00", true, {}, {}},
-        {"FreeBSD", "i386", 115200, "/dev/tty0", true, {"setRTS"}, {}},
-        {"Irix", "mips", 115200, "/dev/tty0", true, {"sigDSR"}, {"setRTS", "setDTR", "sigCTS"}},
-        {"UnixWare", "IA32", 115200, "/dev/tty0", true, {"setDTR"}, {"setRTS"}},
-        {"EPOC", "arm", 115200, "COMM::0", false, {"sigParityErr", "noIndexBitRate", "getPortList"},
-         {"sendBreak", "sigRing"}},
+        { "Windows", "x86", 921600, "COM1", false,
+            { "sigCTS", "sigDSR", "sigParityErr", "sigFrameErr", "setRTS", "setDTR", "getPortList",
+                "supDriverInfo", "ParityMarkSpace", "InstanceLock", "UnplugPort", "sendBreak", "setTimeoutTx",
+                "rxOverflow" },
+            { "noIndexBitRate", "setPowerMode" } },
+        { "Windows 10", "amd64", 921600, "COM1", false, { "supDriverInfo" }, {} },
+        { "Windows Server 2012 R2", "amd64", 115200, "COM1", false, { "getPortList" }, { "supDriverInfo" } },
+        { "OS/2", "x86", 115200, "COM1", false, { "noIndexBitRate" }, { "supDriverInfo" } },
+        { "Novell NetWare", "x86", 115200, "COM1", true, { "sigCTS" }, { "getPortList" } },
+        { "Mac OS", "ppc", 921600, "Modem Port", true,
+            { "setDTR", "sigCTS", "noIndexBitRate", "sigParityErr" },
+            { "setRTS", "sigDSR", "ParityMarkSpace" } },
+        { "Mac OS X", "ppc", 230400, "", true, { "ParityMarkSpace", "setRTS", "getStatusAPM" },
+            { "sigParityErr", "sigRing" } },
+        { "Linux", "amd64", 115200, "/dev/ttyS0", true,
+            { "ParityMarkSpace", "sigRing", "setRTS", "setDTR", "sigCD", "sigCTS", "sigDSR", "getStatusAPM",
+                "sendBreak" },
+            { "sigParityErr", "sigFrameErr", "getPortList", "supDriverInfo", "setPowerMode", "sigOverrun" } },
+        { "Linux", "arm", 115200, "/dev/ttyS0", true, { "setPowerMode" }, {} },
+        { "SunOS", "sparc", 115200, "/dev/ttya", true, { "sigCTS" }, { "getStatusAPM" } },
+        { "OSF1", "alpha", 115200, "/dev/tty00", true, {}, {} },
+        { "FreeBSD", "i386", 115200, "/dev/tty0", true, { "setRTS" }, {} },
+        { "Irix", "mips", 115200, "/dev/tty0", true, { "sigDSR" }, { "setRTS", "setDTR", "sigCTS" } },
+        { "UnixWare", "IA32", 115200, "/dev/tty0", true, { "setDTR" }, { "setRTS" } },
+        { "EPOC", "arm", 115200, "COMM::0", false, { "sigParityErr", "noIndexBitRate", "getPortList" },
+            { "sendBreak", "sigRing" } },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.os) + " / " + c.arch);
@@ -194,21 +200,22 @@ TEST(PlatformTest, featureTable_perSystemGroup)
 
 TEST(PlatformTest, initialisation_writesBannerSystemAndLoadedLibrary)
 {
-    ScopedProperties props({{"os.arch", "x86"}});
+    ScopedProperties props({ { "os.arch", "x86" } });
     ScopedConsoleCapture console;
     auto sim = std::make_shared<SimulatedNative>();
     ScopedNativeSide native(sim, QStringLiteral("Linux"), QStringLiteral("amd64"));
     EXPECT_EQ(SerialPortLocal::libraryState(), NativeLibraryState::Loaded);
     EXPECT_EQ(SerialPortLocal::getLibraryName(), QStringLiteral("plkLux86_64bit"));
     // The feature table is taken on the override system name and the real processor name.
-    EXPECT_EQ(console.lines(), QStringList({banner(), QStringLiteral("os.name=\"Linux\"  os.arch=\"x86\""),
-                                            QStringLiteral("SerialPort class loaded: plkLux86_64bit")}));
+    EXPECT_EQ(console.lines(),
+        QStringList({ banner(), QStringLiteral("os.name=\"Linux\"  os.arch=\"x86\""),
+            QStringLiteral("SerialPort class loaded: plkLux86_64bit") }));
     EXPECT_TRUE(SerialPortLocal::isSupported(QStringLiteral("sigCTS")));
 }
 
 TEST(PlatformTest, onlySystemOverride_keepsTheRealProcessorName)
 {
-    ScopedProperties props({{"PLK_OSNAME", "Linux"}, {"PLK_OSARCH", nullptr}, {"os.arch", "i686"}});
+    ScopedProperties props({ { "PLK_OSNAME", "Linux" }, { "PLK_OSARCH", nullptr }, { "os.arch", "i686" } });
     ScopedConsoleCapture console;
     auto sim = std::make_shared<SimulatedNative>();
     SerialPortLocal::setNativeLoader([sim](const QString &, QString *) { return sim; });
@@ -218,17 +225,17 @@ TEST(PlatformTest, onlySystemOverride_keepsTheRealProcessorName)
 
 TEST(PlatformTest, unknownSystem_isReportedWithoutEndingTheProcess)
 {
-    ScopedProperties props({{"os.arch", "aarch64"}});
+    ScopedProperties props({ { "os.arch", "aarch64" } });
     ScopedConsoleCapture console;
     auto sim = std::make_shared<SimulatedNative>();
     ScopedNativeSide native(sim, QStringLiteral("Linux"), QStringLiteral("aarch64"));
     EXPECT_EQ(SerialPortLocal::libraryState(), NativeLibraryState::PlatformNotSupported);
     EXPECT_EQ(kExitStatusPlatformNotSupported, -1);
     EXPECT_EQ(console.lines().mid(2),
-              QStringList({QStringLiteral("osName=Linux osArch=aarch64"),
-                           QStringLiteral("Platform not supported, check VM properties os.name & os.arch")}));
+        QStringList({ QStringLiteral("osName=Linux osArch=aarch64"),
+            QStringLiteral("Platform not supported, check VM properties os.name & os.arch") }));
     EXPECT_TRUE(SerialPortLocal::getPortList().isEmpty()) << "no discovery on an unknown system";
-    EXPECT_THROW(SerialPortLocal{SerialConfig(QStringLiteral("/dev/ttyUSB0"))}, NativeLibraryError);
+    EXPECT_THROW(SerialPortLocal { SerialConfig(QStringLiteral("/dev/ttyUSB0")) }, NativeLibraryError);
 }
 
 TEST(PlatformTest, failedLoad_leavesTheClassUsableAndEveryNativeCallFails)
@@ -237,22 +244,23 @@ TEST(PlatformTest, failedLoad_leavesTheClassUsableAndEveryNativeCallFails)
     auto scope = ScopedNativeSide::failingLoad(QStringLiteral("no plkWin in library path"));
     EXPECT_EQ(SerialPortLocal::libraryState(), NativeLibraryState::LoadFailed);
     EXPECT_EQ(console.lines().last(),
-              QStringLiteral("no plkWin in library path: Check that native library plkWin is in proper directory"));
+        QStringLiteral("no plkWin in library path: Check that native library plkWin is in proper directory"));
     try {
         SerialPortLocal::getPortList();
         FAIL() << "listing needs the native side";
     } catch (const NativeLibraryError &e) {
         EXPECT_EQ(e.message(), QStringLiteral("no plkWin in library path"));
     }
-    EXPECT_THROW(SerialPortLocal{SerialConfig(QStringLiteral("COM1"))}, NativeLibraryError);
+    EXPECT_THROW(SerialPortLocal { SerialConfig(QStringLiteral("COM1")) }, NativeLibraryError);
 
     // The no-argument constructor tries again, with its own messages.
     auto sim = std::make_shared<SimulatedNative>();
     SerialPortLocal::setNativeLoader([sim](const QString &, QString *) { return sim; });
     console.clear();
     SerialPortLocal port;
-    EXPECT_EQ(console.lines(), QStringList({QStringLiteral("SerialPortLocal: Attempt to load: plkWin"),
-                                            QStringLiteral("SerialPortLocal: SerialPort class loaded: plkWin")}));
+    EXPECT_EQ(console.lines(),
+        QStringList({ QStringLiteral("SerialPortLocal: Attempt to load: plkWin"),
+            QStringLiteral("SerialPortLocal: SerialPort class loaded: plkWin") }));
     EXPECT_TRUE(port.isLibraryLoaded());
     EXPECT_FALSE(port.isOpen());
     EXPECT_EQ(port.getConfig().getPortNameString(), QStringLiteral("COM1"));
@@ -260,22 +268,25 @@ TEST(PlatformTest, failedLoad_leavesTheClassUsableAndEveryNativeCallFails)
 
 TEST(PlatformTest, windows7_triesTheUserFolderAfterAFailedLoad)
 {
-    ScopedProperties props({{"user.home", "C:\\Users\\lab"}});
+    ScopedProperties props({ { "user.home", "C:\\Users\\lab" } });
     ScopedConsoleCapture console;
     auto sim = std::make_shared<SimulatedNative>();
     QStringList asked;
     auto scope = ScopedNativeSide::failingLoad(QStringLiteral("unused"), QStringLiteral("Windows 7"));
-    SerialPortLocal::setNativeLoader([&](const QString &name, QString *error) -> std::shared_ptr<NativeSerial> {
-        asked.append(name);
-        if (name.endsWith(QLatin1String(".dll")))
-            return sim;
-        *error = QStringLiteral("no plkWin in library path");
-        return nullptr;
-    });
+    SerialPortLocal::setNativeLoader(
+        [&](const QString &name, QString *error) -> std::shared_ptr<NativeSerial> {
+            asked.append(name);
+            if (name.endsWith(QLatin1String(".dll")))
+                return sim;
+            *error = QStringLiteral("no plkWin in library path");
+            return nullptr;
+        });
     SerialPortLocal::resetClassState();
     EXPECT_EQ(SerialPortLocal::libraryState(), NativeLibraryState::Loaded);
-    EXPECT_EQ(asked, QStringList({QStringLiteral("plkWin"), QStringLiteral("C:\\Users\\lab\\plkWin.dll")}));
+    EXPECT_EQ(asked, QStringList({ QStringLiteral("plkWin"), QStringLiteral("C:\\Users\\lab\\plkWin.dll") }));
     EXPECT_EQ(console.lines().mid(2),
-              QStringList({QStringLiteral("no plkWin in library path: Native library load failed plkWin trying user's folder"),
-                           QStringLiteral("SerialPort class loaded users: plkWin")}));
+        QStringList(
+            { QStringLiteral(
+                  "no plkWin in library path: Native library load failed plkWin trying user's folder"),
+                QStringLiteral("SerialPort class loaded users: plkWin") }));
 }

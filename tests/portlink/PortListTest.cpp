@@ -46,7 +46,7 @@ protected:
 TEST_F(PortListTest, propertyList_replacesDiscoveryWhenLongerThanFourCharacters)
 {
     ScopedNativeSide windows(sim);
-    discover({"COM7"});
+    discover({ "COM7" });
     struct Case
     {
         const char *value;
@@ -54,14 +54,14 @@ TEST_F(PortListTest, propertyList_replacesDiscoveryWhenLongerThanFourCharacters)
         int discoveries;
     };
     const Case cases[] = {
-        {"COM1", {"COM7"}, 1},
-        {"  COM1\t\n", {"COM7"}, 1},
-        {"", {"COM7"}, 1},
-        {"COM1;COM2", {"COM1", "COM2"}, 0},
-        {"/dev/ttyS0:/dev/ttyS1", {"/dev/ttyS0", "/dev/ttyS1"}, 0},
-        {" ;;COM1;;COM2; ", {"COM1", "COM2"}, 0},
-        {"COM1;COM1:COM2", {"COM1", "COM2"}, 0},
-        {"/dev/pts/4", {"/dev/pts/4"}, 0},
+        { "COM1", { "COM7" }, 1 },
+        { "  COM1\t\n", { "COM7" }, 1 },
+        { "", { "COM7" }, 1 },
+        { "COM1;COM2", { "COM1", "COM2" }, 0 },
+        { "/dev/ttyS0:/dev/ttyS1", { "/dev/ttyS0", "/dev/ttyS1" }, 0 },
+        { " ;;COM1;;COM2; ", { "COM1", "COM2" }, 0 },
+        { "COM1;COM1:COM2", { "COM1", "COM2" }, 0 },
+        { "/dev/pts/4", { "/dev/pts/4" }, 0 },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.value);
@@ -81,13 +81,13 @@ TEST_F(PortListTest, windowsDiscovery_putsComPortsFirstInNumericOrder)
         QStringList expected;
     };
     const Case cases[] = {
-        {{"COM10", "COM3", "COM1"}, {"COM1", "COM3", "COM10"}},
-        {{"COM9", "COM10", "COM2"}, {"COM2", "COM9", "COM10"}},
-        {{"/dev/ttyUSB0", "COM3"}, {"COM3", "/dev/ttyUSB0"}},
-        {{"com3", "COM03", "COM4"}, {"COM3", "COM4"}},
-        {{"COM", "COM1A", "COM2", "LPT1"}, {"COM2", "LPT1"}},
-        {{"COM99999999999", "COM5"}, {"COM5"}},
-        {{}, {}},
+        { { "COM10", "COM3", "COM1" }, { "COM1", "COM3", "COM10" } },
+        { { "COM9", "COM10", "COM2" }, { "COM2", "COM9", "COM10" } },
+        { { "/dev/ttyUSB0", "COM3" }, { "COM3", "/dev/ttyUSB0" } },
+        { { "com3", "COM03", "COM4" }, { "COM3", "COM4" } },
+        { { "COM", "COM1A", "COM2", "LPT1" }, { "COM2", "LPT1" } },
+        { { "COM99999999999", "COM5" }, { "COM5" } },
+        { {}, {} },
     };
     for (const Case &c : cases) {
         auto fresh = std::make_shared<SimulatedNative>();
@@ -101,23 +101,23 @@ TEST_F(PortListTest, windowsDiscovery_putsComPortsFirstInNumericOrder)
 TEST_F(PortListTest, discovery_dropsNamesAddedSinceTheLastOne)
 {
     ScopedNativeSide windows(sim);
-    discover({"COM1"});
+    discover({ "COM1" });
     SerialPortLocal::addPortName(QStringLiteral("/dev/pts/3"));
-    EXPECT_EQ(SerialPortLocal::getPortList(), QStringList({"COM1"}));
+    EXPECT_EQ(SerialPortLocal::getPortList(), QStringList({ "COM1" }));
 }
 
 TEST_F(PortListTest, withoutDiscovery_theListIsWhatAddPortNameBuilt)
 {
     ScopedNativeSide onLinux(sim, QStringLiteral("Linux"), QStringLiteral("amd64"));
-    discover({"/dev/ttyUSB7"}); // not asked: Linux has no discovery in the feature table
+    discover({ "/dev/ttyUSB7" }); // not asked: Linux has no discovery in the feature table
     (void)SerialPortLocal::libraryState(); // the banner comes first
     console.clear();
     EXPECT_TRUE(SerialPortLocal::getPortList().isEmpty());
     const QStringList help = console.lines();
     ASSERT_EQ(help.size(), 5);
     EXPECT_EQ(help.mid(0, 3),
-              QStringList({"getPortList: port discovery not currently supported on this platform.", "Options:",
-                           "A) addPortName can be used to build a list of device names "}));
+        QStringList({ "getPortList: port discovery not currently supported on this platform.",
+            "Options:", "A) addPortName can be used to build a list of device names " }));
     EXPECT_TRUE(help[3].contains(QStringLiteral("SERIAL_PORT_LIST")));
     EXPECT_TRUE(help[4].contains(QStringLiteral("SERIAL_PORT_LIST")));
 
@@ -126,8 +126,8 @@ TEST_F(PortListTest, withoutDiscovery_theListIsWhatAddPortNameBuilt)
     SerialPortLocal::addPortName(QStringLiteral("com3"));
     SerialPortLocal::addPortName(QStringLiteral("/dev/TTYUSB0"));
     console.clear();
-    EXPECT_EQ(SerialPortLocal::getPortList(), QStringList({"/dev/ttyUSB0", "COM3"}));
-    EXPECT_EQ(console.lines(), QStringList({"getPortList: using list created with addPortName"}));
+    EXPECT_EQ(SerialPortLocal::getPortList(), QStringList({ "/dev/ttyUSB0", "COM3" }));
+    EXPECT_EQ(console.lines(), QStringList({ "getPortList: using list created with addPortName" }));
     EXPECT_EQ(sim->portListCalls(), 0);
 }
 
@@ -149,7 +149,8 @@ TEST_F(PortListTest, driverInfo_needsTheFeatureAndAListedPort)
     }
     ScopedNativeSide windows(sim);
     sim->addPort(QStringLiteral("COM3"), QStringLiteral("USB Serial Port"), QStringLiteral("FTDI"));
-    sim->addPort(QStringLiteral("COM1"), QStringLiteral("Communications Port"), QStringLiteral("(Standard port types)"));
+    sim->addPort(QStringLiteral("COM1"), QStringLiteral("Communications Port"),
+        QStringLiteral("(Standard port types)"));
     try {
         SerialPortLocal::getDriverInfoList();
         FAIL();
@@ -161,7 +162,8 @@ TEST_F(PortListTest, driverInfo_needsTheFeatureAndAListedPort)
     SerialPortLocal::addPortInfo(QStringLiteral("com3"), QStringLiteral("Other"), QStringLiteral("Other"));
     const QList<PortDriverInfo> infos = SerialPortLocal::getDriverInfoList();
     ASSERT_EQ(infos.size(), 2);
-    EXPECT_EQ(infos[0], PortDriverInfo(QStringLiteral("COM3"), QStringLiteral("FTDI"), QStringLiteral("USB Serial Port")));
+    EXPECT_EQ(infos[0],
+        PortDriverInfo(QStringLiteral("COM3"), QStringLiteral("FTDI"), QStringLiteral("USB Serial Port")));
     EXPECT_EQ(infos[1].getPortName(), QStringLiteral("COM1"));
     SerialPortLocal::clearPortListInfo();
     EXPECT_TRUE(SerialPortLocal::getDriverInfoList().isEmpty());
@@ -176,19 +178,23 @@ TEST_F(PortListTest, friendlyNames_mapBothWays)
     EXPECT_TRUE(FriendlyPortUtil::getFriendlyPortList().isEmpty());
     EXPECT_EQ(FriendlyPortUtil::getFriendlyPortName(QStringLiteral("COM3")), QStringLiteral("COM3"));
 
-    EXPECT_EQ(SerialPortLocal::getPortList(), QStringList({"COM3", "COM10"}));
+    EXPECT_EQ(SerialPortLocal::getPortList(), QStringList({ "COM3", "COM10" }));
     FriendlyPortUtil::update();
     EXPECT_TRUE(FriendlyPortUtil::portInfoListIsPopulated());
     EXPECT_EQ(FriendlyPortUtil::getFriendlyPortList(),
-              QStringList({"COM3: USB Serial Port - FTDI", "COM10: 100% Virtual - "}));
-    EXPECT_EQ(FriendlyPortUtil::getFriendlyPortName(QStringLiteral("COM3")), QStringLiteral("COM3: USB Serial Port - FTDI"));
-    EXPECT_EQ(FriendlyPortUtil::getFriendlyPortName(QStringLiteral("com3")), QStringLiteral("com3")) << "exact match";
+        QStringList({ "COM3: USB Serial Port - FTDI", "COM10: 100% Virtual - " }));
+    EXPECT_EQ(FriendlyPortUtil::getFriendlyPortName(QStringLiteral("COM3")),
+        QStringLiteral("COM3: USB Serial Port - FTDI"));
+    EXPECT_EQ(FriendlyPortUtil::getFriendlyPortName(QStringLiteral("com3")), QStringLiteral("com3"))
+        << "exact match";
     EXPECT_EQ(FriendlyPortUtil::getFriendlyPortName(QStringLiteral("COM4")), QStringLiteral("COM4"));
     EXPECT_EQ(FriendlyPortUtil::getUnfriendlyPortName(QStringLiteral("COM3: USB Serial Port - FTDI")),
-              QStringLiteral("COM3"));
-    EXPECT_EQ(FriendlyPortUtil::getUnfriendlyPortName(QStringLiteral("COM10: 100% Virtual - ")), QStringLiteral("COM10"));
+        QStringLiteral("COM3"));
+    EXPECT_EQ(FriendlyPortUtil::getUnfriendlyPortName(QStringLiteral("COM10: 100% Virtual - ")),
+        QStringLiteral("COM10"));
     EXPECT_EQ(FriendlyPortUtil::getUnfriendlyPortName(QStringLiteral("COM3")), QStringLiteral("COM3"));
-    EXPECT_EQ(FriendlyPortUtil::getUnfriendlyPortName(QStringLiteral("anything")), QStringLiteral("anything"));
+    EXPECT_EQ(
+        FriendlyPortUtil::getUnfriendlyPortName(QStringLiteral("anything")), QStringLiteral("anything"));
 }
 
 TEST_F(PortListTest, failedUpdate_keepsThePreviousDisplayNames)
@@ -201,7 +207,7 @@ TEST_F(PortListTest, failedUpdate_keepsThePreviousDisplayNames)
     }
     ScopedNativeSide onLinux(sim, QStringLiteral("Linux"), QStringLiteral("amd64"));
     EXPECT_THROW(FriendlyPortUtil::update(), IoError);
-    EXPECT_EQ(FriendlyPortUtil::getFriendlyPortList(), QStringList({"COM3: USB Serial Port - FTDI"}));
+    EXPECT_EQ(FriendlyPortUtil::getFriendlyPortList(), QStringList({ "COM3: USB Serial Port - FTDI" }));
 
     FriendlyPortUtil::reset();
     EXPECT_THROW(FriendlyPortUtil::update(), IoError);
@@ -212,7 +218,7 @@ TEST_F(PortListTest, failedUpdate_keepsThePreviousDisplayNames)
 TEST_F(PortListTest, listAndAddFromSeveralThreads)
 {
     ScopedNativeSide windows(sim);
-    discover({"COM1", "COM2"});
+    discover({ "COM1", "COM2" });
     std::thread adders[3];
     for (int t = 0; t < 3; ++t) {
         adders[t] = std::thread([t] {
@@ -223,7 +229,7 @@ TEST_F(PortListTest, listAndAddFromSeveralThreads)
     for (int i = 0; i < 20; ++i) {
         const QStringList list = SerialPortLocal::getPortList();
         EXPECT_GE(list.size(), 2);
-        EXPECT_EQ(list.mid(0, 2), QStringList({"COM1", "COM2"}));
+        EXPECT_EQ(list.mid(0, 2), QStringList({ "COM1", "COM2" }));
     }
     for (auto &t : adders)
         t.join();

@@ -48,7 +48,7 @@ public:
     // The slave side's current settings, as the program configured them.
     termios settings() const
     {
-        termios t{};
+        termios t {};
         ::tcgetattr(m_slave, &t);
         return t;
     }

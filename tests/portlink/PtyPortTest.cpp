@@ -19,8 +19,8 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <sys/stat.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 using namespace portlink;
 using portlink::testing::ScopedConsoleCapture;
@@ -71,7 +71,7 @@ class PtyPortTest : public ::testing::Test
 protected:
     ScopedConsoleCapture console;
     // The program runs with the Windows row of the feature table in force.
-    ScopedNativeSide native{compiledNative()};
+    ScopedNativeSide native { compiledNative() };
     PtyPair pty;
 
     void SetUp() override { ASSERT_TRUE(pty.ok()); }
@@ -93,16 +93,17 @@ TEST_F(PtyPortTest, configure_appliesRateParityDataAndStopBitsToTheDevice)
         bool twoStopBits;
     };
     const Case cases[] = {
-        {9600, SerialConfig::LN_8BITS, SerialConfig::PY_NONE, SerialConfig::ST_1BITS, B9600, CS8, 0, false},
-        {SerialConfig::BR_1200, SerialConfig::LN_7BITS, SerialConfig::PY_EVEN, SerialConfig::ST_1BITS, B1200, CS7,
-         PARENB, false},
-        {19200, SerialConfig::LN_7BITS, SerialConfig::PY_ODD, SerialConfig::ST_2BITS, B19200, CS7, PARENB | PARODD,
-         true},
-        {115200, SerialConfig::LN_8BITS, SerialConfig::PY_MARK, SerialConfig::ST_1BITS, B115200, CS8,
-         PARENB | PARODD | CMSPAR, false},
-        {2400, SerialConfig::LN_5BITS, SerialConfig::PY_SPACE, SerialConfig::ST_2BITS, B2400, CS5, PARENB | CMSPAR,
-         true},
-        {921600, SerialConfig::LN_6BITS, SerialConfig::PY_NONE, SerialConfig::ST_1BITS, B921600, CS6, 0, false},
+        { 9600, SerialConfig::LN_8BITS, SerialConfig::PY_NONE, SerialConfig::ST_1BITS, B9600, CS8, 0, false },
+        { SerialConfig::BR_1200, SerialConfig::LN_7BITS, SerialConfig::PY_EVEN, SerialConfig::ST_1BITS, B1200,
+            CS7, PARENB, false },
+        { 19200, SerialConfig::LN_7BITS, SerialConfig::PY_ODD, SerialConfig::ST_2BITS, B19200, CS7,
+            PARENB | PARODD, true },
+        { 115200, SerialConfig::LN_8BITS, SerialConfig::PY_MARK, SerialConfig::ST_1BITS, B115200, CS8,
+            PARENB | PARODD | CMSPAR, false },
+        { 2400, SerialConfig::LN_5BITS, SerialConfig::PY_SPACE, SerialConfig::ST_2BITS, B2400, CS5,
+            PARENB | CMSPAR, true },
+        { 921600, SerialConfig::LN_6BITS, SerialConfig::PY_NONE, SerialConfig::ST_1BITS, B921600, CS6, 0,
+            false },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.rate);
@@ -188,29 +189,32 @@ TEST_F(PtyPortTest, open_failuresNameTheCause)
 {
     auto openMessage = [](const QString &path) {
         try {
-            SerialPortLocal port{SerialConfig(path)};
+            SerialPortLocal port { SerialConfig(path) };
         } catch (const IoError &e) {
             return e.message();
         }
         return QStringLiteral("opened");
     };
     EXPECT_EQ(openMessage(QStringLiteral("/dev/does-not-exist-omvara")),
-              QStringLiteral("/dev/does-not-exist-omvara: SerOpenPort failed: 2: No such device"));
+        QStringLiteral("/dev/does-not-exist-omvara: SerOpenPort failed: 2: No such device"));
 
     QTemporaryFile file;
     ASSERT_TRUE(file.open());
-    EXPECT_EQ(openMessage(file.fileName()), file.fileName() + QStringLiteral(": SerOpenPort failed: Port not valid"));
+    EXPECT_EQ(openMessage(file.fileName()),
+        file.fileName() + QStringLiteral(": SerOpenPort failed: Port not valid"));
 
     {
-        SerialPortLocal first{SerialConfig(pty.slavePath())};
-        EXPECT_EQ(openMessage(pty.slavePath()), pty.slavePath() + QStringLiteral(": SerOpenPort failed: Port is already open"));
+        SerialPortLocal first { SerialConfig(pty.slavePath()) };
+        EXPECT_EQ(openMessage(pty.slavePath()),
+            pty.slavePath() + QStringLiteral(": SerOpenPort failed: Port is already open"));
     }
 
     // Another program holds the device.
     const int other = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
     ASSERT_GE(other, 0);
     ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(openMessage(pty.slavePath()), pty.slavePath() + QStringLiteral(": SerOpenPort failed: Port is in use"));
+    EXPECT_EQ(openMessage(pty.slavePath()),
+        pty.slavePath() + QStringLiteral(": SerOpenPort failed: Port is in use"));
     ::close(other);
     EXPECT_EQ(openMessage(pty.slavePath()), QStringLiteral("opened"));
 }
@@ -221,7 +225,9 @@ TEST(LinuxNativeSerialTest, permissionHint_namesTheGroupThatOwnsTheDevice)
     ASSERT_TRUE(pty.ok());
     LinuxNativeSerial native([] { return std::vector<PortListing>(); });
     const SerialConfig config(pty.slavePath());
-    struct stat st{};
+    struct stat st
+    {
+    };
     ASSERT_EQ(::stat(pty.slavePath().toLocal8Bit().constData(), &st), 0);
     const ::group *g = ::getgrgid(st.st_gid);
     ASSERT_NE(g, nullptr);
@@ -276,14 +282,16 @@ TEST(LinuxNativeSerialTest, portList_reportsNameAndDriverDataOfEveryListedDevice
         }
     } recorder;
     LinuxNativeSerial native([] {
-        return std::vector<PortListing>{{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("FT232R USB UART"),
-                                         QStringLiteral("FTDI")},
-                                        {QStringLiteral("/dev/ttyACM0"), QStringLiteral("Scale"), QString()}};
+        return std::vector<PortListing> { { QStringLiteral("/dev/ttyUSB0"), QStringLiteral("FT232R USB UART"),
+                                              QStringLiteral("FTDI") },
+            { QStringLiteral("/dev/ttyACM0"), QStringLiteral("Scale"), QString() } };
     });
     native.SerGetPortList(recorder);
-    EXPECT_EQ(recorder.names, QStringList({QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyACM0")}));
-    EXPECT_EQ(recorder.infos, QStringList({QStringLiteral("/dev/ttyUSB0|FTDI|FT232R USB UART"),
-                                           QStringLiteral("/dev/ttyACM0||Scale")}));
+    EXPECT_EQ(
+        recorder.names, QStringList({ QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyACM0") }));
+    EXPECT_EQ(recorder.infos,
+        QStringList(
+            { QStringLiteral("/dev/ttyUSB0|FTDI|FT232R USB UART"), QStringLiteral("/dev/ttyACM0||Scale") }));
 }
 
 // close() on the interface thread while the reader polls: run this under the
@@ -293,8 +301,8 @@ TEST_F(PtyPortTest, closeFromAnotherThread_whileReaderPolls_endsCleanly)
     for (int round = 0; round < 20; ++round) {
         SerialPortLocal port(SerialConfig(pty.slavePath()));
         ASSERT_TRUE(pty.send("0123456789"));
-        std::atomic<bool> stop{false};
-        std::atomic<long> polls{0};
+        std::atomic<bool> stop { false };
+        std::atomic<long> polls { 0 };
         std::thread reader([&] {
             while (!stop.load()) {
                 port.getByte();

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "portlink/PortlinkErrors.h"
 #include "portlink/SerialConfig.h"
+#include "portlink/PortlinkErrors.h"
 
 #include "omvara/util/ProcessProperties.h"
 
@@ -85,24 +85,24 @@ TEST(SerialConfigTest, setters_refuseValuesOutsideTheirSetsAndKeepTheOldValue)
     const auto getStopBits = [](const SerialConfig &c) { return c.getStopBits(); };
     const auto getHandshake = [](const SerialConfig &c) { return c.getHandshake(); };
     const Case cases[] = {
-        {"rate 921600", bitRate(921600), getBitRate, nullptr},
-        {"rate 921601", bitRate(921601), getBitRate, "Invalid Serial Port Bit Rate"},
-        {"rate -1", bitRate(-1), getBitRate, "Invalid Serial Port Bit Rate"},
-        {"rate 0", bitRate(0), getBitRate, nullptr},
-        {"data 3", dataBits(3), getDataBits, nullptr},
-        {"data 4", dataBits(4), getDataBits, "Invalid Serial Port Data Bits"},
-        {"data -1", dataBits(-1), getDataBits, "Invalid Serial Port Data Bits"},
-        {"parity 4", parity(4), getParity, nullptr},
-        {"parity 5", parity(5), getParity, "Invalid Serial Port Parity"},
-        {"stop 1", stopBits(1), getStopBits, nullptr},
-        {"stop 2", stopBits(2), getStopBits, "Invalid Serial Port Stop Bits"},
-        {"handshake 2", handshake(2), getHandshake, nullptr},
-        {"handshake 4", handshake(4), getHandshake, "Invalid Serial Port Handshake"},
-        {"handshake 15", handshake(15), getHandshake, "Invalid Serial Port Handshake"},
-        {"handshake 16", handshake(16), getHandshake, nullptr},
-        {"handshake 0xF0", handshake(0xF0), getHandshake, nullptr},
-        {"handshake 241", handshake(241), getHandshake, "Invalid Serial Port Handshake"},
-        {"handshake -1", handshake(-1), getHandshake, "Invalid Serial Port Handshake"},
+        { "rate 921600", bitRate(921600), getBitRate, nullptr },
+        { "rate 921601", bitRate(921601), getBitRate, "Invalid Serial Port Bit Rate" },
+        { "rate -1", bitRate(-1), getBitRate, "Invalid Serial Port Bit Rate" },
+        { "rate 0", bitRate(0), getBitRate, nullptr },
+        { "data 3", dataBits(3), getDataBits, nullptr },
+        { "data 4", dataBits(4), getDataBits, "Invalid Serial Port Data Bits" },
+        { "data -1", dataBits(-1), getDataBits, "Invalid Serial Port Data Bits" },
+        { "parity 4", parity(4), getParity, nullptr },
+        { "parity 5", parity(5), getParity, "Invalid Serial Port Parity" },
+        { "stop 1", stopBits(1), getStopBits, nullptr },
+        { "stop 2", stopBits(2), getStopBits, "Invalid Serial Port Stop Bits" },
+        { "handshake 2", handshake(2), getHandshake, nullptr },
+        { "handshake 4", handshake(4), getHandshake, "Invalid Serial Port Handshake" },
+        { "handshake 15", handshake(15), getHandshake, "Invalid Serial Port Handshake" },
+        { "handshake 16", handshake(16), getHandshake, nullptr },
+        { "handshake 0xF0", handshake(0xF0), getHandshake, nullptr },
+        { "handshake 241", handshake(241), getHandshake, "Invalid Serial Port Handshake" },
+        { "handshake -1", handshake(-1), getHandshake, "Invalid Serial Port Handshake" },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -144,15 +144,16 @@ TEST(SerialConfigTest, dsrDtrHandshake_onlyOnSystemsWhoseDriversOfferIt)
         const char *os;
         bool accepted;
     };
-    const Case cases[] = {{"Windows XP", true}, {"Windows 7", true},   {"OS/2", true},     {"Windows NT (unknown)", true},
-                          {"Windows 10", false}, {"Windows 8.1", false}, {"Linux", false}, {"Mac OS X", false}};
+    const Case cases[]
+        = { { "Windows XP", true }, { "Windows 7", true }, { "OS/2", true }, { "Windows NT (unknown)", true },
+              { "Windows 10", false }, { "Windows 8.1", false }, { "Linux", false }, { "Mac OS X", false } };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.os);
         ScopedOsName os(QString::fromLatin1(c.os));
         SerialConfig config(QStringLiteral("COM1"));
         EXPECT_EQ(refusal([&] { config.setHandshake(SerialConfig::HS_DSRDTR); }),
-                  c.accepted ? QStringLiteral("accepted")
-                             : QStringLiteral("DSRDTR handshaking not available on this platform"));
+            c.accepted ? QStringLiteral("accepted")
+                       : QStringLiteral("DSRDTR handshaking not available on this platform"));
     }
 }
 
@@ -182,13 +183,13 @@ TEST(SerialConfigTest, settingsString_showsEveryPartInItsForm)
         const char *text;
     };
     const Case cases[] = {
-        {SerialConfig::BR_1200, 2, 2, 0, 0, "Linux", "1200 / EVEN / 7 / 1 / NONE"},
-        {19200, 1, 3, 1, 1, "Linux", "19200 / ODD / 8 / 2 / XON-XOFF"},
-        {SerialConfig::BR_9600, 3, 0, 0, 2, "Linux", "9600 / MARK / 5 / 1 / CTS-RTS"},
-        {SerialConfig::BR_9600, 4, 1, 0, 2, "Mac OS", "9600 / SPACE / 6 / 1 / CTS-DTR"},
-        {SerialConfig::BR_9600, 0, 3, 0, 3, "Windows XP", "9600 / NONE / 8 / 1 / DSR-DTR"},
-        {SerialConfig::BR_9600, 0, 3, 0, 0x90, "Linux", "9600 / NONE / 8 / 1 /  HI SO"},
-        {SerialConfig::BR_9600, 0, 3, 0, 0xF0, "Linux", "9600 / NONE / 8 / 1 /  HI HO SI SO"},
+        { SerialConfig::BR_1200, 2, 2, 0, 0, "Linux", "1200 / EVEN / 7 / 1 / NONE" },
+        { 19200, 1, 3, 1, 1, "Linux", "19200 / ODD / 8 / 2 / XON-XOFF" },
+        { SerialConfig::BR_9600, 3, 0, 0, 2, "Linux", "9600 / MARK / 5 / 1 / CTS-RTS" },
+        { SerialConfig::BR_9600, 4, 1, 0, 2, "Mac OS", "9600 / SPACE / 6 / 1 / CTS-DTR" },
+        { SerialConfig::BR_9600, 0, 3, 0, 3, "Windows XP", "9600 / NONE / 8 / 1 / DSR-DTR" },
+        { SerialConfig::BR_9600, 0, 3, 0, 0x90, "Linux", "9600 / NONE / 8 / 1 /  HI SO" },
+        { SerialConfig::BR_9600, 0, 3, 0, 0xF0, "Linux", "9600 / NONE / 8 / 1 /  HI HO SI SO" },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The port object against the simulated native side.
+#include "portlink/SerialPortLocal.h"
 #include "portlink/ErrorStatusHandler.h"
 #include "portlink/FlowControlTask.h"
 #include "portlink/NativeHandleMutex.h"
 #include "portlink/PortlinkErrors.h"
-#include "portlink/SerialPortLocal.h"
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
 
@@ -36,9 +36,11 @@ QString ioError(const std::function<void()> &call)
 class SimPortTest : public ::testing::Test
 {
 protected:
-    explicit SimPortTest(const QString &os = QStringLiteral("Windows"), const QString &arch = QStringLiteral("x86"))
+    explicit SimPortTest(
+        const QString &os = QStringLiteral("Windows"), const QString &arch = QStringLiteral("x86"))
         : sim(std::make_shared<SimulatedNative>())
-        , com3(sim->addPort(QStringLiteral("COM3"), QStringLiteral("USB Serial Port"), QStringLiteral("FTDI")))
+        , com3(
+              sim->addPort(QStringLiteral("COM3"), QStringLiteral("USB Serial Port"), QStringLiteral("FTDI")))
         , native(sim, os, arch)
     {
     }
@@ -82,10 +84,11 @@ TEST_F(SimPortTest, connectionSequence_reachesTheNativeSideInOrder)
     EXPECT_TRUE(port.sigDSR());
     EXPECT_FALSE(port.sigCTS());
 
-    EXPECT_EQ(com3.calls(), QStringList({"SerOpenPort", "SerConfigure", "SerSetTimeoutRx(0)",
-                                          "SerSetTimeoutTx(426300)", "SerRxFlush", "SerSetRTS(0)", "SerSetDTR(1)",
-                                          "SerSigDSR", "SerSigCTS"}));
-    EXPECT_EQ(com3.lastConfiguration().getBitRate(), SerialConfig::BR_9600) << "a standard rate travels as its code";
+    EXPECT_EQ(com3.calls(),
+        QStringList({ "SerOpenPort", "SerConfigure", "SerSetTimeoutRx(0)", "SerSetTimeoutTx(426300)",
+            "SerRxFlush", "SerSetRTS(0)", "SerSetDTR(1)", "SerSigDSR", "SerSigCTS" }));
+    EXPECT_EQ(com3.lastConfiguration().getBitRate(), SerialConfig::BR_9600)
+        << "a standard rate travels as its code";
     EXPECT_EQ(com3.lastConfiguration().getParity(), SerialConfig::PY_EVEN);
     EXPECT_EQ(port.getPortName(), QStringLiteral("COM3"));
     EXPECT_EQ(port.getPortNum(), 0);
@@ -101,9 +104,15 @@ TEST_F(SimPortTest, openFailureCodes_becomeTheirMessagesAndLeaveThePortClosed)
         const char *text;
     };
     const Case cases[] = {
-        {1000, "Port is already open"}, {1002, "Port is in use"},       {1003, "Port not valid"},
-        {1004, "2: No such device"},    {1006, "Permission denied"},    {1007, "Device busy"},
-        {1008, "19: No such device"},   {1234, ": 1234"},               {-5, ": -5"},
+        { 1000, "Port is already open" },
+        { 1002, "Port is in use" },
+        { 1003, "Port not valid" },
+        { 1004, "2: No such device" },
+        { 1006, "Permission denied" },
+        { 1007, "Device busy" },
+        { 1008, "19: No such device" },
+        { 1234, ": 1234" },
+        { -5, ": -5" },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.code);
@@ -112,22 +121,24 @@ TEST_F(SimPortTest, openFailureCodes_becomeTheirMessagesAndLeaveThePortClosed)
         SerialPortLocal port;
         port.setConfig(SerialConfig(QStringLiteral("COM3")));
         EXPECT_EQ(ioError([&] { port.open(); }),
-                  QStringLiteral("COM3: SerOpenPort failed: ") + QString::fromLatin1(c.text));
+            QStringLiteral("COM3: SerOpenPort failed: ") + QString::fromLatin1(c.text));
         EXPECT_FALSE(port.isOpen());
         EXPECT_EQ(port.getPortNum(), -1);
         EXPECT_NO_THROW(port.close());
-        EXPECT_EQ(com3.calls(), QStringList({"SerOpenPort"})) << "close of a port that never opened does nothing";
+        EXPECT_EQ(com3.calls(), QStringList({ "SerOpenPort" }))
+            << "close of a port that never opened does nothing";
     }
-    EXPECT_EQ(ioError([] { SerialPortLocal port{SerialConfig(QStringLiteral("COM9"))}; }),
-              QStringLiteral("COM9: SerOpenPort failed: 2: No such device"));
+    EXPECT_EQ(ioError([] { SerialPortLocal port { SerialConfig(QStringLiteral("COM9")) }; }),
+        QStringLiteral("COM9: SerOpenPort failed: 2: No such device"));
 }
 
 TEST_F(SimPortTest, permissionDenied_keepsTheMessageFirstAndAddsTheNativeAdvice)
 {
     com3.failOpen(1006);
     com3.setOpenFailureHint(QStringLiteral("Add your user to the group \"dialout\""));
-    EXPECT_EQ(ioError([] { SerialPortLocal port{SerialConfig(QStringLiteral("COM3"))}; }),
-              QStringLiteral("COM3: SerOpenPort failed: Permission denied. Add your user to the group \"dialout\""));
+    EXPECT_EQ(ioError([] { SerialPortLocal port { SerialConfig(QStringLiteral("COM3")) }; }),
+        QStringLiteral(
+            "COM3: SerOpenPort failed: Permission denied. Add your user to the group \"dialout\""));
 }
 
 TEST_F(SimPortTest, closeTwice_closesNativelyOnceAndOnlyClearsFlagsTheSecondTime)
@@ -175,14 +186,14 @@ TEST_F(SimPortTest, lineSignals_readNativeFailureAsFalseOrRaiseByKind)
         const char *failed; // nullptr: -1 reads as false
     };
     const Case cases[] = {
-        {"sigCTS", SimCall::SigCTS, &SerialPortLocal::sigCTS, "sigCTS failed"},
-        {"sigDSR", SimCall::SigDSR, &SerialPortLocal::sigDSR, "sigDSR failed"},
-        {"sigCD", SimCall::SigCD, &SerialPortLocal::sigCD, "sigCD failed"},
-        {"sigFrameErr", SimCall::SigFrameErr, &SerialPortLocal::sigFrameErr, "sigFrameErr failed"},
-        {"sigOverrun", SimCall::SigOverrun, &SerialPortLocal::sigOverrun, "sigOverrun failed"},
-        {"sigRing", SimCall::SigRing, &SerialPortLocal::sigRing, nullptr},
-        {"sigBreak", SimCall::SigBreak, &SerialPortLocal::sigBreak, nullptr},
-        {"sigParityErr", SimCall::SigParityErr, &SerialPortLocal::sigParityErr, nullptr},
+        { "sigCTS", SimCall::SigCTS, &SerialPortLocal::sigCTS, "sigCTS failed" },
+        { "sigDSR", SimCall::SigDSR, &SerialPortLocal::sigDSR, "sigDSR failed" },
+        { "sigCD", SimCall::SigCD, &SerialPortLocal::sigCD, "sigCD failed" },
+        { "sigFrameErr", SimCall::SigFrameErr, &SerialPortLocal::sigFrameErr, "sigFrameErr failed" },
+        { "sigOverrun", SimCall::SigOverrun, &SerialPortLocal::sigOverrun, "sigOverrun failed" },
+        { "sigRing", SimCall::SigRing, &SerialPortLocal::sigRing, nullptr },
+        { "sigBreak", SimCall::SigBreak, &SerialPortLocal::sigBreak, nullptr },
+        { "sigParityErr", SimCall::SigParityErr, &SerialPortLocal::sigParityErr, nullptr },
     };
     SerialPortLocal port(SerialConfig(QStringLiteral("COM3")));
     for (const Case &c : cases) {
@@ -198,7 +209,8 @@ TEST_F(SimPortTest, lineSignals_readNativeFailureAsFalseOrRaiseByKind)
     port.close();
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(ioError([&] { c.query(port); }), QString::fromLatin1(c.name) + QStringLiteral(": Port not open"));
+        EXPECT_EQ(
+            ioError([&] { c.query(port); }), QString::fromLatin1(c.name) + QStringLiteral(": Port not open"));
     }
     EXPECT_EQ(ioError([&] { port.setDTR(true); }), QStringLiteral("setDTR: Port not open"));
     EXPECT_EQ(ioError([&] { port.setRTS(true); }), QStringLiteral("setRTS: Port not open"));
@@ -232,24 +244,25 @@ TEST_F(SimPortTest, unsupportedCheck_comesBeforeTheOpenCheck)
         const char *message;
     };
     const Case cases[] = {
-        {"UnixWare", [](SerialPortLocal &p) { p.setRTS(false); }, "setRts not supported on UnixWare"},
-        {"Linux", [](SerialPortLocal &p) { p.sigParityErr(); }, "sigParityErr not supported on Linux"},
-        {"Linux", [](SerialPortLocal &p) { p.sigFrameErr(); }, "sigFrameErr not supported on Linux"},
-        {"Linux", [](SerialPortLocal &p) { p.rxOverflow(); }, "rxOverflow not supported on Linux"},
-        {"Irix", [](SerialPortLocal &p) { p.setDTR(true); }, "setDTR not supported on Irix"},
-        {"Mac OS", [](SerialPortLocal &p) { p.sigCD(); }, "sigCD not supported on Mac OS"},
-        {"Mac OS X", [](SerialPortLocal &p) { p.sigRing(); }, "sigRing not supported on Mac OS X"},
-        {"Mac OS X", [](SerialPortLocal &p) { p.sigBreak(); }, "sigBreak not supported on Mac OS X"},
-        {"Mac OS X", [](SerialPortLocal &p) { p.sigOverrun(); }, "sigOverrun not supported on Mac OS X"},
-        {"EPOC", [](SerialPortLocal &p) { p.sendBreak(1); }, "sendBreak not supported on EPOC"},
-        {"Irix", [](SerialPortLocal &p) { p.sigCTS(); }, "sigCTS: Port not open"}, // sigCTS has no support check
+        { "UnixWare", [](SerialPortLocal &p) { p.setRTS(false); }, "setRts not supported on UnixWare" },
+        { "Linux", [](SerialPortLocal &p) { p.sigParityErr(); }, "sigParityErr not supported on Linux" },
+        { "Linux", [](SerialPortLocal &p) { p.sigFrameErr(); }, "sigFrameErr not supported on Linux" },
+        { "Linux", [](SerialPortLocal &p) { p.rxOverflow(); }, "rxOverflow not supported on Linux" },
+        { "Irix", [](SerialPortLocal &p) { p.setDTR(true); }, "setDTR not supported on Irix" },
+        { "Mac OS", [](SerialPortLocal &p) { p.sigCD(); }, "sigCD not supported on Mac OS" },
+        { "Mac OS X", [](SerialPortLocal &p) { p.sigRing(); }, "sigRing not supported on Mac OS X" },
+        { "Mac OS X", [](SerialPortLocal &p) { p.sigBreak(); }, "sigBreak not supported on Mac OS X" },
+        { "Mac OS X", [](SerialPortLocal &p) { p.sigOverrun(); }, "sigOverrun not supported on Mac OS X" },
+        { "EPOC", [](SerialPortLocal &p) { p.sendBreak(1); }, "sendBreak not supported on EPOC" },
+        { "Irix", [](SerialPortLocal &p) { p.sigCTS(); },
+            "sigCTS: Port not open" }, // sigCTS has no support check
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.message);
         const char *arch = QLatin1String(c.os) == QLatin1String("EPOC") ? "arm"
             : QLatin1String(c.os) == QLatin1String("UnixWare")          ? "IA32"
             : QLatin1String(c.os) == QLatin1String("Irix")              ? "mips"
-                                                                         : "amd64";
+                                                                        : "amd64";
         ScopedNativeSide system(sim, QString::fromLatin1(c.os), QString::fromLatin1(arch));
         SerialPortLocal port(SerialConfig(QStringLiteral("COM3")));
         port.close();
@@ -261,28 +274,31 @@ TEST_F(SimPortTest, configure_turnsRatesIntoCodesAndRefusesWhatTheSystemCannotDo
 {
     SerialConfig nonStandard(QStringLiteral("COM3"));
     nonStandard.setBitRate(14400);
-    EXPECT_EQ(ioError([&] { SerialPortLocal port(nonStandard); }), QStringLiteral("Unsupported Serial Port Bit Rate"));
+    EXPECT_EQ(ioError([&] { SerialPortLocal port(nonStandard); }),
+        QStringLiteral("Unsupported Serial Port Bit Rate"));
     EXPECT_FALSE(com3.isOpen()) << "a port refused while configuring is released again";
     EXPECT_EQ(com3.configureCount(), 0);
 
     SerialConfig badCode(QStringLiteral("COM3"));
     badCode.setBitRate(20);
-    EXPECT_EQ(ioError([&] { SerialPortLocal port(badCode); }), QStringLiteral("Unsupported Serial Port Bit Rate"));
+    EXPECT_EQ(
+        ioError([&] { SerialPortLocal port(badCode); }), QStringLiteral("Unsupported Serial Port Bit Rate"));
 
     SerialConfig mark(QStringLiteral("COM3"));
     mark.setParity(SerialConfig::PY_MARK);
-    EXPECT_NO_THROW(SerialPortLocal{mark}) << "Windows does mark parity";
+    EXPECT_NO_THROW(SerialPortLocal { mark }) << "Windows does mark parity";
 
     com3.failConfigure(87, 1);
-    EXPECT_EQ(ioError([] { SerialPortLocal port{SerialConfig(QStringLiteral("COM3"))}; }),
-              QStringLiteral("Configure failed: 87"));
+    EXPECT_EQ(ioError([] { SerialPortLocal port { SerialConfig(QStringLiteral("COM3")) }; }),
+        QStringLiteral("Configure failed: 87"));
     EXPECT_FALSE(com3.isOpen());
 
     SerialPortLocal port(SerialConfig(QStringLiteral("COM3")));
     SerialConfig other(QStringLiteral("COM3"));
     other.setBitRate(115200);
     port.configure(other);
-    EXPECT_EQ(other.getBitRate(), SerialConfig::BR_115200) << "the configuration given is changed to the code";
+    EXPECT_EQ(other.getBitRate(), SerialConfig::BR_115200)
+        << "the configuration given is changed to the code";
     EXPECT_EQ(port.getBitRate(), SerialConfig::BR_9600) << "and not kept";
     port.close();
     EXPECT_EQ(ioError([&] { port.configure(); }), QStringLiteral("configure: Port is not open"));
@@ -301,9 +317,11 @@ TEST_F(SimPortTest, configureOnSystemsWithoutCodesOrMarkSpace)
         ScopedNativeSide mac(sim, QStringLiteral("Mac OS"), QStringLiteral("ppc"));
         SerialConfig config(QStringLiteral("COM3"));
         config.setParity(SerialConfig::PY_MARK);
-        EXPECT_EQ(ioError([&] { SerialPortLocal port(config); }), QStringLiteral("Unsupported Mark/Space parity"));
+        EXPECT_EQ(
+            ioError([&] { SerialPortLocal port(config); }), QStringLiteral("Unsupported Mark/Space parity"));
         config.setParity(SerialConfig::PY_SPACE);
-        EXPECT_EQ(ioError([&] { SerialPortLocal port(config); }), QStringLiteral("Unsupported Mark/Space parity"));
+        EXPECT_EQ(
+            ioError([&] { SerialPortLocal port(config); }), QStringLiteral("Unsupported Mark/Space parity"));
         config.setParity(SerialConfig::PY_EVEN);
         SerialPortLocal port(config);
         EXPECT_EQ(com3.timeoutRx(), 2000);
@@ -313,7 +331,7 @@ TEST_F(SimPortTest, configureOnSystemsWithoutCodesOrMarkSpace)
         ScopedNativeSide onLinux(sim, QStringLiteral("Linux"), QStringLiteral("amd64"));
         SerialConfig config(QStringLiteral("COM3"));
         config.setParity(SerialConfig::PY_MARK);
-        EXPECT_NO_THROW(SerialPortLocal{config});
+        EXPECT_NO_THROW(SerialPortLocal { config });
     }
 }
 
@@ -326,13 +344,13 @@ TEST_F(SimPortTest, transmitTimeout_isTheTimeToSendTheBufferTimesAHundred)
         int expected;
     };
     const Case cases[] = {
-        {9600, 4096, 426300},
-        {SerialConfig::BR_9600, 4096, 426300},
-        {110, 4096, 37236300},
-        {115200, 4096, 35200},
-        {921600, 16, 0},
-        {110, 1000000, INT_MAX}, // clamped rather than wrapped round
-        {9600, 0, 0},
+        { 9600, 4096, 426300 },
+        { SerialConfig::BR_9600, 4096, 426300 },
+        { 110, 4096, 37236300 },
+        { 115200, 4096, 35200 },
+        { 921600, 16, 0 },
+        { 110, 1000000, INT_MAX }, // clamped rather than wrapped round
+        { 9600, 0, 0 },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.expected);
@@ -349,7 +367,7 @@ TEST_F(SimPortTest, transmitTimeout_isTheTimeToSendTheBufferTimesAHundred)
 TEST_F(SimPortOnLinux, withoutTransmitTimeoutSupport_onlyTheReceiveTimeoutIsSet)
 {
     SerialPortLocal port(SerialConfig(QStringLiteral("COM3")));
-    EXPECT_EQ(com3.calls(), QStringList({"SerOpenPort", "SerConfigure", "SerSetTimeoutRx(0)"}));
+    EXPECT_EQ(com3.calls(), QStringList({ "SerOpenPort", "SerConfigure", "SerSetTimeoutRx(0)" }));
 }
 
 TEST_F(SimPortTest, receiveEvents_areReportedAfterTheByteThatCarriedThem)
@@ -386,10 +404,10 @@ TEST_F(SimPortTest, unpluggedDevice_isReportedWhileGetByteKeepsItsContract)
     EXPECT_EQ(ioError([&] { port.sigDSR(); }), QStringLiteral("sigDSR failed"));
     EXPECT_NO_THROW(port.close());
     EXPECT_FALSE(port.isDeviceLost());
-    EXPECT_EQ(ioError([] { SerialPortLocal again{SerialConfig(QStringLiteral("COM3"))}; }),
-              QStringLiteral("COM3: SerOpenPort failed: 19: No such device"));
+    EXPECT_EQ(ioError([] { SerialPortLocal again { SerialConfig(QStringLiteral("COM3")) }; }),
+        QStringLiteral("COM3: SerOpenPort failed: 19: No such device"));
     com3.replug();
-    EXPECT_NO_THROW(SerialPortLocal{SerialConfig(QStringLiteral("COM3"))});
+    EXPECT_NO_THROW(SerialPortLocal { SerialConfig(QStringLiteral("COM3")) });
 }
 
 TEST_F(SimPortTest, rxReadyCount_reportsFailureToTheHandlerInsteadOfRaising)
@@ -402,7 +420,7 @@ TEST_F(SimPortTest, rxReadyCount_reportsFailureToTheHandlerInsteadOfRaising)
     CountingHandler handler;
     port.setErrorStatusHandler(&handler);
     EXPECT_EQ(port.rxReadyCount(), -1);
-    EXPECT_EQ(handler.codes, QList<int>({10}));
+    EXPECT_EQ(handler.codes, QList<int>({ 10 }));
 }
 
 TEST_F(SimPortTest, getData_readsIntoTheBufferAtTheOffsetWithinItsBounds)
@@ -428,19 +446,25 @@ TEST_F(SimPortTest, writes_reportShortSendsWithTheirCounts)
     port.putData(QByteArray("abcdef"), 2, 3);
     port.putString(QStringLiteral("!"));
     port.putByte('\n');
-    EXPECT_EQ(com3.written(), QByteArray("hellowor" "cde" "!\n"));
+    EXPECT_EQ(com3.written(),
+        QByteArray("hellowor"
+                   "cde"
+                   "!\n"));
     EXPECT_TRUE(port.sendSinceTxBufEmpty());
 
     com3.forceResult(SimCall::PutData, 3);
-    EXPECT_EQ(ioError([&] { port.putData(QByteArray("12345")); }), QStringLiteral("PutData1: Sent only 3 of 5 bytes"));
-    EXPECT_EQ(ioError([&] { port.putData(QByteArray("12345"), 4); }), QStringLiteral("PutData2: Sent only 3 of 4 bytes"));
+    EXPECT_EQ(ioError([&] { port.putData(QByteArray("12345")); }),
+        QStringLiteral("PutData1: Sent only 3 of 5 bytes"));
+    EXPECT_EQ(ioError([&] { port.putData(QByteArray("12345"), 4); }),
+        QStringLiteral("PutData2: Sent only 3 of 4 bytes"));
     EXPECT_EQ(ioError([&] { port.putData(QByteArray("12345"), 0, 5); }),
-              QStringLiteral("putData3: Sent only 3 of 5 bytes"));
+        QStringLiteral("putData3: Sent only 3 of 5 bytes"));
     EXPECT_EQ(ioError([&] { port.putString(QStringLiteral("abcd")); }),
-              QStringLiteral("PutString: sent only 3 of 4 bytes"));
-    EXPECT_EQ(ioError([&] { port.putData(QByteArray("12345"), 6); }), QStringLiteral("putData: count out of bounds"));
+        QStringLiteral("PutString: sent only 3 of 4 bytes"));
+    EXPECT_EQ(ioError([&] { port.putData(QByteArray("12345"), 6); }),
+        QStringLiteral("putData: count out of bounds"));
     EXPECT_EQ(ioError([&] { port.putData(QByteArray("12345"), 2, 4); }),
-              QStringLiteral("putData3: count out of bounds"));
+        QStringLiteral("putData3: count out of bounds"));
     com3.forceResult(SimCall::PutByte, 7, 1);
     EXPECT_EQ(ioError([&] { port.putByte('x'); }), QStringLiteral("PutByte failed: 7"));
     com3.forceResult(SimCall::TxBufCount, -1, 1);
@@ -479,7 +503,8 @@ TEST_F(SimPortTest, flowControlTask_runsOnlyForEmulatedHardwareFlowOnWindows95)
         SerialPortLocal port(config);
         EXPECT_TRUE(console.lines().contains(QStringLiteral("FlowControlTask created")));
         const auto deadline = std::chrono::steady_clock::now() + 2s;
-        while (!com3.calls().contains(QStringLiteral("SerFlowTask")) && std::chrono::steady_clock::now() < deadline)
+        while (!com3.calls().contains(QStringLiteral("SerFlowTask"))
+            && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(1ms);
         EXPECT_TRUE(com3.calls().contains(QStringLiteral("SerFlowTask")));
         port.close();
@@ -521,8 +546,8 @@ TEST_F(SimPortTest, closeFromAnotherThread_whileReaderPolls)
 {
     SerialPortLocal port(SerialConfig(QStringLiteral("COM3")));
     com3.feed("0123456789");
-    std::atomic<bool> stop{false};
-    std::atomic<int> polls{0};
+    std::atomic<bool> stop { false };
+    std::atomic<int> polls { 0 };
     std::thread reader([&] {
         while (!stop.load()) {
             port.getByte();
