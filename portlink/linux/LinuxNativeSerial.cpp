@@ -661,8 +661,11 @@ QString LinuxNativeSerial::SerOpenFailureHint(int rc, const SerialConfig &config
     {
     };
     if (::stat(name.constData(), &st) == 0) {
-        if (const ::group *g = ::getgrgid(st.st_gid))
-            group = QString::fromLocal8Bit(g->gr_name);
+        ::group entry {};
+        ::group *found = nullptr;
+        char buffer[4096];
+        if (::getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+            group = QString::fromLocal8Bit(found->gr_name);
     }
     return QStringLiteral("Your user account may not use %1: add it to the group \"%2\" that owns the device "
                           "(for example: sudo usermod -a -G %2 $USER), then log out and in again")
