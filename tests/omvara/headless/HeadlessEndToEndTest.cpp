@@ -1,0 +1,231 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The program end to end without a window: a device (a test-owned
+// pseudo-terminal or the built-in simulator) sends records, `omvara --headless
+// --print` reads them and prints the values on its standard output.
+#include "omvara/sim/PseudoTerminal.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+
+using namespace std::chrono_literals;
+using omvara::sim::PseudoTerminal;
+
+namespace {
+
+QCoreApplication &app()
+{
+    static int argc = 1;
+    static char name[] = "omvara_headless_tests";
+    static char *argv[] = { name, nullptr };
+    static QCoreApplication *instance = new QCoreApplication(argc, argv);
+    return *instance;
+}
+
+// One run of the program with its two output streams collected.
+class Program
+{
+public:
+    explicit Program(const QStringList &arguments, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+    {
+        m_process.setProcessEnvironment(env);
+        m_process.start(QStringLiteral(OMVARA_EXE), arguments);
+        m_process.waitForStarted(10000);
+    }
+    ~Program()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    // Waits until `done` holds for what arrived so far, or the time-out.
+    bool waitFor(const std::function<bool()> &done, std::chrono::milliseconds timeout = 10s)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            collect();
+            if (done())
+                return true;
+            if (std::chrono::steady_clock::now() >= deadline || m_process.state() == QProcess::NotRunning) {
+                collect();
+                return done();
+            }
+            m_process.waitForReadyRead(20);
+        }
+    }
+    bool waitForLog(const QString &part) { return waitFor([&] { return err.contains(part); }); }
+    bool waitForLines(int count) { return waitFor([&] { return lines().size() >= count; }); }
+
+    void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+
+    // The exit status, -1 when it did not end within the time-out.
+    int finish(std::chrono::milliseconds timeout = 10s)
+    {
+        if (!m_process.waitForFinished(int(timeout.count())))
+            return -1;
+        collect();
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+
+    QStringList lines() const { return out.isEmpty() ? QStringList() : out.chopped(out.endsWith(u'\n') ? 1 : 0).split(u'\n'); }
+
+    QString out;
+    QString err;
+
+private:
+    void collect()
+    {
+        out += QString::fromUtf8(m_process.readAllStandardOutput());
+        err += QString::fromUtf8(m_process.readAllStandardError());
+    }
+    QProcess m_process;
+};
+
+class Headless : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        app();
+        ASSERT_TRUE(dir.isValid());
+    }
+    // Keeps every run away from the user's own settings.
+    QStringList storeArgs() const { return { "--prefs-file", dir.filePath("prefs.txt") }; }
+
+    QTemporaryDir dir;
+};
+
+// The log line written once the port is open and its old input discarded.
+const QString portReady = QStringLiteral("RTS: off, DTR: on.");
+
+} // namespace
+
+TEST_F(Headless, recordsThroughThePort_printTheProcessedValues_forSeveralInstrumentsAndSettings)
+{
+    struct Case
+    {
+        const char *name;
+        QStringList settings;
+        QByteArray sent;
+        QStringList printed;
+    };
+    const Case cases[] = {
+        { "Sartorius, 2 places",
+            { "instrument=SARTORIUS", "inputTerminator=10", "decimalPlaces=2" },
+            "+    12.345 g  \r\n-      1.230 g  \r\n    High        \r\n+    100.5 g  \r\n",
+            { "12.35", "-1.23", "100.5" } },
+        { "generic, times 1000, comma, 1 place",
+            { "mathOperation=MULTIPLY", "mathOperand=1000", "decimalPlaces=1", "decimalSeparator=COMMA" },
+            "    0.5 kg\r  1,2345 kg\r", { "500,0", "1234,5" } },
+        { "Kern MPS, LF", { "instrument=KERN_MPS", "inputTerminator=10" },
+            "N  60.24 kg\r\nNET  WEIGHT  3.3kg\r\nG  1.0 kg\r\n", { "60.24", "3.3" } },
+        { "barcode reader, text as read", { "instrument=BARCODE_ALPHA" }, "LOT42X\rlot\rA1 B2\r",
+            { "LOT42X", "A1" } },
+        { "repeats suppressed", { "ignoreDuplicates=true" }, "12.5 g\r12.5 g\r13 g\r12.5 g\r",
+            { "12.5", "13", "12.5" } },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        PseudoTerminal device(false);
+        QStringList args = storeArgs() + QStringList { "--headless", "--print" };
+        for (const QString &s : c.settings)
+            args << "--set" << s;
+        args << device.devicePath();
+        Program program(args);
+        ASSERT_TRUE(program.waitForLog(portReady)) << qPrintable(program.err);
+        device.write(c.sent);
+        EXPECT_TRUE(program.waitForLines(int(c.printed.size()))) << qPrintable(program.err);
+        ASSERT_TRUE(device.waitUntilRead(5s));
+        program.signal(SIGTERM);
+        EXPECT_EQ(program.finish(), 0) << qPrintable(program.err);
+        EXPECT_EQ(program.lines(), c.printed) << qPrintable(program.err);
+        EXPECT_FALSE(program.err.contains(QStringLiteral("Error [WW]"))) << qPrintable(program.err);
+    }
+}
+
+TEST_F(Headless, simulatorToHeadless_printsTheSimulatedValues_andTheEndOfTheDeviceEndsTheRun)
+{
+    Program simulator({ "--simulate", "KEYENCE_IL", "--interval", "20", "--count", "5" });
+    ASSERT_TRUE(simulator.waitForLines(1)) << qPrintable(simulator.err);
+    const QString path = simulator.lines().first();
+    Program reader(storeArgs()
+        + QStringList { "--headless", "--print", "--set", "instrument=KEYENCE_IL", "--set", "inputTerminator=10", path });
+    EXPECT_EQ(simulator.finish(30s), 0) << qPrintable(simulator.err);
+    EXPECT_EQ(reader.finish(), 1) << qPrintable(reader.err); // the device went away
+    EXPECT_EQ(reader.lines(), (QStringList { "-99.998", "123.567", "12.345", "12.346" })) << qPrintable(reader.err);
+    EXPECT_TRUE(reader.err.contains(QStringLiteral("device was lost"))) << qPrintable(reader.err);
+}
+
+TEST_F(Headless, stopBySignal_reportsUnsentDataAndExitsZero)
+{
+    for (const int sig : { SIGINT, SIGTERM }) {
+        PseudoTerminal device(false);
+        Program program(storeArgs() + QStringList { "--headless", "--print", device.devicePath() });
+        ASSERT_TRUE(program.waitForLog(portReady)) << qPrintable(program.err);
+        device.write("1.5 g\r2.7");
+        ASSERT_TRUE(program.waitForLines(1));
+        ASSERT_TRUE(device.waitUntilRead(5s));
+        program.signal(sig);
+        EXPECT_EQ(program.finish(), 0) << qPrintable(program.err);
+        EXPECT_EQ(program.lines(), QStringList { "1.5" });
+        EXPECT_TRUE(program.err.contains(QStringLiteral(" 2.7\n"))) << qPrintable(program.err);
+        EXPECT_TRUE(program.err.contains(QStringLiteral("Stopped."))) << qPrintable(program.err);
+    }
+}
+
+TEST_F(Headless, badSettingsAndPorts_endWithTheirStatus)
+{
+    {
+        PseudoTerminal device(false);
+        Program program(storeArgs()
+            + QStringList { "--headless", "--print", "--set", "inputTerminator=300", device.devicePath() });
+        EXPECT_EQ(program.finish(), 2);
+        EXPECT_TRUE(program.err.contains(QStringLiteral("inputTerminator"))) << qPrintable(program.err);
+        EXPECT_FALSE(program.err.contains(portReady)); // refused before any port was opened
+        EXPECT_TRUE(program.out.isEmpty());
+    }
+    {
+        Program program(storeArgs() + QStringList { "--headless", "--print", "--bogus" });
+        EXPECT_EQ(program.finish(), 2);
+    }
+    {
+        Program program(storeArgs() + QStringList { "--headless", "--print", "/dev/omvara-no-such-port" });
+        EXPECT_EQ(program.finish(), 1);
+        EXPECT_TRUE(program.err.contains(QStringLiteral("/dev/omvara-no-such-port: SerOpenPort failed: ")))
+            << qPrintable(program.err);
+        EXPECT_TRUE(program.out.isEmpty()) << qPrintable(program.out);
+    }
+}
+
+TEST_F(Headless, listAndDetect_workOnTheNamedPseudoTerminals)
+{
+    PseudoTerminal first(false);
+    PseudoTerminal second(false);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("SERIAL_PORT_LIST"), first.devicePath() + u':' + second.devicePath());
+    {
+        Program program(storeArgs() + QStringList { "--list-ports" }, env);
+        EXPECT_EQ(program.finish(), 0) << qPrintable(program.err);
+        const QStringList lines = program.lines();
+        ASSERT_EQ(lines.size(), 2) << qPrintable(program.out);
+        EXPECT_TRUE(lines[0].contains(first.devicePath()));
+        EXPECT_TRUE(lines[1].contains(second.devicePath()));
+    }
+    {
+        // Pseudo-terminals have no handshake lines: nothing answers.
+        Program program(storeArgs() + QStringList { "--detect" }, env);
+        EXPECT_EQ(program.finish(30s), 1) << qPrintable(program.err);
+        EXPECT_TRUE(program.out.contains(first.devicePath()));
+        EXPECT_TRUE(program.out.contains(second.devicePath()));
+        EXPECT_EQ(program.out.count(QStringLiteral("Confidence: 0")), 2) << qPrintable(program.out);
+        EXPECT_TRUE(program.lines().last().startsWith(QStringLiteral("Could not detect"))) << qPrintable(program.out);
+    }
+}

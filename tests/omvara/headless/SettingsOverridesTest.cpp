@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/config/Config.h"
+#include "omvara/headless/SettingsOverrides.h"
+
+#include <gtest/gtest.h>
+
+using omvara::config::Config;
+using omvara::headless::SettingsOverrides;
+
+// A replacement on the command line passes the rule that loading applies to a
+// stored value, and a few mistakes loading would silently turn into a default.
+TEST(SettingsOverrides, eachAssignment_isCheckedLikeAStoredValue)
+{
+    struct Case
+    {
+        const char *assignment;
+        bool accepted;
+    };
+    const Case cases[] = {
+        { "instrument=SARTORIUS", true },
+        { "instrument=SARTORIOUS", false },
+        { "inputTerminator=10", true },
+        { "inputTerminator=200", true },
+        { "inputTerminator=256", false },
+        { "inputTerminator=LF", false }, // a number is stored, not a name
+        { "bitRate=7", true },
+        { "bitRate=15", false },
+        { "bitRate=9600", false },        // the stored form is the list position
+        { "keyboardType=QWERTY", false }, // the stored name is QUERTY
+        { "keyboardType=QUERTY", true },
+        { "decimalPlaces=2", true },
+        { "decimalPlaces=two", false },
+        { "delay=1001", false },
+        { "delay=", true },
+        { "ignoreDuplicates=true", true },
+        { "ignoreDuplicates=yes", false },
+        { "customRegEx=([0-9.]+)", true },
+        { "decimalSeparator=COMMA", true },
+        { "mathOperation=MULTIPLY", true },
+        { "mathOperand=1.5", true },
+        { "mathOperand=1,5", false }, // a comma is not a number here
+        { "mathOperand=0", false },
+        { "port=/dev/ttyUSB0", true },
+        { "prevPort=COM1", false }, // not a setting one can replace
+        { "noSuchKey=1", false },
+        { "instrument", false },
+        { "=SARTORIUS", false },
+    };
+    for (const Case &c : cases) {
+        SettingsOverrides overrides;
+        QString problem;
+        EXPECT_EQ(overrides.add(QString::fromLatin1(c.assignment), &problem), c.accepted) << c.assignment;
+        EXPECT_EQ(problem.isEmpty(), c.accepted) << c.assignment;
+    }
+}
+
+TEST(SettingsOverrides, load_appliesTheReplacementsOverTheDefaults)
+{
+    SettingsOverrides overrides;
+    QString problem;
+    ASSERT_TRUE(overrides.add(QStringLiteral("instrument=KERN_MPS"), &problem));
+    ASSERT_TRUE(overrides.add(QStringLiteral("inputTerminator=10"), &problem));
+    ASSERT_TRUE(overrides.add(QStringLiteral("decimalPlaces=1"), &problem));
+    ASSERT_TRUE(overrides.add(QStringLiteral("port=/dev/pts/99"), &problem));
+    Config config;
+    EXPECT_TRUE(overrides.load(config, nullptr, { "/dev/pts/1" }));
+    ASSERT_NE(config.getInstrument(), nullptr);
+    EXPECT_EQ(config.getInstrument()->name(), "KERN_MPS");
+    EXPECT_EQ(config.getInputTerminator(), 10);
+    EXPECT_EQ(config.getDecimalPlaces(), "1");
+    EXPECT_EQ(config.getPort(), "/dev/pts/99");
+    EXPECT_EQ(config.getBitRate(), 7); // untouched settings get the load defaults
+    EXPECT_EQ(config.getDelay(), "20");
+}
