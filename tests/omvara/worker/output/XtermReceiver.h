@@ -54,7 +54,7 @@ public:
     bool focus()
     {
         QProcess xdotool;
-        xdotool.start("xdotool", {"search", "--sync", "--name", m_title, "windowfocus", "--sync", "%1",
+        xdotool.start("xdotool", {"search", "--sync", "--onlyvisible", "--name", m_title, "windowfocus", "--sync", "%1",
                                      "mousemove", "--window", "%1", "40", "40"});
         if (!xdotool.waitForFinished(10000) || xdotool.exitCode() != 0) {
             m_error = "xdotool: " + QString::fromLocal8Bit(xdotool.readAllStandardError());
