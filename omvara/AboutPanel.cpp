@@ -23,11 +23,14 @@ AboutPanel::AboutPanel(QWidget *parent)
     QString body = WindowTexts::text("RadezoZiDadFrame2.aboutPane.text");
     if (!util::OpenHyperlinkInBrowser::isBrowsingSupported() || util::OpenHyperlinkInBrowser::getDisableActiveLink())
         body = util::OpenHyperlinkInBrowser::stripLinks(body);
+    // The version line goes first, as a plain paragraph of its own.
+    const QString version = QStringLiteral("<p>") + versionLine().toHtmlEscaped() + QStringLiteral("</p>");
+    const qsizetype bodyStart = body.indexOf(QLatin1String("<body>"));
+    if (bodyStart >= 0)
+        body.insert(bodyStart + 6, version);
+    else
+        body.prepend(version);
     aboutPane->setHtml(body);
-    // The version line goes first, as plain text.
-    QTextCursor cursor(aboutPane->document());
-    cursor.movePosition(QTextCursor::Start);
-    cursor.insertText(versionLine() + QLatin1Char('\n'));
 
     connect(aboutPane, &QTextBrowser::anchorClicked, this,
             [](const QUrl &url) { util::OpenHyperlinkInBrowser::openHyperlink(url); });

@@ -75,7 +75,7 @@ void CustomRegExDialog::okButtonActionPerformed()
         MessageBoxes::showMessage(this, WindowTexts::text("invalid.expression"), WindowTexts::text("error"));
         return;
     }
-    result = pattern;
+    patternResult = pattern;
     accept();
 }
 

@@ -25,8 +25,8 @@ class CustomRegExDialog : public QDialog
 public:
     CustomRegExDialog(QWidget *owner, const config::Config &config);
 
-    void setResult(const QString &pattern) { result = pattern; }
-    const QString &getResult() const { return result; }
+    void setResult(const QString &pattern) { patternResult = pattern; }
+    const QString &getResult() const { return patternResult; }
 
     void okButtonActionPerformed();
     void cancelButtonActionPerformed();
@@ -37,7 +37,7 @@ public:
 
 private:
     util::LinkMouseListener *linkListener;
-    QString result;
+    QString patternResult;
 };
 
 } // namespace omvara

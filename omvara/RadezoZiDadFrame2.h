@@ -68,8 +68,9 @@ public:
     // Reads `config` from the store; false when a stored value was invalid
     // and replaced by its default. Throws the store's errors.
     bool loadConfig();
-    // Writes `config` to the store. Throws the store's errors.
-    void saveConfig();
+    // Writes `config` to the store. Throws the store's errors. Virtual so
+    // that tests can count the writes.
+    virtual void saveConfig();
 
     // ---- Ports
     // The port names of the last enumeration. Before initComponents() this
