@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/RadezoZiDad.h"
 #include "omvara/Version.h"
 #include "omvara/config/StoreCommands.h"
 #include "omvara/headless/HeadlessRunner.h"
@@ -10,11 +11,15 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include <optional>
+
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    // The window needs a QApplication: this one is replaced when no command-line
+    // mode takes over.
+    std::optional<QCoreApplication> app(std::in_place, argc, argv);
     QTextStream out(stdout);
-    QStringList args = app.arguments().mid(1);
+    QStringList args = app->arguments().mid(1);
     if (args.contains(QStringLiteral("--version"))) {
         out << "omvara " << omvara::programVersion() << "\n";
         return 0;
@@ -34,8 +39,13 @@ int main(int argc, char *argv[])
         return *status;
     if (omvara::headless::HeadlessRunner::wants(args))
         return omvara::headless::HeadlessRunner::run(args);
+    if (!args.contains(QStringLiteral("--help"))) {
+        app.reset();
+        return omvara::RadezoZiDad::main(argc, argv, args);
+    }
     out << "Usage: omvara [OPTION]... [PORT]\n"
-           "Types data records from a serial instrument into the focused application.\n\n"
+           "Types data records from a serial instrument into the focused application.\n"
+           "Without a mode option the window opens; PORT replaces the list of ports.\n\n"
            "  --help      display this help and exit\n"
            "  --demo      show value extraction on every sample line of the instrument catalogue\n"
            "  --version   output version information and exit\n"
