@@ -85,30 +85,46 @@ qint32 WeightWorker::readLoop(LoopStyle style)
     bool errorMark = false;
     portlink::SerialPort &port = *m_port;
 
+    // Parity and framing errors are events "since the previous query". They are
+    // asked for before each line is completed and at the end of each burst of
+    // bytes, which marks the same line as asking after every byte would (an
+    // error always belongs to the line being received when it is noticed) and
+    // saves two system calls per byte.
+    const auto queryLineErrors = [&] {
+        if (port.sigParityErr()) {
+            m_view.logImportantEvent(parityText);
+            errorMark = true;
+        }
+        if (port.sigFrameErr()) {
+            m_view.logImportantEvent(framingText);
+            errorMark = true;
+        }
+    };
+
     while (!isCancelled()) {
         try {
+            bool received = false;
             for (int byte = port.getByte(); byte != -1; byte = port.getByte()) {
+                received = true;
                 m_lineBuffer.append(QChar(char16_t(byte)));
-                if (port.sigParityErr()) {
-                    m_view.logImportantEvent(parityText);
-                    errorMark = true;
-                }
-                if (port.sigFrameErr()) {
-                    m_view.logImportantEvent(framingText);
-                    errorMark = true;
-                }
                 if (byte == terminator) {
+                    queryLineErrors();
                     completeLine(processor, lineCount, errorMark);
+                    received = false;
                     // Stop takes effect between lines even while a device floods the port.
                     if (isCancelled())
                         return lineCount;
                 } else if (m_lineBuffer.size() >= MaxLineLength) {
+                    queryLineErrors(); // errors of the discarded bytes go with them
                     m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("line.too.long"),
                         { QString::number(m_lineBuffer.size()), QString::number(terminator) }));
                     m_lineBuffer.clear();
                     errorMark = false;
+                    received = false;
                 }
             }
+            if (received)
+                queryLineErrors();
         } catch (const portlink::IoError &) {
             // A vanished device makes the signal queries fail; that is reported below.
             if (!port.isDeviceLost())

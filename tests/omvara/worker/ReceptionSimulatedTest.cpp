@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 using namespace std::chrono_literals;
 using namespace reception_test;
@@ -83,12 +84,14 @@ TEST_F(Simulated, lineErrors_markOnlyTheirLine_andAreLoggedOnce)
         const Instrument *instrument;
         bool framing;
         QString logged;
+        bool split; // the line's bytes arrive in two bursts, the error in the first
     };
     const Case cases[] = {
-        { &Instrument::GENERIC, false, WorkerTexts::text("parity.error") },
-        { &Instrument::GENERIC, true, WorkerTexts::text("framing.error") },
-        { &Instrument::BARCODE, false, QStringLiteral("Parity Error") },
-        { &Instrument::BARCODE, true, QStringLiteral("Framing Error") },
+        { &Instrument::GENERIC, false, WorkerTexts::text("parity.error"), false },
+        { &Instrument::GENERIC, false, WorkerTexts::text("parity.error"), true },
+        { &Instrument::GENERIC, true, WorkerTexts::text("framing.error"), true },
+        { &Instrument::BARCODE, false, QStringLiteral("Parity Error"), false },
+        { &Instrument::BARCODE, true, QStringLiteral("Framing Error"), true },
     };
     auto &com = native->addPort(QStringLiteral("COM5"));
     install();
@@ -103,6 +106,10 @@ TEST_F(Simulated, lineErrors_markOnlyTheirLine_andAreLoggedOnce)
             com.feedWithFramingError("2");
         else
             com.feedWithParityError("2");
+        if (c.split) {
+            ASSERT_TRUE(com.waitUntilDrained(5s));
+            std::this_thread::sleep_for(20ms); // an idle pause or more between the bursts
+        }
         com.feed(" g\r3 g\r");
         ASSERT_TRUE(runUntil([&] { return view.lines.size() == 3; }));
         worker->cancel(true);
