@@ -144,6 +144,10 @@ qint32 WeightWorker::readLoop(LoopStyle style)
     return lineCount;
 }
 
+// Nothing is waiting: pause 0-4 ms, drawn at random. The pause ends at once
+// when the run is stopped (interruption). It could also end as soon as a byte
+// arrives, cutting the delay between a terminator and its line to well under
+// a millisecond, once the port offers a bounded wait for input.
 void WeightWorker::idlePause()
 {
     std::uniform_int_distribution<int> pause(0, 4);
