@@ -210,3 +210,13 @@ TEST_F(AutoPortDialogTest, buttonWhileRunning_cancelsAndReportsStopped)
     dialog.button->click();
     EXPECT_FALSE(dialog.isVisible());
 }
+
+TEST(WindowTextsTest, everyKeyTheWindowReads_isInTheBundle)
+{
+    const QStringList keys = WindowTexts::requiredKeys();
+    EXPECT_GT(keys.size(), 100);
+    for (const QString &key : keys)
+        EXPECT_NO_THROW(WindowTexts::text(key)) << key.toStdString();
+    // Texts that end in a separator keep it, so appended failure texts do not run into them.
+    EXPECT_TRUE(WindowTexts::text("autosave.error").endsWith(QLatin1Char(' ')));
+}
