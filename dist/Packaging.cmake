@@ -1,0 +1,122 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Installation in the places Linux desktops look (program, desktop entry,
+# theme icons, AppStream data, manual page) and the Debian package built from
+# it with CPack. Included from the top CMakeLists.txt after the program target.
+#
+#   cmake --install <build> [--prefix DIR]        install
+#   cmake --build <build> --target uninstall      remove what the last install put in place
+#   cmake --build <build> --target package        omvara_<version>_<arch>.deb in <build>
+
+include(GNUInstallDirs)
+
+set(OMVARA_DIST_DIR ${CMAKE_CURRENT_LIST_DIR})
+set(OMVARA_COMPONENT_ID com.brindlecote.Omvara)
+set(OMVARA_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/omvara)
+set(OMVARA_RELEASE_DATE "2026-12-09" CACHE STRING "Release date of this version (YYYY-MM-DD) for the AppStream data")
+set(OMVARA_PACKAGE_MAINTAINER "Omvara developers <omvara@brindlecote.com>"
+    CACHE STRING "Maintainer field of the Debian package")
+
+# Runs first: notes the folders this installation creates, so that uninstall
+# removes them again (and only them).
+set(OMVARA_INSTALL_FOLDERS ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_DATADIR}/applications
+    ${CMAKE_INSTALL_DATADIR}/metainfo ${CMAKE_INSTALL_MANDIR}/man1 ${CMAKE_INSTALL_DATADIR}/omvara
+    ${OMVARA_DOCDIR}/docs ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+foreach(size 16 20 24 32 48 64 128 256)
+    list(APPEND OMVARA_INSTALL_FOLDERS ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+endforeach()
+install(CODE "set(OMVARA_INSTALL_FOLDERS \"${OMVARA_INSTALL_FOLDERS}\")
+    set(OMVARA_CREATED_FOLDERS_FILE \"${CMAKE_BINARY_DIR}/install_created_folders.txt\")
+    include(\"${OMVARA_DIST_DIR}/NoteCreatedFolders.cmake\")")
+
+install(TARGETS omvara RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The desktop entry and the icon use the program's name, so the window (class
+# and application id "omvara") is matched to its entry without further set-up.
+install(FILES ${OMVARA_DIST_DIR}/omvara.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+
+configure_file(${OMVARA_DIST_DIR}/${OMVARA_COMPONENT_ID}.metainfo.xml.in
+    ${CMAKE_BINARY_DIR}/dist/${OMVARA_COMPONENT_ID}.metainfo.xml @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/dist/${OMVARA_COMPONENT_ID}.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# Icons: the window's own small drawings, larger sizes rendered from the same
+# drawing (dist/icons/render-icons), and the drawing itself.
+set(OMVARA_ICON_SIZES 16 20 24 32 48 64 128 256)
+foreach(size IN LISTS OMVARA_ICON_SIZES)
+    if(size LESS_EQUAL 32)
+        set(icon ${PROJECT_SOURCE_DIR}/omvara/icons/Omvara${size}.png)
+    else()
+        set(icon ${OMVARA_DIST_DIR}/icons/omvara-${size}.png)
+    endif()
+    install(FILES ${icon}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+        RENAME omvara.png)
+endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/omvara/icons/Omvara.svg
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+    RENAME omvara.svg)
+
+# Manual page, written at installation time with that installation's paths.
+install(CODE "set(OMVARA_MAN_SOURCE \"${OMVARA_DIST_DIR}/omvara.1.in\")
+    set(OMVARA_MAN_WORK \"${CMAKE_BINARY_DIR}/dist/man\")
+    set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+    set(OMVARA_RELEASE_DATE \"${OMVARA_RELEASE_DATE}\")
+    set(OMVARA_DATADIR \"${CMAKE_INSTALL_DATADIR}\")
+    set(OMVARA_DOCDIR \"${OMVARA_DOCDIR}\")
+    set(OMVARA_MANDIR \"${CMAKE_INSTALL_MANDIR}\")
+    include(\"${OMVARA_DIST_DIR}/InstallManPage.cmake\")")
+
+# The uinput set-up files, for the administrator to copy (they change device
+# permissions, so installing does not switch them on).
+install(FILES ${OMVARA_DIST_DIR}/udev/60-omvara-uinput.rules ${OMVARA_DIST_DIR}/udev/omvara-uinput.conf
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/omvara)
+
+install(FILES ${OMVARA_DIST_DIR}/copyright DESTINATION ${OMVARA_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${OMVARA_DOCDIR})
+if(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/docs)
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs DESTINATION ${OMVARA_DOCDIR}
+        FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
+endif()
+
+# Uninstall: removes the files of install_manifest.txt and the folders that
+# are left empty, never the user's settings (they are not installed files).
+configure_file(${OMVARA_DIST_DIR}/Uninstall.cmake.in ${CMAKE_BINARY_DIR}/dist/Uninstall.cmake @ONLY)
+if(NOT TARGET uninstall)
+    add_custom_target(uninstall
+        COMMAND ${CMAKE_COMMAND} -P ${CMAKE_BINARY_DIR}/dist/Uninstall.cmake
+        COMMENT "Removing the installed files")
+endif()
+
+# Debian package.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME omvara)
+set(CPACK_PACKAGE_VENDOR Brindlecote)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "types readings of a serial scale or barcode reader as keystrokes")
+set(CPACK_PACKAGE_HOMEPAGE_URL "https://www.brindlecote.com/omvara")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY omvara)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${OMVARA_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "types readings of a serial scale or barcode reader as keystrokes
+ Omvara reads the data records that a weighing scale, balance, barcode
+ reader, time clock or gauge sends on a serial port, extracts the value,
+ edits, computes, rounds and formats it, leaves out repeats, and types it
+ into the application that has the keyboard focus (X11, or a uinput virtual
+ keyboard on Wayland), optionally with a sound.")
+# The shared libraries (Qt 6 with its X11 platform plugin in libqt6gui6,
+# libserialport, GMP, XTest, libevdev, FluidSynth) are read off the program by
+# dpkg-shlibdeps; listed here is what the program needs without linking it: a
+# General MIDI sound font for the confirmation sound.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fluid-soundfont-gm | sf2-soundfont-gm")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+# Installed files only; no build-folder paths in the package.
+set(CPACK_SOURCE_IGNORE_FILES "/build/;/\\\\.git/")
+include(CPack)
