@@ -207,7 +207,9 @@ bool StartupSequence::checkResourceBundles()
 bool StartupSequence::preparePorts()
 {
     if (!m_portArgument.isEmpty()) {
-        // The named port is the only one, whether the system lists it or not.
+        // The named port is the only one, whether the system lists it or not;
+        // no display names of an earlier listing may stand in for it.
+        util::FriendlyPortUtil::reset();
         m_frame->setPorts({m_portArgument});
         return true;
     }

@@ -6,6 +6,7 @@
 #include "omvara/RadezoZiDad.h"
 #include "omvara/config/ConfigStore.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/util/FriendlyPortUtil.h"
 #include "omvara/util/ProcessProperties.h"
 #include "omvara/worker/Keybot.h"
 #include "omvara/worker/SoundBot.h"
@@ -77,6 +78,7 @@ Harness::Harness()
 Harness::~Harness()
 {
     m_startup.reset();
+    omvara::util::FriendlyPortUtil::reset();
     // Deferred deletions (finished workers) before the simulated side goes.
     settle(std::chrono::milliseconds(5));
     nativeSide.reset();
