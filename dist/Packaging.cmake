@@ -78,8 +78,14 @@ if(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/docs)
         FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 endif()
 
-# Uninstall: removes the files of install_manifest.txt and the folders that
-# are left empty, never the user's settings (they are not installed files).
+# Runs last: keeps the list of installed files for uninstall in a file of its
+# own, because building the package rewrites install_manifest.txt with the
+# files of its staging folder.
+install(CODE "set(OMVARA_MANIFEST_FILE \"${CMAKE_BINARY_DIR}/install_manifest_omvara.txt\")
+    include(\"${OMVARA_DIST_DIR}/NoteInstalledFiles.cmake\")")
+
+# Uninstall: removes the installed files and the folders the installation
+# created, never the user's settings (they are not installed files).
 configure_file(${OMVARA_DIST_DIR}/Uninstall.cmake.in ${CMAKE_BINARY_DIR}/dist/Uninstall.cmake @ONLY)
 if(NOT TARGET uninstall)
     add_custom_target(uninstall
@@ -102,12 +108,11 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${OMVARA_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "types readings of a serial scale or barcode reader as keystrokes
- Omvara reads the data records that a weighing scale, balance, barcode
- reader, time clock or gauge sends on a serial port, extracts the value,
- edits, computes, rounds and formats it, leaves out repeats, and types it
- into the application that has the keyboard focus (X11, or a uinput virtual
- keyboard on Wayland), optionally with a sound.")
+"Omvara reads the data records that a weighing scale, balance, barcode
+reader, time clock or gauge sends on a serial port, extracts the value,
+edits, computes, rounds and formats it, leaves out repeats, and types it
+into the application that has the keyboard focus (X11, or a uinput virtual
+keyboard on Wayland), optionally with a sound.")
 # The shared libraries (Qt 6 with its X11 platform plugin in libqt6gui6,
 # libserialport, GMP, XTest, libevdev, FluidSynth) are read off the program by
 # dpkg-shlibdeps; listed here is what the program needs without linking it: a
