@@ -211,6 +211,34 @@ TEST_F(RunControlTest, PortThatCannotBeOpenedShowsItsMessageAndNothingRuns)
     EXPECT_FALSE(runs->hasWorker());
 }
 
+TEST_F(RunControlTest, RepeatedValueIsShownIgnoredAndNotTypedAgain)
+{
+    omvara::config::Config settings = Harness::settingsFor(QStringLiteral("COM3"));
+    settings.ignoreDuplicates = true;
+    settings.setIgnoreTimeLimit(QString()); // no time limit
+    settings.setIgnoreDifference(QString());
+    startWindow(std::move(settings));
+    pressStartStop();
+    ASSERT_TRUE(waitRunning(true));
+    ASSERT_NE(runs->ignorer(), nullptr);
+
+    // The generic instrument ends its lines with CR alone.
+    com3->feed("  12.30 g\r");
+    ASSERT_TRUE(runUntil([&] { return !h.injector.load()->events().empty(); }));
+    runs_test::settle(100ms);
+    const auto typedOnce = h.injector.load()->events().size();
+    com3->feed("  12.30 g\r  12.40 g\r");
+    ASSERT_TRUE(runUntil([&] { return logText().contains(QStringLiteral("12.40 g")); }));
+    runs_test::settle(100ms);
+    // The repeat is logged without a typed part; only the new value was typed.
+    EXPECT_EQ(typedTexts(), (QStringList{QStringLiteral("12.30"), QStringLiteral("12.40")})) << logText().toStdString();
+    EXPECT_EQ(logText().count(QStringLiteral("12.30 g")), 2);
+    EXPECT_EQ(h.injector.load()->events().size(), 2 * typedOnce) << "the repeat was typed";
+    EXPECT_TRUE(h.frame().statusJLabel->text().endsWith(QStringLiteral("3")));
+    pressStartStop();
+    ASSERT_TRUE(waitRunning(false));
+}
+
 TEST_F(RunControlTest, WorkerEndingByItselfReturnsToTheStoppedLook)
 {
     startWindow(Harness::settingsFor(QStringLiteral("COM3")));
