@@ -2,6 +2,7 @@
 #include "omvara/InputPanel.h"
 
 #include "omvara/CustomRegExDialog.h"
+#include "omvara/FrameControls.h"
 #include "omvara/MessageBoxes.h"
 #include "omvara/SettingRules.h"
 #include "omvara/WindowTexts.h"
@@ -25,18 +26,11 @@ namespace omvara {
 
 namespace {
 
-QString key(const char *member, const char *property)
-{
-    return QStringLiteral("RadezoZiDadFrame2.%1.%2").arg(QLatin1String(member), QLatin1String(property));
-}
+using FrameControls::key;
 
 QLabel *makeLabel(const char *member, QWidget *buddy, QWidget *parent)
 {
-    auto *label = new QLabel(WindowTexts::text(key(member, "text")), parent);
-    label->setObjectName(QLatin1String(member));
-    if (buddy)
-        label->setBuddy(buddy);
-    return label;
+    return FrameControls::label(member, buddy, parent);
 }
 
 template <typename Constant>
@@ -51,10 +45,7 @@ QComboBox *ordinalBox(int selected, QWidget *parent)
 
 QPushButton *makeButton(const char *member, QWidget *parent)
 {
-    auto *button = new QPushButton(WindowTexts::text(key(member, "text")), parent);
-    button->setObjectName(QLatin1String(member));
-    button->setToolTip(WindowTexts::text(key(member, "toolTipText")));
-    return button;
+    return FrameControls::named(new QPushButton(FrameControls::text(member), parent), member);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "omvara/OutputPanel.h"
 
 #include "omvara/DecimalSeparatorBox.h"
+#include "omvara/FrameControls.h"
 #include "omvara/MessageBoxes.h"
 #include "omvara/SettingRules.h"
 #include "omvara/WindowTexts.h"
@@ -16,30 +17,13 @@
 
 namespace omvara {
 
+using FrameControls::named;
+
 namespace {
-
-QString key(const char *member, const char *property)
+QLabel *makeLabel(const char *member, const char *property, QWidget *buddy, QWidget *parent)
 {
-    return QStringLiteral("RadezoZiDadFrame2.%1.%2").arg(QLatin1String(member), QLatin1String(property));
+    return FrameControls::label(member, buddy, parent, property);
 }
-
-QLabel *makeLabel(const char *member, const QString &textKey, QWidget *buddy, QWidget *parent)
-{
-    auto *label = new QLabel(WindowTexts::text(textKey), parent);
-    label->setObjectName(QLatin1String(member));
-    if (buddy)
-        label->setBuddy(buddy);
-    return label;
-}
-
-template <typename W>
-W *named(W *widget, const char *member)
-{
-    widget->setObjectName(QLatin1String(member));
-    widget->setToolTip(WindowTexts::text(key(member, "toolTipText")));
-    return widget;
-}
-
 } // namespace
 
 OutputPanel::OutputPanel(config::Config &config, QWidget *parent)
@@ -57,14 +41,14 @@ OutputPanel::OutputPanel(config::Config &config, QWidget *parent)
     delayTextField = named(new plus::PlusDelayTextField(config.getDelay(), this), "delayTextField");
     delayTextField->setMaximumWidth(90);
 
-    label4 = makeLabel("label4", key("label4", "text"), decimalSeparatorBox, this);
-    label5 = makeLabel("label5", key("label5", "text"), outputTerminatorBox, this);
-    label17 = makeLabel("label17", key("label17", "text"), soundComboBox, this);
-    label23 = makeLabel("label23", key("label23", "text"), keyboardTypeBox, this);
-    label12 = makeLabel("label12", key("label12", "text_2"), startWithBox, this);
-    label26 = makeLabel("label26", key("label26", "text"), delayTextField, this);
-    label21 = makeLabel("label21", key("label21", "text"), nullptr, this);
-    label22 = makeLabel("label22", key("label22", "text"), nullptr, this);
+    label4 = makeLabel("label4", "text", decimalSeparatorBox, this);
+    label5 = makeLabel("label5", "text", outputTerminatorBox, this);
+    label17 = makeLabel("label17", "text", soundComboBox, this);
+    label23 = makeLabel("label23", "text", keyboardTypeBox, this);
+    label12 = makeLabel("label12", "text_2", startWithBox, this);
+    label26 = makeLabel("label26", "text", delayTextField, this);
+    label21 = makeLabel("label21", "text", nullptr, this);
+    label22 = makeLabel("label22", "text", nullptr, this);
     label22->setWordWrap(true);
 
     buildLayout();

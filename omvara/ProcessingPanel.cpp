@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/ProcessingPanel.h"
 
+#include "omvara/FrameControls.h"
 #include "omvara/IgnoreDialog.h"
 #include "omvara/MessageBoxes.h"
 #include "omvara/TextFieldVerifier.h"
@@ -17,31 +18,14 @@ namespace omvara {
 
 using Helper = config::ConfigHelper;
 
+using FrameControls::key;
+using FrameControls::named;
+
 namespace {
-
-QString key(const char *member, const char *property)
-{
-    return QStringLiteral("RadezoZiDadFrame2.%1.%2").arg(QLatin1String(member), QLatin1String(property));
-}
-
 QLabel *makeLabel(const char *member, QWidget *buddy, QWidget *parent)
 {
-    auto *label = new QLabel(WindowTexts::text(key(member, "text")), parent);
-    label->setObjectName(QLatin1String(member));
-    if (buddy)
-        label->setBuddy(buddy);
-    return label;
+    return FrameControls::label(member, buddy, parent);
 }
-
-template <typename W>
-W *named(W *widget, const char *member, bool toolTip)
-{
-    widget->setObjectName(QLatin1String(member));
-    if (toolTip)
-        widget->setToolTip(WindowTexts::text(key(member, "toolTipText")));
-    return widget;
-}
-
 } // namespace
 
 ProcessingPanel::ProcessingPanel(config::Config &config, QWidget *parent)

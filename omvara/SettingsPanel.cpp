@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/SettingsPanel.h"
 
+#include "omvara/FrameControls.h"
 #include "omvara/WindowTexts.h"
 #include "omvara/plus/PlusControls.h"
 
@@ -15,31 +16,11 @@ namespace omvara {
 
 using Helper = config::ConfigHelper;
 
+using FrameControls::named;
+
 namespace {
-
-QString key(const char *member, const char *property)
-{
-    return QStringLiteral("RadezoZiDadFrame2.%1.%2").arg(QLatin1String(member), QLatin1String(property));
-}
-
-template <typename W>
-W *named(W *widget, const char *member, bool toolTip)
-{
-    widget->setObjectName(QLatin1String(member));
-    if (toolTip)
-        widget->setToolTip(WindowTexts::text(key(member, "toolTipText")));
-    return widget;
-}
-
-QString textOf(const char *member) { return WindowTexts::text(key(member, "text")); }
-
-QLabel *makeLabel(const char *member, QWidget *parent)
-{
-    auto *label = new QLabel(textOf(member), parent);
-    label->setObjectName(QLatin1String(member));
-    return label;
-}
-
+QString textOf(const char *member) { return FrameControls::text(member); }
+QLabel *makeLabel(const char *member, QWidget *parent) { return FrameControls::label(member, nullptr, parent); }
 } // namespace
 
 SettingsPanel::SettingsPanel(config::Config &config, QWidget *parent)
