@@ -75,7 +75,10 @@ StartupSequence::StartupSequence(QStringList arguments, Seams seams, QObject *pa
 StartupSequence::~StartupSequence()
 {
     m_tray.reset();
-    delete m_frame; // takes the run control, log and status line with it
+    // The run first: its threads report into the event log until they have
+    // ended, and the frame would delete the log before the run control.
+    delete m_runControl;
+    delete m_frame; // takes the log and status line with it
 }
 
 QStringList StartupSequence::textKeys()

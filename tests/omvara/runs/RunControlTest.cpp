@@ -239,6 +239,19 @@ TEST_F(RunControlTest, RepeatedValueIsShownIgnoredAndNotTypedAgain)
     ASSERT_TRUE(waitRunning(false));
 }
 
+TEST_F(RunControlTest, EndingTheProgramDuringARunStopsItBeforeTheLogGoes)
+{
+    startWindow(Harness::settingsFor(QStringLiteral("COM3")));
+    pressStartStop();
+    ASSERT_TRUE(waitRunning(true));
+    for (int i = 0; i < 20; ++i)
+        com3->feed("  1.25 g\r\n");
+    runs_test::settle(20ms);
+    h.frame().close();
+    h.destroyWindow(); // the reception and keyboard threads end before the event log is deleted
+    EXPECT_FALSE(com3->isOpen());
+}
+
 TEST_F(RunControlTest, WorkerEndingByItselfReturnsToTheStoppedLook)
 {
     startWindow(Harness::settingsFor(QStringLiteral("COM3")));

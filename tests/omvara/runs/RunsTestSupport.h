@@ -58,6 +58,8 @@ public:
     bool start(const QStringList &arguments = {});
 
     omvara::StartupSequence &startup() { return *m_startup; }
+    // Ends the program's window as the end of the program does.
+    void destroyWindow() { m_startup.reset(); }
     omvara::RadezoZiDadFrame2 &frame();
     QStringList tabTitles();
 
