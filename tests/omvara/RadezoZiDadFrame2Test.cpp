@@ -340,6 +340,7 @@ TEST_F(FrameTest, windowBuiltForABarcodeReader_startsWithTheNumericControlsDisab
     frame.reset();
     factory = std::make_unique<prefs::FilePreferencesFactory>();
     auto f = std::make_unique<CountingFrame>();
+    f->setConfigStore(std::make_unique<config::ConfigStore>(*factory));
     config::Config c;
     c.setInstrument(Helper::Instrument::BARCODE_ALPHA);
     f->setConfig(std::move(c));

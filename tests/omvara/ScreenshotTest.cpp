@@ -7,13 +7,16 @@
 #include "omvara/CustomRegExDialog.h"
 #include "omvara/IgnoreDialog.h"
 #include "omvara/RadezoZiDadFrame2.h"
+#include "omvara/config/ConfigStore.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/prefs/FilePreferencesFactory.h"
 #include "omvara/util/ProcessProperties.h"
 
 #include <QDir>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QTabWidget>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -29,7 +32,15 @@ TEST(ScreenshotTest, everyTab_isSavedAsAPicture)
     util::ProcessProperties::set(QStringLiteral("VERSION"), QStringLiteral("2016.2.3.4"));
     util::ProcessProperties::set(QStringLiteral("PLK_OSNAME"), QStringLiteral("Windows"));
     util::ProcessProperties::set(QStringLiteral("PLK_OSARCH"), QStringLiteral("x86"));
+    // Leaving a tab may save: into a private file, never the user's settings.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    util::ProcessProperties::set(prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE,
+                                 dir.filePath(QStringLiteral("prefs.txt")));
+    prefs::FilePreferencesFactory::forgetPreferencesFile();
+    prefs::FilePreferencesFactory factory;
     RadezoZiDadFrame2 frame;
+    frame.setConfigStore(std::make_unique<config::ConfigStore>(factory));
     config::Config c;
     c.setInstrument(config::ConfigHelper::Instrument::SARTORIUS);
     c.setPort(QStringLiteral("COM3"));
@@ -51,9 +62,6 @@ TEST(ScreenshotTest, everyTab_isSavedAsAPicture)
         ASSERT_FALSE(picture.isNull());
         EXPECT_TRUE(picture.save(name)) << name.toStdString();
     }
-    // A leaving tab may save; keep the test's preferences out of the user's.
-    frame.tabbedPane->blockSignals(true);
-
     IgnoreDialog ignore(&frame, frame.getConfig());
     ignore.setResults(QStringLiteral("1500"), QStringLiteral("0.5"));
     ignore.show();
@@ -65,4 +73,6 @@ TEST(ScreenshotTest, everyTab_isSavedAsAPicture)
     custom.show();
     omvara::testing::flushEvents();
     EXPECT_TRUE(custom.grab().save(QDir(outputDir()).filePath(QStringLiteral("dialog-CustomRegExDialog.png"))));
+    util::ProcessProperties::remove(prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE);
+    prefs::FilePreferencesFactory::forgetPreferencesFile();
 }
