@@ -21,7 +21,20 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     QStringList args = app->arguments().mid(1);
     if (args.contains(QStringLiteral("--version"))) {
-        out << "omvara " << omvara::programVersion() << "\n";
+        out << omvara::versionInformation();
+        return 0;
+    }
+    if (args.contains(QStringLiteral("--help"))) {
+        out << "Usage: omvara [OPTION]... [PORT]\n"
+               "Types data records from a serial instrument into the focused application.\n"
+               "Without a mode option the window opens; PORT replaces the list of ports.\n\n"
+               "  --demo             show value extraction on every sample line of the instrument\n"
+               "                     catalogue and exit\n"
+            << omvara::config::storeCommandsHelp() << omvara::headless::HeadlessRunner::help()
+            << omvara::worker::keys::KeyInjectors::commandLineHelp()
+            << "  --help             display this help and exit\n"
+               "  --version          output version information and exit\n"
+            << omvara::helpEpilogue();
         return 0;
     }
     QString keyboardProblem;
@@ -39,17 +52,6 @@ int main(int argc, char *argv[])
         return *status;
     if (omvara::headless::HeadlessRunner::wants(args))
         return omvara::headless::HeadlessRunner::run(args);
-    if (!args.contains(QStringLiteral("--help"))) {
-        app.reset();
-        return omvara::RadezoZiDad::main(argc, argv, args);
-    }
-    out << "Usage: omvara [OPTION]... [PORT]\n"
-           "Types data records from a serial instrument into the focused application.\n"
-           "Without a mode option the window opens; PORT replaces the list of ports.\n\n"
-           "  --help      display this help and exit\n"
-           "  --demo      show value extraction on every sample line of the instrument catalogue\n"
-           "  --version   output version information and exit\n"
-        << omvara::config::storeCommandsHelp() << omvara::headless::HeadlessRunner::help()
-        << omvara::worker::keys::KeyInjectors::commandLineHelp();
-    return 0;
+    app.reset();
+    return omvara::RadezoZiDad::main(argc, argv, args);
 }
