@@ -30,9 +30,8 @@ public:
 // follows config::LinePattern (case-sensitive, "^" only at the line start,
 // "." never crosses a line terminator, ASCII "\s" and "\d").
 //
-// Compiled once per run; extract() keeps no state between lines and may be
-// called from any one thread at a time (or several: the compiled pattern is
-// only read).
+// Compiled once per run; extract() keeps no state between lines. Use one
+// extractor from one thread at a time (the reception thread of the run).
 //
 // A user's pattern can backtrack exponentially ("(a+)+b"); the engine gives
 // up after a fixed step budget and the line then fails with an error rather
