@@ -2,6 +2,7 @@
 #include "WindowTestSupport.h"
 
 #include "omvara/AboutPanel.h"
+#include "omvara/AutoPortDialog.h"
 #include "omvara/CustomRegExDialog.h"
 #include "omvara/DecimalSeparatorBox.h"
 #include "omvara/IgnoreDialog.h"
@@ -666,4 +667,25 @@ TEST_F(FrameTest, refreshPortsWithNoPort_saysSo)
     EXPECT_EQ(answers.texts(Kind::Message),
               QStringList{text("no.rs.232.port.found.on.your.system.program.will.now.exit")});
     util::FriendlyPortUtil::reset();
+}
+
+TEST_F(FrameTest, autoButton_detectsThePortAndSelectsItInThePortList)
+{
+    using namespace portlink::testing;
+    auto native = std::make_shared<SimulatedNative>();
+    native->addPort(QStringLiteral("COM1"));
+    auto &loop = native->addPort(QStringLiteral("COM3"));
+    loop.setLine(SimLine::DSR, SimRule::FollowDTR);
+    loop.setLine(SimLine::CTS, SimRule::FollowRTS);
+    ScopedNativeSide side(native);
+    frame->inputPanel->portList->setCurrentIndex(0);
+    ASSERT_EQ(config().getPort(), QStringLiteral("COM1"));
+
+    frame->inputPanel->autoButton->click();
+    auto *dialog = frame->findChild<AutoPortDialog *>();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(omvara::testing::runUntil([&] { return !dialog->isDetectionRunning(); }, 10000));
+    EXPECT_EQ(frame->inputPanel->portList->currentText(), QStringLiteral("COM3"));
+    EXPECT_EQ(config().getPort(), QStringLiteral("COM3"));
+    dialog->close();
 }
