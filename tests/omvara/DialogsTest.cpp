@@ -79,7 +79,8 @@ INSTANTIATE_TEST_SUITE_P(Limits, IgnoreDialogTest,
                                            IgnoreCase{"0", "0.5", false, nullptr},
                                            IgnoreCase{"-5", "", false, nullptr},
                                            IgnoreCase{"1.5", "", false, nullptr},
-                                           IgnoreCase{"", "abc", false, nullptr}));
+                                           IgnoreCase{"", "abc", false, nullptr}),
+                         [](const ::testing::TestParamInfo<IgnoreCase> &info) { return "case" + std::to_string(info.index); });
 
 TEST_F(DialogTest, ignoreDialogCancel_keepsTheResults)
 {
@@ -124,7 +125,8 @@ TEST_P(CustomRegExDialogTest, ok_acceptsValidPatternsAndKeepsInvalidOnesOpen)
 INSTANTIATE_TEST_SUITE_P(Patterns, CustomRegExDialogTest,
                          ::testing::Values(PatternCase{"", true}, PatternCase{"W:\\s*([0-9.]+)", true},
                                            PatternCase{"([0-9]", false}, PatternCase{")x(", false},
-                                           PatternCase{"[a-", false}));
+                                           PatternCase{"[a-", false}),
+                         [](const ::testing::TestParamInfo<PatternCase> &info) { return "case" + std::to_string(info.index); });
 
 TEST(SettingRulesTest, inputTerminator_acceptsCodesFrom0To255Only)
 {

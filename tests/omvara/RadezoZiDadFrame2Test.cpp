@@ -177,7 +177,8 @@ INSTANTIATE_TEST_SUITE_P(Codes, TerminatorTest,
                          ::testing::Values(TerminatorCase{"300", -1}, TerminatorCase{"9", 9},
                                            TerminatorCase{"0", 0}, TerminatorCase{"255", 255},
                                            TerminatorCase{"256", -1}, TerminatorCase{"-1", -1},
-                                           TerminatorCase{"x", -1}, TerminatorCase{"", -1}));
+                                           TerminatorCase{"x", -1}, TerminatorCase{"", -1}),
+                         [](const ::testing::TestParamInfo<TerminatorCase> &info) { return "case" + std::to_string(info.index); });
 
 TEST_F(FrameTest, namedTerminator_chosenFromTheList_storesItsCode)
 {
@@ -224,7 +225,8 @@ TEST_P(DelayTest, typedDelay_isAcceptedOrRefused)
 INSTANTIATE_TEST_SUITE_P(Values, DelayTest,
                          ::testing::Values(DelayCase{"1000", true}, DelayCase{"0", true}, DelayCase{"", true},
                                            DelayCase{"1001", false}, DelayCase{"-1", false},
-                                           DelayCase{"12a", false}));
+                                           DelayCase{"12a", false}),
+                         [](const ::testing::TestParamInfo<DelayCase> &info) { return "case" + std::to_string(info.index); });
 
 TEST_F(FrameTest, updateConfigFromTabs_keepsTheLastValidDelay)
 {
@@ -446,7 +448,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FieldCase{"editNumCharactersTextField", "0", nullptr, "error.edit.numCharacters"},
                       FieldCase{"removeCharactersTextField", "kg ", "kg ", "error.edit.removeCharacters"},
                       FieldCase{"removeCharactersTextField", "\xe2\x82\xac", nullptr,
-                                "error.edit.removeCharacters"}));
+                                "error.edit.removeCharacters"}),
+                         [](const ::testing::TestParamInfo<FieldCase> &info) { return "case" + std::to_string(info.index); });
 
 TEST_F(FrameTest, fieldLosingFocusWithRefusedText_keepsTheFocusAndReports)
 {

@@ -8,6 +8,13 @@
 #include <gtest/gtest.h>
 
 using namespace omvara;
+
+// Under the leak checker: font lookup in the system's font library keeps its
+// caches for the life of the process; that is not ours to free.
+extern "C" const char *__lsan_default_suppressions()
+{
+    return "leak:libfontconfig.so\n";
+}
 using Helper = config::ConfigHelper;
 
 namespace {
