@@ -78,6 +78,8 @@ StartupSequence::~StartupSequence()
     // The run first: its threads report into the event log until they have
     // ended, and the frame would delete the log before the run control.
     delete m_runControl;
+    if (m_frame)
+        m_frame->removeEventFilter(this);
     delete m_frame; // takes the log and status line with it
 }
 
@@ -357,7 +359,7 @@ QList<QIcon> StartupSequence::windowIcons()
 
 bool StartupSequence::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_frame && event->type() == QEvent::Close && !m_shutDown) {
+    if (event->type() == QEvent::Close && !m_shutDown && watched == m_frame) {
         shutdown();
         return false;
     }

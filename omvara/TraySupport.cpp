@@ -94,7 +94,7 @@ void TraySupport::restoreFromTray()
 
 bool TraySupport::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_window && event->type() == QEvent::WindowStateChange)
+    if (event->type() == QEvent::WindowStateChange && watched == m_window)
         windowStateChanged();
     return QObject::eventFilter(watched, event);
 }
