@@ -3,9 +3,11 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace portlink {
 
@@ -93,6 +95,18 @@ public:
     // up, pty master closed): reads then answer -1 for good. 0 while it is
     // present, -1 for an index that is not open.
     virtual int SerDeviceLost(int port) = 0;
+    // Waits until a received byte is waiting, for at most `ms` milliseconds
+    // (0: only looks). 1 when a byte is waiting, 0 on time-out, -1 for an index
+    // that is not open or a device that is gone (a hang-up seen while waiting
+    // marks the device lost). Never allocates. A native side without a way to
+    // wait sleeps for `ms` and answers 0.
+    virtual int SerWaitInput(int port, int ms)
+    {
+        (void)port;
+        if (ms > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return 0;
+    }
     // Extra advice appended to an open failure message, e.g. how to get
     // permission for a device; empty when there is none.
     virtual QString SerOpenFailureHint(int rc, const SerialConfig &config) { return QString(); }

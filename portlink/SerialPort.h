@@ -18,9 +18,9 @@ class ErrorStatusHandler;
 // open"), then the native call ("<op> failed").
 //
 // Threads: a port is used by one thread, except that close() may be called
-// from another thread while that thread is inside getByte(), a signal query or
-// isDeviceLost(); those calls then answer -1 / throw "...: Port not open" /
-// "... failed" and never touch the released device.
+// from another thread while that thread is inside getByte(), waitForInput(), a
+// signal query or isDeviceLost(); those calls then answer -1 / false / throw
+// "...: Port not open" / "... failed" and never touch the released device.
 class SerialPort
 {
 public:
@@ -41,6 +41,13 @@ public:
     // nothing. -1 also answers a closed port and a vanished device: ask
     // isDeviceLost() to tell those apart from "nothing yet".
     virtual int getByte() = 0;
+    // Waits until a received byte is waiting, for at most `milliseconds`
+    // (0 or less: only looks): true when getByte() has a byte to deliver,
+    // false on time-out, for a closed port and for a vanished device (which
+    // isDeviceLost() then reports). Returns as soon as a byte arrives; never
+    // throws, never waits longer than asked. close() from another thread may
+    // run meanwhile, as for getByte(); it is then answered false.
+    virtual bool waitForInput(int milliseconds) = 0;
     virtual int getData(QByteArray &buf) = 0;
     virtual int getData(QByteArray &buf, int off, int len) = 0;
     virtual int rxReadyCount() = 0;

@@ -499,6 +499,18 @@ int SerialPortLocal::getByte()
     }
 }
 
+bool SerialPortLocal::waitForInput(int milliseconds)
+{
+    const int port = m_port.load();
+    if (port < 0)
+        return false;
+    try {
+        return m_native->SerWaitInput(port, std::max(milliseconds, 0)) == 1;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
 int SerialPortLocal::getData(QByteArray &buf)
 {
     return getData(buf, 0, static_cast<int>(buf.size()));

@@ -76,6 +76,7 @@ public:
     const SerialConfig &getConfig() const override { return m_config; }
 
     int getByte() override;
+    bool waitForInput(int milliseconds) override;
     int getData(QByteArray &buf) override;
     int getData(QByteArray &buf, int off, int len) override;
     int rxReadyCount() override;

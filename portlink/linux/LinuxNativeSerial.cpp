@@ -3,6 +3,7 @@
 
 #include "portlink/SerialConfig.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -649,6 +650,45 @@ int LinuxNativeSerial::SerDeviceLost(int port)
     if (!slot)
         return -1;
     return slot->lost.load() ? 1 : 0;
+}
+
+int LinuxNativeSerial::SerWaitInput(int port, int ms)
+{
+    auto slot = find(port);
+    if (!slot)
+        return -1;
+    std::shared_lock lock(slot->mutex);
+    if (!slot->open || slot->lost.load())
+        return -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms > 0 ? ms : 0);
+    for (;;) {
+        if (slot->closing.load())
+            return -1;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now())
+                              .count();
+        pollfd p { slot->fd, POLLIN, 0 };
+        const int n = ::poll(&p, 1, static_cast<int>(std::clamp<long long>(left, 0, kSliceMs)));
+        if (n < 0 && errno != EINTR) {
+            slot->noteErrno(errno);
+            return slot->lost.load() ? -1 : 0;
+        }
+        if (n > 0) {
+            // A hang-up also reads as "readable"; bytes that arrived before it
+            // are still delivered (a read that then fails marks the slot lost).
+            if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+                int queued = 0;
+                if ((p.revents & POLLIN) && ::ioctl(slot->fd, FIONREAD, &queued) == 0 && queued > 0)
+                    return 1;
+                slot->lost.store(true);
+                return -1;
+            }
+            if (p.revents & POLLIN)
+                return 1;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return 0;
+    }
 }
 
 QString LinuxNativeSerial::SerOpenFailureHint(int rc, const SerialConfig &config)

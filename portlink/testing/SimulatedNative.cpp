@@ -24,6 +24,7 @@ void SimulatedPort::feed(const QByteArray &bytes)
     std::lock_guard lock(m_owner.m_mutex);
     for (char c : bytes)
         m_queue.push_back(Byte { static_cast<std::uint8_t>(c), false, false });
+    m_owner.m_inputChanged.notify_all();
 }
 
 void SimulatedPort::feedWithParityError(const QByteArray &bytes)
@@ -33,6 +34,7 @@ void SimulatedPort::feedWithParityError(const QByteArray &bytes)
         m_queue.push_back(Byte { static_cast<std::uint8_t>(c), false, false });
     if (!m_queue.empty() && !bytes.isEmpty())
         m_queue.back().parity = true;
+    m_owner.m_inputChanged.notify_all();
 }
 
 void SimulatedPort::feedWithFramingError(const QByteArray &bytes)
@@ -42,6 +44,7 @@ void SimulatedPort::feedWithFramingError(const QByteArray &bytes)
         m_queue.push_back(Byte { static_cast<std::uint8_t>(c), false, false });
     if (!m_queue.empty() && !bytes.isEmpty())
         m_queue.back().framing = true;
+    m_owner.m_inputChanged.notify_all();
 }
 
 void SimulatedPort::injectParityError()
@@ -146,6 +149,7 @@ void SimulatedPort::unplug()
     m_unplugged = true;
     if (m_openIndex >= 0)
         m_lostWhileOpen = true;
+    m_owner.m_inputChanged.notify_all();
 }
 
 void SimulatedPort::replug()
@@ -323,6 +327,7 @@ int SimulatedNative::SerClosePort(int port)
     p->log(QStringLiteral("SerClosePort"));
     m_open.erase(port);
     p->m_openIndex = -1;
+    m_inputChanged.notify_all();
     int forced = 0;
     if (p->takeForced(SimCall::Close, &forced))
         return forced;
@@ -707,6 +712,20 @@ void SimulatedNative::SerGetPortList(PortListReceiver &receiver)
         receiver.addPortName(p->m_name);
         receiver.addPortInfo(p->m_name, p->m_manufacturer, p->m_description);
     }
+}
+
+int SimulatedNative::SerWaitInput(int port, int ms)
+{
+    std::unique_lock lock(m_mutex);
+    const auto ready = [this, port] {
+        SimulatedPort *p = openPort(port);
+        return !p || p->m_lostWhileOpen || !p->m_queue.empty();
+    };
+    m_inputChanged.wait_for(lock, std::chrono::milliseconds(ms > 0 ? ms : 0), ready);
+    SimulatedPort *p = openPort(port);
+    if (!p || p->m_lostWhileOpen)
+        return -1;
+    return p->m_queue.empty() ? 0 : 1;
 }
 
 int SimulatedNative::SerDeviceLost(int port)

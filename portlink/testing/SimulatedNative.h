@@ -255,6 +255,7 @@ public:
     int SerSendBreak(int port, int ms) override;
     void SerGetPortList(PortListReceiver &receiver) override;
     int SerDeviceLost(int port) override;
+    int SerWaitInput(int port, int ms) override;
     QString SerOpenFailureHint(int rc, const SerialConfig &config) override;
     int SerFlowTask(int port) override;
     QString SerGetLibVer() override { return QStringLiteral("simulated"); }
@@ -267,6 +268,8 @@ private:
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_drained;
+    // Bytes fed, a port closed or unplugged: wakes SerWaitInput.
+    std::condition_variable m_inputChanged;
     std::map<QString, std::unique_ptr<SimulatedPort>> m_ports;
     std::vector<SimulatedPort *> m_order;
     std::map<int, SimulatedPort *> m_open;

@@ -1,0 +1,171 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Waiting for received bytes with a bound: over the terminal interface against
+// pseudo-terminals, and against the simulated native side.
+#include "PtyPair.h"
+
+#include "portlink/SerialPortLocal.h"
+#include "portlink/testing/ScopedNativeSide.h"
+#include "portlink/testing/SimulatedNative.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using namespace portlink;
+using portlink::testing::ScopedConsoleCapture;
+using portlink::testing::ScopedNativeSide;
+using portlink::testing::SimulatedNative;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Far above any wait these tests expect to end early: a wait that lasts this
+// long has missed its wake-up.
+constexpr int kLongWaitMs = 5000;
+
+class PtyWaitTest : public ::testing::Test
+{
+protected:
+    ScopedConsoleCapture console;
+    ScopedNativeSide native { compiledNative() };
+    PtyPair pty;
+
+    void SetUp() override { ASSERT_TRUE(pty.ok()); }
+};
+
+class SimulatedWaitTest : public ::testing::Test
+{
+protected:
+    std::shared_ptr<SimulatedNative> sim = std::make_shared<SimulatedNative>();
+    portlink::testing::SimulatedPort &com3 = sim->addPort(QStringLiteral("COM3"));
+    ScopedConsoleCapture console;
+    ScopedNativeSide use { sim };
+};
+
+} // namespace
+
+TEST_F(PtyWaitTest, byteSentFromAnotherThread_endsTheWaitAndIsThenDelivered)
+{
+    SerialPortLocal port(SerialConfig(pty.slavePath()));
+    std::thread device([&] {
+        std::this_thread::sleep_for(20ms);
+        pty.send("\r");
+    });
+    const auto start = Clock::now();
+    const bool waiting = port.waitForInput(kLongWaitMs);
+    const auto waited = Clock::now() - start;
+    device.join();
+    EXPECT_TRUE(waiting);
+    EXPECT_LT(waited, std::chrono::milliseconds(kLongWaitMs / 2));
+    EXPECT_EQ(port.getByte(), '\r');
+    EXPECT_FALSE(port.isDeviceLost());
+}
+
+TEST_F(PtyWaitTest, idlePort_answersFalseOnlyAfterTheTimeOut_andTrueAtOnceWhileBytesWait)
+{
+    SerialPortLocal port(SerialConfig(pty.slavePath()));
+    for (int ms : { 0, 1, 4, 30 }) {
+        const auto start = Clock::now();
+        EXPECT_FALSE(port.waitForInput(ms)) << ms;
+        EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(ms)) << ms;
+    }
+    EXPECT_FALSE(port.waitForInput(-5));
+
+    ASSERT_TRUE(pty.send("AB"));
+    ASSERT_TRUE(port.waitForInput(kLongWaitMs));
+    EXPECT_TRUE(port.waitForInput(0)); // still waiting: nothing was read
+    EXPECT_EQ(port.getByte(), 'A');
+    EXPECT_TRUE(port.waitForInput(0));
+    EXPECT_EQ(port.getByte(), 'B');
+    EXPECT_FALSE(port.waitForInput(0));
+}
+
+TEST_F(PtyWaitTest, closedPort_answersFalseAtOnce)
+{
+    SerialPortLocal port(SerialConfig(pty.slavePath()));
+    ASSERT_TRUE(pty.send("X"));
+    port.close();
+    const auto start = Clock::now();
+    EXPECT_FALSE(port.waitForInput(kLongWaitMs));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(kLongWaitMs / 2));
+}
+
+TEST_F(PtyWaitTest, hangUp_endsTheWaitAndMarksTheDeviceLost)
+{
+    SerialPortLocal port(SerialConfig(pty.slavePath()));
+    std::thread device([&] {
+        std::this_thread::sleep_for(20ms);
+        pty.closeMaster();
+    });
+    const auto start = Clock::now();
+    const bool waiting = port.waitForInput(kLongWaitMs);
+    const auto waited = Clock::now() - start;
+    device.join();
+    EXPECT_FALSE(waiting);
+    EXPECT_LT(waited, std::chrono::milliseconds(kLongWaitMs / 2));
+    EXPECT_TRUE(port.isDeviceLost());
+    EXPECT_FALSE(port.waitForInput(kLongWaitMs)); // at once, no busy answer "waiting"
+    EXPECT_EQ(port.getByte(), -1);
+}
+
+// close() on the interface thread while the reader waits: run this under the
+// thread sanitizer (build folder with -fsanitize=thread).
+TEST_F(PtyWaitTest, closeFromAnotherThread_whileReaderWaits_endsCleanly)
+{
+    for (int round = 0; round < 20; ++round) {
+        SerialPortLocal port(SerialConfig(pty.slavePath()));
+        std::atomic<bool> stop { false };
+        std::atomic<long> waits { 0 };
+        std::thread reader([&] {
+            while (!stop.load()) {
+                if (port.waitForInput(round % 5))
+                    port.getByte();
+                waits.fetch_add(1);
+            }
+        });
+        while (waits.load() < 2)
+            std::this_thread::yield();
+        if (round % 2 == 0)
+            pty.send("7");
+        port.close();
+        const long afterClose = waits.load();
+        while (waits.load() < afterClose + 3)
+            std::this_thread::yield();
+        EXPECT_FALSE(port.waitForInput(0));
+        stop.store(true);
+        reader.join();
+        EXPECT_FALSE(port.isOpen());
+    }
+}
+
+TEST_F(SimulatedWaitTest, fedBytesEndTheWait_closeAndUnplugAnswerFalse)
+{
+    SerialPortLocal port(SerialConfig(QStringLiteral("COM3")));
+    EXPECT_FALSE(port.waitForInput(2));
+
+    std::thread device([&] {
+        std::this_thread::sleep_for(20ms);
+        com3.feed("5\r");
+    });
+    const auto start = Clock::now();
+    EXPECT_TRUE(port.waitForInput(kLongWaitMs));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(kLongWaitMs / 2));
+    device.join();
+    EXPECT_EQ(port.getByte(), '5');
+    EXPECT_TRUE(port.waitForInput(0));
+
+    std::thread unplug([&] {
+        std::this_thread::sleep_for(20ms);
+        com3.unplug();
+    });
+    EXPECT_EQ(port.getByte(), '\r');
+    EXPECT_FALSE(port.waitForInput(kLongWaitMs));
+    unplug.join();
+    EXPECT_TRUE(port.isDeviceLost());
+    port.close();
+    EXPECT_FALSE(port.waitForInput(kLongWaitMs));
+}
