@@ -10,6 +10,7 @@
 #include "portlink/SerialConfig.h"
 #include "portlink/SerialPortLocal.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace omvara::worker {
@@ -144,14 +145,23 @@ qint32 WeightWorker::readLoop(LoopStyle style)
     return lineCount;
 }
 
-// Nothing is waiting: pause 0-4 ms, drawn at random. The pause ends at once
-// when the run is stopped (interruption). It could also end as soon as a byte
-// arrives, cutting the delay between a terminator and its line to well under
-// a millisecond, once the port offers a bounded wait for input.
+// Nothing is waiting: pause 0-4 ms, drawn at random. The pause ends as soon as
+// a byte arrives, so a line is handed on well within a millisecond of its
+// terminator, and at once when the run is stopped (interruption). The port's
+// wait is bounded by the pause, so Stop takes effect within it; what is left
+// of the pause after an early "nothing" (closed port) is slept, so the loop
+// never turns faster than the pauses allow.
 void WeightWorker::idlePause()
 {
     std::uniform_int_distribution<int> pause(0, 4);
-    util::Interruption::sleep(std::chrono::milliseconds(pause(m_random)));
+    const auto length = std::chrono::milliseconds(pause(m_random));
+    util::Interruption::check();
+    const auto end = std::chrono::steady_clock::now() + length;
+    if (m_port->waitForInput(static_cast<int>(length.count()))) {
+        util::Interruption::check();
+        return;
+    }
+    util::Interruption::sleep(std::max<std::chrono::nanoseconds>(end - std::chrono::steady_clock::now(), {}));
 }
 
 void WeightWorker::completeLine(LineProcessor &processor, qint32 &lineCount, bool &errorMark)
