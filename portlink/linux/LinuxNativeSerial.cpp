@@ -664,11 +664,15 @@ int LinuxNativeSerial::SerWaitInput(int port, int ms)
     for (;;) {
         if (slot->closing.load())
             return -1;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now())
-                              .count();
+        // To the nanosecond: a time-out rounded down to whole milliseconds
+        // would leave the last fraction to be spent in zero-length polls.
+        const long long left = std::clamp<long long>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - std::chrono::steady_clock::now())
+                .count(),
+            0, kSliceMs * 1000000LL);
+        const timespec slice { static_cast<time_t>(left / 1000000000LL), static_cast<long>(left % 1000000000LL) };
         pollfd p { slot->fd, POLLIN, 0 };
-        const int n = ::poll(&p, 1, static_cast<int>(std::clamp<long long>(left, 0, kSliceMs)));
+        const int n = ::ppoll(&p, 1, &slice, nullptr);
         if (n < 0 && errno != EINTR) {
             slot->noteErrno(errno);
             return slot->lost.load() ? -1 : 0;

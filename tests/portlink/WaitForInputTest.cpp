@@ -13,6 +13,8 @@
 #include <chrono>
 #include <thread>
 
+#include <time.h>
+
 using namespace portlink;
 using portlink::testing::ScopedConsoleCapture;
 using portlink::testing::ScopedNativeSide;
@@ -22,6 +24,13 @@ using namespace std::chrono_literals;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+std::chrono::nanoseconds threadCpuTime()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+}
 
 // Far above any wait these tests expect to end early: a wait that lasts this
 // long has missed its wake-up.
@@ -82,6 +91,19 @@ TEST_F(PtyWaitTest, idlePort_answersFalseOnlyAfterTheTimeOut_andTrueAtOnceWhileB
     EXPECT_TRUE(port.waitForInput(0));
     EXPECT_EQ(port.getByte(), 'B');
     EXPECT_FALSE(port.waitForInput(0));
+}
+
+// An idle wait sleeps in the kernel: a wait that spent the last fraction of a
+// millisecond looking again and again would burn a fifth of a core.
+TEST_F(PtyWaitTest, idleWaits_sleepInsteadOfPolling)
+{
+    SerialPortLocal port(SerialConfig(pty.slavePath()));
+    const auto cpu0 = threadCpuTime();
+    const auto start = Clock::now();
+    for (int i = 0; i < 40; ++i)
+        ASSERT_FALSE(port.waitForInput(3));
+    const auto wall = Clock::now() - start;
+    EXPECT_LT(threadCpuTime() - cpu0, wall / 10);
 }
 
 TEST_F(PtyWaitTest, closedPort_answersFalseAtOnce)
