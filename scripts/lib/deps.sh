@@ -10,7 +10,7 @@ OMVARA_DEBIAN_PACKAGES=(
     libfluidsynth-dev fluid-soundfont-gm
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool xterm trayer x11-utils imagemagick
-    desktop-file-utils appstream
+    desktop-file-utils appstream dpkg-dev file groff-base man-db
 )
 
 omvara_install_deps() {
