@@ -597,38 +597,32 @@ int SimulatedNative::SerSigOverrun(int port)
     return event(port, SimCall::SigOverrun, "SerSigOverrun", &SimulatedPort::m_overrunEvent);
 }
 
-int SimulatedNative::SerSetDTR(int port, bool on)
+int SimulatedNative::setOutputLine(int port, bool on, SimCall call, const char *name,
+                                   bool SimulatedPort::*line)
 {
     std::lock_guard lock(m_mutex);
     SimulatedPort *p = openPort(port);
     if (!p)
         return -1;
-    p->log(QStringLiteral("SerSetDTR(%1)").arg(on ? 1 : 0));
+    p->log(QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(on ? 1 : 0));
     int forced = 0;
-    if (p->takeForced(SimCall::SetDTR, &forced))
+    if (p->takeForced(call, &forced))
         return forced;
     if (p->m_lostWhileOpen)
         return -1;
     if (!p->m_noModemLines)
-        p->m_dtr = on;
+        p->*line = on;
     return 0;
+}
+
+int SimulatedNative::SerSetDTR(int port, bool on)
+{
+    return setOutputLine(port, on, SimCall::SetDTR, "SerSetDTR", &SimulatedPort::m_dtr);
 }
 
 int SimulatedNative::SerSetRTS(int port, bool on)
 {
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    p->log(QStringLiteral("SerSetRTS(%1)").arg(on ? 1 : 0));
-    int forced = 0;
-    if (p->takeForced(SimCall::SetRTS, &forced))
-        return forced;
-    if (p->m_lostWhileOpen)
-        return -1;
-    if (!p->m_noModemLines)
-        p->m_rts = on;
-    return 0;
+    return setOutputLine(port, on, SimCall::SetRTS, "SerSetRTS", &SimulatedPort::m_rts);
 }
 
 int SimulatedNative::SerSetTimeoutRx(int port, int ms)

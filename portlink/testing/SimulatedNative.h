@@ -265,6 +265,8 @@ private:
     SimulatedPort *openPort(int index); // caller holds the lock
     int signal(int port, SimCall call, const char *name, SimLine line);
     int event(int port, SimCall call, const char *name, bool SimulatedPort::*flag);
+    // DTR and RTS: logged, forcible, refused once the device is gone, ignored without modem lines.
+    int setOutputLine(int port, bool on, SimCall call, const char *name, bool SimulatedPort::*line);
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_drained;
