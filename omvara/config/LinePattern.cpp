@@ -117,10 +117,22 @@ QString LinePattern::translate(const QString &p)
                         i += 2;
                     }
                 } else if (p[i] == u'[' && i + 1 < n && (p[i + 1] == u':' || p[i + 1] == u'.' || p[i + 1] == u'=')) {
-                    // A POSIX class such as [:alpha:].
+                    // A POSIX class such as [:alpha:]. As the engine does, it is
+                    // one only when its closing ":]" comes before any "]" or
+                    // another "[:"; otherwise the "[" is an ordinary member.
                     const QChar kind = p[i + 1];
-                    const qsizetype close = p.indexOf(QString(kind) + u']', i + 2);
-                    const qsizetype stop = close < 0 ? i + 2 : close + 2;
+                    qsizetype close = -1;
+                    for (qsizetype k = i + 2; k < n; ++k) {
+                        if (p[k] == u'\\' && k + 1 < n && (p[k + 1] == u']' || p[k + 1] == u'\\')) {
+                            ++k;
+                        } else if ((p[k] == u'[' && k + 1 < n && p[k + 1] == kind) || p[k] == u']') {
+                            break;
+                        } else if (p[k] == kind && k + 1 < n && p[k + 1] == u']') {
+                            close = k;
+                            break;
+                        }
+                    }
+                    const qsizetype stop = close < 0 ? i + 1 : close + 2;
                     out += QStringView(p).mid(i, stop - i);
                     i = stop;
                 } else {

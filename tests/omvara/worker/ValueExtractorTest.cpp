@@ -200,3 +200,18 @@ TEST(LinePattern, translation_leavesOrdinaryPatternsAlone)
     EXPECT_EQ(omvara::config::LinePattern::translate(QStringLiteral("[]$.](\\d)")),
         QStringLiteral("[]$.](\\d)"));
 }
+
+TEST(LinePattern, bracketDotInAClass_isAMemberUnlessItClosesBeforeTheClass)
+{
+    using omvara::config::LinePattern;
+    // "[." only opens a collating element when ".]" comes before the class
+    // closes; here the class is just "[.", and the "." after it is a wildcard.
+    const QString pattern = QStringLiteral("[[.](.)x.]");
+    const QRegularExpression compiled = LinePattern::compile(pattern);
+    ASSERT_TRUE(compiled.isValid()) << compiled.errorString().toStdString();
+    EXPECT_EQ(compiled.captureCount(), 1);
+    EXPECT_EQ(compiled.match(QStringLiteral(".5xy]")).captured(1), "5");
+    EXPECT_FALSE(compiled.match(QStringLiteral(".\rxy]")).hasMatch());
+    // A real POSIX class is still copied whole.
+    EXPECT_EQ(LinePattern::translate(QStringLiteral("([[:digit:].]+)")), QStringLiteral("([[:digit:].]+)"));
+}
