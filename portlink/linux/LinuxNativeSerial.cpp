@@ -9,6 +9,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <mutex>
 #include <shared_mutex>
 #include <thread>
 
@@ -121,6 +122,13 @@ struct LinuxNativeSerial::Slot
     std::atomic<int> timeoutTx { 0 };
     std::mutex countsMutex;
     int lastCounts[CounterCount] = {};
+    // Bytes taken from the driver in one read and not yet handed out: a
+    // reader asking byte by byte costs one system call per burst, not one per
+    // byte. Guarded by rxMutex (taken inside a shared lock of mutex).
+    std::mutex rxMutex;
+    std::uint8_t rx[4096];
+    int rxBegin = 0;
+    int rxEnd = 0;
 
     void noteErrno(int e)
     {
@@ -342,6 +350,28 @@ int LinuxNativeSerial::SerConfigure(int port, const SerialConfig &config)
     return 0;
 }
 
+namespace {
+
+// Reads what the driver holds into the slot's buffer (which must be empty).
+// Returns the number of bytes now buffered; 0 when none are waiting or the
+// read failed (a lost device is noted on the slot).
+int refill(LinuxNativeSerial::Slot &slot)
+{
+    const ssize_t n = ::read(slot.fd, slot.rx, sizeof slot.rx);
+    if (n > 0) {
+        slot.rxBegin = 0;
+        slot.rxEnd = static_cast<int>(n);
+        return slot.rxEnd;
+    }
+    if (n == 0)
+        noteEndOfFile(slot);
+    else if (errno != EAGAIN && errno != EINTR)
+        slot.noteErrno(errno);
+    return 0;
+}
+
+} // namespace
+
 int LinuxNativeSerial::SerGetByte(int port)
 {
     auto slot = find(port);
@@ -350,15 +380,10 @@ int LinuxNativeSerial::SerGetByte(int port)
     std::shared_lock lock(slot->mutex);
     if (!slot->open)
         return -1;
-    std::uint8_t c = 0;
-    const ssize_t n = ::read(slot->fd, &c, 1);
-    if (n == 1)
-        return c;
-    if (n == 0)
-        noteEndOfFile(*slot);
-    else
-        slot->noteErrno(errno);
-    return -1;
+    std::lock_guard rxLock(slot->rxMutex);
+    if (slot->rxBegin == slot->rxEnd && refill(*slot) == 0)
+        return -1;
+    return slot->rx[slot->rxBegin++];
 }
 
 int LinuxNativeSerial::SerGetData(int port, std::uint8_t *buf, int count)
@@ -371,15 +396,22 @@ int LinuxNativeSerial::SerGetData(int port, std::uint8_t *buf, int count)
     std::shared_lock lock(slot->mutex);
     if (!slot->open)
         return -1;
-    const ssize_t n = ::read(slot->fd, buf, static_cast<size_t>(count));
+    std::lock_guard rxLock(slot->rxMutex);
+    // Bytes already taken from the driver come first.
+    int got = std::min(count, slot->rxEnd - slot->rxBegin);
+    std::copy_n(slot->rx + slot->rxBegin, got, buf);
+    slot->rxBegin += got;
+    if (got == count)
+        return got;
+    const ssize_t n = ::read(slot->fd, buf + got, static_cast<size_t>(count - got));
     if (n > 0)
-        return static_cast<int>(n);
+        return got + static_cast<int>(n);
     if (n == 0) {
         noteEndOfFile(*slot);
-        return slot->lost.load() ? -1 : 0;
+        return got > 0 ? got : (slot->lost.load() ? -1 : 0);
     }
-    if (errno == EAGAIN || errno == EINTR)
-        return 0;
+    if (got > 0 || errno == EAGAIN || errno == EINTR)
+        return got;
     slot->noteErrno(errno);
     return -1;
 }
@@ -444,6 +476,10 @@ template <typename F> int withOpenSlot(const std::shared_ptr<LinuxNativeSerial::
 int LinuxNativeSerial::SerRxFlush(int port)
 {
     return withOpenSlot(find(port), [](Slot &s) {
+        {
+            std::lock_guard rxLock(s.rxMutex);
+            s.rxBegin = s.rxEnd = 0;
+        }
         if (::tcflush(s.fd, TCIFLUSH) == 0)
             return 0;
         s.noteErrno(errno);
@@ -485,8 +521,10 @@ int LinuxNativeSerial::SerRxReadyCount(int port)
 {
     return withOpenSlot(find(port), [](Slot &s) {
         int n = 0;
-        if (::ioctl(s.fd, FIONREAD, &n) == 0)
-            return n;
+        if (::ioctl(s.fd, FIONREAD, &n) == 0) {
+            std::lock_guard rxLock(s.rxMutex);
+            return n + (s.rxEnd - s.rxBegin);
+        }
         s.noteErrno(errno);
         return -1;
     });
@@ -658,7 +696,14 @@ int LinuxNativeSerial::SerWaitInput(int port, int ms)
     if (!slot)
         return -1;
     std::shared_lock lock(slot->mutex);
-    if (!slot->open || slot->lost.load())
+    if (!slot->open)
+        return -1;
+    {
+        std::lock_guard rxLock(slot->rxMutex);
+        if (slot->rxBegin != slot->rxEnd)
+            return 1;
+    }
+    if (slot->lost.load())
         return -1;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms > 0 ? ms : 0);
     for (;;) {

@@ -148,6 +148,40 @@ TEST_F(PtyPortTest, rxFlush_discardsWaitingData)
     EXPECT_EQ(readBytes(port, 1), QByteArray("N"));
 }
 
+TEST_F(PtyPortTest, bytesTakenFromTheDriverAhead_stayVisibleToEveryOtherCall)
+{
+    // getByte takes what the driver holds in one go; the bytes it has not
+    // handed out yet must still count as waiting, be served first by getData,
+    // wake waits at once, go with rxFlush, and outlive a hang-up.
+    SerialPortLocal port(SerialConfig(pty.slavePath()));
+    ASSERT_TRUE(pty.send("ABCDEFGH"));
+    ASSERT_TRUE(waitReady(port, 8));
+    EXPECT_EQ(readBytes(port, 1), QByteArray("A"));
+    EXPECT_EQ(port.rxReadyCount(), 7);
+    EXPECT_TRUE(port.waitForInput(0));
+    QByteArray two(2, '\0');
+    EXPECT_EQ(port.getData(two), 2);
+    EXPECT_EQ(two, QByteArray("BC"));
+    EXPECT_EQ(readBytes(port, 1), QByteArray("D"));
+
+    port.rxFlush();
+    EXPECT_EQ(port.rxReadyCount(), 0);
+    EXPECT_FALSE(port.waitForInput(0));
+    EXPECT_EQ(port.getByte(), -1);
+
+    ASSERT_TRUE(pty.send("XYZ"));
+    ASSERT_TRUE(waitReady(port, 3));
+    EXPECT_EQ(readBytes(port, 1), QByteArray("X"));
+    pty.closeMaster();
+    EXPECT_EQ(readBytes(port, 2), QByteArray("YZ"));
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (!port.isDeviceLost() && std::chrono::steady_clock::now() < deadline) {
+        EXPECT_EQ(port.getByte(), -1);
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_TRUE(port.isDeviceLost());
+}
+
 TEST_F(PtyPortTest, portWithoutModemLines_acceptsSettingsAndReadsEverythingOff)
 {
     SerialPortLocal port(SerialConfig(pty.slavePath()));
