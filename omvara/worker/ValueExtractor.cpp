@@ -4,6 +4,9 @@
 #include "omvara/config/Config.h"
 #include "omvara/config/LinePattern.h"
 
+#include <algorithm>
+#include <ctime>
+
 namespace omvara::worker {
 
 using config::ConfigHelper;
@@ -16,12 +19,26 @@ const ConfigHelper::Instrument &instrumentOf(const config::Config &config)
     return instrument ? *instrument : ConfigHelper::Instrument::getDefault();
 }
 
+// Processor time used by the calling thread, in nanoseconds.
+qint64 threadCpuNs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+bool hasSurrogate(const QString &text)
+{
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSurrogate(); });
+}
+
 } // namespace
 
 ValueExtractor::ValueExtractor(const ConfigHelper::Instrument &instrument, const QString &customRegEx)
     : m_patternText(customRegEx.isEmpty() ? instrument.getRegEx() : customRegEx)
-    , m_regex(config::LinePattern::compile(m_patternText))
+    , m_regex(config::LinePattern::compile(withStepLimit(m_patternText)))
     , m_group(instrument.getCaptureGroup())
+    , m_stepwise(!m_patternText.contains(QLatin1String("\\G")) && !m_patternText.contains(QLatin1String("(*")))
 {
     if (!m_regex.isValid())
         throw ExtractionError(QStringLiteral("The value pattern %1 does not compile: %2")
@@ -43,10 +60,7 @@ QString ValueExtractor::extract(const QString &line) const
                                   .arg(m_group)
                                   .arg(m_patternText)
                                   .toStdString());
-    const QRegularExpressionMatch match = m_regex.match(line);
-    if (!match.isValid())
-        throw ExtractionError(
-            QStringLiteral("The value pattern %1 needs too many steps for this line").arg(m_patternText).toStdString());
+    const QRegularExpressionMatch match = search(line);
     if (!match.hasMatch())
         return QStringLiteral("");
     if (match.capturedStart(m_group) < 0)
@@ -55,6 +69,68 @@ QString ValueExtractor::extract(const QString &line) const
                                   .arg(m_patternText)
                                   .toStdString());
     return match.captured(m_group);
+}
+
+QString ValueExtractor::withStepLimit(const QString &pattern)
+{
+    // Settings such as (*UTF) or (*LIMIT_MATCH=n) count only at the very start.
+    qsizetype at = 0;
+    qint64 limit = MatchStepLimit;
+    while (pattern.mid(at, 2) == QLatin1String("(*")) {
+        const qsizetype close = pattern.indexOf(u')', at);
+        if (close < 0)
+            break;
+        const QStringView item = QStringView(pattern).mid(at + 2, close - at - 2);
+        const qsizetype eq = item.indexOf(u'=');
+        const QStringView name = eq < 0 ? item : item.left(eq);
+        static const QStringList settings = { QStringLiteral("UTF"), QStringLiteral("UCP"),
+            QStringLiteral("NO_AUTO_POSSESS"), QStringLiteral("NO_DOTSTAR_ANCHOR"), QStringLiteral("NO_JIT"),
+            QStringLiteral("NO_START_OPT"), QStringLiteral("NOTEMPTY"), QStringLiteral("NOTEMPTY_ATSTART"),
+            QStringLiteral("LIMIT_HEAP"), QStringLiteral("LIMIT_MATCH"), QStringLiteral("LIMIT_DEPTH"),
+            QStringLiteral("LIMIT_RECURSION"), QStringLiteral("CR"), QStringLiteral("LF"), QStringLiteral("CRLF"),
+            QStringLiteral("ANYCRLF"), QStringLiteral("ANY"), QStringLiteral("NUL"), QStringLiteral("BSR_ANYCRLF"),
+            QStringLiteral("BSR_UNICODE") };
+        if (!settings.contains(name))
+            break; // a verb such as (*FAIL) or (*MARK:x): part of the pattern itself
+        if (name == QLatin1String("LIMIT_MATCH")) {
+            bool ok = false;
+            const qint64 own = item.mid(eq + 1).toLongLong(&ok);
+            if (ok)
+                limit = std::min(limit, own);
+        }
+        at = close + 1;
+    }
+    return pattern.left(at) + QStringLiteral("(*LIMIT_MATCH=%1)").arg(limit) + pattern.mid(at);
+}
+
+QRegularExpressionMatch ValueExtractor::search(const QString &line) const
+{
+    QRegularExpressionMatch match;
+    if (line.size() <= ShortLine || !m_stepwise || hasSurrogate(line)) {
+        match = m_regex.match(line);
+    } else {
+        // One start position at a time, as the engine would try them, with a
+        // look at the clock every 64 attempts (an attempt is bounded by the step
+        // limit and the line length). The line holds no surrogates, so
+        // it need not be checked as UTF-16 on every attempt.
+        const qint64 deadline = threadCpuNs() + qint64(MatchTimeBudgetMs) * 1000000;
+        for (qsizetype start = 0;; ++start) {
+            match = m_regex.match(line, start, QRegularExpression::NormalMatch,
+                QRegularExpression::AnchorAtOffsetMatchOption | QRegularExpression::DontCheckSubjectStringMatchOption);
+            if (!match.isValid() || match.hasMatch() || start >= line.size())
+                break;
+            if (start % 64 == 63 && threadCpuNs() > deadline)
+                throw ExtractionError(
+                    QStringLiteral("The value pattern %1 needs too much time for this line of %2 characters")
+                        .arg(m_patternText)
+                        .arg(line.size())
+                        .toStdString());
+        }
+    }
+    if (!match.isValid())
+        throw ExtractionError(
+            QStringLiteral("The value pattern %1 needs too many steps for this line").arg(m_patternText).toStdString());
+    return match;
 }
 
 } // namespace omvara::worker

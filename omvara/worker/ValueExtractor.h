@@ -33,13 +33,25 @@ public:
 // Compiled once per run; extract() keeps no state between lines. Use one
 // extractor from one thread at a time (the reception thread of the run).
 //
-// A user's pattern can backtrack exponentially ("(a+)+b"); the engine gives
-// up after a fixed step budget and the line then fails with an error rather
-// than yielding an empty value. The budget still allows a long pause on a
-// long line.
+// A user's pattern can backtrack exponentially ("(a+)+b"), and even an
+// ordinary one costs time quadratic in the line length when most positions
+// of a long line almost match ("\s*[0-9]+" on a line of blanks). The work
+// per line is bounded twice over, so that reception never stalls on one line:
+// - every search attempt may take at most MatchStepLimit backtracking steps
+//   (a start-of-pattern limit, honoured with and without the JIT);
+// - a line longer than ShortLine characters is searched one start position
+//   at a time, and the search gives up once it has used MatchTimeBudgetMs of
+//   the thread's processor time (the engine without its JIT counts its steps
+//   per start position only, and a possessive scan is not counted at all).
+// A line whose search gives up fails with an error naming the pattern rather
+// than yielding an empty value.
 class ValueExtractor
 {
 public:
+    static constexpr int MatchStepLimit = 100000;
+    static constexpr int ShortLine = 128;
+    static constexpr int MatchTimeBudgetMs = 250;
+
     // Throws ExtractionError when the pattern does not compile.
     ValueExtractor(const config::ConfigHelper::Instrument &instrument, const QString &customRegEx);
     // The instrument and custom pattern of `config`; GENERIC when no instrument is set.
@@ -56,10 +68,19 @@ public:
     const QString &patternText() const { return m_patternText; }
     int captureGroup() const { return m_group; }
 
+    // The pattern text handed to the compiler: `pattern` with the step limit
+    // after its own start-of-pattern settings (a lower limit of its own is kept).
+    static QString withStepLimit(const QString &pattern);
+
 private:
+    QRegularExpressionMatch search(const QString &line) const;
+
     QString m_patternText;
     QRegularExpression m_regex;
     int m_group;
+    // False when the pattern's meaning depends on where the search started
+    // (\G, backtracking verbs): such a pattern is always searched in one call.
+    bool m_stepwise;
 };
 
 } // namespace omvara::worker
