@@ -263,7 +263,17 @@ int runOnce(const Options &options)
     }
     view.output = output.get();
 
+    // Watched from before the port is opened: SIGINT or SIGTERM while a slow
+    // driver opens it stops the run once the open returns, instead of ending
+    // the process with the port half set up.
+    SignalStop stop;
+    bool stopRequested = false;
     std::unique_ptr<worker::WeightWorker> worker;
+    QObject::connect(&stop, &SignalStop::stopRequested, &stop, [&] {
+        stopRequested = true;
+        if (worker)
+            worker->cancel(true);
+    });
     try {
         worker = worker::createWeightWorker(config, view);
     } catch (const portlink::NativeLibraryError &e) {
@@ -282,10 +292,11 @@ int runOnce(const Options &options)
     view.logEvent(options.print ? QStringLiteral("Values go to the standard output.")
                                 : QStringLiteral("Values are typed on the keyboard."));
 
-    SignalStop stop;
     QEventLoop loop;
-    QObject::connect(&stop, &SignalStop::stopRequested, worker.get(), [&] { worker->cancel(true); });
     QObject::connect(worker.get(), &worker::WeightWorker::finished, &loop, &QEventLoop::quit);
+    QCoreApplication::processEvents(); // a signal that came during the open
+    if (stopRequested)
+        worker->cancel(true); // the run does not start; done() reports it as stopped
     worker->execute();
     loop.exec();
     output->stop();

@@ -119,6 +119,25 @@ void SimulatedPort::failOpen(int code, int times)
     m_openFailure = Forced { code, code == 0 ? 0 : times };
 }
 
+void SimulatedPort::holdOpen()
+{
+    std::lock_guard lock(m_owner.m_mutex);
+    m_holdOpen = true;
+}
+
+void SimulatedPort::releaseOpen()
+{
+    std::lock_guard lock(m_owner.m_mutex);
+    m_holdOpen = false;
+    m_owner.m_openHold.notify_all();
+}
+
+bool SimulatedPort::waitUntilOpenHeld(std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(m_owner.m_mutex);
+    return m_owner.m_openHold.wait_for(lock, timeout, [this] { return m_opensHeld > 0; });
+}
+
 void SimulatedPort::setOpenFailureHint(const QString &hint)
 {
     std::lock_guard lock(m_owner.m_mutex);
@@ -292,13 +311,19 @@ SimulatedPort *SimulatedNative::openPort(int index)
 
 int SimulatedNative::SerOpenPort(SerialConfig &config)
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     const QString name = QString::fromLocal8Bit(config.getPortName().constData());
     auto it = m_ports.find(name);
     if (it == m_ports.end())
         return 1004;
     SimulatedPort &p = *it->second;
     p.log(QStringLiteral("SerOpenPort"));
+    if (p.m_holdOpen) {
+        ++p.m_opensHeld;
+        m_openHold.notify_all();
+        m_openHold.wait(lock, [&p] { return !p.m_holdOpen; });
+        --p.m_opensHeld;
+    }
     if (p.m_openFailure.times != 0) {
         if (p.m_openFailure.times > 0)
             --p.m_openFailure.times;

@@ -120,6 +120,12 @@ public:
     // The next `times` opens (-1: all) fail with this contract code
     // (1002 in use, 1006 permission denied, ...); 0 clears.
     void failOpen(int code, int times = -1);
+    // Opens of this port wait (inside SerOpenPort, as a slow driver would)
+    // until releaseOpen(); the waiting open then goes on as usual.
+    void holdOpen();
+    void releaseOpen();
+    // Waits until an open is waiting in holdOpen's hold; false on time-out.
+    bool waitUntilOpenHeld(std::chrono::milliseconds timeout) const;
     // Advice the native side adds to open failure messages of this port.
     void setOpenFailureHint(const QString &hint);
     // The next `times` configure calls (-1: all) answer this non-zero code; 0 clears.
@@ -192,6 +198,8 @@ private:
     bool m_dtr = false;
     bool m_rts = false;
     bool m_noModemLines = false;
+    bool m_holdOpen = false;
+    int m_opensHeld = 0; // opens waiting in the hold
     Forced m_openFailure { 0, 0 };
     QString m_openFailureHint;
     Forced m_configureFailure { 0, 0 };
@@ -272,6 +280,8 @@ private:
     mutable std::condition_variable m_drained;
     // Bytes fed, a port closed or unplugged: wakes SerWaitInput.
     std::condition_variable m_inputChanged;
+    // An open was held or released (holdOpen).
+    mutable std::condition_variable m_openHold;
     std::map<QString, std::unique_ptr<SimulatedPort>> m_ports;
     std::vector<SimulatedPort *> m_order;
     std::map<int, SimulatedPort *> m_open;

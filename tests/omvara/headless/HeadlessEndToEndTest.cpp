@@ -2,6 +2,8 @@
 // The program end to end without a window: a device (a test-owned
 // pseudo-terminal or the built-in simulator) sends records, `omvara --headless
 // --print` reads them and prints the values on its standard output.
+#include "ProgramRun.h"
+
 #include "omvara/sim/PseudoTerminal.h"
 
 #include <QCoreApplication>
@@ -15,6 +17,7 @@
 #include <csignal>
 
 using namespace std::chrono_literals;
+using headless_test::Program;
 using omvara::sim::PseudoTerminal;
 
 namespace {
@@ -27,67 +30,6 @@ QCoreApplication &app()
     static QCoreApplication *instance = new QCoreApplication(argc, argv);
     return *instance;
 }
-
-// One run of the program with its two output streams collected.
-class Program
-{
-public:
-    explicit Program(const QStringList &arguments, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
-    {
-        m_process.setProcessEnvironment(env);
-        m_process.start(QStringLiteral(OMVARA_EXE), arguments);
-        m_process.waitForStarted(10000);
-    }
-    ~Program()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-
-    // Waits until `done` holds for what arrived so far, or the time-out.
-    bool waitFor(const std::function<bool()> &done, std::chrono::milliseconds timeout = 10s)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            collect();
-            if (done())
-                return true;
-            if (std::chrono::steady_clock::now() >= deadline || m_process.state() == QProcess::NotRunning) {
-                collect();
-                return done();
-            }
-            m_process.waitForReadyRead(20);
-        }
-    }
-    bool waitForLog(const QString &part) { return waitFor([&] { return err.contains(part); }); }
-    bool waitForLines(int count) { return waitFor([&] { return lines().size() >= count; }); }
-
-    void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
-
-    // The exit status, -1 when it did not end within the time-out.
-    int finish(std::chrono::milliseconds timeout = 10s)
-    {
-        if (!m_process.waitForFinished(int(timeout.count())))
-            return -1;
-        collect();
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-    }
-
-    QStringList lines() const { return out.isEmpty() ? QStringList() : out.chopped(out.endsWith(u'\n') ? 1 : 0).split(u'\n'); }
-
-    QString out;
-    QString err;
-
-private:
-    void collect()
-    {
-        out += QString::fromUtf8(m_process.readAllStandardOutput());
-        err += QString::fromUtf8(m_process.readAllStandardError());
-    }
-    QProcess m_process;
-};
 
 class Headless : public ::testing::Test
 {

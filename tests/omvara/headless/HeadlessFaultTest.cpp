@@ -1,0 +1,212 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Faults through the whole program without a window: the device vanishing
+// mid-line and mid-run, stored settings that are corrupt or cut short, and a
+// stop signal while the port is still being opened.
+#include "ProgramRun.h"
+
+#include "omvara/config/ConfigStore.h"
+#include "omvara/headless/HeadlessRunner.h"
+#include "omvara/sim/PseudoTerminal.h"
+#include "portlink/testing/ScopedNativeSide.h"
+#include "portlink/testing/SimulatedNative.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using headless_test::Program;
+using omvara::sim::PseudoTerminal;
+
+namespace {
+
+QCoreApplication &app()
+{
+    static int argc = 1;
+    static char name[] = "omvara_headless_fault_tests";
+    static char *argv[] = { name, nullptr };
+    static QCoreApplication *instance = new QCoreApplication(argc, argv);
+    return *instance;
+}
+
+const QString portReady = QStringLiteral("RTS: off, DTR: on.");
+const QString deviceLost = QStringLiteral("The serial device was lost");
+const QString unsentData = QStringLiteral("Data received after the last terminator was not sent:");
+const QString invalidSetting = QStringLiteral("An invalid stored setting was replaced by its default value.");
+
+QByteArray records(int first, int last)
+{
+    QByteArray out;
+    for (int i = first; i <= last; ++i)
+        out += QByteArray::number(i) + " g\r";
+    return out;
+}
+
+QStringList numbers(int first, int last)
+{
+    QStringList out;
+    for (int i = first; i <= last; ++i)
+        out.append(QString::number(i));
+    return out;
+}
+
+class HeadlessFault : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        app();
+        ASSERT_TRUE(dir.isValid());
+    }
+    QString prefsFile() const { return dir.filePath(QStringLiteral("prefs.txt")); }
+    QStringList run(const QString &port) const
+    {
+        return { "--prefs-file", prefsFile(), "--headless", "--print", port };
+    }
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+// The device goes away after the program has read a half line (and, second
+// case, while it is still reading a flood): the run ends by itself with the
+// device-lost message and exit status 1, every value is printed once and in
+// order, the half line is reported as unsent data, never printed. A new run
+// on a fresh device (a pseudo-terminal cannot come back at the same path)
+// works.
+TEST_F(HeadlessFault, deviceLostMidLineAndMidRun_endsWithItsMessageAndStatus_nothingPrintedTwice)
+{
+    struct Case
+    {
+        const char *name;
+        int sent;
+        bool waitUntilRead; // else the device vanishes while the program still reads
+    };
+    for (const Case &c : { Case { "after a half line", 300, true }, Case { "mid-run", 3000, false } }) {
+        SCOPED_TRACE(c.name);
+        auto device = std::make_unique<PseudoTerminal>(false);
+        Program program(run(device->devicePath()));
+        ASSERT_TRUE(program.waitForLog(portReady)) << qPrintable(program.err);
+        device->write(records(1, c.sent) + "30");
+        if (c.waitUntilRead) {
+            ASSERT_TRUE(device->waitUntilRead(10s));
+            ASSERT_TRUE(program.waitForLines(c.sent)) << qPrintable(program.err);
+        }
+        device.reset();
+        EXPECT_EQ(program.finish(30s), 1) << qPrintable(program.err);
+        EXPECT_EQ(program.err.count(deviceLost), 1) << qPrintable(program.err);
+        const QStringList printed = program.lines();
+        EXPECT_EQ(printed, numbers(1, int(printed.size())));
+        if (c.waitUntilRead) {
+            EXPECT_EQ(printed.size(), c.sent);
+            EXPECT_TRUE(program.err.contains(unsentData + QStringLiteral(" 30\n"))) << qPrintable(program.err);
+        } else {
+            // What arrived after the last whole line, if anything, is a start of the next record.
+            const qsizetype at = program.err.indexOf(unsentData);
+            if (at >= 0) {
+                const QString rest = program.err.mid(at + unsentData.size() + 1).section(u'\n', 0, 0);
+                const QString next = QString::number(printed.size() + 1) + QStringLiteral(" g<13>");
+                EXPECT_TRUE(next.startsWith(rest)) << qPrintable(rest);
+            }
+        }
+        EXPECT_FALSE(program.err.contains(QStringLiteral("Stopped."))) << qPrintable(program.err);
+    }
+
+    PseudoTerminal fresh(false);
+    Program again(run(fresh.devicePath()));
+    ASSERT_TRUE(again.waitForLog(portReady)) << qPrintable(again.err);
+    fresh.write("42 g\r");
+    ASSERT_TRUE(again.waitForLines(1)) << qPrintable(again.err);
+    again.signal(SIGTERM);
+    EXPECT_EQ(again.finish(), 0) << qPrintable(again.err);
+    EXPECT_EQ(again.lines(), QStringList { "42" });
+}
+
+// Stored settings that are damaged: the program starts with the defaults,
+// says that an invalid setting was replaced (or, for a file it cannot read
+// at all, that it uses the defaults), reads values as the defaults say, and
+// leaves the file byte for byte as it was (only a save replaces it).
+TEST_F(HeadlessFault, corruptOrTruncatedSettingsFile_startsWithDefaultsAndTheMessage_fileUntouched)
+{
+    const QByteArray valid = "#FilePreferences\n#2026-01-01T00:00:00Z\n"
+                             "com.brindlecote.Omvara.instrument=SARTORIUS\n"
+                             "com.brindlecote.Omvara.inputTerminator=10\n"
+                             "com.brindlecote.Omvara.decimalPlaces=2\n";
+    const QString unreadable = QStringLiteral("The stored settings cannot be read (");
+    struct Case
+    {
+        const char *name;
+        QByteArray bytes;
+        QString message;
+    };
+    QByteArray noise;
+    for (int i = 0; i < 512; ++i)
+        noise += char((i * 151 + 7) % 256);
+    const Case cases[] = {
+        { "cut inside a value", valid.left(valid.indexOf("SARTORIUS") + 5), invalidSetting },
+        { "cut inside an escape", "#FilePreferences\ncom.brindlecote.Omvara.instrument=SART\\u00", invalidSetting },
+        { "binary noise with a damaged entry", noise + "\ncom.brindlecote.Omvara.instrument=SARTOR\xff\n",
+            invalidSetting },
+        { "NUL bytes in a value", QByteArray("com.brindlecote.Omvara.instrument=SARTORIUS\0\0\n", 46), unreadable },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            QFile f(prefsFile());
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            ASSERT_EQ(f.write(c.bytes), c.bytes.size());
+        }
+        PseudoTerminal device(false);
+        Program program(run(device.devicePath()));
+        ASSERT_TRUE(program.waitForLog(portReady)) << qPrintable(program.err);
+        EXPECT_TRUE(program.err.contains(c.message)) << qPrintable(program.err);
+        device.write("  12.5 g\r");
+        EXPECT_TRUE(program.waitForLines(1)) << qPrintable(program.err);
+        program.signal(SIGTERM);
+        EXPECT_EQ(program.finish(), 0) << qPrintable(program.err);
+        EXPECT_EQ(program.lines(), QStringList { "12.5" }); // the default instrument, terminator and places
+        QFile f(prefsFile());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), c.bytes);
+    }
+}
+
+// SIGTERM while a slow driver is still opening the port: the run stops as
+// soon as the open returns (status 0, "Stopped."), the port ends closed,
+// nothing is read. Before, the signal's default action ended the process.
+TEST_F(HeadlessFault, stopSignalWhileThePortIsOpening_stopsTheRun_andThePortEndsClosed)
+{
+    auto native = std::make_shared<portlink::testing::SimulatedNative>();
+    auto &com = native->addPort(QStringLiteral("COM7"));
+    com.holdOpen();
+    portlink::testing::ScopedNativeSide side(native);
+    omvara::config::ConfigStore::useFileStore(prefsFile());
+
+    bool held = false;
+    std::thread stopper([&] {
+        held = com.waitUntilOpenHeld(20s);
+        if (held)
+            ::kill(::getpid(), SIGTERM);
+        std::this_thread::sleep_for(20ms);
+        com.feed("9.5 g\r");
+        com.releaseOpen();
+    });
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    const int status = omvara::headless::HeadlessRunner::run({ "--headless", "--print", "COM7" });
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    stopper.join();
+    ASSERT_TRUE(held);
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("Stopped."), std::string::npos) << err;
+    EXPECT_FALSE(com.isOpen());
+    EXPECT_EQ(com.openCount(), 1);
+    EXPECT_TRUE(com.calls().contains(QStringLiteral("SerClosePort"))) << qPrintable(com.calls().join(u' '));
+}
