@@ -63,6 +63,7 @@ std::optional<QString> FilePreferences::getSpi(const QString &key)
 void FilePreferences::putSpi(const QString &key, const QString &value)
 {
     root.insert(key, value);
+    changed.insert(key);
     try {
         flush();
     } catch (const BackingStoreError &e) {
@@ -73,6 +74,7 @@ void FilePreferences::putSpi(const QString &key, const QString &value)
 void FilePreferences::removeSpi(const QString &key)
 {
     root.remove(key);
+    changed.insert(key);
     try {
         flush();
     } catch (const BackingStoreError &e) {
@@ -122,9 +124,13 @@ void FilePreferences::syncSpi()
         return;
     const QString path = getPath();
     const QMap<QString, QString> entries = util::Properties::parse(*bytes);
-    for (auto it = entries.cbegin(); it != entries.cend(); ++it)
-        if (belongsHere(it.key(), path))
-            root.insert(it.key().mid(path.size()), it.value());
+    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+        if (!belongsHere(it.key(), path))
+            continue;
+        const QString key = it.key().mid(path.size());
+        if (!changed.contains(key)) // a change not yet written stays
+            root.insert(key, it.value());
+    }
 }
 
 void FilePreferences::flushSpi()
@@ -137,19 +143,28 @@ void FilePreferences::flushSpi()
     QMap<QString, QString> entries;
     if (const std::optional<QByteArray> bytes = FileStorage::read(file))
         entries = util::Properties::parse(*bytes);
-    for (auto it = entries.begin(); it != entries.end();) {
-        if (belongsHere(it.key(), path))
-            it = entries.erase(it);
-        else
-            ++it;
-    }
-    if (!isRemoved) {
-        for (auto it = root.cbegin(); it != root.cend(); ++it)
-            entries.insert(path + it.key(), it.value());
+    if (isRemoved) {
+        for (auto it = entries.begin(); it != entries.end();) {
+            if (belongsHere(it.key(), path))
+                it = entries.erase(it);
+            else
+                ++it;
+        }
+    } else {
+        // Only this tree's own changes: what another process wrote into
+        // the node since it was read is not overwritten with a stale copy.
+        for (const QString &key : std::as_const(changed)) {
+            const auto value = root.constFind(key);
+            if (value != root.cend())
+                entries.insert(path + key, *value);
+            else
+                entries.remove(path + key);
+        }
     }
     const QString comment = FILE_COMMENT + u'\n'
                             + QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     FileStorage::replace(file, util::Properties::serialize(entries, comment));
+    changed.clear();
 }
 
 } // namespace omvara::prefs

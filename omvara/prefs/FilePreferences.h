@@ -5,6 +5,7 @@
 
 #include <QLoggingCategory>
 #include <QMap>
+#include <QSet>
 
 namespace omvara::prefs {
 
@@ -15,10 +16,13 @@ Q_DECLARE_LOGGING_CATEGORY(lcFilePreferences)
 // with the node's path and the rest holds no ".", so a key with a "." is
 // written but never read back into its node (and never removed by it).
 //
-// Each put, remove and node removal rewrites the whole file (read, replace
-// this node's entries, write) under one process-wide lock and an advisory
+// Each put, remove and node removal rewrites the whole file (read, apply
+// this node's changes, write) under one process-wide lock and an advisory
 // lock shared with other processes; the file is replaced atomically, so a
-// failed write leaves the previous file as it was.
+// failed write leaves the previous file as it was. Only the keys this tree
+// put or removed since its last successful write are applied: entries that
+// another process wrote into the same node in the meantime are kept, and
+// a change that could not be written is applied by the next write.
 class FilePreferences : public Preferences
 {
 public:
@@ -48,6 +52,7 @@ private:
     bool belongsHere(const QString &fileKey, const QString &path) const;
 
     QMap<QString, QString> root;
+    QSet<QString> changed; // keys put or removed since the last successful write
     QMap<QString, FilePreferences *> children;
     bool isRemoved = false;
 };
