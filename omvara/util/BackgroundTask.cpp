@@ -38,7 +38,7 @@ void BackgroundTaskBase::execute()
             std::lock_guard lock(m_mutex);
             m_state = State::Ended;
         }
-        QMetaObject::invokeMethod(this, [this] { finish(); }, Qt::QueuedConnection);
+        post("finish");
     });
 }
 
@@ -58,7 +58,7 @@ bool BackgroundTaskBase::cancel(bool mayInterruptIfRunning)
         }
     }
     if (finishNow)
-        QMetaObject::invokeMethod(this, [this] { finish(); }, Qt::QueuedConnection);
+        post("finish");
     return true;
 }
 
@@ -83,7 +83,13 @@ void BackgroundTaskBase::stopAndWait()
 
 void BackgroundTaskBase::postDelivery()
 {
-    QMetaObject::invokeMethod(this, [this] { deliverChunks(); }, Qt::QueuedConnection);
+    post("deliverQueuedChunks");
+}
+
+void BackgroundTaskBase::post(const char *method)
+{
+    if (!QMetaObject::invokeMethod(this, method, Qt::QueuedConnection))
+        qFatal("BackgroundTask: no invokable method %s", method);
 }
 
 void BackgroundTaskBase::finish()

@@ -79,7 +79,15 @@ protected:
     bool m_cancelled = false;
 
 private:
-    void finish();
+    // The calls the worker thread (and cancel()) queue for the event thread.
+    // They are posted by name: the queued call then lives entirely inside Qt,
+    // whose event queue orders it after everything the poster did before
+    // posting. (A posted function object would be built by our code and read
+    // back under a lock that the thread sanitizer cannot see in the Qt
+    // library, so every hand-over would show as a data race there.)
+    Q_INVOKABLE void finish();
+    Q_INVOKABLE void deliverQueuedChunks() { deliverChunks(); }
+    void post(const char *method);
 
     enum class State { Pending, Running, Ended, Done };
     State m_state = State::Pending;
