@@ -352,7 +352,8 @@ QString HeadlessRunner::help()
         "  --list-ports       print the serial ports with their driver names and exit\n"
         "  --detect           find the port a device answers on (handshake lines) and exit\n"
         "  --simulate NAME    simulate the instrument NAME on a new pseudo-terminal\n"
-        "                     [--interval MS] [--count N]; prints the terminal's path first\n");
+        "                     [--interval MS] [--count N] [--sequence]; prints the terminal's\n"
+        "                     path first; --sequence: the readings count 1, 2, 3, ...\n");
 }
 
 } // namespace omvara::headless

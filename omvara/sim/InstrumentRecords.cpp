@@ -57,7 +57,29 @@ QByteArray ohaus(const Reading &r)
     return number(r.value, r.decimals, 10) + " g " + (r.stable ? " " : "?");
 }
 
+QByteArray handPunch(qint64 id)
+{
+    return "021   001   15:27:00  06/29/16  IDENTITY VERIFIED FOR ID (" + QByteArray::number(id).rightJustified(4, ' ')
+        + ")";
+}
+
+QByteArray pieces(qint64 count)
+{
+    return QByteArray::number(count).rightJustified(8, ' ') + " pcs";
+}
+
 } // namespace
+
+QByteArray InstrumentRecords::countBody(const QString &instrument, qint64 count)
+{
+    if (isCodeReader(instrument))
+        return QByteArray::number(count);
+    if (instrument == QLatin1String("SCHLAGE_HANDPUNCH"))
+        return handPunch(count);
+    if (instrument == QLatin1String("ADAM_GC_PCS"))
+        return pieces(count);
+    return format(instrument, Reading { double(count), 0, true, false });
+}
 
 bool InstrumentRecords::isCodeReader(const QString &instrument)
 {
@@ -89,7 +111,7 @@ QByteArray InstrumentRecords::format(const QString &i, const Reading &r)
     if (i == QLatin1String("ADAM_GC_WEIGHT")) // the sign comes first, then the padded digits
         return QByteArray("Net Wt ") + (r.value < 0 ? "-" : " ") + number(std::fabs(r.value), r.decimals, 9) + " kg";
     if (i == QLatin1String("ADAM_GC_PCS"))
-        return number(std::round(std::fabs(r.value) * 10), 0, 8) + " pcs";
+        return pieces(std::llround(std::fabs(r.value) * 10));
     if (i == QLatin1String("ADAM_HCB"))
         return QByteArray(r.stable ? "ST," : "US,") + number(r.value, r.decimals, 10, true) + " g";
     if (i == QLatin1String("ADAM_LABEL"))
@@ -109,8 +131,7 @@ QByteArray InstrumentRecords::format(const QString &i, const Reading &r)
     if (i == QLatin1String("PRECISA"))
         return number(r.value, r.decimals, 11) + " g";
     if (i == QLatin1String("SCHLAGE_HANDPUNCH"))
-        return "021   001   15:27:00  06/29/16  IDENTITY VERIFIED FOR ID ("
-            + QByteArray::number(qint64(std::llround(std::fabs(r.value) * 10)) % 1000).rightJustified(4, ' ') + ")";
+        return handPunch(qint64(std::llround(std::fabs(r.value) * 10)) % 1000);
     if (i == QLatin1String("TANITA_TL280"))
         return "{0,16,~0,1,MO,\"TL-280\",Wg," + QByteArray::number(r.value, 'f', 1) + ",Pt,0";
     if (i == QLatin1String("WEDDERBURN")) // status digit, sign, padded digits

@@ -27,6 +27,14 @@ public:
     // constant name `instrument`; unknown names get the generic format.
     static QByteArray format(const QString &instrument, const Reading &reading);
 
+    // The record body carrying the whole number `count` (>= 0) as the
+    // reading, in the instrument's format: a stable weight (or piece count)
+    // without decimals, the time clock's employee ID, a numeric code for the
+    // barcode readers. The instrument's own pattern finds `count` in it, so
+    // runs whose records must be told apart (order, loss, repeats) can count.
+    // Up to 7 digits fit the value field of every instrument.
+    static QByteArray countBody(const QString &instrument, qint64 count);
+
     // The cycle of readings the simulator goes through for that instrument.
     static QList<Reading> readingCycle(const QString &instrument);
 

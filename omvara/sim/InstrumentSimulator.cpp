@@ -15,7 +15,7 @@ namespace omvara::sim {
 
 using Instrument = config::ConfigHelper::Instrument;
 
-InstrumentSimulator::InstrumentSimulator(const QString &instrument)
+InstrumentSimulator::InstrumentSimulator(const QString &instrument, bool counting) : m_counting(counting)
 {
     if (!Instrument::valid(instrument))
         throw std::invalid_argument("unknown instrument: " + instrument.toStdString());
@@ -32,6 +32,8 @@ InstrumentSimulator::InstrumentSimulator(const QString &instrument)
 QByteArray InstrumentSimulator::nextRecord()
 {
     const qsizetype index = m_next++;
+    if (m_counting)
+        return InstrumentRecords::record(InstrumentRecords::countBody(m_instrument, index + 1), m_terminator);
     if (index < m_samples.size())
         return m_samples[index];
     const Reading &reading = m_cycle[(index - m_samples.size()) % m_cycle.size()];
@@ -40,7 +42,7 @@ QByteArray InstrumentSimulator::nextRecord()
 
 QList<QByteArray> InstrumentSimulator::firstRecords(int count) const
 {
-    InstrumentSimulator fresh(m_instrument);
+    InstrumentSimulator fresh(m_instrument, m_counting);
     QList<QByteArray> records;
     for (int i = 0; i < count; ++i)
         records.append(fresh.nextRecord());
@@ -58,10 +60,11 @@ extern "C" void onStopSignal(int)
 
 void usage(std::FILE *err)
 {
-    std::fputs("Usage: omvara --simulate INSTRUMENT [--interval MS] [--count N]\n"
+    std::fputs("Usage: omvara --simulate INSTRUMENT [--interval MS] [--count N] [--sequence]\n"
                "Simulates an instrument on a new pseudo-terminal: prints the terminal's path,\n"
                "waits until a program opens it, then sends a record every MS milliseconds\n"
-               "(default 1000), N records in all (default: until interrupted).\n",
+               "(default 1000; 0: as fast as it is read), N records in all (default: until\n"
+               "interrupted). With --sequence the records carry the readings 1, 2, 3, ...\n",
         err);
 }
 
@@ -91,6 +94,7 @@ int runSimulator(const QStringList &args, std::FILE *out, std::FILE *err)
     QString instrument;
     int interval = 1000;
     int count = -1;
+    bool counting = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &arg = args[i];
         const bool hasValue = i + 1 < args.size();
@@ -102,6 +106,8 @@ int runSimulator(const QStringList &args, std::FILE *out, std::FILE *err)
                     qPrintable(args[i]));
                 return 2;
             }
+        } else if (arg == QLatin1String("--sequence")) {
+            counting = true;
         } else if (arg == QLatin1String("--count") && hasValue) {
             if (!parseNumber(args[++i], 0, count)) {
                 std::fprintf(err, "omvara: --count needs a number of records, not \"%s\"\n", qPrintable(args[i]));
@@ -125,7 +131,7 @@ int runSimulator(const QStringList &args, std::FILE *out, std::FILE *err)
         return 2;
     }
 
-    InstrumentSimulator simulator(instrument);
+    InstrumentSimulator simulator(instrument, counting);
     PseudoTerminal terminal(false);
     std::fprintf(out, "%s\n", qPrintable(terminal.devicePath()));
     std::fflush(out);
@@ -149,7 +155,11 @@ int runSimulator(const QStringList &args, std::FILE *out, std::FILE *err)
                 pause(std::chrono::milliseconds(std::max(interval, 300)));
                 continue;
             }
-            terminal.write(simulator.nextRecord());
+            // A program that stopped reading (or closed the port) must not
+            // hold the simulator: a stop signal ends the write, a closed port
+            // sends it back to waiting (the record is lost with the port).
+            if (!terminal.write(simulator.nextRecord(), [&] { return stopRequested || !terminal.isPortOpen(); }))
+                continue;
             ++sent;
             if (count < 0 || sent < count)
                 pause(std::chrono::milliseconds(interval));

@@ -14,14 +14,16 @@ namespace omvara::sim {
 
 // The records one simulated instrument sends, in order: first the sample
 // lines of the instrument's catalogue entry, then its reading cycle over and
-// over. Every record ends with the instrument's line end (its default input
-// terminator, preceded by CR where the terminator is LF).
+// over; or, counting, readings of 1, 2, 3, ... (InstrumentRecords::countBody),
+// so that every record can be told apart. Every record ends with the
+// instrument's line end (its default input terminator, preceded by CR where
+// the terminator is LF).
 class InstrumentSimulator
 {
 public:
     // `instrument`: a catalogue constant name (for example "SARTORIUS").
     // Throws std::invalid_argument for an unknown name.
-    explicit InstrumentSimulator(const QString &instrument);
+    explicit InstrumentSimulator(const QString &instrument, bool counting = false);
 
     QByteArray nextRecord();
     // The first `count` records a fresh simulator of this instrument sends.
@@ -36,13 +38,15 @@ private:
     QList<QByteArray> m_samples;
     QList<Reading> m_cycle;
     qsizetype m_next = 0;
+    bool m_counting = false;
 };
 
-// `omvara --simulate INSTRUMENT [--interval MS] [--count N]`: creates a
-// pseudo-terminal, prints its path as the first line of `out`, waits until a
-// program opens it and sends the instrument's records every MS milliseconds
-// (default 1000), N of them (default: until interrupted). Messages go to
-// `err`. Returns the process exit status (2 for a bad command line).
+// `omvara --simulate INSTRUMENT [--interval MS] [--count N] [--sequence]`:
+// creates a pseudo-terminal, prints its path as the first line of `out`, waits
+// until a program opens it and sends the instrument's records every MS
+// milliseconds (default 1000; 0: as fast as the program reads), N of them
+// (default: until interrupted); with --sequence the records count 1, 2, 3, ...
+// Messages go to `err`. Returns the process exit status (2 for a bad command line).
 int runSimulator(const QStringList &args, std::FILE *out = stdout, std::FILE *err = stderr);
 
 } // namespace omvara::sim

@@ -32,6 +32,8 @@ PseudoTerminal::PseudoTerminal(bool holdPortSide)
     if (::openpty(&m_master, &m_slave, name, &raw, nullptr) != 0)
         fail("openpty");
     ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    // Writes wait in poll(), where they can be given up (see write()).
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
     ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
     m_path = QString::fromLocal8Bit(name);
     if (!holdPortSide) {
@@ -50,23 +52,33 @@ PseudoTerminal::~PseudoTerminal()
 
 void PseudoTerminal::write(const QByteArray &bytes)
 {
+    write(bytes, [] { return false; });
+}
+
+bool PseudoTerminal::write(const QByteArray &bytes, const std::function<bool()> &stop)
+{
     const char *data = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
         const ssize_t n = ::write(m_master, data, size_t(left));
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno != EINTR && errno != EAGAIN)
+                fail("write");
+            if (stop())
+                return false;
             if (errno == EAGAIN) {
                 pollfd p { m_master, POLLOUT, 0 };
-                ::poll(&p, 1, 100);
-                continue;
+                // Without a reader the device side reads as hung up and poll()
+                // returns at once: wait a little instead of spinning.
+                if (::poll(&p, 1, 100) > 0 && (p.revents & POLLOUT) == 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
-            fail("write");
+            continue;
         }
         data += n;
         left -= n;
     }
+    return true;
 }
 
 void PseudoTerminal::writeSlowly(const QByteArray &bytes, std::chrono::microseconds gap)

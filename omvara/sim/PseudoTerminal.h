@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <stdexcept>
 
 namespace omvara::sim {
@@ -43,6 +44,11 @@ public:
     // Writes all of `bytes`, waiting while the port side's input buffer is full
     // (that is, until the reader has caught up). Throws PseudoTerminalError.
     void write(const QByteArray &bytes);
+    // As write(), but gives up when `stop` returns true; it is asked at least
+    // every 100 ms while the buffer is full, so a reader that stopped reading
+    // cannot hold the writer for ever. Returns false when it gave up (part of
+    // `bytes` may have been written).
+    bool write(const QByteArray &bytes, const std::function<bool()> &stop);
     // Writes the bytes one at a time with `gap` between them.
     void writeSlowly(const QByteArray &bytes, std::chrono::microseconds gap);
 
