@@ -57,6 +57,7 @@ bool BackgroundTaskBase::cancel(bool mayInterruptIfRunning)
             m_stop.request_stop();
         }
     }
+    roomMade(); // a publish waiting for room returns: nothing is delivered after a cancel
     if (finishNow)
         post("finish");
     return true;
@@ -79,6 +80,26 @@ void BackgroundTaskBase::stopAndWait()
     cancel(true);
     if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
         m_thread.join();
+}
+
+void BackgroundTaskBase::setPublishLimit(std::size_t limit)
+{
+    std::lock_guard lock(m_mutex);
+    m_publishLimit = limit;
+}
+
+void BackgroundTaskBase::waitForRoom(std::unique_lock<std::mutex> &lock)
+{
+    // The event thread empties the list itself: waiting there would never end.
+    if (m_publishLimit == 0 || QThread::currentThread() == thread())
+        return;
+    if (!m_room.wait(lock, Interruption::current(), [&] { return m_cancelled || m_pending < m_publishLimit; }))
+        throw InterruptedError();
+}
+
+void BackgroundTaskBase::roomMade()
+{
+    m_room.notify_all();
 }
 
 void BackgroundTaskBase::postDelivery()

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <condition_variable>
+#include <cstddef>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -74,9 +76,21 @@ protected:
     // Schedules deliverChunks() on the event thread.
     void postDelivery();
 
+    // Lets publish() on the worker thread wait while `limit` chunks are
+    // waiting for process(); 0 (the default) means it never waits. See
+    // BackgroundTask::setPublishLimit.
+    void setPublishLimit(std::size_t limit);
+    // Waits, with m_mutex held by `lock`, while m_pending chunks fill the
+    // limit. Returns at once on the event thread, after a cancel, and without
+    // a limit; throws InterruptedError when the worker thread is interrupted.
+    void waitForRoom(std::unique_lock<std::mutex> &lock);
+    // Wakes a publish() waiting for room (m_mutex not held).
+    void roomMade();
+
     mutable std::mutex m_mutex; // guards the flags below and the subclass's chunk list
 
     bool m_cancelled = false;
+    std::size_t m_pending = 0; // chunks published and not yet handed to process()
 
 private:
     // The calls the worker thread (and cancel()) queue for the event thread.
@@ -88,6 +102,9 @@ private:
     Q_INVOKABLE void finish();
     Q_INVOKABLE void deliverQueuedChunks() { deliverChunks(); }
     void post(const char *method);
+
+    std::size_t m_publishLimit = 0;
+    std::condition_variable_any m_room;
 
     enum class State { Pending, Running, Ended, Done };
     State m_state = State::Pending;
@@ -129,20 +146,34 @@ public:
 protected:
     using BackgroundTaskBase::BackgroundTaskBase;
 
+    // Bounds the chunks waiting for the event thread: publish() on the worker
+    // thread waits (interruptibly: Stop ends the wait at once, and a cancelled
+    // task's publish returns without waiting) while `limit` chunks have not
+    // reached process() yet. A body that produces faster than the event thread
+    // can process then goes at the event thread's pace instead of queuing
+    // without end, which would grow the memory and the delay of every later
+    // chunk for as long as it runs. 0 (the default): publish never waits. Call
+    // before execute().
+    void setPublishLimit(std::size_t limit) { BackgroundTaskBase::setPublishLimit(limit); }
+
     virtual Result doInBackground() = 0;
     virtual void process(const std::vector<Chunk> &chunks) { }
     virtual void done() { }
 
-    // Any thread (normally the worker thread). Ignored once the task is cancelled.
+    // Any thread (normally the worker thread). Ignored once the task is
+    // cancelled. With a publish limit, waits on the worker thread while the
+    // limit's number of chunks are still waiting for process().
     void publish(Chunk chunk)
     {
         bool first = false;
         {
-            std::lock_guard lock(m_mutex);
+            std::unique_lock lock(m_mutex);
+            waitForRoom(lock);
             if (m_cancelled)
                 return;
             first = m_chunks.empty();
             m_chunks.push_back(std::move(chunk));
+            m_pending = m_chunks.size();
         }
         if (first)
             postDelivery();
@@ -174,7 +205,9 @@ private:
         {
             std::lock_guard lock(m_mutex);
             chunks.swap(m_chunks);
+            m_pending = 0;
         }
+        roomMade();
         if (!chunks.empty())
             process(chunks);
     }

@@ -22,6 +22,7 @@ WeightWorker::WeightWorker(const config::Config &config, WeightWorkerView &view)
     , m_view(view)
     , m_random(std::random_device {}())
 {
+    setPublishLimit(MaxPendingLines);
     m_lineBuffer.reserve(30);
     const QString portName = config.getPort();
     if (portName.isEmpty())

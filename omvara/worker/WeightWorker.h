@@ -41,6 +41,12 @@ public:
     // Longest line kept while waiting for its terminator. Far above any real
     // record; reaching it means the input terminator setting is wrong.
     static constexpr int MaxLineLength = 64 * 1024;
+    // Most lines handed on and not yet shown by the view. A device flooding
+    // the port faster than the event thread shows lines then waits in the
+    // port's buffer (the reader pauses until the view has caught up), instead
+    // of lines queuing in memory, and every later value arriving later, for
+    // as long as the flood lasts.
+    static constexpr int MaxPendingLines = 2048;
 
     WeightWorker(const config::Config &config, WeightWorkerView &view);
     ~WeightWorker() override;

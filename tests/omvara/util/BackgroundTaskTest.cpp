@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -50,7 +51,9 @@ public:
     int count = 0;
     std::chrono::milliseconds pause { 0 };
     std::chrono::milliseconds finalSleep { 0 };
+    std::chrono::microseconds processPause { 0 }; // a slow event thread
     bool fail = false;
+    std::atomic<int> published { 0 };
 
     std::vector<int> processed;
     std::vector<int> processCalls;
@@ -65,6 +68,8 @@ public:
 
     ~CountingTask() override { stopAndWait(); }
 
+    void limitPublishing(std::size_t limit) { setPublishLimit(limit); }
+
 protected:
     int doInBackground() override
     {
@@ -72,6 +77,7 @@ protected:
         int sum = 0;
         for (int i = 1; i <= count; ++i) {
             publish(i);
+            ++published;
             sum += i;
             Interruption::sleep(pause);
         }
@@ -87,6 +93,7 @@ protected:
         processOnEventThread = processOnEventThread && QThread::currentThread() == app().thread();
         processCalls.push_back(int(chunks.size()));
         processed.insert(processed.end(), chunks.begin(), chunks.end());
+        std::this_thread::sleep_for(processPause);
     }
 
     void done() override
@@ -222,4 +229,40 @@ TEST_F(BackgroundTaskTest, destroyingARunningTask_stopsItsThread)
     task.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 5s);
     QCoreApplication::processEvents(); // the dropped task's queued calls must not run
+}
+
+// A body that publishes faster than the event thread processes goes at the
+// event thread's pace: never more than the limit wait, none is lost or reordered.
+TEST_F(BackgroundTaskTest, publishLimit_boundsTheChunksWaitingForASlowEventThread_andKeepsEveryChunkInOrder)
+{
+    CountingTask task;
+    task.count = 3000;
+    task.processPause = 200us;
+    task.limitPublishing(16);
+    task.execute();
+    ASSERT_TRUE(runUntilDone(task));
+    ASSERT_EQ(task.processed.size(), 3000u);
+    for (int i = 0; i < 3000; ++i)
+        ASSERT_EQ(task.processed[i], i + 1);
+    EXPECT_LE(*std::max_element(task.processCalls.begin(), task.processCalls.end()), 16);
+    EXPECT_EQ(task.result, 3000 * 3001 / 2);
+}
+
+// Stop while the body waits for room (the event thread is busy elsewhere):
+// the wait ends, the chunks published before the cancel are still shown.
+TEST_F(BackgroundTaskTest, publishLimit_cancelEndsAPublishWaitingForRoom)
+{
+    CountingTask task;
+    task.count = 100;
+    task.limitPublishing(4);
+    task.execute();
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (task.published < 4 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(20ms); // the body is now waiting for the event thread
+    EXPECT_EQ(task.published, 4);
+    EXPECT_TRUE(task.cancel(true));
+    ASSERT_TRUE(runUntilDone(task));
+    EXPECT_TRUE(task.cancelledSeen);
+    EXPECT_EQ(task.processed, (std::vector<int> { 1, 2, 3, 4 }));
 }
