@@ -60,7 +60,7 @@ util::BlockingQueue<QString> &Keybot::queue()
 
 QStringList Keybot::textKeys()
 {
-    return {QStringLiteral("cannot_type"), QStringLiteral("values.not.typed")};
+    return {QStringLiteral("cannot_type"), QStringLiteral("values.not.typed"), QStringLiteral("keyboard.lost")};
 }
 
 void Keybot::enqueue(const QString &text)
@@ -109,10 +109,25 @@ void Keybot::run()
         } catch (const util::InterruptedError &) {
             break; // the interruption stays set
         }
+        if (m_lost) {
+            // Nowhere to type: this value and the ones waiting are dropped.
+            int dropped = 1;
+            while (queue().poll())
+                ++dropped;
+            reportDropped(dropped);
+            continue;
+        }
         typeStart();
         typeString(text);
         typeEnd();
     }
+}
+
+void Keybot::backendLost(const keys::KeyboardLostError &error)
+{
+    if (m_lost.exchange(true))
+        return;
+    report(workerText("keyboard.lost").replace(QLatin1String("%s"), error.text()));
 }
 
 void Keybot::typeStart()
@@ -131,8 +146,13 @@ void Keybot::typeEnd()
 // their release.
 void Keybot::tapKey(int keyCode)
 {
+    if (m_lost)
+        return;
     try {
         m_injector->keyPress(keyCode);
+    } catch (const keys::KeyboardLostError &e) {
+        backendLost(e);
+        return;
     } catch (const keys::KeyInjectionError &e) {
         report(QStringLiteral("Keycode (%1) %2 error: %3").arg(m_keyboardTypeName).arg(keyCode).arg(e.text()));
     }
@@ -146,6 +166,8 @@ void Keybot::tapKey(int keyCode)
 void Keybot::typeString(const QString &text)
 {
     for (const char32_t character : text.toUcs4()) {
+        if (m_lost)
+            return; // the rest of the value cannot arrive anywhere
         const auto found = m_keyMap.constFind(character);
         if (found == m_keyMap.constEnd()) {
             if (m_view) {
@@ -160,6 +182,9 @@ void Keybot::typeString(const QString &text)
         for (const qint32 code : codes) {
             try {
                 m_injector->keyPress(code);
+            } catch (const keys::KeyboardLostError &e) {
+                backendLost(e);
+                return;
             } catch (const keys::KeyInjectionError &e) {
                 report(QStringLiteral("Keycode (%1) %2 error: %3").arg(m_keyboardTypeName).arg(code).arg(e.text()));
             }

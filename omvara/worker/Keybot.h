@@ -35,6 +35,10 @@ class WeightWorkerView;
 // stop() ends a run's typing: the value being typed is finished (without its
 // remaining pauses) and the values still waiting are dropped and reported,
 // so they cannot reach whatever application has the focus at a later run.
+//
+// When the keystroke backend is lost for good (the X display closed), that is
+// reported once; the value being typed is cut off there and every later value
+// is dropped and reported as not typed: nothing is sent again or elsewhere.
 class Keybot
 {
 public:
@@ -89,6 +93,7 @@ private:
     void tapKey(int keyCode);
     void report(const QString &message);
     void reportDropped(int count);
+    void backendLost(const keys::KeyboardLostError &error);
 
     WeightWorkerView *m_view;
     KeyboardType::KeyMap m_keyMap;
@@ -99,6 +104,7 @@ private:
     std::unique_ptr<keys::KeyInjector> m_injector;
     util::InterruptibleThread m_thread;
     std::atomic<bool> m_stopped = false;
+    std::atomic<bool> m_lost = false; // the backend is gone (keyboard thread only writes it)
 };
 
 } // namespace omvara::worker

@@ -18,6 +18,14 @@ public:
     QString text() const { return QString::fromStdString(what()); }
 };
 
+// The keystroke backend went away for good (the X display was closed, the
+// virtual device removed): no further key can be sent through it.
+class KeyboardLostError : public KeyInjectionError
+{
+public:
+    using KeyInjectionError::KeyInjectionError;
+};
+
 // No keystroke injection could be started (no display, no access to the
 // virtual input device, ...). The message says why and what to do.
 class KeyboardUnavailableError : public std::runtime_error

@@ -5,7 +5,9 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
+#include <atomic>
 #include <mutex>
+#include <unistd.h>
 
 namespace omvara::worker::keys {
 
@@ -22,21 +24,47 @@ int ignoreXError(Display *, XErrorEvent *)
     return 0;
 }
 
+// A lost connection (the X server ended, the display was closed) is a
+// fatal I/O error for Xlib, whose default handlers print a message and end
+// the whole process from whichever thread noticed it. Instead the injector
+// that owns the connection is marked lost; Xlib then makes every later call
+// on that connection return at once.
+int quietIOError(Display *)
+{
+    return 0;
+}
+
+void markLost(Display *, void *lost)
+{
+    static_cast<std::atomic<bool> *>(lost)->store(true);
+}
+
 class X11KeyInjector : public KeyInjector
 {
 public:
     explicit X11KeyInjector(Display *display) : m_display(display)
     {
+        XSetIOErrorExitHandler(m_display, markLost, &m_lost);
         XDisplayKeycodes(m_display, &m_minKeycode, &m_maxKeycode);
         m_capsLockAtom = XInternAtom(m_display, "Caps Lock", False);
     }
-    ~X11KeyInjector() override { XCloseDisplay(m_display); }
+    ~X11KeyInjector() override
+    {
+        // After a fatal I/O error Xlib keeps the connection's lock taken, so
+        // closing it would wait forever: only its socket is given back.
+        if (m_lost)
+            ::close(ConnectionNumber(m_display));
+        else
+            XCloseDisplay(m_display);
+    }
 
     QString name() const override { return QStringLiteral("x11"); }
 
     bool capsLockOn() override
     {
         std::lock_guard lock(m_mutex);
+        if (m_lost)
+            return false;
         Bool on = False;
         if (m_capsLockAtom != None && XkbGetNamedIndicator(m_display, m_capsLockAtom, nullptr, &on, nullptr, nullptr))
             return on;
@@ -52,15 +80,26 @@ protected:
     {
         const int keycode = physicalKey + evdevToX11;
         std::lock_guard lock(m_mutex);
+        if (m_lost)
+            throw lostError();
         if (keycode < m_minKeycode || keycode > m_maxKeycode)
             throw KeyInjectionError(QStringLiteral("Invalid key code"));
         if (!XTestFakeKeyEvent(m_display, static_cast<unsigned>(keycode), down ? True : False, CurrentTime))
             throw KeyInjectionError(QStringLiteral("The X server refused the key event"));
         XFlush(m_display);
+        if (m_lost)
+            throw lostError();
     }
 
 private:
+    KeyboardLostError lostError() const
+    {
+        return KeyboardLostError(QStringLiteral("the connection to the X display \"%1\" was lost")
+                .arg(QString::fromLocal8Bit(DisplayString(m_display))));
+    }
+
     std::mutex m_mutex;
+    std::atomic<bool> m_lost { false };
     Display *m_display;
     int m_minKeycode = 8;
     int m_maxKeycode = 255;
@@ -87,6 +126,7 @@ std::unique_ptr<KeyInjector> openX11KeyInjector(const QString &displayName)
                 .arg(QString::fromLocal8Bit(shown)));
     }
     XSetErrorHandler(ignoreXError);
+    XSetIOErrorHandler(quietIOError);
     return std::make_unique<X11KeyInjector>(display);
 }
 

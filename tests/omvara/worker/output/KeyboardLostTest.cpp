@@ -1,0 +1,148 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The keyboard backend lost during a run: a private X server (Xvfb) that the
+// X11 backend types into is killed while values keep arriving.
+#include "RecordingView.h"
+
+#include "omvara/util/Bundle.h"
+#include "omvara/worker/Keybot.h"
+#include "omvara/worker/keys/x11/X11KeyInjector.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+using namespace std::chrono_literals;
+using omvara::worker::Keybot;
+using KeyboardType = omvara::config::ConfigHelper::KeyboardType;
+using KeyMapType = omvara::config::ConfigHelper::KeyMapType;
+
+namespace {
+
+QString workerText(const char *key)
+{
+    return omvara::util::Bundle::get(QStringLiteral("omvara.worker.WorkerBundle")).getString(QString::fromLatin1(key));
+}
+
+// An X server of the test's own on a free display number.
+class PrivateXServer
+{
+public:
+    PrivateXServer()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+            return;
+        for (int n = 151; n < 200 && m_name.isEmpty(); ++n) {
+            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n))
+                || QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
+                continue;
+            m_name = QStringLiteral(":%1").arg(n);
+        }
+        m_server.start(QStringLiteral("Xvfb"), { m_name, "-screen", "0", "640x480x24", "-nolisten", "tcp" });
+        if (!m_server.waitForStarted(5000))
+            m_name.clear();
+    }
+    ~PrivateXServer() { kill(); }
+
+    // The display name once the server answers, else empty.
+    QString waitUntilReady()
+    {
+        for (int i = 0; i < 200 && !m_name.isEmpty(); ++i) {
+            if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(m_name.mid(1))))
+                return m_name;
+            if (m_server.state() == QProcess::NotRunning)
+                return {};
+            QThread::msleep(50);
+        }
+        return {};
+    }
+    void kill()
+    {
+        if (m_server.state() != QProcess::NotRunning) {
+            m_server.kill();
+            m_server.waitForFinished(5000);
+        }
+    }
+
+private:
+    QProcess m_server;
+    QString m_name;
+};
+
+int countNotTyped(const QStringList &important)
+{
+    const QString text = workerText("values.not.typed");
+    const qsizetype at = text.indexOf(QStringLiteral("%s"));
+    int sum = 0;
+    for (const QString &m : important)
+        if (m.startsWith(text.left(at)))
+            sum += m.mid(at).section(u' ', 0, 0).toInt();
+    return sum;
+}
+
+} // namespace
+
+// The display goes away while values keep coming: the loss is reported once
+// (instead of Xlib ending the whole program), the values after it are
+// dropped and reported, and Stop still ends the keyboard thread at once.
+TEST(KeyboardLost, xDisplayClosedDuringARun_reportedOnce_laterValuesNotTyped_noCrashNoHang)
+{
+    PrivateXServer server;
+    const QString display = server.waitUntilReady();
+    if (display.isEmpty())
+        GTEST_SKIP() << "no Xvfb to start a private X server";
+    std::unique_ptr<omvara::worker::keys::KeyInjector> injector;
+    for (int attempt = 0; attempt < 100 && !injector; ++attempt) {
+        try {
+            injector = omvara::worker::keys::openX11KeyInjector(display);
+        } catch (const omvara::worker::keys::KeyboardUnavailableError &e) {
+            if (QString::fromStdString(e.what()).contains(QStringLiteral("XTest")))
+                GTEST_SKIP() << e.what();
+            std::this_thread::sleep_for(50ms);
+        }
+    }
+    ASSERT_TRUE(injector) << "the X11 backend cannot open " << qPrintable(display);
+    while (Keybot::queue().poll()) { }
+
+    RecordingView view;
+    Keybot bot(&view, KeyboardType::QUERTY, KeyMapType::NUMERIC, 0, 10, 0, std::move(injector));
+    bot.start();
+    bot.enqueue(QStringLiteral("12"));
+    bot.enqueue(QStringLiteral("34"));
+    for (int i = 0; i < 200 && Keybot::queue().size() > 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(view.important().isEmpty()) << qPrintable(view.important().join(u'\n'));
+
+    server.kill();
+    constexpr int after = 20;
+    for (int i = 0; i < after; ++i) {
+        bot.enqueue(QString::number(50 + i));
+        std::this_thread::sleep_for(5ms);
+    }
+    const QString lostText = workerText("keyboard.lost").section(QStringLiteral("%s"), 0, 0);
+    const auto lostReports = [&] {
+        int n = 0;
+        for (const QString &m : view.important())
+            n += m.startsWith(lostText) ? 1 : 0;
+        return n;
+    };
+    for (int i = 0; i < 1000 && (lostReports() == 0 || Keybot::queue().size() > 0); ++i)
+        std::this_thread::sleep_for(10ms);
+    const auto stopStarted = std::chrono::steady_clock::now();
+    bot.stop();
+    bot.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopStarted, 10s) << "Stop did not end the keyboard thread";
+
+    EXPECT_EQ(lostReports(), 1) << qPrintable(view.important().join(u'\n'));
+    // At most the value being typed when the loss showed went to the dead
+    // display; every later one is reported as not typed.
+    EXPECT_GE(countNotTyped(view.important()), after - 1) << qPrintable(view.important().join(u'\n'));
+    EXPECT_LE(countNotTyped(view.important()), after);
+    EXPECT_EQ(Keybot::queue().size(), 0u);
+}
