@@ -31,6 +31,10 @@ void BackgroundTaskBase::execute()
     }
     m_thread = std::thread([this, token = m_stop.get_token()] {
         {
+            std::lock_guard lock(m_mutex);
+            m_worker = std::this_thread::get_id();
+        }
+        {
             Interruption::Scope scope(token);
             runBody();
         }
@@ -90,8 +94,9 @@ void BackgroundTaskBase::setPublishLimit(std::size_t limit)
 
 void BackgroundTaskBase::waitForRoom(std::unique_lock<std::mutex> &lock)
 {
-    // The event thread empties the list itself: waiting there would never end.
-    if (m_publishLimit == 0 || QThread::currentThread() == thread())
+    // Only the task's own thread waits: on the event thread, which empties
+    // the list itself, the wait would never end.
+    if (m_publishLimit == 0 || std::this_thread::get_id() != m_worker)
         return;
     if (!m_room.wait(lock, Interruption::current(), [&] { return m_cancelled || m_pending < m_publishLimit; }))
         throw InterruptedError();

@@ -81,8 +81,9 @@ protected:
     // BackgroundTask::setPublishLimit.
     void setPublishLimit(std::size_t limit);
     // Waits, with m_mutex held by `lock`, while m_pending chunks fill the
-    // limit. Returns at once on the event thread, after a cancel, and without
-    // a limit; throws InterruptedError when the worker thread is interrupted.
+    // limit. Returns at once on any thread but the task's own, after a cancel
+    // and without a limit; throws InterruptedError when the task's thread is
+    // interrupted.
     void waitForRoom(std::unique_lock<std::mutex> &lock);
     // Wakes a publish() waiting for room (m_mutex not held).
     void roomMade();
@@ -105,6 +106,7 @@ private:
 
     std::size_t m_publishLimit = 0;
     std::condition_variable_any m_room;
+    std::thread::id m_worker; // the thread running doInBackground
 
     enum class State { Pending, Running, Ended, Done };
     State m_state = State::Pending;
