@@ -33,7 +33,10 @@ public:
         std::unique_lock lock(m_mutex);
         if (token.stop_requested())
             throw InterruptedError();
-        if (!m_nonEmpty.wait(lock, token, [this] { return !m_items.empty(); }))
+        // The wait also returns true when the interruption woke it and an
+        // element arrived before it got the lock back: an interrupted taker
+        // must not take it (it would be handed out after the interruption).
+        if (!m_nonEmpty.wait(lock, token, [this] { return !m_items.empty(); }) || token.stop_requested())
             throw InterruptedError();
         T value = std::move(m_items.front());
         m_items.pop_front();

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 
 using namespace std::chrono_literals;
 using omvara::util::BlockingQueue;
@@ -129,4 +130,35 @@ TEST(BlockingQueue, elementsPutByOneThread_areTakenInOrderExactlyOnce)
     for (int i = 0; i < n; ++i)
         ASSERT_EQ(taken[i], i);
     EXPECT_FALSE(queue.poll().has_value());
+}
+
+// A taker woken by its interruption must not take what was put meanwhile: the
+// keyboard thread, stopped while values wait, would otherwise type one of them
+// after Stop (after the ones before it were dropped as not typed).
+TEST(BlockingQueue, takerInterruptedWhileWaiting_neverTakesAnElementPutAfterTheInterruption)
+{
+    constexpr int rounds = 300;
+    int taken = 0;
+    for (int round = 0; round < rounds; ++round) {
+        BlockingQueue<int> queue;
+        std::atomic<bool> waiting = false;
+        std::atomic<bool> got = false;
+        InterruptibleThread taker([&] {
+            waiting = true;
+            try {
+                queue.take();
+                got = true;
+            } catch (const InterruptedError &) {
+            }
+        });
+        while (!waiting)
+            std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::microseconds(round % 3 * 100)); // mostly inside the wait
+        taker.interrupt();
+        queue.put(round);
+        taker.join();
+        if (got || queue.size() != 1u)
+            ++taken;
+    }
+    EXPECT_EQ(taken, 0) << "of " << rounds << " interrupted takers";
 }
