@@ -71,6 +71,14 @@ CustomRegExDialog::CustomRegExDialog(QWidget *owner, const config::Config &confi
 void CustomRegExDialog::okButtonActionPerformed()
 {
     const QString pattern = regExTextArea->toPlainText();
+    if (pattern.size() > config::ConfigHelper::CustomRegEx::MaxLength) {
+        // Refused before any compiling, so that a pasted wall of text cannot hold the window.
+        MessageBoxes::showMessage(this,
+            WindowTexts::format("invalid.expression.too.long",
+                QString::number(config::ConfigHelper::CustomRegEx::MaxLength)),
+            WindowTexts::text("error"));
+        return;
+    }
     if (!config::ConfigHelper::CustomRegEx::valid(pattern)) {
         MessageBoxes::showMessage(this, WindowTexts::text("invalid.expression"), WindowTexts::text("error"));
         return;

@@ -145,6 +145,7 @@ QStringList WindowTexts::requiredKeys()
         QStringLiteral("CustomRegExDialog.label4.text"),
         QStringLiteral("CustomRegExDialog.cancelButton.text"),
         QStringLiteral("invalid.expression"),
+        QStringLiteral("invalid.expression.too.long"),
     };
 }
 

@@ -422,6 +422,8 @@ bool ConfigHelper::CustomRegEx::valid(const QString &text)
 {
     if (text.isEmpty())
         return true;
+    if (text.size() > MaxLength)
+        return false;
     if (!LinePattern::compile(text).isValid())
         return false;
     auto firstUnescaped = [&](QChar wanted) -> qsizetype {

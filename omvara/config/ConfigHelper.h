@@ -529,10 +529,15 @@ public:
 
 // A user's own value pattern. Valid when it compiles with the program's
 // pattern semantics (LinePattern) and its first unescaped "(" stands before
-// its first unescaped ")" (escaped: directly preceded by a backslash).
+// its first unescaped ")" (escaped: directly preceded by a backslash), and
+// it is at most MaxLength characters long: compiling costs time in proportion
+// to the text (a pasted megabyte would hold the window for seconds), and the
+// engine refuses far shorter patterns than that as too large anyway.
 class ConfigHelper::CustomRegEx final
 {
 public:
+    static constexpr int MaxLength = 4096;
+
     CustomRegEx() = delete;
     static QString getDefault() { return QStringLiteral(""); }
     static bool valid(const QString &text);
