@@ -112,6 +112,10 @@ QString LinePattern::translate(const QString &p)
                         out += QStringView(p).mid(i, 2);
                         i += 2;
                         copyUntil(u"\\E");
+                    } else if (p[i + 1] == u'c' && i + 2 < n) {
+                        // A control character here too: "\c]" is a member, not the end.
+                        out += QStringView(p).mid(i, 3);
+                        i += 3;
                     } else {
                         out += QStringView(p).mid(i, 2);
                         i += 2;

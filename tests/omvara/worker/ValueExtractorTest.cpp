@@ -215,3 +215,20 @@ TEST(LinePattern, bracketDotInAClass_isAMemberUnlessItClosesBeforeTheClass)
     // A real POSIX class is still copied whole.
     EXPECT_EQ(LinePattern::translate(QStringLiteral("([[:digit:].]+)")), QStringLiteral("([[:digit:].]+)"));
 }
+
+TEST(LinePattern, controlEscapeInAClass_takesTheNextCharacterAsItsMember)
+{
+    using omvara::config::LinePattern;
+    // "\c]" is control-] inside the class, so the class goes on to the next "]" and its "."
+    // is a literal point; the "." of the group after it is the wildcard.
+    const QRegularExpression compiled = LinePattern::compile(QStringLiteral("[\\c].]+(.)"));
+    ASSERT_TRUE(compiled.isValid()) << compiled.errorString().toStdString();
+    EXPECT_EQ(compiled.match(QStringLiteral("..5")).captured(1), "5");
+    EXPECT_EQ(compiled.match(QStringLiteral("\x1d.x")).captured(1), "x");
+    EXPECT_FALSE(compiled.match(QStringLiteral(".\r")).hasMatch());
+    // Found by fuzzing: the engine accepted the pattern, its rewrite did not compile.
+    const QString found = QString::fromUtf8("\\E.\x1f.]]\xe6[]._.\\c].\x9f(\\s*([0-aaaa[]]\xe6"
+                                            "aa..]");
+    ASSERT_TRUE(QRegularExpression(found).isValid());
+    EXPECT_TRUE(LinePattern::compile(found).isValid()) << LinePattern::compile(found).errorString().toStdString();
+}
