@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
 using namespace std::chrono_literals;
 using headless_test::Program;
@@ -74,9 +75,12 @@ TEST(HeadlessBadInput, noiseOverlongLinesAndTerminatorsBetweenRecords_printExact
     Program program({ "--prefs-file", dir.filePath("prefs.txt"), "--headless", "--print", "--set",
         "customRegEx=\\s*GOOD\\s*([0-9.]+)", device.devicePath() });
     ASSERT_TRUE(program.waitForLog(portReady)) << qPrintable(program.err);
-    device.write(stream);
+    // Written from another thread while this one reads the program's output:
+    // the program stops reading the port while its output waits to be read.
+    std::thread writer([&] { device.write(stream); });
     EXPECT_TRUE(program.waitFor([&] { return program.lines().size() >= expected.size(); }, 60s))
         << qPrintable(program.err.right(2000));
+    writer.join();
     ASSERT_TRUE(device.waitUntilRead(10s));
     program.signal(SIGTERM);
     EXPECT_EQ(program.finish(), 0) << qPrintable(program.err.right(2000));

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
 using namespace std::chrono_literals;
 using namespace reception_test;
@@ -64,6 +65,19 @@ protected:
         worker->execute();
     }
 
+    // Writes `bytes` from another thread: the run may wait for this (event)
+    // thread to take its lines before it reads on.
+    void send(const QByteArray &bytes)
+    {
+        writer = std::thread([this, bytes] { pty->write(bytes); });
+    }
+
+    void TearDown() override
+    {
+        if (writer.joinable())
+            writer.join();
+    }
+
     // What the run must deliver for good records 1..count, each on its own.
     QStringList expectedValues(int count) const
     {
@@ -85,6 +99,8 @@ protected:
         };
         EXPECT_TRUE(runUntil([&] { return nonEmpty().size() >= count; }, 60s))
             << "got " << nonEmpty().size() << " of " << count;
+        if (writer.joinable())
+            writer.join();
         EXPECT_TRUE(pty->waitUntilRead(10s));
         runUntil([] { return false; }, 50ms);
         worker->cancel(true);
@@ -96,6 +112,7 @@ protected:
     Config config;
     RecordingView view;
     std::unique_ptr<WeightWorker> worker;
+    std::thread writer;
 };
 
 } // namespace
@@ -111,7 +128,7 @@ TEST_F(ReceptionBadInput, binaryNoiseBetweenRecords_everyGoodRecordGivesExactlyI
     QByteArray stream;
     for (int n = 1; n <= records; ++n)
         stream += noise(int(random() % 700), random) + '\r' + goodRecord(n);
-    pty->write(stream);
+    send(stream);
     EXPECT_EQ(valuesAfter(records), expectedValues(records));
     EXPECT_TRUE(view.find(QStringLiteral("Error [WW]")).empty());
 }
@@ -120,7 +137,7 @@ TEST_F(ReceptionBadInput, binaryNoiseBetweenRecords_everyGoodRecordGivesExactlyI
 TEST_F(ReceptionBadInput, nulAndHighBytesAroundTheValue_doNotHideIt)
 {
     start();
-    pty->write(QByteArray("\0\0\xff\x80GOOD 1\r", 11) + QByteArray("\xfe\0GOOD 2\x80\0\r", 12) + goodRecord(3));
+    send(QByteArray("\0\0\xff\x80GOOD 1\r", 11) + QByteArray("\xfe\0GOOD 2\x80\0\r", 12) + goodRecord(3));
     EXPECT_EQ(valuesAfter(3), expectedValues(3));
 }
 
@@ -133,7 +150,7 @@ TEST_F(ReceptionBadInput, aMegabyteWithoutTerminator_isCappedAndReadingGoesOn)
     start();
     QByteArray megabyte = noise(1024 * 1024, random);
     megabyte.replace('\r', 'x');
-    pty->write(megabyte + '\r' + goodRecord(1) + goodRecord(2));
+    send(megabyte + '\r' + goodRecord(1) + goodRecord(2));
     EXPECT_EQ(valuesAfter(2), expectedValues(2));
     const auto capped = view.find(QString::number(WeightWorker::MaxLineLength));
     EXPECT_EQ(capped.size(), std::size_t(1024 * 1024 / WeightWorker::MaxLineLength));
@@ -149,7 +166,7 @@ TEST_F(ReceptionBadInput, aTerminatorEveryByte_givesEmptyLinesAndThenTheValues)
 {
     start();
     const int empties = 5000;
-    pty->write(QByteArray(empties, '\r') + goodRecord(1) + goodRecord(2));
+    send(QByteArray(empties, '\r') + goodRecord(1) + goodRecord(2));
     EXPECT_EQ(valuesAfter(2), expectedValues(2));
     ASSERT_EQ(view.lines.size(), std::size_t(empties + 2));
     EXPECT_EQ(view.lines.back().getCount(), empties + 2);
@@ -171,7 +188,7 @@ TEST_F(ReceptionBadInput, linesThatBacktrackBadly_failOneByOne_andTheRecordsArou
     for (int i = 0; i < costlyLines; ++i)
         stream += costly;
     stream += "2.5 g\r";
-    pty->write(stream);
+    send(stream);
     EXPECT_EQ(valuesAfter(2), (QStringList { "1.5", "2.5" }));
     const auto errors = view.find(QStringLiteral("Error [WW]"));
     ASSERT_EQ(errors.size(), std::size_t(costlyLines));
