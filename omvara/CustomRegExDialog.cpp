@@ -11,11 +11,44 @@
 #include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace omvara {
+
+namespace {
+
+QString tooLongText()
+{
+    return WindowTexts::format(
+        "invalid.expression.too.long", QString::number(config::ConfigHelper::CustomRegEx::MaxLength));
+}
+
+// The pattern field. A paste or drop that would make the text longer than a
+// pattern may be is refused with the too-long message: laying out a pasted
+// megabyte on one wrapped line holds the window for minutes.
+class PatternEdit : public QPlainTextEdit
+{
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+
+protected:
+    void insertFromMimeData(const QMimeData *source) override
+    {
+        if (source->hasText()) {
+            const qsizetype after = toPlainText().size() - textCursor().selectedText().size() + source->text().size();
+            if (after > config::ConfigHelper::CustomRegEx::MaxLength) {
+                MessageBoxes::showMessage(window(), tooLongText(), WindowTexts::text("error"));
+                return;
+            }
+        }
+        QPlainTextEdit::insertFromMimeData(source);
+    }
+};
+
+} // namespace
 
 CustomRegExDialog::CustomRegExDialog(QWidget *owner, const config::Config &config)
     : QDialog(owner)
@@ -41,7 +74,7 @@ CustomRegExDialog::CustomRegExDialog(QWidget *owner, const config::Config &confi
     label4->setWordWrap(true);
     label4->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    regExTextArea = new QPlainTextEdit(this);
+    regExTextArea = new PatternEdit(this);
     regExTextArea->setObjectName(QStringLiteral("regExTextArea"));
     regExTextArea->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     regExTextArea->setTabChangesFocus(true);
@@ -73,10 +106,7 @@ void CustomRegExDialog::okButtonActionPerformed()
     const QString pattern = regExTextArea->toPlainText();
     if (pattern.size() > config::ConfigHelper::CustomRegEx::MaxLength) {
         // Refused before any compiling, so that a pasted wall of text cannot hold the window.
-        MessageBoxes::showMessage(this,
-            WindowTexts::format("invalid.expression.too.long",
-                QString::number(config::ConfigHelper::CustomRegEx::MaxLength)),
-            WindowTexts::text("error"));
+        MessageBoxes::showMessage(this, tooLongText(), WindowTexts::text("error"));
         return;
     }
     if (!config::ConfigHelper::CustomRegEx::valid(pattern)) {

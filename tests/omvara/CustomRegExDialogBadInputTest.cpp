@@ -11,6 +11,8 @@
 #include "omvara/WindowTexts.h"
 #include "omvara/config/ConfigHelper.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -72,4 +74,43 @@ TEST(CustomRegExDialogBadInput, hostilePatterns_areAnsweredWithoutHoldingTheWind
         }
     }
     EXPECT_TRUE(tooLong.contains(QString::number(max))) << tooLong.toStdString();
+}
+
+// A paste that would make the pattern too long is refused with the too-long
+// message and leaves the field as it was (laying out a pasted megabyte on one
+// wrapped line would hold the window for minutes); a paste within the limit
+// goes in.
+TEST(CustomRegExDialogBadInput, pastingTooMuch_isRefusedAndTheFieldKept)
+{
+    omvara::testing::app();
+    const int max = config::ConfigHelper::CustomRegEx::MaxLength;
+    const struct
+    {
+        const char *name;
+        QString pasted;
+        bool refused;
+    } cases[] = {
+        { "a megabyte", QString(1024 * 1024, u'.'), true },
+        { "just over with what is there", QString(max - 2, u'a'), true },
+        { "up to the limit", QString(max - 3, u'a'), false },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedAnswers answers;
+        config::Config config;
+        CustomRegExDialog dialog(nullptr, config);
+        dialog.show();
+        dialog.regExTextArea->setPlainText(QStringLiteral("(1)"));
+        dialog.regExTextArea->moveCursor(QTextCursor::End);
+        QGuiApplication::clipboard()->setText(c.pasted);
+        dialog.regExTextArea->paste();
+        if (c.refused) {
+            EXPECT_EQ(dialog.regExTextArea->toPlainText(), QStringLiteral("(1)"));
+            EXPECT_EQ(answers.texts(Kind::Message),
+                QStringList { WindowTexts::format("invalid.expression.too.long", QString::number(max)) });
+        } else {
+            EXPECT_EQ(dialog.regExTextArea->toPlainText().size(), max);
+            EXPECT_TRUE(answers.requests.empty());
+        }
+    }
 }
