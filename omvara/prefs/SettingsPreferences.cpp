@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/prefs/SettingsPreferences.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QSettings>
 
@@ -19,12 +21,41 @@ QString statusText(QSettings::Status status)
 } // namespace
 
 SettingsPreferencesFactory::SettingsPreferencesFactory(const QString &iniFile)
-    : settings(iniFile.isEmpty()
-                   ? std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                                 QStringLiteral("Brindlecote"), QStringLiteral("Omvara"))
-                   : std::make_unique<QSettings>(iniFile, QSettings::IniFormat))
+    : iniFile(iniFile)
+    , settings(open(iniFile))
 {
+}
+
+std::unique_ptr<QSettings> SettingsPreferencesFactory::open(const QString &iniFile)
+{
+    auto settings = iniFile.isEmpty()
+        ? std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brindlecote"),
+              QStringLiteral("Omvara"))
+        : std::make_unique<QSettings>(iniFile, QSettings::IniFormat);
     settings->setFallbacksEnabled(false);
+    return settings;
+}
+
+void SettingsPreferencesFactory::replaceDamagedFile()
+{
+    // The settings object refuses to write over a file it could not parse,
+    // which would leave the user on the defaults for good. What it holds
+    // (what could be read, and every change since) goes to a new file; the
+    // damaged one is kept beside it for inspection.
+    const QString path = settings->fileName();
+    if (!QFileInfo(path).isFile())
+        return;
+    QList<std::pair<QString, QVariant>> entries;
+    for (const QString &key : settings->allKeys())
+        entries.append({ key, settings->value(key) });
+    const QString aside = path + QStringLiteral(".damaged");
+    QFile::remove(aside);
+    if (!QFile::rename(path, aside))
+        return; // the save then fails with the file's own error
+    settings = open(iniFile);
+    for (const auto &[key, value] : entries)
+        settings->setValue(key, value);
+    settings->sync();
 }
 
 SettingsPreferencesFactory::~SettingsPreferencesFactory() = default;
@@ -192,7 +223,11 @@ void SettingsPreferences::syncSpi()
 
 void SettingsPreferences::flushSpi()
 {
-    syncSpi();
+    QMutexLocker guard(&factory.settingsMutex);
+    factory.settings->sync();
+    if (factory.settings->status() == QSettings::FormatError)
+        factory.replaceDamagedFile();
+    requireReadable();
 }
 
 } // namespace omvara::prefs

@@ -37,6 +37,12 @@ public:
 
 private:
     friend class SettingsPreferences;
+    static std::unique_ptr<QSettings> open(const QString &iniFile);
+    // Writes the settings held in memory to a fresh file after moving a file
+    // that cannot be parsed aside (to "<file>.damaged"); under `settingsMutex`.
+    void replaceDamagedFile();
+
+    QString iniFile;
     // One settings object for the whole tree, used under `settingsMutex`.
     std::unique_ptr<QSettings> settings;
     QMutex settingsMutex;
