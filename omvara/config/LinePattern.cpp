@@ -102,8 +102,24 @@ QString LinePattern::translate(const QString &p)
             // A character class: copied unchanged; "." and "$" are literal in it.
             out += c;
             ++i;
-            if (i < n && p[i] == u'^')
-                out += p[i++];
+            // Before its first member a class may have one "^" and any number
+            // of "\E" and "\Q\E" (which stand for nothing); a "]" after them
+            // is a member, not the end.
+            for (bool negated = false; i < n;) {
+                const QStringView rest = QStringView(p).mid(i);
+                if (rest.startsWith(u"\\E")) {
+                    out += rest.first(2);
+                    i += 2;
+                } else if (rest.startsWith(u"\\Q\\E")) {
+                    out += rest.first(4);
+                    i += 4;
+                } else if (!negated && p[i] == u'^') {
+                    negated = true;
+                    out += p[i++];
+                } else {
+                    break;
+                }
+            }
             if (i < n && p[i] == u']')
                 out += p[i++];
             while (i < n && p[i] != u']') {

@@ -232,3 +232,19 @@ TEST(LinePattern, controlEscapeInAClass_takesTheNextCharacterAsItsMember)
     ASSERT_TRUE(QRegularExpression(found).isValid());
     EXPECT_TRUE(LinePattern::compile(found).isValid()) << LinePattern::compile(found).errorString().toStdString();
 }
+
+TEST(LinePattern, closingBracketAfterEmptyQuotesAtTheStartOfAClass_isAMember)
+{
+    using omvara::config::LinePattern;
+    // "\E" and "\Q\E" stand for nothing; the "]" after them is still the
+    // class's first member, so the class runs on to the next "]".
+    for (const char *pattern : { "[\\E](.)]", "[^\\Q\\E](.)]", "[\\E^\\E](.)]" }) {
+        SCOPED_TRACE(pattern);
+        const QRegularExpression raw(QString::fromLatin1(pattern));
+        const QRegularExpression compiled = LinePattern::compile(QString::fromLatin1(pattern));
+        ASSERT_TRUE(raw.isValid());
+        ASSERT_TRUE(compiled.isValid()) << compiled.errorString().toStdString();
+        EXPECT_EQ(compiled.captureCount(), raw.captureCount());
+        EXPECT_EQ(compiled.captureCount(), 0);
+    }
+}
