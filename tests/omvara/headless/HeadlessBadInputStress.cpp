@@ -8,6 +8,8 @@
 // resident memory must stay bounded. Each case prints one result line:
 //   STRESS-ROW<TAB>what<TAB>tried<TAB>held<TAB>lost<TAB>test
 // OMVARA_STRESS_QUICK=1 shortens every case.
+#include "ProgramRun.h"
+
 #include "omvara/sim/PseudoTerminal.h"
 
 #include <QCoreApplication>
@@ -24,6 +26,7 @@
 #include <thread>
 
 using namespace std::chrono_literals;
+using headless_test::app;
 using omvara::sim::PseudoTerminal;
 
 namespace {
@@ -31,15 +34,6 @@ namespace {
 // Resident memory above this counts as unbounded (a run holds about 30 MiB).
 constexpr qint64 RssBoundKiB = 256 * 1024;
 const QString CustomPattern = QStringLiteral("\\s*GOOD\\s*([0-9.]+)");
-
-QCoreApplication &app()
-{
-    static int argc = 1;
-    static char name[] = "omvara_headless_badinput_stress";
-    static char *argv[] = { name, nullptr };
-    static QCoreApplication *instance = new QCoreApplication(argc, argv);
-    return *instance;
-}
 
 bool quick()
 {

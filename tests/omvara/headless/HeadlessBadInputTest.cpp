@@ -16,21 +16,13 @@
 #include <thread>
 
 using namespace std::chrono_literals;
+using headless_test::app;
 using headless_test::Program;
+using headless_test::portReady;
 using omvara::sim::PseudoTerminal;
 
 namespace {
 
-QCoreApplication &app()
-{
-    static int argc = 1;
-    static char name[] = "omvara_headless_badinput_tests";
-    static char *argv[] = { name, nullptr };
-    static QCoreApplication *instance = new QCoreApplication(argc, argv);
-    return *instance;
-}
-
-const QString portReady = QStringLiteral("RTS: off, DTR: on.");
 
 // Random bytes 0-255 (NUL, CR and 0x80-0xFF included) without a "G", so that
 // only the good records hold "GOOD".

@@ -18,19 +18,12 @@
 #include <thread>
 
 using namespace std::chrono_literals;
+using headless_test::app;
 using headless_test::Program;
+using headless_test::portReady;
 using omvara::sim::PseudoTerminal;
 
 namespace {
-
-QCoreApplication &app()
-{
-    static int argc = 1;
-    static char name[] = "omvara_headless_tests";
-    static char *argv[] = { name, nullptr };
-    static QCoreApplication *instance = new QCoreApplication(argc, argv);
-    return *instance;
-}
 
 class Headless : public ::testing::Test
 {
@@ -46,8 +39,6 @@ protected:
     QTemporaryDir dir;
 };
 
-// The log line written once the port is open and its old input discarded.
-const QString portReady = QStringLiteral("RTS: off, DTR: on.");
 
 } // namespace
 

@@ -20,21 +20,13 @@
 #include <unistd.h>
 
 using namespace std::chrono_literals;
+using headless_test::app;
 using headless_test::Program;
+using headless_test::portReady;
 using omvara::sim::PseudoTerminal;
 
 namespace {
 
-QCoreApplication &app()
-{
-    static int argc = 1;
-    static char name[] = "omvara_headless_fault_tests";
-    static char *argv[] = { name, nullptr };
-    static QCoreApplication *instance = new QCoreApplication(argc, argv);
-    return *instance;
-}
-
-const QString portReady = QStringLiteral("RTS: off, DTR: on.");
 const QString deviceLost = QStringLiteral("The serial device was lost");
 const QString unsentData = QStringLiteral("Data received after the last terminator was not sent:");
 const QString invalidSetting = QStringLiteral("An invalid stored setting was replaced by its default value.");

@@ -2,6 +2,7 @@
 #pragma once
 // One run of the program (OMVARA_EXE) with its two output streams collected.
 
+#include <QCoreApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
@@ -74,5 +75,18 @@ private:
     }
     QProcess m_process;
 };
+
+// The event loop the runs need: one for the whole test program.
+inline QCoreApplication &app()
+{
+    static int argc = 1;
+    static char name[] = "omvara_headless_test";
+    static char *argv[] = { name, nullptr };
+    static QCoreApplication *instance = new QCoreApplication(argc, argv);
+    return *instance;
+}
+
+// The log line written once the port is open and its old input discarded.
+inline const QString portReady = QStringLiteral("RTS: off, DTR: on.");
 
 } // namespace headless_test
