@@ -120,7 +120,7 @@ QRegularExpressionMatch ValueExtractor::search(const QString &line) const
             if (!match.isValid() || match.hasMatch() || start >= line.size())
                 break;
             if (start % 64 == 63 && threadCpuNs() > deadline)
-                throw ExtractionError(
+                throw ExtractionTimeError(
                     QStringLiteral("The value pattern %1 needs too much time for this line of %2 characters")
                         .arg(m_patternText)
                         .arg(line.size())

@@ -23,6 +23,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The search of one line used up its processor-time budget. Unlike the other
+// failures this one depends on the machine (a busy allocator, page faults),
+// so the same line may pass another time.
+class ExtractionTimeError : public ExtractionError
+{
+public:
+    using ExtractionError::ExtractionError;
+};
+
 // Finds the value in a received line: the first match of the pattern,
 // searching from the start of the line, and in it the instrument's capture
 // group. The pattern is the custom one when that is not empty, else the
