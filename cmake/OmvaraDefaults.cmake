@@ -18,6 +18,8 @@ function(omvara_add_test name)
     add_executable(${name} ${T_SOURCES})
     omvara_target_defaults(${name})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+    # Helpers several test folders share (tests/support).
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()

@@ -44,7 +44,7 @@ install(FILES ${CMAKE_BINARY_DIR}/dist/${OMVARA_COMPONENT_ID}.metainfo.xml
 set(OMVARA_ICON_SIZES 16 20 24 32 48 64 128 256)
 foreach(size IN LISTS OMVARA_ICON_SIZES)
     if(size LESS_EQUAL 32)
-        set(icon ${PROJECT_SOURCE_DIR}/omvara/icons/Omvara${size}.png)
+        set(icon ${PROJECT_SOURCE_DIR}/omvara/window/icons/Omvara${size}.png)
     else()
         set(icon ${OMVARA_DIST_DIR}/icons/omvara-${size}.png)
     endif()
@@ -52,7 +52,7 @@ foreach(size IN LISTS OMVARA_ICON_SIZES)
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
         RENAME omvara.png)
 endforeach()
-install(FILES ${PROJECT_SOURCE_DIR}/omvara/icons/Omvara.svg
+install(FILES ${PROJECT_SOURCE_DIR}/omvara/window/icons/Omvara.svg
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
     RENAME omvara.svg)
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Entry of a build without the window (OMVARA_BUILD_GUI=OFF): every mode that
 // needs no window works; asking for the window says how to run instead.
-#include "omvara/RadezoZiDad.h"
+#include "omvara/window/RadezoZiDad.h"
 
 #include <QTextStream>
 

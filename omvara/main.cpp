@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "omvara/RadezoZiDad.h"
-#include "omvara/Version.h"
+#include "omvara/window/RadezoZiDad.h"
+#include "omvara/util/Version.h"
 #include "omvara/config/StoreCommands.h"
 #include "omvara/headless/HeadlessRunner.h"
-#include "omvara/headless/KeyboardValueOutput.h"
 #include "omvara/sim/InstrumentSimulator.h"
 #include "omvara/worker/ExtractionDemo.h"
 #include "omvara/worker/keys/KeyInjectors.h"
@@ -21,7 +20,7 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     QStringList args = app->arguments().mid(1);
     if (args.contains(QStringLiteral("--version"))) {
-        out << omvara::versionInformation();
+        out << omvara::util::versionInformation();
         return 0;
     }
     if (args.contains(QStringLiteral("--help"))) {
@@ -34,7 +33,7 @@ int main(int argc, char *argv[])
             << omvara::worker::keys::KeyInjectors::commandLineHelp()
             << "  --help             display this help and exit\n"
                "  --version          output version information and exit\n"
-            << omvara::helpEpilogue();
+            << omvara::util::helpEpilogue();
         return 0;
     }
     QString keyboardProblem;
@@ -42,7 +41,6 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << "omvara: " << keyboardProblem << "\n";
         return 2;
     }
-    omvara::headless::KeyboardValueOutput::install();
     if (args.contains(QStringLiteral("--demo")))
         return omvara::worker::runExtractionDemo(out);
     if (args.contains(QStringLiteral("--simulate")))

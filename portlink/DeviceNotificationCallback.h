@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// What the serial layer calls when a device comes or goes.
 #pragma once
 
 namespace portlink {

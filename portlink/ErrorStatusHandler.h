@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Where a port sends its error codes instead of raising errors.
 #pragma once
 
 namespace portlink {

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// A background task of the serial layer that watches the handshake lines.
 #pragma once
 
 #include <atomic>

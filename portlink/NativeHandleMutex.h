@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The one lock around opening, closing and configuring native ports.
 #pragma once
 
 #include <mutex>

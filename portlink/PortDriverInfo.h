@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// What the system says about one serial port (driver, description).
 #pragma once
 
 #include <QString>

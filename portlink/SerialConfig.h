@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The line settings of a serial port (bit rate, data bits, parity, stop bits).
 #pragma once
 
 #include <QByteArray>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// What a serial port offers.
 #pragma once
 
 #include "portlink/SerialConfig.h"

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// An open serial port.
 #pragma once
 
 #include "portlink/NativeSerial.h"

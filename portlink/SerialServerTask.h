@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The native service thread some systems need while ports are open.
 #pragma once
 
 #include <atomic>

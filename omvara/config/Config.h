@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The complete set of settings of the program.
 #pragma once
 
 #include "omvara/config/ConfigHelper.h"

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The value sets of the settings.
 #pragma once
 
 #include "omvara/util/Decimal.h"

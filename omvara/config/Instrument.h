@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The instrument catalogue.
 #pragma once
 
 #include "omvara/config/ConfigHelper.h"

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/headless/HeadlessLog.h"
-#include "omvara/headless/ValueOutput.h"
 
 #include <mutex>
 
@@ -43,11 +42,6 @@ void HeadlessLog::logAt(const QDateTime &time, const QString &message, bool impo
     if (important && m_terminal)
         text = QStringLiteral("\x1b[1m") + text + QStringLiteral("\x1b[0m");
     writeWhole(m_out, stamp(time, text).toLocal8Bit());
-}
-
-void PrintOutput::put(const QString &value)
-{
-    writeWhole(m_out, (value + u'\n').toUtf8());
 }
 
 } // namespace omvara::headless

@@ -1,17 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/headless/HeadlessRunner.h"
 
-#include "omvara/Version.h"
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigStore.h"
 #include "omvara/headless/HeadlessLog.h"
 #include "omvara/headless/SettingsOverrides.h"
 #include "omvara/headless/SignalStop.h"
-#include "omvara/util/FriendlyPortUtil.h"
+#include "portlink/FriendlyPortUtil.h"
 #include "omvara/util/ProcessProperties.h"
+#include "omvara/run/Run.h"
+#include "omvara/util/Version.h"
 #include "omvara/worker/AutoPortWorker.h"
-#include "omvara/worker/Ignorer.h"
-#include "omvara/worker/WeightWorkers.h"
 #include "portlink/Console.h"
 #include "portlink/PortlinkErrors.h"
 #include "portlink/SerialPortLocal.h"
@@ -25,12 +24,6 @@
 namespace omvara::headless {
 
 namespace {
-
-HeadlessRunner::KeyboardOutputFactory &keyboardFactory()
-{
-    static HeadlessRunner::KeyboardOutputFactory factory;
-    return factory;
-}
 
 enum class Command { Run, ListPorts, Detect };
 
@@ -112,29 +105,57 @@ std::optional<Options> parse(const QStringList &arguments)
     return options;
 }
 
-// What the run shows: the event log on the error output, values to the output.
-class HeadlessView : public worker::WeightWorkerView
+// What a run shows without a window: the event log on the error output with
+// each received line and its value; the questions answered there too.
+class HeadlessView : public run::RunObserver, public run::RunQuestions
 {
 public:
     HeadlessLog log;
-    ValueOutput *output = nullptr;
-    worker::Ignorer *ignorer = nullptr;
-    bool connected = false;
+    // Set when the run did not start: the exit status.
+    int failureStatus = 0;
 
     void logEvent(const QString &message) override { log.logEvent(message); }
     void logImportantEvent(const QString &message) override { log.logImportantEvent(message); }
-    void setConnectedInGUI(bool on) override { connected = on; }
-    void showDataLine(worker::DataLine &line) override
+    void runStarted(const run::RunStart &start) override
     {
-        if (ignorer)
-            ignorer->process(line);
+        if (start.typing)
+            logEvent(QStringLiteral("Keyboard output started. Keyboard layout: ")
+                + start.config.getKeyboardType().toString() + QStringLiteral(" (") + start.keyboardBackend
+                + QLatin1Char(')'));
+        const auto *instrument = start.config.getInstrument();
+        logEvent(QStringLiteral("Instrument: ")
+            + (instrument ? instrument->getLabel() : config::ConfigHelper::Instrument::getDefault().getLabel()));
+        if (!start.config.getCustomRegEx().isEmpty())
+            logEvent(QStringLiteral("Custom regEx: ") + start.config.getCustomRegEx());
+        logEvent(start.printing ? QStringLiteral("Values go to the standard output.")
+                                : QStringLiteral("Values are typed on the keyboard."));
+    }
+    void lineReceived(const worker::DataLine &line) override
+    {
         const QString raw = line.getRawData();
         if (line.hasValue())
             log.logAt(line.getDateTime(), raw + QStringLiteral("  -> ") + line.getProcessedData());
         else
             log.logAt(line.getDateTime(), raw + QStringLiteral("  (ignored)"));
-        if (output && line.hasValue())
-            output->put(line.getProcessedData());
+    }
+
+    bool goOnWithoutKeyboard(const QString &reason) override
+    {
+        fail(QStringLiteral("the keyboard output cannot be used: ") + reason);
+        failureStatus = 1;
+        return false;
+    }
+    void capsLockOn() override
+    {
+        logImportantEvent(
+            QStringLiteral("Caps Lock is on. Please turn it off, or letters will be typed in the wrong case."));
+    }
+    void soundFailed(const QString &reason) override { logImportantEvent(reason); }
+    void deviceWarning(const QString &, const QString &message) override { logImportantEvent(message); }
+    void cannotStart(run::StartFailure failure, const QString &message) override
+    {
+        fail(message);
+        failureStatus = failure == run::StartFailure::NoSerialLibrary ? 2 : 1;
     }
 };
 
@@ -146,7 +167,7 @@ void prepareProcess()
         std::fprintf(stderr, "%s\n", qPrintable(line));
         std::fflush(stderr);
     });
-    util::ProcessProperties::set(QStringLiteral("VERSION"), programVersion());
+    util::ProcessProperties::set(QStringLiteral("VERSION"), util::programVersion());
     util::ProcessProperties::set(QStringLiteral("PLK_OSNAME"), QStringLiteral("Windows"));
     util::ProcessProperties::set(QStringLiteral("PLK_OSARCH"), QStringLiteral("x86"));
 }
@@ -173,11 +194,11 @@ int listPorts(const Options &options)
     }
     QStringList shown = ports;
     try {
-        util::FriendlyPortUtil::update();
-        if (util::FriendlyPortUtil::portInfoListIsPopulated()) {
+        portlink::FriendlyPortUtil::update();
+        if (portlink::FriendlyPortUtil::portInfoListIsPopulated()) {
             shown.clear();
             for (const QString &port : ports)
-                shown.append(util::FriendlyPortUtil::getFriendlyPortName(port));
+                shown.append(portlink::FriendlyPortUtil::getFriendlyPortName(port));
         }
     } catch (const std::exception &) {
         // No driver data on this system: the bare names.
@@ -221,7 +242,6 @@ int detect(const Options &options)
 int runOnce(const Options &options)
 {
     HeadlessView view;
-    std::unique_ptr<ValueOutput> output;
     config::Config config;
     {
         std::optional<config::ConfigStore> store;
@@ -242,76 +262,26 @@ int runOnce(const Options &options)
             config.setPort(options.port);
     }
 
-    if (options.print) {
-        output = std::make_unique<PrintOutput>();
-    } else if (keyboardFactory()) {
-        try {
-            output = keyboardFactory()(config, view);
-        } catch (const std::exception &e) {
-            fail(QStringLiteral("the keyboard output cannot be used: ") + QString::fromUtf8(e.what()));
-            return 1;
-        }
-    } else {
-        fail(QStringLiteral("this build has no keyboard output; use --print"));
-        return 2;
-    }
-
-    std::optional<worker::Ignorer> ignorer;
-    if (config.ignoreDuplicates) {
-        ignorer.emplace(config);
-        view.ignorer = &*ignorer;
-    }
-    view.output = output.get();
-
     // Watched from before the port is opened: SIGINT or SIGTERM while a slow
     // driver opens it stops the run once the open returns, instead of ending
     // the process with the port half set up.
     SignalStop stop;
-    bool stopRequested = false;
-    std::unique_ptr<worker::WeightWorker> worker;
-    QObject::connect(&stop, &SignalStop::stopRequested, &stop, [&] {
-        stopRequested = true;
-        if (worker)
-            worker->cancel(true);
-    });
-    try {
-        worker = worker::createWeightWorker(config, view);
-    } catch (const portlink::NativeLibraryError &e) {
-        fail(e.message());
-        return 2;
-    } catch (const std::exception &e) {
-        fail(QString::fromUtf8(e.what()));
-        return 1;
-    }
-    output->start();
-    const auto *instrument = config.getInstrument();
-    view.logEvent(QStringLiteral("Instrument: ")
-        + (instrument ? instrument->getLabel() : config::ConfigHelper::Instrument::getDefault().getLabel()));
-    if (!config.getCustomRegEx().isEmpty())
-        view.logEvent(QStringLiteral("Custom regEx: ") + config.getCustomRegEx());
-    view.logEvent(options.print ? QStringLiteral("Values go to the standard output.")
-                                : QStringLiteral("Values are typed on the keyboard."));
-
+    run::Run::Options runOptions;
+    runOptions.print = options.print;
+    runOptions.sound = false; // a run without a window makes no sound
+    runOptions.stopRequested = [&stop] { return stop.takePending(); };
+    run::Run run(std::move(config), std::move(runOptions), view, view);
+    QObject::connect(&stop, &SignalStop::stopRequested, &run, [&run] { run.stop(); });
     QEventLoop loop;
-    QObject::connect(worker.get(), &worker::WeightWorker::finished, &loop, &QEventLoop::quit);
-    QCoreApplication::processEvents(); // a signal that came during the open
-    if (stopRequested)
-        worker->cancel(true); // the run does not start; done() reports it as stopped
-    worker->execute();
+    QObject::connect(&run, &run::Run::ended, &loop, &QEventLoop::quit);
+    if (!run.start())
+        return view.failureStatus;
     loop.exec();
-    output->stop();
-
-    if (worker->isCancelled())
-        return 0;
-    return 1; // the run ended by itself: device lost or a failure, both logged
+    run.waitForOutputs();
+    return run.state().end == run::RunState::End::Stopped ? 0 : 1;
 }
 
 } // namespace
-
-void HeadlessRunner::setKeyboardOutputFactory(KeyboardOutputFactory factory)
-{
-    keyboardFactory() = std::move(factory);
-}
 
 bool HeadlessRunner::wants(const QStringList &arguments)
 {

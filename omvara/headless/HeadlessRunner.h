@@ -1,23 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "omvara/headless/ValueOutput.h"
-
 #include <QStringList>
-
-#include <functional>
-#include <memory>
-
-namespace omvara::config {
-class Config;
-}
-namespace omvara::worker {
-class WeightWorkerView;
-}
 
 namespace omvara::headless {
 
-// The program's main job without a window:
+// The program's main job without a window, a view of a run on the error
+// output and the exit status:
 //
 //   omvara --headless [--print] [--set KEY=VALUE]... [--prefs-file PATH] [PORT]
 //   omvara --list-ports
@@ -35,12 +24,6 @@ namespace omvara::headless {
 class HeadlessRunner
 {
 public:
-    // Makes the keyboard output of a run (the keyboard module registers it).
-    // It may log through the view from any thread.
-    using KeyboardOutputFactory
-        = std::function<std::unique_ptr<ValueOutput>(const config::Config &config, worker::WeightWorkerView &view)>;
-    static void setKeyboardOutputFactory(KeyboardOutputFactory factory);
-
     // True when `arguments` (without the program name) ask for one of the commands above.
     static bool wants(const QStringList &arguments);
     // Runs the command; returns the exit status.

@@ -54,6 +54,17 @@ SignalStop::~SignalStop()
     pipeFds[0] = pipeFds[1] = -1;
 }
 
+bool SignalStop::takePending()
+{
+    unsigned char byte = 0;
+    bool taken = false;
+    while (::read(pipeFds[0], &byte, 1) == 1) {
+        m_signal = byte;
+        taken = true;
+    }
+    return taken;
+}
+
 void SignalStop::readPipe()
 {
     unsigned char byte = 0;

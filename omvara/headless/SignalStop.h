@@ -20,6 +20,10 @@ public:
 
     // The number of the last signal received, 0 when none.
     int lastSignal() const { return m_signal; }
+    // True when a signal arrived that the event loop has not delivered yet;
+    // it is taken (stopRequested is not emitted for it). For a caller that
+    // must know before it returns to the event loop.
+    bool takePending();
 
 Q_SIGNALS:
     void stopRequested(int signalNumber);

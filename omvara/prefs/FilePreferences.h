@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// A preferences node stored in the shared settings file.
 #pragma once
 
 #include "omvara/prefs/Preferences.h"

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Makes the preferences tree backed by the shared settings file.
 #pragma once
 
 #include "omvara/prefs/Preferences.h"

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Automatic port detection: finds the port a device answers on.
 #pragma once
 
 #include "omvara/util/BackgroundTask.h"

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// What automatic port detection reports to.
 #pragma once
 
 #include <QString>

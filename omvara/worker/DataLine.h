@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// One received line with its value.
 #pragma once
 
 #include <QDateTime>

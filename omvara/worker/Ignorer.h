@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Duplicate suppression: drops repeated readings.
 #pragma once
 
 #include "omvara/util/Decimal.h"

@@ -48,31 +48,30 @@ std::unique_ptr<Keybot> Keybot::fromConfig(
 
 Keybot::~Keybot()
 {
-    stop();
+    abort();
     m_thread.join();
-}
-
-util::BlockingQueue<QString> &Keybot::queue()
-{
-    static util::BlockingQueue<QString> values;
-    return values;
 }
 
 QStringList Keybot::textKeys()
 {
-    return {QStringLiteral("cannot_type"), QStringLiteral("values.not.typed"), QStringLiteral("keyboard.lost")};
+    return {QStringLiteral("cannot_type"), QStringLiteral("values.not.typed"), QStringLiteral("keyboard.lost"),
+        QStringLiteral("value.cut.short")};
 }
 
 void Keybot::enqueue(const QString &text)
 {
     if (text.isEmpty())
         return;
-    if (m_stopped) {
-        // A line handled after Stop belongs to the stopped run.
-        reportDropped(1);
-        return;
+    {
+        std::lock_guard lock(m_closing);
+        if (!m_closed) {
+            ++m_waiting;
+            m_queue.put(text);
+            return;
+        }
     }
-    queue().put(text);
+    // A line handled after Stop belongs to the stopped run.
+    reportDropped(1);
 }
 
 void Keybot::reportDropped(int count)
@@ -87,17 +86,36 @@ void Keybot::start()
 
 void Keybot::stop()
 {
-    if (m_stopped)
+    if (m_stopped.exchange(true))
         return;
-    m_stopped = true;
-    m_thread.interrupt();
-    // Only values that were still waiting are counted: the keyboard thread,
-    // once interrupted, takes no further value.
+    // Only values that were still waiting are counted: the keyboard thread
+    // takes none after the end mark, which comes after them.
     int dropped = 0;
-    while (queue().poll())
-        ++dropped;
+    {
+        std::lock_guard lock(m_closing);
+        m_closed = true;
+        while (const auto text = m_queue.poll())
+            dropped += text->isEmpty() ? 0 : 1;
+        m_waiting -= dropped;
+        m_queue.put(QString());
+    }
     if (dropped > 0)
         reportDropped(dropped);
+}
+
+void Keybot::abort()
+{
+    stop();
+    m_thread.interrupt();
+}
+
+void Keybot::finish()
+{
+    std::lock_guard lock(m_closing);
+    if (m_closed)
+        return;
+    m_closed = true;
+    m_queue.put(QString());
 }
 
 void Keybot::run()
@@ -105,22 +123,35 @@ void Keybot::run()
     while (!util::Interruption::interrupted()) {
         QString text;
         try {
-            text = queue().take();
+            text = m_queue.take();
         } catch (const util::InterruptedError &) {
             break; // the interruption stays set
         }
+        if (text.isEmpty())
+            break; // finish(): everything before it has been typed
+        --m_waiting;
         if (m_lost) {
             // Nowhere to type: this value and the ones waiting are dropped.
             int dropped = 1;
-            while (queue().poll())
-                ++dropped;
+            bool end = false;
+            while (const auto next = m_queue.poll()) {
+                if (next->isEmpty())
+                    end = true;
+                else
+                    ++dropped;
+            }
+            m_waiting -= dropped - 1;
             reportDropped(dropped);
+            if (end)
+                break;
             continue;
         }
         typeStart();
-        typeString(text);
-        typeEnd();
+        if (typeString(text))
+            typeEnd();
     }
+    if (m_onEnd)
+        m_onEnd();
 }
 
 void Keybot::backendLost(const keys::KeyboardLostError &error)
@@ -128,6 +159,8 @@ void Keybot::backendLost(const keys::KeyboardLostError &error)
     if (m_lost.exchange(true))
         return;
     report(workerText("keyboard.lost").replace(QLatin1String("%s"), error.text()));
+    if (m_onLost)
+        m_onLost(error.text());
 }
 
 void Keybot::typeStart()
@@ -142,32 +175,53 @@ void Keybot::typeEnd()
         tapKey(m_terminatorKey);
 }
 
-// Press, pause, release: the start and terminator keys have no pause after
-// their release.
-void Keybot::tapKey(int keyCode)
+bool Keybot::press(int keyCode)
 {
-    if (m_lost)
-        return;
     try {
         m_injector->keyPress(keyCode);
     } catch (const keys::KeyboardLostError &e) {
         backendLost(e);
-        return;
+        return false;
     } catch (const keys::KeyInjectionError &e) {
         report(QStringLiteral("Keycode (%1) %2 error: %3").arg(m_keyboardTypeName).arg(keyCode).arg(e.text()));
     }
-    m_injector->pause(m_keyDelay);
+    return true;
+}
+
+void Keybot::release(int keyCode)
+{
     try {
         m_injector->keyRelease(keyCode);
     } catch (const keys::KeyInjectionError &) {
+        // A release the platform refuses changes nothing on screen.
     }
 }
 
-void Keybot::typeString(const QString &text)
+// Press, pause, release: the start and terminator keys have no pause after
+// their release.
+void Keybot::tapKey(int keyCode)
 {
-    for (const char32_t character : text.toUcs4()) {
+    if (m_lost || !press(keyCode))
+        return;
+    m_injector->pause(m_keyDelay);
+    release(keyCode);
+}
+
+bool Keybot::typeString(const QString &text)
+{
+    const QList<uint> characters = text.toUcs4();
+    for (qsizetype i = 0; i < characters.size(); ++i) {
+        const char32_t character = characters[i];
         if (m_lost)
-            return; // the rest of the value cannot arrive anywhere
+            return false; // the rest of the value cannot arrive anywhere
+        if (util::Interruption::interrupted()) {
+            // Cut off between two characters, never inside one (its keys are
+            // all released); the value is reported, and no terminator follows.
+            report(workerText("value.cut.short")
+                       .replace(QLatin1String("%d"), QString::number(i))
+                       .replace(QLatin1String("%s"), text));
+            return false;
+        }
         const auto found = m_keyMap.constFind(character);
         if (found == m_keyMap.constEnd()) {
             if (m_view) {
@@ -180,25 +234,16 @@ void Keybot::typeString(const QString &text)
         }
         const QList<qint32> &codes = found.value();
         for (const qint32 code : codes) {
-            try {
-                m_injector->keyPress(code);
-            } catch (const keys::KeyboardLostError &e) {
-                backendLost(e);
-                return;
-            } catch (const keys::KeyInjectionError &e) {
-                report(QStringLiteral("Keycode (%1) %2 error: %3").arg(m_keyboardTypeName).arg(code).arg(e.text()));
-            }
+            if (!press(code))
+                return false;
             m_injector->pause(m_keyDelay);
         }
         for (auto code = codes.crbegin(); code != codes.crend(); ++code) {
-            try {
-                m_injector->keyRelease(*code);
-            } catch (const keys::KeyInjectionError &) {
-                // A release the platform refuses changes nothing on screen.
-            }
+            release(*code);
             m_injector->pause(m_keyDelay);
         }
     }
+    return true;
 }
 
 void Keybot::report(const QString &message)

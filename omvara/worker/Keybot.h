@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The keyboard output: types values into the focused application.
 #pragma once
 
 #include "omvara/config/ConfigHelper.h"
@@ -10,6 +11,8 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
+#include <mutex>
 #include <memory>
 
 namespace omvara::config {
@@ -20,21 +23,25 @@ namespace omvara::worker {
 
 class WeightWorkerView;
 
-// Keyboard output: types each value into the application that has the
+// The keyboard output: types each value into the application that has the
 // keyboard focus, as an optional start key, the value's characters through
 // the key map of the keyboard type, and an optional terminator key, pausing
 // `keyDelay` milliseconds after every key press and every key release.
 //
-// Values come from one process-wide queue filled by enqueue() (event
-// thread); the keyboard thread started by start() is its only consumer and
-// the only thread that sends keys, so values are typed whole, one after the
-// other, in arrival order. Characters that cannot be typed and keys the
-// platform refuses are reported through the view's logImportantEvent from
-// the keyboard thread.
+// Values wait in this Keybot's own queue, filled by enqueue() (any thread:
+// the run hands values on from the thread that reads the port); the keyboard
+// thread started by start() is its only consumer and the only thread that
+// sends keys, so values are typed whole, one after the other, in arrival
+// order. Characters that cannot be typed and keys the platform refuses are
+// reported through the view's logImportantEvent from the keyboard thread.
 //
-// stop() ends a run's typing: the value being typed is finished (without its
-// remaining pauses) and the values still waiting are dropped and reported,
-// so they cannot reach whatever application has the focus at a later run.
+// stop() ends a run's typing: the value being typed is finished with its
+// pauses (slow applications lose keys typed faster) and the values still
+// waiting are dropped and reported, so they cannot reach whatever application
+// has the focus at a later run. finish() ends it gently: what waits is typed,
+// then the thread ends. abort() ends it at once: the value being typed is
+// cut off after its current character, without its terminator key (so no
+// half value is entered), and reported.
 //
 // When the keystroke backend is lost for good (the X display closed), that is
 // reported once; the value being typed is cut off there and every later value
@@ -61,36 +68,54 @@ public:
     Keybot &operator=(const Keybot &) = delete;
 
     // Appends a non-empty text to the queue; an empty text is dropped. After
-    // stop() a text is dropped and reported as not typed. Event thread.
+    // stop() or finish() a text is dropped and reported as not typed. Any thread.
     virtual void enqueue(const QString &text);
     // The typing loop: takes values from the queue and types them until the
     // calling thread is interrupted (omvara::util::Interruption).
     virtual void run();
-    // Types the characters of `text` (no start or terminator key).
-    virtual void typeString(const QString &text);
+    // Types the characters of `text` (no start or terminator key). False
+    // when abort() or the loss of the backend cut it off.
+    virtual bool typeString(const QString &text);
     void typeStart();
     void typeEnd();
 
     // Starts the keyboard thread (once).
     void start();
-    // Interrupts the keyboard thread, drops the values still queued and
-    // reports how many there were. Returns at once. Idempotent.
+    // Drops the values still queued and reports how many there were; the
+    // value being typed is finished, then the keyboard thread ends. Returns
+    // at once. Idempotent.
     void stop();
-    // Waits for the keyboard thread to end (after stop(); at once when it never started).
+    // stop(), and the value being typed is cut off after its current
+    // character (reported). Returns at once. Idempotent.
+    void abort();
+    // Types the values still waiting, then ends the keyboard thread; later
+    // values are dropped and reported. Returns at once. Nothing after stop().
+    void finish();
+    // Waits for the keyboard thread to end (after stop() or finish(); at once
+    // when it never started).
     void join() { m_thread.join(); }
+    // Values waiting to be typed.
+    std::size_t waiting() const { return std::size_t(m_waiting.load()); }
+
+    // Called once, on the keyboard thread, when the keystroke backend is lost
+    // for good, with the reason. Set before start().
+    void setLostHandler(std::function<void(const QString &reason)> handler) { m_onLost = std::move(handler); }
+    // Called on the keyboard thread when it ends. Set before start().
+    void setEndHandler(std::function<void()> handler) { m_onEnd = std::move(handler); }
 
     // The Caps Lock state as the keystroke backend sees it.
     bool capsLockOn() const { return m_injector->capsLockOn(); }
     QString backendName() const { return m_injector->name(); }
     const KeyboardType::KeyMap &keyMap() const { return m_keyMap; }
 
-    // The queue shared by every Keybot of the process.
-    static util::BlockingQueue<QString> &queue();
     // The keys of "omvara.worker.WorkerBundle" keyboard output reads.
     static QStringList textKeys();
 
 private:
     void tapKey(int keyCode);
+    // Sends the press of `keyCode`; false when the backend is lost.
+    bool press(int keyCode);
+    void release(int keyCode);
     void report(const QString &message);
     void reportDropped(int count);
     void backendLost(const keys::KeyboardLostError &error);
@@ -102,7 +127,16 @@ private:
     int m_startKey;
     QString m_keyboardTypeName;
     std::unique_ptr<keys::KeyInjector> m_injector;
+    std::function<void(const QString &)> m_onLost;
+    std::function<void()> m_onEnd;
+    // An empty text never is a value: it marks the end that finish() asked for.
+    util::BlockingQueue<QString> m_queue;
     util::InterruptibleThread m_thread;
+    // stop() or finish(): no value is taken in any more. Closing and taking a
+    // value in exclude each other, so no value slips in behind the end mark.
+    std::mutex m_closing;
+    bool m_closed = false;
+    std::atomic<int> m_waiting = 0; // values in m_queue
     std::atomic<bool> m_stopped = false;
     std::atomic<bool> m_lost = false; // the backend is gone (keyboard thread only writes it)
 };

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Number formatting: arithmetic, rounding, decimal places and separator.
 #pragma once
 
 #include "omvara/config/ConfigHelper.h"

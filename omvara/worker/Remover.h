@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Removes configured characters from a value.
 #pragma once
 
 #include <QString>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The confirmation sound of a typed value.
 #pragma once
 
 #include <QString>

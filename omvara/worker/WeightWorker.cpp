@@ -174,6 +174,7 @@ void WeightWorker::completeLine(LineProcessor &processor, qint32 &lineCount, boo
         DataLine line(m_lineBuffer, result.processedData, count, result.instant, errorMark);
         errorMark = false;
         m_lineBuffer.clear();
+        m_view.lineCompleted(line);
         publish(std::move(line));
     } catch (const std::exception &e) {
         // The line is not delivered; its characters are dropped so that the
@@ -200,7 +201,8 @@ void WeightWorker::done()
     } catch (const util::CancellationError &) {
         m_view.logEvent(WorkerTexts::text("stopped"));
     } catch (const util::ExecutionError &e) {
-        m_view.logImportantEvent(WorkerTexts::text("execution.exception") + QString::fromUtf8(e.what()));
+        m_failure = QString::fromUtf8(e.what());
+        m_view.logImportantEvent(WorkerTexts::text("execution.exception") + m_failure);
     }
     if (!m_lineBuffer.isEmpty())
         m_view.logImportantEvent(

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The reception engine: reads the port and cuts the bytes into lines and values.
 #pragma once
 
 #include "omvara/util/BackgroundTask.h"
@@ -53,6 +54,8 @@ public:
 
     // True when the run ended because the device went away.
     bool deviceWasLost() const { return m_deviceLost.load(); }
+    // Why doInBackground failed, empty when it did not (valid once done() ran).
+    const QString &failure() const { return m_failure; }
     // The characters received after the last terminator (valid once done() ran).
     QString unsentData() const { return m_lineBuffer; }
 
@@ -85,6 +88,7 @@ private:
     QString m_lineBuffer;
     std::minstd_rand m_random;
     std::atomic<bool> m_deviceLost { false };
+    QString m_failure;
 };
 
 } // namespace omvara::worker

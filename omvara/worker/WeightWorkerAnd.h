@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The reception engine for A&D balances, with their handshake-line check.
 #pragma once
 
 #include "omvara/worker/WeightWorker.h"

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The reception engine for text instruments (barcode readers).
 #pragma once
 
 #include "omvara/worker/WeightWorker.h"

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// What the reception engine reports to.
 #pragma once
 
 #include "omvara/worker/DataLine.h"
@@ -7,12 +8,12 @@
 
 namespace omvara::worker {
 
-// What a run reports to its window (or to the headless runner).
+// What the reception engine reports to its run.
 //
 // Threads: logEvent and logImportantEvent are called from the event thread,
 // the reception thread and the keyboard thread, possibly at the same time;
-// each entry must land whole. setConnectedInGUI and showDataLine are called
-// on the event thread only.
+// each entry must land whole. lineCompleted is called on the reception
+// thread; setConnectedInGUI and showDataLine on the event thread only.
 class WeightWorkerView
 {
 public:
@@ -24,8 +25,12 @@ public:
     virtual void logImportantEvent(const QString &message) = 0;
     // Switches between the running and the stopped appearance.
     virtual void setConnectedInGUI(bool connected) = 0;
-    // One finished line: duplicate suppression, sound, log, line count, typing.
-    // The view may change the line (suppression empties its value).
+    // One finished line, on the reception thread, before it is handed to the
+    // event thread: the place for what must not wait for the event thread
+    // (duplicate suppression, the outputs of the value). The view may change
+    // the line (suppression empties its value); showDataLine gets it so.
+    virtual void lineCompleted(DataLine &line) { }
+    // One finished line on the event thread: the log and the line count.
     virtual void showDataLine(DataLine &line) = 0;
 };
 

@@ -5,7 +5,7 @@
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
 
-#include "omvara/util/FriendlyPortUtil.h"
+#include "portlink/FriendlyPortUtil.h"
 #include "omvara/util/ProcessProperties.h"
 
 #include "QtPrinters.h"
@@ -16,7 +16,7 @@
 
 using namespace portlink;
 using namespace portlink::testing;
-using omvara::util::FriendlyPortUtil;
+using portlink::FriendlyPortUtil;
 using omvara::util::ProcessProperties;
 
 namespace {

@@ -3,6 +3,7 @@
 // mid-line and mid-run, stored settings that are corrupt or cut short, and a
 // stop signal while the port is still being opened.
 #include "ProgramRun.h"
+#include "RunRecords.h"
 
 #include "omvara/config/ConfigStore.h"
 #include "omvara/headless/HeadlessRunner.h"
@@ -24,28 +25,14 @@ using headless_test::app;
 using headless_test::Program;
 using headless_test::portReady;
 using omvara::sim::PseudoTerminal;
+using run_records::numbers;
+using run_records::records;
 
 namespace {
 
 const QString deviceLost = QStringLiteral("The serial device was lost");
 const QString unsentData = QStringLiteral("Data received after the last terminator was not sent:");
 const QString invalidSetting = QStringLiteral("An invalid stored setting was replaced by its default value.");
-
-QByteArray records(int first, int last)
-{
-    QByteArray out;
-    for (int i = first; i <= last; ++i)
-        out += QByteArray::number(i) + " g\r";
-    return out;
-}
-
-QStringList numbers(int first, int last)
-{
-    QStringList out;
-    for (int i = first; i <= last; ++i)
-        out.append(QString::number(i));
-    return out;
-}
 
 class HeadlessFault : public ::testing::Test
 {

@@ -5,7 +5,7 @@
 #include "LoadSupport.h"
 
 #include "omvara/headless/HeadlessLog.h"
-#include "omvara/headless/ValueOutput.h"
+#include "omvara/run/ValueOutputs.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -17,7 +17,7 @@
 
 using namespace load_test;
 using omvara::headless::HeadlessLog;
-using omvara::headless::PrintOutput;
+using omvara::run::PrintOutput;
 
 // Every entry and every printed value lands whole on its own line, exactly
 // once, and each thread's entries keep their order.
@@ -45,7 +45,7 @@ TEST(LogLoad, severalThreadsLogAndPrintToOneFile_everyEntryWholeOnceAndInEachThr
                 log.logAt(QDateTime::currentDateTime(), text + u' ' + longTail);
                 break;
             case 3:
-                print.put(text);
+                print.put(omvara::worker::DataLine(QString(), text, i, {}, false));
                 break;
             default:
                 HeadlessLog(file).logEvent(text); // a second log object on the same file

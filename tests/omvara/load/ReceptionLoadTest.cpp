@@ -141,9 +141,7 @@ protected:
     void SetUp() override
     {
         app();
-        omvara::util::ProcessProperties::set(QStringLiteral("PLK_OSNAME"), QStringLiteral("Windows"));
-        omvara::util::ProcessProperties::set(QStringLiteral("PLK_OSARCH"), QStringLiteral("x86"));
-        while (Keybot::queue().poll()) { }
+        run_records::setProgramProperties();
     }
 };
 
@@ -208,7 +206,7 @@ TEST_F(ReceptionLoad, floodedPort_stoppedAndRestartedOverAndOver_deliversAndType
         EXPECT_EQ(droppedValues(view.important()), view.values.size() - typed.size());
         EXPECT_EQ(view.connected, (std::vector<bool> { true, false }));
         EXPECT_FALSE(worker->deviceWasLost());
-        EXPECT_EQ(Keybot::queue().size(), 0u);
+        EXPECT_EQ(keybot.waiting(), 0u);
     }
     flood.stop();
     EXPECT_EQ(flood.error(), "");

@@ -5,6 +5,7 @@
 // Every value must be typed at most once and in order; what is not typed is
 // reported.
 #include "ReceptionTestSupport.h"
+#include "RunRecords.h"
 
 #include "omvara/sim/PseudoTerminal.h"
 #include "omvara/util/Bundle.h"
@@ -23,6 +24,7 @@
 
 using namespace std::chrono_literals;
 using namespace reception_test;
+using namespace run_records;
 using omvara::config::Config;
 using omvara::sim::PseudoTerminal;
 using omvara::worker::Keybot;
@@ -35,8 +37,6 @@ using KeyboardType = omvara::config::ConfigHelper::KeyboardType;
 using KeyMapType = omvara::config::ConfigHelper::KeyMapType;
 
 namespace {
-
-constexpr int Enter = 10;
 
 // A run as the window makes it: every delivered value goes to the keyboard.
 class TypingView : public RecordingView
@@ -51,74 +51,15 @@ public:
     }
 };
 
-// The values typed: digits and the minus sign of each value up to its Enter.
-QStringList typedValues(const std::vector<KeyEvent> &events)
-{
-    QStringList values;
-    QString current;
-    for (const KeyEvent &e : events) {
-        if (e.kind != KeyEvent::Press)
-            continue;
-        if (e.value == Enter) {
-            values.append(current);
-            current.clear();
-        } else if (e.value >= 48 && e.value <= 57) {
-            current += QChar(char16_t(e.value));
-        } else if (e.value == 45) {
-            current += u'-';
-        }
-    }
-    if (!current.isEmpty())
-        values.append(current + QStringLiteral("<cut>"));
-    return values;
-}
-
-// The sum of the counts in "values not typed" reports.
-int reportedNotTyped(const RecordingView &view)
-{
-    const QString text = omvara::util::Bundle::get(QStringLiteral("omvara.worker.WorkerBundle"))
-                             .getString(QStringLiteral("values.not.typed"));
-    const qsizetype at = text.indexOf(QStringLiteral("%s"));
-    int sum = 0;
-    for (const auto &e : view.find(text.left(at))) {
-        EXPECT_TRUE(e.important);
-        sum += e.text.mid(at).section(u' ', 0, 0).toInt();
-    }
-    return sum;
-}
-
-QByteArray records(int first, int last)
-{
-    QByteArray out;
-    for (int i = first; i <= last; ++i)
-        out += QByteArray::number(i) + " g\r";
-    return out;
-}
-
-QStringList numbers(int first, int last)
-{
-    QStringList out;
-    for (int i = first; i <= last; ++i)
-        out.append(QString::number(i));
-    return out;
-}
-
 class ReceptionFault : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         app();
-        // As the program runs (the window and the headless runner set them).
-        omvara::util::ProcessProperties::set(QStringLiteral("PLK_OSNAME"), QStringLiteral("Windows"));
-        omvara::util::ProcessProperties::set(QStringLiteral("PLK_OSARCH"), QStringLiteral("x86"));
-        while (Keybot::queue().poll()) { }
+        setProgramProperties();
     }
-    void TearDown() override
-    {
-        stopRun();
-        while (Keybot::queue().poll()) { }
-    }
+    void TearDown() override { stopRun(); }
 
     // Starts a run on `port` with the keyboard output typing into the recorder.
     // With `slowKeys` each key event takes a millisecond, so the keyboard falls behind.
@@ -257,8 +198,8 @@ TEST_F(ReceptionFault, stopWithValuesQueued_finishesTheCurrentValue_dropsAndRepo
     const QStringList typed = typedValues(keys->events());
     ASSERT_LT(typed.size(), 60) << "the keyboard was not behind; nothing was queued";
     EXPECT_EQ(typed, numbers(1, int(typed.size()))); // whole values, in order, once each
-    EXPECT_EQ(reportedNotTyped(view), 60 - typed.size());
-    EXPECT_EQ(Keybot::queue().size(), 0u);
+    EXPECT_EQ(droppedValues(view.important()), 60 - typed.size());
+    EXPECT_EQ(keybot->waiting(), 0u);
 
     const qsizetype before = keys->events().size();
     std::this_thread::sleep_for(50ms);
@@ -290,5 +231,5 @@ TEST_F(ReceptionFault, stopDuringAHalfLine_reportsItAsUnsent_andTypesNothingOfIt
     EXPECT_EQ(unsent[0].text, WorkerTexts::text("unsent.data") + QStringLiteral(" 61.2"));
     EXPECT_TRUE(unsent[0].important);
     EXPECT_EQ(view.find(WorkerTexts::text("stopped")).size(), 1u);
-    EXPECT_EQ(reportedNotTyped(view), 0);
+    EXPECT_EQ(droppedValues(view.important()), 0);
 }

@@ -75,6 +75,14 @@ public:
                 found.push_back(e);
         return found;
     }
+    QStringList important() const
+    {
+        QStringList texts;
+        for (const Entry &e : entries())
+            if (e.important)
+                texts.append(e.text);
+        return texts;
+    }
     QStringList values() const
     {
         QStringList v;

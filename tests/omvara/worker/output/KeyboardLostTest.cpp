@@ -107,14 +107,13 @@ TEST(KeyboardLost, xDisplayClosedDuringARun_reportedOnce_laterValuesNotTyped_noC
         }
     }
     ASSERT_TRUE(injector) << "the X11 backend cannot open " << qPrintable(display);
-    while (Keybot::queue().poll()) { }
 
     RecordingView view;
     Keybot bot(&view, KeyboardType::QUERTY, KeyMapType::NUMERIC, 0, 10, 0, std::move(injector));
     bot.start();
     bot.enqueue(QStringLiteral("12"));
     bot.enqueue(QStringLiteral("34"));
-    for (int i = 0; i < 200 && Keybot::queue().size() > 0; ++i)
+    for (int i = 0; i < 200 && bot.waiting() > 0; ++i)
         std::this_thread::sleep_for(10ms);
     std::this_thread::sleep_for(50ms);
     EXPECT_TRUE(view.important().isEmpty()) << qPrintable(view.important().join(u'\n'));
@@ -132,7 +131,7 @@ TEST(KeyboardLost, xDisplayClosedDuringARun_reportedOnce_laterValuesNotTyped_noC
             n += m.startsWith(lostText) ? 1 : 0;
         return n;
     };
-    for (int i = 0; i < 1000 && (lostReports() == 0 || Keybot::queue().size() > 0); ++i)
+    for (int i = 0; i < 1000 && (lostReports() == 0 || bot.waiting() > 0); ++i)
         std::this_thread::sleep_for(10ms);
     const auto stopStarted = std::chrono::steady_clock::now();
     bot.stop();
@@ -144,5 +143,5 @@ TEST(KeyboardLost, xDisplayClosedDuringARun_reportedOnce_laterValuesNotTyped_noC
     // display; every later one is reported as not typed.
     EXPECT_GE(countNotTyped(view.important()), after - 1) << qPrintable(view.important().join(u'\n'));
     EXPECT_LE(countNotTyped(view.important()), after);
-    EXPECT_EQ(Keybot::queue().size(), 0u);
+    EXPECT_EQ(bot.waiting(), 0u);
 }

@@ -72,14 +72,6 @@ struct Typist
 class KeybotTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        while (Keybot::queue().poll()) { }
-    }
-    void TearDown() override
-    {
-        while (Keybot::queue().poll()) { }
-    }
 };
 
 } // namespace
@@ -176,9 +168,7 @@ TEST_F(KeybotTest, enqueue_dropsEmptyTextsAndKeepsTheOrder)
     t.bot->enqueue("1");
     t.bot->enqueue("");
     t.bot->enqueue("2");
-    EXPECT_EQ(Keybot::queue().size(), 2u);
-    EXPECT_EQ(Keybot::queue().poll(), std::optional<QString>("1"));
-    EXPECT_EQ(Keybot::queue().poll(), std::optional<QString>("2"));
+    EXPECT_EQ(t.bot->waiting(), 2u);
 }
 
 TEST_F(KeybotTest, keyboardThread_typesABacklogWholeAndInOrder)
@@ -238,7 +228,7 @@ TEST_F(KeybotTest, stopDuringABacklog_finishesTheCurrentValueAndDropsAndReportsT
                                .getString("values.not.typed")
                                .replace("%s", "2");
     EXPECT_EQ(t.view.important(), QStringList{report});
-    EXPECT_EQ(Keybot::queue().size(), 0u);
+    EXPECT_EQ(t.bot->waiting(), 0u);
 }
 
 TEST_F(KeybotTest, valueHandedOverAfterStop_isDroppedAndReportedNotTypedAtTheNextRun)
@@ -252,8 +242,8 @@ TEST_F(KeybotTest, valueHandedOverAfterStop_isDroppedAndReportedNotTypedAtTheNex
         first.bot->stop();
         first.bot->enqueue("8"); // a line handled after Stop but before the run's objects are dropped
         EXPECT_EQ(first.view.important(), QStringList{report});
+        EXPECT_EQ(first.bot->waiting(), 0u);
     }
-    EXPECT_EQ(Keybot::queue().size(), 0u);
 }
 
 TEST_F(KeybotTest, stopWithNothingQueued_reportsNothing)

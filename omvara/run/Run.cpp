@@ -1,0 +1,288 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/run/Run.h"
+
+#include "omvara/run/ValueOutputs.h"
+#include "omvara/worker/Ignorer.h"
+#include "omvara/worker/Keybot.h"
+#include "omvara/worker/SoundBot.h"
+#include "omvara/worker/WeightWorkerView.h"
+#include "omvara/worker/WeightWorkers.h"
+#include "omvara/worker/WorkerTexts.h"
+#include "portlink/PortlinkErrors.h"
+
+#include <QMetaObject>
+
+#include <exception>
+#include <stdexcept>
+
+namespace omvara::run {
+
+namespace {
+
+QString failureText(const std::exception &e)
+{
+    return QString::fromUtf8(e.what());
+}
+
+} // namespace
+
+// The reception engine's view of the run: reports go to the observer, lines
+// through the run's per-line policy.
+class Run::ReceptionView : public worker::WeightWorkerView
+{
+public:
+    explicit ReceptionView(Run &run) : m_run(run) { }
+
+    void logEvent(const QString &message) override { m_run.m_observer.logEvent(message); }
+    void logImportantEvent(const QString &message) override { m_run.m_observer.logImportantEvent(message); }
+    void setConnectedInGUI(bool connected) override
+    {
+        // The end is taken from the engine's finished signal, with its reason.
+        if (connected)
+            m_run.setPhase(RunState::Phase::Running);
+    }
+    void lineCompleted(worker::DataLine &line) override { m_run.handleLine(line); }
+    void showDataLine(worker::DataLine &line) override { m_run.m_observer.lineReceived(line); }
+
+private:
+    Run &m_run;
+};
+
+Run::Makers Run::Makers::defaults()
+{
+    Makers makers;
+    makers.keybot = [](worker::WeightWorkerView *view, const config::Config &config) {
+        return worker::Keybot::fromConfig(view, config);
+    };
+    makers.soundBot = [](int percussionNumber) { return std::make_unique<worker::SoundBot>(percussionNumber); };
+    return makers;
+}
+
+Run::Run(config::Config config, Options options, RunObserver &observer, RunQuestions &questions, QObject *parent)
+    : QObject(parent)
+    , m_config(std::move(config))
+    , m_options(std::move(options))
+    , m_observer(observer)
+    , m_questions(questions)
+    , m_view(std::make_unique<ReceptionView>(*this))
+{
+    m_state.since = QDateTime::currentDateTime();
+}
+
+Run::~Run()
+{
+    // The reading thread ends (and the port closes) before the outputs it
+    // hands values to go away.
+    m_worker.reset();
+    endOutputs(OutputEnd::Abort);
+    for (const auto &sink : m_sinks)
+        sink->join();
+}
+
+bool Run::start()
+{
+    // 1. Keyboard output, or the standard output. Without a keyboard the run
+    //    may still receive, show and log lines, if the view says so.
+    std::unique_ptr<ValueSink> delivery;
+    QString keyboardProblem;
+    if (m_options.print) {
+        delivery = std::make_unique<PrintOutput>(m_options.printTo);
+    } else {
+        try {
+            std::unique_ptr<worker::Keybot> keybot = m_options.makers.keybot(m_view.get(), m_config);
+            m_keybot = keybot.get();
+            // Both come from the keyboard thread; the state is the event thread's.
+            const auto onLost = [this](const QString &reason) {
+                QMetaObject::invokeMethod(
+                    this, [this, reason] { setOutput(QStringLiteral("keyboard"), RunState::Output::Status::Failed, reason); },
+                    Qt::QueuedConnection);
+            };
+            const auto onEnd = [this] {
+                QMetaObject::invokeMethod(this, [this] { keyboardEnded(); }, Qt::QueuedConnection);
+            };
+            delivery = std::make_unique<KeyboardOutput>(std::move(keybot), onLost, onEnd);
+        } catch (const std::exception &e) {
+            keyboardProblem = failureText(e);
+            if (!m_questions.goOnWithoutKeyboard(keyboardProblem))
+                return notStarted(keyboardProblem);
+            setOutput(QStringLiteral("keyboard"), RunState::Output::Status::Failed, keyboardProblem);
+        }
+    }
+
+    // 2. Caps Lock would turn every typed letter around.
+    if (m_keybot && m_keybot->capsLockOn())
+        m_questions.capsLockOn();
+
+    // 3. Sound.
+    const auto &sound = m_config.getSound();
+    if (m_options.sound && &sound != &config::ConfigHelper::Sound::NONE) {
+        try {
+            m_sinks.push_back(std::make_unique<SoundOutput>(m_options.makers.soundBot(sound.getPercussionNumber())));
+        } catch (const std::exception &e) {
+            m_questions.soundFailed(failureText(e));
+            setOutput(QStringLiteral("sound"), RunState::Output::Status::Failed, failureText(e));
+        }
+    }
+    if (delivery)
+        m_sinks.push_back(std::move(delivery));
+
+    // 4. Duplicate suppression.
+    if (m_config.ignoreDuplicates)
+        m_ignorer = std::make_unique<worker::Ignorer>(m_config);
+
+    // 5. The reception engine for the instrument; making it opens the port.
+    try {
+        const auto presenter = [this](const QString &title, const QString &message) {
+            m_questions.deviceWarning(title, message);
+        };
+        m_worker = worker::createWeightWorker(m_config, *m_view, presenter);
+    } catch (const std::invalid_argument &e) {
+        // A setting the port refuses (portlink::InvalidArgumentError is one).
+        m_questions.cannotStart(StartFailure::InvalidSetting, failureText(e));
+        return notStarted(failureText(e));
+    } catch (const portlink::NativeLibraryError &e) {
+        m_questions.cannotStart(StartFailure::NoSerialLibrary, e.message());
+        return notStarted(e.message());
+    } catch (const std::exception &e) {
+        m_questions.cannotStart(StartFailure::CannotOpen, failureText(e));
+        return notStarted(failureText(e));
+    }
+    worker::WeightWorker *worker = m_worker.get();
+    connect(worker, &worker::WeightWorker::finished, this, [this, worker] { receptionEnded(worker); });
+
+    // 6. The outputs' own threads.
+    for (const auto &sink : m_sinks) {
+        sink->start();
+        setOutput(sink->name(), RunState::Output::Status::Working, sink->detail());
+    }
+
+    // 7. What this run is, then reception (which a stop asked for meanwhile
+    //    keeps from beginning: the engine then ends at once as stopped).
+    m_observer.runStarted(RunStart { m_config, m_keybot != nullptr, m_options.print,
+        m_keybot ? m_keybot->backendName() : QString(), keyboardProblem });
+    if (m_options.stopRequested && m_options.stopRequested())
+        stop();
+    m_worker->execute();
+    return true;
+}
+
+bool Run::notStarted(const QString &reason)
+{
+    // No reading thread has seen the outputs: they go at once.
+    endOutputs(OutputEnd::Stop);
+    for (const auto &sink : m_sinks)
+        sink->join();
+    m_sinks.clear();
+    m_keybot = nullptr;
+    setPhase(RunState::Phase::Ended, RunState::End::NotStarted, reason);
+    return false;
+}
+
+void Run::stop()
+{
+    if (m_worker)
+        m_worker->cancel(true);
+    endOutputs(m_outputEnd >= OutputEnd::Stop ? OutputEnd::Abort : OutputEnd::Stop);
+}
+
+void Run::waitForOutputs()
+{
+    for (const auto &sink : m_sinks)
+        sink->join();
+}
+
+void Run::endOutputs(OutputEnd how)
+{
+    if (how <= m_outputEnd)
+        return;
+    m_outputEnd = how;
+    for (const auto &sink : m_sinks) {
+        switch (how) {
+        case OutputEnd::Finish:
+            sink->finish();
+            break;
+        case OutputEnd::Stop:
+            sink->stop();
+            break;
+        default:
+            sink->abort();
+            break;
+        }
+    }
+    // The keyboard thread types on until it has finished; it says when.
+    if (m_keybot && how != OutputEnd::Abort) {
+        const RunState::Output *keyboard = m_state.output(QStringLiteral("keyboard"));
+        if (keyboard && keyboard->status == RunState::Output::Status::Working)
+            setOutput(QStringLiteral("keyboard"), RunState::Output::Status::Finishing, keyboard->detail);
+    }
+}
+
+void Run::keyboardEnded()
+{
+    const RunState::Output *keyboard = m_state.output(QStringLiteral("keyboard"));
+    if (keyboard && keyboard->status != RunState::Output::Status::Failed)
+        setOutput(QStringLiteral("keyboard"), RunState::Output::Status::Ended, keyboard->detail);
+}
+
+void Run::handleLine(worker::DataLine &line)
+{
+    if (m_ignorer)
+        m_ignorer->process(line);
+    if (!line.hasValue())
+        return;
+    for (const auto &sink : m_sinks)
+        sink->put(line);
+}
+
+void Run::receptionEnded(worker::WeightWorker *worker)
+{
+    if (m_worker.get() != worker)
+        return;
+    RunState::End end = RunState::End::Failed;
+    QString reason = worker->failure();
+    if (worker->isCancelled()) {
+        end = RunState::End::Stopped;
+    } else if (worker->deviceWasLost()) {
+        end = RunState::End::DeviceLost;
+        reason = worker::WorkerTexts::text("device.lost");
+    }
+    // A run that ended by itself still delivers the values it received.
+    endOutputs(end == RunState::End::Stopped ? OutputEnd::Stop : OutputEnd::Finish);
+    // Called from the engine's own signal: it is deleted once that returns.
+    m_worker.release()->deleteLater();
+    setPhase(RunState::Phase::Ended, end, reason);
+    Q_EMIT ended();
+}
+
+void Run::setPhase(RunState::Phase phase, RunState::End end, const QString &reason)
+{
+    m_state.phase = phase;
+    m_state.end = end;
+    m_state.reason = reason;
+    m_state.since = QDateTime::currentDateTime();
+    publishState();
+}
+
+void Run::setOutput(const QString &name, RunState::Output::Status status, const QString &detail)
+{
+    for (RunState::Output &o : m_state.outputs) {
+        if (o.name == name) {
+            if (o.status == status && o.detail == detail)
+                return;
+            o.status = status;
+            o.detail = detail;
+            publishState();
+            return;
+        }
+    }
+    m_state.outputs.append({ name, status, detail });
+    publishState();
+}
+
+void Run::publishState()
+{
+    m_observer.stateChanged(m_state);
+    Q_EMIT stateChanged(m_state);
+}
+
+} // namespace omvara::run

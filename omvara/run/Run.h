@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/config/Config.h"
+#include "omvara/run/RunObserver.h"
+#include "omvara/run/RunState.h"
+#include "omvara/run/ValueSink.h"
+
+#include <QObject>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace omvara::worker {
+class Ignorer;
+class Keybot;
+class SoundBot;
+class WeightWorker;
+class WeightWorkerView;
+} // namespace omvara::worker
+
+namespace omvara::run {
+
+// One run: from Start to its end, everything that happens to the bytes of the
+// port. It opens the port through the reception engine the instrument asks
+// for, and decides what becomes of each line: duplicate suppression, the
+// confirmation sound, the view (log, line count), the keyboard or the
+// standard output. The window and the headless runner configure a run, show
+// what it reports (RunObserver) and answer its questions (RunQuestions).
+//
+// The path of a value: the reading thread completes a line and, still on that
+// thread, applies suppression and hands the value to the outputs (so typing
+// never waits for the event thread); the line then reaches the view on the
+// event thread. For each line the order is: suppression, sound, log and
+// count, keyboard (or print).
+//
+// Event thread, except where noted. The observer and the questions must
+// outlive the run.
+class Run : public QObject
+{
+    Q_OBJECT
+
+public:
+    // How the outputs are made; tests replace them.
+    struct Makers
+    {
+        // Throws (keys::KeyboardUnavailableError, ...) when typing cannot start.
+        std::function<std::unique_ptr<worker::Keybot>(worker::WeightWorkerView *, const config::Config &)> keybot;
+        // Throws (worker::SoundError, ...) when no sound can be played.
+        std::function<std::unique_ptr<worker::SoundBot>(int percussionNumber)> soundBot;
+        static Makers defaults();
+    };
+
+    struct Options
+    {
+        // Values go to the standard output (`printTo`) instead of the keyboard.
+        bool print = false;
+        std::FILE *printTo = stdout;
+        // The confirmation sound the settings ask for.
+        bool sound = true;
+        // Asked once the port is open, right before reception begins: true
+        // stops the run there, before anything is read (a stop asked for
+        // while a slow driver opened the port).
+        std::function<bool()> stopRequested;
+        Makers makers = Makers::defaults();
+    };
+
+    // `config` is the run's own copy of the settings, taken at Start.
+    Run(config::Config config, Options options, RunObserver &observer, RunQuestions &questions,
+        QObject *parent = nullptr);
+    // Stops the run and waits until its threads have ended.
+    ~Run() override;
+
+    // The start sequence: keyboard output, Caps Lock check, sound, duplicate
+    // suppression, the reception engine (which opens the port), then
+    // reception. False when the run did not start (its state says why; the
+    // questions have been asked).
+    bool start();
+    // Stop: reception ends, the value being typed is finished with its
+    // pauses, the values still waiting are dropped and reported. The state
+    // turns to Ended once the reading thread has ended; the keyboard output
+    // is Finishing until its value is typed. A second stop() cuts that value
+    // off at once.
+    void stop();
+    // Waits until the outputs have delivered what they hold (after the end).
+    void waitForOutputs();
+
+    const RunState &state() const { return m_state; }
+    const config::Config &config() const { return m_config; }
+    // The keyboard output's Keybot, or null (tests look at it).
+    worker::Keybot *keybot() const { return m_keybot; }
+
+Q_SIGNALS:
+    // The state changed (also told to the observer).
+    void stateChanged(const omvara::run::RunState &state);
+    // The run has ended and its port is closed.
+    void ended();
+
+private:
+    class ReceptionView;
+
+    bool notStarted(const QString &reason);
+    void setPhase(RunState::Phase phase, RunState::End end = RunState::End::None, const QString &reason = {});
+    void setOutput(const QString &name, RunState::Output::Status status, const QString &detail = {});
+    void publishState();
+    // Reading thread.
+    void handleLine(worker::DataLine &line);
+    void receptionEnded(worker::WeightWorker *worker);
+    void keyboardEnded();
+    // How far the outputs have been told to end, in increasing order.
+    enum class OutputEnd { None, Finish, Stop, Abort };
+    void endOutputs(OutputEnd how);
+
+    const config::Config m_config;
+    Options m_options;
+    RunObserver &m_observer;
+    RunQuestions &m_questions;
+    std::unique_ptr<ReceptionView> m_view;
+
+    RunState m_state;
+    // Made at start() and released only after the reading thread has ended,
+    // which is the only thread besides this one that touches them.
+    std::vector<std::unique_ptr<ValueSink>> m_sinks;
+    std::unique_ptr<worker::Ignorer> m_ignorer;
+    worker::Keybot *m_keybot = nullptr;
+    std::unique_ptr<worker::WeightWorker> m_worker;
+    OutputEnd m_outputEnd = OutputEnd::None;
+};
+
+} // namespace omvara::run

@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/run/RunState.h"
+#include "omvara/worker/DataLine.h"
+
+#include <QString>
+
+namespace omvara::config {
+class Config;
+}
+
+namespace omvara::run {
+
+// What a run is, told once when reception begins.
+struct RunStart
+{
+    const config::Config &config; // the run's own settings
+    bool typing; // values go to the keyboard output
+    bool printing; // values go to the standard output
+    QString keyboardBackend; // "x11", ...; empty without keyboard output
+    QString keyboardProblem; // why there is no keyboard output, when it failed
+};
+
+// What a view sees of a run: its event log, its lines and its state.
+//
+// Threads: logEvent and logImportantEvent come from any thread (reading,
+// keyboard, event thread), possibly at once; each entry must land whole and
+// the entries of one thread in their order. Everything else comes on the
+// event thread.
+class RunObserver
+{
+public:
+    virtual ~RunObserver() = default;
+
+    virtual void logEvent(const QString &message) = 0;
+    // An emphasised entry (errors, warnings).
+    virtual void logImportantEvent(const QString &message) = 0;
+    // The port is open and reception begins.
+    virtual void runStarted(const RunStart &start) { }
+    // One received line as the run handled it: a repeated value has been
+    // emptied by duplicate suppression. Comes after the value's outputs got it.
+    virtual void lineReceived(const worker::DataLine &line) = 0;
+    // Every change of the run's state.
+    virtual void stateChanged(const RunState &state) { }
+};
+
+// Why a run could not start.
+enum class StartFailure {
+    InvalidSetting, // the port refused a setting
+    CannotOpen, // the port cannot be opened
+    NoSerialLibrary, // the system's serial support is missing
+};
+
+// The questions a run asks its view while it starts: the window answers with
+// dialogs, the headless runner with its error output. Event thread.
+class RunQuestions
+{
+public:
+    virtual ~RunQuestions() = default;
+
+    // The keyboard output cannot start (`reason`). True: the run goes on
+    // without typing; false: it does not start.
+    virtual bool goOnWithoutKeyboard(const QString &reason) = 0;
+    // Caps Lock is on: every typed letter would come out in the other case.
+    virtual void capsLockOn() = 0;
+    // The confirmation sound cannot play; the run goes on without it.
+    virtual void soundFailed(const QString &reason) = 0;
+    // A warning of the device check that comes before reception (A&D).
+    virtual void deviceWarning(const QString &title, const QString &message) = 0;
+    // The run does not start.
+    virtual void cannotStart(StartFailure failure, const QString &message) = 0;
+};
+
+} // namespace omvara::run

@@ -1,0 +1,14 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/run/RunState.h"
+
+namespace omvara::run {
+
+const RunState::Output *RunState::output(const QString &name) const
+{
+    for (const Output &o : outputs)
+        if (o.name == name)
+            return &o;
+    return nullptr;
+}
+
+} // namespace omvara::run

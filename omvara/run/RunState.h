@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+namespace omvara::run {
+
+// What a run is doing, and why it last changed. The run keeps the one
+// authoritative copy (event thread); views get copies with every change.
+struct RunState
+{
+    enum class Phase {
+        Starting, // the start sequence is under way
+        Running, // the port is open and read
+        WaitingForDevice, // the device went away and the run waits for it
+        Ended, // see `end`
+    };
+    enum class End {
+        None, // not ended
+        NotStarted, // the start sequence gave up (port, setting, keyboard)
+        Stopped, // Stop
+        DeviceLost, // the device went away
+        Failed, // reception ended with an error
+    };
+
+    // One output of the run's values.
+    struct Output
+    {
+        enum class Status {
+            Working,
+            Finishing, // typing what it still holds after the run ended
+            Failed, // cannot deliver any more; `detail` says why
+            Ended,
+        };
+        QString name; // "keyboard", "print", "sound"
+        Status status = Status::Working;
+        QString detail; // the backend, or why it failed
+
+        friend bool operator==(const Output &, const Output &) = default;
+    };
+
+    Phase phase = Phase::Starting;
+    End end = End::None;
+    // The reason of the latest change of phase, in the words of its message
+    // (the failure's text, the device-lost text); empty for plain changes.
+    QString reason;
+    QDateTime since; // when the phase began (local time)
+    QList<Output> outputs;
+    // Lines received, and values handed to the outputs (after suppression).
+    qint64 lines = 0;
+    qint64 values = 0;
+
+    bool running() const { return phase == Phase::Running || phase == Phase::WaitingForDevice; }
+    bool ended() const { return phase == Phase::Ended; }
+    // The output named `name`, or null.
+    const Output *output(const QString &name) const;
+
+    friend bool operator==(const RunState &, const RunState &) = default;
+};
+
+} // namespace omvara::run

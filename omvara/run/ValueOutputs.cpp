@@ -1,0 +1,94 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/run/ValueOutputs.h"
+
+#include "omvara/worker/Keybot.h"
+#include "omvara/worker/SoundBot.h"
+
+namespace omvara::run {
+
+KeyboardOutput::KeyboardOutput(std::unique_ptr<worker::Keybot> keybot, std::function<void(const QString &)> onLost,
+    std::function<void()> onEnd)
+    : m_keybot(std::move(keybot))
+{
+    m_keybot->setLostHandler(std::move(onLost));
+    m_keybot->setEndHandler(std::move(onEnd));
+}
+
+KeyboardOutput::~KeyboardOutput() = default;
+
+QString KeyboardOutput::name() const
+{
+    return QStringLiteral("keyboard");
+}
+
+QString KeyboardOutput::detail() const
+{
+    return m_keybot->backendName();
+}
+
+void KeyboardOutput::start()
+{
+    m_keybot->start();
+}
+
+void KeyboardOutput::put(const worker::DataLine &line)
+{
+    m_keybot->enqueue(line.getProcessedData());
+}
+
+void KeyboardOutput::stop()
+{
+    m_keybot->stop();
+}
+
+void KeyboardOutput::finish()
+{
+    m_keybot->finish();
+}
+
+void KeyboardOutput::abort()
+{
+    m_keybot->abort();
+}
+
+void KeyboardOutput::join()
+{
+    m_keybot->join();
+}
+
+QString PrintOutput::name() const
+{
+    return QStringLiteral("print");
+}
+
+void PrintOutput::put(const worker::DataLine &line)
+{
+    // One write per value: a reader of the output never sees half a line.
+    const QByteArray text = (line.getProcessedData() + u'\n').toUtf8();
+    std::fwrite(text.constData(), 1, size_t(text.size()), m_out);
+    std::fflush(m_out);
+}
+
+SoundOutput::SoundOutput(std::unique_ptr<worker::SoundBot> soundBot)
+    : m_soundBot(std::move(soundBot))
+{
+}
+
+SoundOutput::~SoundOutput() = default;
+
+QString SoundOutput::name() const
+{
+    return QStringLiteral("sound");
+}
+
+void SoundOutput::put(const worker::DataLine &)
+{
+    m_soundBot->beep();
+}
+
+void SoundOutput::stop()
+{
+    m_soundBot->close();
+}
+
+} // namespace omvara::run

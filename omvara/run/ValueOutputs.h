@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/run/ValueSink.h"
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+namespace omvara::worker {
+class Keybot;
+class SoundBot;
+} // namespace omvara::worker
+
+namespace omvara::run {
+
+// Values typed on the keyboard by a Keybot with its own keyboard thread.
+class KeyboardOutput : public ValueSink
+{
+public:
+    // `onLost` is called once, on the keyboard thread, when the keystroke
+    // backend goes away for good; `onEnd` when the keyboard thread ends.
+    KeyboardOutput(std::unique_ptr<worker::Keybot> keybot, std::function<void(const QString &)> onLost,
+        std::function<void()> onEnd);
+    ~KeyboardOutput() override;
+
+    QString name() const override;
+    QString detail() const override;
+    void start() override;
+    void put(const worker::DataLine &line) override;
+    void stop() override;
+    void finish() override;
+    void abort() override;
+    void join() override;
+
+    worker::Keybot &keybot() { return *m_keybot; }
+
+private:
+    std::unique_ptr<worker::Keybot> m_keybot;
+};
+
+// Values printed one per line, flushed at once, exactly as they would have
+// been typed (start and terminator keys are not printed).
+class PrintOutput : public ValueSink
+{
+public:
+    explicit PrintOutput(std::FILE *out = stdout) : m_out(out) { }
+    QString name() const override;
+    void put(const worker::DataLine &line) override;
+
+private:
+    std::FILE *m_out;
+};
+
+// The confirmation stroke of each value.
+class SoundOutput : public ValueSink
+{
+public:
+    explicit SoundOutput(std::unique_ptr<worker::SoundBot> soundBot);
+    ~SoundOutput() override;
+
+    QString name() const override;
+    void put(const worker::DataLine &line) override;
+    void stop() override;
+
+private:
+    std::unique_ptr<worker::SoundBot> m_soundBot;
+};
+
+} // namespace omvara::run

@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/worker/DataLine.h"
+
+#include <QString>
+
+namespace omvara::run {
+
+// One output of a run's values: the keyboard, the standard output, the
+// confirmation sound. The run hands each value to every output in turn.
+//
+// Threads: start(), stop(), finish(), abort() and join() on the event thread; put()
+// on the thread that hands values on (the reading thread), after start() and
+// possibly still after stop(), so stop() must leave put() safe to call. put()
+// must not wait for long: the next line waits behind it.
+class ValueSink
+{
+public:
+    virtual ~ValueSink() = default;
+
+    // The output's name in the run's state ("keyboard").
+    virtual QString name() const = 0;
+    // What stands behind it, for the state and the log ("x11"); may be empty.
+    virtual QString detail() const { return {}; }
+    // Before the first value.
+    virtual void start() { }
+    // One value: `line` has a non-empty processed value.
+    virtual void put(const worker::DataLine &line) = 0;
+    // Stop: what is being delivered is finished, what waits is dropped (and
+    // reported). Returns at once.
+    virtual void stop() { }
+    // The run ended by itself: what waits is still delivered. Returns at once.
+    virtual void finish() { stop(); }
+    // Stop at once: also what is being delivered is cut off (a second Stop,
+    // the end of the program). Returns at once.
+    virtual void abort() { stop(); }
+    // Waits until the output has ended (after stop() or finish()).
+    virtual void join() { }
+};
+
+} // namespace omvara::run

@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/window/LogLineLayout.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTextCharFormat>
+
+#include <mutex>
+
+class QAbstractScrollArea;
+class QDateTime;
+class QTextDocument;
+
+namespace omvara {
+
+// The window's event log: a read-only text pane with six named styles.
+//
+// logEvent and logImportantEvent may be called from any thread (the
+// reception and keyboard threads report through them). The entry is stamped
+// with the time of the call, queued whole, and written into the document on
+// the log's own (event) thread in the order the calls were made. Calls on
+// the event thread are written at once, after anything still queued.
+//
+// The log keeps the most recent MaxLines lines; older ones are dropped from
+// the top, so a long shift with a fast instrument does not slow the window
+// down or use up memory.
+class EventLog : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int MaxLines = 100000;
+
+    // `document` is the pane's document; `view` (optional) is scrolled along
+    // with new entries while it shows the end of the log. Both must outlive
+    // the EventLog. Create it on the event thread.
+    EventLog(QTextDocument *document, QAbstractScrollArea *view = nullptr, QObject *parent = nullptr);
+    ~EventLog() override;
+
+    // "HH:mm:ss text" in style "regular" / "important". Any thread.
+    void logEvent(const QString &text);
+    void logImportantEvent(const QString &text);
+    // Appends `text` in the named style (unknown names use "default"). Any thread.
+    void eventLogAppend(const QString &text, const QString &style);
+    // One received line, time-stamped with `time`, laid out as
+    // dataLineSegments() says. Any thread.
+    void appendDataLine(const QDateTime &time, const QString &raw, const QString &value);
+
+    // The format of a named style (tests, and panes that want to match it).
+    QTextCharFormat style(const QString &name) const;
+    // Writes everything queued so far. Event thread.
+    void flush();
+    // Lines currently held (a finished entry counts once).
+    int lineCount() const;
+    // Number of lines kept; tests lower it. Event thread.
+    void setMaxLines(int lines);
+
+private:
+    void addStylesToDocument();
+    void enqueue(QList<LogSegment> entry);
+    void write(const QList<LogSegment> &entry);
+
+    QTextDocument *m_document;
+    QPointer<QAbstractScrollArea> m_view;
+    QHash<QString, QTextCharFormat> m_styles;
+
+    std::mutex m_mutex; // guards m_pending and m_flushPosted
+    QList<QList<LogSegment>> m_pending;
+    bool m_flushPosted = false;
+};
+
+} // namespace omvara

@@ -1,0 +1,160 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/window/OutputPanel.h"
+
+#include "omvara/window/DecimalSeparatorBox.h"
+#include "omvara/window/FrameControls.h"
+#include "omvara/window/MessageBoxes.h"
+#include "omvara/window/SettingRules.h"
+#include "omvara/window/WindowTexts.h"
+#include "omvara/window/plus/PlusControls.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPointer>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace omvara {
+
+using FrameControls::named;
+
+namespace {
+QLabel *makeLabel(const char *member, const char *property, QWidget *buddy, QWidget *parent)
+{
+    return FrameControls::label(member, buddy, parent, property);
+}
+} // namespace
+
+OutputPanel::OutputPanel(config::Config &config, QWidget *parent)
+    : QWidget(parent)
+    , config(config)
+{
+    setObjectName(QStringLiteral("outputPanel"));
+
+    decimalSeparatorBox = new DecimalSeparatorBox(config.getDecimalSeparator(), this);
+    decimalSeparatorBox->setEnabled(plus::InstrumentTypeFollower::enabledFor(config.getInstrument()));
+    outputTerminatorBox = named(new OutputTerminatorBox(config.getOutputTerminator(), this), "outputTerminatorBox");
+    soundComboBox = named(new plus::PlusSoundComboBox(config.getSound(), this), "soundComboBox");
+    keyboardTypeBox = named(new KeyboardTypeBox(config.getKeyboardType(), this), "keyboardTypeBox");
+    startWithBox = named(new plus::PlusStartWithBox(config.getStartWith(), this), "startWithBox");
+    delayTextField = named(new plus::PlusDelayTextField(config.getDelay(), this), "delayTextField");
+    delayTextField->setMaximumWidth(90);
+
+    label4 = makeLabel("label4", "text", decimalSeparatorBox, this);
+    label5 = makeLabel("label5", "text", outputTerminatorBox, this);
+    label17 = makeLabel("label17", "text", soundComboBox, this);
+    label23 = makeLabel("label23", "text", keyboardTypeBox, this);
+    label12 = makeLabel("label12", "text_2", startWithBox, this);
+    label26 = makeLabel("label26", "text", delayTextField, this);
+    label21 = makeLabel("label21", "text", nullptr, this);
+    label22 = makeLabel("label22", "text", nullptr, this);
+    label22->setWordWrap(true);
+
+    buildLayout();
+
+    connect(decimalSeparatorBox, &QComboBox::currentIndexChanged, this,
+            &OutputPanel::decimalSeparatorBoxItemStateChanged);
+    connect(outputTerminatorBox, &QComboBox::currentIndexChanged, this,
+            &OutputPanel::outputTerminatorBoxItemStateChanged);
+    connect(soundComboBox, &QComboBox::currentIndexChanged, this, &OutputPanel::soundComboBoxItemStateChanged);
+    connect(keyboardTypeBox, &QComboBox::currentIndexChanged, this, &OutputPanel::keyboardTypeBoxItemStateChanged);
+    connect(startWithBox, &QComboBox::currentIndexChanged, this, &OutputPanel::startWithBoxItemStateChanged);
+    connect(delayTextField, &QLineEdit::textEdited, this, [this] { delayTextFieldCaretUpdate(); });
+}
+
+void OutputPanel::buildLayout()
+{
+    auto *typingGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.typingGroup.title"), this);
+    auto *grid = new QGridLayout(typingGroup);
+    grid->addWidget(label12, 0, 0);
+    grid->addWidget(startWithBox, 0, 1);
+    grid->addWidget(label5, 1, 0);
+    grid->addWidget(outputTerminatorBox, 1, 1);
+    grid->addWidget(label4, 2, 0);
+    grid->addWidget(decimalSeparatorBox, 2, 1);
+    grid->addWidget(label23, 3, 0);
+    grid->addWidget(keyboardTypeBox, 3, 1);
+    grid->addWidget(label26, 4, 0);
+    grid->addWidget(delayTextField, 4, 1);
+    grid->addWidget(label21, 4, 2);
+    grid->setColumnStretch(3, 1);
+
+    auto *soundGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.soundGroup.title"), this);
+    auto *soundGrid = new QGridLayout(soundGroup);
+    soundGrid->addWidget(label17, 0, 0);
+    soundGrid->addWidget(soundComboBox, 0, 1);
+    soundGrid->setColumnStretch(2, 1);
+
+    auto *column = new QVBoxLayout(this);
+    column->addWidget(typingGroup);
+    column->addWidget(soundGroup);
+    column->addWidget(label22);
+    column->addStretch(1);
+}
+
+void OutputPanel::registerListeners() { config.addPropertyChangeListener(decimalSeparatorBox); }
+
+void OutputPanel::unregisterListeners() { config.removePropertyChangeListener(decimalSeparatorBox); }
+
+void OutputPanel::updateKeyboardAndDelay()
+{
+    keyboardTypeBoxItemStateChanged();
+    if (!delayTextFieldCaretUpdate()) {
+        // The caret handler already reported it; take the user back to it.
+        QPointer<QLineEdit> field = delayTextField;
+        QTimer::singleShot(0, this, [field] {
+            if (field)
+                field->setFocus(Qt::OtherFocusReason);
+        });
+    }
+}
+
+void OutputPanel::updateConfig()
+{
+    decimalSeparatorBoxItemStateChanged();
+    startWithBoxItemStateChanged();
+    outputTerminatorBoxItemStateChanged();
+    soundComboBoxItemStateChanged();
+}
+
+void OutputPanel::decimalSeparatorBoxItemStateChanged()
+{
+    config.setDecimalSeparator(decimalSeparatorBox->getSelected());
+}
+
+void OutputPanel::outputTerminatorBoxItemStateChanged()
+{
+    config.setOutputTerminator(outputTerminatorBox->getSelected());
+}
+
+void OutputPanel::soundComboBoxItemStateChanged() { config.setSound(soundComboBox->getSelected()); }
+
+void OutputPanel::keyboardTypeBoxItemStateChanged() { config.setKeyboardType(keyboardTypeBox->getSelected()); }
+
+void OutputPanel::startWithBoxItemStateChanged() { config.setStartWith(startWithBox->getSelected()); }
+
+bool OutputPanel::delayTextFieldCaretUpdate()
+{
+    if (const std::optional<QString> delay = SettingRules::acceptDelay(delayTextField->text())) {
+        config.setDelay(*delay);
+        return true;
+    }
+    reportDelayRefused();
+    return false;
+}
+
+void OutputPanel::reportDelayRefused()
+{
+    // One message per burst of refused edits, shown after the current event.
+    if (delayReportPending)
+        return;
+    delayReportPending = true;
+    QTimer::singleShot(0, this, [this] {
+        MessageBoxes::showMessage(window(), WindowTexts::text("error.intercharacter.delay"),
+                                  WindowTexts::text("error"));
+        delayReportPending = false;
+    });
+}
+
+} // namespace omvara

@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The program with its window.
+#pragma once
+
+#include <QStringList>
+
+namespace omvara {
+
+// The program with its window: fixes the process-wide settings (English
+// locale, the version and platform properties), then builds the main window
+// on the event thread and runs until the window is closed.
+class RadezoZiDad
+{
+public:
+    // Runs the program with its window; returns its exit status. `arguments`
+    // are the command-line arguments without the program name, after the
+    // options of other modes were taken out (Qt's own options stay in argv).
+    static int main(int &argc, char **argv, const QStringList &arguments);
+
+    // Locale and the process properties "VERSION", "PLK_OSNAME", "PLK_OSARCH".
+    static void prepareProcess();
+};
+
+} // namespace omvara

@@ -1,0 +1,296 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/window/RadezoZiDadFrame2.h"
+
+#include "omvara/window/AboutPanel.h"
+#include "omvara/window/AutoPortDialog.h"
+#include "omvara/window/InputPanel.h"
+#include "omvara/window/MessageBoxes.h"
+#include "omvara/window/OutputPanel.h"
+#include "omvara/window/ProcessingPanel.h"
+#include "omvara/window/ProgramExit.h"
+#include "omvara/window/SettingsPanel.h"
+#include "omvara/window/WindowTexts.h"
+#include "omvara/config/ConfigStore.h"
+#include "omvara/window/plus/PlusControls.h"
+#include "omvara/window/links/JLabelHtml.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <exception>
+
+namespace omvara {
+
+namespace {
+QString tabTitle(const char *panel)
+{
+    return WindowTexts::text(QStringLiteral("RadezoZiDadFrame2.%1.tab.title").arg(QLatin1String(panel)));
+}
+} // namespace
+
+RadezoZiDadFrame2::RadezoZiDadFrame2(QWidget *parent)
+    : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("RadezoZiDadFrame2"));
+}
+
+RadezoZiDadFrame2::~RadezoZiDadFrame2()
+{
+    // The controls outlive this part of the object; they must not hear from
+    // the configuration any more.
+    if (processingPanel)
+        processingPanel->unregisterListeners();
+    if (outputPanel)
+        outputPanel->unregisterListeners();
+}
+
+void RadezoZiDadFrame2::setConfig(Config newConfig)
+{
+    if (processingPanel)
+        processingPanel->unregisterListeners();
+    if (outputPanel)
+        outputPanel->unregisterListeners();
+    config = std::move(newConfig);
+    if (processingPanel)
+        processingPanel->registerListeners();
+    if (outputPanel)
+        outputPanel->registerListeners();
+}
+
+void RadezoZiDadFrame2::setConfigStore(std::unique_ptr<config::ConfigStore> newStore) { store = std::move(newStore); }
+
+config::ConfigStore &RadezoZiDadFrame2::getConfigStore()
+{
+    if (!store)
+        store = std::make_unique<config::ConfigStore>(QCoreApplication::applicationDirPath());
+    return *store;
+}
+
+bool RadezoZiDadFrame2::loadConfig() { return getConfigStore().loadConfig(config, getPorts()); }
+
+void RadezoZiDadFrame2::saveConfig() { getConfigStore().saveConfig(config); }
+
+QStringList RadezoZiDadFrame2::getPorts() const { return inputPanel ? inputPanel->getPorts() : initialPorts; }
+
+void RadezoZiDadFrame2::setPorts(const QStringList &portNames)
+{
+    initialPorts = portNames;
+    if (inputPanel)
+        inputPanel->setPorts(portNames);
+}
+
+void RadezoZiDadFrame2::selectPort(const QString &portName)
+{
+    if (inputPanel)
+        inputPanel->selectPort(portName);
+}
+
+void RadezoZiDadFrame2::initComponents()
+{
+    if (tabbedPane)
+        return;
+    auto *central = new QWidget(this);
+    auto *column = new QVBoxLayout(central);
+    column->setContentsMargins(6, 6, 6, 4);
+
+    tabbedPane = new QTabWidget(central);
+    tabbedPane->setObjectName(QStringLiteral("tabbedPane"));
+
+    panel1 = new QWidget(tabbedPane);
+    panel1->setObjectName(QStringLiteral("panel1"));
+    startStopJButton = new QPushButton(WindowTexts::text("RadezoZiDadFrame2.startStopJButton.text"), panel1);
+    startStopJButton->setObjectName(QStringLiteral("startStopJButton"));
+    startStopJButton->setToolTip(WindowTexts::text("RadezoZiDadFrame2.startStopJButton.toolTipText"));
+    startStopJButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    QFont big = startStopJButton->font();
+    big.setPointSizeF(big.pointSizeF() * 2.0);
+    big.setBold(true);
+    startStopJButton->setFont(big);
+    auto *panel1Layout = new QVBoxLayout(panel1);
+    panel1Layout->addWidget(startStopJButton);
+
+    inputPanel = new InputPanel(config, initialPorts, tabbedPane);
+    processingPanel = new ProcessingPanel(config, tabbedPane);
+    outputPanel = new OutputPanel(config, tabbedPane);
+    settingsPanel = new SettingsPanel(config, tabbedPane);
+    eventLogPanel = new QWidget(tabbedPane);
+    eventLogPanel->setObjectName(QStringLiteral("eventLogPanel"));
+    new QVBoxLayout(eventLogPanel);
+    aboutPanel = new AboutPanel(tabbedPane);
+
+    tabbedPane->addTab(panel1, tabTitle("panel1"));
+    tabbedPane->addTab(inputPanel, tabTitle("inputPanel"));
+    tabbedPane->addTab(processingPanel, tabTitle("processingPanel"));
+    tabbedPane->addTab(outputPanel, tabTitle("outputPanel"));
+    tabbedPane->addTab(settingsPanel, tabTitle("settingsPanel"));
+    tabbedPane->addTab(eventLogPanel, tabTitle("eventLogPanel"));
+    tabbedPane->addTab(aboutPanel, tabTitle("aboutPanel"));
+    currentTabIndex = tabbedPane->currentIndex();
+    currentTab = tabbedPane->currentWidget();
+
+    statusJLabel = new links::JLabelHtml(central);
+    statusJLabel->setObjectName(QStringLiteral("statusJLabel"));
+    statusJLabel->setText(WindowTexts::text("RadezoZiDadFrame2.statusJLabel.text"));
+
+    column->addWidget(tabbedPane, 1);
+    column->addWidget(statusJLabel);
+    setCentralWidget(central);
+
+    processingPanel->registerListeners();
+    outputPanel->registerListeners();
+
+    connect(startStopJButton, &QPushButton::clicked, this, &RadezoZiDadFrame2::startStopJButtonActionPerformed);
+    connect(tabbedPane, &QTabWidget::currentChanged, this, &RadezoZiDadFrame2::tabbedPaneStateChanged);
+    connect(inputPanel, &InputPanel::autoRequested, this, &RadezoZiDadFrame2::autoButtonActionPerformed);
+    connect(inputPanel, &InputPanel::showRequested, this, [this] { tabbedPane->setCurrentWidget(inputPanel); });
+    connect(settingsPanel, &SettingsPanel::exportRequested, this,
+            &RadezoZiDadFrame2::exportSettingsButtonActionPerformed);
+    connect(settingsPanel, &SettingsPanel::importRequested, this,
+            &RadezoZiDadFrame2::importSettingsButtonActionPerformed);
+    connect(settingsPanel, &SettingsPanel::manualConnectChosen, this, [this] {
+        if (removeMinimizeToTraySupportAction)
+            removeMinimizeToTraySupportAction();
+    });
+
+    resize(680, 540);
+}
+
+void RadezoZiDadFrame2::setEventLogWidget(QWidget *eventLog)
+{
+    eventLogPanel->layout()->addWidget(eventLog);
+}
+
+void RadezoZiDadFrame2::updateConfigFromTabs()
+{
+    if (!tabbedPane)
+        return;
+    inputPanel->updateConfig();
+    settingsPanel->updateConnect();
+    outputPanel->updateKeyboardAndDelay();
+    outputPanel->updateConfig();
+    const bool divisionWithoutRounding = processingPanel->updateConfig();
+    settingsPanel->updateConfig();
+    if (divisionWithoutRounding && !mathRoundingErrorWarningDisplayed)
+        QTimer::singleShot(0, this, &RadezoZiDadFrame2::showDivisionWarning);
+}
+
+void RadezoZiDadFrame2::showDivisionWarning()
+{
+    if (mathRoundingErrorWarningDisplayed)
+        return;
+    mathRoundingErrorWarningDisplayed = true;
+    tabbedPane->setCurrentWidget(processingPanel);
+    processingPanel->decimalTextField->setFocus(Qt::OtherFocusReason);
+    MessageBoxes::showMessage(this,
+                              WindowTexts::text("please.enter.number.of.decimal.places.for.rounding.or.disable.division"),
+                              WindowTexts::text("error"));
+}
+
+void RadezoZiDadFrame2::startStopJButtonActionPerformed()
+{
+    if (startStopAction)
+        startStopAction();
+}
+
+bool RadezoZiDadFrame2::savesWhenLeft(const QWidget *tab) const
+{
+    // Tabs are told apart by identity rather than index: while a run is
+    // active the settings tabs are taken out and the indexes shift.
+    return tab && (tab == inputPanel || tab == processingPanel || tab == outputPanel || tab == aboutPanel);
+}
+
+void RadezoZiDadFrame2::tabbedPaneStateChanged(int newIndex)
+{
+    const QWidget *left = currentTab;
+    currentTabIndex = newIndex;
+    currentTab = tabbedPane->widget(newIndex);
+    if (!savesWhenLeft(left))
+        return;
+    updateConfigFromTabs();
+    saveNecessary = config.hasChanged(oldConfig);
+    if (!saveNecessary)
+        return;
+    saveNecessary = false;
+    oldConfig = config.copyConfig();
+    try {
+        saveConfig();
+    } catch (const std::exception &e) {
+        MessageBoxes::showMessage(this, WindowTexts::text("autosave.error") + QString::fromUtf8(e.what()),
+                                  WindowTexts::text("error"));
+    }
+}
+
+void RadezoZiDadFrame2::autoButtonActionPerformed()
+{
+    auto *dialog = new AutoPortDialog(this, getPorts(), [self = QPointer<RadezoZiDadFrame2>(this)](const QString &name) {
+        if (self)
+            self->selectPort(name);
+    });
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void RadezoZiDadFrame2::exportSettingsButtonActionPerformed()
+{
+    const QString file = MessageBoxes::chooseSaveFile(this, WindowTexts::text("export.settings.title"),
+                                                      QDir::home().filePath(QStringLiteral("Omvara.xml")),
+                                                      WindowTexts::text("xml.file.filter"));
+    if (file.isEmpty())
+        return;
+    if (QFileInfo::exists(file)
+        && MessageBoxes::askOkCancel(this, WindowTexts::text("file.already.exists.overwrite"),
+                                     WindowTexts::text("overwrite"))
+            != MessageBoxes::Answer::Ok)
+        return;
+    exportSettingsTo(file);
+}
+
+bool RadezoZiDadFrame2::exportSettingsTo(const QString &file)
+{
+    updateConfigFromTabs();
+    try {
+        saveConfig();
+        oldConfig = config.copyConfig();
+        saveNecessary = false;
+        getConfigStore().exportTo(file);
+    } catch (const std::exception &e) {
+        MessageBoxes::showMessage(this, WindowTexts::text("export.failed") + QString::fromUtf8(e.what()),
+                                  WindowTexts::text("error"));
+        return false;
+    }
+    MessageBoxes::showMessage(this, WindowTexts::text("configuration.exported.to.file.n") + QDir::toNativeSeparators(file),
+                              WindowTexts::text("export.successful"), MessageBoxes::Icon::Information);
+    return true;
+}
+
+void RadezoZiDadFrame2::importSettingsButtonActionPerformed()
+{
+    const QString file = MessageBoxes::chooseOpenFile(this, WindowTexts::text("import.settings.title"),
+                                                      WindowTexts::text("xml.file.filter"));
+    if (file.isEmpty())
+        return;
+    importSettingsFrom(file);
+}
+
+void RadezoZiDadFrame2::importSettingsFrom(const QString &file)
+{
+    try {
+        getConfigStore().importFrom(file);
+    } catch (const std::exception &e) {
+        MessageBoxes::showMessage(this, QStringLiteral("Import failed\n") + QString::fromUtf8(e.what()),
+                                  WindowTexts::text("error"));
+        return;
+    }
+    if (MessageBoxes::askOkCancel(this, QStringLiteral("Apply imported configuration and exit?"),
+                                  QStringLiteral("Restart required"))
+        == MessageBoxes::Answer::Ok)
+        ProgramExit::exitProgram(4);
+}
+
+} // namespace omvara

@@ -1,0 +1,151 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/window/SettingsPanel.h"
+
+#include "omvara/window/FrameControls.h"
+#include "omvara/window/WindowTexts.h"
+#include "omvara/window/plus/PlusControls.h"
+
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace omvara {
+
+using Helper = config::ConfigHelper;
+
+using FrameControls::named;
+
+namespace {
+QString textOf(const char *member) { return FrameControls::text(member); }
+QLabel *makeLabel(const char *member, QWidget *parent) { return FrameControls::label(member, nullptr, parent); }
+} // namespace
+
+SettingsPanel::SettingsPanel(config::Config &config, QWidget *parent)
+    : QWidget(parent)
+    , config(config)
+{
+    setObjectName(QStringLiteral("settingsPanel"));
+
+    manualConnectButton = named(new QRadioButton(textOf("manualConnectButton"), this), "manualConnectButton", true);
+    autoConnectButton = named(new plus::PlusAutoConnectButton(textOf("autoConnectButton"), config.getConnect(), this),
+                              "autoConnectButton", true);
+    manualConnectButton->setChecked(!autoConnectButton->isChecked());
+    connectButtonGroup = new QButtonGroup(this);
+    connectButtonGroup->addButton(manualConnectButton);
+    connectButtonGroup->addButton(autoConnectButton);
+
+    abortAutoStartCheckBox = named(new plus::PlusUnselectedAlwaysCheckBox(
+                                       textOf("abortAutoStartCheckBox"),
+                                       config.abortAutoStartWhenPrevPortNotAvailable, this),
+                                   "abortAutoStartCheckBox", true);
+    minimizeToTrayCheckBox = named(new plus::PlusUnselectedAlwaysCheckBox(textOf("minimizeToTrayCheckBox"),
+                                                                         config.minimizeToTray, this),
+                                   "minimizeToTrayCheckBox", false);
+    notifyWhenMinimizedToTrayCheckBox =
+        named(new plus::PlusUnselectedAlwaysCheckBox(textOf("notifyWhenMinimizedToTrayCheckBox"),
+                                                     config.notifyWhenMinimizedToTray, this),
+              "notifyWhenMinimizedToTrayCheckBox", false);
+    checkForUpdatesCheckBox = named(new plus::PlusSelectedAlwaysCheckBox(textOf("checkForUpdatesCheckBox"),
+                                                                        config.checkForUpdates, this),
+                                    "checkForUpdatesCheckBox", false);
+    importSettingsButton =
+        named(new plus::PlusButton(textOf("importSettingsButton"), this), "importSettingsButton", true);
+    exportSettingsButton =
+        named(new plus::PlusButton(textOf("exportSettingsButton"), this), "exportSettingsButton", true);
+
+    label31 = makeLabel("label31", this);
+    label32 = makeLabel("label32", this);
+    label18 = makeLabel("label18", this);
+    label19 = makeLabel("label19", this);
+    label19->setWordWrap(true);
+
+    buildLayout();
+
+    connect(manualConnectButton, &QRadioButton::clicked, this, &SettingsPanel::connectButtonActionPerformed);
+    connect(autoConnectButton, &QRadioButton::clicked, this, &SettingsPanel::connectButtonActionPerformed);
+    connect(minimizeToTrayCheckBox, &QCheckBox::toggled, this,
+            &SettingsPanel::minimizeToTrayCheckBoxItemStateChanged);
+    connect(notifyWhenMinimizedToTrayCheckBox, &QCheckBox::toggled, this,
+            &SettingsPanel::notifyWhenMinimizedToTrayCheckBoxItemStateChanged);
+    connect(checkForUpdatesCheckBox, &QCheckBox::toggled, this,
+            &SettingsPanel::checkForUpdatesCheckBoxItemStateChanged);
+    connect(abortAutoStartCheckBox, &QCheckBox::toggled, this,
+            &SettingsPanel::abortAutoStartCheckBoxItemStateChanged);
+    connect(importSettingsButton, &QPushButton::clicked, this, &SettingsPanel::importRequested);
+    connect(exportSettingsButton, &QPushButton::clicked, this, &SettingsPanel::exportRequested);
+}
+
+void SettingsPanel::buildLayout()
+{
+    auto *startGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.startGroup.title"), this);
+    auto *startGrid = new QGridLayout(startGroup);
+    startGrid->addWidget(label31, 0, 0);
+    startGrid->addWidget(manualConnectButton, 0, 1);
+    startGrid->addWidget(autoConnectButton, 1, 1);
+    startGrid->addWidget(abortAutoStartCheckBox, 2, 1);
+    startGrid->addWidget(label32, 3, 0);
+    startGrid->addWidget(minimizeToTrayCheckBox, 3, 1);
+    startGrid->addWidget(notifyWhenMinimizedToTrayCheckBox, 4, 1);
+    startGrid->addWidget(label18, 5, 0);
+    startGrid->addWidget(checkForUpdatesCheckBox, 5, 1);
+    startGrid->setColumnStretch(2, 1);
+
+    auto *fileGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.fileGroup.title"), this);
+    auto *fileColumn = new QVBoxLayout(fileGroup);
+    fileColumn->addWidget(label19);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(exportSettingsButton);
+    buttons->addWidget(importSettingsButton);
+    buttons->addStretch(1);
+    fileColumn->addLayout(buttons);
+
+    auto *column = new QVBoxLayout(this);
+    column->addWidget(startGroup);
+    column->addWidget(fileGroup);
+    column->addStretch(1);
+}
+
+void SettingsPanel::updateConnect()
+{
+    config.setConnect(autoConnectButton->isChecked() ? Helper::Connect::AUTO : Helper::Connect::MANUAL);
+}
+
+void SettingsPanel::updateConfig()
+{
+    minimizeToTrayCheckBoxItemStateChanged();
+    notifyWhenMinimizedToTrayCheckBoxItemStateChanged();
+    checkForUpdatesCheckBoxItemStateChanged();
+    abortAutoStartCheckBoxItemStateChanged();
+}
+
+void SettingsPanel::connectButtonActionPerformed()
+{
+    updateConnect();
+    if (!autoConnectButton->isChecked())
+        Q_EMIT manualConnectChosen();
+}
+
+void SettingsPanel::minimizeToTrayCheckBoxItemStateChanged()
+{
+    config.minimizeToTray = minimizeToTrayCheckBox->isChecked();
+}
+
+void SettingsPanel::notifyWhenMinimizedToTrayCheckBoxItemStateChanged()
+{
+    config.notifyWhenMinimizedToTray = notifyWhenMinimizedToTrayCheckBox->isChecked();
+}
+
+void SettingsPanel::checkForUpdatesCheckBoxItemStateChanged()
+{
+    config.checkForUpdates = checkForUpdatesCheckBox->isChecked();
+}
+
+void SettingsPanel::abortAutoStartCheckBoxItemStateChanged()
+{
+    config.abortAutoStartWhenPrevPortNotAvailable = abortAutoStartCheckBox->isChecked();
+}
+
+} // namespace omvara

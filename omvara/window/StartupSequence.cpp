@@ -1,0 +1,385 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/window/StartupSequence.h"
+
+#include "omvara/window/CommandLine.h"
+#include "omvara/window/EventLog.h"
+#include "omvara/window/MessageBoxes.h"
+#include "omvara/window/ProgramExit.h"
+#include "omvara/window/RadezoZiDadFrame2.h"
+#include "omvara/window/StatusLine.h"
+#include "omvara/window/TraySupport.h"
+#include "omvara/window/WindowTexts.h"
+#include "omvara/config/ConfigHelper.h"
+#include "omvara/config/ConfigStore.h"
+#include "omvara/config/Instrument.h"
+#include "omvara/util/Bundle.h"
+#include "portlink/FriendlyPortUtil.h"
+#include "omvara/util/ProcessProperties.h"
+#include "omvara/update/ReadRemoteUpdate.h"
+#include "omvara/update/UpdateWorker.h"
+#include "omvara/worker/Keybot.h"
+#include "omvara/worker/WorkerTexts.h"
+#include "portlink/PortlinkErrors.h"
+#include "portlink/SerialPortLocal.h"
+#include "portlink/SystemProperties.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFontDatabase>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QRandomGenerator>
+#include <QTextStream>
+
+#include <cstdio>
+#include <exception>
+
+namespace omvara {
+
+namespace {
+
+const QString WindowBundle = QStringLiteral("omvara.Omvara");
+
+QString text(const char *key)
+{
+    return util::Bundle::get(WindowBundle).getString(QString::fromLatin1(key));
+}
+
+QString failureText(const std::exception &e)
+{
+    return QString::fromUtf8(e.what());
+}
+
+// Shown when the installation is damaged: written here, not read from the
+// bundles that may be the damaged part.
+const QString DamagedText = QStringLiteral("Program files seem to be damaged or missing!\n"
+                                           "Try downloading and reinstalling the program.");
+const QString DamagedTitle = QStringLiteral("Fatal error");
+
+} // namespace
+
+StartupSequence::StartupSequence(QStringList arguments, QObject *parent)
+    : StartupSequence(std::move(arguments), Seams(), parent)
+{
+}
+
+StartupSequence::StartupSequence(QStringList arguments, Seams seams, QObject *parent)
+    : QObject(parent)
+    , m_arguments(std::move(arguments))
+    , m_portArgument(CommandLine::portArgument(m_arguments))
+    , m_seams(std::move(seams))
+{
+}
+
+StartupSequence::~StartupSequence()
+{
+    m_tray.reset();
+    // The run first: its threads report into the event log until they have
+    // ended, and the frame would delete the log before the run control.
+    delete m_runControl;
+    if (m_frame)
+        m_frame->removeEventFilter(this);
+    delete m_frame; // takes the log and status line with it
+}
+
+QStringList StartupSequence::textKeys()
+{
+    return {
+        QStringLiteral("error"),
+        QStringLiteral("fatal.error"),
+        QStringLiteral("no.rs.232.port.found.on.your.system.program.will.now.exit"),
+        QStringLiteral("error.listing.available.ports"),
+        QStringLiteral("library.plkwin.not.found.or.not.matching.your.system"),
+        QStringLiteral("program.will.now.exit"),
+        QStringLiteral("error.while.loading.settings"),
+        QStringLiteral("invalid.settings.replaced.by.defaults"),
+        QStringLiteral("access.error.while.loading.settings"),
+        QStringLiteral("previously.used.port.0.no.longer.available.naborting.auto.start"),
+        QStringLiteral("access.error.while.saving.settings"),
+        QStringLiteral("minimized.to.system.tray"),
+        QStringLiteral("checking.for.update"),
+        QStringLiteral("update.check.failed"),
+        QStringLiteral("update.available"),
+    };
+}
+
+QList<std::pair<QString, QStringList>> StartupSequence::requiredResources()
+{
+    QStringList window = WindowTexts::requiredKeys() + RunControl::textKeys() + textKeys();
+    window.removeDuplicates();
+    QStringList settings = config::ConfigHelper::requiredKeys() + config::ConfigHelper::Instrument::bundleKeys();
+    settings.removeDuplicates();
+    QStringList workers = worker::WorkerTexts::keys() + worker::Keybot::textKeys();
+    workers.removeDuplicates();
+    return {
+        {WindowBundle, window},
+        {QStringLiteral("omvara.config.ConfigBundle"), settings},
+        {QString::fromLatin1(worker::WorkerTexts::BundleName), workers},
+    };
+}
+
+QStringList StartupSequence::missingResources()
+{
+    QStringList missing;
+    for (const auto &[bundleName, keys] : requiredResources()) {
+        try {
+            for (const QString &key : util::Bundle::get(bundleName).missingKeys(keys))
+                missing.append(bundleName + QStringLiteral(": ") + key);
+        } catch (const util::MissingResourceError &) {
+            missing.append(bundleName);
+        }
+    }
+    return missing;
+}
+
+void StartupSequence::fatal(const QString &message, const QString &title, int status)
+{
+    MessageBoxes::showMessage(m_frame, message, title);
+    ProgramExit::exitProgram(status);
+}
+
+bool StartupSequence::run()
+{
+    // 1. The configuration with its defaults comes with the window.
+    m_frame = new RadezoZiDadFrame2();
+    m_frame->setWindowTitle(QStringLiteral("Brindlecote Omvara"));
+    if (m_seams.store)
+        m_frame->setConfigStore(std::move(m_seams.store));
+
+    // 2.-3. Every text the program shows must be there.
+    if (!checkResourceBundles())
+        return false;
+    // 4. Ports.
+    if (!preparePorts())
+        return false;
+    // 5.-7. Settings.
+    loadSettings();
+    // 8. The window's controls, event log, status line and run control.
+    buildWindow();
+
+    // 9. Now and then, look for a newer version.
+    if (m_frame->getConfig().checkForUpdates) {
+        const int draw = m_seams.drawUpdateCheck ? m_seams.drawUpdateCheck()
+                                                 : static_cast<int>(QRandomGenerator::global()->bounded(4));
+        if (draw == 0) {
+            if (m_seams.startUpdateCheck) {
+                m_seams.startUpdateCheck(*this);
+            } else {
+                auto *worker = new update::UpdateWorker(m_statusLine, update::ReadRemoteUpdate::versionFileUrl(),
+                    util::ProcessProperties::get(QStringLiteral("VERSION")),
+                    QLocale().name().section(QLatin1Char('_'), 0, 0), m_frame);
+                connect(worker, &update::UpdateWorker::finished, worker, &QObject::deleteLater);
+                worker->execute();
+            }
+        }
+    }
+
+    // 10. Icons, then the window.
+    for (const QIcon &icon : windowIcons())
+        for (const QSize &size : icon.availableSizes())
+            m_icons.addPixmap(icon.pixmap(size));
+    m_frame->setWindowIcon(m_icons);
+    if (m_seams.showWindow)
+        m_frame->show();
+
+    // 11. Tooltips stay ten seconds.
+    for (QWidget *widget : m_frame->findChildren<QWidget *>())
+        widget->setToolTipDuration(10000);
+
+    // 12. The settings hold exactly what the controls show.
+    m_frame->updateConfigFromTabs();
+
+    // 13. Tray.
+    if (m_frame->getConfig().minimizeToTray)
+        addMinimizeToTraySupport();
+
+    // 14. Automatic start.
+    autoStart();
+    return true;
+}
+
+bool StartupSequence::checkResourceBundles()
+{
+    const QStringList missing = missingResources();
+    if (missing.isEmpty())
+        return true;
+    QTextStream(stderr) << "Missing resources: " << missing.join(QStringLiteral(", ")) << Qt::endl;
+    fatal(DamagedText, DamagedTitle, 4);
+    return false;
+}
+
+bool StartupSequence::preparePorts()
+{
+    if (!m_portArgument.isEmpty()) {
+        // The named port is the only one, whether the system lists it or not;
+        // no display names of an earlier listing may stand in for it.
+        portlink::FriendlyPortUtil::reset();
+        m_frame->setPorts({m_portArgument});
+        return true;
+    }
+    const auto libraryMissing = [this](int status) {
+        fatal(text("library.plkwin.not.found.or.not.matching.your.system") + QStringLiteral(" (")
+                  + portlink::SystemProperties::osName() + QLatin1Char(' ') + portlink::SystemProperties::osArch()
+                  + QLatin1Char(')') + text("program.will.now.exit"),
+              text("fatal.error"), status);
+    };
+    if (portlink::SerialPortLocal::libraryState() == portlink::NativeLibraryState::PlatformNotSupported) {
+        libraryMissing(portlink::kExitStatusPlatformNotSupported);
+        return false;
+    }
+    QStringList ports;
+    try {
+        ports = portlink::SerialPortLocal::getPortList();
+        if (portlink::SerialPortLocal::libraryState() == portlink::NativeLibraryState::LoadFailed) {
+            libraryMissing(2);
+            return false;
+        }
+        try {
+            portlink::FriendlyPortUtil::update();
+        } catch (const std::exception &) {
+            // No driver data on this system: the bare names are shown.
+        }
+    } catch (const portlink::NativeLibraryError &) {
+        libraryMissing(2);
+        return false;
+    } catch (const std::exception &e) {
+        MessageBoxes::showMessage(m_frame, text("error.listing.available.ports") + failureText(e),
+                                  text("error"));
+    }
+    if (ports.isEmpty())
+        MessageBoxes::showMessage(m_frame, text("no.rs.232.port.found.on.your.system.program.will.now.exit"),
+                                  text("error"));
+    m_frame->setPorts(ports);
+    return true;
+}
+
+void StartupSequence::loadSettings()
+{
+    try {
+        if (!m_frame->loadConfig())
+            MessageBoxes::showMessage(m_frame, text("invalid.settings.replaced.by.defaults"),
+                                      text("error.while.loading.settings"));
+    } catch (const std::exception &e) {
+        MessageBoxes::showMessage(m_frame,
+                                  text("access.error.while.loading.settings") + failureText(e),
+                                  text("error.while.loading.settings"));
+    }
+    // 6. The command-line port is the port of this run.
+    if (!m_portArgument.isEmpty())
+        m_frame->getConfig().setPort(m_portArgument);
+    // 7. Reference for saving only what changed.
+    m_frame->setOldConfig(m_frame->getConfig().copyConfig());
+}
+
+void StartupSequence::buildWindow()
+{
+    m_frame->initComponents();
+
+    m_eventLogPane = new QPlainTextEdit();
+    m_eventLogPane->setObjectName(QStringLiteral("eventLog"));
+    m_eventLogPane->setReadOnly(true);
+    m_eventLogPane->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFont courier(QStringLiteral("Courier New"));
+    courier.setStyleHint(QFont::Monospace);
+    courier.setFamilies({QStringLiteral("Courier New"), QFontDatabase::systemFont(QFontDatabase::FixedFont).family()});
+    m_eventLogPane->setFont(courier);
+    m_frame->setEventLogWidget(m_eventLogPane);
+
+    m_eventLog = new EventLog(m_eventLogPane->document(), m_eventLogPane, m_frame);
+    m_statusLine = new StatusLine(m_frame->statusJLabel, m_frame);
+    m_runControl = new RunControl(*m_frame, *m_eventLog, *m_statusLine, m_frame);
+    if (m_seams.outputs)
+        m_runControl->setOutputs(*m_seams.outputs);
+
+    m_frame->setRemoveMinimizeToTraySupport([this] { removeMinimizeToTraySupport(); });
+    m_frame->installEventFilter(this);
+}
+
+void StartupSequence::autoStart()
+{
+    config::Config &config = m_frame->getConfig();
+    if (&config.getConnect() != &config::ConfigHelper::Connect::AUTO)
+        return;
+    if (config.abortAutoStartWhenPrevPortNotAvailable && m_portArgument.isEmpty()
+        && config.getPort() != config.getPrevPort()) {
+        MessageBoxes::showMessage(
+            m_frame,
+            text("previously.used.port.0.no.longer.available.naborting.auto.start")
+                .replace(QStringLiteral("{0}"), config.getPrevPort()),
+            text("error"));
+        return;
+    }
+    m_runControl->start();
+    if (config.minimizeToTray && m_seams.showWindow)
+        m_frame->showMinimized();
+}
+
+void StartupSequence::addMinimizeToTraySupport()
+{
+    if (m_tray || !m_frame)
+        return;
+    std::unique_ptr<TrayIcon> icon;
+    if (m_seams.trayIcon)
+        icon = m_seams.trayIcon();
+    else if (!TraySupport::trayAvailable())
+        return;
+    m_tray = std::make_unique<TraySupport>(
+        m_frame, m_icons, [frame = m_frame] { return frame && frame->getConfig().notifyWhenMinimizedToTray; },
+        std::move(icon));
+}
+
+void StartupSequence::removeMinimizeToTraySupport()
+{
+    m_tray.reset();
+}
+
+QIcon StartupSequence::createImageIcon(const QString &path)
+{
+    if (!QFile::exists(path)) {
+        QTextStream(stderr) << "Couldn't find file: " << path << Qt::endl;
+        return {};
+    }
+    return QIcon(path);
+}
+
+QList<QIcon> StartupSequence::windowIcons()
+{
+    QList<QIcon> icons;
+    for (const char *size : {"32", "24", "20", "16"}) {
+        const QIcon icon = createImageIcon(QStringLiteral(":/icons/Omvara%1.png").arg(QLatin1String(size)));
+        if (!icon.isNull())
+            icons.append(icon);
+    }
+    return icons;
+}
+
+bool StartupSequence::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Close && !m_shutDown && watched == m_frame) {
+        shutdown();
+        return false;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void StartupSequence::shutdown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    m_frame->updateConfigFromTabs();
+    try {
+        m_frame->saveConfig();
+    } catch (const std::exception &e) {
+        MessageBoxes::showMessage(m_frame, text("access.error.while.saving.settings") + failureText(e),
+                                  text("error"));
+    }
+    // The port is closed and typing ends before the program does.
+    if (m_runControl && m_runControl->isRunning())
+        m_runControl->stop();
+    m_tray.reset();
+    Q_EMIT closed(0);
+}
+
+} // namespace omvara

@@ -1,0 +1,400 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A run as the window and the headless runner make it: bytes from the
+// simulated serial side go in; what the keyboard typed (recorded key events,
+// read back through the key map), what was printed, the view's lines and
+// the run's state come out.
+#include "QtPrinters.h"
+#include "RunRecords.h"
+
+#include "omvara/config/Instrument.h"
+#include "omvara/run/Run.h"
+#include "omvara/worker/Keybot.h"
+#include "omvara/worker/WeightWorkerView.h"
+#include "portlink/testing/ScopedNativeSide.h"
+#include "portlink/testing/SimulatedNative.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+using namespace std::chrono_literals;
+using omvara::config::Config;
+using omvara::run::RunState;
+using omvara::worker::keys::KeyEvent;
+using omvara::worker::keys::RecordingKeyInjector;
+using Instrument = omvara::config::ConfigHelper::Instrument;
+using KeyMap = omvara::config::ConfigHelper::KeyboardType::KeyMap;
+
+namespace {
+
+QCoreApplication &app()
+{
+    static int argc = 1;
+    static char name[] = "omvara_run_tests";
+    static char *argv[] = { name, nullptr };
+    static QCoreApplication application(argc, argv);
+    return application;
+}
+
+bool runUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout = 10s)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeout.count())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+// The text the recorded key events type: each chord (keys pressed until all
+// are released again) read back through the key map; the terminator key
+// (Enter) ends a value.
+QStringList typedTexts(const std::vector<KeyEvent> &events, const KeyMap &keyMap)
+{
+    QMap<QList<qint32>, char32_t> chords;
+    for (auto it = keyMap.cbegin(); it != keyMap.cend(); ++it)
+        chords.insert(it.value(), it.key());
+    QStringList texts;
+    QString current;
+    QList<qint32> chord;
+    int down = 0;
+    for (const KeyEvent &e : events) {
+        if (e.kind == KeyEvent::Press) {
+            chord.append(e.value);
+            ++down;
+        } else if (e.kind == KeyEvent::Release && --down == 0) {
+            if (chord == QList<qint32> { run_records::Enter }) {
+                texts.append(current);
+                current.clear();
+            } else {
+                current += chords.contains(chord) ? QString::fromUcs4(&chords[chord], 1) : QStringLiteral("?");
+            }
+            chord.clear();
+        }
+    }
+    if (!current.isEmpty())
+        texts.append(current + QStringLiteral("<cut>"));
+    return texts;
+}
+
+// The view of the tests: everything the run reports, kept.
+class RecordingRunView : public omvara::run::RunObserver, public omvara::run::RunQuestions
+{
+public:
+    void logEvent(const QString &message) override { add(message, false); }
+    void logImportantEvent(const QString &message) override { add(message, true); }
+    void lineReceived(const omvara::worker::DataLine &line) override { lines.push_back(line); }
+    void stateChanged(const RunState &state) override { states.push_back(state); }
+
+    bool goOnWithoutKeyboard(const QString &) override { return true; }
+    void capsLockOn() override { }
+    void soundFailed(const QString &) override { }
+    void deviceWarning(const QString &, const QString &message) override { add(message, true); }
+    void cannotStart(omvara::run::StartFailure, const QString &message) override { cannotStartWith = message; }
+
+    void clear()
+    {
+        std::lock_guard lock(m_mutex);
+        m_important.clear();
+        lines.clear();
+        states.clear();
+        cannotStartWith.clear();
+    }
+    QStringList important() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_important;
+    }
+    QStringList shownValues() const
+    {
+        QStringList values;
+        for (const auto &line : lines)
+            values.append(line.getProcessedData());
+        return values;
+    }
+
+    std::vector<omvara::worker::DataLine> lines;
+    std::vector<RunState> states;
+    QString cannotStartWith;
+
+private:
+    void add(const QString &text, bool important)
+    {
+        std::lock_guard lock(m_mutex);
+        if (important)
+            m_important.append(text);
+    }
+    mutable std::mutex m_mutex;
+    QStringList m_important;
+};
+
+class RunTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        app();
+        run_records::setProgramProperties();
+        port = &native->addPort(QStringLiteral("COM5"));
+        port->setNoModemLines(true);
+    }
+
+    // A run on COM5 typing into a recorder; with `keyTime` each key event takes that long.
+    std::unique_ptr<omvara::run::Run> startRun(Config config, bool print = false, std::chrono::milliseconds keyTime = 0ms)
+    {
+        config.setPort(QStringLiteral("COM5"));
+        config.setOutputTerminator(omvara::config::ConfigHelper::OutputTerminator::ENTER);
+        omvara::run::Run::Options options;
+        options.print = print;
+        options.printTo = printed;
+        options.sound = false;
+        options.makers.keybot = [this, keyTime](omvara::worker::WeightWorkerView *view, const Config &c) {
+            auto recording = std::make_unique<RecordingKeyInjector>();
+            keys = recording.get();
+            if (keyTime > 0ms)
+                keys->onEvent([keyTime](const KeyEvent &) { std::this_thread::sleep_for(keyTime); });
+            return omvara::worker::Keybot::fromConfig(view, c, std::move(recording));
+        };
+        auto run = std::make_unique<omvara::run::Run>(std::move(config), std::move(options), view, view);
+        EXPECT_TRUE(run->start()) << qPrintable(view.cannotStartWith);
+        return run;
+    }
+
+    QStringList printedLines()
+    {
+        std::fflush(printed);
+        std::rewind(printed);
+        QByteArray bytes;
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, printed)) > 0;)
+            bytes.append(buffer, qsizetype(n));
+        std::fseek(printed, 0, SEEK_END);
+        return QString::fromUtf8(bytes).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    std::shared_ptr<portlink::testing::SimulatedNative> native = std::make_shared<portlink::testing::SimulatedNative>();
+    portlink::testing::ScopedNativeSide side { native };
+    portlink::testing::SimulatedPort *port = nullptr;
+    RecordingRunView view;
+    RecordingKeyInjector *keys = nullptr;
+    std::FILE *printed = std::tmpfile();
+
+    void TearDown() override { std::fclose(printed); }
+};
+
+} // namespace
+
+// Per instrument and settings: the values typed, the values printed and the
+// lines the view shows are the same, in order; repeats are shown without a
+// value and typed or printed once.
+TEST_F(RunTest, bytesOfEachInstrument_typedAndPrintedAsProcessed_repeatsOnce)
+{
+    struct Case
+    {
+        const char *name;
+        const Instrument &instrument;
+        std::function<void(Config &)> settings;
+        QByteArray sent;
+        QStringList values;
+    };
+    const Case cases[] = {
+        { "generic, negative and decimals", Instrument::GENERIC, [](Config &) { },
+            "  12.30 g\r-0.5 g\rno value\r", { "12.30", "-0.5" } },
+        { "Sartorius, 2 places", Instrument::SARTORIUS,
+            [](Config &c) {
+                c.setInputTerminator(10);
+                c.setDecimalPlaces(QStringLiteral("2"));
+            },
+            "+    12.345 g  \r\n-      1.230 g  \r\n    High        \r\n", { "12.35", "-1.23" } },
+        { "generic, times 1000, comma", Instrument::GENERIC,
+            [](Config &c) {
+                c.setMathOperation(omvara::config::ConfigHelper::MathOperation::MULTIPLY);
+                c.setMathOperand(QStringLiteral("1000"));
+                c.setDecimalSeparator(omvara::config::ConfigHelper::DecimalSeparator::COMMA);
+            },
+            "0.0125 kg\r", { "12,5000" } }, // exact arithmetic keeps the reading's decimal places
+        { "barcode reader, letters and digits", Instrument::BARCODE_ALPHA, [](Config &) { }, "LOT42X\rA1 B2\r",
+            { "LOT42X", "A1" } },
+        { "repeats suppressed", Instrument::GENERIC,
+            [](Config &c) {
+                c.ignoreDuplicates = true;
+                c.setIgnoreTimeLimit(QString());
+                c.setIgnoreDifference(QString());
+            },
+            "12.5 g\r12.5 g\r13 g\r12.5 g\r", { "12.5", "", "13", "12.5" } },
+    };
+    for (const Case &c : cases) {
+        for (const bool print : { false, true }) {
+            SCOPED_TRACE(std::string(c.name) + (print ? ", printed" : ", typed"));
+            Config config = c.instrument.getDefaultConfig();
+            config.setInstrument(&c.instrument);
+            c.settings(config);
+            view.clear();
+            std::fclose(printed);
+            printed = std::tmpfile();
+            auto run = startRun(config.copyConfig(), print);
+            port->feed(c.sent);
+            QStringList delivered = c.values;
+            delivered.removeAll(QString());
+            const auto lines = size_t(c.sent.count(char(config.getInputTerminator())));
+            ASSERT_TRUE(runUntil([&] { return view.lines.size() == lines; }));
+            ASSERT_TRUE(runUntil([&] {
+                return print ? printedLines().size() >= delivered.size()
+                             : typedTexts(keys->events(), run->keybot()->keyMap()).size() >= delivered.size();
+            }));
+            QStringList shown = view.shownValues();
+            shown.removeAll(QString()); // lines without a value (a "High" overload, a text that is no code)
+            QStringList expectedShown = c.values;
+            expectedShown.removeAll(QString());
+            EXPECT_EQ(shown, expectedShown);
+            if (print)
+                EXPECT_EQ(printedLines(), delivered);
+            else
+                EXPECT_EQ(typedTexts(keys->events(), run->keybot()->keyMap()), delivered);
+            run->stop();
+            ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
+            EXPECT_EQ(run->state().end, RunState::End::Stopped);
+            EXPECT_FALSE(port->isOpen());
+        }
+    }
+}
+
+// Stop while the keyboard is behind: the value being typed is finished, the
+// waiting ones are dropped and reported with their number, nothing is typed
+// twice; the run's state tells the way from Running to Ended by Stop.
+TEST_F(RunTest, stopWithABacklog_finishesTheCurrentValue_dropsAndReportsTheRest)
+{
+    Config config = Instrument::GENERIC.getDefaultConfig();
+    auto run = startRun(std::move(config), false, 1ms);
+    port->feed(run_records::records(1, 40));
+    ASSERT_TRUE(runUntil([&] { return view.lines.size() == 40; }));
+    ASSERT_TRUE(runUntil([&] { return !typedTexts(keys->events(), run->keybot()->keyMap()).isEmpty(); }));
+    run->stop();
+    ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
+    run->waitForOutputs();
+
+    const QStringList typed = typedTexts(keys->events(), run->keybot()->keyMap());
+    ASSERT_LT(typed.size(), 40) << "the keyboard was not behind";
+    EXPECT_EQ(typed, run_records::numbers(1, int(typed.size())));
+    EXPECT_EQ(run_records::droppedValues(view.important()), 40 - typed.size());
+    ASSERT_GE(view.states.size(), 2u);
+    EXPECT_EQ(view.states.front().phase, RunState::Phase::Running);
+    EXPECT_EQ(view.states.back().phase, RunState::Phase::Ended);
+    EXPECT_EQ(view.states.back().end, RunState::End::Stopped);
+    const RunState::Output *keyboard = run->state().output(QStringLiteral("keyboard"));
+    ASSERT_NE(keyboard, nullptr);
+    EXPECT_EQ(keyboard->detail, QStringLiteral("recording"));
+}
+
+// The device goes away: the run ends by itself with the reason, and the
+// values it received are still typed (none dropped); a port that cannot be
+// opened ends the start with the reason and no open port.
+TEST_F(RunTest, deviceLostAndPortThatCannotOpen_endWithTheirReasons)
+{
+    Config config = Instrument::GENERIC.getDefaultConfig();
+    auto run = startRun(std::move(config), false, 1ms);
+    port->feed(run_records::records(1, 20));
+    ASSERT_TRUE(runUntil([&] { return view.lines.size() == 20; }));
+    port->unplug();
+    ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
+    EXPECT_EQ(run->state().end, RunState::End::DeviceLost);
+    EXPECT_FALSE(run->state().reason.isEmpty());
+    run->waitForOutputs();
+    EXPECT_EQ(typedTexts(keys->events(), run->keybot()->keyMap()), run_records::numbers(1, 20));
+    EXPECT_EQ(run_records::droppedValues(view.important()), 0);
+
+    port->replug();
+    port->failOpen(1002);
+    Config again = Instrument::GENERIC.getDefaultConfig();
+    again.setPort(QStringLiteral("COM5"));
+    omvara::run::Run::Options options;
+    options.print = true;
+    options.printTo = printed;
+    omvara::run::Run failing(std::move(again), options, view, view);
+    EXPECT_FALSE(failing.start());
+    EXPECT_EQ(failing.state().end, RunState::End::NotStarted);
+    EXPECT_FALSE(view.cannotStartWith.isEmpty());
+    EXPECT_EQ(failing.state().reason, view.cannotStartWith);
+    EXPECT_FALSE(port->isOpen());
+}
+
+namespace {
+
+// A recording keyboard whose pauses really pass (and end at once when the
+// keyboard thread is interrupted), as on a real display.
+class PausingKeys : public RecordingKeyInjector
+{
+public:
+    void pause(int milliseconds) override
+    {
+        RecordingKeyInjector::pause(milliseconds);
+        KeyInjector::pause(milliseconds);
+    }
+};
+
+} // namespace
+
+// Stop while a value is being typed with a key delay: the value is finished
+// with its pauses (slow applications lose keys typed faster) and the window
+// is told the keyboard is finishing; a second Stop cuts it off at once,
+// without its terminator key, and says so.
+TEST_F(RunTest, stopWhileTyping_finishesTheValueWithItsPauses_secondStopCutsItOff)
+{
+    constexpr int Delay = 15;
+    for (const bool twice : { false, true }) {
+        SCOPED_TRACE(twice ? "stopped twice" : "stopped once");
+        view.clear();
+        Config config = Instrument::GENERIC.getDefaultConfig();
+        config.setDelay(QString::number(Delay));
+        config.setPort(QStringLiteral("COM5"));
+        config.setOutputTerminator(omvara::config::ConfigHelper::OutputTerminator::ENTER);
+        PausingKeys *pausing = nullptr;
+        omvara::run::Run::Options options;
+        options.sound = false;
+        options.makers.keybot = [&pausing](omvara::worker::WeightWorkerView *v, const Config &c) {
+            auto injector = std::make_unique<PausingKeys>();
+            pausing = injector.get();
+            return omvara::worker::Keybot::fromConfig(v, c, std::move(injector));
+        };
+        omvara::run::Run run(std::move(config), options, view, view);
+        ASSERT_TRUE(run.start());
+        port->feed("123456789 g\r");
+        ASSERT_TRUE(runUntil([&] { return !pausing->events().empty(); }));
+        QElapsedTimer timer;
+        timer.start();
+        run.stop();
+        if (twice) {
+            ASSERT_TRUE(runUntil([&] { return run.state().ended(); }));
+            run.stop();
+        }
+        run.waitForOutputs();
+        const auto elapsed = timer.elapsed();
+        const QStringList typed = typedTexts(pausing->events(), run.keybot()->keyMap());
+        if (!twice) {
+            EXPECT_EQ(typed, QStringList { "123456789" });
+            // Nine characters and the terminator, a pause after each press and release.
+            EXPECT_GE(elapsed, 19 * Delay - Delay * 2);
+            ASSERT_TRUE(runUntil([&] {
+                const RunState::Output *keyboard = run.state().output(QStringLiteral("keyboard"));
+                return keyboard && keyboard->status == RunState::Output::Status::Ended;
+            }));
+            bool finishingSeen = false;
+            for (const RunState &s : view.states)
+                if (const RunState::Output *keyboard = s.output(QStringLiteral("keyboard")))
+                    finishingSeen |= keyboard->status == RunState::Output::Status::Finishing;
+            EXPECT_TRUE(finishingSeen);
+        } else {
+            ASSERT_EQ(typed.size(), 1);
+            EXPECT_TRUE(typed[0].endsWith(QStringLiteral("<cut>"))) << qPrintable(typed[0]);
+            EXPECT_TRUE(QStringLiteral("123456789<cut>").startsWith(typed[0].chopped(5)));
+            EXPECT_TRUE(view.important().join(u'\n').contains(QStringLiteral("123456789"))) << "the cut value is reported";
+        }
+    }
+}

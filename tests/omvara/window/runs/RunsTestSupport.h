@@ -1,0 +1,97 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/window/MessageBoxes.h"
+#include "omvara/window/StartupSequence.h"
+#include "omvara/config/Config.h"
+#include "omvara/prefs/FilePreferencesFactory.h"
+#include "omvara/worker/keys/recording/RecordingKeyInjector.h"
+#include "portlink/testing/ScopedNativeSide.h"
+#include "portlink/testing/SimulatedNative.h"
+
+#include <QApplication>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace runs_test {
+
+// The one application object of the test program (offscreen platform).
+QApplication &app();
+
+// Base of fixtures whose members are widgets: the application comes first.
+struct WithApp
+{
+    WithApp() { app(); }
+};
+
+// Runs the event loop until `condition` holds or `timeout` passed; returns the condition.
+bool runUntil(const std::function<bool()> &condition,
+              std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// Lets queued work run for a moment.
+void settle(std::chrono::milliseconds time = std::chrono::milliseconds(30));
+
+// Everything a window test needs around the program: settings in a private
+// file, simulated serial ports, message boxes and the exit recorded instead
+// of shown or done, and a recording keyboard.
+class Harness
+{
+public:
+    Harness();
+    ~Harness();
+    Harness(const Harness &) = delete;
+    Harness &operator=(const Harness &) = delete;
+
+    // Writes `config` into the settings file (before start()).
+    void storeSettings(const omvara::config::Config &config);
+    // A configuration with defaults on port `port` (GENERIC instrument).
+    static omvara::config::Config settingsFor(const QString &port);
+
+    // Builds the program's window with `arguments` (hidden). The result of
+    // the start-up sequence.
+    bool start(const QStringList &arguments = {});
+
+    omvara::StartupSequence &startup() { return *m_startup; }
+    // Ends the program's window as the end of the program does.
+    void destroyWindow() { m_startup.reset(); }
+    omvara::RadezoZiDadFrame2 &frame();
+    QStringList tabTitles();
+
+    // The message boxes shown so far ("title|text").
+    struct Message
+    {
+        QString title;
+        QString text;
+    };
+    std::vector<Message> messages;
+    bool shown(const QString &title, const QString &textPart = QString()) const;
+
+    std::optional<int> exitStatus;
+    std::shared_ptr<portlink::testing::SimulatedNative> sim;
+    std::unique_ptr<portlink::testing::ScopedNativeSide> nativeSide;
+    QTemporaryDir dir;
+    QString prefsFile;
+
+    // Keyboard and sound of the runs.
+    bool capsLock = false;
+    bool keyboardFails = false;
+    bool soundFails = false;
+    std::atomic<omvara::worker::keys::RecordingKeyInjector *> injector = nullptr;
+    int soundBotsMade = 0;
+    int updateChecksStarted = 0;
+    int updateDraw = 1; // no update check unless a test asks
+
+    std::unique_ptr<omvara::prefs::FilePreferencesFactory> factory;
+
+private:
+    std::unique_ptr<omvara::StartupSequence> m_startup;
+    omvara::MessageBoxes::Responder m_oldResponder;
+};
+
+} // namespace runs_test

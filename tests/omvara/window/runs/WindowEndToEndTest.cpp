@@ -1,0 +1,195 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The program with its window, from outside: a simulated balance on a
+// pseudo-terminal, `omvara --prefs-file FILE PTY` with automatic start and
+// the tray switched on, trayer as the tray host and an xterm as the
+// application that receives the values. The window goes to the tray at
+// start, the xterm receives the values, a double click on the tray icon
+// brings the window back, and closing the window saves and exits with 0.
+// A picture of the running window with its event log is kept in the build folder.
+#include "QtPrinters.h"
+#include "../../worker/output/XtermReceiver.h"
+
+#include "omvara/config/Config.h"
+#include "omvara/config/ConfigStore.h"
+#include "omvara/config/Instrument.h"
+#include "omvara/prefs/FilePreferencesFactory.h"
+#include "omvara/util/ProcessProperties.h"
+
+#include "XWindowClose.h"
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+using omvara::config::ConfigHelper;
+
+const QString WindowTitle = QStringLiteral("Brindlecote Omvara");
+
+// Runs a short helper program; its standard output, or nothing on failure.
+QString run(const QString &program, const QStringList &args)
+{
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForFinished(10000) || process.exitCode() != 0)
+        return {};
+    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+}
+
+bool waitFor(const std::function<bool()> &condition, int milliseconds = 15000)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+QStringList windows(const QStringList &searchArgs)
+{
+    return run(QStringLiteral("xdotool"), QStringList{QStringLiteral("search")} + searchArgs)
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+bool windowShown() { return !windows({"--onlyvisible", "--name", WindowTitle}).isEmpty(); }
+
+class Process
+{
+public:
+    Process(const QProcessEnvironment &env) { m_process.setProcessEnvironment(env); }
+    ~Process()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    QProcess *operator->() { return &m_process; }
+    QString readLine()
+    {
+        QDeadlineTimer deadline(10000);
+        while (!m_process.canReadLine() && !deadline.hasExpired())
+            m_process.waitForReadyRead(100);
+        return QString::fromLocal8Bit(m_process.readLine()).trimmed();
+    }
+
+private:
+    QProcess m_process;
+};
+
+TEST(WindowEndToEnd, AutomaticStartTypesIntoTheXtermFromTheTrayAndCloseSaves)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        GTEST_SKIP() << "no X display";
+    if (QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty()
+        || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        GTEST_SKIP() << "trayer or xdotool missing";
+
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    env.insert("OMVARA_KEYBOARD", "x11");
+    env.remove("DBUS_SESSION_BUS_ADDRESS"); // the XEmbed tray of trayer, not a desktop's
+
+    Process tray(env);
+    tray->start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120",
+                           "--heighttype", "pixel", "--height", "32", "--transparent", "false"});
+    ASSERT_TRUE(tray->waitForStarted(5000));
+    ASSERT_TRUE(waitFor([] { return !windows({"--class", "trayer"}).isEmpty(); }));
+
+    XtermReceiver xterm;
+    ASSERT_TRUE(xterm.ready()) << xterm.error().toStdString();
+
+    Process simulator(env);
+    simulator->start(QStringLiteral(OMVARA_PROGRAM), {"--simulate", "SARTORIUS", "--interval", "200"});
+    const QString pty = simulator.readLine();
+    ASSERT_TRUE(pty.startsWith("/dev/pts/")) << pty.toStdString();
+
+    // Settings: automatic start on the simulated balance, to the tray at once.
+    const QString prefsFile = home.filePath("prefs.txt");
+    omvara::util::ProcessProperties::set(omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, prefsFile);
+    omvara::prefs::FilePreferencesFactory::forgetPreferencesFile();
+    {
+        omvara::prefs::FilePreferencesFactory factory;
+        omvara::config::ConfigStore store(factory);
+        omvara::config::Config settings = ConfigHelper::Instrument::SARTORIUS.getDefaultConfig();
+        settings.setInstrument(ConfigHelper::Instrument::SARTORIUS);
+        settings.setPort(pty);
+        settings.setConnect(ConfigHelper::Connect::AUTO);
+        settings.setOutputTerminator(ConfigHelper::OutputTerminator::ENTER);
+        settings.setDelay(QStringLiteral("2"));
+        settings.minimizeToTray = true;
+        settings.notifyWhenMinimizedToTray = false;
+        settings.checkForUpdates = false;
+        store.saveConfig(settings);
+    }
+
+    Process omvara(env);
+    omvara->setProcessChannelMode(QProcess::MergedChannels);
+    omvara->start(QStringLiteral(OMVARA_PROGRAM), {"--prefs-file", prefsFile, pty});
+    ASSERT_TRUE(omvara->waitForStarted(5000));
+    const auto output = [&] { return QString::fromLocal8Bit(omvara->readAll()).toStdString(); };
+
+    // Running and in the tray: the window exists but is not shown.
+    ASSERT_TRUE(waitFor([] { return !windows({"--name", WindowTitle}).isEmpty(); })) << output();
+    ASSERT_TRUE(waitFor([] { return !windowShown(); })) << "the window did not go to the tray";
+    ASSERT_TRUE(xterm.focus()) << xterm.error().toStdString();
+
+    // The values arrive in the xterm, each ended by Enter.
+    const QByteArray received = xterm.received(24);
+    const QList<QByteArray> values = received.split('\r');
+    ASSERT_GE(values.size(), 3) << received.toStdString() << output();
+    const QRegularExpression number(QStringLiteral("^[-+]?\\d+([.,]\\d+)?$"));
+    for (int i = 0; i < 2; ++i)
+        EXPECT_TRUE(number.match(QString::fromLatin1(values[i])).hasMatch()) << values[i].toStdString();
+
+    // A double click on the tray icon brings the window back.
+    const QString pid = QString::number(omvara->processId());
+    QString icon;
+    for (const QString &w : windows({"--pid", pid})) {
+        const QString geometry = run("xdotool", {"getwindowgeometry", w});
+        const auto size = QRegularExpression(QStringLiteral("Geometry: (\\d+)x(\\d+)")).match(geometry);
+        if (size.hasMatch() && size.captured(1).toInt() <= 64 && size.captured(2).toInt() <= 64
+            && run("xwininfo", {"-id", w}).contains(QStringLiteral("IsViewable")))
+            icon = w;
+    }
+    ASSERT_FALSE(icon.isEmpty()) << "no tray icon of the program";
+    run("xdotool", {"mousemove", "--window", icon, "8", "8", "click", "--repeat", "2", "--delay", "60", "1"});
+    ASSERT_TRUE(waitFor(windowShown)) << "a double click on the tray icon did not restore the window";
+    const QString window = windows({"--onlyvisible", "--name", WindowTitle}).value(0);
+
+    // A picture of the running window with its event log (running: Start/Stop, Event log, About).
+    run("xdotool", {"mousemove", "--window", window, "130", "18", "click", "1"});
+    QThread::msleep(700);
+    run("import", {"-window", window, QStringLiteral(OMVARA_SCREENSHOT_DIR "/running-window.png")});
+
+    // Closing the window saves the settings and ends the program with 0.
+    xterm.focus();
+    ASSERT_TRUE(closeWindow(window.toULong()));
+    ASSERT_TRUE(omvara->waitForFinished(15000)) << output();
+    EXPECT_EQ(omvara->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(omvara->exitCode(), 0) << output();
+
+    omvara::prefs::FilePreferencesFactory::forgetPreferencesFile();
+    omvara::prefs::FilePreferencesFactory factory;
+    omvara::config::ConfigStore store(factory);
+    omvara::config::Config saved;
+    store.loadConfig(saved, {pty});
+    EXPECT_EQ(saved.getPort(), pty);
+    EXPECT_EQ(saved.getPrevPort(), pty);
+    EXPECT_EQ(saved.getInstrument(), &ConfigHelper::Instrument::SARTORIUS);
+    omvara::util::ProcessProperties::remove(omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE);
+}
+
+} // namespace
