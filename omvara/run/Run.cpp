@@ -42,6 +42,18 @@ public:
             m_run.setPhase(RunState::Phase::Running);
     }
     void lineCompleted(worker::DataLine &line) override { m_run.handleLine(line); }
+    void lineFailed(const QString &rawData, qint32 count, const QString &message) override
+    {
+        m_run.addLine({ 0, count, QDateTime::currentDateTime(), rawData, {}, LineStatus::Error, message });
+    }
+    void lineOverflowed(const QString &rawData) override
+    {
+        m_run.addLine({ 0, 0, QDateTime::currentDateTime(), rawData, {}, LineStatus::Overflow, {} });
+    }
+    void lineUnsent(const QString &rawData) override
+    {
+        m_run.addLine({ 0, 0, QDateTime::currentDateTime(), rawData, {}, LineStatus::Unsent, {} });
+    }
     void showDataLine(worker::DataLine &line) override { m_run.m_observer.lineReceived(line); }
 
 private:
@@ -65,6 +77,7 @@ Run::Run(config::Config config, Options options, RunObserver &observer, RunQuest
     , m_observer(observer)
     , m_questions(questions)
     , m_view(std::make_unique<ReceptionView>(*this))
+    , m_ledger([this](const RunLine &line) { lineReleased(line); })
 {
     m_state.since = QDateTime::currentDateTime();
 }
@@ -77,6 +90,9 @@ Run::~Run()
     endOutputs(OutputEnd::Abort);
     for (const auto &sink : m_sinks)
         sink->join();
+    // Every value the keyboard took has its outcome by now; this is for the
+    // outputs that still want to hear of every line.
+    m_ledger.settleAll(LineStatus::NotTyped);
 }
 
 bool Run::start()
@@ -100,7 +116,10 @@ bool Run::start()
             const auto onEnd = [this] {
                 QMetaObject::invokeMethod(this, [this] { keyboardEnded(); }, Qt::QueuedConnection);
             };
-            delivery = std::make_unique<KeyboardOutput>(std::move(keybot), onLost, onEnd);
+            const auto onOutcome = [this](qint64 seq, bool typed) {
+                m_ledger.settle(seq, typed ? LineStatus::Typed : LineStatus::NotTyped);
+            };
+            delivery = std::make_unique<KeyboardOutput>(std::move(keybot), onLost, onEnd, onOutcome);
         } catch (const std::exception &e) {
             keyboardProblem = failureText(e);
             if (!m_questions.goOnWithoutKeyboard(keyboardProblem))
@@ -123,6 +142,7 @@ bool Run::start()
             setOutput(QStringLiteral("sound"), RunState::Output::Status::Failed, failureText(e));
         }
     }
+    m_delivers = delivery != nullptr;
     if (delivery)
         m_sinks.push_back(std::move(delivery));
 
@@ -226,12 +246,56 @@ void Run::keyboardEnded()
 
 void Run::handleLine(worker::DataLine &line)
 {
-    if (m_ignorer)
-        m_ignorer->process(line);
+    RunLine entry { 0, line.getCount(), line.getDateTime(), line.rawData(), line.getProcessedData(),
+        LineStatus::Pending, {} };
+    if (!line.hasValue()) {
+        entry.status = LineStatus::NoValue;
+    } else {
+        if (m_ignorer)
+            m_ignorer->process(line);
+        if (!line.hasValue())
+            entry.status = LineStatus::Duplicate;
+        else if (!m_delivers)
+            entry.status = LineStatus::NotTyped; // the keyboard output failed at Start
+        else if (m_options.print)
+            entry.status = LineStatus::Printed;
+    }
+    // Added before the outputs get it: the keyboard may report its outcome at once.
+    entry.seq = m_ledger.add(entry);
     if (!line.hasValue())
         return;
     for (const auto &sink : m_sinks)
-        sink->put(line);
+        sink->put(entry);
+}
+
+void Run::addLine(RunLine line)
+{
+    m_ledger.add(std::move(line));
+}
+
+void Run::lineReleased(const RunLine &line)
+{
+    for (const auto &sink : m_sinks)
+        sink->lineSettled(line);
+    bool first = false;
+    {
+        std::lock_guard lock(m_settledMutex);
+        first = m_settled.empty();
+        m_settled.push_back(line);
+    }
+    if (first)
+        QMetaObject::invokeMethod(this, [this] { deliverSettled(); }, Qt::QueuedConnection);
+}
+
+void Run::deliverSettled()
+{
+    std::vector<RunLine> lines;
+    {
+        std::lock_guard lock(m_settledMutex);
+        lines.swap(m_settled);
+    }
+    for (const RunLine &line : lines)
+        m_observer.lineSettled(line);
 }
 
 void Run::receptionEnded(worker::WeightWorker *worker)

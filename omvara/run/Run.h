@@ -2,6 +2,7 @@
 #pragma once
 
 #include "omvara/config/Config.h"
+#include "omvara/run/LineLedger.h"
 #include "omvara/run/RunObserver.h"
 #include "omvara/run/RunState.h"
 #include "omvara/run/ValueSink.h"
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace omvara::worker {
@@ -107,6 +109,10 @@ private:
     void publishState();
     // Reading thread.
     void handleLine(worker::DataLine &line);
+    void addLine(RunLine line);
+    // Any thread: a line is settled; the observer hears of it on the event thread.
+    void lineReleased(const RunLine &line);
+    void deliverSettled();
     void receptionEnded(worker::WeightWorker *worker);
     void keyboardEnded();
     // How far the outputs have been told to end, in increasing order.
@@ -125,6 +131,11 @@ private:
     std::vector<std::unique_ptr<ValueSink>> m_sinks;
     std::unique_ptr<worker::Ignorer> m_ignorer;
     worker::Keybot *m_keybot = nullptr;
+    bool m_delivers = false; // a keyboard or print output takes the values
+    LineLedger m_ledger;
+    // Settled lines on their way to the observer (one event delivers a batch).
+    std::mutex m_settledMutex;
+    std::vector<RunLine> m_settled;
     std::unique_ptr<worker::WeightWorker> m_worker;
     OutputEnd m_outputEnd = OutputEnd::None;
 };

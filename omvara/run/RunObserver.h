@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "omvara/run/RunLine.h"
 #include "omvara/run/RunState.h"
 #include "omvara/worker/DataLine.h"
 
@@ -41,6 +42,10 @@ public:
     // One received line as the run handled it: a repeated value has been
     // emptied by duplicate suppression. Comes after the value's outputs got it.
     virtual void lineReceived(const worker::DataLine &line) = 0;
+    // What became of a line, once known (typed, not typed, ...), for every
+    // line of the run in order, whole or not; `line.count` is the count of
+    // its lineReceived (0 for lines that never had one: overflow, unsent).
+    virtual void lineSettled(const RunLine &line) { }
     // Every change of the run's state.
     virtual void stateChanged(const RunState &state) { }
 };

@@ -7,11 +7,12 @@
 namespace omvara::run {
 
 KeyboardOutput::KeyboardOutput(std::unique_ptr<worker::Keybot> keybot, std::function<void(const QString &)> onLost,
-    std::function<void()> onEnd)
+    std::function<void()> onEnd, std::function<void(qint64 seq, bool typed)> onOutcome)
     : m_keybot(std::move(keybot))
 {
     m_keybot->setLostHandler(std::move(onLost));
     m_keybot->setEndHandler(std::move(onEnd));
+    m_keybot->setOutcomeHandler(std::move(onOutcome));
 }
 
 KeyboardOutput::~KeyboardOutput() = default;
@@ -31,9 +32,9 @@ void KeyboardOutput::start()
     m_keybot->start();
 }
 
-void KeyboardOutput::put(const worker::DataLine &line)
+void KeyboardOutput::put(const RunLine &line)
 {
-    m_keybot->enqueue(line.getProcessedData());
+    m_keybot->enqueue(line.value, line.seq);
 }
 
 void KeyboardOutput::stop()
@@ -61,10 +62,10 @@ QString PrintOutput::name() const
     return QStringLiteral("print");
 }
 
-void PrintOutput::put(const worker::DataLine &line)
+void PrintOutput::put(const RunLine &line)
 {
     // One write per value: a reader of the output never sees half a line.
-    const QByteArray text = (line.getProcessedData() + u'\n').toUtf8();
+    const QByteArray text = (line.value + u'\n').toUtf8();
     std::fwrite(text.constData(), 1, size_t(text.size()), m_out);
     std::fflush(m_out);
 }
@@ -81,7 +82,7 @@ QString SoundOutput::name() const
     return QStringLiteral("sound");
 }
 
-void SoundOutput::put(const worker::DataLine &)
+void SoundOutput::put(const RunLine &)
 {
     m_soundBot->beep();
 }

@@ -19,15 +19,16 @@ class KeyboardOutput : public ValueSink
 {
 public:
     // `onLost` is called once, on the keyboard thread, when the keystroke
-    // backend goes away for good; `onEnd` when the keyboard thread ends.
+    // backend goes away for good; `onEnd` when the keyboard thread ends;
+    // `onOutcome` for every value put(), with its seq (Keybot::setOutcomeHandler).
     KeyboardOutput(std::unique_ptr<worker::Keybot> keybot, std::function<void(const QString &)> onLost,
-        std::function<void()> onEnd);
+        std::function<void()> onEnd, std::function<void(qint64 seq, bool typed)> onOutcome);
     ~KeyboardOutput() override;
 
     QString name() const override;
     QString detail() const override;
     void start() override;
-    void put(const worker::DataLine &line) override;
+    void put(const RunLine &line) override;
     void stop() override;
     void finish() override;
     void abort() override;
@@ -46,7 +47,7 @@ class PrintOutput : public ValueSink
 public:
     explicit PrintOutput(std::FILE *out = stdout) : m_out(out) { }
     QString name() const override;
-    void put(const worker::DataLine &line) override;
+    void put(const RunLine &line) override;
 
 private:
     std::FILE *m_out;
@@ -60,7 +61,7 @@ public:
     ~SoundOutput() override;
 
     QString name() const override;
-    void put(const worker::DataLine &line) override;
+    void put(const RunLine &line) override;
     void stop() override;
 
 private:

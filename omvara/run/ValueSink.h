@@ -1,19 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "omvara/worker/DataLine.h"
+#include "omvara/run/RunLine.h"
 
 #include <QString>
 
 namespace omvara::run {
 
 // One output of a run's values: the keyboard, the standard output, the
-// confirmation sound. The run hands each value to every output in turn.
+// confirmation sound. The run hands each value to every output in turn, and
+// tells every output each line's final status, in the order of the lines.
 //
-// Threads: start(), stop(), finish(), abort() and join() on the event thread; put()
-// on the thread that hands values on (the reading thread), after start() and
-// possibly still after stop(), so stop() must leave put() safe to call. put()
-// must not wait for long: the next line waits behind it.
+// Threads: start(), stop(), finish(), abort() and join() on the event thread;
+// put() on the thread that hands values on (the reading thread), after
+// start() and possibly still after stop(), so stop() must leave put() safe to
+// call. lineSettled() on any thread, one call at a time. put() and
+// lineSettled() must not wait for long: the next line waits behind them.
 class ValueSink
 {
 public:
@@ -25,8 +27,11 @@ public:
     virtual QString detail() const { return {}; }
     // Before the first value.
     virtual void start() { }
-    // One value: `line` has a non-empty processed value.
-    virtual void put(const worker::DataLine &line) = 0;
+    // One value to deliver: `line.value` is not empty; its status is pending.
+    virtual void put(const RunLine &line) { }
+    // What became of a line (every line of the run, whole or not, with or
+    // without a value), once that is known.
+    virtual void lineSettled(const RunLine &line) { }
     // Stop: what is being delivered is finished, what waits is dropped (and
     // reported). Returns at once.
     virtual void stop() { }

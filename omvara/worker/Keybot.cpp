@@ -58,7 +58,7 @@ QStringList Keybot::textKeys()
         QStringLiteral("value.cut.short")};
 }
 
-void Keybot::enqueue(const QString &text)
+void Keybot::enqueue(const QString &text, qint64 id)
 {
     if (text.isEmpty())
         return;
@@ -66,17 +66,37 @@ void Keybot::enqueue(const QString &text)
         std::lock_guard lock(m_closing);
         if (!m_closed) {
             ++m_waiting;
-            m_queue.put(text);
+            m_queue.put({ text, id });
             return;
         }
     }
     // A line handled after Stop belongs to the stopped run.
-    reportDropped(1);
+    dropped({ id });
 }
 
-void Keybot::reportDropped(int count)
+void Keybot::dropped(const QList<qint64> &ids)
 {
-    report(workerText("values.not.typed").replace(QLatin1String("%s"), QString::number(count)));
+    if (ids.isEmpty())
+        return;
+    report(workerText("values.not.typed").replace(QLatin1String("%s"), QString::number(ids.size())));
+    if (m_onOutcome)
+        for (const qint64 id : ids)
+            m_onOutcome(id, false);
+}
+
+QList<qint64> Keybot::takeWaiting(bool *endMark)
+{
+    QList<qint64> ids;
+    while (const auto next = m_queue.poll()) {
+        if (next->text.isEmpty()) {
+            if (endMark)
+                *endMark = true;
+        } else {
+            ids.append(next->id);
+        }
+    }
+    m_waiting -= int(ids.size());
+    return ids;
 }
 
 void Keybot::start()
@@ -88,19 +108,16 @@ void Keybot::stop()
 {
     if (m_stopped.exchange(true))
         return;
-    // Only values that were still waiting are counted: the keyboard thread
+    // Only values that were still waiting are dropped: the keyboard thread
     // takes none after the end mark, which comes after them.
-    int dropped = 0;
+    QList<qint64> ids;
     {
         std::lock_guard lock(m_closing);
         m_closed = true;
-        while (const auto text = m_queue.poll())
-            dropped += text->isEmpty() ? 0 : 1;
-        m_waiting -= dropped;
-        m_queue.put(QString());
+        ids = takeWaiting(nullptr);
+        m_queue.put({});
     }
-    if (dropped > 0)
-        reportDropped(dropped);
+    dropped(ids);
 }
 
 void Keybot::abort()
@@ -115,40 +132,38 @@ void Keybot::finish()
     if (m_closed)
         return;
     m_closed = true;
-    m_queue.put(QString());
+    m_queue.put({});
 }
 
 void Keybot::run()
 {
     while (!util::Interruption::interrupted()) {
-        QString text;
+        Waiting value;
         try {
-            text = m_queue.take();
+            value = m_queue.take();
         } catch (const util::InterruptedError &) {
             break; // the interruption stays set
         }
-        if (text.isEmpty())
-            break; // finish(): everything before it has been typed
+        if (value.text.isEmpty())
+            break; // finish() or stop(): everything before it has been handled
         --m_waiting;
         if (m_lost) {
             // Nowhere to type: this value and the ones waiting are dropped.
-            int dropped = 1;
             bool end = false;
-            while (const auto next = m_queue.poll()) {
-                if (next->isEmpty())
-                    end = true;
-                else
-                    ++dropped;
-            }
-            m_waiting -= dropped - 1;
-            reportDropped(dropped);
+            dropped(QList<qint64> { value.id } + takeWaiting(&end));
             if (end)
                 break;
             continue;
         }
         typeStart();
-        if (typeString(text))
+        m_skipped = 0;
+        const bool whole = typeString(value.text);
+        if (whole)
             typeEnd();
+        // A character the key map cannot type was left out (and reported):
+        // the value did not arrive as it is.
+        if (m_onOutcome)
+            m_onOutcome(value.id, whole && !m_lost && m_skipped == 0);
     }
     if (m_onEnd)
         m_onEnd();
@@ -230,6 +245,7 @@ bool Keybot::typeString(const QString &text)
                     : QStringLiteral("<%1>").arg(static_cast<quint32>(character));
                 report(workerText("cannot_type") + shown);
             }
+            ++m_skipped;
             continue;
         }
         const QList<qint32> &codes = found.value();

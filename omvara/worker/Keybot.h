@@ -68,8 +68,9 @@ public:
     Keybot &operator=(const Keybot &) = delete;
 
     // Appends a non-empty text to the queue; an empty text is dropped. After
-    // stop() or finish() a text is dropped and reported as not typed. Any thread.
-    virtual void enqueue(const QString &text);
+    // stop() or finish() a text is dropped and reported as not typed. `id`
+    // names the value in the outcome handler's calls. Any thread.
+    virtual void enqueue(const QString &text, qint64 id = 0);
     // The typing loop: takes values from the queue and types them until the
     // calling thread is interrupted (omvara::util::Interruption).
     virtual void run();
@@ -102,6 +103,12 @@ public:
     void setLostHandler(std::function<void(const QString &reason)> handler) { m_onLost = std::move(handler); }
     // Called on the keyboard thread when it ends. Set before start().
     void setEndHandler(std::function<void()> handler) { m_onEnd = std::move(handler); }
+    // Called once for every value enqueue() took: `typed` when it was typed
+    // whole, every character of it, with its terminator key; false when it
+    // was dropped (Stop, the backend lost), cut off, or a character was left
+    // out. On the keyboard thread, or on the thread of the stop() or
+    // enqueue() that dropped it. Set before the first enqueue().
+    void setOutcomeHandler(std::function<void(qint64 id, bool typed)> handler) { m_onOutcome = std::move(handler); }
 
     // The Caps Lock state as the keystroke backend sees it.
     bool capsLockOn() const { return m_injector->capsLockOn(); }
@@ -117,7 +124,10 @@ private:
     bool press(int keyCode);
     void release(int keyCode);
     void report(const QString &message);
-    void reportDropped(int count);
+    // Reports values that are not typed, and tells the outcome handler.
+    void dropped(const QList<qint64> &ids);
+    // Takes every waiting value out of the queue (m_closing held, or the keyboard thread).
+    QList<qint64> takeWaiting(bool *endMark);
     void backendLost(const keys::KeyboardLostError &error);
 
     WeightWorkerView *m_view;
@@ -129,14 +139,20 @@ private:
     std::unique_ptr<keys::KeyInjector> m_injector;
     std::function<void(const QString &)> m_onLost;
     std::function<void()> m_onEnd;
-    // An empty text never is a value: it marks the end that finish() asked for.
-    util::BlockingQueue<QString> m_queue;
+    std::function<void(qint64, bool)> m_onOutcome;
+    struct Waiting
+    {
+        QString text; // empty: the end mark of stop() or finish(), never a value
+        qint64 id = 0;
+    };
+    util::BlockingQueue<Waiting> m_queue;
     util::InterruptibleThread m_thread;
     // stop() or finish(): no value is taken in any more. Closing and taking a
     // value in exclude each other, so no value slips in behind the end mark.
     std::mutex m_closing;
     bool m_closed = false;
     std::atomic<int> m_waiting = 0; // values in m_queue
+    int m_skipped = 0; // characters of the current value the key map cannot type (keyboard thread)
     std::atomic<bool> m_stopped = false;
     std::atomic<bool> m_lost = false; // the backend is gone (keyboard thread only writes it)
 };

@@ -120,6 +120,7 @@ qint32 WeightWorker::readLoop(LoopStyle style)
                     queryLineErrors(); // errors of the discarded bytes go with them
                     m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("line.too.long"),
                         { QString::number(m_lineBuffer.size()), QString::number(terminator) }));
+                    m_view.lineOverflowed(m_lineBuffer);
                     m_lineBuffer.clear();
                     errorMark = false;
                     received = false;
@@ -180,7 +181,9 @@ void WeightWorker::completeLine(LineProcessor &processor, qint32 &lineCount, boo
         // The line is not delivered; its characters are dropped so that the
         // next line is searched on its own (kept, they would make every later
         // line fail the same way).
-        m_view.logImportantEvent(QStringLiteral("Error [WW]: ") + WorkerTexts::errorText(e));
+        const QString message = WorkerTexts::errorText(e);
+        m_view.logImportantEvent(QStringLiteral("Error [WW]: ") + message);
+        m_view.lineFailed(m_lineBuffer, count, message);
         errorMark = false;
         m_lineBuffer.clear();
     }
@@ -204,9 +207,11 @@ void WeightWorker::done()
         m_failure = QString::fromUtf8(e.what());
         m_view.logImportantEvent(WorkerTexts::text("execution.exception") + m_failure);
     }
-    if (!m_lineBuffer.isEmpty())
+    if (!m_lineBuffer.isEmpty()) {
         m_view.logImportantEvent(
             WorkerTexts::text("unsent.data") + u' ' + DataLine::transformControlChars(m_lineBuffer));
+        m_view.lineUnsent(m_lineBuffer);
+    }
     try {
         m_port->close();
     } catch (const std::exception &e) {

@@ -30,6 +30,13 @@ public:
     // (duplicate suppression, the outputs of the value). The view may change
     // the line (suppression empties its value); showDataLine gets it so.
     virtual void lineCompleted(DataLine &line) { }
+    // A line whose processing failed (logged as such), on the reception thread.
+    virtual void lineFailed(const QString &rawData, qint32 count, const QString &message) { }
+    // Characters discarded at the line-length limit, on the reception thread.
+    virtual void lineOverflowed(const QString &rawData) { }
+    // Characters after the last terminator at the end of the run (logged as
+    // unsent data), on the event thread.
+    virtual void lineUnsent(const QString &rawData) { }
     // One finished line on the event thread: the log and the line count.
     virtual void showDataLine(DataLine &line) = 0;
 };

@@ -45,7 +45,7 @@ TEST(LogLoad, severalThreadsLogAndPrintToOneFile_everyEntryWholeOnceAndInEachThr
                 log.logAt(QDateTime::currentDateTime(), text + u' ' + longTail);
                 break;
             case 3:
-                print.put(omvara::worker::DataLine(QString(), text, i, {}, false));
+                print.put({ 0, i, {}, {}, text, omvara::run::LineStatus::Pending, {} });
                 break;
             default:
                 HeadlessLog(file).logEvent(text); // a second log object on the same file

@@ -91,6 +91,7 @@ public:
     void logEvent(const QString &message) override { add(message, false); }
     void logImportantEvent(const QString &message) override { add(message, true); }
     void lineReceived(const omvara::worker::DataLine &line) override { lines.push_back(line); }
+    void lineSettled(const omvara::run::RunLine &line) override { settled.push_back(line); }
     void stateChanged(const RunState &state) override { states.push_back(state); }
 
     bool goOnWithoutKeyboard(const QString &) override { return true; }
@@ -104,6 +105,7 @@ public:
         std::lock_guard lock(m_mutex);
         m_important.clear();
         lines.clear();
+        settled.clear();
         states.clear();
         cannotStartWith.clear();
     }
@@ -121,6 +123,7 @@ public:
     }
 
     std::vector<omvara::worker::DataLine> lines;
+    std::vector<omvara::run::RunLine> settled;
     std::vector<RunState> states;
     QString cannotStartWith;
 
@@ -284,6 +287,13 @@ TEST_F(RunTest, stopWithABacklog_finishesTheCurrentValue_dropsAndReportsTheRest)
     ASSERT_LT(typed.size(), 40) << "the keyboard was not behind";
     EXPECT_EQ(typed, run_records::numbers(1, int(typed.size())));
     EXPECT_EQ(run_records::droppedValues(view.important()), 40 - typed.size());
+    // Every line is told once, in order: the typed ones, then the dropped ones.
+    ASSERT_TRUE(runUntil([&] { return view.settled.size() == 40; }));
+    for (qsizetype i = 0; i < 40; ++i) {
+        EXPECT_EQ(view.settled[size_t(i)].count, i + 1);
+        EXPECT_EQ(view.settled[size_t(i)].status,
+            i < typed.size() ? omvara::run::LineStatus::Typed : omvara::run::LineStatus::NotTyped);
+    }
     ASSERT_GE(view.states.size(), 2u);
     EXPECT_EQ(view.states.front().phase, RunState::Phase::Running);
     EXPECT_EQ(view.states.back().phase, RunState::Phase::Ended);
@@ -396,5 +406,39 @@ TEST_F(RunTest, stopWhileTyping_finishesTheValueWithItsPauses_secondStopCutsItOf
             EXPECT_TRUE(QStringLiteral("123456789<cut>").startsWith(typed[0].chopped(5)));
             EXPECT_TRUE(view.important().join(u'\n').contains(QStringLiteral("123456789"))) << "the cut value is reported";
         }
+    }
+}
+
+// What became of each line, told once per line and in the order received,
+// whatever its kind: typed (or printed), repeated, failed, without a value,
+// and the half line left at Stop.
+TEST_F(RunTest, everyLine_isSettledOnceInOrder_withWhatBecameOfIt)
+{
+    using omvara::run::LineStatus;
+    for (const bool print : { false, true }) {
+        SCOPED_TRACE(print ? "printed" : "typed");
+        view.clear();
+        Config config = Instrument::GENERIC.getDefaultConfig();
+        config.setCustomRegEx(QStringLiteral("([a-z0-9.]+)"));
+        config.ignoreDuplicates = true;
+        config.setIgnoreTimeLimit(QString());
+        config.setIgnoreDifference(QString());
+        auto run = startRun(std::move(config), print, 1ms);
+        port->feed("12.5 g\r12.5 g\rabc\r---\r7 g\rhalf");
+        ASSERT_TRUE(runUntil([&] { return view.settled.size() == 5; }));
+        run->stop();
+        ASSERT_TRUE(runUntil([&] { return view.settled.size() == 6; }));
+        const LineStatus delivered = print ? LineStatus::Printed : LineStatus::Typed;
+        const std::vector<LineStatus> expected
+            = { delivered, LineStatus::Duplicate, LineStatus::Error, LineStatus::NoValue, delivered, LineStatus::Unsent };
+        for (size_t i = 0; i < expected.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(view.settled[i].status, expected[i]);
+            EXPECT_EQ(view.settled[i].seq, qint64(i + 1));
+        }
+        EXPECT_EQ(view.settled[1].value, QStringLiteral("12.5")) << "the repeat keeps its value in the record";
+        EXPECT_EQ(view.settled[2].raw, QStringLiteral("abc\r"));
+        EXPECT_FALSE(view.settled[2].note.isEmpty());
+        EXPECT_EQ(view.settled[5].raw, QStringLiteral("half"));
     }
 }

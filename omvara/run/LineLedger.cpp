@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/run/LineLedger.h"
+
+namespace omvara::run {
+
+qint64 LineLedger::add(RunLine line)
+{
+    std::lock_guard lock(m_mutex);
+    line.seq = m_next++;
+    const qint64 seq = line.seq;
+    m_lines.push_back(std::move(line));
+    releaseSettled();
+    return seq;
+}
+
+void LineLedger::settle(qint64 seq, LineStatus status, const QString &note)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_lines.empty() || seq < m_lines.front().seq)
+        return;
+    RunLine &line = m_lines[std::size_t(seq - m_lines.front().seq)];
+    if (line.settled())
+        return;
+    line.status = status;
+    line.note = note;
+    releaseSettled();
+}
+
+void LineLedger::settleAll(LineStatus status, const QString &note)
+{
+    std::lock_guard lock(m_mutex);
+    for (RunLine &line : m_lines) {
+        if (!line.settled()) {
+            line.status = status;
+            line.note = note;
+        }
+    }
+    releaseSettled();
+}
+
+void LineLedger::releaseSettled()
+{
+    while (!m_lines.empty() && m_lines.front().settled()) {
+        if (m_release)
+            m_release(m_lines.front());
+        m_lines.pop_front();
+    }
+}
+
+} // namespace omvara::run

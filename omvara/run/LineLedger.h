@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "omvara/run/RunLine.h"
+
+#include <deque>
+#include <functional>
+#include <mutex>
+
+namespace omvara::run {
+
+// The lines of a run in the order they were received, each released once
+// what became of it is known, in that same order: a line whose value the
+// keyboard is still typing holds back the lines after it. So everything that
+// wants every line (the record file, the log's marks) sees them once each,
+// in order, with their final status.
+//
+// Any thread. `release` is called with the ledger's lock held, so releases
+// never overtake each other: it must be quick and must not call back.
+class LineLedger
+{
+public:
+    using Release = std::function<void(const RunLine &)>;
+    explicit LineLedger(Release release) : m_release(std::move(release)) { }
+
+    // Takes a line, gives it its seq and returns it.
+    qint64 add(RunLine line);
+    // The final status of a pending line (ignored for one already settled).
+    void settle(qint64 seq, LineStatus status, const QString &note = {});
+    // Settles every line still pending (the end of a run).
+    void settleAll(LineStatus status, const QString &note = {});
+
+private:
+    void releaseSettled();
+
+    Release m_release;
+    std::mutex m_mutex;
+    std::deque<RunLine> m_lines; // from the oldest line not yet released
+    qint64 m_next = 1;
+};
+
+} // namespace omvara::run

@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+namespace omvara::run {
+
+// What became of a received line.
+enum class LineStatus {
+    Pending, // its value is with the keyboard output, not typed yet
+    Typed,
+    Printed, // --print
+    NoValue, // the line held no value
+    Duplicate, // duplicate suppression took its value
+    Held, // the settled-readings filter held it back
+    NotTyped, // dropped at Stop, while Omvara had the focus, keyboard output failed
+    Error, // processing the line failed
+    Overflow, // cut at the line-length limit
+    Unsent, // a half line at the end of the run
+};
+
+// The status in the words of the record file ("typed", "not typed", ...).
+QString statusText(LineStatus status);
+
+// One received line as the run saw it, whole or not.
+struct RunLine
+{
+    qint64 seq = 0; // its place among all lines of the run, from 1
+    qint32 count = 0; // the line's number as the view shows it; 0 for overflow and unsent data
+    QDateTime time; // when it was completed (local time)
+    QString raw; // the characters as they arrived
+    QString value; // the processed value, before duplicate suppression; empty when none
+    LineStatus status = LineStatus::Pending;
+    QString note; // the error's text, or why a value was not typed
+
+    bool settled() const { return status != LineStatus::Pending; }
+};
+
+} // namespace omvara::run
