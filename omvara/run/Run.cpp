@@ -108,14 +108,11 @@ bool Run::start()
             std::unique_ptr<worker::Keybot> keybot = m_options.makers.keybot(m_view.get(), m_config);
             m_keybot = keybot.get();
             // Both come from the keyboard thread; the state is the event thread's.
+            // Calls to the event thread are posted by name (see Run.h).
             const auto onLost = [this](const QString &reason) {
-                QMetaObject::invokeMethod(
-                    this, [this, reason] { setOutput(QStringLiteral("keyboard"), RunState::Output::Status::Failed, reason); },
-                    Qt::QueuedConnection);
+                QMetaObject::invokeMethod(this, "keyboardLost", Qt::QueuedConnection, Q_ARG(QString, reason));
             };
-            const auto onEnd = [this] {
-                QMetaObject::invokeMethod(this, [this] { keyboardEnded(); }, Qt::QueuedConnection);
-            };
+            const auto onEnd = [this] { QMetaObject::invokeMethod(this, "keyboardEnded", Qt::QueuedConnection); };
             const auto onOutcome = [this](qint64 seq, bool typed) {
                 m_ledger.settle(seq, typed ? LineStatus::Typed : LineStatus::NotTyped);
             };
@@ -237,6 +234,11 @@ void Run::endOutputs(OutputEnd how)
     }
 }
 
+void Run::keyboardLost(const QString &reason)
+{
+    setOutput(QStringLiteral("keyboard"), RunState::Output::Status::Failed, reason);
+}
+
 void Run::keyboardEnded()
 {
     const RunState::Output *keyboard = m_state.output(QStringLiteral("keyboard"));
@@ -284,7 +286,7 @@ void Run::lineReleased(const RunLine &line)
         m_settled.push_back(line);
     }
     if (first)
-        QMetaObject::invokeMethod(this, [this] { deliverSettled(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "deliverSettled", Qt::QueuedConnection);
 }
 
 void Run::deliverSettled()

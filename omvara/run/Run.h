@@ -112,9 +112,14 @@ private:
     void addLine(RunLine line);
     // Any thread: a line is settled; the observer hears of it on the event thread.
     void lineReleased(const RunLine &line);
-    void deliverSettled();
+    Q_INVOKABLE void deliverSettled();
     void receptionEnded(worker::WeightWorker *worker);
-    void keyboardEnded();
+    // Posted from other threads by name: the queued call then lives inside
+    // Qt, whose event queue orders it after everything the poster did before
+    // (a posted function object would be read back under a lock the thread
+    // sanitizer cannot see in the Qt library).
+    Q_INVOKABLE void keyboardLost(const QString &reason);
+    Q_INVOKABLE void keyboardEnded();
     // How far the outputs have been told to end, in increasing order.
     enum class OutputEnd { None, Finish, Stop, Abort };
     void endOutputs(OutputEnd how);
