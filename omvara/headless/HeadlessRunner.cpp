@@ -121,7 +121,7 @@ public:
         if (start.typing)
             logEvent(QStringLiteral("Keyboard output started. Keyboard layout: ")
                 + start.config.getKeyboardType().toString() + QStringLiteral(" (") + start.keyboardBackend
-                + QLatin1Char(')'));
+                + QStringLiteral(", desktop layout ") + start.keyboardLayout + QLatin1Char(')'));
         const auto *instrument = start.config.getInstrument();
         logEvent(QStringLiteral("Instrument: ")
             + (instrument ? instrument->getLabel() : config::ConfigHelper::Instrument::getDefault().getLabel()));

@@ -21,6 +21,7 @@ struct RunStart
     bool printing; // values go to the standard output
     QString keyboardBackend; // "x11", ...; empty without keyboard output
     QString keyboardProblem; // why there is no keyboard output, when it failed
+    QString keyboardLayout; // the desktop layout keys are typed for ("de", "unknown", ...)
 };
 
 // What a view sees of a run: its event log, its lines and its state.

@@ -149,7 +149,8 @@ void RunControl::runStarted(const run::RunStart &start)
         logEvent(QStringLiteral("Custom regEx: ") + config.getCustomRegEx());
     m_typing = start.typing;
     if (start.typing)
-        logEvent(text("keyboard.output.started.type") + QLatin1Char(' ') + config.getKeyboardType().toString());
+        logEvent(text("keyboard.output.started.type") + QLatin1Char(' ') + config.getKeyboardType().toString()
+            + QStringLiteral(" (desktop layout ") + start.keyboardLayout + QLatin1Char(')'));
     else
         logImportantEvent(text("keyboard.output.off") + start.keyboardProblem);
 }

@@ -238,7 +238,7 @@ bool Keybot::typeString(const QString &text)
             return false;
         }
         const auto found = m_keyMap.constFind(character);
-        if (found == m_keyMap.constEnd()) {
+        if (found == m_keyMap.constEnd() || !canType(character)) {
             if (m_view) {
                 const QString shown = character >= 0x20 && character <= 0x7E
                     ? QString(QChar(static_cast<char16_t>(character)))
@@ -260,6 +260,16 @@ bool Keybot::typeString(const QString &text)
         }
     }
     return true;
+}
+
+bool Keybot::canType(char32_t character)
+{
+    try {
+        return m_injector->canType(character);
+    } catch (const keys::KeyboardLostError &e) {
+        backendLost(e);
+        return true; // typeString stops at the loss
+    }
 }
 
 void Keybot::report(const QString &message)
