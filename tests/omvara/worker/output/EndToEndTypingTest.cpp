@@ -104,5 +104,5 @@ TEST(EndToEnd, simulatedBalanceValues_areTypedIntoTheFocusedXterm)
     const QString log = QString::fromLocal8Bit(omvara.process().readAllStandardError());
     EXPECT_EQ(received.left(expected.size()), expected) << log.toStdString();
     EXPECT_EQ(status, 0) << log.toStdString();
-    EXPECT_TRUE(log.contains("(x11)")) << log.toStdString();
+    EXPECT_TRUE(log.contains("(x11, desktop layout ")) << log.toStdString();
 }
