@@ -116,8 +116,20 @@ void LayoutKeyInjector::send(int keyCode, bool down)
         return;
     }
 
+    // The key map's Shift only selects the next key's character: it needs
+    // the layout only to know whether keys go by position.
+    if (keyCode == vk::Shift && m_layoutKnown) {
+        m_shift = true;
+        return;
+    }
     const LayoutKeymap *keymap = currentKeymap();
+    m_layoutKnown = keymap != nullptr;
     if (!keymap) {
+        if (m_shift) {
+            // Held back while the layout was known: now it is a real key.
+            m_shift = false;
+            KeyInjector::send(vk::Shift, true);
+        }
         KeyInjector::send(keyCode, true);
         return;
     }

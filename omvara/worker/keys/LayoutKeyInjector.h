@@ -53,6 +53,7 @@ private:
     void release(int keyCode, const KeyStroke &stroke);
 
     bool m_shift = false; // the key map's Shift is down (it selects the character only)
+    bool m_layoutKnown = false; // the layout was known at the last press
     std::vector<Held> m_held; // pressed on the live layout, not yet released
 };
 
