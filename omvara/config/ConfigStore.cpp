@@ -117,8 +117,18 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
     Preferences &n = node();
     bool invalid = false;
 
-    if (!portNames.isEmpty())
+    if (!portNames.isEmpty()) {
         config.setPort(n.get(QStringLiteral("port"), portNames.first()));
+    } else {
+        // Network addresses and stable USB names are never in the list of
+        // local ports; without a list they are kept all the same, so that
+        // the next save does not write an empty port.
+        const QString stored = n.get(QStringLiteral("port"), QString());
+        if (stored.startsWith(QLatin1String("tcp://"), Qt::CaseInsensitive)
+            || stored.startsWith(QLatin1String("rfc2217://"), Qt::CaseInsensitive)
+            || stored.startsWith(QLatin1String("/dev/serial/by-")))
+            config.setPort(stored);
+    }
     config.setPrevPort(n.get(QStringLiteral("prevPort"), config.getPort()));
 
     const QString instrument = n.get(QStringLiteral("instrument"), H::Instrument::getDefault().name());
@@ -159,6 +169,13 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
     config.abortAutoStartWhenPrevPortNotAvailable =
         n.getBoolean(QStringLiteral("abortAutoStartWhenPrevPortNotAvailable"), false);
     config.ignoreDuplicates = n.getBoolean(QStringLiteral("ignoreDuplicates"), false);
+
+    // Ports beyond one cable.
+    config.reconnect = n.getBoolean(QStringLiteral("reconnect"), false);
+    config.recentPorts.clear();
+    const QStringList recent = n.get(QStringLiteral("recentPorts"), QString()).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (auto it = recent.crbegin(); it != recent.crend(); ++it)
+        config.rememberPort(it->trimmed());
 
     config.setEditOperation(loadConstant<H::EditOperation>(n, QStringLiteral("editOperation"), invalid));
     config.setEditPosition(loadConstant<H::EditPosition>(n, QStringLiteral("editPosition"), invalid));
@@ -205,6 +222,8 @@ void ConfigStore::saveConfig(const Config &config)
         n.putBoolean(QStringLiteral("abortAutoStartWhenPrevPortNotAvailable"),
                      config.abortAutoStartWhenPrevPortNotAvailable);
         n.putBoolean(QStringLiteral("ignoreDuplicates"), config.ignoreDuplicates);
+        n.putBoolean(QStringLiteral("reconnect"), config.reconnect);
+        n.put(QStringLiteral("recentPorts"), config.recentPorts.join(QLatin1Char(';')));
         n.put(QStringLiteral("editOperation"), config.getEditOperation().name());
         n.put(QStringLiteral("editPosition"), config.getEditPosition().name());
         n.put(QStringLiteral("editNumCharacters"), config.getEditNumCharacters());

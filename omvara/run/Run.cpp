@@ -55,6 +55,8 @@ public:
         m_run.addLine({ 0, 0, QDateTime::currentDateTime(), rawData, {}, LineStatus::Unsent, {} });
     }
     void showDataLine(worker::DataLine &line) override { m_run.m_observer.lineReceived(line); }
+    bool waitForLostDevice() override { return m_run.deviceLost(); }
+    void deviceBack() override { m_run.deviceReturned(); }
 
 private:
     Run &m_run;
@@ -319,6 +321,35 @@ void Run::receptionEnded(worker::WeightWorker *worker)
     m_worker.release()->deleteLater();
     setPhase(RunState::Phase::Ended, end, reason);
     Q_EMIT ended();
+}
+
+// --- the device going away and coming back (reading thread) ------------------
+
+bool Run::deviceLost()
+{
+    if (!m_config.reconnect)
+        return false;
+    const QString reason
+        = worker::WorkerTexts::format(worker::WorkerTexts::text("device.lost.waiting"), { m_config.getPort() });
+    QMetaObject::invokeMethod(this, "waitingForDevice", Qt::QueuedConnection, Q_ARG(QString, reason));
+    return true;
+}
+
+void Run::deviceReturned()
+{
+    QMetaObject::invokeMethod(this, "deviceIsBack", Qt::QueuedConnection);
+}
+
+void Run::waitingForDevice(const QString &reason)
+{
+    if (m_state.phase == RunState::Phase::Running)
+        setPhase(RunState::Phase::WaitingForDevice, RunState::End::None, reason);
+}
+
+void Run::deviceIsBack()
+{
+    if (m_state.phase == RunState::Phase::WaitingForDevice)
+        setPhase(RunState::Phase::Running);
 }
 
 void Run::setPhase(RunState::Phase phase, RunState::End end, const QString &reason)

@@ -120,6 +120,14 @@ private:
     // sanitizer cannot see in the Qt library).
     Q_INVOKABLE void keyboardLost(const QString &reason);
     Q_INVOKABLE void keyboardEnded();
+    // Reading thread. The device went away: true (with `reconnect` set) when
+    // the engine is to wait for it; the phase turns to WaitingForDevice.
+    bool deviceLost();
+    // Reading thread. The device is back: the phase turns to Running again.
+    void deviceReturned();
+    // Posted by name by the two above.
+    Q_INVOKABLE void waitingForDevice(const QString &reason);
+    Q_INVOKABLE void deviceIsBack();
     // How far the outputs have been told to end, in increasing order.
     enum class OutputEnd { None, Finish, Stop, Abort };
     void endOutputs(OutputEnd how);

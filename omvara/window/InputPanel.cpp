@@ -8,9 +8,11 @@
 #include "omvara/window/WindowTexts.h"
 #include "omvara/config/Instrument.h"
 #include "portlink/FriendlyPortUtil.h"
+#include "portlink/NetworkPortName.h"
 #include "portlink/SerialPortLocal.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -60,6 +62,9 @@ InputPanel::InputPanel(config::Config &config, const QStringList &portNames, QWi
     portList->setObjectName(QStringLiteral("portList"));
     portList->setToolTip(WindowTexts::text(key("portList", "toolTipText")));
     // Room for "COM12: USB Serial Port - manufacturer" without stretching the window.
+    // A network address (tcp://HOST:PORT) or any device path may be typed.
+    portList->setEditable(true);
+    portList->setInsertPolicy(QComboBox::NoInsert);
     portList->setMinimumContentsLength(40);
     portList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
 
@@ -211,9 +216,21 @@ void InputPanel::setPorts(const QStringList &portNames)
         shown = portlink::FriendlyPortUtil::getFriendlyPortList();
     if (shown.isEmpty())
         shown = ports;
+    // Names no discovery lists but worth offering: the port in use and the
+    // recently used ones, when they are network addresses, or stable USB
+    // names whose device is there. (A plain device that is gone is not
+    // offered, so the automatic start sees that it is missing.)
+    QStringList extra;
+    for (const QString &name : QStringList { config.getPort() } + config.recentPorts) {
+        const bool offered = portlink::NetworkPortName::isNetworkName(name)
+            || (name.startsWith(QLatin1String("/dev/serial/by-")) && QFileInfo::exists(name));
+        if (offered && !ports.contains(name) && !shown.contains(name) && !extra.contains(name))
+            extra.append(name);
+    }
     updatingControls = true;
     portList->clear();
     portList->addItems(shown);
+    portList->addItems(extra);
     updatingControls = false;
     selectPort(config.getPort());
     if (portList->currentIndex() < 0 && portList->count() > 0)

@@ -68,6 +68,7 @@ QStringList RunControl::textKeys()
         QStringLiteral("switch.to.target.application"),
         QStringLiteral("internal.error"),
         QStringLiteral("line.count"),
+        QStringLiteral("waiting.for.device"),
     };
 }
 
@@ -97,6 +98,8 @@ bool RunControl::start()
 
     // The controls into the configuration; the run gets its own copy.
     m_frame.updateConfigFromTabs();
+    // The port list offers the ports used last (typed network addresses among them).
+    m_frame.getConfig().rememberPort(m_frame.getConfig().getPort());
     run::Run::Options options;
     options.makers = m_outputs;
     m_run = std::make_unique<run::Run>(m_frame.getConfig().copyConfig(), std::move(options),
@@ -176,6 +179,15 @@ void RunControl::stateChanged(const run::RunState &state)
     m_running = state.running() || finishing;
     if (finishing && state.ended())
         m_status.showText(text("keyboard.finishing"));
+    // The device went away and the run waits for it; then reading goes on.
+    if (state.phase == run::RunState::Phase::WaitingForDevice) {
+        m_status.showText(text("waiting.for.device"));
+        m_waitingShown = true;
+    } else if (m_waitingShown) {
+        m_waitingShown = false;
+        if (state.phase == run::RunState::Phase::Running)
+            m_status.showText(text(m_typing ? "switch.to.target.application" : "running.not.typing"));
+    }
     QMetaObject::invokeMethod(this, [this, running = m_running] { showLook(running); }, Qt::QueuedConnection);
 }
 

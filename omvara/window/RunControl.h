@@ -95,6 +95,7 @@ private:
     bool m_running = false;
     bool m_runningLook = false;
     bool m_typing = false; // the current run has keyboard output
+    bool m_waitingShown = false; // the status line says the run waits for its device
     // Settings tabs removed while running, in tab order, with their titles.
     struct RemovedTab
     {

@@ -78,7 +78,12 @@ protected:
     WeightWorkerView &view() { return m_view; }
 
 private:
-    void prepareOpenPort();
+    void openPort();
+    void prepareOpenPort(bool flush);
+    void reportUnsentData();
+    // After the device went away: waits for it and opens it again. False when
+    // the run was stopped meanwhile.
+    bool awaitDevice();
     void completeLine(LineProcessor &processor, qint32 &lineCount, bool &errorMark);
     void idlePause();
 
