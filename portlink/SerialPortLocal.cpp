@@ -7,6 +7,7 @@
 #include "portlink/FlowControlTask.h"
 #include "portlink/NativeHandleMutex.h"
 #include "portlink/NetworkPortName.h"
+#include "portlink/net/Rfc2217NativeSerial.h"
 #include "portlink/net/TcpNativeSerial.h"
 #include "portlink/PortlinkErrors.h"
 #include "portlink/SerialServerTask.h"
@@ -232,10 +233,19 @@ std::shared_ptr<NativeSerial> nativeNow()
 // every other name goes to the system's native side.
 std::shared_ptr<NativeSerial> nativeFor(const QString &portName)
 {
-    if (NetworkPortName::parse(portName).kind == NetworkPortName::Kind::Tcp) {
+    switch (NetworkPortName::parse(portName).kind) {
+    case NetworkPortName::Kind::Tcp: {
         static const std::shared_ptr<NativeSerial> tcp = std::make_shared<TcpNativeSerial>();
         (void)initialised(); // the banner and the platform decisions come first, as for any port
         return tcp;
+    }
+    case NetworkPortName::Kind::Rfc2217: {
+        static const std::shared_ptr<NativeSerial> rfc2217 = std::make_shared<Rfc2217NativeSerial>();
+        (void)initialised();
+        return rfc2217;
+    }
+    case NetworkPortName::Kind::None:
+        break;
     }
     return nativeNow();
 }

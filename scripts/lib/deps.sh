@@ -12,7 +12,7 @@ OMVARA_DEBIAN_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool xterm trayer x11-utils x11-xkb-utils imagemagick
     desktop-file-utils appstream dpkg-dev file groff-base man-db
-    ser2net
+    ser2net libgensio-dev
 )
 
 omvara_install_deps() {

@@ -104,3 +104,44 @@ TEST(NetworkPortTest, tcpThroughSer2net_bytesBothWays_noModemLines_deadPeerNotic
     EXPECT_GT(option(fd, IPPROTO_TCP, TCP_USER_TIMEOUT), 0);
     EXPECT_EQ(tcp.SerClosePort(config.getPort() - 1), 0);
 }
+
+// An rfc2217:// port sends the line settings to the server, which applies
+// them to its device; the values go both ways as on any port. (A
+// pseudo-terminal keeps 8 data bits without parity whatever it is told, so
+// the rate and the stop bits are what can be seen on it.)
+TEST(NetworkPortTest, rfc2217ThroughSer2net_lineSettingsReachTheDevice_bytesBothWays)
+{
+    testing::ScopedConsoleCapture console;
+    testing::ScopedNativeSide native { compiledNative() };
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    ser2net_test::Ser2net server(pty.slavePath(), ser2net_test::Ser2net::Mode::Rfc2217);
+    SerialConfig config(server.address("rfc2217"));
+    config.setBitRate(4800);
+    config.setDataBits(SerialConfig::LN_7BITS);
+    config.setParity(SerialConfig::PY_EVEN);
+    config.setStopBits(SerialConfig::ST_2BITS);
+    SerialPortLocal port(config);
+    termios t = pty.settings();
+    const auto settledBy = std::chrono::steady_clock::now() + 3s;
+    while ((cfgetospeed(&t) != B4800 || !(t.c_cflag & CSTOPB)) && std::chrono::steady_clock::now() < settledBy) {
+        std::this_thread::sleep_for(20ms);
+        t = pty.settings();
+    }
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B4800));
+    EXPECT_TRUE(t.c_cflag & CSTOPB);
+
+    port.putString(QStringLiteral("P\r\n"));
+    EXPECT_EQ(readDevice(pty.masterFd(), 3), QByteArray("P\r\n"));
+    ASSERT_TRUE(pty.send("  12.5 g\r\n"));
+    QByteArray got;
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (got.size() < 10 && std::chrono::steady_clock::now() < deadline) {
+        port.waitForInput(50);
+        for (int b = port.getByte(); b >= 0; b = port.getByte())
+            got.append(char(b));
+    }
+    EXPECT_EQ(got, QByteArray("  12.5 g\r\n"));
+    port.setDTR(true);
+    EXPECT_NO_THROW((void)port.sigDSR());
+}
