@@ -88,6 +88,7 @@ Config Config::copyConfig() const
         customRegEx, ignoreDuplicates, ignoreTimeLimit, ignoreDifference);
     copy.reconnect = reconnect;
     copy.recentPorts = recentPorts;
+    copy.portDevice = portDevice;
     return copy;
 }
 
@@ -116,7 +117,7 @@ bool Config::hasChanged(const Config &o) const
         || !sameText(editNumCharacters, o.editNumCharacters) || !sameText(removeCharacters, o.removeCharacters)
         || !sameText(customRegEx, o.customRegEx) || ignoreDuplicates != o.ignoreDuplicates
         || !sameText(ignoreTimeLimit, o.ignoreTimeLimit) || !sameText(ignoreDifference, o.ignoreDifference)
-        || reconnect != o.reconnect || recentPorts != o.recentPorts;
+        || reconnect != o.reconnect || recentPorts != o.recentPorts || portDevice != o.portDevice;
 }
 
 void Config::setInstrument(const Instrument *value)

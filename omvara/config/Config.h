@@ -180,6 +180,10 @@ public:
     // network addresses among them. Stored as one text, names joined by ';'.
     QStringList recentPorts;
     static constexpr int kRecentPortsMax = 5;
+    // With a stable USB name (/dev/serial/by-id/...) as the port: the plain
+    // device it pointed to when it was chosen, used where that name does not
+    // exist (settings brought from another workstation).
+    QString portDevice;
     // Puts `name` first in recentPorts (once) and drops the oldest beyond the limit.
     void rememberPort(const QString &name);
 

@@ -172,6 +172,7 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
 
     // Ports beyond one cable.
     config.reconnect = n.getBoolean(QStringLiteral("reconnect"), false);
+    config.portDevice = n.get(QStringLiteral("portDevice"), QString());
     config.recentPorts.clear();
     const QStringList recent = n.get(QStringLiteral("recentPorts"), QString()).split(QLatin1Char(';'), Qt::SkipEmptyParts);
     for (auto it = recent.crbegin(); it != recent.crend(); ++it)
@@ -223,6 +224,7 @@ void ConfigStore::saveConfig(const Config &config)
                      config.abortAutoStartWhenPrevPortNotAvailable);
         n.putBoolean(QStringLiteral("ignoreDuplicates"), config.ignoreDuplicates);
         n.putBoolean(QStringLiteral("reconnect"), config.reconnect);
+        n.put(QStringLiteral("portDevice"), config.portDevice);
         n.put(QStringLiteral("recentPorts"), config.recentPorts.join(QLatin1Char(';')));
         n.put(QStringLiteral("editOperation"), config.getEditOperation().name());
         n.put(QStringLiteral("editPosition"), config.getEditPosition().name());

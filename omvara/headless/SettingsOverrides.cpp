@@ -73,7 +73,7 @@ QStringList SettingsOverrides::keys()
         "decimalPlaces", "roundingMethod", "sound", "keyboardType", "delay", "minimizeToTray",
         "notifyWhenMinimizedToTray", "checkForUpdates", "abortAutoStartWhenPrevPortNotAvailable",
         "ignoreDuplicates", "editOperation", "editPosition", "editNumCharacters", "removeCharacters",
-        "ignoreTimeLimit", "ignoreDifference", "customRegEx", "reconnect", "recentPorts" };
+        "ignoreTimeLimit", "ignoreDifference", "customRegEx", "reconnect", "recentPorts", "portDevice" };
 }
 
 bool SettingsOverrides::add(const QString &assignment, QString *problem)

@@ -269,6 +269,13 @@ void InputPanel::portListItemStateChanged()
     // The full display text, which a narrow box may cut off.
     portList->setToolTip(name != entry ? entry : WindowTexts::text(key("portList", "toolTipText")));
     config.setPort(name);
+    // A stable USB name: also the device it stands for now, for workstations
+    // where the name does not exist.
+    if (name.startsWith(QLatin1String("/dev/serial/by-"))) {
+        const QString device = QFileInfo(name).canonicalFilePath();
+        if (!device.isEmpty())
+            config.portDevice = device;
+    }
 }
 
 void InputPanel::instrumentBoxItemStateChanged()

@@ -11,6 +11,8 @@
 #include "portlink/SerialConfig.h"
 #include "portlink/SerialPortLocal.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 #include <chrono>
 
@@ -27,7 +29,16 @@ WeightWorker::WeightWorker(const config::Config &config, WeightWorkerView &view)
     m_lineBuffer.reserve(30);
     if (config.getPort().isEmpty())
         throw std::runtime_error(WorkerTexts::text("null.port.error").toStdString());
-    portlink::SerialPortLocal::addPortName(config.getPort());
+    m_portName = config.getPort();
+    if (m_portName.startsWith(QLatin1String("/dev/serial/by-")) && !QFileInfo::exists(m_portName)
+        && !config.portDevice.isEmpty()) {
+        // A stable name names one adapter; settings brought from another
+        // workstation carry one that does not exist here.
+        m_portName = config.portDevice;
+        m_view.logImportantEvent(WorkerTexts::format(
+            WorkerTexts::text("stable.name.missing"), { config.getPort(), m_portName }));
+    }
+    portlink::SerialPortLocal::addPortName(m_portName);
     openPort();
 
     m_view.setConnectedInGUI(true);
@@ -44,7 +55,7 @@ WeightWorker::WeightWorker(const config::Config &config, WeightWorkerView &view)
 // never reopened). Throws the port library's error.
 void WeightWorker::openPort()
 {
-    portlink::SerialConfig serialConfig(m_config.getPort());
+    portlink::SerialConfig serialConfig(m_portName);
     serialConfig.setBitRate(m_config.getBitRate());
     serialConfig.setDataBits(m_config.getDataBits());
     serialConfig.setParity(m_config.getParity());
@@ -217,7 +228,7 @@ void WeightWorker::reportUnsentData()
 
 bool WeightWorker::awaitDevice()
 {
-    const QString name = m_config.getPort();
+    const QString name = m_portName;
     m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("device.lost.waiting"), { name }));
     // Nothing of the line the device was sending when it went away is typed:
     // the rest of it is gone with the device.

@@ -89,6 +89,7 @@ private:
 
     const config::Config &m_config;
     WeightWorkerView &m_view;
+    QString m_portName; // the port opened: the configured one, or the device a missing stable name stood for
     std::unique_ptr<portlink::SerialPort> m_port;
     QString m_lineBuffer;
     std::minstd_rand m_random;
