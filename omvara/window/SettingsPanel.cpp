@@ -79,7 +79,7 @@ SettingsPanel::SettingsPanel(config::Config &config, QWidget *parent)
             &SettingsPanel::checkForUpdatesCheckBoxItemStateChanged);
     connect(abortAutoStartCheckBox, &QCheckBox::toggled, this,
             &SettingsPanel::abortAutoStartCheckBoxItemStateChanged);
-    connect(reconnectCheckBox, &QCheckBox::toggled, this, [this](bool on) { config.reconnect = on; });
+    connect(reconnectCheckBox, &QCheckBox::toggled, this, [this](bool on) { this->config.reconnect = on; });
     connect(importSettingsButton, &QPushButton::clicked, this, &SettingsPanel::importRequested);
     connect(exportSettingsButton, &QPushButton::clicked, this, &SettingsPanel::exportRequested);
 }

@@ -56,8 +56,8 @@ int option(int fd, int level, int name)
 // (keepalive, unacknowledged-data time-out).
 TEST(NetworkPortTest, tcpThroughSer2net_bytesBothWays_noModemLines_deadPeerNoticedWithin15s)
 {
-    testing::ScopedConsoleCapture console;
-    testing::ScopedNativeSide native { compiledNative() };
+    portlink::testing::ScopedConsoleCapture console;
+    portlink::testing::ScopedNativeSide native { compiledNative() };
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
     ser2net_test::Ser2net server(pty.slavePath());
@@ -111,8 +111,8 @@ TEST(NetworkPortTest, tcpThroughSer2net_bytesBothWays_noModemLines_deadPeerNotic
 // the rate and the stop bits are what can be seen on it.)
 TEST(NetworkPortTest, rfc2217ThroughSer2net_lineSettingsReachTheDevice_bytesBothWays)
 {
-    testing::ScopedConsoleCapture console;
-    testing::ScopedNativeSide native { compiledNative() };
+    portlink::testing::ScopedConsoleCapture console;
+    portlink::testing::ScopedNativeSide native { compiledNative() };
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
     ser2net_test::Ser2net server(pty.slavePath(), ser2net_test::Ser2net::Mode::Rfc2217);

@@ -52,12 +52,6 @@ protected:
     QTemporaryDir dir;
 };
 
-// Counts how often each printed line occurs.
-int occurrences(const QStringList &lines, const QString &value)
-{
-    return int(lines.count(value));
-}
-
 } // namespace
 
 // Values sent by the device arrive through ser2net's raw TCP port; ser2net
