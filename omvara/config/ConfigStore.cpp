@@ -4,6 +4,7 @@
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/config/OutputSettings.h"
 #include "omvara/prefs/FilePreferencesFactory.h"
 #include "omvara/prefs/PreferencesXml.h"
 #include "omvara/util/ProcessProperties.h"
@@ -186,6 +187,11 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
     config.setIgnoreDifference(loadText<H::IgnoreDifference>(n, QStringLiteral("ignoreDifference"), invalid));
     config.setCustomRegEx(loadText<H::CustomRegEx>(n, QStringLiteral("customRegEx"), invalid));
 
+    // Record file and broker.
+    config.setRecordFile(loadText<RecordFile>(n, QStringLiteral("recordFile"), invalid));
+    config.setMqttUrl(loadText<MqttUrl>(n, QStringLiteral("mqttUrl"), invalid));
+    config.setMqttCaFile(loadText<MqttCaFile>(n, QStringLiteral("mqttCaFile"), invalid));
+
     // A backend that cannot be read fails here at the latest.
     (void)n.keys();
     return !invalid;
@@ -233,6 +239,11 @@ void ConfigStore::saveConfig(const Config &config)
         n.put(QStringLiteral("customRegEx"), config.getCustomRegEx());
         n.put(QStringLiteral("ignoreTimeLimit"), config.getIgnoreTimeLimit());
         n.put(QStringLiteral("ignoreDifference"), config.getIgnoreDifference());
+
+        // Record file and broker (the broker's password is never stored).
+        n.put(QStringLiteral("recordFile"), config.getRecordFile());
+        n.put(QStringLiteral("mqttUrl"), config.getMqttUrl());
+        n.put(QStringLiteral("mqttCaFile"), config.getMqttCaFile());
     } catch (const prefs::PreferencesRefusedError &e) {
         qCWarning(lcConfigStore).noquote() << QStringLiteral("saveConfig exception: ") + e.message();
     }

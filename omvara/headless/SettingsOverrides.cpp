@@ -68,12 +68,15 @@ const QStringList booleanKeys
 
 QStringList SettingsOverrides::keys()
 {
-    return { "port", "instrument", "bitRate", "dataBits", "stopBits", "parity", "inputTerminator",
+    QStringList keys = { "port", "instrument", "bitRate", "dataBits", "stopBits", "parity", "inputTerminator",
         "decimalSeparator", "startWith", "outputTerminator", "connect", "mathOperand", "mathOperation",
         "decimalPlaces", "roundingMethod", "sound", "keyboardType", "delay", "minimizeToTray",
         "notifyWhenMinimizedToTray", "checkForUpdates", "abortAutoStartWhenPrevPortNotAvailable",
         "ignoreDuplicates", "editOperation", "editPosition", "editNumCharacters", "removeCharacters",
         "ignoreTimeLimit", "ignoreDifference", "customRegEx", "reconnect", "recentPorts", "portDevice" };
+    // Record file and broker.
+    keys << "recordFile" << "mqttUrl" << "mqttCaFile";
+    return keys;
 }
 
 bool SettingsOverrides::add(const QString &assignment, QString *problem)
