@@ -3,6 +3,7 @@
 
 #include "omvara/config/Config.h"
 #include "omvara/run/LineLedger.h"
+#include "omvara/run/OutputReport.h"
 #include "omvara/run/RunObserver.h"
 #include "omvara/run/RunState.h"
 #include "omvara/run/ValueSink.h"
@@ -29,7 +30,7 @@ namespace omvara::run {
 // port. It opens the port through the reception engine the instrument asks
 // for, and decides what becomes of each line: duplicate suppression, the
 // confirmation sound, the view (log, line count), the keyboard or the
-// standard output. The window and the headless runner configure a run, show
+// standard output, the record file and the broker. The window and the headless runner configure a run, show
 // what it reports (RunObserver) and answer its questions (RunQuestions).
 //
 // The path of a value: the reading thread completes a line and, still on that
@@ -67,6 +68,9 @@ public:
         // while a slow driver opened the port).
         std::function<bool()> stopRequested;
         Makers makers = Makers::defaults();
+        // The broker's password (never stored); empty: the environment
+        // variable OMVARA_MQTT_PASSWORD.
+        QString brokerPassword;
     };
 
     // `config` is the run's own copy of the settings, taken at Start.
@@ -104,6 +108,9 @@ private:
     class ReceptionView;
 
     bool notStarted(const QString &reason);
+    // The record file and the broker, when set: every line from the ledger.
+    void addLineOutputs();
+    OutputReport outputReport(const QString &name);
     void setPhase(RunState::Phase phase, RunState::End end = RunState::End::None, const QString &reason = {});
     void setOutput(const QString &name, RunState::Output::Status status, const QString &detail = {});
     void publishState();

@@ -72,6 +72,18 @@ QStringList WorkerTexts::keys()
         QStringLiteral("confidence"),
         QStringLiteral("best.port"),
         QStringLiteral("could.not.auto.detect.port"),
+        // Record file and broker.
+        QStringLiteral("record.started"),
+        QStringLiteral("record.failed"),
+        QStringLiteral("record.works.again"),
+        QStringLiteral("record.rows.dropped"),
+        QStringLiteral("record.rows.not.written"),
+        QStringLiteral("broker.started"),
+        QStringLiteral("broker.connected"),
+        QStringLiteral("broker.failed"),
+        QStringLiteral("broker.works.again"),
+        QStringLiteral("broker.values.dropped"),
+        QStringLiteral("broker.values.not.published"),
     };
 }
 
