@@ -69,6 +69,8 @@ QStringList RunControl::textKeys()
         QStringLiteral("internal.error"),
         QStringLiteral("line.count"),
         QStringLiteral("waiting.for.device"),
+        QStringLiteral("record.not.written"),
+        QStringLiteral("broker.not.reached"),
     };
 }
 
@@ -102,6 +104,8 @@ bool RunControl::start()
     m_frame.getConfig().rememberPort(m_frame.getConfig().getPort());
     run::Run::Options options;
     options.makers = m_outputs;
+    options.brokerPassword = m_frame.outputPanel ? m_frame.outputPanel->brokerPassword() : QString();
+    m_outputProblems.clear();
     m_run = std::make_unique<run::Run>(m_frame.getConfig().copyConfig(), std::move(options),
         static_cast<run::RunObserver &>(*this), static_cast<run::RunQuestions &>(*this));
     return m_run->start();
@@ -181,12 +185,26 @@ void RunControl::stateChanged(const run::RunState &state)
         m_status.showText(text("keyboard.finishing"));
     // The device went away and the run waits for it; then reading goes on.
     if (state.phase == run::RunState::Phase::WaitingForDevice) {
-        m_status.showText(text("waiting.for.device"));
+        showRunStatus(text("waiting.for.device"));
         m_waitingShown = true;
     } else if (m_waitingShown) {
         m_waitingShown = false;
         if (state.phase == run::RunState::Phase::Running)
-            m_status.showText(text(m_typing ? "switch.to.target.application" : "running.not.typing"));
+            showRunStatus(text(m_typing ? "switch.to.target.application" : "running.not.typing"));
+    }
+    // The record file and the broker: what they lack stays in the status line while running.
+    QStringList problems;
+    for (const auto &[name, key] :
+        { std::pair { "record", "record.not.written" }, std::pair { "broker", "broker.not.reached" } }) {
+        const run::RunState::Output *output = state.output(QLatin1String(name));
+        if (output && output->status == run::RunState::Output::Status::Failed)
+            problems.append(text(key) + output->detail);
+    }
+    const QString outputProblems = problems.join(QStringLiteral("; "));
+    if (outputProblems != m_outputProblems) {
+        m_outputProblems = outputProblems;
+        if (state.running() && m_runningLook)
+            showRunStatus(m_runStatus);
     }
     QMetaObject::invokeMethod(this, [this, running = m_running] { showLook(running); }, Qt::QueuedConnection);
 }
@@ -215,7 +233,7 @@ void RunControl::showLook(bool running)
                 tabs->removeTab(index);
             }
             m_status.setRunning(true);
-            m_status.showText(text(m_typing ? "switch.to.target.application" : "running.not.typing"));
+            showRunStatus(text(m_typing ? "switch.to.target.application" : "running.not.typing"));
         } else {
             m_frame.startStopJButton->setText(text("RadezoZiDadFrame2.startStopJButton.text"));
             // Back at their former places: each inserted at index 1, last tab first.
@@ -238,7 +256,14 @@ void RunControl::lineReceived(const worker::DataLine &line)
 {
     // The line in the log, with the typed part marked, and the line count.
     m_log.appendDataLine(line.getDateTime(), line.getRawData(), line.getProcessedData());
-    m_status.showText(text("line.count") + QString::number(line.getCount()));
+    showRunStatus(text("line.count") + QString::number(line.getCount()));
+}
+
+void RunControl::showRunStatus(const QString &status)
+{
+    m_runStatus = status;
+    m_status.showText(
+        m_outputProblems.isEmpty() ? status : status + QStringLiteral(" \u2014 ") + m_outputProblems);
 }
 
 } // namespace omvara

@@ -85,6 +85,9 @@ private:
 
     void showLook(bool running);
     QWidget *dialogParent() const;
+    // The status line while running: `text` and what the record file and
+    // the broker lack, if anything.
+    void showRunStatus(const QString &text);
 
     RadezoZiDadFrame2 &m_frame;
     EventLog &m_log;
@@ -96,6 +99,8 @@ private:
     bool m_runningLook = false;
     bool m_typing = false; // the current run has keyboard output
     bool m_waitingShown = false; // the status line says the run waits for its device
+    QString m_runStatus; // the status line's text of the run (without output problems)
+    QString m_outputProblems; // why the record file or the broker fails, "" when they work
     // Settings tabs removed while running, in tab order, with their titles.
     struct RemovedTab
     {
