@@ -221,12 +221,17 @@ OutputReport Run::outputReport(const QString &name)
     OutputReport report;
     report.event = [this](const QString &message) { m_observer.logEvent(message); };
     report.importantEvent = [this](const QString &message) { m_observer.logImportantEvent(message); };
-    // The state is the event thread's.
+    // The state is the event thread's; posted by name (see Run.h).
     report.state = [this, name](RunState::Output::Status status, const QString &detail) {
-        QMetaObject::invokeMethod(
-            this, [this, name, status, detail] { setOutput(name, status, detail); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "outputChanged", Qt::QueuedConnection, Q_ARG(QString, name),
+            Q_ARG(int, int(status)), Q_ARG(QString, detail));
     };
     return report;
+}
+
+void Run::outputChanged(const QString &name, int status, const QString &detail)
+{
+    setOutput(name, RunState::Output::Status(status), detail);
 }
 
 bool Run::notStarted(const QString &reason)

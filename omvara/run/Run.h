@@ -135,6 +135,8 @@ private:
     // Posted by name by the two above.
     Q_INVOKABLE void waitingForDevice(const QString &reason);
     Q_INVOKABLE void deviceIsBack();
+    // The state of the record file or the broker (a RunState::Output::Status).
+    Q_INVOKABLE void outputChanged(const QString &name, int status, const QString &detail);
     // How far the outputs have been told to end, in increasing order.
     enum class OutputEnd { None, Finish, Stop, Abort };
     void endOutputs(OutputEnd how);
