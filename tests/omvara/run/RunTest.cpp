@@ -431,6 +431,8 @@ TEST_F(RunTest, everyLine_isSettledOnceInOrder_withWhatBecameOfIt)
         auto run = startRun(std::move(config), print, 1ms);
         port->feed("12.5 g\r12.5 g\rabc\r---\r7 g\rhalf");
         ASSERT_TRUE(runUntil([&] { return view.settled.size() == 5; }));
+        // Else a Stop right after the fifth line may end reading before "half" was read.
+        ASSERT_TRUE(port->waitUntilDrained(5s));
         run->stop();
         ASSERT_TRUE(runUntil([&] { return view.settled.size() == 6; }));
         const LineStatus delivered = print ? LineStatus::Printed : LineStatus::Typed;
@@ -569,6 +571,7 @@ TEST_F(RunTest, everyLine_getsARowInTheRecordFile_readBackWithACsvParser)
     port->feed("12.5 g\r12.5 g\rabc\r---\r7, \"x\"\t g\r"
         + QByteArray(omvara::worker::WeightWorker::MaxLineLength, 'x') + "half");
     ASSERT_TRUE(runUntil([&] { return view.settled.size() == 6; }));
+    ASSERT_TRUE(port->waitUntilDrained(5s));
     run->stop();
     ASSERT_TRUE(runUntil([&] { return run->state().ended() && view.settled.size() == 7; }));
     run->waitForOutputs();
