@@ -175,16 +175,15 @@ protected:
         return run;
     }
 
+    // Read through a descriptor of its own: moving the file position of
+    // `printed` while the run prints would make it print over earlier lines.
     QStringList printedLines()
     {
         std::fflush(printed);
-        std::rewind(printed);
-        QByteArray bytes;
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, printed)) > 0;)
-            bytes.append(buffer, qsizetype(n));
-        std::fseek(printed, 0, SEEK_END);
-        return QString::fromUtf8(bytes).split(u'\n', Qt::SkipEmptyParts);
+        QFile file(QStringLiteral("/proc/self/fd/%1").arg(fileno(printed)));
+        if (!file.open(QIODevice::ReadOnly))
+            return { QStringLiteral("<cannot read the printed lines>") };
+        return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
     }
 
     std::shared_ptr<portlink::testing::SimulatedNative> native = std::make_shared<portlink::testing::SimulatedNative>();
