@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/worker/PortWriter.h"
 
-#include "portlink/PortlinkErrors.h"
 #include "portlink/SerialPort.h"
 
 namespace omvara::worker {
 
-void PortWriter::write(const QByteArray &bytes)
+bool PortWriter::write(const QByteArray &bytes)
 {
     std::shared_ptr<portlink::SerialPort> port;
     {
@@ -14,8 +13,9 @@ void PortWriter::write(const QByteArray &bytes)
         port = m_port;
     }
     if (!port || !port->isOpen())
-        throw portlink::IoError(QStringLiteral("putData: Port not open"));
+        return false;
     port->putData(bytes);
+    return true;
 }
 
 void PortWriter::attach(std::shared_ptr<portlink::SerialPort> port)

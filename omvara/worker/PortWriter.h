@@ -29,9 +29,10 @@ class PortWriter
 public:
     // Writes all of `bytes`. Blocks while the device does not take them,
     // until the port's transmit time-out or until the port is closed.
-    // Throws portlink::IoError, also when no port is attached (not opened
-    // yet, closed, or the device is away).
-    void write(const QByteArray &bytes);
+    // False, with nothing written, when no open port is attached (not opened
+    // yet, closed, or the device is away and the engine waits for it).
+    // Throws portlink::IoError when the port refuses the bytes.
+    bool write(const QByteArray &bytes);
 
     void attach(std::shared_ptr<portlink::SerialPort> port);
     // No write starts after this; one in progress goes on until the port is closed.

@@ -72,6 +72,21 @@ QStringList WorkerTexts::keys()
         QStringLiteral("confidence"),
         QStringLiteral("best.port"),
         QStringLiteral("could.not.auto.detect.port"),
+        // Readings on request, and settled readings.
+        QStringLiteral("request.sent"),
+        QStringLiteral("request.failed"),
+        QStringLiteral("request.backlog"),
+        QStringLiteral("request.unanswered"),
+        QStringLiteral("request.no.command"),
+        QStringLiteral("request.interval.started"),
+        QStringLiteral("request.hotkey.ready"),
+        QStringLiteral("request.hotkey.unavailable"),
+        QStringLiteral("request.origin.interval"),
+        QStringLiteral("request.origin.hotkey"),
+        QStringLiteral("request.origin.signal"),
+        QStringLiteral("request.origin.window"),
+        QStringLiteral("reading.held"),
+        QStringLiteral("reading.held.again"),
     };
 }
 
