@@ -114,6 +114,15 @@ void RadezoZiDadFrame2::initComponents()
     startStopJButton->setFont(big);
     auto *panel1Layout = new QVBoxLayout(panel1);
     panel1Layout->addWidget(startStopJButton);
+    requestButton = new QPushButton(WindowTexts::text("RadezoZiDadFrame2.requestButton.text"), panel1);
+    requestButton->setObjectName(QStringLiteral("requestButton"));
+    requestButton->setToolTip(WindowTexts::text("RadezoZiDadFrame2.requestButton.toolTipText"));
+    requestButton->setVisible(false);
+    panel1Layout->addWidget(requestButton);
+    connect(requestButton, &QPushButton::clicked, this, [this] {
+        if (requestAction)
+            requestAction();
+    });
 
     inputPanel = new InputPanel(config, initialPorts, tabbedPane);
     processingPanel = new ProcessingPanel(config, tabbedPane);

@@ -37,11 +37,13 @@ RunControl::RunControl(RadezoZiDadFrame2 &frame, EventLog &log, StatusLine &stat
     , m_outputs(Outputs::defaults())
 {
     m_frame.setStartStopAction([this] { startStopJButtonActionPerformed(); });
+    m_frame.setRequestAction([this] { request(); });
 }
 
 RunControl::~RunControl()
 {
     m_frame.setStartStopAction({});
+    m_frame.setRequestAction({});
     // The run's threads end (and the port closes) before the log they report to goes away.
     m_run.reset();
 }
@@ -69,6 +71,9 @@ QStringList RunControl::textKeys()
         QStringLiteral("internal.error"),
         QStringLiteral("line.count"),
         QStringLiteral("waiting.for.device"),
+        QStringLiteral("RadezoZiDadFrame2.requestButton.text"),
+        QStringLiteral("RadezoZiDadFrame2.requestButton.toolTipText"),
+        QStringLiteral("tray.request.reading"),
     };
 }
 
@@ -111,6 +116,12 @@ void RunControl::stop()
 {
     if (m_run)
         m_run->stop();
+}
+
+void RunControl::request()
+{
+    if (m_run)
+        m_run->request(run::RequestOrigin::Window);
 }
 
 bool RunControl::goOnWithoutKeyboard(const QString &reason)
@@ -216,6 +227,7 @@ void RunControl::showLook(bool running)
             }
             m_status.setRunning(true);
             m_status.showText(text(m_typing ? "switch.to.target.application" : "running.not.typing"));
+            m_frame.requestButton->setVisible(true);
         } else {
             m_frame.startStopJButton->setText(text("RadezoZiDadFrame2.startStopJButton.text"));
             // Back at their former places: each inserted at index 1, last tab first.
@@ -224,6 +236,7 @@ void RunControl::showLook(bool running)
                     tabs->insertTab(1, it->page, it->title);
             }
             m_removedTabs.clear();
+            m_frame.requestButton->setVisible(false);
             m_status.setRunning(false);
             m_status.showIdleText();
         }
