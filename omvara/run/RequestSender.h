@@ -29,7 +29,7 @@ public:
     using Report = std::function<void(RequestOrigin origin, const QString &failure)>;
 
     // `report` is called on the sender's thread after each write, with the
-    // failure's text or an empty one.
+    // failure's text or an empty one (not for a write the closing port cut short).
     RequestSender(std::shared_ptr<worker::PortWriter> writer, QByteArray command, Report report);
 
     // Waits for the thread; a write in progress ends once the port is closed.

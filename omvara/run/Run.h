@@ -58,8 +58,12 @@ enum class RequestOrigin {
 // The path of a value: the reading thread completes a line and, still on that
 // thread, applies suppression and hands the value to the outputs (so typing
 // never waits for the event thread); the line then reaches the view on the
-// event thread. For each line the order is: suppression, sound, log and
-// count, keyboard (or print).
+// event thread. For each line the order is: the settled-readings filter,
+// suppression, sound, log and count, keyboard (or print).
+//
+// Requests for readings (request()) come from the interval, the hotkey, the
+// headless runner's SIGUSR1 and the window's Request control; they are
+// written to the port on a thread of their own while reading goes on.
 //
 // Event thread, except where noted. The observer and the questions must
 // outlive the run.

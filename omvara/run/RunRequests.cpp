@@ -65,11 +65,9 @@ void Run::startRequests()
     }
 
     const QString shown = config::RequestCommand::encode(m_requestCommand);
-    const auto report = [this, shown](RequestOrigin origin, const QString &failure) {
+    const auto report = [this](RequestOrigin origin, const QString &failure) {
         // The sender's thread: the log takes entries from any thread.
-        if (failure.isEmpty())
-            m_observer.logEvent(WorkerTexts::format(WorkerTexts::text("request.sent"), { originText(origin), shown }));
-        else
+        if (!failure.isEmpty())
             m_observer.logImportantEvent(
                 WorkerTexts::format(WorkerTexts::text("request.failed"), { originText(origin), failure }));
     };
@@ -144,6 +142,9 @@ void Run::request(RequestOrigin origin)
             WorkerTexts::text("request.failed"), { originText(origin), WorkerTexts::text("request.backlog") }));
         return;
     }
+    // Logged here rather than after the write, so that it stands before the answer.
+    m_observer.logEvent(WorkerTexts::format(WorkerTexts::text("request.sent"),
+        { originText(origin), config::RequestCommand::encode(m_requestCommand) }));
     const auto now = std::chrono::steady_clock::now();
     const bool answered
         = m_unansweredSince && m_lastLineAt.load() >= m_unansweredSince->time_since_epoch().count();
