@@ -157,8 +157,11 @@ bool Run::start()
         m_sinks.push_back(std::move(delivery));
 
     // 4. Settled readings, then duplicate suppression.
-    if (m_config.stableReadings > 1)
+    if (m_config.stableReadings > 1) {
         m_settledReadings = std::make_unique<SettledReadings>(m_config.stableReadings);
+        m_heldText = worker::WorkerTexts::text("reading.held");
+        m_heldAgainText = worker::WorkerTexts::text("reading.held.again");
+    }
     if (m_config.ignoreDuplicates)
         m_ignorer = std::make_unique<worker::Ignorer>(m_config);
 

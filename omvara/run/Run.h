@@ -218,6 +218,7 @@ private:
     // Settled readings: the filter (reading thread), and the held-back
     // lines on their way to the view (their counts and log texts).
     std::unique_ptr<SettledReadings> m_settledReadings;
+    QString m_heldText, m_heldAgainText; // taken at start, read on the reading thread
     std::mutex m_heldMutex;
     std::deque<std::pair<qint32, QString>> m_held;
 };

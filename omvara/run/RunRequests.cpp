@@ -65,11 +65,14 @@ void Run::startRequests()
     }
 
     const QString shown = config::RequestCommand::encode(m_requestCommand);
-    const auto report = [this](RequestOrigin origin, const QString &failure) {
+    // The texts are taken here, so that the sender's thread only formats.
+    const QString failed = WorkerTexts::text("request.failed");
+    const QStringList origins = { originText(RequestOrigin::Interval), originText(RequestOrigin::Hotkey),
+        originText(RequestOrigin::Signal), originText(RequestOrigin::Window) };
+    const auto report = [this, failed, origins](RequestOrigin origin, const QString &failure) {
         // The sender's thread: the log takes entries from any thread.
         if (!failure.isEmpty())
-            m_observer.logImportantEvent(
-                WorkerTexts::format(WorkerTexts::text("request.failed"), { originText(origin), failure }));
+            m_observer.logImportantEvent(WorkerTexts::format(failed, { origins.value(int(origin)), failure }));
     };
     m_requests = std::make_unique<RequestSender>(m_worker->portWriter(), m_requestCommand, report);
     m_state.requests = true;
@@ -189,9 +192,8 @@ bool Run::holdsBack(worker::DataLine &line)
     if (verdict.handOn)
         return false;
     const QString mark = verdict.handedOnBefore
-        ? WorkerTexts::format(WorkerTexts::text("reading.held.again"), { value })
-        : WorkerTexts::format(WorkerTexts::text("reading.held"),
-            { QString::number(verdict.seen), QString::number(m_settledReadings->needed()), value });
+        ? WorkerTexts::format(m_heldAgainText, { value })
+        : WorkerTexts::format(m_heldText, { QString::number(verdict.seen), QString::number(m_settledReadings->needed()), value });
     line.deleteProcessedData();
     std::lock_guard lock(m_heldMutex);
     m_held.emplace_back(line.getCount(), mark);

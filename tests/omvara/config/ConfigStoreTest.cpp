@@ -184,7 +184,9 @@ TEST_F(ConfigStoreTest, emptyStore_loadsTheLoadDefaultsWithoutTheInvalidFlag)
         {"checkForUpdates", "true"}, {"abortAutoStartWhenPrevPortNotAvailable", "false"},
         {"editOperation", "REMOVE"}, {"editPosition", "FIRST"}, {"editNumCharacters", ""},
         {"removeCharacters", ""}, {"customRegEx", ""}, {"ignoreDuplicates", "false"}, {"ignoreTimeLimit", ""},
-        {"ignoreDifference", ""}, {"reconnect", "false"}, {"recentPorts", ""}, {"portDevice", ""}};
+        {"ignoreDifference", ""}, {"reconnect", "false"}, {"recentPorts", ""}, {"portDevice", ""},
+        // Readings on request, and settled readings: off.
+        {"requestCommand", ""}, {"requestInterval", "0"}, {"requestHotkey", ""}, {"stableReadings", "1"}};
     EXPECT_EQ(fields(config), expected);
     EXPECT_EQ(config.getPrevPort(), "COM1");
     EXPECT_FALSE(QFile::exists(file)) << "loading wrote the store";
