@@ -3,6 +3,7 @@
 // xterm has the focus, `omvara --headless` reads a simulated instrument that
 // sends only on request, and the hotkey pressed with xdotool asks for a
 // reading, which is typed into the xterm once the hotkey's modifiers are up.
+#include "PrivateXServer.h"
 #include "QtPrinters.h"
 #include "XtermReceiver.h"
 
@@ -10,49 +11,12 @@
 
 #include <QDeadlineTimer>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <csignal>
 #include <cstdlib>
 
-#include <sys/prctl.h>
-
 namespace {
-
-// Xvfb on a display number it picks itself; it ends with this object (or
-// with the test process).
-class PrivateXServer
-{
-public:
-    PrivateXServer()
-    {
-        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
-            return;
-        m_server.setStandardErrorFile(QProcess::nullDevice());
-        m_server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        m_server.start(QStringLiteral("Xvfb"), { "-displayfd", "1", "-noreset", "-nolisten", "tcp", "-screen", "0",
-                                                   "800x600x24" });
-        if (!m_server.waitForStarted(5000))
-            return;
-        QDeadlineTimer deadline(15000);
-        while (!m_server.canReadLine() && !deadline.hasExpired() && m_server.state() == QProcess::Running)
-            m_server.waitForReadyRead(100);
-        const QString number = QString::fromLatin1(m_server.readLine()).trimmed();
-        if (!number.isEmpty())
-            m_display = QLatin1Char(':') + number;
-    }
-    ~PrivateXServer()
-    {
-        m_server.kill();
-        m_server.waitForFinished(5000);
-    }
-    const QString &display() const { return m_display; }
-
-private:
-    QProcess m_server;
-    QString m_display;
-};
 
 bool xdotool(const QStringList &args)
 {
@@ -102,7 +66,7 @@ TEST(Hotkey, pressedInTheFocusedXterm_requestsAReading_typedOnceTheModifiersAreR
     ::setenv("XDG_SESSION_TYPE", "x11", 1);
     ::unsetenv("WAYLAND_DISPLAY");
 
-    XtermReceiver xterm;
+    XtermReceiver xterm(server.display());
     ASSERT_TRUE(xterm.ready()) << xterm.error().toStdString();
 
     QTemporaryDir home;
