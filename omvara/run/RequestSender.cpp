@@ -56,7 +56,10 @@ void RequestSender::run()
         }
         QString failure;
         try {
-            m_writer->write(m_command);
+            // Nothing is written, and nothing reported, while the port is
+            // away (the engine waits for a lost device) or closing.
+            if (!m_writer->write(m_command))
+                continue;
         } catch (const std::exception &e) {
             failure = QString::fromUtf8(e.what());
         }

@@ -548,8 +548,9 @@ TEST_F(RunTest, settledReadings_handOnOncePerRunOfEqualValues_beforeDuplicateSup
 
 // Requests: each one writes the command once, also while earlier ones have
 // no answer; the instrument's silence is reported once per silent stretch;
-// a write the port refuses is reported and the run goes on; without any
-// command a request writes nothing and says so once.
+// a write the port refuses is reported and the run goes on; while the run
+// waits for a lost device requests are held back, not reported as failed;
+// without any command a request writes nothing and says so once.
 TEST_F(RunTest, requests_eachWritesTheCommand_silenceToldOncePerStretch_failedWriteGoesOn)
 {
     using omvara::run::RequestOrigin;
@@ -588,6 +589,27 @@ TEST_F(RunTest, requests_eachWritesTheCommand_silenceToldOncePerStretch_failedWr
     run->stop();
     ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
     EXPECT_EQ(printedLines(), (QStringList { "1.5", "1.5", "2.5" }));
+
+    // Held back, not failed, while the run waits for a lost device.
+    view.clear();
+    Config waiting = Instrument::GENERIC.getDefaultConfig();
+    waiting.requestCommand = QStringLiteral("P\\r");
+    waiting.reconnect = true;
+    auto reconnecting = startRun(std::move(waiting), true);
+    port->unplug();
+    ASSERT_TRUE(runUntil([&] { return reconnecting->state().phase == RunState::Phase::WaitingForDevice; }));
+    const QByteArray sentBefore = port->written();
+    reconnecting->request(RequestOrigin::Window);
+    runUntil([] { return false; }, 2500ms);
+    EXPECT_EQ(port->written(), sentBefore);
+    EXPECT_TRUE(view.important().filter(QStringLiteral("could not be sent")).isEmpty());
+    EXPECT_TRUE(view.important().filter(QStringLiteral("did not answer")).isEmpty());
+    port->replug();
+    ASSERT_TRUE(runUntil([&] { return reconnecting->state().phase == RunState::Phase::Running; }));
+    reconnecting->request(RequestOrigin::Window);
+    ASSERT_TRUE(runUntil([&] { return port->written() == sentBefore + "P\r"; }));
+    reconnecting->stop();
+    ASSERT_TRUE(runUntil([&] { return reconnecting->state().ended(); }));
 
     // No command at all (a generic instrument, no setting).
     view.clear();
