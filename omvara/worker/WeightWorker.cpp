@@ -10,6 +10,8 @@
 #include "portlink/SerialConfig.h"
 #include "portlink/SerialPortLocal.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 #include <chrono>
 
@@ -86,6 +88,21 @@ qint32 WeightWorker::readLoop(LoopStyle style)
     qint32 lineCount = 0;
     bool errorMark = false;
     portlink::SerialPort &port = *m_port;
+    const auto reportTooLong = [&](const QString &characters) {
+        m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("line.too.long"),
+            { QString::number(characters.size()), QString::number(terminator) }));
+    };
+    // The tail of a line cut at the limit is dropped up to and including the
+    // next terminator (it is no record of its own); while that goes on,
+    // `discarding` holds and the dropped characters collect in m_lineTail,
+    // which is handed on as overflowed in pieces of at most MaxLineLength.
+    bool discarding = false;
+    const auto tailDropped = [&] {
+        if (!m_lineTail.isEmpty())
+            m_view.lineOverflowed(m_lineTail);
+        m_lineTail.clear();
+    };
+    const auto atEnd = qScopeGuard(tailDropped);
 
     // Parity and framing errors are events "since the previous query". They are
     // asked for before each line is completed and at the end of each burst of
@@ -108,6 +125,26 @@ qint32 WeightWorker::readLoop(LoopStyle style)
             bool received = false;
             for (int byte = port.getByte(); byte != -1; byte = port.getByte()) {
                 received = true;
+                if (discarding) {
+                    // A terminator that never comes (a wrong terminator
+                    // setting) is reported again for every MaxLineLength
+                    // bytes, as the first part of the line was.
+                    m_lineTail.append(QChar(char16_t(byte)));
+                    if (byte == terminator) {
+                        queryLineErrors();
+                        tailDropped();
+                        errorMark = false;
+                        discarding = false;
+                        received = false;
+                    } else if (m_lineTail.size() >= MaxLineLength) {
+                        queryLineErrors();
+                        reportTooLong(m_lineTail);
+                        tailDropped();
+                        errorMark = false;
+                        received = false;
+                    }
+                    continue;
+                }
                 m_lineBuffer.append(QChar(char16_t(byte)));
                 if (byte == terminator) {
                     queryLineErrors();
@@ -118,12 +155,12 @@ qint32 WeightWorker::readLoop(LoopStyle style)
                         return lineCount;
                 } else if (m_lineBuffer.size() >= MaxLineLength) {
                     queryLineErrors(); // errors of the discarded bytes go with them
-                    m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("line.too.long"),
-                        { QString::number(m_lineBuffer.size()), QString::number(terminator) }));
+                    reportTooLong(m_lineBuffer);
                     m_view.lineOverflowed(m_lineBuffer);
                     m_lineBuffer.clear();
                     errorMark = false;
                     received = false;
+                    discarding = true;
                 }
             }
             if (received)

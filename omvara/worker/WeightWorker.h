@@ -86,6 +86,7 @@ private:
     WeightWorkerView &m_view;
     std::unique_ptr<portlink::SerialPort> m_port;
     QString m_lineBuffer;
+    QString m_lineTail; // the dropped tail of a line cut at MaxLineLength (reading thread)
     std::minstd_rand m_random;
     std::atomic<bool> m_deviceLost { false };
     QString m_failure;
