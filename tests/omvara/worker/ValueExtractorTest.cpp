@@ -193,6 +193,44 @@ TEST(ValueExtractor, runawayBacktracking_failsTheLineRatherThanReportingNoValue)
     EXPECT_THROW(e.extract(line), ExtractionError);
 }
 
+// Ordinary ways of picking one field out of a long record need many
+// backtracking steps (a greedy ".*," per skipped field), but far fewer than a
+// runaway pattern: every one must find its value on lines of 100-500 characters.
+TEST(ValueExtractor, fieldSkippingAndAnchoredPatternsOnLongRecords_findTheirValue)
+{
+    // `count` fields 1000.000, 1007.003, 1014.006, ... joined by `separator`.
+    const auto record = [](int count, const char *separator, const char *suffix) {
+        QStringList fields;
+        for (int i = 0; i < count; ++i)
+            fields.append(QStringLiteral("%1.%2").arg(1000 + i * 7).arg(i % 10 * 3, 3, 10, QChar(u'0')));
+        return fields.join(QLatin1String(separator)) + QLatin1String(suffix);
+    };
+    const struct
+    {
+        const char *pattern;
+        QString line;
+        QString value;
+    } rows[] = {
+        // Greedy: the last field that still leaves 15 commas before it.
+        { "^(?:.*,){15}([0-9.]+)", record(24, ",", "\r\n"), "1161.009" },
+        { "^(?:.*,){18}([0-9.]+)", record(24, ",", "\r\n"), "1161.009" },
+        { "^(?:[^,]*,){15}([0-9.]+)", record(24, ",", "\r\n"), "1105.015" },
+        { "^(?:.*?,){15}([0-9.]+)", record(24, ",", "\r\n"), "1105.015" },
+        { "^(?:.*;){10}\\s*([-+]?[0-9.]+)", record(40, "; ", "\r"), "1273.027" },
+        { "^(?:.*\\t){12}(\\d+)", record(30, "\t", "\n"), "1203" },
+        { "^(?:\\S+\\s+){25}(\\S+)", record(45, "  ", "\r\n"), "1175.015" },
+        { "^(?:.*\\|){8}(\\d+\\.\\d+)", record(52, "|", "\r\n"), "1357.003" },
+        { "^.*,(\\d+\\.\\d+),.*,.*$", record(24, ",", "\r\n"), "1147.003" },
+        { "^(.*),.*,.*,.*$", record(24, ",", "\r\n"), record(21, ",", "") },
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.pattern);
+        ASSERT_GE(r.line.size(), 100);
+        ASSERT_LE(r.line.size(), 500);
+        EXPECT_EQ(extractWith(r.pattern, r.line), r.value) << r.line.toStdString();
+    }
+}
+
 TEST(LinePattern, translation_leavesOrdinaryPatternsAlone)
 {
     EXPECT_EQ(omvara::config::LinePattern::translate(QStringLiteral("([-+]?\\s*[0-9]*[\\.,]?[0-9]+)")),
