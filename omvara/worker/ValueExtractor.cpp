@@ -40,11 +40,11 @@ ValueExtractor::ValueExtractor(const ConfigHelper::Instrument &instrument, const
     , m_group(instrument.getCaptureGroup())
     , m_stepwise(!m_patternText.contains(QLatin1String("\\G")) && !m_patternText.contains(QLatin1String("(*")))
 {
-    m_regex = config::LinePattern::compile(withStepLimit(m_patternText));
+    QString error;
+    m_regex = config::LinePattern::compile(withStepLimit(m_patternText), &error);
     if (!m_regex.isValid())
-        throw ExtractionError(QStringLiteral("The value pattern %1 does not compile: %2")
-                                  .arg(m_patternText, m_regex.errorString())
-                                  .toStdString());
+        throw ExtractionError(
+            QStringLiteral("The value pattern %1 does not compile: %2").arg(m_patternText, error).toStdString());
     m_quick = config::LinePattern::compile(withStepLimit(m_patternText, QuickStepLimit));
     if (m_stepwise) {
         // Anchored by \G rather than by a match option, which would leave the
