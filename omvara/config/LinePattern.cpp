@@ -532,7 +532,14 @@ std::optional<Named> namedClass(QStringView name, QStringView written)
 class Translator
 {
 public:
-    explicit Translator(const QString &pattern) : p(pattern), n(pattern.size()) { }
+    // With `engineClasses`, every character class is read as the engine
+    // reads it (for patterns that only the engine's reading makes valid).
+    Translator(const QString &pattern, bool engineClasses)
+        : p(pattern)
+        , n(pattern.size())
+        , engineClasses(engineClasses)
+    {
+    }
 
     QString run();
 
@@ -565,6 +572,7 @@ private:
 
     const QString &p;
     const qsizetype n;
+    const bool engineClasses;
     int groupsOpened = 0;
 };
 
@@ -1074,6 +1082,8 @@ QString Translator::run()
                 // group as an octal escape.)
                 int number = e.unicode() - u'0';
                 qsizetype k = i + 2;
+                if (number > groupsOpened)
+                    refuse(QStringView(p).mid(i, 3), QStringLiteral("a back reference to a group that is not opened before it"));
                 while (k < n && p[k] >= u'0' && p[k] <= u'9') {
                     const int longer = number * 10 + (p[k].unicode() - u'0');
                     if (longer > groupsOpened)
@@ -1102,7 +1112,7 @@ QString Translator::run()
         }
         if (c == u'[') {
             const qsizetype start = i;
-            if (const std::optional<ClassResult> cls = parseClass(i, flags)) {
+            if (const std::optional<ClassResult> cls = engineClasses ? std::nullopt : parseClass(i, flags)) {
                 if (cls->changed)
                     out += single(cls->set);
                 else
@@ -1201,7 +1211,22 @@ QString LinePattern::translate(const QString &pattern, QString *refusal)
     if (refusal)
         refusal->clear();
     try {
-        return Translator(pattern).run();
+        const QString dialect = Translator(pattern, false).run();
+        // The dialect and the engine may see different classes in the same
+        // text ("[" inside a class). A pattern that does not compile as the
+        // dialect reads it (where the dialect refuses it) but does as the
+        // engine reads its classes keeps the engine's reading, as it always
+        // had. Limits of the engine are no reason to change the reading.
+        const QRegularExpression check(dialect);
+        if (check.isValid() || check.errorString().contains(QLatin1String("too ")))
+            return dialect;
+        QString engine;
+        try {
+            engine = Translator(pattern, true).run();
+        } catch (const RefusedError &) {
+            return dialect;
+        }
+        return QRegularExpression(engine).isValid() ? engine : dialect;
     } catch (const RefusedError &e) {
         if (refusal)
             *refusal = QStringLiteral("The pattern cannot be used as written: \"%1\": %2.")
