@@ -9,11 +9,12 @@
 #include "portlink/PortlinkErrors.h"
 #include "portlink/SerialConfig.h"
 #include "portlink/SerialPortLocal.h"
+#include "portlink/StopSignal.h"
 
 #include <QScopeGuard>
 
-#include <algorithm>
 #include <chrono>
+#include <stop_token>
 
 namespace omvara::worker {
 
@@ -22,7 +23,6 @@ using config::ConfigHelper;
 WeightWorker::WeightWorker(const config::Config &config, WeightWorkerView &view)
     : m_config(config)
     , m_view(view)
-    , m_random(std::random_device {}())
 {
     setPublishLimit(MaxPendingLines);
     m_lineBuffer.reserve(30);
@@ -120,6 +120,12 @@ qint32 WeightWorker::readLoop(LoopStyle style)
         }
     };
 
+    // Stop (cancel with interruption) raises the signal that ends a wait on
+    // the port. The callback runs on the thread that stops the task; it is
+    // gone before the signal is.
+    portlink::StopSignal stop;
+    const std::stop_callback wakeOnStop(util::Interruption::current(), [&stop] { stop.raise(); });
+
     while (!isCancelled()) {
         try {
             bool received = false;
@@ -176,7 +182,7 @@ qint32 WeightWorker::readLoop(LoopStyle style)
             return lineCount;
         }
         try {
-            idlePause();
+            waitForData(stop);
         } catch (const util::InterruptedError &) {
             return lineCount;
         }
@@ -184,23 +190,20 @@ qint32 WeightWorker::readLoop(LoopStyle style)
     return lineCount;
 }
 
-// Nothing is waiting: pause 0-4 ms, drawn at random. The pause ends as soon as
-// a byte arrives, so a line is handed on well within a millisecond of its
-// terminator, and at once when the run is stopped (interruption). The port's
-// wait is bounded by the pause, so Stop takes effect within it; what is left
-// of the pause after an early "nothing" (closed port) is slept, so the loop
-// never turns faster than the pauses allow.
-void WeightWorker::idlePause()
+// Nothing is waiting: sleep on the port until a byte arrives, the run is
+// stopped (interruption raises `stop`) or the device goes away. Nothing else
+// wakes the thread, so an idle run costs no processor time, and a line is
+// handed on as soon as its terminator arrives. An answer without any of
+// these (a port closed under the loop, a failure of the native side)
+// pauses instead, so the loop never turns without a pause.
+void WeightWorker::waitForData(portlink::StopSignal &stop)
 {
-    std::uniform_int_distribution<int> pause(0, 4);
-    const auto length = std::chrono::milliseconds(pause(m_random));
     util::Interruption::check();
-    const auto end = std::chrono::steady_clock::now() + length;
-    if (m_port->waitForInput(static_cast<int>(length.count()))) {
-        util::Interruption::check();
+    if (m_port->waitReadable(stop))
         return;
-    }
-    util::Interruption::sleep(std::max<std::chrono::nanoseconds>(end - std::chrono::steady_clock::now(), {}));
+    util::Interruption::check();
+    if (!m_port->isDeviceLost() && !stop.raised())
+        util::Interruption::sleep(std::chrono::milliseconds(WaitRetryMs));
 }
 
 void WeightWorker::completeLine(LineProcessor &processor, qint32 &lineCount, bool &errorMark)
