@@ -415,7 +415,7 @@ void SerialPortLocal::open()
         const QString hint = m_native->SerOpenFailureHint(rc, m_config);
         if (!hint.isEmpty())
             message += QStringLiteral(". ") + hint;
-        throw IoError(message);
+        throw IoError(message, rc);
     }
     m_isOpen.store(true);
     m_wrSinceTxBufEmpty.store(false);
