@@ -211,15 +211,22 @@ TEST_P(DelayTest, typedDelay_isAcceptedOrRefused)
     } else {
         QTest::keyClicks(field, typed);
     }
+    // Nothing is said or stored while the user is still typing ("100" on the
+    // way to "1000" is fine, "1001" is not a reason to interrupt "100").
+    omvara::testing::flushEvents();
+    EXPECT_TRUE(answers.texts(Kind::Message).isEmpty());
+    EXPECT_EQ(config().getDelay(), QStringLiteral("20"));
+    QTest::keyClick(field, Qt::Key_Return);
     omvara::testing::flushEvents();
     if (GetParam().accepted) {
         EXPECT_EQ(config().getDelay(), typed);
         EXPECT_TRUE(answers.texts(Kind::Message).isEmpty());
     } else {
         EXPECT_TRUE(answers.texts(Kind::Message).contains(text("error.intercharacter.delay")));
-        EXPECT_NE(config().getDelay(), typed);
-        EXPECT_TRUE(Helper::Delay::valid(config().getDelay()));
+        EXPECT_EQ(config().getDelay(), QStringLiteral("20"));
     }
+    // The field shows the value in effect.
+    EXPECT_EQ(field->text(), config().getDelay());
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, DelayTest,
