@@ -7,6 +7,7 @@
 #include "omvara/util/ProcessProperties.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLocale>
 #include <QTimer>
 
@@ -32,6 +33,9 @@ int RadezoZiDad::main(int &argc, char **argv, const QStringList &arguments)
     // when its window is closed (after the save), not when a dialog shown
     // before the window closes.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Message boxes and buttons take their icons from the desktop's theme; a
+    // bare session without one falls back to the theme the package brings.
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
 
     std::unique_ptr<StartupSequence> startup;
     QTimer::singleShot(0, &app, [&] {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "RunsTestSupport.h"
 
+#include "omvara/window/DecimalSeparatorBox.h"
+#include "omvara/window/OutputPanel.h"
 #include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/RunControl.h"
 #include "omvara/window/TraySupport.h"
@@ -11,6 +13,9 @@
 #include "portlink/SerialPortLocal.h"
 
 #include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTextDocument>
 #include <QTabWidget>
 #include <QWidget>
 
@@ -255,3 +260,22 @@ TEST_F(AutoStart, CommandLinePortSkipsThePreviousPortCheck)
 }
 
 } // namespace
+
+// The window as built: tooltips are rich text (which wraps at a readable
+// width instead of one line as wide as the text), and the label of a
+// disabled control is greyed with it.
+TEST(StartupWindow, ToolTipsWrapAndLabelsOfDisabledControlsAreGreyed)
+{
+    runs_test::Harness h;
+    h.sim->addPort(QStringLiteral("COM3"));
+    omvara::config::Config settings = runs_test::Harness::settingsFor(QStringLiteral("COM3"));
+    settings.setInstrument(omvara::config::ConfigHelper::Instrument::BARCODE_ALPHA); // no decimal separator
+    h.storeSettings(settings);
+    ASSERT_TRUE(h.start({QStringLiteral("COM3")}));
+    omvara::RadezoZiDadFrame2 &f = h.frame();
+    EXPECT_TRUE(Qt::mightBeRichText(f.startStopJButton->toolTip())) << f.startStopJButton->toolTip().toStdString();
+    ASSERT_FALSE(f.outputPanel->decimalSeparatorBox->isEnabled());
+    EXPECT_FALSE(f.outputPanel->label4->isEnabled());
+    f.outputPanel->decimalSeparatorBox->setEnabled(true);
+    EXPECT_TRUE(f.outputPanel->label4->isEnabled());
+}
