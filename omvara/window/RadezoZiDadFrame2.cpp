@@ -7,6 +7,7 @@
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/OutputPanel.h"
 #include "omvara/window/ProcessingPanel.h"
+#include "omvara/window/RunPanel.h"
 #include "omvara/window/ProgramExit.h"
 #include "omvara/window/SettingsPanel.h"
 #include "omvara/window/WindowTexts.h"
@@ -21,6 +22,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 
 #include <exception>
@@ -112,8 +114,12 @@ void RadezoZiDadFrame2::initComponents()
     big.setPointSizeF(big.pointSizeF() * 2.0);
     big.setBold(true);
     startStopJButton->setFont(big);
-    auto *panel1Layout = new QVBoxLayout(panel1);
-    panel1Layout->addWidget(startStopJButton);
+    runPanel = new RunPanel(panel1);
+    runPanel->hide();
+    // The button stays the largest target, also while the run is shown.
+    auto *panel1Layout = new QHBoxLayout(panel1);
+    panel1Layout->addWidget(startStopJButton, 3);
+    panel1Layout->addWidget(runPanel, 2);
 
     inputPanel = new InputPanel(config, initialPorts, tabbedPane);
     processingPanel = new ProcessingPanel(config, tabbedPane);

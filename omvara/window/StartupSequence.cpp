@@ -8,6 +8,7 @@
 #include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/StatusLine.h"
 #include "omvara/window/TraySupport.h"
+#include "omvara/window/WindowPolish.h"
 #include "omvara/window/WindowTexts.h"
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/ConfigStore.h"
@@ -183,9 +184,12 @@ bool StartupSequence::run()
     if (m_seams.showWindow)
         m_frame->show();
 
-    // 11. Tooltips stay ten seconds.
+    // 11. Tooltips stay ten seconds and wrap at a readable width; labels are
+    //     greyed with their controls.
     for (QWidget *widget : m_frame->findChildren<QWidget *>())
         widget->setToolTipDuration(10000);
+    wrapToolTips(m_frame);
+    greyLabelsWithTheirControls(m_frame);
 
     // 12. The settings hold exactly what the controls show.
     m_frame->updateConfigFromTabs();
@@ -279,7 +283,8 @@ void StartupSequence::buildWindow()
     m_eventLogPane = new QPlainTextEdit();
     m_eventLogPane->setObjectName(QStringLiteral("eventLog"));
     m_eventLogPane->setReadOnly(true);
-    m_eventLogPane->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Long entries (a failure's whole text) wrap: nothing needs sideways scrolling.
+    m_eventLogPane->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     QFont courier(QStringLiteral("Courier New"));
     courier.setStyleHint(QFont::Monospace);
     courier.setFamilies({QStringLiteral("Courier New"), QFontDatabase::systemFont(QFontDatabase::FixedFont).family()});
@@ -291,6 +296,11 @@ void StartupSequence::buildWindow()
     m_runControl = new RunControl(*m_frame, *m_eventLog, *m_statusLine, m_frame);
     if (m_seams.outputs)
         m_runControl->setOutputs(*m_seams.outputs);
+    // A run that ends by itself while the window is in the tray is told there.
+    connect(m_runControl, &RunControl::runEndedByItself, this, [this](const QString &message) {
+        if (m_tray && m_tray->icon().isVisible())
+            m_tray->icon().showMessage(QStringLiteral("Omvara"), message);
+    });
 
     m_frame->setRemoveMinimizeToTraySupport([this] { removeMinimizeToTraySupport(); });
     m_frame->installEventFilter(this);
