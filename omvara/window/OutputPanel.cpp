@@ -151,7 +151,7 @@ void OutputPanel::reportDelayRefused()
         return;
     delayReportPending = true;
     QTimer::singleShot(0, this, [this] {
-        MessageBoxes::showMessage(window(), WindowTexts::text("error.intercharacter.delay"),
+        MessageBoxes::showMessage(window(), MessageText::own(WindowTexts::text("error.intercharacter.delay")),
                                   WindowTexts::text("error"));
         delayReportPending = false;
     });

@@ -115,30 +115,34 @@ void RunControl::stop()
 
 bool RunControl::goOnWithoutKeyboard(const QString &reason)
 {
-    MessageBoxes::showMessage(dialogParent(), text("error.initializing.keyboard.output") + reason, text("error"));
+    MessageBoxes::showMessage(dialogParent(),
+        MessageText::own(text("error.initializing.keyboard.output")) + MessageText::outside(reason), text("error"));
     return true;
 }
 
 void RunControl::capsLockOn()
 {
     MessageBoxes::showMessage(
-        dialogParent(), text("please.turn.off.caps.lock"), text("warning"), MessageBoxes::Icon::Warning);
+        dialogParent(), MessageText::own(text("please.turn.off.caps.lock")), text("warning"), MessageBoxes::Icon::Warning);
 }
 
 void RunControl::soundFailed(const QString &reason)
 {
     MessageBoxes::showMessage(
-        dialogParent(), text("error.while.initializing.sound.output") + reason, text("sound.output.error"));
+        dialogParent(), MessageText::own(text("error.while.initializing.sound.output")) + MessageText::outside(reason),
+        text("sound.output.error"));
 }
 
 void RunControl::deviceWarning(const QString &title, const QString &message)
 {
-    MessageBoxes::showMessage(dialogParent(), message, title, MessageBoxes::Icon::Warning);
+    // The device check's own texts (worker bundle).
+    MessageBoxes::showMessage(dialogParent(), MessageText::own(message), title, MessageBoxes::Icon::Warning);
 }
 
 void RunControl::cannotStart(run::StartFailure failure, const QString &message)
 {
-    MessageBoxes::showMessage(dialogParent(), message,
+    // The serial layer's failure text, with port names and settings in it.
+    MessageBoxes::showMessage(dialogParent(), MessageText::outside(message),
         text(failure == run::StartFailure::InvalidSetting ? "invalid.setting" : "error.opening.port"));
 }
 
@@ -229,7 +233,7 @@ void RunControl::showLook(bool running)
         }
         m_runningLook = running;
     } catch (const std::exception &) {
-        MessageBoxes::showMessage(dialogParent(), text("internal.error"), text("error"));
+        MessageBoxes::showMessage(dialogParent(), MessageText::own(text("internal.error")), text("error"));
     }
     Q_EMIT lookChanged(running);
 }
