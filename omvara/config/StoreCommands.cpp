@@ -47,6 +47,7 @@ std::optional<int> runStoreCommands(const QStringList &arguments, const QString 
 {
     Options options;
     QString problem;
+    QString otherOption; // the first one; only --export and --import refuse it
     for (qsizetype i = 0; i < arguments.size() && problem.isEmpty(); ++i) {
         if (auto v = optionValue(arguments, i, QStringLiteral("--prefs-file"), problem))
             options.prefsFile = *v;
@@ -54,6 +55,8 @@ std::optional<int> runStoreCommands(const QStringList &arguments, const QString 
             options.exportFile = *v;
         else if (auto v = optionValue(arguments, i, QStringLiteral("--import"), problem))
             options.importFile = *v;
+        else if (otherOption.isEmpty() && arguments[i].startsWith(u'-') && arguments[i].size() > 1)
+            otherOption = arguments[i];
     }
     if (problem.isEmpty() && !options.exportFile.isNull() && !options.importFile.isNull())
         problem = QStringLiteral("give either --export or --import, not both");
@@ -68,10 +71,18 @@ std::optional<int> runStoreCommands(const QStringList &arguments, const QString 
         return 1;
     }
 
+    if (options.exportFile.isNull() && options.importFile.isNull()) {
+        if (!options.prefsFile.isNull())
+            ConfigStore::useFileStore(options.prefsFile);
+        return std::nullopt;
+    }
+    if (!otherOption.isEmpty()) {
+        err << "omvara: unknown option \"" << otherOption << "\"\n";
+        err.flush();
+        return 2;
+    }
     if (!options.prefsFile.isNull())
         ConfigStore::useFileStore(options.prefsFile);
-    if (options.exportFile.isNull() && options.importFile.isNull())
-        return std::nullopt;
 
     ConfigStore store(installationFolder);
     if (!options.exportFile.isNull()) {
