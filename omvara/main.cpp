@@ -44,7 +44,7 @@ int main(int argc, char *argv[])
     if (args.contains(QStringLiteral("--demo"))) {
         for (const QString &argument : args) {
             if (argument != QLatin1String("--demo") && argument.startsWith(QLatin1Char('-'))) {
-                QTextStream(stderr) << "omvara: unknown option \"" << argument << "\"\n";
+                QTextStream(stderr) << "omvara: " << omvara::util::unknownOptionText(argument) << "\n";
                 return 2;
             }
         }

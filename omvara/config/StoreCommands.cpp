@@ -2,6 +2,7 @@
 #include "omvara/config/StoreCommands.h"
 
 #include "omvara/config/ConfigStore.h"
+#include "omvara/util/Version.h"
 
 #include <QTextStream>
 
@@ -77,7 +78,7 @@ std::optional<int> runStoreCommands(const QStringList &arguments, const QString 
         return std::nullopt;
     }
     if (!otherOption.isEmpty()) {
-        err << "omvara: unknown option \"" << otherOption << "\"\n";
+        err << "omvara: " << util::unknownOptionText(otherOption) << "\n";
         err.flush();
         return 2;
     }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/CommandLine.h"
 
+#include "omvara/util/Version.h"
+
 #include <algorithm>
 
 namespace omvara {
@@ -70,7 +72,7 @@ QString CommandLine::problem(const QStringList &arguments)
             continue;
         const int span = knownOption(argument);
         if (span == 0)
-            return QStringLiteral("unknown option \"%1\"").arg(argument);
+            return util::unknownOptionText(argument);
         i += span - 1;
     }
     return {};
