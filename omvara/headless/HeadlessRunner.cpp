@@ -93,7 +93,7 @@ std::optional<Options> parse(const QStringList &arguments)
             ++i; // its value; the store commands have taken the option already
         } else if (a.startsWith(QLatin1String("--prefs-file="))) {
         } else if (a.startsWith(QLatin1String("-"))) {
-            fail(QStringLiteral("unknown option \"%1\"").arg(a));
+            fail(util::unknownOptionText(a));
             return std::nullopt;
         } else if (options.port.isEmpty()) {
             options.port = a;

@@ -194,7 +194,8 @@ void RadezoZiDadFrame2::showDivisionWarning()
     tabbedPane->setCurrentWidget(processingPanel);
     processingPanel->decimalTextField->setFocus(Qt::OtherFocusReason);
     MessageBoxes::showMessage(this,
-                              WindowTexts::text("please.enter.number.of.decimal.places.for.rounding.or.disable.division"),
+                              MessageText::own(WindowTexts::text(
+                                  "please.enter.number.of.decimal.places.for.rounding.or.disable.division")),
                               WindowTexts::text("error"));
 }
 
@@ -227,7 +228,9 @@ void RadezoZiDadFrame2::tabbedPaneStateChanged(int newIndex)
     try {
         saveConfig();
     } catch (const std::exception &e) {
-        MessageBoxes::showMessage(this, WindowTexts::text("autosave.error") + QString::fromUtf8(e.what()),
+        MessageBoxes::showMessage(this,
+                                  MessageText::own(WindowTexts::text("autosave.error"))
+                                      + MessageText::outside(QString::fromUtf8(e.what())),
                                   WindowTexts::text("error"));
     }
 }
@@ -250,7 +253,7 @@ void RadezoZiDadFrame2::exportSettingsButtonActionPerformed()
     if (file.isEmpty())
         return;
     if (QFileInfo::exists(file)
-        && MessageBoxes::askOkCancel(this, WindowTexts::text("file.already.exists.overwrite"),
+        && MessageBoxes::askOkCancel(this, MessageText::own(WindowTexts::text("file.already.exists.overwrite")),
                                      WindowTexts::text("overwrite"))
             != MessageBoxes::Answer::Ok)
         return;
@@ -266,11 +269,15 @@ bool RadezoZiDadFrame2::exportSettingsTo(const QString &file)
         saveNecessary = false;
         getConfigStore().exportTo(file);
     } catch (const std::exception &e) {
-        MessageBoxes::showMessage(this, WindowTexts::text("export.failed") + QString::fromUtf8(e.what()),
+        MessageBoxes::showMessage(this,
+                                  MessageText::own(WindowTexts::text("export.failed"))
+                                      + MessageText::outside(QString::fromUtf8(e.what())),
                                   WindowTexts::text("error"));
         return false;
     }
-    MessageBoxes::showMessage(this, WindowTexts::text("configuration.exported.to.file.n") + QDir::toNativeSeparators(file),
+    MessageBoxes::showMessage(this,
+                              MessageText::own(WindowTexts::text("configuration.exported.to.file.n"))
+                                  + MessageText::outside(QDir::toNativeSeparators(file)),
                               WindowTexts::text("export.successful"), MessageBoxes::Icon::Information);
     return true;
 }
@@ -289,11 +296,13 @@ void RadezoZiDadFrame2::importSettingsFrom(const QString &file)
     try {
         getConfigStore().importFrom(file);
     } catch (const std::exception &e) {
-        MessageBoxes::showMessage(this, QStringLiteral("Import failed\n") + QString::fromUtf8(e.what()),
+        MessageBoxes::showMessage(this,
+                                  MessageText::own(QStringLiteral("Import failed\n"))
+                                      + MessageText::outside(QString::fromUtf8(e.what())),
                                   WindowTexts::text("error"));
         return;
     }
-    if (MessageBoxes::askOkCancel(this, QStringLiteral("Apply imported configuration and exit?"),
+    if (MessageBoxes::askOkCancel(this, MessageText::own(QStringLiteral("Apply imported configuration and exit?")),
                                   QStringLiteral("Restart required"))
         == MessageBoxes::Answer::Ok)
         ProgramExit::exitProgram(4);

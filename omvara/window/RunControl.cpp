@@ -139,25 +139,28 @@ void RunControl::stop()
 
 bool RunControl::goOnWithoutKeyboard(const QString &reason)
 {
-    MessageBoxes::showMessage(dialogParent(), text("error.initializing.keyboard.output") + reason, text("error"));
+    MessageBoxes::showMessage(dialogParent(),
+        MessageText::own(text("error.initializing.keyboard.output")) + MessageText::outside(reason), text("error"));
     return true;
 }
 
 void RunControl::capsLockOn()
 {
     MessageBoxes::showMessage(
-        dialogParent(), text("please.turn.off.caps.lock"), text("warning"), MessageBoxes::Icon::Warning);
+        dialogParent(), MessageText::own(text("please.turn.off.caps.lock")), text("warning"), MessageBoxes::Icon::Warning);
 }
 
 void RunControl::soundFailed(const QString &reason)
 {
     MessageBoxes::showMessage(
-        dialogParent(), text("error.while.initializing.sound.output") + reason, text("sound.output.error"));
+        dialogParent(), MessageText::own(text("error.while.initializing.sound.output")) + MessageText::outside(reason),
+        text("sound.output.error"));
 }
 
 void RunControl::deviceWarning(const QString &title, const QString &message)
 {
-    MessageBoxes::showMessage(dialogParent(), message, title, MessageBoxes::Icon::Warning);
+    // The device check's own texts (worker bundle).
+    MessageBoxes::showMessage(dialogParent(), MessageText::own(message), title, MessageBoxes::Icon::Warning);
 }
 
 void RunControl::cannotStart(run::StartFailure failure, const QString &message)
@@ -178,8 +181,10 @@ void RunControl::cannotStart(run::StartFailure failure, const QString &message)
     default:
         break;
     }
-    const QString shown = plain ? text(plain).replace(QStringLiteral("{0}"), port) + QStringLiteral("\n\n") + message
-                                : message;
+    // The serial layer's failure text follows, with port names and settings in it.
+    const MessageText shown = plain ? MessageText::own(text(plain), port) + MessageText::own(QStringLiteral("\n\n"))
+                                          + MessageText::outside(message)
+                                    : MessageText::outside(message);
     MessageBoxes::showMessage(dialogParent(), shown,
         text(failure == run::StartFailure::InvalidSetting ? "invalid.setting" : "error.opening.port"));
 }
@@ -298,7 +303,7 @@ void RunControl::showLook(bool running)
         }
         m_runningLook = running;
     } catch (const std::exception &) {
-        MessageBoxes::showMessage(dialogParent(), text("internal.error"), text("error"));
+        MessageBoxes::showMessage(dialogParent(), MessageText::own(text("internal.error")), text("error"));
     }
     Q_EMIT lookChanged(running);
 }

@@ -134,7 +134,7 @@ QStringList StartupSequence::missingResources()
     return missing;
 }
 
-void StartupSequence::fatal(const QString &message, const QString &title, int status)
+void StartupSequence::fatal(const MessageText &message, const QString &title, int status)
 {
     MessageBoxes::showMessage(m_frame, message, title);
     ProgramExit::exitProgram(status);
@@ -209,7 +209,7 @@ bool StartupSequence::checkResourceBundles()
     if (missing.isEmpty())
         return true;
     QTextStream(stderr) << "Missing resources: " << missing.join(QStringLiteral(", ")) << Qt::endl;
-    fatal(DamagedText, DamagedTitle, 4);
+    fatal(MessageText::own(DamagedText), DamagedTitle, 4);
     return false;
 }
 
@@ -223,9 +223,10 @@ bool StartupSequence::preparePorts()
         return true;
     }
     const auto libraryMissing = [this](int status) {
-        fatal(text("library.plkwin.not.found.or.not.matching.your.system") + QStringLiteral(" (")
-                  + portlink::SystemProperties::osName() + QLatin1Char(' ') + portlink::SystemProperties::osArch()
-                  + QLatin1Char(')') + text("program.will.now.exit"),
+        fatal(MessageText::own(text("library.plkwin.not.found.or.not.matching.your.system"))
+                  + MessageText::outside(QStringLiteral(" (") + portlink::SystemProperties::osName()
+                                         + QLatin1Char(' ') + portlink::SystemProperties::osArch() + QLatin1Char(')'))
+                  + MessageText::own(text("program.will.now.exit")),
               text("fatal.error"), status);
     };
     if (portlink::SerialPortLocal::libraryState() == portlink::NativeLibraryState::PlatformNotSupported) {
@@ -248,11 +249,14 @@ bool StartupSequence::preparePorts()
         libraryMissing(2);
         return false;
     } catch (const std::exception &e) {
-        MessageBoxes::showMessage(m_frame, text("error.listing.available.ports") + failureText(e),
+        MessageBoxes::showMessage(m_frame,
+                                  MessageText::own(text("error.listing.available.ports"))
+                                      + MessageText::outside(failureText(e)),
                                   text("error"));
     }
     if (ports.isEmpty())
-        MessageBoxes::showMessage(m_frame, text("no.rs.232.port.found.on.your.system.program.will.now.exit"),
+        MessageBoxes::showMessage(m_frame,
+                                  MessageText::own(text("no.rs.232.port.found.on.your.system.program.will.now.exit")),
                                   text("error"));
     m_frame->setPorts(ports);
     return true;
@@ -262,11 +266,12 @@ void StartupSequence::loadSettings()
 {
     try {
         if (!m_frame->loadConfig())
-            MessageBoxes::showMessage(m_frame, text("invalid.settings.replaced.by.defaults"),
+            MessageBoxes::showMessage(m_frame, MessageText::own(text("invalid.settings.replaced.by.defaults")),
                                       text("error.while.loading.settings"));
     } catch (const std::exception &e) {
         MessageBoxes::showMessage(m_frame,
-                                  text("access.error.while.loading.settings") + failureText(e),
+                                  MessageText::own(text("access.error.while.loading.settings"))
+                                      + MessageText::outside(failureText(e)),
                                   text("error.while.loading.settings"));
     }
     // 6. The command-line port is the port of this run.
@@ -315,8 +320,8 @@ void StartupSequence::autoStart()
         && config.getPort() != config.getPrevPort()) {
         MessageBoxes::showMessage(
             m_frame,
-            text("previously.used.port.0.no.longer.available.naborting.auto.start")
-                .replace(QStringLiteral("{0}"), config.getPrevPort()),
+            MessageText::own(text("previously.used.port.0.no.longer.available.naborting.auto.start"),
+                             config.getPrevPort()),
             text("error"));
         return;
     }
@@ -382,7 +387,9 @@ void StartupSequence::shutdown()
     try {
         m_frame->saveConfig();
     } catch (const std::exception &e) {
-        MessageBoxes::showMessage(m_frame, text("access.error.while.saving.settings") + failureText(e),
+        MessageBoxes::showMessage(m_frame,
+                                  MessageText::own(text("access.error.while.saving.settings"))
+                                      + MessageText::outside(failureText(e)),
                                   text("error"));
     }
     // The port is closed and typing ends before the program does.

@@ -49,7 +49,8 @@ void TextFieldVerifier::reportRefused()
             field->setFocus(Qt::OtherFocusReason);
             field->selectAll();
         }
-        MessageBoxes::showMessage(m_field->window(), WindowTexts::text(m_messageKey), WindowTexts::text("error"));
+        MessageBoxes::showMessage(m_field->window(), MessageText::own(WindowTexts::text(m_messageKey)),
+                                  WindowTexts::text("error"));
         m_reportPending = false;
     });
 }
