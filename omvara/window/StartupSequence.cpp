@@ -261,9 +261,14 @@ bool StartupSequence::preparePorts()
 void StartupSequence::loadSettings()
 {
     try {
-        if (!m_frame->loadConfig())
-            MessageBoxes::showMessage(m_frame, text("invalid.settings.replaced.by.defaults"),
-                                      text("error.while.loading.settings"));
+        if (!m_frame->loadConfig()) {
+            // Which settings, what was stored and what they are now.
+            const QString replaced = config::ConfigStore::describe(m_frame->getConfigStore().replacedSettings());
+            MessageBoxes::showMessage(m_frame,
+                text("invalid.settings.replaced.by.defaults")
+                    + (replaced.isEmpty() ? QString() : QStringLiteral("\n\n") + replaced),
+                text("error.while.loading.settings"));
+        }
     } catch (const std::exception &e) {
         MessageBoxes::showMessage(m_frame,
                                   text("access.error.while.loading.settings") + failureText(e),
