@@ -265,9 +265,14 @@ bool StartupSequence::preparePorts()
 void StartupSequence::loadSettings()
 {
     try {
-        if (!m_frame->loadConfig())
-            MessageBoxes::showMessage(m_frame, MessageText::own(text("invalid.settings.replaced.by.defaults")),
-                                      text("error.while.loading.settings"));
+        if (!m_frame->loadConfig()) {
+            // Which settings, what was stored and what they are now.
+            const QString replaced = config::ConfigStore::describe(m_frame->getConfigStore().replacedSettings());
+            MessageText shown = MessageText::own(text("invalid.settings.replaced.by.defaults"));
+            if (!replaced.isEmpty())
+                shown += MessageText::own(QStringLiteral("\n\n")) + MessageText::outside(replaced);
+            MessageBoxes::showMessage(m_frame, shown, text("error.while.loading.settings"));
+        }
     } catch (const std::exception &e) {
         MessageBoxes::showMessage(m_frame,
                                   MessageText::own(text("access.error.while.loading.settings"))

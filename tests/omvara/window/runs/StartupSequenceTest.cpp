@@ -158,6 +158,27 @@ TEST(StartupSettings, FailedSaveOnCloseIsToldAndStillEndsWithStatusZero)
     EXPECT_TRUE(h.shown(text("error"), text("access.error.while.saving.settings")));
 }
 
+// Stored settings that are not valid: the message names each one replaced,
+// what was stored and what it got.
+TEST(StartupSettings, InvalidStoredSettingsAreNamedWithTheValuesTheyGot)
+{
+    Harness h;
+    h.sim->addPort(QStringLiteral("COM3"));
+    h.storeSettings(Harness::settingsFor(QStringLiteral("COM3")));
+    omvara::prefs::Preferences *node = h.factory->userRoot()->node(omvara::config::ConfigStore::NODE_PATH);
+    node->put(QStringLiteral("inputTerminator"), QStringLiteral("999"));
+    node->put(QStringLiteral("delay"), QStringLiteral("abc"));
+    node->flush();
+    ASSERT_TRUE(h.start({QStringLiteral("COM3")}));
+    ASSERT_TRUE(h.shown(text("error.while.loading.settings"), text("invalid.settings.replaced.by.defaults")));
+    const QString message = h.messages.front().text;
+    EXPECT_TRUE(message.contains(QStringLiteral("inputTerminator: \"999\" \u2192 ")
+                    + QString::number(h.frame().getConfig().getInputTerminator())))
+        << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("delay: \"abc\" \u2192 ") + h.frame().getConfig().getDelay()))
+        << message.toStdString();
+}
+
 TEST(StartupSettings, ClosingTheWindowSavesWhatTheControlsShow)
 {
     Harness h;
