@@ -19,8 +19,16 @@ set(OMVARA_PACKAGE_MAINTAINER "Omvara developers <omvara@brindlecote.com>"
 # Runs first: notes the folders this installation creates, so that uninstall
 # removes them again (and only them).
 set(OMVARA_INSTALL_FOLDERS ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_DATADIR}/applications
-    ${CMAKE_INSTALL_DATADIR}/metainfo ${CMAKE_INSTALL_MANDIR}/man1 ${CMAKE_INSTALL_DATADIR}/omvara
+    ${CMAKE_INSTALL_DATADIR}/metainfo ${CMAKE_INSTALL_MANDIR}/man1 lib/udev/rules.d lib/modules-load.d
     ${OMVARA_DOCDIR}/docs ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+# Every folder under docs/ (the pictures have one of their own).
+file(GLOB_RECURSE _omvara_doc_folders LIST_DIRECTORIES true RELATIVE ${PROJECT_SOURCE_DIR}
+    ${PROJECT_SOURCE_DIR}/docs/*)
+foreach(_folder IN LISTS _omvara_doc_folders)
+    if(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/${_folder})
+        list(APPEND OMVARA_INSTALL_FOLDERS ${OMVARA_DOCDIR}/${_folder})
+    endif()
+endforeach()
 foreach(size 16 20 24 32 48 64 128 256)
     list(APPEND OMVARA_INSTALL_FOLDERS ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
@@ -66,10 +74,13 @@ install(CODE "set(OMVARA_MAN_SOURCE \"${OMVARA_DIST_DIR}/omvara.1.in\")
     set(OMVARA_MANDIR \"${CMAKE_INSTALL_MANDIR}\")
     include(\"${OMVARA_DIST_DIR}/InstallManPage.cmake\")")
 
-# The uinput set-up files, for the administrator to copy (they change device
-# permissions, so installing does not switch them on).
-install(FILES ${OMVARA_DIST_DIR}/udev/60-omvara-uinput.rules ${OMVARA_DIST_DIR}/udev/omvara-uinput.conf
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/omvara)
+# Typing on Wayland without manual set-up: a udev rule that gives the user at
+# the seat access to /dev/uinput, and the module loaded at every start. Both
+# under lib/ of the prefix, which udev and systemd-modules-load read for /usr
+# and /usr/local (not the multiarch library folder). The package's
+# maintainer scripts apply them at once (dist/debian).
+install(FILES ${OMVARA_DIST_DIR}/udev/60-omvara-uinput.rules DESTINATION lib/udev/rules.d)
+install(FILES ${OMVARA_DIST_DIR}/udev/omvara-uinput.conf DESTINATION lib/modules-load.d)
 
 install(FILES ${OMVARA_DIST_DIR}/copyright DESTINATION ${OMVARA_DOCDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${OMVARA_DOCDIR})
@@ -112,16 +123,25 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 reader, time clock or gauge sends on a serial port, extracts the value,
 edits, computes, rounds and formats it, leaves out repeats, and types it
 into the application that has the keyboard focus (X11, or a uinput virtual
-keyboard on Wayland), optionally with a sound.")
+keyboard on Wayland), optionally with a sound. Characters come out right on
+the desktop's keyboard layout.
+.
+On Wayland desktops it types through /dev/uinput: the package gives the user
+logged in at the seat access to it (udev rule with the uaccess tag) and
+loads the uinput module at every start.")
 # The shared libraries (Qt 6 with its X11 platform plugin in libqt6gui6,
-# libserialport, GMP, XTest, libevdev, FluidSynth) are read off the program by
+# libserialport, GMP, XTest, libxkbcommon, libevdev, FluidSynth) are read off the program by
 # dpkg-shlibdeps; listed here is what the program needs without linking it: a
 # General MIDI sound font for the confirmation sound.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fluid-soundfont-gm | sf2-soundfont-gm")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fluid-soundfont-gm | sf2-soundfont-gm, adwaita-icon-theme")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+# Apply the uinput rule and module at installation, tolerating containers and
+# chroots; take the access back at removal.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${OMVARA_DIST_DIR}/debian/postinst;${OMVARA_DIST_DIR}/debian/postrm")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Installed files only; no build-folder paths in the package.
 set(CPACK_SOURCE_IGNORE_FILES "/build/;/\\\\.git/")
 include(CPack)

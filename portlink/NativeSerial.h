@@ -34,6 +34,10 @@ public:
 //   1003 port not valid (not a serial device)   1004 no such device (ENOENT)
 //   1006 permission denied                       1007 device busy
 //   1008 no such device (ENODEV/ENXIO)          other: implementation-defined number
+// and for ports reached over the network:
+//   1010 connection refused                      1011 no answer within the bound
+//   1012 network or host unreachable             1013 unknown host or bad address
+//   1014 stopped (the opening thread was interrupted)
 //
 // Threads: SerOpenPort, SerClosePort and SerConfigure are serialised by the
 // caller (NativeHandleMutex). Every other entry may run on any thread at the
@@ -52,6 +56,10 @@ public:
     // Opens config.getPortName(); on success returns 0 and sets the config's
     // port number to index + 1.
     virtual int SerOpenPort(SerialConfig &config) = 0;
+    // True when SerOpenPort may take seconds (it makes a network connection)
+    // and shares nothing with other opens: the caller then does not hold
+    // NativeHandleMutex around it, so other ports open meanwhile.
+    virtual bool SerOpenIsSlow() { return false; }
     // 0 on success.
     virtual int SerClosePort(int port) = 0;
     // Applies line settings; the bit rate is a code (0-14) unless the platform
@@ -143,6 +151,14 @@ public:
                 return 0;
         }
     }
+    // Waits, after the device of `config` went away or could not be opened,
+    // until it may be back: something changed where its name leads (the
+    // device node, a link to it, the folders on the way). At most `ms`
+    // milliseconds; ends early when the calling thread is interrupted
+    // (util::Interruption). 1: worth trying to open again; 0: time-out (or
+    // interrupted). A native side that cannot watch names waits the whole
+    // time and answers 0, so the caller simply retries.
+    virtual int SerWaitPortName(const SerialConfig &config, int ms);
     // Extra advice appended to an open failure message, e.g. how to get
     // permission for a device; empty when there is none.
     virtual QString SerOpenFailureHint(int rc, const SerialConfig &config) { return QString(); }

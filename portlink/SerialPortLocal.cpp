@@ -6,6 +6,9 @@
 #include "portlink/ErrorStatusHandler.h"
 #include "portlink/FlowControlTask.h"
 #include "portlink/NativeHandleMutex.h"
+#include "portlink/NetworkPortName.h"
+#include "portlink/net/Rfc2217NativeSerial.h"
+#include "portlink/net/TcpNativeSerial.h"
 #include "portlink/PortlinkErrors.h"
 #include "portlink/SerialServerTask.h"
 #include "portlink/SystemProperties.h"
@@ -226,6 +229,27 @@ std::shared_ptr<NativeSerial> nativeNow()
     return cs.native;
 }
 
+// Network ports have a native side of their own, chosen by the port name;
+// every other name goes to the system's native side.
+std::shared_ptr<NativeSerial> nativeFor(const QString &portName)
+{
+    switch (NetworkPortName::parse(portName).kind) {
+    case NetworkPortName::Kind::Tcp: {
+        static const std::shared_ptr<NativeSerial> tcp = std::make_shared<TcpNativeSerial>();
+        (void)initialised(); // the banner and the platform decisions come first, as for any port
+        return tcp;
+    }
+    case NetworkPortName::Kind::Rfc2217: {
+        static const std::shared_ptr<NativeSerial> rfc2217 = std::make_shared<Rfc2217NativeSerial>();
+        (void)initialised();
+        return rfc2217;
+    }
+    case NetworkPortName::Kind::None:
+        break;
+    }
+    return nativeNow();
+}
+
 // Trims characters up to and including the blank at both ends.
 QString trimControlAndBlank(const QString &s)
 {
@@ -280,6 +304,16 @@ QString openFailureText(int rc)
         return QStringLiteral("Device busy");
     case 1008:
         return QStringLiteral("19: No such device");
+    case 1010:
+        return QStringLiteral("Connection refused");
+    case 1011:
+        return QStringLiteral("No answer");
+    case 1012:
+        return QStringLiteral("Network unreachable");
+    case 1013:
+        return QStringLiteral("Unknown host");
+    case 1014:
+        return QStringLiteral("Stopped");
     default:
         return QStringLiteral(": ") + QString::number(rc);
     }
@@ -320,7 +354,7 @@ SerialPortLocal::SerialPortLocal()
 
 SerialPortLocal::SerialPortLocal(const SerialConfig &config)
     : m_platform(platformNow())
-    , m_native(nativeNow())
+    , m_native(nativeFor(config.getPortNameString()))
     , m_osName(effectiveOsName())
     , m_config(config)
 {
@@ -368,7 +402,10 @@ void SerialPortLocal::open()
     }
     applyServerTaskFailure();
     int rc;
-    {
+    if (m_native->SerOpenIsSlow()) {
+        // A connection may take seconds; other ports open meanwhile.
+        rc = m_native->SerOpenPort(m_config);
+    } else {
         std::lock_guard lock(NativeHandleMutex::getInstance());
         rc = m_native->SerOpenPort(m_config);
     }
@@ -378,7 +415,7 @@ void SerialPortLocal::open()
         const QString hint = m_native->SerOpenFailureHint(rc, m_config);
         if (!hint.isEmpty())
             message += QStringLiteral(". ") + hint;
-        throw IoError(message);
+        throw IoError(message, rc);
     }
     m_isOpen.store(true);
     m_wrSinceTxBufEmpty.store(false);
@@ -467,6 +504,11 @@ void SerialPortLocal::setConfig(const SerialConfig &config)
     ClassState &cs = initialised();
     std::lock_guard lock(cs.mutex);
     cs.devName = m_config.getPortNameString();
+}
+
+bool SerialPortLocal::waitForPortName(const SerialConfig &config, int ms)
+{
+    return nativeFor(config.getPortNameString())->SerWaitPortName(config, ms) == 1;
 }
 
 // --- reading --------------------------------------------------------------------

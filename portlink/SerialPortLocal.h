@@ -170,6 +170,11 @@ public:
     static QStringList getPortList();
     // Adds a name unless one equal to it ignoring case is listed. Any thread.
     static void addPortName(const QString &name);
+    // After the device of `config` went away (or would not open): waits until
+    // it may be back, at most `ms` milliseconds, ending early when the calling
+    // thread is interrupted. True when opening it again is worth a try before
+    // the time is up (see NativeSerial::SerWaitPortName). Any thread.
+    static bool waitForPortName(const SerialConfig &config, int ms);
     // Adds driver data unless the name (ignoring case) already has some.
     static void addPortInfo(const QString &name, const QString &manufacture, const QString &description);
     // A copy of the driver data; IoError "Not supported on this platform"

@@ -81,11 +81,25 @@ Config::Config(QString port, const Instrument *instrument, int bitRate, int data
 
 Config Config::copyConfig() const
 {
-    return Config(port, instrument, bitRate, dataBits, stopBits, parity, inputTerminator, *connect, *keyboardType,
+    Config copy(port, instrument, bitRate, dataBits, stopBits, parity, inputTerminator, *connect, *keyboardType,
         delay, *decimalSeparator, *startWith, *outputTerminator, *mathOperation, mathOperand, decimalPlaces,
         *roundingMethod, *sound, minimizeToTray, notifyWhenMinimizedToTray, checkForUpdates,
         abortAutoStartWhenPrevPortNotAvailable, *editOperation, *editPosition, editNumCharacters, removeCharacters,
         customRegEx, ignoreDuplicates, ignoreTimeLimit, ignoreDifference);
+    copy.reconnect = reconnect;
+    copy.recentPorts = recentPorts;
+    copy.portDevice = portDevice;
+    return copy;
+}
+
+void Config::rememberPort(const QString &name)
+{
+    if (name.isEmpty())
+        return;
+    recentPorts.removeAll(name);
+    recentPorts.prepend(name);
+    while (recentPorts.size() > kRecentPortsMax)
+        recentPorts.removeLast();
 }
 
 bool Config::hasChanged(const Config &o) const
@@ -102,7 +116,8 @@ bool Config::hasChanged(const Config &o) const
         || editOperation != o.editOperation || editPosition != o.editPosition
         || !sameText(editNumCharacters, o.editNumCharacters) || !sameText(removeCharacters, o.removeCharacters)
         || !sameText(customRegEx, o.customRegEx) || ignoreDuplicates != o.ignoreDuplicates
-        || !sameText(ignoreTimeLimit, o.ignoreTimeLimit) || !sameText(ignoreDifference, o.ignoreDifference);
+        || !sameText(ignoreTimeLimit, o.ignoreTimeLimit) || !sameText(ignoreDifference, o.ignoreDifference)
+        || reconnect != o.reconnect || recentPorts != o.recentPorts || portDevice != o.portDevice;
 }
 
 void Config::setInstrument(const Instrument *value)

@@ -8,6 +8,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -171,6 +172,20 @@ public:
     bool checkForUpdates = true;
     bool abortAutoStartWhenPrevPortNotAvailable = true;
     bool ignoreDuplicates = false;
+
+    // Ports beyond one cable.
+    // The run waits for a device that went away and reads on once it is back.
+    bool reconnect = false;
+    // The ports used last, newest first, at most kRecentPortsMax; typed
+    // network addresses among them. Stored as one text, names joined by ';'.
+    QStringList recentPorts;
+    static constexpr int kRecentPortsMax = 5;
+    // With a stable USB name (/dev/serial/by-id/...) as the port: the plain
+    // device it pointed to when it was chosen, used where that name does not
+    // exist (settings brought from another workstation).
+    QString portDevice;
+    // Puts `name` first in recentPorts (once) and drops the oldest beyond the limit.
+    void rememberPort(const QString &name);
 
 private:
     QString port;

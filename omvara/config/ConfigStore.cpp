@@ -23,37 +23,59 @@ Q_LOGGING_CATEGORY(lcConfigStore, "omvara.config.ConfigStore")
 using H = ConfigHelper;
 using prefs::Preferences;
 
-// A setting stored by constant name: the stored constant, or the default
-// and the invalid flag.
+// The settings a load replaced by their defaults. `invalid = true` says that
+// one was replaced without naming it.
+class Replacements
+{
+public:
+    explicit Replacements(QList<ConfigStore::ReplacedSetting> &list) : m_list(list) { }
+    void add(const QString &key, const QString &stored, const QString &replacement)
+    {
+        m_list.append({key, stored, replacement});
+        m_any = true;
+    }
+    Replacements &operator=(bool invalid)
+    {
+        m_any = m_any || invalid;
+        return *this;
+    }
+    bool any() const { return m_any; }
+
+private:
+    QList<ConfigStore::ReplacedSetting> &m_list;
+    bool m_any = false;
+};
+
+// A setting stored by constant name: the stored constant, or the default.
 template<typename Set>
-const Set &loadConstant(Preferences &node, const QString &key, bool &invalid)
+const Set &loadConstant(Preferences &node, const QString &key, Replacements &invalid)
 {
     const QString name = node.get(key, Set::getDefault().name());
     if (Set::valid(name))
         return Set::valueOf(name);
-    invalid = true;
+    invalid.add(key, name, Set::getDefault().name());
     return Set::getDefault();
 }
 
 // A setting stored by ordinal.
 template<typename Set>
-int loadOrdinal(Preferences &node, const QString &key, bool &invalid)
+int loadOrdinal(Preferences &node, const QString &key, Replacements &invalid)
 {
     const int value = node.getInt(key, Set::getDefaultIndex());
     if (Set::valid(value))
         return value;
-    invalid = true;
+    invalid.add(key, node.get(key, QString()), Set::getValue(Set::getDefaultIndex()));
     return Set::getDefaultIndex();
 }
 
 // A free-text setting.
 template<typename Text>
-QString loadText(Preferences &node, const QString &key, bool &invalid)
+QString loadText(Preferences &node, const QString &key, Replacements &invalid)
 {
     const QString value = node.get(key, Text::getDefault());
     if (Text::valid(value))
         return value;
-    invalid = true;
+    invalid.add(key, value, Text::getDefault());
     return Text::getDefault();
 }
 
@@ -112,20 +134,39 @@ Preferences &ConfigStore::node()
     return *settings;
 }
 
+QString ConfigStore::describe(const QList<ReplacedSetting> &replaced)
+{
+    QStringList lines;
+    for (const ReplacedSetting &r : replaced)
+        lines.append(QStringLiteral("%1: \"%2\" \u2192 %3").arg(r.key, r.stored, r.replacement.isEmpty() ? QStringLiteral("\"\"") : r.replacement));
+    return lines.join(QLatin1Char('\n'));
+}
+
 bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
 {
     Preferences &n = node();
-    bool invalid = false;
+    m_replaced.clear();
+    Replacements invalid(m_replaced);
 
-    if (!portNames.isEmpty())
+    if (!portNames.isEmpty()) {
         config.setPort(n.get(QStringLiteral("port"), portNames.first()));
+    } else {
+        // Network addresses and stable USB names are never in the list of
+        // local ports; without a list they are kept all the same, so that
+        // the next save does not write an empty port.
+        const QString stored = n.get(QStringLiteral("port"), QString());
+        if (stored.startsWith(QLatin1String("tcp://"), Qt::CaseInsensitive)
+            || stored.startsWith(QLatin1String("rfc2217://"), Qt::CaseInsensitive)
+            || stored.startsWith(QLatin1String("/dev/serial/by-")))
+            config.setPort(stored);
+    }
     config.setPrevPort(n.get(QStringLiteral("prevPort"), config.getPort()));
 
     const QString instrument = n.get(QStringLiteral("instrument"), H::Instrument::getDefault().name());
     if (H::Instrument::valid(instrument)) {
         config.setInstrument(H::Instrument::valueOf(instrument));
     } else {
-        invalid = true;
+        invalid.add(QStringLiteral("instrument"), instrument, H::Instrument::getDefault().name());
         config.setInstrument(H::Instrument::getDefault());
     }
 
@@ -139,7 +180,8 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
     if (H::InputTerminator::valid(terminator)) {
         config.setInputTerminator(terminator);
     } else {
-        invalid = true;
+        invalid.add(QStringLiteral("inputTerminator"), n.get(QStringLiteral("inputTerminator"), QString()),
+            QString::number(H::InputTerminator::getDefault()));
         config.setInputTerminator(H::InputTerminator::getDefault());
     }
     config.setStartWith(loadConstant<H::StartWith>(n, QStringLiteral("startWith"), invalid));
@@ -160,6 +202,14 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
         n.getBoolean(QStringLiteral("abortAutoStartWhenPrevPortNotAvailable"), false);
     config.ignoreDuplicates = n.getBoolean(QStringLiteral("ignoreDuplicates"), false);
 
+    // Ports beyond one cable.
+    config.reconnect = n.getBoolean(QStringLiteral("reconnect"), false);
+    config.portDevice = n.get(QStringLiteral("portDevice"), QString());
+    config.recentPorts.clear();
+    const QStringList recent = n.get(QStringLiteral("recentPorts"), QString()).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (auto it = recent.crbegin(); it != recent.crend(); ++it)
+        config.rememberPort(it->trimmed());
+
     config.setEditOperation(loadConstant<H::EditOperation>(n, QStringLiteral("editOperation"), invalid));
     config.setEditPosition(loadConstant<H::EditPosition>(n, QStringLiteral("editPosition"), invalid));
     config.setEditNumCharacters(loadText<H::EditNumCharacters>(n, QStringLiteral("editNumCharacters"), invalid));
@@ -170,7 +220,7 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
 
     // A backend that cannot be read fails here at the latest.
     (void)n.keys();
-    return !invalid;
+    return !invalid.any();
 }
 
 void ConfigStore::saveConfig(const Config &config)
@@ -205,6 +255,9 @@ void ConfigStore::saveConfig(const Config &config)
         n.putBoolean(QStringLiteral("abortAutoStartWhenPrevPortNotAvailable"),
                      config.abortAutoStartWhenPrevPortNotAvailable);
         n.putBoolean(QStringLiteral("ignoreDuplicates"), config.ignoreDuplicates);
+        n.putBoolean(QStringLiteral("reconnect"), config.reconnect);
+        n.put(QStringLiteral("portDevice"), config.portDevice);
+        n.put(QStringLiteral("recentPorts"), config.recentPorts.join(QLatin1Char(';')));
         n.put(QStringLiteral("editOperation"), config.getEditOperation().name());
         n.put(QStringLiteral("editPosition"), config.getEditPosition().name());
         n.put(QStringLiteral("editNumCharacters"), config.getEditNumCharacters());

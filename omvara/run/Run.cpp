@@ -54,7 +54,14 @@ public:
     {
         m_run.addLine({ 0, 0, QDateTime::currentDateTime(), rawData, {}, LineStatus::Unsent, {} });
     }
-    void showDataLine(worker::DataLine &line) override { m_run.m_observer.lineReceived(line); }
+    void showDataLine(worker::DataLine &line) override
+    {
+        m_run.m_lastShown = line.getCount();
+        m_run.m_observer.lineReceived(line);
+        m_run.deliverSettled();
+    }
+    bool waitForLostDevice() override { return m_run.deviceLost(); }
+    void deviceBack() override { m_run.deviceReturned(); }
 
 private:
     Run &m_run;
@@ -108,16 +115,20 @@ bool Run::start()
             std::unique_ptr<worker::Keybot> keybot = m_options.makers.keybot(m_view.get(), m_config);
             m_keybot = keybot.get();
             // Both come from the keyboard thread; the state is the event thread's.
+            // Calls to the event thread are posted by name (see Run.h).
             const auto onLost = [this](const QString &reason) {
-                QMetaObject::invokeMethod(
-                    this, [this, reason] { setOutput(QStringLiteral("keyboard"), RunState::Output::Status::Failed, reason); },
-                    Qt::QueuedConnection);
+                m_keyboardLost = true;
+                QMetaObject::invokeMethod(this, "keyboardLost", Qt::QueuedConnection, Q_ARG(QString, reason));
             };
-            const auto onEnd = [this] {
-                QMetaObject::invokeMethod(this, [this] { keyboardEnded(); }, Qt::QueuedConnection);
-            };
+            const auto onEnd = [this] { QMetaObject::invokeMethod(this, "keyboardEnded", Qt::QueuedConnection); };
             const auto onOutcome = [this](qint64 seq, bool typed) {
-                m_ledger.settle(seq, typed ? LineStatus::Typed : LineStatus::NotTyped);
+                if (typed)
+                    m_ledger.settle(seq, LineStatus::Typed);
+                else
+                    m_ledger.settle(seq, LineStatus::NotTyped,
+                        worker::WorkerTexts::text(m_keyboardLost ? "not.typed.lost"
+                                : m_outputsStopping             ? "not.typed.stopped"
+                                                                : "not.typed"));
             };
             delivery = std::make_unique<KeyboardOutput>(std::move(keybot), onLost, onEnd, onOutcome);
         } catch (const std::exception &e) {
@@ -163,6 +174,15 @@ bool Run::start()
     } catch (const portlink::NativeLibraryError &e) {
         m_questions.cannotStart(StartFailure::NoSerialLibrary, e.message());
         return notStarted(e.message());
+    } catch (const portlink::IoError &e) {
+        using Open = portlink::IoError::OpenFailure;
+        const Open kind = e.openFailure();
+        m_questions.cannotStart(kind == Open::NoSuchDevice ? StartFailure::NoSuchDevice
+                : kind == Open::InUse                      ? StartFailure::PortInUse
+                : kind == Open::NoPermission               ? StartFailure::NoPermission
+                                                           : StartFailure::CannotOpen,
+            e.message());
+        return notStarted(e.message());
     } catch (const std::exception &e) {
         m_questions.cannotStart(StartFailure::CannotOpen, failureText(e));
         return notStarted(failureText(e));
@@ -179,7 +199,8 @@ bool Run::start()
     // 7. What this run is, then reception (which a stop asked for meanwhile
     //    keeps from beginning: the engine then ends at once as stopped).
     m_observer.runStarted(RunStart { m_config, m_keybot != nullptr, m_options.print,
-        m_keybot ? m_keybot->backendName() : QString(), keyboardProblem });
+        m_keybot ? m_keybot->backendName() : QString(), keyboardProblem,
+        m_keybot ? m_keybot->layoutName() : QString() });
     if (m_options.stopRequested && m_options.stopRequested())
         stop();
     m_worker->execute();
@@ -216,6 +237,7 @@ void Run::endOutputs(OutputEnd how)
     if (how <= m_outputEnd)
         return;
     m_outputEnd = how;
+    m_outputsStopping = how >= OutputEnd::Stop;
     for (const auto &sink : m_sinks) {
         switch (how) {
         case OutputEnd::Finish:
@@ -237,6 +259,11 @@ void Run::endOutputs(OutputEnd how)
     }
 }
 
+void Run::keyboardLost(const QString &reason)
+{
+    setOutput(QStringLiteral("keyboard"), RunState::Output::Status::Failed, reason);
+}
+
 void Run::keyboardEnded()
 {
     const RunState::Output *keyboard = m_state.output(QStringLiteral("keyboard"));
@@ -253,16 +280,22 @@ void Run::handleLine(worker::DataLine &line)
     } else {
         if (m_ignorer)
             m_ignorer->process(line);
-        if (!line.hasValue())
+        if (!line.hasValue()) {
             entry.status = LineStatus::Duplicate;
-        else if (!m_delivers)
+        } else if (!m_delivers) {
             entry.status = LineStatus::NotTyped; // the keyboard output failed at Start
-        else if (m_options.print)
+            entry.note = worker::WorkerTexts::text("not.typed.no.keyboard");
+        } else if (m_options.print) {
             entry.status = LineStatus::Printed;
+        } else if (m_options.ownWindowFocused && m_options.ownWindowFocused()) {
+            entry.status = LineStatus::NotTyped;
+            entry.note = worker::WorkerTexts::text("not.typed.focus");
+            m_observer.logImportantEvent(worker::WorkerTexts::text("value.not.typed.focus") + entry.value);
+        }
     }
     // Added before the outputs get it: the keyboard may report its outcome at once.
     entry.seq = m_ledger.add(entry);
-    if (!line.hasValue())
+    if (entry.status != LineStatus::Pending && entry.status != LineStatus::Printed)
         return;
     for (const auto &sink : m_sinks)
         sink->put(entry);
@@ -284,18 +317,29 @@ void Run::lineReleased(const RunLine &line)
         m_settled.push_back(line);
     }
     if (first)
-        QMetaObject::invokeMethod(this, [this] { deliverSettled(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "deliverSettled", Qt::QueuedConnection);
 }
 
 void Run::deliverSettled()
 {
-    std::vector<RunLine> lines;
     {
         std::lock_guard lock(m_settledMutex);
-        lines.swap(m_settled);
+        for (RunLine &line : m_settled)
+            m_unshownSettled.push_back(std::move(line));
+        m_settled.clear();
     }
-    for (const RunLine &line : lines)
-        m_observer.lineSettled(line);
+    // A line the view is shown is settled after it was shown; lines it never
+    // sees (failed, cut, unsent, or dropped from the view at Stop) need not wait.
+    while (!m_unshownSettled.empty()) {
+        const RunLine &line = m_unshownSettled.front();
+        const bool shownOrNever = m_receptionEnded || line.count == 0 || line.status == LineStatus::Error
+            || line.count <= m_lastShown;
+        if (!shownOrNever)
+            break;
+        const RunLine released = line;
+        m_unshownSettled.pop_front();
+        m_observer.lineSettled(released);
+    }
 }
 
 void Run::receptionEnded(worker::WeightWorker *worker)
@@ -314,8 +358,39 @@ void Run::receptionEnded(worker::WeightWorker *worker)
     endOutputs(end == RunState::End::Stopped ? OutputEnd::Stop : OutputEnd::Finish);
     // Called from the engine's own signal: it is deleted once that returns.
     m_worker.release()->deleteLater();
+    m_receptionEnded = true;
+    deliverSettled();
     setPhase(RunState::Phase::Ended, end, reason);
     Q_EMIT ended();
+}
+
+// --- the device going away and coming back (reading thread) ------------------
+
+bool Run::deviceLost()
+{
+    if (!m_config.reconnect)
+        return false;
+    const QString reason
+        = worker::WorkerTexts::format(worker::WorkerTexts::text("device.lost.waiting"), { m_config.getPort() });
+    QMetaObject::invokeMethod(this, "waitingForDevice", Qt::QueuedConnection, Q_ARG(QString, reason));
+    return true;
+}
+
+void Run::deviceReturned()
+{
+    QMetaObject::invokeMethod(this, "deviceIsBack", Qt::QueuedConnection);
+}
+
+void Run::waitingForDevice(const QString &reason)
+{
+    if (m_state.phase == RunState::Phase::Running)
+        setPhase(RunState::Phase::WaitingForDevice, RunState::End::None, reason);
+}
+
+void Run::deviceIsBack()
+{
+    if (m_state.phase == RunState::Phase::WaitingForDevice)
+        setPhase(RunState::Phase::Running);
 }
 
 void Run::setPhase(RunState::Phase phase, RunState::End end, const QString &reason)

@@ -10,6 +10,8 @@
 #include <QObject>
 
 #include <cstdio>
+#include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -66,6 +68,10 @@ public:
         // stops the run there, before anything is read (a stop asked for
         // while a slow driver opened the port).
         std::function<bool()> stopRequested;
+        // True while one of the program's own windows has the keyboard focus:
+        // a value that arrives then is not typed (it would land in the
+        // program itself). Called on the reading thread.
+        std::function<bool()> ownWindowFocused;
         Makers makers = Makers::defaults();
     };
 
@@ -112,9 +118,22 @@ private:
     void addLine(RunLine line);
     // Any thread: a line is settled; the observer hears of it on the event thread.
     void lineReleased(const RunLine &line);
-    void deliverSettled();
+    Q_INVOKABLE void deliverSettled();
     void receptionEnded(worker::WeightWorker *worker);
-    void keyboardEnded();
+    // Posted from other threads by name: the queued call then lives inside
+    // Qt, whose event queue orders it after everything the poster did before
+    // (a posted function object would be read back under a lock the thread
+    // sanitizer cannot see in the Qt library).
+    Q_INVOKABLE void keyboardLost(const QString &reason);
+    Q_INVOKABLE void keyboardEnded();
+    // Reading thread. The device went away: true (with `reconnect` set) when
+    // the engine is to wait for it; the phase turns to WaitingForDevice.
+    bool deviceLost();
+    // Reading thread. The device is back: the phase turns to Running again.
+    void deviceReturned();
+    // Posted by name by the two above.
+    Q_INVOKABLE void waitingForDevice(const QString &reason);
+    Q_INVOKABLE void deviceIsBack();
     // How far the outputs have been told to end, in increasing order.
     enum class OutputEnd { None, Finish, Stop, Abort };
     void endOutputs(OutputEnd how);
@@ -132,10 +151,18 @@ private:
     std::unique_ptr<worker::Ignorer> m_ignorer;
     worker::Keybot *m_keybot = nullptr;
     bool m_delivers = false; // a keyboard or print output takes the values
+    // Why the keyboard drops values (read on the keyboard thread).
+    std::atomic<bool> m_outputsStopping = false;
+    std::atomic<bool> m_keyboardLost = false;
     LineLedger m_ledger;
     // Settled lines on their way to the observer (one event delivers a batch).
     std::mutex m_settledMutex;
     std::vector<RunLine> m_settled;
+    // Event thread: settled lines wait until the observer has been shown the
+    // line itself (a line without a value is settled before it is shown).
+    std::deque<RunLine> m_unshownSettled;
+    qint32 m_lastShown = 0;
+    bool m_receptionEnded = false;
     std::unique_ptr<worker::WeightWorker> m_worker;
     OutputEnd m_outputEnd = OutputEnd::None;
 };

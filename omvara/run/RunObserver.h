@@ -21,6 +21,7 @@ struct RunStart
     bool printing; // values go to the standard output
     QString keyboardBackend; // "x11", ...; empty without keyboard output
     QString keyboardProblem; // why there is no keyboard output, when it failed
+    QString keyboardLayout; // the desktop layout keys are typed for ("de", "unknown", ...)
 };
 
 // What a view sees of a run: its event log, its lines and its state.
@@ -53,8 +54,11 @@ public:
 // Why a run could not start.
 enum class StartFailure {
     InvalidSetting, // the port refused a setting
-    CannotOpen, // the port cannot be opened
+    CannotOpen, // the port cannot be opened (for another reason than those below)
     NoSerialLibrary, // the system's serial support is missing
+    NoSuchDevice, // the port's device does not exist (unplugged, off)
+    PortInUse, // another program has the port
+    NoPermission, // the user may not open the port
 };
 
 // The questions a run asks its view while it starts: the window answers with

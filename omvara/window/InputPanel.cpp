@@ -8,9 +8,11 @@
 #include "omvara/window/WindowTexts.h"
 #include "omvara/config/Instrument.h"
 #include "portlink/FriendlyPortUtil.h"
+#include "portlink/NetworkPortName.h"
 #include "portlink/SerialPortLocal.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -60,6 +62,9 @@ InputPanel::InputPanel(config::Config &config, const QStringList &portNames, QWi
     portList->setObjectName(QStringLiteral("portList"));
     portList->setToolTip(WindowTexts::text(key("portList", "toolTipText")));
     // Room for "COM12: USB Serial Port - manufacturer" without stretching the window.
+    // A network address (tcp://HOST:PORT) or any device path may be typed.
+    portList->setEditable(true);
+    portList->setInsertPolicy(QComboBox::NoInsert);
     portList->setMinimumContentsLength(40);
     portList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
 
@@ -211,9 +216,21 @@ void InputPanel::setPorts(const QStringList &portNames)
         shown = portlink::FriendlyPortUtil::getFriendlyPortList();
     if (shown.isEmpty())
         shown = ports;
+    // Names no discovery lists but worth offering: the port in use and the
+    // recently used ones, when they are network addresses, or stable USB
+    // names whose device is there. (A plain device that is gone is not
+    // offered, so the automatic start sees that it is missing.)
+    QStringList extra;
+    for (const QString &name : QStringList { config.getPort() } + config.recentPorts) {
+        const bool offered = portlink::NetworkPortName::isNetworkName(name)
+            || (name.startsWith(QLatin1String("/dev/serial/by-")) && QFileInfo::exists(name));
+        if (offered && !ports.contains(name) && !shown.contains(name) && !extra.contains(name))
+            extra.append(name);
+    }
     updatingControls = true;
     portList->clear();
     portList->addItems(shown);
+    portList->addItems(extra);
     updatingControls = false;
     selectPort(config.getPort());
     if (portList->currentIndex() < 0 && portList->count() > 0)
@@ -252,6 +269,13 @@ void InputPanel::portListItemStateChanged()
     // The full display text, which a narrow box may cut off.
     portList->setToolTip(name != entry ? entry : WindowTexts::text(key("portList", "toolTipText")));
     config.setPort(name);
+    // A stable USB name: also the device it stands for now, for workstations
+    // where the name does not exist.
+    if (name.startsWith(QLatin1String("/dev/serial/by-"))) {
+        const QString device = QFileInfo(name).canonicalFilePath();
+        if (!device.isEmpty())
+            config.portDevice = device;
+    }
 }
 
 void InputPanel::instrumentBoxItemStateChanged()
@@ -260,7 +284,7 @@ void InputPanel::instrumentBoxItemStateChanged()
     const bool changed = config.getInstrument() != &selected;
     config.setInstrument(selected);
     if (changed && !config.getCustomRegEx().isEmpty()
-        && MessageBoxes::askYesNo(window(), QStringLiteral("Overwrite custom regular expression?"),
+        && MessageBoxes::askYesNo(window(), MessageText::own(QStringLiteral("Overwrite custom regular expression?")),
                                   QStringLiteral("Confirm"))
             == MessageBoxes::Answer::Yes)
         config.setCustomRegEx(QString());
@@ -289,7 +313,7 @@ void InputPanel::inputTerminatorBoxItemStateChanged()
     // refused entry behind it.
     showInputTerminator(config.getInputTerminator());
     Q_EMIT showRequested();
-    MessageBoxes::showMessage(window(), WindowTexts::text("terminator.must.be.between.0.and.255"),
+    MessageBoxes::showMessage(window(), MessageText::own(WindowTexts::text("terminator.must.be.between.0.and.255")),
                               WindowTexts::text("error"));
 }
 
@@ -297,7 +321,8 @@ void InputPanel::defaultButtonActionPerformed()
 {
     const Helper::Instrument &instrument = selectedInstrument();
     if (const std::optional<QString> message = instrument.getDefaultMessage())
-        MessageBoxes::showMessage(window(), *message, QStringLiteral("Info"), MessageBoxes::Icon::Information);
+        MessageBoxes::showMessage(window(), MessageText::own(*message), QStringLiteral("Info"),
+                                  MessageBoxes::Icon::Information);
     const config::Config defaults = instrument.getDefaultConfig();
     bitRateBox->setCurrentIndex(defaults.getBitRate());
     dataBitsBox->setCurrentIndex(defaults.getDataBits());
@@ -325,14 +350,15 @@ void InputPanel::refreshPortsButtonActionPerformed()
         }
     } catch (const std::exception &e) {
         MessageBoxes::showMessage(window(),
-                                  WindowTexts::text("error.listing.available.ports") + QString::fromUtf8(e.what()),
+                                  MessageText::own(WindowTexts::text("error.listing.available.ports"))
+                                      + MessageText::outside(QString::fromUtf8(e.what())),
                                   WindowTexts::text("error"));
         return;
     }
     setPorts(names);
     if (names.isEmpty())
         MessageBoxes::showMessage(window(),
-                                  WindowTexts::text("no.rs.232.port.found.on.your.system.program.will.now.exit"),
+                                  MessageText::own(WindowTexts::text("no.rs.232.port.found.on.your.system.program.will.now.exit")),
                                   WindowTexts::text("error"));
 }
 

@@ -26,6 +26,7 @@ class AboutPanel;
 class InputPanel;
 class OutputPanel;
 class ProcessingPanel;
+class RunPanel;
 class SettingsPanel;
 
 // The program's main window. It owns the current configuration, shows one
@@ -110,6 +111,7 @@ public:
     links::JLabelHtml *statusJLabel = nullptr;
     QWidget *panel1 = nullptr;
     QPushButton *startStopJButton = nullptr;
+    RunPanel *runPanel = nullptr; // beside the button while a run is active
     InputPanel *inputPanel = nullptr;
     ProcessingPanel *processingPanel = nullptr;
     OutputPanel *outputPanel = nullptr;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/SettingsPanel.h"
 
+#include <QCheckBox>
+
 #include "omvara/window/FrameControls.h"
 #include "omvara/window/WindowTexts.h"
 #include "omvara/window/plus/PlusControls.h"
@@ -51,6 +53,9 @@ SettingsPanel::SettingsPanel(config::Config &config, QWidget *parent)
     checkForUpdatesCheckBox = named(new plus::PlusSelectedAlwaysCheckBox(textOf("checkForUpdatesCheckBox"),
                                                                         config.checkForUpdates, this),
                                     "checkForUpdatesCheckBox", false);
+    // Ports beyond one cable.
+    reconnectCheckBox = named(new QCheckBox(textOf("reconnectCheckBox"), this), "reconnectCheckBox", true);
+    reconnectCheckBox->setChecked(config.reconnect);
     importSettingsButton =
         named(new plus::PlusButton(textOf("importSettingsButton"), this), "importSettingsButton", true);
     exportSettingsButton =
@@ -74,6 +79,7 @@ SettingsPanel::SettingsPanel(config::Config &config, QWidget *parent)
             &SettingsPanel::checkForUpdatesCheckBoxItemStateChanged);
     connect(abortAutoStartCheckBox, &QCheckBox::toggled, this,
             &SettingsPanel::abortAutoStartCheckBoxItemStateChanged);
+    connect(reconnectCheckBox, &QCheckBox::toggled, this, [this](bool on) { this->config.reconnect = on; });
     connect(importSettingsButton, &QPushButton::clicked, this, &SettingsPanel::importRequested);
     connect(exportSettingsButton, &QPushButton::clicked, this, &SettingsPanel::exportRequested);
 }
@@ -91,6 +97,7 @@ void SettingsPanel::buildLayout()
     startGrid->addWidget(notifyWhenMinimizedToTrayCheckBox, 4, 1);
     startGrid->addWidget(label18, 5, 0);
     startGrid->addWidget(checkForUpdatesCheckBox, 5, 1);
+    startGrid->addWidget(reconnectCheckBox, 6, 1);
     startGrid->setColumnStretch(2, 1);
 
     auto *fileGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.fileGroup.title"), this);
@@ -119,6 +126,7 @@ void SettingsPanel::updateConfig()
     notifyWhenMinimizedToTrayCheckBoxItemStateChanged();
     checkForUpdatesCheckBoxItemStateChanged();
     abortAutoStartCheckBoxItemStateChanged();
+    config.reconnect = reconnectCheckBox->isChecked();
 }
 
 void SettingsPanel::connectButtonActionPerformed()

@@ -9,6 +9,8 @@ class QButtonGroup;
 class QLabel;
 class QRadioButton;
 
+class QCheckBox;
+
 namespace omvara {
 
 namespace plus {
@@ -49,6 +51,7 @@ public:
     plus::PlusUnselectedAlwaysCheckBox *notifyWhenMinimizedToTrayCheckBox;
     QLabel *label18;
     plus::PlusSelectedAlwaysCheckBox *checkForUpdatesCheckBox;
+    QCheckBox *reconnectCheckBox;
     QLabel *label19;
     plus::PlusButton *importSettingsButton;
     plus::PlusButton *exportSettingsButton;

@@ -105,6 +105,8 @@ QStringList WindowTexts::requiredKeys()
         QStringLiteral("RadezoZiDadFrame2.notifyWhenMinimizedToTrayCheckBox.text"),
         QStringLiteral("RadezoZiDadFrame2.label18.text"),
         QStringLiteral("RadezoZiDadFrame2.checkForUpdatesCheckBox.text"),
+        QStringLiteral("RadezoZiDadFrame2.reconnectCheckBox.text"),
+        QStringLiteral("RadezoZiDadFrame2.reconnectCheckBox.toolTipText"),
         QStringLiteral("RadezoZiDadFrame2.label19.text"),
         QStringLiteral("RadezoZiDadFrame2.exportSettingsButton.text"),
         QStringLiteral("RadezoZiDadFrame2.exportSettingsButton.toolTipText"),

@@ -86,13 +86,14 @@ void Keybot::dropped(const QList<qint64> &ids)
 
 QList<qint64> Keybot::takeWaiting(bool *endMark)
 {
+    // At once: the keyboard thread must not take one from between them.
     QList<qint64> ids;
-    while (const auto next = m_queue.poll()) {
-        if (next->text.isEmpty()) {
+    for (const Waiting &next : m_queue.takeAll()) {
+        if (next.text.isEmpty()) {
             if (endMark)
                 *endMark = true;
         } else {
-            ids.append(next->id);
+            ids.append(next.id);
         }
     }
     m_waiting -= int(ids.size());
@@ -238,7 +239,7 @@ bool Keybot::typeString(const QString &text)
             return false;
         }
         const auto found = m_keyMap.constFind(character);
-        if (found == m_keyMap.constEnd()) {
+        if (found == m_keyMap.constEnd() || !canType(character)) {
             if (m_view) {
                 const QString shown = character >= 0x20 && character <= 0x7E
                     ? QString(QChar(static_cast<char16_t>(character)))
@@ -260,6 +261,16 @@ bool Keybot::typeString(const QString &text)
         }
     }
     return true;
+}
+
+bool Keybot::canType(char32_t character)
+{
+    try {
+        return m_injector->canType(character);
+    } catch (const keys::KeyboardLostError &e) {
+        backendLost(e);
+        return true; // typeString stops at the loss
+    }
 }
 
 void Keybot::report(const QString &message)

@@ -26,7 +26,11 @@ class WeightWorkerView;
 // The keyboard output: types each value into the application that has the
 // keyboard focus, as an optional start key, the value's characters through
 // the key map of the keyboard type, and an optional terminator key, pausing
-// `keyDelay` milliseconds after every key press and every key release.
+// `keyDelay` milliseconds after every key press and every key release. The
+// key map decides which characters are typeable and the key events sent;
+// a backend that knows the desktop's layout turns them into the character
+// itself on that layout, and may find a character has no key there (it is
+// then reported as not typeable).
 //
 // Values wait in this Keybot's own queue, filled by enqueue() (any thread:
 // the run hands values on from the thread that reads the port); the keyboard
@@ -113,6 +117,8 @@ public:
     // The Caps Lock state as the keystroke backend sees it.
     bool capsLockOn() const { return m_injector->capsLockOn(); }
     QString backendName() const { return m_injector->name(); }
+    // The desktop layout the backend types for (keys::KeyInjector::layoutName).
+    QString layoutName() const { return m_injector->layoutName(); }
     const KeyboardType::KeyMap &keyMap() const { return m_keyMap; }
 
     // The keys of "omvara.worker.WorkerBundle" keyboard output reads.
@@ -123,6 +129,7 @@ private:
     // Sends the press of `keyCode`; false when the backend is lost.
     bool press(int keyCode);
     void release(int keyCode);
+    bool canType(char32_t character);
     void report(const QString &message);
     // Reports values that are not typed, and tells the outcome handler.
     void dropped(const QList<qint64> &ids);

@@ -6,6 +6,7 @@
 #include "omvara/util/Interruption.h"
 #include "omvara/worker/LineProcessor.h"
 #include "omvara/worker/WorkerTexts.h"
+#include "portlink/NetworkPortName.h"
 #include "portlink/PortlinkErrors.h"
 #include "portlink/SerialConfig.h"
 #include "portlink/SerialPortLocal.h"
@@ -13,6 +14,9 @@
 
 #include <QScopeGuard>
 
+#include <QFileInfo>
+
+#include <algorithm>
 #include <chrono>
 #include <stop_token>
 
@@ -26,20 +30,23 @@ WeightWorker::WeightWorker(const config::Config &config, WeightWorkerView &view)
 {
     setPublishLimit(MaxPendingLines);
     m_lineBuffer.reserve(30);
-    const QString portName = config.getPort();
-    if (portName.isEmpty())
+    if (config.getPort().isEmpty())
         throw std::runtime_error(WorkerTexts::text("null.port.error").toStdString());
-    portlink::SerialPortLocal::addPortName(portName);
-    portlink::SerialConfig serialConfig(portName);
-    serialConfig.setBitRate(config.getBitRate());
-    serialConfig.setDataBits(config.getDataBits());
-    serialConfig.setParity(config.getParity());
-    serialConfig.setStopBits(config.getStopBits());
-    m_port = std::make_unique<portlink::SerialPortLocal>(serialConfig);
+    m_portName = config.getPort();
+    if (m_portName.startsWith(QLatin1String("/dev/serial/by-")) && !QFileInfo::exists(m_portName)
+        && !config.portDevice.isEmpty()) {
+        // A stable name names one adapter; settings brought from another
+        // workstation carry one that does not exist here.
+        m_portName = config.portDevice;
+        m_view.logImportantEvent(WorkerTexts::format(
+            WorkerTexts::text("stable.name.missing"), { config.getPort(), m_portName }));
+    }
+    portlink::SerialPortLocal::addPortName(m_portName);
+    openPort();
 
     m_view.setConnectedInGUI(true);
     try {
-        prepareOpenPort();
+        prepareOpenPort(true);
     } catch (...) {
         // The port is closed again by its destruction; the view must not stay in its running look.
         m_view.setConnectedInGUI(false);
@@ -47,9 +54,24 @@ WeightWorker::WeightWorker(const config::Config &config, WeightWorkerView &view)
     }
 }
 
-void WeightWorker::prepareOpenPort()
+// Opens the configured port; on success it replaces m_port (a port object is
+// never reopened). Throws the port library's error.
+void WeightWorker::openPort()
 {
-    m_port->rxFlush();
+    portlink::SerialConfig serialConfig(m_portName);
+    serialConfig.setBitRate(m_config.getBitRate());
+    serialConfig.setDataBits(m_config.getDataBits());
+    serialConfig.setParity(m_config.getParity());
+    serialConfig.setStopBits(m_config.getStopBits());
+    m_port = std::make_unique<portlink::SerialPortLocal>(serialConfig);
+}
+
+// `flush`: drop what the driver holds from before the run. Not after the
+// device came back: what it has sent since then is the run's.
+void WeightWorker::prepareOpenPort(bool flush)
+{
+    if (flush)
+        m_port->rxFlush();
     m_view.logEvent(WorkerTexts::format(WorkerTexts::text("port.opened"),
         { m_port->getPortName(), ConfigHelper::BitRates::getValue(m_port->getBitRate()),
             ConfigHelper::DataBits::getValue(m_port->getDataBits()),
@@ -87,7 +109,6 @@ qint32 WeightWorker::readLoop(LoopStyle style)
         = style.bundleErrors ? WorkerTexts::text("framing.error") : QStringLiteral("Framing Error");
     qint32 lineCount = 0;
     bool errorMark = false;
-    portlink::SerialPort &port = *m_port;
     const auto reportTooLong = [&](const QString &characters) {
         m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("line.too.long"),
             { QString::number(characters.size()), QString::number(terminator) }));
@@ -110,11 +131,11 @@ qint32 WeightWorker::readLoop(LoopStyle style)
     // error always belongs to the line being received when it is noticed) and
     // saves two system calls per byte.
     const auto queryLineErrors = [&] {
-        if (port.sigParityErr()) {
+        if (m_port->sigParityErr()) {
             m_view.logImportantEvent(parityText);
             errorMark = true;
         }
-        if (port.sigFrameErr()) {
+        if (m_port->sigFrameErr()) {
             m_view.logImportantEvent(framingText);
             errorMark = true;
         }
@@ -129,6 +150,7 @@ qint32 WeightWorker::readLoop(LoopStyle style)
     while (!isCancelled()) {
         try {
             bool received = false;
+            portlink::SerialPort &port = *m_port;
             for (int byte = port.getByte(); byte != -1; byte = port.getByte()) {
                 received = true;
                 if (discarding) {
@@ -173,10 +195,19 @@ qint32 WeightWorker::readLoop(LoopStyle style)
                 queryLineErrors();
         } catch (const portlink::IoError &) {
             // A vanished device makes the signal queries fail; that is reported below.
-            if (!port.isDeviceLost())
+            if (!m_port->isDeviceLost())
                 throw;
         }
-        if (port.isDeviceLost()) {
+        if (m_port->isDeviceLost()) {
+            if (m_view.waitForLostDevice()) {
+                errorMark = false;
+                // The rest of a cut line went with the device.
+                discarding = false;
+                tailDropped();
+                if (awaitDevice())
+                    continue;
+                return lineCount;
+            }
             m_deviceLost = true;
             m_view.logImportantEvent(WorkerTexts::text("device.lost"));
             return lineCount;
@@ -229,6 +260,61 @@ void WeightWorker::completeLine(LineProcessor &processor, qint32 &lineCount, boo
     }
 }
 
+void WeightWorker::reportUnsentData()
+{
+    if (!m_lineBuffer.isEmpty()) {
+        m_view.logImportantEvent(
+            WorkerTexts::text("unsent.data") + u' ' + DataLine::transformControlChars(m_lineBuffer));
+        m_view.lineUnsent(m_lineBuffer);
+    }
+    m_lineBuffer.clear();
+}
+
+bool WeightWorker::awaitDevice()
+{
+    const QString name = m_portName;
+    m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("device.lost.waiting"), { name }));
+    // Nothing of the line the device was sending when it went away is typed:
+    // the rest of it is gone with the device.
+    reportUnsentData();
+    try {
+        m_port->close();
+    } catch (const std::exception &) {
+        // The native side has let go of the device either way.
+    }
+
+    // A network address is tried again with a growing pause; a device name as
+    // soon as something changes where it leads (and at least every second,
+    // which also covers a node whose permissions udev sets just after making it).
+    const bool network = portlink::NetworkPortName::isNetworkName(name);
+    std::chrono::milliseconds pause(500);
+    portlink::SerialConfig watched(name);
+    for (;;) {
+        if (isCancelled() || util::Interruption::interrupted())
+            return false;
+        try {
+            openPort();
+            prepareOpenPort(false);
+            break;
+        } catch (const std::exception &) {
+            // Not back yet (or not usable yet): wait and try again.
+        }
+        if (network) {
+            try {
+                util::Interruption::sleep(pause);
+            } catch (const util::InterruptedError &) {
+                return false;
+            }
+            pause = std::min<std::chrono::milliseconds>(pause * 2, std::chrono::seconds(5));
+        } else {
+            portlink::SerialPortLocal::waitForPortName(watched, 1000);
+        }
+    }
+    m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("device.back"), { name }));
+    m_view.deviceBack();
+    return true;
+}
+
 void WeightWorker::process(const std::vector<DataLine> &lines)
 {
     for (const DataLine &line : lines) {
@@ -247,11 +333,7 @@ void WeightWorker::done()
         m_failure = QString::fromUtf8(e.what());
         m_view.logImportantEvent(WorkerTexts::text("execution.exception") + m_failure);
     }
-    if (!m_lineBuffer.isEmpty()) {
-        m_view.logImportantEvent(
-            WorkerTexts::text("unsent.data") + u' ' + DataLine::transformControlChars(m_lineBuffer));
-        m_view.lineUnsent(m_lineBuffer);
-    }
+    reportUnsentData();
     try {
         m_port->close();
     } catch (const std::exception &e) {

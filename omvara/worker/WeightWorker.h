@@ -86,12 +86,18 @@ protected:
     WeightWorkerView &view() { return m_view; }
 
 private:
-    void prepareOpenPort();
+    void openPort();
+    void prepareOpenPort(bool flush);
+    void reportUnsentData();
+    // After the device went away: waits for it and opens it again. False when
+    // the run was stopped meanwhile.
+    bool awaitDevice();
     void completeLine(LineProcessor &processor, qint32 &lineCount, bool &errorMark);
     void waitForData(portlink::StopSignal &stop);
 
     const config::Config &m_config;
     WeightWorkerView &m_view;
+    QString m_portName; // the port opened: the configured one, or the device a missing stable name stood for
     std::unique_ptr<portlink::SerialPort> m_port;
     QString m_lineBuffer;
     QString m_lineTail; // the dropped tail of a line cut at MaxLineLength (reading thread)

@@ -3,6 +3,7 @@
 
 #include "omvara/util/Interruption.h"
 #include "omvara/worker/WorkerTexts.h"
+#include "portlink/NetworkPortName.h"
 #include "portlink/SerialPort.h"
 
 namespace omvara::worker {
@@ -25,6 +26,15 @@ void WeightWorkerAnd::checkSignals(const WarningPresenter &presenter)
     };
 
     portlink::SerialPort &p = port();
+    // A raw network stream has no handshake lines: they would read "not connected".
+    if (portlink::NetworkPortName::parse(p.getPortName()).kind == portlink::NetworkPortName::Kind::Tcp) {
+        const QString message = WorkerTexts::format(WorkerTexts::text("and.check.network"), { p.getPortName() });
+        if (presenter)
+            presenter(WorkerTexts::text("warning"), message);
+        else
+            view().logImportantEvent(message);
+        return;
+    }
     p.setDTR(true);
     settle();
     if (p.sigDSR()) {

@@ -34,11 +34,20 @@ public:
     virtual void lineFailed(const QString &rawData, qint32 count, const QString &message) { }
     // Characters discarded at the line-length limit, on the reception thread.
     virtual void lineOverflowed(const QString &rawData) { }
-    // Characters after the last terminator at the end of the run (logged as
-    // unsent data), on the event thread.
+    // Characters after the last terminator (logged as unsent data): at the
+    // end of the run on the event thread, or when the device went away and
+    // the engine waits for it (waitForLostDevice) on the reception thread.
     virtual void lineUnsent(const QString &rawData) { }
     // One finished line on the event thread: the log and the line count.
     virtual void showDataLine(DataLine &line) = 0;
+
+    // Reception thread: the device went away. True: the engine reports the
+    // half-received line as unsent, closes the port, waits until the same
+    // name can be opened again and reads on (deviceBack()); a stop ends the
+    // wait at once. False (the default): reception ends as device lost.
+    virtual bool waitForLostDevice() { return false; }
+    // Reception thread: the device is back and is read again.
+    virtual void deviceBack() { }
 };
 
 } // namespace omvara::worker

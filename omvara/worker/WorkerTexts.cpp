@@ -72,6 +72,13 @@ QStringList WorkerTexts::keys()
         QStringLiteral("confidence"),
         QStringLiteral("best.port"),
         QStringLiteral("could.not.auto.detect.port"),
+        // What became of a value the run did not type.
+        QStringLiteral("not.typed"),
+        QStringLiteral("not.typed.focus"),
+        QStringLiteral("not.typed.stopped"),
+        QStringLiteral("not.typed.no.keyboard"),
+        QStringLiteral("not.typed.lost"),
+        QStringLiteral("value.not.typed.focus"),
     };
 }
 

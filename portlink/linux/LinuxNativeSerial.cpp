@@ -2,6 +2,7 @@
 #include "portlink/linux/LinuxNativeSerial.h"
 
 #include "portlink/SerialConfig.h"
+#include "portlink/linux/ThreadStopFd.h"
 
 #include <algorithm>
 #include <atomic>
@@ -19,6 +20,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -779,6 +781,64 @@ int LinuxNativeSerial::SerWaitReadable(int port, int ms, StopSignal *stop)
         if (ms >= 0 && std::chrono::steady_clock::now() >= deadline)
             return 0;
     }
+}
+
+namespace {
+
+QByteArray folderOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash <= 0)
+        return QByteArrayLiteral("/");
+    return path.left(slash);
+}
+
+} // namespace
+
+int LinuxNativeSerial::SerWaitPortName(const SerialConfig &config, int ms)
+{
+    const int in = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (in < 0)
+        return NativeSerial::SerWaitPortName(config, ms);
+    constexpr std::uint32_t mask
+        = IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+    QByteArray path(config.getPortName().constData()); // the name ends at its first zero byte
+    if (!path.startsWith('/')) {
+        char cwd[PATH_MAX];
+        if (::getcwd(cwd, sizeof cwd))
+            path = QByteArray(cwd) + '/' + path;
+    }
+    // A few links deep is plenty (by-id -> ../../ttyUSB0); a loop ends there.
+    for (int hop = 0; hop < 8 && !path.isEmpty(); ++hop) {
+        QByteArray folder = folderOf(path);
+        while (::inotify_add_watch(in, folder.constData(), mask) < 0 && folder != "/")
+            folder = folderOf(folder);
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(path.constData(), target, sizeof target - 1);
+        if (n <= 0)
+            break;
+        const QByteArray link(target, static_cast<qsizetype>(n));
+        path = link.startsWith('/') ? link : folderOf(path) + '/' + link;
+    }
+
+    ThreadStopFd stop;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms > 0 ? ms : 0);
+    int result = 0;
+    for (;;) {
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        pollfd p[2] = { { in, POLLIN, 0 }, { stop.fd(), POLLIN, 0 } };
+        const int n = ::poll(p, stop.fd() >= 0 ? 2 : 1, static_cast<int>(left.count()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n > 0 && (p[0].revents & POLLIN))
+            result = 1;
+        break;
+    }
+    ::close(in);
+    return result;
 }
 
 QString LinuxNativeSerial::SerOpenFailureHint(int rc, const SerialConfig &config)

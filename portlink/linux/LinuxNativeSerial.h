@@ -76,6 +76,11 @@ public:
     int SerDeviceLost(int port) override;
     int SerWaitInput(int port, int ms) override;
     int SerWaitReadable(int port, int ms, StopSignal *stop) override;
+    // Watches (inotify) the folder of the name and, for each link on the way,
+    // the folder it points into; the nearest existing folder where one is
+    // missing (/dev/serial/by-id goes away with its last device). Attribute
+    // changes count too: udev sets a new node's group just after making it.
+    int SerWaitPortName(const SerialConfig &config, int ms) override;
     QString SerOpenFailureHint(int rc, const SerialConfig &config) override;
     int SerFlowTask(int port) override;
     QString SerGetLibVer() override;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "portlink/testing/SimulatedNative.h"
 
+#include "omvara/util/Interruption.h"
+
 #include <algorithm>
 #include <optional>
 #include <thread>
@@ -176,6 +178,8 @@ void SimulatedPort::replug()
 {
     std::lock_guard lock(m_owner.m_mutex);
     m_unplugged = false;
+    ++m_owner.m_plugEvents;
+    m_owner.m_inputChanged.notify_all();
 }
 
 bool SimulatedPort::isOpen() const
@@ -778,6 +782,21 @@ bool SimulatedNative::waitUntilWaited(int count, std::chrono::milliseconds timeo
 {
     std::unique_lock lock(m_mutex);
     return m_waitsChanged.wait_for(lock, timeout, [this, count] { return m_waits >= count; });
+}
+
+int SimulatedNative::SerWaitPortName(const SerialConfig &, int ms)
+{
+    // Made before the lock is taken: it runs at once when the thread is already interrupted.
+    std::stop_callback wake(omvara::util::Interruption::current(), [this] {
+        std::lock_guard wakeLock(m_mutex);
+        m_inputChanged.notify_all();
+    });
+    std::unique_lock lock(m_mutex);
+    const int before = m_plugEvents;
+    m_inputChanged.wait_for(lock, std::chrono::milliseconds(ms > 0 ? ms : 0), [this, before] {
+        return m_plugEvents != before || omvara::util::Interruption::interrupted();
+    });
+    return m_plugEvents != before ? 1 : 0;
 }
 
 int SimulatedNative::SerDeviceLost(int port)

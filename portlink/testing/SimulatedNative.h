@@ -269,6 +269,8 @@ public:
     int SerDeviceLost(int port) override;
     int SerWaitInput(int port, int ms) override;
     int SerWaitReadable(int port, int ms, StopSignal *stop) override;
+    // Ends early when a port is replugged.
+    int SerWaitPortName(const SerialConfig &config, int ms) override;
     QString SerOpenFailureHint(int rc, const SerialConfig &config) override;
     int SerFlowTask(int port) override;
     QString SerGetLibVer() override { return QStringLiteral("simulated"); }
@@ -295,6 +297,7 @@ private:
     std::map<int, SimulatedPort *> m_open;
     int m_nextIndex = 0;
     int m_portListCalls = 0;
+    int m_plugEvents = 0; // replug() calls, for SerWaitPortName
 };
 
 } // namespace portlink::testing

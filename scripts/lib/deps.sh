@@ -5,12 +5,14 @@
 
 OMVARA_DEBIAN_PACKAGES=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-    qt6-base-dev qt6-base-dev-tools
+    qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev adwaita-icon-theme
     libgmp-dev libserialport-dev libx11-dev libxtst-dev libevdev-dev
+    libxkbcommon-dev libxkbcommon-x11-dev libx11-xcb-dev xkb-data
     libfluidsynth-dev fluid-soundfont-gm
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth xdotool xterm trayer x11-utils imagemagick
+    xvfb xauth xdotool xterm trayer x11-utils x11-xkb-utils imagemagick
     desktop-file-utils appstream dpkg-dev file groff-base man-db
+    ser2net libgensio-dev
 )
 
 omvara_install_deps() {

@@ -32,6 +32,8 @@ public:
     const QString &slavePath() const { return m_path; }
     // The test's own descriptor on the device side, for reading its settings.
     int slaveFd() const { return m_slave; }
+    // The device side, for reading what the program sent.
+    int masterFd() const { return m_master; }
 
     // The device sends bytes.
     bool send(const QByteArray &bytes)

@@ -37,9 +37,12 @@ public:
 
 // What the keyboard output needs of the platform: press and release a key
 // named by its virtual key code (KeyCodes.h), pause, and read the Caps Lock
-// state. A virtual key code stands for a physical key position, chosen by
-// the keyboard layout the user types for (setLayout), so the characters that
-// arrive are the ones that layout prints on that key.
+// state. A virtual key code names a key of the keyboard type's layout
+// (setLayout), with what that layout prints on it (printedCharacter).
+// Backends that know the desktop's live layout (LayoutKeyInjector) type
+// that character itself on the live layout; the others press the key at
+// its position on the keyboard type's layout, so the result is right only
+// where the desktop uses that layout.
 //
 // One thread types; capsLockOn() may be called from another thread (the
 // window asks before typing starts). Implementations serialise internally.
@@ -52,6 +55,14 @@ public:
 
     // Short name of the backend ("x11", "uinput", "recording").
     virtual QString name() const = 0;
+    // The desktop layout keys are typed for, as LAYOUT or LAYOUT(VARIANT)
+    // ("de", "us(dvorak)"), possibly followed by where it was found; "unknown"
+    // while the backend does not know it (keys then go by their position on
+    // the keyboard type's layout). Any thread.
+    virtual QString layoutName() const { return QStringLiteral("unknown"); }
+    // False when the layout in use has no key for `character` (it is then
+    // reported as not typeable instead of being typed wrong). Typing thread.
+    virtual bool canType(char32_t /*character*/) { return true; }
 
     // Throws KeyInjectionError("Invalid key code") when no key has the code
     // in the current layout, or with the platform's message when the key
@@ -72,11 +83,13 @@ public:
 
 protected:
     KeyInjector() = default;
+    // One press or release of a virtual key code. By default the key at the
+    // code's position on the keyboard type's layout (KeyPositions.h).
+    virtual void send(int keyCode, bool down);
     // `physicalKey` is the position of the key (a Linux input event code).
     virtual void sendKey(int keyCode, int physicalKey, bool down) = 0;
 
 private:
-    void send(int keyCode, bool down);
     KeyLayout m_layout = KeyLayout::Us;
 };
 

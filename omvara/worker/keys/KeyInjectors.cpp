@@ -2,8 +2,13 @@
 #include "omvara/worker/keys/KeyInjectors.h"
 
 #include "omvara/util/ProcessProperties.h"
+#include "omvara/worker/keys/LayoutKeymap.h"
+#include "omvara/worker/keys/uinput/SessionLayout.h"
 #include "omvara/worker/keys/uinput/UinputKeyInjector.h"
 #include "omvara/worker/keys/x11/X11KeyInjector.h"
+
+#include <functional>
+#include <optional>
 
 namespace omvara::worker::keys {
 
@@ -21,40 +26,76 @@ QStringList KeyInjectors::backendOrder()
     return {QStringLiteral("x11"), QStringLiteral("uinput")};
 }
 
-bool KeyInjectors::takeCommandLineOption(QStringList &arguments, QString *error)
+namespace {
+
+// Takes every `option`=VALUE (or `option` VALUE) out of `arguments`, handing
+// each VALUE to `take`, which returns an error text or nothing.
+bool takeOption(QStringList &arguments, const QString &option, const QString &missing,
+    const std::function<QString(const QString &)> &take, QString *error)
 {
-    const QString option = QStringLiteral("--keyboard");
     for (qsizetype i = 0; i < arguments.size(); ++i) {
-        QString name;
+        QString value;
         if (arguments[i] == option) {
             if (i + 1 >= arguments.size()) {
-                *error = QStringLiteral("--keyboard needs one of: %1").arg(choices().join(QStringLiteral(", ")));
+                *error = missing;
                 return false;
             }
-            name = arguments[i + 1];
+            value = arguments[i + 1];
             arguments.remove(i, 2);
         } else if (arguments[i].startsWith(option + QLatin1Char('='))) {
-            name = arguments[i].mid(option.size() + 1);
+            value = arguments[i].mid(option.size() + 1);
             arguments.remove(i);
         } else {
             continue;
         }
-        name = name.trimmed().toLower();
-        if (!choices().contains(name)) {
-            *error = QStringLiteral("unknown keyboard output \"%1\"; choose one of: %2")
-                         .arg(name, choices().join(QStringLiteral(", ")));
+        *error = take(value);
+        if (!error->isEmpty())
             return false;
-        }
-        util::ProcessProperties::set(propertyName(), name);
         --i;
     }
     return true;
 }
 
+} // namespace
+
+bool KeyInjectors::takeCommandLineOption(QStringList &arguments, QString *error)
+{
+    const QString choiceList = choices().join(QStringLiteral(", "));
+    const bool backend = takeOption(arguments, QStringLiteral("--keyboard"),
+        QStringLiteral("--keyboard needs one of: %1").arg(choiceList),
+        [&](const QString &value) {
+            const QString name = value.trimmed().toLower();
+            if (!choices().contains(name))
+                return QStringLiteral("unknown keyboard output \"%1\"; choose one of: %2").arg(name, choiceList);
+            util::ProcessProperties::set(propertyName(), name);
+            return QString();
+        },
+        error);
+    if (!backend)
+        return false;
+    return takeOption(arguments, QStringLiteral("--keyboard-layout"),
+        QStringLiteral("--keyboard-layout needs a layout such as de or us(dvorak)"),
+        [](const QString &value) {
+            const std::optional<SessionLayout> layout = SessionLayout::parse(value);
+            if (!layout)
+                return QStringLiteral("the keyboard layout \"%1\" is not of the form LAYOUT or LAYOUT(VARIANT),"
+                                      " such as de or us(dvorak)").arg(value);
+            if (!LayoutKeymap::compile(layout->layout, layout->variant, layout->name()))
+                return QStringLiteral("the keyboard layout \"%1\" is not known to this system").arg(value);
+            util::ProcessProperties::set(SessionLayout::propertyName(), layout->name());
+            return QString();
+        },
+        error);
+}
+
 QString KeyInjectors::commandLineHelp()
 {
     return QStringLiteral("  --keyboard=NAME    how keys are typed: auto (default), x11 or uinput;\n"
-                          "                     the environment variable OMVARA_KEYBOARD does the same\n");
+                          "                     the environment variable OMVARA_KEYBOARD does the same\n"
+                          "  --keyboard-layout=LAYOUT[(VARIANT)]\n"
+                          "                     the desktop's keyboard layout for uinput, such as de or\n"
+                          "                     us(dvorak), where it is not found by itself (X11 follows the\n"
+                          "                     layout in use); OMVARA_KEYBOARD_LAYOUT does the same\n");
 }
 
 std::unique_ptr<KeyInjector> KeyInjectors::open(const QString &backend)

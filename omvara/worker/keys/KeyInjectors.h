@@ -32,11 +32,14 @@ public:
     // did not start, or naming the valid choices when `choice` is unknown.
     static std::unique_ptr<KeyInjector> create(const QString &choice = QString());
 
-    // Takes the option --keyboard=NAME (or --keyboard NAME) out of
-    // `arguments` and stores NAME in the process property. Returns false,
-    // with a message in `error`, when NAME is missing or not one of choices().
+    // Takes the options --keyboard=NAME (or --keyboard NAME) and
+    // --keyboard-layout=LAYOUT[(VARIANT)] out of `arguments` and stores their
+    // values in the process properties OMVARA_KEYBOARD and
+    // OMVARA_KEYBOARD_LAYOUT. Returns false, with a message in `error`, when
+    // a value is missing, NAME is not one of choices(), or the layout is
+    // malformed or not known to the system's keyboard data.
     static bool takeCommandLineOption(QStringList &arguments, QString *error);
-    // The option's line for the program's help text.
+    // The options' lines for the program's help text.
     static QString commandLineHelp();
 
     // Starts one backend by name ("x11", "uinput").

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string_view>
 #include <utility>
 
 namespace omvara::worker::keys {
@@ -101,6 +102,40 @@ int frenchLetter(int index)
     }
 }
 
+struct Printed
+{
+    int keyCode;
+    char32_t plain;
+    char32_t shifted;
+};
+
+// US keyboard: what the punctuation keys print.
+constexpr std::array<Printed, 11> usPrinted = {{
+    {vk::Comma, U',', U'<'},
+    {vk::Minus, U'-', U'_'},
+    {vk::Period, U'.', U'>'},
+    {vk::Slash, U'/', U'?'},
+    {vk::Semicolon, U';', U':'},
+    {vk::Equals, U'=', U'+'},
+    {vk::OpenBracket, U'[', U'{'},
+    {vk::BackSlash, U'\\', U'|'},
+    {vk::CloseBracket, U']', U'}'},
+    {vk::BackQuote, U'`', U'~'},
+    {vk::Quote, U'\'', U'"'},
+}};
+constexpr std::u32string_view usShiftedDigits = U")!@#$%^&*(";
+
+// French keyboard: the punctuation keys the key codes reach (see
+// frenchPunctuation), and the digit row, which needs Shift for the digits.
+constexpr std::array<Printed, 5> frenchPrinted = {{
+    {vk::Comma, U',', U'?'},
+    {vk::Minus, U'-', U'6'},
+    {vk::Semicolon, U';', U'.'},
+    {vk::Colon, U':', U'/'},
+    {vk::Equals, U'=', U'+'},
+}};
+constexpr std::u32string_view frenchPlainDigits = U"\u00e0&\u00e9\"'(-\u00e8_\u00e7";
+
 } // namespace
 
 int physicalKey(int keyCode, KeyLayout layout)
@@ -130,6 +165,29 @@ std::vector<int> allPhysicalKeys()
     }
     std::sort(keys.begin(), keys.end());
     return keys;
+}
+
+char32_t printedCharacter(int keyCode, bool shifted, KeyLayout layout)
+{
+    const bool french = layout == KeyLayout::French;
+    if (keyCode >= vk::Digit0 && keyCode < vk::Digit0 + 10) {
+        const int digit = keyCode - vk::Digit0;
+        if (french)
+            return shifted ? U'0' + char32_t(digit) : frenchPlainDigits[std::size_t(digit)];
+        return shifted ? usShiftedDigits[std::size_t(digit)] : U'0' + char32_t(digit);
+    }
+    if (keyCode >= vk::LetterA && keyCode < vk::LetterA + 26)
+        return (shifted ? U'A' : U'a') + char32_t(keyCode - vk::LetterA);
+    if (keyCode == vk::Space)
+        return U' ';
+    const auto find = [keyCode](const auto &table) -> const Printed * {
+        const auto it = std::find_if(table.begin(), table.end(), [keyCode](const Printed &p) { return p.keyCode == keyCode; });
+        return it == table.end() ? nullptr : &*it;
+    };
+    const Printed *printed = french ? find(frenchPrinted) : find(usPrinted);
+    if (!printed)
+        return 0;
+    return shifted ? printed->shifted : printed->plain;
 }
 
 } // namespace omvara::worker::keys

@@ -15,8 +15,13 @@ enum class KeyLayout { Us, French };
 // event code (KEY_1, KEY_A, ...), or 0 when no key carries the code.
 int physicalKey(int keyCode, KeyLayout layout);
 
-// Every physical key any virtual key code can reach (the key set a virtual
-// keyboard device announces).
+// Every physical key any virtual key code can reach.
 std::vector<int> allPhysicalKeys();
+
+// The character the key of `keyCode` prints on the keyboard type's layout,
+// unshifted or with Shift held, or 0 for keys that print none (Enter, the
+// function and cursor keys, the keypad). This is what a key map entry means:
+// the key codes of a character, typed on that layout, give the character.
+char32_t printedCharacter(int keyCode, bool shifted, KeyLayout layout);
 
 } // namespace omvara::worker::keys

@@ -68,6 +68,9 @@ QMap<QString, QString> fields(const Config &c)
         {"ignoreDuplicates", b(c.ignoreDuplicates)},
         {"ignoreTimeLimit", c.getIgnoreTimeLimit()},
         {"ignoreDifference", c.getIgnoreDifference()},
+        {"reconnect", b(c.reconnect)},
+        {"recentPorts", c.recentPorts.join(u';')},
+        {"portDevice", c.portDevice},
     };
 }
 
@@ -97,6 +100,9 @@ Config unusualConfig()
     c.notifyWhenMinimizedToTray = true;
     c.checkForUpdates = false;
     c.abortAutoStartWhenPrevPortNotAvailable = true;
+    c.reconnect = true;
+    c.recentPorts = {QStringLiteral("COM4"), QStringLiteral("tcp://10.0.0.7:4001"), QStringLiteral("COM2")};
+    c.portDevice = QStringLiteral("/dev/ttyUSB1");
     c.setEditOperation(ConfigHelper::EditOperation::KEEP);
     c.setEditPosition(ConfigHelper::EditPosition::LAST);
     c.setEditNumCharacters(QStringLiteral("3"));
@@ -169,7 +175,7 @@ TEST_F(ConfigStoreTest, emptyStore_loadsTheLoadDefaultsWithoutTheInvalidFlag)
         {"checkForUpdates", "true"}, {"abortAutoStartWhenPrevPortNotAvailable", "false"},
         {"editOperation", "REMOVE"}, {"editPosition", "FIRST"}, {"editNumCharacters", ""},
         {"removeCharacters", ""}, {"customRegEx", ""}, {"ignoreDuplicates", "false"}, {"ignoreTimeLimit", ""},
-        {"ignoreDifference", ""}};
+        {"ignoreDifference", ""}, {"reconnect", "false"}, {"recentPorts", ""}, {"portDevice", ""}};
     EXPECT_EQ(fields(config), expected);
     EXPECT_EQ(config.getPrevPort(), "COM1");
     EXPECT_FALSE(QFile::exists(file)) << "loading wrote the store";
@@ -263,6 +269,23 @@ TEST_F(ConfigStoreTest, emptyDelay_loadsEmpty_andTypesWithTheDefaultDelay)
     EXPECT_TRUE(store.loadConfig(config, PORTS));
     EXPECT_EQ(config.getDelay(), "");
     EXPECT_EQ(config.getDelayAsInt(), 20);
+}
+
+// Network addresses and stable USB names are never in the list of local
+// ports: loading keeps them without one, so the next save keeps them too.
+TEST_F(ConfigStoreTest, noPortPresent_networkAndStableNamesAreKept)
+{
+    for (const QString &name : {QStringLiteral("tcp://10.0.0.7:4001"), QStringLiteral("rfc2217://[fe80::1]:2217"),
+             QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A1B2C3-if00-port0")}) {
+        SCOPED_TRACE(qPrintable(name));
+        storeValue(QStringLiteral("port"), name);
+        ConfigStore store = restart();
+        Config config;
+        EXPECT_TRUE(store.loadConfig(config, {}));
+        EXPECT_EQ(config.getPort(), name);
+        store.saveConfig(config);
+        EXPECT_EQ(restart().node().get(QStringLiteral("port"), QString()), name);
+    }
 }
 
 TEST_F(ConfigStoreTest, noPortPresent_portIsNotRead_andSaveWritesEmptyPortAndPrevPort)

@@ -249,8 +249,12 @@ TEST_F(RunTest, bytesOfEachInstrument_typedAndPrintedAsProcessed_repeatsOnce)
             const auto lines = size_t(c.sent.count(char(config.getInputTerminator())));
             ASSERT_TRUE(runUntil([&] { return view.lines.size() == lines; }));
             ASSERT_TRUE(runUntil([&] {
-                return print ? printedLines().size() >= delivered.size()
-                             : typedTexts(keys->events(), run->keybot()->keyMap()).size() >= delivered.size();
+                if (print)
+                    return printedLines().size() >= delivered.size();
+                // Whole values only: one still being typed ends in "<cut>".
+                const QStringList typed = typedTexts(keys->events(), run->keybot()->keyMap());
+                return typed.size() >= delivered.size()
+                    && (typed.isEmpty() || !typed.last().endsWith(QStringLiteral("<cut>")));
             }));
             QStringList shown = view.shownValues();
             shown.removeAll(QString()); // lines without a value (a "High" overload, a text that is no code)
@@ -440,5 +444,53 @@ TEST_F(RunTest, everyLine_isSettledOnceInOrder_withWhatBecameOfIt)
         EXPECT_EQ(view.settled[2].raw, QStringLiteral("abc\r"));
         EXPECT_FALSE(view.settled[2].note.isEmpty());
         EXPECT_EQ(view.settled[5].raw, QStringLiteral("half"));
+    }
+}
+
+// With "reconnect" on, the device going away does not end the run: the half
+// line it was sending is reported as unsent and never typed, the run waits
+// (WaitingForDevice, with the reason), and once the device is back it reads
+// on with the line count carried on, every later value typed once. Stop
+// while it waits ends the run at once.
+TEST_F(RunTest, reconnect_deviceGoneAndBack_readsOnWithoutLossOrRepeat_stopWhileWaitingEndsAtOnce)
+{
+    for (const bool stopWhileWaiting : { false, true }) {
+        SCOPED_TRACE(stopWhileWaiting ? "stopped while waiting" : "device back");
+        view.clear();
+        Config config = Instrument::GENERIC.getDefaultConfig();
+        config.reconnect = true;
+        auto run = startRun(std::move(config));
+        port->feed(run_records::records(1, 3) + "4.5");
+        ASSERT_TRUE(runUntil([&] { return view.lines.size() == 3 && port->pendingBytes() == 0; }));
+        port->unplug();
+        // The phase turns as the engine begins to wait; the report and the close follow on its thread.
+        ASSERT_TRUE(runUntil([&] {
+            return run->state().phase == RunState::Phase::WaitingForDevice && !port->isOpen()
+                && view.important().join(u'\n').contains(QStringLiteral("not sent: 4.5"));
+        })) << qPrintable(view.important().join(u'\n'));
+        EXPECT_FALSE(run->state().reason.isEmpty());
+
+        if (stopWhileWaiting) {
+            QElapsedTimer timer;
+            timer.start();
+            run->stop();
+            ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
+            EXPECT_LT(timer.elapsed(), 500);
+            EXPECT_EQ(run->state().end, RunState::End::Stopped);
+            port->replug();
+            continue;
+        }
+        port->replug();
+        ASSERT_TRUE(runUntil([&] { return run->state().phase == RunState::Phase::Running && port->isOpen(); }));
+        port->feed(run_records::records(5, 7));
+        ASSERT_TRUE(runUntil([&] { return view.lines.size() == 6; }));
+        EXPECT_EQ(view.lines.back().getCount(), 6);
+        ASSERT_TRUE(runUntil([&] { return typedTexts(keys->events(), run->keybot()->keyMap()).size() >= 6; }));
+        run->stop();
+        ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
+        run->waitForOutputs();
+        EXPECT_EQ(typedTexts(keys->events(), run->keybot()->keyMap()),
+            (QStringList { "1", "2", "3", "5", "6", "7" }));
+        EXPECT_EQ(run->state().end, RunState::End::Stopped);
     }
 }

@@ -2,12 +2,19 @@
 #include "omvara/worker/keys/uinput/UinputKeyInjector.h"
 
 #include "omvara/worker/keys/KeyPositions.h"
+#include "omvara/worker/keys/uinput/SessionLayout.h"
 
 #include <linux/input-event-codes.h>
 
+#include <algorithm>
+
 namespace omvara::worker::keys {
 
-UinputKeyInjector::UinputKeyInjector(std::unique_ptr<UinputDevice> device) : m_device(std::move(device)) { }
+UinputKeyInjector::UinputKeyInjector(
+    std::unique_ptr<UinputDevice> device, std::unique_ptr<LayoutKeymap> keymap, QString layoutName)
+    : m_device(std::move(device)), m_keymap(std::move(keymap)), m_layoutName(std::move(layoutName))
+{
+}
 
 bool UinputKeyInjector::capsLockOn()
 {
@@ -22,9 +29,50 @@ void UinputKeyInjector::sendKey(int, int physicalKey, bool down)
     m_device->writeEvent(EV_SYN, SYN_REPORT, 0);
 }
 
+std::vector<int> UinputKeyInjector::deviceKeys()
+{
+    std::vector<int> keys = allPhysicalKeys();
+    // Escape to the keypad's ".", the key left of Z on ISO keyboards, F11,
+    // F12, the keypad's Enter and "/", right Ctrl and Alt, the cursor block,
+    // and the Windows and menu keys.
+    for (int key = KEY_ESC; key <= KEY_KPDOT; ++key)
+        keys.push_back(key);
+    for (const int key : {KEY_102ND, KEY_F11, KEY_F12, KEY_KPENTER, KEY_RIGHTCTRL, KEY_KPSLASH, KEY_RIGHTALT, KEY_HOME,
+             KEY_UP, KEY_PAGEUP, KEY_LEFT, KEY_RIGHT, KEY_END, KEY_DOWN, KEY_PAGEDOWN, KEY_INSERT, KEY_DELETE,
+             KEY_KPEQUAL, KEY_KPCOMMA, KEY_LEFTMETA, KEY_RIGHTMETA, KEY_COMPOSE})
+        keys.push_back(key);
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    return keys;
+}
+
+std::unique_ptr<LayoutKeymap> sessionKeymap(const std::vector<SessionLayout> &candidates, bool firstIsChosen,
+    const std::function<bool(int)> &usable, QString *name)
+{
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const SessionLayout &candidate = candidates[i];
+        const QString shown = QStringLiteral("%1 from %2").arg(candidate.name(), candidate.source);
+        if (auto keymap = LayoutKeymap::compile(candidate.layout, candidate.variant, candidate.name(), usable)) {
+            *name = shown;
+            return keymap;
+        }
+        if (i == 0 && firstIsChosen)
+            throw KeyboardUnavailableError(QStringLiteral("uinput: the keyboard layout \"%1\" (%2) is not known to this"
+                                                          " system; give one such as de or us(dvorak)")
+                                               .arg(candidate.name(), candidate.source));
+    }
+    return nullptr;
+}
+
 std::unique_ptr<KeyInjector> openUinputKeyInjector()
 {
-    return std::make_unique<UinputKeyInjector>(openLibevdevUinputDevice(allPhysicalKeys()));
+    const std::vector<int> keys = UinputKeyInjector::deviceKeys();
+    auto device = openLibevdevUinputDevice(keys);
+    const SessionLayoutSources sources = SessionLayoutSources::fromSystem();
+    QString name;
+    auto keymap = sessionKeymap(sessionLayoutCandidates(sources), !sources.chosen.isEmpty(),
+        [keys](int key) { return std::binary_search(keys.begin(), keys.end(), key - 8); }, &name);
+    return std::make_unique<UinputKeyInjector>(std::move(device), std::move(keymap), name);
 }
 
 } // namespace omvara::worker::keys

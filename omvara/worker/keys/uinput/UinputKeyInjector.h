@@ -1,34 +1,61 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "omvara/worker/keys/KeyInjector.h"
+#include "omvara/worker/keys/LayoutKeyInjector.h"
+#include "omvara/worker/keys/uinput/SessionLayout.h"
 #include "omvara/worker/keys/uinput/UinputDevice.h"
 
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace omvara::worker::keys {
 
 // Keystrokes through a virtual keyboard device of the kernel (works under
-// Wayland compositors and on consoles; the desktop applies its own keyboard
-// layout to the key positions). Each press or release is one key event
-// followed by a synchronisation report.
-class UinputKeyInjector : public KeyInjector
+// Wayland compositors and on consoles). The desktop applies its own keyboard
+// layout to the device's keys, so the backend works out the keys from that
+// layout as far as it can be found (SessionLayout): `keymap`, compiled from
+// the layout's names. Without one, keys go by their position on the keyboard
+// type's layout. Each press or release is one key event followed by a
+// synchronisation report.
+class UinputKeyInjector : public LayoutKeyInjector
 {
 public:
-    explicit UinputKeyInjector(std::unique_ptr<UinputDevice> device);
+    // `keymap` may be null (layout not known). `layoutName` is what
+    // layoutName() shows while the keymap is known.
+    explicit UinputKeyInjector(std::unique_ptr<UinputDevice> device, std::unique_ptr<LayoutKeymap> keymap = {},
+        QString layoutName = {});
     QString name() const override { return QStringLiteral("uinput"); }
     bool capsLockOn() override;
 
+    // The keys the virtual keyboard has: those of an ordinary PC keyboard
+    // (Linux input event codes), without system keys such as Power or SysRq.
+    static std::vector<int> deviceKeys();
+
 protected:
+    const LayoutKeymap *currentKeymap() override { return m_keymap.get(); }
+    QString knownLayoutName() const override { return m_keymap ? m_layoutName : QString(); }
     void sendKey(int keyCode, int physicalKey, bool down) override;
 
 private:
     std::mutex m_mutex;
     std::unique_ptr<UinputDevice> m_device;
+    std::unique_ptr<LayoutKeymap> m_keymap;
+    QString m_layoutName;
 };
 
-// Opens the uinput backend on /dev/uinput (KeyboardUnavailableError when it cannot).
+// Opens the uinput backend on /dev/uinput for the session's layout. Throws
+// KeyboardUnavailableError when the device cannot be created, or when the
+// layout the user chose (--keyboard-layout, OMVARA_KEYBOARD_LAYOUT) is not
+// known to the system.
 std::unique_ptr<KeyInjector> openUinputKeyInjector();
+
+// The layout keymap for the first of `candidates` the system knows, with
+// "NAME from SOURCE" in `name`; null when there is none. A user's choice
+// (the first candidate, when the sources had one) that is not known throws
+// KeyboardUnavailableError. Only `usable` keys are pressed.
+std::unique_ptr<LayoutKeymap> sessionKeymap(const std::vector<SessionLayout> &candidates, bool firstIsChosen,
+    const std::function<bool(int)> &usable, QString *name);
 
 } // namespace omvara::worker::keys

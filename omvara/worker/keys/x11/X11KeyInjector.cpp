@@ -1,12 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/worker/keys/x11/X11KeyInjector.h"
 
+#include "omvara/worker/keys/LayoutKeyInjector.h"
+
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
+#include <xkbcommon/xkbcommon-x11.h>
+
+#include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <unistd.h>
 
 namespace omvara::worker::keys {
@@ -39,7 +48,12 @@ void markLost(Display *, void *lost)
     static_cast<std::atomic<bool> *>(lost)->store(true);
 }
 
-class X11KeyInjector : public KeyInjector
+// After a key bound to a spare key code has been released, its binding is
+// kept this long at least: a client looks the key code up when it handles
+// the key event, which may be a little after the event was sent.
+constexpr auto spareKeyGrace = std::chrono::milliseconds(50);
+
+class X11KeyInjector : public LayoutKeyInjector
 {
 public:
     explicit X11KeyInjector(Display *display) : m_display(display)
@@ -47,15 +61,25 @@ public:
         XSetIOErrorExitHandler(m_display, markLost, &m_lost);
         XDisplayKeycodes(m_display, &m_minKeycode, &m_maxKeycode);
         m_capsLockAtom = XInternAtom(m_display, "Caps Lock", False);
+        setUpLayout();
+        std::lock_guard lock(m_mutex);
+        readLayout();
     }
     ~X11KeyInjector() override
     {
         // After a fatal I/O error Xlib keeps the connection's lock taken, so
         // closing it would wait forever: only its socket is given back.
-        if (m_lost)
+        if (m_lost) {
             ::close(ConnectionNumber(m_display));
-        else
+        } else {
+            restoreSpareKey();
             XCloseDisplay(m_display);
+        }
+        m_keymap.reset();
+        if (m_xkbKeymap)
+            xkb_keymap_unref(m_xkbKeymap);
+        if (m_context)
+            xkb_context_unref(m_context);
     }
 
     QString name() const override { return QStringLiteral("x11"); }
@@ -76,6 +100,47 @@ public:
     }
 
 protected:
+    const LayoutKeymap *currentKeymap() override
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_lost)
+            throw lostError();
+        readLayout();
+        if (m_lost)
+            throw lostError();
+        return m_keymap.get();
+    }
+
+    bool canBindSpareKeys() const override { return true; }
+
+    int bindSpareKey(std::uint32_t keysym) override
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_lost)
+            throw lostError();
+        if (m_spareKey && m_spareSymbol == keysym)
+            return m_spareKey;
+        const int key = m_spareKey ? m_spareKey : (m_keymap ? m_keymap->spareKey() : 0);
+        if (!key)
+            return 0;
+        waitForSpareKeyGrace();
+        KeySym symbols[2] = {keysym, keysym};
+        XChangeKeyboardMapping(m_display, key, 2, symbols, 1);
+        XSync(m_display, False);
+        if (m_lost)
+            throw lostError();
+        m_spareKey = key;
+        m_spareSymbol = keysym;
+        m_spareReleased = {};
+        return key;
+    }
+
+    QString knownLayoutName() const override
+    {
+        std::lock_guard lock(m_nameMutex);
+        return m_layoutName;
+    }
+
     void sendKey(int, int physicalKey, bool down) override
     {
         const int keycode = physicalKey + evdevToX11;
@@ -84,11 +149,15 @@ protected:
             throw lostError();
         if (keycode < m_minKeycode || keycode > m_maxKeycode)
             throw KeyInjectionError(QStringLiteral("Invalid key code"));
+        if (down && m_spareKey && keycode != m_spareKey)
+            restoreSpareKey();
         if (!XTestFakeKeyEvent(m_display, static_cast<unsigned>(keycode), down ? True : False, CurrentTime))
             throw KeyInjectionError(QStringLiteral("The X server refused the key event"));
         XFlush(m_display);
         if (m_lost)
             throw lostError();
+        if (!down && keycode == m_spareKey)
+            m_spareReleased = std::chrono::steady_clock::now();
     }
 
 private:
@@ -98,12 +167,148 @@ private:
                 .arg(QString::fromLocal8Bit(DisplayString(m_display))));
     }
 
+    // Asks for the keyboard's change notices and reads the keymap through
+    // libxkbcommon. Without the XKB extension the layout stays unknown and
+    // keys go by position.
+    void setUpLayout()
+    {
+        int opcode = 0, errorBase = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
+        if (!XkbQueryExtension(m_display, &opcode, &m_xkbEventBase, &errorBase, &major, &minor))
+            return;
+        const unsigned notices = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
+        XkbSelectEvents(m_display, XkbUseCoreKbd, notices, notices);
+        xcb_connection_t *connection = XGetXCBConnection(m_display);
+        if (!xkb_x11_setup_xkb_extension(connection, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+                XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr))
+            return;
+        m_deviceId = xkb_x11_get_core_keyboard_device_id(connection);
+        if (m_deviceId < 0)
+            return;
+        m_context = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
+        if (m_context)
+            xkb_context_set_log_level(m_context, XKB_LOG_LEVEL_CRITICAL);
+    }
+
+    // Brings the keymap up to date with the server: read again after a
+    // change notice, and its group switched when the active group changed.
+    // The state request is a round trip, so every notice the server sent
+    // before it has arrived when it returns. Caller holds m_mutex.
+    void readLayout()
+    {
+        if (!m_context)
+            return;
+        XkbStateRec state {};
+        const bool haveState = XkbGetState(m_display, XkbUseCoreKbd, &state) == Success;
+        if (m_lost)
+            return;
+        bool changed = !m_xkbKeymap;
+        while (XPending(m_display) > 0) {
+            XEvent event;
+            XNextEvent(m_display, &event);
+            if (event.type == MappingNotify)
+                changed = true;
+            if (event.type == m_xkbEventBase) {
+                const int kind = reinterpret_cast<const XkbAnyEvent &>(event).xkb_type;
+                changed = changed || kind == XkbNewKeyboardNotify || kind == XkbMapNotify;
+            }
+        }
+        if (changed) {
+            xkb_keymap *keymap = xkb_x11_keymap_new_from_device(
+                m_context, XGetXCBConnection(m_display), m_deviceId, XKB_KEYMAP_COMPILE_NO_FLAGS);
+            if (keymap) {
+                if (m_xkbKeymap)
+                    xkb_keymap_unref(m_xkbKeymap);
+                m_xkbKeymap = keymap;
+                m_layoutNames = readLayoutNames();
+            }
+        }
+        if (!m_xkbKeymap)
+            return;
+        const unsigned group = haveState ? unsigned(state.group) : (m_keymap ? m_keymap->group() : 0);
+        if (changed || !m_keymap || m_keymap->group() != group) {
+            const int minKeycode = m_minKeycode, maxKeycode = m_maxKeycode;
+            m_keymap = std::make_unique<LayoutKeymap>(xkb_keymap_ref(m_xkbKeymap), group, layoutNameOf(group),
+                [minKeycode, maxKeycode](int key) { return key >= minKeycode && key <= maxKeycode; });
+            std::lock_guard nameLock(m_nameMutex);
+            m_layoutName = m_keymap->name();
+        }
+    }
+
+    // The layout and variant names the keymap was made from ("us,de" and
+    // ",nodeadkeys"), as setxkbmap and the desktops leave them on the root
+    // window.
+    std::pair<QStringList, QStringList> readLayoutNames()
+    {
+        const Atom property = XInternAtom(m_display, "_XKB_RULES_NAMES", True);
+        if (property == None)
+            return {};
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char *data = nullptr;
+        if (XGetWindowProperty(m_display, DefaultRootWindow(m_display), property, 0, 1024, False, XA_STRING, &type,
+                &format, &count, &after, &data) != Success || !data)
+            return {};
+        // rules, model, layouts, variants, options, each ended by a zero byte
+        const QList<QByteArray> fields = QByteArray(reinterpret_cast<const char *>(data), qsizetype(count)).split('\0');
+        XFree(data);
+        if (fields.size() < 4)
+            return {};
+        return {QString::fromLatin1(fields[2]).split(u','), QString::fromLatin1(fields[3]).split(u',')};
+    }
+
+    QString layoutNameOf(unsigned group) const
+    {
+        const auto &[layouts, variants] = m_layoutNames;
+        if (group < unsigned(layouts.size()) && !layouts[group].isEmpty()) {
+            const QString variant = group < unsigned(variants.size()) ? variants[group] : QString();
+            return variant.isEmpty() ? layouts[group] : QStringLiteral("%1(%2)").arg(layouts[group], variant);
+        }
+        // Not made from names: the group's own description ("German").
+        const char *description = xkb_keymap_layout_get_name(m_xkbKeymap, group);
+        return description ? QString::fromUtf8(description) : QStringLiteral("group %1").arg(group + 1);
+    }
+
+    void waitForSpareKeyGrace()
+    {
+        if (m_spareReleased != std::chrono::steady_clock::time_point {})
+            std::this_thread::sleep_until(m_spareReleased + spareKeyGrace);
+    }
+
+    // Gives the spare key code its empty mapping back. Caller holds m_mutex
+    // (or is the destructor).
+    void restoreSpareKey()
+    {
+        if (!m_spareKey)
+            return;
+        waitForSpareKeyGrace();
+        KeySym none[2] = {NoSymbol, NoSymbol};
+        XChangeKeyboardMapping(m_display, m_spareKey, 2, none, 1);
+        XSync(m_display, False);
+        m_spareKey = 0;
+        m_spareReleased = {};
+    }
+
     std::mutex m_mutex;
     std::atomic<bool> m_lost { false };
     Display *m_display;
     int m_minKeycode = 8;
     int m_maxKeycode = 255;
     Atom m_capsLockAtom = None;
+
+    // The live layout (guarded by m_mutex).
+    int m_xkbEventBase = -1;
+    std::int32_t m_deviceId = -1;
+    xkb_context *m_context = nullptr;
+    xkb_keymap *m_xkbKeymap = nullptr;
+    std::pair<QStringList, QStringList> m_layoutNames;
+    std::unique_ptr<LayoutKeymap> m_keymap;
+    int m_spareKey = 0;
+    std::uint32_t m_spareSymbol = 0;
+    std::chrono::steady_clock::time_point m_spareReleased;
+
+    mutable std::mutex m_nameMutex;
+    QString m_layoutName;
 };
 
 } // namespace

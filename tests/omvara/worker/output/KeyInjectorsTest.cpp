@@ -4,6 +4,7 @@
 #include "omvara/worker/keys/KeyCodes.h"
 #include "omvara/worker/keys/KeyInjectors.h"
 #include "omvara/worker/keys/recording/RecordingKeyInjector.h"
+#include "omvara/worker/keys/uinput/SessionLayout.h"
 
 #include "QtPrinters.h"
 
@@ -91,10 +92,17 @@ TEST(KeyInjectors, commandLineOption_isTakenOutAndStored)
         {{"--headless"}, true, {"--headless"}, "", ""},
         {{"--keyboard=sendinput"}, false, {}, "", "unknown keyboard output \"sendinput\"; choose one of: auto, x11, uinput"},
         {{"--headless", "--keyboard"}, false, {"--headless", "--keyboard"}, "", "--keyboard needs one of: auto, x11, uinput"},
+        {{"--keyboard-layout=us(dvorak)", "--keyboard=uinput", "COM3"}, true, {"COM3"}, "uinput", ""},
+        {{"--keyboard-layout", "xx"}, false, {}, "", "the keyboard layout \"xx\" is not known to this system"},
+        {{"--keyboard-layout=de(nosuchvariant)"}, false, {}, "",
+            "the keyboard layout \"de(nosuchvariant)\" is not known to this system"},
+        {{"--keyboard-layout=de,us"}, false, {}, "",
+            "the keyboard layout \"de,us\" is not of the form LAYOUT or LAYOUT(VARIANT), such as de or us(dvorak)"},
+        {{"--keyboard-layout"}, false, {}, "", "--keyboard-layout needs a layout such as de or us(dvorak)"},
     };
+    ProcessProperties::reset();
     for (Case &c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
-        ProcessProperties::reset();
         ProcessProperties::remove(KeyInjectors::propertyName());
         QString error;
         EXPECT_EQ(KeyInjectors::takeCommandLineOption(c.arguments, &error), c.ok);
@@ -104,6 +112,7 @@ TEST(KeyInjectors, commandLineOption_isTakenOutAndStored)
             EXPECT_EQ(ProcessProperties::get(KeyInjectors::propertyName()), c.stored);
         }
     }
+    EXPECT_EQ(ProcessProperties::get(SessionLayout::propertyName()), "us(dvorak)");
     ProcessProperties::reset();
 }
 

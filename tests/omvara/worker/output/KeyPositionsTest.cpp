@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/config/ConfigHelper.h"
 #include "omvara/worker/keys/KeyCodes.h"
 #include "omvara/worker/keys/KeyPositions.h"
+#include "omvara/worker/keys/LayoutKeyInjector.h"
 
 #include <gtest/gtest.h>
 
 #include <linux/input-event-codes.h>
+
+#include <utility>
 
 using namespace omvara::worker::keys;
 
@@ -76,4 +80,27 @@ TEST(KeyPositions, allPhysicalKeys_coversBothLayoutsWithoutDuplicates)
         }
     }
     EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
+}
+
+// A backend that knows the desktop's layout types the character a key map
+// entry stands for: what the entry's keys print on the keyboard type's
+// layout, or for the keypad keys their own symbol with the character as the
+// fall-back. Every entry of the complete maps must come back as its own
+// character (Latin-1 keysyms are the code points), or that backend would
+// type a different one.
+TEST(KeyPositions, everyKeyMapEntry_standsForItsOwnCharacterOnTheKeyboardTypesLayout)
+{
+    using KeyboardType = omvara::config::ConfigHelper::KeyboardType;
+    using KeyMapType = omvara::config::ConfigHelper::KeyMapType;
+    for (const auto &[type, layout] : {std::pair {&KeyboardType::QUERTY, KeyLayout::Us},
+             std::pair {&KeyboardType::AZERTY, KeyLayout::French}}) {
+        const KeyboardType::KeyMap map = type->getKeymap(KeyMapType::ALPHANUMERIC_COMPLETE);
+        for (auto entry = map.cbegin(); entry != map.cend(); ++entry) {
+            const QList<qint32> &codes = entry.value();
+            const bool shifted = codes.size() == 2 && codes.front() == vk::Shift;
+            const std::vector<std::uint32_t> symbols = keysymsFor(codes.back(), shifted, layout);
+            ASSERT_FALSE(symbols.empty()) << type->name().toStdString() << ": '" << char(entry.key()) << "'";
+            EXPECT_EQ(symbols.back(), entry.key()) << type->name().toStdString() << ": '" << char(entry.key()) << "'";
+        }
+    }
 }

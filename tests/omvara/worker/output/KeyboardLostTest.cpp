@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The keyboard backend lost during a run: a private X server (Xvfb) that the
 // X11 backend types into is killed while values keep arriving.
+#include "PrivateXServer.h"
 #include "RecordingView.h"
 
 #include "omvara/util/Bundle.h"
@@ -29,51 +30,6 @@ QString workerText(const char *key)
     return omvara::util::Bundle::get(QStringLiteral("omvara.worker.WorkerBundle")).getString(QString::fromLatin1(key));
 }
 
-// An X server of the test's own on a free display number.
-class PrivateXServer
-{
-public:
-    PrivateXServer()
-    {
-        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
-            return;
-        for (int n = 151; n < 200 && m_name.isEmpty(); ++n) {
-            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n))
-                || QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
-                continue;
-            m_name = QStringLiteral(":%1").arg(n);
-        }
-        m_server.start(QStringLiteral("Xvfb"), { m_name, "-screen", "0", "640x480x24", "-nolisten", "tcp" });
-        if (!m_server.waitForStarted(5000))
-            m_name.clear();
-    }
-    ~PrivateXServer() { kill(); }
-
-    // The display name once the server answers, else empty.
-    QString waitUntilReady()
-    {
-        for (int i = 0; i < 200 && !m_name.isEmpty(); ++i) {
-            if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(m_name.mid(1))))
-                return m_name;
-            if (m_server.state() == QProcess::NotRunning)
-                return {};
-            QThread::msleep(50);
-        }
-        return {};
-    }
-    void kill()
-    {
-        if (m_server.state() != QProcess::NotRunning) {
-            m_server.kill();
-            m_server.waitForFinished(5000);
-        }
-    }
-
-private:
-    QProcess m_server;
-    QString m_name;
-};
-
 int countNotTyped(const QStringList &important)
 {
     const QString text = workerText("values.not.typed");
@@ -93,7 +49,7 @@ int countNotTyped(const QStringList &important)
 TEST(KeyboardLost, xDisplayClosedDuringARun_reportedOnce_laterValuesNotTyped_noCrashNoHang)
 {
     PrivateXServer server;
-    const QString display = server.waitUntilReady();
+    const QString display = server.display();
     if (display.isEmpty())
         GTEST_SKIP() << "no Xvfb to start a private X server";
     std::unique_ptr<omvara::worker::keys::KeyInjector> injector;

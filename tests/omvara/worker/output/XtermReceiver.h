@@ -5,28 +5,36 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <unistd.h>
 
-// An xterm on the current X display that keeps every byte typed into it: its
-// terminal is in raw mode without echo and `cat` copies the input to a file,
-// so Enter arrives as "\r", Tab as "\t", cursor and function keys as their
-// escape sequences. The window gets the keyboard focus and the pointer.
+// An xterm on an X display (empty: the current one) that keeps every byte
+// typed into it: its terminal is in raw mode without echo and `cat` copies
+// the input to a file, so Enter arrives as "\r", Tab as "\t", cursor and
+// function keys as their escape sequences, other characters in UTF-8. The
+// window gets the keyboard focus and the pointer.
 class XtermReceiver
 {
 public:
-    XtermReceiver()
+    explicit XtermReceiver(const QString &display = QString())
     {
         if (!m_dir.isValid())
             return;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!display.isEmpty())
+            env.insert(QStringLiteral("DISPLAY"), display);
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        m_xterm.setProcessEnvironment(env);
+        m_env = env;
         const QString ready = m_dir.filePath("ready");
         const QString script = QStringLiteral("stty raw -echo; : > '%1'; exec cat > '%2'")
                                    .arg(ready, m_dir.filePath("received"));
         m_title = QStringLiteral("omvara-receiver-%1").arg(QCoreApplication_pid());
-        m_xterm.start("xterm", {"-title", m_title, "-geometry", "80x10+0+0", "-e", "sh", "-c", script});
+        m_xterm.start("xterm", {"-u8", "-title", m_title, "-geometry", "80x10+0+0", "-e", "sh", "-c", script});
         if (!m_xterm.waitForStarted(5000))
             return;
         QDeadlineTimer deadline(10000);
@@ -54,6 +62,7 @@ public:
     bool focus()
     {
         QProcess xdotool;
+        xdotool.setProcessEnvironment(m_env);
         xdotool.start("xdotool", {"search", "--sync", "--onlyvisible", "--name", m_title, "windowfocus", "--sync", "%1",
                                      "mousemove", "--window", "%1", "40", "40"});
         if (!xdotool.waitForFinished(10000) || xdotool.exitCode() != 0) {
@@ -88,6 +97,7 @@ private:
 
     QTemporaryDir m_dir;
     QProcess m_xterm;
+    QProcessEnvironment m_env;
     QString m_title;
     QString m_error = QStringLiteral("xterm did not start");
     bool m_ready = false;
