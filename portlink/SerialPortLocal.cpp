@@ -553,6 +553,18 @@ bool SerialPortLocal::waitForInput(int milliseconds)
     }
 }
 
+bool SerialPortLocal::waitReadable(StopSignal &stop)
+{
+    const int port = m_port.load();
+    if (port < 0)
+        return false;
+    try {
+        return m_native->SerWaitReadable(port, -1, &stop) == 1;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
 int SerialPortLocal::getData(QByteArray &buf)
 {
     return getData(buf, 0, static_cast<int>(buf.size()));

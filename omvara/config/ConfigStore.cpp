@@ -274,6 +274,10 @@ void ConfigStore::saveConfig(const Config &config)
 void ConfigStore::exportTo(const QString &file)
 {
     Preferences &n = node();
+    // A node whose store could not be read holds nothing; exported, it would
+    // be a valid document that wipes the settings of every installation it
+    // is imported into. Reading the store again fails loudly instead.
+    n.sync();
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly))
         throw prefs::BackingStoreError(QStringLiteral("Cannot write %1: %2").arg(file, out.errorString()));
@@ -295,8 +299,16 @@ void ConfigStore::importFrom(const QString &file)
 
     Preferences &n = node();
     const prefs::PreferencesXml::Document parsed = prefs::PreferencesXml::parse(document);
+    // The backends put each entry at once and only log a write that fails,
+    // so a store that cannot be written would take the import in memory only
+    // and lose it. It is tried before anything is put, and every write is
+    // confirmed afterwards.
+    n.flush();
     prefs::PreferencesFactory &tree = factory ? *factory : Preferences::factory();
     prefs::PreferencesXml::apply(parsed, *tree.userRoot(), *tree.systemRoot());
+    tree.userRoot()->flush();
+    if (parsed.systemTree)
+        tree.systemRoot()->flush();
     n.sync();
 }
 

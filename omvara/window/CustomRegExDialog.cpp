@@ -109,9 +109,9 @@ void CustomRegExDialog::okButtonActionPerformed()
         MessageBoxes::showMessage(this, MessageText::own(tooLongText()), WindowTexts::text("error"));
         return;
     }
-    if (!config::ConfigHelper::CustomRegEx::valid(pattern)) {
-        MessageBoxes::showMessage(this, MessageText::own(WindowTexts::text("invalid.expression")),
-                                  WindowTexts::text("error"));
+    if (const QString problem = config::ConfigHelper::CustomRegEx::problem(pattern); !problem.isEmpty()) {
+        MessageBoxes::showMessage(
+            this, MessageText::own(WindowTexts::text("invalid.expression") + u'\n') + MessageText::outside(problem), WindowTexts::text("error"));
         return;
     }
     patternResult = pattern;
