@@ -93,7 +93,7 @@ std::optional<Options> parse(const QStringList &arguments)
             ++i; // its value; the store commands have taken the option already
         } else if (a.startsWith(QLatin1String("--prefs-file="))) {
         } else if (a.startsWith(QLatin1String("-"))) {
-            fail(QStringLiteral("unknown option \"%1\"").arg(a));
+            fail(util::unknownOptionText(a));
             return std::nullopt;
         } else if (options.port.isEmpty()) {
             options.port = a;
@@ -247,17 +247,21 @@ int runOnce(const Options &options)
         std::optional<config::ConfigStore> store;
         store.emplace(QCoreApplication::applicationDirPath());
         bool valid = true;
+        QString replaced;
         try {
-            valid = options.overrides.load(config, &*store, portList(options));
+            valid = options.overrides.load(config, &*store, portList(options), &replaced);
         } catch (const std::exception &e) {
             view.logImportantEvent(QStringLiteral("The stored settings cannot be read (%1); using the defaults.")
                                        .arg(QString::fromUtf8(e.what())));
             config = config::Config();
-            valid = options.overrides.load(config, nullptr, portList(options));
+            valid = options.overrides.load(config, nullptr, portList(options), &replaced);
         }
-        if (!valid)
+        if (!valid) {
             view.logImportantEvent(
                 QStringLiteral("An invalid stored setting was replaced by its default value."));
+            for (const QString &line : replaced.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                view.logImportantEvent(QStringLiteral("  ") + line);
+        }
         if (!options.port.isEmpty())
             config.setPort(options.port);
     }

@@ -121,7 +121,8 @@ bool SettingsOverrides::add(const QString &assignment, QString *problem)
     return true;
 }
 
-bool SettingsOverrides::load(config::Config &config, config::ConfigStore *store, const QStringList &portNames) const
+bool SettingsOverrides::load(config::Config &config, config::ConfigStore *store, const QStringList &portNames,
+    QString *replaced) const
 {
     MemoryFactory tree;
     prefs::Preferences *snapshot = tree.userRoot()->node(config::ConfigStore::NODE_PATH);
@@ -134,6 +135,8 @@ bool SettingsOverrides::load(config::Config &config, config::ConfigStore *store,
         snapshot->put(key, value);
     config::ConfigStore memory(tree);
     const bool valid = memory.loadConfig(config, portNames);
+    if (replaced)
+        *replaced = config::ConfigStore::describe(memory.replacedSettings());
     for (const auto &[key, value] : m_values)
         if (key == QLatin1String("port"))
             config.setPort(value);

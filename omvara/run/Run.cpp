@@ -61,8 +61,10 @@ public:
     }
     void showDataLine(worker::DataLine &line) override
     {
+        m_run.m_lastShown = line.getCount();
         m_run.m_observer.lineReceived(line);
         m_run.tellHeld(line.getCount());
+        m_run.deliverSettled();
     }
     bool waitForLostDevice() override { return m_run.deviceLost(); }
     void deviceBack() override { m_run.deviceReturned(); }
@@ -123,11 +125,18 @@ bool Run::start()
             // Both come from the keyboard thread; the state is the event thread's.
             // Calls to the event thread are posted by name (see Run.h).
             const auto onLost = [this](const QString &reason) {
+                m_keyboardLost = true;
                 QMetaObject::invokeMethod(this, "keyboardLost", Qt::QueuedConnection, Q_ARG(QString, reason));
             };
             const auto onEnd = [this] { QMetaObject::invokeMethod(this, "keyboardEnded", Qt::QueuedConnection); };
             const auto onOutcome = [this](qint64 seq, bool typed) {
-                m_ledger.settle(seq, typed ? LineStatus::Typed : LineStatus::NotTyped);
+                if (typed)
+                    m_ledger.settle(seq, LineStatus::Typed);
+                else
+                    m_ledger.settle(seq, LineStatus::NotTyped,
+                        worker::WorkerTexts::text(m_keyboardLost ? "not.typed.lost"
+                                : m_outputsStopping             ? "not.typed.stopped"
+                                                                : "not.typed"));
             };
             delivery = std::make_unique<KeyboardOutput>(std::move(keybot), onLost, onEnd, onOutcome);
         } catch (const std::exception &e) {
@@ -177,6 +186,15 @@ bool Run::start()
         return notStarted(failureText(e));
     } catch (const portlink::NativeLibraryError &e) {
         m_questions.cannotStart(StartFailure::NoSerialLibrary, e.message());
+        return notStarted(e.message());
+    } catch (const portlink::IoError &e) {
+        using Open = portlink::IoError::OpenFailure;
+        const Open kind = e.openFailure();
+        m_questions.cannotStart(kind == Open::NoSuchDevice ? StartFailure::NoSuchDevice
+                : kind == Open::InUse                      ? StartFailure::PortInUse
+                : kind == Open::NoPermission               ? StartFailure::NoPermission
+                                                           : StartFailure::CannotOpen,
+            e.message());
         return notStarted(e.message());
     } catch (const std::exception &e) {
         m_questions.cannotStart(StartFailure::CannotOpen, failureText(e));
@@ -235,6 +253,7 @@ void Run::endOutputs(OutputEnd how)
     if (how <= m_outputEnd)
         return;
     m_outputEnd = how;
+    m_outputsStopping = how >= OutputEnd::Stop;
     for (const auto &sink : m_sinks) {
         switch (how) {
         case OutputEnd::Finish:
@@ -280,16 +299,22 @@ void Run::handleLine(worker::DataLine &line)
     } else {
         if (m_ignorer)
             m_ignorer->process(line);
-        if (!line.hasValue())
+        if (!line.hasValue()) {
             entry.status = LineStatus::Duplicate;
-        else if (!m_delivers)
+        } else if (!m_delivers) {
             entry.status = LineStatus::NotTyped; // the keyboard output failed at Start
-        else if (m_options.print)
+            entry.note = worker::WorkerTexts::text("not.typed.no.keyboard");
+        } else if (m_options.print) {
             entry.status = LineStatus::Printed;
+        } else if (m_options.ownWindowFocused && m_options.ownWindowFocused()) {
+            entry.status = LineStatus::NotTyped;
+            entry.note = worker::WorkerTexts::text("not.typed.focus");
+            m_observer.logImportantEvent(worker::WorkerTexts::text("value.not.typed.focus") + entry.value);
+        }
     }
     // Added before the outputs get it: the keyboard may report its outcome at once.
     entry.seq = m_ledger.add(entry);
-    if (!line.hasValue())
+    if (entry.status != LineStatus::Pending && entry.status != LineStatus::Printed)
         return;
     for (const auto &sink : m_sinks)
         sink->put(entry);
@@ -316,13 +341,24 @@ void Run::lineReleased(const RunLine &line)
 
 void Run::deliverSettled()
 {
-    std::vector<RunLine> lines;
     {
         std::lock_guard lock(m_settledMutex);
-        lines.swap(m_settled);
+        for (RunLine &line : m_settled)
+            m_unshownSettled.push_back(std::move(line));
+        m_settled.clear();
     }
-    for (const RunLine &line : lines)
-        m_observer.lineSettled(line);
+    // A line the view is shown is settled after it was shown; lines it never
+    // sees (failed, cut, unsent, or dropped from the view at Stop) need not wait.
+    while (!m_unshownSettled.empty()) {
+        const RunLine &line = m_unshownSettled.front();
+        const bool shownOrNever = m_receptionEnded || line.count == 0 || line.status == LineStatus::Error
+            || line.count <= m_lastShown;
+        if (!shownOrNever)
+            break;
+        const RunLine released = line;
+        m_unshownSettled.pop_front();
+        m_observer.lineSettled(released);
+    }
 }
 
 void Run::receptionEnded(worker::WeightWorker *worker)
@@ -343,6 +379,8 @@ void Run::receptionEnded(worker::WeightWorker *worker)
     endRequests();
     // Called from the engine's own signal: it is deleted once that returns.
     m_worker.release()->deleteLater();
+    m_receptionEnded = true;
+    deliverSettled();
     setPhase(RunState::Phase::Ended, end, reason);
     Q_EMIT ended();
 }

@@ -95,6 +95,10 @@ public:
         // stops the run there, before anything is read (a stop asked for
         // while a slow driver opened the port).
         std::function<bool()> stopRequested;
+        // True while one of the program's own windows has the keyboard focus:
+        // a value that arrives then is not typed (it would land in the
+        // program itself). Called on the reading thread.
+        std::function<bool()> ownWindowFocused;
         Makers makers = Makers::defaults();
     };
 
@@ -197,10 +201,18 @@ private:
     std::unique_ptr<worker::Ignorer> m_ignorer;
     worker::Keybot *m_keybot = nullptr;
     bool m_delivers = false; // a keyboard or print output takes the values
+    // Why the keyboard drops values (read on the keyboard thread).
+    std::atomic<bool> m_outputsStopping = false;
+    std::atomic<bool> m_keyboardLost = false;
     LineLedger m_ledger;
     // Settled lines on their way to the observer (one event delivers a batch).
     std::mutex m_settledMutex;
     std::vector<RunLine> m_settled;
+    // Event thread: settled lines wait until the observer has been shown the
+    // line itself (a line without a value is settled before it is shown).
+    std::deque<RunLine> m_unshownSettled;
+    qint32 m_lastShown = 0;
+    bool m_receptionEnded = false;
     std::unique_ptr<worker::WeightWorker> m_worker;
     OutputEnd m_outputEnd = OutputEnd::None;
 

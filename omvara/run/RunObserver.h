@@ -56,8 +56,11 @@ public:
 // Why a run could not start.
 enum class StartFailure {
     InvalidSetting, // the port refused a setting
-    CannotOpen, // the port cannot be opened
+    CannotOpen, // the port cannot be opened (for another reason than those below)
     NoSerialLibrary, // the system's serial support is missing
+    NoSuchDevice, // the port's device does not exist (unplugged, off)
+    PortInUse, // another program has the port
+    NoPermission, // the user may not open the port
 };
 
 // The questions a run asks its view while it starts: the window answers with

@@ -17,6 +17,7 @@ class PlusDelayTextField;
 } // namespace plus
 
 class DecimalSeparatorBox;
+class DelayTextFieldUpdate;
 
 // The output tab: how each value is typed (separator, keys before and after,
 // keyboard layout, pause between keystrokes) and the confirmation sound.
@@ -45,8 +46,6 @@ public:
     void soundComboBoxItemStateChanged();
     void keyboardTypeBoxItemStateChanged();
     void startWithBoxItemStateChanged();
-    // Every change of the delay text; returns whether it was accepted.
-    bool delayTextFieldCaretUpdate();
 
     QLabel *label4;
     DecimalSeparatorBox *decimalSeparatorBox;
@@ -65,10 +64,9 @@ public:
 
 private:
     void buildLayout();
-    void reportDelayRefused();
 
     config::Config &config;
-    bool delayReportPending = false;
+    DelayTextFieldUpdate *delayCheck;
 };
 
 } // namespace omvara

@@ -26,6 +26,7 @@ class AboutPanel;
 class InputPanel;
 class OutputPanel;
 class ProcessingPanel;
+class RunPanel;
 class SettingsPanel;
 
 // The program's main window. It owns the current configuration, shows one
@@ -114,6 +115,7 @@ public:
     QPushButton *startStopJButton = nullptr;
     // Asks the instrument for a reading; visible while a run is going.
     QPushButton *requestButton = nullptr;
+    RunPanel *runPanel = nullptr; // beside the button while a run is active
     InputPanel *inputPanel = nullptr;
     ProcessingPanel *processingPanel = nullptr;
     OutputPanel *outputPanel = nullptr;

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 
 class QWidget;
@@ -70,6 +71,8 @@ public:
 Q_SIGNALS:
     // The look has been switched (after the run's state changed).
     void lookChanged(bool running);
+    // A run ended by itself (device lost, failure), with what the status line says.
+    void runEndedByItself(const QString &message);
 
 private:
     // run::RunObserver
@@ -77,6 +80,7 @@ private:
     void logImportantEvent(const QString &message) override;
     void runStarted(const run::RunStart &start) override;
     void lineReceived(const worker::DataLine &line) override;
+    void lineSettled(const run::RunLine &line) override;
     void stateChanged(const run::RunState &state) override;
     // run::RunQuestions
     bool goOnWithoutKeyboard(const QString &reason) override;
@@ -86,6 +90,7 @@ private:
     void cannotStart(run::StartFailure failure, const QString &message) override;
 
     void showLook(bool running);
+    void showRunText();
     QWidget *dialogParent() const;
 
     RadezoZiDadFrame2 &m_frame;
@@ -97,7 +102,11 @@ private:
     bool m_running = false;
     bool m_runningLook = false;
     bool m_typing = false; // the current run has keyboard output
-    bool m_waitingShown = false; // the status line says the run waits for its device
+    qint64 m_lines = 0; // lines of the current run received
+    qint64 m_typed = 0; // values of the current run typed
+    // One of the program's windows has the keyboard focus: values are not
+    // typed then (read on the reading thread).
+    std::atomic<bool> m_ownFocus = false;
     // Settings tabs removed while running, in tab order, with their titles.
     struct RemovedTab
     {

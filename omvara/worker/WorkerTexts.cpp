@@ -87,6 +87,13 @@ QStringList WorkerTexts::keys()
         QStringLiteral("request.origin.window"),
         QStringLiteral("reading.held"),
         QStringLiteral("reading.held.again"),
+        // What became of a value the run did not type.
+        QStringLiteral("not.typed"),
+        QStringLiteral("not.typed.focus"),
+        QStringLiteral("not.typed.stopped"),
+        QStringLiteral("not.typed.no.keyboard"),
+        QStringLiteral("not.typed.lost"),
+        QStringLiteral("value.not.typed.focus"),
     };
 }
 

@@ -417,6 +417,62 @@ TEST_F(ConfigStoreTest, exportThenImport_restoresTheSettingsAndLeavesTheStoreAsI
     EXPECT_FALSE(there.hasChanged(loaded));
 }
 
+// Control characters in a setting (STX and ETX among the characters to
+// remove are a common set-up) cannot be carried by XML 1.0: the export is
+// declared version 1.1 and carries them as character references, and the
+// import restores every value exactly, through the shared file store and
+// through the user's own store.
+TEST_F(ConfigStoreTest, controlCharactersInSettings_exportAsVersion11References_andImportExactly)
+{
+    Config config = unusualConfig();
+    config.setRemoveCharacters(QString::fromLatin1("\x02\x03\x1b\x7f\x85\x9b\\u0002kg"));
+    config.setCustomRegEx(QString::fromUtf8("\x01?([0-9.]+)\xe2\x80\xa8?"));
+    const QString exported = dir.filePath(QStringLiteral("Omvara.xml"));
+
+    // A fresh store of either kind, in its own file.
+    int stores = 0;
+    std::vector<std::unique_ptr<omvara::prefs::PreferencesFactory>> keep;
+    const auto fileStore = [&] {
+        ProcessProperties::set(FilePreferencesFactory::SYSTEM_PROPERTY_FILE,
+                               dir.filePath(QStringLiteral("store%1.txt").arg(++stores)));
+        FilePreferencesFactory::forgetPreferencesFile();
+        keep.push_back(std::make_unique<FilePreferencesFactory>());
+        return ConfigStore(*keep.back());
+    };
+    const auto userStore = [&] {
+        keep.push_back(std::make_unique<SettingsPreferencesFactory>(dir.filePath(QStringLiteral("store%1.ini").arg(++stores))));
+        return ConfigStore(*keep.back());
+    };
+    const struct
+    {
+        const char *name;
+        std::function<ConfigStore()> open;
+    } kinds[] = { { "shared file store", fileStore }, { "user's own store", userStore } };
+
+    for (const auto &from : kinds) {
+        for (const auto &into : kinds) {
+            SCOPED_TRACE(std::string(from.name) + " -> " + into.name);
+            ConfigStore source = from.open();
+            source.saveConfig(config);
+            QFile::remove(exported);
+            source.exportTo(exported);
+            QFile file(exported);
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            const QByteArray xml = file.readAll();
+            EXPECT_TRUE(xml.startsWith("<?xml version=\"1.1\" encoding=\"UTF-8\" standalone=\"no\"?>\n"))
+                << xml.left(60).toStdString();
+            EXPECT_TRUE(xml.contains("value=\"&#x2;&#x3;&#x1B;&#x7F;&#x85;&#x9B;\\u0002kg\"")) << xml.toStdString();
+            EXPECT_TRUE(xml.contains("value=\"&#x1;?([0-9.]+)&#x2028;?\"")) << xml.toStdString();
+
+            ConfigStore target = into.open();
+            target.importFrom(exported);
+            Config loaded;
+            EXPECT_TRUE(target.loadConfig(loaded, {QStringLiteral("COM4")}));
+            EXPECT_EQ(fields(loaded), fields(config));
+        }
+    }
+}
+
 TEST_F(ConfigStoreTest, importOfTheSampleExport_loadsItsSettings)
 {
     ConfigStore store(*factory);

@@ -52,6 +52,7 @@ public:
     bool waitForLines(int count) { return waitFor([&] { return lines().size() >= count; }); }
 
     void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+    qint64 pid() const { return m_process.processId(); }
 
     // The exit status, -1 when it did not end within the time-out.
     int finish(std::chrono::milliseconds timeout = 10s)
