@@ -24,6 +24,10 @@ class ErrorStatusHandler;
 // waitReadable(), a signal query or isDeviceLost(); those calls then answer
 // -1 / false / throw "...: Port not open" / "... failed" and never touch the
 // released device. A close ends a wait in progress before it releases the port.
+// Besides, one other thread may write (putByte, putData, putString) while the
+// first one reads, and close() may be called during such a write: the write
+// then ends within 50 ms with an IoError (it never waits for the transmit
+// time-out of a port that is being closed).
 class SerialPort
 {
 public:

@@ -89,6 +89,11 @@ Config Config::copyConfig() const
     copy.reconnect = reconnect;
     copy.recentPorts = recentPorts;
     copy.portDevice = portDevice;
+    // Readings on request, and settled readings.
+    copy.requestCommand = requestCommand;
+    copy.requestInterval = requestInterval;
+    copy.requestHotkey = requestHotkey;
+    copy.stableReadings = stableReadings;
     return copy;
 }
 
@@ -117,7 +122,14 @@ bool Config::hasChanged(const Config &o) const
         || !sameText(editNumCharacters, o.editNumCharacters) || !sameText(removeCharacters, o.removeCharacters)
         || !sameText(customRegEx, o.customRegEx) || ignoreDuplicates != o.ignoreDuplicates
         || !sameText(ignoreTimeLimit, o.ignoreTimeLimit) || !sameText(ignoreDifference, o.ignoreDifference)
-        || reconnect != o.reconnect || recentPorts != o.recentPorts || portDevice != o.portDevice;
+        || reconnect != o.reconnect || recentPorts != o.recentPorts || portDevice != o.portDevice
+        || requestsChanged(o);
+}
+
+bool Config::requestsChanged(const Config &o) const
+{
+    return requestCommand != o.requestCommand || requestInterval != o.requestInterval
+        || requestHotkey != o.requestHotkey || stableReadings != o.stableReadings;
 }
 
 void Config::setInstrument(const Instrument *value)

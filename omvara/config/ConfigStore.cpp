@@ -4,6 +4,7 @@
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/config/RequestSettings.h"
 #include "omvara/prefs/FilePreferencesFactory.h"
 #include "omvara/prefs/PreferencesXml.h"
 #include "omvara/util/ProcessProperties.h"
@@ -77,6 +78,19 @@ QString loadText(Preferences &node, const QString &key, Replacements &invalid)
         return value;
     invalid.add(key, value, Text::getDefault());
     return Text::getDefault();
+}
+
+// An integer setting with a range; a stored text that is no integer is invalid too.
+template<typename Number>
+int loadInteger(Preferences &node, const QString &key, Replacements &invalid)
+{
+    const QString stored = node.get(key, QString::number(Number::getDefault()));
+    bool ok = false;
+    const qint64 value = stored.trimmed().toLongLong(&ok);
+    if (ok && Number::valid(value))
+        return int(value);
+    invalid.add(key, stored, QString::number(Number::getDefault()));
+    return Number::getDefault();
 }
 
 } // namespace
@@ -218,6 +232,12 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
     config.setIgnoreDifference(loadText<H::IgnoreDifference>(n, QStringLiteral("ignoreDifference"), invalid));
     config.setCustomRegEx(loadText<H::CustomRegEx>(n, QStringLiteral("customRegEx"), invalid));
 
+    // Readings on request, and settled readings.
+    config.requestCommand = loadText<RequestCommand>(n, QStringLiteral("requestCommand"), invalid);
+    config.requestInterval = loadInteger<RequestInterval>(n, QStringLiteral("requestInterval"), invalid);
+    config.requestHotkey = loadText<RequestHotkey>(n, QStringLiteral("requestHotkey"), invalid);
+    config.stableReadings = loadInteger<StableReadings>(n, QStringLiteral("stableReadings"), invalid);
+
     // A backend that cannot be read fails here at the latest.
     (void)n.keys();
     return !invalid.any();
@@ -265,6 +285,11 @@ void ConfigStore::saveConfig(const Config &config)
         n.put(QStringLiteral("customRegEx"), config.getCustomRegEx());
         n.put(QStringLiteral("ignoreTimeLimit"), config.getIgnoreTimeLimit());
         n.put(QStringLiteral("ignoreDifference"), config.getIgnoreDifference());
+        // Readings on request, and settled readings.
+        n.put(QStringLiteral("requestCommand"), config.requestCommand);
+        n.putInt(QStringLiteral("requestInterval"), config.requestInterval);
+        n.put(QStringLiteral("requestHotkey"), config.requestHotkey);
+        n.putInt(QStringLiteral("stableReadings"), config.stableReadings);
     } catch (const prefs::PreferencesRefusedError &e) {
         qCWarning(lcConfigStore).noquote() << QStringLiteral("saveConfig exception: ") + e.message();
     }

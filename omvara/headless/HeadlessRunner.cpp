@@ -276,6 +276,7 @@ int runOnce(const Options &options)
     runOptions.stopRequested = [&stop] { return stop.takePending(); };
     run::Run run(std::move(config), std::move(runOptions), view, view);
     QObject::connect(&stop, &SignalStop::stopRequested, &run, [&run] { run.stop(); });
+    QObject::connect(&stop, &SignalStop::readingRequested, &run, [&run] { run.request(run::RequestOrigin::Signal); });
     QEventLoop loop;
     QObject::connect(&run, &run::Run::ended, &loop, &QEventLoop::quit);
     if (!run.start())
@@ -319,7 +320,8 @@ QString HeadlessRunner::help()
 {
     return QStringLiteral(
         "  --headless [PORT]  run without a window: read PORT (or the stored port) with the\n"
-        "                     stored settings until SIGINT/SIGTERM; the event log goes to stderr\n"
+        "                     stored settings until SIGINT/SIGTERM; the event log goes to stderr;\n"
+        "                     SIGUSR1 asks the instrument for a reading\n"
         "  --print            with --headless: print each value on stdout instead of typing it\n"
         "  --set KEY=VALUE    with --headless: replace one stored setting for this run\n"
         "                     (keys as stored, e.g. instrument=SARTORIUS inputTerminator=10)\n"
@@ -327,7 +329,9 @@ QString HeadlessRunner::help()
         "  --detect           find the port a device answers on (handshake lines) and exit\n"
         "  --simulate NAME    simulate the instrument NAME on a new pseudo-terminal\n"
         "                     [--interval MS] [--count N] [--sequence]; prints the terminal's\n"
-        "                     path first; --sequence: the readings count 1, 2, 3, ...\n");
+        "                     path first; --sequence: the readings count 1, 2, 3, ...;\n"
+        "                     --on-request [--request-command TEXT]: a record only in answer\n"
+        "                     to the instrument's request command (or TEXT)\n");
 }
 
 } // namespace omvara::headless

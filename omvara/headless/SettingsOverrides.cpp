@@ -59,7 +59,9 @@ private:
     MemoryPreferences m_system { nullptr, QString() };
 };
 
-const QStringList integerKeys = { "bitRate", "dataBits", "stopBits", "parity", "inputTerminator" };
+const QStringList integerKeys = { "bitRate", "dataBits", "stopBits", "parity", "inputTerminator",
+    // Readings on request, and settled readings.
+    "requestInterval", "stableReadings" };
 const QStringList booleanKeys
     = { "minimizeToTray", "notifyWhenMinimizedToTray", "checkForUpdates", "abortAutoStartWhenPrevPortNotAvailable",
           "ignoreDuplicates" };
@@ -73,7 +75,9 @@ QStringList SettingsOverrides::keys()
         "decimalPlaces", "roundingMethod", "sound", "keyboardType", "delay", "minimizeToTray",
         "notifyWhenMinimizedToTray", "checkForUpdates", "abortAutoStartWhenPrevPortNotAvailable",
         "ignoreDuplicates", "editOperation", "editPosition", "editNumCharacters", "removeCharacters",
-        "ignoreTimeLimit", "ignoreDifference", "customRegEx", "reconnect", "recentPorts", "portDevice" };
+        "ignoreTimeLimit", "ignoreDifference", "customRegEx", "reconnect", "recentPorts", "portDevice",
+        // Readings on request, and settled readings.
+        "requestCommand", "requestInterval", "requestHotkey", "stableReadings" };
 }
 
 bool SettingsOverrides::add(const QString &assignment, QString *problem)

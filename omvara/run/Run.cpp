@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/run/Run.h"
 
+#include "omvara/run/RequestSender.h"
+#include "omvara/run/SettledReadings.h"
 #include "omvara/run/ValueOutputs.h"
+#include "omvara/hotkey/GlobalHotkey.h"
 #include "omvara/worker/Ignorer.h"
 #include "omvara/worker/Keybot.h"
 #include "omvara/worker/SoundBot.h"
@@ -11,6 +14,7 @@
 #include "portlink/PortlinkErrors.h"
 
 #include <QMetaObject>
+#include <QTimer>
 
 #include <exception>
 #include <stdexcept>
@@ -44,6 +48,7 @@ public:
     void lineCompleted(worker::DataLine &line) override { m_run.handleLine(line); }
     void lineFailed(const QString &rawData, qint32 count, const QString &message) override
     {
+        m_run.noteLineArrived();
         m_run.addLine({ 0, count, QDateTime::currentDateTime(), rawData, {}, LineStatus::Error, message });
     }
     void lineOverflowed(const QString &rawData) override
@@ -58,6 +63,7 @@ public:
     {
         m_run.m_lastShown = line.getCount();
         m_run.m_observer.lineReceived(line);
+        m_run.tellHeld(line.getCount());
         m_run.deliverSettled();
     }
     bool waitForLostDevice() override { return m_run.deviceLost(); }
@@ -74,6 +80,7 @@ Run::Makers Run::Makers::defaults()
         return worker::Keybot::fromConfig(view, config);
     };
     makers.soundBot = [](int percussionNumber) { return std::make_unique<worker::SoundBot>(percussionNumber); };
+    makers.hotkey = [](const config::RequestHotkey::Chord &chord) { return hotkey::createGlobalHotkey(chord); };
     return makers;
 }
 
@@ -94,6 +101,7 @@ Run::~Run()
     // The reading thread ends (and the port closes) before the outputs it
     // hands values to go away.
     m_worker.reset();
+    endRequests();
     endOutputs(OutputEnd::Abort);
     for (const auto &sink : m_sinks)
         sink->join();
@@ -157,7 +165,12 @@ bool Run::start()
     if (delivery)
         m_sinks.push_back(std::move(delivery));
 
-    // 4. Duplicate suppression.
+    // 4. Settled readings, then duplicate suppression.
+    if (m_config.stableReadings > 1) {
+        m_settledReadings = std::make_unique<SettledReadings>(m_config.stableReadings);
+        m_heldText = worker::WorkerTexts::text("reading.held");
+        m_heldAgainText = worker::WorkerTexts::text("reading.held.again");
+    }
     if (m_config.ignoreDuplicates)
         m_ignorer = std::make_unique<worker::Ignorer>(m_config);
 
@@ -204,6 +217,7 @@ bool Run::start()
     if (m_options.stopRequested && m_options.stopRequested())
         stop();
     m_worker->execute();
+    startRequests();
     return true;
 }
 
@@ -223,6 +237,8 @@ void Run::stop()
 {
     if (m_worker)
         m_worker->cancel(true);
+    if (m_requestTimer)
+        m_requestTimer->stop();
     endOutputs(m_outputEnd >= OutputEnd::Stop ? OutputEnd::Abort : OutputEnd::Stop);
 }
 
@@ -273,10 +289,13 @@ void Run::keyboardEnded()
 
 void Run::handleLine(worker::DataLine &line)
 {
+    noteLineArrived();
     RunLine entry { 0, line.getCount(), line.getDateTime(), line.rawData(), line.getProcessedData(),
         LineStatus::Pending, {} };
     if (!line.hasValue()) {
         entry.status = LineStatus::NoValue;
+    } else if (holdsBack(line)) {
+        entry.status = LineStatus::Held; // no sound, not typed, not seen by duplicate suppression
     } else {
         if (m_ignorer)
             m_ignorer->process(line);
@@ -356,6 +375,8 @@ void Run::receptionEnded(worker::WeightWorker *worker)
     }
     // A run that ended by itself still delivers the values it received.
     endOutputs(end == RunState::End::Stopped ? OutputEnd::Stop : OutputEnd::Finish);
+    // The port is closed: a request still being written has ended.
+    endRequests();
     // Called from the engine's own signal: it is deleted once that returns.
     m_worker.release()->deleteLater();
     m_receptionEnded = true;

@@ -2,20 +2,30 @@
 #pragma once
 
 #include "omvara/config/Config.h"
+#include "omvara/config/RequestSettings.h"
 #include "omvara/run/LineLedger.h"
 #include "omvara/run/RunObserver.h"
 #include "omvara/run/RunState.h"
 #include "omvara/run/ValueSink.h"
 
+#include <QByteArray>
 #include <QObject>
 
-#include <cstdio>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
+
+class QTimer;
+
+namespace omvara::hotkey {
+class GlobalHotkey;
+}
 
 namespace omvara::worker {
 class Ignorer;
@@ -27,6 +37,17 @@ class WeightWorkerView;
 
 namespace omvara::run {
 
+class RequestSender;
+class SettledReadings;
+
+// What asked the instrument for a reading.
+enum class RequestOrigin {
+    Interval, // the request interval setting
+    Hotkey, // the global hotkey, pressed in any application
+    Signal, // SIGUSR1 to the headless runner (a foot switch, a script)
+    Window, // the Request control of the window or its tray menu
+};
+
 // One run: from Start to its end, everything that happens to the bytes of the
 // port. It opens the port through the reception engine the instrument asks
 // for, and decides what becomes of each line: duplicate suppression, the
@@ -37,8 +58,12 @@ namespace omvara::run {
 // The path of a value: the reading thread completes a line and, still on that
 // thread, applies suppression and hands the value to the outputs (so typing
 // never waits for the event thread); the line then reaches the view on the
-// event thread. For each line the order is: suppression, sound, log and
-// count, keyboard (or print).
+// event thread. For each line the order is: the settled-readings filter,
+// suppression, sound, log and count, keyboard (or print).
+//
+// Requests for readings (request()) come from the interval, the hotkey, the
+// headless runner's SIGUSR1 and the window's Request control; they are
+// written to the port on a thread of their own while reading goes on.
 //
 // Event thread, except where noted. The observer and the questions must
 // outlive the run.
@@ -54,6 +79,8 @@ public:
         std::function<std::unique_ptr<worker::Keybot>(worker::WeightWorkerView *, const config::Config &)> keybot;
         // Throws (worker::SoundError, ...) when no sound can be played.
         std::function<std::unique_ptr<worker::SoundBot>(int percussionNumber)> soundBot;
+        // Throws (hotkey::HotkeyUnavailableError) when the hotkey cannot be had.
+        std::function<std::unique_ptr<hotkey::GlobalHotkey>(const config::RequestHotkey::Chord &)> hotkey;
         static Makers defaults();
     };
 
@@ -95,6 +122,18 @@ public:
     // Waits until the outputs have delivered what they hold (after the end).
     void waitForOutputs();
 
+    // Asks the instrument for a reading: the request command goes out
+    // through the port on a thread of the run's own (a device that does not
+    // take it holds up neither reading nor the event thread), and the log
+    // says so. Each call sends one request, even while an earlier one has
+    // no answer yet. Does nothing while the run is not reading (starting,
+    // stopping, waiting for a lost device) or has no request command (the
+    // log says so, once). Event thread.
+    void request(RequestOrigin origin);
+    // What a request sends: the request command setting, else the
+    // instrument's own; empty when neither has one.
+    const QByteArray &requestCommand() const { return m_requestCommand; }
+
     const RunState &state() const { return m_state; }
     const config::Config &config() const { return m_config; }
     // The keyboard output's Keybot, or null (tests look at it).
@@ -134,6 +173,17 @@ private:
     // Posted by name by the two above.
     Q_INVOKABLE void waitingForDevice(const QString &reason);
     Q_INVOKABLE void deviceIsBack();
+    // Readings on request, and settled readings (RunRequests.cpp).
+    void startRequests();
+    void endRequests();
+    void checkAnswers();
+    QString originText(RequestOrigin origin) const;
+    // Reading thread: false when the settled-readings filter hands the line's value on.
+    bool holdsBack(worker::DataLine &line);
+    // Any thread: a line (whole or failed) arrived.
+    void noteLineArrived();
+    // Event thread, after the view got the line: marks a held-back reading.
+    void tellHeld(qint32 count);
     // How far the outputs have been told to end, in increasing order.
     enum class OutputEnd { None, Finish, Stop, Abort };
     void endOutputs(OutputEnd how);
@@ -165,6 +215,24 @@ private:
     bool m_receptionEnded = false;
     std::unique_ptr<worker::WeightWorker> m_worker;
     OutputEnd m_outputEnd = OutputEnd::None;
+
+    // Readings on request.
+    QByteArray m_requestCommand;
+    std::unique_ptr<RequestSender> m_requests; // while reception runs
+    QTimer *m_requestTimer = nullptr; // the interval
+    QTimer *m_answerTimer = nullptr; // looks for requests without an answer
+    std::unique_ptr<hotkey::GlobalHotkey> m_hotkey;
+    bool m_noCommandTold = false;
+    // The first request since the last line, while it has no answer.
+    std::optional<std::chrono::steady_clock::time_point> m_unansweredSince;
+    bool m_silenceTold = false; // for this silent stretch
+    std::atomic<std::chrono::steady_clock::rep> m_lastLineAt { 0 };
+    // Settled readings: the filter (reading thread), and the held-back
+    // lines on their way to the view (their counts and log texts).
+    std::unique_ptr<SettledReadings> m_settledReadings;
+    QString m_heldText, m_heldAgainText; // taken at start, read on the reading thread
+    std::mutex m_heldMutex;
+    std::deque<std::pair<qint32, QString>> m_held;
 };
 
 } // namespace omvara::run

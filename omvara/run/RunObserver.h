@@ -41,7 +41,9 @@ public:
     // The port is open and reception begins.
     virtual void runStarted(const RunStart &start) { }
     // One received line as the run handled it: a repeated value has been
-    // emptied by duplicate suppression. Comes after the value's outputs got it.
+    // emptied by duplicate suppression, a reading the settled-readings filter
+    // held back likewise (an ordinary event marking it follows at once).
+    // Comes after the value's outputs got it.
     virtual void lineReceived(const worker::DataLine &line) = 0;
     // What became of a line, once known (typed, not typed, ...), for every
     // line of the run in order, whole or not; `line.count` is the count of

@@ -5,6 +5,7 @@
 #include "omvara/window/FrameControls.h"
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/SettingRules.h"
+#include "omvara/window/RequestGroup.h"
 #include "omvara/window/WindowTexts.h"
 #include "omvara/config/Instrument.h"
 #include "portlink/FriendlyPortUtil.h"
@@ -120,6 +121,7 @@ InputPanel::InputPanel(config::Config &config, const QStringList &portNames, QWi
     label10 = makeLabel("label10", nullptr, this);
     label10->setWordWrap(true);
 
+    requestGroup = new RequestGroup(config, this);
     buildLayout();
     setPorts(portNames);
 
@@ -187,6 +189,7 @@ void InputPanel::buildLayout()
     auto *column = new QVBoxLayout(this);
     column->addWidget(portGroup);
     column->addWidget(lineGroup);
+    column->addWidget(requestGroup);
     column->addStretch(1);
 }
 
@@ -206,6 +209,7 @@ void InputPanel::updateConfig()
     stopBitsBoxItemStateChanged();
     parityBoxItemStateChanged();
     inputTerminatorBoxItemStateChanged();
+    requestGroup->updateConfig();
 }
 
 void InputPanel::setPorts(const QStringList &portNames)

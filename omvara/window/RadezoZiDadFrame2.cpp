@@ -116,9 +116,21 @@ void RadezoZiDadFrame2::initComponents()
     startStopJButton->setFont(big);
     runPanel = new RunPanel(panel1);
     runPanel->hide();
-    // The button stays the largest target, also while the run is shown.
+    requestButton = new QPushButton(WindowTexts::text("RadezoZiDadFrame2.requestButton.text"), panel1);
+    requestButton->setObjectName(QStringLiteral("requestButton"));
+    requestButton->setToolTip(WindowTexts::text("RadezoZiDadFrame2.requestButton.toolTipText"));
+    requestButton->setVisible(false);
+    connect(requestButton, &QPushButton::clicked, this, [this] {
+        if (requestAction)
+            requestAction();
+    });
+    // The button stays the largest target, also while the run is shown; the
+    // request button sits below it.
+    auto *buttons = new QVBoxLayout;
+    buttons->addWidget(startStopJButton, 1);
+    buttons->addWidget(requestButton);
     auto *panel1Layout = new QHBoxLayout(panel1);
-    panel1Layout->addWidget(startStopJButton, 3);
+    panel1Layout->addLayout(buttons, 3);
     panel1Layout->addWidget(runPanel, 2);
 
     inputPanel = new InputPanel(config, initialPorts, tabbedPane);

@@ -42,6 +42,7 @@ RunControl::RunControl(RadezoZiDadFrame2 &frame, EventLog &log, StatusLine &stat
     , m_outputs(Outputs::defaults())
 {
     m_frame.setStartStopAction([this] { startStopJButtonActionPerformed(); });
+    m_frame.setRequestAction([this] { request(); });
     // One of the program's windows has the keyboard focus: the toolkit's own
     // active-window state, on X11 and Wayland alike.
     const auto focusFollows = [this](QWindow *focus) { m_ownFocus = focus != nullptr; };
@@ -55,6 +56,7 @@ RunControl::RunControl(RadezoZiDadFrame2 &frame, EventLog &log, StatusLine &stat
 RunControl::~RunControl()
 {
     m_frame.setStartStopAction({});
+    m_frame.setRequestAction({});
     // The run's threads end (and the port closes) before the log they report to goes away.
     m_run.reset();
 }
@@ -87,6 +89,9 @@ QStringList RunControl::textKeys()
         QStringLiteral("switch.to.target.application"),
         QStringLiteral("internal.error"),
         QStringLiteral("line.count"),
+        QStringLiteral("RadezoZiDadFrame2.requestButton.text"),
+        QStringLiteral("RadezoZiDadFrame2.requestButton.toolTipText"),
+        QStringLiteral("tray.request.reading"),
     } + RunPanel::textKeys();
 }
 
@@ -135,6 +140,12 @@ void RunControl::stop()
 {
     if (m_run)
         m_run->stop();
+}
+
+void RunControl::request()
+{
+    if (m_run)
+        m_run->request(run::RequestOrigin::Window);
 }
 
 bool RunControl::goOnWithoutKeyboard(const QString &reason)
@@ -289,6 +300,7 @@ void RunControl::showLook(bool running)
             m_status.setRunning(true);
             showRunText();
             m_frame.runPanel->show();
+            m_frame.requestButton->setVisible(true);
         } else {
             m_frame.startStopJButton->setText(text("RadezoZiDadFrame2.startStopJButton.text"));
             // Back at their former places: each inserted at index 1, last tab first.
@@ -297,6 +309,7 @@ void RunControl::showLook(bool running)
                     tabs->insertTab(1, it->page, it->title);
             }
             m_removedTabs.clear();
+            m_frame.requestButton->setVisible(false);
             m_status.setRunning(false);
             m_status.showIdleText();
             m_frame.runPanel->hide();

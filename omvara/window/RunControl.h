@@ -53,6 +53,8 @@ public:
     // Stop: reception ends, typing ends with the value being typed; the
     // window returns to its stopped look when the reading thread has ended.
     void stop();
+    // The Request control (button, tray menu): asks the instrument for a reading.
+    void request();
     // True while a run is active: from Start until reception has ended and
     // the keyboard has finished the value it was typing.
     bool isRunning() const { return m_running; }

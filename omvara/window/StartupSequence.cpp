@@ -8,6 +8,8 @@
 #include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/StatusLine.h"
 #include "omvara/window/TraySupport.h"
+#include "omvara/window/RequestGroup.h"
+#include "omvara/window/ProcessingPanel.h"
 #include "omvara/window/WindowPolish.h"
 #include "omvara/window/WindowTexts.h"
 #include "omvara/config/ConfigHelper.h"
@@ -27,6 +29,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
+#include <QPointer>
 #include <QFontDatabase>
 #include <QLocale>
 #include <QPlainTextEdit>
@@ -107,7 +110,8 @@ QStringList StartupSequence::textKeys()
 
 QList<std::pair<QString, QStringList>> StartupSequence::requiredResources()
 {
-    QStringList window = WindowTexts::requiredKeys() + RunControl::textKeys() + textKeys();
+    QStringList window = WindowTexts::requiredKeys() + RunControl::textKeys() + textKeys()
+        + RequestGroup::textKeys() + ProcessingPanel::textKeys();
     window.removeDuplicates();
     QStringList settings = config::ConfigHelper::requiredKeys() + config::ConfigHelper::Instrument::bundleKeys();
     settings.removeDuplicates();
@@ -347,6 +351,17 @@ void StartupSequence::addMinimizeToTraySupport()
     m_tray = std::make_unique<TraySupport>(
         m_frame, m_icons, [frame = m_frame] { return frame && frame->getConfig().notifyWhenMinimizedToTray; },
         std::move(icon));
+    // Readings on request, from the tray while the window is hidden there.
+    if (m_runControl) {
+        TrayIcon &trayIcon = m_tray->icon();
+        trayIcon.setRequestAction(text("tray.request.reading"), [control = QPointer<RunControl>(m_runControl)] {
+            if (control)
+                control->request();
+        });
+        trayIcon.setRequestEnabled(m_runControl->isRunning());
+        connect(m_runControl, &RunControl::lookChanged, m_tray.get(),
+            [&trayIcon](bool running) { trayIcon.setRequestEnabled(running); });
+    }
 }
 
 void StartupSequence::removeMinimizeToTraySupport()

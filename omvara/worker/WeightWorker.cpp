@@ -49,6 +49,7 @@ WeightWorker::WeightWorker(const config::Config &config, WeightWorkerView &view)
         prepareOpenPort(true);
     } catch (...) {
         // The port is closed again by its destruction; the view must not stay in its running look.
+        m_portWriter->detach();
         m_view.setConnectedInGUI(false);
         throw;
     }
@@ -64,6 +65,7 @@ void WeightWorker::openPort()
     serialConfig.setParity(m_config.getParity());
     serialConfig.setStopBits(m_config.getStopBits());
     m_port = std::make_unique<portlink::SerialPortLocal>(serialConfig);
+    m_portWriter->attach(m_port);
 }
 
 // `flush`: drop what the driver holds from before the run. Not after the
@@ -88,6 +90,16 @@ void WeightWorker::prepareOpenPort(bool flush)
 WeightWorker::~WeightWorker()
 {
     stopAndWait();
+    // A write on another thread may hold the port object beyond this
+    // destructor; closing it here ends that write.
+    m_portWriter->detach();
+    if (m_port) {
+        try {
+            m_port->close();
+        } catch (const std::exception &) {
+            // The native side has released the port either way.
+        }
+    }
 }
 
 qint32 WeightWorker::doInBackground()
@@ -277,6 +289,8 @@ bool WeightWorker::awaitDevice()
     // Nothing of the line the device was sending when it went away is typed:
     // the rest of it is gone with the device.
     reportUnsentData();
+    // No request goes to the lost device; one being written ends with the close.
+    m_portWriter->detach();
     try {
         m_port->close();
     } catch (const std::exception &) {
@@ -334,6 +348,7 @@ void WeightWorker::done()
         m_view.logImportantEvent(WorkerTexts::text("execution.exception") + m_failure);
     }
     reportUnsentData();
+    m_portWriter->detach();
     try {
         m_port->close();
     } catch (const std::exception &e) {

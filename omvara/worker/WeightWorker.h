@@ -4,6 +4,7 @@
 
 #include "omvara/util/BackgroundTask.h"
 #include "omvara/worker/DataLine.h"
+#include "omvara/worker/PortWriter.h"
 #include "omvara/worker/WeightWorkerView.h"
 
 #include <QString>
@@ -66,6 +67,9 @@ public:
     const QString &failure() const { return m_failure; }
     // The characters received after the last terminator (valid once done() ran).
     QString unsentData() const { return m_lineBuffer; }
+    // The way to write to the device from another thread (requests for a
+    // reading). It may outlive the engine; writes fail once the port is closed.
+    std::shared_ptr<PortWriter> portWriter() const { return m_portWriter; }
 
 protected:
     qint32 doInBackground() override;
@@ -98,7 +102,10 @@ private:
     const config::Config &m_config;
     WeightWorkerView &m_view;
     QString m_portName; // the port opened: the configured one, or the device a missing stable name stood for
-    std::unique_ptr<portlink::SerialPort> m_port;
+    // Shared with m_portWriter, so that a write in progress on another
+    // thread never outlives the port object (closing the port ends it).
+    std::shared_ptr<portlink::SerialPort> m_port;
+    std::shared_ptr<PortWriter> m_portWriter = std::make_shared<PortWriter>();
     QString m_lineBuffer;
     QString m_lineTail; // the dropped tail of a line cut at MaxLineLength (reading thread)
     std::atomic<bool> m_deviceLost { false };

@@ -30,6 +30,14 @@ void SimulatedPort::feed(const QByteArray &bytes)
     m_owner.m_inputChanged.notify_all();
 }
 
+void SimulatedPort::answerRequests(const QByteArray &request, const QByteArray &answer)
+{
+    std::lock_guard lock(m_owner.m_mutex);
+    m_request = request;
+    m_answer = answer;
+    m_requestsFrom = m_written.size();
+}
+
 void SimulatedPort::feedWithParityError(const QByteArray &bytes)
 {
     std::lock_guard lock(m_owner.m_mutex);
@@ -460,6 +468,14 @@ int SimulatedNative::SerPutData(int port, const std::uint8_t *buf, int count)
     if (p->m_lostWhileOpen)
         return -1;
     p->m_written.append(reinterpret_cast<const char *>(buf), count);
+    if (!p->m_request.isEmpty()) {
+        for (qsizetype at; (at = p->m_written.indexOf(p->m_request, p->m_requestsFrom)) >= 0;) {
+            p->m_requestsFrom = at + p->m_request.size();
+            for (char c : p->m_answer)
+                p->m_queue.push_back(SimulatedPort::Byte { static_cast<std::uint8_t>(c), false, false });
+            m_inputChanged.notify_all();
+        }
+    }
     return count;
 }
 

@@ -102,6 +102,10 @@ public:
     void injectOverrun();
     void injectBreak();
     void injectRxOverflow();
+    // A device that sends on request: each time the program has written
+    // `request` (counted from the end of the previous one), `answer` is fed.
+    // An empty `request` answers nothing.
+    void answerRequests(const QByteArray &request, const QByteArray &answer);
     // Bytes fed but not yet read.
     int pendingBytes() const;
     // Waits until every fed byte has been read; false on time-out.
@@ -214,6 +218,9 @@ private:
     int m_timeoutTx = 0;
     QByteArray m_written;
     QStringList m_calls;
+    QByteArray m_request;
+    QByteArray m_answer;
+    qsizetype m_requestsFrom = 0; // where in m_written the next request is looked for
 };
 
 // The simulated native side. Ports not added answer open with 1004 (no such

@@ -71,6 +71,11 @@ QMap<QString, QString> fields(const Config &c)
         {"reconnect", b(c.reconnect)},
         {"recentPorts", c.recentPorts.join(u';')},
         {"portDevice", c.portDevice},
+        // Readings on request, and settled readings.
+        {"requestCommand", c.requestCommand},
+        {"requestInterval", QString::number(c.requestInterval)},
+        {"requestHotkey", c.requestHotkey},
+        {"stableReadings", QString::number(c.stableReadings)},
     };
 }
 
@@ -111,6 +116,10 @@ Config unusualConfig()
     c.ignoreDuplicates = true;
     c.setIgnoreTimeLimit(QStringLiteral("1500"));
     c.setIgnoreDifference(QStringLiteral("0.5"));
+    c.requestCommand = QStringLiteral("\\eP\\r\\n");
+    c.requestInterval = 750;
+    c.requestHotkey = QStringLiteral("Ctrl+Alt+W");
+    c.stableReadings = 3;
     return c;
 }
 
@@ -175,7 +184,9 @@ TEST_F(ConfigStoreTest, emptyStore_loadsTheLoadDefaultsWithoutTheInvalidFlag)
         {"checkForUpdates", "true"}, {"abortAutoStartWhenPrevPortNotAvailable", "false"},
         {"editOperation", "REMOVE"}, {"editPosition", "FIRST"}, {"editNumCharacters", ""},
         {"removeCharacters", ""}, {"customRegEx", ""}, {"ignoreDuplicates", "false"}, {"ignoreTimeLimit", ""},
-        {"ignoreDifference", ""}, {"reconnect", "false"}, {"recentPorts", ""}, {"portDevice", ""}};
+        {"ignoreDifference", ""}, {"reconnect", "false"}, {"recentPorts", ""}, {"portDevice", ""},
+        // Readings on request, and settled readings: off.
+        {"requestCommand", ""}, {"requestInterval", "0"}, {"requestHotkey", ""}, {"stableReadings", "1"}};
     EXPECT_EQ(fields(config), expected);
     EXPECT_EQ(config.getPrevPort(), "COM1");
     EXPECT_FALSE(QFile::exists(file)) << "loading wrote the store";
@@ -255,7 +266,24 @@ INSTANTIATE_TEST_SUITE_P(
         StoredCase{"ignoreTimeLimit", "0", "", false},
         StoredCase{"ignoreDifference", "0.5", "0.5", true},
         StoredCase{"customRegEx", "([0-9]+", "", false},
-        StoredCase{"customRegEx", "N\\s+([0-9.]+)", "N\\s+([0-9.]+)", true}),
+        StoredCase{"customRegEx", "N\\s+([0-9.]+)", "N\\s+([0-9.]+)", true},
+        // Readings on request, and settled readings.
+        StoredCase{"requestCommand", "SI\\r\\n", "SI\\r\\n", true},
+        StoredCase{"requestCommand", "\\x1", "", false},
+        StoredCase{"requestCommand", "\\q", "", false},
+        StoredCase{"requestCommand", "\xe2\x82\xac", "", false}, // beyond one byte
+        StoredCase{"requestInterval", "0", "0", true},
+        StoredCase{"requestInterval", "49", "0", false},
+        StoredCase{"requestInterval", "3600000", "3600000", true},
+        StoredCase{"requestInterval", "3600001", "0", false},
+        StoredCase{"requestInterval", "often", "0", false},
+        StoredCase{"requestHotkey", "F9", "F9", true},
+        StoredCase{"requestHotkey", "Ctrl+Alt+W", "Ctrl+Alt+W", true},
+        StoredCase{"requestHotkey", "W", "", false}, // would take W from every application
+        StoredCase{"requestHotkey", "Ctrl+Hyper+W", "", false},
+        StoredCase{"stableReadings", "99", "99", true},
+        StoredCase{"stableReadings", "0", "1", false},
+        StoredCase{"stableReadings", "100", "1", false}),
     [](const ::testing::TestParamInfo<StoredCase> &info) {
         std::string n = std::string(info.param.key) + "_" + std::to_string(info.index);
         return n;
