@@ -21,6 +21,14 @@ set(OMVARA_PACKAGE_MAINTAINER "Omvara developers <omvara@brindlecote.com>"
 set(OMVARA_INSTALL_FOLDERS ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_DATADIR}/applications
     ${CMAKE_INSTALL_DATADIR}/metainfo ${CMAKE_INSTALL_MANDIR}/man1 lib/udev/rules.d lib/modules-load.d
     ${OMVARA_DOCDIR}/docs ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+# Every folder under docs/ (the pictures have one of their own).
+file(GLOB_RECURSE _omvara_doc_folders LIST_DIRECTORIES true RELATIVE ${PROJECT_SOURCE_DIR}
+    ${PROJECT_SOURCE_DIR}/docs/*)
+foreach(_folder IN LISTS _omvara_doc_folders)
+    if(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/${_folder})
+        list(APPEND OMVARA_INSTALL_FOLDERS ${OMVARA_DOCDIR}/${_folder})
+    endif()
+endforeach()
 foreach(size 16 20 24 32 48 64 128 256)
     list(APPEND OMVARA_INSTALL_FOLDERS ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
@@ -126,7 +134,7 @@ loads the uinput module at every start.")
 # dpkg-shlibdeps; listed here is what the program needs without linking it: a
 # General MIDI sound font for the confirmation sound.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fluid-soundfont-gm | sf2-soundfont-gm")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fluid-soundfont-gm | sf2-soundfont-gm, adwaita-icon-theme")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)

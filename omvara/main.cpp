@@ -41,8 +41,15 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << "omvara: " << keyboardProblem << "\n";
         return 2;
     }
-    if (args.contains(QStringLiteral("--demo")))
+    if (args.contains(QStringLiteral("--demo"))) {
+        for (const QString &argument : args) {
+            if (argument != QLatin1String("--demo") && argument.startsWith(QLatin1Char('-'))) {
+                QTextStream(stderr) << "omvara: " << omvara::util::unknownOptionText(argument) << "\n";
+                return 2;
+            }
+        }
         return omvara::worker::runExtractionDemo(out);
+    }
     if (args.contains(QStringLiteral("--simulate")))
         return omvara::sim::runSimulator(args);
     QTextStream err(stderr);
@@ -51,5 +58,6 @@ int main(int argc, char *argv[])
     if (omvara::headless::HeadlessRunner::wants(args))
         return omvara::headless::HeadlessRunner::run(args);
     app.reset();
+    // Refuses options it does not know and a missing display before anything opens.
     return omvara::RadezoZiDad::main(argc, argv, args);
 }

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "portlink/StopSignal.h"
+
 #include <QString>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -114,6 +117,39 @@ public:
         if (ms > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         return 0;
+    }
+    // Waits until a received byte is waiting (1), `stop` (may be null) is
+    // raised (0), `ms` milliseconds have passed (0; a negative `ms` waits
+    // without a time limit), or the port can deliver nothing more (-1): the
+    // index is not open, SerClosePort of it has begun on another thread, or
+    // the device is gone (a hang-up seen while waiting marks it lost).
+    //
+    // The wait sleeps in the system until one of these happens and wakes for
+    // nothing else, so an idle open port costs no processor time. SerClosePort
+    // ends a wait on its index first and releases the port only after the
+    // waiting thread has let go of it.
+    //
+    // A native side without such a wait gets this one: SerWaitInput in
+    // slices of WaitSliceMs, with a look at `stop` after each.
+    static constexpr int WaitSliceMs = 250;
+    virtual int SerWaitReadable(int port, int ms, StopSignal *stop)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(ms, 0));
+        for (;;) {
+            if (stop && stop->raised())
+                return 0;
+            int slice = WaitSliceMs;
+            if (ms >= 0) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now());
+                slice = static_cast<int>(std::clamp<long long>(left.count(), 0, WaitSliceMs));
+            }
+            const int rc = SerWaitInput(port, slice);
+            if (rc != 0)
+                return rc;
+            if (ms >= 0 && std::chrono::steady_clock::now() >= deadline)
+                return 0;
+        }
     }
     // Waits, after the device of `config` went away or could not be opened,
     // until it may be back: something changed where its name leads (the

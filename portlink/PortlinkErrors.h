@@ -14,8 +14,18 @@ namespace portlink {
 class IoError : public std::runtime_error
 {
 public:
-    explicit IoError(const QString &message);
+    // `code`: the native side's result when a port could not be opened
+    // (OpenFailure below), else 0.
+    explicit IoError(const QString &message, int code = 0);
     QString message() const { return QString::fromUtf8(what()); }
+    int code() const { return m_code; }
+
+    // What an open failure's code says, for a message in plain words.
+    enum class OpenFailure { None, NoSuchDevice, InUse, NoPermission, Other };
+    OpenFailure openFailure() const;
+
+private:
+    int m_code = 0;
 };
 
 // A configuration value was refused ("Invalid Serial Port Bit Rate", ...).

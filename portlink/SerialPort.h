@@ -3,6 +3,7 @@
 #pragma once
 
 #include "portlink/SerialConfig.h"
+#include "portlink/StopSignal.h"
 
 #include <QByteArray>
 #include <QString>
@@ -19,9 +20,14 @@ class ErrorStatusHandler;
 // open"), then the native call ("<op> failed").
 //
 // Threads: a port is used by one thread, except that close() may be called
-// from another thread while that thread is inside getByte(), waitForInput(), a
-// signal query or isDeviceLost(); those calls then answer -1 / false / throw
-// "...: Port not open" / "... failed" and never touch the released device.
+// from another thread while that thread is inside getByte(), waitForInput(),
+// waitReadable(), a signal query or isDeviceLost(); those calls then answer
+// -1 / false / throw "...: Port not open" / "... failed" and never touch the
+// released device. A close ends a wait in progress before it releases the port.
+// Besides, one other thread may write (putByte, putData, putString) while the
+// first one reads, and close() may be called during such a write: the write
+// then ends within 50 ms with an IoError (it never waits for the transmit
+// time-out of a port that is being closed).
 class SerialPort
 {
 public:
@@ -49,6 +55,12 @@ public:
     // throws, never waits longer than asked. close() from another thread may
     // run meanwhile, as for getByte(); it is then answered false.
     virtual bool waitForInput(int milliseconds) = 0;
+    // Waits without a time limit until getByte() has a byte to deliver
+    // (true), or until `stop` is raised, the device goes away (isDeviceLost()
+    // then says so) or the port is closed from another thread (false). It
+    // wakes for nothing else: an idle reader costs no processor time. Never
+    // throws.
+    virtual bool waitReadable(StopSignal &stop) = 0;
     virtual int getData(QByteArray &buf) = 0;
     virtual int getData(QByteArray &buf, int off, int len) = 0;
     virtual int rxReadyCount() = 0;

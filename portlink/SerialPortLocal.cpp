@@ -415,7 +415,7 @@ void SerialPortLocal::open()
         const QString hint = m_native->SerOpenFailureHint(rc, m_config);
         if (!hint.isEmpty())
             message += QStringLiteral(". ") + hint;
-        throw IoError(message);
+        throw IoError(message, rc);
     }
     m_isOpen.store(true);
     m_wrSinceTxBufEmpty.store(false);
@@ -548,6 +548,18 @@ bool SerialPortLocal::waitForInput(int milliseconds)
         return false;
     try {
         return m_native->SerWaitInput(port, std::max(milliseconds, 0)) == 1;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+bool SerialPortLocal::waitReadable(StopSignal &stop)
+{
+    const int port = m_port.load();
+    if (port < 0)
+        return false;
+    try {
+        return m_native->SerWaitReadable(port, -1, &stop) == 1;
     } catch (const std::exception &) {
         return false;
     }

@@ -99,6 +99,11 @@ Config Config::copyConfig() const
     copy.recordFile = recordFile;
     copy.mqttUrl = mqttUrl;
     copy.mqttCaFile = mqttCaFile;
+    // Readings on request, and settled readings.
+    copy.requestCommand = requestCommand;
+    copy.requestInterval = requestInterval;
+    copy.requestHotkey = requestHotkey;
+    copy.stableReadings = stableReadings;
     return copy;
 }
 
@@ -130,7 +135,14 @@ bool Config::hasChanged(const Config &o) const
         || reconnect != o.reconnect || recentPorts != o.recentPorts || portDevice != o.portDevice
         // Record file and broker.
         || !sameText(recordFile, o.recordFile) || !sameText(mqttUrl, o.mqttUrl)
-        || !sameText(mqttCaFile, o.mqttCaFile);
+        || !sameText(mqttCaFile, o.mqttCaFile)
+        || requestsChanged(o);
+}
+
+bool Config::requestsChanged(const Config &o) const
+{
+    return requestCommand != o.requestCommand || requestInterval != o.requestInterval
+        || requestHotkey != o.requestHotkey || stableReadings != o.stableReadings;
 }
 
 void Config::setInstrument(const Instrument *value)

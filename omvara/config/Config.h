@@ -199,6 +199,16 @@ public:
     // Puts `name` first in recentPorts (once) and drops the oldest beyond the limit.
     void rememberPort(const QString &name);
 
+    // Readings on request, and settled readings (rules in RequestSettings.h).
+    // The command as written, with its escapes; empty: the instrument's own.
+    QString requestCommand;
+    // Milliseconds between requests while a run is going; 0: no interval.
+    int requestInterval = 0;
+    // The global hotkey that asks for a reading, portable text; empty: none.
+    QString requestHotkey;
+    // Equal values in a row before one is handed on; 1: every value.
+    int stableReadings = 1;
+
 private:
     QString port;
     const Instrument *instrument = nullptr;
@@ -233,6 +243,8 @@ private:
 
     QString prevPort;
     QList<PropertyChangeListener *> listeners;
+
+    bool requestsChanged(const Config &other) const;
 };
 
 } // namespace omvara::config

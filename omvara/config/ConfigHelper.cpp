@@ -418,14 +418,15 @@ bool ConfigHelper::EditNumCharacters::valid(const QString &text) { return intege
 bool ConfigHelper::Delay::valid(const QString &text) { return integerWithin(text, 0, 1000); }
 bool ConfigHelper::DecimalPlaces::valid(const QString &text) { return integerWithin(text, 0, 7); }
 
-bool ConfigHelper::CustomRegEx::valid(const QString &text)
+QString ConfigHelper::CustomRegEx::problem(const QString &text)
 {
     if (text.isEmpty())
-        return true;
+        return QString();
     if (text.size() > MaxLength)
-        return false;
-    if (!LinePattern::compile(text).isValid())
-        return false;
+        return QStringLiteral("The pattern is longer than %1 characters.").arg(MaxLength);
+    QString error;
+    if (!LinePattern::compile(text, &error).isValid())
+        return error;
     auto firstUnescaped = [&](QChar wanted) -> qsizetype {
         for (qsizetype i = 0; i < text.size(); ++i)
             if (text[i] == wanted && (i == 0 || text[i - 1] != u'\\'))
@@ -434,7 +435,9 @@ bool ConfigHelper::CustomRegEx::valid(const QString &text)
     };
     const qsizetype open = firstUnescaped(u'(');
     const qsizetype close = firstUnescaped(u')');
-    return open >= 0 && close >= 0 && open < close;
+    if (open >= 0 && close >= 0 && open < close)
+        return QString();
+    return QStringLiteral("The pattern has no group in parentheses for the value.");
 }
 
 // ---------------------------------------------------------------- bundle keys

@@ -541,7 +541,11 @@ public:
 
     CustomRegEx() = delete;
     static QString getDefault() { return QStringLiteral(""); }
-    static bool valid(const QString &text);
+    static bool valid(const QString &text) { return problem(text).isEmpty(); }
+    // Why `text` is not a valid custom pattern (too long, does not compile,
+    // uses a construct that cannot be matched exactly, has no group); "" when
+    // it is valid.
+    static QString problem(const QString &text);
     static QString valueOf(const QString &stored) { return stored; }
 };
 

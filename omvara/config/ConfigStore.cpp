@@ -5,6 +5,7 @@
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/Instrument.h"
 #include "omvara/config/OutputSettings.h"
+#include "omvara/config/RequestSettings.h"
 #include "omvara/prefs/FilePreferencesFactory.h"
 #include "omvara/prefs/PreferencesXml.h"
 #include "omvara/util/ProcessProperties.h"
@@ -24,38 +25,73 @@ Q_LOGGING_CATEGORY(lcConfigStore, "omvara.config.ConfigStore")
 using H = ConfigHelper;
 using prefs::Preferences;
 
-// A setting stored by constant name: the stored constant, or the default
-// and the invalid flag.
+// The settings a load replaced by their defaults. `invalid = true` says that
+// one was replaced without naming it.
+class Replacements
+{
+public:
+    explicit Replacements(QList<ConfigStore::ReplacedSetting> &list) : m_list(list) { }
+    void add(const QString &key, const QString &stored, const QString &replacement)
+    {
+        m_list.append({key, stored, replacement});
+        m_any = true;
+    }
+    Replacements &operator=(bool invalid)
+    {
+        m_any = m_any || invalid;
+        return *this;
+    }
+    bool any() const { return m_any; }
+
+private:
+    QList<ConfigStore::ReplacedSetting> &m_list;
+    bool m_any = false;
+};
+
+// A setting stored by constant name: the stored constant, or the default.
 template<typename Set>
-const Set &loadConstant(Preferences &node, const QString &key, bool &invalid)
+const Set &loadConstant(Preferences &node, const QString &key, Replacements &invalid)
 {
     const QString name = node.get(key, Set::getDefault().name());
     if (Set::valid(name))
         return Set::valueOf(name);
-    invalid = true;
+    invalid.add(key, name, Set::getDefault().name());
     return Set::getDefault();
 }
 
 // A setting stored by ordinal.
 template<typename Set>
-int loadOrdinal(Preferences &node, const QString &key, bool &invalid)
+int loadOrdinal(Preferences &node, const QString &key, Replacements &invalid)
 {
     const int value = node.getInt(key, Set::getDefaultIndex());
     if (Set::valid(value))
         return value;
-    invalid = true;
+    invalid.add(key, node.get(key, QString()), Set::getValue(Set::getDefaultIndex()));
     return Set::getDefaultIndex();
 }
 
 // A free-text setting.
 template<typename Text>
-QString loadText(Preferences &node, const QString &key, bool &invalid)
+QString loadText(Preferences &node, const QString &key, Replacements &invalid)
 {
     const QString value = node.get(key, Text::getDefault());
     if (Text::valid(value))
         return value;
-    invalid = true;
+    invalid.add(key, value, Text::getDefault());
     return Text::getDefault();
+}
+
+// An integer setting with a range; a stored text that is no integer is invalid too.
+template<typename Number>
+int loadInteger(Preferences &node, const QString &key, Replacements &invalid)
+{
+    const QString stored = node.get(key, QString::number(Number::getDefault()));
+    bool ok = false;
+    const qint64 value = stored.trimmed().toLongLong(&ok);
+    if (ok && Number::valid(value))
+        return int(value);
+    invalid.add(key, stored, QString::number(Number::getDefault()));
+    return Number::getDefault();
 }
 
 } // namespace
@@ -113,10 +149,19 @@ Preferences &ConfigStore::node()
     return *settings;
 }
 
+QString ConfigStore::describe(const QList<ReplacedSetting> &replaced)
+{
+    QStringList lines;
+    for (const ReplacedSetting &r : replaced)
+        lines.append(QStringLiteral("%1: \"%2\" \u2192 %3").arg(r.key, r.stored, r.replacement.isEmpty() ? QStringLiteral("\"\"") : r.replacement));
+    return lines.join(QLatin1Char('\n'));
+}
+
 bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
 {
     Preferences &n = node();
-    bool invalid = false;
+    m_replaced.clear();
+    Replacements invalid(m_replaced);
 
     if (!portNames.isEmpty()) {
         config.setPort(n.get(QStringLiteral("port"), portNames.first()));
@@ -136,7 +181,7 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
     if (H::Instrument::valid(instrument)) {
         config.setInstrument(H::Instrument::valueOf(instrument));
     } else {
-        invalid = true;
+        invalid.add(QStringLiteral("instrument"), instrument, H::Instrument::getDefault().name());
         config.setInstrument(H::Instrument::getDefault());
     }
 
@@ -150,7 +195,8 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
     if (H::InputTerminator::valid(terminator)) {
         config.setInputTerminator(terminator);
     } else {
-        invalid = true;
+        invalid.add(QStringLiteral("inputTerminator"), n.get(QStringLiteral("inputTerminator"), QString()),
+            QString::number(H::InputTerminator::getDefault()));
         config.setInputTerminator(H::InputTerminator::getDefault());
     }
     config.setStartWith(loadConstant<H::StartWith>(n, QStringLiteral("startWith"), invalid));
@@ -191,10 +237,15 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
     config.setRecordFile(loadText<RecordFile>(n, QStringLiteral("recordFile"), invalid));
     config.setMqttUrl(loadText<MqttUrl>(n, QStringLiteral("mqttUrl"), invalid));
     config.setMqttCaFile(loadText<MqttCaFile>(n, QStringLiteral("mqttCaFile"), invalid));
+    // Readings on request, and settled readings.
+    config.requestCommand = loadText<RequestCommand>(n, QStringLiteral("requestCommand"), invalid);
+    config.requestInterval = loadInteger<RequestInterval>(n, QStringLiteral("requestInterval"), invalid);
+    config.requestHotkey = loadText<RequestHotkey>(n, QStringLiteral("requestHotkey"), invalid);
+    config.stableReadings = loadInteger<StableReadings>(n, QStringLiteral("stableReadings"), invalid);
 
     // A backend that cannot be read fails here at the latest.
     (void)n.keys();
-    return !invalid;
+    return !invalid.any();
 }
 
 void ConfigStore::saveConfig(const Config &config)
@@ -244,6 +295,11 @@ void ConfigStore::saveConfig(const Config &config)
         n.put(QStringLiteral("recordFile"), config.getRecordFile());
         n.put(QStringLiteral("mqttUrl"), config.getMqttUrl());
         n.put(QStringLiteral("mqttCaFile"), config.getMqttCaFile());
+        // Readings on request, and settled readings.
+        n.put(QStringLiteral("requestCommand"), config.requestCommand);
+        n.putInt(QStringLiteral("requestInterval"), config.requestInterval);
+        n.put(QStringLiteral("requestHotkey"), config.requestHotkey);
+        n.putInt(QStringLiteral("stableReadings"), config.stableReadings);
     } catch (const prefs::PreferencesRefusedError &e) {
         qCWarning(lcConfigStore).noquote() << QStringLiteral("saveConfig exception: ") + e.message();
     }
@@ -253,6 +309,10 @@ void ConfigStore::saveConfig(const Config &config)
 void ConfigStore::exportTo(const QString &file)
 {
     Preferences &n = node();
+    // A node whose store could not be read holds nothing; exported, it would
+    // be a valid document that wipes the settings of every installation it
+    // is imported into. Reading the store again fails loudly instead.
+    n.sync();
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly))
         throw prefs::BackingStoreError(QStringLiteral("Cannot write %1: %2").arg(file, out.errorString()));
@@ -274,8 +334,16 @@ void ConfigStore::importFrom(const QString &file)
 
     Preferences &n = node();
     const prefs::PreferencesXml::Document parsed = prefs::PreferencesXml::parse(document);
+    // The backends put each entry at once and only log a write that fails,
+    // so a store that cannot be written would take the import in memory only
+    // and lose it. It is tried before anything is put, and every write is
+    // confirmed afterwards.
+    n.flush();
     prefs::PreferencesFactory &tree = factory ? *factory : Preferences::factory();
     prefs::PreferencesXml::apply(parsed, *tree.userRoot(), *tree.systemRoot());
+    tree.userRoot()->flush();
+    if (parsed.systemTree)
+        tree.systemRoot()->flush();
     n.sync();
 }
 

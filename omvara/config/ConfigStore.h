@@ -53,6 +53,18 @@ public:
     // the fields read before the failure keep their new values.
     bool loadConfig(Config &config, const QStringList &portNames);
 
+    // A stored setting the last loadConfig replaced by its default.
+    struct ReplacedSetting
+    {
+        QString key; // as stored ("inputTerminator")
+        QString stored; // what the store held
+        QString replacement; // what it was replaced by, as stored
+    };
+    // The settings the last loadConfig replaced, as far as it could name them.
+    const QList<ReplacedSetting> &replacedSettings() const { return m_replaced; }
+    // "key: "stored" → replacement" lines, one per setting, for messages.
+    static QString describe(const QList<ReplacedSetting> &replaced);
+
     // Writes every setting, "prevPort" equal to "port", then flushes. A write
     // the preferences refuse is reported on the diagnostic output as
     // "saveConfig exception: " + reason, the remaining writes are skipped, and
@@ -75,6 +87,7 @@ private:
     prefs::PreferencesFactory *factory = nullptr; // null: the process's tree
     QString installationFolder;
     prefs::Preferences *settings = nullptr;
+    QList<ReplacedSetting> m_replaced;
 };
 
 } // namespace omvara::config

@@ -10,24 +10,43 @@ namespace omvara::config {
 // into a compiled expression, so that extraction and the check of a typed
 // custom pattern agree on what a pattern means.
 //
-// Matching rules, whatever the underlying engine does by default:
-// - case-sensitive; "^" matches only at the start of the subject;
+// Patterns are written in the common backtracking dialect of stored settings
+// and export files; the engine's own extensions (POSIX classes such as
+// [:digit:], \p{^...}, verbs) are kept where that dialect has no meaning of
+// its own for them. Matching rules, whatever the underlying engine does by
+// default:
+// - case-sensitive; "^" matches only at the start of the subject; with (?i)
+//   only ASCII letters fold, unless (?u) is also on;
 // - "." matches any character except the line terminators CR, LF, U+0085,
 //   U+2028 and U+2029 (subjects hold bytes 0-255 as characters, so U+0085
-//   can occur); an inline (?s) restores "match everything";
+//   can occur); an inline (?s) restores "match everything", (?d) makes LF the
+//   only terminator;
 // - "$" and "\Z" match at the end of the subject or before one final line
 //   terminator (CR LF counting as one); with an inline (?m) they are left to
 //   the engine;
-// - "\s" is [ \t\n\x0B\f\r] and "\d" is [0-9]: ASCII only.
+// - "\s" is [ \t\n\x0B\f\r] and "\d" is [0-9]: ASCII only, as are the
+//   named classes \p{Lower}, \p{Alpha}, \p{Punct} and the like;
+// - \uXXXX, octal \0nnn and \cX are characters; \p{IsLatin} is a script
+//   (without the characters it shares with others), \p{IsAlphabetic} a
+//   binary property, \p{InBasicLatin} a block; a class nested in a class
+//   adds its members, "&&" intersects ([a-z&&[^aeiou]]), and a leading "^"
+//   negates the whole class; with (?x) blanks and comments inside classes
+//   are skipped too; "\12" after fewer than twelve groups is group 1 and a "2".
+// A construct with no exact equivalent in the engine (the flag U, emoji
+// properties, case-insensitive \p{Lu}, letters beyond ASCII in a class
+// under (?i) without (?u)) is refused with a message that names it.
 class LinePattern
 {
 public:
     LinePattern() = delete;
 
-    // The compiled pattern; check isValid() (and errorString()) on the result.
-    static QRegularExpression compile(const QString &pattern);
-    // The pattern text handed to the engine after the rewrites above.
-    static QString translate(const QString &pattern);
+    // The compiled pattern; check isValid() on the result. A refused pattern
+    // gives an expression that is not valid; `error` (when given) receives
+    // the refusal or the engine's message.
+    static QRegularExpression compile(const QString &pattern, QString *error = nullptr);
+    // The pattern text handed to the engine after the rewrites above; "" and
+    // the refusal in `refusal` (when given) for a refused pattern.
+    static QString translate(const QString &pattern, QString *refusal = nullptr);
 };
 
 } // namespace omvara::config

@@ -2,6 +2,7 @@
 #include "omvara/config/StoreCommands.h"
 
 #include "omvara/config/ConfigStore.h"
+#include "omvara/util/Version.h"
 
 #include <QTextStream>
 
@@ -47,6 +48,7 @@ std::optional<int> runStoreCommands(const QStringList &arguments, const QString 
 {
     Options options;
     QString problem;
+    QString otherOption; // the first one; only --export and --import refuse it
     for (qsizetype i = 0; i < arguments.size() && problem.isEmpty(); ++i) {
         if (auto v = optionValue(arguments, i, QStringLiteral("--prefs-file"), problem))
             options.prefsFile = *v;
@@ -54,6 +56,8 @@ std::optional<int> runStoreCommands(const QStringList &arguments, const QString 
             options.exportFile = *v;
         else if (auto v = optionValue(arguments, i, QStringLiteral("--import"), problem))
             options.importFile = *v;
+        else if (otherOption.isEmpty() && arguments[i].startsWith(u'-') && arguments[i].size() > 1)
+            otherOption = arguments[i];
     }
     if (problem.isEmpty() && !options.exportFile.isNull() && !options.importFile.isNull())
         problem = QStringLiteral("give either --export or --import, not both");
@@ -68,10 +72,18 @@ std::optional<int> runStoreCommands(const QStringList &arguments, const QString 
         return 1;
     }
 
+    if (options.exportFile.isNull() && options.importFile.isNull()) {
+        if (!options.prefsFile.isNull())
+            ConfigStore::useFileStore(options.prefsFile);
+        return std::nullopt;
+    }
+    if (!otherOption.isEmpty()) {
+        err << "omvara: " << util::unknownOptionText(otherOption) << "\n";
+        err.flush();
+        return 2;
+    }
     if (!options.prefsFile.isNull())
         ConfigStore::useFileStore(options.prefsFile);
-    if (options.exportFile.isNull() && options.importFile.isNull())
-        return std::nullopt;
 
     ConfigStore store(installationFolder);
     if (!options.exportFile.isNull()) {

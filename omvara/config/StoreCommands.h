@@ -21,8 +21,10 @@ namespace omvara::config {
 //
 // Returns the exit status when the arguments asked for --export or --import
 // (0 done, 1 failed, with "Import failed" or "Export failed" and the reason
-// on `err`) or were malformed (1, with the problem on `err`); nothing when
-// the program should go on (only --prefs-file, or no store option at all).
+// on `err`; 2 for another option beside them, which is refused before
+// anything is read or written) or were malformed (1, with the problem on
+// `err`); nothing when the program should go on (only --prefs-file, or no
+// store option at all).
 // `installationFolder` is where a shared installation's marker file lives.
 std::optional<int> runStoreCommands(const QStringList &arguments, const QString &installationFolder,
                                     QTextStream &out, QTextStream &err);

@@ -93,7 +93,7 @@ std::optional<Options> parse(const QStringList &arguments)
             ++i; // its value; the store commands have taken the option already
         } else if (a.startsWith(QLatin1String("--prefs-file="))) {
         } else if (a.startsWith(QLatin1String("-"))) {
-            fail(QStringLiteral("unknown option \"%1\"").arg(a));
+            fail(util::unknownOptionText(a));
             return std::nullopt;
         } else if (options.port.isEmpty()) {
             options.port = a;
@@ -247,17 +247,21 @@ int runOnce(const Options &options)
         std::optional<config::ConfigStore> store;
         store.emplace(QCoreApplication::applicationDirPath());
         bool valid = true;
+        QString replaced;
         try {
-            valid = options.overrides.load(config, &*store, portList(options));
+            valid = options.overrides.load(config, &*store, portList(options), &replaced);
         } catch (const std::exception &e) {
             view.logImportantEvent(QStringLiteral("The stored settings cannot be read (%1); using the defaults.")
                                        .arg(QString::fromUtf8(e.what())));
             config = config::Config();
-            valid = options.overrides.load(config, nullptr, portList(options));
+            valid = options.overrides.load(config, nullptr, portList(options), &replaced);
         }
-        if (!valid)
+        if (!valid) {
             view.logImportantEvent(
                 QStringLiteral("An invalid stored setting was replaced by its default value."));
+            for (const QString &line : replaced.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                view.logImportantEvent(QStringLiteral("  ") + line);
+        }
         if (!options.port.isEmpty())
             config.setPort(options.port);
     }
@@ -272,6 +276,7 @@ int runOnce(const Options &options)
     runOptions.stopRequested = [&stop] { return stop.takePending(); };
     run::Run run(std::move(config), std::move(runOptions), view, view);
     QObject::connect(&stop, &SignalStop::stopRequested, &run, [&run] { run.stop(); });
+    QObject::connect(&stop, &SignalStop::readingRequested, &run, [&run] { run.request(run::RequestOrigin::Signal); });
     QEventLoop loop;
     QObject::connect(&run, &run::Run::ended, &loop, &QEventLoop::quit);
     if (!run.start())
@@ -315,7 +320,8 @@ QString HeadlessRunner::help()
 {
     return QStringLiteral(
         "  --headless [PORT]  run without a window: read PORT (or the stored port) with the\n"
-        "                     stored settings until SIGINT/SIGTERM; the event log goes to stderr\n"
+        "                     stored settings until SIGINT/SIGTERM; the event log goes to stderr;\n"
+        "                     SIGUSR1 asks the instrument for a reading\n"
         "  --print            with --headless: print each value on stdout instead of typing it\n"
         "  --set KEY=VALUE    with --headless: replace one stored setting for this run\n"
         "                     (keys as stored, e.g. instrument=SARTORIUS inputTerminator=10)\n"
@@ -323,7 +329,9 @@ QString HeadlessRunner::help()
         "  --detect           find the port a device answers on (handshake lines) and exit\n"
         "  --simulate NAME    simulate the instrument NAME on a new pseudo-terminal\n"
         "                     [--interval MS] [--count N] [--sequence]; prints the terminal's\n"
-        "                     path first; --sequence: the readings count 1, 2, 3, ...\n");
+        "                     path first; --sequence: the readings count 1, 2, 3, ...;\n"
+        "                     --on-request [--request-command TEXT]: a record only in answer\n"
+        "                     to the instrument's request command (or TEXT)\n");
 }
 
 } // namespace omvara::headless

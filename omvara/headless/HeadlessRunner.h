@@ -19,6 +19,7 @@ namespace omvara::headless {
 // per line. Exit status: 0 after a stop, 1 when the port cannot be opened or
 // the run ends by itself (device lost, failure), 2 for a bad command line or
 // setting (before any port is opened) or a missing serial library.
+// SIGUSR1 asks the instrument for a reading (the request command setting).
 //
 // Needs a QCoreApplication; runs its event loop.
 class HeadlessRunner

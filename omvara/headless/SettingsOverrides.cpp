@@ -59,7 +59,9 @@ private:
     MemoryPreferences m_system { nullptr, QString() };
 };
 
-const QStringList integerKeys = { "bitRate", "dataBits", "stopBits", "parity", "inputTerminator" };
+const QStringList integerKeys = { "bitRate", "dataBits", "stopBits", "parity", "inputTerminator",
+    // Readings on request, and settled readings.
+    "requestInterval", "stableReadings" };
 const QStringList booleanKeys
     = { "minimizeToTray", "notifyWhenMinimizedToTray", "checkForUpdates", "abortAutoStartWhenPrevPortNotAvailable",
           "ignoreDuplicates" };
@@ -73,7 +75,9 @@ QStringList SettingsOverrides::keys()
         "decimalPlaces", "roundingMethod", "sound", "keyboardType", "delay", "minimizeToTray",
         "notifyWhenMinimizedToTray", "checkForUpdates", "abortAutoStartWhenPrevPortNotAvailable",
         "ignoreDuplicates", "editOperation", "editPosition", "editNumCharacters", "removeCharacters",
-        "ignoreTimeLimit", "ignoreDifference", "customRegEx", "reconnect", "recentPorts", "portDevice" };
+        "ignoreTimeLimit", "ignoreDifference", "customRegEx", "reconnect", "recentPorts", "portDevice",
+        // Readings on request, and settled readings.
+        "requestCommand", "requestInterval", "requestHotkey", "stableReadings" };
     // Record file and broker.
     keys << "recordFile" << "mqttUrl" << "mqttCaFile";
     return keys;
@@ -120,7 +124,8 @@ bool SettingsOverrides::add(const QString &assignment, QString *problem)
     return true;
 }
 
-bool SettingsOverrides::load(config::Config &config, config::ConfigStore *store, const QStringList &portNames) const
+bool SettingsOverrides::load(config::Config &config, config::ConfigStore *store, const QStringList &portNames,
+    QString *replaced) const
 {
     MemoryFactory tree;
     prefs::Preferences *snapshot = tree.userRoot()->node(config::ConfigStore::NODE_PATH);
@@ -133,6 +138,8 @@ bool SettingsOverrides::load(config::Config &config, config::ConfigStore *store,
         snapshot->put(key, value);
     config::ConfigStore memory(tree);
     const bool valid = memory.loadConfig(config, portNames);
+    if (replaced)
+        *replaced = config::ConfigStore::describe(memory.replacedSettings());
     for (const auto &[key, value] : m_values)
         if (key == QLatin1String("port"))
             config.setPort(value);

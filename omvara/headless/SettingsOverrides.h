@@ -33,8 +33,10 @@ public:
     // Loads `config` from `store` (nothing: the built-in defaults) with the
     // replacements applied. `portNames` as for loading ("port" is read only
     // when it is not empty). Returns false when a stored value was invalid
-    // and replaced by its default. Throws what reading the store throws.
-    bool load(config::Config &config, config::ConfigStore *store, const QStringList &portNames) const;
+    // and replaced by its default; `replaced` then names them (one line
+    // each). Throws what reading the store throws.
+    bool load(config::Config &config, config::ConfigStore *store, const QStringList &portNames,
+        QString *replaced = nullptr) const;
 
 private:
     QList<QPair<QString, QString>> m_values;

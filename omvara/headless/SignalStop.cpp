@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/headless/SignalStop.h"
 
+#include <QMetaObject>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -17,6 +18,7 @@ namespace {
 int pipeFds[2] = { -1, -1 };
 struct sigaction previousInt;
 struct sigaction previousTerm;
+struct sigaction previousUsr1;
 
 extern "C" void onSignal(int number)
 {
@@ -40,6 +42,7 @@ SignalStop::SignalStop(QObject *parent) : QObject(parent)
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, &previousInt);
     ::sigaction(SIGTERM, &action, &previousTerm);
+    ::sigaction(SIGUSR1, &action, &previousUsr1);
     m_notifier = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &SignalStop::readPipe);
 }
@@ -48,6 +51,7 @@ SignalStop::~SignalStop()
 {
     ::sigaction(SIGINT, &previousInt, nullptr);
     ::sigaction(SIGTERM, &previousTerm, nullptr);
+    ::sigaction(SIGUSR1, &previousUsr1, nullptr);
     delete m_notifier;
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
@@ -59,6 +63,11 @@ bool SignalStop::takePending()
     unsigned char byte = 0;
     bool taken = false;
     while (::read(pipeFds[0], &byte, 1) == 1) {
+        if (byte == SIGUSR1) {
+            // Not a stop: it goes out as usual once the event loop runs.
+            QMetaObject::invokeMethod(this, [this] { deliver(SIGUSR1); }, Qt::QueuedConnection);
+            continue;
+        }
         m_signal = byte;
         taken = true;
     }
@@ -68,10 +77,18 @@ bool SignalStop::takePending()
 void SignalStop::readPipe()
 {
     unsigned char byte = 0;
-    while (::read(pipeFds[0], &byte, 1) == 1) {
-        m_signal = byte;
-        Q_EMIT stopRequested(byte);
+    while (::read(pipeFds[0], &byte, 1) == 1)
+        deliver(byte);
+}
+
+void SignalStop::deliver(unsigned char signalNumber)
+{
+    if (signalNumber == SIGUSR1) {
+        Q_EMIT readingRequested();
+        return;
     }
+    m_signal = signalNumber;
+    Q_EMIT stopRequested(signalNumber);
 }
 
 } // namespace omvara::headless

@@ -8,8 +8,9 @@ class QSocketNotifier;
 namespace omvara::headless {
 
 // Turns SIGINT and SIGTERM into a Qt signal on the event thread (through a
-// self-pipe, so the handler itself only writes one byte). One instance at a
-// time; the previous handlers are restored on destruction.
+// self-pipe, so the handler itself only writes one byte), and SIGUSR1 into
+// a request for a reading. One instance at a time; the previous handlers are
+// restored on destruction.
 class SignalStop : public QObject
 {
     Q_OBJECT
@@ -20,16 +21,19 @@ public:
 
     // The number of the last signal received, 0 when none.
     int lastSignal() const { return m_signal; }
-    // True when a signal arrived that the event loop has not delivered yet;
-    // it is taken (stopRequested is not emitted for it). For a caller that
-    // must know before it returns to the event loop.
+    // True when a stop signal arrived that the event loop has not delivered
+    // yet; it is taken (stopRequested is not emitted for it). For a caller
+    // that must know before it returns to the event loop.
     bool takePending();
 
 Q_SIGNALS:
     void stopRequested(int signalNumber);
+    // SIGUSR1: a foot switch or a script asks the instrument for a reading.
+    void readingRequested();
 
 private:
     void readPipe();
+    void deliver(unsigned char signalNumber);
 
     QSocketNotifier *m_notifier = nullptr;
     int m_signal = 0;

@@ -44,10 +44,13 @@ public:
     };
 
     // Writes the document for the node at `path` (names below the root)
-    // holding `entries`. Refuses (PreferencesRefusedError) text that XML 1.0
-    // cannot hold, such as control characters other than tab and line breaks,
-    // before writing anything; fails with BackingStoreError when `out` does
-    // not take the bytes.
+    // holding `entries`. A document whose text holds control characters other
+    // than tab and line breaks (which XML 1.0 cannot carry) is declared
+    // version 1.1 and carries them, and the characters U+007F-U+009F and
+    // U+2028, as character references; any other document is version 1.0.
+    // Refuses (PreferencesRefusedError) text that no XML can hold (U+0000,
+    // unpaired surrogates, U+FFFE, U+FFFF) before writing anything; fails
+    // with BackingStoreError when `out` does not take the bytes.
     static void write(QIODevice &out, const QStringList &path, const QList<Entry> &entries);
 
     // Reads a whole document. Accepts it with or without the DOCTYPE, with
@@ -57,7 +60,9 @@ public:
     // predefined ones (the document type declaration is skipped, so no entity
     // is ever expanded or fetched), keys, values and names the tree cannot
     // hold, nesting deeper than 64 nodes, documents over 16 MiB, and format
-    // versions above 1.0.
+    // versions above 1.0. A document declared XML version 1.1 is read with
+    // the meaning it has there (references to control characters, U+0085 and
+    // U+2028 as line ends); it must be in UTF-8.
     static Document parse(const QByteArray &document);
 
     // Writes every entry of `document` into the node it names below

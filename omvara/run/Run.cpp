@@ -4,7 +4,10 @@
 #include "omvara/config/OutputSettings.h"
 #include "omvara/run/BrokerOutput.h"
 #include "omvara/run/RecordFileOutput.h"
+#include "omvara/run/RequestSender.h"
+#include "omvara/run/SettledReadings.h"
 #include "omvara/run/ValueOutputs.h"
+#include "omvara/hotkey/GlobalHotkey.h"
 #include "omvara/worker/Ignorer.h"
 #include "omvara/worker/Keybot.h"
 #include "omvara/worker/SoundBot.h"
@@ -14,6 +17,7 @@
 #include "portlink/PortlinkErrors.h"
 
 #include <QMetaObject>
+#include <QTimer>
 
 #include <exception>
 #include <stdexcept>
@@ -47,6 +51,7 @@ public:
     void lineCompleted(worker::DataLine &line) override { m_run.handleLine(line); }
     void lineFailed(const QString &rawData, qint32 count, const QString &message) override
     {
+        m_run.noteLineArrived();
         m_run.addLine({ 0, count, QDateTime::currentDateTime(), rawData, {}, LineStatus::Error, message });
     }
     void lineOverflowed(const QString &rawData) override
@@ -57,7 +62,13 @@ public:
     {
         m_run.addLine({ 0, 0, QDateTime::currentDateTime(), rawData, {}, LineStatus::Unsent, {} });
     }
-    void showDataLine(worker::DataLine &line) override { m_run.m_observer.lineReceived(line); }
+    void showDataLine(worker::DataLine &line) override
+    {
+        m_run.m_lastShown = line.getCount();
+        m_run.m_observer.lineReceived(line);
+        m_run.tellHeld(line.getCount());
+        m_run.deliverSettled();
+    }
     bool waitForLostDevice() override { return m_run.deviceLost(); }
     void deviceBack() override { m_run.deviceReturned(); }
 
@@ -72,6 +83,7 @@ Run::Makers Run::Makers::defaults()
         return worker::Keybot::fromConfig(view, config);
     };
     makers.soundBot = [](int percussionNumber) { return std::make_unique<worker::SoundBot>(percussionNumber); };
+    makers.hotkey = [](const config::RequestHotkey::Chord &chord) { return hotkey::createGlobalHotkey(chord); };
     return makers;
 }
 
@@ -92,6 +104,7 @@ Run::~Run()
     // The reading thread ends (and the port closes) before the outputs it
     // hands values to go away.
     m_worker.reset();
+    endRequests();
     endOutputs(OutputEnd::Abort);
     for (const auto &sink : m_sinks)
         sink->join();
@@ -115,11 +128,18 @@ bool Run::start()
             // Both come from the keyboard thread; the state is the event thread's.
             // Calls to the event thread are posted by name (see Run.h).
             const auto onLost = [this](const QString &reason) {
+                m_keyboardLost = true;
                 QMetaObject::invokeMethod(this, "keyboardLost", Qt::QueuedConnection, Q_ARG(QString, reason));
             };
             const auto onEnd = [this] { QMetaObject::invokeMethod(this, "keyboardEnded", Qt::QueuedConnection); };
             const auto onOutcome = [this](qint64 seq, bool typed) {
-                m_ledger.settle(seq, typed ? LineStatus::Typed : LineStatus::NotTyped);
+                if (typed)
+                    m_ledger.settle(seq, LineStatus::Typed);
+                else
+                    m_ledger.settle(seq, LineStatus::NotTyped,
+                        worker::WorkerTexts::text(m_keyboardLost ? "not.typed.lost"
+                                : m_outputsStopping             ? "not.typed.stopped"
+                                                                : "not.typed"));
             };
             delivery = std::make_unique<KeyboardOutput>(std::move(keybot), onLost, onEnd, onOutcome);
         } catch (const std::exception &e) {
@@ -150,7 +170,12 @@ bool Run::start()
     // After the keyboard: joined after it, they hear of its last outcomes.
     addLineOutputs();
 
-    // 4. Duplicate suppression.
+    // 4. Settled readings, then duplicate suppression.
+    if (m_config.stableReadings > 1) {
+        m_settledReadings = std::make_unique<SettledReadings>(m_config.stableReadings);
+        m_heldText = worker::WorkerTexts::text("reading.held");
+        m_heldAgainText = worker::WorkerTexts::text("reading.held.again");
+    }
     if (m_config.ignoreDuplicates)
         m_ignorer = std::make_unique<worker::Ignorer>(m_config);
 
@@ -166,6 +191,15 @@ bool Run::start()
         return notStarted(failureText(e));
     } catch (const portlink::NativeLibraryError &e) {
         m_questions.cannotStart(StartFailure::NoSerialLibrary, e.message());
+        return notStarted(e.message());
+    } catch (const portlink::IoError &e) {
+        using Open = portlink::IoError::OpenFailure;
+        const Open kind = e.openFailure();
+        m_questions.cannotStart(kind == Open::NoSuchDevice ? StartFailure::NoSuchDevice
+                : kind == Open::InUse                      ? StartFailure::PortInUse
+                : kind == Open::NoPermission               ? StartFailure::NoPermission
+                                                           : StartFailure::CannotOpen,
+            e.message());
         return notStarted(e.message());
     } catch (const std::exception &e) {
         m_questions.cannotStart(StartFailure::CannotOpen, failureText(e));
@@ -188,6 +222,7 @@ bool Run::start()
     if (m_options.stopRequested && m_options.stopRequested())
         stop();
     m_worker->execute();
+    startRequests();
     return true;
 }
 
@@ -250,6 +285,8 @@ void Run::stop()
 {
     if (m_worker)
         m_worker->cancel(true);
+    if (m_requestTimer)
+        m_requestTimer->stop();
     endOutputs(m_outputEnd >= OutputEnd::Stop ? OutputEnd::Abort : OutputEnd::Stop);
 }
 
@@ -264,6 +301,7 @@ void Run::endOutputs(OutputEnd how)
     if (how <= m_outputEnd)
         return;
     m_outputEnd = how;
+    m_outputsStopping = how >= OutputEnd::Stop;
     for (const auto &sink : m_sinks) {
         switch (how) {
         case OutputEnd::Finish:
@@ -299,23 +337,32 @@ void Run::keyboardEnded()
 
 void Run::handleLine(worker::DataLine &line)
 {
+    noteLineArrived();
     RunLine entry { 0, line.getCount(), line.getDateTime(), line.rawData(), line.getProcessedData(),
         LineStatus::Pending, {} };
     if (!line.hasValue()) {
         entry.status = LineStatus::NoValue;
+    } else if (holdsBack(line)) {
+        entry.status = LineStatus::Held; // no sound, not typed, not seen by duplicate suppression
     } else {
         if (m_ignorer)
             m_ignorer->process(line);
-        if (!line.hasValue())
+        if (!line.hasValue()) {
             entry.status = LineStatus::Duplicate;
-        else if (!m_delivers)
+        } else if (!m_delivers) {
             entry.status = LineStatus::NotTyped; // the keyboard output failed at Start
-        else if (m_options.print)
+            entry.note = worker::WorkerTexts::text("not.typed.no.keyboard");
+        } else if (m_options.print) {
             entry.status = LineStatus::Printed;
+        } else if (m_options.ownWindowFocused && m_options.ownWindowFocused()) {
+            entry.status = LineStatus::NotTyped;
+            entry.note = worker::WorkerTexts::text("not.typed.focus");
+            m_observer.logImportantEvent(worker::WorkerTexts::text("value.not.typed.focus") + entry.value);
+        }
     }
     // Added before the outputs get it: the keyboard may report its outcome at once.
     entry.seq = m_ledger.add(entry);
-    if (!line.hasValue())
+    if (entry.status != LineStatus::Pending && entry.status != LineStatus::Printed)
         return;
     for (const auto &sink : m_sinks)
         sink->put(entry);
@@ -342,13 +389,24 @@ void Run::lineReleased(const RunLine &line)
 
 void Run::deliverSettled()
 {
-    std::vector<RunLine> lines;
     {
         std::lock_guard lock(m_settledMutex);
-        lines.swap(m_settled);
+        for (RunLine &line : m_settled)
+            m_unshownSettled.push_back(std::move(line));
+        m_settled.clear();
     }
-    for (const RunLine &line : lines)
-        m_observer.lineSettled(line);
+    // A line the view is shown is settled after it was shown; lines it never
+    // sees (failed, cut, unsent, or dropped from the view at Stop) need not wait.
+    while (!m_unshownSettled.empty()) {
+        const RunLine &line = m_unshownSettled.front();
+        const bool shownOrNever = m_receptionEnded || line.count == 0 || line.status == LineStatus::Error
+            || line.count <= m_lastShown;
+        if (!shownOrNever)
+            break;
+        const RunLine released = line;
+        m_unshownSettled.pop_front();
+        m_observer.lineSettled(released);
+    }
 }
 
 void Run::receptionEnded(worker::WeightWorker *worker)
@@ -365,8 +423,12 @@ void Run::receptionEnded(worker::WeightWorker *worker)
     }
     // A run that ended by itself still delivers the values it received.
     endOutputs(end == RunState::End::Stopped ? OutputEnd::Stop : OutputEnd::Finish);
+    // The port is closed: a request still being written has ended.
+    endRequests();
     // Called from the engine's own signal: it is deleted once that returns.
     m_worker.release()->deleteLater();
+    m_receptionEnded = true;
+    deliverSettled();
     setPhase(RunState::Phase::Ended, end, reason);
     Q_EMIT ended();
 }

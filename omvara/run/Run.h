@@ -2,19 +2,31 @@
 #pragma once
 
 #include "omvara/config/Config.h"
+#include "omvara/config/RequestSettings.h"
 #include "omvara/run/LineLedger.h"
 #include "omvara/run/OutputReport.h"
 #include "omvara/run/RunObserver.h"
 #include "omvara/run/RunState.h"
 #include "omvara/run/ValueSink.h"
 
+#include <QByteArray>
 #include <QObject>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
+
+class QTimer;
+
+namespace omvara::hotkey {
+class GlobalHotkey;
+}
 
 namespace omvara::worker {
 class Ignorer;
@@ -26,6 +38,17 @@ class WeightWorkerView;
 
 namespace omvara::run {
 
+class RequestSender;
+class SettledReadings;
+
+// What asked the instrument for a reading.
+enum class RequestOrigin {
+    Interval, // the request interval setting
+    Hotkey, // the global hotkey, pressed in any application
+    Signal, // SIGUSR1 to the headless runner (a foot switch, a script)
+    Window, // the Request control of the window or its tray menu
+};
+
 // One run: from Start to its end, everything that happens to the bytes of the
 // port. It opens the port through the reception engine the instrument asks
 // for, and decides what becomes of each line: duplicate suppression, the
@@ -36,8 +59,12 @@ namespace omvara::run {
 // The path of a value: the reading thread completes a line and, still on that
 // thread, applies suppression and hands the value to the outputs (so typing
 // never waits for the event thread); the line then reaches the view on the
-// event thread. For each line the order is: suppression, sound, log and
-// count, keyboard (or print).
+// event thread. For each line the order is: the settled-readings filter,
+// suppression, sound, log and count, keyboard (or print).
+//
+// Requests for readings (request()) come from the interval, the hotkey, the
+// headless runner's SIGUSR1 and the window's Request control; they are
+// written to the port on a thread of their own while reading goes on.
 //
 // Event thread, except where noted. The observer and the questions must
 // outlive the run.
@@ -53,6 +80,8 @@ public:
         std::function<std::unique_ptr<worker::Keybot>(worker::WeightWorkerView *, const config::Config &)> keybot;
         // Throws (worker::SoundError, ...) when no sound can be played.
         std::function<std::unique_ptr<worker::SoundBot>(int percussionNumber)> soundBot;
+        // Throws (hotkey::HotkeyUnavailableError) when the hotkey cannot be had.
+        std::function<std::unique_ptr<hotkey::GlobalHotkey>(const config::RequestHotkey::Chord &)> hotkey;
         static Makers defaults();
     };
 
@@ -67,6 +96,10 @@ public:
         // stops the run there, before anything is read (a stop asked for
         // while a slow driver opened the port).
         std::function<bool()> stopRequested;
+        // True while one of the program's own windows has the keyboard focus:
+        // a value that arrives then is not typed (it would land in the
+        // program itself). Called on the reading thread.
+        std::function<bool()> ownWindowFocused;
         Makers makers = Makers::defaults();
         // The broker's password (never stored); empty: the environment
         // variable OMVARA_MQTT_PASSWORD.
@@ -92,6 +125,18 @@ public:
     void stop();
     // Waits until the outputs have delivered what they hold (after the end).
     void waitForOutputs();
+
+    // Asks the instrument for a reading: the request command goes out
+    // through the port on a thread of the run's own (a device that does not
+    // take it holds up neither reading nor the event thread), and the log
+    // says so. Each call sends one request, even while an earlier one has
+    // no answer yet. Does nothing while the run is not reading (starting,
+    // stopping, waiting for a lost device) or has no request command (the
+    // log says so, once). Event thread.
+    void request(RequestOrigin origin);
+    // What a request sends: the request command setting, else the
+    // instrument's own; empty when neither has one.
+    const QByteArray &requestCommand() const { return m_requestCommand; }
 
     const RunState &state() const { return m_state; }
     const config::Config &config() const { return m_config; }
@@ -137,6 +182,17 @@ private:
     Q_INVOKABLE void deviceIsBack();
     // The state of the record file or the broker (a RunState::Output::Status).
     Q_INVOKABLE void outputChanged(const QString &name, int status, const QString &detail);
+    // Readings on request, and settled readings (RunRequests.cpp).
+    void startRequests();
+    void endRequests();
+    void checkAnswers();
+    QString originText(RequestOrigin origin) const;
+    // Reading thread: false when the settled-readings filter hands the line's value on.
+    bool holdsBack(worker::DataLine &line);
+    // Any thread: a line (whole or failed) arrived.
+    void noteLineArrived();
+    // Event thread, after the view got the line: marks a held-back reading.
+    void tellHeld(qint32 count);
     // How far the outputs have been told to end, in increasing order.
     enum class OutputEnd { None, Finish, Stop, Abort };
     void endOutputs(OutputEnd how);
@@ -154,12 +210,38 @@ private:
     std::unique_ptr<worker::Ignorer> m_ignorer;
     worker::Keybot *m_keybot = nullptr;
     bool m_delivers = false; // a keyboard or print output takes the values
+    // Why the keyboard drops values (read on the keyboard thread).
+    std::atomic<bool> m_outputsStopping = false;
+    std::atomic<bool> m_keyboardLost = false;
     LineLedger m_ledger;
     // Settled lines on their way to the observer (one event delivers a batch).
     std::mutex m_settledMutex;
     std::vector<RunLine> m_settled;
+    // Event thread: settled lines wait until the observer has been shown the
+    // line itself (a line without a value is settled before it is shown).
+    std::deque<RunLine> m_unshownSettled;
+    qint32 m_lastShown = 0;
+    bool m_receptionEnded = false;
     std::unique_ptr<worker::WeightWorker> m_worker;
     OutputEnd m_outputEnd = OutputEnd::None;
+
+    // Readings on request.
+    QByteArray m_requestCommand;
+    std::unique_ptr<RequestSender> m_requests; // while reception runs
+    QTimer *m_requestTimer = nullptr; // the interval
+    QTimer *m_answerTimer = nullptr; // looks for requests without an answer
+    std::unique_ptr<hotkey::GlobalHotkey> m_hotkey;
+    bool m_noCommandTold = false;
+    // The first request since the last line, while it has no answer.
+    std::optional<std::chrono::steady_clock::time_point> m_unansweredSince;
+    bool m_silenceTold = false; // for this silent stretch
+    std::atomic<std::chrono::steady_clock::rep> m_lastLineAt { 0 };
+    // Settled readings: the filter (reading thread), and the held-back
+    // lines on their way to the view (their counts and log texts).
+    std::unique_ptr<SettledReadings> m_settledReadings;
+    QString m_heldText, m_heldAgainText; // taken at start, read on the reading thread
+    std::mutex m_heldMutex;
+    std::deque<std::pair<qint32, QString>> m_held;
 };
 
 } // namespace omvara::run

@@ -41,7 +41,9 @@ public:
     // The port is open and reception begins.
     virtual void runStarted(const RunStart &start) { }
     // One received line as the run handled it: a repeated value has been
-    // emptied by duplicate suppression. Comes after the value's outputs got it.
+    // emptied by duplicate suppression, a reading the settled-readings filter
+    // held back likewise (an ordinary event marking it follows at once).
+    // Comes after the value's outputs got it.
     virtual void lineReceived(const worker::DataLine &line) = 0;
     // What became of a line, once known (typed, not typed, ...), for every
     // line of the run in order, whole or not; `line.count` is the count of
@@ -54,8 +56,11 @@ public:
 // Why a run could not start.
 enum class StartFailure {
     InvalidSetting, // the port refused a setting
-    CannotOpen, // the port cannot be opened
+    CannotOpen, // the port cannot be opened (for another reason than those below)
     NoSerialLibrary, // the system's serial support is missing
+    NoSuchDevice, // the port's device does not exist (unplugged, off)
+    PortInUse, // another program has the port
+    NoPermission, // the user may not open the port
 };
 
 // The questions a run asks its view while it starts: the window answers with

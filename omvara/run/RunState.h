@@ -51,6 +51,9 @@ struct RunState
     // Lines received, and values handed to the outputs (after suppression).
     qint64 lines = 0;
     qint64 values = 0;
+    // Readings on request: the run has a request command, so a request
+    // control may be offered while it reads.
+    bool requests = false;
 
     bool running() const { return phase == Phase::Running || phase == Phase::WaitingForDevice; }
     bool ended() const { return phase == Phase::Ended; }

@@ -3,11 +3,13 @@
 
 #include "omvara/config/Config.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/config/RequestSettings.h"
 #include "omvara/sim/PseudoTerminal.h"
 
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -61,10 +63,13 @@ extern "C" void onStopSignal(int)
 void usage(std::FILE *err)
 {
     std::fputs("Usage: omvara --simulate INSTRUMENT [--interval MS] [--count N] [--sequence]\n"
+               "                         [--on-request [--request-command TEXT]]\n"
                "Simulates an instrument on a new pseudo-terminal: prints the terminal's path,\n"
                "waits until a program opens it, then sends a record every MS milliseconds\n"
                "(default 1000; 0: as fast as it is read), N records in all (default: until\n"
-               "interrupted). With --sequence the records carry the readings 1, 2, 3, ...\n",
+               "interrupted). With --sequence the records carry the readings 1, 2, 3, ...\n"
+               "With --on-request it sends one record for each request it receives: the\n"
+               "instrument's own request command, or TEXT (escapes \\r \\n \\t \\e \\xHH \\\\).\n",
         err);
 }
 
@@ -95,6 +100,8 @@ int runSimulator(const QStringList &args, std::FILE *out, std::FILE *err)
     int interval = 1000;
     int count = -1;
     bool counting = false;
+    bool onRequest = false;
+    std::optional<QString> requestText;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &arg = args[i];
         const bool hasValue = i + 1 < args.size();
@@ -108,6 +115,10 @@ int runSimulator(const QStringList &args, std::FILE *out, std::FILE *err)
             }
         } else if (arg == QLatin1String("--sequence")) {
             counting = true;
+        } else if (arg == QLatin1String("--on-request")) {
+            onRequest = true;
+        } else if (arg == QLatin1String("--request-command") && hasValue) {
+            requestText = args[++i];
         } else if (arg == QLatin1String("--count") && hasValue) {
             if (!parseNumber(args[++i], 0, count)) {
                 std::fprintf(err, "omvara: --count needs a number of records, not \"%s\"\n", qPrintable(args[i]));
@@ -131,6 +142,28 @@ int runSimulator(const QStringList &args, std::FILE *out, std::FILE *err)
         return 2;
     }
 
+    QByteArray request;
+    if (requestText && !onRequest) {
+        std::fputs("omvara: --request-command goes with --on-request\n", err);
+        return 2;
+    }
+    if (onRequest) {
+        QString problem;
+        const std::optional<QByteArray> decoded = requestText
+            ? config::RequestCommand::decode(*requestText, &problem)
+            : std::optional<QByteArray>(Instrument::valueOf(instrument).getDataCommand().toLatin1());
+        if (!decoded) {
+            std::fprintf(err, "omvara: --request-command \"%s\": %s\n", qPrintable(*requestText), qPrintable(problem));
+            return 2;
+        }
+        request = *decoded;
+        if (request.isEmpty()) {
+            std::fprintf(err, "omvara: %s has no request command of its own; give --request-command TEXT\n",
+                qPrintable(instrument));
+            return 2;
+        }
+    }
+
     InstrumentSimulator simulator(instrument, counting);
     PseudoTerminal terminal(false);
     std::fprintf(out, "%s\n", qPrintable(terminal.devicePath()));
@@ -146,14 +179,28 @@ int runSimulator(const QStringList &args, std::FILE *out, std::FILE *err)
 
     int sent = 0;
     int status = 0;
+    QByteArray received; // bytes from the program not yet taken as a request
     try {
         while (!stopRequested && (count < 0 || sent < count)) {
             if (!terminal.isPortOpen()) {
                 std::fprintf(err, "%s: waiting for a program to open the port\n", qPrintable(terminal.devicePath()));
                 while (!stopRequested && !terminal.waitForPortOpen(std::chrono::milliseconds(100))) { }
                 // The program discards what was waiting when it opened the port; give it time to do so.
-                pause(std::chrono::milliseconds(std::max(interval, 300)));
+                if (!onRequest)
+                    pause(std::chrono::milliseconds(std::max(interval, 300)));
+                received.clear();
                 continue;
+            }
+            if (onRequest) {
+                // One record for each request received; what comes before
+                // a request (or is no request at all) is dropped.
+                received += terminal.readSent(std::chrono::milliseconds(100));
+                const qsizetype at = received.indexOf(request);
+                if (at < 0) {
+                    received = received.right(request.size() - 1);
+                    continue;
+                }
+                received.remove(0, at + request.size());
             }
             // A program that stopped reading (or closed the port) must not
             // hold the simulator: a stop signal ends the write, a closed port
@@ -161,7 +208,7 @@ int runSimulator(const QStringList &args, std::FILE *out, std::FILE *err)
             if (!terminal.write(simulator.nextRecord(), [&] { return stopRequested || !terminal.isPortOpen(); }))
                 continue;
             ++sent;
-            if (count < 0 || sent < count)
+            if (!onRequest && (count < 0 || sent < count))
                 pause(std::chrono::milliseconds(interval));
         }
         // Closing the device side loses what the program has not read yet.

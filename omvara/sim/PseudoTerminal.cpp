@@ -109,6 +109,22 @@ int PseudoTerminal::pendingBytes() const
     return rc == 0 ? n : -1;
 }
 
+QByteArray PseudoTerminal::readSent(std::chrono::milliseconds timeout)
+{
+    pollfd p { m_master, POLLIN, 0 };
+    if (::poll(&p, 1, int(timeout.count())) <= 0 || !(p.revents & POLLIN))
+        return {};
+    QByteArray bytes;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        if (n <= 0)
+            break; // nothing more (EAGAIN), or the port side is closed (EIO)
+        bytes.append(buffer, qsizetype(n));
+    }
+    return bytes;
+}
+
 bool PseudoTerminal::isPortOpen() const
 {
     if (m_slave >= 0)

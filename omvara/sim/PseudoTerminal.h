@@ -52,6 +52,11 @@ public:
     // Writes the bytes one at a time with `gap` between them.
     void writeSlowly(const QByteArray &bytes, std::chrono::microseconds gap);
 
+    // What the program wrote to the port (a request, for a device that sends
+    // on request): the bytes waiting, after waiting at most `timeout` for the
+    // first. Empty when nothing came or nobody has the port open.
+    QByteArray readSent(std::chrono::milliseconds timeout);
+
     // Bytes written to the device side that the port side has not read yet (-1 when unknown).
     int pendingBytes() const;
     // True while some program (other than this object) has the port side open.

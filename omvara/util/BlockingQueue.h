@@ -54,6 +54,16 @@ public:
         return value;
     }
 
+    // Every element, oldest first, taken at once: no taker gets one of them
+    // in between. Never waits.
+    std::deque<T> takeAll()
+    {
+        std::lock_guard lock(m_mutex);
+        std::deque<T> all;
+        all.swap(m_items);
+        return all;
+    }
+
     std::size_t size() const
     {
         std::lock_guard lock(m_mutex);

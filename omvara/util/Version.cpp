@@ -30,4 +30,9 @@ QString helpEpilogue()
                           "Omvara home page: <https://www.brindlecote.com/omvara>\n");
 }
 
+QString unknownOptionText(const QString &option)
+{
+    return QStringLiteral("unknown option \"%1\"").arg(option);
+}
+
 } // namespace omvara::util

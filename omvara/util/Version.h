@@ -16,4 +16,8 @@ QString versionInformation();
 // page are.
 QString helpEpilogue();
 
+// What every mode of the program says of an option it does not know; the
+// program writes it after "omvara: " on the error output and exits with 2.
+QString unknownOptionText(const QString &option);
+
 } // namespace omvara::util

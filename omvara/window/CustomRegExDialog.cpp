@@ -40,7 +40,7 @@ protected:
         if (source->hasText()) {
             const qsizetype after = toPlainText().size() - textCursor().selectedText().size() + source->text().size();
             if (after > config::ConfigHelper::CustomRegEx::MaxLength) {
-                MessageBoxes::showMessage(window(), tooLongText(), WindowTexts::text("error"));
+                MessageBoxes::showMessage(window(), MessageText::own(tooLongText()), WindowTexts::text("error"));
                 return;
             }
         }
@@ -106,11 +106,12 @@ void CustomRegExDialog::okButtonActionPerformed()
     const QString pattern = regExTextArea->toPlainText();
     if (pattern.size() > config::ConfigHelper::CustomRegEx::MaxLength) {
         // Refused before any compiling, so that a pasted wall of text cannot hold the window.
-        MessageBoxes::showMessage(this, tooLongText(), WindowTexts::text("error"));
+        MessageBoxes::showMessage(this, MessageText::own(tooLongText()), WindowTexts::text("error"));
         return;
     }
-    if (!config::ConfigHelper::CustomRegEx::valid(pattern)) {
-        MessageBoxes::showMessage(this, WindowTexts::text("invalid.expression"), WindowTexts::text("error"));
+    if (const QString problem = config::ConfigHelper::CustomRegEx::problem(pattern); !problem.isEmpty()) {
+        MessageBoxes::showMessage(
+            this, MessageText::own(WindowTexts::text("invalid.expression") + u'\n') + MessageText::outside(problem), WindowTexts::text("error"));
         return;
     }
     patternResult = pattern;

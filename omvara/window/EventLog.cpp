@@ -27,6 +27,14 @@ QString clockText(const QTime &time)
 
 } // namespace
 
+EventLog::Entry EventLog::appended(QList<LogSegment> segments, qint32 line)
+{
+    Entry entry;
+    entry.segments = std::move(segments);
+    entry.line = line;
+    return entry;
+}
+
 EventLog::EventLog(QTextDocument *document, QAbstractScrollArea *view, QObject *parent)
     : QObject(parent)
     , m_document(document)
@@ -70,6 +78,19 @@ void EventLog::addStylesToDocument()
     QTextCharFormat ignored = base;
     ignored.setForeground(QBrush(QColor(0x80, 0x80, 0x80)));
     m_styles.insert(LogStyle::Ignored, ignored);
+
+    QTextCharFormat value = base;
+    value.setFontWeight(QFont::Bold);
+    m_styles.insert(LogStyle::Value, value);
+
+    QTextCharFormat notTyped = base;
+    notTyped.setForeground(QBrush(QColor(0xB0, 0x00, 0x00)));
+    notTyped.setFontItalic(true);
+    m_styles.insert(LogStyle::NotTyped, notTyped);
+
+    QTextCharFormat held = ignored;
+    held.setFontItalic(true);
+    m_styles.insert(LogStyle::Held, held);
 }
 
 QTextCharFormat EventLog::style(const QString &name) const
@@ -79,25 +100,49 @@ QTextCharFormat EventLog::style(const QString &name) const
 
 void EventLog::logEvent(const QString &text)
 {
-    enqueue({{logEntryText(clockText(QTime::currentTime()), text), LogStyle::Regular}});
+    enqueue(appended({{logEntryText(clockText(QTime::currentTime()), text), LogStyle::Regular}}));
 }
 
 void EventLog::logImportantEvent(const QString &text)
 {
-    enqueue({{logEntryText(clockText(QTime::currentTime()), text), LogStyle::Important}});
+    enqueue(appended({{logEntryText(clockText(QTime::currentTime()), text), LogStyle::Important}}));
 }
 
 void EventLog::eventLogAppend(const QString &text, const QString &style)
 {
-    enqueue({{text, style}});
+    enqueue(appended({{text, style}}));
 }
 
-void EventLog::appendDataLine(const QDateTime &time, const QString &raw, const QString &value)
+void EventLog::appendDataLine(const QDateTime &time, const QString &raw, const QString &value, qint32 line)
 {
-    enqueue(dataLineSegments(clockText(time.time()), raw, value));
+    enqueue(appended(dataLineSegments(clockText(time.time()), raw, value), line));
 }
 
-void EventLog::enqueue(QList<LogSegment> entry)
+void EventLog::markDataLine(qint32 line, const QList<LogSegment> &mark, const QString &restyle)
+{
+    Entry entry = appended(mark, line);
+    entry.mark = true;
+    entry.restyle = restyle;
+    enqueue(std::move(entry));
+}
+
+QString EventLog::legend()
+{
+    return QStringLiteral(
+        "<p><b>How the log shows each received line</b></p>"
+        "<p><span style='font-weight:bold'>12.34</span> the value in the received text<br>"
+        "<span style='color:#005500;background:#d8f5d0;font-weight:bold'>&nbsp;\u2192 12,34&nbsp;</span> "
+        "typed, as it was typed<br>"
+        "<span style='color:#b00000;font-style:italic'>\u2298 not typed</span> "
+        "a value that was not typed, and why<br>"
+        "<span style='color:#808080;font-style:italic'>\u00b7 held</span> "
+        "a reading held back until it settles<br>"
+        "<span style='color:#9a4f00;font-style:italic'>brown italic</span> a line without a value<br>"
+        "<span style='color:#808080'>grey</span> a repeated value that was not typed again<br>"
+        "<span style='color:#b00000;font-weight:bold'>red</span> an error or warning</p>");
+}
+
+void EventLog::enqueue(Entry entry)
 {
     bool post = false;
     {
@@ -117,7 +162,7 @@ void EventLog::enqueue(QList<LogSegment> entry)
 
 void EventLog::flush()
 {
-    QList<QList<LogSegment>> entries;
+    QList<Entry> entries;
     {
         std::lock_guard lock(m_mutex);
         entries.swap(m_pending);
@@ -128,18 +173,50 @@ void EventLog::flush()
 
     QScrollBar *bar = m_view ? m_view->verticalScrollBar() : nullptr;
     const bool atEnd = bar == nullptr || bar->value() >= bar->maximum();
-    for (const auto &entry : std::as_const(entries))
-        write(entry);
+    for (const auto &entry : std::as_const(entries)) {
+        if (entry.mark)
+            writeMark(entry);
+        else
+            write(entry);
+    }
     if (bar && atEnd)
         bar->setValue(bar->maximum());
 }
 
-void EventLog::write(const QList<LogSegment> &entry)
+void EventLog::write(const Entry &entry)
 {
     QTextCursor cursor(m_document);
     cursor.movePosition(QTextCursor::End);
-    for (const LogSegment &segment : entry)
+    for (const LogSegment &segment : entry.segments)
         cursor.insertText(segment.text, style(segment.style));
+    // The entry's own block is the one before the empty block after its line feed.
+    if (entry.line > 0) {
+        QTextBlock block = m_document->lastBlock().previous();
+        if (block.isValid())
+            block.setUserState(entry.line);
+    }
+}
+
+void EventLog::writeMark(const Entry &entry)
+{
+    // Marks come shortly after their lines: look back only so far.
+    constexpr int Lookback = 5000;
+    int looked = 0;
+    for (QTextBlock block = m_document->lastBlock(); block.isValid() && looked < Lookback;
+         block = block.previous(), ++looked) {
+        if (block.userState() != entry.line)
+            continue;
+        QTextCursor cursor(block);
+        if (!entry.restyle.isEmpty()) {
+            cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+            cursor.setCharFormat(style(entry.restyle));
+        }
+        cursor.movePosition(QTextCursor::EndOfBlock);
+        for (const LogSegment &segment : entry.segments)
+            cursor.insertText(segment.text, style(segment.style));
+        block.setUserState(-1); // marked once
+        return;
+    }
 }
 
 int EventLog::lineCount() const

@@ -18,7 +18,7 @@ class QTextDocument;
 
 namespace omvara {
 
-// The window's event log: a read-only text pane with six named styles.
+// The window's event log: a read-only text pane with named styles.
 //
 // logEvent and logImportantEvent may be called from any thread (the
 // reception and keyboard threads report through them). The entry is stamped
@@ -48,8 +48,16 @@ public:
     // Appends `text` in the named style (unknown names use "default"). Any thread.
     void eventLogAppend(const QString &text, const QString &style);
     // One received line, time-stamped with `time`, laid out as
-    // dataLineSegments() says. Any thread.
-    void appendDataLine(const QDateTime &time, const QString &raw, const QString &value);
+    // dataLineSegments() says; `line` is its count, by which markDataLine
+    // finds it. Any thread.
+    void appendDataLine(const QDateTime &time, const QString &raw, const QString &value, qint32 line = 0);
+    // Appends `mark` to the end of the most recent data line `line` and, with
+    // a `restyle`, shows that whole line in that style. Nothing when the line
+    // is no longer held. Any thread; after the line's appendDataLine.
+    void markDataLine(qint32 line, const QList<LogSegment> &mark, const QString &restyle = {});
+
+    // What the styles and marks of the log mean (the log tab's tooltip).
+    static QString legend();
 
     // The format of a named style (tests, and panes that want to match it).
     QTextCharFormat style(const QString &name) const;
@@ -62,15 +70,25 @@ public:
 
 private:
     void addStylesToDocument();
-    void enqueue(QList<LogSegment> entry);
-    void write(const QList<LogSegment> &entry);
+    // An entry to append (line > 0: a data line), or a mark for data line `line`.
+    struct Entry
+    {
+        QList<LogSegment> segments;
+        qint32 line = 0;
+        bool mark = false;
+        QString restyle;
+    };
+    static Entry appended(QList<LogSegment> segments, qint32 line = 0);
+    void enqueue(Entry entry);
+    void write(const Entry &entry);
+    void writeMark(const Entry &entry);
 
     QTextDocument *m_document;
     QPointer<QAbstractScrollArea> m_view;
     QHash<QString, QTextCharFormat> m_styles;
 
     std::mutex m_mutex; // guards m_pending and m_flushPosted
-    QList<QList<LogSegment>> m_pending;
+    QList<Entry> m_pending;
     bool m_flushPosted = false;
 };
 

@@ -75,7 +75,7 @@ void IgnoreDialog::okButtonActionPerformed()
     const auto accepted = SettingRules::acceptIgnoreLimits(ignoreTimeLimitTextField->text().trimmed(),
                                                            ignoreDifferenceTextField->text().trimmed());
     if (!accepted) {
-        MessageBoxes::showMessage(this, WindowTexts::text("ignore.error"), WindowTexts::text("error"));
+        MessageBoxes::showMessage(this, MessageText::own(WindowTexts::text("ignore.error")), WindowTexts::text("error"));
         return;
     }
     timeLimitResult = accepted->first;

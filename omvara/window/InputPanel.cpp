@@ -5,6 +5,7 @@
 #include "omvara/window/FrameControls.h"
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/SettingRules.h"
+#include "omvara/window/RequestGroup.h"
 #include "omvara/window/WindowTexts.h"
 #include "omvara/config/Instrument.h"
 #include "portlink/FriendlyPortUtil.h"
@@ -120,6 +121,7 @@ InputPanel::InputPanel(config::Config &config, const QStringList &portNames, QWi
     label10 = makeLabel("label10", nullptr, this);
     label10->setWordWrap(true);
 
+    requestGroup = new RequestGroup(config, this);
     buildLayout();
     setPorts(portNames);
 
@@ -187,6 +189,7 @@ void InputPanel::buildLayout()
     auto *column = new QVBoxLayout(this);
     column->addWidget(portGroup);
     column->addWidget(lineGroup);
+    column->addWidget(requestGroup);
     column->addStretch(1);
 }
 
@@ -206,6 +209,7 @@ void InputPanel::updateConfig()
     stopBitsBoxItemStateChanged();
     parityBoxItemStateChanged();
     inputTerminatorBoxItemStateChanged();
+    requestGroup->updateConfig();
 }
 
 void InputPanel::setPorts(const QStringList &portNames)
@@ -284,7 +288,7 @@ void InputPanel::instrumentBoxItemStateChanged()
     const bool changed = config.getInstrument() != &selected;
     config.setInstrument(selected);
     if (changed && !config.getCustomRegEx().isEmpty()
-        && MessageBoxes::askYesNo(window(), QStringLiteral("Overwrite custom regular expression?"),
+        && MessageBoxes::askYesNo(window(), MessageText::own(QStringLiteral("Overwrite custom regular expression?")),
                                   QStringLiteral("Confirm"))
             == MessageBoxes::Answer::Yes)
         config.setCustomRegEx(QString());
@@ -313,7 +317,7 @@ void InputPanel::inputTerminatorBoxItemStateChanged()
     // refused entry behind it.
     showInputTerminator(config.getInputTerminator());
     Q_EMIT showRequested();
-    MessageBoxes::showMessage(window(), WindowTexts::text("terminator.must.be.between.0.and.255"),
+    MessageBoxes::showMessage(window(), MessageText::own(WindowTexts::text("terminator.must.be.between.0.and.255")),
                               WindowTexts::text("error"));
 }
 
@@ -321,7 +325,8 @@ void InputPanel::defaultButtonActionPerformed()
 {
     const Helper::Instrument &instrument = selectedInstrument();
     if (const std::optional<QString> message = instrument.getDefaultMessage())
-        MessageBoxes::showMessage(window(), *message, QStringLiteral("Info"), MessageBoxes::Icon::Information);
+        MessageBoxes::showMessage(window(), MessageText::own(*message), QStringLiteral("Info"),
+                                  MessageBoxes::Icon::Information);
     const config::Config defaults = instrument.getDefaultConfig();
     bitRateBox->setCurrentIndex(defaults.getBitRate());
     dataBitsBox->setCurrentIndex(defaults.getDataBits());
@@ -349,14 +354,15 @@ void InputPanel::refreshPortsButtonActionPerformed()
         }
     } catch (const std::exception &e) {
         MessageBoxes::showMessage(window(),
-                                  WindowTexts::text("error.listing.available.ports") + QString::fromUtf8(e.what()),
+                                  MessageText::own(WindowTexts::text("error.listing.available.ports"))
+                                      + MessageText::outside(QString::fromUtf8(e.what())),
                                   WindowTexts::text("error"));
         return;
     }
     setPorts(names);
     if (names.isEmpty())
         MessageBoxes::showMessage(window(),
-                                  WindowTexts::text("no.rs.232.port.found.on.your.system.program.will.now.exit"),
+                                  MessageText::own(WindowTexts::text("no.rs.232.port.found.on.your.system.program.will.now.exit")),
                                   WindowTexts::text("error"));
 }
 

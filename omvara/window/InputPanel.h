@@ -13,6 +13,8 @@ class QPushButton;
 
 namespace omvara {
 
+class RequestGroup;
+
 // The input tab: the serial port, the instrument and the line settings.
 // Every control stores its value into the configuration as soon as it
 // changes; updateConfig() copies all of them at once.
@@ -70,6 +72,8 @@ public:
     QPushButton *defaultButton;
     QPushButton *refreshPortsButton;
     QPushButton *customizeButton;
+    // Readings on request.
+    RequestGroup *requestGroup;
 
 Q_SIGNALS:
     // The auto-detect button was pressed.

@@ -29,17 +29,36 @@ QList<LogSegment> dataLineSegments(const QString &time, const QString &raw, cons
 {
     if (value.isEmpty())
         return {{logEntryText(time, raw), LogStyle::Ignored}};
-    const ValueMatch match = findValue(raw, value);
-    if (match.position < 0 || raw.left(match.position).contains(QLatin1Char('<')))
-        return {{logEntryText(time, raw), LogStyle::Unknown}};
-
     QList<LogSegment> segments;
     segments.append({time + QLatin1Char(' '), LogStyle::Regular});
+    const ValueMatch match = findValue(raw, value);
+    // Digits right beside the match mean it is part of a longer number (a
+    // rounded value found inside the reading): not the value.
+    const auto digitAt = [&raw](qsizetype i) { return i >= 0 && i < raw.size() && raw[i].isDigit(); };
+    if (match.position < 0 || raw.left(match.position).contains(QLatin1Char('<')) || digitAt(match.position - 1)
+        || digitAt(match.position + match.length)) {
+        segments.append({raw + QLatin1Char('\n'), LogStyle::Ignored});
+        return segments;
+    }
     if (match.position > 0)
         segments.append({raw.left(match.position), LogStyle::Ignored});
-    segments.append({raw.mid(match.position, match.length), LogStyle::Typed});
+    segments.append({raw.mid(match.position, match.length), LogStyle::Value});
     segments.append({raw.mid(match.position + match.length) + QLatin1Char('\n'), LogStyle::Ignored});
     return segments;
+}
+
+QList<LogSegment> valueMark(ValueFate fate, const QString &value, const QString &reason)
+{
+    switch (fate) {
+    case ValueFate::Typed:
+        return {{QStringLiteral("  \u2192 "), LogStyle::Regular}, {value, LogStyle::Typed}};
+    case ValueFate::NotTyped:
+        return {{QStringLiteral("  \u2298 ") + (reason.isEmpty() ? QStringLiteral("not typed") : reason),
+            LogStyle::NotTyped}};
+    case ValueFate::Held:
+        return {{QStringLiteral("  \u00b7 held"), LogStyle::Held}};
+    }
+    return {};
 }
 
 } // namespace omvara

@@ -40,32 +40,123 @@ QMessageBox::Icon toQt(MessageBoxes::Icon icon)
     return QMessageBox::NoIcon;
 }
 
-// Plain text: message texts may hold "<" (patterns, port names) that must
-// not be read as markup.
-int runBox(QWidget *parent, const QString &text, const QString &title, MessageBoxes::Icon icon,
+const QLatin1String HtmlStart("<html>");
+const QLatin1String HtmlEnd("</html>");
+
+bool isMarkup(const QString &text)
+{
+    return text.startsWith(HtmlStart, Qt::CaseInsensitive);
+}
+
+// The content of an own markup text, without its <html> ... </html>.
+QString markupContent(const QString &text)
+{
+    QString content = text.mid(HtmlStart.size());
+    if (content.endsWith(HtmlEnd, Qt::CaseInsensitive))
+        content.chop(HtmlEnd.size());
+    return content;
+}
+
+// A plain text inside markup: shown as it is, with its line breaks and runs of spaces.
+QString escaped(const QString &text)
+{
+    return QStringLiteral("<span style=\"white-space: pre-wrap\">")
+        + text.toHtmlEscaped().replace(QLatin1Char('\n'), QLatin1String("<br>")) + QStringLiteral("</span>");
+}
+
+int runBox(QWidget *parent, const MessageText &text, const QString &title, MessageBoxes::Icon icon,
            QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
 {
-    QMessageBox box(toQt(icon), title, text, buttons, parent);
-    box.setTextFormat(Qt::PlainText);
+    QMessageBox box(toQt(icon), title, text.text(), buttons, parent);
+    // Never Qt's guess (AutoText): an outside text such as a port name "<b>"
+    // must not turn into markup.
+    box.setTextFormat(text.isRich() ? Qt::RichText : Qt::PlainText);
     box.setDefaultButton(defaultButton);
     return box.exec();
 }
 
+MessageBoxes::Request messageRequest(MessageBoxes::Kind kind, const MessageText &text, const QString &title,
+                                     MessageBoxes::Icon icon)
+{
+    return MessageBoxes::Request{kind, text.text(), title, icon, text.isRich()};
+}
+
 } // namespace
 
-void MessageBoxes::showMessage(QWidget *parent, const QString &text, const QString &title, Icon icon)
+MessageText MessageText::own(const QString &text)
+{
+    MessageText t;
+    t.m_parts.append(Part{text, true, std::nullopt});
+    return t;
+}
+
+MessageText MessageText::own(const QString &text, const QString &argument0)
+{
+    MessageText t;
+    t.m_parts.append(Part{text, true, argument0});
+    return t;
+}
+
+MessageText MessageText::outside(const QString &text)
+{
+    MessageText t;
+    t.m_parts.append(Part{text, false, std::nullopt});
+    return t;
+}
+
+MessageText &MessageText::operator+=(const MessageText &other)
+{
+    m_parts += other.m_parts;
+    return *this;
+}
+
+bool MessageText::isRich() const
+{
+    for (const Part &part : m_parts)
+        if (part.own && isMarkup(part.text))
+            return true;
+    return false;
+}
+
+QString MessageText::text() const
+{
+    const QString placeholder = QStringLiteral("{0}");
+    const auto plain = [&](const Part &part) {
+        return part.argument0 ? QString(part.text).replace(placeholder, *part.argument0) : part.text;
+    };
+    QString out;
+    if (!isRich()) {
+        for (const Part &part : m_parts)
+            out += plain(part);
+        return out;
+    }
+    for (const Part &part : m_parts) {
+        if (part.own && isMarkup(part.text)) {
+            QString content = markupContent(part.text);
+            if (part.argument0)
+                content.replace(placeholder, escaped(*part.argument0));
+            out += content;
+        } else {
+            out += escaped(plain(part));
+        }
+    }
+    return HtmlStart + out + HtmlEnd;
+}
+
+void MessageBoxes::showMessage(QWidget *parent, const MessageText &text, const QString &title, Icon icon)
 {
     if (responder()) {
-        responder()(Request{Kind::Message, text, title, icon});
+        responder()(messageRequest(Kind::Message, text, title, icon));
         return;
     }
     runBox(parent, text, title, icon, QMessageBox::Ok, QMessageBox::Ok);
 }
 
-MessageBoxes::Answer MessageBoxes::askYesNo(QWidget *parent, const QString &text, const QString &title, Icon icon)
+MessageBoxes::Answer MessageBoxes::askYesNo(QWidget *parent, const MessageText &text, const QString &title,
+                                            Icon icon)
 {
     if (responder()) {
-        const Answer a = responder()(Request{Kind::YesNo, text, title, icon}).answer;
+        const Answer a = responder()(messageRequest(Kind::YesNo, text, title, icon)).answer;
         return a == Answer::Yes ? Answer::Yes : Answer::No;
     }
     return runBox(parent, text, title, icon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes
@@ -73,11 +164,11 @@ MessageBoxes::Answer MessageBoxes::askYesNo(QWidget *parent, const QString &text
         : Answer::No;
 }
 
-MessageBoxes::Answer MessageBoxes::askOkCancel(QWidget *parent, const QString &text, const QString &title,
+MessageBoxes::Answer MessageBoxes::askOkCancel(QWidget *parent, const MessageText &text, const QString &title,
                                                Icon icon)
 {
     if (responder()) {
-        const Answer a = responder()(Request{Kind::OkCancel, text, title, icon}).answer;
+        const Answer a = responder()(messageRequest(Kind::OkCancel, text, title, icon)).answer;
         return a == Answer::Ok ? Answer::Ok : Answer::Cancel;
     }
     return runBox(parent, text, title, icon, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok)

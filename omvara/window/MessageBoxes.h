@@ -1,14 +1,50 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QDialog;
 class QWidget;
 
 namespace omvara {
+
+// What a message box says, put together from two kinds of text:
+// - the program's own texts (bundle texts, texts written in the code). One
+//   that starts with "<html>" is markup, as the bundles intend ("<br>",
+//   "&amp;"), and the box shows it rendered;
+// - outside texts: received data, port and file names, patterns, failure
+//   texts of the system and of libraries. The box shows them exactly as they
+//   are, even when they hold "<" or "&": they never become markup.
+class MessageText
+{
+public:
+    static MessageText own(const QString &text);
+    // An own text in which "{0}" stands for the outside text `argument0`.
+    static MessageText own(const QString &text, const QString &argument0);
+    static MessageText outside(const QString &text);
+
+    MessageText &operator+=(const MessageText &other);
+    friend MessageText operator+(MessageText a, const MessageText &b) { return a += b; }
+
+    // True when an own part is markup: the box then shows rich text, in
+    // which every other part is escaped.
+    bool isRich() const;
+    // The text the box is given: markup when isRich(), else the parts as they are.
+    QString text() const;
+
+private:
+    struct Part
+    {
+        QString text;
+        bool own = false;
+        std::optional<QString> argument0;
+    };
+    QList<Part> m_parts;
+};
 
 // Every modal question the window asks goes through here: message boxes,
 // yes/no and OK/Cancel questions, file choosers and the program's own modal
@@ -27,9 +63,10 @@ public:
     struct Request
     {
         Kind kind = Kind::Message;
-        QString text;  // message, or the chooser's caption
+        QString text;  // message as the box gets it (MessageText::text()), or the chooser's caption
         QString title; // window title, or the proposed file for SaveFile
         Icon icon = Icon::Plain;
+        bool richText = false; // the message is markup (MessageText::isRich())
     };
     // A responder's answer: for questions the button, for file choosers the
     // chosen path (empty: the chooser was cancelled).
@@ -43,11 +80,14 @@ public:
     // Runs a modal dialog of the program instead of exec(); returns its result code.
     using DialogRunner = std::function<int(QDialog &)>;
 
-    static void showMessage(QWidget *parent, const QString &text, const QString &title, Icon icon = Icon::Error);
+    // Titles are plain text: window titles show no markup.
+    static void showMessage(QWidget *parent, const MessageText &text, const QString &title,
+                            Icon icon = Icon::Error);
     // Yes or No; closing the box counts as No.
-    static Answer askYesNo(QWidget *parent, const QString &text, const QString &title, Icon icon = Icon::Question);
+    static Answer askYesNo(QWidget *parent, const MessageText &text, const QString &title,
+                           Icon icon = Icon::Question);
     // Ok or Cancel; closing the box counts as Cancel.
-    static Answer askOkCancel(QWidget *parent, const QString &text, const QString &title,
+    static Answer askOkCancel(QWidget *parent, const MessageText &text, const QString &title,
                               Icon icon = Icon::Question);
     // The chosen path, or an empty text when the user cancelled.
     static QString chooseSaveFile(QWidget *parent, const QString &caption, const QString &proposedPath,

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/OutputPanel.h"
 
+#include "omvara/window/TextFieldVerifier.h"
+
 #include "omvara/window/DecimalSeparatorBox.h"
 #include "omvara/window/FrameControls.h"
 #include "omvara/window/MessageBoxes.h"
@@ -65,7 +67,7 @@ OutputPanel::OutputPanel(config::Config &config, QWidget *parent)
     connect(soundComboBox, &QComboBox::currentIndexChanged, this, &OutputPanel::soundComboBoxItemStateChanged);
     connect(keyboardTypeBox, &QComboBox::currentIndexChanged, this, &OutputPanel::keyboardTypeBoxItemStateChanged);
     connect(startWithBox, &QComboBox::currentIndexChanged, this, &OutputPanel::startWithBoxItemStateChanged);
-    connect(delayTextField, &QLineEdit::textEdited, this, [this] { delayTextFieldCaretUpdate(); });
+    delayCheck = new DelayTextFieldUpdate(delayTextField, config);
 }
 
 void OutputPanel::buildLayout()
@@ -185,14 +187,7 @@ void OutputPanel::unregisterListeners() { config.removePropertyChangeListener(de
 void OutputPanel::updateKeyboardAndDelay()
 {
     keyboardTypeBoxItemStateChanged();
-    if (!delayTextFieldCaretUpdate()) {
-        // The caret handler already reported it; take the user back to it.
-        QPointer<QLineEdit> field = delayTextField;
-        QTimer::singleShot(0, this, [field] {
-            if (field)
-                field->setFocus(Qt::OtherFocusReason);
-        });
-    }
+    delayCheck->verify(true);
 }
 
 void OutputPanel::updateConfig()
@@ -219,28 +214,5 @@ void OutputPanel::soundComboBoxItemStateChanged() { config.setSound(soundComboBo
 void OutputPanel::keyboardTypeBoxItemStateChanged() { config.setKeyboardType(keyboardTypeBox->getSelected()); }
 
 void OutputPanel::startWithBoxItemStateChanged() { config.setStartWith(startWithBox->getSelected()); }
-
-bool OutputPanel::delayTextFieldCaretUpdate()
-{
-    if (const std::optional<QString> delay = SettingRules::acceptDelay(delayTextField->text())) {
-        config.setDelay(*delay);
-        return true;
-    }
-    reportDelayRefused();
-    return false;
-}
-
-void OutputPanel::reportDelayRefused()
-{
-    // One message per burst of refused edits, shown after the current event.
-    if (delayReportPending)
-        return;
-    delayReportPending = true;
-    QTimer::singleShot(0, this, [this] {
-        MessageBoxes::showMessage(window(), WindowTexts::text("error.intercharacter.delay"),
-                                  WindowTexts::text("error"));
-        delayReportPending = false;
-    });
-}
 
 } // namespace omvara

@@ -22,6 +22,7 @@ class DecimalSeparatorBox;
 class MqttCaFileTextFieldUpdate;
 class MqttUrlTextFieldUpdate;
 class RecordFileTextFieldUpdate;
+class DelayTextFieldUpdate;
 
 // The output tab: how each value is typed (separator, keys before and after,
 // keyboard layout, pause between keystrokes), the confirmation sound, and
@@ -51,8 +52,6 @@ public:
     void soundComboBoxItemStateChanged();
     void keyboardTypeBoxItemStateChanged();
     void startWithBoxItemStateChanged();
-    // Every change of the delay text; returns whether it was accepted.
-    bool delayTextFieldCaretUpdate();
 
     QLabel *label4;
     DecimalSeparatorBox *decimalSeparatorBox;
@@ -95,10 +94,9 @@ public:
 private:
     void buildLayout();
     void buildRecordAndBroker();
-    void reportDelayRefused();
 
     config::Config &config;
-    bool delayReportPending = false;
+    DelayTextFieldUpdate *delayCheck;
 };
 
 } // namespace omvara

@@ -6,12 +6,14 @@
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/TextFieldVerifier.h"
 #include "omvara/window/WindowTexts.h"
+#include "omvara/config/RequestSettings.h"
 #include "omvara/window/plus/PlusControls.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QVBoxLayout>
 
 namespace omvara {
@@ -79,6 +81,23 @@ ProcessingPanel::ProcessingPanel(config::Config &config, QWidget *parent)
     label30 = makeLabel("label30", nullptr, this);
     label30->setWordWrap(true);
 
+    // Settled readings.
+    stableReadingsTextField = named(new QLineEdit(QString::number(config.stableReadings), this),
+        "stableReadingsTextField", true);
+    stableReadingsTextField->setMaximumWidth(90);
+    stableReadingsLabel = makeLabel("stableReadingsLabel", stableReadingsTextField, this);
+    stableReadingsVerifier = new TextFieldVerifier(
+        stableReadingsTextField,
+        [](const QString &text) -> std::optional<QString> {
+            bool ok = false;
+            const qint64 n = text.trimmed().toLongLong(&ok);
+            if (!ok || !config::StableReadings::valid(n))
+                return std::nullopt;
+            return QString::number(n);
+        },
+        QStringLiteral("error.stable.readings"),
+        [this](const QString &t) { this->config.stableReadings = t.toInt(); });
+
     const bool numeric = plus::InstrumentTypeFollower::enabledFor(config.getInstrument());
     for (QWidget *w : {static_cast<QWidget *>(mathOperationBox), static_cast<QWidget *>(mathOperandTextField),
                        static_cast<QWidget *>(decimalTextField), static_cast<QWidget *>(roundingMethodBox)})
@@ -132,6 +151,11 @@ void ProcessingPanel::buildLayout()
     duplicateGrid->addWidget(ignoreDuplicatesCheckBox, 0, 0);
     duplicateGrid->addWidget(adjustIgnoreButton, 0, 1);
     duplicateGrid->addWidget(label30, 1, 0, 1, 3);
+    auto *stableRow = new QHBoxLayout;
+    stableRow->addWidget(stableReadingsLabel);
+    stableRow->addWidget(stableReadingsTextField);
+    stableRow->addStretch(1);
+    duplicateGrid->addLayout(stableRow, 2, 0, 1, 3);
     duplicateGrid->setColumnStretch(2, 1);
 
     auto *column = new QVBoxLayout(this);
@@ -139,6 +163,15 @@ void ProcessingPanel::buildLayout()
     column->addWidget(editGroup);
     column->addWidget(duplicateGroup);
     column->addStretch(1);
+}
+
+QStringList ProcessingPanel::textKeys()
+{
+    return {
+        QStringLiteral("RadezoZiDadFrame2.stableReadingsLabel.text"),
+        QStringLiteral("RadezoZiDadFrame2.stableReadingsTextField.toolTipText"),
+        QStringLiteral("error.stable.readings"),
+    };
 }
 
 void ProcessingPanel::registerListeners()
@@ -168,6 +201,7 @@ bool ProcessingPanel::updateConfig()
     editNumCharactersVerifier->verify();
     removeCharactersVerifier->verify();
     ignoreDuplicatesCheckBoxActionPerformed();
+    stableReadingsVerifier->verify();
 
     const Helper::MathOperation &operation = mathOperationBox->getSelected();
     if (&operation != &Helper::MathOperation::NONE && mathOperandTextField->text().isEmpty()) {

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class QLabel;
+class QLineEdit;
 
 namespace omvara {
 
@@ -26,6 +27,7 @@ class MathOperandTextFieldUpdate;
 class DecimalTextFieldUpdate;
 class EditNumCharactersTextFieldUpdate;
 class RemoveCharactersTextFieldUpdate;
+class TextFieldVerifier;
 
 // The processing tab: arithmetic, rounding, the edit step, character removal
 // and duplicate suppression. The arithmetic and rounding controls follow the
@@ -78,6 +80,12 @@ public:
     DecimalTextFieldUpdate *decimalVerifier;
     EditNumCharactersTextFieldUpdate *editNumCharactersVerifier;
     RemoveCharactersTextFieldUpdate *removeCharactersVerifier;
+
+    // Settled readings.
+    QLabel *stableReadingsLabel;
+    QLineEdit *stableReadingsTextField;
+    TextFieldVerifier *stableReadingsVerifier;
+    static QStringList textKeys();
 
 private:
     void buildLayout();

@@ -14,7 +14,10 @@ class RadezoZiDad
 public:
     // Runs the program with its window; returns its exit status. `arguments`
     // are the command-line arguments without the program name, after the
-    // options of other modes were taken out (Qt's own options stay in argv).
+    // keyboard output took its options out (argv keeps everything, for Qt).
+    // Refuses, with status 2 and one line on the error output before
+    // anything opens, an option the window does not know (CommandLine) and
+    // a missing or unreachable display.
     static int main(int &argc, char **argv, const QStringList &arguments);
 
     // Locale and the process properties "VERSION", "PLK_OSNAME", "PLK_OSARCH".

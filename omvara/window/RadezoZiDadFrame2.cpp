@@ -7,6 +7,7 @@
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/OutputPanel.h"
 #include "omvara/window/ProcessingPanel.h"
+#include "omvara/window/RunPanel.h"
 #include "omvara/window/ProgramExit.h"
 #include "omvara/window/SettingsPanel.h"
 #include "omvara/window/WindowTexts.h"
@@ -21,6 +22,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 
 #include <exception>
@@ -112,8 +114,24 @@ void RadezoZiDadFrame2::initComponents()
     big.setPointSizeF(big.pointSizeF() * 2.0);
     big.setBold(true);
     startStopJButton->setFont(big);
-    auto *panel1Layout = new QVBoxLayout(panel1);
-    panel1Layout->addWidget(startStopJButton);
+    runPanel = new RunPanel(panel1);
+    runPanel->hide();
+    requestButton = new QPushButton(WindowTexts::text("RadezoZiDadFrame2.requestButton.text"), panel1);
+    requestButton->setObjectName(QStringLiteral("requestButton"));
+    requestButton->setToolTip(WindowTexts::text("RadezoZiDadFrame2.requestButton.toolTipText"));
+    requestButton->setVisible(false);
+    connect(requestButton, &QPushButton::clicked, this, [this] {
+        if (requestAction)
+            requestAction();
+    });
+    // The button stays the largest target, also while the run is shown; the
+    // request button sits below it.
+    auto *buttons = new QVBoxLayout;
+    buttons->addWidget(startStopJButton, 1);
+    buttons->addWidget(requestButton);
+    auto *panel1Layout = new QHBoxLayout(panel1);
+    panel1Layout->addLayout(buttons, 3);
+    panel1Layout->addWidget(runPanel, 2);
 
     inputPanel = new InputPanel(config, initialPorts, tabbedPane);
     processingPanel = new ProcessingPanel(config, tabbedPane);
@@ -188,7 +206,8 @@ void RadezoZiDadFrame2::showDivisionWarning()
     tabbedPane->setCurrentWidget(processingPanel);
     processingPanel->decimalTextField->setFocus(Qt::OtherFocusReason);
     MessageBoxes::showMessage(this,
-                              WindowTexts::text("please.enter.number.of.decimal.places.for.rounding.or.disable.division"),
+                              MessageText::own(WindowTexts::text(
+                                  "please.enter.number.of.decimal.places.for.rounding.or.disable.division")),
                               WindowTexts::text("error"));
 }
 
@@ -221,7 +240,9 @@ void RadezoZiDadFrame2::tabbedPaneStateChanged(int newIndex)
     try {
         saveConfig();
     } catch (const std::exception &e) {
-        MessageBoxes::showMessage(this, WindowTexts::text("autosave.error") + QString::fromUtf8(e.what()),
+        MessageBoxes::showMessage(this,
+                                  MessageText::own(WindowTexts::text("autosave.error"))
+                                      + MessageText::outside(QString::fromUtf8(e.what())),
                                   WindowTexts::text("error"));
     }
 }
@@ -244,7 +265,7 @@ void RadezoZiDadFrame2::exportSettingsButtonActionPerformed()
     if (file.isEmpty())
         return;
     if (QFileInfo::exists(file)
-        && MessageBoxes::askOkCancel(this, WindowTexts::text("file.already.exists.overwrite"),
+        && MessageBoxes::askOkCancel(this, MessageText::own(WindowTexts::text("file.already.exists.overwrite")),
                                      WindowTexts::text("overwrite"))
             != MessageBoxes::Answer::Ok)
         return;
@@ -260,11 +281,15 @@ bool RadezoZiDadFrame2::exportSettingsTo(const QString &file)
         saveNecessary = false;
         getConfigStore().exportTo(file);
     } catch (const std::exception &e) {
-        MessageBoxes::showMessage(this, WindowTexts::text("export.failed") + QString::fromUtf8(e.what()),
+        MessageBoxes::showMessage(this,
+                                  MessageText::own(WindowTexts::text("export.failed"))
+                                      + MessageText::outside(QString::fromUtf8(e.what())),
                                   WindowTexts::text("error"));
         return false;
     }
-    MessageBoxes::showMessage(this, WindowTexts::text("configuration.exported.to.file.n") + QDir::toNativeSeparators(file),
+    MessageBoxes::showMessage(this,
+                              MessageText::own(WindowTexts::text("configuration.exported.to.file.n"))
+                                  + MessageText::outside(QDir::toNativeSeparators(file)),
                               WindowTexts::text("export.successful"), MessageBoxes::Icon::Information);
     return true;
 }
@@ -283,11 +308,13 @@ void RadezoZiDadFrame2::importSettingsFrom(const QString &file)
     try {
         getConfigStore().importFrom(file);
     } catch (const std::exception &e) {
-        MessageBoxes::showMessage(this, QStringLiteral("Import failed\n") + QString::fromUtf8(e.what()),
+        MessageBoxes::showMessage(this,
+                                  MessageText::own(QStringLiteral("Import failed\n"))
+                                      + MessageText::outside(QString::fromUtf8(e.what())),
                                   WindowTexts::text("error"));
         return;
     }
-    if (MessageBoxes::askOkCancel(this, QStringLiteral("Apply imported configuration and exit?"),
+    if (MessageBoxes::askOkCancel(this, MessageText::own(QStringLiteral("Apply imported configuration and exit?")),
                                   QStringLiteral("Restart required"))
         == MessageBoxes::Answer::Ok)
         ProgramExit::exitProgram(4);

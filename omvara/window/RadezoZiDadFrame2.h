@@ -26,6 +26,7 @@ class AboutPanel;
 class InputPanel;
 class OutputPanel;
 class ProcessingPanel;
+class RunPanel;
 class SettingsPanel;
 
 // The program's main window. It owns the current configuration, shows one
@@ -92,6 +93,8 @@ public:
     {
         removeMinimizeToTraySupportAction = std::move(action);
     }
+    // What the Request button (shown while running) does.
+    void setRequestAction(std::function<void()> action) { requestAction = std::move(action); }
     // Puts the event log into its tab (the window takes ownership).
     void setEventLogWidget(QWidget *eventLog);
 
@@ -110,6 +113,9 @@ public:
     links::JLabelHtml *statusJLabel = nullptr;
     QWidget *panel1 = nullptr;
     QPushButton *startStopJButton = nullptr;
+    // Asks the instrument for a reading; visible while a run is going.
+    QPushButton *requestButton = nullptr;
+    RunPanel *runPanel = nullptr; // beside the button while a run is active
     InputPanel *inputPanel = nullptr;
     ProcessingPanel *processingPanel = nullptr;
     OutputPanel *outputPanel = nullptr;
@@ -133,6 +139,7 @@ private:
     QWidget *currentTab = nullptr;
     std::function<void()> startStopAction;
     std::function<void()> removeMinimizeToTraySupportAction;
+    std::function<void()> requestAction;
 };
 
 } // namespace omvara

@@ -12,6 +12,11 @@
 #include "omvara/config/Instrument.h"
 #include "omvara/util/Bundle.h"
 
+#include "omvara/window/LogLineLayout.h"
+#include "omvara/window/RunPanel.h"
+
+#include <QGuiApplication>
+#include <QWindow>
 #include <QMetaObject>
 #include <QPushButton>
 #include <QTabWidget>
@@ -37,18 +42,28 @@ RunControl::RunControl(RadezoZiDadFrame2 &frame, EventLog &log, StatusLine &stat
     , m_outputs(Outputs::defaults())
 {
     m_frame.setStartStopAction([this] { startStopJButtonActionPerformed(); });
+    m_frame.setRequestAction([this] { request(); });
+    // One of the program's windows has the keyboard focus: the toolkit's own
+    // active-window state, on X11 and Wayland alike.
+    const auto focusFollows = [this](QWindow *focus) { m_ownFocus = focus != nullptr; };
+    focusFollows(QGuiApplication::focusWindow());
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, focusFollows);
+    // What the log's styles and marks mean, on its tab.
+    if (QTabWidget *tabs = m_frame.tabbedPane)
+        tabs->setTabToolTip(tabs->indexOf(m_frame.eventLogPanel), EventLog::legend());
 }
 
 RunControl::~RunControl()
 {
     m_frame.setStartStopAction({});
+    m_frame.setRequestAction({});
     // The run's threads end (and the port closes) before the log they report to goes away.
     m_run.reset();
 }
 
 QStringList RunControl::textKeys()
 {
-    return {
+    return QStringList {
         QStringLiteral("error"),
         QStringLiteral("warning"),
         QStringLiteral("error.initializing.keyboard.output"),
@@ -62,16 +77,24 @@ QStringList RunControl::textKeys()
         QStringLiteral("keyboard.output.off"),
         QStringLiteral("running.not.typing"),
         QStringLiteral("keyboard.finishing"),
+        QStringLiteral("run.ended.at"),
+        QStringLiteral("keyboard.failed.status"),
+        QStringLiteral("waiting.for.device"),
+        QStringLiteral("open.failed.no.device"),
+        QStringLiteral("open.failed.in.use"),
+        QStringLiteral("open.failed.permission"),
         QStringLiteral("RadezoZiDadFrame2.startStopJButton.text"),
         QStringLiteral("RadezoZiDadFrame2.startStopJButton.textStop"),
         QStringLiteral("RadezoZiDadFrame2.statusJLabel.text"),
         QStringLiteral("switch.to.target.application"),
         QStringLiteral("internal.error"),
         QStringLiteral("line.count"),
-        QStringLiteral("waiting.for.device"),
+        QStringLiteral("RadezoZiDadFrame2.requestButton.text"),
+        QStringLiteral("RadezoZiDadFrame2.requestButton.toolTipText"),
+        QStringLiteral("tray.request.reading"),
         QStringLiteral("record.not.written"),
         QStringLiteral("broker.not.reached"),
-    };
+    } + RunPanel::textKeys();
 }
 
 QWidget *RunControl::dialogParent() const
@@ -102,10 +125,15 @@ bool RunControl::start()
     m_frame.updateConfigFromTabs();
     // The port list offers the ports used last (typed network addresses among them).
     m_frame.getConfig().rememberPort(m_frame.getConfig().getPort());
+    m_status.setText(StatusLine::Slot::Problem, {});
+    m_status.setText(StatusLine::Slot::Waiting, {});
+    m_status.setText(StatusLine::Slot::Output, {});
+    m_lines = 0;
+    m_typed = 0;
     run::Run::Options options;
     options.makers = m_outputs;
     options.brokerPassword = m_frame.outputPanel ? m_frame.outputPanel->brokerPassword() : QString();
-    m_outputProblems.clear();
+    options.ownWindowFocused = [this] { return m_ownFocus.load(); };
     m_run = std::make_unique<run::Run>(m_frame.getConfig().copyConfig(), std::move(options),
         static_cast<run::RunObserver &>(*this), static_cast<run::RunQuestions &>(*this));
     return m_run->start();
@@ -117,32 +145,61 @@ void RunControl::stop()
         m_run->stop();
 }
 
+void RunControl::request()
+{
+    if (m_run)
+        m_run->request(run::RequestOrigin::Window);
+}
+
 bool RunControl::goOnWithoutKeyboard(const QString &reason)
 {
-    MessageBoxes::showMessage(dialogParent(), text("error.initializing.keyboard.output") + reason, text("error"));
+    MessageBoxes::showMessage(dialogParent(),
+        MessageText::own(text("error.initializing.keyboard.output")) + MessageText::outside(reason), text("error"));
     return true;
 }
 
 void RunControl::capsLockOn()
 {
     MessageBoxes::showMessage(
-        dialogParent(), text("please.turn.off.caps.lock"), text("warning"), MessageBoxes::Icon::Warning);
+        dialogParent(), MessageText::own(text("please.turn.off.caps.lock")), text("warning"), MessageBoxes::Icon::Warning);
 }
 
 void RunControl::soundFailed(const QString &reason)
 {
     MessageBoxes::showMessage(
-        dialogParent(), text("error.while.initializing.sound.output") + reason, text("sound.output.error"));
+        dialogParent(), MessageText::own(text("error.while.initializing.sound.output")) + MessageText::outside(reason),
+        text("sound.output.error"));
 }
 
 void RunControl::deviceWarning(const QString &title, const QString &message)
 {
-    MessageBoxes::showMessage(dialogParent(), message, title, MessageBoxes::Icon::Warning);
+    // The device check's own texts (worker bundle).
+    MessageBoxes::showMessage(dialogParent(), MessageText::own(message), title, MessageBoxes::Icon::Warning);
 }
 
 void RunControl::cannotStart(run::StartFailure failure, const QString &message)
 {
-    MessageBoxes::showMessage(dialogParent(), message,
+    // First what happened and what to do, in plain words; the exact failure follows.
+    const QString port = m_run ? m_run->config().getPort() : QString();
+    const char *plain = nullptr;
+    switch (failure) {
+    case run::StartFailure::NoSuchDevice:
+        plain = "open.failed.no.device";
+        break;
+    case run::StartFailure::PortInUse:
+        plain = "open.failed.in.use";
+        break;
+    case run::StartFailure::NoPermission:
+        plain = "open.failed.permission";
+        break;
+    default:
+        break;
+    }
+    // The serial layer's failure text follows, with port names and settings in it.
+    const MessageText shown = plain ? MessageText::own(text(plain), port) + MessageText::own(QStringLiteral("\n\n"))
+                                          + MessageText::outside(message)
+                                    : MessageText::outside(message);
+    MessageBoxes::showMessage(dialogParent(), shown,
         text(failure == run::StartFailure::InvalidSetting ? "invalid.setting" : "error.opening.port"));
 }
 
@@ -160,6 +217,12 @@ void RunControl::runStarted(const run::RunStart &start)
             + QStringLiteral(" (desktop layout ") + start.keyboardLayout + QLatin1Char(')'));
     else
         logImportantEvent(text("keyboard.output.off") + start.keyboardProblem);
+    const bool numeric = !instrument
+        || &instrument->getInstrumentType() != &config::ConfigHelper::InstrumentType::TEXT;
+    m_frame.runPanel->begin(config.getPort(), instrument ? instrument->getLabel() : QString(), start.keyboardBackend,
+        numeric);
+    if (m_run)
+        m_frame.runPanel->showState(m_run->state());
 }
 
 void RunControl::logEvent(const QString &message)
@@ -178,34 +241,46 @@ void RunControl::stateChanged(const run::RunState &state)
     // started and at once ends (its start failed) changes nothing.
     // After Stop the window stays in its running look while the keyboard
     // finishes the value it types: a second Stop then cuts that short.
+    using Status = run::RunState::Output::Status;
     const run::RunState::Output *keyboard = state.output(QStringLiteral("keyboard"));
-    const bool finishing = keyboard && keyboard->status == run::RunState::Output::Status::Finishing;
+    const bool finishing = keyboard && keyboard->status == Status::Finishing;
     m_running = state.running() || finishing;
     if (finishing && state.ended())
         m_status.showText(text("keyboard.finishing"));
-    // The device went away and the run waits for it; then reading goes on.
-    if (state.phase == run::RunState::Phase::WaitingForDevice) {
-        showRunStatus(text("waiting.for.device"));
-        m_waitingShown = true;
-    } else if (m_waitingShown) {
-        m_waitingShown = false;
-        if (state.phase == run::RunState::Phase::Running)
-            showRunStatus(text(m_typing ? "switch.to.target.application" : "running.not.typing"));
+
+    // The status line: a run that ended by itself, or a keyboard that
+    // failed, first; then waiting for the device; then the other outputs.
+    QString problem;
+    if (state.ended() && (state.end == run::RunState::End::DeviceLost || state.end == run::RunState::End::Failed)) {
+        problem = text("run.ended.at")
+                      .replace(QStringLiteral("{0}"), state.since.toString(QStringLiteral("HH:mm:ss")))
+                      .replace(QStringLiteral("{1}"), state.reason);
+    } else if (keyboard && keyboard->status == Status::Failed && !state.ended()) {
+        problem = text("keyboard.failed.status").replace(QStringLiteral("{0}"), keyboard->detail);
     }
-    // The record file and the broker: what they lack stays in the status line while running.
-    QStringList problems;
-    for (const auto &[name, key] :
-        { std::pair { "record", "record.not.written" }, std::pair { "broker", "broker.not.reached" } }) {
-        const run::RunState::Output *output = state.output(QLatin1String(name));
-        if (output && output->status == run::RunState::Output::Status::Failed)
-            problems.append(text(key) + output->detail);
+    const bool newlyEnded = !problem.isEmpty() && state.ended() && m_status.slotText(StatusLine::Slot::Problem) != problem;
+    if (state.end != run::RunState::End::NotStarted)
+        m_status.setText(StatusLine::Slot::Problem, problem);
+    m_status.setText(StatusLine::Slot::Waiting,
+        state.phase == run::RunState::Phase::WaitingForDevice
+            ? text("waiting.for.device").replace(QStringLiteral("{0}"), state.reason)
+            : QString());
+    QStringList outputProblems;
+    for (const run::RunState::Output &output : state.outputs) {
+        if (output.status != Status::Failed || output.name == QStringLiteral("keyboard")
+            || output.name == QStringLiteral("sound"))
+            continue;
+        if (output.name == QStringLiteral("record"))
+            outputProblems.append(text("record.not.written") + output.detail);
+        else if (output.name == QStringLiteral("broker"))
+            outputProblems.append(text("broker.not.reached") + output.detail);
+        else
+            outputProblems.append(output.name + QStringLiteral(": ") + output.detail);
     }
-    const QString outputProblems = problems.join(QStringLiteral("; "));
-    if (outputProblems != m_outputProblems) {
-        m_outputProblems = outputProblems;
-        if (state.running() && m_runningLook)
-            showRunStatus(m_runStatus);
-    }
+    m_status.setText(StatusLine::Slot::Output, outputProblems.join(QStringLiteral("; ")));
+    m_frame.runPanel->showState(state);
+    if (newlyEnded)
+        Q_EMIT runEndedByItself(problem);
     QMetaObject::invokeMethod(this, [this, running = m_running] { showLook(running); }, Qt::QueuedConnection);
 }
 
@@ -233,7 +308,9 @@ void RunControl::showLook(bool running)
                 tabs->removeTab(index);
             }
             m_status.setRunning(true);
-            showRunStatus(text(m_typing ? "switch.to.target.application" : "running.not.typing"));
+            showRunText();
+            m_frame.runPanel->show();
+            m_frame.requestButton->setVisible(true);
         } else {
             m_frame.startStopJButton->setText(text("RadezoZiDadFrame2.startStopJButton.text"));
             // Back at their former places: each inserted at index 1, last tab first.
@@ -242,28 +319,61 @@ void RunControl::showLook(bool running)
                     tabs->insertTab(1, it->page, it->title);
             }
             m_removedTabs.clear();
+            m_frame.requestButton->setVisible(false);
             m_status.setRunning(false);
             m_status.showIdleText();
+            m_frame.runPanel->hide();
         }
         m_runningLook = running;
     } catch (const std::exception &) {
-        MessageBoxes::showMessage(dialogParent(), text("internal.error"), text("error"));
+        MessageBoxes::showMessage(dialogParent(), MessageText::own(text("internal.error")), text("error"));
     }
     Q_EMIT lookChanged(running);
 }
 
 void RunControl::lineReceived(const worker::DataLine &line)
 {
-    // The line in the log, with the typed part marked, and the line count.
-    m_log.appendDataLine(line.getDateTime(), line.getRawData(), line.getProcessedData());
-    showRunStatus(text("line.count") + QString::number(line.getCount()));
+    // The line in the log; what became of its value is marked when known.
+    m_log.appendDataLine(line.getDateTime(), line.getRawData(), line.getProcessedData(), line.getCount());
+    m_lines = line.getCount();
+    m_frame.runPanel->lineReceived(line.getDateTime(), line.getProcessedData());
+    if (m_runningLook)
+        showRunText();
 }
 
-void RunControl::showRunStatus(const QString &status)
+void RunControl::lineSettled(const run::RunLine &line)
 {
-    m_runStatus = status;
-    m_status.showText(
-        m_outputProblems.isEmpty() ? status : status + QStringLiteral(" \u2014 ") + m_outputProblems);
+    switch (line.status) {
+    case run::LineStatus::Typed:
+        m_log.markDataLine(line.count, valueMark(ValueFate::Typed, line.value));
+        ++m_typed;
+        m_frame.runPanel->valueTyped(line.value);
+        if (m_runningLook)
+            showRunText();
+        break;
+    case run::LineStatus::NotTyped:
+        m_log.markDataLine(line.count, valueMark(ValueFate::NotTyped, line.value, line.note));
+        break;
+    case run::LineStatus::Held:
+        m_log.markDataLine(line.count, valueMark(ValueFate::Held, line.value));
+        break;
+    case run::LineStatus::NoValue:
+        m_log.markDataLine(line.count, {}, LogStyle::Unknown);
+        break;
+    default:
+        break;
+    }
+}
+
+void RunControl::showRunText()
+{
+    // Until a value has been typed somewhere else, the hint to switch there stays.
+    if (!m_typing)
+        m_status.showText(text("running.not.typing"));
+    else if (m_typed == 0)
+        m_status.showText(text("switch.to.target.application"));
+    else
+        m_status.showText(text("line.count") + QString::number(m_lines));
 }
 
 } // namespace omvara

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 
 class QWidget;
@@ -52,6 +53,8 @@ public:
     // Stop: reception ends, typing ends with the value being typed; the
     // window returns to its stopped look when the reading thread has ended.
     void stop();
+    // The Request control (button, tray menu): asks the instrument for a reading.
+    void request();
     // True while a run is active: from Start until reception has ended and
     // the keyboard has finished the value it was typing.
     bool isRunning() const { return m_running; }
@@ -68,6 +71,8 @@ public:
 Q_SIGNALS:
     // The look has been switched (after the run's state changed).
     void lookChanged(bool running);
+    // A run ended by itself (device lost, failure), with what the status line says.
+    void runEndedByItself(const QString &message);
 
 private:
     // run::RunObserver
@@ -75,6 +80,7 @@ private:
     void logImportantEvent(const QString &message) override;
     void runStarted(const run::RunStart &start) override;
     void lineReceived(const worker::DataLine &line) override;
+    void lineSettled(const run::RunLine &line) override;
     void stateChanged(const run::RunState &state) override;
     // run::RunQuestions
     bool goOnWithoutKeyboard(const QString &reason) override;
@@ -84,10 +90,8 @@ private:
     void cannotStart(run::StartFailure failure, const QString &message) override;
 
     void showLook(bool running);
+    void showRunText();
     QWidget *dialogParent() const;
-    // The status line while running: `text` and what the record file and
-    // the broker lack, if anything.
-    void showRunStatus(const QString &text);
 
     RadezoZiDadFrame2 &m_frame;
     EventLog &m_log;
@@ -98,9 +102,11 @@ private:
     bool m_running = false;
     bool m_runningLook = false;
     bool m_typing = false; // the current run has keyboard output
-    bool m_waitingShown = false; // the status line says the run waits for its device
-    QString m_runStatus; // the status line's text of the run (without output problems)
-    QString m_outputProblems; // why the record file or the broker fails, "" when they work
+    qint64 m_lines = 0; // lines of the current run received
+    qint64 m_typed = 0; // values of the current run typed
+    // One of the program's windows has the keyboard focus: values are not
+    // typed then (read on the reading thread).
+    std::atomic<bool> m_ownFocus = false;
     // Settings tabs removed while running, in tab order, with their titles.
     struct RemovedTab
     {

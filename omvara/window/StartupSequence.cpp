@@ -8,6 +8,9 @@
 #include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/StatusLine.h"
 #include "omvara/window/TraySupport.h"
+#include "omvara/window/RequestGroup.h"
+#include "omvara/window/ProcessingPanel.h"
+#include "omvara/window/WindowPolish.h"
 #include "omvara/window/WindowTexts.h"
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/ConfigStore.h"
@@ -26,6 +29,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
+#include <QPointer>
 #include <QFontDatabase>
 #include <QLocale>
 #include <QPlainTextEdit>
@@ -106,7 +110,8 @@ QStringList StartupSequence::textKeys()
 
 QList<std::pair<QString, QStringList>> StartupSequence::requiredResources()
 {
-    QStringList window = WindowTexts::requiredKeys() + RunControl::textKeys() + textKeys();
+    QStringList window = WindowTexts::requiredKeys() + RunControl::textKeys() + textKeys()
+        + RequestGroup::textKeys() + ProcessingPanel::textKeys();
     window.removeDuplicates();
     QStringList settings = config::ConfigHelper::requiredKeys() + config::ConfigHelper::Instrument::bundleKeys();
     settings.removeDuplicates();
@@ -133,7 +138,7 @@ QStringList StartupSequence::missingResources()
     return missing;
 }
 
-void StartupSequence::fatal(const QString &message, const QString &title, int status)
+void StartupSequence::fatal(const MessageText &message, const QString &title, int status)
 {
     MessageBoxes::showMessage(m_frame, message, title);
     ProgramExit::exitProgram(status);
@@ -183,9 +188,12 @@ bool StartupSequence::run()
     if (m_seams.showWindow)
         m_frame->show();
 
-    // 11. Tooltips stay ten seconds.
+    // 11. Tooltips stay ten seconds and wrap at a readable width; labels are
+    //     greyed with their controls.
     for (QWidget *widget : m_frame->findChildren<QWidget *>())
         widget->setToolTipDuration(10000);
+    wrapToolTips(m_frame);
+    greyLabelsWithTheirControls(m_frame);
 
     // 12. The settings hold exactly what the controls show.
     m_frame->updateConfigFromTabs();
@@ -205,7 +213,7 @@ bool StartupSequence::checkResourceBundles()
     if (missing.isEmpty())
         return true;
     QTextStream(stderr) << "Missing resources: " << missing.join(QStringLiteral(", ")) << Qt::endl;
-    fatal(DamagedText, DamagedTitle, 4);
+    fatal(MessageText::own(DamagedText), DamagedTitle, 4);
     return false;
 }
 
@@ -219,9 +227,10 @@ bool StartupSequence::preparePorts()
         return true;
     }
     const auto libraryMissing = [this](int status) {
-        fatal(text("library.plkwin.not.found.or.not.matching.your.system") + QStringLiteral(" (")
-                  + portlink::SystemProperties::osName() + QLatin1Char(' ') + portlink::SystemProperties::osArch()
-                  + QLatin1Char(')') + text("program.will.now.exit"),
+        fatal(MessageText::own(text("library.plkwin.not.found.or.not.matching.your.system"))
+                  + MessageText::outside(QStringLiteral(" (") + portlink::SystemProperties::osName()
+                                         + QLatin1Char(' ') + portlink::SystemProperties::osArch() + QLatin1Char(')'))
+                  + MessageText::own(text("program.will.now.exit")),
               text("fatal.error"), status);
     };
     if (portlink::SerialPortLocal::libraryState() == portlink::NativeLibraryState::PlatformNotSupported) {
@@ -244,11 +253,14 @@ bool StartupSequence::preparePorts()
         libraryMissing(2);
         return false;
     } catch (const std::exception &e) {
-        MessageBoxes::showMessage(m_frame, text("error.listing.available.ports") + failureText(e),
+        MessageBoxes::showMessage(m_frame,
+                                  MessageText::own(text("error.listing.available.ports"))
+                                      + MessageText::outside(failureText(e)),
                                   text("error"));
     }
     if (ports.isEmpty())
-        MessageBoxes::showMessage(m_frame, text("no.rs.232.port.found.on.your.system.program.will.now.exit"),
+        MessageBoxes::showMessage(m_frame,
+                                  MessageText::own(text("no.rs.232.port.found.on.your.system.program.will.now.exit")),
                                   text("error"));
     m_frame->setPorts(ports);
     return true;
@@ -257,12 +269,18 @@ bool StartupSequence::preparePorts()
 void StartupSequence::loadSettings()
 {
     try {
-        if (!m_frame->loadConfig())
-            MessageBoxes::showMessage(m_frame, text("invalid.settings.replaced.by.defaults"),
-                                      text("error.while.loading.settings"));
+        if (!m_frame->loadConfig()) {
+            // Which settings, what was stored and what they are now.
+            const QString replaced = config::ConfigStore::describe(m_frame->getConfigStore().replacedSettings());
+            MessageText shown = MessageText::own(text("invalid.settings.replaced.by.defaults"));
+            if (!replaced.isEmpty())
+                shown += MessageText::own(QStringLiteral("\n\n")) + MessageText::outside(replaced);
+            MessageBoxes::showMessage(m_frame, shown, text("error.while.loading.settings"));
+        }
     } catch (const std::exception &e) {
         MessageBoxes::showMessage(m_frame,
-                                  text("access.error.while.loading.settings") + failureText(e),
+                                  MessageText::own(text("access.error.while.loading.settings"))
+                                      + MessageText::outside(failureText(e)),
                                   text("error.while.loading.settings"));
     }
     // 6. The command-line port is the port of this run.
@@ -279,7 +297,8 @@ void StartupSequence::buildWindow()
     m_eventLogPane = new QPlainTextEdit();
     m_eventLogPane->setObjectName(QStringLiteral("eventLog"));
     m_eventLogPane->setReadOnly(true);
-    m_eventLogPane->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Long entries (a failure's whole text) wrap: nothing needs sideways scrolling.
+    m_eventLogPane->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     QFont courier(QStringLiteral("Courier New"));
     courier.setStyleHint(QFont::Monospace);
     courier.setFamilies({QStringLiteral("Courier New"), QFontDatabase::systemFont(QFontDatabase::FixedFont).family()});
@@ -291,6 +310,11 @@ void StartupSequence::buildWindow()
     m_runControl = new RunControl(*m_frame, *m_eventLog, *m_statusLine, m_frame);
     if (m_seams.outputs)
         m_runControl->setOutputs(*m_seams.outputs);
+    // A run that ends by itself while the window is in the tray is told there.
+    connect(m_runControl, &RunControl::runEndedByItself, this, [this](const QString &message) {
+        if (m_tray && m_tray->icon().isVisible())
+            m_tray->icon().showMessage(QStringLiteral("Omvara"), message);
+    });
 
     m_frame->setRemoveMinimizeToTraySupport([this] { removeMinimizeToTraySupport(); });
     m_frame->installEventFilter(this);
@@ -305,8 +329,8 @@ void StartupSequence::autoStart()
         && config.getPort() != config.getPrevPort()) {
         MessageBoxes::showMessage(
             m_frame,
-            text("previously.used.port.0.no.longer.available.naborting.auto.start")
-                .replace(QStringLiteral("{0}"), config.getPrevPort()),
+            MessageText::own(text("previously.used.port.0.no.longer.available.naborting.auto.start"),
+                             config.getPrevPort()),
             text("error"));
         return;
     }
@@ -327,6 +351,17 @@ void StartupSequence::addMinimizeToTraySupport()
     m_tray = std::make_unique<TraySupport>(
         m_frame, m_icons, [frame = m_frame] { return frame && frame->getConfig().notifyWhenMinimizedToTray; },
         std::move(icon));
+    // Readings on request, from the tray while the window is hidden there.
+    if (m_runControl) {
+        TrayIcon &trayIcon = m_tray->icon();
+        trayIcon.setRequestAction(text("tray.request.reading"), [control = QPointer<RunControl>(m_runControl)] {
+            if (control)
+                control->request();
+        });
+        trayIcon.setRequestEnabled(m_runControl->isRunning());
+        connect(m_runControl, &RunControl::lookChanged, m_tray.get(),
+            [&trayIcon](bool running) { trayIcon.setRequestEnabled(running); });
+    }
 }
 
 void StartupSequence::removeMinimizeToTraySupport()
@@ -372,7 +407,9 @@ void StartupSequence::shutdown()
     try {
         m_frame->saveConfig();
     } catch (const std::exception &e) {
-        MessageBoxes::showMessage(m_frame, text("access.error.while.saving.settings") + failureText(e),
+        MessageBoxes::showMessage(m_frame,
+                                  MessageText::own(text("access.error.while.saving.settings"))
+                                      + MessageText::outside(failureText(e)),
                                   text("error"));
     }
     // The port is closed and typing ends before the program does.

@@ -26,6 +26,7 @@ class UpdateWorker;
 }
 
 class EventLog;
+class MessageText;
 class RadezoZiDadFrame2;
 class StatusLine;
 class TrayIcon;
@@ -114,7 +115,7 @@ private:
     void loadSettings();
     void buildWindow();
     void autoStart();
-    void fatal(const QString &message, const QString &title, int status);
+    void fatal(const MessageText &message, const QString &title, int status);
 
     QStringList m_arguments;
     QString m_portArgument;

@@ -27,20 +27,35 @@ StatusLine::StatusLine(links::JLabelHtml *label, QObject *parent)
 {
 }
 
-void StatusLine::showText(const QString &text)
+void StatusLine::setText(Slot slot, const QString &text)
 {
-    if (m_label)
-        m_label->setText(text);
+    m_slots[int(slot)] = text;
+    refresh();
 }
 
-void StatusLine::showIdleText()
+void StatusLine::refresh()
 {
-    showText(m_updateNotice.isEmpty() ? normalText() : m_updateNotice);
+    if (!m_label)
+        return;
+    for (const QString &text : m_slots) {
+        if (!text.isEmpty()) {
+            m_label->setText(text);
+            return;
+        }
+    }
+    if (!m_updateNotice.isEmpty())
+        m_label->setText(m_updateNotice);
+    else if (!m_updateText.isEmpty())
+        m_label->setText(m_updateText);
+    else
+        m_label->setText(normalText());
 }
 
 void StatusLine::setRunning(bool running)
 {
     m_running = running;
+    if (running)
+        m_updateText.clear(); // a check's passing text ("checking ...") is old news by the run's end
 }
 
 void StatusLine::setStatusText(const QString &text)
@@ -56,8 +71,13 @@ void StatusLine::applyUpdateText(const QString &text)
 {
     if (text == update::UpdateWorker::updateAvailableText())
         m_updateNotice = text;
-    if (!m_running)
-        showText(text);
+    if (m_running)
+        return;
+    // The check's texts stand only until it ends with the normal text.
+    m_updateText = text == normalText() ? QString() : text;
+    if (m_updateNotice == text)
+        m_updateText.clear();
+    refresh();
 }
 
 QString StatusLine::text() const

@@ -13,14 +13,16 @@
 
 namespace omvara {
 
-TextFieldVerifier::TextFieldVerifier(QLineEdit *field, Rule rule, QString messageKey, Store store)
+TextFieldVerifier::TextFieldVerifier(QLineEdit *field, Rule rule, QString messageKey, Store store, Current current)
     : QObject(field)
     , m_field(field)
     , m_rule(std::move(rule))
     , m_messageKey(std::move(messageKey))
     , m_store(std::move(store))
+    , m_current(std::move(current))
 {
     field->installEventFilter(this);
+    connect(field, &QLineEdit::returnPressed, this, [this] { verify(true); });
 }
 
 bool TextFieldVerifier::verify(bool reportRefusal)
@@ -29,6 +31,8 @@ bool TextFieldVerifier::verify(bool reportRefusal)
         m_store(*accepted);
         return true;
     }
+    if (m_current)
+        m_field->setText(m_current());
     if (reportRefusal)
         reportRefused();
     return false;
@@ -45,7 +49,8 @@ void TextFieldVerifier::reportRefused()
             field->setFocus(Qt::OtherFocusReason);
             field->selectAll();
         }
-        MessageBoxes::showMessage(m_field->window(), WindowTexts::text(m_messageKey), WindowTexts::text("error"));
+        MessageBoxes::showMessage(m_field->window(), MessageText::own(WindowTexts::text(m_messageKey)),
+                                  WindowTexts::text("error"));
         m_reportPending = false;
     });
 }
@@ -77,6 +82,13 @@ DecimalTextFieldUpdate::DecimalTextFieldUpdate(QLineEdit *field, config::Config 
 EditNumCharactersTextFieldUpdate::EditNumCharactersTextFieldUpdate(QLineEdit *field, config::Config &config)
     : TextFieldVerifier(field, &SettingRules::acceptEditNumCharacters, QStringLiteral("error.edit.numCharacters"),
                         [&config](const QString &t) { config.setEditNumCharacters(t); })
+{
+}
+
+DelayTextFieldUpdate::DelayTextFieldUpdate(QLineEdit *field, config::Config &config)
+    : TextFieldVerifier(
+        field, &SettingRules::acceptDelay, QStringLiteral("error.intercharacter.delay"),
+        [&config](const QString &t) { config.setDelay(t); }, [&config] { return config.getDelay(); })
 {
 }
 

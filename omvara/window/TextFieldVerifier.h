@@ -13,10 +13,12 @@ class QLineEdit;
 
 namespace omvara {
 
-// Checks a text field when it is about to lose the focus: accepted text is
-// stored into the setting; refused text keeps the focus in the field and the
-// message (titled "error") is shown right after the current event, while the
-// setting keeps its last valid value.
+// Checks a text field on Enter and when it is about to lose the focus, never
+// while the user is still typing: accepted text is stored into the setting;
+// refused text keeps the focus in the field and the message (titled "error")
+// is shown right after the current event, while the setting keeps its last
+// valid value. With `current`, the field then shows that value again, so it
+// never shows a value that is not in effect.
 class TextFieldVerifier : public QObject
 {
     Q_OBJECT
@@ -25,7 +27,9 @@ public:
     using Rule = std::function<std::optional<QString>(const QString &)>;
     using Store = std::function<void(const QString &)>;
 
-    TextFieldVerifier(QLineEdit *field, Rule rule, QString messageKey, Store store);
+    using Current = std::function<QString()>;
+
+    TextFieldVerifier(QLineEdit *field, Rule rule, QString messageKey, Store store, Current current = {});
 
     // Checks the field now; returns whether it was accepted. With
     // `reportRefusal` a refusal schedules the message and the refocus.
@@ -43,6 +47,7 @@ private:
     Rule m_rule;
     QString m_messageKey;
     Store m_store;
+    Current m_current;
     bool m_reportPending = false;
 };
 
@@ -63,6 +68,13 @@ class EditNumCharactersTextFieldUpdate : public TextFieldVerifier
 {
 public:
     EditNumCharactersTextFieldUpdate(QLineEdit *field, config::Config &config);
+};
+
+// The delay between keys (output tab).
+class DelayTextFieldUpdate : public TextFieldVerifier
+{
+public:
+    DelayTextFieldUpdate(QLineEdit *field, config::Config &config);
 };
 
 class RemoveCharactersTextFieldUpdate : public TextFieldVerifier

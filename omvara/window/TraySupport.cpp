@@ -3,7 +3,9 @@
 
 #include "omvara/util/Bundle.h"
 
+#include <QAction>
 #include <QEvent>
+#include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
@@ -38,8 +40,26 @@ public:
             });
     }
 
+    void setRequestAction(const QString &text, std::function<void()> onRequest) override
+    {
+        if (!m_menu) {
+            m_menu = std::make_unique<QMenu>();
+            m_icon.setContextMenu(m_menu.get());
+        }
+        m_request = m_menu->addAction(text);
+        m_request->setEnabled(false);
+        QObject::connect(m_request, &QAction::triggered, m_menu.get(), [onRequest] { onRequest(); });
+    }
+    void setRequestEnabled(bool enabled) override
+    {
+        if (m_request)
+            m_request->setEnabled(enabled);
+    }
+
 private:
+    std::unique_ptr<QMenu> m_menu; // before the icon, which refers to it
     QSystemTrayIcon m_icon;
+    QAction *m_request = nullptr;
 };
 
 } // namespace

@@ -26,6 +26,10 @@ public:
     virtual void showMessage(const QString &caption, const QString &text) = 0;
     // Called on a double click on the icon.
     virtual void setActivated(std::function<void()> onDoubleClick) = 0;
+    // The icon's menu entry that asks the instrument for a reading, and
+    // whether it can be chosen (while a run is going).
+    virtual void setRequestAction(const QString &text, std::function<void()> onRequest) { }
+    virtual void setRequestEnabled(bool enabled) { }
 };
 
 // Minimising to the system tray: while installed, iconifying the window puts

@@ -86,13 +86,14 @@ void Keybot::dropped(const QList<qint64> &ids)
 
 QList<qint64> Keybot::takeWaiting(bool *endMark)
 {
+    // At once: the keyboard thread must not take one from between them.
     QList<qint64> ids;
-    while (const auto next = m_queue.poll()) {
-        if (next->text.isEmpty()) {
+    for (const Waiting &next : m_queue.takeAll()) {
+        if (next.text.isEmpty()) {
             if (endMark)
                 *endMark = true;
         } else {
-            ids.append(next->id);
+            ids.append(next.id);
         }
     }
     m_waiting -= int(ids.size());

@@ -5,6 +5,7 @@
 #include "omvara/config/LinePattern.h"
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
 
 namespace omvara::worker {
@@ -36,14 +37,24 @@ bool hasSurrogate(const QString &text)
 
 ValueExtractor::ValueExtractor(const ConfigHelper::Instrument &instrument, const QString &customRegEx)
     : m_patternText(customRegEx.isEmpty() ? instrument.getRegEx() : customRegEx)
-    , m_regex(config::LinePattern::compile(withStepLimit(m_patternText)))
     , m_group(instrument.getCaptureGroup())
     , m_stepwise(!m_patternText.contains(QLatin1String("\\G")) && !m_patternText.contains(QLatin1String("(*")))
 {
+    QString error;
+    m_regex = config::LinePattern::compile(withStepLimit(m_patternText), &error);
     if (!m_regex.isValid())
-        throw ExtractionError(QStringLiteral("The value pattern %1 does not compile: %2")
-                                  .arg(m_patternText, m_regex.errorString())
-                                  .toStdString());
+        throw ExtractionError(
+            QStringLiteral("The value pattern %1 does not compile: %2").arg(m_patternText, error).toStdString());
+    m_quick = config::LinePattern::compile(withStepLimit(m_patternText, QuickStepLimit));
+    if (m_stepwise) {
+        // Anchored by \G rather than by a match option, which would leave the
+        // JIT out: the interpreter is several times slower and counts several
+        // times the steps on field-skipping patterns. A pattern whose end
+        // swallows the closing parenthesis (an open \Q, a comment under (?x))
+        // does not compile this way and keeps the match option.
+        m_anchored = config::LinePattern::compile(
+            QStringLiteral("(*LIMIT_MATCH=%1)\\G(?:").arg(MatchStepLimit) + m_patternText + u')');
+    }
 }
 
 ValueExtractor::ValueExtractor(const config::Config &config)
@@ -71,11 +82,10 @@ QString ValueExtractor::extract(const QString &line) const
     return match.captured(m_group);
 }
 
-QString ValueExtractor::withStepLimit(const QString &pattern)
+QString ValueExtractor::withStepLimit(const QString &pattern, qint64 limit)
 {
     // Settings such as (*UTF) or (*LIMIT_MATCH=n) count only at the very start.
     qsizetype at = 0;
-    qint64 limit = MatchStepLimit;
     while (pattern.mid(at, 2) == QLatin1String("(*")) {
         const qsizetype close = pattern.indexOf(u')', at);
         if (close < 0)
@@ -105,26 +115,49 @@ QString ValueExtractor::withStepLimit(const QString &pattern)
 
 QRegularExpressionMatch ValueExtractor::search(const QString &line) const
 {
+    const bool stepwise = m_stepwise && !hasSurrogate(line);
+    if (!stepwise || line.size() <= ShortLine) {
+        const QRegularExpressionMatch match = m_quick.match(line);
+        if (match.isValid())
+            return match;
+        if (!stepwise)
+            throw ExtractionError(QStringLiteral("The value pattern %1 needs too many steps for this line")
+                                      .arg(m_patternText)
+                                      .toStdString());
+    }
+    return stepwiseSearch(line);
+}
+
+QRegularExpressionMatch ValueExtractor::stepwiseSearch(const QString &line) const
+{
+    // One start position at a time, as the engine would try them. Reading the
+    // thread's processor time is a system call, so it is read only once the
+    // wall clock (cheap to read) says that a millisecond has passed since the
+    // last reading: an ordinary line costs no reading at all, and a start
+    // position that took long is followed by one. The line holds no
+    // surrogates, so it need not be checked as UTF-16 on every attempt.
+    using Clock = std::chrono::steady_clock;
+    const qint64 deadline = threadCpuNs() + qint64(MatchTimeBudgetMs) * 1000000;
+    Clock::time_point nextLook = Clock::now() + std::chrono::milliseconds(1);
     QRegularExpressionMatch match;
-    if (line.size() <= ShortLine || !m_stepwise || hasSurrogate(line)) {
-        match = m_regex.match(line);
-    } else {
-        // One start position at a time, as the engine would try them, with a
-        // look at the clock every 64 attempts (an attempt is bounded by the step
-        // limit and the line length). The line holds no surrogates, so
-        // it need not be checked as UTF-16 on every attempt.
-        const qint64 deadline = threadCpuNs() + qint64(MatchTimeBudgetMs) * 1000000;
-        for (qsizetype start = 0;; ++start) {
-            match = m_regex.match(line, start, QRegularExpression::NormalMatch,
-                QRegularExpression::AnchorAtOffsetMatchOption | QRegularExpression::DontCheckSubjectStringMatchOption);
-            if (!match.isValid() || match.hasMatch() || start >= line.size())
-                break;
-            if (start % 64 == 63 && threadCpuNs() > deadline)
+    const bool jit = m_anchored.isValid();
+    for (qsizetype start = 0;; ++start) {
+        match = jit ? m_anchored.match(line, start, QRegularExpression::NormalMatch,
+                          QRegularExpression::DontCheckSubjectStringMatchOption)
+                    : m_regex.match(line, start, QRegularExpression::NormalMatch,
+                          QRegularExpression::AnchorAtOffsetMatchOption
+                              | QRegularExpression::DontCheckSubjectStringMatchOption);
+        if (!match.isValid() || match.hasMatch() || start >= line.size())
+            break;
+        const Clock::time_point now = Clock::now();
+        if (now >= nextLook) {
+            if (threadCpuNs() > deadline)
                 throw ExtractionTimeError(
                     QStringLiteral("The value pattern %1 needs too much time for this line of %2 characters")
                         .arg(m_patternText)
                         .arg(line.size())
                         .toStdString());
+            nextLook = now + std::chrono::milliseconds(1);
         }
     }
     if (!match.isValid())

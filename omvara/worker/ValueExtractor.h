@@ -45,19 +45,26 @@ public:
 // A user's pattern can backtrack exponentially ("(a+)+b"), and even an
 // ordinary one costs time quadratic in the line length when most positions
 // of a long line almost match ("\s*[0-9]+" on a line of blanks). The work
-// per line is bounded twice over, so that reception never stalls on one line:
-// - every search attempt may take at most MatchStepLimit backtracking steps
-//   (a start-of-pattern limit, honoured with and without the JIT);
-// - a line longer than ShortLine characters is searched one start position
-//   at a time, and the search gives up once it has used MatchTimeBudgetMs of
-//   the thread's processor time (the engine without its JIT counts its steps
-//   per start position only, and a possessive scan is not counted at all).
+// per line is bounded, so that reception never stalls on one line, while
+// ordinary patterns that simply need many steps (skipping fields with
+// "^(?:.*,){15}" on a long record) still find their value:
+// - a line of at most ShortLine characters is first searched in one call,
+//   every start position bounded by QuickStepLimit backtracking steps; a line
+//   on which that gives up is searched again as a long line;
+// - a long line is searched one start position at a time, each bounded by
+//   MatchStepLimit steps (the order of the engine's own default), and the
+//   search gives up once it has used MatchTimeBudgetMs of the thread's
+//   processor time. The clock is read after every start position that took a
+//   noticeable time, so the budget is overrun by at most one position's work.
+// A pattern whose meaning depends on where the search started (\G,
+// backtracking verbs) is always searched in one call with QuickStepLimit.
 // A line whose search gives up fails with an error naming the pattern rather
 // than yielding an empty value.
 class ValueExtractor
 {
 public:
-    static constexpr int MatchStepLimit = 100000;
+    static constexpr int MatchStepLimit = 10000000;
+    static constexpr int QuickStepLimit = 100000;
     static constexpr int ShortLine = 128;
     static constexpr int MatchTimeBudgetMs = 250;
 
@@ -79,13 +86,17 @@ public:
 
     // The pattern text handed to the compiler: `pattern` with the step limit
     // after its own start-of-pattern settings (a lower limit of its own is kept).
-    static QString withStepLimit(const QString &pattern);
+    static QString withStepLimit(const QString &pattern, qint64 limit = MatchStepLimit);
 
 private:
     QRegularExpressionMatch search(const QString &line) const;
 
+    QRegularExpressionMatch stepwiseSearch(const QString &line) const;
+
     QString m_patternText;
-    QRegularExpression m_regex;
+    QRegularExpression m_regex; // MatchStepLimit
+    QRegularExpression m_quick; // QuickStepLimit
+    QRegularExpression m_anchored; // MatchStepLimit, matching only where the search starts
     int m_group;
     // False when the pattern's meaning depends on where the search started
     // (\G, backtracking verbs): such a pattern is always searched in one call.

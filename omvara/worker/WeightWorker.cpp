@@ -10,11 +10,15 @@
 #include "portlink/PortlinkErrors.h"
 #include "portlink/SerialConfig.h"
 #include "portlink/SerialPortLocal.h"
+#include "portlink/StopSignal.h"
+
+#include <QScopeGuard>
 
 #include <QFileInfo>
 
 #include <algorithm>
 #include <chrono>
+#include <stop_token>
 
 namespace omvara::worker {
 
@@ -23,7 +27,6 @@ using config::ConfigHelper;
 WeightWorker::WeightWorker(const config::Config &config, WeightWorkerView &view)
     : m_config(config)
     , m_view(view)
-    , m_random(std::random_device {}())
 {
     setPublishLimit(MaxPendingLines);
     m_lineBuffer.reserve(30);
@@ -46,6 +49,7 @@ WeightWorker::WeightWorker(const config::Config &config, WeightWorkerView &view)
         prepareOpenPort(true);
     } catch (...) {
         // The port is closed again by its destruction; the view must not stay in its running look.
+        m_portWriter->detach();
         m_view.setConnectedInGUI(false);
         throw;
     }
@@ -61,6 +65,7 @@ void WeightWorker::openPort()
     serialConfig.setParity(m_config.getParity());
     serialConfig.setStopBits(m_config.getStopBits());
     m_port = std::make_unique<portlink::SerialPortLocal>(serialConfig);
+    m_portWriter->attach(m_port);
 }
 
 // `flush`: drop what the driver holds from before the run. Not after the
@@ -85,6 +90,16 @@ void WeightWorker::prepareOpenPort(bool flush)
 WeightWorker::~WeightWorker()
 {
     stopAndWait();
+    // A write on another thread may hold the port object beyond this
+    // destructor; closing it here ends that write.
+    m_portWriter->detach();
+    if (m_port) {
+        try {
+            m_port->close();
+        } catch (const std::exception &) {
+            // The native side has released the port either way.
+        }
+    }
 }
 
 qint32 WeightWorker::doInBackground()
@@ -106,6 +121,21 @@ qint32 WeightWorker::readLoop(LoopStyle style)
         = style.bundleErrors ? WorkerTexts::text("framing.error") : QStringLiteral("Framing Error");
     qint32 lineCount = 0;
     bool errorMark = false;
+    const auto reportTooLong = [&](const QString &characters) {
+        m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("line.too.long"),
+            { QString::number(characters.size()), QString::number(terminator) }));
+    };
+    // The tail of a line cut at the limit is dropped up to and including the
+    // next terminator (it is no record of its own); while that goes on,
+    // `discarding` holds and the dropped characters collect in m_lineTail,
+    // which is handed on as overflowed in pieces of at most MaxLineLength.
+    bool discarding = false;
+    const auto tailDropped = [&] {
+        if (!m_lineTail.isEmpty())
+            m_view.lineOverflowed(m_lineTail);
+        m_lineTail.clear();
+    };
+    const auto atEnd = qScopeGuard(tailDropped);
 
     // Parity and framing errors are events "since the previous query". They are
     // asked for before each line is completed and at the end of each burst of
@@ -123,12 +153,38 @@ qint32 WeightWorker::readLoop(LoopStyle style)
         }
     };
 
+    // Stop (cancel with interruption) raises the signal that ends a wait on
+    // the port. The callback runs on the thread that stops the task; it is
+    // gone before the signal is.
+    portlink::StopSignal stop;
+    const std::stop_callback wakeOnStop(util::Interruption::current(), [&stop] { stop.raise(); });
+
     while (!isCancelled()) {
         try {
             bool received = false;
             portlink::SerialPort &port = *m_port;
             for (int byte = port.getByte(); byte != -1; byte = port.getByte()) {
                 received = true;
+                if (discarding) {
+                    // A terminator that never comes (a wrong terminator
+                    // setting) is reported again for every MaxLineLength
+                    // bytes, as the first part of the line was.
+                    m_lineTail.append(QChar(char16_t(byte)));
+                    if (byte == terminator) {
+                        queryLineErrors();
+                        tailDropped();
+                        errorMark = false;
+                        discarding = false;
+                        received = false;
+                    } else if (m_lineTail.size() >= MaxLineLength) {
+                        queryLineErrors();
+                        reportTooLong(m_lineTail);
+                        tailDropped();
+                        errorMark = false;
+                        received = false;
+                    }
+                    continue;
+                }
                 m_lineBuffer.append(QChar(char16_t(byte)));
                 if (byte == terminator) {
                     queryLineErrors();
@@ -139,12 +195,12 @@ qint32 WeightWorker::readLoop(LoopStyle style)
                         return lineCount;
                 } else if (m_lineBuffer.size() >= MaxLineLength) {
                     queryLineErrors(); // errors of the discarded bytes go with them
-                    m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("line.too.long"),
-                        { QString::number(m_lineBuffer.size()), QString::number(terminator) }));
+                    reportTooLong(m_lineBuffer);
                     m_view.lineOverflowed(m_lineBuffer);
                     m_lineBuffer.clear();
                     errorMark = false;
                     received = false;
+                    discarding = true;
                 }
             }
             if (received)
@@ -157,6 +213,9 @@ qint32 WeightWorker::readLoop(LoopStyle style)
         if (m_port->isDeviceLost()) {
             if (m_view.waitForLostDevice()) {
                 errorMark = false;
+                // The rest of a cut line went with the device.
+                discarding = false;
+                tailDropped();
                 if (awaitDevice())
                     continue;
                 return lineCount;
@@ -166,7 +225,7 @@ qint32 WeightWorker::readLoop(LoopStyle style)
             return lineCount;
         }
         try {
-            idlePause();
+            waitForData(stop);
         } catch (const util::InterruptedError &) {
             return lineCount;
         }
@@ -174,23 +233,20 @@ qint32 WeightWorker::readLoop(LoopStyle style)
     return lineCount;
 }
 
-// Nothing is waiting: pause 0-4 ms, drawn at random. The pause ends as soon as
-// a byte arrives, so a line is handed on well within a millisecond of its
-// terminator, and at once when the run is stopped (interruption). The port's
-// wait is bounded by the pause, so Stop takes effect within it; what is left
-// of the pause after an early "nothing" (closed port) is slept, so the loop
-// never turns faster than the pauses allow.
-void WeightWorker::idlePause()
+// Nothing is waiting: sleep on the port until a byte arrives, the run is
+// stopped (interruption raises `stop`) or the device goes away. Nothing else
+// wakes the thread, so an idle run costs no processor time, and a line is
+// handed on as soon as its terminator arrives. An answer without any of
+// these (a port closed under the loop, a failure of the native side)
+// pauses instead, so the loop never turns without a pause.
+void WeightWorker::waitForData(portlink::StopSignal &stop)
 {
-    std::uniform_int_distribution<int> pause(0, 4);
-    const auto length = std::chrono::milliseconds(pause(m_random));
     util::Interruption::check();
-    const auto end = std::chrono::steady_clock::now() + length;
-    if (m_port->waitForInput(static_cast<int>(length.count()))) {
-        util::Interruption::check();
+    if (m_port->waitReadable(stop))
         return;
-    }
-    util::Interruption::sleep(std::max<std::chrono::nanoseconds>(end - std::chrono::steady_clock::now(), {}));
+    util::Interruption::check();
+    if (!m_port->isDeviceLost() && !stop.raised())
+        util::Interruption::sleep(std::chrono::milliseconds(WaitRetryMs));
 }
 
 void WeightWorker::completeLine(LineProcessor &processor, qint32 &lineCount, bool &errorMark)
@@ -233,6 +289,8 @@ bool WeightWorker::awaitDevice()
     // Nothing of the line the device was sending when it went away is typed:
     // the rest of it is gone with the device.
     reportUnsentData();
+    // No request goes to the lost device; one being written ends with the close.
+    m_portWriter->detach();
     try {
         m_port->close();
     } catch (const std::exception &) {
@@ -290,6 +348,7 @@ void WeightWorker::done()
         m_view.logImportantEvent(WorkerTexts::text("execution.exception") + m_failure);
     }
     reportUnsentData();
+    m_portWriter->detach();
     try {
         m_port->close();
     } catch (const std::exception &e) {

@@ -4,16 +4,17 @@
 
 #include "omvara/util/BackgroundTask.h"
 #include "omvara/worker/DataLine.h"
+#include "omvara/worker/PortWriter.h"
 #include "omvara/worker/WeightWorkerView.h"
 
 #include <QString>
 
 #include <atomic>
 #include <memory>
-#include <random>
 
 namespace portlink {
 class SerialPort;
+class StopSignal;
 }
 namespace omvara::config {
 class Config;
@@ -35,6 +36,11 @@ class LineProcessor;
 // Stop. done() then reports unsent characters, closes the port and switches the
 // view back to its stopped look. The result is the number of lines completed.
 //
+// While nothing arrives the reading thread sleeps on the port (no periodic
+// wake-up); the interruption of cancel(true) ends that sleep at once, and so
+// does the loss of the device. (cancel(false) would leave it asleep until the
+// next byte arrives.)
+//
 // The Config must outlive the worker and must not change while it runs.
 class WeightWorker : public util::BackgroundTask<qint32, DataLine>
 {
@@ -48,6 +54,9 @@ public:
     // of lines queuing in memory, and every later value arriving later, for
     // as long as the flood lasts.
     static constexpr int MaxPendingLines = 2048;
+    // The pause after a wait on the port that ended for no reason the loop
+    // can act on (a port closed under it, a failure of the native side).
+    static constexpr int WaitRetryMs = 200;
 
     WeightWorker(const config::Config &config, WeightWorkerView &view);
     ~WeightWorker() override;
@@ -58,6 +67,9 @@ public:
     const QString &failure() const { return m_failure; }
     // The characters received after the last terminator (valid once done() ran).
     QString unsentData() const { return m_lineBuffer; }
+    // The way to write to the device from another thread (requests for a
+    // reading). It may outlive the engine; writes fail once the port is closed.
+    std::shared_ptr<PortWriter> portWriter() const { return m_portWriter; }
 
 protected:
     qint32 doInBackground() override;
@@ -85,14 +97,17 @@ private:
     // the run was stopped meanwhile.
     bool awaitDevice();
     void completeLine(LineProcessor &processor, qint32 &lineCount, bool &errorMark);
-    void idlePause();
+    void waitForData(portlink::StopSignal &stop);
 
     const config::Config &m_config;
     WeightWorkerView &m_view;
     QString m_portName; // the port opened: the configured one, or the device a missing stable name stood for
-    std::unique_ptr<portlink::SerialPort> m_port;
+    // Shared with m_portWriter, so that a write in progress on another
+    // thread never outlives the port object (closing the port ends it).
+    std::shared_ptr<portlink::SerialPort> m_port;
+    std::shared_ptr<PortWriter> m_portWriter = std::make_shared<PortWriter>();
     QString m_lineBuffer;
-    std::minstd_rand m_random;
+    QString m_lineTail; // the dropped tail of a line cut at MaxLineLength (reading thread)
     std::atomic<bool> m_deviceLost { false };
     QString m_failure;
 };

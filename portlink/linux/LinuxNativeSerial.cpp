@@ -18,6 +18,7 @@
 #include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
@@ -119,6 +120,9 @@ struct LinuxNativeSerial::Slot
     bool open = false; // guarded by mutex
     QByteArray path; // canonical device path, for "already open"
     std::atomic<bool> closing { false };
+    // Readable once a close has begun: ends a wait for input, which holds
+    // the slot shared without a time limit, before close takes it exclusively.
+    int closeEvent = -1;
     std::atomic<bool> lost { false };
     std::atomic<int> timeoutRx { 0 };
     std::atomic<int> timeoutTx { 0 };
@@ -131,6 +135,15 @@ struct LinuxNativeSerial::Slot
     std::uint8_t rx[4096];
     int rxBegin = 0;
     int rxEnd = 0;
+
+    Slot() : closeEvent(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) { }
+    ~Slot()
+    {
+        if (closeEvent >= 0)
+            ::close(closeEvent);
+    }
+    Slot(const Slot &) = delete;
+    Slot &operator=(const Slot &) = delete;
 
     void noteErrno(int e)
     {
@@ -254,6 +267,10 @@ int LinuxNativeSerial::SerClosePort(int port)
         m_slots.erase(it);
     }
     slot->closing.store(true);
+    if (slot->closeEvent >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(slot->closeEvent, &one, sizeof one);
+    }
     std::unique_lock lock(slot->mutex);
     if (slot->open) {
         (void)::ioctl(slot->fd, TIOCNXCL);
@@ -694,6 +711,11 @@ int LinuxNativeSerial::SerDeviceLost(int port)
 
 int LinuxNativeSerial::SerWaitInput(int port, int ms)
 {
+    return SerWaitReadable(port, std::max(ms, 0), nullptr);
+}
+
+int LinuxNativeSerial::SerWaitReadable(int port, int ms, StopSignal *stop)
+{
     auto slot = find(port);
     if (!slot)
         return -1;
@@ -707,37 +729,56 @@ int LinuxNativeSerial::SerWaitInput(int port, int ms)
     }
     if (slot->lost.load())
         return -1;
+    // Without a descriptor to watch (the system could not make one), the
+    // stop signal and the close are looked at between slices.
+    const int stopEvent = stop ? stop->descriptor() : -1;
+    const bool sliced = (stop && stopEvent < 0) || slot->closeEvent < 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms > 0 ? ms : 0);
     for (;;) {
         if (slot->closing.load())
             return -1;
+        if (stop && stop->raised())
+            return 0;
         // To the nanosecond: a time-out rounded down to whole milliseconds
         // would leave the last fraction to be spent in zero-length polls.
-        const long long left = std::clamp<long long>(
-            std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - std::chrono::steady_clock::now())
-                .count(),
-            0, kSliceMs * 1000000LL);
-        const timespec slice { static_cast<time_t>(left / 1000000000LL), static_cast<long>(left % 1000000000LL) };
-        pollfd p { slot->fd, POLLIN, 0 };
-        const int n = ::ppoll(&p, 1, &slice, nullptr);
+        timespec slice {};
+        const timespec *timeout = nullptr; // none: sleep until something happens
+        if (ms >= 0 || sliced) {
+            long long left = ms >= 0 ? std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                           deadline - std::chrono::steady_clock::now())
+                                           .count()
+                                     : LLONG_MAX;
+            if (sliced)
+                left = std::min<long long>(left, kSliceMs * 1000000LL);
+            left = std::max<long long>(left, 0);
+            slice = { static_cast<time_t>(left / 1000000000LL), static_cast<long>(left % 1000000000LL) };
+            timeout = &slice;
+        }
+        pollfd p[3] = { { slot->fd, POLLIN, 0 }, { slot->closeEvent, POLLIN, 0 }, { stopEvent, POLLIN, 0 } };
+        const nfds_t count = stopEvent >= 0 ? 3 : 2;
+        const int n = ::ppoll(p, count, timeout, nullptr);
         if (n < 0 && errno != EINTR) {
             slot->noteErrno(errno);
             return slot->lost.load() ? -1 : 0;
         }
         if (n > 0) {
+            if (p[1].revents)
+                return -1; // being closed
             // A hang-up also reads as "readable"; bytes that arrived before it
             // are still delivered (a read that then fails marks the slot lost).
-            if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
                 int queued = 0;
-                if ((p.revents & POLLIN) && ::ioctl(slot->fd, FIONREAD, &queued) == 0 && queued > 0)
+                if ((p[0].revents & POLLIN) && ::ioctl(slot->fd, FIONREAD, &queued) == 0 && queued > 0)
                     return 1;
                 slot->lost.store(true);
                 return -1;
             }
-            if (p.revents & POLLIN)
+            if (p[0].revents & POLLIN)
                 return 1;
+            if (count == 3 && p[2].revents)
+                return 0; // stopped
         }
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (ms >= 0 && std::chrono::steady_clock::now() >= deadline)
             return 0;
     }
 }

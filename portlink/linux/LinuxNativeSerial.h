@@ -26,9 +26,10 @@ namespace portlink {
 // as off. A device that goes away (EIO/ENXIO/ENODEV, end of file on a
 // non-blocking read, hang-up) marks its slot lost; SerDeviceLost reports it.
 //
-// Waiting for input polls the descriptor with the slot held shared, like a
-// write, in slices of at most 50 ms, so a close waits for at most one slice
-// and the descriptor cannot be released (or its number reused) during a poll.
+// Waiting for input polls the descriptor with the slot held shared, so the
+// descriptor cannot be released (or its number reused) during a poll; the
+// poll also watches the slot's close event (which a close raises before it
+// takes the slot) and the caller's stop signal, so it needs no time limit.
 //
 // Parity, framing, overrun, break and buffer-overrun events come from the
 // driver's error counters (TIOCGICOUNT) as a change since the previous query
@@ -74,6 +75,7 @@ public:
     void SerGetPortList(PortListReceiver &receiver) override;
     int SerDeviceLost(int port) override;
     int SerWaitInput(int port, int ms) override;
+    int SerWaitReadable(int port, int ms, StopSignal *stop) override;
     // Watches (inotify) the folder of the name and, for each link on the way,
     // the folder it points into; the nearest existing folder where one is
     // missing (/dev/serial/by-id goes away with its last device). Attribute

@@ -4,6 +4,7 @@
 #include "omvara/util/Interruption.h"
 #include "portlink/NetworkPortName.h"
 #include "portlink/SerialConfig.h"
+#include "portlink/StopSignal.h"
 
 #include <gensio/gensio.h>
 #include <gensio/gensio_err.h>
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <optional>
 #include <stop_token>
 #include <thread>
 
@@ -173,7 +175,11 @@ struct Rfc2217NativeSerial::Connection
     // waits a little for the server to see it.
     void shutDown()
     {
-        closing.store(true);
+        {
+            // Under the lock, so that a waiter between its look and its sleep cannot miss it.
+            std::lock_guard lock(mutex);
+            closing.store(true);
+        }
         changed.notify_all();
         if (!io)
             return;
@@ -552,6 +558,32 @@ int Rfc2217NativeSerial::SerWaitInput(int port, int ms)
     std::unique_lock lock(c->mutex);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms > 0 ? ms : 0);
     c->changed.wait_until(lock, deadline, [&] { return !c->rx.empty() || c->lost.load() || c->closing.load(); });
+    if (!c->rx.empty())
+        return 1;
+    return c->lost.load() || c->closing.load() ? -1 : 0;
+}
+
+int Rfc2217NativeSerial::SerWaitReadable(int port, int ms, StopSignal *stop)
+{
+    auto c = find(port);
+    if (!c)
+        return -1;
+    // The connection's own thread notifies `changed` for received bytes, a
+    // loss and the close; the stop signal does too.
+    std::optional<StopSignal::Subscription> wake;
+    if (stop)
+        wake.emplace(*stop, [c] {
+            std::lock_guard lock(c->mutex);
+            c->changed.notify_all();
+        });
+    std::unique_lock lock(c->mutex);
+    const auto ready = [&] {
+        return !c->rx.empty() || c->lost.load() || c->closing.load() || (stop && stop->raised());
+    };
+    if (ms < 0)
+        c->changed.wait(lock, ready);
+    else
+        c->changed.wait_for(lock, std::chrono::milliseconds(ms), ready);
     if (!c->rx.empty())
         return 1;
     return c->lost.load() || c->closing.load() ? -1 : 0;

@@ -66,6 +66,7 @@ public:
     void SerGetPortList(PortListReceiver &receiver) override;
     int SerDeviceLost(int port) override;
     int SerWaitInput(int port, int ms) override;
+    int SerWaitReadable(int port, int ms, StopSignal *stop) override;
     QString SerOpenFailureHint(int rc, const SerialConfig &config) override;
     QString SerGetLibVer() override;
 

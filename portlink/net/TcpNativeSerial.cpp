@@ -3,18 +3,21 @@
 
 #include "portlink/NetworkPortName.h"
 #include "portlink/SerialConfig.h"
+#include "portlink/StopSignal.h"
 #include "portlink/linux/ThreadStopFd.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <shared_mutex>
 
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -138,6 +141,17 @@ struct TcpNativeSerial::Slot
     std::uint8_t rx[4096];
     int rxBegin = 0;
     int rxEnd = 0;
+    // Readable once SerClosePort has begun: ends a wait on the socket at once.
+    int closeEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+
+    Slot() = default;
+    Slot(const Slot &) = delete;
+    Slot &operator=(const Slot &) = delete;
+    ~Slot()
+    {
+        if (closeEvent >= 0)
+            ::close(closeEvent);
+    }
 
     void noteErrno(int e)
     {
@@ -216,6 +230,10 @@ int TcpNativeSerial::SerClosePort(int port)
         m_slots.erase(it);
     }
     slot->closing.store(true);
+    if (slot->closeEvent >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(slot->closeEvent, &one, sizeof one);
+    }
     std::unique_lock lock(slot->mutex);
     if (slot->open) {
         ::close(slot->fd);
@@ -508,6 +526,63 @@ int TcpNativeSerial::SerWaitInput(int port, int ms)
             return slot->lost.load() ? -1 : 0;
         }
         if (std::chrono::steady_clock::now() >= deadline)
+            return 0;
+    }
+}
+
+int TcpNativeSerial::SerWaitReadable(int port, int ms, StopSignal *stop)
+{
+    auto slot = find(port);
+    if (!slot)
+        return -1;
+    std::shared_lock lock(slot->mutex);
+    if (!slot->open)
+        return -1;
+    {
+        std::lock_guard rxLock(slot->rxMutex);
+        if (slot->rxBegin != slot->rxEnd)
+            return 1;
+    }
+    if (slot->lost.load())
+        return -1;
+    // Sleeps on the socket, the close and the stop signal; without a
+    // descriptor for one of the last two they are looked at between slices.
+    const int stopEvent = stop ? stop->descriptor() : -1;
+    const bool sliced = (stop && stopEvent < 0) || slot->closeEvent < 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms > 0 ? ms : 0);
+    for (;;) {
+        if (slot->closing.load())
+            return -1;
+        if (stop && stop->raised())
+            return 0;
+        timespec slice {};
+        const timespec *timeout = nullptr;
+        if (ms >= 0 || sliced) {
+            long long left = ms >= 0 ? std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                           deadline - std::chrono::steady_clock::now())
+                                           .count()
+                                     : LLONG_MAX;
+            if (sliced)
+                left = std::min<long long>(left, kSliceMs * 1000000LL);
+            left = std::max<long long>(left, 0);
+            slice = { static_cast<time_t>(left / 1000000000LL), static_cast<long>(left % 1000000000LL) };
+            timeout = &slice;
+        }
+        pollfd p[3] = { { slot->fd, POLLIN, 0 }, { slot->closeEvent, POLLIN, 0 }, { stopEvent, POLLIN, 0 } };
+        const int n = ::ppoll(p, stopEvent >= 0 ? 3 : 2, timeout, nullptr);
+        if (n < 0 && errno != EINTR) {
+            slot->noteErrno(errno);
+            return slot->lost.load() ? -1 : 0;
+        }
+        if (n > 0) {
+            if (p[1].revents)
+                return -1; // being closed
+            // Readable also means "closed by the peer" or "reset": the read
+            // that follows tells (and marks the slot lost).
+            if (p[0].revents)
+                return 1;
+        }
+        if (ms >= 0 && std::chrono::steady_clock::now() >= deadline)
             return 0;
     }
 }

@@ -4,6 +4,7 @@
 #include "omvara/util/Interruption.h"
 
 #include <algorithm>
+#include <optional>
 #include <thread>
 
 namespace portlink::testing {
@@ -27,6 +28,14 @@ void SimulatedPort::feed(const QByteArray &bytes)
     for (char c : bytes)
         m_queue.push_back(Byte { static_cast<std::uint8_t>(c), false, false });
     m_owner.m_inputChanged.notify_all();
+}
+
+void SimulatedPort::answerRequests(const QByteArray &request, const QByteArray &answer)
+{
+    std::lock_guard lock(m_owner.m_mutex);
+    m_request = request;
+    m_answer = answer;
+    m_requestsFrom = m_written.size();
 }
 
 void SimulatedPort::feedWithParityError(const QByteArray &bytes)
@@ -459,6 +468,14 @@ int SimulatedNative::SerPutData(int port, const std::uint8_t *buf, int count)
     if (p->m_lostWhileOpen)
         return -1;
     p->m_written.append(reinterpret_cast<const char *>(buf), count);
+    if (!p->m_request.isEmpty()) {
+        for (qsizetype at; (at = p->m_written.indexOf(p->m_request, p->m_requestsFrom)) >= 0;) {
+            p->m_requestsFrom = at + p->m_request.size();
+            for (char c : p->m_answer)
+                p->m_queue.push_back(SimulatedPort::Byte { static_cast<std::uint8_t>(c), false, false });
+            m_inputChanged.notify_all();
+        }
+    }
     return count;
 }
 
@@ -739,16 +756,48 @@ void SimulatedNative::SerGetPortList(PortListReceiver &receiver)
 
 int SimulatedNative::SerWaitInput(int port, int ms)
 {
+    return SerWaitReadable(port, std::max(ms, 0), nullptr);
+}
+
+int SimulatedNative::SerWaitReadable(int port, int ms, StopSignal *stop)
+{
+    // The stop signal wakes this wait through the condition variable: the
+    // subscription is made before the lock is taken, so that a raise between
+    // the look at the signal and the wait cannot be missed.
+    std::optional<StopSignal::Subscription> wake;
+    if (stop) {
+        wake.emplace(*stop, [this] {
+            std::lock_guard lock(m_mutex);
+            m_inputChanged.notify_all();
+        });
+    }
     std::unique_lock lock(m_mutex);
-    const auto ready = [this, port] {
+    ++m_waits;
+    m_waitsChanged.notify_all();
+    const auto ready = [this, port, stop] {
         SimulatedPort *p = openPort(port);
-        return !p || p->m_lostWhileOpen || !p->m_queue.empty();
+        return !p || p->m_lostWhileOpen || !p->m_queue.empty() || (stop && stop->raised());
     };
-    m_inputChanged.wait_for(lock, std::chrono::milliseconds(ms > 0 ? ms : 0), ready);
+    if (ms < 0)
+        m_inputChanged.wait(lock, ready);
+    else
+        m_inputChanged.wait_for(lock, std::chrono::milliseconds(ms), ready);
     SimulatedPort *p = openPort(port);
     if (!p || p->m_lostWhileOpen)
         return -1;
     return p->m_queue.empty() ? 0 : 1;
+}
+
+int SimulatedNative::waitCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_waits;
+}
+
+bool SimulatedNative::waitUntilWaited(int count, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(m_mutex);
+    return m_waitsChanged.wait_for(lock, timeout, [this, count] { return m_waits >= count; });
 }
 
 int SimulatedNative::SerWaitPortName(const SerialConfig &, int ms)

@@ -102,6 +102,10 @@ public:
     void injectOverrun();
     void injectBreak();
     void injectRxOverflow();
+    // A device that sends on request: each time the program has written
+    // `request` (counted from the end of the previous one), `answer` is fed.
+    // An empty `request` answers nothing.
+    void answerRequests(const QByteArray &request, const QByteArray &answer);
     // Bytes fed but not yet read.
     int pendingBytes() const;
     // Waits until every fed byte has been read; false on time-out.
@@ -214,6 +218,9 @@ private:
     int m_timeoutTx = 0;
     QByteArray m_written;
     QStringList m_calls;
+    QByteArray m_request;
+    QByteArray m_answer;
+    qsizetype m_requestsFrom = 0; // where in m_written the next request is looked for
 };
 
 // The simulated native side. Ports not added answer open with 1004 (no such
@@ -232,6 +239,10 @@ public:
     SimulatedPort *port(const QString &name);
     // The number of SerGetPortList calls so far.
     int portListCalls() const;
+    // The number of waits for input begun so far (SerWaitInput,
+    // SerWaitReadable), and a wait until `count` of them have begun.
+    int waitCount() const;
+    bool waitUntilWaited(int count, std::chrono::milliseconds timeout) const;
 
     int SerOpenPort(SerialConfig &config) override;
     int SerClosePort(int port) override;
@@ -264,6 +275,7 @@ public:
     void SerGetPortList(PortListReceiver &receiver) override;
     int SerDeviceLost(int port) override;
     int SerWaitInput(int port, int ms) override;
+    int SerWaitReadable(int port, int ms, StopSignal *stop) override;
     // Ends early when a port is replugged.
     int SerWaitPortName(const SerialConfig &config, int ms) override;
     QString SerOpenFailureHint(int rc, const SerialConfig &config) override;
@@ -284,6 +296,9 @@ private:
     std::condition_variable m_inputChanged;
     // An open was held or released (holdOpen).
     mutable std::condition_variable m_openHold;
+    // A wait for input began.
+    mutable std::condition_variable m_waitsChanged;
+    int m_waits = 0;
     std::map<QString, std::unique_ptr<SimulatedPort>> m_ports;
     std::vector<SimulatedPort *> m_order;
     std::map<int, SimulatedPort *> m_open;

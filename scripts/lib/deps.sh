@@ -5,7 +5,7 @@
 
 OMVARA_DEBIAN_PACKAGES=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-    qt6-base-dev qt6-base-dev-tools
+    qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev adwaita-icon-theme
     libgmp-dev libserialport-dev libx11-dev libxtst-dev libevdev-dev
     libxkbcommon-dev libxkbcommon-x11-dev libx11-xcb-dev xkb-data
     libfluidsynth-dev fluid-soundfont-gm

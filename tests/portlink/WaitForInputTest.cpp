@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Waiting for received bytes with a bound: over the terminal interface against
+// Waiting for received bytes, with a bound and without one: over the terminal interface against
 // pseudo-terminals, and against the simulated native side.
 #include "PtyPair.h"
 
 #include "portlink/SerialPortLocal.h"
+#include "portlink/StopSignal.h"
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
+
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -190,4 +193,130 @@ TEST_F(SimulatedWaitTest, fedBytesEndTheWait_closeAndUnplugAnswerFalse)
     EXPECT_TRUE(port.isDeviceLost());
     port.close();
     EXPECT_FALSE(port.waitForInput(kLongWaitMs));
+}
+
+namespace {
+
+// The context switches of thread `tid` of this process so far.
+long threadSwitches(pid_t tid)
+{
+    QFile status(QStringLiteral("/proc/self/task/%1/status").arg(tid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    long total = 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.contains("ctxt_switches:"))
+            total += line.mid(line.indexOf(':') + 1).trimmed().toLong();
+    return total;
+}
+
+enum class WaitEnd { Byte, Stop, Close, HangUp };
+
+const char *waitEndName(WaitEnd e)
+{
+    switch (e) {
+    case WaitEnd::Byte:
+        return "byte";
+    case WaitEnd::Stop:
+        return "stop";
+    case WaitEnd::Close:
+        return "close";
+    case WaitEnd::HangUp:
+        return "hang-up";
+    }
+    return "";
+}
+
+} // namespace
+
+// The reader's wait has no time limit and wakes for nothing but a byte, the
+// stop signal, a close from another thread and the loss of the device: each
+// ends it at once (a close only after the waiting thread has let go of the
+// port), and while none comes the waiting thread sleeps without a single
+// wake-up.
+TEST_F(PtyWaitTest, waitReadable_sleepsUntilAByteStopCloseOrHangUp)
+{
+    for (const WaitEnd end : { WaitEnd::Byte, WaitEnd::Stop, WaitEnd::Close, WaitEnd::HangUp }) {
+        SCOPED_TRACE(waitEndName(end));
+        PtyPair device;
+        ASSERT_TRUE(device.ok());
+        SerialPortLocal port(SerialConfig(device.slavePath()));
+        StopSignal stop;
+        std::atomic<pid_t> tid { 0 };
+        std::atomic<bool> answered { false };
+        bool result = true;
+        std::thread reader([&] {
+            tid = ::gettid();
+            result = port.waitReadable(stop);
+            answered = true;
+        });
+        while (tid.load() == 0)
+            std::this_thread::yield();
+        std::this_thread::sleep_for(100ms); // the reader is asleep in its wait
+        const long before = threadSwitches(tid.load());
+        std::this_thread::sleep_for(1s);
+        EXPECT_LE(threadSwitches(tid.load()) - before, 1) << "wake-ups of the waiting thread in 1 s";
+        EXPECT_FALSE(answered.load());
+
+        const auto start = Clock::now();
+        switch (end) {
+        case WaitEnd::Byte:
+            device.send("7");
+            break;
+        case WaitEnd::Stop:
+            stop.raise();
+            break;
+        case WaitEnd::Close:
+            port.close(); // returns once the wait has let go of the port
+            break;
+        case WaitEnd::HangUp:
+            device.closeMaster();
+            break;
+        }
+        reader.join();
+        EXPECT_LT(Clock::now() - start, 1s);
+        EXPECT_EQ(result, end == WaitEnd::Byte);
+        EXPECT_EQ(port.isDeviceLost(), end == WaitEnd::HangUp);
+        if (end == WaitEnd::Byte) {
+            EXPECT_EQ(port.getByte(), '7');
+        }
+        if (end == WaitEnd::Stop) {
+            EXPECT_FALSE(port.waitReadable(stop)); // stays raised
+        }
+    }
+}
+
+TEST_F(SimulatedWaitTest, waitReadable_endsOnAByteStopCloseOrUnplug)
+{
+    for (const WaitEnd end : { WaitEnd::Byte, WaitEnd::Stop, WaitEnd::Close, WaitEnd::HangUp }) {
+        SCOPED_TRACE(waitEndName(end));
+        com3.replug();
+        SerialPortLocal port(SerialConfig(QStringLiteral("COM3")));
+        StopSignal stop;
+        const int waits = sim->waitCount();
+        bool result = true;
+        std::thread reader([&] { result = port.waitReadable(stop); });
+        ASSERT_TRUE(sim->waitUntilWaited(waits + 1, 5s));
+        const auto start = Clock::now();
+        switch (end) {
+        case WaitEnd::Byte:
+            com3.feed("7");
+            break;
+        case WaitEnd::Stop:
+            stop.raise();
+            break;
+        case WaitEnd::Close:
+            port.close();
+            break;
+        case WaitEnd::HangUp:
+            com3.unplug();
+            break;
+        }
+        reader.join();
+        EXPECT_LT(Clock::now() - start, 1s);
+        EXPECT_EQ(result, end == WaitEnd::Byte);
+        if (end == WaitEnd::Byte) {
+            EXPECT_EQ(port.getByte(), '7');
+        }
+    }
 }

@@ -6,6 +6,15 @@
 // Counters: lines_per_s, cpu_us_per_line (worker and event thread together,
 // the writer's own time left out), cpu_percent (of one core), latency_median_us
 // and latency_p99_us (terminator written -> line in the view).
+//
+// The idle benchmarks measure whole processes with a port open on which
+// nothing arrives, over OMVARA_BENCH_IDLE_SECONDS (default 15): the program
+// (`omvara --headless --print`, and the window started with a run, which
+// needs an X display), beside a loop that reads the port without blocking and
+// sleeps 0-4 ms whenever nothing is waiting, the usual polling design.
+// Counters: cpu_percent (of one core, every thread), wakeups_per_s (context
+// switches of every thread: each is a thread woken, or preempted while it
+// runs). OMVARA_BENCH_PROGRAM names another build of the program to measure.
 #include "omvara/config/Config.h"
 #include "omvara/config/Instrument.h"
 #include "omvara/sim/PseudoTerminal.h"
@@ -14,7 +23,12 @@
 #include "portlink/Console.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
@@ -25,7 +39,13 @@
 #include <thread>
 #include <vector>
 
+#include <csignal>
+#include <cstdint>
+
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -208,21 +228,149 @@ void BM_ReceptionLatency(benchmark::State &state)
 }
 BENCHMARK(BM_ReceptionLatency)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
-// An open port on which nothing arrives.
-void BM_ReceptionIdle(benchmark::State &state)
+// --- idle cost of whole processes -------------------------------------------
+
+// Processor time (ns) and context switches of every thread of `pid` so far.
+struct ProcessTally
 {
-    double wall = 0, cpu = 0;
-    for (auto _ : state) {
-        Run run;
-        const double cpu0 = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
-        const auto t0 = Clock::now();
-        std::this_thread::sleep_for(3s); // nothing arrives, so nothing waits for the event loop
-        wall += std::chrono::duration<double>(Clock::now() - t0).count();
-        cpu += cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
+    double cpuSeconds = 0;
+    long switches = 0;
+};
+
+ProcessTally tally(qint64 pid)
+{
+    ProcessTally t;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile schedstat(tasks.filePath(task) + QStringLiteral("/schedstat"));
+        if (schedstat.open(QIODevice::ReadOnly))
+            t.cpuSeconds += schedstat.readAll().split(' ').value(0).toDouble() * 1e-9;
+        QFile status(tasks.filePath(task) + QStringLiteral("/status"));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.contains("ctxt_switches:"))
+                t.switches += line.mid(line.indexOf(':') + 1).trimmed().toLong();
     }
-    state.counters["cpu_percent"] = cpu / wall * 100;
+    return t;
 }
-BENCHMARK(BM_ReceptionIdle)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+std::chrono::seconds idleSpan()
+{
+    const int seconds = qEnvironmentVariableIntValue("OMVARA_BENCH_IDLE_SECONDS");
+    return std::chrono::seconds(seconds > 0 ? seconds : 15);
+}
+
+QString programPath()
+{
+    const QString chosen = qEnvironmentVariable("OMVARA_BENCH_PROGRAM");
+    return chosen.isEmpty() ? QStringLiteral(OMVARA_BENCH_PROGRAM) : chosen;
+}
+
+// Measures process `pid` over the idle span, after a second to settle, and
+// reports its cost on `state`.
+void measureIdle(benchmark::State &state, qint64 pid)
+{
+    std::this_thread::sleep_for(1s);
+    const ProcessTally before = tally(pid);
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(idleSpan());
+    const ProcessTally after = tally(pid);
+    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    state.counters["cpu_percent"] = (after.cpuSeconds - before.cpuSeconds) / wall * 100;
+    state.counters["wakeups_per_s"] = double(after.switches - before.switches) / wall;
+}
+
+// The program on an idle port; `arguments` come before the port.
+void measureProgram(benchmark::State &state, const QStringList &arguments, const QProcessEnvironment &env)
+{
+    app();
+    for (auto _ : state) {
+        omvara::sim::PseudoTerminal device(false);
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        program.start(programPath(), arguments + QStringList { device.devicePath() });
+        if (!program.waitForStarted(10000) || !device.waitForPortOpen(20s)) {
+            state.SkipWithError("the program did not open the port");
+            program.kill();
+            program.waitForFinished(5000);
+            return;
+        }
+        measureIdle(state, program.processId());
+        ::kill(pid_t(program.processId()), SIGTERM);
+        if (!program.waitForFinished(10000))
+            program.kill();
+    }
+}
+
+void BM_IdleHeadless(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    measureProgram(state,
+        { QStringLiteral("--prefs-file"), dir.filePath(QStringLiteral("prefs.txt")), QStringLiteral("--headless"),
+            QStringLiteral("--print") },
+        QProcessEnvironment::systemEnvironment());
+}
+BENCHMARK(BM_IdleHeadless)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// The window with a run started at once (connect automatically), typing into
+// the X display's focus. Under Xvfb: scripts/lib/with-display.
+void BM_IdleWindow(benchmark::State &state)
+{
+    if (qEnvironmentVariable("DISPLAY").isEmpty()) {
+        state.SkipWithError("no X display (run under scripts/lib/with-display)");
+        return;
+    }
+    QTemporaryDir dir;
+    const QString prefs = dir.filePath(QStringLiteral("prefs.txt"));
+    QFile file(prefs);
+    if (!file.open(QIODevice::WriteOnly)) {
+        state.SkipWithError("cannot write the settings file");
+        return;
+    }
+    file.write("#FilePreferences\n"
+               "com.brindlecote.Omvara.connect=AUTO\n"
+               "com.brindlecote.Omvara.checkForUpdates=false\n"
+               "com.brindlecote.Omvara.minimizeToTray=false\n"
+               "com.brindlecote.Omvara.abortAutoStartWhenPrevPortNotAvailable=false\n");
+    file.close();
+    measureProgram(state, { QStringLiteral("--prefs-file"), prefs }, QProcessEnvironment::systemEnvironment());
+}
+BENCHMARK(BM_IdleWindow)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// The polling design: non-blocking reads, and a pause of 0-4 ms (drawn at
+// random) whenever nothing is waiting. In a process of its own, as a program
+// built that way would run.
+void BM_IdlePollingLoop(benchmark::State &state)
+{
+    app();
+    for (auto _ : state) {
+        omvara::sim::PseudoTerminal device(false);
+        const QByteArray path = device.devicePath().toLocal8Bit();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            std::uint32_t random = 12345;
+            char byte = 0;
+            for (;;) {
+                if (fd >= 0 && ::read(fd, &byte, 1) > 0)
+                    continue;
+                random = random * 1103515245u + 12345u;
+                const timespec pause { 0, long((random >> 16) % 5) * 1000000L };
+                ::nanosleep(&pause, nullptr);
+            }
+        }
+        if (child < 0 || !device.waitForPortOpen(10s)) {
+            state.SkipWithError("the polling loop did not start");
+            return;
+        }
+        measureIdle(state, child);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
+}
+BENCHMARK(BM_IdlePollingLoop)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 } // namespace
 

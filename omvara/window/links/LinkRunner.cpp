@@ -36,7 +36,7 @@ void LinkRunner::done()
         opened = false;
     }
     if (!opened)
-        MessageBoxes::showMessage(QApplication::activeWindow(), FAILURE_TEXT, FAILURE_TITLE,
+        MessageBoxes::showMessage(QApplication::activeWindow(), MessageText::own(FAILURE_TEXT), FAILURE_TITLE,
                                   MessageBoxes::Icon::Error);
 }
 

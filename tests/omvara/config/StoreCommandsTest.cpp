@@ -4,6 +4,7 @@
 #include "omvara/prefs/FilePreferencesFactory.h"
 #include "omvara/util/ProcessProperties.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -88,6 +89,29 @@ TEST_F(StoreCommandsTest, failedImport_saysImportFailedWithTheReason_exitsOne_an
         EXPECT_EQ(read(store), before);
     }
     EXPECT_TRUE(err.contains("missing.xml"));
+}
+
+// A store that cannot be read must not be exported as an empty document (it
+// would wipe the settings of every installation it is rolled out to), and an
+// import into a store that cannot be written must not report success. (The
+// tests run as root, so the stores are made unusable by their place rather
+// than by permissions: a folder where the file should be, a missing folder.)
+TEST_F(StoreCommandsTest, storeThatCannotBeReadOrWritten_exitsOneWithTheReason_andWritesNothing)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("unreadable.txt")));
+    const QString exported = path("out.xml");
+    EXPECT_EQ(run({"--prefs-file", path("unreadable.txt"), "--export", exported}), 1);
+    EXPECT_TRUE(err.startsWith("Export failed\n")) << err.toStdString();
+    EXPECT_TRUE(err.contains(path("unreadable.txt"))) << err.toStdString();
+    EXPECT_TRUE(out.isEmpty()) << out.toStdString();
+    EXPECT_FALSE(QFile::exists(exported));
+
+    const QString unwritable = path("gone/prefs.txt");
+    EXPECT_EQ(run({"--prefs-file", unwritable, "--import", QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml")}), 1);
+    EXPECT_TRUE(err.startsWith("Import failed\n")) << err.toStdString();
+    EXPECT_TRUE(err.contains(unwritable)) << err.toStdString();
+    EXPECT_TRUE(out.isEmpty()) << out.toStdString();
+    EXPECT_FALSE(QFile::exists(unwritable));
 }
 
 TEST_F(StoreCommandsTest, sharedInstallation_usesTheSharedFileBelowProgramData)

@@ -7,6 +7,8 @@
 #include "omvara/sim/PseudoTerminal.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -118,6 +120,47 @@ TEST_F(Headless, stopBySignal_reportsUnsentDataAndExitsZero)
         EXPECT_TRUE(program.err.contains(QStringLiteral(" 2.7\n"))) << qPrintable(program.err);
         EXPECT_TRUE(program.err.contains(QStringLiteral("Stopped."))) << qPrintable(program.err);
     }
+}
+
+// The context switches of every thread of process `pid` so far: each is a
+// wake-up of a thread (or its preemption while awake).
+static long contextSwitches(qint64 pid)
+{
+    long total = 0;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile status(tasks.filePath(task) + QStringLiteral("/status"));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.contains("ctxt_switches:"))
+                total += line.mid(line.indexOf(':') + 1).trimmed().toLong();
+    }
+    return total;
+}
+
+// An open port on which nothing arrives costs nothing: every thread of the
+// program sleeps until a record comes or the run is stopped (a reader that
+// polled the port would wake hundreds of times a second), and both end the
+// sleep at once.
+TEST_F(Headless, idleRun_sleepsWithoutWakingUp_untilARecordOrAStopComes)
+{
+    PseudoTerminal device(false);
+    Program program(storeArgs() + QStringList { "--headless", "--print", device.devicePath() });
+    ASSERT_TRUE(program.waitForLog(portReady)) << qPrintable(program.err);
+    std::this_thread::sleep_for(300ms); // the start-up settles
+    const long before = contextSwitches(program.pid());
+    std::this_thread::sleep_for(2s);
+    const long wakeUps = contextSwitches(program.pid()) - before;
+    EXPECT_LT(wakeUps, 10) << "wake-ups in 2 s of an idle run";
+
+    device.write("4.5 g\r");
+    EXPECT_TRUE(program.waitForLines(1)) << qPrintable(program.err);
+    const auto stop = std::chrono::steady_clock::now();
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.finish(), 0) << qPrintable(program.err);
+    EXPECT_LT(std::chrono::steady_clock::now() - stop, 2s);
+    EXPECT_EQ(program.lines(), QStringList { "4.5" });
 }
 
 TEST_F(Headless, badSettingsAndPorts_endWithTheirStatus)

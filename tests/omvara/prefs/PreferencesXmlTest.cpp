@@ -126,7 +126,8 @@ TEST_F(FileStoreTest, export_ofTextXmlCannotHold_isRefusedBeforeWriting)
 {
     FilePreferencesFactory factory;
     Preferences *node = factory.userRoot()->node(NODE);
-    node->put(QStringLiteral("bell"), QStringLiteral("a\x07z"));
+    node->put(QStringLiteral("bell"), QStringLiteral("a\x07z")); // version 1.1 carries this one
+    node->put(QStringLiteral("notACharacter"), QString::fromUtf16(u"a\uffffz"));
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     EXPECT_THROW(node->exportNode(buffer), PreferencesRefusedError);
@@ -163,6 +164,9 @@ INSTANTIATE_TEST_SUITE_P(
                      "<!-- exported elsewhere -->\n<preferences\n\tEXTERNAL_XML_VERSION = '1.0' >\n<root\ttype='user'>\n\n"
                      "<map />\n<node name='com'>\n<map></map>\n<node   name=\"x\">\n<map>\n\t\t<entry   value='a&amp;b&#x0A;&lt;c>'\n key='k' />\n"
                      "</map></node></node></root></preferences>\n"},
+        AcceptedCase{"version11",
+                     "\xEF\xBB\xBF<?xml version=\"1.1\" encoding=\"utf-8\"?><preferences><root type=\"user\"><node name=\"com\">"
+                     "<!-- &#x1; --><node name=\"x\"><map><entry key=\"k\" value=\"a&amp;b&#x0A;&lt;c&gt;\"/></map></node></node></root></preferences>"},
         AcceptedCase{"olderFormatVersion", R"(<preferences EXTERNAL_XML_VERSION="0.9"><root type="user"><node name="com"><node name="x"><map><entry key="k" value="a&amp;b&#10;&lt;c&gt;"/></map></node></node></root></preferences>)"}),
     [](const ::testing::TestParamInfo<AcceptedCase> &info) { return std::string(info.param.name); });
 
@@ -247,6 +251,10 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"newerFormat", "<preferences EXTERNAL_XML_VERSION=\"2.0\"><root type=\"user\"><map/></root></preferences>"},
         RefusedCase{"unknownRootType", "<preferences><root type=\"group\"><map/></root></preferences>"},
         RefusedCase{"twoRoots", "<preferences><root type=\"user\"><map/></root><root type=\"user\"><map/></root></preferences>"},
+        RefusedCase{"controlCharacterInVersion10", GOOD_START + "<entry key=\"x\" value=\"&#x2;\"/></map></node></node></node></root></preferences>"},
+        RefusedCase{"version11InLatin1", "<?xml version=\"1.1\" encoding=\"ISO-8859-1\"?>" + GOOD_START + "</map></node></node></node></root></preferences>"},
+        RefusedCase{"version11LiteralC1Control", "<?xml version=\"1.1\"?>" + GOOD_START + "<entry key=\"x\" value=\"\xC2\x9B\"/></map></node></node></node></root></preferences>"},
+        RefusedCase{"version11Nul", "<?xml version=\"1.1\"?>" + GOOD_START + "<entry key=\"x\" value=\"&#x0;\"/></map></node></node></node></root></preferences>"},
         RefusedCase{"trailingGarbage", GOOD_START + "</map></node></node></node></root></preferences><preferences/>"}),
     [](const ::testing::TestParamInfo<RefusedCase> &info) { return std::string(info.param.name); });
 

@@ -253,8 +253,12 @@ TEST_F(RunTest, bytesOfEachInstrument_typedAndPrintedAsProcessed_repeatsOnce)
             const auto lines = size_t(c.sent.count(char(config.getInputTerminator())));
             ASSERT_TRUE(runUntil([&] { return view.lines.size() == lines; }));
             ASSERT_TRUE(runUntil([&] {
-                return print ? printedLines().size() >= delivered.size()
-                             : typedTexts(keys->events(), run->keybot()->keyMap()).size() >= delivered.size();
+                if (print)
+                    return printedLines().size() >= delivered.size();
+                // Whole values only: one still being typed ends in "<cut>".
+                const QStringList typed = typedTexts(keys->events(), run->keybot()->keyMap());
+                return typed.size() >= delivered.size()
+                    && (typed.isEmpty() || !typed.last().endsWith(QStringLiteral("<cut>")));
             }));
             QStringList shown = view.shownValues();
             shown.removeAll(QString()); // lines without a value (a "High" overload, a text that is no code)
@@ -768,4 +772,135 @@ TEST_F(RunTest, brokerDownAtStart_valuesWaitAndArriveWhenItComesUp)
     run->stop();
     ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
     run->waitForOutputs();
+// The settled-readings filter: a value is handed on once the same value
+// arrived N times in a row, once per run of equal values; it comes before
+// duplicate suppression; lines without a value and failed lines neither
+// count nor break a run; held readings are settled as held, with their value.
+TEST_F(RunTest, settledReadings_handOnOncePerRunOfEqualValues_beforeDuplicateSuppression)
+{
+    using omvara::run::LineStatus;
+    struct Case
+    {
+        const char *name;
+        int stable;
+        bool ignoreDuplicates;
+        QByteArray sent;
+        QStringList printed;
+        int held;
+    };
+    const Case cases[] = {
+        { "every value with 1", 1, false, "7\r7\r8\r", { "7", "7", "8" }, 0 },
+        { "drifting readings never settle", 3, false, "12.1\r12.2\r12.3\r12.4\r12.5\r", {}, 5 },
+        { "a reading that settles, once", 3, false, "12.1\r12.5\r12.5\r12.5\r12.5\r12.5\r", { "12.5" }, 5 },
+        { "back to the value after another one", 2, false, "5\r5\r6\r5\r5\r", { "5", "5" }, 3 },
+        { "then duplicate suppression takes the repeat", 2, true, "5\r5\r6\r5\r5\r", { "5" }, 3 },
+        { "a settled change is no duplicate", 2, true, "5\r5\r6\r6\r5\r5\r", { "5", "6", "5" }, 3 },
+        { "no value and failed lines neither count nor break", 3, false, "5\r---\r5\rabc\r5\r5\r", { "5" }, 3 },
+        { "equal as texts only", 2, false, "12.30\r12.3\r12.30\r", {}, 3 },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        view.clear();
+        std::fclose(printed);
+        printed = std::tmpfile();
+        Config config = Instrument::GENERIC.getDefaultConfig();
+        config.setCustomRegEx(QStringLiteral("([a-z0-9.]+)")); // "abc" fails in number formatting
+        config.stableReadings = c.stable;
+        config.ignoreDuplicates = c.ignoreDuplicates;
+        config.setIgnoreTimeLimit(QString());
+        config.setIgnoreDifference(QString());
+        auto run = startRun(std::move(config), true);
+        port->feed(c.sent);
+        const auto lines = size_t(c.sent.count('\r'));
+        ASSERT_TRUE(runUntil([&] { return view.settled.size() == lines; }));
+        EXPECT_EQ(printedLines(), c.printed);
+        int held = 0;
+        for (const auto &line : view.settled) {
+            if (line.status == LineStatus::Held) {
+                ++held;
+                EXPECT_FALSE(line.value.isEmpty());
+            }
+        }
+        EXPECT_EQ(held, c.held);
+        run->stop();
+        ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
+    }
+}
+
+// Requests: each one writes the command once, also while earlier ones have
+// no answer; the instrument's silence is reported once per silent stretch;
+// a write the port refuses is reported and the run goes on; while the run
+// waits for a lost device requests are held back, not reported as failed;
+// without any command a request writes nothing and says so once.
+TEST_F(RunTest, requests_eachWritesTheCommand_silenceToldOncePerStretch_failedWriteGoesOn)
+{
+    using omvara::run::RequestOrigin;
+    const auto silences = [&] {
+        return view.important().filter(QStringLiteral("did not answer")).size();
+    };
+    Config config = Instrument::GENERIC.getDefaultConfig();
+    config.requestCommand = QStringLiteral("SI\\r\\n");
+    auto run = startRun(std::move(config), true);
+    EXPECT_EQ(run->requestCommand(), QByteArray("SI\r\n"));
+    port->answerRequests("SI\r\n", "  1.5 g\r");
+    run->request(RequestOrigin::Window);
+    run->request(RequestOrigin::Signal);
+    ASSERT_TRUE(runUntil([&] { return view.lines.size() == 2; }));
+    EXPECT_EQ(port->written(), QByteArray("SI\r\nSI\r\n"));
+
+    // The instrument falls silent: one report for all unanswered requests.
+    port->answerRequests({}, {});
+    run->request(RequestOrigin::Hotkey);
+    ASSERT_TRUE(runUntil([&] { return silences() == 1; }, 5s));
+    run->request(RequestOrigin::Interval);
+    runUntil([] { return false; }, 2500ms);
+    EXPECT_EQ(silences(), 1);
+    // It answers again; the next silence is a new stretch.
+    port->feed("  2.5 g\r");
+    ASSERT_TRUE(runUntil([&] { return view.lines.size() == 3; }));
+    runUntil([] { return false; }, 300ms);
+    run->request(RequestOrigin::Window);
+    ASSERT_TRUE(runUntil([&] { return silences() == 2; }, 5s));
+
+    // A refused write.
+    port->forceResult(portlink::testing::SimCall::PutData, -1, 1);
+    run->request(RequestOrigin::Window);
+    ASSERT_TRUE(runUntil([&] { return !view.important().filter(QStringLiteral("could not be sent")).isEmpty(); }));
+    EXPECT_EQ(run->state().phase, RunState::Phase::Running);
+    run->stop();
+    ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
+    EXPECT_EQ(printedLines(), (QStringList { "1.5", "1.5", "2.5" }));
+
+    // Held back, not failed, while the run waits for a lost device.
+    view.clear();
+    Config waiting = Instrument::GENERIC.getDefaultConfig();
+    waiting.requestCommand = QStringLiteral("P\\r");
+    waiting.reconnect = true;
+    auto reconnecting = startRun(std::move(waiting), true);
+    port->unplug();
+    ASSERT_TRUE(runUntil([&] { return reconnecting->state().phase == RunState::Phase::WaitingForDevice; }));
+    const QByteArray sentBefore = port->written();
+    reconnecting->request(RequestOrigin::Window);
+    runUntil([] { return false; }, 2500ms);
+    EXPECT_EQ(port->written(), sentBefore);
+    EXPECT_TRUE(view.important().filter(QStringLiteral("could not be sent")).isEmpty());
+    EXPECT_TRUE(view.important().filter(QStringLiteral("did not answer")).isEmpty());
+    port->replug();
+    ASSERT_TRUE(runUntil([&] { return reconnecting->state().phase == RunState::Phase::Running; }));
+    reconnecting->request(RequestOrigin::Window);
+    ASSERT_TRUE(runUntil([&] { return port->written() == sentBefore + "P\r"; }));
+    reconnecting->stop();
+    ASSERT_TRUE(runUntil([&] { return reconnecting->state().ended(); }));
+
+    // No command at all (a generic instrument, no setting).
+    view.clear();
+    auto plain = startRun(Instrument::GENERIC.getDefaultConfig(), true);
+    const QByteArray before = port->written();
+    plain->request(RequestOrigin::Window);
+    plain->request(RequestOrigin::Window);
+    runUntil([] { return false; }, 200ms);
+    EXPECT_EQ(port->written(), before);
+    EXPECT_EQ(view.important().filter(QStringLiteral("no request command")).size(), 1) << qPrintable(view.important().join(u'\n'));
+    plain->stop();
+    ASSERT_TRUE(runUntil([&] { return plain->state().ended(); }));
 }

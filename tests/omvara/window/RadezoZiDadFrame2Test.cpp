@@ -21,17 +21,23 @@
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace omvara;
 using omvara::testing::ScriptedAnswers;
@@ -211,15 +217,22 @@ TEST_P(DelayTest, typedDelay_isAcceptedOrRefused)
     } else {
         QTest::keyClicks(field, typed);
     }
+    // Nothing is said or stored while the user is still typing ("100" on the
+    // way to "1000" is fine, "1001" is not a reason to interrupt "100").
+    omvara::testing::flushEvents();
+    EXPECT_TRUE(answers.texts(Kind::Message).isEmpty());
+    EXPECT_EQ(config().getDelay(), QStringLiteral("20"));
+    QTest::keyClick(field, Qt::Key_Return);
     omvara::testing::flushEvents();
     if (GetParam().accepted) {
         EXPECT_EQ(config().getDelay(), typed);
         EXPECT_TRUE(answers.texts(Kind::Message).isEmpty());
     } else {
         EXPECT_TRUE(answers.texts(Kind::Message).contains(text("error.intercharacter.delay")));
-        EXPECT_NE(config().getDelay(), typed);
-        EXPECT_TRUE(Helper::Delay::valid(config().getDelay()));
+        EXPECT_EQ(config().getDelay(), QStringLiteral("20"));
     }
+    // The field shows the value in effect.
+    EXPECT_EQ(field->text(), config().getDelay());
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, DelayTest,
@@ -500,6 +513,71 @@ TEST_F(FrameTest, defaultButton_showsTheInstrumentsMessageAndSetsItsLineSettings
     ASSERT_EQ(answers.requests.size(), 1u);
     EXPECT_EQ(answers.requests[0].title, QStringLiteral("Info"));
     EXPECT_EQ(answers.requests[0].text, *Helper::Instrument::GENERIC.getDefaultMessage());
+}
+
+// What the next real message box shows its reader while `action` runs
+// (markup rendered), after which the box is closed with OK.
+QString readNextMessageBox(const std::function<void()> &action)
+{
+    QString shown = QStringLiteral("<no message box>");
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        auto *label = box ? box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")) : nullptr;
+        if (!label)
+            return;
+        poll.stop();
+        const bool rich = label->textFormat() == Qt::RichText
+            || (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text()));
+        QTextDocument rendered;
+        rendered.setHtml(label->text());
+        shown = rich ? rendered.toPlainText() : label->text();
+        box->accept();
+    });
+    poll.start(10);
+    action();
+    return shown;
+}
+
+// The instruments' messages are markup ("<html>", "<br>"): the box shows
+// them as formatted text, not the markup.
+TEST_F(FrameTest, defaultButton_messageBoxShowsTheInstrumentsMarkupRendered)
+{
+    selectInstrument(Helper::Instrument::SARTORIUS);
+    const QString shown = readNextMessageBox([&] { frame->inputPanel->defaultButton->click(); });
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Sartorius: 1200 baud, 7 data bits"))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("LF (10).\nIn the balance's menu"))) << shown.toStdString();
+    EXPECT_FALSE(shown.contains(u'<')) << shown.toStdString();
+}
+
+// The program's own markup is rendered; outside text (port names, failure
+// texts, received data) is shown exactly as it is, whatever it holds.
+TEST(MessageBoxTexts, ownMarkupIsRendered_outsideTextIsShownAsItIs)
+{
+    omvara::testing::app();
+    using omvara::MessageText;
+    const QString port = QStringLiteral("/dev/<b>odd</b> &amp;  port");
+    struct Case
+    {
+        const char *what;
+        MessageText text;
+        QString shown;
+    } cases[] = {
+        {"own plain + outside", MessageText::own("Cannot open ") + MessageText::outside(port),
+            "Cannot open " + port},
+        {"own markup + outside", MessageText::own("<html>Cannot<br>open </html>") + MessageText::outside(port),
+            "Cannot\nopen " + port},
+        {"markup with an outside argument", MessageText::own("<html>Port {0}<br>is gone</html>", port),
+            "Port " + port + "\nis gone"},
+        {"plain with an outside argument", MessageText::own("Port {0} is gone", port), "Port " + port + " is gone"},
+        {"outside markup alone", MessageText::outside("<html>W: 12.5<br>kg</html>"), "<html>W: 12.5<br>kg</html>"},
+        {"outside line break inside markup", MessageText::own("<html>Failed:</html>") + MessageText::outside("\na  b"),
+            "Failed:\na  b"},
+    };
+    for (const Case &c : cases) {
+        const QString shown = readNextMessageBox([&] { MessageBoxes::showMessage(nullptr, c.text, "Title"); });
+        EXPECT_EQ(shown, c.shown) << c.what;
+    }
 }
 
 TEST_F(FrameTest, customizeButton_storesTheAcceptedPattern)

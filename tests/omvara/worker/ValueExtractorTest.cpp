@@ -8,6 +8,7 @@
 
 using omvara::config::Config;
 using omvara::config::ConfigHelper;
+using omvara::config::LinePattern;
 using omvara::worker::ExtractionError;
 using omvara::worker::ValueExtractor;
 using I = ConfigHelper::Instrument;
@@ -193,6 +194,44 @@ TEST(ValueExtractor, runawayBacktracking_failsTheLineRatherThanReportingNoValue)
     EXPECT_THROW(e.extract(line), ExtractionError);
 }
 
+// Ordinary ways of picking one field out of a long record need many
+// backtracking steps (a greedy ".*," per skipped field), but far fewer than a
+// runaway pattern: every one must find its value on lines of 100-500 characters.
+TEST(ValueExtractor, fieldSkippingAndAnchoredPatternsOnLongRecords_findTheirValue)
+{
+    // `count` fields 1000.000, 1007.003, 1014.006, ... joined by `separator`.
+    const auto record = [](int count, const char *separator, const char *suffix) {
+        QStringList fields;
+        for (int i = 0; i < count; ++i)
+            fields.append(QStringLiteral("%1.%2").arg(1000 + i * 7).arg(i % 10 * 3, 3, 10, QChar(u'0')));
+        return fields.join(QLatin1String(separator)) + QLatin1String(suffix);
+    };
+    const struct
+    {
+        const char *pattern;
+        QString line;
+        QString value;
+    } rows[] = {
+        // Greedy: the last field that still leaves 15 commas before it.
+        { "^(?:.*,){15}([0-9.]+)", record(24, ",", "\r\n"), "1161.009" },
+        { "^(?:.*,){18}([0-9.]+)", record(24, ",", "\r\n"), "1161.009" },
+        { "^(?:[^,]*,){15}([0-9.]+)", record(24, ",", "\r\n"), "1105.015" },
+        { "^(?:.*?,){15}([0-9.]+)", record(24, ",", "\r\n"), "1105.015" },
+        { "^(?:.*;){10}\\s*([-+]?[0-9.]+)", record(40, "; ", "\r"), "1273.027" },
+        { "^(?:.*\\t){12}(\\d+)", record(30, "\t", "\n"), "1203" },
+        { "^(?:\\S+\\s+){25}(\\S+)", record(45, "  ", "\r\n"), "1175.015" },
+        { "^(?:.*\\|){8}(\\d+\\.\\d+)", record(52, "|", "\r\n"), "1357.003" },
+        { "^.*,(\\d+\\.\\d+),.*,.*$", record(24, ",", "\r\n"), "1147.003" },
+        { "^(.*),.*,.*,.*$", record(24, ",", "\r\n"), record(21, ",", "") },
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.pattern);
+        ASSERT_GE(r.line.size(), 100);
+        ASSERT_LE(r.line.size(), 500);
+        EXPECT_EQ(extractWith(r.pattern, r.line), r.value) << r.line.toStdString();
+    }
+}
+
 TEST(LinePattern, translation_leavesOrdinaryPatternsAlone)
 {
     EXPECT_EQ(omvara::config::LinePattern::translate(QStringLiteral("([-+]?\\s*[0-9]*[\\.,]?[0-9]+)")),
@@ -201,19 +240,127 @@ TEST(LinePattern, translation_leavesOrdinaryPatternsAlone)
         QStringLiteral("[]$.](\\d)"));
 }
 
-TEST(LinePattern, bracketDotInAClass_isAMemberUnlessItClosesBeforeTheClass)
+TEST(LinePattern, bracketInAClass_opensANestedClass_butAPosixClassIsCopiedWhole)
 {
     using omvara::config::LinePattern;
-    // "[." only opens a collating element when ".]" comes before the class
-    // closes; here the class is just "[.", and the "." after it is a wildcard.
+    // As stored patterns read it, "[" inside a class opens a nested class,
+    // whose members join the outer class: "[[.](.)x.]" is one class of
+    // ".", "(", ")" and "x", without a group.
     const QString pattern = QStringLiteral("[[.](.)x.]");
     const QRegularExpression compiled = LinePattern::compile(pattern);
     ASSERT_TRUE(compiled.isValid()) << compiled.errorString().toStdString();
-    EXPECT_EQ(compiled.captureCount(), 1);
-    EXPECT_EQ(compiled.match(QStringLiteral(".5xy]")).captured(1), "5");
-    EXPECT_FALSE(compiled.match(QStringLiteral(".\rxy]")).hasMatch());
+    EXPECT_EQ(compiled.captureCount(), 0);
+    EXPECT_EQ(compiled.match(QStringLiteral("ab(")).capturedStart(), 2);
+    EXPECT_FALSE(compiled.match(QStringLiteral("ab]5")).hasMatch());
     // A real POSIX class is still copied whole.
     EXPECT_EQ(LinePattern::translate(QStringLiteral("([[:digit:].]+)")), QStringLiteral("([[:digit:].]+)"));
+}
+
+// Stored settings and export files hold patterns in the common backtracking
+// dialect: each construct matches as it does there (not as the engine would
+// read the same text, nor refused), and what cannot be matched exactly is
+// refused with a message naming it.
+TEST(LinePattern, dialectConstructs_matchAsInTheDialect)
+{
+    const struct
+    {
+        const char *pattern; // UTF-8
+        const char *line; // Latin-1
+        const char *value; // Latin-1; nullptr: no match
+    } rows[] = {
+        { "\\u0057(\\d+)", "W12", "12" },
+        { "(\\uD83D\\uDE00|\\d+)", "7", "7" },
+        { "(\\p{IsLatin}+)", "12 kg\xe9\xb5", "kg\xe9" },
+        { "(\\p{script=Latin}+)", "1 \xaa" "b", "\xaa" "b" },
+        { "(\\p{IsLu}+)", "ab\xc9" "C1", "\xc9" "C" },
+        { "(\\p{IsAlphabetic}+)", "12\xe9x!", "\xe9x" },
+        { "(\\p{IsWhite_Space}+)", "a\xa0\x85 b", "\xa0\x85 " },
+        { "(\\p{IsPunctuation}+)", "a\xbf!b", "\xbf!" },
+        { "(\\p{InBasicLatin}+)", "\xe9" "12ab\xff", "12ab" },
+        { "(\\p{InLatin-1 Supplement}+)", "ab\xe9\xff" "1", "\xe9\xff" },
+        { "(\\p{block=Latin_1_Supplement}+)", "ab\xe9\xff" "1", "\xe9\xff" },
+        { "(\\P{InBasicLatin}+)", "ab\xe9\xfc" "c", "\xe9\xfc" },
+        { "(\\p{Lower}+)", "\xc4" "BC\xe9" "ab1", "ab" },
+        { "(\\p{Upper}+)", "\xe9\xc9" "AB", "AB" },
+        { "(\\p{Alpha}+)", "\xe9" "12ab", "ab" },
+        { "(\\p{Digit}+)", "x\xb2" "42", "42" },
+        { "(\\p{Alnum}+)", "\xe9-ab12.", "ab12" },
+        { "(\\p{Punct}+)", "ab\xbf!?", "!?" },
+        { "(\\p{Graph}+)", " \xe9" "a~", "a~" },
+        { "(\\p{Print}+)", "\x7f\xa0" "a b", "a b" },
+        { "(\\p{Blank}+)", "a\xa0 \t\nb", " \t" },
+        { "(\\p{Space}+)", "a\xa0\x85 \t\x0b" "b", " \t\x0b" },
+        { "(\\p{Cntrl}+)", "a\x85\x01\x7f" "b", "\x01\x7f" },
+        { "(\\p{XDigit}+)", "xyzBEEF12g", "BEEF12" },
+        { "(\\p{ASCII}+)", "\xe9" "ab", "ab" },
+        { "(\\P{Lower}+)", "ab\xe9" "C", "\xe9" "C" },
+        { "([^\\p{Lower}\\d]+)", "ab12\xe9" "D", "\xe9" "D" },
+        { "(\\p{javaLowerCase}+)", "AB\xe9" "a1", "\xe9" "a" },
+        { "(\\p{javaWhitespace}+)", "a\xa0\x1c \x85" "b", "\x1c " },
+        { "([a-z&&[^aeiou]]+)", "aeixyzab", "xyz" },
+        { "([\\w&&[^\\d_]]+)", "_12abC3", "abC" },
+        { "([^a-z&&[aeiou]]+)", "ae1X", "1X" },
+        { "([a-d[m-p]]+)", "xxbmpz", "bmp" },
+        { "(\\0101+)", "xAA1", "AA" },
+        { "(\\0377)", "a\xff", "\xff" },
+        { "(\\0400)", " 0", " 0" },
+        { "(\\cj)", "a*", "*" },
+        { "(?d)A(.+)", "A1\r2\n", "1\r2" },
+        { "(?x)([ab ]+)", "ab ba", "ab" },
+        { "(?x)([a-c # letters\n]+)", "b#c", "b" },
+        { "(\\d)\\12", "x772", "7" },
+        // Valid only as the engine reads "[" in a class: kept so.
+        { "([a[b])]", "b]", "b" },
+        { "(?i)(\xc3\xa9+)", "\xc9\xe9", "\xe9" },
+        { "(?iu)(\xc3\xa9+)", "\xc9\xe9", "\xc9\xe9" },
+        { "(?i)(\\p{Lower}+)", "1aB", "aB" },
+        { "(?u)(\\d+)", "a12", "12" },
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.pattern);
+        const QString pattern = QString::fromUtf8(r.pattern);
+        QString error;
+        const QRegularExpression compiled = LinePattern::compile(pattern, &error);
+        ASSERT_TRUE(compiled.isValid()) << error.toStdString() << " <- " << LinePattern::translate(pattern).toStdString();
+        const QRegularExpressionMatch m = compiled.match(latin1(r.line));
+        if (!r.value) {
+            EXPECT_FALSE(m.hasMatch());
+            continue;
+        }
+        ASSERT_TRUE(m.hasMatch()) << LinePattern::translate(pattern).toStdString();
+        EXPECT_EQ(m.captured(1), latin1(r.value)) << LinePattern::translate(pattern).toStdString();
+    }
+}
+
+TEST(LinePattern, constructsWithoutAnExactEquivalent_areRefusedNamingThem)
+{
+    const struct
+    {
+        const char *pattern; // UTF-8
+        const char *named;
+    } rows[] = {
+        { "(\\p{IsEmoji})", "\\p{IsEmoji}" },
+        { "(?U)(\\w+)", "U" },
+        { "(?i)([\xc3\xa0-\xc3\xbf]+)", "[\xc3\xa0-\xc3\xbf]" },
+        { "(?i)(\\p{Lu})", "\\p{Lu}" },
+        { "([a-z&&])", "[a-z&&]" },
+        { "([&&a-z])", "[&&" },
+        { "([a-z&&[aeiou]x])", "[a-z&&[aeiou]x]" },
+        { "(\\p{javaUnicodeIdentifierStart})", "\\p{javaUnicodeIdentifierStart}" },
+        { "(\\p{InNoSuchBlock})", "\\p{InNoSuchBlock}" },
+        { "(\\p{gc=Nonsense})", "\\p{gc=Nonsense}" },
+        { "(\\uD800)", "\\uD800" },
+        { "x\\12(a)", "\\12" },
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.pattern);
+        const QString pattern = QString::fromUtf8(r.pattern);
+        QString error;
+        EXPECT_FALSE(LinePattern::compile(pattern, &error).isValid()) << LinePattern::translate(pattern).toStdString();
+        EXPECT_TRUE(error.contains(u'"' + QString::fromUtf8(r.named) + u'"')) << error.toStdString();
+        EXPECT_EQ(omvara::config::ConfigHelper::CustomRegEx::problem(pattern), error);
+        EXPECT_THROW(ValueExtractor(I::GENERIC, pattern), ExtractionError);
+    }
 }
 
 TEST(LinePattern, controlEscapeInAClass_takesTheNextCharacterAsItsMember)

@@ -272,19 +272,23 @@ TEST_F(Reception, bytesWithoutTerminatorAtStop_areReportedAsUnsentAndThePortIsCl
     again.reset();
 }
 
-TEST_F(Reception, aWrongTerminator_capsTheLineBufferWithAnImportantEvent_andReadsOn)
+// A line over the limit is dropped whole: its tail up to the next terminator
+// is no record (its " 99" was once typed), the next line is.
+TEST_F(Reception, anOverlongLine_isDroppedUpToItsTerminator_withAnImportantEvent_andReadingGoesOn)
 {
     Config config = configFor(Instrument::GENERIC, pty->devicePath());
+    config.setInputTerminator(10);
     start(config);
-    pty->write(QByteArray(WeightWorker::MaxLineLength + 1000, 'x') + "1.5 g\r");
+    pty->write("W 12.5 kg " + QByteArray(70000, 'x') + " 99\n" + "3.5\n");
     collectAndStop(1);
     const auto capped = view.find(QString::number(WeightWorker::MaxLineLength));
     ASSERT_EQ(capped.size(), 1u);
     EXPECT_TRUE(capped[0].important);
-    EXPECT_TRUE(capped[0].text.contains(QStringLiteral("13"))); // names the terminator setting
-    ASSERT_EQ(view.lines.size(), 1u);
-    EXPECT_EQ(view.lines[0].rawData().size(), 1000 + 6);
-    EXPECT_EQ(view.lines[0].getProcessedData(), "1.5");
+    EXPECT_TRUE(capped[0].text.contains(QStringLiteral("(code 10)"))) << capped[0].text.toStdString();
+    EXPECT_EQ(view.values(), QStringList { "3.5" });
+    EXPECT_EQ(view.lines[0].rawData(), "3.5\n");
+    EXPECT_EQ(view.lines[0].getCount(), 1);
+    EXPECT_TRUE(view.find(WorkerTexts::text("unsent.data")).empty());
 }
 
 TEST_F(Reception, aVanishingDevice_endsTheRunWithAnImportantEntry)

@@ -72,16 +72,21 @@ private:
 
 QString uinputAccessMessage(const QString &uinputPath, int error)
 {
-    QString message = QStringLiteral("uinput: cannot open %1 (%2).").arg(uinputPath, QString::fromLocal8Bit(strerror(error)));
-    if (error == ENOENT || error == ENODEV)
-        message += QStringLiteral(" Load the kernel module with \"sudo modprobe uinput\" (add \"uinput\" to"
-                                  " /etc/modules-load.d/uinput.conf to load it at every start).");
-    message += QStringLiteral(" Typing without X11 needs write access to %1: install the udev rule"
-                              " KERNEL==\"uinput\", GROUP=\"input\", MODE=\"0660\", OPTIONS+=\"static_node=uinput\""
-                              " as /etc/udev/rules.d/60-omvara-uinput.rules, add your user to the group \"input\""
-                              " (sudo usermod -aG input $USER) and log in again.")
-                   .arg(uinputPath);
-    return message;
+    // One sentence on what is missing; the user guide says how to mend it.
+    QString missing;
+    if (error == ENOENT)
+        missing = QStringLiteral("the device node %1 does not exist: the uinput kernel module is not loaded").arg(uinputPath);
+    else if (error == ENODEV || error == ENXIO)
+        missing = QStringLiteral("the uinput kernel module is not loaded");
+    else if (error == EACCES || error == EPERM)
+        missing = QStringLiteral("you have no permission to use %1 (the package gives it to the user at the seat;"
+                                 " log in again after installing it)")
+                      .arg(uinputPath);
+    else
+        missing = QStringLiteral("%1 cannot be opened").arg(uinputPath);
+    return QStringLiteral("uinput: cannot open %1 (%2). Typing without X11 is not possible because %3;"
+                          " see \"Typing on Wayland\" in the user guide.")
+        .arg(uinputPath, QString::fromLocal8Bit(strerror(error)), missing);
 }
 
 std::unique_ptr<UinputDevice> openLibevdevUinputDevice(const std::vector<int> &keys, const QString &uinputPath)

@@ -9,6 +9,8 @@
 #include "omvara/window/ProcessingPanel.h"
 #include "omvara/window/SettingsPanel.h"
 #include "omvara/window/RadezoZiDadFrame2.h"
+#include "omvara/window/RunPanel.h"
+#include "omvara/window/TraySupport.h"
 #include "omvara/window/RunControl.h"
 #include "omvara/window/StatusLine.h"
 #include "omvara/util/Bundle.h"
@@ -18,6 +20,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QTextBlock>
 
 #include <gtest/gtest.h>
@@ -119,26 +123,22 @@ TEST_F(RunControlTest, ReceivedLineIsLoggedMarkedCountedAndTyped)
     ASSERT_TRUE(h.injector.load() != nullptr);
 
     com3->feed("  12.30 g\r\n");
-    ASSERT_TRUE(runUntil([&] { return logText().contains(QStringLiteral("12.30 g<13>")); })) << logText().toStdString();
+    ASSERT_TRUE(runUntil([&] { return typedTexts() == QStringList{QStringLiteral("12.30")}; })) << logText().toStdString();
+    EXPECT_TRUE(logText().contains(QStringLiteral("12.30 g<13>"))) << logText().toStdString();
     EXPECT_TRUE(h.frame().statusJLabel->text().startsWith(text("line.count")));
     EXPECT_TRUE(h.frame().statusJLabel->text().endsWith(QStringLiteral("1")));
 
-    // The typed part carries the "typed" style, the rest does not.
-    EXPECT_EQ(typedTexts(), QStringList{QStringLiteral("12.30")});
+    // The value in the received text is emphasised; the typed value follows
+    // at the end of the line, and only it carries the "typed" style.
     omvara::EventLog &log = *h.startup().eventLog();
-    bool typedSeen = false;
     const QTextDocument *doc = h.startup().eventLogPane()->document();
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            const QTextFragment fragment = it.fragment();
-            if (fragment.text().contains(QStringLiteral("12.3"))) {
-                typedSeen = true;
-                EXPECT_EQ(fragment.charFormat().foreground(), log.style(omvara::LogStyle::Typed).foreground());
-                EXPECT_EQ(fragment.charFormat().fontWeight(), log.style(omvara::LogStyle::Typed).fontWeight());
-            }
-        }
-    }
-    EXPECT_TRUE(typedSeen);
+    QStringList valueParts;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            if (it.fragment().charFormat().fontWeight() == log.style(omvara::LogStyle::Value).fontWeight()
+                && it.fragment().charFormat().background() != log.style(omvara::LogStyle::Typed).background())
+                valueParts.append(it.fragment().text());
+    EXPECT_TRUE(valueParts.contains(QStringLiteral("12.30"))) << valueParts.join(u'|').toStdString();
     // The keyboard received the value's keys.
     EXPECT_TRUE(runUntil([&] { return !h.injector.load()->events().empty(); }));
 
@@ -197,11 +197,10 @@ TEST_F(RunControlTest, KeyboardAndSoundFailuresAreShownAndTheRunStarts)
         EXPECT_EQ(log.contains(text("keyboard.output.off") + QStringLiteral("no display for typing")), c.keyboardFails)
             << qPrintable(log);
         if (c.keyboardFails) {
-            control.stop();
-            ASSERT_TRUE(runUntil([&] { return !control.isRunning(); }));
-            EXPECT_TRUE(control.start());
-            ASSERT_TRUE(runUntil([&] { return local.frame().statusJLabel->text() == text("running.not.typing"); }))
-                << qPrintable(local.frame().statusJLabel->text());
+            ASSERT_TRUE(runUntil([&] {
+                return local.frame().statusJLabel->text()
+                    == text("keyboard.failed.status").replace(QStringLiteral("{0}"), QStringLiteral("no display for typing"));
+            })) << qPrintable(local.frame().statusJLabel->text());
         }
         control.stop();
         ASSERT_TRUE(runUntil([&] { return !control.isRunning() && local.frame().tabbedPane->count() == 7; }));
@@ -293,6 +292,133 @@ TEST_F(RunControlTest, SettingsChangedDuringARunDoNotReachTheRunningWorker)
     EXPECT_EQ(typedTexts(), QStringList{QStringLiteral("4.75")});
     pressStartStop();
     ASSERT_TRUE(waitRunning(false));
+}
+
+// What the log shows of each line: the typed value at its end ("→ 12,35",
+// also where it does not stand in the received text), a line without a value
+// in the "not located" style, a repeat without a mark; the running tab shows
+// the last typed value, the counts, port and instrument, and the chart.
+TEST_F(RunControlTest, TypedValuesAreMarkedAtTheEndAndTheRunningTabShowsTheRun)
+{
+    omvara::config::Config settings = Harness::settingsFor(QStringLiteral("COM3"));
+    settings.setDecimalPlaces(QStringLiteral("2"));
+    settings.setDecimalSeparator(omvara::config::ConfigHelper::DecimalSeparator::COMMA);
+    startWindow(std::move(settings));
+    pressStartStop();
+    ASSERT_TRUE(waitRunning(true));
+    com3->feed("  12.345 g\r  no value\r  7.5 g\r");
+    ASSERT_TRUE(runUntil([&] { return typedTexts().size() == 2; })) << logText().toStdString();
+    EXPECT_EQ(typedTexts(), (QStringList{QStringLiteral("12,35"), QStringLiteral("7,5")}));
+    EXPECT_TRUE(logText().contains(QStringLiteral("12.345 g<13>  \u2192 12,35"))) << logText().toStdString();
+    // The line without a value, whole in the "not located" style.
+    const QTextCharFormat unknown = h.startup().eventLog()->style(omvara::LogStyle::Unknown);
+    const QTextDocument *doc = h.startup().eventLogPane()->document();
+    bool noValueSeen = false;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        if (!block.text().contains(QStringLiteral("no value")))
+            continue;
+        noValueSeen = true;
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            EXPECT_EQ(it.fragment().charFormat().foreground(), unknown.foreground()) << block.text().toStdString();
+    }
+    EXPECT_TRUE(noValueSeen);
+
+    omvara::RunPanel &panel = *h.frame().runPanel;
+    EXPECT_TRUE(panel.isVisibleTo(h.frame().panel1));
+    EXPECT_EQ(panel.lastValue(), QStringLiteral("7,5"));
+    EXPECT_TRUE(h.frame().statusJLabel->text().startsWith(text("line.count"))) << "a value was typed: the counts";
+    EXPECT_TRUE(panel.countsText().contains(QStringLiteral("2"))) << panel.countsText().toStdString();
+    EXPECT_TRUE(panel.countsText().contains(QStringLiteral("3"))) << panel.countsText().toStdString();
+    EXPECT_EQ(panel.chartPoints(), 2);
+    EXPECT_TRUE(panel.stateText().contains(QStringLiteral("keyboard"))) << panel.stateText().toStdString();
+    h.frame().setAttribute(Qt::WA_DontShowOnScreen);
+    h.frame().resize(900, 560);
+    h.frame().show();
+    runs_test::settle(50ms);
+    EXPECT_GT(h.frame().startStopJButton->width() * h.frame().startStopJButton->height(), panel.width() * panel.height() / 2)
+        << "Stop stays the largest target";
+    EXPECT_GT(h.frame().startStopJButton->width(), panel.width());
+    pressStartStop();
+    ASSERT_TRUE(waitRunning(false));
+    EXPECT_FALSE(panel.isVisibleTo(h.frame().panel1));
+}
+
+// Values that arrive while the program's own window has the keyboard focus
+// are not typed: their lines get the not-typed mark, never the arrow, and
+// the hint to switch to the target application stays until a value has
+// been typed elsewhere.
+TEST_F(RunControlTest, ValuesArrivingWhileOmvaraHasTheFocus_areNotTypedAndTheHintStays)
+{
+    startWindow(Harness::settingsFor(QStringLiteral("COM3")));
+    pressStartStop();
+    ASSERT_TRUE(waitRunning(true));
+    h.frame().show();
+    h.frame().activateWindow();
+    ASSERT_TRUE(runUntil([] { return QGuiApplication::focusWindow() != nullptr; }));
+    com3->feed("  1.5 g\r");
+    ASSERT_TRUE(runUntil([&] { return logText().contains(QStringLiteral("\u2298")); })) << logText().toStdString();
+    EXPECT_TRUE(typedTexts().isEmpty());
+    EXPECT_TRUE(h.injector.load()->events().empty());
+    EXPECT_EQ(h.frame().statusJLabel->text(), text("switch.to.target.application"));
+    pressStartStop();
+    ASSERT_TRUE(waitRunning(false));
+}
+
+// A run that ends by itself is noticed: the status line says why and when
+// until the next Start, the tray tells it when the window is in the tray,
+// and the log's long entries wrap.
+TEST_F(RunControlTest, RunEndingByItself_isToldInTheStatusLineUntilTheNextStartAndInTheTray)
+{
+    h.fakeTray = true;
+    omvara::config::Config settings = Harness::settingsFor(QStringLiteral("COM3"));
+    settings.minimizeToTray = true;
+    startWindow(std::move(settings));
+    ASSERT_NE(h.startup().traySupport(), nullptr);
+    pressStartStop();
+    ASSERT_TRUE(waitRunning(true));
+    h.startup().traySupport()->icon().show(); // the window is in the tray
+    com3->unplug();
+    ASSERT_TRUE(waitRunning(false));
+    const QString ended = h.frame().statusJLabel->text();
+    EXPECT_TRUE(ended.startsWith(text("run.ended.at").section(QStringLiteral("{0}"), 0, 0))) << ended.toStdString();
+    EXPECT_TRUE(ended.contains(QStringLiteral("lost"))) << ended.toStdString();
+    ASSERT_EQ(h.trayState.messages.size(), 1);
+    EXPECT_TRUE(h.trayState.messages[0].contains(QStringLiteral("lost")));
+    EXPECT_EQ(h.startup().eventLogPane()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+
+    runs_test::settle(100ms);
+    EXPECT_EQ(h.frame().statusJLabel->text(), ended) << "the reason stays";
+    com3->replug();
+    pressStartStop();
+    ASSERT_TRUE(waitRunning(true));
+    EXPECT_EQ(h.frame().statusJLabel->text(), text("switch.to.target.application"));
+    pressStartStop();
+    ASSERT_TRUE(waitRunning(false));
+}
+
+// A port that cannot be opened is told in plain words first, with the
+// failure's own text after it.
+TEST_F(RunControlTest, PortFailures_saySimplyWhatToDo)
+{
+    struct Case
+    {
+        int code;
+        const char *plain;
+    };
+    for (const Case c : {Case{1002, "open.failed.in.use"}, Case{1008, "open.failed.no.device"},
+             Case{1006, "open.failed.permission"}}) {
+        SCOPED_TRACE(c.plain);
+        Harness local;
+        auto &port = local.sim->addPort(QStringLiteral("COM3"));
+        port.failOpen(c.code);
+        local.storeSettings(Harness::settingsFor(QStringLiteral("COM3")));
+        ASSERT_TRUE(local.start({QStringLiteral("COM3")}));
+        EXPECT_FALSE(local.startup().runControl()->start());
+        ASSERT_EQ(local.messages.size(), 1u);
+        EXPECT_TRUE(local.messages[0].text.startsWith(text(c.plain).replace(QStringLiteral("{0}"), QStringLiteral("COM3"))))
+            << local.messages[0].text.toStdString();
+        EXPECT_TRUE(local.messages[0].text.contains(QStringLiteral("SerOpenPort failed")));
+    }
 }
 
 } // namespace

@@ -24,7 +24,8 @@ QApplication &app()
     static char name[] = "omvara_runs_tests";
     static char *argv[] = {name, nullptr};
     static QApplication *instance = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
         omvara::RadezoZiDad::prepareProcess();
         return new QApplication(argc, argv);
     }();
@@ -115,6 +116,8 @@ bool Harness::start(const QStringList &arguments)
     seams.store = std::make_unique<omvara::config::ConfigStore>(*factory);
     seams.drawUpdateCheck = [this] { return updateDraw; };
     seams.startUpdateCheck = [this](omvara::StartupSequence &) { ++updateChecksStarted; };
+    if (fakeTray)
+        seams.trayIcon = [this] { return std::make_unique<FakeTrayIcon>(trayState); };
     omvara::RunControl::Outputs outputs;
     outputs.keybot = [this](omvara::worker::WeightWorkerView *view, const omvara::config::Config &config) {
         if (keyboardFails)

@@ -3,6 +3,7 @@
 
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/StartupSequence.h"
+#include "omvara/window/TraySupport.h"
 #include "omvara/config/Config.h"
 #include "omvara/prefs/FilePreferencesFactory.h"
 #include "omvara/worker/keys/recording/RecordingKeyInjector.h"
@@ -36,6 +37,30 @@ bool runUntil(const std::function<bool()> &condition,
               std::chrono::milliseconds timeout = std::chrono::seconds(10));
 // Lets queued work run for a moment.
 void settle(std::chrono::milliseconds time = std::chrono::milliseconds(30));
+
+// A tray icon that keeps what is done to it.
+class FakeTrayIcon : public omvara::TrayIcon
+{
+public:
+    struct State
+    {
+        bool visible = false;
+        QStringList messages;
+        std::function<void()> doubleClick;
+    };
+    explicit FakeTrayIcon(State &state) : m_state(state) { }
+    void show() override { m_state.visible = true; }
+    void hide() override { m_state.visible = false; }
+    bool isVisible() const override { return m_state.visible; }
+    void showMessage(const QString &caption, const QString &text) override
+    {
+        m_state.messages.append(caption + QLatin1Char('|') + text);
+    }
+    void setActivated(std::function<void()> onDoubleClick) override { m_state.doubleClick = std::move(onDoubleClick); }
+
+private:
+    State &m_state;
+};
 
 // Everything a window test needs around the program: settings in a private
 // file, simulated serial ports, message boxes and the exit recorded instead
@@ -86,6 +111,9 @@ public:
     int soundBotsMade = 0;
     int updateChecksStarted = 0;
     int updateDraw = 1; // no update check unless a test asks
+    // With fakeTray, the window's tray icon is a FakeTrayIcon on trayState.
+    bool fakeTray = false;
+    FakeTrayIcon::State trayState;
 
     std::unique_ptr<omvara::prefs::FilePreferencesFactory> factory;
 

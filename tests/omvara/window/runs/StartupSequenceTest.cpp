@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "RunsTestSupport.h"
 
+#include "omvara/window/DecimalSeparatorBox.h"
+#include "omvara/window/OutputPanel.h"
 #include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/RunControl.h"
 #include "omvara/window/TraySupport.h"
@@ -11,6 +13,9 @@
 #include "portlink/SerialPortLocal.h"
 
 #include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTextDocument>
 #include <QTabWidget>
 #include <QWidget>
 
@@ -153,6 +158,27 @@ TEST(StartupSettings, FailedSaveOnCloseIsToldAndStillEndsWithStatusZero)
     EXPECT_TRUE(h.shown(text("error"), text("access.error.while.saving.settings")));
 }
 
+// Stored settings that are not valid: the message names each one replaced,
+// what was stored and what it got.
+TEST(StartupSettings, InvalidStoredSettingsAreNamedWithTheValuesTheyGot)
+{
+    Harness h;
+    h.sim->addPort(QStringLiteral("COM3"));
+    h.storeSettings(Harness::settingsFor(QStringLiteral("COM3")));
+    omvara::prefs::Preferences *node = h.factory->userRoot()->node(omvara::config::ConfigStore::NODE_PATH);
+    node->put(QStringLiteral("inputTerminator"), QStringLiteral("999"));
+    node->put(QStringLiteral("delay"), QStringLiteral("abc"));
+    node->flush();
+    ASSERT_TRUE(h.start({QStringLiteral("COM3")}));
+    ASSERT_TRUE(h.shown(text("error.while.loading.settings"), text("invalid.settings.replaced.by.defaults")));
+    const QString message = h.messages.front().text;
+    EXPECT_TRUE(message.contains(QStringLiteral("inputTerminator: \"999\" \u2192 ")
+                    + QString::number(h.frame().getConfig().getInputTerminator())))
+        << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("delay: \"abc\" \u2192 ") + h.frame().getConfig().getDelay()))
+        << message.toStdString();
+}
+
 TEST(StartupSettings, ClosingTheWindowSavesWhatTheControlsShow)
 {
     Harness h;
@@ -255,3 +281,22 @@ TEST_F(AutoStart, CommandLinePortSkipsThePreviousPortCheck)
 }
 
 } // namespace
+
+// The window as built: tooltips are rich text (which wraps at a readable
+// width instead of one line as wide as the text), and the label of a
+// disabled control is greyed with it.
+TEST(StartupWindow, ToolTipsWrapAndLabelsOfDisabledControlsAreGreyed)
+{
+    runs_test::Harness h;
+    h.sim->addPort(QStringLiteral("COM3"));
+    omvara::config::Config settings = runs_test::Harness::settingsFor(QStringLiteral("COM3"));
+    settings.setInstrument(omvara::config::ConfigHelper::Instrument::BARCODE_ALPHA); // no decimal separator
+    h.storeSettings(settings);
+    ASSERT_TRUE(h.start({QStringLiteral("COM3")}));
+    omvara::RadezoZiDadFrame2 &f = h.frame();
+    EXPECT_TRUE(Qt::mightBeRichText(f.startStopJButton->toolTip())) << f.startStopJButton->toolTip().toStdString();
+    ASSERT_FALSE(f.outputPanel->decimalSeparatorBox->isEnabled());
+    EXPECT_FALSE(f.outputPanel->label4->isEnabled());
+    f.outputPanel->decimalSeparatorBox->setEnabled(true);
+    EXPECT_TRUE(f.outputPanel->label4->isEnabled());
+}

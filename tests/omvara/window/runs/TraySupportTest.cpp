@@ -11,28 +11,7 @@ using runs_test::runUntil;
 
 namespace {
 
-class FakeTrayIcon : public omvara::TrayIcon
-{
-public:
-    struct State
-    {
-        bool visible = false;
-        QStringList messages;
-        std::function<void()> doubleClick;
-    };
-    explicit FakeTrayIcon(State &state) : m_state(state) { }
-    void show() override { m_state.visible = true; }
-    void hide() override { m_state.visible = false; }
-    bool isVisible() const override { return m_state.visible; }
-    void showMessage(const QString &caption, const QString &text) override
-    {
-        m_state.messages.append(caption + QLatin1Char('|') + text);
-    }
-    void setActivated(std::function<void()> onDoubleClick) override { m_state.doubleClick = std::move(onDoubleClick); }
-
-private:
-    State &m_state;
-};
+using runs_test::FakeTrayIcon;
 
 class TraySupportTest : public runs_test::WithApp, public ::testing::Test
 {

@@ -7,6 +7,7 @@
 // brings the window back, and closing the window saves and exits with 0.
 // A picture of the running window with its event log is kept in the build folder.
 #include "QtPrinters.h"
+#include "XServer.h"
 #include "../../worker/output/XtermReceiver.h"
 
 #include "omvara/config/Config.h"
@@ -89,8 +90,11 @@ private:
 
 TEST(WindowEndToEnd, AutomaticStartTypesIntoTheXtermFromTheTrayAndCloseSaves)
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        GTEST_SKIP() << "no X display";
+    // The tray, the focus and the window of this test stay on a server of its own.
+    x_server::PrivateServer server;
+    if (server.display().isEmpty())
+        GTEST_SKIP() << server.error().toStdString();
+    x_server::UseDisplay use(server);
     if (QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty()
         || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
         GTEST_SKIP() << "trayer or xdotool missing";

@@ -4,6 +4,7 @@
 // typed values. What arrives must be exactly what `--print` reports for the
 // same readings, each value followed by its terminator key.
 #include "QtPrinters.h"
+#include "XServer.h"
 #include "XtermReceiver.h"
 
 #include <gtest/gtest.h>
@@ -70,8 +71,10 @@ QStringList headlessArguments(const QString &port)
 
 TEST(EndToEnd, simulatedBalanceValues_areTypedIntoTheFocusedXterm)
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        GTEST_SKIP() << "no X display";
+    x_server::PrivateServer server;
+    if (server.display().isEmpty())
+        GTEST_SKIP() << server.error().toStdString();
+    x_server::UseDisplay use(server);
     // The settings come from the command line and the defaults, not from the user's store.
     QTemporaryDir home;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -2,6 +2,7 @@
 // The keyboard output typing through the X11 backend into a real xterm.
 #include "QtPrinters.h"
 #include "RecordingView.h"
+#include "XServer.h"
 #include "XtermReceiver.h"
 
 #include "omvara/worker/Keybot.h"
@@ -15,8 +16,10 @@ using KeyMapType = omvara::config::ConfigHelper::KeyMapType;
 
 TEST(KeybotX11, valuesWithStartAndTerminatorKeys_arriveExactlyAndInOrder)
 {
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        GTEST_SKIP() << "no X display";
+    x_server::PrivateServer server;
+    if (server.display().isEmpty())
+        GTEST_SKIP() << server.error().toStdString();
+    x_server::UseDisplay use(server);
     XtermReceiver xterm;
     ASSERT_TRUE(xterm.ready()) << xterm.error().toStdString();
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Runs against a real X server (Xvfb in the test run) and a real xterm.
+// Runs against a real X server (a private Xvfb per test) and a real xterm.
+#include "XServer.h"
 #include "XtermReceiver.h"
 
 #include "omvara/worker/keys/KeyCodes.h"
@@ -9,16 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
 
 using namespace omvara::worker::keys;
 
 namespace {
-
-bool haveDisplay()
-{
-    return !qEnvironmentVariableIsEmpty("DISPLAY");
-}
 
 void tap(KeyInjector &keys, std::initializer_list<int> codes)
 {
@@ -28,19 +23,14 @@ void tap(KeyInjector &keys, std::initializer_list<int> codes)
         keys.keyRelease(*it);
 }
 
-bool run(const QString &program, const QStringList &args)
-{
-    QProcess p;
-    p.start(program, args);
-    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 } // namespace
 
 TEST(X11KeyInjector, keysArriveInTheFocusedWindowExactly)
 {
-    if (!haveDisplay())
-        GTEST_SKIP() << "no X display";
+    x_server::PrivateServer server;
+    if (server.display().isEmpty())
+        GTEST_SKIP() << server.error().toStdString();
+    x_server::UseDisplay use(server);
     XtermReceiver xterm;
     ASSERT_TRUE(xterm.ready()) << xterm.error().toStdString();
     auto keys = openX11KeyInjector();
@@ -72,14 +62,15 @@ TEST(X11KeyInjector, keysArriveInTheFocusedWindowExactly)
 
 TEST(X11KeyInjector, capsLock_isReadFromTheIndicator)
 {
-    if (!haveDisplay())
-        GTEST_SKIP() << "no X display";
-    auto keys = openX11KeyInjector();
-    const bool before = keys->capsLockOn();
-    ASSERT_TRUE(run("xdotool", {"key", "Caps_Lock"}));
-    EXPECT_EQ(keys->capsLockOn(), !before);
-    ASSERT_TRUE(run("xdotool", {"key", "Caps_Lock"}));
-    EXPECT_EQ(keys->capsLockOn(), before);
+    x_server::PrivateServer server;
+    if (server.display().isEmpty())
+        GTEST_SKIP() << server.error().toStdString();
+    auto keys = openX11KeyInjector(server.display());
+    EXPECT_FALSE(keys->capsLockOn());
+    ASSERT_TRUE(server.run("xdotool", {"key", "Caps_Lock"}));
+    EXPECT_TRUE(keys->capsLockOn());
+    ASSERT_TRUE(server.run("xdotool", {"key", "Caps_Lock"}));
+    EXPECT_FALSE(keys->capsLockOn());
 }
 
 TEST(X11KeyInjector, unreachableDisplay_failsWithItsName)

@@ -1,0 +1,219 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A run's requests for readings (interval, hotkey, signal, window), and its
+// settled-readings filter.
+#include "omvara/run/Run.h"
+
+#include "omvara/config/RequestSettings.h"
+#include "omvara/hotkey/GlobalHotkey.h"
+#include "omvara/run/RequestSender.h"
+#include "omvara/run/SettledReadings.h"
+#include "omvara/worker/PortWriter.h"
+#include "omvara/worker/WeightWorker.h"
+#include "omvara/worker/WorkerTexts.h"
+
+#include <QTimer>
+
+
+namespace omvara::run {
+
+using worker::WorkerTexts;
+
+namespace {
+
+// A request without any line after it for this long was not answered.
+constexpr auto AnswerTime = std::chrono::seconds(2);
+// How often unanswered requests are looked for.
+constexpr int AnswerCheckMs = 100;
+
+std::chrono::steady_clock::rep steadyNow()
+{
+    return std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
+} // namespace
+
+QString Run::originText(RequestOrigin origin) const
+{
+    switch (origin) {
+    case RequestOrigin::Interval:
+        return WorkerTexts::text("request.origin.interval");
+    case RequestOrigin::Hotkey:
+        return WorkerTexts::text("request.origin.hotkey");
+    case RequestOrigin::Signal:
+        return WorkerTexts::text("request.origin.signal");
+    case RequestOrigin::Window:
+        break;
+    }
+    return WorkerTexts::text("request.origin.window");
+}
+
+void Run::startRequests()
+{
+    if (!m_worker || m_worker->isCancelled())
+        return;
+    const std::optional<QByteArray> own = config::RequestCommand::decode(m_config.requestCommand);
+    m_requestCommand = own.value_or(QByteArray());
+    if (m_requestCommand.isEmpty() && m_config.getInstrument())
+        m_requestCommand = m_config.getInstrument()->getDataCommand().toLatin1();
+    const bool triggers = m_config.requestInterval > 0 || !m_config.requestHotkey.isEmpty();
+    if (m_requestCommand.isEmpty()) {
+        if (triggers) {
+            m_observer.logImportantEvent(WorkerTexts::text("request.no.command"));
+            m_noCommandTold = true;
+        }
+        return;
+    }
+
+    const QString shown = config::RequestCommand::encode(m_requestCommand);
+    // The texts are taken here, so that the sender's thread only formats.
+    const QString failed = WorkerTexts::text("request.failed");
+    const QStringList origins = { originText(RequestOrigin::Interval), originText(RequestOrigin::Hotkey),
+        originText(RequestOrigin::Signal), originText(RequestOrigin::Window) };
+    const auto report = [this, failed, origins](RequestOrigin origin, const QString &failure) {
+        // The sender's thread: the log takes entries from any thread.
+        if (!failure.isEmpty())
+            m_observer.logImportantEvent(WorkerTexts::format(failed, { origins.value(int(origin)), failure }));
+    };
+    m_requests = std::make_unique<RequestSender>(m_worker->portWriter(), m_requestCommand, report);
+    m_state.requests = true;
+    publishState();
+
+    m_answerTimer = new QTimer(this);
+    m_answerTimer->setInterval(AnswerCheckMs);
+    connect(m_answerTimer, &QTimer::timeout, this, [this] { checkAnswers(); });
+
+    if (m_config.requestInterval > 0) {
+        m_requestTimer = new QTimer(this);
+        m_requestTimer->setTimerType(Qt::PreciseTimer);
+        m_requestTimer->setInterval(m_config.requestInterval);
+        connect(m_requestTimer, &QTimer::timeout, this, [this] { request(RequestOrigin::Interval); });
+        m_requestTimer->start();
+        m_observer.logEvent(WorkerTexts::format(WorkerTexts::text("request.interval.started"),
+            { QString::number(m_config.requestInterval), shown }));
+    }
+
+    if (!m_config.requestHotkey.isEmpty()) {
+        QString problem;
+        const std::optional<config::RequestHotkey::Chord> chord
+            = config::RequestHotkey::parse(m_config.requestHotkey, &problem);
+        try {
+            if (!chord)
+                throw hotkey::HotkeyUnavailableError(problem);
+            if (!m_options.makers.hotkey)
+                throw hotkey::HotkeyUnavailableError(QStringLiteral("no hotkey backend"));
+            m_hotkey = m_options.makers.hotkey(*chord);
+            connect(m_hotkey.get(), &hotkey::GlobalHotkey::activated, this, [this] { request(RequestOrigin::Hotkey); });
+            m_observer.logEvent(
+                WorkerTexts::format(WorkerTexts::text("request.hotkey.ready"), { m_config.requestHotkey }));
+        } catch (const std::exception &e) {
+            m_observer.logImportantEvent(WorkerTexts::format(WorkerTexts::text("request.hotkey.unavailable"),
+                { m_config.requestHotkey, QString::fromUtf8(e.what()) }));
+        }
+    }
+}
+
+void Run::endRequests()
+{
+    if (m_requestTimer)
+        m_requestTimer->stop();
+    if (m_answerTimer)
+        m_answerTimer->stop();
+    m_hotkey.reset();
+    m_requests.reset();
+    m_unansweredSince.reset();
+    if (m_state.requests) {
+        m_state.requests = false;
+        publishState();
+    }
+}
+
+void Run::request(RequestOrigin origin)
+{
+    // Suspended, not failed, while the run is not reading (a lost device
+    // it waits for, a stop under way).
+    if (m_state.phase != RunState::Phase::Running || !m_worker || m_worker->isCancelled())
+        return;
+    if (!m_requests) {
+        if (!m_noCommandTold) {
+            m_observer.logImportantEvent(WorkerTexts::text("request.no.command"));
+            m_noCommandTold = true;
+        }
+        return;
+    }
+    if (!m_requests->queue(origin)) {
+        m_observer.logImportantEvent(WorkerTexts::format(
+            WorkerTexts::text("request.failed"), { originText(origin), WorkerTexts::text("request.backlog") }));
+        return;
+    }
+    // Logged here rather than after the write, so that it stands before the answer.
+    m_observer.logEvent(WorkerTexts::format(WorkerTexts::text("request.sent"),
+        { originText(origin), config::RequestCommand::encode(m_requestCommand) }));
+    const auto now = std::chrono::steady_clock::now();
+    const bool answered
+        = m_unansweredSince && m_lastLineAt.load() >= m_unansweredSince->time_since_epoch().count();
+    if (!m_unansweredSince || answered)
+        m_unansweredSince = now;
+    if (!m_answerTimer->isActive())
+        m_answerTimer->start();
+}
+
+void Run::checkAnswers()
+{
+    if (!m_unansweredSince || m_state.phase != RunState::Phase::Running) {
+        // Nothing asked, or the run waits for a lost device: that is no silence of the instrument's.
+        m_unansweredSince.reset();
+        m_answerTimer->stop();
+        return;
+    }
+    if (m_lastLineAt.load() >= m_unansweredSince->time_since_epoch().count()) {
+        // A line came: the silent stretch, if any, is over.
+        m_unansweredSince.reset();
+        m_silenceTold = false;
+        m_answerTimer->stop();
+        return;
+    }
+    if (std::chrono::steady_clock::now() - *m_unansweredSince < AnswerTime || m_silenceTold)
+        return;
+    m_silenceTold = true;
+    m_observer.logImportantEvent(WorkerTexts::text("request.unanswered"));
+}
+
+void Run::noteLineArrived()
+{
+    m_lastLineAt.store(steadyNow());
+}
+
+bool Run::holdsBack(worker::DataLine &line)
+{
+    if (!m_settledReadings)
+        return false;
+    const QString value = line.getProcessedData();
+    const SettledReadings::Verdict verdict = m_settledReadings->take(value);
+    if (verdict.handOn)
+        return false;
+    const QString mark = verdict.handedOnBefore
+        ? WorkerTexts::format(m_heldAgainText, { value })
+        : WorkerTexts::format(m_heldText, { QString::number(verdict.seen), QString::number(m_settledReadings->needed()), value });
+    line.deleteProcessedData();
+    std::lock_guard lock(m_heldMutex);
+    m_held.emplace_back(line.getCount(), mark);
+    return true;
+}
+
+void Run::tellHeld(qint32 count)
+{
+    QString mark;
+    {
+        std::lock_guard lock(m_heldMutex);
+        // Marks of lines the view never got (dropped at Stop) go unsaid.
+        while (!m_held.empty() && m_held.front().first < count)
+            m_held.pop_front();
+        if (m_held.empty() || m_held.front().first != count)
+            return;
+        mark = std::move(m_held.front().second);
+        m_held.pop_front();
+    }
+    m_observer.logEvent(mark);
+}
+
+} // namespace omvara::run

@@ -1,0 +1,215 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/window/RunPanel.h"
+
+#include "omvara/window/WindowTexts.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QDateTimeAxis>
+#include <QLabel>
+#include <QLineSeries>
+#include <QValueAxis>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace omvara {
+
+namespace {
+
+// A reading as a number: a decimal comma is read as a point.
+std::optional<double> numberOf(const QString &value)
+{
+    bool ok = false;
+    const double number = QString(value).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
+    if (!ok)
+        return std::nullopt;
+    return number;
+}
+
+QString outputStatusText(run::RunState::Output::Status status)
+{
+    using Status = run::RunState::Output::Status;
+    switch (status) {
+    case Status::Working:
+        return WindowTexts::text("run.output.working");
+    case Status::Finishing:
+        return WindowTexts::text("run.output.finishing");
+    case Status::Failed:
+        return WindowTexts::text("run.output.failed");
+    case Status::Ended:
+        return WindowTexts::text("run.output.ended");
+    }
+    return {};
+}
+
+} // namespace
+
+RunPanel::RunPanel(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("runPanel"));
+    m_value = new QLabel(this);
+    m_value->setObjectName(QStringLiteral("lastValue"));
+    m_value->setTextFormat(Qt::PlainText);
+    m_value->setAlignment(Qt::AlignCenter);
+    m_value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QFont large = m_value->font();
+    large.setPointSizeF(large.pointSizeF() * 2.6);
+    large.setBold(true);
+    m_value->setFont(large);
+
+    m_counts = new QLabel(this);
+    m_counts->setObjectName(QStringLiteral("runCounts"));
+    m_counts->setAlignment(Qt::AlignCenter);
+    m_info = new QLabel(this);
+    m_info->setObjectName(QStringLiteral("runInfo"));
+    m_info->setTextFormat(Qt::PlainText);
+    m_info->setAlignment(Qt::AlignCenter);
+    m_info->setWordWrap(true);
+    m_state = new QLabel(this);
+    m_state->setObjectName(QStringLiteral("runState"));
+    m_state->setTextFormat(Qt::PlainText);
+    m_state->setAlignment(Qt::AlignCenter);
+    m_state->setWordWrap(true);
+
+    m_series = new QLineSeries();
+    auto *chart = new QChart();
+    chart->addSeries(m_series);
+    chart->legend()->hide();
+    chart->setMargins(QMargins(2, 2, 2, 2));
+    m_timeAxis = new QDateTimeAxis();
+    m_timeAxis->setFormat(QStringLiteral("HH:mm:ss"));
+    m_timeAxis->setTickCount(4);
+    m_valueAxis = new QValueAxis();
+    m_valueAxis->setLabelFormat(QStringLiteral("%g"));
+    chart->addAxis(m_timeAxis, Qt::AlignBottom);
+    chart->addAxis(m_valueAxis, Qt::AlignLeft);
+    m_series->attachAxis(m_timeAxis);
+    m_series->attachAxis(m_valueAxis);
+    m_chartView = new QChartView(chart, this);
+    m_chartView->setObjectName(QStringLiteral("readingsChart"));
+    m_chartView->setRenderHint(QPainter::Antialiasing);
+    m_chartView->setMinimumHeight(140);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_value);
+    layout->addWidget(m_counts);
+    layout->addWidget(m_info);
+    layout->addWidget(m_state);
+    layout->addWidget(m_chartView, 1);
+}
+
+void RunPanel::begin(const QString &port, const QString &instrument, const QString &keyboard, bool numeric)
+{
+    m_numeric = numeric;
+    m_lines = 0;
+    m_typed = 0;
+    m_series->clear();
+    m_value->setText(QStringLiteral("\u2014"));
+    m_info->setText(WindowTexts::text("run.info")
+                        .replace(QStringLiteral("{0}"), port)
+                        .replace(QStringLiteral("{1}"), instrument)
+                        .replace(QStringLiteral("{2}"), keyboard.isEmpty() ? WindowTexts::text("run.no.keyboard") : keyboard));
+    m_state->clear();
+    m_chartView->setVisible(numeric);
+    const QDateTime now = QDateTime::currentDateTime();
+    m_timeAxis->setRange(now.addSecs(-ChartSeconds), now);
+    m_valueAxis->setRange(0, 1);
+    updateCounts();
+}
+
+void RunPanel::lineReceived(const QDateTime &time, const QString &value)
+{
+    ++m_lines;
+    updateCounts();
+    if (!m_numeric || value.isEmpty())
+        return;
+    const std::optional<double> number = numberOf(value);
+    if (!number)
+        return;
+    m_series->append(double(time.toMSecsSinceEpoch()), *number);
+    trimChart(time);
+}
+
+void RunPanel::trimChart(const QDateTime &now)
+{
+    const double oldest = double(now.addSecs(-ChartSeconds).toMSecsSinceEpoch());
+    int drop = 0;
+    while (drop < m_series->count() && m_series->at(drop).x() < oldest)
+        ++drop;
+    if (drop > 0)
+        m_series->removePoints(0, drop);
+    // The axis spans the readings there are, up to the chart's length, and
+    // at least half a minute.
+    if (m_series->count() == 0)
+        return;
+    const QDateTime first = QDateTime::fromMSecsSinceEpoch(qint64(m_series->at(0).x()));
+    m_timeAxis->setRange(std::min(first, now.addSecs(-30)), now);
+    double low = m_series->at(0).y();
+    double high = low;
+    for (int i = 1; i < m_series->count(); ++i) {
+        low = std::min(low, m_series->at(i).y());
+        high = std::max(high, m_series->at(i).y());
+    }
+    const double margin = high > low ? (high - low) * 0.1 : std::max(1.0, std::abs(high) * 0.05);
+    m_valueAxis->setRange(low - margin, high + margin);
+}
+
+void RunPanel::valueTyped(const QString &value)
+{
+    ++m_typed;
+    m_value->setText(value);
+    updateCounts();
+}
+
+void RunPanel::showState(const run::RunState &state)
+{
+    QStringList lines;
+    if (state.phase == run::RunState::Phase::WaitingForDevice)
+        lines.append(WindowTexts::text("run.waiting.for.device"));
+    for (const run::RunState::Output &output : state.outputs) {
+        QString line = output.name + QStringLiteral(": ") + outputStatusText(output.status);
+        if (!output.detail.isEmpty())
+            line += QStringLiteral(" (") + output.detail + QLatin1Char(')');
+        lines.append(line);
+    }
+    m_state->setText(lines.join(QLatin1Char('\n')));
+}
+
+void RunPanel::updateCounts()
+{
+    m_counts->setText(WindowTexts::text("run.counts")
+                          .replace(QStringLiteral("{0}"), QString::number(m_typed))
+                          .replace(QStringLiteral("{1}"), QString::number(m_lines)));
+}
+
+QStringList RunPanel::textKeys()
+{
+    return {QStringLiteral("run.output.working"), QStringLiteral("run.output.finishing"),
+        QStringLiteral("run.output.failed"), QStringLiteral("run.output.ended"), QStringLiteral("run.info"),
+        QStringLiteral("run.no.keyboard"), QStringLiteral("run.waiting.for.device"), QStringLiteral("run.counts")};
+}
+
+QString RunPanel::lastValue() const
+{
+    return m_value->text();
+}
+
+QString RunPanel::countsText() const
+{
+    return m_counts->text();
+}
+
+QString RunPanel::stateText() const
+{
+    return m_state->text();
+}
+
+int RunPanel::chartPoints() const
+{
+    return m_series->count();
+}
+
+} // namespace omvara

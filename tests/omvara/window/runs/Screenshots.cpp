@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "Screenshots.h"
+
+#include "RunsTestSupport.h"
+
+#include "omvara/config/Instrument.h"
+#include "omvara/window/CustomRegExDialog.h"
+#include "omvara/window/IgnoreDialog.h"
+#include "omvara/window/RadezoZiDadFrame2.h"
+#include "omvara/window/RunControl.h"
+
+#include <QDir>
+#include <QHash>
+#include <QPixmap>
+#include <QTabWidget>
+#include <QPlainTextEdit>
+
+#include <cmath>
+
+namespace runs_test {
+
+namespace {
+
+bool save(QWidget &widget, const QString &folder, const QString &name, QStringList &written)
+{
+    settle(std::chrono::milliseconds(150));
+    const QString file = QDir(folder).filePath(name + QStringLiteral(".png"));
+    if (!widget.grab().save(file))
+        return false;
+    written.append(file);
+    return true;
+}
+
+// A Sartorius record ("+    12.345 g  \r\n") of a load that settles.
+QByteArray record(int i)
+{
+    const double value = 250.0 - 60.0 * std::exp(-i / 6.0) + ((i * 37) % 11 - 5) * 0.02;
+    return QStringLiteral("+ %1 g  \r\n").arg(value, 10, 'f', 3).toLatin1();
+}
+
+} // namespace
+
+QStringList renderScreenshots(const QString &folder)
+{
+    QStringList written;
+    QDir().mkpath(folder);
+    Harness h;
+    auto &port = h.sim->addPort(QStringLiteral("COM3"), QStringLiteral("USB Serial Port"), QStringLiteral("FTDI"));
+    port.setNoModemLines(true);
+    omvara::config::Config settings = Harness::settingsFor(QStringLiteral("COM3"));
+    settings.setInstrument(omvara::config::ConfigHelper::Instrument::SARTORIUS);
+    settings.setInputTerminator(10);
+    settings.setDecimalPlaces(QStringLiteral("2"));
+    settings.setDecimalSeparator(omvara::config::ConfigHelper::DecimalSeparator::COMMA);
+    settings.setOutputTerminator(omvara::config::ConfigHelper::OutputTerminator::ENTER);
+    h.storeSettings(settings);
+    if (!h.start({QStringLiteral("COM3")}))
+        return written;
+    omvara::RadezoZiDadFrame2 &frame = h.frame();
+    frame.resize(920, 580);
+    // Laid out and painted like a shown window, without taking the focus
+    // (a window with the focus keeps values from being typed).
+    frame.setAttribute(Qt::WA_DontShowOnScreen);
+    frame.show();
+
+    QTabWidget &tabs = *frame.tabbedPane;
+    for (int i = 0; i < tabs.count(); ++i) {
+        tabs.setCurrentIndex(i);
+        save(frame, folder, QStringLiteral("window-") + tabs.widget(i)->objectName(), written);
+    }
+    tabs.setCurrentIndex(0);
+
+    omvara::IgnoreDialog ignore(&frame, frame.getConfig());
+    ignore.setResults(QStringLiteral("1500"), QStringLiteral("0.5"));
+    ignore.setAttribute(Qt::WA_DontShowOnScreen);
+    ignore.show();
+    save(ignore, folder, QStringLiteral("dialog-ignore"), written);
+    ignore.hide();
+    omvara::CustomRegExDialog custom(&frame, frame.getConfig());
+    custom.regExTextArea->setPlainText(QStringLiteral("^S S\\s+([-0-9.]+)"));
+    custom.setAttribute(Qt::WA_DontShowOnScreen);
+    custom.show();
+    save(custom, folder, QStringLiteral("dialog-custom-pattern"), written);
+    custom.hide();
+
+    // A run: a load that settles, then a reading without a value.
+    omvara::RunControl &runs = *h.startup().runControl();
+    if (!runs.start() || !runUntil([&] { return runs.isRunning(); }))
+        return written;
+    for (int i = 0; i < 36; ++i) {
+        port.feed(record(i));
+        settle(std::chrono::milliseconds(60));
+    }
+    port.feed("    High        \r\n");
+    runUntil([&] { return h.injector.load() && !h.injector.load()->events().empty(); });
+    settle(std::chrono::milliseconds(400));
+    save(frame, folder, QStringLiteral("window-running"), written);
+    tabs.setCurrentWidget(frame.eventLogPanel);
+    save(frame, folder, QStringLiteral("window-running-log"), written);
+    runs.stop();
+    runUntil([&] { return !runs.isRunning(); });
+    return written;
+}
+
+bool looksRendered(const QImage &image)
+{
+    if (image.isNull() || image.width() < 50 || image.height() < 50)
+        return false;
+    QHash<QRgb, int> colours;
+    const int stepX = std::max(1, image.width() / 200);
+    const int stepY = std::max(1, image.height() / 200);
+    int samples = 0;
+    for (int y = 0; y < image.height(); y += stepY) {
+        for (int x = 0; x < image.width(); x += stepX) {
+            ++colours[image.pixel(x, y)];
+            ++samples;
+        }
+    }
+    int most = 0;
+    for (const int count : colours)
+        most = std::max(most, count);
+    return colours.size() >= 8 && most < samples * 97 / 100;
+}
+
+} // namespace runs_test
