@@ -35,6 +35,9 @@ Config::Config()
     , customRegEx(QStringLiteral(""))
     , ignoreTimeLimit(QStringLiteral(""))
     , ignoreDifference(QStringLiteral(""))
+    , recordFile(QStringLiteral(""))
+    , mqttUrl(QStringLiteral(""))
+    , mqttCaFile(QStringLiteral(""))
 {
 }
 
@@ -76,6 +79,9 @@ Config::Config(QString port, const Instrument *instrument, int bitRate, int data
     , customRegEx(std::move(customRegEx))
     , ignoreTimeLimit(std::move(ignoreTimeLimit))
     , ignoreDifference(std::move(ignoreDifference))
+    , recordFile(QStringLiteral(""))
+    , mqttUrl(QStringLiteral(""))
+    , mqttCaFile(QStringLiteral(""))
 {
 }
 
@@ -89,6 +95,10 @@ Config Config::copyConfig() const
     copy.reconnect = reconnect;
     copy.recentPorts = recentPorts;
     copy.portDevice = portDevice;
+    // Record file and broker.
+    copy.recordFile = recordFile;
+    copy.mqttUrl = mqttUrl;
+    copy.mqttCaFile = mqttCaFile;
     // Readings on request, and settled readings.
     copy.requestCommand = requestCommand;
     copy.requestInterval = requestInterval;
@@ -123,6 +133,9 @@ bool Config::hasChanged(const Config &o) const
         || !sameText(customRegEx, o.customRegEx) || ignoreDuplicates != o.ignoreDuplicates
         || !sameText(ignoreTimeLimit, o.ignoreTimeLimit) || !sameText(ignoreDifference, o.ignoreDifference)
         || reconnect != o.reconnect || recentPorts != o.recentPorts || portDevice != o.portDevice
+        // Record file and broker.
+        || !sameText(recordFile, o.recordFile) || !sameText(mqttUrl, o.mqttUrl)
+        || !sameText(mqttCaFile, o.mqttCaFile)
         || requestsChanged(o);
 }
 

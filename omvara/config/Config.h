@@ -144,6 +144,18 @@ public:
     const QString &getIgnoreDifference() const { return ignoreDifference; }
     void setIgnoreDifference(const QString &value) { ignoreDifference = value; }
 
+    // ---- Record file and broker (not parameters of the all-fields constructor)
+
+    // The record file's path pattern (OutputSettings.h); "" is off.
+    const QString &getRecordFile() const { return recordFile; }
+    void setRecordFile(const QString &value) { recordFile = value; }
+    // The broker address "mqtt[s]://[user@]host[:port]/topic"; "" is off.
+    const QString &getMqttUrl() const { return mqttUrl; }
+    void setMqttUrl(const QString &value) { mqttUrl = value; }
+    // Certificate authorities for TLS instead of the system's; "" for the system's.
+    const QString &getMqttCaFile() const { return mqttCaFile; }
+    void setMqttCaFile(const QString &value) { mqttCaFile = value; }
+
     // ---- Typed views for the workers.
 
     // The decimal places as a number; nothing when the text is absent, empty
@@ -223,6 +235,11 @@ private:
     QString customRegEx;
     QString ignoreTimeLimit;
     QString ignoreDifference;
+
+    // Record file and broker.
+    QString recordFile;
+    QString mqttUrl;
+    QString mqttCaFile;
 
     QString prevPort;
     QList<PropertyChangeListener *> listeners;

@@ -4,6 +4,7 @@
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/config/OutputSettings.h"
 #include "omvara/config/RequestSettings.h"
 #include "omvara/prefs/FilePreferencesFactory.h"
 #include "omvara/prefs/PreferencesXml.h"
@@ -232,6 +233,10 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
     config.setIgnoreDifference(loadText<H::IgnoreDifference>(n, QStringLiteral("ignoreDifference"), invalid));
     config.setCustomRegEx(loadText<H::CustomRegEx>(n, QStringLiteral("customRegEx"), invalid));
 
+    // Record file and broker.
+    config.setRecordFile(loadText<RecordFile>(n, QStringLiteral("recordFile"), invalid));
+    config.setMqttUrl(loadText<MqttUrl>(n, QStringLiteral("mqttUrl"), invalid));
+    config.setMqttCaFile(loadText<MqttCaFile>(n, QStringLiteral("mqttCaFile"), invalid));
     // Readings on request, and settled readings.
     config.requestCommand = loadText<RequestCommand>(n, QStringLiteral("requestCommand"), invalid);
     config.requestInterval = loadInteger<RequestInterval>(n, QStringLiteral("requestInterval"), invalid);
@@ -285,6 +290,11 @@ void ConfigStore::saveConfig(const Config &config)
         n.put(QStringLiteral("customRegEx"), config.getCustomRegEx());
         n.put(QStringLiteral("ignoreTimeLimit"), config.getIgnoreTimeLimit());
         n.put(QStringLiteral("ignoreDifference"), config.getIgnoreDifference());
+
+        // Record file and broker (the broker's password is never stored).
+        n.put(QStringLiteral("recordFile"), config.getRecordFile());
+        n.put(QStringLiteral("mqttUrl"), config.getMqttUrl());
+        n.put(QStringLiteral("mqttCaFile"), config.getMqttCaFile());
         // Readings on request, and settled readings.
         n.put(QStringLiteral("requestCommand"), config.requestCommand);
         n.putInt(QStringLiteral("requestInterval"), config.requestInterval);

@@ -70,7 +70,7 @@ const QStringList booleanKeys
 
 QStringList SettingsOverrides::keys()
 {
-    return { "port", "instrument", "bitRate", "dataBits", "stopBits", "parity", "inputTerminator",
+    QStringList keys = { "port", "instrument", "bitRate", "dataBits", "stopBits", "parity", "inputTerminator",
         "decimalSeparator", "startWith", "outputTerminator", "connect", "mathOperand", "mathOperation",
         "decimalPlaces", "roundingMethod", "sound", "keyboardType", "delay", "minimizeToTray",
         "notifyWhenMinimizedToTray", "checkForUpdates", "abortAutoStartWhenPrevPortNotAvailable",
@@ -78,6 +78,9 @@ QStringList SettingsOverrides::keys()
         "ignoreTimeLimit", "ignoreDifference", "customRegEx", "reconnect", "recentPorts", "portDevice",
         // Readings on request, and settled readings.
         "requestCommand", "requestInterval", "requestHotkey", "stableReadings" };
+    // Record file and broker.
+    keys << "recordFile" << "mqttUrl" << "mqttCaFile";
+    return keys;
 }
 
 bool SettingsOverrides::add(const QString &assignment, QString *problem)

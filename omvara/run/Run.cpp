@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/run/Run.h"
 
+#include "omvara/config/OutputSettings.h"
+#include "omvara/run/BrokerOutput.h"
+#include "omvara/run/RecordFileOutput.h"
 #include "omvara/run/RequestSender.h"
 #include "omvara/run/SettledReadings.h"
 #include "omvara/run/ValueOutputs.h"
@@ -164,6 +167,8 @@ bool Run::start()
     m_delivers = delivery != nullptr;
     if (delivery)
         m_sinks.push_back(std::move(delivery));
+    // After the keyboard: joined after it, they hear of its last outcomes.
+    addLineOutputs();
 
     // 4. Settled readings, then duplicate suppression.
     if (m_config.stableReadings > 1) {
@@ -219,6 +224,49 @@ bool Run::start()
     m_worker->execute();
     startRequests();
     return true;
+}
+
+void Run::addLineOutputs()
+{
+    const config::ConfigHelper::Instrument *instrument = m_config.getInstrument();
+    const QString instrumentName
+        = (instrument ? *instrument : config::ConfigHelper::Instrument::getDefault()).name();
+    if (!m_config.getRecordFile().isEmpty()) {
+        m_sinks.push_back(std::make_unique<RecordFileOutput>(m_config.getRecordFile(), m_config.getPort(),
+            instrumentName, outputReport(QStringLiteral("record"))));
+    }
+    if (!m_config.getMqttUrl().isEmpty()) {
+        // The setting was checked when it was loaded or typed.
+        const std::optional<config::BrokerAddress> address
+            = config::BrokerAddress::parse(m_config.getMqttUrl());
+        if (address) {
+            QString password = m_options.brokerPassword;
+            if (password.isEmpty())
+                password = qEnvironmentVariable("OMVARA_MQTT_PASSWORD");
+            BrokerOutput::Setup setup { *address, m_config.getMqttCaFile(), password, m_config.getPort(),
+                instrumentName };
+            m_sinks.push_back(
+                std::make_unique<BrokerOutput>(std::move(setup), outputReport(QStringLiteral("broker"))));
+        }
+    }
+}
+
+OutputReport Run::outputReport(const QString &name)
+{
+    OutputReport report;
+    report.event = [this](const QString &message) { m_observer.logEvent(message); };
+    report.importantEvent = [this](const QString &message) { m_observer.logImportantEvent(message); };
+    // The state is the event thread's; posted by name (see Run.h).
+    report.state = [this, name](RunState::Output::Status status, const QString &detail) {
+        QMetaObject::invokeMethod(this, "outputChanged", Qt::QueuedConnection, Q_ARG(QString, name),
+            Q_ARG(int, int(status)), Q_ARG(QString, detail));
+    };
+    return report;
+}
+
+void Run::outputChanged(const QString &name, int status, const QString &detail)
+{
+    setOutput(name, RunState::Output::Status(status), detail);
 }
 
 bool Run::notStarted(const QString &reason)

@@ -4,6 +4,7 @@
 #include "omvara/config/Config.h"
 #include "omvara/config/RequestSettings.h"
 #include "omvara/run/LineLedger.h"
+#include "omvara/run/OutputReport.h"
 #include "omvara/run/RunObserver.h"
 #include "omvara/run/RunState.h"
 #include "omvara/run/ValueSink.h"
@@ -52,7 +53,7 @@ enum class RequestOrigin {
 // port. It opens the port through the reception engine the instrument asks
 // for, and decides what becomes of each line: duplicate suppression, the
 // confirmation sound, the view (log, line count), the keyboard or the
-// standard output. The window and the headless runner configure a run, show
+// standard output, the record file and the broker. The window and the headless runner configure a run, show
 // what it reports (RunObserver) and answer its questions (RunQuestions).
 //
 // The path of a value: the reading thread completes a line and, still on that
@@ -100,6 +101,9 @@ public:
         // program itself). Called on the reading thread.
         std::function<bool()> ownWindowFocused;
         Makers makers = Makers::defaults();
+        // The broker's password (never stored); empty: the environment
+        // variable OMVARA_MQTT_PASSWORD.
+        QString brokerPassword;
     };
 
     // `config` is the run's own copy of the settings, taken at Start.
@@ -149,6 +153,9 @@ private:
     class ReceptionView;
 
     bool notStarted(const QString &reason);
+    // The record file and the broker, when set: every line from the ledger.
+    void addLineOutputs();
+    OutputReport outputReport(const QString &name);
     void setPhase(RunState::Phase phase, RunState::End end = RunState::End::None, const QString &reason = {});
     void setOutput(const QString &name, RunState::Output::Status status, const QString &detail = {});
     void publishState();
@@ -173,6 +180,8 @@ private:
     // Posted by name by the two above.
     Q_INVOKABLE void waitingForDevice(const QString &reason);
     Q_INVOKABLE void deviceIsBack();
+    // The state of the record file or the broker (a RunState::Output::Status).
+    Q_INVOKABLE void outputChanged(const QString &name, int status, const QString &detail);
     // Readings on request, and settled readings (RunRequests.cpp).
     void startRequests();
     void endRequests();

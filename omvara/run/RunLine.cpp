@@ -30,4 +30,14 @@ QString statusText(LineStatus status)
     return {};
 }
 
+QString isoTime(const QDateTime &time)
+{
+    const QDate d = time.date();
+    const QTime t = time.time();
+    const int offset = time.offsetFromUtc() / 60;
+    const int absolute = offset < 0 ? -offset : offset;
+    return QString::asprintf("%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", d.year(), d.month(), d.day(),
+        t.hour(), t.minute(), t.second(), t.msec(), offset < 0 ? '-' : '+', absolute / 60, absolute % 60);
+}
+
 } // namespace omvara::run

@@ -23,6 +23,10 @@ enum class LineStatus {
 // The status in the words of the record file ("typed", "not typed", ...).
 QString statusText(LineStatus status);
 
+// `time` in ISO 8601 with milliseconds and its offset from UTC, as the record
+// file and the broker's messages give it: "2026-12-09T14:03:22.125+01:00".
+QString isoTime(const QDateTime &time);
+
 // One received line as the run saw it, whole or not.
 struct RunLine
 {

@@ -34,7 +34,7 @@ struct RunState
             Failed, // cannot deliver any more; `detail` says why
             Ended,
         };
-        QString name; // "keyboard", "print", "sound"
+        QString name; // "keyboard", "print", "sound", "record", "broker"
         Status status = Status::Working;
         QString detail; // the backend, or why it failed
 

@@ -7,13 +7,17 @@
 #include "omvara/window/FrameControls.h"
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/SettingRules.h"
+#include "omvara/window/TextFieldVerifier.h"
 #include "omvara/window/WindowTexts.h"
 #include "omvara/window/plus/PlusControls.h"
 
+#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -52,6 +56,7 @@ OutputPanel::OutputPanel(config::Config &config, QWidget *parent)
     label21 = makeLabel("label21", "text", nullptr, this);
     label22 = makeLabel("label22", "text", nullptr, this);
     label22->setWordWrap(true);
+    buildRecordAndBroker();
 
     buildLayout();
 
@@ -88,11 +93,91 @@ void OutputPanel::buildLayout()
     soundGrid->addWidget(soundComboBox, 0, 1);
     soundGrid->setColumnStretch(2, 1);
 
+    auto *recordGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.recordGroup.title"), this);
+    auto *recordGrid = new QGridLayout(recordGroup);
+    recordGrid->addWidget(recordFileLabel, 0, 0);
+    recordGrid->addWidget(recordFileTextField, 0, 1);
+    recordGrid->addWidget(chooseRecordFileButton, 0, 2);
+    recordGrid->addWidget(mqttUrlLabel, 1, 0);
+    recordGrid->addWidget(mqttUrlTextField, 1, 1);
+    recordGrid->addWidget(mqttCaFileLabel, 2, 0);
+    recordGrid->addWidget(mqttCaFileTextField, 2, 1);
+    recordGrid->addWidget(chooseMqttCaFileButton, 2, 2);
+    recordGrid->addWidget(mqttPasswordLabel, 3, 0);
+    recordGrid->addWidget(mqttPasswordField, 3, 1);
+    recordGrid->setColumnStretch(1, 1);
+
     auto *column = new QVBoxLayout(this);
     column->addWidget(typingGroup);
     column->addWidget(soundGroup);
+    column->addWidget(recordGroup);
     column->addWidget(label22);
     column->addStretch(1);
+}
+
+void OutputPanel::buildRecordAndBroker()
+{
+    recordFileTextField = named(new QLineEdit(config.getRecordFile(), this), "recordFileTextField");
+    chooseRecordFileButton = named(
+        new QPushButton(FrameControls::text("chooseRecordFileButton"), this), "chooseRecordFileButton");
+    mqttUrlTextField = named(new QLineEdit(config.getMqttUrl(), this), "mqttUrlTextField");
+    mqttUrlTextField->setPlaceholderText(QStringLiteral("mqtt://host/topic"));
+    mqttCaFileTextField = named(new QLineEdit(config.getMqttCaFile(), this), "mqttCaFileTextField");
+    chooseMqttCaFileButton = named(
+        new QPushButton(FrameControls::text("chooseMqttCaFileButton"), this), "chooseMqttCaFileButton");
+    mqttPasswordField = named(new QLineEdit(this), "mqttPasswordField");
+    mqttPasswordField->setEchoMode(QLineEdit::Password);
+
+    recordFileLabel = makeLabel("recordFileLabel", "text", recordFileTextField, this);
+    mqttUrlLabel = makeLabel("mqttUrlLabel", "text", mqttUrlTextField, this);
+    mqttCaFileLabel = makeLabel("mqttCaFileLabel", "text", mqttCaFileTextField, this);
+    mqttPasswordLabel = makeLabel("mqttPasswordLabel", "text", mqttPasswordField, this);
+
+    recordFileVerifier = new RecordFileTextFieldUpdate(recordFileTextField, config);
+    mqttUrlVerifier = new MqttUrlTextFieldUpdate(mqttUrlTextField, config);
+    mqttCaFileVerifier = new MqttCaFileTextFieldUpdate(mqttCaFileTextField, config);
+
+    connect(chooseRecordFileButton, &QPushButton::clicked, this,
+            &OutputPanel::chooseRecordFileButtonActionPerformed);
+    connect(chooseMqttCaFileButton, &QPushButton::clicked, this,
+            &OutputPanel::chooseMqttCaFileButtonActionPerformed);
+}
+
+void OutputPanel::updateRecordAndBroker()
+{
+    recordFileVerifier->verify();
+    mqttUrlVerifier->verify();
+    mqttCaFileVerifier->verify();
+}
+
+QString OutputPanel::brokerPassword() const
+{
+    return mqttPasswordField->text();
+}
+
+void OutputPanel::chooseRecordFileButtonActionPerformed()
+{
+    QString proposed = recordFileTextField->text().trimmed();
+    if (proposed.isEmpty())
+        proposed = QStringLiteral("Omvara-records.csv");
+    if (QDir::isRelativePath(proposed))
+        proposed = QDir::home().filePath(proposed);
+    const QString file = MessageBoxes::chooseSaveFile(window(), WindowTexts::text("record.file.title"),
+                                                      proposed, WindowTexts::text("csv.file.filter"));
+    if (file.isEmpty())
+        return;
+    recordFileTextField->setText(QDir::toNativeSeparators(file));
+    recordFileVerifier->verify();
+}
+
+void OutputPanel::chooseMqttCaFileButtonActionPerformed()
+{
+    const QString file = MessageBoxes::chooseOpenFile(window(), WindowTexts::text("certificate.file.title"),
+                                                      WindowTexts::text("certificate.file.filter"));
+    if (file.isEmpty())
+        return;
+    mqttCaFileTextField->setText(QDir::toNativeSeparators(file));
+    mqttCaFileVerifier->verify();
 }
 
 void OutputPanel::registerListeners() { config.addPropertyChangeListener(decimalSeparatorBox); }
@@ -111,6 +196,7 @@ void OutputPanel::updateConfig()
     startWithBoxItemStateChanged();
     outputTerminatorBoxItemStateChanged();
     soundComboBoxItemStateChanged();
+    updateRecordAndBroker();
 }
 
 void OutputPanel::decimalSeparatorBoxItemStateChanged()

@@ -7,6 +7,8 @@
 #include <QWidget>
 
 class QLabel;
+class QLineEdit;
+class QPushButton;
 
 namespace omvara {
 
@@ -17,10 +19,14 @@ class PlusDelayTextField;
 } // namespace plus
 
 class DecimalSeparatorBox;
+class MqttCaFileTextFieldUpdate;
+class MqttUrlTextFieldUpdate;
+class RecordFileTextFieldUpdate;
 class DelayTextFieldUpdate;
 
 // The output tab: how each value is typed (separator, keys before and after,
-// keyboard layout, pause between keystrokes) and the confirmation sound.
+// keyboard layout, pause between keystrokes), the confirmation sound, and
+// the record file and the broker every value is published to.
 class OutputPanel : public QWidget
 {
     Q_OBJECT
@@ -62,8 +68,32 @@ public:
     QLabel *label21;
     QLabel *label22;
 
+    // ---- Record file and broker
+    // The fields are checked when they lose the focus and before a run;
+    // the password is kept for this session only, never stored.
+    void updateRecordAndBroker();
+    // The broker password typed in this session ("" when none).
+    QString brokerPassword() const;
+    void chooseRecordFileButtonActionPerformed();
+    void chooseMqttCaFileButtonActionPerformed();
+
+    QLabel *recordFileLabel;
+    QLineEdit *recordFileTextField;
+    QPushButton *chooseRecordFileButton;
+    QLabel *mqttUrlLabel;
+    QLineEdit *mqttUrlTextField;
+    QLabel *mqttCaFileLabel;
+    QLineEdit *mqttCaFileTextField;
+    QPushButton *chooseMqttCaFileButton;
+    QLabel *mqttPasswordLabel;
+    QLineEdit *mqttPasswordField;
+    RecordFileTextFieldUpdate *recordFileVerifier;
+    MqttUrlTextFieldUpdate *mqttUrlVerifier;
+    MqttCaFileTextFieldUpdate *mqttCaFileVerifier;
+
 private:
     void buildLayout();
+    void buildRecordAndBroker();
 
     config::Config &config;
     DelayTextFieldUpdate *delayCheck;

@@ -92,6 +92,8 @@ QStringList RunControl::textKeys()
         QStringLiteral("RadezoZiDadFrame2.requestButton.text"),
         QStringLiteral("RadezoZiDadFrame2.requestButton.toolTipText"),
         QStringLiteral("tray.request.reading"),
+        QStringLiteral("record.not.written"),
+        QStringLiteral("broker.not.reached"),
     } + RunPanel::textKeys();
 }
 
@@ -130,6 +132,7 @@ bool RunControl::start()
     m_typed = 0;
     run::Run::Options options;
     options.makers = m_outputs;
+    options.brokerPassword = m_frame.outputPanel ? m_frame.outputPanel->brokerPassword() : QString();
     options.ownWindowFocused = [this] { return m_ownFocus.load(); };
     m_run = std::make_unique<run::Run>(m_frame.getConfig().copyConfig(), std::move(options),
         static_cast<run::RunObserver &>(*this), static_cast<run::RunQuestions &>(*this));
@@ -263,10 +266,17 @@ void RunControl::stateChanged(const run::RunState &state)
             ? text("waiting.for.device").replace(QStringLiteral("{0}"), state.reason)
             : QString());
     QStringList outputProblems;
-    for (const run::RunState::Output &output : state.outputs)
-        if (output.status == Status::Failed && output.name != QStringLiteral("keyboard")
-            && output.name != QStringLiteral("sound"))
+    for (const run::RunState::Output &output : state.outputs) {
+        if (output.status != Status::Failed || output.name == QStringLiteral("keyboard")
+            || output.name == QStringLiteral("sound"))
+            continue;
+        if (output.name == QStringLiteral("record"))
+            outputProblems.append(text("record.not.written") + output.detail);
+        else if (output.name == QStringLiteral("broker"))
+            outputProblems.append(text("broker.not.reached") + output.detail);
+        else
             outputProblems.append(output.name + QStringLiteral(": ") + output.detail);
+    }
     m_status.setText(StatusLine::Slot::Output, outputProblems.join(QStringLiteral("; ")));
     m_frame.runPanel->showState(state);
     if (newlyEnded)

@@ -2,6 +2,7 @@
 #include "omvara/window/SettingRules.h"
 
 #include "omvara/config/ConfigHelper.h"
+#include "omvara/config/OutputSettings.h"
 
 namespace omvara::SettingRules {
 
@@ -55,6 +56,24 @@ std::optional<std::pair<QString, QString>> acceptIgnoreLimits(const QString &tim
     if (!Helper::IgnoreTimeLimit::valid(timeLimit) || !Helper::IgnoreDifference::valid(diff))
         return std::nullopt;
     return std::make_pair(timeLimit, diff);
+}
+
+std::optional<QString> acceptRecordFile(const QString &typed)
+{
+    const QString text = typed.trimmed();
+    return acceptIf(config::RecordFile::valid(text), text);
+}
+
+std::optional<QString> acceptMqttUrl(const QString &typed)
+{
+    const QString text = typed.trimmed();
+    return acceptIf(config::MqttUrl::valid(text), text);
+}
+
+std::optional<QString> acceptMqttCaFile(const QString &typed)
+{
+    const QString text = typed.trimmed();
+    return acceptIf(config::MqttCaFile::valid(text), text);
 }
 
 } // namespace omvara::SettingRules

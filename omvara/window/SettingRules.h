@@ -32,6 +32,17 @@ std::optional<int> parseInputTerminator(const QString &typed);
 // texts to store (difference with ".").
 std::optional<std::pair<QString, QString>> acceptIgnoreLimits(const QString &timeLimit, const QString &difference);
 
+// ---- Record file and broker
+
+// The record file: empty (off) or a path, "{date}" and "{user}" allowed.
+// Blanks around it are dropped.
+std::optional<QString> acceptRecordFile(const QString &typed);
+// The broker: empty (off) or "mqtt[s]://[user@]host[:port]/topic"; blanks
+// around it are dropped.
+std::optional<QString> acceptMqttUrl(const QString &typed);
+// The broker's certificate authorities: empty (the system's) or a path.
+std::optional<QString> acceptMqttCaFile(const QString &typed);
+
 } // namespace SettingRules
 
 } // namespace omvara

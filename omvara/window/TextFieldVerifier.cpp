@@ -99,4 +99,22 @@ RemoveCharactersTextFieldUpdate::RemoveCharactersTextFieldUpdate(QLineEdit *fiel
 {
 }
 
+RecordFileTextFieldUpdate::RecordFileTextFieldUpdate(QLineEdit *field, config::Config &config)
+    : TextFieldVerifier(field, &SettingRules::acceptRecordFile, QStringLiteral("error.record.file"),
+                        [&config](const QString &t) { config.setRecordFile(t); })
+{
+}
+
+MqttUrlTextFieldUpdate::MqttUrlTextFieldUpdate(QLineEdit *field, config::Config &config)
+    : TextFieldVerifier(field, &SettingRules::acceptMqttUrl, QStringLiteral("error.mqtt.url"),
+                        [&config](const QString &t) { config.setMqttUrl(t); })
+{
+}
+
+MqttCaFileTextFieldUpdate::MqttCaFileTextFieldUpdate(QLineEdit *field, config::Config &config)
+    : TextFieldVerifier(field, &SettingRules::acceptMqttCaFile, QStringLiteral("error.mqtt.ca.file"),
+                        [&config](const QString &t) { config.setMqttCaFile(t); })
+{
+}
+
 } // namespace omvara

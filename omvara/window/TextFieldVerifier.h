@@ -83,4 +83,23 @@ public:
     RemoveCharactersTextFieldUpdate(QLineEdit *field, config::Config &config);
 };
 
+// The record file and broker fields of the output tab.
+class RecordFileTextFieldUpdate : public TextFieldVerifier
+{
+public:
+    RecordFileTextFieldUpdate(QLineEdit *field, config::Config &config);
+};
+
+class MqttUrlTextFieldUpdate : public TextFieldVerifier
+{
+public:
+    MqttUrlTextFieldUpdate(QLineEdit *field, config::Config &config);
+};
+
+class MqttCaFileTextFieldUpdate : public TextFieldVerifier
+{
+public:
+    MqttCaFileTextFieldUpdate(QLineEdit *field, config::Config &config);
+};
+
 } // namespace omvara

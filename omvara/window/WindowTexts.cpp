@@ -148,6 +148,27 @@ QStringList WindowTexts::requiredKeys()
         QStringLiteral("CustomRegExDialog.cancelButton.text"),
         QStringLiteral("invalid.expression"),
         QStringLiteral("invalid.expression.too.long"),
+        // Output tab: record file and broker.
+        QStringLiteral("RadezoZiDadFrame2.recordGroup.title"),
+        QStringLiteral("RadezoZiDadFrame2.recordFileLabel.text"),
+        QStringLiteral("RadezoZiDadFrame2.recordFileTextField.toolTipText"),
+        QStringLiteral("RadezoZiDadFrame2.chooseRecordFileButton.text"),
+        QStringLiteral("RadezoZiDadFrame2.chooseRecordFileButton.toolTipText"),
+        QStringLiteral("RadezoZiDadFrame2.mqttUrlLabel.text"),
+        QStringLiteral("RadezoZiDadFrame2.mqttUrlTextField.toolTipText"),
+        QStringLiteral("RadezoZiDadFrame2.mqttCaFileLabel.text"),
+        QStringLiteral("RadezoZiDadFrame2.mqttCaFileTextField.toolTipText"),
+        QStringLiteral("RadezoZiDadFrame2.chooseMqttCaFileButton.text"),
+        QStringLiteral("RadezoZiDadFrame2.chooseMqttCaFileButton.toolTipText"),
+        QStringLiteral("RadezoZiDadFrame2.mqttPasswordLabel.text"),
+        QStringLiteral("RadezoZiDadFrame2.mqttPasswordField.toolTipText"),
+        QStringLiteral("record.file.title"),
+        QStringLiteral("certificate.file.title"),
+        QStringLiteral("csv.file.filter"),
+        QStringLiteral("certificate.file.filter"),
+        QStringLiteral("error.record.file"),
+        QStringLiteral("error.mqtt.url"),
+        QStringLiteral("error.mqtt.ca.file"),
     };
 }
 

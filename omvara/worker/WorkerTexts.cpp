@@ -94,6 +94,18 @@ QStringList WorkerTexts::keys()
         QStringLiteral("not.typed.no.keyboard"),
         QStringLiteral("not.typed.lost"),
         QStringLiteral("value.not.typed.focus"),
+        // Record file and broker.
+        QStringLiteral("record.started"),
+        QStringLiteral("record.failed"),
+        QStringLiteral("record.works.again"),
+        QStringLiteral("record.rows.dropped"),
+        QStringLiteral("record.rows.not.written"),
+        QStringLiteral("broker.started"),
+        QStringLiteral("broker.connected"),
+        QStringLiteral("broker.failed"),
+        QStringLiteral("broker.works.again"),
+        QStringLiteral("broker.values.dropped"),
+        QStringLiteral("broker.values.not.published"),
     };
 }
 

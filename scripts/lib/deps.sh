@@ -13,6 +13,7 @@ OMVARA_DEBIAN_PACKAGES=(
     xvfb xauth xdotool xterm trayer x11-utils x11-xkb-utils imagemagick
     desktop-file-utils appstream dpkg-dev file groff-base man-db
     ser2net libgensio-dev
+    libmosquitto-dev mosquitto mosquitto-clients openssl
 )
 
 omvara_install_deps() {

@@ -13,6 +13,7 @@
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/ConfigStore.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/config/OutputSettings.h"
 #include "omvara/prefs/Preferences.h"
 #include "omvara/prefs/PreferencesErrors.h"
 #include "omvara/prefs/PreferencesXml.h"
@@ -30,6 +31,9 @@
 using omvara::config::Config;
 using omvara::config::ConfigHelper;
 using omvara::config::ConfigStore;
+using omvara::config::MqttCaFile;
+using omvara::config::MqttUrl;
+using omvara::config::RecordFile;
 using omvara::prefs::Preferences;
 using omvara::prefs::PreferencesFactory;
 using H = ConfigHelper;
@@ -127,9 +131,9 @@ std::function<bool(const QString &)> byText()
     return [](const QString &text) { return Text::valid(text); };
 }
 
-const std::array<Key, 31> &keys()
+const std::array<Key, 34> &keys()
 {
-    static const std::array<Key, 31> table = {{
+    static const std::array<Key, 34> table = {{
         {"port", nullptr, {"COM4", "/dev/ttyUSB0", "", "x"}},
         {"prevPort", nullptr, {"COM4", "", "/dev/ttyACM0", "y"}},
         {"instrument", byName<H::Instrument>(), {"SARTORIUS", "BARCODE_ALPHA", "WEDDERBURN", "GENERIC"}},
@@ -163,6 +167,11 @@ const std::array<Key, 31> &keys()
         {"ignoreTimeLimit", byText<H::IgnoreTimeLimit>(), {"", "1", "1500", "2147483647"}},
         {"ignoreDifference", byText<H::IgnoreDifference>(), {"", "0.5", "1e-3", "100"}},
         {"customRegEx", byText<H::CustomRegEx>(), {"", "^\\s*N\\s+([0-9.]+)", "(\\d+)", "W:(.*)$"}},
+        // Record file and broker.
+        {"recordFile", byText<RecordFile>(), {"", "records.csv", "/srv/{user}/{date}.csv", "~/r.csv"}},
+        {"mqttUrl", byText<MqttUrl>(),
+         {"", "mqtt://127.0.0.1/lab/s1", "mqtts://u@[::1]:8883/a b", "mqtt://h:1/t"}},
+        {"mqttCaFile", byText<MqttCaFile>(), {"", "/etc/ssl/ca.pem", "ca.pem", "x"}},
     }};
     return table;
 }
@@ -202,6 +211,9 @@ QMap<QString, QString> fields(const Config &c)
         {"ignoreDuplicates", b(c.ignoreDuplicates)},
         {"ignoreTimeLimit", c.getIgnoreTimeLimit()},
         {"ignoreDifference", c.getIgnoreDifference()},
+        {"recordFile", c.getRecordFile()},
+        {"mqttUrl", c.getMqttUrl()},
+        {"mqttCaFile", c.getMqttCaFile()},
     };
 }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/config/Config.h"
+#include "omvara/config/OutputSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -100,6 +101,9 @@ TEST(Config, hasChanged_seesEverySettingButNotPrevPort)
         {"ignoreDuplicates", [](Config &c) { c.ignoreDuplicates = true; }},
         {"ignoreTimeLimit", [](Config &c) { c.setIgnoreTimeLimit("500"); }},
         {"ignoreDifference", [](Config &c) { c.setIgnoreDifference("0.1"); }},
+        {"recordFile", [](Config &c) { c.setRecordFile("r.csv"); }},
+        {"mqttUrl", [](Config &c) { c.setMqttUrl("mqtt://b/t"); }},
+        {"mqttCaFile", [](Config &c) { c.setMqttCaFile("ca.pem"); }},
         {"absent text", [](Config &c) { c.setMathOperand(QString()); }},
     };
     for (const auto &[what, change] : changes) {
@@ -221,5 +225,51 @@ TEST(Config, mathOperationEnabled_dividesOnlyWithRounding)
         c.setDecimalPlaces(r.places);
         EXPECT_EQ(c.mathOperationEnabled(), r.enabled)
             << r.op->name().toStdString() << " '" << r.operand << "' '" << r.places << "'";
+    }
+}
+
+// The parts of a broker address, which decide where every value goes; and
+// the addresses that are none (a password in it would be stored).
+TEST(BrokerAddress, parse_givesThePartsOrRefuses)
+{
+    using omvara::config::BrokerAddress;
+    struct Case
+    {
+        const char *url;
+        bool valid;
+        bool tls = false;
+        const char *user = "";
+        const char *host = "";
+        int port = 0;
+        const char *topic = "";
+    };
+    const Case cases[] = {
+        { "mqtt://broker.lab/site/scale1", true, false, "", "broker.lab", 1883, "site/scale1" },
+        { "MQTTS://broker.lab/s", true, true, "", "broker.lab", 8883, "s" },
+        { "mqtts://lab%40site@10.0.0.7:9883/a/b/", true, true, "lab@site", "10.0.0.7", 9883, "a/b/" },
+        { "mqtt://[fe80::1]:1884/hall 2/scale", true, false, "", "fe80::1", 1884, "hall 2/scale" },
+        { "mqtt://broker", false },
+        { "mqtt://broker/", false },
+        { "mqtt:///topic", false },
+        { "mqtt://broker:0/t", false },
+        { "mqtt://broker:65536/t", false },
+        { "mqtt://broker:/t", false },
+        { "mqtt://user:pw@broker/t", false },
+        { "mqtt://broker/a/+/b", false },
+        { "mqtt://broker/$SYS/x", false },
+        { "mqtt://bro ker/t", false },
+        { "tcp://broker/t", false },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.url);
+        const std::optional<BrokerAddress> a = BrokerAddress::parse(QString::fromUtf8(c.url));
+        ASSERT_EQ(a.has_value(), c.valid);
+        if (!a)
+            continue;
+        EXPECT_EQ(a->tls, c.tls);
+        EXPECT_EQ(a->user, QString::fromUtf8(c.user));
+        EXPECT_EQ(a->host, QString::fromUtf8(c.host));
+        EXPECT_EQ(a->port, c.port);
+        EXPECT_EQ(a->topic, QString::fromUtf8(c.topic));
     }
 }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Faults through the whole program without a window: the device vanishing
-// mid-line and mid-run, stored settings that are corrupt or cut short, and a
-// stop signal while the port is still being opened.
+// mid-line and mid-run, stored settings that are corrupt or cut short, a
+// stop signal while the port is still being opened, and the record file's
+// disk filling up.
 #include "ProgramRun.h"
 #include "RunRecords.h"
 
@@ -12,11 +13,15 @@
 #include "portlink/testing/SimulatedNative.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -188,4 +193,91 @@ TEST_F(HeadlessFault, stopSignalWhileThePortIsOpening_stopsTheRun_andThePortEnds
     EXPECT_FALSE(com.isOpen());
     EXPECT_EQ(com.openCount(), 1);
     EXPECT_TRUE(com.calls().contains(QStringLiteral("SerClosePort"))) << qPrintable(com.calls().join(u' '));
+}
+
+namespace {
+
+// Fills the file system of `folder` until a write fails with ENOSPC; false
+// when it does not fill.
+bool fillDisk(const QString &folder)
+{
+    const QByteArray path = QFile::encodeName(folder + QStringLiteral("/filler"));
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    char block[4096];
+    std::memset(block, 'f', sizeof block);
+    bool full = false;
+    for (int i = 0; i < 10000 && !full; ++i)
+        full = ::write(fd, block, sizeof block) < 0 && errno == ENOSPC;
+    while (full && ::write(fd, block, 1) == 1) { }
+    ::close(fd);
+    return full;
+}
+
+QStringList recordedValues(const QString &file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QStringList values;
+    const QStringList rows = QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    for (qsizetype i = 1; i < rows.size(); ++i)
+        values.append(rows[i].section(u',', 4, 4));
+    return values;
+}
+
+} // namespace
+
+// The disk under the record file fills up during a run (a small tmpfs in a
+// private mount namespace, so that it holds for root too): the failure is an
+// event, once; the run goes on printing; when space is back the rows that
+// waited are written, then the later ones, in order, none twice.
+TEST_F(HeadlessFault, recordFileOnAFullDisk_toldOnce_runGoesOn_rowsFollowWhenSpaceIsBack)
+{
+    const QString disk = dir.filePath(QStringLiteral("disk"));
+    ASSERT_TRUE(QDir().mkpath(disk));
+    const QString record = disk + QStringLiteral("/records.csv");
+    PseudoTerminal device(false);
+    QStringList unshare = { "--mount", "--propagation", "private" };
+    if (::geteuid() != 0)
+        unshare << "--map-root-user";
+    // The program runs in a mount namespace of its own with a 256 KiB tmpfs on `disk`.
+    Program program(QStringLiteral("unshare"),
+        unshare
+            + QStringList { "sh", "-c", "mount -t tmpfs -o size=256k,mode=0755 tmpfs \"$0\" && exec \"$@\"",
+                disk,
+                QStringLiteral(OMVARA_EXE), "--prefs-file", prefsFile(), "--headless", "--print", "--set",
+                "recordFile=" + record, device.devicePath() });
+    if (!program.waitForLog(portReady)) {
+        if (program.err.contains(QStringLiteral("unshare")) || program.err.contains(QStringLiteral("mount")))
+            GTEST_SKIP() << "no private mount namespace here: " << qPrintable(program.err);
+        FAIL() << qPrintable(program.err);
+    }
+    // What the program sees of the disk, from outside its namespace.
+    const QString seen = QStringLiteral("/proc/%1/root%2").arg(program.pid()).arg(disk);
+    ASSERT_TRUE(program.waitFor([&] { return QFile::exists(seen + QStringLiteral("/records.csv")); }))
+        << "the file (its header) is written at the start\n" << qPrintable(program.err);
+    ASSERT_TRUE(fillDisk(seen));
+
+    // More than the file's last page holds, so that writing must fail.
+    device.write(run_records::records(1, 300));
+    ASSERT_TRUE(program.waitForLines(300)) << qPrintable(program.err);
+    const QString failed = QStringLiteral("Cannot write the record file");
+    ASSERT_TRUE(program.waitForLog(failed)) << qPrintable(program.err);
+    const int kept = int(recordedValues(seen + QStringLiteral("/records.csv")).size());
+    EXPECT_LT(kept, 300);
+
+    ASSERT_TRUE(QFile::remove(seen + QStringLiteral("/filler")));
+    device.write(run_records::records(301, 320));
+    ASSERT_TRUE(program.waitForLines(320)) << qPrintable(program.err);
+    const QString file = seen + QStringLiteral("/records.csv");
+    ASSERT_TRUE(program.waitFor([&] { return recordedValues(file).size() >= 320; }))
+        << recordedValues(seen + QStringLiteral("/records.csv")).size() << "\n" << qPrintable(program.err);
+    EXPECT_EQ(recordedValues(seen + QStringLiteral("/records.csv")), numbers(1, 320));
+    EXPECT_EQ(program.err.count(failed), 1) << qPrintable(program.err);
+    EXPECT_TRUE(program.err.contains(QStringLiteral("is written again"))) << qPrintable(program.err);
+    EXPECT_EQ(program.lines(), numbers(1, 320)) << "the run went on";
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.finish(), 0) << qPrintable(program.err);
 }

@@ -20,9 +20,15 @@ class Program
 {
 public:
     explicit Program(const QStringList &arguments, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+        : Program(QStringLiteral(OMVARA_EXE), arguments, env)
+    {
+    }
+    // `program` starts the program itself in the end (a wrapper that execs it).
+    Program(const QString &program, const QStringList &arguments,
+        const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
     {
         m_process.setProcessEnvironment(env);
-        m_process.start(QStringLiteral(OMVARA_EXE), arguments);
+        m_process.start(program, arguments);
         m_process.waitForStarted(10000);
     }
     ~Program()
@@ -53,6 +59,7 @@ public:
 
     void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
     qint64 pid() const { return m_process.processId(); }
+    bool running() const { return m_process.state() != QProcess::NotRunning; }
 
     // The exit status, -1 when it did not end within the time-out.
     int finish(std::chrono::milliseconds timeout = 10s)

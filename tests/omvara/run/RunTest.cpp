@@ -3,18 +3,23 @@
 // simulated serial side go in; what the keyboard typed (recorded key events,
 // read back through the key map), what was printed, the view's lines and
 // the run's state come out.
+#include "BrokerProcesses.h"
 #include "QtPrinters.h"
 #include "RunRecords.h"
 
 #include "omvara/config/Instrument.h"
+#include "omvara/run/RecordFileOutput.h"
 #include "omvara/run/Run.h"
 #include "omvara/worker/Keybot.h"
+#include "omvara/worker/WeightWorker.h"
 #include "omvara/worker/WeightWorkerView.h"
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -170,16 +175,15 @@ protected:
         return run;
     }
 
+    // Read through a descriptor of its own: moving the file position of
+    // `printed` while the run prints would make it print over earlier lines.
     QStringList printedLines()
     {
         std::fflush(printed);
-        std::rewind(printed);
-        QByteArray bytes;
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, printed)) > 0;)
-            bytes.append(buffer, qsizetype(n));
-        std::fseek(printed, 0, SEEK_END);
-        return QString::fromUtf8(bytes).split(u'\n', Qt::SkipEmptyParts);
+        QFile file(QStringLiteral("/proc/self/fd/%1").arg(fileno(printed)));
+        if (!file.open(QIODevice::ReadOnly))
+            return { QStringLiteral("<cannot read the printed lines>") };
+        return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
     }
 
     std::shared_ptr<portlink::testing::SimulatedNative> native = std::make_shared<portlink::testing::SimulatedNative>();
@@ -430,6 +434,8 @@ TEST_F(RunTest, everyLine_isSettledOnceInOrder_withWhatBecameOfIt)
         auto run = startRun(std::move(config), print, 1ms);
         port->feed("12.5 g\r12.5 g\rabc\r---\r7 g\rhalf");
         ASSERT_TRUE(runUntil([&] { return view.settled.size() == 5; }));
+        // Else a Stop right after the fifth line may end reading before "half" was read.
+        ASSERT_TRUE(port->waitUntilDrained(5s));
         run->stop();
         ASSERT_TRUE(runUntil([&] { return view.settled.size() == 6; }));
         const LineStatus delivered = print ? LineStatus::Printed : LineStatus::Typed;
@@ -495,6 +501,277 @@ TEST_F(RunTest, reconnect_deviceGoneAndBack_readsOnWithoutLossOrRepeat_stopWhile
     }
 }
 
+namespace {
+
+// The rows of an RFC 4180 text: fields separated by commas, rows by CRLF,
+// quoted fields with doubled quotes and line breaks inside.
+QList<QStringList> parseCsv(const QByteArray &bytes)
+{
+    const QString text = QString::fromUtf8(bytes);
+    QList<QStringList> rows;
+    QStringList row;
+    QString field;
+    bool quoted = false;
+    bool wasQuoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (quoted) {
+            if (c == u'"' && i + 1 < text.size() && text[i + 1] == u'"') {
+                field += u'"';
+                ++i;
+            } else if (c == u'"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == u'"' && field.isEmpty() && !wasQuoted) {
+            quoted = wasQuoted = true;
+        } else if (c == u',') {
+            row.append(field);
+            field.clear();
+            wasQuoted = false;
+        } else if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+            row.append(field);
+            rows.append(row);
+            row.clear();
+            field.clear();
+            wasQuoted = false;
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    if (!field.isEmpty() || !row.isEmpty())
+        rows.append(row << field + QStringLiteral("<no line end>"));
+    return rows;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const QStringList CsvHeader = { "time", "port", "instrument", "raw", "value", "status" };
+
+} // namespace
+
+// Every line of a run gets its row in the record file, in order, with what
+// became of it: read back with a CSV parser, commas, quotes and control
+// characters of a line come back whole. A second run adds its rows to the
+// same file, without a second header.
+TEST_F(RunTest, everyLine_getsARowInTheRecordFile_readBackWithACsvParser)
+{
+    QTemporaryDir dir;
+    const QString pattern = dir.filePath(QStringLiteral("scale-{date}.csv"));
+    Config config = Instrument::GENERIC.getDefaultConfig();
+    config.setCustomRegEx(QStringLiteral("([a-z0-9.]+)"));
+    config.ignoreDuplicates = true;
+    config.setIgnoreTimeLimit(QString());
+    config.setIgnoreDifference(QString());
+    config.setRecordFile(pattern);
+    auto run = startRun(config.copyConfig(), false, 1ms);
+    port->feed("12.5 g\r12.5 g\rabc\r---\r7, \"x\"\t g\r"
+        + QByteArray(omvara::worker::WeightWorker::MaxLineLength, 'x') + "half");
+    ASSERT_TRUE(runUntil([&] { return view.settled.size() == 6; }));
+    ASSERT_TRUE(port->waitUntilDrained(5s));
+    run->stop();
+    ASSERT_TRUE(runUntil([&] { return run->state().ended() && view.settled.size() == 7; }));
+    run->waitForOutputs();
+    run.reset();
+
+    auto second = startRun(config.copyConfig(), true);
+    port->feed("3 g\r");
+    ASSERT_TRUE(runUntil([&] { return printedLines().size() == 1; }));
+    second->stop();
+    ASSERT_TRUE(runUntil([&] { return second->state().ended(); }));
+    second->waitForOutputs();
+    EXPECT_EQ(second->state().output(QStringLiteral("record"))->status, RunState::Output::Status::Working);
+    second.reset();
+
+    const QString file = omvara::run::RecordFileOutput::pathFor(pattern, QDateTime::currentDateTime());
+    const QList<QStringList> rows = parseCsv(fileBytes(file));
+    struct Row
+    {
+        QString raw;
+        QString value;
+        QString status;
+    };
+    const Row expected[] = {
+        { "12.5 g<13>", "12.5", "typed" },
+        { "12.5 g<13>", "12.5", "duplicate" },
+        { "abc<13>", "", "error" },
+        { "---<13>", "", "no value" },
+        { "7, \"x\"<9> g<13>", "7", "typed" },
+        { QString(omvara::worker::WeightWorker::MaxLineLength, u'x'), "", "overflow" },
+        { "half", "", "unsent" },
+        { "3 g<13>", "3", "printed" },
+    };
+    ASSERT_EQ(rows.size(), qsizetype(std::size(expected)) + 1)
+        << qPrintable(QString::fromUtf8(fileBytes(file).left(2000)));
+    EXPECT_EQ(rows[0], CsvHeader);
+    const QRegularExpression iso(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"));
+    for (qsizetype i = 0; i < qsizetype(std::size(expected)); ++i) {
+        SCOPED_TRACE(i);
+        const QStringList &row = rows[i + 1];
+        ASSERT_EQ(row.size(), 6) << qPrintable(row.join(u'|').left(200));
+        EXPECT_TRUE(iso.match(row[0]).hasMatch()) << qPrintable(row[0]);
+        EXPECT_EQ(row[1], QStringLiteral("COM5"));
+        EXPECT_EQ(row[2], QStringLiteral("GENERIC"));
+        EXPECT_EQ(row[3], expected[i].raw);
+        EXPECT_EQ(row[4], expected[i].value);
+        EXPECT_EQ(row[5], expected[i].status);
+    }
+}
+
+// The file a row goes to: "{date}" is the date of the row's own time (a row
+// after midnight goes to the next day's file), "{user}" the login name, and
+// a relative path is taken from the home folder.
+TEST(RecordFile, pathOfARow_dateOfItsOwnTime_userAndHome)
+{
+    const QByteArray user = qgetenv("USER");
+    qputenv("USER", "lab7");
+    const QDateTime beforeMidnight(QDate(2026, 12, 31), QTime(23, 59, 59, 999));
+    const QDateTime afterMidnight = beforeMidnight.addMSecs(1);
+    const QString home = QDir::homePath();
+    struct Case
+    {
+        const char *pattern;
+        QDateTime time;
+        QString path;
+    };
+    const Case cases[] = {
+        { "/data/{user}/scale-{date}.csv", beforeMidnight, "/data/lab7/scale-2026-12-31.csv" },
+        { "/data/{user}/scale-{date}.csv", afterMidnight, "/data/lab7/scale-2027-01-01.csv" },
+        { "records.csv", afterMidnight, home + "/records.csv" },
+        { "lab/{date}/{user}.csv", beforeMidnight, home + "/lab/2026-12-31/lab7.csv" },
+        { "~/records/{date}.csv", afterMidnight, home + "/records/2027-01-01.csv" },
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(omvara::run::RecordFileOutput::pathFor(QString::fromUtf8(c.pattern), c.time), c.path)
+            << c.pattern;
+    qputenv("USER", user);
+}
+
+namespace {
+
+bool haveBrokerPrograms()
+{
+    return !QStandardPaths::findExecutable(QStringLiteral("mosquitto")).isEmpty()
+        && !QStandardPaths::findExecutable(QStringLiteral("mosquitto_sub")).isEmpty();
+}
+
+int count(const QStringList &entries, const QString &part)
+{
+    int n = 0;
+    for (const QString &e : entries)
+        n += e.contains(part) ? 1 : 0;
+    return n;
+}
+
+bool outputWas(const std::vector<RunState> &states, const QString &name, RunState::Output::Status status)
+{
+    for (const RunState &s : states)
+        if (const RunState::Output *o = s.output(name); o && o->status == status)
+            return true;
+    return false;
+}
+
+const QString cannotReach = QStringLiteral("cannot be reached");
+const QString connectedAgain = QStringLiteral("again; the waiting values follow");
+
+} // namespace
+
+// The network path to the broker is cut during a run (a relay drops every
+// connection and refuses new ones for a while) and mended: every value still
+// reaches the subscriber, once after repeats are dropped and in order of seq.
+// The loss and the return are each told once, and the output's state shows them.
+TEST_F(RunTest, brokerPathCutAndMended_everyValueArrivesInOrder_lossToldOnce)
+{
+    ASSERT_TRUE(haveBrokerPrograms()) << "mosquitto and mosquitto-clients are needed (scripts/lib/deps.sh)";
+    QTemporaryDir dir;
+    const int brokerPort = broker_test::freePort();
+    broker_test::MosquittoBroker broker(dir.path(), QStringLiteral("listener %1 127.0.0.1").arg(brokerPort));
+    ASSERT_TRUE(broker.start(brokerPort)) << qPrintable(broker.log());
+    broker_test::Subscriber subscriber(brokerPort, QStringLiteral("lab/scale1"));
+    ASSERT_TRUE(subscriber.waitUntilSubscribed());
+    broker_test::TcpRelay relay(brokerPort);
+
+    Config config = Instrument::GENERIC.getDefaultConfig();
+    config.setMqttUrl(QStringLiteral("mqtt://127.0.0.1:%1/lab/scale1").arg(relay.port()));
+    auto run = startRun(std::move(config), true);
+    port->feed(run_records::records(1, 100));
+    ASSERT_TRUE(runUntil([&] { return subscriber.seqsOnce().size() >= 20; }));
+    relay.cut(); // values may be on their way right now
+    port->feed(run_records::records(101, 200));
+    ASSERT_TRUE(runUntil([&] { return count(view.important(), cannotReach) > 0; }));
+    QElapsedTimer cut;
+    cut.start();
+    ASSERT_TRUE(runUntil([&] {
+        subscriber.collect();
+        return cut.elapsed() > 2000;
+    }));
+    relay.mend();
+    port->feed(run_records::records(201, 300));
+    ASSERT_TRUE(runUntil([&] { return subscriber.seqsOnce().size() >= 300; }, 30s))
+        << subscriber.seqsOnce().size() << " of 300";
+
+    EXPECT_EQ(subscriber.seqsOnce(), broker_test::oneTo(300));
+    EXPECT_EQ(
+        broker_test::checkMessages(subscriber.messages(), run_records::numbers(1, 300), QStringLiteral("COM5")),
+        QString());
+    EXPECT_EQ(count(view.important(), cannotReach), 1) << qPrintable(view.important().join(u'\n'));
+    EXPECT_EQ(count(view.important(), connectedAgain), 1) << qPrintable(view.important().join(u'\n'));
+    EXPECT_TRUE(outputWas(view.states, QStringLiteral("broker"), RunState::Output::Status::Failed));
+    EXPECT_EQ(run->state().output(QStringLiteral("broker"))->status, RunState::Output::Status::Working);
+    run->stop();
+    ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
+    run->waitForOutputs();
+}
+
+// The broker is not running when the run starts and comes up later: the
+// values received meanwhile wait and arrive, in order. (The subscriber's
+// session outlives the broker's restart, so nothing published at once after
+// the broker is back can pass it by.)
+TEST_F(RunTest, brokerDownAtStart_valuesWaitAndArriveWhenItComesUp)
+{
+    ASSERT_TRUE(haveBrokerPrograms()) << "mosquitto and mosquitto-clients are needed (scripts/lib/deps.sh)";
+    QTemporaryDir dir;
+    const int brokerPort = broker_test::freePort();
+    broker_test::MosquittoBroker broker(dir.path(),
+        QStringLiteral("listener %1 127.0.0.1\npersistence true\npersistence_location %2/\n")
+            .arg(brokerPort)
+            .arg(dir.path()));
+    ASSERT_TRUE(broker.start(brokerPort)) << qPrintable(broker.log());
+    broker_test::Subscriber subscriber(
+        brokerPort, QStringLiteral("lab/scale2"), QStringLiteral("omvara-test-subscriber"));
+    ASSERT_TRUE(subscriber.waitUntilSubscribed());
+    broker.stop();
+
+    Config config = Instrument::GENERIC.getDefaultConfig();
+    config.setMqttUrl(QStringLiteral("mqtt://127.0.0.1:%1/lab/scale2").arg(brokerPort));
+    auto run = startRun(std::move(config), true);
+    port->feed(run_records::records(1, 50));
+    ASSERT_TRUE(runUntil([&] { return printedLines().size() == 50; }));
+    ASSERT_TRUE(runUntil([&] {
+        const RunState::Output *broker = run->state().output(QStringLiteral("broker"));
+        return broker && broker->status == RunState::Output::Status::Failed;
+    }));
+    EXPECT_EQ(count(view.important(), cannotReach), 1) << qPrintable(view.important().join(u'\n'));
+
+    ASSERT_TRUE(broker.start(brokerPort)) << qPrintable(broker.log());
+    port->feed(run_records::records(51, 60));
+    ASSERT_TRUE(runUntil([&] { return subscriber.seqsOnce().size() >= 60; }, 30s))
+        << subscriber.seqsOnce().size();
+    EXPECT_EQ(subscriber.seqsOnce(), broker_test::oneTo(60));
+    EXPECT_EQ(
+        broker_test::checkMessages(subscriber.messages(), run_records::numbers(1, 60), QStringLiteral("COM5")),
+        QString());
+    EXPECT_EQ(count(view.important(), cannotReach), 1) << qPrintable(view.important().join(u'\n'));
+    run->stop();
+    ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
+    run->waitForOutputs();
 // The settled-readings filter: a value is handed on once the same value
 // arrived N times in a row, once per run of equal values; it comes before
 // duplicate suppression; lines without a value and failed lines neither

@@ -430,6 +430,12 @@ TEST_P(FieldTest, validatingField_storesValidTextAndRefusesTheRest)
             return config().getDecimalPlaces();
         if (name == QLatin1String("editNumCharactersTextField"))
             return config().getEditNumCharacters();
+        if (name == QLatin1String("recordFileTextField"))
+            return config().getRecordFile();
+        if (name == QLatin1String("mqttUrlTextField"))
+            return config().getMqttUrl();
+        if (name == QLatin1String("mqttCaFileTextField"))
+            return config().getMqttCaFile();
         return config().getRemoveCharacters();
     };
     // An operand only counts with an operation: without one the field is emptied.
@@ -461,7 +467,15 @@ INSTANTIATE_TEST_SUITE_P(
                       FieldCase{"editNumCharactersTextField", "0", nullptr, "error.edit.numCharacters"},
                       FieldCase{"removeCharactersTextField", "kg ", "kg ", "error.edit.removeCharacters"},
                       FieldCase{"removeCharactersTextField", "\xe2\x82\xac", nullptr,
-                                "error.edit.removeCharacters"}),
+                                "error.edit.removeCharacters"},
+                      FieldCase{"recordFileTextField", " lab/{user}-{date}.csv ", "lab/{user}-{date}.csv",
+                                "error.record.file"},
+                      FieldCase{"recordFileTextField", "lab/{day}.csv", nullptr, "error.record.file"},
+                      FieldCase{"mqttUrlTextField", "mqtts://lab@broker:8884/site/scale",
+                                "mqtts://lab@broker:8884/site/scale", "error.mqtt.url"},
+                      FieldCase{"mqttUrlTextField", "mqtt://l:pw@broker/site", nullptr, "error.mqtt.url"},
+                      FieldCase{"mqttCaFileTextField", "/etc/ssl/lab.pem", "/etc/ssl/lab.pem",
+                                "error.mqtt.ca.file"}),
                          [](const ::testing::TestParamInfo<FieldCase> &info) { return "case" + std::to_string(info.index); });
 
 TEST_F(FrameTest, fieldLosingFocusWithRefusedText_keepsTheFocusAndReports)
@@ -615,9 +629,21 @@ TEST_F(FrameTest, exportThenImport_throughTheWindow)
     const QString file = dir.filePath(QStringLiteral("Omvara.xml"));
     frame->inputPanel->bitRateBox->setCurrentIndex(Helper::BitRates::BR_2400.ordinal());
     frame->processingPanel->removeCharactersTextField->setText(QStringLiteral("kg"));
+    // The record file from its chooser, the broker with a password for this session only.
+    const QString records = dir.filePath(QStringLiteral("records.csv"));
+    answers.choose(records);
+    frame->outputPanel->chooseRecordFileButton->click();
+    EXPECT_EQ(frame->outputPanel->recordFileTextField->text(), records);
+    frame->outputPanel->mqttUrlTextField->setText(QStringLiteral("mqtt://lab@127.0.0.1/lab/scale1"));
+    frame->outputPanel->mqttPasswordField->setText(QStringLiteral("pw-of-this-session"));
     answers.choose(file);
     frame->settingsPanel->exportSettingsButton->click();
     ASSERT_TRUE(QFile::exists(file));
+    {
+        QFile exported(file);
+        ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
+        EXPECT_FALSE(exported.readAll().contains("pw-of-this-session")) << "the password is never exported";
+    }
     ASSERT_FALSE(answers.requests.empty());
     EXPECT_EQ(answers.requests.back().title, text("export.successful"));
     EXPECT_TRUE(answers.requests.back().text.startsWith(text("configuration.exported.to.file.n")));
@@ -641,6 +667,11 @@ TEST_F(FrameTest, exportThenImport_throughTheWindow)
     store.loadConfig(loaded, {QStringLiteral("COM1"), QStringLiteral("COM3")});
     EXPECT_EQ(loaded.getBitRate(), Helper::BitRates::BR_2400.ordinal());
     EXPECT_EQ(loaded.getRemoveCharacters(), QStringLiteral("kg"));
+    EXPECT_EQ(loaded.getRecordFile(), records);
+    EXPECT_EQ(loaded.getMqttUrl(), QStringLiteral("mqtt://lab@127.0.0.1/lab/scale1"));
+    for (const QString &key : store.node().keys())
+        EXPECT_NE(store.node().get(key, {}), QStringLiteral("pw-of-this-session"))
+            << "the password is never stored";
 }
 
 TEST_F(FrameTest, importCancelledAtTheQuestion_keepsTheProgramRunning)

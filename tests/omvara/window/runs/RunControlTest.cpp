@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "BrokerProcesses.h"
 #include "RunsTestSupport.h"
 
 #include "omvara/window/AboutPanel.h"
@@ -421,3 +422,31 @@ TEST_F(RunControlTest, PortFailures_saySimplyWhatToDo)
 }
 
 } // namespace
+
+// A record file that cannot be written and a broker that cannot be reached
+// are each told once in the event log and stay in the status line while the
+// run goes on, the line count included.
+TEST_F(RunControlTest, RecordFileAndBrokerThatFail_stayInTheStatusLine_andTheRunGoesOn)
+{
+    omvara::config::Config settings = Harness::settingsFor(QStringLiteral("COM3"));
+    settings.setRecordFile(h.dir.filePath(QStringLiteral("missing/records.csv")));
+    settings.setMqttUrl(QStringLiteral("mqtt://127.0.0.1:%1/lab/scale").arg(broker_test::freePort()));
+    startWindow(std::move(settings));
+    pressStartStop();
+    ASSERT_TRUE(waitRunning(true));
+    const auto status = [&] { return h.frame().statusJLabel->text(); };
+    ASSERT_TRUE(runUntil([&] {
+        return status().contains(text("record.not.written")) && status().contains(text("broker.not.reached"));
+    })) << qPrintable(status());
+    EXPECT_TRUE(status().startsWith(text("switch.to.target.application"))) << qPrintable(status());
+
+    com3->feed("  12.30 g\r\n");
+    ASSERT_TRUE(runUntil([&] { return status().startsWith(text("line.count") + QStringLiteral("1")); }))
+        << qPrintable(status());
+    EXPECT_TRUE(status().contains(text("broker.not.reached"))) << qPrintable(status());
+    EXPECT_TRUE(status().contains(text("record.not.written"))) << qPrintable(status());
+    EXPECT_EQ(logText().count(QStringLiteral("Cannot write the record file")), 1) << logText().toStdString();
+    EXPECT_EQ(logText().count(QStringLiteral("cannot be reached")), 1) << logText().toStdString();
+    pressStartStop();
+    ASSERT_TRUE(waitRunning(false));
+}

@@ -1,0 +1,322 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/run/RecordFileOutput.h"
+
+#include "omvara/worker/DataLine.h"
+#include "omvara/worker/WorkerTexts.h"
+
+#include <QDir>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace omvara::run {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr auto RetryPause = 1s;
+constexpr auto DropReportInterval = 10s;
+
+QString text(const char *key, const QStringList &args)
+{
+    return worker::WorkerTexts::format(worker::WorkerTexts::text(key), args);
+}
+
+QString loginName()
+{
+    for (const char *variable : { "USER", "LOGNAME" }) {
+        const QString name = qEnvironmentVariable(variable);
+        if (!name.isEmpty())
+            return name;
+    }
+    return QDir::home().dirName();
+}
+
+// "{user}" and the home folder applied; "{date}" is left for each row.
+QString userPath(const QString &pattern)
+{
+    QString path = pattern;
+    path.replace(QLatin1String("{user}"), loginName());
+    if (path == u'~' || path.startsWith(QLatin1String("~/")))
+        return QDir::homePath() + path.mid(1);
+    if (QDir::isRelativePath(path))
+        return QDir::home().filePath(path);
+    return path;
+}
+
+QString datedPath(const QString &path, const QDateTime &time)
+{
+    if (!path.contains(QLatin1String("{date}")))
+        return path;
+    QString dated = path;
+    return dated.replace(QLatin1String("{date}"), time.date().toString(Qt::ISODate));
+}
+
+// One field of RFC 4180: quoted when it holds a comma, a quote or a line break.
+void appendField(QByteArray &out, const QString &field)
+{
+    const QByteArray bytes = field.toUtf8();
+    if (!bytes.contains(',') && !bytes.contains('"') && !bytes.contains('\r') && !bytes.contains('\n')) {
+        out += bytes;
+        return;
+    }
+    out += '"';
+    for (const char c : bytes) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+// Whether the last byte of the file at `path` ends a line (true when it cannot be read).
+bool endsWithLineEnd(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() == 0 || !file.seek(file.size() - 1))
+        return true;
+    char last = '\n';
+    return !file.getChar(&last) || last == '\n';
+}
+
+} // namespace
+
+const QByteArray RecordFileOutput::Header = QByteArrayLiteral("time,port,instrument,raw,value,status\r\n");
+
+RecordFileOutput::RecordFileOutput(QString pattern, QString port, QString instrument, OutputReport report)
+    : m_pattern(userPath(pattern))
+    , m_port(std::move(port))
+    , m_instrument(std::move(instrument))
+    , m_report(std::move(report))
+{
+}
+
+RecordFileOutput::~RecordFileOutput()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_ending = true;
+    }
+    m_changed.notify_all();
+    if (m_writer.joinable())
+        m_writer.join();
+}
+
+QString RecordFileOutput::name() const
+{
+    return QStringLiteral("record");
+}
+
+QString RecordFileOutput::detail() const
+{
+    return datedPath(m_pattern, QDateTime::currentDateTime());
+}
+
+QString RecordFileOutput::pathFor(const QString &pattern, const QDateTime &time)
+{
+    return datedPath(userPath(pattern), time);
+}
+
+QByteArray RecordFileOutput::row(const RunLine &line, const QString &port, const QString &instrument)
+{
+    QByteArray out;
+    out.reserve(64 + line.raw.size() * 2);
+    out += isoTime(line.time).toLatin1();
+    out += ',';
+    appendField(out, port);
+    out += ',';
+    appendField(out, instrument);
+    out += ',';
+    appendField(out, worker::DataLine::transformControlChars(line.raw));
+    out += ',';
+    appendField(out, line.value);
+    out += ',';
+    out += statusText(line.status).toLatin1();
+    out += "\r\n";
+    return out;
+}
+
+void RecordFileOutput::start()
+{
+    if (m_writer.joinable())
+        return;
+    m_report.event(text("record.started", { detail() }));
+    m_writer = std::thread([this] { writeRows(); });
+}
+
+void RecordFileOutput::lineSettled(const RunLine &line)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_rows.push_back(line);
+        if (m_rows.size() > Capacity) {
+            m_rows.pop_front();
+            ++m_dropped;
+        }
+    }
+    m_changed.notify_all();
+}
+
+void RecordFileOutput::join()
+{
+    std::unique_lock lock(m_mutex);
+    if (!m_writer.joinable())
+        return;
+    m_changed.wait(lock, [this] { return (m_rows.empty() && !m_writing) || m_failing; });
+}
+
+bool RecordFileOutput::append(const QString &path, const QByteArray &bytes, QString *problem)
+{
+    bool header = false;
+    bool lineEnd = false;
+    if (path != m_openPath || !m_file.isOpen()) {
+        m_file.close();
+        m_openPath.clear();
+        m_file.setFileName(path);
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+            *problem = m_file.errorString();
+            return false;
+        }
+        m_openPath = path;
+        header = m_file.size() == 0;
+        // A row cut short (by a crash) is not continued by the next one.
+        lineEnd = !header && !endsWithLineEnd(path);
+    }
+    const QByteArray data = (header ? Header : lineEnd ? QByteArrayLiteral("\r\n") : QByteArray()) + bytes;
+    if (data.isEmpty())
+        return true;
+    errno = 0;
+    const qint64 written = m_file.write(data);
+    const int error = errno;
+    if (written == data.size())
+        return true;
+    *problem = m_file.error() != QFileDevice::NoError ? m_file.errorString()
+        : error != 0                                  ? QString::fromLocal8Bit(std::strerror(error))
+                                                      : QStringLiteral("short write");
+    // A part of a row would join the next one: it goes.
+    if (written > 0) {
+        const qint64 size = m_file.size();
+        if (size >= written)
+            m_file.resize(size - written);
+    }
+    m_file.close();
+    m_openPath.clear();
+    return false;
+}
+
+void RecordFileOutput::writeRows()
+{
+    Clock::time_point retryAt;
+    Clock::time_point lastDropReport;
+    quint64 reportedDrops = 0;
+    QString shownPath = datedPath(m_pattern, QDateTime::currentDateTime());
+    bool failing = false;
+
+    const auto reportDrops = [&](bool atEnd) {
+        quint64 dropped = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            dropped = m_dropped;
+        }
+        if (dropped == reportedDrops
+            || (!atEnd && reportedDrops != 0 && Clock::now() - lastDropReport < DropReportInterval))
+            return;
+        reportedDrops = dropped;
+        lastDropReport = Clock::now();
+        m_report.importantEvent(text("record.rows.dropped", { QString::number(dropped) }));
+    };
+    // Writer thread: the outcome of one write.
+    const auto outcome = [&](bool ok, const QString &path, const QString &problem, std::size_t waiting) {
+        if (ok && failing) {
+            m_report.importantEvent(text("record.works.again", { path, QString::number(waiting) }));
+            m_report.state(RunState::Output::Status::Working, path);
+        } else if (ok && path != shownPath) {
+            m_report.state(RunState::Output::Status::Working, path); // a new day's file
+        } else if (!ok && !failing) {
+            m_report.importantEvent(text("record.failed", { path, problem }));
+            m_report.state(RunState::Output::Status::Failed, path + QStringLiteral(": ") + problem);
+        }
+        if (ok)
+            shownPath = path;
+        failing = !ok;
+    };
+
+    // The file of today at once (with its header when new), so that a file
+    // that cannot be written is reported before the first line arrives.
+    {
+        QString problem;
+        const bool ok = append(shownPath, {}, &problem);
+        {
+            std::lock_guard lock(m_mutex);
+            m_failing = !ok;
+        }
+        outcome(ok, shownPath, problem, 0);
+        retryAt = Clock::now() + RetryPause;
+        m_changed.notify_all();
+    }
+
+    for (;;) {
+        RunLine line;
+        bool ending = false;
+        {
+            std::unique_lock lock(m_mutex);
+            for (;;) {
+                if (m_rows.empty()) {
+                    if (m_ending)
+                        break;
+                    m_changed.wait(lock);
+                } else if (m_failing && !m_ending && Clock::now() < retryAt) {
+                    m_changed.wait_until(lock, retryAt);
+                } else {
+                    break;
+                }
+            }
+            if (m_rows.empty())
+                break; // ending, everything written
+            line = std::move(m_rows.front());
+            m_rows.pop_front();
+            m_writing = true;
+            ending = m_ending;
+        }
+        reportDrops(false);
+
+        const QString path = datedPath(m_pattern, line.time);
+        QString problem;
+        const bool ok = append(path, row(line, m_port, m_instrument), &problem);
+        std::size_t waiting = 0;
+        std::size_t lost = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            m_writing = false;
+            if (ok) {
+                m_failing = false;
+            } else if (ending) {
+                // The end of the run: no time is left to wait for the disk.
+                lost = m_rows.size() + 1;
+                m_rows.clear();
+            } else {
+                m_rows.push_front(std::move(line));
+                if (m_rows.size() > Capacity) {
+                    m_rows.pop_front();
+                    ++m_dropped;
+                }
+                m_failing = true;
+                retryAt = Clock::now() + RetryPause;
+            }
+            waiting = m_rows.size();
+        }
+        m_changed.notify_all();
+        outcome(ok, path, problem, waiting);
+        if (lost > 0) {
+            m_report.importantEvent(text("record.rows.not.written", { QString::number(lost) }));
+            break;
+        }
+    }
+    reportDrops(true);
+    m_file.close();
+}
+
+} // namespace omvara::run
