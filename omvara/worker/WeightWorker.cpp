@@ -131,7 +131,9 @@ qint32 WeightWorker::readLoop(LoopStyle style)
     // which is handed on as overflowed in pieces of at most MaxLineLength.
     bool discarding = false;
     const auto tailDropped = [&] {
-        if (!m_lineTail.isEmpty())
+        // A tail that is only the terminator dropped nothing of the line.
+        const bool onlyTerminator = m_lineTail.size() == 1 && m_lineTail.front() == QChar(char16_t(terminator));
+        if (!m_lineTail.isEmpty() && !onlyTerminator)
             m_view.lineOverflowed(m_lineTail);
         m_lineTail.clear();
     };
