@@ -8,6 +8,7 @@
 #include "omvara/run/SettledReadings.h"
 #include "omvara/run/ValueOutputs.h"
 #include "omvara/hotkey/GlobalHotkey.h"
+#include "omvara/util/Interruption.h"
 #include "omvara/worker/Ignorer.h"
 #include "omvara/worker/Keybot.h"
 #include "omvara/worker/SoundBot.h"
@@ -21,6 +22,7 @@
 
 #include <exception>
 #include <stdexcept>
+#include <thread>
 
 namespace omvara::run {
 
@@ -347,6 +349,13 @@ void Run::handleLine(worker::DataLine &line)
     } else {
         if (m_ignorer)
             m_ignorer->process(line);
+        // A value answers the oldest request from the window, if any.
+        bool windowAsked = false;
+        if (line.hasValue()) {
+            int pending = m_windowRequests.load();
+            while (pending > 0 && !m_windowRequests.compare_exchange_weak(pending, pending - 1)) { }
+            windowAsked = pending > 0;
+        }
         if (!line.hasValue()) {
             entry.status = LineStatus::Duplicate;
         } else if (!m_delivers) {
@@ -354,7 +363,8 @@ void Run::handleLine(worker::DataLine &line)
             entry.note = worker::WorkerTexts::text("not.typed.no.keyboard");
         } else if (m_options.print) {
             entry.status = LineStatus::Printed;
-        } else if (m_options.ownWindowFocused && m_options.ownWindowFocused()) {
+        } else if (m_options.ownWindowFocused && m_options.ownWindowFocused()
+                   && !(windowAsked && focusLeftForAnswer())) {
             entry.status = LineStatus::NotTyped;
             entry.note = worker::WorkerTexts::text("not.typed.focus");
             m_observer.logImportantEvent(worker::WorkerTexts::text("value.not.typed.focus") + entry.value);
@@ -366,6 +376,24 @@ void Run::handleLine(worker::DataLine &line)
         return;
     for (const auto &sink : m_sinks)
         sink->put(entry);
+}
+
+bool Run::focusLeftForAnswer()
+{
+    // A value asked for with the window's own control: the user presses
+    // Request and then switches to the application, so the value waits for that.
+    m_observer.logEvent(worker::WorkerTexts::format(worker::WorkerTexts::text("value.waits.for.focus"),
+        { QString::number(WindowRequestFocusWait.count() / 1000) }));
+    const auto deadline = std::chrono::steady_clock::now() + WindowRequestFocusWait;
+    while (std::chrono::steady_clock::now() < deadline) {
+        // Stop ends the wait at once; the value is then not typed.
+        if (util::Interruption::interrupted())
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!m_options.ownWindowFocused())
+            return true;
+    }
+    return false;
 }
 
 void Run::addLine(RunLine line)

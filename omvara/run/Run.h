@@ -42,6 +42,10 @@ class RequestSender;
 class SettledReadings;
 
 // What asked the instrument for a reading.
+// How long the answer to a request from the program's own Request control
+// waits for the focus to move to another application before it is dropped.
+inline constexpr std::chrono::milliseconds WindowRequestFocusWait { 10000 };
+
 enum class RequestOrigin {
     Interval, // the request interval setting
     Hotkey, // the global hotkey, pressed in any application
@@ -236,6 +240,13 @@ private:
     std::optional<std::chrono::steady_clock::time_point> m_unansweredSince;
     bool m_silenceTold = false; // for this silent stretch
     std::atomic<std::chrono::steady_clock::rep> m_lastLineAt { 0 };
+    // Requests from the program's own Request control not answered yet: their
+    // answer may wait for the focus to leave the program (reading thread).
+    std::atomic<int> m_windowRequests { 0 };
+    // Reading thread, for a value that answers a request from the window
+    // while one of the program's windows has the focus: true once none has,
+    // waiting up to WindowRequestFocusWait.
+    bool focusLeftForAnswer();
     // Settled readings: the filter (reading thread), and the held-back
     // lines on their way to the view (their counts and log texts).
     std::unique_ptr<SettledReadings> m_settledReadings;

@@ -145,6 +145,8 @@ void Run::request(RequestOrigin origin)
             WorkerTexts::text("request.failed"), { originText(origin), WorkerTexts::text("request.backlog") }));
         return;
     }
+    if (origin == RequestOrigin::Window)
+        ++m_windowRequests;
     // Logged here rather than after the write, so that it stands before the answer.
     m_observer.logEvent(WorkerTexts::format(WorkerTexts::text("request.sent"),
         { originText(origin), config::RequestCommand::encode(m_requestCommand) }));

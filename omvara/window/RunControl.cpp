@@ -310,7 +310,8 @@ void RunControl::showLook(bool running)
             m_status.setRunning(true);
             showRunText();
             m_frame.runPanel->show();
-            m_frame.requestButton->setVisible(true);
+            // The Request control when there is a command to send.
+            m_frame.requestButton->setVisible(m_run && !m_run->requestCommand().isEmpty());
         } else {
             m_frame.startStopJButton->setText(text("RadezoZiDadFrame2.startStopJButton.text"));
             // Back at their former places: each inserted at index 1, last tab first.

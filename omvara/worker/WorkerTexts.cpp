@@ -94,6 +94,7 @@ QStringList WorkerTexts::keys()
         QStringLiteral("not.typed.no.keyboard"),
         QStringLiteral("not.typed.lost"),
         QStringLiteral("value.not.typed.focus"),
+        QStringLiteral("value.waits.for.focus"),
         // Record file and broker.
         QStringLiteral("record.started"),
         QStringLiteral("record.failed"),

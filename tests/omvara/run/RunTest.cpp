@@ -109,6 +109,7 @@ public:
     {
         std::lock_guard lock(m_mutex);
         m_important.clear();
+        m_events.clear();
         lines.clear();
         settled.clear();
         states.clear();
@@ -118,6 +119,11 @@ public:
     {
         std::lock_guard lock(m_mutex);
         return m_important;
+    }
+    QStringList events() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_events;
     }
     QStringList shownValues() const
     {
@@ -136,11 +142,13 @@ private:
     void add(const QString &text, bool important)
     {
         std::lock_guard lock(m_mutex);
+        m_events.append(text);
         if (important)
             m_important.append(text);
     }
     mutable std::mutex m_mutex;
     QStringList m_important;
+    QStringList m_events; // all of them
 };
 
 class RunTest : public ::testing::Test
@@ -163,6 +171,7 @@ protected:
         options.print = print;
         options.printTo = printed;
         options.sound = false;
+        options.ownWindowFocused = ownFocus;
         options.makers.keybot = [this, keyTime](omvara::worker::WeightWorkerView *view, const Config &c) {
             auto recording = std::make_unique<RecordingKeyInjector>();
             keys = recording.get();
@@ -191,6 +200,7 @@ protected:
     portlink::testing::SimulatedPort *port = nullptr;
     RecordingRunView view;
     RecordingKeyInjector *keys = nullptr;
+    std::function<bool()> ownFocus; // the program's own window has the focus
     std::FILE *printed = std::tmpfile();
 
     void TearDown() override { std::fclose(printed); }
@@ -572,7 +582,7 @@ TEST_F(RunTest, everyLine_getsARowInTheRecordFile_readBackWithACsvParser)
     config.setRecordFile(pattern);
     auto run = startRun(config.copyConfig(), false, 1ms);
     port->feed("12.5 g\r12.5 g\rabc\r---\r7, \"x\"\t g\r"
-        + QByteArray(omvara::worker::WeightWorker::MaxLineLength, 'x') + "half");
+        + QByteArray(omvara::worker::WeightWorker::MaxLineLength, 'x') + "\rhalf");
     ASSERT_TRUE(runUntil([&] { return view.settled.size() == 6; }));
     ASSERT_TRUE(port->waitUntilDrained(5s));
     run->stop();
@@ -772,6 +782,8 @@ TEST_F(RunTest, brokerDownAtStart_valuesWaitAndArriveWhenItComesUp)
     run->stop();
     ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
     run->waitForOutputs();
+}
+
 // The settled-readings filter: a value is handed on once the same value
 // arrived N times in a row, once per run of equal values; it comes before
 // duplicate suppression; lines without a value and failed lines neither
@@ -903,4 +915,40 @@ TEST_F(RunTest, requests_eachWritesTheCommand_silenceToldOncePerStretch_failedWr
     EXPECT_EQ(view.important().filter(QStringLiteral("no request command")).size(), 1) << qPrintable(view.important().join(u'\n'));
     plain->stop();
     ASSERT_TRUE(runUntil([&] { return plain->state().ended(); }));
+}
+
+// While the program's own window has the focus a value is not typed, except
+// the answer to a request from the window's Request control: it waits for
+// the focus to leave (at most WindowRequestFocusWait) and is then typed.
+TEST_F(RunTest, ownFocus_valueNotTyped_butTheAnswerToTheWindowsRequestWaitsForTheFocusToLeave)
+{
+    using omvara::run::LineStatus;
+    using omvara::run::RequestOrigin;
+    std::atomic<bool> focused = true;
+    ownFocus = [&] { return focused.load(); };
+    Config config = Instrument::GENERIC.getDefaultConfig();
+    config.requestCommand = QStringLiteral("P\\r");
+    auto run = startRun(std::move(config));
+    port->feed("  1.5 g\r");
+    ASSERT_TRUE(runUntil([&] { return view.settled.size() == 1; }));
+    EXPECT_EQ(view.settled[0].status, LineStatus::NotTyped);
+
+    port->answerRequests("P\r", "  2.5 g\r");
+    run->request(RequestOrigin::Window);
+    ASSERT_TRUE(runUntil([&] { return !view.events().filter(QStringLiteral("waits up to 10 s")).isEmpty(); }))
+        << qPrintable(view.events().join(u'\n'));
+    runUntil([] { return false; }, 300ms);
+    EXPECT_EQ(view.settled.size(), 1u) << "the answer waits";
+    focused = false; // the user switches to the application
+    ASSERT_TRUE(runUntil([&] { return view.settled.size() == 2; }));
+    EXPECT_EQ(view.settled[1].status, LineStatus::Typed);
+    EXPECT_EQ(view.settled[1].value, QStringLiteral("2.5"));
+
+    // Requests from elsewhere (here the hotkey's) do not wait.
+    focused = true;
+    run->request(RequestOrigin::Hotkey);
+    ASSERT_TRUE(runUntil([&] { return view.settled.size() == 3; }));
+    EXPECT_EQ(view.settled[2].status, LineStatus::NotTyped);
+    run->stop();
+    ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
 }
