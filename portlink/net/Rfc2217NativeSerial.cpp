@@ -238,11 +238,11 @@ int Rfc2217NativeSerial::SerOpenPort(SerialConfig &config)
     auto c = std::make_shared<Connection>();
     if (gensio_default_os_hnd(0, &c->os) != 0)
         return kNoAnswer;
-    const QByteArray spec = QStringLiteral("telnet(rfc2217),tcp,%1,%2")
+    const QByteArray description = QStringLiteral("telnet(rfc2217),tcp,%1,%2")
                                 .arg(name.host.contains(QLatin1Char(':')) ? QStringLiteral("ipv6,") + name.host : name.host)
                                 .arg(name.port)
                                 .toUtf8();
-    if (str_to_gensio(spec.constData(), c->os, &Connection::onEvent, c.get(), &c->io) != 0)
+    if (str_to_gensio(description.constData(), c->os, &Connection::onEvent, c.get(), &c->io) != 0)
         return kUnknownHost;
     c->sio = gensio_to_sergensio(c->io);
     c->loop = std::thread([conn = c.get()] {
