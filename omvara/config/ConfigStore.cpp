@@ -31,7 +31,7 @@ class Replacements
 {
 public:
     explicit Replacements(QList<ConfigStore::ReplacedSetting> &list) : m_list(list) { }
-    void add(const QString &key, const QString &stored, const QString &replacement)
+    void noteReplaced(const QString &key, const QString &stored, const QString &replacement)
     {
         m_list.append({key, stored, replacement});
         m_any = true;
@@ -55,7 +55,7 @@ const Set &loadConstant(Preferences &node, const QString &key, Replacements &inv
     const QString name = node.get(key, Set::getDefault().name());
     if (Set::valid(name))
         return Set::valueOf(name);
-    invalid.add(key, name, Set::getDefault().name());
+    invalid.noteReplaced(key, name, Set::getDefault().name());
     return Set::getDefault();
 }
 
@@ -66,7 +66,7 @@ int loadOrdinal(Preferences &node, const QString &key, Replacements &invalid)
     const int value = node.getInt(key, Set::getDefaultIndex());
     if (Set::valid(value))
         return value;
-    invalid.add(key, node.get(key, QString()), Set::getValue(Set::getDefaultIndex()));
+    invalid.noteReplaced(key, node.get(key, QString()), Set::getValue(Set::getDefaultIndex()));
     return Set::getDefaultIndex();
 }
 
@@ -77,7 +77,7 @@ QString loadText(Preferences &node, const QString &key, Replacements &invalid)
     const QString value = node.get(key, Text::getDefault());
     if (Text::valid(value))
         return value;
-    invalid.add(key, value, Text::getDefault());
+    invalid.noteReplaced(key, value, Text::getDefault());
     return Text::getDefault();
 }
 
@@ -90,7 +90,7 @@ int loadInteger(Preferences &node, const QString &key, Replacements &invalid)
     const qint64 value = stored.trimmed().toLongLong(&ok);
     if (ok && Number::valid(value))
         return int(value);
-    invalid.add(key, stored, QString::number(Number::getDefault()));
+    invalid.noteReplaced(key, stored, QString::number(Number::getDefault()));
     return Number::getDefault();
 }
 
@@ -181,7 +181,7 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
     if (H::Instrument::valid(instrument)) {
         config.setInstrument(H::Instrument::valueOf(instrument));
     } else {
-        invalid.add(QStringLiteral("instrument"), instrument, H::Instrument::getDefault().name());
+        invalid.noteReplaced(QStringLiteral("instrument"), instrument, H::Instrument::getDefault().name());
         config.setInstrument(H::Instrument::getDefault());
     }
 
@@ -195,7 +195,7 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
     if (H::InputTerminator::valid(terminator)) {
         config.setInputTerminator(terminator);
     } else {
-        invalid.add(QStringLiteral("inputTerminator"), n.get(QStringLiteral("inputTerminator"), QString()),
+        invalid.noteReplaced(QStringLiteral("inputTerminator"), n.get(QStringLiteral("inputTerminator"), QString()),
             QString::number(H::InputTerminator::getDefault()));
         config.setInputTerminator(H::InputTerminator::getDefault());
     }

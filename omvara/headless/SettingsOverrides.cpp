@@ -3,7 +3,7 @@
 
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigStore.h"
-#include "omvara/prefs/Preferences.h"
+#include "omvara/prefs/MemoryPreferences.h"
 
 #include <QMap>
 
@@ -12,52 +12,6 @@
 namespace omvara::headless {
 
 namespace {
-
-// Preferences kept in memory only: the snapshot a headless run loads from.
-class MemoryPreferences : public prefs::Preferences
-{
-public:
-    MemoryPreferences(Preferences *parent, const QString &name) : Preferences(parent, name) { }
-
-protected:
-    std::optional<QString> getSpi(const QString &key) override
-    {
-        const auto it = m_values.constFind(key);
-        if (it == m_values.cend())
-            return std::nullopt;
-        return *it;
-    }
-    void putSpi(const QString &key, const QString &value) override { m_values.insert(key, value); }
-    void removeSpi(const QString &key) override { m_values.remove(key); }
-    void removeNodeSpi() override { m_values.clear(); }
-    QStringList keysSpi() override { return m_values.keys(); }
-    QStringList childrenNamesSpi() override { return m_children.keys(); }
-    Preferences *childSpi(const QString &name) override
-    {
-        if (Preferences *child = m_children.value(name))
-            return child;
-        Preferences *child = adopt(std::make_unique<MemoryPreferences>(this, name));
-        m_children.insert(name, child);
-        return child;
-    }
-    void syncSpi() override { }
-    void flushSpi() override { }
-
-private:
-    QMap<QString, QString> m_values;
-    QMap<QString, Preferences *> m_children;
-};
-
-class MemoryFactory : public prefs::PreferencesFactory
-{
-public:
-    prefs::Preferences *userRoot() override { return &m_user; }
-    prefs::Preferences *systemRoot() override { return &m_system; }
-
-private:
-    MemoryPreferences m_user { nullptr, QString() };
-    MemoryPreferences m_system { nullptr, QString() };
-};
 
 const QStringList integerKeys = { "bitRate", "dataBits", "stopBits", "parity", "inputTerminator",
     // Readings on request, and settled readings.
@@ -68,7 +22,7 @@ const QStringList booleanKeys
 
 } // namespace
 
-QStringList SettingsOverrides::keys()
+QStringList SettingsOverrides::settingKeys()
 {
     QStringList keys = { "port", "instrument", "bitRate", "dataBits", "stopBits", "parity", "inputTerminator",
         "decimalSeparator", "startWith", "outputTerminator", "connect", "mathOperand", "mathOperation",
@@ -92,8 +46,8 @@ bool SettingsOverrides::add(const QString &assignment, QString *problem)
     }
     const QString key = assignment.left(eq);
     const QString value = assignment.mid(eq + 1);
-    if (!keys().contains(key)) {
-        *problem = QStringLiteral("unknown setting \"%1\"; the settings are: %2").arg(key, keys().join(u' '));
+    if (!settingKeys().contains(key)) {
+        *problem = QStringLiteral("unknown setting \"%1\"; the settings are: %2").arg(key, settingKeys().join(u' '));
         return false;
     }
     const auto refuse = [&] {
@@ -113,7 +67,7 @@ bool SettingsOverrides::add(const QString &assignment, QString *problem)
         return refuse();
     if (key != QLatin1String("port")) {
         // The loading rule itself: a store holding only this value must load without complaint.
-        MemoryFactory tree;
+        prefs::MemoryPreferencesFactory tree;
         tree.userRoot()->node(config::ConfigStore::NODE_PATH)->put(key, value);
         config::ConfigStore store(tree);
         config::Config scratch;
@@ -127,7 +81,7 @@ bool SettingsOverrides::add(const QString &assignment, QString *problem)
 bool SettingsOverrides::load(config::Config &config, config::ConfigStore *store, const QStringList &portNames,
     QString *replaced) const
 {
-    MemoryFactory tree;
+    prefs::MemoryPreferencesFactory tree;
     prefs::Preferences *snapshot = tree.userRoot()->node(config::ConfigStore::NODE_PATH);
     if (store) {
         prefs::Preferences &stored = store->node();

@@ -23,7 +23,7 @@ class SettingsOverrides
 {
 public:
     // The keys a replacement may name.
-    static QStringList keys();
+    static QStringList settingKeys();
 
     // Adds "KEY=VALUE"; false with `problem` set when the text has no "=" or
     // the key is unknown, or the value would be refused by loading.
