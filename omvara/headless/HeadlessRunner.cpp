@@ -280,7 +280,7 @@ int runOnce(const Options &options)
     QEventLoop loop;
     QObject::connect(&run, &run::Run::ended, &loop, &QEventLoop::quit);
     if (!run.start())
-        return view.failureStatus;
+        return run.state().end == run::RunState::End::Stopped ? 0 : view.failureStatus;
     loop.exec();
     run.waitForOutputs();
     return run.state().end == run::RunState::End::Stopped ? 0 : 1;

@@ -15,9 +15,13 @@
 #include "omvara/worker/WeightWorkerView.h"
 #include "omvara/worker/WeightWorkers.h"
 #include "omvara/worker/WorkerTexts.h"
+#include "portlink/NetworkPortName.h"
 #include "portlink/PortlinkErrors.h"
 
+#include <QEventLoop>
 #include <QMetaObject>
+#include <QPointer>
+#include <QThread>
 #include <QTimer>
 
 #include <exception>
@@ -47,7 +51,11 @@ public:
     void setConnectedInGUI(bool connected) override
     {
         // The end is taken from the engine's finished signal, with its reason.
-        if (connected)
+        // While a network port is connected apart, the event thread takes
+        // this over once the connection stands.
+        if (QThread::currentThread() != m_run.thread())
+            m_run.m_connectedApart = connected;
+        else if (connected)
             m_run.setPhase(RunState::Phase::Running);
     }
     void lineCompleted(worker::DataLine &line) override { m_run.handleLine(line); }
@@ -103,6 +111,10 @@ Run::Run(config::Config config, Options options, RunObserver &observer, RunQuest
 
 Run::~Run()
 {
+    // A connection attempt still under way ends at once.
+    m_connectStop.request_stop();
+    if (m_connectThread.joinable())
+        m_connectThread.join();
     // The reading thread ends (and the port closes) before the outputs it
     // hands values to go away.
     m_worker.reset();
@@ -186,7 +198,19 @@ bool Run::start()
         const auto presenter = [this](const QString &title, const QString &message) {
             m_questions.deviceWarning(title, message);
         };
-        m_worker = worker::createWeightWorker(m_config, *m_view, presenter);
+        if (portlink::NetworkPortName::isNetworkName(m_config.getPort())) {
+            QPointer<Run> alive(this);
+            std::unique_ptr<worker::WeightWorker> connected = connectApart(presenter);
+            if (!alive)
+                return false; // the run was deleted while it connected (the window closed)
+            m_worker = std::move(connected);
+            if (!m_worker)
+                return notStarted(worker::WorkerTexts::text("stopped"), RunState::End::Stopped);
+            if (m_connectedApart)
+                setPhase(RunState::Phase::Running);
+        } else {
+            m_worker = worker::createWeightWorker(m_config, *m_view, presenter);
+        }
     } catch (const std::invalid_argument &e) {
         // A setting the port refuses (portlink::InvalidArgumentError is one).
         m_questions.cannotStart(StartFailure::InvalidSetting, failureText(e));
@@ -226,6 +250,49 @@ bool Run::start()
     m_worker->execute();
     startRequests();
     return true;
+}
+
+std::unique_ptr<worker::WeightWorker> Run::connectApart(
+    const std::function<void(const QString &, const QString &)> &presenter)
+{
+    // Warnings of the engine's checks are shown on this thread afterwards.
+    std::vector<std::pair<QString, QString>> warnings;
+    std::unique_ptr<worker::WeightWorker> made;
+    std::exception_ptr failure;
+    QEventLoop loop;
+    QPointer<QEventLoop> waiting(&loop);
+    QThread *home = thread();
+    m_connectThread = std::thread([this, &warnings, &made, &failure, waiting, home] {
+        {
+            const util::Interruption::Scope scope(m_connectStop.get_token());
+            try {
+                made = worker::createWeightWorker(m_config, *m_view, [&warnings](const QString &title, const QString &message) {
+                    warnings.emplace_back(title, message);
+                });
+                // The engine belongs to the event thread, as one made there does.
+                made->moveToThread(home);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
+        QMetaObject::invokeMethod(waiting.data(), "quit", Qt::QueuedConnection);
+    });
+    QPointer<Run> alive(this);
+    loop.exec();
+    if (!alive)
+        return nullptr; // the destructor has ended the attempt and joined the thread
+    m_connectThread.join();
+    if (failure) {
+        // Stop during the attempt is no failure to report.
+        if (m_connectStop.stop_requested())
+            return nullptr;
+        std::rethrow_exception(failure);
+    }
+    for (const auto &[title, message] : warnings)
+        presenter(title, message);
+    if (m_connectStop.stop_requested())
+        return nullptr; // connected just as Stop came: the engine closes the port again
+    return made;
 }
 
 void Run::addLineOutputs()
@@ -271,7 +338,7 @@ void Run::outputChanged(const QString &name, int status, const QString &detail)
     setOutput(name, RunState::Output::Status(status), detail);
 }
 
-bool Run::notStarted(const QString &reason)
+bool Run::notStarted(const QString &reason, RunState::End end)
 {
     // No reading thread has seen the outputs: they go at once.
     endOutputs(OutputEnd::Stop);
@@ -279,12 +346,13 @@ bool Run::notStarted(const QString &reason)
         sink->join();
     m_sinks.clear();
     m_keybot = nullptr;
-    setPhase(RunState::Phase::Ended, RunState::End::NotStarted, reason);
+    setPhase(RunState::Phase::Ended, end, reason);
     return false;
 }
 
 void Run::stop()
 {
+    m_connectStop.request_stop();
     if (m_worker)
         m_worker->cancel(true);
     if (m_requestTimer)

@@ -20,6 +20,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
+#include <thread>
 #include <vector>
 
 class QTimer;
@@ -156,7 +158,8 @@ Q_SIGNALS:
 private:
     class ReceptionView;
 
-    bool notStarted(const QString &reason);
+    // `end`: Stopped when Stop came while a network port was being connected.
+    bool notStarted(const QString &reason, RunState::End end = RunState::End::NotStarted);
     // The record file and the broker, when set: every line from the ledger.
     void addLineOutputs();
     OutputReport outputReport(const QString &name);
@@ -227,6 +230,13 @@ private:
     qint32 m_lastShown = 0;
     bool m_receptionEnded = false;
     std::unique_ptr<worker::WeightWorker> m_worker;
+    // A network port is connected on a thread of its own, so that the
+    // window stays responsive meanwhile and Stop ends the attempt at once.
+    std::unique_ptr<worker::WeightWorker> connectApart(
+        const std::function<void(const QString &, const QString &)> &presenter);
+    std::stop_source m_connectStop;
+    std::thread m_connectThread;
+    std::atomic<bool> m_connectedApart { false }; // the engine said it is connected
     OutputEnd m_outputEnd = OutputEnd::None;
 
     // Readings on request.

@@ -104,7 +104,8 @@ QWidget *RunControl::dialogParent() const
 
 void RunControl::startStopJButtonActionPerformed()
 {
-    if (m_running)
+    // Stop also ends a start still under way (a network port being connected).
+    if (m_running || (m_run && m_run->state().phase == run::RunState::Phase::Starting))
         stop();
     else
         start();

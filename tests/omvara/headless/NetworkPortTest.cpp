@@ -138,7 +138,7 @@ TEST_F(NetworkPort, linkRepointedToANewDevice_carriesOnWithin2s_stopWhileWaiting
 // Nothing listens at the address, or the address takes the connection
 // attempt and never answers (a listener whose backlog is full): a message that
 // names the address and says what happened, within the bound of the
-// connection attempt, and exit status 1.
+// connection attempt, and exit status 1. Stop during the attempt ends it.
 TEST_F(NetworkPort, nothingListensOrNoAnswer_clearMessageWithinTheBound_exitStatus1)
 {
     const int refused = ser2net_test::freePort();
@@ -177,6 +177,17 @@ TEST_F(NetworkPort, nothingListensOrNoAnswer_clearMessageWithinTheBound_exitStat
         EXPECT_LT(timer.elapsed(), c.withinMs);
         EXPECT_TRUE(program.err.contains(c.address + QStringLiteral(": SerOpenPort failed: ") + c.says))
             << qPrintable(program.err);
+    }
+    // Stop during the attempt ends it at once, as a stop.
+    {
+        Program program(run(QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(a.sin_port)), false));
+        std::this_thread::sleep_for(500ms);
+        QElapsedTimer stopping;
+        stopping.start();
+        program.signal(SIGTERM);
+        EXPECT_EQ(program.finish(), 0) << qPrintable(program.err);
+        EXPECT_LT(stopping.elapsed(), 2000);
+        EXPECT_FALSE(program.err.contains(QStringLiteral("SerOpenPort failed"))) << qPrintable(program.err);
     }
     for (int f : fillers)
         ::close(f);

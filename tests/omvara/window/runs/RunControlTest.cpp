@@ -23,6 +23,13 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QTextBlock>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -387,6 +394,48 @@ TEST_F(RunControlTest, ValueRequestedFromTheWindow_waitsForTheFocusToLeave_until
     ASSERT_TRUE(runUntil([&] { return logText().contains(QStringLiteral("Not typed")); })) << logText().toStdString();
     EXPECT_TRUE(typedTexts().isEmpty());
     EXPECT_FALSE(h.frame().requestButton->isVisible());
+}
+
+// A network port whose address takes the connection attempt and never
+// answers: the window stays responsive meanwhile, and Stop ends the attempt
+// at once, as a stop (no failure message).
+TEST_F(RunControlTest, StopWhileANetworkPortConnects_endsTheAttemptAtOnce)
+{
+    // A listener that takes no connection: its queue is full after the first two.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr *>(&a), &length);
+    int fillers[3];
+    for (int &f : fillers) {
+        f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(f, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    }
+    runs_test::settle(200ms);
+
+    const QString address = QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(a.sin_port));
+    startWindow(Harness::settingsFor(QStringLiteral("COM3")));
+    h.frame().inputPanel->portList->setEditText(address); // typed into the port list
+    QElapsedTimer stopping;
+    QTimer::singleShot(300ms, [&] {
+        stopping.start();
+        pressStartStop();
+    });
+    pressStartStop();
+    EXPECT_TRUE(stopping.isValid()) << "the window took the second press while connecting\n" << logText().toStdString();
+    ASSERT_NE(runs->currentRun(), nullptr);
+    EXPECT_EQ(runs->currentRun()->state().end, omvara::run::RunState::End::Stopped);
+    EXPECT_LT(stopping.elapsed(), 1000);
+    EXPECT_TRUE(h.messages.empty()) << h.messages.front().text.toStdString();
+    ASSERT_TRUE(waitRunning(false));
+    EXPECT_EQ(runs->currentRun()->config().getPort(), address);
+    for (int f : fillers)
+        ::close(f);
+    ::close(listener);
 }
 
 // A run that ends by itself is noticed: the status line says why and when
