@@ -402,6 +402,8 @@ private:
                 m_done = true;
                 continue;
             }
+            // Pairs accepted below were not polled this round.
+            const std::size_t polled = m_pairs.size();
             if (first == 2 && (fds[1].revents & POLLIN)) {
                 const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
                 const int server = client >= 0 ? connectToTarget() : -1;
@@ -412,6 +414,10 @@ private:
             }
             std::vector<std::pair<int, int>> kept;
             for (std::size_t i = 0; i < m_pairs.size(); ++i) {
+                if (i >= polled) {
+                    kept.push_back(m_pairs[i]);
+                    continue;
+                }
                 bool open = true;
                 for (int side = 0; side < 2 && open; ++side) {
                     const pollfd &p = fds[first + 2 * i + std::size_t(side)];
