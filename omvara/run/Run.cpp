@@ -259,10 +259,11 @@ std::unique_ptr<worker::WeightWorker> Run::connectApart(
     std::vector<std::pair<QString, QString>> warnings;
     std::unique_ptr<worker::WeightWorker> made;
     std::exception_ptr failure;
+    // The loop outlives the thread: it is joined before this returns, or by
+    // the destructor when the run is deleted meanwhile.
     QEventLoop loop;
-    QPointer<QEventLoop> waiting(&loop);
     QThread *home = thread();
-    m_connectThread = std::thread([this, &warnings, &made, &failure, waiting, home] {
+    m_connectThread = std::thread([this, &warnings, &made, &failure, &loop, home] {
         {
             const util::Interruption::Scope scope(m_connectStop.get_token());
             try {
@@ -275,7 +276,7 @@ std::unique_ptr<worker::WeightWorker> Run::connectApart(
                 failure = std::current_exception();
             }
         }
-        QMetaObject::invokeMethod(waiting.data(), "quit", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
     });
     QPointer<Run> alive(this);
     loop.exec();
