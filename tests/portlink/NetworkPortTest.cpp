@@ -111,6 +111,12 @@ TEST(NetworkPortTest, tcpThroughSer2net_bytesBothWays_noModemLines_deadPeerNotic
 // the rate and the stop bits are what can be seen on it.)
 TEST(NetworkPortTest, rfc2217ThroughSer2net_lineSettingsReachTheDevice_bytesBothWays)
 {
+#if defined(__SANITIZE_THREAD__)
+    // gensio's event loop and its locks live in libraries built without the
+    // thread sanitizer, so it cannot see how they order our callbacks and
+    // reports every access they share with the calling thread.
+    GTEST_SKIP() << "the RFC 2217 client runs in libraries the thread sanitizer does not see";
+#endif
     portlink::testing::ScopedConsoleCapture console;
     portlink::testing::ScopedNativeSide native { compiledNative() };
     PtyPair pty;
