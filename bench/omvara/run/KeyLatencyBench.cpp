@@ -157,7 +157,7 @@ void BM_TerminatorToKeyPress(benchmark::State &state)
     QuietView view;
     omvara::run::Run::Options options;
     options.sound = false;
-    omvara::run::Run run(config, options, view, view);
+    omvara::run::Run run(std::move(config), std::move(options), view, view);
     if (!run.start()) {
         state.SkipWithError("the run did not start (keyboard or port)");
         return;
