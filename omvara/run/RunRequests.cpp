@@ -140,16 +140,19 @@ void Run::request(RequestOrigin origin)
         }
         return;
     }
+    // Logged and counted before the request goes out: the answer may come at
+    // once, and the log shows the request before it.
+    m_observer.logEvent(WorkerTexts::format(WorkerTexts::text("request.sent"),
+        { originText(origin), config::RequestCommand::encode(m_requestCommand) }));
+    if (origin == RequestOrigin::Window)
+        ++m_windowRequests;
     if (!m_requests->queue(origin)) {
+        if (origin == RequestOrigin::Window)
+            --m_windowRequests;
         m_observer.logImportantEvent(WorkerTexts::format(
             WorkerTexts::text("request.failed"), { originText(origin), WorkerTexts::text("request.backlog") }));
         return;
     }
-    if (origin == RequestOrigin::Window)
-        ++m_windowRequests;
-    // Logged here rather than after the write, so that it stands before the answer.
-    m_observer.logEvent(WorkerTexts::format(WorkerTexts::text("request.sent"),
-        { originText(origin), config::RequestCommand::encode(m_requestCommand) }));
     const auto now = std::chrono::steady_clock::now();
     const bool answered
         = m_unansweredSince && m_lastLineAt.load() >= m_unansweredSince->time_since_epoch().count();
