@@ -711,7 +711,12 @@ std::optional<Translator::Atom> Translator::escape(qsizetype i, bool inClass, co
         {
             qsizetype length = 1;
             const char32_t c = codeAt(i + 2, &length);
-            return escapedCode(i + 2 + length, c ^ 0x40, true);
+            // After a printable ASCII character other than a lower-case letter
+            // (and the backslash) both readings agree, and the escape stays as
+            // written: "\c]" inside a class must keep its "]" where the engine
+            // looks for the end of a POSIX "[." or "[:" before it.
+            const bool same = c >= 0x20 && c <= 0x7E && !(c >= u'a' && c <= u'z') && c != u'\\';
+            return escapedCode(i + 2 + length, c ^ 0x40, !same);
         }
     case u'd':
     case u'D':
