@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "portlink/linux/LinuxNativeSerial.h"
 
+#include "portlink/linux/ReadableWait.h"
+
 #include "portlink/SerialConfig.h"
 #include "portlink/linux/ThreadStopFd.h"
 
@@ -729,57 +731,27 @@ int LinuxNativeSerial::SerWaitReadable(int port, int ms, StopSignal *stop)
     }
     if (slot->lost.load())
         return -1;
-    // Without a descriptor to watch (the system could not make one), the
-    // stop signal and the close are looked at between slices.
-    const int stopEvent = stop ? stop->descriptor() : -1;
-    const bool sliced = (stop && stopEvent < 0) || slot->closeEvent < 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms > 0 ? ms : 0);
-    for (;;) {
-        if (slot->closing.load())
-            return -1;
-        if (stop && stop->raised())
-            return 0;
-        // To the nanosecond: a time-out rounded down to whole milliseconds
-        // would leave the last fraction to be spent in zero-length polls.
-        timespec slice {};
-        const timespec *timeout = nullptr; // none: sleep until something happens
-        if (ms >= 0 || sliced) {
-            long long left = ms >= 0 ? std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                           deadline - std::chrono::steady_clock::now())
-                                           .count()
-                                     : LLONG_MAX;
-            if (sliced)
-                left = std::min<long long>(left, kSliceMs * 1000000LL);
-            left = std::max<long long>(left, 0);
-            slice = { static_cast<time_t>(left / 1000000000LL), static_cast<long>(left % 1000000000LL) };
-            timeout = &slice;
-        }
-        pollfd p[3] = { { slot->fd, POLLIN, 0 }, { slot->closeEvent, POLLIN, 0 }, { stopEvent, POLLIN, 0 } };
-        const nfds_t count = stopEvent >= 0 ? 3 : 2;
-        const int n = ::ppoll(p, count, timeout, nullptr);
-        if (n < 0 && errno != EINTR) {
-            slot->noteErrno(errno);
-            return slot->lost.load() ? -1 : 0;
-        }
-        if (n > 0) {
-            if (p[1].revents)
-                return -1; // being closed
-            // A hang-up also reads as "readable"; bytes that arrived before it
-            // are still delivered (a read that then fails marks the slot lost).
-            if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-                int queued = 0;
-                if ((p[0].revents & POLLIN) && ::ioctl(slot->fd, FIONREAD, &queued) == 0 && queued > 0)
-                    return 1;
-                slot->lost.store(true);
-                return -1;
-            }
-            if (p[0].revents & POLLIN)
+    short events = 0;
+    int error = 0;
+    switch (waitUntilReadable(slot->fd, slot->closeEvent, slot->closing, stop, ms, kSliceMs, &events, &error)) {
+    case ReadableWait::Readable:
+        // A hang-up also reads as "readable"; bytes that arrived before it
+        // are still delivered (a read that then fails marks the slot lost).
+        if (events & (POLLHUP | POLLERR | POLLNVAL)) {
+            int queued = 0;
+            if ((events & POLLIN) && ::ioctl(slot->fd, FIONREAD, &queued) == 0 && queued > 0)
                 return 1;
-            if (count == 3 && p[2].revents)
-                return 0; // stopped
+            slot->lost.store(true);
+            return -1;
         }
-        if (ms >= 0 && std::chrono::steady_clock::now() >= deadline)
-            return 0;
+        return (events & POLLIN) ? 1 : 0;
+    case ReadableWait::Closing:
+        return -1;
+    case ReadableWait::Failed:
+        slot->noteErrno(error);
+        return slot->lost.load() ? -1 : 0;
+    default:
+        return 0;
     }
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "portlink/net/TcpNativeSerial.h"
 
+#include "portlink/linux/ReadableWait.h"
+
 #include "portlink/NetworkPortName.h"
 #include "portlink/SerialConfig.h"
 #include "portlink/StopSignal.h"
@@ -545,45 +547,20 @@ int TcpNativeSerial::SerWaitReadable(int port, int ms, StopSignal *stop)
     }
     if (slot->lost.load())
         return -1;
-    // Sleeps on the socket, the close and the stop signal; without a
-    // descriptor for one of the last two they are looked at between slices.
-    const int stopEvent = stop ? stop->descriptor() : -1;
-    const bool sliced = (stop && stopEvent < 0) || slot->closeEvent < 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms > 0 ? ms : 0);
-    for (;;) {
-        if (slot->closing.load())
-            return -1;
-        if (stop && stop->raised())
-            return 0;
-        timespec slice {};
-        const timespec *timeout = nullptr;
-        if (ms >= 0 || sliced) {
-            long long left = ms >= 0 ? std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                           deadline - std::chrono::steady_clock::now())
-                                           .count()
-                                     : LLONG_MAX;
-            if (sliced)
-                left = std::min<long long>(left, kSliceMs * 1000000LL);
-            left = std::max<long long>(left, 0);
-            slice = { static_cast<time_t>(left / 1000000000LL), static_cast<long>(left % 1000000000LL) };
-            timeout = &slice;
-        }
-        pollfd p[3] = { { slot->fd, POLLIN, 0 }, { slot->closeEvent, POLLIN, 0 }, { stopEvent, POLLIN, 0 } };
-        const int n = ::ppoll(p, stopEvent >= 0 ? 3 : 2, timeout, nullptr);
-        if (n < 0 && errno != EINTR) {
-            slot->noteErrno(errno);
-            return slot->lost.load() ? -1 : 0;
-        }
-        if (n > 0) {
-            if (p[1].revents)
-                return -1; // being closed
-            // Readable also means "closed by the peer" or "reset": the read
-            // that follows tells (and marks the slot lost).
-            if (p[0].revents)
-                return 1;
-        }
-        if (ms >= 0 && std::chrono::steady_clock::now() >= deadline)
-            return 0;
+    // Readable also means "closed by the peer" or "reset": the read that
+    // follows tells (and marks the slot lost).
+    short events = 0;
+    int error = 0;
+    switch (waitUntilReadable(slot->fd, slot->closeEvent, slot->closing, stop, ms, kSliceMs, &events, &error)) {
+    case ReadableWait::Readable:
+        return 1;
+    case ReadableWait::Closing:
+        return -1;
+    case ReadableWait::Failed:
+        slot->noteErrno(error);
+        return slot->lost.load() ? -1 : 0;
+    default:
+        return 0;
     }
 }
 
