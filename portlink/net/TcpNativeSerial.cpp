@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "portlink/net/TcpNativeSerial.h"
 
+#include "portlink/net/NetworkOpenFailures.h"
+
 #include "portlink/linux/ReadableWait.h"
 
 #include "portlink/NetworkPortName.h"
@@ -28,12 +30,12 @@ namespace portlink {
 
 namespace {
 
-constexpr int kNotValid = 1003;
-constexpr int kRefused = 1010;
-constexpr int kNoAnswer = 1011;
-constexpr int kUnreachable = 1012;
-constexpr int kUnknownHost = 1013;
-constexpr int kStopped = 1014;
+constexpr int kNotValid = network_open::NotValid;
+constexpr int kRefused = network_open::Refused;
+constexpr int kNoAnswer = network_open::NoAnswer;
+constexpr int kUnreachable = network_open::Unreachable;
+constexpr int kUnknownHost = network_open::UnknownHost;
+constexpr int kStopped = network_open::Stopped;
 
 // How long a blocking step (write, wait) waits before looking again whether
 // its connection is being closed.
@@ -566,26 +568,7 @@ int TcpNativeSerial::SerWaitReadable(int port, int ms, StopSignal *stop)
 
 QString TcpNativeSerial::SerOpenFailureHint(int rc, const SerialConfig &config)
 {
-    const NetworkPortName name = NetworkPortName::parse(config.getPortNameString());
-    const QString where = QStringLiteral("%1 port %2").arg(name.host).arg(name.port);
-    switch (rc) {
-    case kRefused:
-        return QStringLiteral("Nothing accepts connections at %1: check the address and that the device server "
-                              "is running")
-            .arg(where);
-    case kNoAnswer:
-        return QStringLiteral("%1 did not answer within %2 s: check the address, the network and the device "
-                              "server")
-            .arg(where)
-            .arg(kConnectTimeoutMs / 1000);
-    case kUnreachable:
-        return QStringLiteral("There is no network path to %1").arg(where);
-    case kUnknownHost:
-        return name.valid() ? QStringLiteral("The host name \"%1\" is not known").arg(name.host)
-                            : QStringLiteral("A network port is written tcp://HOST:PORT or rfc2217://HOST:PORT");
-    default:
-        return QString();
-    }
+    return network_open::hint(rc, config, kConnectTimeoutMs);
 }
 
 QString TcpNativeSerial::SerGetLibVer()
