@@ -269,10 +269,7 @@ int LinuxNativeSerial::SerClosePort(int port)
         m_slots.erase(it);
     }
     slot->closing.store(true);
-    if (slot->closeEvent >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(slot->closeEvent, &one, sizeof one);
-    }
+    signalClose(slot->closeEvent);
     std::unique_lock lock(slot->mutex);
     if (slot->open) {
         (void)::ioctl(slot->fd, TIOCNXCL);

@@ -7,10 +7,20 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdint>
 
 #include <poll.h>
+#include <unistd.h>
 
 namespace portlink {
+
+void signalClose(int closeEvent)
+{
+    if (closeEvent < 0)
+        return;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(closeEvent, &one, sizeof one);
+}
 
 ReadableWait waitUntilReadable(int fd, int closeEvent, const std::atomic<bool> &closing, StopSignal *stop, int ms,
     int sliceMs, short *events, int *error)

@@ -16,6 +16,9 @@ enum class ReadableWait {
     Failed // poll failed; the error number is given back
 };
 
+// Makes `closeEvent` readable (no-op for -1): a wait on the port ends at once.
+void signalClose(int closeEvent);
+
 // The wait of the descriptor-based native sides: sleeps in poll() on `fd`,
 // `closeEvent` (readable once the port's close has begun; `closing` says so
 // too) and the stop signal's descriptor, and wakes for nothing else. `ms`

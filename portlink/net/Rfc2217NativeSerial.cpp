@@ -554,15 +554,7 @@ int Rfc2217NativeSerial::SerDeviceLost(int port)
 
 int Rfc2217NativeSerial::SerWaitInput(int port, int ms)
 {
-    auto c = find(port);
-    if (!c)
-        return -1;
-    std::unique_lock lock(c->mutex);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms > 0 ? ms : 0);
-    c->changed.wait_until(lock, deadline, [&] { return !c->rx.empty() || c->lost.load() || c->closing.load(); });
-    if (!c->rx.empty())
-        return 1;
-    return c->lost.load() || c->closing.load() ? -1 : 0;
+    return SerWaitReadable(port, std::max(ms, 0), nullptr);
 }
 
 int Rfc2217NativeSerial::SerWaitReadable(int port, int ms, StopSignal *stop)

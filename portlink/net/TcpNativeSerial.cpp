@@ -234,10 +234,7 @@ int TcpNativeSerial::SerClosePort(int port)
         m_slots.erase(it);
     }
     slot->closing.store(true);
-    if (slot->closeEvent >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(slot->closeEvent, &one, sizeof one);
-    }
+    signalClose(slot->closeEvent);
     std::unique_lock lock(slot->mutex);
     if (slot->open) {
         ::close(slot->fd);
@@ -496,42 +493,7 @@ int TcpNativeSerial::SerDeviceLost(int port)
 
 int TcpNativeSerial::SerWaitInput(int port, int ms)
 {
-    auto slot = find(port);
-    if (!slot)
-        return -1;
-    std::shared_lock lock(slot->mutex);
-    if (!slot->open)
-        return -1;
-    {
-        std::lock_guard rxLock(slot->rxMutex);
-        if (slot->rxBegin != slot->rxEnd)
-            return 1;
-    }
-    if (slot->lost.load())
-        return -1;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms > 0 ? ms : 0);
-    for (;;) {
-        if (slot->closing.load())
-            return -1;
-        const long long left = std::clamp<long long>(
-            std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - std::chrono::steady_clock::now())
-                .count(),
-            0, kSliceMs * 1000000LL);
-        const timespec slice { static_cast<time_t>(left / 1000000000LL), static_cast<long>(left % 1000000000LL) };
-        pollfd p { slot->fd, POLLIN, 0 };
-        const int n = ::ppoll(&p, 1, &slice, nullptr);
-        if (n > 0) {
-            // Readable also means "closed by the peer" or "reset": the read
-            // that follows tells (and marks the slot lost).
-            return 1;
-        }
-        if (n < 0 && errno != EINTR) {
-            slot->noteErrno(errno);
-            return slot->lost.load() ? -1 : 0;
-        }
-        if (std::chrono::steady_clock::now() >= deadline)
-            return 0;
-    }
+    return SerWaitReadable(port, std::max(ms, 0), nullptr);
 }
 
 int TcpNativeSerial::SerWaitReadable(int port, int ms, StopSignal *stop)
