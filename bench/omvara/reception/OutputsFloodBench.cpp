@@ -10,6 +10,7 @@
 // and published everything, so their threads count), drain_ms (from the last
 // line in the view until the outputs were done), lost (values the broker's
 // queue dropped or could not publish in time; 0 is the goal).
+#include "BenchApp.h"
 #include "omvara/config/Config.h"
 #include "omvara/config/Instrument.h"
 #include "omvara/run/Run.h"
@@ -46,26 +47,8 @@ using Instrument = omvara::config::ConfigHelper::Instrument;
 
 namespace {
 
-QCoreApplication &app()
-{
-    static int argc = 1;
-    static char name[] = "omvara_outputs_flood_bench";
-    static char *argv[] = { name, nullptr };
-    static QCoreApplication *instance = [] {
-        omvara::util::ProcessProperties::set(QStringLiteral("PLK_OSNAME"), QStringLiteral("Windows"));
-        omvara::util::ProcessProperties::set(QStringLiteral("PLK_OSARCH"), QStringLiteral("x86"));
-        portlink::Console::setSink([](const QString &) {});
-        return new QCoreApplication(argc, argv);
-    }();
-    return *instance;
-}
-
-double cpuSeconds(clockid_t clock)
-{
-    timespec ts {};
-    clock_gettime(clock, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
+using bench::app;
+using bench::cpuSeconds;
 
 int freePort()
 {

@@ -15,6 +15,7 @@
 // Counters: cpu_percent (of one core, every thread), wakeups_per_s (context
 // switches of every thread: each is a thread woken, or preempted while it
 // runs). OMVARA_BENCH_PROGRAM names another build of the program to measure.
+#include "BenchApp.h"
 #include "omvara/config/Config.h"
 #include "omvara/config/Instrument.h"
 #include "omvara/sim/PseudoTerminal.h"
@@ -53,26 +54,8 @@ using Instrument = omvara::config::ConfigHelper::Instrument;
 
 namespace {
 
-QCoreApplication &app()
-{
-    static int argc = 1;
-    static char name[] = "omvara_reception_bench";
-    static char *argv[] = { name, nullptr };
-    static QCoreApplication *instance = [] {
-        omvara::util::ProcessProperties::set(QStringLiteral("PLK_OSNAME"), QStringLiteral("Windows"));
-        omvara::util::ProcessProperties::set(QStringLiteral("PLK_OSARCH"), QStringLiteral("x86"));
-        portlink::Console::setSink([](const QString &) { });
-        return new QCoreApplication(argc, argv);
-    }();
-    return *instance;
-}
-
-double cpuSeconds(clockid_t clock)
-{
-    timespec ts {};
-    clock_gettime(clock, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
+using bench::app;
+using bench::cpuSeconds;
 
 // Counts lines and notes when each arrived.
 class CountingView : public omvara::worker::WeightWorkerView

@@ -6,6 +6,7 @@
 //
 // Counters: latency_median_us and latency_p99_us (terminator written ->
 // first KeyPress of its value in the window), records, key_delay_ms.
+#include "BenchApp.h"
 #include "omvara/config/Instrument.h"
 #include "omvara/run/Run.h"
 #include "omvara/sim/PseudoTerminal.h"
@@ -33,19 +34,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-QCoreApplication &app()
-{
-    static int argc = 1;
-    static char name[] = "omvara_key_latency_bench";
-    static char *argv[] = { name, nullptr };
-    static QCoreApplication *instance = [] {
-        omvara::util::ProcessProperties::set(QStringLiteral("PLK_OSNAME"), QStringLiteral("Windows"));
-        omvara::util::ProcessProperties::set(QStringLiteral("PLK_OSARCH"), QStringLiteral("x86"));
-        portlink::Console::setSink([](const QString &) { });
-        return new QCoreApplication(argc, argv);
-    }();
-    return *instance;
-}
+using bench::app;
 
 // A window that has the keyboard focus and notes the arrival of every KeyPress.
 class KeyWindow
