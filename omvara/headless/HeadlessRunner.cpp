@@ -14,6 +14,7 @@
 #include "portlink/Console.h"
 #include "portlink/PortlinkErrors.h"
 #include "portlink/SerialPortLocal.h"
+#include "portlink/doctor/PortDoctor.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -25,7 +26,7 @@ namespace omvara::headless {
 
 namespace {
 
-enum class Command { Run, ListPorts, Detect };
+enum class Command { Run, ListPorts, Detect, Doctor };
 
 struct Options
 {
@@ -53,7 +54,7 @@ std::optional<Options> parse(const QStringList &arguments)
     bool commandSeen = false;
     const auto command = [&](Command c) {
         if (commandSeen && options.command != c) {
-            fail(QStringLiteral("give one of --headless, --list-ports and --detect"));
+            fail(QStringLiteral("give one of --headless, --list-ports, --detect and --doctor"));
             return false;
         }
         commandSeen = true;
@@ -71,6 +72,9 @@ std::optional<Options> parse(const QStringList &arguments)
                 return std::nullopt;
         } else if (a == QLatin1String("--detect")) {
             if (!command(Command::Detect))
+                return std::nullopt;
+        } else if (a == QLatin1String("--doctor")) {
+            if (!command(Command::Doctor))
                 return std::nullopt;
         } else if (a == QLatin1String("--print")) {
             options.print = true;
@@ -239,6 +243,25 @@ int detect(const Options &options)
     return view.selected ? 0 : 1;
 }
 
+// Says why the port (or each USB serial adapter) cannot be used, and how to
+// mend it. Reads the system only: no device is opened.
+int doctor(const Options &options)
+{
+    const portlink::doctor::LocalSystemView system;
+    std::vector<portlink::doctor::Diagnosis> found;
+    if (options.port.isEmpty())
+        found = portlink::doctor::diagnoseAdapters(system);
+    else
+        found.push_back(portlink::doctor::diagnosePort(options.port, system));
+    bool inTheWay = false;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        std::printf("%s%s", i ? "\n" : "", qPrintable(portlink::doctor::describe(found[i])));
+        inTheWay = inTheWay || found[i].standsInTheWay();
+    }
+    std::fflush(stdout);
+    return inTheWay ? 1 : 0;
+}
+
 int runOnce(const Options &options)
 {
     HeadlessView view;
@@ -291,7 +314,7 @@ int runOnce(const Options &options)
 bool HeadlessRunner::wants(const QStringList &arguments)
 {
     return arguments.contains(QLatin1String("--headless")) || arguments.contains(QLatin1String("--list-ports"))
-        || arguments.contains(QLatin1String("--detect"));
+        || arguments.contains(QLatin1String("--detect")) || arguments.contains(QLatin1String("--doctor"));
 }
 
 int HeadlessRunner::run(const QStringList &arguments)
@@ -306,6 +329,8 @@ int HeadlessRunner::run(const QStringList &arguments)
             return listPorts(*options);
         case Command::Detect:
             return detect(*options);
+        case Command::Doctor:
+            return doctor(*options);
         case Command::Run:
             return runOnce(*options);
         }
@@ -327,6 +352,9 @@ QString HeadlessRunner::help()
         "                     (keys as stored, e.g. instrument=SARTORIUS inputTerminator=10)\n"
         "  --list-ports       print the serial ports with their driver names and exit\n"
         "  --detect           find the port a device answers on (handshake lines) and exit\n"
+        "  --doctor [PORT]    say what stands in the way of using PORT (or every USB serial\n"
+        "                     adapter) and how to mend it; opens no device; exit status 0\n"
+        "                     when nothing stands in the way, 1 otherwise\n"
         "  --simulate NAME    simulate the instrument NAME on a new pseudo-terminal\n"
         "                     [--interval MS] [--count N] [--sequence]; prints the terminal's\n"
         "                     path first; --sequence: the readings count 1, 2, 3, ...;\n"

@@ -11,6 +11,7 @@ namespace omvara::headless {
 //   omvara --headless [--print] [--set KEY=VALUE]... [--prefs-file PATH] [PORT]
 //   omvara --list-ports
 //   omvara --detect
+//   omvara --doctor [PORT]
 //
 // A headless run loads the stored settings, applies the replacements, opens
 // the port and runs until SIGINT or SIGTERM (Stop), or until the device goes
