@@ -19,18 +19,30 @@ struct Process
 {
     int pid = 0;
     QString name;
+    QStringList openFiles; // what its descriptors lead to
 };
 
-std::vector<Process> processes(const SystemView &system)
+// The processes of the system with what they hold open, read once per diagnosis.
+std::vector<Process> processes(const SystemView &system, bool withOpenFiles)
 {
     std::vector<Process> found;
     for (const QString &entry : system.entries(QStringLiteral("/proc"))) {
         bool number = false;
         const int pid = entry.toInt(&number);
-        if (!number || pid <= 0)
+        if (!number || pid <= 0 || pid == system.processId())
             continue;
-        const auto comm = system.readFile(QStringLiteral("/proc/%1/comm").arg(pid));
-        found.push_back({ pid, comm ? QString::fromLocal8Bit(comm->trimmed()) : QString() });
+        Process p;
+        p.pid = pid;
+        if (const auto comm = system.readFile(QStringLiteral("/proc/%1/comm").arg(pid)))
+            p.name = QString::fromLocal8Bit(comm->trimmed());
+        if (withOpenFiles) {
+            const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+            for (const QString &fd : system.entries(fds))
+                if (const auto target = system.linkTarget(fds + QLatin1Char('/') + fd))
+                    if (target->startsWith(QLatin1String("/dev/")))
+                        p.openFiles.append(*target);
+        }
+        found.push_back(std::move(p));
     }
     return found;
 }
@@ -287,17 +299,9 @@ void checkHolders(Diagnosis &d, const SystemView &system, const std::vector<Proc
     QStringList holders;
     QList<int> pids;
     for (const Process &p : all) {
-        if (p.pid == system.processId())
-            continue;
-        const QString fds = QStringLiteral("/proc/%1/fd").arg(p.pid);
-        for (const QString &fd : system.entries(fds)) {
-            const auto target = system.linkTarget(fds + QLatin1Char('/') + fd);
-            if (target && (*target == d.device || *target == d.port)) {
-                holders.append(QStringLiteral("%1 (pid %2)").arg(p.name.isEmpty() ? QStringLiteral("?") : p.name)
-                                   .arg(p.pid));
-                pids.append(p.pid);
-                break;
-            }
+        if (p.openFiles.contains(d.device) || p.openFiles.contains(d.port)) {
+            holders.append(QStringLiteral("%1 (pid %2)").arg(p.name.isEmpty() ? QStringLiteral("?") : p.name).arg(p.pid));
+            pids.append(p.pid);
         }
     }
     // A program of another user, whose descriptors cannot be read, may have
@@ -495,7 +499,10 @@ std::optional<Finding> brlttyClaim(const UsbIds &ids, const SystemView &system)
     return std::nullopt;
 }
 
-Diagnosis diagnosePort(const QString &port, const SystemView &system, const DiagnosisOptions &options)
+namespace {
+
+Diagnosis diagnose(const QString &port, const SystemView &system, const DiagnosisOptions &options,
+                   const std::vector<Process> &all)
 {
     Diagnosis d;
     d.port = port;
@@ -507,7 +514,6 @@ Diagnosis diagnosePort(const QString &port, const SystemView &system, const Diag
                                {}, QString(), std::nullopt });
         return d;
     }
-    const std::vector<Process> all = processes(system);
     d.device = system.canonicalPath(nodePath(port));
     if (d.device.isEmpty()) {
         checkMissing(d, system, all);
@@ -523,14 +529,30 @@ Diagnosis diagnosePort(const QString &port, const SystemView &system, const Diag
     return d;
 }
 
+} // namespace
+
+Diagnosis diagnosePort(const QString &port, const SystemView &system, const DiagnosisOptions &options)
+{
+    return diagnose(port, system, options, processes(system, options.findHolders));
+}
+
+std::vector<Diagnosis> diagnosePorts(const QStringList &ports, const SystemView &system,
+                                     const DiagnosisOptions &options)
+{
+    const std::vector<Process> all = processes(system, options.findHolders);
+    std::vector<Diagnosis> found;
+    for (const QString &port : ports)
+        found.push_back(diagnose(port, system, options, all));
+    return found;
+}
+
 std::vector<Diagnosis> diagnoseAdapters(const SystemView &system, const DiagnosisOptions &options)
 {
-    std::vector<Diagnosis> all;
-    for (const QString &name : system.entries(QStringLiteral("/sys/class/tty"))) {
-        const QString device = QStringLiteral("/dev/") + name;
-        if (usbIdsOf(device, system))
-            all.push_back(diagnosePort(device, system, options));
-    }
+    QStringList adapters;
+    for (const QString &name : system.entries(QStringLiteral("/sys/class/tty")))
+        if (usbIdsOf(QStringLiteral("/dev/") + name, system))
+            adapters.append(QStringLiteral("/dev/") + name);
+    std::vector<Diagnosis> all = diagnosePorts(adapters, system, options);
     if (all.empty()) {
         Diagnosis none;
         Finding f;
@@ -540,7 +562,7 @@ std::vector<Diagnosis> diagnoseAdapters(const SystemView &system, const Diagnosi
         f.fix = { QStringLiteral("Plug the adapter in; the kernel's messages tell whether it was seen:"),
                   QStringLiteral("sudo dmesg | tail -n 20") };
         none.findings.push_back(f);
-        if (isRunning(processes(system), QStringLiteral("brltty")))
+        if (isRunning(processes(system, false), QStringLiteral("brltty")))
             none.findings.push_back(brlttyRunningWithoutIds(system));
         all.push_back(none);
     }

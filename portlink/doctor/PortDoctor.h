@@ -76,6 +76,9 @@ struct DiagnosisOptions
 
 // Reads what the system says about `port`; never opens a device.
 Diagnosis diagnosePort(const QString &port, const SystemView &system, const DiagnosisOptions &options = {});
+// Several ports at once (a list of ports to mark), the processes read once.
+std::vector<Diagnosis> diagnosePorts(const QStringList &ports, const SystemView &system,
+                                     const DiagnosisOptions &options = {});
 // Every USB serial adapter present; one diagnosis saying that none was
 // found when there is none.
 std::vector<Diagnosis> diagnoseAdapters(const SystemView &system, const DiagnosisOptions &options = {});
