@@ -4,6 +4,7 @@
 #include "omvara/window/CustomRegExDialog.h"
 #include "omvara/window/FrameControls.h"
 #include "omvara/window/MessageBoxes.h"
+#include "omvara/window/PortDoctorDialog.h"
 #include "omvara/window/SettingRules.h"
 #include "omvara/window/RequestGroup.h"
 #include "omvara/window/WindowTexts.h"
@@ -11,6 +12,7 @@
 #include "portlink/FriendlyPortUtil.h"
 #include "portlink/NetworkPortName.h"
 #include "portlink/SerialPortLocal.h"
+#include "portlink/doctor/PortDoctor.h"
 
 #include <QComboBox>
 #include <QFileInfo>
@@ -21,6 +23,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <exception>
@@ -110,6 +113,11 @@ InputPanel::InputPanel(config::Config &config, const QStringList &portNames, QWi
     defaultButton = makeButton("defaultButton", this);
     refreshPortsButton = makeButton("refreshPortsButton", this);
     customizeButton = makeButton("customizeButton", this);
+    portProblemLabel = new QLabel(this);
+    portProblemLabel->setObjectName(QStringLiteral("portProblemLabel"));
+    portProblemLabel->setVisible(false);
+    portDoctorButton = makeButton("portDoctorButton", this);
+    portDoctorButton->setVisible(false);
 
     label2 = makeLabel("label2", portList, this);
     deviceLabel = makeLabel("deviceLabel", instrumentBox, this);
@@ -148,6 +156,7 @@ InputPanel::InputPanel(config::Config &config, const QStringList &portNames, QWi
     connect(defaultButton, &QPushButton::clicked, this, &InputPanel::defaultButtonActionPerformed);
     connect(refreshPortsButton, &QPushButton::clicked, this, &InputPanel::refreshPortsButtonActionPerformed);
     connect(customizeButton, &QPushButton::clicked, this, &InputPanel::customizeButtonActionPerformed);
+    connect(portDoctorButton, &QPushButton::clicked, this, &InputPanel::portDoctorButtonActionPerformed);
 }
 
 void InputPanel::buildLayout()
@@ -159,6 +168,8 @@ void InputPanel::buildLayout()
     auto *portButtons = new QHBoxLayout;
     portButtons->addWidget(refreshPortsButton);
     portButtons->addWidget(autoButton);
+    portButtons->addWidget(portProblemLabel);
+    portButtons->addWidget(portDoctorButton);
     portButtons->addStretch(1);
     portGrid->addLayout(portButtons, 1, 1, 1, 3);
     portGrid->addWidget(deviceLabel, 2, 0);
@@ -235,6 +246,7 @@ void InputPanel::setPorts(const QStringList &portNames)
     portList->clear();
     portList->addItems(shown);
     portList->addItems(extra);
+    markPorts(ports + extra);
     updatingControls = false;
     selectPort(config.getPort());
     if (portList->currentIndex() < 0 && portList->count() > 0)
@@ -273,6 +285,7 @@ void InputPanel::portListItemStateChanged()
     // The full display text, which a narrow box may cut off.
     portList->setToolTip(name != entry ? entry : WindowTexts::text(key("portList", "toolTipText")));
     config.setPort(name);
+    showPortProblem(name);
     // A stable USB name: also the device it stands for now, for workstations
     // where the name does not exist.
     if (name.startsWith(QLatin1String("/dev/serial/by-"))) {
@@ -364,6 +377,51 @@ void InputPanel::refreshPortsButtonActionPerformed()
         MessageBoxes::showMessage(window(),
                                   MessageText::own(WindowTexts::text("no.rs.232.port.found.on.your.system.program.will.now.exit")),
                                   WindowTexts::text("error"));
+}
+
+void InputPanel::markPorts(const QStringList &names)
+{
+    portMarks.clear();
+    // Only devices of this computer: a quick look, without waiting for a
+    // device that may vanish.
+    QStringList devices;
+    for (const QString &name : names)
+        if (name.startsWith(QLatin1String("/dev/")))
+            devices.append(name);
+    if (devices.isEmpty())
+        return;
+    const portlink::doctor::LocalSystemView system;
+    const auto found = portlink::doctor::diagnosePorts(devices, system, { false, 0, true });
+    const QIcon warning = style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    for (const auto &d : found) {
+        const QString mark = d.mark();
+        if (mark.isEmpty())
+            continue;
+        portMarks.insert(d.port, mark);
+        int index = portList->findText(portlink::FriendlyPortUtil::getFriendlyPortName(d.port));
+        if (index < 0)
+            index = portList->findText(d.port);
+        if (index >= 0) {
+            portList->setItemIcon(index, warning);
+            portList->setItemData(index, mark, Qt::ToolTipRole);
+        }
+    }
+}
+
+void InputPanel::showPortProblem(const QString &name)
+{
+    const QString mark = portMarks.value(name);
+    portProblemLabel->setText(mark);
+    portProblemLabel->setVisible(!mark.isEmpty());
+    portDoctorButton->setVisible(name.startsWith(QLatin1String("/dev/")) && !mark.isEmpty());
+}
+
+void InputPanel::portDoctorButtonActionPerformed()
+{
+    PortDoctorDialog doctor(window(), config.getPort());
+    MessageBoxes::execDialog(doctor);
+    markPorts(ports);
+    showPortProblem(config.getPort());
 }
 
 void InputPanel::customizeButtonActionPerformed()

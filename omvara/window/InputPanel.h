@@ -4,6 +4,7 @@
 #include "omvara/config/Config.h"
 #include "omvara/window/plus/PlusConstantBox.h"
 
+#include <QHash>
 #include <QStringList>
 #include <QWidget>
 
@@ -52,6 +53,7 @@ public:
     void defaultButtonActionPerformed();
     void refreshPortsButtonActionPerformed();
     void customizeButtonActionPerformed();
+    void portDoctorButtonActionPerformed();
 
     QLabel *label2;
     QComboBox *portList;
@@ -72,6 +74,10 @@ public:
     QPushButton *defaultButton;
     QPushButton *refreshPortsButton;
     QPushButton *customizeButton;
+    // What stands in the way of the selected port, when the diagnosis knows
+    // (e.g. "held by minicom (pid 4242)"), and the button that says why.
+    QLabel *portProblemLabel;
+    QPushButton *portDoctorButton;
     // Readings on request.
     RequestGroup *requestGroup;
 
@@ -84,8 +90,12 @@ Q_SIGNALS:
 private:
     const Helper::Instrument &selectedInstrument() const;
     void buildLayout();
+    // Marks the listed devices of this computer that the diagnosis finds trouble with.
+    void markPorts(const QStringList &names);
+    void showPortProblem(const QString &name);
 
     config::Config &config;
+    QHash<QString, QString> portMarks; // device name -> what stands in its way
     QStringList ports;
     bool updatingControls = false;
 };

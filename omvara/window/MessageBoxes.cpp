@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <utility>
 
@@ -150,6 +151,22 @@ void MessageBoxes::showMessage(QWidget *parent, const MessageText &text, const Q
         return;
     }
     runBox(parent, text, title, icon, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+bool MessageBoxes::showMessageWithHelp(QWidget *parent, const MessageText &text, const QString &title,
+                                      const QString &helpButton, Icon icon)
+{
+    if (responder()) {
+        MessageBoxes::Request request = messageRequest(Kind::Message, text, title, icon);
+        request.helpButton = helpButton;
+        return responder()(request).answer == Answer::Yes;
+    }
+    QMessageBox box(toQt(icon), title, text.text(), QMessageBox::Ok, parent);
+    box.setTextFormat(text.isRich() ? Qt::RichText : Qt::PlainText);
+    QPushButton *help = box.addButton(helpButton, QMessageBox::HelpRole);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.exec();
+    return box.clickedButton() == help;
 }
 
 MessageBoxes::Answer MessageBoxes::askYesNo(QWidget *parent, const MessageText &text, const QString &title,

@@ -67,6 +67,7 @@ public:
         QString title; // window title, or the proposed file for SaveFile
         Icon icon = Icon::Plain;
         bool richText = false; // the message is markup (MessageText::isRich())
+        QString helpButton = {}; // a message's button beside OK that asks for more, if any
     };
     // A responder's answer: for questions the button, for file choosers the
     // chosen path (empty: the chooser was cancelled).
@@ -83,6 +84,10 @@ public:
     // Titles are plain text: window titles show no markup.
     static void showMessage(QWidget *parent, const MessageText &text, const QString &title,
                             Icon icon = Icon::Error);
+    // A message with OK and a second button (`helpButton`, e.g. "Why?"): true
+    // when the user pressed that one. A responder answers Yes for it.
+    static bool showMessageWithHelp(QWidget *parent, const MessageText &text, const QString &title,
+                                    const QString &helpButton, Icon icon = Icon::Error);
     // Yes or No; closing the box counts as No.
     static Answer askYesNo(QWidget *parent, const MessageText &text, const QString &title,
                            Icon icon = Icon::Question);

@@ -7,6 +7,7 @@
 #include "omvara/window/ProcessingPanel.h"
 #include "omvara/window/SettingsPanel.h"
 #include "omvara/window/MessageBoxes.h"
+#include "omvara/window/PortDoctorDialog.h"
 #include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/StatusLine.h"
 #include "omvara/config/Instrument.h"
@@ -72,6 +73,7 @@ QStringList RunControl::textKeys()
         QStringLiteral("sound.output.error"),
         QStringLiteral("invalid.setting"),
         QStringLiteral("error.opening.port"),
+        QStringLiteral("error.opening.port.why"),
         QStringLiteral("RadezoZiDadFrame2.deviceLabel.text"),
         QStringLiteral("keyboard.output.started.type"),
         QStringLiteral("keyboard.output.off"),
@@ -200,8 +202,16 @@ void RunControl::cannotStart(run::StartFailure failure, const QString &message)
     const MessageText shown = plain ? MessageText::own(text(plain), port) + MessageText::own(QStringLiteral("\n\n"))
                                           + MessageText::outside(message)
                                     : MessageText::outside(message);
-    MessageBoxes::showMessage(dialogParent(), shown,
-        text(failure == run::StartFailure::InvalidSetting ? "invalid.setting" : "error.opening.port"));
+    const QString title = text(failure == run::StartFailure::InvalidSetting ? "invalid.setting" : "error.opening.port");
+    // For a device of this computer the port diagnosis can say why.
+    if (failure == run::StartFailure::InvalidSetting || !port.startsWith(QLatin1String("/dev/"))) {
+        MessageBoxes::showMessage(dialogParent(), shown, title);
+        return;
+    }
+    if (MessageBoxes::showMessageWithHelp(dialogParent(), shown, title, text("error.opening.port.why"))) {
+        PortDoctorDialog doctor(dialogParent(), port);
+        MessageBoxes::execDialog(doctor);
+    }
 }
 
 void RunControl::runStarted(const run::RunStart &start)

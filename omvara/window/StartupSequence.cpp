@@ -10,6 +10,7 @@
 #include "omvara/window/TraySupport.h"
 #include "omvara/window/RequestGroup.h"
 #include "omvara/window/ProcessingPanel.h"
+#include "omvara/window/PortDoctorDialog.h"
 #include "omvara/window/WindowPolish.h"
 #include "omvara/window/WindowTexts.h"
 #include "omvara/config/ConfigHelper.h"
@@ -111,7 +112,7 @@ QStringList StartupSequence::textKeys()
 QList<std::pair<QString, QStringList>> StartupSequence::requiredResources()
 {
     QStringList window = WindowTexts::requiredKeys() + RunControl::textKeys() + textKeys()
-        + RequestGroup::textKeys() + ProcessingPanel::textKeys();
+        + RequestGroup::textKeys() + ProcessingPanel::textKeys() + PortDoctorDialog::textKeys();
     window.removeDuplicates();
     QStringList settings = config::ConfigHelper::requiredKeys() + config::ConfigHelper::Instrument::bundleKeys();
     settings.removeDuplicates();

@@ -5,6 +5,7 @@
 #include "omvara/window/AboutPanel.h"
 #include "omvara/window/EventLog.h"
 #include "omvara/window/InputPanel.h"
+#include "omvara/window/PortDoctorDialog.h"
 #include "omvara/window/OutputPanel.h"
 #include "omvara/window/ProcessingPanel.h"
 #include "omvara/window/SettingsPanel.h"
@@ -494,7 +495,32 @@ TEST_F(RunControlTest, PortFailures_saySimplyWhatToDo)
         EXPECT_TRUE(local.messages[0].text.startsWith(text(c.plain).replace(QStringLiteral("{0}"), QStringLiteral("COM3"))))
             << local.messages[0].text.toStdString();
         EXPECT_TRUE(local.messages[0].text.contains(QStringLiteral("SerOpenPort failed")));
+        EXPECT_TRUE(local.messages[0].helpButton.isEmpty()) << "no diagnosis for a port that is no device here";
     }
+}
+
+// For a device of this computer the failure offers "Why?", which shows what
+// the port diagnosis finds on this machine.
+TEST_F(RunControlTest, APortThatCannotBeOpened_offersWhy_andTheDiagnosisSaysIt)
+{
+    Harness local;
+    const QString missing = QStringLiteral("/dev/ttyUSB97");
+    local.sim->addPort(missing).failOpen(1008);
+    local.storeSettings(Harness::settingsFor(missing));
+    local.pressHelp = true;
+    QString shown;
+    const auto previous = omvara::MessageBoxes::setDialogRunner([&](QDialog &dialog) {
+        auto *doctor = qobject_cast<omvara::PortDoctorDialog *>(&dialog);
+        if (doctor && runs_test::runUntil([&] { return doctor->diagnosis().has_value(); }))
+            shown = doctor->reportArea->toPlainText();
+        return int(QDialog::Rejected);
+    });
+    ASSERT_TRUE(local.start({missing}));
+    EXPECT_FALSE(local.startup().runControl()->start());
+    omvara::MessageBoxes::setDialogRunner(previous);
+    ASSERT_EQ(local.messages.size(), 1u);
+    EXPECT_EQ(local.messages[0].helpButton, text("error.opening.port.why"));
+    EXPECT_TRUE(shown.contains(QStringLiteral("There is no device /dev/ttyUSB97."))) << shown.toStdString();
 }
 
 } // namespace

@@ -65,9 +65,10 @@ Harness::Harness()
     factory = std::make_unique<omvara::prefs::FilePreferencesFactory>();
 
     m_oldResponder = omvara::MessageBoxes::setResponder([this](const omvara::MessageBoxes::Request &request) {
-        messages.push_back({request.title, request.text});
+        messages.push_back({request.title, request.text, request.helpButton});
         omvara::MessageBoxes::Reply reply;
-        reply.answer = omvara::MessageBoxes::Answer::Ok;
+        reply.answer = pressHelp && !request.helpButton.isEmpty() ? omvara::MessageBoxes::Answer::Yes
+                                                                  : omvara::MessageBoxes::Answer::Ok;
         return reply;
     });
     omvara::ProgramExit::setHandler([this](int status) {

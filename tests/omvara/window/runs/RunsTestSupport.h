@@ -93,8 +93,10 @@ public:
     {
         QString title;
         QString text;
+        QString helpButton; // the box's second button, if it had one
     };
     std::vector<Message> messages;
+    bool pressHelp = false; // answer a box with a second button by pressing it
     bool shown(const QString &title, const QString &textPart = QString()) const;
 
     std::optional<int> exitStatus;
