@@ -104,6 +104,7 @@ Run::Run(config::Config config, Options options, RunObserver &observer, RunQuest
     , m_observer(observer)
     , m_questions(questions)
     , m_view(std::make_unique<ReceptionView>(*this))
+    , m_takenDevice(m_options.system)
     , m_ledger([this](const RunLine &line) { lineReleased(line); })
 {
     m_state.since = QDateTime::currentDateTime();
@@ -210,6 +211,7 @@ bool Run::start()
                 setPhase(RunState::Phase::Running);
         } else {
             m_worker = worker::createWeightWorker(m_config, *m_view, presenter);
+            m_takenDevice.opened(m_config.getPort());
         }
     } catch (const std::invalid_argument &e) {
         // A setting the port refuses (portlink::InvalidArgumentError is one).
@@ -517,6 +519,7 @@ void Run::receptionEnded(worker::WeightWorker *worker)
     } else if (worker->deviceWasLost()) {
         end = RunState::End::DeviceLost;
         reason = worker::WorkerTexts::text("device.lost");
+        tellTakenDevice();
     }
     // A run that ended by itself still delivers the values it received.
     endOutputs(end == RunState::End::Stopped ? OutputEnd::Stop : OutputEnd::Finish);
@@ -539,6 +542,7 @@ bool Run::deviceLost()
     const QString reason
         = worker::WorkerTexts::format(worker::WorkerTexts::text("device.lost.waiting"), { m_config.getPort() });
     QMetaObject::invokeMethod(this, "waitingForDevice", Qt::QueuedConnection, Q_ARG(QString, reason));
+    QMetaObject::invokeMethod(this, "tellTakenDevice", Qt::QueuedConnection);
     return true;
 }
 
@@ -555,8 +559,15 @@ void Run::waitingForDevice(const QString &reason)
 
 void Run::deviceIsBack()
 {
+    m_takenDevice.opened(m_config.getPort());
     if (m_state.phase == RunState::Phase::WaitingForDevice)
         setPhase(RunState::Phase::Running);
+}
+
+void Run::tellTakenDevice()
+{
+    if (const auto taken = m_takenDevice.wentAway())
+        m_observer.logImportantEvent(*taken);
 }
 
 void Run::setPhase(RunState::Phase phase, RunState::End end, const QString &reason)

@@ -7,6 +7,7 @@
 #include "omvara/run/OutputReport.h"
 #include "omvara/run/RunObserver.h"
 #include "omvara/run/RunState.h"
+#include "omvara/run/TakenDevice.h"
 #include "omvara/run/ValueSink.h"
 
 #include <QByteArray>
@@ -110,6 +111,8 @@ public:
         // The broker's password (never stored); empty: the environment
         // variable OMVARA_MQTT_PASSWORD.
         QString brokerPassword;
+        // What the port diagnosis reads (why a device vanished); null: this computer.
+        std::shared_ptr<const portlink::doctor::SystemView> system;
     };
 
     // `config` is the run's own copy of the settings, taken at Start.
@@ -187,6 +190,8 @@ private:
     // Posted by name by the two above.
     Q_INVOKABLE void waitingForDevice(const QString &reason);
     Q_INVOKABLE void deviceIsBack();
+    // The device went away: says so when brltty took it.
+    Q_INVOKABLE void tellTakenDevice();
     // The state of the record file or the broker (a RunState::Output::Status).
     Q_INVOKABLE void outputChanged(const QString &name, int status, const QString &detail);
     // Readings on request, and settled readings (RunRequests.cpp).
@@ -211,6 +216,7 @@ private:
     std::unique_ptr<ReceptionView> m_view;
 
     RunState m_state;
+    TakenDevice m_takenDevice;
     // Made at start() and released only after the reading thread has ended,
     // which is the only thread besides this one that touches them.
     std::vector<std::unique_ptr<ValueSink>> m_sinks;

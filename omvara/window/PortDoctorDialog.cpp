@@ -97,12 +97,12 @@ void PortDoctorDialog::diagnose()
     }
     m_worker = QThread::create([this, port = m_port, system = m_system] {
         portlink::doctor::Diagnosis d = portlink::doctor::diagnosePort(port, *system);
-        QMetaObject::invokeMethod(this, [this, d = std::move(d)] { show(d); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, d = std::move(d)] { present(d); }, Qt::QueuedConnection);
     });
     m_worker->start();
 }
 
-void PortDoctorDialog::show(const portlink::doctor::Diagnosis &diagnosis)
+void PortDoctorDialog::present(const portlink::doctor::Diagnosis &diagnosis)
 {
     m_diagnosis = diagnosis;
     reportArea->setPlainText(portlink::doctor::describe(diagnosis));

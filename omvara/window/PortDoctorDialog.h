@@ -48,7 +48,7 @@ Q_SIGNALS:
 
 private:
     void diagnose();
-    void show(const portlink::doctor::Diagnosis &diagnosis);
+    void present(const portlink::doctor::Diagnosis &diagnosis);
 
     QString m_port;
     std::shared_ptr<const portlink::doctor::SystemView> m_system;

@@ -67,6 +67,7 @@ QStringList WorkerTexts::keys()
         QStringLiteral("line.count"),
         QStringLiteral("line.too.long"),
         QStringLiteral("device.lost"),
+        QStringLiteral("device.taken.by.brltty"),
         QStringLiteral("auto.port.detection.started"),
         QStringLiteral("testing.port.0"),
         QStringLiteral("confidence"),

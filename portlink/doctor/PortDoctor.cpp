@@ -605,6 +605,8 @@ QString describe(const Diagnosis &d)
         text += d.port + QLatin1Char('\n');
     }
     for (const Finding &f : d.findings) {
+        if (!text.isEmpty())
+            text += QLatin1Char('\n');
         text += QStringLiteral("%1: %2\n").arg(severityName(f.severity), f.text);
         for (const QString &line : f.fix)
             text += QStringLiteral("    %1\n").arg(line);

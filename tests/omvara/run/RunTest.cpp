@@ -5,6 +5,7 @@
 // the run's state come out.
 #include "BrokerProcesses.h"
 #include "QtPrinters.h"
+#include "DoctorFixture.h"
 #include "RunRecords.h"
 
 #include "omvara/config/Instrument.h"
@@ -351,6 +352,50 @@ TEST_F(RunTest, deviceLostAndPortThatCannotOpen_endWithTheirReasons)
     EXPECT_FALSE(view.cannotStartWith.isEmpty());
     EXPECT_EQ(failing.state().reason, view.cannotStartWith);
     EXPECT_FALSE(port->isOpen());
+}
+
+// An adapter that brltty claims vanishes seconds after it was opened: the log
+// says who took it and how to find the mend, with reconnect on or off.
+TEST_F(RunTest, anAdapterThatBrlttyTakes_isNamedWhenItVanishesSoonAfterTheOpen)
+{
+    QTemporaryDir root;
+    auto system = std::make_shared<doctor_test::FixtureSystem>(root.path());
+    system->adapter(QStringLiteral("ttyUSB0"), QStringLiteral("1a86"), QStringLiteral("7523"), QStringLiteral("ch341-uart"));
+    system->file(QStringLiteral("/usr/bin/brltty"));
+    system->file(QStringLiteral("/usr/lib/udev/rules.d/85-brltty.rules"),
+                 "ENV{PRODUCT}==\"1a86/7523/*\", ENV{BRLTTY_BRAILLE_DRIVER}=\"bm\", GOTO=\"brltty_usb_run\"\n");
+    auto &adapter = native->addPort(QStringLiteral("/dev/ttyUSB0"));
+    adapter.setNoModemLines(true);
+    for (const bool reconnect : { false, true }) {
+        SCOPED_TRACE(reconnect ? "reconnect" : "no reconnect");
+        view.clear();
+        Config config = Instrument::GENERIC.getDefaultConfig();
+        config.setPort(QStringLiteral("/dev/ttyUSB0"));
+        config.reconnect = reconnect;
+        omvara::run::Run::Options options;
+        options.print = true;
+        options.printTo = printed;
+        options.sound = false;
+        options.system = system;
+        omvara::run::Run run(std::move(config), std::move(options), view, view);
+        ASSERT_TRUE(run.start()) << qPrintable(view.cannotStartWith);
+        adapter.unplug();
+        const auto told = [&] {
+            for (const QString &line : view.important())
+                if (line.contains(QStringLiteral("brltty")))
+                    return true;
+            return false;
+        };
+        ASSERT_TRUE(runUntil(told)) << view.important().join('\n').toStdString();
+        const QStringList important = view.important();
+        const QString line = *std::find_if(important.begin(), important.end(),
+                                           [](const QString &l) { return l.contains(QStringLiteral("brltty")); });
+        EXPECT_TRUE(line.contains(QStringLiteral("omvara --doctor /dev/ttyUSB0"))) << line.toStdString();
+        EXPECT_TRUE(line.contains(QStringLiteral("1a86:7523"))) << line.toStdString();
+        run.stop();
+        ASSERT_TRUE(runUntil([&] { return run.state().ended(); }));
+        adapter.replug();
+    }
 }
 
 namespace {

@@ -2,10 +2,12 @@
 #include "Screenshots.h"
 
 #include "RunsTestSupport.h"
+#include "DoctorFixture.h"
 
 #include "omvara/config/Instrument.h"
 #include "omvara/window/CustomRegExDialog.h"
 #include "omvara/window/IgnoreDialog.h"
+#include "omvara/window/PortDoctorDialog.h"
 #include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/RunControl.h"
 
@@ -14,6 +16,7 @@
 #include <QPixmap>
 #include <QTabWidget>
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 
 #include <cmath>
 
@@ -82,6 +85,26 @@ QStringList renderScreenshots(const QString &folder)
     custom.show();
     save(custom, folder, QStringLiteral("dialog-custom-pattern"), written);
     custom.hide();
+
+    // "Why?" for a CH340 adapter that brltty claims, of a user not yet in dialout.
+    QTemporaryDir systemRoot;
+    auto system = std::make_shared<doctor_test::FixtureSystem>(systemRoot.path());
+    system->adapter(QStringLiteral("ttyUSB0"), QStringLiteral("1a86"), QStringLiteral("7523"), QStringLiteral("ch341-uart"));
+    system->file(QStringLiteral("/usr/bin/brltty"));
+    system->file(QStringLiteral("/usr/bin/apt-get"));
+    system->file(QStringLiteral("/usr/lib/udev/rules.d/85-brltty.rules"),
+                 "ENV{PRODUCT}==\"1a86/7523/*\", ENV{BRLTTY_BRAILLE_DRIVER}=\"bm\", GOTO=\"brltty_usb_run\"\n");
+    system->process(612, QStringLiteral("brltty"));
+    system->allowed = false;
+    system->me.databaseGroups = { 1000 };
+    system->me.sessionGroups = { 1000 };
+    omvara::PortDoctorDialog doctor(&frame, QStringLiteral("/dev/ttyUSB0"), system);
+    doctor.setAttribute(Qt::WA_DontShowOnScreen);
+    doctor.resize(760, 420);
+    doctor.show();
+    runUntil([&] { return doctor.diagnosis().has_value(); });
+    save(doctor, folder, QStringLiteral("dialog-port-doctor"), written);
+    doctor.hide();
 
     // A run: a load that settles, then a reading without a value.
     omvara::RunControl &runs = *h.startup().runControl();
