@@ -14,6 +14,7 @@ OMVARA_DEBIAN_PACKAGES=(
     desktop-file-utils appstream dpkg-dev file groff-base man-db
     ser2net libgensio-dev
     libmosquitto-dev mosquitto mosquitto-clients openssl
+    dbus-daemon at-spi2-core python3-pyatspi
 )
 
 omvara_install_deps() {
