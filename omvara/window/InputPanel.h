@@ -52,6 +52,8 @@ public:
     void defaultButtonActionPerformed();
     void refreshPortsButtonActionPerformed();
     void customizeButtonActionPerformed();
+    // Shows or hides the note that a custom pattern is in use.
+    void showCustomPattern();
 
     QLabel *label2;
     QComboBox *portList;
@@ -68,6 +70,8 @@ public:
     QLabel *label9;
     QComboBox *inputTerminatorBox;
     QLabel *label10;
+    // Shown while a custom pattern replaces the instrument's.
+    QLabel *customPatternLabel;
     QPushButton *autoButton;
     QPushButton *defaultButton;
     QPushButton *refreshPortsButton;

@@ -7,6 +7,7 @@
 #include "omvara/window/WindowTexts.h"
 #include "omvara/window/plus/PlusControls.h"
 
+#include <QAbstractButton>
 #include <QButtonGroup>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -80,6 +81,12 @@ SettingsPanel::SettingsPanel(config::Config &config, QWidget *parent)
     connect(abortAutoStartCheckBox, &QCheckBox::toggled, this,
             &SettingsPanel::abortAutoStartCheckBoxItemStateChanged);
     connect(reconnectCheckBox, &QCheckBox::toggled, this, [this](bool on) { this->config.reconnect = on; });
+    // This tab's changes are kept as soon as they are made (the other tabs
+    // save when they are left): the window saves on `changed`.
+    for (QAbstractButton *button : std::initializer_list<QAbstractButton *> {manualConnectButton, autoConnectButton,
+             abortAutoStartCheckBox, reconnectCheckBox, minimizeToTrayCheckBox, notifyWhenMinimizedToTrayCheckBox,
+             checkForUpdatesCheckBox})
+        connect(button, &QAbstractButton::toggled, this, [this] { Q_EMIT changed(); });
     connect(importSettingsButton, &QPushButton::clicked, this, &SettingsPanel::importRequested);
     connect(exportSettingsButton, &QPushButton::clicked, this, &SettingsPanel::exportRequested);
 }
@@ -92,12 +99,13 @@ void SettingsPanel::buildLayout()
     startGrid->addWidget(manualConnectButton, 0, 1);
     startGrid->addWidget(autoConnectButton, 1, 1);
     startGrid->addWidget(abortAutoStartCheckBox, 2, 1);
-    startGrid->addWidget(label32, 3, 0);
-    startGrid->addWidget(minimizeToTrayCheckBox, 3, 1);
-    startGrid->addWidget(notifyWhenMinimizedToTrayCheckBox, 4, 1);
-    startGrid->addWidget(label18, 5, 0);
-    startGrid->addWidget(checkForUpdatesCheckBox, 5, 1);
-    startGrid->addWidget(reconnectCheckBox, 6, 1);
+    // What a connection does when its device goes away belongs with the connection.
+    startGrid->addWidget(reconnectCheckBox, 3, 1);
+    startGrid->addWidget(label32, 4, 0);
+    startGrid->addWidget(minimizeToTrayCheckBox, 4, 1);
+    startGrid->addWidget(notifyWhenMinimizedToTrayCheckBox, 5, 1);
+    startGrid->addWidget(label18, 6, 0);
+    startGrid->addWidget(checkForUpdatesCheckBox, 6, 1);
     startGrid->setColumnStretch(2, 1);
 
     auto *fileGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.fileGroup.title"), this);

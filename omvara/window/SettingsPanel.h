@@ -59,6 +59,8 @@ public:
 Q_SIGNALS:
     // The user chose manual connection (tray support ends for this program run).
     void manualConnectChosen();
+    // A setting of this tab was changed (after it has been stored in the configuration).
+    void changed();
     void importRequested();
     void exportRequested();
 

@@ -284,13 +284,39 @@ TEST_F(FrameTest, leavingStartSettingsOrEventLogTab_neverWrites)
 {
     for (Tab tab : {Start, Settings, EventLog}) {
         selectTab(tab);
-        frame->settingsPanel->checkForUpdatesCheckBox->toggle();
-        selectTab(tab == Start ? Settings : Start);
-        if (tab != Start) {
-            EXPECT_EQ(frame->saves, 0) << tab;
-        }
+        // A change that only leaving its own tab would save.
+        auto *box = frame->inputPanel->bitRateBox;
+        box->setCurrentIndex((box->currentIndex() + 1) % box->count());
+        selectTab(tab == Start ? EventLog : Start);
+        EXPECT_EQ(frame->saves, 0) << tab;
     }
     EXPECT_EQ(frame->saves, 0);
+}
+
+TEST_F(FrameTest, settingsTabChanges_areSavedWhenMade)
+{
+    selectTab(Settings);
+    SettingsPanel &settings = *frame->settingsPanel;
+    // Each control once, and a radio button that is already chosen (no change).
+    const std::vector<std::pair<const char *, std::function<void()>>> changes = {
+        {"updates", [&] { settings.checkForUpdatesCheckBox->toggle(); }},
+        {"reconnect", [&] { settings.reconnectCheckBox->toggle(); }},
+        {"tray", [&] { settings.minimizeToTrayCheckBox->toggle(); }},
+        {"notice", [&] { settings.notifyWhenMinimizedToTrayCheckBox->toggle(); }},
+        {"abort", [&] { settings.abortAutoStartCheckBox->toggle(); }},
+        {"automatic", [&] { settings.autoConnectButton->click(); }},
+    };
+    int expected = 0;
+    for (const auto &[name, change] : changes) {
+        change();
+        EXPECT_EQ(frame->saves, ++expected) << name;
+    }
+    settings.autoConnectButton->click();
+    EXPECT_EQ(frame->saves, expected) << "no change, no write";
+    EXPECT_EQ(&config().getConnect(), &Helper::Connect::AUTO);
+    EXPECT_NE(config().reconnect, config::Config().reconnect);
+    selectTab(Start);
+    EXPECT_EQ(frame->saves, expected) << "leaving the tab adds nothing";
 }
 
 TEST_F(FrameTest, savedChange_reachesTheStore)
