@@ -41,6 +41,8 @@ ReadingsChart::ReadingsChart(int seconds, QWidget *parent)
     newPiece();
     applyPalette();
     clear();
+    // As many time labels as the plot, once laid out, has room for.
+    connect(c, &QChart::plotAreaChanged, this, [this] { fitTimeTicks(); });
 }
 
 QLineSeries *ReadingsChart::newPiece()

@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace omvara {
@@ -57,6 +58,8 @@ SettingsPanel::SettingsPanel(config::Config &config, QWidget *parent)
     // Ports beyond one cable.
     reconnectCheckBox = named(new QCheckBox(textOf("reconnectCheckBox"), this), "reconnectCheckBox", true);
     reconnectCheckBox->setChecked(config.reconnect);
+    askOnCloseButton = named(new QPushButton(textOf("askOnCloseButton"), this), "askOnCloseButton", true);
+    askOnCloseButton->setEnabled(false);
     importSettingsButton =
         named(new plus::PlusButton(textOf("importSettingsButton"), this), "importSettingsButton", true);
     exportSettingsButton =
@@ -87,6 +90,7 @@ SettingsPanel::SettingsPanel(config::Config &config, QWidget *parent)
              abortAutoStartCheckBox, reconnectCheckBox, minimizeToTrayCheckBox, notifyWhenMinimizedToTrayCheckBox,
              checkForUpdatesCheckBox})
         connect(button, &QAbstractButton::toggled, this, [this] { Q_EMIT changed(); });
+    connect(askOnCloseButton, &QPushButton::clicked, this, &SettingsPanel::askOnCloseRequested);
     connect(importSettingsButton, &QPushButton::clicked, this, &SettingsPanel::importRequested);
     connect(exportSettingsButton, &QPushButton::clicked, this, &SettingsPanel::exportRequested);
 }
@@ -104,8 +108,12 @@ void SettingsPanel::buildLayout()
     startGrid->addWidget(label32, 4, 0);
     startGrid->addWidget(minimizeToTrayCheckBox, 4, 1);
     startGrid->addWidget(notifyWhenMinimizedToTrayCheckBox, 5, 1);
-    startGrid->addWidget(label18, 6, 0);
-    startGrid->addWidget(checkForUpdatesCheckBox, 6, 1);
+    auto *askRow = new QHBoxLayout;
+    askRow->addWidget(askOnCloseButton);
+    askRow->addStretch(1);
+    startGrid->addLayout(askRow, 6, 1);
+    startGrid->addWidget(label18, 7, 0);
+    startGrid->addWidget(checkForUpdatesCheckBox, 7, 1);
     startGrid->setColumnStretch(2, 1);
 
     auto *fileGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.fileGroup.title"), this);
@@ -135,6 +143,11 @@ void SettingsPanel::updateConfig()
     checkForUpdatesCheckBoxItemStateChanged();
     abortAutoStartCheckBoxItemStateChanged();
     config.reconnect = reconnectCheckBox->isChecked();
+}
+
+void SettingsPanel::setCloseAnswerKept(bool kept)
+{
+    askOnCloseButton->setEnabled(kept);
 }
 
 void SettingsPanel::connectButtonActionPerformed()

@@ -12,6 +12,7 @@
 #include "omvara/window/RunPanel.h"
 #include "omvara/window/RequestGroup.h"
 #include "omvara/window/ProcessingPanel.h"
+#include "omvara/window/SettingsPanel.h"
 #include "omvara/window/WindowPolish.h"
 #include "omvara/window/WindowTexts.h"
 #include "omvara/config/ConfigHelper.h"
@@ -372,6 +373,15 @@ void StartupSequence::buildWindow()
     });
     connect(m_runControl, &RunControl::valueTyped, this, [this] { updateTray(); });
 
+    // "Do not ask again" can be undone on the Settings tab.
+    SettingsPanel *settings = m_frame->settingsPanel;
+    settings->setCloseAnswerKept(m_userState->closeAnswer() != UserState::CloseAnswer::Ask);
+    connect(settings, &SettingsPanel::askOnCloseRequested, this, [this] {
+        m_userState->setCloseAnswer(UserState::CloseAnswer::Ask);
+        m_userState->sync();
+        m_frame->settingsPanel->setCloseAnswerKept(false);
+    });
+
     m_frame->setRemoveMinimizeToTraySupport([this] { removeMinimizeToTraySupport(); });
     m_frame->installEventFilter(this);
     // At logout the session ends the program: settings saved, run ended, no question.
@@ -540,6 +550,7 @@ StartupSequence::CloseAction StartupSequence::closeAction()
         m_userState->setCloseAnswer(
             action == CloseAction::KeepInTray ? UserState::CloseAnswer::KeepInTray : UserState::CloseAnswer::StopAndQuit);
         m_userState->sync();
+        m_frame->settingsPanel->setCloseAnswerKept(true);
     }
     return action;
 }

@@ -32,6 +32,8 @@ QStringList WindowTexts::requiredKeys()
         QStringLiteral("RadezoZiDadFrame2.startStopJButton.textStop"),
         QStringLiteral("RadezoZiDadFrame2.startStopJButton.toolTipText"),
         QStringLiteral("RadezoZiDadFrame2.firstStartHint.text"),
+        QStringLiteral("RadezoZiDadFrame2.askOnCloseButton.text"),
+        QStringLiteral("RadezoZiDadFrame2.askOnCloseButton.toolTipText"),
         QStringLiteral("RadezoZiDadFrame2.aboutPane.text"),
         QStringLiteral("RadezoZiDadFrame2.portGroup.title"),
         QStringLiteral("RadezoZiDadFrame2.lineGroup.title"),

@@ -10,6 +10,7 @@
 #include "omvara/window/ReadingsChart.h"
 #include "omvara/window/RunControl.h"
 #include "omvara/window/RunPanel.h"
+#include "omvara/window/SettingsPanel.h"
 #include "omvara/window/StatusLine.h"
 #include "omvara/window/UserState.h"
 #include "omvara/util/Bundle.h"
@@ -300,6 +301,15 @@ TEST_F(WindowUse, ClosingDuringARunAsksAndDoNotAskAgainIsKept)
             h.frame().close();
             EXPECT_EQ(h.choices.size(), 1u);
             EXPECT_TRUE(runs->isRunning());
+            // Undone on the Settings tab: the next close asks again.
+            QPushButton *askAgain = h.frame().settingsPanel->askOnCloseButton;
+            ASSERT_TRUE(askAgain->isEnabled());
+            askAgain->click();
+            EXPECT_FALSE(askAgain->isEnabled());
+            EXPECT_EQ(omvara::UserState(h.userStateFile).closeAnswer(), omvara::UserState::CloseAnswer::Ask);
+            h.startup().traySupport()->restoreFromTray();
+            h.frame().close();
+            EXPECT_EQ(h.choices.size(), 2u);
         }
         runs->stop();
         ASSERT_TRUE(runUntil([&] { return !runs->isRunning(); }));
