@@ -135,7 +135,7 @@ void ReadingsChart::fitTimeTicks()
 {
     // Room for each whole label and a gap: a label cut to "15:48…" says nothing.
     const QFontMetrics metrics(m_timeAxis->labelsFont());
-    const int label = metrics.horizontalAdvance(QStringLiteral("00:00:00")) * 3 / 2;
+    const int label = metrics.horizontalAdvance(QStringLiteral("00:00:00")) * 5 / 4;
     const qreal plot = chart()->plotArea().width() > 0 ? chart()->plotArea().width() : width() * 0.8;
     const int ticks = std::clamp(int(plot / std::max(1, label)), 2, 6);
     if (ticks != m_timeAxis->tickCount())
