@@ -280,6 +280,7 @@ void InputPanel::portListItemStateChanged()
     const QString name = portlink::FriendlyPortUtil::getUnfriendlyPortName(entry);
     // The full display text, which a narrow box may cut off.
     portList->setToolTip(name != entry ? entry : WindowTexts::text(key("portList", "toolTipText")));
+    portList->setAccessibleDescription(portList->toolTip()); // plain text, for screen readers
     config.setPort(name);
     // A stable USB name: also the device it stands for now, for workstations
     // where the name does not exist.

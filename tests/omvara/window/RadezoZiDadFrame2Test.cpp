@@ -349,8 +349,11 @@ TEST_F(FrameTest, instrumentChangeWithCustomPattern_yesClearsIt)
     ScriptedAnswers answers;
     answers.answer(Answer::Yes);
     config().setCustomRegEx(QStringLiteral("([0-9]+)"));
+    frame->inputPanel->showCustomPattern();
+    EXPECT_FALSE(frame->inputPanel->customPatternLabel->isHidden());
     selectInstrument(Helper::Instrument::KERN_572);
     EXPECT_EQ(config().getCustomRegEx(), QString());
+    EXPECT_TRUE(frame->inputPanel->customPatternLabel->isHidden()) << "the note goes with the pattern";
 }
 
 TEST_F(FrameTest, instrumentChangeWithoutCustomPattern_asksNothing)
@@ -615,8 +618,13 @@ TEST_F(FrameTest, customizeButton_storesTheAcceptedPattern)
         dialog.okButton->click();
         return dialog.result();
     });
+    QLabel *note = frame->inputPanel->customPatternLabel;
+    EXPECT_TRUE(note->isHidden()) << "the instrument's own pattern: nothing to say";
     frame->inputPanel->customizeButton->click();
     EXPECT_EQ(config().getCustomRegEx(), QStringLiteral("W:\\s*([0-9.]+)"));
+    // The Input tab says that the custom pattern replaces the instrument's.
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_TRUE(note->text().contains(QStringLiteral("W:\\s*([0-9.]+)"))) << note->text().toStdString();
 }
 
 TEST_F(FrameTest, customizeButtonCancelled_leavesThePattern)
