@@ -207,8 +207,14 @@ TEST_F(WindowUse, ALongStatusTextWrapsAndNeverWidensTheWindow)
     showWindow();
     h.frame().resize(680, 540);
     settle();
+    // Long texts, and long words that cannot wrap (a path, a network address).
+    const QString path = QStringLiteral("/srv/lab/records/balance-room-2/").repeated(8) + QStringLiteral("records.csv");
     const QString reason = QStringLiteral("tcp://a-very-long-host-name.of.the.laboratory.network.example:4001 ").repeated(8);
-    h.startup().statusLine()->setText(omvara::StatusLine::Slot::Problem, text("run.ended.at").replace(QStringLiteral("{1}"), reason));
+    h.startup().statusLine()->setText(omvara::StatusLine::Slot::Problem,
+        text("run.ended.at").replace(QStringLiteral("{1}"), reason + path));
+    omvara::RunPanel &panel = *h.frame().runPanel;
+    panel.begin(path, QStringLiteral("Sartorius"), QStringLiteral("x11"), true);
+    panel.show();
     settle();
     EXPECT_EQ(h.frame().width(), 680);
     EXPECT_LE(h.frame().minimumSizeHint().width(), 680);
