@@ -49,7 +49,7 @@ QPalette lightPalette()
     return p;
 }
 
-// A dark desktop theme: the palette of the audit's black-on-dark-grey log.
+// A dark desktop theme, on which a log in fixed dark colours was black on dark grey.
 QPalette darkPalette()
 {
     QPalette p;
