@@ -19,6 +19,7 @@ AboutPanel::AboutPanel(QWidget *parent)
     aboutPane->setReadOnly(true);
     aboutPane->setOpenLinks(false);
     aboutPane->setOpenExternalLinks(false);
+    aboutPane->setAccessibleName(WindowTexts::text("RadezoZiDadFrame2.aboutPanel.tab.title"));
 
     QString body = WindowTexts::text("RadezoZiDadFrame2.aboutPane.text");
     if (!links::OpenHyperlinkInBrowser::isBrowsingSupported() || links::OpenHyperlinkInBrowser::getDisableActiveLink())

@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/EventLog.h"
 
+#include "omvara/window/Contrast.h"
+
 #include <QAbstractScrollArea>
 #include <QBrush>
 #include <QColor>
 #include <QDateTime>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QTextFragment>
 #include <QFont>
 #include <QMetaObject>
 #include <QScrollBar>
@@ -42,55 +47,98 @@ EventLog::EventLog(QTextDocument *document, QAbstractScrollArea *view, QObject *
 {
     m_document->setUndoRedoEnabled(false);
     setMaxLines(MaxLines);
+    m_palette = view ? view->palette() : QGuiApplication::palette();
     addStylesToDocument();
+    if (view)
+        view->installEventFilter(this);
 }
 
 EventLog::~EventLog() = default;
 
 void EventLog::addStylesToDocument()
 {
-    // "default": the pane's own font. The others differ in colour and weight so
-    // that a typed value, a skipped part and an unrecognised line are told apart
-    // at a glance, also without colour vision (weight, italics, background).
-    QTextCharFormat base;
-    base.setForeground(QBrush(QColor(0x20, 0x20, 0x20)));
-    m_styles.insert(LogStyle::Default, base);
+    // "default": the pane's own font and text colour. The others differ in
+    // colour and weight so that a typed value, a skipped part and an
+    // unrecognised line are told apart at a glance, also without colour
+    // vision (weight, italics, background). Each colour is the light or dark
+    // theme's choice, then checked against the background it is shown on, so
+    // that every mark stays readable on any palette.
+    const bool dark = isDark(m_palette);
+    const QColor base = m_palette.color(QPalette::Base);
+    const QColor text = readableOn(m_palette.color(QPalette::Text), base);
+    const auto styled = [](const QString &name, QTextCharFormat format) {
+        format.setProperty(StyleProperty, name);
+        return format;
+    };
+    const auto on = [&](QColor light, QColor darkColour) {
+        return QBrush(readableOn(dark ? darkColour : light, base));
+    };
 
-    QTextCharFormat regular = base;
-    m_styles.insert(LogStyle::Regular, regular);
+    QTextCharFormat plain;
+    plain.setForeground(QBrush(text));
+    m_styles.insert(LogStyle::Default, styled(LogStyle::Default, plain));
+    m_styles.insert(LogStyle::Regular, styled(LogStyle::Regular, plain));
 
-    QTextCharFormat important = base;
-    important.setForeground(QBrush(QColor(0xB0, 0x00, 0x00)));
+    QTextCharFormat important = plain;
+    important.setForeground(on(QColor(0xB0, 0x00, 0x00), QColor(0xFF, 0x7A, 0x7A)));
     important.setFontWeight(QFont::Bold);
-    m_styles.insert(LogStyle::Important, important);
+    m_styles.insert(LogStyle::Important, styled(LogStyle::Important, important));
 
-    QTextCharFormat unknown = base;
-    unknown.setForeground(QBrush(QColor(0x9A, 0x4F, 0x00)));
+    QTextCharFormat unknown = plain;
+    unknown.setForeground(on(QColor(0x9A, 0x4F, 0x00), QColor(0xF0, 0xB0, 0x60)));
     unknown.setFontItalic(true);
-    m_styles.insert(LogStyle::Unknown, unknown);
+    m_styles.insert(LogStyle::Unknown, styled(LogStyle::Unknown, unknown));
 
-    QTextCharFormat typed = base;
-    typed.setForeground(QBrush(QColor(0x00, 0x55, 0x00)));
-    typed.setBackground(QBrush(QColor(0xD8, 0xF5, 0xD0)));
+    QTextCharFormat typed = plain;
+    const QColor typedBackground = dark ? QColor(0x1E, 0x4A, 0x22) : QColor(0xD8, 0xF5, 0xD0);
+    typed.setForeground(
+        QBrush(readableOn(dark ? QColor(0xC8, 0xFF, 0xC0) : QColor(0x00, 0x55, 0x00), typedBackground)));
+    typed.setBackground(QBrush(typedBackground));
     typed.setFontWeight(QFont::Bold);
-    m_styles.insert(LogStyle::Typed, typed);
+    m_styles.insert(LogStyle::Typed, styled(LogStyle::Typed, typed));
 
-    QTextCharFormat ignored = base;
-    ignored.setForeground(QBrush(QColor(0x80, 0x80, 0x80)));
-    m_styles.insert(LogStyle::Ignored, ignored);
+    QTextCharFormat ignored = plain;
+    ignored.setForeground(on(QColor(0x70, 0x70, 0x70), QColor(0xA0, 0xA0, 0xA0)));
+    m_styles.insert(LogStyle::Ignored, styled(LogStyle::Ignored, ignored));
 
-    QTextCharFormat value = base;
+    QTextCharFormat value = plain;
     value.setFontWeight(QFont::Bold);
-    m_styles.insert(LogStyle::Value, value);
+    m_styles.insert(LogStyle::Value, styled(LogStyle::Value, value));
 
-    QTextCharFormat notTyped = base;
-    notTyped.setForeground(QBrush(QColor(0xB0, 0x00, 0x00)));
+    QTextCharFormat notTyped = plain;
+    notTyped.setForeground(important.foreground());
     notTyped.setFontItalic(true);
-    m_styles.insert(LogStyle::NotTyped, notTyped);
+    m_styles.insert(LogStyle::NotTyped, styled(LogStyle::NotTyped, notTyped));
 
     QTextCharFormat held = ignored;
     held.setFontItalic(true);
-    m_styles.insert(LogStyle::Held, held);
+    m_styles.insert(LogStyle::Held, styled(LogStyle::Held, held));
+}
+
+void EventLog::setPalette(const QPalette &palette)
+{
+    m_palette = palette;
+    addStylesToDocument();
+    // What is already written takes the new colours too.
+    for (QTextBlock block = m_document->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            const QString name = fragment.charFormat().property(StyleProperty).toString();
+            if (!fragment.isValid() || name.isEmpty())
+                continue;
+            QTextCursor cursor(m_document);
+            cursor.setPosition(fragment.position());
+            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(style(name));
+        }
+    }
+}
+
+bool EventLog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::PaletteChange && m_view && watched == m_view.data())
+        setPalette(m_view->palette());
+    return QObject::eventFilter(watched, event);
 }
 
 QTextCharFormat EventLog::style(const QString &name) const
@@ -126,20 +174,31 @@ void EventLog::markDataLine(qint32 line, const QList<LogSegment> &mark, const QS
     enqueue(std::move(entry));
 }
 
-QString EventLog::legend()
+QString EventLog::legend() const
 {
-    return QStringLiteral(
-        "<p><b>How the log shows each received line</b></p>"
-        "<p><span style='font-weight:bold'>12.34</span> the value in the received text<br>"
-        "<span style='color:#005500;background:#d8f5d0;font-weight:bold'>&nbsp;\u2192 12,34&nbsp;</span> "
-        "typed, as it was typed<br>"
-        "<span style='color:#b00000;font-style:italic'>\u2298 not typed</span> "
-        "a value that was not typed, and why<br>"
-        "<span style='color:#808080;font-style:italic'>\u00b7 held</span> "
-        "a reading held back until it settles<br>"
-        "<span style='color:#9a4f00;font-style:italic'>brown italic</span> a line without a value<br>"
-        "<span style='color:#808080'>grey</span> a repeated value that was not typed again<br>"
-        "<span style='color:#b00000;font-weight:bold'>red</span> an error or warning</p>");
+    // In the log's own colours, made readable on the tooltip's background.
+    const QColor tipBase = QGuiApplication::palette().color(QPalette::ToolTipBase);
+    const auto colour = [&](const QString &name, QPalette::ColorRole role = QPalette::NoRole) {
+        const QTextCharFormat format = style(name);
+        QColor c = role == QPalette::NoRole ? format.foreground().color() : format.background().color();
+        if (role == QPalette::NoRole && format.background().style() == Qt::NoBrush)
+            c = readableOn(c, tipBase);
+        return c.name();
+    };
+    const QString typedStyle = QStringLiteral("color:%1;background:%2;font-weight:bold")
+                                   .arg(colour(LogStyle::Typed), colour(LogStyle::Typed, QPalette::Base));
+    return QStringLiteral("<p><b>How the log shows each received line</b></p>"
+                          "<p><span style='font-weight:bold'>12.34</span> the value in the received text<br>"
+                          "<span style='%1'>&nbsp;\u2192 12,34&nbsp;</span> typed, as it was typed<br>"
+                          "<span style='color:%2;font-style:italic'>\u2298 not typed</span> "
+                          "a value that was not typed, and why<br>"
+                          "<span style='color:%3;font-style:italic'>\u00b7 held</span> "
+                          "a reading held back until it settles<br>"
+                          "<span style='color:%4;font-style:italic'>brown italic</span> a line without a value<br>"
+                          "<span style='color:%3'>grey</span> a repeated value that was not typed again<br>"
+                          "<span style='color:%5;font-weight:bold'>red</span> an error or warning</p>")
+        .arg(typedStyle, colour(LogStyle::NotTyped), colour(LogStyle::Ignored), colour(LogStyle::Unknown),
+            colour(LogStyle::Important));
 }
 
 void EventLog::enqueue(Entry entry)

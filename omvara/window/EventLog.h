@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPalette>
 #include <QPointer>
 #include <QString>
 #include <QTextCharFormat>
@@ -57,7 +58,11 @@ public:
     void markDataLine(qint32 line, const QList<LogSegment> &mark, const QString &restyle = {});
 
     // What the styles and marks of the log mean (the log tab's tooltip).
-    static QString legend();
+    QString legend() const;
+
+    // The colours follow this palette (at first the view's, and the view's
+    // whenever it changes); what is written already is recoloured. Event thread.
+    void setPalette(const QPalette &palette);
 
     // The format of a named style (tests, and panes that want to match it).
     QTextCharFormat style(const QString &name) const;
@@ -68,7 +73,12 @@ public:
     // Number of lines kept; tests lower it. Event thread.
     void setMaxLines(int lines);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    // The style's name, kept in each piece of text so that a new palette can recolour it.
+    static constexpr int StyleProperty = QTextFormat::UserProperty + 1;
     void addStylesToDocument();
     // An entry to append (line > 0: a data line), or a mark for data line `line`.
     struct Entry
@@ -86,6 +96,7 @@ private:
     QTextDocument *m_document;
     QPointer<QAbstractScrollArea> m_view;
     QHash<QString, QTextCharFormat> m_styles;
+    QPalette m_palette;
 
     std::mutex m_mutex; // guards m_pending and m_flushPosted
     QList<Entry> m_pending;

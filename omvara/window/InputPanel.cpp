@@ -128,6 +128,12 @@ InputPanel::InputPanel(config::Config &config, const QStringList &portNames, QWi
     label9 = makeLabel("label9", inputTerminatorBox, this);
     label10 = makeLabel("label10", nullptr, this);
     label10->setWordWrap(true);
+    // Says when a custom pattern, not the instrument's own, finds the value.
+    customPatternLabel = new QLabel(this);
+    customPatternLabel->setObjectName(QStringLiteral("customPatternLabel"));
+    customPatternLabel->setTextFormat(Qt::PlainText);
+    customPatternLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    showCustomPattern();
 
     requestGroup = new RequestGroup(config, this);
     buildLayout();
@@ -179,6 +185,7 @@ void InputPanel::buildLayout()
     instrumentButtons->addWidget(customizeButton);
     instrumentButtons->addStretch(1);
     portGrid->addLayout(instrumentButtons, 3, 1, 1, 3);
+    portGrid->addWidget(customPatternLabel, 4, 1, 1, 3);
     portGrid->setColumnStretch(3, 1);
 
     auto *lineGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.lineGroup.title"), this);
@@ -221,6 +228,7 @@ void InputPanel::updateConfig()
     parityBoxItemStateChanged();
     inputTerminatorBoxItemStateChanged();
     requestGroup->updateConfig();
+    showCustomPattern();
 }
 
 void InputPanel::setPorts(const QStringList &portNames)
@@ -284,6 +292,7 @@ void InputPanel::portListItemStateChanged()
     const QString name = portlink::FriendlyPortUtil::getUnfriendlyPortName(entry);
     // The full display text, which a narrow box may cut off.
     portList->setToolTip(name != entry ? entry : WindowTexts::text(key("portList", "toolTipText")));
+    portList->setAccessibleDescription(portList->toolTip()); // plain text, for screen readers
     config.setPort(name);
     showPortProblem(name);
     // A stable USB name: also the device it stands for now, for workstations
@@ -305,6 +314,23 @@ void InputPanel::instrumentBoxItemStateChanged()
                                   QStringLiteral("Confirm"))
             == MessageBoxes::Answer::Yes)
         config.setCustomRegEx(QString());
+    showCustomPattern();
+}
+
+void InputPanel::showCustomPattern()
+{
+    const QString pattern = config.getCustomRegEx();
+    customPatternLabel->setVisible(!pattern.isEmpty());
+    if (pattern.isEmpty()) {
+        customPatternLabel->clear();
+        customPatternLabel->setToolTip({});
+        return;
+    }
+    // A long pattern is cut short here; the tooltip has it whole.
+    constexpr int Shown = 60;
+    const QString shown = pattern.size() > Shown ? pattern.left(Shown) + QChar(0x2026) : pattern;
+    customPatternLabel->setText(WindowTexts::format("RadezoZiDadFrame2.customPatternLabel.text", shown));
+    customPatternLabel->setToolTip(pattern);
 }
 
 void InputPanel::bitRateBoxItemStateChanged() { config.setBitRate(bitRateBox->currentIndex()); }
@@ -432,6 +458,7 @@ void InputPanel::customizeButtonActionPerformed()
     MessageBoxes::execDialog(dialog);
     if (dialog.getResult() != config.getCustomRegEx())
         config.setCustomRegEx(dialog.getResult());
+    showCustomPattern();
 }
 
 } // namespace omvara

@@ -54,6 +54,8 @@ public:
     void refreshPortsButtonActionPerformed();
     void customizeButtonActionPerformed();
     void portDoctorButtonActionPerformed();
+    // Shows or hides the note that a custom pattern is in use.
+    void showCustomPattern();
 
     QLabel *label2;
     QComboBox *portList;
@@ -70,6 +72,8 @@ public:
     QLabel *label9;
     QComboBox *inputTerminatorBox;
     QLabel *label10;
+    // Shown while a custom pattern replaces the instrument's.
+    QLabel *customPatternLabel;
     QPushButton *autoButton;
     QPushButton *defaultButton;
     QPushButton *refreshPortsButton;

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/MessageBoxes.h"
 
+#include <QCheckBox>
 #include <QDialog>
+#include <QPushButton>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -192,6 +194,39 @@ MessageBoxes::Answer MessageBoxes::askOkCancel(QWidget *parent, const MessageTex
             == QMessageBox::Ok
         ? Answer::Ok
         : Answer::Cancel;
+}
+
+MessageBoxes::Choice MessageBoxes::askChoice(QWidget *parent, const MessageText &text, const QString &title,
+                                             const QStringList &choices, const QString &checkBox, Icon icon)
+{
+    if (responder()) {
+        Request request = messageRequest(Kind::Choice, text, title, icon);
+        request.choices = choices;
+        request.checkBox = checkBox;
+        const Reply reply = responder()(request);
+        const int index = reply.choice >= 0 && reply.choice < choices.size() ? reply.choice : int(choices.size()) - 1;
+        return {index, reply.checked};
+    }
+    QMessageBox box(toQt(icon), title, text.text(), QMessageBox::NoButton, parent);
+    box.setTextFormat(text.isRich() ? Qt::RichText : Qt::PlainText);
+    QList<QAbstractButton *> buttons;
+    for (int i = 0; i < choices.size(); ++i) {
+        const bool last = i == choices.size() - 1;
+        buttons.append(box.addButton(choices.at(i), last ? QMessageBox::RejectRole : QMessageBox::AcceptRole));
+    }
+    if (!buttons.isEmpty()) {
+        box.setDefaultButton(qobject_cast<QPushButton *>(buttons.first()));
+        box.setEscapeButton(buttons.last());
+    }
+    if (!checkBox.isEmpty())
+        box.setCheckBox(new QCheckBox(checkBox, &box));
+    box.exec();
+    Choice choice;
+    choice.index = int(buttons.indexOf(box.clickedButton()));
+    if (choice.index < 0)
+        choice.index = int(choices.size()) - 1;
+    choice.checked = box.checkBox() && box.checkBox()->isChecked();
+    return choice;
 }
 
 QString MessageBoxes::chooseSaveFile(QWidget *parent, const QString &caption, const QString &proposedPath,

@@ -3,6 +3,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -57,7 +58,7 @@ class MessageBoxes
 public:
     enum class Icon { Error, Warning, Information, Question, Plain };
     enum class Answer { Yes, No, Ok, Cancel, Closed };
-    enum class Kind { Message, YesNo, OkCancel, SaveFile, OpenFile };
+    enum class Kind { Message, YesNo, OkCancel, SaveFile, OpenFile, Choice };
 
     // One request as the responder sees it.
     struct Request
@@ -68,6 +69,8 @@ public:
         Icon icon = Icon::Plain;
         bool richText = false; // the message is markup (MessageText::isRich())
         QString helpButton = {}; // a message's button beside OK that asks for more, if any
+        QStringList choices = {}; // Choice: the buttons, in order
+        QString checkBox = {}; // Choice: the text of the check box under the message, if any
     };
     // A responder's answer: for questions the button, for file choosers the
     // chosen path (empty: the chooser was cancelled).
@@ -75,6 +78,8 @@ public:
     {
         Answer answer = Answer::Closed;
         QString path;
+        int choice = -1; // Choice: the index of the button pressed; -1 when the box was closed
+        bool checked = false; // Choice: the state of the check box
     };
 
     using Responder = std::function<Reply(const Request &)>;
@@ -94,6 +99,16 @@ public:
     // Ok or Cancel; closing the box counts as Cancel.
     static Answer askOkCancel(QWidget *parent, const MessageText &text, const QString &title,
                               Icon icon = Icon::Question);
+    // One of `choices` (buttons, the first the default; the last one is what
+    // Escape and closing the box choose), with an optional check box.
+    struct Choice
+    {
+        int index = -1; // the button pressed
+        bool checked = false;
+    };
+    static Choice askChoice(QWidget *parent, const MessageText &text, const QString &title,
+                            const QStringList &choices, const QString &checkBox = QString(),
+                            Icon icon = Icon::Question);
     // The chosen path, or an empty text when the user cancelled.
     static QString chooseSaveFile(QWidget *parent, const QString &caption, const QString &proposedPath,
                                   const QString &filter);

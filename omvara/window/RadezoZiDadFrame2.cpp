@@ -15,7 +15,10 @@
 #include "omvara/window/plus/PlusControls.h"
 #include "omvara/window/links/JLabelHtml.h"
 
+#include <QAction>
 #include <QCoreApplication>
+#include <QKeySequence>
+#include <QLabel>
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
@@ -108,7 +111,17 @@ void RadezoZiDadFrame2::initComponents()
     panel1->setObjectName(QStringLiteral("panel1"));
     startStopJButton = new QPushButton(WindowTexts::text("RadezoZiDadFrame2.startStopJButton.text"), panel1);
     startStopJButton->setObjectName(QStringLiteral("startStopJButton"));
-    startStopJButton->setToolTip(WindowTexts::text("RadezoZiDadFrame2.startStopJButton.toolTipText"));
+    // Start/Stop from anywhere in the window, whichever tab is shown; the
+    // tooltip names the keys.
+    startStopShortcut = new QAction(this);
+    startStopShortcut->setObjectName(QStringLiteral("startStopShortcut"));
+    startStopShortcut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
+    startStopShortcut->setShortcutContext(Qt::WindowShortcut);
+    addAction(startStopShortcut);
+    connect(startStopShortcut, &QAction::triggered, this, &RadezoZiDadFrame2::startStopJButtonActionPerformed);
+    startStopJButton->setToolTip(WindowTexts::text("RadezoZiDadFrame2.startStopJButton.toolTipText")
+        + QStringLiteral(" (") + startStopShortcut->shortcut().toString(QKeySequence::NativeText)
+        + QLatin1Char(')'));
     startStopJButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     QFont big = startStopJButton->font();
     big.setPointSizeF(big.pointSizeF() * 2.0);
@@ -124,9 +137,21 @@ void RadezoZiDadFrame2::initComponents()
         if (requestAction)
             requestAction();
     });
+    // On the first start, what to do before Start.
+    firstStartHint = new QLabel(WindowTexts::text("RadezoZiDadFrame2.firstStartHint.text"), panel1);
+    firstStartHint->setObjectName(QStringLiteral("firstStartHint"));
+    firstStartHint->setTextFormat(Qt::PlainText);
+    firstStartHint->setWordWrap(true);
+    firstStartHint->setAlignment(Qt::AlignCenter);
+    firstStartHint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    QFont hintFont = firstStartHint->font();
+    hintFont.setPointSizeF(hintFont.pointSizeF() * 1.25);
+    firstStartHint->setFont(hintFont);
+    firstStartHint->hide();
     // The button stays the largest target, also while the run is shown; the
     // request button sits below it.
     auto *buttons = new QVBoxLayout;
+    buttons->addWidget(firstStartHint);
     buttons->addWidget(startStopJButton, 1);
     buttons->addWidget(requestButton);
     auto *panel1Layout = new QHBoxLayout(panel1);
@@ -155,6 +180,10 @@ void RadezoZiDadFrame2::initComponents()
     statusJLabel = new links::JLabelHtml(central);
     statusJLabel->setObjectName(QStringLiteral("statusJLabel"));
     statusJLabel->setText(WindowTexts::text("RadezoZiDadFrame2.statusJLabel.text"));
+    // A long status text wraps within the width the user gave the window; it
+    // never makes the window wider.
+    statusJLabel->setWordWrap(true);
+    statusJLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     column->addWidget(tabbedPane, 1);
     column->addWidget(statusJLabel);
@@ -171,12 +200,19 @@ void RadezoZiDadFrame2::initComponents()
             &RadezoZiDadFrame2::exportSettingsButtonActionPerformed);
     connect(settingsPanel, &SettingsPanel::importRequested, this,
             &RadezoZiDadFrame2::importSettingsButtonActionPerformed);
+    connect(settingsPanel, &SettingsPanel::changed, this, &RadezoZiDadFrame2::saveIfChanged);
     connect(settingsPanel, &SettingsPanel::manualConnectChosen, this, [this] {
         if (removeMinimizeToTraySupportAction)
             removeMinimizeToTraySupportAction();
     });
 
     resize(680, 540);
+}
+
+void RadezoZiDadFrame2::showFirstStartHint(bool show)
+{
+    if (firstStartHint)
+        firstStartHint->setVisible(show);
 }
 
 void RadezoZiDadFrame2::setEventLogWidget(QWidget *eventLog)
@@ -229,8 +265,16 @@ void RadezoZiDadFrame2::tabbedPaneStateChanged(int newIndex)
     const QWidget *left = currentTab;
     currentTabIndex = newIndex;
     currentTab = tabbedPane->widget(newIndex);
+    // The first start's hint has been followed once the Input tab was seen.
+    if (left == inputPanel)
+        showFirstStartHint(false);
     if (!savesWhenLeft(left))
         return;
+    saveIfChanged();
+}
+
+void RadezoZiDadFrame2::saveIfChanged()
+{
     updateConfigFromTabs();
     saveNecessary = config.hasChanged(oldConfig);
     if (!saveNecessary)

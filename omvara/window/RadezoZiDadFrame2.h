@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 
+class QAction;
+class QLabel;
 class QPushButton;
 class QTabWidget;
 
@@ -32,7 +34,8 @@ class SettingsPanel;
 // The program's main window. It owns the current configuration, shows one
 // control for every setting (one widget class per tab), writes the controls
 // back into the configuration, saves it when the user leaves a settings tab
-// after a change, and exports and imports it.
+// after a change (changes on the Settings tab at once), and exports and
+// imports it.
 //
 // Runs, the event log, the status texts and the tray are added by the run
 // control through the hooks below; this class knows nothing about them.
@@ -98,9 +101,16 @@ public:
     // Puts the event log into its tab (the window takes ownership).
     void setEventLogWidget(QWidget *eventLog);
 
+    // The first start's hint on the Start/Stop tab ("Choose the port and
+    // instrument on the Input tab"); it goes when the Input tab is left.
+    void showFirstStartHint(bool show);
+
     // ---- Handlers
     void startStopJButtonActionPerformed();
     void tabbedPaneStateChanged(int newIndex);
+    // Controls into the configuration, and a save when it differs from the
+    // one last saved (leaving a settings tab; any change on the Settings tab).
+    void saveIfChanged();
     void autoButtonActionPerformed();
     void exportSettingsButtonActionPerformed();
     void importSettingsButtonActionPerformed();
@@ -112,7 +122,10 @@ public:
     QTabWidget *tabbedPane = nullptr;
     links::JLabelHtml *statusJLabel = nullptr;
     QWidget *panel1 = nullptr;
+    QLabel *firstStartHint = nullptr;
     QPushButton *startStopJButton = nullptr;
+    // The keys that press Start/Stop anywhere in the window (Ctrl+Return).
+    QAction *startStopShortcut = nullptr;
     // Asks the instrument for a reading; visible while a run is going.
     QPushButton *requestButton = nullptr;
     RunPanel *runPanel = nullptr; // beside the button while a run is active

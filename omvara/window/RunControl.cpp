@@ -49,9 +49,10 @@ RunControl::RunControl(RadezoZiDadFrame2 &frame, EventLog &log, StatusLine &stat
     const auto focusFollows = [this](QWindow *focus) { m_ownFocus = focus != nullptr; };
     focusFollows(QGuiApplication::focusWindow());
     connect(qApp, &QGuiApplication::focusWindowChanged, this, focusFollows);
-    // What the log's styles and marks mean, on its tab.
-    if (QTabWidget *tabs = m_frame.tabbedPane)
-        tabs->setTabToolTip(tabs->indexOf(m_frame.eventLogPanel), EventLog::legend());
+    // What the log's styles and marks mean, over the log (screen readers get
+    // it as plain text, see plainAccessibleTexts).
+    if (m_frame.eventLogPanel)
+        m_frame.eventLogPanel->setToolTip(m_log.legend());
 }
 
 RunControl::~RunControl()
@@ -274,7 +275,7 @@ void RunControl::stateChanged(const run::RunState &state)
         m_status.setText(StatusLine::Slot::Problem, problem);
     m_status.setText(StatusLine::Slot::Waiting,
         state.phase == run::RunState::Phase::WaitingForDevice
-            ? text("waiting.for.device").replace(QStringLiteral("{0}"), state.reason)
+            ? text("waiting.for.device").replace(QStringLiteral("{0}"), m_run ? m_run->config().getPort() : QString())
             : QString());
     QStringList outputProblems;
     for (const run::RunState::Output &output : state.outputs) {
@@ -362,6 +363,7 @@ void RunControl::lineSettled(const run::RunLine &line)
         m_frame.runPanel->valueTyped(line.value);
         if (m_runningLook)
             showRunText();
+        Q_EMIT valueTyped(line.value);
         break;
     case run::LineStatus::NotTyped:
         m_log.markDataLine(line.count, valueMark(ValueFate::NotTyped, line.value, line.note));

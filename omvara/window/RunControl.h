@@ -71,6 +71,8 @@ public:
 Q_SIGNALS:
     // The look has been switched (after the run's state changed).
     void lookChanged(bool running);
+    // A value of the current run was typed.
+    void valueTyped(const QString &value);
     // A run ended by itself (device lost, failure), with what the status line says.
     void runEndedByItself(const QString &message);
 

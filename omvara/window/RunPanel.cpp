@@ -3,12 +3,9 @@
 
 #include "omvara/window/WindowTexts.h"
 
-#include <QChart>
-#include <QChartView>
-#include <QDateTimeAxis>
+#include "omvara/window/ReadingsChart.h"
+
 #include <QLabel>
-#include <QLineSeries>
-#include <QValueAxis>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -59,8 +56,11 @@ RunPanel::RunPanel(QWidget *parent)
     large.setBold(true);
     m_value->setFont(large);
 
+    // Long values and texts are cut or wrapped: they never widen the window.
+    m_value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_counts = new QLabel(this);
     m_counts->setObjectName(QStringLiteral("runCounts"));
+    m_counts->setWordWrap(true);
     m_counts->setAlignment(Qt::AlignCenter);
     m_info = new QLabel(this);
     m_info->setObjectName(QStringLiteral("runInfo"));
@@ -73,24 +73,7 @@ RunPanel::RunPanel(QWidget *parent)
     m_state->setAlignment(Qt::AlignCenter);
     m_state->setWordWrap(true);
 
-    m_series = new QLineSeries();
-    auto *chart = new QChart();
-    chart->addSeries(m_series);
-    chart->legend()->hide();
-    chart->setMargins(QMargins(2, 2, 2, 2));
-    m_timeAxis = new QDateTimeAxis();
-    m_timeAxis->setFormat(QStringLiteral("HH:mm:ss"));
-    m_timeAxis->setTickCount(4);
-    m_valueAxis = new QValueAxis();
-    m_valueAxis->setLabelFormat(QStringLiteral("%g"));
-    chart->addAxis(m_timeAxis, Qt::AlignBottom);
-    chart->addAxis(m_valueAxis, Qt::AlignLeft);
-    m_series->attachAxis(m_timeAxis);
-    m_series->attachAxis(m_valueAxis);
-    m_chartView = new QChartView(chart, this);
-    m_chartView->setObjectName(QStringLiteral("readingsChart"));
-    m_chartView->setRenderHint(QPainter::Antialiasing);
-    m_chartView->setMinimumHeight(140);
+    m_chart = new ReadingsChart(ChartSeconds, this);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -98,7 +81,7 @@ RunPanel::RunPanel(QWidget *parent)
     layout->addWidget(m_counts);
     layout->addWidget(m_info);
     layout->addWidget(m_state);
-    layout->addWidget(m_chartView, 1);
+    layout->addWidget(m_chart, 1);
 }
 
 void RunPanel::begin(const QString &port, const QString &instrument, const QString &keyboard, bool numeric)
@@ -106,17 +89,14 @@ void RunPanel::begin(const QString &port, const QString &instrument, const QStri
     m_numeric = numeric;
     m_lines = 0;
     m_typed = 0;
-    m_series->clear();
+    m_chart->clear();
     m_value->setText(QStringLiteral("\u2014"));
     m_info->setText(WindowTexts::text("run.info")
                         .replace(QStringLiteral("{0}"), port)
                         .replace(QStringLiteral("{1}"), instrument)
                         .replace(QStringLiteral("{2}"), keyboard.isEmpty() ? WindowTexts::text("run.no.keyboard") : keyboard));
     m_state->clear();
-    m_chartView->setVisible(numeric);
-    const QDateTime now = QDateTime::currentDateTime();
-    m_timeAxis->setRange(now.addSecs(-ChartSeconds), now);
-    m_valueAxis->setRange(0, 1);
+    m_chart->setVisible(numeric);
     updateCounts();
 }
 
@@ -129,32 +109,7 @@ void RunPanel::lineReceived(const QDateTime &time, const QString &value)
     const std::optional<double> number = numberOf(value);
     if (!number)
         return;
-    m_series->append(double(time.toMSecsSinceEpoch()), *number);
-    trimChart(time);
-}
-
-void RunPanel::trimChart(const QDateTime &now)
-{
-    const double oldest = double(now.addSecs(-ChartSeconds).toMSecsSinceEpoch());
-    int drop = 0;
-    while (drop < m_series->count() && m_series->at(drop).x() < oldest)
-        ++drop;
-    if (drop > 0)
-        m_series->removePoints(0, drop);
-    // The axis spans the readings there are, up to the chart's length, and
-    // at least half a minute.
-    if (m_series->count() == 0)
-        return;
-    const QDateTime first = QDateTime::fromMSecsSinceEpoch(qint64(m_series->at(0).x()));
-    m_timeAxis->setRange(std::min(first, now.addSecs(-30)), now);
-    double low = m_series->at(0).y();
-    double high = low;
-    for (int i = 1; i < m_series->count(); ++i) {
-        low = std::min(low, m_series->at(i).y());
-        high = std::max(high, m_series->at(i).y());
-    }
-    const double margin = high > low ? (high - low) * 0.1 : std::max(1.0, std::abs(high) * 0.05);
-    m_valueAxis->setRange(low - margin, high + margin);
+    m_chart->add(time, *number);
 }
 
 void RunPanel::valueTyped(const QString &value)
@@ -167,8 +122,10 @@ void RunPanel::valueTyped(const QString &value)
 void RunPanel::showState(const run::RunState &state)
 {
     QStringList lines;
-    if (state.phase == run::RunState::Phase::WaitingForDevice)
+    if (state.phase == run::RunState::Phase::WaitingForDevice) {
         lines.append(WindowTexts::text("run.waiting.for.device"));
+        m_chart->breakLine();
+    }
     for (const run::RunState::Output &output : state.outputs) {
         QString line = output.name + QStringLiteral(": ") + outputStatusText(output.status);
         if (!output.detail.isEmpty())
@@ -209,7 +166,7 @@ QString RunPanel::stateText() const
 
 int RunPanel::chartPoints() const
 {
-    return m_series->count();
+    return m_chart->points();
 }
 
 } // namespace omvara

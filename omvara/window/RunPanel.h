@@ -9,12 +9,10 @@
 class QLabel;
 class QPushButton;
 
-class QChartView;
-class QLineSeries;
-class QDateTimeAxis;
-class QValueAxis;
 
 namespace omvara {
+
+class ReadingsChart;
 
 // What a run is doing, on the Start/Stop tab beside the Stop button: the
 // last typed value (large), the counts, port, instrument and keyboard
@@ -49,19 +47,16 @@ public:
     QString stateText() const;
     // Readings on the chart (tests).
     int chartPoints() const;
+    ReadingsChart *chart() const { return m_chart; }
 
 private:
     void updateCounts();
-    void trimChart(const QDateTime &now);
 
     QLabel *m_value;
     QLabel *m_counts;
     QLabel *m_info;
     QLabel *m_state;
-    QChartView *m_chartView;
-    QLineSeries *m_series;
-    QDateTimeAxis *m_timeAxis;
-    QValueAxis *m_valueAxis;
+    ReadingsChart *m_chart;
     bool m_numeric = true;
     qint64 m_lines = 0;
     qint64 m_typed = 0;

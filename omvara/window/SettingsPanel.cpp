@@ -7,11 +7,13 @@
 #include "omvara/window/WindowTexts.h"
 #include "omvara/window/plus/PlusControls.h"
 
+#include <QAbstractButton>
 #include <QButtonGroup>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace omvara {
@@ -56,6 +58,8 @@ SettingsPanel::SettingsPanel(config::Config &config, QWidget *parent)
     // Ports beyond one cable.
     reconnectCheckBox = named(new QCheckBox(textOf("reconnectCheckBox"), this), "reconnectCheckBox", true);
     reconnectCheckBox->setChecked(config.reconnect);
+    askOnCloseButton = named(new QPushButton(textOf("askOnCloseButton"), this), "askOnCloseButton", true);
+    askOnCloseButton->setEnabled(false);
     importSettingsButton =
         named(new plus::PlusButton(textOf("importSettingsButton"), this), "importSettingsButton", true);
     exportSettingsButton =
@@ -80,6 +84,13 @@ SettingsPanel::SettingsPanel(config::Config &config, QWidget *parent)
     connect(abortAutoStartCheckBox, &QCheckBox::toggled, this,
             &SettingsPanel::abortAutoStartCheckBoxItemStateChanged);
     connect(reconnectCheckBox, &QCheckBox::toggled, this, [this](bool on) { this->config.reconnect = on; });
+    // This tab's changes are kept as soon as they are made (the other tabs
+    // save when they are left): the window saves on `changed`.
+    for (QAbstractButton *button : std::initializer_list<QAbstractButton *> {manualConnectButton, autoConnectButton,
+             abortAutoStartCheckBox, reconnectCheckBox, minimizeToTrayCheckBox, notifyWhenMinimizedToTrayCheckBox,
+             checkForUpdatesCheckBox})
+        connect(button, &QAbstractButton::toggled, this, [this] { Q_EMIT changed(); });
+    connect(askOnCloseButton, &QPushButton::clicked, this, &SettingsPanel::askOnCloseRequested);
     connect(importSettingsButton, &QPushButton::clicked, this, &SettingsPanel::importRequested);
     connect(exportSettingsButton, &QPushButton::clicked, this, &SettingsPanel::exportRequested);
 }
@@ -92,12 +103,17 @@ void SettingsPanel::buildLayout()
     startGrid->addWidget(manualConnectButton, 0, 1);
     startGrid->addWidget(autoConnectButton, 1, 1);
     startGrid->addWidget(abortAutoStartCheckBox, 2, 1);
-    startGrid->addWidget(label32, 3, 0);
-    startGrid->addWidget(minimizeToTrayCheckBox, 3, 1);
-    startGrid->addWidget(notifyWhenMinimizedToTrayCheckBox, 4, 1);
-    startGrid->addWidget(label18, 5, 0);
-    startGrid->addWidget(checkForUpdatesCheckBox, 5, 1);
-    startGrid->addWidget(reconnectCheckBox, 6, 1);
+    // What a connection does when its device goes away belongs with the connection.
+    startGrid->addWidget(reconnectCheckBox, 3, 1);
+    startGrid->addWidget(label32, 4, 0);
+    startGrid->addWidget(minimizeToTrayCheckBox, 4, 1);
+    startGrid->addWidget(notifyWhenMinimizedToTrayCheckBox, 5, 1);
+    auto *askRow = new QHBoxLayout;
+    askRow->addWidget(askOnCloseButton);
+    askRow->addStretch(1);
+    startGrid->addLayout(askRow, 6, 1);
+    startGrid->addWidget(label18, 7, 0);
+    startGrid->addWidget(checkForUpdatesCheckBox, 7, 1);
     startGrid->setColumnStretch(2, 1);
 
     auto *fileGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.fileGroup.title"), this);
@@ -127,6 +143,11 @@ void SettingsPanel::updateConfig()
     checkForUpdatesCheckBoxItemStateChanged();
     abortAutoStartCheckBoxItemStateChanged();
     config.reconnect = reconnectCheckBox->isChecked();
+}
+
+void SettingsPanel::setCloseAnswerKept(bool kept)
+{
+    askOnCloseButton->setEnabled(kept);
 }
 
 void SettingsPanel::connectButtonActionPerformed()

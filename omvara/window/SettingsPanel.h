@@ -10,6 +10,7 @@ class QLabel;
 class QRadioButton;
 
 class QCheckBox;
+class QPushButton;
 
 namespace omvara {
 
@@ -33,6 +34,8 @@ public:
     void updateConnect();
     // The four switches.
     void updateConfig();
+    // Whether an answer to the question on closing during a run is kept.
+    void setCloseAnswerKept(bool kept);
 
     // ---- Handlers
     void connectButtonActionPerformed();
@@ -52,6 +55,9 @@ public:
     QLabel *label18;
     plus::PlusSelectedAlwaysCheckBox *checkForUpdatesCheckBox;
     QCheckBox *reconnectCheckBox;
+    // Undoes "Do not ask again" of the question on closing during a run (a
+    // per-user choice, not a setting): enabled while an answer is kept.
+    QPushButton *askOnCloseButton;
     QLabel *label19;
     plus::PlusButton *importSettingsButton;
     plus::PlusButton *exportSettingsButton;
@@ -59,7 +65,11 @@ public:
 Q_SIGNALS:
     // The user chose manual connection (tray support ends for this program run).
     void manualConnectChosen();
+    // A setting of this tab was changed (after it has been stored in the configuration).
+    void changed();
     void importRequested();
+    // The user wants to be asked again when closing during a run.
+    void askOnCloseRequested();
     void exportRequested();
 
 private:

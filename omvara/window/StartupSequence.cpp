@@ -8,9 +8,12 @@
 #include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/StatusLine.h"
 #include "omvara/window/TraySupport.h"
+#include "omvara/window/UserState.h"
+#include "omvara/window/RunPanel.h"
 #include "omvara/window/RequestGroup.h"
 #include "omvara/window/ProcessingPanel.h"
 #include "omvara/window/PortDoctorDialog.h"
+#include "omvara/window/SettingsPanel.h"
 #include "omvara/window/WindowPolish.h"
 #include "omvara/window/WindowTexts.h"
 #include "omvara/config/ConfigHelper.h"
@@ -28,6 +31,9 @@
 #include "portlink/SystemProperties.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QSessionManager>
 #include <QCoreApplication>
 #include <QFile>
 #include <QPointer>
@@ -106,6 +112,20 @@ QStringList StartupSequence::textKeys()
         QStringLiteral("checking.for.update"),
         QStringLiteral("update.check.failed"),
         QStringLiteral("update.available"),
+        QStringLiteral("close.running.title"),
+        QStringLiteral("close.running.question"),
+        QStringLiteral("close.keep.in.tray"),
+        QStringLiteral("close.stop.and.quit"),
+        QStringLiteral("close.cancel"),
+        QStringLiteral("close.do.not.ask.again"),
+        QStringLiteral("tray.show"),
+        QStringLiteral("tray.hide"),
+        QStringLiteral("tray.start"),
+        QStringLiteral("tray.stop"),
+        QStringLiteral("tray.quit"),
+        QStringLiteral("tray.tooltip.stopped"),
+        QStringLiteral("tray.tooltip.running"),
+        QStringLiteral("tray.tooltip.last.value"),
     };
 }
 
@@ -149,6 +169,7 @@ bool StartupSequence::run()
 {
     // 1. The configuration with its defaults comes with the window.
     m_frame = new RadezoZiDadFrame2();
+    m_userState = std::make_unique<UserState>(m_seams.userStateFile);
     m_frame->setWindowTitle(QStringLiteral("Brindlecote Omvara"));
     if (m_seams.store)
         m_frame->setConfigStore(std::move(m_seams.store));
@@ -186,6 +207,19 @@ bool StartupSequence::run()
         for (const QSize &size : icon.availableSizes())
             m_icons.addPixmap(icon.pixmap(size));
     m_frame->setWindowIcon(m_icons);
+    // The size (and, where the platform lets a program place its windows,
+    // the place) the user gave the window last time.
+    const QByteArray geometry = m_userState->windowGeometry();
+    if (!geometry.isEmpty()) {
+        if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+            const QSize size = m_frame->size();
+            m_frame->restoreGeometry(geometry);
+            if (m_frame->size().isEmpty())
+                m_frame->resize(size);
+        } else {
+            m_frame->restoreGeometry(geometry);
+        }
+    }
     if (m_seams.showWindow)
         m_frame->show();
 
@@ -193,6 +227,13 @@ bool StartupSequence::run()
     //     greyed with their controls.
     for (QWidget *widget : m_frame->findChildren<QWidget *>())
         widget->setToolTipDuration(10000);
+    //     For the keyboard and screen readers: Tab follows each tab's layout,
+    //     and every control says in plain text what it is.
+    plainAccessibleTexts(m_frame);
+    for (int i = 0; i < m_frame->tabbedPane->count(); ++i) {
+        orderTabsByLayout(m_frame->tabbedPane->widget(i));
+        plainAccessibleTexts(m_frame->tabbedPane->widget(i));
+    }
     wrapToolTips(m_frame);
     greyLabelsWithTheirControls(m_frame);
 
@@ -269,6 +310,12 @@ bool StartupSequence::preparePorts()
 
 void StartupSequence::loadSettings()
 {
+    // Nothing stored yet: the first start of this program for this store.
+    try {
+        m_firstStart = m_frame->getConfigStore().node().keys().isEmpty();
+    } catch (const std::exception &) {
+        m_firstStart = false; // the load below tells what is wrong with the store
+    }
     try {
         if (!m_frame->loadConfig()) {
             // Which settings, what was stored and what they are now.
@@ -294,6 +341,7 @@ void StartupSequence::loadSettings()
 void StartupSequence::buildWindow()
 {
     m_frame->initComponents();
+    m_frame->showFirstStartHint(m_firstStart);
 
     m_eventLogPane = new QPlainTextEdit();
     m_eventLogPane->setObjectName(QStringLiteral("eventLog"));
@@ -305,6 +353,7 @@ void StartupSequence::buildWindow()
     courier.setFamilies({QStringLiteral("Courier New"), QFontDatabase::systemFont(QFontDatabase::FixedFont).family()});
     m_eventLogPane->setFont(courier);
     m_frame->setEventLogWidget(m_eventLogPane);
+    m_eventLogPane->setAccessibleName(WindowTexts::text("RadezoZiDadFrame2.eventLogPanel.tab.title"));
 
     m_eventLog = new EventLog(m_eventLogPane->document(), m_eventLogPane, m_frame);
     m_statusLine = new StatusLine(m_frame->statusJLabel, m_frame);
@@ -317,8 +366,27 @@ void StartupSequence::buildWindow()
             m_tray->icon().showMessage(QStringLiteral("Omvara"), message);
     });
 
+    // The first start's hint has done its work once a run is under way.
+    connect(m_runControl, &RunControl::lookChanged, this, [this](bool running) {
+        if (running && m_frame)
+            m_frame->showFirstStartHint(false);
+        updateTray();
+    });
+    connect(m_runControl, &RunControl::valueTyped, this, [this] { updateTray(); });
+
+    // "Do not ask again" can be undone on the Settings tab.
+    SettingsPanel *settings = m_frame->settingsPanel;
+    settings->setCloseAnswerKept(m_userState->closeAnswer() != UserState::CloseAnswer::Ask);
+    connect(settings, &SettingsPanel::askOnCloseRequested, this, [this] {
+        m_userState->setCloseAnswer(UserState::CloseAnswer::Ask);
+        m_userState->sync();
+        m_frame->settingsPanel->setCloseAnswerKept(false);
+    });
+
     m_frame->setRemoveMinimizeToTraySupport([this] { removeMinimizeToTraySupport(); });
     m_frame->installEventFilter(this);
+    // At logout the session ends the program: settings saved, run ended, no question.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &) { endSession(); });
 }
 
 void StartupSequence::autoStart()
@@ -352,17 +420,50 @@ void StartupSequence::addMinimizeToTraySupport()
     m_tray = std::make_unique<TraySupport>(
         m_frame, m_icons, [frame = m_frame] { return frame && frame->getConfig().notifyWhenMinimizedToTray; },
         std::move(icon));
-    // Readings on request, from the tray while the window is hidden there.
-    if (m_runControl) {
-        TrayIcon &trayIcon = m_tray->icon();
-        trayIcon.setRequestAction(text("tray.request.reading"), [control = QPointer<RunControl>(m_runControl)] {
-            if (control)
-                control->request();
-        });
-        trayIcon.setRequestEnabled(m_runControl->isRunning());
-        connect(m_runControl, &RunControl::lookChanged, m_tray.get(),
-            [&trayIcon](bool running) { trayIcon.setRequestEnabled(running); });
+    // Show/Hide, Start/Stop, a reading on request and Quit from the icon's
+    // menu; its tooltip tells the run's state and last value.
+    updateTray();
+}
+
+void StartupSequence::updateTray()
+{
+    if (!m_tray || !m_frame || !m_runControl)
+        return;
+    const bool running = m_runControl->isRunning();
+    const bool shown = m_frame->isVisible() && !(m_frame->windowState() & Qt::WindowMinimized);
+    const QPointer<RunControl> control(m_runControl);
+    const QPointer<RadezoZiDadFrame2> frame(m_frame);
+    QList<TrayIcon::MenuEntry> menu;
+    menu.append({text(shown ? "tray.hide" : "tray.show"), true, [this, frame] {
+                     if (!frame || !m_tray)
+                         return;
+                     if (frame->isVisible() && !(frame->windowState() & Qt::WindowMinimized))
+                         frame->showMinimized(); // into the tray
+                     else
+                         m_tray->restoreFromTray();
+                 }});
+    menu.append({text(running ? "tray.stop" : "tray.start"), true, [control] {
+                     if (control)
+                         control->startStopJButtonActionPerformed();
+                 }});
+    // Only while a run has a request command to send.
+    menu.append({text("tray.request.reading"), running && !m_frame->requestButton->isHidden(), [control] {
+                     if (control)
+                         control->request();
+                 }});
+    menu.append({text("tray.quit"), true, [this] { quit(); }});
+    TrayIcon &icon = m_tray->icon();
+    icon.setMenu(menu);
+
+    QString tip = text("tray.tooltip.stopped");
+    if (running) {
+        const run::Run *current = m_runControl->currentRun();
+        tip = text("tray.tooltip.running").replace(QStringLiteral("{0}"), current ? current->config().getPort() : QString());
+        const QString last = m_frame->runPanel->lastValue();
+        if (!last.isEmpty())
+            tip += QLatin1Char('\n') + text("tray.tooltip.last.value").replace(QStringLiteral("{0}"), last);
     }
+    icon.setToolTip(tip);
 }
 
 void StartupSequence::removeMinimizeToTraySupport()
@@ -392,11 +493,77 @@ QList<QIcon> StartupSequence::windowIcons()
 
 bool StartupSequence::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::Close && !m_shutDown && watched == m_frame) {
+    if (watched != m_frame)
+        return QObject::eventFilter(watched, event);
+    if (event->type() == QEvent::Close && !m_shutDown) {
+        switch (closeAction()) {
+        case CloseAction::Cancel:
+            event->ignore();
+            return true;
+        case CloseAction::KeepInTray:
+            event->ignore();
+            m_frame->showMinimized(); // tray support hides it there
+            return true;
+        case CloseAction::Quit:
+            break;
+        }
         shutdown();
         return false;
     }
+    if (event->type() == QEvent::Show || event->type() == QEvent::Hide || event->type() == QEvent::WindowStateChange)
+        updateTray();
     return QObject::eventFilter(watched, event);
+}
+
+StartupSequence::CloseAction StartupSequence::closeAction()
+{
+    // Nothing to lose while stopped.
+    if (!m_runControl || !m_runControl->isRunning())
+        return CloseAction::Quit;
+    const bool tray = m_tray != nullptr;
+    switch (m_userState->closeAnswer()) {
+    case UserState::CloseAnswer::StopAndQuit:
+        return CloseAction::Quit;
+    case UserState::CloseAnswer::KeepInTray:
+        if (tray)
+            return CloseAction::KeepInTray;
+        break; // no tray this time: ask
+    case UserState::CloseAnswer::Ask:
+        break;
+    }
+    // With the tray: keep running there (first, the default) or stop and quit;
+    // without it: stop and quit, or cancel.
+    QStringList choices;
+    if (tray)
+        choices << text("close.keep.in.tray") << text("close.stop.and.quit");
+    else
+        choices << text("close.stop.and.quit") << text("close.cancel");
+    const MessageBoxes::Choice choice
+        = MessageBoxes::askChoice(m_frame, MessageText::own(text("close.running.question")), text("close.running.title"),
+            choices, text("close.do.not.ask.again"));
+    CloseAction action = CloseAction::Cancel;
+    if (tray)
+        action = choice.index == 0 ? CloseAction::KeepInTray : CloseAction::Quit;
+    else
+        action = choice.index == 0 ? CloseAction::Quit : CloseAction::Cancel;
+    // "Do not ask again" keeps an answer that does something; Cancel is not kept.
+    if (choice.checked && action != CloseAction::Cancel) {
+        m_userState->setCloseAnswer(
+            action == CloseAction::KeepInTray ? UserState::CloseAnswer::KeepInTray : UserState::CloseAnswer::StopAndQuit);
+        m_userState->sync();
+        m_frame->settingsPanel->setCloseAnswerKept(true);
+    }
+    return action;
+}
+
+void StartupSequence::endSession()
+{
+    shutdown();
+}
+
+void StartupSequence::quit()
+{
+    shutdown();
 }
 
 void StartupSequence::shutdown()
@@ -404,6 +571,11 @@ void StartupSequence::shutdown()
     if (m_shutDown)
         return;
     m_shutDown = true;
+    // The window's size and place, for the user's next start.
+    if (m_userState) {
+        m_userState->setWindowGeometry(m_frame->saveGeometry());
+        m_userState->sync();
+    }
     m_frame->updateConfigFromTabs();
     try {
         m_frame->saveConfig();

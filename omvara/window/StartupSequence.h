@@ -31,6 +31,7 @@ class RadezoZiDadFrame2;
 class StatusLine;
 class TrayIcon;
 class TraySupport;
+class UserState;
 
 // The program's window as a whole: builds the main window with its event
 // log, status line, run control and tray, in the start-up order, and saves
@@ -63,6 +64,8 @@ public:
         std::unique_ptr<config::ConfigStore> store;
         // Whether to show the window (tests without a display keep it hidden).
         bool showWindow = true;
+        // The file of the per-user window state (default: the user's own store).
+        QString userStateFile;
     };
 
     // `arguments` is the command line without the program name.
@@ -78,6 +81,16 @@ public:
     // shown and does not stop the shutdown), end of any run; then `closed`
     // is emitted with the exit status 0.
     void shutdown();
+    // The desktop session ends (logout): the same as closing the window, and
+    // nothing asks, whatever runs.
+    void endSession();
+    // Quit from the tray: ends the run and the program without asking.
+    void quit();
+
+    // What closing the window with its close button does (asking first while
+    // a run is active, unless the user said not to ask again).
+    enum class CloseAction { Quit, KeepInTray, Cancel };
+    CloseAction closeAction();
 
     // Tray support: installed when the platform has a tray and none is installed yet.
     void addMinimizeToTraySupport();
@@ -99,6 +112,7 @@ public:
     StatusLine *statusLine() const { return m_statusLine; }
     RunControl *runControl() const { return m_runControl; }
     TraySupport *traySupport() const { return m_tray.get(); }
+    UserState *userState() const { return m_userState.get(); }
     QPlainTextEdit *eventLogPane() const { return m_eventLogPane; }
     const QString &portArgument() const { return m_portArgument; }
 
@@ -116,6 +130,7 @@ private:
     void buildWindow();
     void autoStart();
     void fatal(const MessageText &message, const QString &title, int status);
+    void updateTray();
 
     QStringList m_arguments;
     QString m_portArgument;
@@ -126,8 +141,10 @@ private:
     StatusLine *m_statusLine = nullptr;
     RunControl *m_runControl = nullptr;
     std::unique_ptr<TraySupport> m_tray;
+    std::unique_ptr<UserState> m_userState;
     QIcon m_icons;
     bool m_shutDown = false;
+    bool m_firstStart = false; // no settings were stored before this start
 };
 
 } // namespace omvara

@@ -40,26 +40,31 @@ public:
             });
     }
 
-    void setRequestAction(const QString &text, std::function<void()> onRequest) override
+    void setMenu(const QList<MenuEntry> &entries) override
     {
         if (!m_menu) {
             m_menu = std::make_unique<QMenu>();
             m_icon.setContextMenu(m_menu.get());
         }
-        m_request = m_menu->addAction(text);
-        m_request->setEnabled(false);
-        QObject::connect(m_request, &QAction::triggered, m_menu.get(), [onRequest] { onRequest(); });
+        m_menu->clear();
+        for (const MenuEntry &entry : entries) {
+            QAction *action = m_menu->addAction(entry.text);
+            action->setVisible(entry.visible);
+            // After the menu has closed: an entry may rebuild the menu.
+            QObject::connect(
+                action, &QAction::triggered, m_menu.get(),
+                [run = entry.action] {
+                    if (run)
+                        run();
+                },
+                Qt::QueuedConnection);
+        }
     }
-    void setRequestEnabled(bool enabled) override
-    {
-        if (m_request)
-            m_request->setEnabled(enabled);
-    }
+    void setToolTip(const QString &text) override { m_icon.setToolTip(text); }
 
 private:
     std::unique_ptr<QMenu> m_menu; // before the icon, which refers to it
     QSystemTrayIcon m_icon;
-    QAction *m_request = nullptr;
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -26,10 +27,17 @@ public:
     virtual void showMessage(const QString &caption, const QString &text) = 0;
     // Called on a double click on the icon.
     virtual void setActivated(std::function<void()> onDoubleClick) = 0;
-    // The icon's menu entry that asks the instrument for a reading, and
-    // whether it can be chosen (while a run is going).
-    virtual void setRequestAction(const QString &text, std::function<void()> onRequest) { }
-    virtual void setRequestEnabled(bool enabled) { }
+    // One entry of the icon's menu.
+    struct MenuEntry
+    {
+        QString text;
+        bool visible = true;
+        std::function<void()> action;
+    };
+    // Replaces the icon's menu with `entries`, in their order.
+    virtual void setMenu(const QList<MenuEntry> &entries) { }
+    // The text shown when the pointer rests on the icon.
+    virtual void setToolTip(const QString &text) { }
 };
 
 // Minimising to the system tray: while installed, iconifying the window puts

@@ -15,6 +15,7 @@ OMVARA_DEBIAN_PACKAGES=(
     ser2net libgensio-dev
     libmosquitto-dev mosquitto mosquitto-clients openssl
     strace
+    dbus-daemon at-spi2-core python3-pyatspi
 )
 
 omvara_install_deps() {

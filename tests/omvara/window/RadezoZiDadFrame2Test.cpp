@@ -284,13 +284,39 @@ TEST_F(FrameTest, leavingStartSettingsOrEventLogTab_neverWrites)
 {
     for (Tab tab : {Start, Settings, EventLog}) {
         selectTab(tab);
-        frame->settingsPanel->checkForUpdatesCheckBox->toggle();
-        selectTab(tab == Start ? Settings : Start);
-        if (tab != Start) {
-            EXPECT_EQ(frame->saves, 0) << tab;
-        }
+        // A change that only leaving its own tab would save.
+        auto *box = frame->inputPanel->bitRateBox;
+        box->setCurrentIndex((box->currentIndex() + 1) % box->count());
+        selectTab(tab == Start ? EventLog : Start);
+        EXPECT_EQ(frame->saves, 0) << tab;
     }
     EXPECT_EQ(frame->saves, 0);
+}
+
+TEST_F(FrameTest, settingsTabChanges_areSavedWhenMade)
+{
+    selectTab(Settings);
+    SettingsPanel &settings = *frame->settingsPanel;
+    // Each control once, and a radio button that is already chosen (no change).
+    const std::vector<std::pair<const char *, std::function<void()>>> changes = {
+        {"updates", [&] { settings.checkForUpdatesCheckBox->toggle(); }},
+        {"reconnect", [&] { settings.reconnectCheckBox->toggle(); }},
+        {"tray", [&] { settings.minimizeToTrayCheckBox->toggle(); }},
+        {"notice", [&] { settings.notifyWhenMinimizedToTrayCheckBox->toggle(); }},
+        {"abort", [&] { settings.abortAutoStartCheckBox->toggle(); }},
+        {"automatic", [&] { settings.autoConnectButton->click(); }},
+    };
+    int expected = 0;
+    for (const auto &[name, change] : changes) {
+        change();
+        EXPECT_EQ(frame->saves, ++expected) << name;
+    }
+    settings.autoConnectButton->click();
+    EXPECT_EQ(frame->saves, expected) << "no change, no write";
+    EXPECT_EQ(&config().getConnect(), &Helper::Connect::AUTO);
+    EXPECT_NE(config().reconnect, config::Config().reconnect);
+    selectTab(Start);
+    EXPECT_EQ(frame->saves, expected) << "leaving the tab adds nothing";
 }
 
 TEST_F(FrameTest, savedChange_reachesTheStore)
@@ -323,8 +349,11 @@ TEST_F(FrameTest, instrumentChangeWithCustomPattern_yesClearsIt)
     ScriptedAnswers answers;
     answers.answer(Answer::Yes);
     config().setCustomRegEx(QStringLiteral("([0-9]+)"));
+    frame->inputPanel->showCustomPattern();
+    EXPECT_FALSE(frame->inputPanel->customPatternLabel->isHidden());
     selectInstrument(Helper::Instrument::KERN_572);
     EXPECT_EQ(config().getCustomRegEx(), QString());
+    EXPECT_TRUE(frame->inputPanel->customPatternLabel->isHidden()) << "the note goes with the pattern";
 }
 
 TEST_F(FrameTest, instrumentChangeWithoutCustomPattern_asksNothing)
@@ -589,8 +618,13 @@ TEST_F(FrameTest, customizeButton_storesTheAcceptedPattern)
         dialog.okButton->click();
         return dialog.result();
     });
+    QLabel *note = frame->inputPanel->customPatternLabel;
+    EXPECT_TRUE(note->isHidden()) << "the instrument's own pattern: nothing to say";
     frame->inputPanel->customizeButton->click();
     EXPECT_EQ(config().getCustomRegEx(), QStringLiteral("W:\\s*([0-9.]+)"));
+    // The Input tab says that the custom pattern replaces the instrument's.
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_TRUE(note->text().contains(QStringLiteral("W:\\s*([0-9.]+)"))) << note->text().toStdString();
 }
 
 TEST_F(FrameTest, customizeButtonCancelled_leavesThePattern)

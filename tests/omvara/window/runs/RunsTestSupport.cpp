@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "RunsTestSupport.h"
 
+#include "omvara/util/Bundle.h"
+
 #include "omvara/window/ProgramExit.h"
 #include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/RadezoZiDad.h"
@@ -64,9 +66,18 @@ Harness::Harness()
     omvara::prefs::FilePreferencesFactory::forgetPreferencesFile();
     factory = std::make_unique<omvara::prefs::FilePreferencesFactory>();
 
+    userStateFile = dir.filePath(QStringLiteral("user-state.ini"));
     m_oldResponder = omvara::MessageBoxes::setResponder([this](const omvara::MessageBoxes::Request &request) {
-        messages.push_back({request.title, request.text, request.helpButton});
         omvara::MessageBoxes::Reply reply;
+        if (request.kind == omvara::MessageBoxes::Kind::Choice) {
+            choices.push_back(request);
+            reply.choice = choice >= 0 ? choice
+                                       : int(request.choices.indexOf(omvara::util::Bundle::get(QStringLiteral("omvara.Omvara"))
+                                               .getString(QStringLiteral("close.stop.and.quit"))));
+            reply.checked = checked;
+            return reply;
+        }
+        messages.push_back({request.title, request.text, request.helpButton});
         reply.answer = pressHelp && !request.helpButton.isEmpty() ? omvara::MessageBoxes::Answer::Yes
                                                                   : omvara::MessageBoxes::Answer::Ok;
         return reply;
@@ -114,6 +125,7 @@ bool Harness::start(const QStringList &arguments)
         nativeSide = std::make_unique<portlink::testing::ScopedNativeSide>(sim);
     omvara::StartupSequence::Seams seams;
     seams.showWindow = false;
+    seams.userStateFile = userStateFile;
     seams.store = std::make_unique<omvara::config::ConfigStore>(*factory);
     seams.drawUpdateCheck = [this] { return updateDraw; };
     seams.startUpdateCheck = [this](omvara::StartupSequence &) { ++updateChecksStarted; };

@@ -47,6 +47,8 @@ public:
         bool visible = false;
         QStringList messages;
         std::function<void()> doubleClick;
+        QList<omvara::TrayIcon::MenuEntry> menu;
+        QString toolTip;
     };
     explicit FakeTrayIcon(State &state) : m_state(state) { }
     void show() override { m_state.visible = true; }
@@ -57,6 +59,8 @@ public:
         m_state.messages.append(caption + QLatin1Char('|') + text);
     }
     void setActivated(std::function<void()> onDoubleClick) override { m_state.doubleClick = std::move(onDoubleClick); }
+    void setMenu(const QList<MenuEntry> &entries) override { m_state.menu = entries; }
+    void setToolTip(const QString &text) override { m_state.toolTip = text; }
 
 private:
     State &m_state;
@@ -98,6 +102,14 @@ public:
     std::vector<Message> messages;
     bool pressHelp = false; // answer a box with a second button by pressing it
     bool shown(const QString &title, const QString &textPart = QString()) const;
+
+    // The questions with several answers asked so far (closing during a run),
+    // and how they are answered: the button `choice` (-1: the one that says
+    // "Stop and quit"), with the check box set as `checked`.
+    std::vector<omvara::MessageBoxes::Request> choices;
+    int choice = -1;
+    bool checked = false;
+    QString userStateFile;
 
     std::optional<int> exitStatus;
     std::shared_ptr<portlink::testing::SimulatedNative> sim;

@@ -11,7 +11,9 @@
 #include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/RunControl.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QPalette>
 #include <QHash>
 #include <QPixmap>
 #include <QTabWidget>
@@ -39,6 +41,28 @@ QByteArray record(int i)
 {
     const double value = 250.0 - 60.0 * std::exp(-i / 6.0) + ((i * 37) % 11 - 5) * 0.02;
     return QStringLiteral("+ %1 g  \r\n").arg(value, 10, 'f', 3).toLatin1();
+}
+
+// A dark desktop theme.
+QPalette darkPalette()
+{
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(0x35, 0x35, 0x35));
+    p.setColor(QPalette::WindowText, QColor(0xE6, 0xE6, 0xE6));
+    p.setColor(QPalette::Base, QColor(0x2A, 0x2A, 0x2A));
+    p.setColor(QPalette::AlternateBase, QColor(0x35, 0x35, 0x35));
+    p.setColor(QPalette::Text, QColor(0xE6, 0xE6, 0xE6));
+    p.setColor(QPalette::Button, QColor(0x40, 0x40, 0x40));
+    p.setColor(QPalette::ButtonText, QColor(0xE6, 0xE6, 0xE6));
+    p.setColor(QPalette::Highlight, QColor(0x2A, 0x82, 0xDA));
+    p.setColor(QPalette::HighlightedText, QColor(0xFF, 0xFF, 0xFF));
+    p.setColor(QPalette::ToolTipBase, QColor(0x40, 0x40, 0x40));
+    p.setColor(QPalette::ToolTipText, QColor(0xE6, 0xE6, 0xE6));
+    p.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x55));
+    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x90, 0x90, 0x90));
+    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x90, 0x90, 0x90));
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x90, 0x90, 0x90));
+    return p;
 }
 
 } // namespace
@@ -120,8 +144,21 @@ QStringList renderScreenshots(const QString &folder)
     save(frame, folder, QStringLiteral("window-running"), written);
     tabs.setCurrentWidget(frame.eventLogPanel);
     save(frame, folder, QStringLiteral("window-running-log"), written);
+    // The same run on a small screen (800x600) and on a dark desktop theme.
+    tabs.setCurrentIndex(0);
+    frame.resize(800, 600);
+    save(frame, folder, QStringLiteral("window-running-800x600"), written);
+    const QPalette light = QApplication::palette();
+    QApplication::setPalette(darkPalette());
+    save(frame, folder, QStringLiteral("window-running-dark"), written);
+    tabs.setCurrentWidget(frame.eventLogPanel);
+    save(frame, folder, QStringLiteral("window-running-log-dark"), written);
+    tabs.setCurrentIndex(0);
+    frame.resize(920, 580);
     runs.stop();
     runUntil([&] { return !runs.isRunning(); });
+    save(frame, folder, QStringLiteral("window-stopped-dark"), written);
+    QApplication::setPalette(light);
     return written;
 }
 

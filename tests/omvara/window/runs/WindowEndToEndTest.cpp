@@ -19,6 +19,8 @@
 #include "XWindowClose.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -139,6 +141,15 @@ TEST(WindowEndToEnd, AutomaticStartTypesIntoTheXtermFromTheTrayAndCloseSaves)
         store.saveConfig(settings);
     }
 
+    // This user told the question on closing during a run not to ask again,
+    // with "Stop and quit": closing below ends the program.
+    {
+        QDir().mkpath(home.filePath("config/Brindlecote"));
+        QFile state(home.filePath("config/Brindlecote/OmvaraWindow.ini"));
+        ASSERT_TRUE(state.open(QIODevice::WriteOnly));
+        state.write("[close]\nanswer=stopAndQuit\n");
+    }
+
     Process omvara(env);
     omvara->setProcessChannelMode(QProcess::MergedChannels);
     omvara->start(QStringLiteral(OMVARA_PROGRAM), {"--prefs-file", prefsFile, pty});
@@ -178,7 +189,8 @@ TEST(WindowEndToEnd, AutomaticStartTypesIntoTheXtermFromTheTrayAndCloseSaves)
     QThread::msleep(700);
     run("import", {"-window", window, QStringLiteral(OMVARA_SCREENSHOT_DIR "/running-window.png")});
 
-    // Closing the window saves the settings and ends the program with 0.
+    // Closing the window during the run (no question: see above) saves the
+    // settings and ends the program with 0.
     xterm.focus();
     ASSERT_TRUE(closeWindow(window.toULong()));
     ASSERT_TRUE(omvara->waitForFinished(15000)) << output();
