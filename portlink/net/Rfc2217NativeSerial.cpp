@@ -32,6 +32,8 @@ constexpr int kNoAnswer = network_open::NoAnswer;
 constexpr int kUnreachable = network_open::Unreachable;
 constexpr int kUnknownHost = network_open::UnknownHost;
 constexpr int kStopped = network_open::Stopped;
+constexpr int kClosed = network_open::Closed;
+constexpr int kNoComPortOption = network_open::NoComPortOption;
 
 // Received bytes kept before reading from the server pauses (TCP then holds
 // the rest back).
@@ -48,6 +50,9 @@ int codeFor(int gensioError)
     case GE_HOSTDOWN:
     case GE_NAME_NET_NOT_UP:
         return kUnreachable;
+    case GE_REMCLOSE:
+    case GE_IOERR: // a reset
+        return kClosed;
     case GE_NOTFOUND:
     case GE_UNKNOWN_NAME_ERROR:
     case GE_NAME_ERROR:
@@ -235,7 +240,7 @@ int Rfc2217NativeSerial::SerOpenPort(SerialConfig &config)
     if (name.kind != NetworkPortName::Kind::Rfc2217)
         return kNotValid;
     if (!name.valid())
-        return kUnknownHost;
+        return network_open::forInvalidName(config.getPortNameString());
 
     auto c = std::make_shared<Connection>();
     if (gensio_default_os_hnd(0, &c->os) != 0)
@@ -338,10 +343,15 @@ int Rfc2217NativeSerial::SerConfigure(int port, const SerialConfig &config)
     if (!c->waitFor(lock, kSettingsTimeoutMs, [&] { return c->settingsPending <= 0 || c->lost.load(); }))
         return kNoAnswer;
     if (c->lost.load())
-        return -1;
-    for (const int rc : sent)
+        return kClosed;
+    for (const int rc : sent) {
+        // gensio sends no setting to a server that has not agreed to the
+        // COM-port option.
+        if (rc == GE_NOTSUP)
+            return kNoComPortOption;
         if (rc != 0)
             return rc;
+    }
     return c->settingsError;
 }
 
@@ -586,6 +596,28 @@ int Rfc2217NativeSerial::SerWaitReadable(int port, int ms, StopSignal *stop)
 QString Rfc2217NativeSerial::SerOpenFailureHint(int rc, const SerialConfig &config)
 {
     return network_open::hint(rc, config, kConnectTimeoutMs);
+}
+
+QString Rfc2217NativeSerial::SerConfigureFailureHint(int rc, const SerialConfig &config)
+{
+    const NetworkPortName name = NetworkPortName::parse(config.getPortNameString());
+    const QString where = QStringLiteral("%1 port %2").arg(name.host).arg(name.port);
+    switch (rc) {
+    case kNoComPortOption:
+        return QStringLiteral("%1 does not answer the COM-port option (RFC 2217), so the line settings cannot be "
+                              "sent: if it serves the device as a raw TCP port, use tcp://%2:%3 and set the line "
+                              "settings on the device server")
+            .arg(where, name.host.contains(QLatin1Char(':')) ? u'[' + name.host + u']' : name.host)
+            .arg(name.port);
+    case kClosed:
+        return QStringLiteral("%1 closed the connection while the line settings were being sent: check that the "
+                              "device server can open its serial device")
+            .arg(where);
+    case kNoAnswer:
+        return QStringLiteral("%1 did not answer the line settings within %2 s").arg(where).arg(kSettingsTimeoutMs / 1000);
+    default:
+        return NativeSerial::SerConfigureFailureHint(rc, config);
+    }
 }
 
 QString Rfc2217NativeSerial::SerGetLibVer()

@@ -68,6 +68,9 @@ public:
     int SerWaitInput(int port, int ms) override;
     int SerWaitReadable(int port, int ms, StopSignal *stop) override;
     QString SerOpenFailureHint(int rc, const SerialConfig &config) override;
+    // Says when the server does not take the COM-port option, closed the
+    // connection, or did not answer the line settings.
+    QString SerConfigureFailureHint(int rc, const SerialConfig &config) override;
     QString SerGetLibVer() override;
 
     struct Connection;
