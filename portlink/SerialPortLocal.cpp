@@ -318,6 +318,8 @@ QString openFailureText(int rc)
         return QStringLiteral("Connection closed");
     case 1016:
         return QStringLiteral("Port number out of range");
+    case 1017:
+        return QStringLiteral("No COM-port option");
     default:
         return QStringLiteral(": ") + QString::number(rc);
     }

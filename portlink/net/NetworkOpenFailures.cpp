@@ -33,6 +33,11 @@ QString hint(int rc, const SerialConfig &config, int connectTimeoutMs)
     case PortOutOfRange:
         return QStringLiteral("The port number %1 is out of range: network ports are numbered 1 to 65535")
             .arg(name.port);
+    case NoComPortOption:
+        return QStringLiteral("%1 does not answer the COM-port option (RFC 2217): if it serves the device as a raw "
+                              "TCP port, use tcp://%2:%3 and set the line settings on the device server")
+            .arg(where, name.host.contains(QLatin1Char(':')) ? u'[' + name.host + u']' : name.host)
+            .arg(name.port);
     case Closed:
         return QStringLiteral("%1 accepted the connection and closed it at once: check that the device server "
                               "can open its serial device, and that this is the port it serves it on")

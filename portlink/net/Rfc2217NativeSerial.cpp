@@ -22,6 +22,9 @@
 #include <stop_token>
 #include <thread>
 
+#include <pthread.h>
+#include <time.h>
+
 namespace portlink {
 
 namespace {
@@ -39,6 +42,10 @@ constexpr int kNoComPortOption = network_open::NoComPortOption;
 // the rest back).
 constexpr std::size_t kBufferLimit = 64 * 1024;
 constexpr int kSliceMs = 50;
+// Processor time of a connection's event thread before its connection stands
+// that marks a server not taking the COM-port option (see SerOpenPort); a
+// negotiation with a server that takes it costs well under a millisecond.
+constexpr long long kBusyNegotiationMs = 300;
 
 int codeFor(int gensioError)
 {
@@ -264,11 +271,25 @@ int Rfc2217NativeSerial::SerOpenPort(SerialConfig &config)
     }
     int code = 0;
     {
+        // gensio's telnet client turns without pause while a server that has
+        // not agreed to the option sends data (a raw port with a talking
+        // device), until its negotiation gives up after seconds. An event
+        // thread that busy is such a server: the attempt ends there.
+        clockid_t loopClock {};
+        const bool clocked = ::pthread_getcpuclockid(c->loop.native_handle(), &loopClock) == 0;
+        const auto loopBusy = [&] {
+            timespec used {};
+            return clocked && ::clock_gettime(loopClock, &used) == 0
+                && used.tv_sec * 1000 + used.tv_nsec / 1000000 >= kBusyNegotiationMs;
+        };
+        bool busy = false;
         std::unique_lock lock(c->mutex);
         // The thread's interruption wakes the wait at once.
         std::stop_callback wake(omvara::util::Interruption::current(), [conn = c.get()] { conn->changed.notify_all(); });
-        if (!c->waitFor(lock, kConnectTimeoutMs, [&] { return c->openDone; }))
+        if (!c->waitFor(lock, kConnectTimeoutMs, [&] { return c->openDone || (busy = loopBusy()); }))
             code = omvara::util::Interruption::interrupted() ? kStopped : kNoAnswer;
+        else if (!c->openDone && busy)
+            code = kNoComPortOption;
         else if (c->openError)
             code = codeFor(c->openError);
     }
@@ -604,11 +625,7 @@ QString Rfc2217NativeSerial::SerConfigureFailureHint(int rc, const SerialConfig 
     const QString where = QStringLiteral("%1 port %2").arg(name.host).arg(name.port);
     switch (rc) {
     case kNoComPortOption:
-        return QStringLiteral("%1 does not answer the COM-port option (RFC 2217), so the line settings cannot be "
-                              "sent: if it serves the device as a raw TCP port, use tcp://%2:%3 and set the line "
-                              "settings on the device server")
-            .arg(where, name.host.contains(QLatin1Char(':')) ? u'[' + name.host + u']' : name.host)
-            .arg(name.port);
+        return network_open::hint(rc, config, kConnectTimeoutMs);
     case kClosed:
         return QStringLiteral("%1 closed the connection while the line settings were being sent: check that the "
                               "device server can open its serial device")
