@@ -348,9 +348,10 @@ TEST_F(NetworkPort, sigpipe_endsNeitherAHeadlessRunNorTheSimulator)
     ASSERT_TRUE(simulator.waitFor([&] { return simulator.out.contains(QStringLiteral("/dev/pts/")); }));
     headless.signal(SIGPIPE);
     simulator.signal(SIGPIPE);
-    std::this_thread::sleep_for(300ms);
-    EXPECT_TRUE(headless.running()) << "status " << headless.finish(0ms);
-    EXPECT_TRUE(simulator.running()) << "status " << simulator.finish(0ms);
+    // Waiting lets each process object see an end.
+    EXPECT_FALSE(headless.waitFor([] { return false; }, 300ms) || !headless.running()) << "SIGPIPE ended the run";
+    EXPECT_FALSE(simulator.waitFor([] { return false; }, 300ms) || !simulator.running())
+        << "SIGPIPE ended the simulator";
     device.write(records(1, 2));
     ASSERT_TRUE(headless.waitForLines(2)) << qPrintable(headless.err);
     headless.signal(SIGINT);
