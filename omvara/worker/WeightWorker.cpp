@@ -42,6 +42,9 @@ WeightWorker::WeightWorker(const config::Config &config, WeightWorkerView &view)
             WorkerTexts::text("stable.name.missing"), { config.getPort(), m_portName }));
     }
     portlink::SerialPortLocal::addPortName(m_portName);
+    m_network = portlink::NetworkPortName::isNetworkName(m_portName);
+    // A device name is held once it opens: its driver, not a server, says when it is gone.
+    m_connectionHeld = !m_network;
     openPort();
 
     m_view.setConnectedInGUI(true);
@@ -307,7 +310,7 @@ bool WeightWorker::awaitDevice()
 {
     const QString name = m_portName;
     const auto lasted = std::chrono::steady_clock::now() - m_connectedAt;
-    if (m_connectionHeld || lasted >= ConnectionHolds) {
+    if (!m_network || m_connectionHeld || lasted >= ConnectionHolds) {
         m_reconnectPause = std::chrono::milliseconds(0);
         m_failingStretch = false;
         m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("device.lost.waiting"), { name }));
@@ -338,7 +341,7 @@ bool WeightWorker::awaitDevice()
     // soon as something changes where it leads (and at least every second,
     // which also covers a node whose permissions udev sets just after making it).
     // After a connection that did not hold, the first attempt waits too.
-    const bool network = portlink::NetworkPortName::isNetworkName(name);
+    const bool network = m_network;
     std::chrono::milliseconds pause = m_reconnectPause;
     portlink::SerialConfig watched(name);
     for (;;) {
@@ -367,7 +370,7 @@ bool WeightWorker::awaitDevice()
         }
     }
     m_connectedAt = std::chrono::steady_clock::now();
-    m_connectionHeld = false;
+    m_connectionHeld = !network;
     // In a failing stretch the device counts as back once a connection holds.
     if (!m_failingStretch) {
         m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("device.back"), { name }));

@@ -58,8 +58,8 @@ public:
     // The pause after a wait on the port that ended for no reason the loop
     // can act on (a port closed under it, a failure of the native side).
     static constexpr int WaitRetryMs = 200;
-    // Reconnecting after the device went away (setting "reconnect"): a
-    // connection holds once it has lasted this long or delivered a line with
+    // Reconnecting to a network port after its connection went away
+    // (setting "reconnect"): a connection holds once it has lasted this long or delivered a line with
     // a value. One that ends before (a device server that accepts and closes
     // at once, or sends a complaint and closes) makes the pause before the
     // next attempt grow from FirstReconnectPause, doubling up to
@@ -128,7 +128,8 @@ private:
     std::atomic<bool> m_deviceLost { false };
     // Reconnecting (reading thread, and the constructor).
     std::chrono::steady_clock::time_point m_connectedAt = std::chrono::steady_clock::now();
-    bool m_connectionHeld = false; // lasted ConnectionHolds or delivered a value
+    bool m_network = false; // a network address, not a device name
+    bool m_connectionHeld = false; // lasted ConnectionHolds or delivered a value (always for a device name)
     bool m_failingStretch = false; // connections keep ending early; told once
     std::chrono::milliseconds m_reconnectPause { 0 };
     QString m_failure;

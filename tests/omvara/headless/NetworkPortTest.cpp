@@ -114,14 +114,29 @@ protected:
 // Values sent by the device arrive through ser2net's raw TCP port; ser2net
 // stopped during the run is the device going away: with "reconnect" off the
 // run ends as today (message, exit status 1); with it on the run waits, carries
-// on once ser2net is back, and every value sent afterwards arrives once.
+// on once ser2net is back, and every value sent afterwards arrives once. The
+// same through its RFC 2217 port while requests are written every 50 ms
+// (writes to the dropped connection are a lost connection, not the end of
+// the program).
 TEST_F(NetworkPort, throughSer2net_valuesArrive_serverRestartedWithReconnect_carriesOnOnce)
 {
-    for (const bool reconnect : { false, true }) {
-        SCOPED_TRACE(reconnect ? "reconnect on" : "reconnect off");
+    struct Case
+    {
+        const char *name;
+        bool reconnect;
+        Ser2net::Mode mode;
+    };
+    for (const Case &c : { Case { "reconnect off", false, Ser2net::Mode::Raw },
+             Case { "reconnect on", true, Ser2net::Mode::Raw },
+             Case { "RFC 2217, requests, reconnect on", true, Ser2net::Mode::Rfc2217 } }) {
+        SCOPED_TRACE(c.name);
+        const bool reconnect = c.reconnect;
         PseudoTerminal device;
-        Ser2net server(device.devicePath());
-        Program program(run(server.address(), reconnect));
+        Ser2net server(device.devicePath(), c.mode);
+        QStringList arguments = run(server.address(c.mode == Ser2net::Mode::Raw ? "tcp" : "rfc2217"), reconnect);
+        if (c.mode == Ser2net::Mode::Rfc2217)
+            arguments = QStringList { "--set", "requestInterval=50", "--set", "requestCommand=P\\r\\n" } + arguments;
+        Program program(arguments);
         ASSERT_TRUE(program.waitForLog(portReady)) << qPrintable(program.err + server.log());
         device.write(records(1, 3));
         ASSERT_TRUE(program.waitForLines(3)) << qPrintable(program.err);
