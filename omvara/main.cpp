@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/RadezoZiDad.h"
+#include "omvara/util/SignalStop.h"
 #include "omvara/util/Version.h"
 #include "omvara/config/StoreCommands.h"
 #include "omvara/headless/HeadlessRunner.h"
@@ -14,6 +15,9 @@
 
 int main(int argc, char *argv[])
 {
+    // Every mode (window, headless, simulator): a connection the other end
+    // dropped is a lost connection, never the end of the program.
+    omvara::util::ignoreBrokenPipe();
     // The window needs a QApplication: this one is replaced when no command-line
     // mode takes over.
     std::optional<QCoreApplication> app(std::in_place, argc, argv);

@@ -1,9 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "portlink/NativeSerial.h"
 
+#include "portlink/ConfigureRefusals.h"
+
 #include "omvara/util/Interruption.h"
 
 namespace portlink {
+
+QString NativeSerial::SerConfigureFailureHint(int rc, const SerialConfig &config)
+{
+    return configure_refusal::hint(rc, config);
+}
 
 int NativeSerial::SerWaitPortName(const SerialConfig &, int ms)
 {

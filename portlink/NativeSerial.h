@@ -162,6 +162,10 @@ public:
     // Extra advice appended to an open failure message, e.g. how to get
     // permission for a device; empty when there is none.
     virtual QString SerOpenFailureHint(int rc, const SerialConfig &config) { return QString(); }
+    // Extra advice appended to a configure failure message (which setting
+    // the driver refused, what the user can do); empty when there is none.
+    // The default knows the codes of ConfigureRefusals.h.
+    virtual QString SerConfigureFailureHint(int rc, const SerialConfig &config);
 
     // One step of software flow control; 0 normally.
     virtual int SerFlowTask(int port) { return -1; }

@@ -15,6 +15,31 @@ bool NetworkPortName::isNetworkName(const QString &name)
     return name.startsWith(kTcp, Qt::CaseInsensitive) || name.startsWith(kRfc2217, Qt::CaseInsensitive);
 }
 
+bool NetworkPortName::hostValid() const
+{
+    if (host.isEmpty())
+        return false;
+    const bool ipv6 = host.contains(QLatin1Char(':'));
+    bool zone = false;
+    for (const QChar c : host) {
+        const bool ascii = c.unicode() < 128;
+        if (ascii && (c.isLetterOrNumber() || c == u'.'))
+            continue;
+        if (!ipv6 && ascii && (c == u'-' || c == u'_'))
+            continue;
+        if (ipv6 && c == u':' && !zone)
+            continue;
+        if (ipv6 && c == u'%' && !zone) {
+            zone = true; // an interface name follows: letters, digits, '.', and what names may hold
+            continue;
+        }
+        if (zone && ascii && (c == u'-' || c == u'_'))
+            continue;
+        return false;
+    }
+    return true;
+}
+
 NetworkPortName NetworkPortName::parse(const QString &name)
 {
     NetworkPortName result;

@@ -17,7 +17,14 @@ struct NetworkPortName
     QString host; // without brackets
     int port = 0;
 
-    bool valid() const { return kind != Kind::None && !host.isEmpty() && port > 0 && port < 65536; }
+    bool valid() const { return kind != Kind::None && hostValid() && portInRange(); }
+    // A host of letters, digits, '.', '-' and '_' (a name or an IPv4
+    // address), or an IPv6 address (hexadecimal digits, ':', '.', a zone
+    // after '%'). Nothing else: a comma or a blank would change what the
+    // connection description of the RFC 2217 side says.
+    bool hostValid() const;
+    // 1 to 65535.
+    bool portInRange() const { return port > 0 && port < 65536; }
 
     // The parts of `name`; kind None for a name that does not begin with a
     // network scheme. A network name with a bad host or port is parsed with

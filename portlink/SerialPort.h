@@ -61,6 +61,8 @@ public:
     // wakes for nothing else: an idle reader costs no processor time. Never
     // throws.
     virtual bool waitReadable(StopSignal &stop) = 0;
+    // As waitReadable(stop), for at most `milliseconds` (false on time-out).
+    virtual bool waitReadable(StopSignal &stop, int milliseconds) = 0;
     virtual int getData(QByteArray &buf) = 0;
     virtual int getData(QByteArray &buf, int off, int len) = 0;
     virtual int rxReadyCount() = 0;

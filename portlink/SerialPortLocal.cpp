@@ -314,6 +314,12 @@ QString openFailureText(int rc)
         return QStringLiteral("Unknown host");
     case 1014:
         return QStringLiteral("Stopped");
+    case 1015:
+        return QStringLiteral("Connection closed");
+    case 1016:
+        return QStringLiteral("Port number out of range");
+    case 1017:
+        return QStringLiteral("No COM-port option");
     default:
         return QStringLiteral(": ") + QString::number(rc);
     }
@@ -484,8 +490,13 @@ void SerialPortLocal::configure(SerialConfig &config)
         std::lock_guard lock(NativeHandleMutex::getInstance());
         rc = m_native->SerConfigure(m_port.load(), config);
     }
-    if (rc != 0)
-        throw IoError(QStringLiteral("Configure failed: ") + QString::number(rc));
+    if (rc != 0) {
+        QString message = QStringLiteral("Configure failed: ") + QString::number(rc);
+        const QString hint = m_native->SerConfigureFailureHint(rc, config);
+        if (!hint.isEmpty())
+            message += QStringLiteral(". ") + hint;
+        throw IoError(message);
+    }
     if (config.getHardFlow() && m_osName == QLatin1String("Windows 95")
         && (config.getHandshake() == SerialConfig::HS_CTSRTS
             || config.getHandshake() == SerialConfig::HS_DSRDTR)
@@ -555,11 +566,16 @@ bool SerialPortLocal::waitForInput(int milliseconds)
 
 bool SerialPortLocal::waitReadable(StopSignal &stop)
 {
+    return waitReadable(stop, -1);
+}
+
+bool SerialPortLocal::waitReadable(StopSignal &stop, int milliseconds)
+{
     const int port = m_port.load();
     if (port < 0)
         return false;
     try {
-        return m_native->SerWaitReadable(port, -1, &stop) == 1;
+        return m_native->SerWaitReadable(port, milliseconds < 0 ? -1 : milliseconds, &stop) == 1;
     } catch (const std::exception &) {
         return false;
     }

@@ -79,6 +79,7 @@ public:
     int getByte() override;
     bool waitForInput(int milliseconds) override;
     bool waitReadable(StopSignal &stop) override;
+    bool waitReadable(StopSignal &stop, int milliseconds) override;
     int getData(QByteArray &buf) override;
     int getData(QByteArray &buf, int off, int len) override;
     int rxReadyCount() override;

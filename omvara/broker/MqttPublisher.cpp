@@ -313,6 +313,7 @@ void MqttPublisher::Client::run()
 
         int rc = MOSQ_ERR_SUCCESS;
         errno = 0;
+        const bool wasConnecting = m_state == State::Connecting;
         if (m_state == State::Connecting || mosquitto_want_write(m_mosq)) {
             // Connecting (TLS included) or writing: libmosquitto waits for its socket itself.
             rc = mosquitto_loop(m_mosq, millisecondsUntil(deadline, 100), 1);
@@ -323,7 +324,12 @@ void MqttPublisher::Client::run()
             rc = mosquitto_loop(m_mosq, 0, 1);
         }
         const int savedErrno = errno;
-        if (rc != MOSQ_ERR_SUCCESS) {
+        if (rc != MOSQ_ERR_SUCCESS && wasConnecting && m_refusal.isEmpty()
+            && (rc == MOSQ_ERR_KEEPALIVE || rc == MOSQ_ERR_UNKNOWN)) {
+            // Libmosquitto gives up on a broker that took the connection and
+            // never answered it with a code that names nothing.
+            connectionFailed(QStringLiteral("the broker did not answer"));
+        } else if (rc != MOSQ_ERR_SUCCESS) {
             connectionFailed(reasonFor(rc, savedErrno));
         } else if (m_state == State::Connecting && Clock::now() - m_connectBegun > ConnectTimeout) {
             mosquitto_disconnect(m_mosq);

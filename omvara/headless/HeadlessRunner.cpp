@@ -5,7 +5,7 @@
 #include "omvara/config/ConfigStore.h"
 #include "omvara/headless/HeadlessLog.h"
 #include "omvara/headless/SettingsOverrides.h"
-#include "omvara/headless/SignalStop.h"
+#include "omvara/util/SignalStop.h"
 #include "portlink/FriendlyPortUtil.h"
 #include "omvara/util/ProcessProperties.h"
 #include "omvara/run/Run.h"
@@ -25,6 +25,8 @@
 namespace omvara::headless {
 
 namespace {
+
+using util::SignalStop;
 
 enum class Command { Run, ListPorts, Detect, Doctor };
 

@@ -247,6 +247,7 @@ private:
 
     // Readings on request.
     QByteArray m_requestCommand;
+    QString m_requestShown; // the command as each request's log entry shows it
     std::unique_ptr<RequestSender> m_requests; // while reception runs
     QTimer *m_requestTimer = nullptr; // the interval
     QTimer *m_answerTimer = nullptr; // looks for requests without an answer

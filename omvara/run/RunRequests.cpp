@@ -25,6 +25,19 @@ constexpr auto AnswerTime = std::chrono::seconds(2);
 // How often unanswered requests are looked for.
 constexpr int AnswerCheckMs = 100;
 
+// The longest request command a request's log entry shows whole; a longer
+// one is shown by its beginning and its length (the whole of it is in the
+// log once, when the interval begins).
+constexpr qsizetype ShownCommandLength = 40;
+
+QString shortenedCommand(const QString &encoded, qsizetype bytes)
+{
+    if (encoded.size() <= ShownCommandLength)
+        return encoded;
+    return WorkerTexts::format(WorkerTexts::text("request.command.shortened"),
+        { encoded.left(ShownCommandLength - 8), QString::number(bytes) });
+}
+
 std::chrono::steady_clock::rep steadyNow()
 {
     return std::chrono::steady_clock::now().time_since_epoch().count();
@@ -65,6 +78,7 @@ void Run::startRequests()
     }
 
     const QString shown = config::RequestCommand::encode(m_requestCommand);
+    m_requestShown = shortenedCommand(shown, m_requestCommand.size());
     // The texts are taken here, so that the sender's thread only formats.
     const QString failed = WorkerTexts::text("request.failed");
     const QStringList origins = { originText(RequestOrigin::Interval), originText(RequestOrigin::Hotkey),
@@ -143,7 +157,7 @@ void Run::request(RequestOrigin origin)
     // Logged and counted before the request goes out: the answer may come at
     // once, and the log shows the request before it.
     m_observer.logEvent(WorkerTexts::format(WorkerTexts::text("request.sent"),
-        { originText(origin), config::RequestCommand::encode(m_requestCommand) }));
+        { originText(origin), m_requestShown }));
     if (origin == RequestOrigin::Window)
         ++m_windowRequests;
     if (!m_requests->queue(origin)) {

@@ -4,6 +4,7 @@
 #include "omvara/window/CommandLine.h"
 #include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/StartupSequence.h"
+#include "omvara/util/SignalStop.h"
 #include "omvara/util/Version.h"
 #include "omvara/util/ProcessProperties.h"
 
@@ -130,10 +131,23 @@ int RadezoZiDad::main(int &argc, char **argv, const QStringList &arguments)
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
 
     std::unique_ptr<StartupSequence> startup;
+    bool windowReady = false; // the start-up sequence has run to its end
+    // SIGTERM (a session ending, a service manager) and SIGINT end the
+    // program as closing the window does: the settings are saved and the
+    // port is closed, so that the next program finds it free. One that
+    // comes during the start-up sequence ends it without a save (the
+    // settings may not be loaded yet).
+    util::SignalStop stopSignals(false);
+    QObject::connect(&stopSignals, &util::SignalStop::stopRequested, &app, [&startup, &windowReady] {
+        if (startup && windowReady)
+            startup->shutdown();
+        else
+            QApplication::exit(0);
+    });
     QTimer::singleShot(0, &app, [&] {
         startup = std::make_unique<StartupSequence>(arguments);
         QObject::connect(startup.get(), &StartupSequence::closed, &app, [](int status) { QApplication::exit(status); });
-        startup->run();
+        windowReady = startup->run();
     });
     const int status = app.exec();
     startup.reset();

@@ -42,6 +42,9 @@ WeightWorker::WeightWorker(const config::Config &config, WeightWorkerView &view)
             WorkerTexts::text("stable.name.missing"), { config.getPort(), m_portName }));
     }
     portlink::SerialPortLocal::addPortName(m_portName);
+    m_network = portlink::NetworkPortName::isNetworkName(m_portName);
+    // A device name is held once it opens: its driver, not a server, says when it is gone.
+    m_connectionHeld = !m_network;
     openPort();
 
     m_view.setConnectedInGUI(true);
@@ -70,11 +73,12 @@ void WeightWorker::openPort()
 
 // `flush`: drop what the driver holds from before the run. Not after the
 // device came back: what it has sent since then is the run's.
-void WeightWorker::prepareOpenPort(bool flush)
+void WeightWorker::prepareOpenPort(bool flush, bool log)
 {
     if (flush)
         m_port->rxFlush();
-    m_view.logEvent(WorkerTexts::format(WorkerTexts::text("port.opened"),
+    if (log)
+        m_view.logEvent(WorkerTexts::format(WorkerTexts::text("port.opened"),
         { m_port->getPortName(), ConfigHelper::BitRates::getValue(m_port->getBitRate()),
             ConfigHelper::DataBits::getValue(m_port->getDataBits()),
             ConfigHelper::StopBits::getValue(m_port->getStopBits()),
@@ -84,7 +88,8 @@ void WeightWorker::prepareOpenPort(bool flush)
     const auto onOff = [](bool on) { return on ? QStringLiteral("on") : QStringLiteral("off"); };
     const bool dsr = m_port->sigDSR();
     const bool cts = m_port->sigCTS();
-    m_view.logEvent(QStringLiteral("RTS: off, DTR: on. DSR: %1, CTS: %2.").arg(onOff(dsr), onOff(cts)));
+    if (log)
+        m_view.logEvent(QStringLiteral("RTS: off, DTR: on. DSR: %1, CTS: %2.").arg(onOff(dsr), onOff(cts)));
 }
 
 WeightWorker::~WeightWorker()
@@ -244,6 +249,21 @@ qint32 WeightWorker::readLoop(LoopStyle style)
 void WeightWorker::waitForData(portlink::StopSignal &stop)
 {
     util::Interruption::check();
+    if (!m_connectionHeld) {
+        // Until the connection has held, the wait ends when it would have.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            m_connectedAt + ConnectionHolds - std::chrono::steady_clock::now());
+        if (left.count() > 0) {
+            if (m_port->waitReadable(stop, static_cast<int>(left.count())))
+                return;
+            util::Interruption::check();
+            if (m_port->isDeviceLost() || stop.raised()
+                || std::chrono::steady_clock::now() < m_connectedAt + ConnectionHolds)
+                return;
+        }
+        connectionHeld();
+        return;
+    }
     if (m_port->waitReadable(stop))
         return;
     util::Interruption::check();
@@ -260,6 +280,8 @@ void WeightWorker::completeLine(LineProcessor &processor, qint32 &lineCount, boo
         DataLine line(m_lineBuffer, result.processedData, count, result.instant, errorMark);
         errorMark = false;
         m_lineBuffer.clear();
+        if (!m_connectionHeld && line.hasValue())
+            connectionHeld();
         m_view.lineCompleted(line);
         publish(std::move(line));
     } catch (const std::exception &e) {
@@ -287,7 +309,23 @@ void WeightWorker::reportUnsentData()
 bool WeightWorker::awaitDevice()
 {
     const QString name = m_portName;
-    m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("device.lost.waiting"), { name }));
+    const auto lasted = std::chrono::steady_clock::now() - m_connectedAt;
+    if (!m_network || m_connectionHeld || lasted >= ConnectionHolds) {
+        m_reconnectPause = std::chrono::milliseconds(0);
+        m_failingStretch = false;
+        m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("device.lost.waiting"), { name }));
+    } else {
+        // Ended before it held: the next attempt waits, longer each time.
+        m_reconnectPause = std::clamp<std::chrono::milliseconds>(
+            m_reconnectPause * 2, FirstReconnectPause, LongestReconnectPause);
+        if (!m_failingStretch) {
+            m_failingStretch = true;
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(lasted).count();
+            m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("connection.ended.early"),
+                { name, QString::number(double(ms) / 1000.0, 'f', 1),
+                    QString::number(LongestReconnectPause.count() / 1000) }));
+        }
+    }
     // Nothing of the line the device was sending when it went away is typed:
     // the rest of it is gone with the device.
     reportUnsentData();
@@ -302,33 +340,54 @@ bool WeightWorker::awaitDevice()
     // A network address is tried again with a growing pause; a device name as
     // soon as something changes where it leads (and at least every second,
     // which also covers a node whose permissions udev sets just after making it).
-    const bool network = portlink::NetworkPortName::isNetworkName(name);
-    std::chrono::milliseconds pause(500);
+    // After a connection that did not hold, the first attempt waits too.
+    const bool network = m_network;
+    std::chrono::milliseconds pause = m_reconnectPause;
     portlink::SerialConfig watched(name);
     for (;;) {
         if (isCancelled() || util::Interruption::interrupted())
             return false;
-        try {
-            openPort();
-            prepareOpenPort(false);
-            break;
-        } catch (const std::exception &) {
-            // Not back yet (or not usable yet): wait and try again.
-        }
-        if (network) {
+        if (pause.count() > 0) {
             try {
                 util::Interruption::sleep(pause);
             } catch (const util::InterruptedError &) {
                 return false;
             }
-            pause = std::min<std::chrono::milliseconds>(pause * 2, std::chrono::seconds(5));
+        }
+        try {
+            openPort();
+            prepareOpenPort(false, !m_failingStretch);
+            break;
+        } catch (const std::exception &) {
+            // Not back yet (or not usable yet): wait and try again.
+        }
+        if (network) {
+            pause = std::clamp<std::chrono::milliseconds>(pause * 2, FirstReconnectPause, LongestReconnectPause);
+            m_reconnectPause = pause;
         } else {
+            pause = std::chrono::milliseconds(0);
             portlink::SerialPortLocal::waitForPortName(watched, 1000);
         }
     }
-    m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("device.back"), { name }));
-    m_view.deviceBack();
+    m_connectedAt = std::chrono::steady_clock::now();
+    m_connectionHeld = !network;
+    // In a failing stretch the device counts as back once a connection holds.
+    if (!m_failingStretch) {
+        m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("device.back"), { name }));
+        m_view.deviceBack();
+    }
     return true;
+}
+
+void WeightWorker::connectionHeld()
+{
+    m_connectionHeld = true;
+    m_reconnectPause = std::chrono::milliseconds(0);
+    if (m_failingStretch) {
+        m_failingStretch = false;
+        m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("device.back"), { m_portName }));
+        m_view.deviceBack();
+    }
 }
 
 void WeightWorker::process(const std::vector<DataLine> &lines)

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 
 namespace portlink {
@@ -57,6 +58,18 @@ public:
     // The pause after a wait on the port that ended for no reason the loop
     // can act on (a port closed under it, a failure of the native side).
     static constexpr int WaitRetryMs = 200;
+    // Reconnecting to a network port after its connection went away
+    // (setting "reconnect"): a connection holds once it has lasted this long or delivered a line with
+    // a value. One that ends before (a device server that accepts and closes
+    // at once, or sends a complaint and closes) makes the pause before the
+    // next attempt grow from FirstReconnectPause, doubling up to
+    // LongestReconnectPause, as failed attempts do for a network port; the
+    // pause is gone once a connection holds. Such a failing stretch is
+    // logged once, when it begins, and the device counts as back (the log
+    // line, RunState Running again) only once a connection holds.
+    static constexpr std::chrono::milliseconds ConnectionHolds { 5000 };
+    static constexpr std::chrono::milliseconds FirstReconnectPause { 500 };
+    static constexpr std::chrono::milliseconds LongestReconnectPause { 5000 };
 
     WeightWorker(const config::Config &config, WeightWorkerView &view);
     ~WeightWorker() override;
@@ -91,11 +104,15 @@ protected:
 
 private:
     void openPort();
-    void prepareOpenPort(bool flush);
+    // `log`: false leaves the port's settings and lines out of the log.
+    void prepareOpenPort(bool flush, bool log = true);
     void reportUnsentData();
     // After the device went away: waits for it and opens it again. False when
     // the run was stopped meanwhile.
     bool awaitDevice();
+    // Reading thread: the connection made at m_connectedAt has held (see
+    // ConnectionHolds); ends a failing stretch.
+    void connectionHeld();
     void completeLine(LineProcessor &processor, qint32 &lineCount, bool &errorMark);
     void waitForData(portlink::StopSignal &stop);
 
@@ -109,6 +126,12 @@ private:
     QString m_lineBuffer;
     QString m_lineTail; // the dropped tail of a line cut at MaxLineLength (reading thread)
     std::atomic<bool> m_deviceLost { false };
+    // Reconnecting (reading thread, and the constructor).
+    std::chrono::steady_clock::time_point m_connectedAt = std::chrono::steady_clock::now();
+    bool m_network = false; // a network address, not a device name
+    bool m_connectionHeld = false; // lasted ConnectionHolds or delivered a value (always for a device name)
+    bool m_failingStretch = false; // connections keep ending early; told once
+    std::chrono::milliseconds m_reconnectPause { 0 };
     QString m_failure;
 };
 

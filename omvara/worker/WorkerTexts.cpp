@@ -75,6 +75,7 @@ QStringList WorkerTexts::keys()
         QStringLiteral("could.not.auto.detect.port"),
         // Readings on request, and settled readings.
         QStringLiteral("request.sent"),
+        QStringLiteral("request.command.shortened"),
         QStringLiteral("request.failed"),
         QStringLiteral("request.backlog"),
         QStringLiteral("request.unanswered"),

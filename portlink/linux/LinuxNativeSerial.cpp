@@ -3,6 +3,7 @@
 
 #include "portlink/linux/ReadableWait.h"
 
+#include "portlink/ConfigureRefusals.h"
 #include "portlink/SerialConfig.h"
 #include "portlink/linux/ThreadStopFd.h"
 
@@ -25,6 +26,7 @@
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -111,6 +113,41 @@ speed_t speedForRate(int rate)
     default:
         return 0;
     }
+}
+
+// A pseudo-terminal carries bytes without a line: it keeps 8 data bits and
+// no parity whatever it is told, which changes nothing for what it carries.
+bool isPseudoTerminal(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const unsigned deviceMajor = major(st.st_rdev);
+    return deviceMajor >= 136 && deviceMajor <= 143; // the Unix 98 pty slaves
+}
+
+// The setting of `wanted` that the driver did not take (configure_refusal
+// code), 0 when everything asked for is in force.
+int refusedSetting(const termios &wanted, const termios &now, bool pseudoTerminal)
+{
+    if (::cfgetospeed(&now) != ::cfgetospeed(&wanted) || ::cfgetispeed(&now) != ::cfgetispeed(&wanted))
+        return configure_refusal::BitRate;
+    if (!pseudoTerminal) {
+        if ((now.c_cflag & CSIZE) != (wanted.c_cflag & CSIZE))
+            return configure_refusal::DataBits;
+        const tcflag_t parity = PARENB | PARODD | CMSPAR;
+        // Without PARENB the other two bits mean nothing.
+        const bool parityWanted = wanted.c_cflag & PARENB;
+        if ((now.c_cflag & PARENB) != (wanted.c_cflag & PARENB)
+            || (parityWanted && (now.c_cflag & parity) != (wanted.c_cflag & parity)))
+            return configure_refusal::Parity;
+    }
+    if ((now.c_cflag & CSTOPB) != (wanted.c_cflag & CSTOPB))
+        return configure_refusal::StopBits;
+    if ((now.c_cflag & CRTSCTS) != (wanted.c_cflag & CRTSCTS)
+        || (now.c_iflag & (IXON | IXOFF)) != (wanted.c_iflag & (IXON | IXOFF)))
+        return configure_refusal::Handshake;
+    return 0;
 }
 
 } // namespace
@@ -361,11 +398,22 @@ int LinuxNativeSerial::SerConfigure(int port, const SerialConfig &config)
         return EINVAL;
     ::cfsetispeed(&t, speed);
     ::cfsetospeed(&t, speed);
-    if (::tcsetattr(slot->fd, TCSANOW, &t) != 0) {
+    // A driver keeps what it cannot do and takes the rest; the C library
+    // then reports success when anything changed and EINVAL when nothing did
+    // (so the same refused setting passes unnoticed on the first open and
+    // fails with a bare EINVAL on every later one). What is in force tells
+    // which setting was refused.
+    const int setError = ::tcsetattr(slot->fd, TCSANOW, &t) == 0 ? 0 : errno;
+    if (setError != 0 && setError != EINVAL) {
+        slot->noteErrno(setError);
+        return setError;
+    }
+    termios now {};
+    if (::tcgetattr(slot->fd, &now) != 0) {
         slot->noteErrno(errno);
         return errno;
     }
-    return 0;
+    return refusedSetting(t, now, isPseudoTerminal(slot->fd));
 }
 
 namespace {

@@ -23,11 +23,34 @@ QString hint(int rc, const SerialConfig &config, int connectTimeoutMs)
     case Unreachable:
         return QStringLiteral("There is no network path to %1").arg(where);
     case UnknownHost:
-        return name.valid() ? QStringLiteral("The host name \"%1\" is not known").arg(name.host)
-                            : QStringLiteral("A network port is written tcp://HOST:PORT or rfc2217://HOST:PORT");
+        if (name.valid())
+            return QStringLiteral("The host name \"%1\" is not known").arg(name.host);
+        if (!name.host.isEmpty() && !name.hostValid())
+            return QStringLiteral("\"%1\" is not a host name or address: a host is written with letters, digits, "
+                                  "'.', '-' and '_', or as an IPv6 address in brackets")
+                .arg(name.host);
+        return QStringLiteral("A network port is written tcp://HOST:PORT or rfc2217://HOST:PORT");
+    case PortOutOfRange:
+        return QStringLiteral("The port number %1 is out of range: network ports are numbered 1 to 65535")
+            .arg(name.port);
+    case NoComPortOption:
+        return QStringLiteral("%1 does not answer the COM-port option (RFC 2217): if it serves the device as a raw "
+                              "TCP port, use tcp://%2:%3 and set the line settings on the device server")
+            .arg(where, name.host.contains(QLatin1Char(':')) ? u'[' + name.host + u']' : name.host)
+            .arg(name.port);
+    case Closed:
+        return QStringLiteral("%1 accepted the connection and closed it at once: check that the device server "
+                              "can open its serial device, and that this is the port it serves it on")
+            .arg(where);
     default:
         return QString();
     }
+}
+
+int forInvalidName(const QString &portName)
+{
+    const NetworkPortName name = NetworkPortName::parse(portName);
+    return name.hostValid() && !name.portInRange() ? PortOutOfRange : UnknownHost;
 }
 
 } // namespace portlink::network_open

@@ -22,6 +22,9 @@
 #include <stop_token>
 #include <thread>
 
+#include <pthread.h>
+#include <time.h>
+
 namespace portlink {
 
 namespace {
@@ -32,11 +35,17 @@ constexpr int kNoAnswer = network_open::NoAnswer;
 constexpr int kUnreachable = network_open::Unreachable;
 constexpr int kUnknownHost = network_open::UnknownHost;
 constexpr int kStopped = network_open::Stopped;
+constexpr int kClosed = network_open::Closed;
+constexpr int kNoComPortOption = network_open::NoComPortOption;
 
 // Received bytes kept before reading from the server pauses (TCP then holds
 // the rest back).
 constexpr std::size_t kBufferLimit = 64 * 1024;
 constexpr int kSliceMs = 50;
+// Processor time of a connection's event thread before its connection stands
+// that marks a server not taking the COM-port option (see SerOpenPort); a
+// negotiation with a server that takes it costs well under a millisecond.
+constexpr long long kBusyNegotiationMs = 300;
 
 int codeFor(int gensioError)
 {
@@ -48,6 +57,9 @@ int codeFor(int gensioError)
     case GE_HOSTDOWN:
     case GE_NAME_NET_NOT_UP:
         return kUnreachable;
+    case GE_REMCLOSE:
+    case GE_IOERR: // a reset
+        return kClosed;
     case GE_NOTFOUND:
     case GE_UNKNOWN_NAME_ERROR:
     case GE_NAME_ERROR:
@@ -235,7 +247,7 @@ int Rfc2217NativeSerial::SerOpenPort(SerialConfig &config)
     if (name.kind != NetworkPortName::Kind::Rfc2217)
         return kNotValid;
     if (!name.valid())
-        return kUnknownHost;
+        return network_open::forInvalidName(config.getPortNameString());
 
     auto c = std::make_shared<Connection>();
     if (gensio_default_os_hnd(0, &c->os) != 0)
@@ -259,11 +271,25 @@ int Rfc2217NativeSerial::SerOpenPort(SerialConfig &config)
     }
     int code = 0;
     {
+        // gensio's telnet client turns without pause while a server that has
+        // not agreed to the option sends data (a raw port with a talking
+        // device), until its negotiation gives up after seconds. An event
+        // thread that busy is such a server: the attempt ends there.
+        clockid_t loopClock {};
+        const bool clocked = ::pthread_getcpuclockid(c->loop.native_handle(), &loopClock) == 0;
+        const auto loopBusy = [&] {
+            timespec used {};
+            return clocked && ::clock_gettime(loopClock, &used) == 0
+                && used.tv_sec * 1000 + used.tv_nsec / 1000000 >= kBusyNegotiationMs;
+        };
+        bool busy = false;
         std::unique_lock lock(c->mutex);
         // The thread's interruption wakes the wait at once.
         std::stop_callback wake(omvara::util::Interruption::current(), [conn = c.get()] { conn->changed.notify_all(); });
-        if (!c->waitFor(lock, kConnectTimeoutMs, [&] { return c->openDone; }))
+        if (!c->waitFor(lock, kConnectTimeoutMs, [&] { return c->openDone || (busy = loopBusy()); }))
             code = omvara::util::Interruption::interrupted() ? kStopped : kNoAnswer;
+        else if (!c->openDone && busy)
+            code = kNoComPortOption;
         else if (c->openError)
             code = codeFor(c->openError);
     }
@@ -338,10 +364,15 @@ int Rfc2217NativeSerial::SerConfigure(int port, const SerialConfig &config)
     if (!c->waitFor(lock, kSettingsTimeoutMs, [&] { return c->settingsPending <= 0 || c->lost.load(); }))
         return kNoAnswer;
     if (c->lost.load())
-        return -1;
-    for (const int rc : sent)
+        return kClosed;
+    for (const int rc : sent) {
+        // gensio sends no setting to a server that has not agreed to the
+        // COM-port option.
+        if (rc == GE_NOTSUP)
+            return kNoComPortOption;
         if (rc != 0)
             return rc;
+    }
     return c->settingsError;
 }
 
@@ -586,6 +617,24 @@ int Rfc2217NativeSerial::SerWaitReadable(int port, int ms, StopSignal *stop)
 QString Rfc2217NativeSerial::SerOpenFailureHint(int rc, const SerialConfig &config)
 {
     return network_open::hint(rc, config, kConnectTimeoutMs);
+}
+
+QString Rfc2217NativeSerial::SerConfigureFailureHint(int rc, const SerialConfig &config)
+{
+    const NetworkPortName name = NetworkPortName::parse(config.getPortNameString());
+    const QString where = QStringLiteral("%1 port %2").arg(name.host).arg(name.port);
+    switch (rc) {
+    case kNoComPortOption:
+        return network_open::hint(rc, config, kConnectTimeoutMs);
+    case kClosed:
+        return QStringLiteral("%1 closed the connection while the line settings were being sent: check that the "
+                              "device server can open its serial device")
+            .arg(where);
+    case kNoAnswer:
+        return QStringLiteral("%1 did not answer the line settings within %2 s").arg(where).arg(kSettingsTimeoutMs / 1000);
+    default:
+        return NativeSerial::SerConfigureFailureHint(rc, config);
+    }
 }
 
 QString Rfc2217NativeSerial::SerGetLibVer()

@@ -22,8 +22,11 @@ namespace portlink {
 // kConnectTimeoutMs, ends at once when the opening thread is interrupted
 // (util::Interruption) and needs no NativeHandleMutex. Failure codes as
 // TcpNativeSerial (1010 refused, 1011 no answer, 1012 unreachable, 1013
-// unknown host, 1014 stopped). A closed or broken connection marks the port
-// lost.
+// unknown host, 1014 stopped, 1016 port out of range), and 1015 when the
+// server closes the connection before it stands, 1017 when it does not take
+// the COM-port option (also SerConfigure's answer then; 1015 there when the
+// server closed the connection meanwhile). A closed or broken connection
+// marks the port lost.
 class Rfc2217NativeSerial final : public NativeSerial
 {
 public:
@@ -68,6 +71,9 @@ public:
     int SerWaitInput(int port, int ms) override;
     int SerWaitReadable(int port, int ms, StopSignal *stop) override;
     QString SerOpenFailureHint(int rc, const SerialConfig &config) override;
+    // Says when the server does not take the COM-port option, closed the
+    // connection, or did not answer the line settings.
+    QString SerConfigureFailureHint(int rc, const SerialConfig &config) override;
     QString SerGetLibVer() override;
 
     struct Connection;

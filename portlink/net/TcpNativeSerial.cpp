@@ -190,7 +190,7 @@ int TcpNativeSerial::SerOpenPort(SerialConfig &config)
     if (name.kind != NetworkPortName::Kind::Tcp)
         return kNotValid;
     if (!name.valid())
-        return kUnknownHost;
+        return network_open::forInvalidName(config.getPortNameString());
 
     addrinfo hints {};
     hints.ai_family = AF_UNSPEC;

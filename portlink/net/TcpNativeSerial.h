@@ -15,7 +15,8 @@ namespace portlink {
 // calling thread is interrupted (its stop token, see util::Interruption);
 // it does not need NativeHandleMutex (SerOpenIsSlow). Failures: 1010
 // refused, 1011 no answer within the bound, 1012 network or host
-// unreachable, 1013 unknown host or bad address, 1014 stopped.
+// unreachable, 1013 unknown host or bad address, 1014 stopped, 1016 port
+// number out of range (NetworkOpenFailures.h).
 //
 // The line settings belong to the device server, so SerConfigure accepts
 // anything; there are no modem lines (they read off, DTR/RTS changes are

@@ -111,6 +111,28 @@ TEST_F(HeadlessFault, deviceLostMidLineAndMidRun_endsWithItsMessageAndStatus_not
     EXPECT_EQ(again.lines(), QStringList { "42" });
 }
 
+// Seven data bits with odd parity (the settings of some balances) on a
+// pseudo-terminal, which keeps 8 data bits without parity: every run opens
+// the port, not only the first (the C library reports a change the driver
+// did not take only once nothing else changed).
+TEST_F(HeadlessFault, sevenDataBitsOddParityOnAPseudoTerminal_everyRunOpensThePort)
+{
+    PseudoTerminal device;
+    for (int i = 1; i <= 3; ++i) {
+        SCOPED_TRACE(i);
+        Program program({ "--prefs-file", prefsFile(), "--headless", "--print", "--set", "dataBits=2", "--set",
+            "parity=1", "--set", "bitRate=4", device.devicePath() });
+        ASSERT_TRUE(program.waitForLog(portReady)) << qPrintable(program.err);
+        EXPECT_TRUE(program.err.contains(QStringLiteral("7 data bits"))) << qPrintable(program.err);
+        device.write(records(i, i));
+        ASSERT_TRUE(program.waitForLines(1)) << qPrintable(program.err);
+        EXPECT_EQ(program.lines(), numbers(i, i));
+        program.signal(SIGTERM);
+        EXPECT_EQ(program.finish(), 0) << qPrintable(program.err);
+        EXPECT_FALSE(program.err.contains(QStringLiteral("Configure failed"))) << qPrintable(program.err);
+    }
+}
+
 // Stored settings that are damaged: the program starts with the defaults,
 // says that an invalid setting was replaced (or, for a file it cannot read
 // at all, that it uses the defaults), reads values as the defaults say, and

@@ -14,6 +14,7 @@
 #include "omvara/worker/Keybot.h"
 #include "omvara/worker/WeightWorker.h"
 #include "omvara/worker/WeightWorkerView.h"
+#include "portlink/SerialConfig.h"
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
 
@@ -27,6 +28,10 @@
 #include <cstdio>
 #include <mutex>
 #include <thread>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using omvara::config::Config;
@@ -352,6 +357,37 @@ TEST_F(RunTest, deviceLostAndPortThatCannotOpen_endWithTheirReasons)
     EXPECT_FALSE(view.cannotStartWith.isEmpty());
     EXPECT_EQ(failing.state().reason, view.cannotStartWith);
     EXPECT_FALSE(port->isOpen());
+
+    // A line setting the driver refuses: named, with what the user can do.
+    port->failOpen(0);
+    struct Refusal
+    {
+        int code;
+        std::function<void(Config &)> set;
+        QString says;
+    };
+    using portlink::SerialConfig;
+    const Refusal refusals[] = {
+        { 1020, [](Config &c) { c.setBitRate(SerialConfig::BR_19200); }, QStringLiteral("refused the bit rate 19200") },
+        { 1021, [](Config &c) { c.setDataBits(SerialConfig::LN_7BITS); }, QStringLiteral("refused 7 data bits") },
+        { 1022, [](Config &c) { c.setParity(SerialConfig::PY_ODD); }, QStringLiteral("refused odd parity") },
+        { 1023, [](Config &c) { c.setStopBits(SerialConfig::ST_2BITS); }, QStringLiteral("refused 2 stop bits") },
+    };
+    for (const Refusal &r : refusals) {
+        SCOPED_TRACE(r.code);
+        port->failConfigure(r.code, 1);
+        Config refused = Instrument::GENERIC.getDefaultConfig();
+        refused.setPort(QStringLiteral("COM5"));
+        r.set(refused);
+        omvara::run::Run run(std::move(refused), options, view, view);
+        EXPECT_FALSE(run.start());
+        EXPECT_TRUE(view.cannotStartWith.startsWith(QStringLiteral("Configure failed: %1. ").arg(r.code)))
+            << qPrintable(view.cannotStartWith);
+        EXPECT_TRUE(view.cannotStartWith.contains(QStringLiteral("The driver of COM5 ") + r.says))
+            << qPrintable(view.cannotStartWith);
+        EXPECT_TRUE(view.cannotStartWith.contains(QStringLiteral("choose line settings that the port supports")));
+        EXPECT_FALSE(port->isOpen());
+    }
 }
 
 // An adapter that brltty claims vanishes seconds after it was opened: the log
@@ -960,6 +996,48 @@ TEST_F(RunTest, requests_eachWritesTheCommand_silenceToldOncePerStretch_failedWr
     EXPECT_EQ(view.important().filter(QStringLiteral("no request command")).size(), 1) << qPrintable(view.important().join(u'\n'));
     plain->stop();
     ASSERT_TRUE(runUntil([&] { return plain->state().ended(); }));
+
+    // A long command is shown by its beginning and length in each request's entry.
+    view.clear();
+    Config longCommand = Instrument::GENERIC.getDefaultConfig();
+    longCommand.requestCommand = QString(2000, u'Q') + QStringLiteral("\\r");
+    auto talkative = startRun(std::move(longCommand), true);
+    const qsizetype writtenBefore = port->written().size();
+    for (int i = 0; i < 3; ++i)
+        talkative->request(RequestOrigin::Window);
+    ASSERT_TRUE(runUntil([&] { return port->written().size() >= writtenBefore + 3 * 2001; }));
+    const QStringList requested = view.events().filter(QStringLiteral("Reading requested"));
+    ASSERT_EQ(requested.size(), 3);
+    for (const QString &entry : requested) {
+        EXPECT_LT(entry.size(), 120) << qPrintable(entry.left(200));
+        EXPECT_TRUE(entry.contains(QStringLiteral("(2001 bytes)"))) << qPrintable(entry.left(200));
+    }
+    talkative->stop();
+    ASSERT_TRUE(runUntil([&] { return talkative->state().ended(); }));
+}
+
+// A broker that takes the connection and never answers it is told as such
+// (libmosquitto's own word for it names nothing).
+TEST_F(RunTest, brokerThatNeverAnswers_isToldAsSuch)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 4), 0); // connections wait in its queue, unanswered
+    ::getsockname(listener, reinterpret_cast<sockaddr *>(&a), &length);
+    Config config = Instrument::GENERIC.getDefaultConfig();
+    config.setMqttUrl(QStringLiteral("mqtt://127.0.0.1:%1/lab/scale3").arg(ntohs(a.sin_port)));
+    auto run = startRun(std::move(config), true);
+    ASSERT_TRUE(runUntil([&] { return count(view.important(), cannotReach) > 0; }, 20s));
+    EXPECT_EQ(count(view.important(), QStringLiteral("the broker did not answer")), 1)
+        << qPrintable(view.important().join(u'\n'));
+    EXPECT_EQ(count(view.important(), QStringLiteral("Unknown error")), 0);
+    run->stop();
+    ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
+    ::close(listener);
 }
 
 // While the program's own window has the focus a value is not typed, except

@@ -6,6 +6,7 @@
 // start, the xterm receives the values, a double click on the tray icon
 // brings the window back, and closing the window saves and exits with 0.
 // A picture of the running window with its event log is kept in the build folder.
+// SIGTERM ends the window as closing it does, and SIGPIPE does not end it.
 #include "QtPrinters.h"
 #include "XServer.h"
 #include "../../worker/output/XtermReceiver.h"
@@ -21,6 +22,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -30,6 +32,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+
+#include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -205,6 +210,85 @@ TEST(WindowEndToEnd, AutomaticStartTypesIntoTheXtermFromTheTrayAndCloseSaves)
     EXPECT_EQ(saved.getPort(), pty);
     EXPECT_EQ(saved.getPrevPort(), pty);
     EXPECT_EQ(saved.getInstrument(), &ConfigHelper::Instrument::SARTORIUS);
+    omvara::util::ProcessProperties::remove(omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE);
+}
+
+// True when process `pid` holds `device` open.
+bool holds(qint64 pid, const QString &device)
+{
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QFileInfo &fd : fds.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot))
+        if (fd.symLinkTarget() == device)
+            return true;
+    return false;
+}
+
+// The window running on a simulated balance (7 data bits, odd parity) on a
+// pseudo-terminal: SIGPIPE leaves it running; SIGTERM ends it with status 0
+// after the save that closing performs (the command-line port is stored) and
+// with the port closed: the next program opens the same terminal, with the
+// same settings, and SIGTERM ends that one too.
+TEST(WindowEndToEnd, SigtermSavesAndClosesThePortForTheNextProgram_SigpipeIsNoEnd)
+{
+    x_server::PrivateServer server;
+    ASSERT_FALSE(server.display().isEmpty()) << "an X server (Xvfb) is needed: " << server.error().toStdString();
+    x_server::UseDisplay use(server);
+
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    env.insert("OMVARA_KEYBOARD", "x11");
+    env.remove("DBUS_SESSION_BUS_ADDRESS");
+
+    Process simulator(env);
+    simulator->start(QStringLiteral(OMVARA_PROGRAM), {"--simulate", "SARTORIUS", "--interval", "200"});
+    const QString pty = simulator.readLine();
+    ASSERT_TRUE(pty.startsWith("/dev/pts/")) << pty.toStdString();
+
+    const QString prefsFile = home.filePath("prefs.txt");
+    omvara::util::ProcessProperties::set(omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, prefsFile);
+    const auto store = [] {
+        omvara::prefs::FilePreferencesFactory::forgetPreferencesFile();
+        return std::make_unique<omvara::prefs::FilePreferencesFactory>();
+    };
+    {
+        auto factory = store();
+        omvara::config::ConfigStore settingsStore(*factory);
+        omvara::config::Config settings = ConfigHelper::Instrument::SARTORIUS.getDefaultConfig();
+        settings.setInstrument(ConfigHelper::Instrument::SARTORIUS);
+        settings.setPort(QStringLiteral("/dev/ttyUSB9"));
+        settings.setConnect(ConfigHelper::Connect::AUTO);
+        settings.minimizeToTray = false;
+        settings.checkForUpdates = false;
+        settingsStore.saveConfig(settings);
+    }
+
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        Process omvara(env);
+        omvara->setProcessChannelMode(QProcess::MergedChannels);
+        omvara->start(QStringLiteral(OMVARA_PROGRAM), {"--prefs-file", prefsFile, pty});
+        ASSERT_TRUE(omvara->waitForStarted(5000));
+        const auto output = [&] { return QString::fromLocal8Bit(omvara->readAll()).toStdString(); };
+        const qint64 pid = omvara->processId();
+        ASSERT_TRUE(waitFor([&] { return holds(pid, pty); })) << "the run did not open " << pty.toStdString()
+                                                             << "\n" << output();
+        if (round == 1) {
+            ::kill(pid_t(pid), SIGPIPE);
+            ASSERT_FALSE(omvara->waitForFinished(300)) << "SIGPIPE ended the window";
+        }
+        ::kill(pid_t(pid), SIGTERM);
+        ASSERT_TRUE(omvara->waitForFinished(15000)) << output();
+        EXPECT_EQ(omvara->exitStatus(), QProcess::NormalExit) << output();
+        EXPECT_EQ(omvara->exitCode(), 0) << output();
+    }
+
+    auto factory = store();
+    omvara::config::ConfigStore settingsStore(*factory);
+    omvara::config::Config saved;
+    settingsStore.loadConfig(saved, {QStringLiteral("/dev/ttyUSB9"), pty});
+    EXPECT_EQ(saved.getPort(), pty) << "the settings were not saved at SIGTERM";
     omvara::util::ProcessProperties::remove(omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE);
 }
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "omvara/headless/SignalStop.h"
+#include "omvara/util/SignalStop.h"
 
 #include <QMetaObject>
 #include <QSocketNotifier>
@@ -11,7 +11,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace omvara::headless {
+namespace omvara::util {
 
 namespace {
 
@@ -30,7 +30,15 @@ extern "C" void onSignal(int number)
 
 } // namespace
 
-SignalStop::SignalStop(QObject *parent) : QObject(parent)
+void ignoreBrokenPipe()
+{
+    struct sigaction action {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGPIPE, &action, nullptr);
+}
+
+SignalStop::SignalStop(bool readingRequests, QObject *parent) : QObject(parent), m_readingRequests(readingRequests)
 {
     if (pipeFds[0] >= 0)
         throw std::logic_error("SignalStop: one instance at a time");
@@ -42,7 +50,8 @@ SignalStop::SignalStop(QObject *parent) : QObject(parent)
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, &previousInt);
     ::sigaction(SIGTERM, &action, &previousTerm);
-    ::sigaction(SIGUSR1, &action, &previousUsr1);
+    if (m_readingRequests)
+        ::sigaction(SIGUSR1, &action, &previousUsr1);
     m_notifier = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &SignalStop::readPipe);
 }
@@ -51,7 +60,8 @@ SignalStop::~SignalStop()
 {
     ::sigaction(SIGINT, &previousInt, nullptr);
     ::sigaction(SIGTERM, &previousTerm, nullptr);
-    ::sigaction(SIGUSR1, &previousUsr1, nullptr);
+    if (m_readingRequests)
+        ::sigaction(SIGUSR1, &previousUsr1, nullptr);
     delete m_notifier;
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
@@ -91,4 +101,4 @@ void SignalStop::deliver(unsigned char signalNumber)
     Q_EMIT stopRequested(signalNumber);
 }
 
-} // namespace omvara::headless
+} // namespace omvara::util

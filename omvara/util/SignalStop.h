@@ -5,7 +5,14 @@
 
 class QSocketNotifier;
 
-namespace omvara::headless {
+namespace omvara::util {
+
+// Makes a write to a connection that the other end has closed fail with
+// EPIPE, which the serial layer reads as a lost connection, instead of ending
+// the process with SIGPIPE (some libraries the network ports use write to
+// their sockets without MSG_NOSIGNAL). Called once at process start, before
+// any thread is made; it applies to the whole process.
+void ignoreBrokenPipe();
 
 // Turns SIGINT and SIGTERM into a Qt signal on the event thread (through a
 // self-pipe, so the handler itself only writes one byte), and SIGUSR1 into
@@ -16,7 +23,10 @@ class SignalStop : public QObject
     Q_OBJECT
 
 public:
-    explicit SignalStop(QObject *parent = nullptr);
+    // `readingRequests`: false leaves SIGUSR1 as it is (it then never emits
+    // readingRequested).
+    explicit SignalStop(QObject *parent = nullptr) : SignalStop(true, parent) { }
+    explicit SignalStop(bool readingRequests, QObject *parent = nullptr);
     ~SignalStop() override;
 
     // The number of the last signal received, 0 when none.
@@ -36,7 +46,8 @@ private:
     void deliver(unsigned char signalNumber);
 
     QSocketNotifier *m_notifier = nullptr;
+    bool m_readingRequests = true;
     int m_signal = 0;
 };
 
-} // namespace omvara::headless
+} // namespace omvara::util
