@@ -181,9 +181,10 @@ void RecordFileOutput::start()
 
 void RecordFileOutput::lineSettled(const RunLine &line)
 {
+    Row made { line.time, row(line, m_port, m_instrument) };
     {
         std::lock_guard lock(m_mutex);
-        m_rows.push_back(line);
+        m_rows.push_back(std::move(made));
         if (m_rows.size() > Capacity) {
             m_rows.pop_front();
             ++m_dropped;
@@ -287,7 +288,7 @@ void RecordFileOutput::writeRows()
         shownPath = m_file.target();
     }
 
-    std::vector<RunLine> batch;
+    std::vector<Row> batch;
     batch.reserve(MaxBatch);
     QByteArray bytes;
     for (;;) {
@@ -321,8 +322,8 @@ void RecordFileOutput::writeRows()
 
         const QString path = datedPath(m_pattern, batch.front().time);
         bytes.clear();
-        for (const RunLine &line : batch)
-            bytes += row(line, m_port, m_instrument);
+        for (const Row &line : batch)
+            bytes += line.bytes;
         QString problem;
         bool gone = false;
         const bool ok = append(path, bytes, &problem, &gone);

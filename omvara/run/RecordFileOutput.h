@@ -18,10 +18,11 @@
 namespace omvara::run {
 
 // The record file: one CSV row (RFC 4180, UTF-8) for every line of the run,
-// in order, with what became of it. A writer thread appends the rows to the
-// file of each row's own date without syncing: each time it wakes it takes
-// every row waiting (up to MaxBatch) and writes them in one write, so the
-// queue stays short even in a flood. The file is never truncated and gets
+// in order, with what became of it. Each row is made as its line settles; a
+// writer thread appends the rows to the file of each row's own date without
+// syncing: each time it wakes it takes every row waiting (up to MaxBatch)
+// and writes them in one write, so the queue stays short even in a flood
+// (what a crash can lose). The file is never truncated and gets
 // its header row only while it is empty. A text cell that a spreadsheet
 // would take for a formula is written with a leading "'" (cell()).
 //
@@ -91,7 +92,13 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<RunLine> m_rows;
+    // A row made when its line settled (so that the writer only writes).
+    struct Row
+    {
+        QDateTime time;
+        QByteArray bytes;
+    };
+    std::deque<Row> m_rows;
     bool m_writing = false; // the writer holds a row outside the queue
     bool m_failing = false;
     bool m_ending = false;

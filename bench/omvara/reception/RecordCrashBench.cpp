@@ -6,6 +6,9 @@
 // printed has been settled; the rows of those values missing from the file
 // are what the crash lost.
 //
+// The program is the one built beside the benchmark, or the one named by
+// the environment variable OMVARA_PROGRAM (to compare builds).
+//
 // Counters: printed (values printed before the kill), missing_max and
 // missing_mean (printed values without their row, over the repetitions),
 // lines_per_s (the flood's rate as printed).
@@ -61,7 +64,8 @@ void BM_RowsLostToAKill(benchmark::State &state)
         QProcess program;
         program.setProcessChannelMode(QProcess::SeparateChannels);
         program.setStandardErrorFile(QProcess::nullDevice());
-        program.start(QStringLiteral(OMVARA_BENCH_PROGRAM),
+        const QString executable = qEnvironmentVariable("OMVARA_PROGRAM", QStringLiteral(OMVARA_BENCH_PROGRAM));
+        program.start(executable,
             { QStringLiteral("--prefs-file"), dir.filePath(QStringLiteral("prefs.txt")), QStringLiteral("--headless"),
                 QStringLiteral("--print"), QStringLiteral("--set"), QStringLiteral("recordFile=") + record,
                 device.devicePath() });
