@@ -253,18 +253,18 @@ void RecordFileOutput::writeRows()
         m_report.importantEvent(text("record.rows.dropped", { QString::number(dropped) }));
     };
     // Writer thread: the outcome of one write.
-    const auto outcome = [&](bool ok, const QString &path, const QString &problem, std::size_t waiting, bool gone) {
+    const auto outcome = [&](bool ok, const QString &path, const QString &why, std::size_t left, bool gone) {
         if (gone)
             m_report.importantEvent(text("record.file.gone", { path }));
         const QString written = ok ? m_file.target() : path;
         if (ok && failing) {
-            m_report.importantEvent(text("record.works.again", { written, QString::number(waiting) }));
+            m_report.importantEvent(text("record.works.again", { written, QString::number(left) }));
             m_report.state(RunState::Output::Status::Working, written);
         } else if (ok && (written != shownPath || gone)) {
             m_report.state(RunState::Output::Status::Working, written); // a new day's file
         } else if (!ok && !failing) {
-            m_report.importantEvent(text("record.failed", { path, problem }));
-            m_report.state(RunState::Output::Status::Failed, path + QStringLiteral(": ") + problem);
+            m_report.importantEvent(text("record.failed", { path, why }));
+            m_report.state(RunState::Output::Status::Failed, path + QStringLiteral(": ") + why);
         }
         if (ok)
             shownPath = written;

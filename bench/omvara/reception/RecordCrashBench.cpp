@@ -70,11 +70,12 @@ void BM_RowsLostToAKill(benchmark::State &state)
         QProcess program;
         program.setProcessChannelMode(QProcess::SeparateChannels);
         program.setStandardErrorFile(QProcess::nullDevice());
-        const QString executable = qEnvironmentVariable("OMVARA_PROGRAM", QStringLiteral(OMVARA_BENCH_PROGRAM));
+        const QString executable
+            = qEnvironmentVariable("OMVARA_PROGRAM", QStringLiteral(OMVARA_BENCH_PROGRAM));
         program.start(executable,
-            { QStringLiteral("--prefs-file"), dir.filePath(QStringLiteral("prefs.txt")), QStringLiteral("--headless"),
-                QStringLiteral("--print"), QStringLiteral("--set"), QStringLiteral("recordFile=") + record,
-                device.devicePath() });
+            { QStringLiteral("--prefs-file"), dir.filePath(QStringLiteral("prefs.txt")),
+                QStringLiteral("--headless"), QStringLiteral("--print"), QStringLiteral("--set"),
+                QStringLiteral("recordFile=") + record, device.devicePath() });
         if (!program.waitForStarted(10000)) {
             state.SkipWithError("the program did not start");
             return;

@@ -81,8 +81,8 @@ bool RecordFile::open(const QString &path, QString *problem)
         }
         if (link) {
             struct stat after {};
-            if (::lstat(native.constData(), &after) != 0 || !S_ISLNK(after.st_mode) || after.st_ino != before.st_ino
-                || after.st_dev != before.st_dev) {
+            if (::lstat(native.constData(), &after) != 0 || !S_ISLNK(after.st_mode)
+                || after.st_ino != before.st_ino || after.st_dev != before.st_dev) {
                 ::close(fd);
                 continue;
             }
