@@ -327,7 +327,9 @@ void ConfigStore::importFrom(const QString &file)
     if (!in.open(QIODevice::ReadOnly))
         throw prefs::BackingStoreError(QStringLiteral("Cannot read %1: %2").arg(file, in.errorString()));
     if (in.size() > prefs::PreferencesXml::MAX_DOCUMENT_SIZE)
-        throw prefs::InvalidPreferencesFormatError(QStringLiteral("%1 is too large for a settings file").arg(file));
+        throw prefs::InvalidPreferencesFormatError(QStringLiteral("%1 is larger than %2 MiB, too large for a settings file")
+                                                       .arg(file)
+                                                       .arg(prefs::PreferencesXml::MAX_DOCUMENT_SIZE / (1024 * 1024)));
     const QByteArray document = in.read(prefs::PreferencesXml::MAX_DOCUMENT_SIZE + 1);
     if (in.error() != QFileDevice::NoError)
         throw prefs::BackingStoreError(QStringLiteral("Cannot read %1: %2").arg(file, in.errorString()));
@@ -340,10 +342,14 @@ void ConfigStore::importFrom(const QString &file)
     // confirmed afterwards.
     n.flush();
     prefs::PreferencesFactory &tree = factory ? *factory : Preferences::factory();
-    prefs::PreferencesXml::apply(parsed, *tree.userRoot(), *tree.systemRoot());
-    tree.userRoot()->flush();
-    if (parsed.systemTree)
-        tree.systemRoot()->flush();
+    // All entries in one write of the store: an import cut short (a kill, a
+    // full disk) leaves the store as it was, and a large one is no slower
+    // than a save.
+    if (!tree.writeTogether([&] { prefs::PreferencesXml::apply(parsed, *tree.userRoot(), *tree.systemRoot()); })) {
+        tree.userRoot()->flush();
+        if (parsed.systemTree)
+            tree.systemRoot()->flush();
+    }
     n.sync();
 }
 

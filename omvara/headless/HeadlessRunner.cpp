@@ -163,6 +163,13 @@ public:
         fail(message);
         failureStatus = failure == run::StartFailure::NoSerialLibrary ? 2 : 1;
     }
+    // A record that cannot be written is a setting to mend (the port is not opened).
+    bool goOnWithoutRecord(const QString &reason) override
+    {
+        fail(reason);
+        failureStatus = 2;
+        return false;
+    }
 };
 
 void prepareProcess()

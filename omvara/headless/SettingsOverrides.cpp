@@ -4,6 +4,7 @@
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigStore.h"
 #include "omvara/prefs/MemoryPreferences.h"
+#include "omvara/prefs/Preferences.h"
 
 #include <QMap>
 
@@ -48,6 +49,19 @@ bool SettingsOverrides::add(const QString &assignment, QString *problem)
     const QString value = assignment.mid(eq + 1);
     if (!settingKeys().contains(key)) {
         *problem = QStringLiteral("unknown setting \"%1\"; the settings are: %2").arg(key, settingKeys().join(u' '));
+        return false;
+    }
+    // What the store cannot hold at all is refused here with the reason
+    // (putting it would fail further down).
+    if (value.size() > prefs::Preferences::MAX_VALUE_LENGTH) {
+        *problem = QStringLiteral("the value for setting %1 is %2 characters long; at most %3 can be stored")
+                       .arg(key)
+                       .arg(value.size())
+                       .arg(prefs::Preferences::MAX_VALUE_LENGTH);
+        return false;
+    }
+    if (value.contains(QChar(0))) {
+        *problem = QStringLiteral("the value for setting %1 holds the character U+0000, which cannot be stored").arg(key);
         return false;
     }
     const auto refuse = [&] {

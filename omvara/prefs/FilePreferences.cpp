@@ -9,6 +9,9 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <atomic>
+#include <mutex>
+
 namespace omvara::prefs {
 
 // Quiet unless asked for (QT_LOGGING_RULES="omvara.prefs.*=true"): only failures show.
@@ -24,6 +27,8 @@ QMutex &fileLock()
     static QMutex mutex;
     return mutex;
 }
+
+std::atomic<int> heldWrites { 0 };
 
 } // namespace
 
@@ -64,6 +69,8 @@ void FilePreferences::putSpi(const QString &key, const QString &value)
 {
     root.insert(key, value);
     changed.insert(key);
+    if (heldWrites > 0)
+        return;
     try {
         flush();
     } catch (const BackingStoreError &e) {
@@ -75,6 +82,8 @@ void FilePreferences::removeSpi(const QString &key)
 {
     root.remove(key);
     changed.insert(key);
+    if (heldWrites > 0)
+        return;
     try {
         flush();
     } catch (const BackingStoreError &e) {
@@ -133,16 +142,9 @@ void FilePreferences::syncSpi()
     }
 }
 
-void FilePreferences::flushSpi()
+void FilePreferences::applyChanges(QMap<QString, QString> &entries) const
 {
-    const QString file = FilePreferencesFactory::getPreferencesFile();
-    QMutexLocker guard(&fileLock());
-    const FileStorage::Lock exclusive(file, FileStorage::Lock::Mode::Exclusive);
     const QString path = getPath();
-
-    QMap<QString, QString> entries;
-    if (const std::optional<QByteArray> bytes = FileStorage::read(file))
-        entries = util::Properties::parse(*bytes);
     if (isRemoved) {
         for (auto it = entries.begin(); it != entries.end();) {
             if (belongsHere(it.key(), path))
@@ -150,21 +152,72 @@ void FilePreferences::flushSpi()
             else
                 ++it;
         }
-    } else {
-        // Only this tree's own changes: what another process wrote into
-        // the node since it was read is not overwritten with a stale copy.
-        for (const QString &key : std::as_const(changed)) {
-            const auto value = root.constFind(key);
-            if (value != root.cend())
-                entries.insert(path + key, *value);
-            else
-                entries.remove(path + key);
-        }
+        return;
     }
+    // Only this tree's own changes: what another process wrote into the
+    // node since it was read is not overwritten with a stale copy.
+    for (const QString &key : std::as_const(changed)) {
+        const auto value = root.constFind(key);
+        if (value != root.cend())
+            entries.insert(path + key, *value);
+        else
+            entries.remove(path + key);
+    }
+}
+
+void FilePreferences::flushSpi()
+{
+    const QString file = FilePreferencesFactory::getPreferencesFile();
+    QMutexLocker guard(&fileLock());
+    const FileStorage::Lock exclusive(file, FileStorage::Lock::Mode::Exclusive);
+
+    QMap<QString, QString> entries;
+    if (const std::optional<QByteArray> bytes = FileStorage::read(file))
+        entries = util::Properties::parse(*bytes);
+    applyChanges(entries);
     const QString comment = FILE_COMMENT + u'\n'
                             + QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     FileStorage::replace(file, util::Properties::serialize(entries, comment));
+    if (exclusive.isHeld())
+        FileStorage::removeLeftovers(file);
     changed.clear();
+}
+
+FilePreferences::HoldWrites::HoldWrites()
+{
+    ++heldWrites;
+}
+
+FilePreferences::HoldWrites::~HoldWrites()
+{
+    --heldWrites;
+}
+
+void FilePreferences::flushTree()
+{
+    const QString file = FilePreferencesFactory::getPreferencesFile();
+    // Node locks before the file lock, parent before child, as every other
+    // write takes them.
+    std::vector<FilePreferences *> nodes { this };
+    std::vector<std::unique_lock<QRecursiveMutex>> locks;
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        locks.emplace_back(nodes[i]->lock());
+        for (FilePreferences *child : std::as_const(nodes[i]->children))
+            nodes.push_back(child);
+    }
+    QMutexLocker guard(&fileLock());
+    const FileStorage::Lock exclusive(file, FileStorage::Lock::Mode::Exclusive);
+    QMap<QString, QString> entries;
+    if (const std::optional<QByteArray> bytes = FileStorage::read(file))
+        entries = util::Properties::parse(*bytes);
+    for (const FilePreferences *node : nodes)
+        node->applyChanges(entries);
+    const QString comment = FILE_COMMENT + u'\n' + QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    FileStorage::replace(file, util::Properties::serialize(entries, comment));
+    if (exclusive.isHeld())
+        FileStorage::removeLeftovers(file);
+    for (FilePreferences *node : nodes)
+        node->changed.clear();
 }
 
 } // namespace omvara::prefs

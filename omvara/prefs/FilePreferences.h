@@ -38,6 +38,20 @@ public:
     // The first comment line of the file.
     static const QString FILE_COMMENT; // "FilePreferences"
 
+    // While one exists (in any thread), puts and removes are kept in memory
+    // instead of being written at once.
+    class HoldWrites
+    {
+    public:
+        HoldWrites();
+        ~HoldWrites();
+        HoldWrites(const HoldWrites &) = delete;
+        HoldWrites &operator=(const HoldWrites &) = delete;
+    };
+    // Writes the changes of this node and of all its descendants in one
+    // replacement of the file. Fails with BackingStoreError.
+    void flushTree();
+
 protected:
     std::optional<QString> getSpi(const QString &key) override;
     void putSpi(const QString &key, const QString &value) override;
@@ -51,6 +65,8 @@ protected:
 
 private:
     bool belongsHere(const QString &fileKey, const QString &path) const;
+    // This node's changes applied to the file's `entries`.
+    void applyChanges(QMap<QString, QString> &entries) const;
 
     QMap<QString, QString> root;
     QSet<QString> changed; // keys put or removed since the last successful write

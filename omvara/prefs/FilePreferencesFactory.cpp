@@ -50,6 +50,17 @@ Preferences *FilePreferencesFactory::systemRoot()
     return userRoot();
 }
 
+bool FilePreferencesFactory::writeTogether(const std::function<void()> &changes)
+{
+    auto *root = static_cast<FilePreferences *>(userRoot());
+    {
+        const FilePreferences::HoldWrites held;
+        changes();
+    }
+    root->flushTree();
+    return true;
+}
+
 QString FilePreferencesFactory::getPreferencesFile()
 {
     FileState &state = fileState();

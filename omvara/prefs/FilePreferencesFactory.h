@@ -30,6 +30,8 @@ public:
     Preferences *userRoot() override;
     // The same tree as userRoot().
     Preferences *systemRoot() override;
+    // The changes in one replacement of the file; true.
+    bool writeTogether(const std::function<void()> &changes) override;
 
     // The absolute path of the store file, worked out on the first call from
     // SYSTEM_PROPERTY_FILE (or, when unset or empty, "user.home" + "/.fileprefs")

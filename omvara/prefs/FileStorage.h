@@ -28,6 +28,11 @@ public:
     // users); a new file gets the usual ones of the process.
     static void replace(const QString &path, const QByteArray &bytes);
 
+    // Removes what a replace() cut short by the end of its process (a
+    // crash, a kill) left beside `path`. Only while holding the exclusive
+    // Lock: every writer replaces the file under it.
+    static void removeLeftovers(const QString &path);
+
     // An advisory lock that other processes using the same file honour,
     // held until the object is destroyed. It lives in a file beside `path`
     // (path + ".lock", never removed, since removing it would race with

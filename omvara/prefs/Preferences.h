@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -151,6 +152,18 @@ public:
     virtual ~PreferencesFactory() = default;
     virtual Preferences *userRoot() = 0;
     virtual Preferences *systemRoot() = 0;
+    // Runs `changes` (puts and removes in this tree) so that the backend
+    // gets them in one step. A backend that writes each change at once (the
+    // file-backed store) holds them back meanwhile, then replaces its file
+    // once, so that it never holds a part of them, and returns true. Others
+    // only run them and return false: a flush then writes them. Fails with
+    // BackingStoreError when the write fails; the changes then stay in
+    // memory, to be written by a later flush.
+    virtual bool writeTogether(const std::function<void()> &changes)
+    {
+        changes();
+        return false;
+    }
 };
 
 } // namespace omvara::prefs

@@ -6,9 +6,8 @@
 
 #include <QDir>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
+#include <vector>
 
 namespace omvara::run {
 
@@ -55,10 +54,30 @@ QString datedPath(const QString &path, const QDateTime &time)
     return dated.replace(QLatin1String("{date}"), time.date().toString(Qt::ISODate));
 }
 
+// Whether `text` is a plain number: an optional sign, digits, at most one "." or ",".
+bool plainNumber(const QString &text)
+{
+    qsizetype i = 0;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
+        ++i;
+    bool digit = false;
+    bool mark = false;
+    for (; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c >= u'0' && c <= u'9')
+            digit = true;
+        else if ((c == u'.' || c == u',') && !mark)
+            mark = true;
+        else
+            return false;
+    }
+    return digit;
+}
+
 // One field of RFC 4180: quoted when it holds a comma, a quote or a line break.
 void appendField(QByteArray &out, const QString &field)
 {
-    const QByteArray bytes = field.toUtf8();
+    const QByteArray bytes = RecordFileOutput::cell(field).toUtf8();
     if (!bytes.contains(',') && !bytes.contains('"') && !bytes.contains('\r') && !bytes.contains('\n')) {
         out += bytes;
         return;
@@ -70,16 +89,6 @@ void appendField(QByteArray &out, const QString &field)
         out += c;
     }
     out += '"';
-}
-
-// Whether the last byte of the file at `path` ends a line (true when it cannot be read).
-bool endsWithLineEnd(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() == 0 || !file.seek(file.size() - 1))
-        return true;
-    char last = '\n';
-    return !file.getChar(&last) || last == '\n';
 }
 
 } // namespace
@@ -112,7 +121,30 @@ QString RecordFileOutput::name() const
 
 QString RecordFileOutput::detail() const
 {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_target.isEmpty())
+            return m_target;
+    }
     return datedPath(m_pattern, QDateTime::currentDateTime());
+}
+
+QString RecordFileOutput::open()
+{
+    QString problem;
+    if (!append(datedPath(m_pattern, QDateTime::currentDateTime()), {}, &problem))
+        return problem;
+    return {};
+}
+
+QString RecordFileOutput::cell(const QString &text)
+{
+    if (text.isEmpty())
+        return text;
+    const QChar first = text.front();
+    const bool formula = first == u'=' || first == u'+' || first == u'-' || first == u'@' || first == u'\t'
+        || first == u'\r';
+    return formula && !plainNumber(text) ? u'\'' + text : text;
 }
 
 QString RecordFileOutput::pathFor(const QString &pattern, const QDateTime &time)
@@ -149,9 +181,10 @@ void RecordFileOutput::start()
 
 void RecordFileOutput::lineSettled(const RunLine &line)
 {
+    Row made { line.time, row(line, m_port, m_instrument) };
     {
         std::lock_guard lock(m_mutex);
-        m_rows.push_back(line);
+        m_rows.push_back(std::move(made));
         if (m_rows.size() > Capacity) {
             m_rows.pop_front();
             ++m_dropped;
@@ -168,42 +201,33 @@ void RecordFileOutput::join()
     m_changed.wait(lock, [this] { return (m_rows.empty() && !m_writing) || m_failing; });
 }
 
-bool RecordFileOutput::append(const QString &path, const QByteArray &bytes, QString *problem)
+bool RecordFileOutput::append(const QString &path, const QByteArray &bytes, QString *problem, bool *gone)
 {
+    if (m_file.isOpen() && m_file.path() == path && !m_file.stillAtPath()) {
+        // Rows written on would go into a file no one finds any more.
+        m_file.close();
+        if (gone)
+            *gone = true;
+    }
     bool header = false;
     bool lineEnd = false;
-    if (path != m_openPath || !m_file.isOpen()) {
-        m_file.close();
-        m_openPath.clear();
-        m_file.setFileName(path);
-        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-            *problem = m_file.errorString();
+    if (!m_file.isOpen() || m_file.path() != path) {
+        if (!m_file.open(path, problem))
             return false;
+        {
+            std::lock_guard lock(m_mutex);
+            m_target = m_file.target();
         }
-        m_openPath = path;
         header = m_file.size() == 0;
         // A row cut short (by a crash) is not continued by the next one.
-        lineEnd = !header && !endsWithLineEnd(path);
+        lineEnd = !header && !m_file.endsWithLineEnd();
     }
     const QByteArray data = (header ? Header : lineEnd ? QByteArrayLiteral("\r\n") : QByteArray()) + bytes;
     if (data.isEmpty())
         return true;
-    errno = 0;
-    const qint64 written = m_file.write(data);
-    const int error = errno;
-    if (written == data.size())
+    if (m_file.append(data, problem))
         return true;
-    *problem = m_file.error() != QFileDevice::NoError ? m_file.errorString()
-        : error != 0                                  ? QString::fromLocal8Bit(std::strerror(error))
-                                                      : QStringLiteral("short write");
-    // A part of a row would join the next one: it goes.
-    if (written > 0) {
-        const qint64 size = m_file.size();
-        if (size >= written)
-            m_file.resize(size - written);
-    }
     m_file.close();
-    m_openPath.clear();
     return false;
 }
 
@@ -229,38 +253,47 @@ void RecordFileOutput::writeRows()
         m_report.importantEvent(text("record.rows.dropped", { QString::number(dropped) }));
     };
     // Writer thread: the outcome of one write.
-    const auto outcome = [&](bool ok, const QString &path, const QString &problem, std::size_t waiting) {
+    const auto outcome = [&](bool ok, const QString &path, const QString &why, std::size_t left, bool gone) {
+        if (gone)
+            m_report.importantEvent(text("record.file.gone", { path }));
+        const QString written = ok ? m_file.target() : path;
         if (ok && failing) {
-            m_report.importantEvent(text("record.works.again", { path, QString::number(waiting) }));
-            m_report.state(RunState::Output::Status::Working, path);
-        } else if (ok && path != shownPath) {
-            m_report.state(RunState::Output::Status::Working, path); // a new day's file
+            m_report.importantEvent(text("record.works.again", { written, QString::number(left) }));
+            m_report.state(RunState::Output::Status::Working, written);
+        } else if (ok && (written != shownPath || gone)) {
+            m_report.state(RunState::Output::Status::Working, written); // a new day's file
         } else if (!ok && !failing) {
-            m_report.importantEvent(text("record.failed", { path, problem }));
-            m_report.state(RunState::Output::Status::Failed, path + QStringLiteral(": ") + problem);
+            m_report.importantEvent(text("record.failed", { path, why }));
+            m_report.state(RunState::Output::Status::Failed, path + QStringLiteral(": ") + why);
         }
         if (ok)
-            shownPath = path;
+            shownPath = written;
         failing = !ok;
     };
 
     // The file of today at once (with its header when new), so that a file
-    // that cannot be written is reported before the first line arrives.
-    {
+    // that cannot be written is reported before the first line arrives;
+    // open() has done this already when the run asked first.
+    if (!m_file.isOpen()) {
         QString problem;
         const bool ok = append(shownPath, {}, &problem);
         {
             std::lock_guard lock(m_mutex);
             m_failing = !ok;
         }
-        outcome(ok, shownPath, problem, 0);
+        outcome(ok, shownPath, problem, 0, false);
         retryAt = Clock::now() + RetryPause;
         m_changed.notify_all();
+    } else {
+        shownPath = m_file.target();
     }
 
+    std::vector<Row> batch;
+    batch.reserve(MaxBatch);
+    QByteArray bytes;
     for (;;) {
-        RunLine line;
         bool ending = false;
+        batch.clear();
         {
             std::unique_lock lock(m_mutex);
             for (;;) {
@@ -276,16 +309,24 @@ void RecordFileOutput::writeRows()
             }
             if (m_rows.empty())
                 break; // ending, everything written
-            line = std::move(m_rows.front());
-            m_rows.pop_front();
+            // Every row waiting that goes to the same file as the first.
+            const QDate date = m_rows.front().time.date();
+            while (!m_rows.empty() && batch.size() < MaxBatch && m_rows.front().time.date() == date) {
+                batch.push_back(std::move(m_rows.front()));
+                m_rows.pop_front();
+            }
             m_writing = true;
             ending = m_ending;
         }
         reportDrops(false);
 
-        const QString path = datedPath(m_pattern, line.time);
+        const QString path = datedPath(m_pattern, batch.front().time);
+        bytes.clear();
+        for (const Row &line : batch)
+            bytes += line.bytes;
         QString problem;
-        const bool ok = append(path, row(line, m_port, m_instrument), &problem);
+        bool gone = false;
+        const bool ok = append(path, bytes, &problem, &gone);
         std::size_t waiting = 0;
         std::size_t lost = 0;
         {
@@ -295,11 +336,12 @@ void RecordFileOutput::writeRows()
                 m_failing = false;
             } else if (ending) {
                 // The end of the run: no time is left to wait for the disk.
-                lost = m_rows.size() + 1;
+                lost = m_rows.size() + batch.size();
                 m_rows.clear();
             } else {
-                m_rows.push_front(std::move(line));
-                if (m_rows.size() > Capacity) {
+                for (auto line = batch.rbegin(); line != batch.rend(); ++line)
+                    m_rows.push_front(std::move(*line));
+                while (m_rows.size() > Capacity) {
                     m_rows.pop_front();
                     ++m_dropped;
                 }
@@ -309,7 +351,7 @@ void RecordFileOutput::writeRows()
             waiting = m_rows.size();
         }
         m_changed.notify_all();
-        outcome(ok, path, problem, waiting);
+        outcome(ok, path, problem, waiting, gone);
         if (lost > 0) {
             m_report.importantEvent(text("record.rows.not.written", { QString::number(lost) }));
             break;

@@ -2,11 +2,11 @@
 #pragma once
 
 #include "omvara/run/OutputReport.h"
+#include "omvara/run/RecordFile.h"
 #include "omvara/run/ValueSink.h"
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QFile>
 #include <QString>
 
 #include <condition_variable>
@@ -18,9 +18,17 @@
 namespace omvara::run {
 
 // The record file: one CSV row (RFC 4180, UTF-8) for every line of the run,
-// in order, with what became of it. A writer thread appends the rows, one
-// write per row without syncing, to the file of each row's own date; the
-// file is never truncated and gets its header row only while it is empty.
+// in order, with what became of it. Each row is made as its line settles; a
+// writer thread appends the rows to the file of each row's own date without
+// syncing: each time it wakes it takes every row waiting (up to MaxBatch)
+// and writes them in one write, so the queue stays short even in a flood
+// (what a crash can lose). The file is never truncated and gets
+// its header row only while it is empty. A text cell that a spreadsheet
+// would take for a formula is written with a leading "'" (cell()).
+//
+// Before each write the writer checks that the open file is still the file
+// at its path: when it was removed, moved or replaced (its folder too) that
+// is reported once and the rows go to the path again.
 //
 // When a row cannot be written (disk full, folder gone) the output reports
 // it once, keeps the rows in its queue and tries again every second; when
@@ -34,6 +42,7 @@ class RecordFileOutput : public ValueSink
 {
 public:
     static constexpr std::size_t Capacity = 10000;
+    static constexpr std::size_t MaxBatch = 1000;
     static const QByteArray Header; // "time,port,instrument,raw,value,status\r\n"
 
     // `pattern` is the setting as stored; `port` and `instrument` fill their
@@ -42,8 +51,13 @@ public:
     // Writes what still waits (when writing works), then ends the writer.
     ~RecordFileOutput() override;
 
+    // Opens today's file (writing its header when it is new) before the
+    // output starts: empty when it works, else why not (the folder does not
+    // exist, a link that is not followed, ...). Event thread, before start().
+    QString open();
+
     QString name() const override;
-    // Today's file.
+    // The file written (today's, a link resolved).
     QString detail() const override;
     void start() override;
     void lineSettled(const RunLine &line) override;
@@ -55,12 +69,20 @@ public:
     static QString pathFor(const QString &pattern, const QDateTime &time);
     // One row of the file, with its line end.
     static QByteArray row(const RunLine &line, const QString &port, const QString &instrument);
+    // A text cell as written: with a leading "'" when it begins with "=",
+    // "+", "-", "@", a tab or a carriage return, unless the whole cell is a
+    // plain number (an optional sign, digits, at most one "." or ","), so
+    // that a spreadsheet shows it as text instead of running it. Every text
+    // cell of a row goes through here.
+    static QString cell(const QString &text);
 
 private:
     void writeRows();
-    // Writer thread: appends `bytes` to the file at `path`; false with
-    // `problem` set when that failed (nothing of it is left in the file).
-    bool append(const QString &path, const QByteArray &bytes, QString *problem);
+    // Writer thread (or the event thread before it starts): appends `bytes`
+    // to the file at `path`; false with `problem` set when that failed
+    // (nothing of it is left in the file). `gone` is set when the open file
+    // was no longer the one at the path.
+    bool append(const QString &path, const QByteArray &bytes, QString *problem, bool *gone = nullptr);
 
     const QString m_pattern; // with "{user}" and the home folder applied
     const QString m_port;
@@ -68,17 +90,23 @@ private:
     const OutputReport m_report;
     std::thread m_writer;
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<RunLine> m_rows;
+    // A row made when its line settled (so that the writer only writes).
+    struct Row
+    {
+        QDateTime time;
+        QByteArray bytes;
+    };
+    std::deque<Row> m_rows;
     bool m_writing = false; // the writer holds a row outside the queue
     bool m_failing = false;
     bool m_ending = false;
     quint64 m_dropped = 0;
+    QString m_target; // the file written, for detail()
 
-    // Writer thread only.
-    QFile m_file;
-    QString m_openPath;
+    // Writer thread only (and open() before it starts).
+    RecordFile m_file;
 };
 
 } // namespace omvara::run

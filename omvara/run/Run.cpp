@@ -183,7 +183,9 @@ bool Run::start()
     if (delivery)
         m_sinks.push_back(std::move(delivery));
     // After the keyboard: joined after it, they hear of its last outcomes.
-    addLineOutputs();
+    QString recordProblem;
+    if (!addLineOutputs(&recordProblem))
+        return notStarted(recordProblem);
 
     // 4. Settled readings, then duplicate suppression.
     if (m_config.stableReadings > 1) {
@@ -298,14 +300,27 @@ std::unique_ptr<worker::WeightWorker> Run::connectApart(
     return made;
 }
 
-void Run::addLineOutputs()
+bool Run::addLineOutputs(QString *problem)
 {
     const config::ConfigHelper::Instrument *instrument = m_config.getInstrument();
     const QString instrumentName
         = (instrument ? *instrument : config::ConfigHelper::Instrument::getDefault()).name();
     if (!m_config.getRecordFile().isEmpty()) {
-        m_sinks.push_back(std::make_unique<RecordFileOutput>(m_config.getRecordFile(), m_config.getPort(),
-            instrumentName, outputReport(QStringLiteral("record"))));
+        auto record = std::make_unique<RecordFileOutput>(
+            m_config.getRecordFile(), m_config.getPort(), instrumentName, outputReport(QStringLiteral("record")));
+        // Checked before the port opens: a record that cannot be written
+        // from the start is a setting to mend, not rows to keep waiting.
+        const QString reason = record->open();
+        if (reason.isEmpty()) {
+            m_sinks.push_back(std::move(record));
+        } else {
+            *problem = worker::WorkerTexts::format(worker::WorkerTexts::text("record.cannot.open"),
+                { record->detail(), reason });
+            if (!m_questions.goOnWithoutRecord(*problem))
+                return false;
+            m_observer.logImportantEvent(*problem);
+            setOutput(QStringLiteral("record"), RunState::Output::Status::Failed, record->detail() + QStringLiteral(": ") + reason);
+        }
     }
     if (!m_config.getMqttUrl().isEmpty()) {
         // The setting was checked when it was loaded or typed.
@@ -321,6 +336,7 @@ void Run::addLineOutputs()
                 std::make_unique<BrokerOutput>(std::move(setup), outputReport(QStringLiteral("broker"))));
         }
     }
+    return true;
 }
 
 OutputReport Run::outputReport(const QString &name)

@@ -121,9 +121,10 @@ public:
     // Stops the run and waits until its threads have ended.
     ~Run() override;
 
-    // The start sequence: keyboard output, Caps Lock check, sound, duplicate
-    // suppression, the reception engine (which opens the port), then
-    // reception. False when the run did not start (its state says why; the
+    // The start sequence: keyboard output, Caps Lock check, sound, the
+    // record file (opened here: one that cannot be is a setting to mend)
+    // and the broker, duplicate suppression, the reception engine (which
+    // opens the port), then reception. False when the run did not start (its state says why; the
     // questions have been asked).
     bool start();
     // Stop: reception ends, the value being typed is finished with its
@@ -164,7 +165,9 @@ private:
     // `end`: Stopped when Stop came while a network port was being connected.
     bool notStarted(const QString &reason, RunState::End end = RunState::End::NotStarted);
     // The record file and the broker, when set: every line from the ledger.
-    void addLineOutputs();
+    // False when the record file cannot be opened and the view would not
+    // start without it (`problem` says why).
+    bool addLineOutputs(QString *problem);
     OutputReport outputReport(const QString &name);
     void setPhase(RunState::Phase phase, RunState::End end = RunState::End::None, const QString &reason = {});
     void setOutput(const QString &name, RunState::Output::Status status, const QString &detail = {});

@@ -81,6 +81,14 @@ public:
     virtual void deviceWarning(const QString &title, const QString &message) = 0;
     // The run does not start.
     virtual void cannotStart(StartFailure failure, const QString &message) = 0;
+    // The record file cannot be opened (`reason` names the file and why),
+    // before the port is opened. True: the run starts without the record;
+    // false: it does not start.
+    virtual bool goOnWithoutRecord(const QString &reason)
+    {
+        (void)reason;
+        return false;
+    }
 };
 
 } // namespace omvara::run

@@ -96,6 +96,8 @@ QStringList RunControl::textKeys()
         QStringLiteral("RadezoZiDadFrame2.requestButton.toolTipText"),
         QStringLiteral("tray.request.reading"),
         QStringLiteral("record.not.written"),
+        QStringLiteral("record.start.without"),
+        QStringLiteral("record.file.title"),
         QStringLiteral("broker.not.reached"),
     } + RunPanel::textKeys();
 }
@@ -215,6 +217,15 @@ void RunControl::cannotStart(run::StartFailure failure, const QString &message)
     }
 }
 
+bool RunControl::goOnWithoutRecord(const QString &reason)
+{
+    return MessageBoxes::askOkCancel(dialogParent(),
+               MessageText::outside(reason) + MessageText::own(QStringLiteral("\n\n"))
+                   + MessageText::own(text("record.start.without")),
+               text("record.file.title"), MessageBoxes::Icon::Warning)
+        == MessageBoxes::Answer::Ok;
+}
+
 void RunControl::runStarted(const run::RunStart &start)
 {
     const config::Config &config = start.config;
@@ -277,9 +288,10 @@ void RunControl::stateChanged(const run::RunState &state)
         state.phase == run::RunState::Phase::WaitingForDevice
             ? text("waiting.for.device").replace(QStringLiteral("{0}"), m_run ? m_run->config().getPort() : QString())
             : QString());
+    // An output's trouble belongs to the run: it goes with the run's end.
     QStringList outputProblems;
     for (const run::RunState::Output &output : state.outputs) {
-        if (output.status != Status::Failed || output.name == QStringLiteral("keyboard")
+        if (state.ended() || output.status != Status::Failed || output.name == QStringLiteral("keyboard")
             || output.name == QStringLiteral("sound"))
             continue;
         if (output.name == QStringLiteral("record"))

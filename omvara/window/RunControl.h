@@ -90,6 +90,7 @@ private:
     void soundFailed(const QString &reason) override;
     void deviceWarning(const QString &title, const QString &message) override;
     void cannotStart(run::StartFailure failure, const QString &message) override;
+    bool goOnWithoutRecord(const QString &reason) override;
 
     void showLook(bool running);
     void showRunText();

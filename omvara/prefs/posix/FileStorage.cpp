@@ -3,10 +3,12 @@
 
 #include "omvara/prefs/PreferencesErrors.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -125,6 +127,25 @@ void FileStorage::replace(const QString &path, const QByteArray &bytes)
     if (dir >= 0) {
         (void)::fsync(dir);
         ::close(dir);
+    }
+}
+
+void FileStorage::removeLeftovers(const QString &path)
+{
+    // replace() names its new file path + ".tmp" + a random suffix.
+    const QFileInfo file(path);
+    QDir folder = file.absoluteDir();
+    const QStringList leftovers
+        = folder.entryList({ file.fileName() + QStringLiteral(".tmp*") }, QDir::Files | QDir::Hidden | QDir::System);
+    const qsizetype prefix = file.fileName().size() + 4;
+    for (const QString &name : leftovers) {
+        const QStringView suffix = QStringView(name).mid(prefix);
+        const bool ours = !suffix.isEmpty() && suffix.size() <= 7
+            && std::all_of(suffix.begin(), suffix.end(), [](QChar c) {
+                   return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z');
+               });
+        if (ours)
+            (void)::unlink(QFile::encodeName(folder.filePath(name)).constData());
     }
 }
 

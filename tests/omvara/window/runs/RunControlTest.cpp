@@ -525,18 +525,36 @@ TEST_F(RunControlTest, APortThatCannotBeOpened_offersWhy_andTheDiagnosisSaysIt)
 
 } // namespace
 
-// A record file that cannot be written and a broker that cannot be reached
-// are each told once in the event log and stay in the status line (above the
-// run's own text) while the run goes on.
+// A record file that cannot be opened at Start is asked about before the
+// port opens: Cancel does not start; "start without the record" starts, and
+// the record's trouble and a broker that cannot be reached each are told
+// once in the event log and stay in the status line (above the run's own
+// text) while the run goes on, until Stop.
 TEST_F(RunControlTest, RecordFileAndBrokerThatFail_stayInTheStatusLine_andTheRunGoesOn)
 {
     omvara::config::Config settings = Harness::settingsFor(QStringLiteral("COM3"));
-    settings.setRecordFile(h.dir.filePath(QStringLiteral("missing/records.csv")));
+    const QString record = h.dir.filePath(QStringLiteral("missing/records.csv"));
+    settings.setRecordFile(record);
     settings.setMqttUrl(QStringLiteral("mqtt://127.0.0.1:%1/lab/scale").arg(broker_test::freePort()));
     startWindow(std::move(settings));
-    pressStartStop();
-    ASSERT_TRUE(waitRunning(true));
     const auto status = [&] { return h.frame().statusJLabel->text(); };
+
+    const auto previous = omvara::MessageBoxes::setResponder([&](const omvara::MessageBoxes::Request &request) {
+        h.messages.push_back({ request.title, request.text });
+        return omvara::MessageBoxes::Reply { omvara::MessageBoxes::Answer::Cancel, QString() };
+    });
+    EXPECT_FALSE(h.startup().runControl()->start());
+    omvara::MessageBoxes::setResponder(previous);
+    ASSERT_EQ(h.messages.size(), 1u);
+    EXPECT_EQ(h.messages[0].title, text("record.file.title"));
+    EXPECT_TRUE(h.messages[0].text.contains(record)) << h.messages[0].text.toStdString();
+    EXPECT_TRUE(h.messages[0].text.contains(text("record.start.without"))) << h.messages[0].text.toStdString();
+    EXPECT_FALSE(com3->isOpen()) << "asked before the port opened";
+    ASSERT_TRUE(waitRunning(false));
+
+    pressStartStop(); // the harness answers OK: start without the record
+    ASSERT_TRUE(waitRunning(true));
+    ASSERT_EQ(h.messages.size(), 2u);
     ASSERT_TRUE(runUntil([&] {
         return status().contains(text("record.not.written")) && status().contains(text("broker.not.reached"));
     })) << qPrintable(status());
@@ -545,8 +563,10 @@ TEST_F(RunControlTest, RecordFileAndBrokerThatFail_stayInTheStatusLine_andTheRun
     ASSERT_TRUE(runUntil([&] { return logText().contains(QStringLiteral("12.30")); })) << logText().toStdString();
     EXPECT_TRUE(status().contains(text("broker.not.reached"))) << qPrintable(status());
     EXPECT_TRUE(status().contains(text("record.not.written"))) << qPrintable(status());
-    EXPECT_EQ(logText().count(QStringLiteral("Cannot write the record file")), 1) << logText().toStdString();
+    EXPECT_EQ(logText().count(QStringLiteral("cannot be opened")), 1) << logText().toStdString();
     EXPECT_EQ(logText().count(QStringLiteral("cannot be reached")), 1) << logText().toStdString();
     pressStartStop();
     ASSERT_TRUE(waitRunning(false));
+    EXPECT_FALSE(status().contains(text("record.not.written"))) << qPrintable(status());
+    EXPECT_FALSE(status().contains(text("broker.not.reached"))) << qPrintable(status());
 }
