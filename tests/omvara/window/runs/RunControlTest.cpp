@@ -540,7 +540,7 @@ TEST_F(RunControlTest, RecordFileAndBrokerThatFail_stayInTheStatusLine_andTheRun
     const auto status = [&] { return h.frame().statusJLabel->text(); };
 
     const auto previous = omvara::MessageBoxes::setResponder([&](const omvara::MessageBoxes::Request &request) {
-        h.messages.push_back({ request.title, request.text });
+        h.messages.push_back({ request.title, request.text, request.helpButton });
         return omvara::MessageBoxes::Reply { omvara::MessageBoxes::Answer::Cancel, QString() };
     });
     EXPECT_FALSE(h.startup().runControl()->start());
