@@ -1212,10 +1212,13 @@ QString LinePattern::classNameNote(const QString &pattern)
             if (QStringView(pattern).mid(from).startsWith(name)
                 && QStringView(pattern).mid(from + name.size()).startsWith(u":]")) {
                 const QString written = pattern.mid(i, from + name.size() + 2 - i);
+                QString seen;
                 QStringList members;
-                for (QChar c : QStringView(written).mid(1, written.size() - 2))
-                    if (!members.contains(QString(c)))
+                for (QChar c : QStringView(written).mid(1, written.size() - 2)) {
+                    if (!seen.contains(c))
                         members << QStringLiteral("\"%1\"").arg(c);
+                    seen += c;
+                }
                 const QString last = members.takeLast();
                 return QStringLiteral("\"%1\" is a class of the characters %2 and %3, not the POSIX class "
                                       "\"%4\"; for that write %5")

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QStringList>
 
+#include <algorithm>
 #include <vector>
 
 namespace omvara::config {
@@ -457,8 +458,9 @@ private:
                 }
             }
             if (c != '}')
-                fail(start, cursor, QStringLiteral("the count is not closed with \"}\" (it may hold only digits "
-                                                   "and one comma, no blanks)"));
+                fail(start, start + 1 + countTextLength(start),
+                    QStringLiteral("the count is not closed with \"}\" (it may hold only digits and one comma, no "
+                                   "blanks)"));
             if (max < min)
                 fail(start, cursor, QStringLiteral("the largest count is smaller than the smallest"));
             if (blanks)
@@ -888,7 +890,7 @@ private:
             unread();
             return int(n - '0');
         }
-        fail(start, cursor, QStringLiteral("\\0 must be followed by an octal digit (a NUL is written \\00)"));
+        fail(start, start + 2, QStringLiteral("\\0 must be followed by an octal digit (a NUL is written \\00)"));
     }
 
     int hexadecimal(qsizetype start)
@@ -909,7 +911,8 @@ private:
                 fail(start, cursor, QStringLiteral("\\x{ is not closed with \"}\""));
             return int(code);
         }
-        fail(start, cursor, QStringLiteral("\\x must be followed by two hexadecimal digits or {...}"));
+        fail(start, std::max(start + 2, cursor - 1),
+            QStringLiteral("\\x must be followed by two hexadecimal digits or {...}"));
     }
 
     int unicode(qsizetype start)
@@ -919,7 +922,8 @@ private:
             for (int k = 0; k < 4; ++k) {
                 const char32_t h = read();
                 if (!isHex(h))
-                    fail(start, cursor, QStringLiteral("\\u must be followed by four hexadecimal digits"));
+                    fail(start, std::max(start + 2, cursor - 1),
+                        QStringLiteral("\\u must be followed by four hexadecimal digits"));
                 v = v * 16 + hexDigit(h);
             }
             return v;

@@ -264,7 +264,7 @@ int runOnce(const Options &options)
                 view.logImportantEvent(QStringLiteral("  ") + line);
         }
         for (const QString &note : notes)
-            view.logImportantEvent(QStringLiteral("Note on a stored setting: ") + note);
+            view.logImportantEvent(QStringLiteral("Note on a setting: ") + note);
         if (!options.port.isEmpty())
             config.setPort(options.port);
     }

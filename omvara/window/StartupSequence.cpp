@@ -164,7 +164,7 @@ bool StartupSequence::run()
     buildWindow();
     // Settings kept although their meaning may surprise, once in the log.
     for (const QString &note : m_frame->getConfigStore().loadNotes())
-        m_eventLog->logImportantEvent(QStringLiteral("Note on a stored setting: ") + note);
+        m_eventLog->logImportantEvent(QStringLiteral("Note on a setting: ") + note);
 
     // 9. Now and then, look for a newer version.
     if (m_frame->getConfig().checkForUpdates) {

@@ -8,6 +8,8 @@
 #include "omvara/config/LinePattern.h"
 #include "omvara/worker/ValueExtractor.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -204,7 +206,16 @@ QString shown(const QString &text)
 // The reference's answers, one line per input line.
 std::optional<QStringList> askReference(const QString &input, QString *problem)
 {
-    const QString java = QStandardPaths::findExecutable(QStringLiteral("java"));
+    // The reference is the JDK 17 that scripts/lib/deps.sh installs (later
+    // versions changed what \b counts as a word character); any other java
+    // only when it is not there.
+    QString java;
+    const QDir jvm(QStringLiteral("/usr/lib/jvm"));
+    for (const QString &home : jvm.entryList({ QStringLiteral("java-17-openjdk*") }, QDir::Dirs))
+        if (QFileInfo(jvm.filePath(home + QStringLiteral("/bin/java"))).isExecutable())
+            java = jvm.filePath(home + QStringLiteral("/bin/java"));
+    if (java.isEmpty())
+        java = QStandardPaths::findExecutable(QStringLiteral("java"));
     if (java.isEmpty()) {
         *problem = QStringLiteral("java is not installed (scripts/lib/deps.sh installs openjdk-17-jdk-headless)");
         return std::nullopt;
