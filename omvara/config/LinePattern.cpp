@@ -909,15 +909,20 @@ std::optional<Translator::ClassResult> Translator::parseClass(qsizetype i, const
             if (!a)
                 return std::nullopt;
             result.changed |= a->changed;
+            const qsizetype escapeAt = i;
             i = a->end;
-            if (a->set) {
+            // "\v" next to a "-" is the character VT (U+000B), as it was
+            // before "\v" meant vertical space: "[\v-\r]", "[\v-]".
+            const bool verticalTab = a->end == escapeAt + 2 && p[escapeAt + 1] == u'v' && i < n && p[i] == u'-';
+            if (a->set && !verticalTab) {
                 items.push_back(*a->set);
                 // "[\d-z]": the "-" is a member; the engine would refuse the text as a range.
                 if (i < n && p[i] == u'-')
                     result.changed = true;
                 continue;
             }
-            first = a->code;
+            first = verticalTab ? char32_t(0x0B) : *a->code;
+            result.changed |= verticalTab;
         } else {
             qsizetype length = 1;
             first = codeAt(i, &length);
@@ -933,10 +938,11 @@ std::optional<Translator::ClassResult> Translator::parseClass(qsizetype i, const
             std::optional<char32_t> last;
             if (p[k] == u'\\') {
                 const std::optional<Atom> a = escape(k, true, flags);
-                if (!a || !a->code)
+                const bool verticalTab = a && a->end == k + 2 && p[k + 1] == u'v';
+                if (!a || (!a->code && !verticalTab))
                     return std::nullopt;
-                result.changed |= a->changed;
-                last = a->code;
+                result.changed |= a->changed || verticalTab;
+                last = verticalTab ? char32_t(0x0B) : *a->code;
                 k = a->end;
             } else {
                 qsizetype length = 1;

@@ -529,8 +529,8 @@ private:
                     return; // options only, for the rest of the enclosing group
                 if (c != ':')
                     fail(start, cursor,
-                        QStringLiteral("this kind of group is not known (options are the letters i, d, m, s, u, x, "
-                                       "U and c; a named group is written (?<name>...))"));
+                        QStringLiteral("this kind of group is not known (options are the letters i, d, m, s, u and x; "
+                                       "a named group is written (?<name>...))"));
                 expr(depth + 1);
                 break;
             }

@@ -343,6 +343,8 @@ TEST(LinePattern, dialectConstructs_matchAsInTheDialect)
         { "(?m)(\\d)\\Z", "1\n2\n", "2" },
         { "a{2}{3}(x)", "aax", "x" },
         { "([\\d-z]+)", "a1-z", "1-z" },
+        { "([\\v-\\r]+)", "a\n\x0b\x0c\rb", "\x0b\x0c\r" },
+        { "([\\v-]+)", "\n-\x0b", "-\x0b" },
         { "(\\b\\w+)", "\xe9x y", "y" },
         { "(?i)(\xc3\xa9+)", "\xc9\xe9", "\xe9" },
         { "(?iu)(\xc3\xa9+)", "\xc9\xe9", "\xc9\xe9" },
