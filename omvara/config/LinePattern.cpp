@@ -28,6 +28,7 @@ const QString AnyCharacter = QStringLiteral(R"([\x{0}-\x{10FFFF}])");
 // and LF) or at the end. With (?d) only LF ends a line.
 const QString LineStart = QStringLiteral(R"((?:\A|(?<=[\n\x{85}\x{2028}\x{2029}])|(?<=\r)(?!\n))(?!\z))");
 const QString LineEnd = QStringLiteral(R"((?:(?=[\r\x{85}\x{2028}\x{2029}])|(?<!\r)(?=\n)|\z))");
+const QString LineBreak = QStringLiteral(R"((?:\r\n|[\n\x{0B}\f\r\x{85}\x{2028}\x{2029}]))");
 const QString UnixLineStart = QStringLiteral(R"((?:\A|(?<=\n))(?!\z))");
 const QString UnixLineEnd = QStringLiteral(R"((?:(?=\n)|\z))");
 // Word boundaries: a word character is a letter, a decimal digit, "_" (or
@@ -591,6 +592,7 @@ private:
     std::optional<ClassResult> parseClass(qsizetype i, const Flags &flags) const;
     qsizetype skipLayout(qsizetype i, const Flags &flags, bool *skipped) const;
     QString literal(char32_t code, const Flags &flags) const;
+    bool quantifierAt(qsizetype i, const Flags &flags) const;
 
     const QString &p;
     const qsizetype n;
@@ -731,6 +733,9 @@ std::optional<Translator::Atom> Translator::escape(qsizetype i, bool inClass, co
         // upper-casing first, unlike the engine's own \c).
         if (i + 2 >= n)
             return std::nullopt;
+        if (QStringView(p).mid(i + 2).startsWith(u"\\Q"))
+            refuse(QStringView(p).mid(i, 4), QStringLiteral("\\c before a quotation takes its backslash; write the "
+                                                            "control character as \\xhh"));
         {
             qsizetype length = 1;
             const char32_t c = codeAt(i + 2, &length);
@@ -960,6 +965,14 @@ std::optional<Translator::ClassResult> Translator::parseClass(qsizetype i, const
     }
 }
 
+// True when a quantifier follows at `i` (after blanks and comments under (?x)).
+bool Translator::quantifierAt(qsizetype i, const Flags &flags) const
+{
+    bool skipped = false;
+    i = skipLayout(i, flags, &skipped);
+    return i < n && (p[i] == u'*' || p[i] == u'+' || p[i] == u'?' || p[i] == u'{');
+}
+
 // A character outside classes. Case-insensitive matching of stored patterns
 // folds only ASCII letters unless the flag u is on; the engine folds all.
 QString Translator::literal(char32_t code, const Flags &flags) const
@@ -1011,6 +1024,17 @@ QString Translator::run()
                 i += 2;
             } else if (e == u'b' || e == u'B') {
                 out += e == u'b' ? WordBoundary : NoWordBoundary;
+                i += 2;
+            } else if (e == u'R') {
+                // A line break; unlike the engine's own \R it gives back the
+                // LF of a CR LF when the rest of the pattern needs it, but not
+                // when repeated (each repetition takes CR LF whole).
+                out += quantifierAt(i + 2, flags) ? QStringLiteral("\\R") : LineBreak;
+                i += 2;
+            } else if ((e == u'z' || e == u'A' || e == u'G') && quantifierAt(i + 2, flags)) {
+                // The dialect repeats an anchor as any other item; the engine
+                // takes it only in a group.
+                out += QStringLiteral("(?:") + QStringView(p).mid(i, 2).toString() + u')';
                 i += 2;
             } else if (e >= u'1' && e <= u'9') {
                 // A back reference takes further digits only while a group
@@ -1121,6 +1145,11 @@ QString Translator::run()
         }
         if (c == u'^' && flags.multiLine) {
             out += flags.unixLines ? UnixLineStart : LineStart;
+            ++i;
+            continue;
+        }
+        if (c == u'^' && quantifierAt(i + 1, flags)) {
+            out += QStringLiteral("(?:^)");
             ++i;
             continue;
         }
