@@ -23,7 +23,9 @@ namespace omvara::config {
 //   occur. "." matches any character but a line terminator ((?s): any);
 // - "$" and "\Z" match at the end of the subject or before one final line
 //   terminator; with (?m) "^" and "$" match at every line start and end
-//   (never between CR and LF, and "^" not at the very end);
+//   (never between CR and LF, and "^" not at the very end); "\R" is CR LF
+//   or one line terminator (or VT, FF), giving back the LF of a CR LF where
+//   the rest of the pattern needs it, except within a repetition;
 // - "\s" is [ \t\n\x0B\f\r] and "\d" is [0-9]: ASCII only, as are the
 //   named classes \p{Lower}, \p{Alpha}, \p{Punct} and the like; "\b" takes
 //   letters and digits beyond ASCII as word characters;

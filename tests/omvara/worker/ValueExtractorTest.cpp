@@ -345,6 +345,11 @@ TEST(LinePattern, dialectConstructs_matchAsInTheDialect)
         { "([\\d-z]+)", "a1-z", "1-z" },
         { "([\\v-\\r]+)", "a\n\x0b\x0c\rb", "\x0b\x0c\r" },
         { "([\\v-]+)", "\n-\x0b", "-\x0b" },
+        // \R gives back the LF of a CR LF, but not within a repetition;
+        // an anchor may be repeated.
+        { "(\\d)\\R\\n", "1\r\n", "1" },
+        { "(\\d)\\R{2}", "1\r\n", nullptr },
+        { "^*(\\d)", "5", "5" },
         { "(\\b\\w+)", "\xe9x y", "y" },
         { "(?i)(\xc3\xa9+)", "\xc9\xe9", "\xe9" },
         { "(?iu)(\xc3\xa9+)", "\xc9\xe9", "\xc9\xe9" },
