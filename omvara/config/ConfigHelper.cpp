@@ -440,6 +440,13 @@ QString ConfigHelper::CustomRegEx::problem(const QString &text)
     return QStringLiteral("The pattern has no group in parentheses for the value.");
 }
 
+QString ConfigHelper::CustomRegEx::note(const QString &text)
+{
+    if (text.isEmpty() || text.size() > MaxLength)
+        return QString();
+    return LinePattern::classNameNote(text);
+}
+
 // ---------------------------------------------------------------- bundle keys
 
 QStringList ConfigHelper::requiredKeys()

@@ -546,6 +546,10 @@ public:
     // uses a construct that cannot be matched exactly, has no group); "" when
     // it is valid.
     static QString problem(const QString &text);
+    // For a valid pattern whose meaning may surprise (a POSIX class name
+    // such as [:digit:] inside a class, which is not that class here): what
+    // it means and what to write instead; "" otherwise.
+    static QString note(const QString &text);
     static QString valueOf(const QString &stored) { return stored; }
 };
 

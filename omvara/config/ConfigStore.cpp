@@ -31,9 +31,10 @@ class Replacements
 {
 public:
     explicit Replacements(QList<ConfigStore::ReplacedSetting> &list) : m_list(list) { }
-    void noteReplaced(const QString &key, const QString &stored, const QString &replacement)
+    void noteReplaced(const QString &key, const QString &stored, const QString &replacement,
+        const QString &reason = QString())
     {
-        m_list.append({key, stored, replacement});
+        m_list.append({key, stored, replacement, reason});
         m_any = true;
     }
     Replacements &operator=(bool invalid)
@@ -153,7 +154,8 @@ QString ConfigStore::describe(const QList<ReplacedSetting> &replaced)
 {
     QStringList lines;
     for (const ReplacedSetting &r : replaced)
-        lines.append(QStringLiteral("%1: \"%2\" \u2192 %3").arg(r.key, r.stored, r.replacement.isEmpty() ? QStringLiteral("\"\"") : r.replacement));
+        lines.append(QStringLiteral("%1: \"%2\" \u2192 %3").arg(r.key, r.stored, r.replacement.isEmpty() ? QStringLiteral("\"\"") : r.replacement)
+            + (r.reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(r.reason)));
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -161,6 +163,7 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
 {
     Preferences &n = node();
     m_replaced.clear();
+    m_notes.clear();
     Replacements invalid(m_replaced);
 
     if (!portNames.isEmpty()) {
@@ -231,7 +234,21 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
     config.setRemoveCharacters(loadText<H::RemoveCharacters>(n, QStringLiteral("removeCharacters"), invalid));
     config.setIgnoreTimeLimit(loadText<H::IgnoreTimeLimit>(n, QStringLiteral("ignoreTimeLimit"), invalid));
     config.setIgnoreDifference(loadText<H::IgnoreDifference>(n, QStringLiteral("ignoreDifference"), invalid));
-    config.setCustomRegEx(loadText<H::CustomRegEx>(n, QStringLiteral("customRegEx"), invalid));
+    {
+        // A refused pattern is replaced as any invalid text is, with the
+        // construct and the reason; a valid one that may not mean what its
+        // author expects is kept and noted.
+        const QString pattern = n.get(QStringLiteral("customRegEx"), H::CustomRegEx::getDefault());
+        const QString problem = H::CustomRegEx::problem(pattern);
+        if (problem.isEmpty()) {
+            config.setCustomRegEx(pattern);
+            if (const QString note = H::CustomRegEx::note(pattern); !note.isEmpty())
+                m_notes.append(QStringLiteral("customRegEx: ") + note);
+        } else {
+            invalid.noteReplaced(QStringLiteral("customRegEx"), pattern, H::CustomRegEx::getDefault(), problem);
+            config.setCustomRegEx(H::CustomRegEx::getDefault());
+        }
+    }
 
     // Record file and broker.
     config.setRecordFile(loadText<RecordFile>(n, QStringLiteral("recordFile"), invalid));

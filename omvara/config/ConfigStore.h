@@ -59,11 +59,16 @@ public:
         QString key; // as stored ("inputTerminator")
         QString stored; // what the store held
         QString replacement; // what it was replaced by, as stored
+        QString reason = {}; // why the stored value was refused, when known
     };
     // The settings the last loadConfig replaced, as far as it could name them.
     const QList<ReplacedSetting> &replacedSettings() const { return m_replaced; }
-    // "key: "stored" → replacement" lines, one per setting, for messages.
+    // "key: "stored" → replacement" lines, one per setting, for messages,
+    // each followed by " (reason)" when the reason is known.
     static QString describe(const QList<ReplacedSetting> &replaced);
+    // Settings the last loadConfig kept although their meaning may surprise
+    // (a custom pattern with "[:digit:]" in a class): "key: note" lines.
+    const QStringList &loadNotes() const { return m_notes; }
 
     // Writes every setting, "prevPort" equal to "port", then flushes. A write
     // the preferences refuse is reported on the diagnostic output as
@@ -88,6 +93,7 @@ private:
     QString installationFolder;
     prefs::Preferences *settings = nullptr;
     QList<ReplacedSetting> m_replaced;
+    QStringList m_notes;
 };
 
 } // namespace omvara::config

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/config/LinePattern.h"
 
+#include "omvara/config/PatternSyntax.h"
 #include "omvara/config/UnicodeBlocks.h"
 
 #include <algorithm>
@@ -22,6 +23,20 @@ const QString EndOfLine = QStringLiteral(R"((?=(?:\r\n|(?<!\r)\n|[\r\x{85}\x{202
 const QString AnyButLineFeed = QStringLiteral(R"([^\n])");
 const QString EndOfUnixLine = QStringLiteral(R"((?=\n?\z))");
 const QString AnyCharacter = QStringLiteral(R"([\x{0}-\x{10FFFF}])");
+// With (?m): "^" at the start or after a line terminator (not between CR and
+// LF), never at the very end; "$" before a line terminator (not between CR
+// and LF) or at the end. With (?d) only LF ends a line.
+const QString LineStart = QStringLiteral(R"((?:\A|(?<=[\n\x{85}\x{2028}\x{2029}])|(?<=\r)(?!\n))(?!\z))");
+const QString LineEnd = QStringLiteral(R"((?:(?=[\r\x{85}\x{2028}\x{2029}])|(?<!\r)(?=\n)|\z))");
+const QString LineBreak = QStringLiteral(R"((?:\r\n|[\n\x{0B}\f\r\x{85}\x{2028}\x{2029}]))");
+const QString UnixLineStart = QStringLiteral(R"((?:\A|(?<=\n))(?!\z))");
+const QString UnixLineEnd = QStringLiteral(R"((?:(?=\n)|\z))");
+// Word boundaries: a word character is a letter, a decimal digit, "_" (or
+// a combining mark), beyond ASCII too.
+const QString WordBoundary = QStringLiteral(
+    R"((?:(?<=[\p{L}\p{Nd}\p{Mn}_])(?![\p{L}\p{Nd}\p{Mn}_])|(?<![\p{L}\p{Nd}\p{Mn}_])(?=[\p{L}\p{Nd}\p{Mn}_])))");
+const QString NoWordBoundary = QStringLiteral(
+    R"((?:(?<=[\p{L}\p{Nd}\p{Mn}_])(?=[\p{L}\p{Nd}\p{Mn}_])|(?<![\p{L}\p{Nd}\p{Mn}_])(?![\p{L}\p{Nd}\p{Mn}_])))");
 
 // Why a pattern is refused: the construct as written in the pattern, and
 // what is wrong with it.
@@ -53,9 +68,10 @@ struct Flags
 
 // Applies an inline option list such as "im-sx" or "^s" to `flags`. Returns
 // the letters the engine is to see: those it knows with the meaning they
-// have in stored patterns. "d" (only LF ends a line) and "u" (case folding
-// beyond ASCII) are carried out by the rewrite itself; "U" (Unicode classes
-// for \w, \d, \s and the POSIX names) has no exact equivalent.
+// have in stored patterns. "d" (only LF ends a line), "m" (line anchors)
+// and "u" (case folding beyond ASCII) are carried out by the rewrite itself;
+// "U" (Unicode classes for \w, \d, \s and the POSIX names) and "c"
+// (canonical equivalence) have no exact equivalent.
 QString applyOptions(Flags &flags, QStringView options)
 {
     QString engine;
@@ -73,10 +89,10 @@ QString applyOptions(Flags &flags, QStringView options)
             break;
         case u'm':
             flags.multiLine = on;
-            break;
+            continue;
         case u'x':
             flags.extended = on;
-            break;
+            continue;
         case u'i':
             flags.caseless = on;
             break;
@@ -88,6 +104,8 @@ QString applyOptions(Flags &flags, QStringView options)
             continue;
         case u'U':
             refuse(options, QStringLiteral("Unicode character classes (the flag U) are not supported"));
+        case u'c':
+            refuse(options, QStringLiteral("canonical equivalence (the flag c) is not supported"));
         default:
             break;
         }
@@ -109,6 +127,13 @@ bool isOptionLetter(QChar c)
 bool isAsciiSpace(QChar c)
 {
     return c == u' ' || c == u'\t' || c == u'\n' || c == u'\x0b' || c == u'\f' || c == u'\r';
+}
+
+bool isLineTerminator(QChar c, const Flags &flags)
+{
+    if (flags.unixLines)
+        return c == u'\n';
+    return c == u'\n' || c == u'\r' || c == QChar(0x85) || c == QChar(0x2028) || c == QChar(0x2029);
 }
 
 bool isOctal(QChar c)
@@ -532,12 +557,12 @@ std::optional<Named> namedClass(QStringView name, QStringView written)
 class Translator
 {
 public:
-    // With `engineClasses`, every character class is read as the engine
-    // reads it (for patterns that only the engine's reading makes valid).
-    Translator(const QString &pattern, bool engineClasses)
+    // `reading`: the dialect's reading of the whole pattern.
+    Translator(const QString &pattern, const PatternSyntax::Reading &reading)
         : p(pattern)
         , n(pattern.size())
-        , engineClasses(engineClasses)
+        , groups(reading.groups)
+        , emptyRepeats(reading.emptyRepeats)
     {
     }
 
@@ -566,13 +591,13 @@ private:
     Named lookup(qsizetype i, qsizetype *end) const;
     std::optional<ClassResult> parseClass(qsizetype i, const Flags &flags) const;
     qsizetype skipLayout(qsizetype i, const Flags &flags, bool *skipped) const;
-    qsizetype posixClassEnd(qsizetype i) const;
-    void copyClassAsWritten(QString &out, qsizetype &i, const Flags &flags) const;
     QString literal(char32_t code, const Flags &flags) const;
+    bool quantifierAt(qsizetype i, const Flags &flags) const;
 
     const QString &p;
     const qsizetype n;
-    const bool engineClasses;
+    const int groups;
+    const QList<qsizetype> emptyRepeats;
     int groupsOpened = 0;
 };
 
@@ -708,6 +733,9 @@ std::optional<Translator::Atom> Translator::escape(qsizetype i, bool inClass, co
         // upper-casing first, unlike the engine's own \c).
         if (i + 2 >= n)
             return std::nullopt;
+        if (QStringView(p).mid(i + 2).startsWith(u"\\Q"))
+            refuse(QStringView(p).mid(i, 4), QStringLiteral("\\c before a quotation takes its backslash; write the "
+                                                            "control character as \\xhh"));
         {
             qsizetype length = 1;
             const char32_t c = codeAt(i + 2, &length);
@@ -782,24 +810,6 @@ qsizetype Translator::skipLayout(qsizetype i, const Flags &flags, bool *skipped)
     return i;
 }
 
-// The end of the POSIX class (such as "[:alpha:]" or "[:^digit:]") at `i`, or -1.
-qsizetype Translator::posixClassEnd(qsizetype i) const
-{
-    if (i + 1 >= n || p[i] != u'[' || p[i + 1] != u':')
-        return -1;
-    static const char *const names[] = { "alnum", "alpha", "ascii", "blank", "cntrl", "digit", "graph", "lower",
-        "print", "punct", "space", "upper", "word", "xdigit" };
-    qsizetype k = i + 2;
-    if (k < n && p[k] == u'^')
-        ++k;
-    for (const char *name : names) {
-        const QLatin1String word(name);
-        if (QStringView(p).mid(k).startsWith(word) && QStringView(p).mid(k + word.size()).startsWith(u":]"))
-            return k + word.size() + 2;
-    }
-    return -1;
-}
-
 // A class at `i` read as stored patterns read it: nested classes are unions,
 // "&&" intersects, "^" negates the whole. Nothing when such a reading fails
 // (stored patterns would refuse the pattern; the engine's reading applies).
@@ -855,11 +865,8 @@ std::optional<Translator::ClassResult> Translator::parseClass(qsizetype i, const
             continue;
         }
         if (c == u'[') {
-            if (const qsizetype end = posixClassEnd(i); end >= 0) {
-                items.push_back(CharSet::of(QStringView(p).mid(i, end - i).toString()));
-                i = end;
-                continue;
-            }
+            // Always a nested class, also "[:digit:]" (the characters ":",
+            // "d", "i", "g" and "t"): the engine's POSIX classes do not exist here.
             const std::optional<ClassResult> nested = parseClass(i, flags);
             if (!nested)
                 return std::nullopt;
@@ -872,12 +879,12 @@ std::optional<Translator::ClassResult> Translator::parseClass(qsizetype i, const
         }
         if (c == u'&' && i + 1 < n && p[i + 1] == u'&') {
             const QStringView construct = QStringView(p).mid(start, std::min<qsizetype>(i + 2, n) - start);
-            if (items.empty())
-                refuse(construct, QStringLiteral("\"&&\" needs a class on both sides"));
             if (bareAfterNested)
                 refuse(construct, QStringLiteral("a nested class followed by other members after \"&&\" is "
                                                  "read differently by different engines"));
-            operands.push_back(unite(items));
+            // An empty side ("[&&a]", "[a&&]") leaves the other side as it is.
+            if (!items.empty())
+                operands.push_back(unite(items));
             items.clear();
             operandStartsNested = false;
             bareAfterNested = false;
@@ -886,13 +893,12 @@ std::optional<Translator::ClassResult> Translator::parseClass(qsizetype i, const
             continue;
         }
         if (c == u']' && (!items.empty() || !operands.empty())) {
-            if (items.empty())
-                refuse(QStringView(p).mid(start, i + 1 - start), QStringLiteral("\"&&\" needs a class on both sides"));
             if (bareAfterNested)
                 refuse(QStringView(p).mid(start, i + 1 - start),
                     QStringLiteral("a nested class followed by other members after \"&&\" is read differently "
                                    "by different engines"));
-            operands.push_back(unite(items));
+            if (!items.empty())
+                operands.push_back(unite(items));
             result.set = intersect(operands);
             if (negated)
                 result.set = negate(result.set);
@@ -908,12 +914,20 @@ std::optional<Translator::ClassResult> Translator::parseClass(qsizetype i, const
             if (!a)
                 return std::nullopt;
             result.changed |= a->changed;
+            const qsizetype escapeAt = i;
             i = a->end;
-            if (a->set) {
+            // "\v" next to a "-" is the character VT (U+000B), as it was
+            // before "\v" meant vertical space: "[\v-\r]", "[\v-]".
+            const bool verticalTab = a->end == escapeAt + 2 && p[escapeAt + 1] == u'v' && i < n && p[i] == u'-';
+            if (a->set && !verticalTab) {
                 items.push_back(*a->set);
+                // "[\d-z]": the "-" is a member; the engine would refuse the text as a range.
+                if (i < n && p[i] == u'-')
+                    result.changed = true;
                 continue;
             }
-            first = a->code;
+            first = verticalTab ? char32_t(0x0B) : *a->code;
+            result.changed |= verticalTab;
         } else {
             qsizetype length = 1;
             first = codeAt(i, &length);
@@ -929,10 +943,11 @@ std::optional<Translator::ClassResult> Translator::parseClass(qsizetype i, const
             std::optional<char32_t> last;
             if (p[k] == u'\\') {
                 const std::optional<Atom> a = escape(k, true, flags);
-                if (!a || !a->code)
+                const bool verticalTab = a && a->end == k + 2 && p[k + 1] == u'v';
+                if (!a || (!a->code && !verticalTab))
                     return std::nullopt;
-                result.changed |= a->changed;
-                last = a->code;
+                result.changed |= a->changed || verticalTab;
+                last = verticalTab ? char32_t(0x0B) : *a->code;
                 k = a->end;
             } else {
                 qsizetype length = 1;
@@ -950,89 +965,12 @@ std::optional<Translator::ClassResult> Translator::parseClass(qsizetype i, const
     }
 }
 
-// Copies a class as the engine reads it (used where stored patterns would
-// refuse the class), translating only the escapes that stored patterns
-// write differently.
-void Translator::copyClassAsWritten(QString &out, qsizetype &i, const Flags &flags) const
+// True when a quantifier follows at `i` (after blanks and comments under (?x)).
+bool Translator::quantifierAt(qsizetype i, const Flags &flags) const
 {
-    const auto copyQuoted = [&] {
-        const qsizetype at = p.indexOf(QLatin1String("\\E"), i);
-        const qsizetype stop = at < 0 ? n : at + 2;
-        out += QStringView(p).mid(i, stop - i);
-        i = stop;
-    };
-    out += p[i++];
-    // Before its first member a class may have one "^" and any number of
-    // "\E" and "\Q\E" (which stand for nothing); a "]" after them is a
-    // member, not the end.
-    for (bool negated = false; i < n;) {
-        const QStringView rest = QStringView(p).mid(i);
-        if (rest.startsWith(u"\\E")) {
-            out += rest.first(2);
-            i += 2;
-        } else if (rest.startsWith(u"\\Q\\E")) {
-            out += rest.first(4);
-            i += 4;
-        } else if (!negated && p[i] == u'^') {
-            negated = true;
-            out += p[i++];
-        } else {
-            break;
-        }
-    }
-    if (i < n && p[i] == u']')
-        out += p[i++];
-    while (i < n && p[i] != u']') {
-        if (p[i] == u'\\' && i + 1 < n) {
-            if (p[i + 1] == u'Q') {
-                out += QStringView(p).mid(i, 2);
-                i += 2;
-                copyQuoted();
-                continue;
-            }
-            const std::optional<Atom> a = escape(i, true, flags);
-            if (a && a->changed) {
-                if (a->code) {
-                    out += codeEscape(*a->code);
-                } else if (a->set->group.isEmpty() && !a->set->negated) {
-                    out += a->set->members;
-                } else {
-                    refuse(QStringView(p).mid(i, a->end - i),
-                        QStringLiteral("this class cannot be written inside this character class"));
-                }
-                i = a->end;
-            } else if (p[i + 1] == u'c' && i + 2 < n) {
-                out += QStringView(p).mid(i, 3);
-                i += 3;
-            } else {
-                out += QStringView(p).mid(i, 2);
-                i += 2;
-            }
-        } else if (p[i] == u'[' && i + 1 < n && (p[i + 1] == u':' || p[i + 1] == u'.' || p[i + 1] == u'=')) {
-            // A POSIX class such as [:alpha:]. As the engine does, it is
-            // one only when its closing ":]" comes before any "]" or
-            // another "[:"; otherwise the "[" is an ordinary member.
-            const QChar kind = p[i + 1];
-            qsizetype close = -1;
-            for (qsizetype k = i + 2; k < n; ++k) {
-                if (p[k] == u'\\' && k + 1 < n && (p[k + 1] == u']' || p[k + 1] == u'\\')) {
-                    ++k;
-                } else if ((p[k] == u'[' && k + 1 < n && p[k + 1] == kind) || p[k] == u']') {
-                    break;
-                } else if (p[k] == kind && k + 1 < n && p[k + 1] == u']') {
-                    close = k;
-                    break;
-                }
-            }
-            const qsizetype stop = close < 0 ? i + 1 : close + 2;
-            out += QStringView(p).mid(i, stop - i);
-            i = stop;
-        } else {
-            out += p[i++];
-        }
-    }
-    if (i < n)
-        out += p[i++];
+    bool skipped = false;
+    i = skipLayout(i, flags, &skipped);
+    return i < n && (p[i] == u'*' || p[i] == u'+' || p[i] == u'?' || p[i] == u'{');
 }
 
 // A character outside classes. Case-insensitive matching of stored patterns
@@ -1073,22 +1011,39 @@ QString Translator::run()
             }
             const QChar e = p[i + 1];
             if (e == u'Q') {
-                // Literal text up to \E.
+                // Literal text up to \E, closed here when the pattern ends
+                // first, so that the rewrite can be wrapped in a group.
                 out += QStringView(p).mid(i, 2);
                 i += 2;
                 copyUntil(u"\\E");
-            } else if (e == u'Z' && !flags.multiLine) {
+                if (!out.endsWith(QLatin1String("\\E")))
+                    out += QLatin1String("\\E");
+            } else if (e == u'Z') {
+                // Also under (?m): the end, or before one final line terminator.
                 out += flags.unixLines ? EndOfUnixLine : EndOfLine;
                 i += 2;
-            } else if (e >= u'1' && e <= u'9' && i + 2 < n && p[i + 2].isDigit()) {
+            } else if (e == u'b' || e == u'B') {
+                out += e == u'b' ? WordBoundary : NoWordBoundary;
+                i += 2;
+            } else if (e == u'R') {
+                // A line break; unlike the engine's own \R it gives back the
+                // LF of a CR LF when the rest of the pattern needs it, but not
+                // when repeated (each repetition takes CR LF whole).
+                out += quantifierAt(i + 2, flags) ? QStringLiteral("\\R") : LineBreak;
+                i += 2;
+            } else if ((e == u'z' || e == u'A' || e == u'G') && quantifierAt(i + 2, flags)) {
+                // The dialect repeats an anchor as any other item; the engine
+                // takes it only in a group.
+                out += QStringLiteral("(?:") + QStringView(p).mid(i, 2).toString() + u')';
+                i += 2;
+            } else if (e >= u'1' && e <= u'9') {
                 // A back reference takes further digits only while a group
                 // of that number has been opened before it; the rest are
                 // literal digits. (The engine would read "\12" after one
-                // group as an octal escape.)
+                // group as an octal escape.) One to a group the pattern does
+                // not have never matches.
                 int number = e.unicode() - u'0';
                 qsizetype k = i + 2;
-                if (number > groupsOpened)
-                    refuse(QStringView(p).mid(i, 3), QStringLiteral("a back reference to a group that is not opened before it"));
                 while (k < n && p[k] >= u'0' && p[k] <= u'9') {
                     const int longer = number * 10 + (p[k].unicode() - u'0');
                     if (longer > groupsOpened)
@@ -1096,7 +1051,7 @@ QString Translator::run()
                     number = longer;
                     ++k;
                 }
-                out += QStringLiteral("\\g{%1}").arg(number);
+                out += number > groups ? QStringLiteral("(?!)") : QStringLiteral("\\g{%1}").arg(number);
                 i = k;
             } else if (const std::optional<Atom> a = escape(i, false, flags); a && (a->changed || a->code)) {
                 if (a->set)
@@ -1117,37 +1072,35 @@ QString Translator::run()
         }
         if (c == u'[') {
             const qsizetype start = i;
-            if (const std::optional<ClassResult> cls = engineClasses ? std::nullopt : parseClass(i, flags)) {
-                if (cls->changed)
-                    out += single(cls->set);
-                else
-                    out += QStringView(p).mid(start, cls->end - start);
-                i = cls->end;
-            } else {
-                copyClassAsWritten(out, i, flags);
-            }
+            const std::optional<ClassResult> cls = parseClass(i, flags);
+            if (!cls)
+                refuse(QStringView(p).mid(start, std::min<qsizetype>(n - start, 40)),
+                    QStringLiteral("this class cannot be matched exactly"));
+            // The engine would take a class opening with ":", "." or "=" for
+            // a POSIX class or a collating element.
+            const qsizetype member = start + 1 < n && p[start + 1] == u'^' ? start + 2 : start + 1;
+            const QChar firstMember = member < n ? p[member] : QChar();
+            if (cls->changed || firstMember == u':' || firstMember == u'.' || firstMember == u'=')
+                out += single(cls->set);
+            else
+                out += QStringView(p).mid(start, cls->end - start);
+            i = cls->end;
             continue;
         }
         if (c == u'(') {
-            if (i + 1 < n && p[i + 1] == u'*') {
-                // A verb such as (*UTF) or (*FAIL): no group.
-                copyUntil(u")");
-                continue;
-            }
-            if (i + 2 < n && p[i + 1] == u'?' && p[i + 2] == u'#') {
-                copyUntil(u")");
-                continue;
-            }
             // Named groups capture too.
             const QStringView rest = QStringView(p).mid(i);
-            if (rest.startsWith(u"(?P<") || rest.startsWith(u"(?'")
-                || (rest.startsWith(u"(?<") && !rest.startsWith(u"(?<=") && !rest.startsWith(u"(?<!")))
+            if (rest.startsWith(u"(?<") && !rest.startsWith(u"(?<=") && !rest.startsWith(u"(?<!"))
                 ++groupsOpened;
             if (i + 1 < n && p[i + 1] == u'?') {
                 qsizetype k = i + 2;
                 while (k < n && isOptionLetter(p[k]))
                     ++k;
                 const QStringView options = QStringView(p).mid(i + 2, k - i - 2);
+                if (k < n && p[k] == u')' && options.isEmpty()) {
+                    i = k + 1; // "(?)": no options at all
+                    continue;
+                }
                 if (k < n && p[k] == u')' && !options.isEmpty()) {
                     // (?s) and the like: for the rest of the enclosing group.
                     const QString engine = applyOptions(flags, options);
@@ -1180,12 +1133,24 @@ QString Translator::run()
             ++i;
             continue;
         }
+        if (flags.extended && isAsciiSpace(c)) {
+            ++i;
+            continue;
+        }
         if (flags.extended && c == u'#') {
             // A comment up to the end of the line.
-            const qsizetype nl = p.indexOf(u'\n', i);
-            const qsizetype stop = nl < 0 ? n : nl + 1;
-            out += QStringView(p).mid(i, stop - i);
-            i = stop;
+            while (i < n && !isLineTerminator(p[i], flags))
+                ++i;
+            continue;
+        }
+        if (c == u'^' && flags.multiLine) {
+            out += flags.unixLines ? UnixLineStart : LineStart;
+            ++i;
+            continue;
+        }
+        if (c == u'^' && quantifierAt(i + 1, flags)) {
+            out += QStringLiteral("(?:^)");
+            ++i;
             continue;
         }
         if (c == u'.' && !flags.dotAll) {
@@ -1193,11 +1158,16 @@ QString Translator::run()
             ++i;
             continue;
         }
-        if (c == u'$' && !flags.multiLine) {
-            out += flags.unixLines ? EndOfUnixLine : EndOfLine;
+        if (c == u'$') {
+            if (flags.multiLine)
+                out += flags.unixLines ? UnixLineEnd : LineEnd;
+            else
+                out += flags.unixLines ? EndOfUnixLine : EndOfLine;
             ++i;
             continue;
         }
+        if (c == u'{' && emptyRepeats.contains(i))
+            out += QStringLiteral("(?:)");
         qsizetype length = 1;
         const char32_t code = codeAt(i, &length);
         if (flags.caseless && !flags.unicodeCase && foldsBeyondAscii(code))
@@ -1216,22 +1186,10 @@ QString LinePattern::translate(const QString &pattern, QString *refusal)
     if (refusal)
         refusal->clear();
     try {
-        const QString dialect = Translator(pattern, false).run();
-        // The dialect and the engine may see different classes in the same
-        // text ("[" inside a class). A pattern that does not compile as the
-        // dialect reads it (where the dialect refuses it) but does as the
-        // engine reads its classes keeps the engine's reading, as it always
-        // had. Limits of the engine are no reason to change the reading.
-        const QRegularExpression check(dialect);
-        if (check.isValid() || check.errorString().contains(QLatin1String("too ")))
-            return dialect;
-        QString engine;
-        try {
-            engine = Translator(pattern, true).run();
-        } catch (const RefusedError &) {
-            return dialect;
-        }
-        return QRegularExpression(engine).isValid() ? engine : dialect;
+        PatternSyntax::Reading reading;
+        if (const std::optional<PatternSyntax::Problem> problem = PatternSyntax::check(pattern, &reading))
+            refuse(problem->construct, problem->reason);
+        return Translator(pattern, reading).run();
     } catch (const RefusedError &e) {
         if (refusal)
             *refusal = QStringLiteral("The pattern cannot be used as written: \"%1\": %2.")
@@ -1241,6 +1199,12 @@ QString LinePattern::translate(const QString &pattern, QString *refusal)
 }
 
 QRegularExpression LinePattern::compile(const QString &pattern, QString *error)
+{
+    return compile(pattern, QString(), QString(), error);
+}
+
+QRegularExpression LinePattern::compile(
+    const QString &pattern, const QString &engineBefore, const QString &engineAfter, QString *error)
 {
     QString refusal;
     const QString translated = translate(pattern, &refusal);
@@ -1252,12 +1216,52 @@ QRegularExpression LinePattern::compile(const QString &pattern, QString *error)
     }
     // No options: case-sensitive, "^" only at the start, and without
     // Unicode properties "\s", "\d" and "\w" stay ASCII.
-    QRegularExpression re(translated, QRegularExpression::NoPatternOption);
+    QRegularExpression re(engineBefore + translated + engineAfter, QRegularExpression::NoPatternOption);
     if (re.isValid())
         re.optimize();
     else if (error)
         *error = re.errorString();
     return re;
+}
+
+QString LinePattern::classNameNote(const QString &pattern)
+{
+    static const struct
+    {
+        const char *name;
+        const char *instead;
+    } names[] = { { "alnum", "\\p{Alnum}" }, { "alpha", "\\p{Alpha}" }, { "ascii", "\\p{ASCII}" },
+        { "blank", "\\p{Blank}" }, { "cntrl", "\\p{Cntrl}" }, { "digit", "\\p{Digit}" }, { "graph", "\\p{Graph}" },
+        { "lower", "\\p{Lower}" }, { "print", "\\p{Print}" }, { "punct", "\\p{Punct}" }, { "space", "\\p{Space}" },
+        { "upper", "\\p{Upper}" }, { "word", "\\w" }, { "xdigit", "\\p{XDigit}" } };
+    for (qsizetype i = pattern.indexOf(QLatin1String("[:")); i >= 0; i = pattern.indexOf(QLatin1String("[:"), i + 1)) {
+        // An escaped "[" is a character, not a class.
+        qsizetype backslashes = 0;
+        while (i - backslashes > 0 && pattern[i - backslashes - 1] == u'\\')
+            ++backslashes;
+        if (backslashes % 2 == 1)
+            continue;
+        const qsizetype from = i + 2 + (pattern.mid(i + 2, 1) == u"^" ? 1 : 0);
+        for (const auto &n : names) {
+            const QLatin1String name(n.name);
+            if (QStringView(pattern).mid(from).startsWith(name)
+                && QStringView(pattern).mid(from + name.size()).startsWith(u":]")) {
+                const QString written = pattern.mid(i, from + name.size() + 2 - i);
+                QString seen;
+                QStringList members;
+                for (QChar c : QStringView(written).mid(1, written.size() - 2)) {
+                    if (!seen.contains(c))
+                        members << QStringLiteral("\"%1\"").arg(c);
+                    seen += c;
+                }
+                const QString last = members.takeLast();
+                return QStringLiteral("\"%1\" is a class of the characters %2 and %3, not the POSIX class "
+                                      "\"%4\"; for that write %5")
+                    .arg(written, members.join(QLatin1String(", ")), last, name, QLatin1String(n.instead));
+            }
+        }
+    }
+    return QString();
 }
 
 } // namespace omvara::config

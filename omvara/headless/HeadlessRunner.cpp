@@ -280,13 +280,14 @@ int runOnce(const Options &options)
         store.emplace(QCoreApplication::applicationDirPath());
         bool valid = true;
         QString replaced;
+        QStringList notes;
         try {
-            valid = options.overrides.load(config, &*store, portList(options), &replaced);
+            valid = options.overrides.load(config, &*store, portList(options), &replaced, &notes);
         } catch (const std::exception &e) {
             view.logImportantEvent(QStringLiteral("The stored settings cannot be read (%1); using the defaults.")
                                        .arg(QString::fromUtf8(e.what())));
             config = config::Config();
-            valid = options.overrides.load(config, nullptr, portList(options), &replaced);
+            valid = options.overrides.load(config, nullptr, portList(options), &replaced, &notes);
         }
         if (!valid) {
             view.logImportantEvent(
@@ -294,6 +295,8 @@ int runOnce(const Options &options)
             for (const QString &line : replaced.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
                 view.logImportantEvent(QStringLiteral("  ") + line);
         }
+        for (const QString &note : notes)
+            view.logImportantEvent(QStringLiteral("Note on a setting: ") + note);
         if (!options.port.isEmpty())
             config.setPort(options.port);
     }

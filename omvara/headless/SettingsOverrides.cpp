@@ -85,15 +85,21 @@ bool SettingsOverrides::add(const QString &assignment, QString *problem)
         tree.userRoot()->node(config::ConfigStore::NODE_PATH)->put(key, value);
         config::ConfigStore store(tree);
         config::Config scratch;
-        if (!store.loadConfig(scratch, {}))
-            return refuse();
+        if (!store.loadConfig(scratch, {})) {
+            refuse();
+            // Why, where the loading rule knows (a pattern names its construct).
+            for (const config::ConfigStore::ReplacedSetting &r : store.replacedSettings())
+                if (r.key == key && !r.reason.isEmpty())
+                    *problem += QStringLiteral(": ") + r.reason;
+            return false;
+        }
     }
     m_values.append({ key, value });
     return true;
 }
 
 bool SettingsOverrides::load(config::Config &config, config::ConfigStore *store, const QStringList &portNames,
-    QString *replaced) const
+    QString *replaced, QStringList *notes) const
 {
     prefs::MemoryPreferencesFactory tree;
     prefs::Preferences *snapshot = tree.userRoot()->node(config::ConfigStore::NODE_PATH);
@@ -108,6 +114,8 @@ bool SettingsOverrides::load(config::Config &config, config::ConfigStore *store,
     const bool valid = memory.loadConfig(config, portNames);
     if (replaced)
         *replaced = config::ConfigStore::describe(memory.replacedSettings());
+    if (notes)
+        *notes = memory.loadNotes();
     for (const auto &[key, value] : m_values)
         if (key == QLatin1String("port"))
             config.setPort(value);

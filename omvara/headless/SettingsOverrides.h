@@ -34,9 +34,10 @@ public:
     // replacements applied. `portNames` as for loading ("port" is read only
     // when it is not empty). Returns false when a stored value was invalid
     // and replaced by its default; `replaced` then names them (one line
-    // each). Throws what reading the store throws.
+    // each). `notes` receives the loading notes (ConfigStore::loadNotes).
+    // Throws what reading the store throws.
     bool load(config::Config &config, config::ConfigStore *store, const QStringList &portNames,
-        QString *replaced = nullptr) const;
+        QString *replaced = nullptr, QStringList *notes = nullptr) const;
 
 private:
     QList<QPair<QString, QString>> m_values;

@@ -114,6 +114,14 @@ void CustomRegExDialog::okButtonActionPerformed()
             this, MessageText::own(WindowTexts::text("invalid.expression") + u'\n') + MessageText::outside(problem), WindowTexts::text("error"));
         return;
     }
+    // Valid, but perhaps not what was meant: "[[:digit:]]" is no digit class here.
+    if (const QString note = config::ConfigHelper::CustomRegEx::note(pattern); !note.isEmpty()) {
+        if (MessageBoxes::askOkCancel(this,
+                MessageText::outside(note + u'.') + MessageText::own(QStringLiteral("\n\nUse the pattern as it is?")),
+                WindowTexts::text("warning"), MessageBoxes::Icon::Warning)
+            != MessageBoxes::Answer::Ok)
+            return;
+    }
     patternResult = pattern;
     accept();
 }

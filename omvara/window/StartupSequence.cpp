@@ -184,6 +184,9 @@ bool StartupSequence::run()
     loadSettings();
     // 8. The window's controls, event log, status line and run control.
     buildWindow();
+    // Settings kept although their meaning may surprise, once in the log.
+    for (const QString &note : m_frame->getConfigStore().loadNotes())
+        m_eventLog->logImportantEvent(QStringLiteral("Note on a setting: ") + note);
 
     // 9. Now and then, look for a newer version.
     if (m_frame->getConfig().checkForUpdates) {

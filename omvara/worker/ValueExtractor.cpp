@@ -41,19 +41,17 @@ ValueExtractor::ValueExtractor(const ConfigHelper::Instrument &instrument, const
     , m_stepwise(!m_patternText.contains(QLatin1String("\\G")) && !m_patternText.contains(QLatin1String("(*")))
 {
     QString error;
-    m_regex = config::LinePattern::compile(withStepLimit(m_patternText), &error);
+    m_regex = config::LinePattern::compile(m_patternText, withStepLimit(QString()), QString(), &error);
     if (!m_regex.isValid())
         throw ExtractionError(
             QStringLiteral("The value pattern %1 does not compile: %2").arg(m_patternText, error).toStdString());
-    m_quick = config::LinePattern::compile(withStepLimit(m_patternText, QuickStepLimit));
+    m_quick = config::LinePattern::compile(m_patternText, withStepLimit(QString(), QuickStepLimit), QString());
     if (m_stepwise) {
         // Anchored by \G rather than by a match option, which would leave the
         // JIT out: the interpreter is several times slower and counts several
-        // times the steps on field-skipping patterns. A pattern whose end
-        // swallows the closing parenthesis (an open \Q, a comment under (?x))
-        // does not compile this way and keeps the match option.
+        // times the steps on field-skipping patterns.
         m_anchored = config::LinePattern::compile(
-            QStringLiteral("(*LIMIT_MATCH=%1)\\G(?:").arg(MatchStepLimit) + m_patternText + u')');
+            m_patternText, withStepLimit(QString()) + QStringLiteral("\\G(?:"), QStringLiteral(")"));
     }
 }
 

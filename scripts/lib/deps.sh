@@ -16,6 +16,7 @@ OMVARA_DEBIAN_PACKAGES=(
     libmosquitto-dev mosquitto mosquitto-clients openssl
     strace
     dbus-daemon at-spi2-core python3-pyatspi
+    openjdk-17-jdk-headless
 )
 
 omvara_install_deps() {

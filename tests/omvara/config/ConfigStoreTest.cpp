@@ -307,6 +307,37 @@ INSTANTIATE_TEST_SUITE_P(
         return n;
     });
 
+// A stored pattern the dialect refuses is replaced as any invalid value is,
+// and the message names the setting and the construct; one whose meaning has
+// changed ("[[:digit:]]") is kept and noted once.
+TEST_F(ConfigStoreTest, storedPattern_refusedOrNoted_namesTheSettingAndTheConstruct)
+{
+    storeValue(QStringLiteral("customRegEx"), QStringLiteral("a{,3}(\\d)"));
+    {
+        ConfigStore store = restart();
+        Config config;
+        EXPECT_FALSE(store.loadConfig(config, PORTS));
+        EXPECT_EQ(config.getCustomRegEx(), "");
+        const QString described = ConfigStore::describe(store.replacedSettings());
+        EXPECT_TRUE(described.startsWith(QStringLiteral("customRegEx: \"a{,3}(\\d)\" \u2192 \"\" (")))
+            << described.toStdString();
+        EXPECT_TRUE(described.contains(QStringLiteral("\"{,3}\""))) << described.toStdString();
+        EXPECT_TRUE(store.loadNotes().isEmpty());
+    }
+    storeValue(QStringLiteral("customRegEx"), QStringLiteral("([[:digit:]]+)g"));
+    {
+        ConfigStore store = restart();
+        Config config;
+        EXPECT_TRUE(store.loadConfig(config, PORTS));
+        EXPECT_EQ(config.getCustomRegEx(), "([[:digit:]]+)g");
+        ASSERT_EQ(store.loadNotes().size(), 1);
+        EXPECT_TRUE(store.loadNotes()[0].startsWith(QStringLiteral("customRegEx: \"[:digit:]\" is a class of the "
+                                                                  "characters \":\", \"d\", \"i\", \"g\" and \"t\"")))
+            << store.loadNotes()[0].toStdString();
+        EXPECT_TRUE(store.loadNotes()[0].contains(QStringLiteral("\\p{Digit}")));
+    }
+}
+
 TEST_F(ConfigStoreTest, emptyDelay_loadsEmpty_andTypesWithTheDefaultDelay)
 {
     storeValue(QStringLiteral("delay"), QString(""));

@@ -209,6 +209,42 @@ TEST_F(Headless, badSettingsAndPorts_endWithTheirStatus)
     }
 }
 
+// A user's pattern means what it means in its dialect, from the command line
+// to the printed value: (?m) lines end at CR LF too, a refused construct is
+// named, and a POSIX class name inside a class is noted once.
+TEST_F(Headless, customPatterns_readAsTheirDialect_endToEnd)
+{
+    {
+        PseudoTerminal device(false);
+        Program program(storeArgs()
+            + QStringList { "--headless", "--print", "--set", "inputTerminator=4", "--set",
+                "customRegEx=(?m)^NET\\s+([\\d.]+)$", device.devicePath() });
+        ASSERT_TRUE(program.waitForLog(portReady)) << qPrintable(program.err);
+        device.write("GROSS 13.0\r\nNET 12.5\r\n\x04NET 7\r\x04");
+        EXPECT_TRUE(program.waitForLines(2)) << qPrintable(program.err);
+        ASSERT_TRUE(device.waitUntilRead(5s));
+        program.signal(SIGTERM);
+        EXPECT_EQ(program.finish(), 0) << qPrintable(program.err);
+        EXPECT_EQ(program.lines(), (QStringList { "12.5", "7" })) << qPrintable(program.err);
+    }
+    for (const char *refused : { "customRegEx=a{,3}(\\d)", "customRegEx=(?U)(\\w+)" }) {
+        Program program(storeArgs() + QStringList { "--headless", "--print", "--set", refused, "/dev/omvara-no-such-port" });
+        EXPECT_EQ(program.finish(), 2);
+        const QString construct = QByteArrayView(refused).contains("{,3}") ? QStringLiteral("\"{,3}\"") : QStringLiteral("\"U\"");
+        EXPECT_TRUE(program.err.contains(QStringLiteral("for setting customRegEx: The pattern cannot be used as written: ")
+            + construct)) << qPrintable(program.err);
+    }
+    {
+        PseudoTerminal device(false);
+        Program program(storeArgs()
+            + QStringList { "--headless", "--print", "--set", "customRegEx=([[:digit:]]+)", device.devicePath() });
+        ASSERT_TRUE(program.waitForLog(portReady)) << qPrintable(program.err);
+        program.signal(SIGTERM);
+        EXPECT_EQ(program.finish(), 0) << qPrintable(program.err);
+        EXPECT_EQ(program.err.count(QStringLiteral("\\p{Digit}")), 1) << qPrintable(program.err);
+    }
+}
+
 TEST_F(Headless, listAndDetect_workOnTheNamedPseudoTerminals)
 {
     PseudoTerminal first(false);

@@ -67,6 +67,39 @@ TEST(SettingsOverrides, eachAssignment_isCheckedLikeAStoredValue)
     }
 }
 
+// A refused pattern on the command line says which construct and why.
+TEST(SettingsOverrides, refusedPattern_namesTheConstruct)
+{
+    const struct
+    {
+        const char *assignment;
+        const char *construct;
+    } cases[] = {
+        { "customRegEx=(?U)(\\w+)", "\"U\"" },
+        { "customRegEx=a{,3}(\\d)", "\"{,3}\"" },
+        { "customRegEx=(?P<n>x)", "\"(?P\"" },
+    };
+    for (const auto &c : cases) {
+        SettingsOverrides overrides;
+        QString problem;
+        EXPECT_FALSE(overrides.add(QString::fromUtf8(c.assignment), &problem));
+        const QString value = QString::fromUtf8(c.assignment).mid(12);
+        EXPECT_TRUE(problem.startsWith(QStringLiteral("invalid value \"%1\" for setting customRegEx: The pattern "
+                                                      "cannot be used as written: %2").arg(value, QString::fromUtf8(c.construct))))
+            << problem.toStdString();
+    }
+    // Accepted, but noted with what it means.
+    SettingsOverrides overrides;
+    QString problem;
+    ASSERT_TRUE(overrides.add(QStringLiteral("customRegEx=([[:digit:]]+)"), &problem)) << problem.toStdString();
+    Config config;
+    QStringList notes;
+    EXPECT_TRUE(overrides.load(config, nullptr, {}, nullptr, &notes));
+    ASSERT_EQ(notes.size(), 1);
+    EXPECT_TRUE(notes[0].startsWith(QStringLiteral("customRegEx: "))) << notes[0].toStdString();
+    EXPECT_TRUE(notes[0].contains(QStringLiteral("\\p{Digit}"))) << notes[0].toStdString();
+}
+
 TEST(SettingsOverrides, load_appliesTheReplacementsOverTheDefaults)
 {
     SettingsOverrides overrides;

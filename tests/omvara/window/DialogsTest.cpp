@@ -132,6 +132,37 @@ INSTANTIATE_TEST_SUITE_P(Patterns, CustomRegExDialogTest,
                                            PatternCase{"[a-", false}),
                          [](const ::testing::TestParamInfo<PatternCase> &info) { return "case" + std::to_string(info.index); });
 
+// "[[:digit:]]" is valid but holds ":", "d", "i", "g" and "t": the dialog
+// says so and suggests \p{Digit}; OK takes the pattern all the same. A
+// construct the dialect refuses is named in the message.
+TEST_F(DialogTest, customRegEx_posixClassNameIsWarnedAbout_refusedConstructIsNamed)
+{
+    for (const auto answer : { MessageBoxes::Answer::Cancel, MessageBoxes::Answer::Ok }) {
+        ScriptedAnswers answers;
+        answers.answer(answer);
+        CustomRegExDialog dialog(nullptr, config);
+        dialog.show();
+        dialog.regExTextArea->setPlainText(QStringLiteral("([[:digit:]]+)"));
+        dialog.okButton->click();
+        const QStringList questions = answers.texts(Kind::OkCancel);
+        ASSERT_EQ(questions.size(), 1);
+        EXPECT_TRUE(questions[0].contains(QStringLiteral("\\p{Digit}"))) << questions[0].toStdString();
+        EXPECT_TRUE(questions[0].contains(QStringLiteral("\"[:digit:]\" is a class of the characters")))
+            << questions[0].toStdString();
+        EXPECT_EQ(dialog.isVisible(), answer == MessageBoxes::Answer::Cancel);
+        EXPECT_EQ(dialog.getResult(), answer == MessageBoxes::Answer::Ok ? QStringLiteral("([[:digit:]]+)") : QString());
+    }
+    ScriptedAnswers answers;
+    CustomRegExDialog dialog(nullptr, config);
+    dialog.show();
+    dialog.regExTextArea->setPlainText(QStringLiteral("a{,3}(\\d)"));
+    dialog.okButton->click();
+    EXPECT_TRUE(dialog.isVisible());
+    const QStringList messages = answers.texts(Kind::Message);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("\"{,3}\""))) << messages[0].toStdString();
+}
+
 TEST(SettingRulesTest, inputTerminator_acceptsCodesFrom0To255Only)
 {
     const std::vector<std::pair<const char *, std::optional<int>>> cases = {

@@ -94,6 +94,20 @@ TEST(ValueExtractor, matchingRules)
         {"^(\\d+)", "a\n12", ""},
         {"^(\\d+)", "12\n34", "12"},
         {"(?m)^(\\d+)", "a\n12", "12"},
+        // with (?m) every line terminator ends a line: CR LF, LF, CR, NEL
+        {"(?m)(\\d+)$", "110\r", "110"},
+        {"(?m)^(\\d+)", "ab\r12\r\n", "12"},
+        {"(?m)^(\\d+)", "ab\x85" "7", "7"},
+        {"(?m)(\\d+)$\\s+^(\\w+)", "12\r\nkg\r\n", "12"},
+        {"(?m)^([^\\r\\n]*)$", "\r\n", ""},
+        {"(?m)[a-z](\\s*)$", "a\r\n", "\r\n"},
+        {"(?m)a(\\r)$", "a\r\n", ""},
+        {"(?m)a(\\r)$", "a\r", "\r"},
+        {"(?m)x(^\\n?)", "x\r\n", ""},
+        // ... and under (?d) only LF
+        {"(?md)(\\d+)$", "110\r", ""},
+        {"(?md)^(\\d+)", "ab\r12\r\n", ""},
+        {"(?md)^(\\d+)", "ab\n12\r\n", "12"},
         // "." stops at every line terminator
         {"A(.*)", "A12\r34", "12"},
         {"A(.*)", "A12\n34", "12"},
@@ -240,7 +254,7 @@ TEST(LinePattern, translation_leavesOrdinaryPatternsAlone)
         QStringLiteral("[]$.](\\d)"));
 }
 
-TEST(LinePattern, bracketInAClass_opensANestedClass_butAPosixClassIsCopiedWhole)
+TEST(LinePattern, bracketInAClass_opensANestedClass_alsoForAPosixClassName)
 {
     using omvara::config::LinePattern;
     // As stored patterns read it, "[" inside a class opens a nested class,
@@ -252,8 +266,20 @@ TEST(LinePattern, bracketInAClass_opensANestedClass_butAPosixClassIsCopiedWhole)
     EXPECT_EQ(compiled.captureCount(), 0);
     EXPECT_EQ(compiled.match(QStringLiteral("ab(")).capturedStart(), 2);
     EXPECT_FALSE(compiled.match(QStringLiteral("ab]5")).hasMatch());
-    // A real POSIX class is still copied whole.
-    EXPECT_EQ(LinePattern::translate(QStringLiteral("([[:digit:].]+)")), QStringLiteral("([[:digit:].]+)"));
+    // So is a POSIX class name: "[[:digit:]]" is the characters ":", "d",
+    // "i", "g" and "t", and a pattern holding one is noted with what to write instead.
+    for (const char *posix : { "([[:digit:].]+)", "([^[:digit:]a]+)", "([:digit:]+)" }) {
+        SCOPED_TRACE(posix);
+        const QRegularExpression digit = LinePattern::compile(QString::fromLatin1(posix));
+        ASSERT_TRUE(digit.isValid()) << digit.errorString().toStdString();
+        EXPECT_EQ(digit.match(QStringLiteral("12 gid:t.x")).captured(1),
+            posix[2] == '^' ? QStringLiteral("12 ") : QStringLiteral("gid:t").append(posix[2] == '[' ? "." : ""));
+        const QString note = omvara::config::ConfigHelper::CustomRegEx::note(QString::fromLatin1(posix));
+        EXPECT_TRUE(note.contains(QLatin1String("\\p{Digit}"))) << note.toStdString();
+        EXPECT_TRUE(note.contains(QLatin1String("\"[:digit:]\""))) << note.toStdString();
+    }
+    EXPECT_EQ(omvara::config::ConfigHelper::CustomRegEx::note(QStringLiteral("(\\p{Digit}+)")), QString());
+    EXPECT_EQ(omvara::config::ConfigHelper::CustomRegEx::note(QStringLiteral("(\\[:digit:]+)")), QString());
 }
 
 // Stored settings and export files hold patterns in the common backtracking
@@ -309,8 +335,22 @@ TEST(LinePattern, dialectConstructs_matchAsInTheDialect)
         { "(?x)([ab ]+)", "ab ba", "ab" },
         { "(?x)([a-c # letters\n]+)", "b#c", "b" },
         { "(\\d)\\12", "x772", "7" },
-        // Valid only as the engine reads "[" in a class: kept so.
-        { "([a[b])]", "b]", "b" },
+        // An empty side of "&&" leaves the other; a back reference to a
+        // group opened later never matches.
+        { "([a-z&&])", "1b", "b" },
+        { "([&&a-z])", "1b", "b" },
+        { "x\\12(a)", "xa", nullptr },
+        { "(?m)(\\d)\\Z", "1\n2\n", "2" },
+        { "a{2}{3}(x)", "aax", "x" },
+        { "([\\d-z]+)", "a1-z", "1-z" },
+        { "([\\v-\\r]+)", "a\n\x0b\x0c\rb", "\x0b\x0c\r" },
+        { "([\\v-]+)", "\n-\x0b", "-\x0b" },
+        // \R gives back the LF of a CR LF, but not within a repetition;
+        // an anchor may be repeated.
+        { "(\\d)\\R\\n", "1\r\n", "1" },
+        { "(\\d)\\R{2}", "1\r\n", nullptr },
+        { "^*(\\d)", "5", "5" },
+        { "(\\b\\w+)", "\xe9x y", "y" },
         { "(?i)(\xc3\xa9+)", "\xc9\xe9", "\xe9" },
         { "(?iu)(\xc3\xa9+)", "\xc9\xe9", "\xc9\xe9" },
         { "(?i)(\\p{Lower}+)", "1aB", "aB" },
@@ -341,16 +381,16 @@ TEST(LinePattern, constructsWithoutAnExactEquivalent_areRefusedNamingThem)
     } rows[] = {
         { "(\\p{IsEmoji})", "\\p{IsEmoji}" },
         { "(?U)(\\w+)", "U" },
+        { "(?c)(a)", "c" },
+        { "\\N{DIGIT ONE}(1)", "\\N" },
+        { "\\b{g}(a)", "\\b{g}" },
         { "(?i)([\xc3\xa0-\xc3\xbf]+)", "[\xc3\xa0-\xc3\xbf]" },
         { "(?i)(\\p{Lu})", "\\p{Lu}" },
-        { "([a-z&&])", "[a-z&&]" },
-        { "([&&a-z])", "[&&" },
         { "([a-z&&[aeiou]x])", "[a-z&&[aeiou]x]" },
         { "(\\p{javaUnicodeIdentifierStart})", "\\p{javaUnicodeIdentifierStart}" },
         { "(\\p{InNoSuchBlock})", "\\p{InNoSuchBlock}" },
         { "(\\p{gc=Nonsense})", "\\p{gc=Nonsense}" },
         { "(\\uD800)", "\\uD800" },
-        { "x\\12(a)", "\\12" },
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.pattern);
@@ -363,6 +403,56 @@ TEST(LinePattern, constructsWithoutAnExactEquivalent_areRefusedNamingThem)
     }
 }
 
+// What the dialect refuses is refused, with the construct and the reason,
+// instead of being matched with the engine's meaning (or as literal text).
+TEST(LinePattern, constructsTheDialectRefuses_areRefusedNamingThem)
+{
+    const struct
+    {
+        const char *pattern;
+        const char *named;
+        const char *line; // where the engine's own reading found a value
+    } rows[] = {
+        { "a{,3}(\\d)", "{,3}", "a{,3}5" },
+        { "(?#c)(\\d)", "(?#", "7" },
+        { "(?P<n>x)", "(?P", "x" },
+        { "(?'n'x)", "(?'", "x" },
+        { "(?<a_b>x)", "(?<a_", "x" },
+        { "\\g1(x)", "\\g", "x" },
+        { "(\\0)", "\\0", "" },
+        { "(\\x4)", "\\x4", "" },
+        { "[\\b](x)", "\\b", "x" },
+        { "\\p{Latin}(x)", "\\p{Latin}", "ax" },
+        { "\\p{L&}(x)", "\\p{L&}", "ax" },
+        { "(\\d+){", "{", "1{" },
+        { "a{1, 2}(x)", "{1, 2}", "a{1, 2}x" },
+        { "(?x)([#\\d]+)", "[#\\d]+)", "12" },
+        { "(*UTF)(\\d)", "*", "1" },
+        { "(?^s)(x)", "(?^", "x" },
+        { "\\p{^L}(x)", "\\p{^L}", "1x" },
+        { "([a[b])]", "([a[b])]", "b]" },
+        { "\\E(x)", "\\E", "x" },
+        { "[[:digit:](x)", "[[:digit:](x)", "1x" },
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.pattern);
+        const QString pattern = QString::fromUtf8(r.pattern);
+        QString error;
+        EXPECT_FALSE(LinePattern::compile(pattern, &error).isValid()) << LinePattern::translate(pattern).toStdString();
+        EXPECT_TRUE(error.startsWith(QStringLiteral("The pattern cannot be used as written: \"%1\": ")
+                                         .arg(QString::fromUtf8(r.named))))
+            << error.toStdString();
+        EXPECT_EQ(omvara::config::ConfigHelper::CustomRegEx::problem(pattern), error);
+        EXPECT_THROW(ValueExtractor(I::GENERIC, pattern), ExtractionError);
+    }
+    // The reason says what to write.
+    QString error;
+    LinePattern::compile(QStringLiteral("(?x)([#\\d]+)"), &error);
+    EXPECT_TRUE(error.contains(QLatin1String("\\#"))) << error.toStdString();
+    LinePattern::compile(QStringLiteral("\\p{Latin}(x)"), &error);
+    EXPECT_TRUE(error.contains(QLatin1String("\\p{IsLatin}"))) << error.toStdString();
+}
+
 TEST(LinePattern, controlEscapeInAClass_takesTheNextCharacterAsItsMember)
 {
     using omvara::config::LinePattern;
@@ -373,30 +463,43 @@ TEST(LinePattern, controlEscapeInAClass_takesTheNextCharacterAsItsMember)
     EXPECT_EQ(compiled.match(QStringLiteral("..5")).captured(1), "5");
     EXPECT_EQ(compiled.match(QStringLiteral("\x1d.x")).captured(1), "x");
     EXPECT_FALSE(compiled.match(QStringLiteral(".\r")).hasMatch());
-    // Found by fuzzing: the engine accepted the pattern, its rewrite did not compile.
+    // Found by fuzzing: the engine accepted the pattern, its rewrite did not
+    // compile. The dialect refuses both (a stray "\E"; a class never closed,
+    // its "[" opening nested classes), and they are refused naming that.
     const QString found = QString::fromUtf8("\\E.\x1f.]]\xe6[]._.\\c].\x9f(\\s*([0-aaaa[]]\xe6"
                                             "aa..]");
     ASSERT_TRUE(QRegularExpression(found).isValid());
-    EXPECT_TRUE(LinePattern::compile(found).isValid()) << LinePattern::compile(found).errorString().toStdString();
-    // Also found by fuzzing: a class opening with "[." whose "\c]" the rewrite
-    // spelled "\x{1D}", so the engine found a ".]" further on and took "[." for
-    // a collating element. Where both readings of "\cX" agree it stays as written.
+    QString error;
+    EXPECT_FALSE(LinePattern::compile(found, &error).isValid());
+    EXPECT_TRUE(error.contains(QLatin1String("\"\\E\""))) << error.toStdString();
     const QString collating = QStringLiteral("[.\\c].(?%#[\x1d0[\u00e9.]!");
     ASSERT_TRUE(QRegularExpression(collating).isValid());
-    EXPECT_TRUE(LinePattern::compile(collating).isValid())
-        << LinePattern::compile(collating).errorString().toStdString();
+    EXPECT_FALSE(LinePattern::compile(collating, &error).isValid());
+    EXPECT_TRUE(error.contains(QLatin1String("not closed"))) << error.toStdString();
+    // Where both readings of "\cX" agree it stays as written: a class opening
+    // with "[." is not taken for a collating element.
+    const QRegularExpression dot = LinePattern::compile(QStringLiteral("[.\\c].](x)"));
+    ASSERT_TRUE(dot.isValid()) << dot.errorString().toStdString();
+    EXPECT_EQ(dot.match(QStringLiteral("\x1dx")).captured(1), "x");
 }
 
 TEST(LinePattern, closingBracketAfterEmptyQuotesAtTheStartOfAClass_isAMember)
 {
     using omvara::config::LinePattern;
-    // "\E" and "\Q\E" stand for nothing; the "]" after them is still the
-    // class's first member, so the class runs on to the next "]".
+    // "\Q\E" stands for nothing; the "]" after it is still the class's first
+    // member, so the class runs on to the next "]". A "\E" without "\Q" is
+    // refused, as the dialect does.
     for (const char *pattern : { "[\\E](.)]", "[^\\Q\\E](.)]", "[\\E^\\E](.)]" }) {
         SCOPED_TRACE(pattern);
         const QRegularExpression raw(QString::fromLatin1(pattern));
-        const QRegularExpression compiled = LinePattern::compile(QString::fromLatin1(pattern));
+        QString error;
+        const QRegularExpression compiled = LinePattern::compile(QString::fromLatin1(pattern), &error);
         ASSERT_TRUE(raw.isValid());
+        if (QByteArrayView(pattern).startsWith("[\\E")) {
+            EXPECT_FALSE(compiled.isValid());
+            EXPECT_TRUE(error.contains(QLatin1String("\"\\E\""))) << error.toStdString();
+            continue;
+        }
         ASSERT_TRUE(compiled.isValid()) << compiled.errorString().toStdString();
         EXPECT_EQ(compiled.captureCount(), raw.captureCount());
         EXPECT_EQ(compiled.captureCount(), 0);
