@@ -5,7 +5,10 @@
 
 #include <QString>
 
+#include <chrono>
+#include <cstdint>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace omvara::worker::keys {
 
@@ -44,11 +47,23 @@ public:
 // its position on the keyboard type's layout, so the result is right only
 // where the desktop uses that layout.
 //
+// Every key event goes out through deliverKey(), which keeps key presses
+// apart in time whatever the delay: a press comes in a later millisecond
+// than the event before it, and the press of a key just released comes
+// SameKeyGap after that release at least. Applications that take a release
+// and a press of one key with the same time for auto-repeat drop the press
+// otherwise ("1000" arrives as "10"). Other keys wait at most until the
+// next millisecond.
+//
 // One thread types; capsLockOn() may be called from another thread (the
 // window asks before typing starts). Implementations serialise internally.
 class KeyInjector
 {
 public:
+    using Clock = std::chrono::steady_clock;
+    // The least time from the release of a key to its next press.
+    static constexpr std::chrono::milliseconds SameKeyGap { 2 };
+
     virtual ~KeyInjector() = default;
     KeyInjector(const KeyInjector &) = delete;
     KeyInjector &operator=(const KeyInjector &) = delete;
@@ -86,11 +101,43 @@ protected:
     // One press or release of a virtual key code. By default the key at the
     // code's position on the keyboard type's layout (KeyPositions.h).
     virtual void send(int keyCode, bool down);
+    // Sends one event through sendKey(), after waiting as the class comment
+    // says. Every key event goes through here, never to sendKey() directly.
+    void deliverKey(int keyCode, int physicalKey, bool down);
     // `physicalKey` is the position of the key (a Linux input event code).
+    // Called by deliverKey() only.
     virtual void sendKey(int keyCode, int physicalKey, bool down) = 0;
+
+    // While sendKey() runs: when the event is sent, on the clock of now().
+    // For protocols whose events carry a time: a press is always in a later
+    // millisecond than the event before it.
+    Clock::time_point eventTime() const { return m_eventTime; }
+    // eventTime() in milliseconds of the clock (wrapping at 2^32), as
+    // protocols with 32-bit millisecond times take it.
+    std::uint32_t eventTimeMs() const;
+    // While sendKey() runs: how many milliseconds the event must come after
+    // the one before it on the receiver's clock: 0 for a release, 1 for a
+    // press, SameKeyGap for the press of the key released just before. The
+    // wait has been made on this side already; a backend whose receiver
+    // stamps the events itself can ask it to keep the distance too (XTest's
+    // delay), so that a late first event does not end up with the time of
+    // the next.
+    int eventGapMs() const { return m_eventGap; }
+
+    // The clock deliverKey() waits by. Tests replace both.
+    virtual Clock::time_point now() const { return Clock::now(); }
+    virtual void waitUntil(Clock::time_point when);
 
 private:
     KeyLayout m_layout = KeyLayout::Us;
+    // Typing thread.
+    Clock::time_point m_lastSent {}; // when the last event had gone out (none yet: the epoch)
+    bool m_sentOne = false;
+    int m_lastKey = 0; // the physical key of the last event
+    bool m_lastDown = false;
+    std::unordered_map<int, Clock::time_point> m_released; // physical key -> its last release
+    Clock::time_point m_eventTime {};
+    int m_eventGap = 0;
 };
 
 } // namespace omvara::worker::keys
