@@ -7,6 +7,7 @@
 #include "omvara/run/OutputReport.h"
 #include "omvara/run/RunObserver.h"
 #include "omvara/run/RunState.h"
+#include "omvara/run/SessionDecimalMark.h"
 #include "omvara/run/ValueSink.h"
 
 #include <QByteArray>
@@ -110,6 +111,9 @@ public:
         // The broker's password (never stored); empty: the environment
         // variable OMVARA_MQTT_PASSWORD.
         QString brokerPassword;
+        // Where the session's language is read, for the decimal mark the
+        // typed values should have; none: SessionLocaleSources::fromSystem().
+        std::optional<SessionLocaleSources> sessionLocale;
     };
 
     // `config` is the run's own copy of the settings, taken at Start.
@@ -162,6 +166,11 @@ private:
     bool notStarted(const QString &reason, RunState::End end = RunState::End::NotStarted);
     // The record file and the broker, when set: every line from the ledger.
     void addLineOutputs();
+    // Logs, once at the start of a typing run, a decimal separator setting
+    // that differs from the decimal mark of the session's language (the
+    // setting itself is left as it is: the receiving application may well
+    // use another language than the desktop).
+    void warnOfDecimalMark();
     OutputReport outputReport(const QString &name);
     void setPhase(RunState::Phase phase, RunState::End end = RunState::End::None, const QString &reason = {});
     void setOutput(const QString &name, RunState::Output::Status status, const QString &detail = {});
