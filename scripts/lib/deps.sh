@@ -14,6 +14,7 @@ OMVARA_DEBIAN_PACKAGES=(
     desktop-file-utils appstream dpkg-dev file groff-base man-db
     ser2net libgensio-dev
     libmosquitto-dev mosquitto mosquitto-clients openssl
+    libreoffice-calc python3-uno openbox
 )
 
 omvara_install_deps() {
