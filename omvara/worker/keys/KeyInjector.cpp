@@ -28,46 +28,43 @@ void KeyInjector::send(int keyCode, bool down)
 
 void KeyInjector::deliverKey(int keyCode, int physicalKey, bool down)
 {
-    using std::chrono::milliseconds;
     Clock::time_point at = now();
     int gap = 0;
     if (down) {
-        gap = 1;
-        Clock::time_point earliest {};
-        if (m_sentOne) {
-            // The start of the millisecond after the last event's.
-            earliest = Clock::time_point(
-                std::chrono::floor<milliseconds>(m_lastSent.time_since_epoch()) + milliseconds(1));
-        }
+        // The press of a key released moments ago waits until SameKeyGap
+        // after that release; other keys go at once.
         const auto released = m_released.find(physicalKey);
         if (released != m_released.end()) {
-            earliest = std::max(earliest, released->second + SameKeyGap);
+            const Clock::time_point earliest = released->second + SameKeyGap;
+            if (at < earliest) {
+                waitUntil(earliest);
+                at = std::max(now(), earliest);
+            }
             if (m_lastKey == physicalKey && !m_lastDown)
                 gap = int(SameKeyGap.count());
         }
-        if (at < earliest) {
-            waitUntil(earliest);
-            at = std::max(now(), earliest);
-        }
     }
+    // The time a protocol carries: a press always in a later millisecond
+    // than the event before it (the time says when, not the wall clock).
+    std::uint32_t ms = std::uint32_t(
+        std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count());
+    if (m_sentOne && std::int32_t(ms - m_lastMs) < (down ? 1 : 0))
+        ms = m_lastMs + (down ? 1 : 0);
     m_eventTime = at;
+    m_eventTimeMs = ms;
     m_eventGap = gap;
     sendKey(keyCode, physicalKey, down);
-    // After the event has gone out: a receiver that stamps it on arrival
-    // (the kernel for uinput) cannot have stamped it later than this.
-    m_lastSent = std::max(now(), at);
+    m_lastMs = ms;
     m_sentOne = true;
     m_lastKey = physicalKey;
     m_lastDown = down;
-    if (down)
+    if (down) {
         m_released.erase(physicalKey);
-    else
-        m_released[physicalKey] = m_lastSent;
-}
-
-std::uint32_t KeyInjector::eventTimeMs() const
-{
-    return std::uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(m_eventTime.time_since_epoch()).count());
+    } else {
+        // After the event has gone out: a receiver that stamps it on arrival
+        // (the kernel for uinput) cannot have stamped it later than this.
+        m_released[physicalKey] = std::max(now(), at);
+    }
 }
 
 void KeyInjector::waitUntil(Clock::time_point when)

@@ -47,13 +47,12 @@ public:
 // its position on the keyboard type's layout, so the result is right only
 // where the desktop uses that layout.
 //
-// Every key event goes out through deliverKey(), which keeps key presses
-// apart in time whatever the delay: a press comes in a later millisecond
-// than the event before it, and the press of a key just released comes
-// SameKeyGap after that release at least. Applications that take a release
-// and a press of one key with the same time for auto-repeat drop the press
-// otherwise ("1000" arrives as "10"). Other keys wait at most until the
-// next millisecond.
+// Every key event goes out through deliverKey(), which keeps the press of a
+// key just released at least SameKeyGap after that release, whatever the
+// delay. Applications that take a release and a press of one key with the
+// same time for auto-repeat drop the press otherwise ("1000" arrives as
+// "10"). Other keys go at once, so a value without doubled keys is typed at
+// full speed.
 //
 // One thread types; capsLockOn() may be called from another thread (the
 // window asks before typing starts). Implementations serialise internally.
@@ -109,15 +108,14 @@ protected:
     virtual void sendKey(int keyCode, int physicalKey, bool down) = 0;
 
     // While sendKey() runs: when the event is sent, on the clock of now().
-    // For protocols whose events carry a time: a press is always in a later
-    // millisecond than the event before it.
     Clock::time_point eventTime() const { return m_eventTime; }
-    // eventTime() in milliseconds of the clock (wrapping at 2^32), as
-    // protocols with 32-bit millisecond times take it.
-    std::uint32_t eventTimeMs() const;
+    // For protocols whose events carry a time: milliseconds of that clock
+    // (wrapping at 2^32), never less than the event before, and for a press
+    // always more, so that no press shares its time with the event before it.
+    std::uint32_t eventTimeMs() const { return m_eventTimeMs; }
     // While sendKey() runs: how many milliseconds the event must come after
-    // the one before it on the receiver's clock: 0 for a release, 1 for a
-    // press, SameKeyGap for the press of the key released just before. The
+    // the one before it on the receiver's clock: SameKeyGap for the press of
+    // the key released just before, 0 otherwise. The
     // wait has been made on this side already; a backend whose receiver
     // stamps the events itself can ask it to keep the distance too (XTest's
     // delay), so that a late first event does not end up with the time of
@@ -131,12 +129,13 @@ protected:
 private:
     KeyLayout m_layout = KeyLayout::Us;
     // Typing thread.
-    Clock::time_point m_lastSent {}; // when the last event had gone out (none yet: the epoch)
+    std::uint32_t m_lastMs = 0; // eventTimeMs() of the last event
     bool m_sentOne = false;
     int m_lastKey = 0; // the physical key of the last event
     bool m_lastDown = false;
     std::unordered_map<int, Clock::time_point> m_released; // physical key -> its last release
     Clock::time_point m_eventTime {};
+    std::uint32_t m_eventTimeMs = 0;
     int m_eventGap = 0;
 };
 
