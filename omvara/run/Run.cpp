@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/run/Run.h"
 
+#include "omvara/config/Instrument.h"
 #include "omvara/config/OutputSettings.h"
 #include "omvara/run/BrokerOutput.h"
 #include "omvara/run/RecordFileOutput.h"
@@ -249,11 +250,27 @@ bool Run::start()
     m_observer.runStarted(RunStart { m_config, m_keybot != nullptr, m_options.print,
         m_keybot ? m_keybot->backendName() : QString(), keyboardProblem,
         m_keybot ? m_keybot->layoutName() : QString() });
+    warnOfDecimalMark();
     if (m_options.stopRequested && m_options.stopRequested())
         stop();
     m_worker->execute();
     startRequests();
     return true;
+}
+
+void Run::warnOfDecimalMark()
+{
+    // Only typed numbers go through an application's number reading.
+    const config::ConfigHelper::Instrument *instrument = m_config.getInstrument();
+    if (!m_keybot
+        || &(instrument ? *instrument : config::ConfigHelper::Instrument::getDefault()).getInstrumentType()
+            == &config::ConfigHelper::InstrumentType::TEXT)
+        return;
+    const SessionLocaleSources sources
+        = m_options.sessionLocale ? *m_options.sessionLocale : SessionLocaleSources::fromSystem();
+    const QString warning = decimalSeparatorWarning(m_config.getDecimalSeparator(), SessionDecimalMark::find(sources));
+    if (!warning.isEmpty())
+        m_observer.logImportantEvent(warning);
 }
 
 std::unique_ptr<worker::WeightWorker> Run::connectApart(

@@ -8,6 +8,7 @@
 #include "omvara/run/RunObserver.h"
 #include "omvara/run/RunState.h"
 #include "omvara/run/TakenDevice.h"
+#include "omvara/run/SessionDecimalMark.h"
 #include "omvara/run/ValueSink.h"
 
 #include <QByteArray>
@@ -113,6 +114,9 @@ public:
         QString brokerPassword;
         // What the port diagnosis reads (why a device vanished); null: this computer.
         std::shared_ptr<const portlink::doctor::SystemView> system;
+        // Where the session's language is read, for the decimal mark the
+        // typed values should have; none: SessionLocaleSources::fromSystem().
+        std::optional<SessionLocaleSources> sessionLocale;
     };
 
     // `config` is the run's own copy of the settings, taken at Start.
@@ -168,6 +172,11 @@ private:
     // False when the record file cannot be opened and the view would not
     // start without it (`problem` says why).
     bool addLineOutputs(QString *problem);
+    // Logs, once at the start of a typing run, a decimal separator setting
+    // that differs from the decimal mark of the session's language (the
+    // setting itself is left as it is: the receiving application may well
+    // use another language than the desktop).
+    void warnOfDecimalMark();
     OutputReport outputReport(const QString &name);
     void setPhase(RunState::Phase phase, RunState::End end = RunState::End::None, const QString &reason = {});
     void setOutput(const QString &name, RunState::Output::Status status, const QString &detail = {});

@@ -56,6 +56,10 @@ OutputPanel::OutputPanel(config::Config &config, QWidget *parent)
     label21 = makeLabel("label21", "text", nullptr, this);
     label22 = makeLabel("label22", "text", nullptr, this);
     label22->setWordWrap(true);
+    decimalSeparatorNote = named(new QLabel(this), "decimalSeparatorNote", false);
+    decimalSeparatorNote->setWordWrap(true);
+    sessionDecimalMark = run::SessionDecimalMark::find(run::SessionLocaleSources::fromSystem());
+    showDecimalSeparatorNote();
     buildRecordAndBroker();
 
     buildLayout();
@@ -80,6 +84,7 @@ void OutputPanel::buildLayout()
     grid->addWidget(outputTerminatorBox, 1, 1);
     grid->addWidget(label4, 2, 0);
     grid->addWidget(decimalSeparatorBox, 2, 1);
+    grid->addWidget(decimalSeparatorNote, 2, 2, 1, 2);
     grid->addWidget(label23, 3, 0);
     grid->addWidget(keyboardTypeBox, 3, 1);
     grid->addWidget(label26, 4, 0);
@@ -202,6 +207,14 @@ void OutputPanel::updateConfig()
 void OutputPanel::decimalSeparatorBoxItemStateChanged()
 {
     config.setDecimalSeparator(decimalSeparatorBox->getSelected());
+    showDecimalSeparatorNote();
+}
+
+void OutputPanel::showDecimalSeparatorNote()
+{
+    const QString warning = run::decimalSeparatorWarning(decimalSeparatorBox->getSelected(), sessionDecimalMark);
+    decimalSeparatorNote->setText(warning);
+    decimalSeparatorNote->setVisible(!warning.isEmpty());
 }
 
 void OutputPanel::outputTerminatorBoxItemStateChanged()

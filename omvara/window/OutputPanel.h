@@ -2,9 +2,12 @@
 #pragma once
 
 #include "omvara/config/Config.h"
+#include "omvara/run/SessionDecimalMark.h"
 #include "omvara/window/plus/PlusConstantBox.h"
 
 #include <QWidget>
+
+#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -67,6 +70,9 @@ public:
     plus::PlusDelayTextField *delayTextField;
     QLabel *label21;
     QLabel *label22;
+    // Beside the separator: shown while the separator chosen differs from
+    // the decimal mark of the session's language (the setting is not changed).
+    QLabel *decimalSeparatorNote;
 
     // ---- Record file and broker
     // The fields are checked when they lose the focus and before a run;
@@ -94,9 +100,12 @@ public:
 private:
     void buildLayout();
     void buildRecordAndBroker();
+    void showDecimalSeparatorNote();
 
     config::Config &config;
     DelayTextFieldUpdate *delayCheck;
+    // Read once, when the tab is made.
+    std::optional<run::SessionDecimalMark> sessionDecimalMark;
 };
 
 } // namespace omvara

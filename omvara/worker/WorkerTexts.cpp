@@ -97,6 +97,7 @@ QStringList WorkerTexts::keys()
         QStringLiteral("not.typed.lost"),
         QStringLiteral("value.not.typed.focus"),
         QStringLiteral("value.waits.for.focus"),
+        QStringLiteral("decimal.separator.mismatch"),
         // Record file and broker.
         QStringLiteral("record.started"),
         QStringLiteral("record.failed"),

@@ -17,6 +17,7 @@ OMVARA_DEBIAN_PACKAGES=(
     strace
     dbus-daemon at-spi2-core python3-pyatspi
     openjdk-17-jdk-headless
+    libreoffice-calc python3-uno openbox
 )
 
 omvara_install_deps() {

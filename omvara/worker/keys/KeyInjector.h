@@ -5,7 +5,10 @@
 
 #include <QString>
 
+#include <chrono>
+#include <cstdint>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace omvara::worker::keys {
 
@@ -44,11 +47,22 @@ public:
 // its position on the keyboard type's layout, so the result is right only
 // where the desktop uses that layout.
 //
+// Every key event goes out through deliverKey(), which keeps the press of a
+// key just released at least SameKeyGap after that release, whatever the
+// delay. Applications that take a release and a press of one key with the
+// same time for auto-repeat drop the press otherwise ("1000" arrives as
+// "10"). Other keys go at once, so a value without doubled keys is typed at
+// full speed.
+//
 // One thread types; capsLockOn() may be called from another thread (the
 // window asks before typing starts). Implementations serialise internally.
 class KeyInjector
 {
 public:
+    using Clock = std::chrono::steady_clock;
+    // The least time from the release of a key to its next press.
+    static constexpr std::chrono::milliseconds SameKeyGap { 2 };
+
     virtual ~KeyInjector() = default;
     KeyInjector(const KeyInjector &) = delete;
     KeyInjector &operator=(const KeyInjector &) = delete;
@@ -86,11 +100,43 @@ protected:
     // One press or release of a virtual key code. By default the key at the
     // code's position on the keyboard type's layout (KeyPositions.h).
     virtual void send(int keyCode, bool down);
+    // Sends one event through sendKey(), after waiting as the class comment
+    // says. Every key event goes through here, never to sendKey() directly.
+    void deliverKey(int keyCode, int physicalKey, bool down);
     // `physicalKey` is the position of the key (a Linux input event code).
+    // Called by deliverKey() only.
     virtual void sendKey(int keyCode, int physicalKey, bool down) = 0;
+
+    // While sendKey() runs: when the event is sent, on the clock of now().
+    Clock::time_point eventTime() const { return m_eventTime; }
+    // For protocols whose events carry a time: milliseconds of that clock
+    // (wrapping at 2^32), never less than the event before, and for a press
+    // always more, so that no press shares its time with the event before it.
+    std::uint32_t eventTimeMs() const { return m_eventTimeMs; }
+    // While sendKey() runs: how many milliseconds the event must come after
+    // the one before it on the receiver's clock: SameKeyGap for the press of
+    // the key released just before, 0 otherwise. The
+    // wait has been made on this side already; a backend whose receiver
+    // stamps the events itself can ask it to keep the distance too (XTest's
+    // delay), so that a late first event does not end up with the time of
+    // the next.
+    int eventGapMs() const { return m_eventGap; }
+
+    // The clock deliverKey() waits by. Tests replace both.
+    virtual Clock::time_point now() const { return Clock::now(); }
+    virtual void waitUntil(Clock::time_point when);
 
 private:
     KeyLayout m_layout = KeyLayout::Us;
+    // Typing thread.
+    std::uint32_t m_lastMs = 0; // eventTimeMs() of the last event
+    bool m_sentOne = false;
+    int m_lastKey = 0; // the physical key of the last event
+    bool m_lastDown = false;
+    std::unordered_map<int, Clock::time_point> m_released; // physical key -> its last release
+    Clock::time_point m_eventTime {};
+    std::uint32_t m_eventTimeMs = 0;
+    int m_eventGap = 0;
 };
 
 } // namespace omvara::worker::keys

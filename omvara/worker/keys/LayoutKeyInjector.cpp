@@ -163,15 +163,15 @@ void LayoutKeyInjector::press(int keyCode, const KeyStroke &stroke)
     std::size_t pressed = 0;
     try {
         for (; pressed < stroke.modifiers.size(); ++pressed)
-            sendKey(keyCode, stroke.modifiers[pressed] - xkbOffset, true);
-        sendKey(keyCode, stroke.key - xkbOffset, true);
+            deliverKey(keyCode, stroke.modifiers[pressed] - xkbOffset, true);
+        deliverKey(keyCode, stroke.key - xkbOffset, true);
     } catch (const KeyboardLostError &) {
         throw;
     } catch (const KeyInjectionError &) {
         // No modifier may stay held down after a refused key.
         while (pressed-- > 0) {
             try {
-                sendKey(keyCode, stroke.modifiers[pressed] - xkbOffset, false);
+                deliverKey(keyCode, stroke.modifiers[pressed] - xkbOffset, false);
             } catch (const KeyInjectionError &) {
             }
         }
@@ -185,7 +185,7 @@ void LayoutKeyInjector::release(int keyCode, const KeyStroke &stroke)
     std::optional<KeyInjectionError> failure;
     const auto up = [&](int key) {
         try {
-            sendKey(keyCode, key - xkbOffset, false);
+            deliverKey(keyCode, key - xkbOffset, false);
         } catch (const KeyboardLostError &) {
             throw;
         } catch (const KeyInjectionError &e) {

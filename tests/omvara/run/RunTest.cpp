@@ -191,6 +191,7 @@ protected:
         options.printTo = printed;
         options.sound = false;
         options.ownWindowFocused = ownFocus;
+        options.sessionLocale = sessionLocale;
         options.makers.keybot = [this, keyTime](omvara::worker::WeightWorkerView *view, const Config &c) {
             auto recording = std::make_unique<RecordingKeyInjector>();
             keys = recording.get();
@@ -220,6 +221,8 @@ protected:
     RecordingRunView view;
     RecordingKeyInjector *keys = nullptr;
     std::function<bool()> ownFocus; // the program's own window has the focus
+    // The session's language: none known, unless a test sets one.
+    omvara::run::SessionLocaleSources sessionLocale;
     std::FILE *printed = std::tmpfile();
 
     void TearDown() override { std::fclose(printed); }
@@ -1284,5 +1287,74 @@ TEST_F(RunTest, recordFileThatCannotBeOpenedAtStart_askedBeforeThePortOpens_link
             ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
             run->waitForOutputs();
         }
+    }
+}
+
+// At Start a typing run compares the decimal separator with the decimal mark
+// of the session's language, from the environment (LC_ALL before LC_NUMERIC
+// before LANG) or, where that names none, the desktop's settings; a
+// difference is told once as an important entry naming the setting to
+// choose, and the setting stays as it is. Text devices are not compared.
+TEST_F(RunTest, decimalSeparatorAgainstTheSessionsLanguage_differenceWarnedOnceAtStart)
+{
+    using DecimalSeparator = omvara::config::ConfigHelper::DecimalSeparator;
+    QTemporaryDir desktop;
+    ASSERT_TRUE(desktop.isValid());
+    {
+        QFile formats(desktop.filePath("plasma-localerc"));
+        ASSERT_TRUE(formats.open(QIODevice::WriteOnly));
+        formats.write("[Formats]\nLANG=en_US.UTF-8\nLC_NUMERIC=de_DE.UTF-8\n");
+    }
+    struct Case
+    {
+        const char *name;
+        QStringList environment;
+        const DecimalSeparator &separator;
+        const Instrument &instrument;
+        QString desktopFolder;
+        QString warned; // a part of the warning; empty: none
+    };
+    const Case cases[] = {
+        { "German, point", { "LC_ALL=de_DE.UTF-8" }, DecimalSeparator::DOT, Instrument::GENERIC, {},
+            "de_DE.UTF-8 (from LC_ALL) writes decimal numbers with Comma (,)" },
+        { "German, comma", { "LC_ALL=de_DE.UTF-8" }, DecimalSeparator::COMMA, Instrument::GENERIC, {}, {} },
+        { "English numbers in a German session, comma", { "LANG=de_DE.UTF-8", "LC_NUMERIC=en_GB.UTF-8" },
+            DecimalSeparator::COMMA, Instrument::GENERIC, {}, "Choose Dot (.) as decimal separator" },
+        { "C locale, KDE set to German numbers, point", { "LANG=C.UTF-8", "XDG_CURRENT_DESKTOP=KDE" },
+            DecimalSeparator::DOT, Instrument::GENERIC, desktop.path(), "(from the desktop's formats setting (KDE))" },
+        { "German, point, barcode reader", { "LC_ALL=de_DE.UTF-8" }, DecimalSeparator::DOT, Instrument::BARCODE, {},
+            {} },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        sessionLocale = {};
+        for (const QString &variable : c.environment)
+            sessionLocale.environment.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+        sessionLocale.configHome = c.desktopFolder;
+        Config config = c.instrument.getDefaultConfig();
+        config.setInstrument(&c.instrument);
+        config.setDecimalSeparator(c.separator);
+        view.clear();
+        auto run = startRun(config.copyConfig());
+        QStringList warnings;
+        for (const QString &entry : view.important())
+            if (entry.contains(QStringLiteral("decimal separator")))
+                warnings << entry;
+        if (c.warned.isEmpty()) {
+            EXPECT_EQ(warnings, QStringList());
+        } else {
+            ASSERT_EQ(warnings.size(), 1) << qPrintable(view.important().join('\n'));
+            EXPECT_TRUE(warnings.first().contains(c.warned)) << qPrintable(warnings.first());
+        }
+        EXPECT_EQ(&run->config().getDecimalSeparator(), &c.separator);
+        // The values are typed with the separator chosen.
+        port->feed("-12.5 g\r");
+        ASSERT_TRUE(runUntil([&] { return !typedTexts(keys->events(), run->keybot()->keyMap()).isEmpty(); }));
+        if (&c.instrument != &Instrument::BARCODE) {
+            EXPECT_EQ(typedTexts(keys->events(), run->keybot()->keyMap()).first(),
+                &c.separator == &DecimalSeparator::COMMA ? "-12,5" : "-12.5");
+        }
+        run->stop();
+        ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
     }
 }

@@ -379,6 +379,27 @@ TEST_F(FrameTest, barcodeInstrument_disablesTheNumericControls_scaleEnablesThem)
         EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
 }
 
+// In a German session the point as separator gets a note beside it that
+// names the comma; choosing the comma hides it. The setting is the user's.
+TEST_F(FrameTest, decimalSeparatorNote_shownWhileTheSeparatorDiffersFromTheSessionsLanguage)
+{
+    const QByteArray before = qgetenv("LC_ALL");
+    qputenv("LC_ALL", "de_DE.UTF-8");
+    frame = makeFrame();
+    if (before.isNull())
+        qunsetenv("LC_ALL");
+    else
+        qputenv("LC_ALL", before);
+    OutputPanel *output = frame->outputPanel;
+    ASSERT_EQ(&output->decimalSeparatorBox->getSelected(), &Helper::DecimalSeparator::DOT);
+    EXPECT_FALSE(output->decimalSeparatorNote->isHidden());
+    EXPECT_TRUE(output->decimalSeparatorNote->text().contains(QStringLiteral("Choose Comma (,)")))
+        << qPrintable(output->decimalSeparatorNote->text());
+    output->decimalSeparatorBox->setCurrentIndex(Helper::DecimalSeparator::COMMA.ordinal());
+    EXPECT_TRUE(output->decimalSeparatorNote->isHidden());
+    EXPECT_EQ(&config().getDecimalSeparator(), &Helper::DecimalSeparator::COMMA);
+}
+
 TEST_F(FrameTest, windowBuiltForABarcodeReader_startsWithTheNumericControlsDisabled)
 {
     config().setInstrument(Helper::Instrument::BARCODE_ALPHA);

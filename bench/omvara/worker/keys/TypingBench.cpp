@@ -139,7 +139,57 @@ void BM_TypeIntoX11Window(benchmark::State &state)
     }
 }
 
+// 30 readings as a balance sends them into a spreadsheet column, each with
+// Enter, at a delay of range(0) ms: with doubled digits ("1000", "0.001",
+// "12.345", "-12.50") when range(1) is 1, without ("12.5", "-0.37", "1204",
+// "9.81") when it is 0. Reports the time from the first value handed over to
+// the last character received.
+void BM_TypeThirtyReadings(benchmark::State &state)
+{
+    const int delay = static_cast<int>(state.range(0));
+    const bool doubled = state.range(1) != 0;
+    if (!getenv("DISPLAY")) {
+        state.SkipWithError("no X display");
+        return;
+    }
+    Receiver receiver;
+    if (!receiver.ok()) {
+        state.SkipWithError("cannot open the display");
+        return;
+    }
+    const QStringList kinds = doubled ? QStringList {"1000", "0.001", "12.345", "-12.50"}
+                                      : QStringList {"12.5", "-0.37", "1204", "9.81"};
+    QStringList values;
+    std::string expected;
+    for (int i = 0; i < 30; ++i) {
+        values << kinds[i % kinds.size()];
+        expected += values.last().toStdString() + "\r";
+    }
+    double totalMs = 0, lost = 0, wrong = 0;
+    for (auto _ : state) {
+        QuietView view;
+        Keybot bot(&view, KeyboardType::QUERTY, KeyMapType::NUMERIC, 0, 10, delay, keys::openX11KeyInjector());
+        const auto begin = std::chrono::steady_clock::now();
+        bot.start();
+        for (const QString &value : values)
+            bot.enqueue(value);
+        const std::string received = receiver.collect(expected.size());
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        bot.stop();
+        bot.join();
+        totalMs += seconds * 1000;
+        lost += static_cast<double>(expected.size() > received.size() ? expected.size() - received.size() : 0);
+        wrong += received == expected ? 0 : 1;
+    }
+    // Per iteration: the typing time, characters lost, runs that arrived wrong.
+    state.counters["ms_for_30"] = benchmark::Counter(totalMs, benchmark::Counter::kAvgIterations);
+    state.counters["lost"] = lost;
+    state.counters["wrong_runs"] = wrong;
+}
+
 } // namespace
+
+BENCHMARK(BM_TypeThirtyReadings)->Args({0, 1})->Args({0, 0})->Args({20, 1})->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Delay 0: 10,000 characters. Delay 20 ms (the default) costs at least 40 ms
 // per plain and 80 ms per shifted character, so 500 characters (about half a

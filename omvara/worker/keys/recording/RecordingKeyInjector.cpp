@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/worker/keys/recording/RecordingKeyInjector.h"
 
+#include <algorithm>
+
 namespace omvara::worker::keys {
 
 void RecordingKeyInjector::sendKey(int keyCode, int, bool down)
@@ -16,6 +18,20 @@ void RecordingKeyInjector::sendKey(int keyCode, int, bool down)
 void RecordingKeyInjector::pause(int milliseconds)
 {
     record(KeyEvent::pause(milliseconds));
+    std::lock_guard lock(m_mutex);
+    m_now += std::chrono::milliseconds(std::max(milliseconds, 0));
+}
+
+KeyInjector::Clock::time_point RecordingKeyInjector::now() const
+{
+    std::lock_guard lock(m_mutex);
+    return Clock::time_point(m_now);
+}
+
+void RecordingKeyInjector::waitUntil(Clock::time_point when)
+{
+    std::lock_guard lock(m_mutex);
+    m_now = std::max(m_now, when.time_since_epoch());
 }
 
 bool RecordingKeyInjector::capsLockOn()
@@ -30,6 +46,7 @@ void RecordingKeyInjector::record(const KeyEvent &event)
     {
         std::lock_guard lock(m_mutex);
         m_events.push_back(event);
+        m_times.push_back(std::chrono::duration_cast<std::chrono::microseconds>(m_now));
         callback = m_callback;
     }
     if (callback)
@@ -42,10 +59,17 @@ std::vector<KeyEvent> RecordingKeyInjector::events() const
     return m_events;
 }
 
+std::vector<std::chrono::microseconds> RecordingKeyInjector::times() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_times;
+}
+
 void RecordingKeyInjector::clear()
 {
     std::lock_guard lock(m_mutex);
     m_events.clear();
+    m_times.clear();
 }
 
 void RecordingKeyInjector::refuse(int keyCode, const QString &message)

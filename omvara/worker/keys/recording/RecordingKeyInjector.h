@@ -5,6 +5,7 @@
 
 #include <QMap>
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -27,8 +28,10 @@ struct KeyEvent
 // A keystroke backend that types nowhere: it keeps the exact sequence of
 // presses, releases and pauses (pauses are recorded, not waited). Presses
 // and releases of codes without a key are refused like a real backend does;
-// refuse() makes it refuse further codes. Safe for one typing thread plus
-// readers on other threads.
+// refuse() makes it refuse further codes. Time is its own: it stands still
+// but for the pauses and the waits of the keyboard base, and times() tells
+// when each event came. Safe for one typing thread plus readers on other
+// threads.
 class RecordingKeyInjector : public KeyInjector
 {
 public:
@@ -37,6 +40,8 @@ public:
     bool capsLockOn() override;
 
     std::vector<KeyEvent> events() const;
+    // When each of events() came, from the recorder's start.
+    std::vector<std::chrono::microseconds> times() const;
     void clear();
     // Presses and releases of `keyCode` fail with `message`.
     void refuse(int keyCode, const QString &message);
@@ -46,12 +51,16 @@ public:
 
 protected:
     void sendKey(int keyCode, int physicalKey, bool down) override;
+    Clock::time_point now() const override;
+    void waitUntil(Clock::time_point when) override;
 
 private:
     void record(const KeyEvent &event);
 
     mutable std::mutex m_mutex;
+    Clock::duration m_now {}; // the recorder's own time
     std::vector<KeyEvent> m_events;
+    std::vector<std::chrono::microseconds> m_times;
     QMap<int, QString> m_refused;
     bool m_capsLock = false;
     std::function<void(const KeyEvent &)> m_callback;

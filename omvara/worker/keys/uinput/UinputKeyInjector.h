@@ -18,7 +18,8 @@ namespace omvara::worker::keys {
 // layout as far as it can be found (SessionLayout): `keymap`, compiled from
 // the layout's names. Without one, keys go by their position on the keyboard
 // type's layout. Each press or release is one key event followed by a
-// synchronisation report.
+// synchronisation report. The kernel stamps each event as it is written, so
+// the waits of deliverKey() give key presses their distinct times.
 class UinputKeyInjector : public LayoutKeyInjector
 {
 public:

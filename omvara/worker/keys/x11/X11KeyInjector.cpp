@@ -151,7 +151,11 @@ protected:
             throw KeyInjectionError(QStringLiteral("Invalid key code"));
         if (down && m_spareKey && keycode != m_spareKey)
             restoreSpareKey();
-        if (!XTestFakeKeyEvent(m_display, static_cast<unsigned>(keycode), down ? True : False, CurrentTime))
+        // The server stamps key events when it handles them, so two sent a
+        // millisecond apart may still get one time; its delay (counted from
+        // its last event) keeps the distance on the server's clock.
+        if (!XTestFakeKeyEvent(m_display, static_cast<unsigned>(keycode), down ? True : False,
+                static_cast<unsigned long>(eventGapMs())))
             throw KeyInjectionError(QStringLiteral("The X server refused the key event"));
         XFlush(m_display);
         if (m_lost)

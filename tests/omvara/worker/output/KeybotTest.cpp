@@ -10,6 +10,7 @@
 
 #include <condition_variable>
 #include <future>
+#include <map>
 
 using namespace omvara::worker;
 using omvara::worker::keys::KeyEvent;
@@ -254,4 +255,59 @@ TEST_F(KeybotTest, stopWithNothingQueued_reportsNothing)
     t.bot->stop();
     t.bot->join();
     EXPECT_TRUE(t.view.important().isEmpty());
+}
+
+// Whatever the delay, the press of a key just released comes at least
+// SameKeyGap after the release (applications that take the two for
+// auto-repeat drop the press: "1000" would arrive as "10"). A value without
+// doubled keys is typed without a wait.
+TEST_F(KeybotTest, doubledKeys_waitTheGapAfterTheirRelease_otherKeysDoNotWait)
+{
+    using std::chrono::microseconds;
+    using std::chrono::milliseconds;
+    struct Case
+    {
+        const KeyboardType &type;
+        QString value;
+        int delay;
+        milliseconds took; // from the first press to the last event
+    };
+    // At delay 0 "12.5" goes at once; the second "0" of "1000" and the third
+    // wait 2 ms after the release of the one before, and so does a "0" that
+    // comes back within 2 ms ("0.001"). With AZERTY every digit is Shift and
+    // the key: Shift is doubled too. At 1 ms the doubled keys wait 1 ms more
+    // than the delay.
+    const Case cases[] = {
+        { KeyboardType::QUERTY, "12.5", 0, milliseconds(0) },
+        { KeyboardType::QUERTY, "1000", 0, milliseconds(2 + 2) },
+        { KeyboardType::QUERTY, "0.001", 0, milliseconds(2 + 2) },
+        { KeyboardType::AZERTY, "00", 0, milliseconds(2) },
+        { KeyboardType::QUERTY, "1000", 1, milliseconds(4 * 2 + 1 + 1 + 1) },
+        { KeyboardType::QUERTY, "1000", 20, milliseconds(4 * 40 + 20) },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.value.toStdString() + " at " + std::to_string(c.delay) + " ms, "
+            + (&c.type == &KeyboardType::AZERTY ? "AZERTY" : "QUERTY"));
+        Typist t(c.type, KeyMapType::NUMERIC, 0, Enter, c.delay);
+        const std::vector<KeyEvent> events = t.type(c.value);
+        const std::vector<microseconds> times = t.keys->times();
+        ASSERT_EQ(events.size(), times.size());
+        std::map<int, microseconds> released;
+        microseconds first(-1), last(0);
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            if (events[i].kind == KeyEvent::Pause)
+                continue;
+            if (events[i].kind == KeyEvent::Press) {
+                if (first < microseconds(0))
+                    first = times[i];
+                if (released.contains(events[i].value)) {
+                    EXPECT_GE(times[i] - released[events[i].value], microseconds(2000)) << "press " << i;
+                }
+            } else {
+                released[events[i].value] = times[i];
+            }
+            last = times[i];
+        }
+        EXPECT_EQ(std::chrono::duration_cast<milliseconds>(last - first), c.took);
+    }
 }
