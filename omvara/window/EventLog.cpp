@@ -135,6 +135,8 @@ QString EventLog::legend()
         "typed, as it was typed<br>"
         "<span style='color:#b00000;font-style:italic'>\u2298 not typed</span> "
         "a value that was not typed, and why<br>"
+        "<span style='color:#b00000;font-style:italic'>\u2702 cut</span> "
+        "a value typed only in part: how much went into which window<br>"
         "<span style='color:#808080;font-style:italic'>\u00b7 held</span> "
         "a reading held back until it settles<br>"
         "<span style='color:#9a4f00;font-style:italic'>brown italic</span> a line without a value<br>"

@@ -326,7 +326,8 @@ bool WeightWorker::awaitDevice()
             portlink::SerialPortLocal::waitForPortName(watched, 1000);
         }
     }
-    m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("device.back"), { name }));
+    // Good news, not in the style of the loss.
+    m_view.logEvent(WorkerTexts::format(WorkerTexts::text("device.back"), { name }));
     m_view.deviceBack();
     return true;
 }
