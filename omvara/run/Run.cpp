@@ -471,9 +471,13 @@ void Run::handleLine(worker::DataLine &line)
             entry.status = LineStatus::Printed;
         } else if (m_options.ownWindowFocused && m_options.ownWindowFocused()
                    && !(windowAsked && focusLeftForAnswer())) {
-            // Marked on the value's own line: one entry per reading.
+            // Marked on the value's own line: one entry per reading. A value
+            // that waited for the focus in vain is told also here: after a
+            // Stop during the wait its line is not shown.
             entry.status = LineStatus::NotTyped;
             entry.note = worker::WorkerTexts::text("not.typed.focus");
+            if (windowAsked)
+                m_observer.logImportantEvent(worker::WorkerTexts::text("value.not.typed.focus") + entry.value);
         } else if (m_keybot && m_keybot->holding()) {
             entry.status = LineStatus::NotTyped; // after a cut, until the user resumes
             entry.note = worker::WorkerTexts::text("not.typed.holding");

@@ -96,6 +96,7 @@ QStringList WorkerTexts::keys()
         QStringLiteral("not.typed.holding"),
         QStringLiteral("typing.cut"),
         QStringLiteral("run.ended.cut"),
+        QStringLiteral("value.not.typed.focus"),
         QStringLiteral("value.waits.for.focus"),
         // Record file and broker.
         QStringLiteral("record.started"),
