@@ -93,6 +93,8 @@ QStringList renderScreenshots(const QString &folder)
     omvara::RunControl &runs = *h.startup().runControl();
     if (!runs.start() || !runUntil([&] { return runs.isRunning(); }))
         return written;
+    if (omvara::worker::keys::RecordingKeyInjector *keys = h.injector.load())
+        keys->moveFocusAfter(0, QStringLiteral("\u201cWeighing log \u2014 Calc\u201d"));
     for (int i = 0; i < 36; ++i) {
         port.feed(record(i));
         settle(std::chrono::milliseconds(60));
@@ -104,25 +106,6 @@ QStringList renderScreenshots(const QString &folder)
     tabs.setCurrentWidget(frame.eventLogPanel);
     save(frame, folder, QStringLiteral("window-running-log"), written);
     tabs.setCurrentIndex(0);
-
-    // Values arriving while one of Omvara's own windows has the focus (here a
-    // small one of its own, given the focus) are not typed, and the panel says so.
-    {
-        QWidget focused;
-        focused.setWindowTitle(QStringLiteral("Omvara"));
-        focused.resize(10, 10);
-        focused.show();
-        focused.activateWindow();
-        if (runUntil([] { return QGuiApplication::focusWindow() != nullptr; })) {
-            for (int i = 0; i < 3; ++i) {
-                port.feed(record(40 + i));
-                settle(std::chrono::milliseconds(80));
-            }
-            settle(std::chrono::milliseconds(300));
-            save(frame, folder, QStringLiteral("window-running-own-focus"), written);
-        }
-    }
-    runUntil([] { return QGuiApplication::focusWindow() == nullptr; });
 
     // A value cut when the focus moved to another window after its first
     // three keys: what went where, and the Resume button.
@@ -152,6 +135,29 @@ QStringList renderScreenshots(const QString &folder)
         runUntil([&] { return !runs.isRunning(); });
     }
     frame.processingPanel->stableReadingsTextField->setText(QStringLiteral("1"));
+
+    // Last: the window keeps a focus it has been given.
+    if (runs.start() && runUntil([&] { return runs.isRunning(); })) {
+        // Values arriving while one of Omvara's own windows has the focus (here a
+        // small one of its own, given the focus) are not typed, and the panel says so.
+        {
+            QWidget focused;
+            focused.setWindowTitle(QStringLiteral("Omvara"));
+            focused.resize(10, 10);
+            focused.show();
+            focused.activateWindow();
+            if (runUntil([] { return QGuiApplication::focusWindow() != nullptr; })) {
+                for (int i = 0; i < 3; ++i) {
+                    port.feed(record(40 + i));
+                    settle(std::chrono::milliseconds(80));
+                }
+                settle(std::chrono::milliseconds(300));
+                save(frame, folder, QStringLiteral("window-running-own-focus"), written);
+            }
+        }
+        runs.stop();
+        runUntil([&] { return !runs.isRunning(); });
+    }
     return written;
 }
 
