@@ -138,6 +138,7 @@ void RunPanel::begin(const QString &port, const QString &instrument, const QStri
     m_heldCount = 0;
     m_cut = 0;
     m_cutShown.reset();
+    m_shownState = run::RunState();
     m_droppedForFocus = 0;
     m_held->clear();
     m_held->hide();
@@ -253,19 +254,32 @@ void RunPanel::updateNotice()
     m_notice->setVisible(!notice.isEmpty());
     m_value->setVisible(notice.isEmpty());
     m_resume->setVisible(m_cutShown.has_value());
+    showStateLines();
 }
 
 void RunPanel::showState(const run::RunState &state)
 {
+    m_shownState = state;
     if (state.cut != m_cutShown) {
         m_cutShown = state.cut;
         updateNotice();
     }
+    showStateLines();
+}
+
+void RunPanel::showStateLines()
+{
+    const run::RunState &state = m_shownState;
     QStringList lines;
     if (state.phase == run::RunState::Phase::WaitingForDevice)
         lines.append(WindowTexts::text("run.waiting.for.device"));
     for (const run::RunState::Output &output : state.outputs) {
-        QString line = output.name + QStringLiteral(": ") + outputStatusText(output.status);
+        // A working keyboard that types nothing says why.
+        const bool keyboard = output.name == QLatin1String("keyboard") && output.status == run::RunState::Output::Status::Working;
+        const QString status = keyboard && m_cutShown                             ? WindowTexts::text("run.keyboard.waits")
+            : keyboard && m_ownFocus && m_droppedForFocus > 0 ? WindowTexts::text("run.keyboard.own.focus")
+                                                              : outputStatusText(output.status);
+        QString line = output.name + QStringLiteral(": ") + status;
         if (!output.detail.isEmpty())
             line += QStringLiteral(" (") + output.detail + QLatin1Char(')');
         lines.append(line);
@@ -289,7 +303,8 @@ QStringList RunPanel::textKeys()
         QStringLiteral("run.output.failed"), QStringLiteral("run.output.ended"), QStringLiteral("run.info"),
         QStringLiteral("run.no.keyboard"), QStringLiteral("run.waiting.for.device"), QStringLiteral("run.counts"),
         QStringLiteral("run.cut"), QStringLiteral("run.own.focus"), QStringLiteral("run.resume"),
-        QStringLiteral("run.resume.toolTip")};
+        QStringLiteral("run.resume.toolTip"), QStringLiteral("run.keyboard.waits"),
+        QStringLiteral("run.keyboard.own.focus")};
 }
 
 QString RunPanel::lastValue() const

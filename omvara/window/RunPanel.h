@@ -75,6 +75,7 @@ Q_SIGNALS:
 private:
     void updateCounts();
     void updateNotice();
+    void showStateLines();
     void trimChart(const QDateTime &now);
 
     QLabel *m_value;
@@ -95,6 +96,7 @@ private:
     qint64 m_heldCount = 0;
     qint64 m_cut = 0;
     std::optional<run::RunState::Cut> m_cutShown;
+    run::RunState m_shownState;
     bool m_ownFocus = false;
     qint64 m_droppedForFocus = 0; // since the program's window has had the focus
 };

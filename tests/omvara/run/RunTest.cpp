@@ -509,6 +509,9 @@ TEST_F(RunTest, reconnect_deviceGoneAndBack_readsOnWithoutLossOrRepeat_stopWhile
         EXPECT_EQ(typedTexts(keys->events(), run->keybot()->keyMap()),
             (QStringList { "1", "2", "3", "5", "6", "7" }));
         EXPECT_EQ(run->state().end, RunState::End::Stopped);
+        // Good news is told as an ordinary entry, not in the style of the loss.
+        EXPECT_FALSE(view.events().filter(QStringLiteral("is back")).isEmpty()) << qPrintable(view.events().join(u'\n'));
+        EXPECT_TRUE(view.important().filter(QStringLiteral("is back")).isEmpty());
     }
 }
 

@@ -371,6 +371,8 @@ TEST_F(RunControlTest, ValuesArrivingWhileOmvaraHasTheFocus_areNotTypedAndTheHin
     // Said in large type on the first tab and in the status line, with the count.
     EXPECT_EQ(h.frame().statusJLabel->text(), text("status.own.focus").replace(QStringLiteral("{0}"), QStringLiteral("1")));
     EXPECT_TRUE(h.frame().runPanel->noticeText().startsWith(QStringLiteral("Not typed"))) << h.frame().runPanel->noticeText().toStdString();
+    EXPECT_TRUE(h.frame().runPanel->stateText().contains(QStringLiteral("keyboard: not typing")))
+        << h.frame().runPanel->stateText().toStdString();
     com3->feed("  1.6 g\r");
     ASSERT_TRUE(runUntil([&] { return h.frame().runPanel->noticeText().contains(QStringLiteral("2 value")); }))
         << h.frame().runPanel->noticeText().toStdString();
