@@ -145,6 +145,16 @@ public:
             log.logAt(line.getDateTime(), raw + QStringLiteral("  (ignored)"));
     }
 
+    void stateChanged(const run::RunState &state) override
+    {
+        // Nobody is there to look at the field a cut value went to.
+        if (state.ended() && state.end == run::RunState::End::Cut && !cutTold) {
+            cutTold = true;
+            fail(state.reason);
+        }
+    }
+    bool cutTold = false;
+
     bool goOnWithoutKeyboard(const QString &reason) override
     {
         fail(QStringLiteral("the keyboard output cannot be used: ") + reason);
@@ -308,6 +318,7 @@ int runOnce(const Options &options)
     run::Run::Options runOptions;
     runOptions.print = options.print;
     runOptions.sound = false; // a run without a window makes no sound
+    runOptions.endAtCut = true; // nobody can look at the field and resume
     runOptions.stopRequested = [&stop] { return stop.takePending(); };
     run::Run run(std::move(config), std::move(runOptions), view, view);
     QObject::connect(&stop, &SignalStop::stopRequested, &run, [&run] { run.stop(); });

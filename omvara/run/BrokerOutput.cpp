@@ -109,7 +109,7 @@ void BrokerOutput::start()
 
 void BrokerOutput::lineSettled(const RunLine &line)
 {
-    if (line.status != LineStatus::Typed && line.status != LineStatus::Printed)
+    if (line.status != LineStatus::Typed && line.status != LineStatus::Printed && line.status != LineStatus::Cut)
         return;
     m_publisher->publish(message(line, m_setup.port, m_setup.instrument, m_run, ++m_seq));
 }
@@ -150,10 +150,14 @@ QByteArray BrokerOutput::message(
 {
     QByteArray out;
     out.reserve(160 + line.raw.size());
+    // A cut value: the characters that went out, marked as such.
+    const bool cut = line.status == LineStatus::Cut;
     out += "{\"time\": ";
     appendString(out, isoTime(line.time));
     out += ", \"value\": ";
-    appendString(out, line.value);
+    appendString(out, cut ? line.typedPart : line.value);
+    if (cut)
+        out += ", \"status\": \"cut\"";
     out += ", \"raw\": ";
     appendString(out, worker::DataLine::transformControlChars(line.raw));
     out += ", \"port\": ";

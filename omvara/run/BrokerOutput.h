@@ -20,6 +20,8 @@ namespace omvara::run {
 // JSON with QoS 1, in order:
 //   {"time": "...", "value": "12,35", "raw": "...", "port": "COM3",
 //    "instrument": "SARTORIUS", "run": "...", "seq": 1}
+// A cut value (only part of it was typed) is published with the characters
+// that went out and "status": "cut" after its value.
 // `run` names the run and `seq` counts its values from 1, so a subscriber can
 // drop the repeats that at-least-once delivery may bring.
 //

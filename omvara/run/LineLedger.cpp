@@ -26,6 +26,21 @@ void LineLedger::settle(qint64 seq, LineStatus status, const QString &note)
     releaseSettled();
 }
 
+void LineLedger::settleCut(qint64 seq, const QString &note, const QString &typedPart, const QString &window)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_lines.empty() || seq < m_lines.front().seq)
+        return;
+    RunLine &line = m_lines[std::size_t(seq - m_lines.front().seq)];
+    if (line.settled())
+        return;
+    line.status = LineStatus::Cut;
+    line.note = note;
+    line.typedPart = typedPart;
+    line.window = window;
+    releaseSettled();
+}
+
 void LineLedger::settleAll(LineStatus status, const QString &note)
 {
     std::lock_guard lock(m_mutex);

@@ -27,6 +27,8 @@ public:
     qint64 add(RunLine line);
     // The final status of a pending line (ignored for one already settled).
     void settle(qint64 seq, LineStatus status, const QString &note = {});
+    // A pending line whose value was cut: `typedPart` went out into `window`.
+    void settleCut(qint64 seq, const QString &note, const QString &typedPart, const QString &window);
     // Settles every line still pending (the end of a run).
     void settleAll(LineStatus status, const QString &note = {});
 

@@ -77,7 +77,6 @@ public:
     {
         m_run.m_lastShown = line.getCount();
         m_run.m_observer.lineReceived(line);
-        m_run.tellHeld(line.getCount());
         m_run.deliverSettled();
     }
     bool waitForLostDevice() override { return m_run.deviceLost(); }
@@ -148,15 +147,28 @@ bool Run::start()
                 QMetaObject::invokeMethod(this, "keyboardLost", Qt::QueuedConnection, Q_ARG(QString, reason));
             };
             const auto onEnd = [this] { QMetaObject::invokeMethod(this, "keyboardEnded", Qt::QueuedConnection); };
-            const auto onOutcome = [this](qint64 seq, bool typed) {
-                if (typed)
+            const auto onOutcome = [this](qint64 seq, const worker::Keybot::Outcome &outcome) {
+                using Kind = worker::Keybot::Outcome::Kind;
+                if (outcome.kind == Kind::Typed) {
                     m_ledger.settle(seq, LineStatus::Typed);
-                else
+                } else if (outcome.kind == Kind::Cut) {
+                    const QString note = worker::WorkerTexts::format(worker::WorkerTexts::text("typing.cut"),
+                        { QString::number(outcome.typedPart.toUcs4().size()), QString::number(outcome.length),
+                            outcome.typedPart, outcome.window, outcome.reason });
+                    m_ledger.settleCut(seq, note, outcome.typedPart, outcome.window);
+                    QMetaObject::invokeMethod(this, "typingCut", Qt::QueuedConnection, Q_ARG(QString, outcome.value),
+                        Q_ARG(QString, outcome.typedPart), Q_ARG(QString, outcome.window),
+                        Q_ARG(QString, outcome.reason), Q_ARG(bool, outcome.ownWindow));
+                } else {
                     m_ledger.settle(seq, LineStatus::NotTyped,
-                        worker::WorkerTexts::text(m_keyboardLost ? "not.typed.lost"
+                        worker::WorkerTexts::text(outcome.holding ? "not.typed.holding"
+                                : m_keyboardLost                ? "not.typed.lost"
                                 : m_outputsStopping             ? "not.typed.stopped"
+                                : outcome.ownWindow             ? "not.typed.focus"
                                                                 : "not.typed"));
+                }
             };
+            m_keybot->setOwnWindowFocused(m_options.ownWindowFocused);
             delivery = std::make_unique<KeyboardOutput>(std::move(keybot), onLost, onEnd, onOutcome);
         } catch (const std::exception &e) {
             keyboardProblem = failureText(e);
@@ -191,8 +203,8 @@ bool Run::start()
     // 4. Settled readings, then duplicate suppression.
     if (m_config.stableReadings > 1) {
         m_settledReadings = std::make_unique<SettledReadings>(m_config.stableReadings);
-        m_heldText = worker::WorkerTexts::text("reading.held");
-        m_heldAgainText = worker::WorkerTexts::text("reading.held.again");
+        m_heldText = worker::WorkerTexts::text("held.waiting");
+        m_heldAgainText = worker::WorkerTexts::text("held.again");
     }
     if (m_config.ignoreDuplicates)
         m_ignorer = std::make_unique<worker::Ignorer>(m_config);
@@ -434,6 +446,31 @@ void Run::keyboardLost(const QString &reason)
     setOutput(QStringLiteral("keyboard"), RunState::Output::Status::Failed, reason);
 }
 
+void Run::typingCut(const QString &value, const QString &typedPart, const QString &window, const QString &reason,
+    bool ownWindow)
+{
+    if (m_state.ended() || m_outputEnd >= OutputEnd::Stop)
+        return; // cut by Stop: nothing waits for the user
+    m_state.cut = RunState::Cut { value, typedPart, window, reason, ownWindow };
+    if (m_options.endAtCut && !m_endedAtCut) {
+        m_endedAtCut = true;
+        m_cutEndReason = worker::WorkerTexts::format(worker::WorkerTexts::text("run.ended.cut"),
+            { QString::number(typedPart.toUcs4().size()), value, window, reason });
+        stop();
+    }
+    publishState();
+}
+
+void Run::resumeTyping()
+{
+    if (!m_state.cut)
+        return;
+    m_state.cut.reset();
+    if (m_keybot)
+        m_keybot->resume();
+    publishState();
+}
+
 void Run::keyboardEnded()
 {
     const RunState::Output *keyboard = m_state.output(QStringLiteral("keyboard"));
@@ -448,7 +485,7 @@ void Run::handleLine(worker::DataLine &line)
         LineStatus::Pending, {} };
     if (!line.hasValue()) {
         entry.status = LineStatus::NoValue;
-    } else if (holdsBack(line)) {
+    } else if (holdsBack(line, &entry.note)) {
         entry.status = LineStatus::Held; // no sound, not typed, not seen by duplicate suppression
     } else {
         if (m_ignorer)
@@ -469,9 +506,16 @@ void Run::handleLine(worker::DataLine &line)
             entry.status = LineStatus::Printed;
         } else if (m_options.ownWindowFocused && m_options.ownWindowFocused()
                    && !(windowAsked && focusLeftForAnswer())) {
+            // Marked on the value's own line: one entry per reading. A value
+            // that waited for the focus in vain is told also here: after a
+            // Stop during the wait its line is not shown.
             entry.status = LineStatus::NotTyped;
             entry.note = worker::WorkerTexts::text("not.typed.focus");
-            m_observer.logImportantEvent(worker::WorkerTexts::text("value.not.typed.focus") + entry.value);
+            if (windowAsked)
+                m_observer.logImportantEvent(worker::WorkerTexts::text("value.not.typed.focus") + entry.value);
+        } else if (m_keybot && m_keybot->holding()) {
+            entry.status = LineStatus::NotTyped; // after a cut, until the user resumes
+            entry.note = worker::WorkerTexts::text("not.typed.holding");
         }
     }
     // Added before the outputs get it: the keyboard may report its outcome at once.
@@ -547,7 +591,10 @@ void Run::receptionEnded(worker::WeightWorker *worker)
         return;
     RunState::End end = RunState::End::Failed;
     QString reason = worker->failure();
-    if (worker->isCancelled()) {
+    if (m_endedAtCut) {
+        end = RunState::End::Cut;
+        reason = m_cutEndReason;
+    } else if (worker->isCancelled()) {
         end = RunState::End::Stopped;
     } else if (worker->deviceWasLost()) {
         end = RunState::End::DeviceLost;

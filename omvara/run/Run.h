@@ -106,8 +106,13 @@ public:
         std::function<bool()> stopRequested;
         // True while one of the program's own windows has the keyboard focus:
         // a value that arrives then is not typed (it would land in the
-        // program itself). Called on the reading thread.
+        // program itself), and typing stops at once when the focus moves
+        // there in the middle of a value. Called on the reading and the
+        // keyboard threads.
         std::function<bool()> ownWindowFocused;
+        // The run ends at the first cut value (End::Cut), instead of waiting
+        // for resumeTyping(): for runs that nobody watches.
+        bool endAtCut = false;
         Makers makers = Makers::defaults();
         // The broker's password (never stored); empty: the environment
         // variable OMVARA_MQTT_PASSWORD.
@@ -139,6 +144,9 @@ public:
     void stop();
     // Waits until the outputs have delivered what they hold (after the end).
     void waitForOutputs();
+    // After a cut value (state().cut): typing goes on with the next value
+    // that arrives. Values that arrived meanwhile were not typed.
+    void resumeTyping();
 
     // Asks the instrument for a reading: the request command goes out
     // through the port on a thread of the run's own (a device that does not
@@ -194,6 +202,9 @@ private:
     // sanitizer cannot see in the Qt library).
     Q_INVOKABLE void keyboardLost(const QString &reason);
     Q_INVOKABLE void keyboardEnded();
+    // A value was cut (posted by the keyboard thread).
+    Q_INVOKABLE void typingCut(const QString &value, const QString &typedPart, const QString &window,
+        const QString &reason, bool ownWindow);
     // Reading thread. The device went away: true (with `reconnect` set) when
     // the engine is to wait for it; the phase turns to WaitingForDevice.
     bool deviceLost();
@@ -211,12 +222,11 @@ private:
     void endRequests();
     void checkAnswers();
     QString originText(RequestOrigin origin) const;
-    // Reading thread: false when the settled-readings filter hands the line's value on.
-    bool holdsBack(worker::DataLine &line);
+    // Reading thread: false when the settled-readings filter hands the line's
+    // value on; otherwise `note` says what the value waits for.
+    bool holdsBack(worker::DataLine &line, QString *note);
     // Any thread: a line (whole or failed) arrived.
     void noteLineArrived();
-    // Event thread, after the view got the line: marks a held-back reading.
-    void tellHeld(qint32 count);
     // How far the outputs have been told to end, in increasing order.
     enum class OutputEnd { None, Finish, Stop, Abort };
     void endOutputs(OutputEnd how);
@@ -238,6 +248,8 @@ private:
     // Why the keyboard drops values (read on the keyboard thread).
     std::atomic<bool> m_outputsStopping = false;
     std::atomic<bool> m_keyboardLost = false;
+    bool m_endedAtCut = false; // endAtCut: the cut ended the run (event thread)
+    QString m_cutEndReason;
     LineLedger m_ledger;
     // Settled lines on their way to the observer (one event delivers a batch).
     std::mutex m_settledMutex;
@@ -276,12 +288,9 @@ private:
     // while one of the program's windows has the focus: true once none has,
     // waiting up to WindowRequestFocusWait.
     bool focusLeftForAnswer();
-    // Settled readings: the filter (reading thread), and the held-back
-    // lines on their way to the view (their counts and log texts).
+    // Settled readings: the filter (reading thread) and the notes of held lines.
     std::unique_ptr<SettledReadings> m_settledReadings;
     QString m_heldText, m_heldAgainText; // taken at start, read on the reading thread
-    std::mutex m_heldMutex;
-    std::deque<std::pair<qint32, QString>> m_held;
 };
 
 } // namespace omvara::run

@@ -20,6 +20,8 @@ QString statusText(LineStatus status)
         return QStringLiteral("held");
     case LineStatus::NotTyped:
         return QStringLiteral("not typed");
+    case LineStatus::Cut:
+        return QStringLiteral("cut");
     case LineStatus::Error:
         return QStringLiteral("error");
     case LineStatus::Overflow:

@@ -15,6 +15,7 @@ enum class LineStatus {
     Duplicate, // duplicate suppression took its value
     Held, // the settled-readings filter held it back
     NotTyped, // dropped at Stop, while Omvara had the focus, keyboard output failed
+    Cut, // typing stopped part way (the focus moved, a second Stop): see typedPart
     Error, // processing the line failed
     Overflow, // cut at the line-length limit
     Unsent, // a half line at the end of the run
@@ -36,7 +37,9 @@ struct RunLine
     QString raw; // the characters as they arrived
     QString value; // the processed value, before duplicate suppression; empty when none
     LineStatus status = LineStatus::Pending;
-    QString note; // the error's text, or why a value was not typed
+    QString note; // the error's text, why a value was not typed, or what a cut sent where
+    QString typedPart {}; // Cut: the characters of the value that went out
+    QString window {}; // Cut: the window they went to, in words
 
     bool settled() const { return status != LineStatus::Pending; }
 };

@@ -42,7 +42,7 @@ public:
     virtual void runStarted(const RunStart &start) { }
     // One received line as the run handled it: a repeated value has been
     // emptied by duplicate suppression, a reading the settled-readings filter
-    // held back likewise (an ordinary event marking it follows at once).
+    // held back likewise (its lineSettled note says what it waits for).
     // Comes after the value's outputs got it.
     virtual void lineReceived(const worker::DataLine &line) = 0;
     // What became of a line, once known (typed, not typed, ...), for every

@@ -202,7 +202,7 @@ void Run::noteLineArrived()
     m_lastLineAt.store(steadyNow());
 }
 
-bool Run::holdsBack(worker::DataLine &line)
+bool Run::holdsBack(worker::DataLine &line, QString *note)
 {
     if (!m_settledReadings)
         return false;
@@ -210,29 +210,12 @@ bool Run::holdsBack(worker::DataLine &line)
     const SettledReadings::Verdict verdict = m_settledReadings->take(value);
     if (verdict.handOn)
         return false;
-    const QString mark = verdict.handedOnBefore
-        ? WorkerTexts::format(m_heldAgainText, { value })
-        : WorkerTexts::format(m_heldText, { QString::number(verdict.seen), QString::number(m_settledReadings->needed()), value });
+    // Told on the line itself (its note), not in an entry of its own.
+    *note = verdict.handedOnBefore
+        ? m_heldAgainText
+        : WorkerTexts::format(m_heldText, { QString::number(m_settledReadings->needed()), QString::number(verdict.seen) });
     line.deleteProcessedData();
-    std::lock_guard lock(m_heldMutex);
-    m_held.emplace_back(line.getCount(), mark);
     return true;
-}
-
-void Run::tellHeld(qint32 count)
-{
-    QString mark;
-    {
-        std::lock_guard lock(m_heldMutex);
-        // Marks of lines the view never got (dropped at Stop) go unsaid.
-        while (!m_held.empty() && m_held.front().first < count)
-            m_held.pop_front();
-        if (m_held.empty() || m_held.front().first != count)
-            return;
-        mark = std::move(m_held.front().second);
-        m_held.pop_front();
-    }
-    m_observer.logEvent(mark);
 }
 
 } // namespace omvara::run

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 namespace omvara::run {
 
 // What a run is doing, and why it last changed. The run keeps the one
@@ -23,6 +25,19 @@ struct RunState
         Stopped, // Stop
         DeviceLost, // the device went away
         Failed, // reception ended with an error
+        Cut, // a value was cut and the run was to end then (Run::Options::endAtCut)
+    };
+
+    // A value whose typing stopped part way: what of it went out, and where.
+    struct Cut
+    {
+        QString value; // the whole value
+        QString typedPart; // the characters that went out
+        QString window; // where they went, in words
+        QString reason; // why typing stopped ("the keyboard focus moved to ...")
+        bool ownWindow = false; // the focus moved to the program's own window
+
+        friend bool operator==(const Cut &, const Cut &) = default;
     };
 
     // One output of the run's values.
@@ -54,6 +69,9 @@ struct RunState
     // Readings on request: the run has a request command, so a request
     // control may be offered while it reads.
     bool requests = false;
+    // The latest cut value while typing waits for the user to look at the
+    // field it went to (Run::resumeTyping); none otherwise.
+    std::optional<Cut> cut;
 
     bool running() const { return phase == Phase::Running || phase == Phase::WaitingForDevice; }
     bool ended() const { return phase == Phase::Ended; }

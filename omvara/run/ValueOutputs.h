@@ -2,13 +2,13 @@
 #pragma once
 
 #include "omvara/run/ValueSink.h"
+#include "omvara/worker/Keybot.h"
 
 #include <cstdio>
 #include <functional>
 #include <memory>
 
 namespace omvara::worker {
-class Keybot;
 class SoundBot;
 } // namespace omvara::worker
 
@@ -22,7 +22,7 @@ public:
     // backend goes away for good; `onEnd` when the keyboard thread ends;
     // `onOutcome` for every value put(), with its seq (Keybot::setOutcomeHandler).
     KeyboardOutput(std::unique_ptr<worker::Keybot> keybot, std::function<void(const QString &)> onLost,
-        std::function<void()> onEnd, std::function<void(qint64 seq, bool typed)> onOutcome);
+        std::function<void()> onEnd, std::function<void(qint64 seq, const worker::Keybot::Outcome &outcome)> onOutcome);
     ~KeyboardOutput() override;
 
     QString name() const override;

@@ -192,6 +192,8 @@ QString EventLog::legend() const
                           "<span style='%1'>&nbsp;\u2192 12,34&nbsp;</span> typed, as it was typed<br>"
                           "<span style='color:%2;font-style:italic'>\u2298 not typed</span> "
                           "a value that was not typed, and why<br>"
+                          "<span style='color:%2;font-style:italic'>\u2702 cut</span> "
+                          "a value typed only in part: how much went into which window<br>"
                           "<span style='color:%3;font-style:italic'>\u00b7 held</span> "
                           "a reading held back until it settles<br>"
                           "<span style='color:%4;font-style:italic'>brown italic</span> a line without a value<br>"

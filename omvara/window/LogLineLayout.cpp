@@ -56,7 +56,10 @@ QList<LogSegment> valueMark(ValueFate fate, const QString &value, const QString 
         return {{QStringLiteral("  \u2298 ") + (reason.isEmpty() ? QStringLiteral("not typed") : reason),
             LogStyle::NotTyped}};
     case ValueFate::Held:
-        return {{QStringLiteral("  \u00b7 held"), LogStyle::Held}};
+        return {{QStringLiteral("  \u00b7 ") + (reason.isEmpty() ? QStringLiteral("held") : reason), LogStyle::Held}};
+    case ValueFate::Cut:
+        return {{QStringLiteral("  \u2702 ") + (reason.isEmpty() ? QStringLiteral("cut") : reason),
+            LogStyle::NotTyped}};
     }
     return {};
 }

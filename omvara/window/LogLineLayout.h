@@ -48,9 +48,10 @@ QList<LogSegment> dataLineSegments(const QString &time, const QString &raw, cons
 
 // The mark at the end of a line whose value was typed ("→ 12,35": the arrow
 // in "regular", the value in "typed"), not typed ("⊘ not typed" and the
-// reason, in "nottyped"), or held back by the settled-readings filter ("·
-// held", in "held"). Never an arrow for a value that was not typed.
-enum class ValueFate { Typed, NotTyped, Held };
+// reason, in "nottyped"), held back by the settled-readings filter ("· held"
+// or the reason, in "held"), or cut ("✂ " and what went where, in
+// "nottyped"). Never an arrow for a value that was not typed whole.
+enum class ValueFate { Typed, NotTyped, Held, Cut };
 QList<LogSegment> valueMark(ValueFate fate, const QString &value, const QString &reason = {});
 
 // Where `value` stands in `raw` (see above): the position and the length of

@@ -46,9 +46,19 @@ RunControl::RunControl(RadezoZiDadFrame2 &frame, EventLog &log, StatusLine &stat
     m_frame.setRequestAction([this] { request(); });
     // One of the program's windows has the keyboard focus: the toolkit's own
     // active-window state, on X11 and Wayland alike.
-    const auto focusFollows = [this](QWindow *focus) { m_ownFocus = focus != nullptr; };
+    const auto focusFollows = [this](QWindow *focus) {
+        m_ownFocus = focus != nullptr;
+        if (!focus)
+            m_droppedForFocus = 0;
+        if (m_frame.runPanel)
+            m_frame.runPanel->setOwnFocus(focus != nullptr);
+        if (m_runningLook)
+            showRunText();
+    };
     focusFollows(QGuiApplication::focusWindow());
     connect(qApp, &QGuiApplication::focusWindowChanged, this, focusFollows);
+    if (m_frame.runPanel)
+        connect(m_frame.runPanel, &RunPanel::resumeRequested, this, &RunControl::resumeTyping);
     // What the log's styles and marks mean, over the log (screen readers get
     // it as plain text, see plainAccessibleTexts).
     if (m_frame.eventLogPanel)
@@ -99,6 +109,8 @@ QStringList RunControl::textKeys()
         QStringLiteral("record.start.without"),
         QStringLiteral("record.file.title"),
         QStringLiteral("broker.not.reached"),
+        QStringLiteral("status.cut"),
+        QStringLiteral("status.own.focus"),
     } + RunPanel::textKeys();
 }
 
@@ -136,6 +148,9 @@ bool RunControl::start()
     m_status.setText(StatusLine::Slot::Output, {});
     m_lines = 0;
     m_typed = 0;
+    m_heldNote.clear();
+    m_cutWaiting = false;
+    m_droppedForFocus = 0;
     run::Run::Options options;
     options.makers = m_outputs;
     options.brokerPassword = m_frame.outputPanel ? m_frame.outputPanel->brokerPassword() : QString();
@@ -149,6 +164,12 @@ void RunControl::stop()
 {
     if (m_run)
         m_run->stop();
+}
+
+void RunControl::resumeTyping()
+{
+    if (m_run)
+        m_run->resumeTyping();
 }
 
 void RunControl::request()
@@ -303,6 +324,12 @@ void RunControl::stateChanged(const run::RunState &state)
     }
     m_status.setText(StatusLine::Slot::Output, outputProblems.join(QStringLiteral("; ")));
     m_frame.runPanel->showState(state);
+    const bool cutWaiting = state.cut.has_value() && !state.ended();
+    if (cutWaiting != m_cutWaiting) {
+        m_cutWaiting = cutWaiting;
+        if (m_runningLook)
+            showRunText();
+    }
     if (newlyEnded)
         Q_EMIT runEndedByItself(problem);
     QMetaObject::invokeMethod(this, [this, running = m_running] { showLook(running); }, Qt::QueuedConnection);
@@ -372,16 +399,25 @@ void RunControl::lineSettled(const run::RunLine &line)
     case run::LineStatus::Typed:
         m_log.markDataLine(line.count, valueMark(ValueFate::Typed, line.value));
         ++m_typed;
+        m_heldNote.clear();
+        m_droppedForFocus = 0;
         m_frame.runPanel->valueTyped(line.value);
-        if (m_runningLook)
-            showRunText();
         Q_EMIT valueTyped(line.value);
         break;
     case run::LineStatus::NotTyped:
         m_log.markDataLine(line.count, valueMark(ValueFate::NotTyped, line.value, line.note));
+        m_frame.runPanel->valueNotTyped(m_ownFocus);
+        if (m_ownFocus)
+            ++m_droppedForFocus;
+        break;
+    case run::LineStatus::Cut:
+        m_log.markDataLine(line.count, valueMark(ValueFate::Cut, line.value, line.note));
+        m_frame.runPanel->valueCut();
         break;
     case run::LineStatus::Held:
-        m_log.markDataLine(line.count, valueMark(ValueFate::Held, line.value));
+        m_log.markDataLine(line.count, valueMark(ValueFate::Held, line.value, line.note));
+        m_heldNote = line.note;
+        m_frame.runPanel->valueHeld(line.note);
         break;
     case run::LineStatus::NoValue:
         m_log.markDataLine(line.count, {}, LogStyle::Unknown);
@@ -389,6 +425,8 @@ void RunControl::lineSettled(const run::RunLine &line)
     default:
         break;
     }
+    if (m_runningLook)
+        showRunText();
 }
 
 void RunControl::showRunText()
@@ -396,6 +434,12 @@ void RunControl::showRunText()
     // Until a value has been typed somewhere else, the hint to switch there stays.
     if (!m_typing)
         m_status.showText(text("running.not.typing"));
+    else if (m_cutWaiting)
+        m_status.showText(text("status.cut"));
+    else if (m_ownFocus && m_droppedForFocus > 0)
+        m_status.showText(text("status.own.focus").replace(QStringLiteral("{0}"), QString::number(m_droppedForFocus)));
+    else if (!m_heldNote.isEmpty())
+        m_status.showText(m_heldNote);
     else if (m_typed == 0)
         m_status.showText(text("switch.to.target.application"));
     else

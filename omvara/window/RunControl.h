@@ -55,6 +55,8 @@ public:
     void stop();
     // The Request control (button, tray menu): asks the instrument for a reading.
     void request();
+    // The Resume button after a cut value: typing goes on with the next value.
+    void resumeTyping();
     // True while a run is active: from Start until reception has ended and
     // the keyboard has finished the value it was typing.
     bool isRunning() const { return m_running; }
@@ -107,6 +109,9 @@ private:
     bool m_typing = false; // the current run has keyboard output
     qint64 m_lines = 0; // lines of the current run received
     qint64 m_typed = 0; // values of the current run typed
+    QString m_heldNote; // the latest line was held: what it waits for
+    bool m_cutWaiting = false; // typing waits after a cut value
+    qint64 m_droppedForFocus = 0; // not typed while the program's window has had the focus
     // One of the program's windows has the keyboard focus: values are not
     // typed then (read on the reading thread).
     std::atomic<bool> m_ownFocus = false;

@@ -16,6 +16,22 @@ QString workerText(const char *key)
     return util::Bundle::get(QStringLiteral("omvara.worker.WorkerBundle")).getString(QString::fromLatin1(key));
 }
 
+// `pattern` with each "%s" replaced by the next of `args`.
+QString formatted(const QString &pattern, const QStringList &args)
+{
+    QString result;
+    qsizetype next = 0;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == u'%' && i + 1 < pattern.size() && pattern[i + 1] == u's') {
+            result += args.value(next++);
+            ++i;
+        } else {
+            result += pattern[i];
+        }
+    }
+    return result;
+}
+
 keys::KeyLayout layoutOf(const config::ConfigHelper::KeyboardType &type)
 {
     return &type == &config::ConfigHelper::KeyboardType::AZERTY ? keys::KeyLayout::French : keys::KeyLayout::Us;
@@ -55,7 +71,9 @@ Keybot::~Keybot()
 QStringList Keybot::textKeys()
 {
     return {QStringLiteral("cannot_type"), QStringLiteral("values.not.typed"), QStringLiteral("keyboard.lost"),
-        QStringLiteral("value.cut.short")};
+        QStringLiteral("value.cut"), QStringLiteral("cut.focus.own"), QStringLiteral("cut.focus.other"),
+        QStringLiteral("cut.stopped"), QStringLiteral("cut.lost"), QStringLiteral("own.window"),
+        QStringLiteral("window.unknown")};
 }
 
 void Keybot::enqueue(const QString &text, qint64 id)
@@ -74,14 +92,19 @@ void Keybot::enqueue(const QString &text, qint64 id)
     dropped({ id });
 }
 
-void Keybot::dropped(const QList<qint64> &ids)
+void Keybot::dropped(const QList<qint64> &ids, bool holding)
 {
     if (ids.isEmpty())
         return;
-    report(workerText("values.not.typed").replace(QLatin1String("%s"), QString::number(ids.size())));
-    if (m_onOutcome)
+    // Values dropped while typing holds after a cut are marked one by one (their lines).
+    if (!holding)
+        report(workerText("values.not.typed").replace(QLatin1String("%s"), QString::number(ids.size())));
+    if (m_onOutcome) {
+        Outcome outcome;
+        outcome.holding = holding;
         for (const qint64 id : ids)
-            m_onOutcome(id, false);
+            m_onOutcome(id, outcome);
+    }
 }
 
 QList<qint64> Keybot::takeWaiting(bool *endMark)
@@ -156,18 +179,66 @@ void Keybot::run()
                 break;
             continue;
         }
-        typeStart();
-        m_skipped = 0;
-        const bool whole = typeString(value.text);
-        if (whole)
-            typeEnd();
-        // A character the key map cannot type was left out (and reported):
-        // the value did not arrive as it is.
+        if (m_holding) {
+            dropped({ value.id }, true);
+            continue;
+        }
+        const Outcome outcome = typeValue(value.text);
         if (m_onOutcome)
-            m_onOutcome(value.id, whole && !m_lost && m_skipped == 0);
+            m_onOutcome(value.id, outcome);
     }
     if (m_onEnd)
         m_onEnd();
+}
+
+Keybot::Outcome Keybot::typeValue(const QString &text)
+{
+    m_skipped = 0;
+    m_keysOut = 0;
+    m_typedPart.clear();
+    m_focusMoved.reset();
+    m_interrupted = false;
+    m_injector->beginValue();
+    typeStart();
+    bool whole = !m_lost && !m_focusMoved && typeString(text);
+    if (whole)
+        typeEnd();
+    whole = whole && !m_lost && !m_focusMoved;
+    const QString window = m_injector->valueWindow();
+    m_injector->endValue();
+
+    Outcome outcome;
+    outcome.length = text.toUcs4().size();
+    if (whole) {
+        // A character the key map cannot type was left out (and reported):
+        // the value did not arrive as it is.
+        outcome.kind = m_skipped == 0 ? Outcome::Kind::Typed : Outcome::Kind::Incomplete;
+        return outcome;
+    }
+    if (m_focusMoved) {
+        outcome.ownWindow = m_focusMoved->ownWindow();
+        outcome.reason = outcome.ownWindow
+            ? workerText("cut.focus.own")
+            : workerText("cut.focus.other").replace(QLatin1String("%s"), m_focusMoved->window());
+    } else if (m_lost) {
+        outcome.reason = workerText("cut.lost");
+    } else {
+        outcome.reason = workerText("cut.stopped");
+    }
+    if (m_keysOut == 0)
+        return outcome; // nothing of it went out: not typed
+    outcome.kind = Outcome::Kind::Cut;
+    outcome.value = text;
+    outcome.typedPart = m_typedPart;
+    outcome.window = window.isEmpty() ? workerText("window.unknown") : window;
+    report(formatted(workerText("value.cut"),
+        { QString::number(m_typedPart.toUcs4().size()), QString::number(outcome.length), text, m_typedPart,
+            outcome.window, outcome.reason }));
+    // The next value would run on from this one in the same field: typing
+    // waits for the user, unless the run ends anyway.
+    if (!m_lost && !m_stopped)
+        m_holding = true;
+    return outcome;
 }
 
 void Keybot::backendLost(const keys::KeyboardLostError &error)
@@ -193,10 +264,21 @@ void Keybot::typeEnd()
 
 bool Keybot::press(int keyCode)
 {
+    if (m_focusMoved)
+        return false;
+    // The toolkit knows the program's own windows on every backend.
+    if (m_ownWindowFocused && m_ownWindowFocused()) {
+        m_focusMoved.emplace(workerText("own.window"), true);
+        return false;
+    }
     try {
         m_injector->keyPress(keyCode);
+        ++m_keysOut;
     } catch (const keys::KeyboardLostError &e) {
         backendLost(e);
+        return false;
+    } catch (const keys::FocusMovedError &e) {
+        m_focusMoved.emplace(e);
         return false;
     } catch (const keys::KeyInjectionError &e) {
         report(QStringLiteral("Keycode (%1) %2 error: %3").arg(m_keyboardTypeName).arg(keyCode).arg(e.text()));
@@ -228,14 +310,12 @@ bool Keybot::typeString(const QString &text)
     const QList<uint> characters = text.toUcs4();
     for (qsizetype i = 0; i < characters.size(); ++i) {
         const char32_t character = characters[i];
-        if (m_lost)
-            return false; // the rest of the value cannot arrive anywhere
+        if (m_lost || m_focusMoved)
+            return false; // the rest of the value cannot arrive where it began
         if (util::Interruption::interrupted()) {
             // Cut off between two characters, never inside one (its keys are
-            // all released); the value is reported, and no terminator follows.
-            report(workerText("value.cut.short")
-                       .replace(QLatin1String("%d"), QString::number(i))
-                       .replace(QLatin1String("%s"), text));
+            // all released); no terminator follows.
+            m_interrupted = true;
             return false;
         }
         const auto found = m_keyMap.constFind(character);
@@ -250,15 +330,26 @@ bool Keybot::typeString(const QString &text)
             continue;
         }
         const QList<qint32> &codes = found.value();
+        qsizetype pressed = 0;
+        bool refused = false;
         for (const qint32 code : codes) {
-            if (!press(code))
-                return false;
+            if (!press(code)) {
+                refused = true;
+                break;
+            }
+            ++pressed;
             m_injector->pause(m_keyDelay);
         }
-        for (auto code = codes.crbegin(); code != codes.crend(); ++code) {
-            release(*code);
-            m_injector->pause(m_keyDelay);
+        // Keys already down (Shift) come up again also when the character's
+        // own key was refused.
+        while (pressed-- > 0) {
+            release(codes[pressed]);
+            if (!refused)
+                m_injector->pause(m_keyDelay);
         }
+        if (refused)
+            return false;
+        m_typedPart += QString::fromUcs4(&character, 1);
     }
     return true;
 }

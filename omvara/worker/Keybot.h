@@ -14,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <memory>
+#include <optional>
 
 namespace omvara::config {
 class Config;
@@ -47,6 +48,16 @@ class WeightWorkerView;
 // cut off after its current character, without its terminator key (so no
 // half value is entered), and reported.
 //
+// A value goes to one window: the one that has the focus at its first key.
+// Before every key press the keyboard output checks that the focus is not on
+// one of the program's own windows (ownWindowFocused); a backend that sees
+// other programs' windows (X11) also refuses a press once the focus has moved
+// anywhere else (keys::KeyInjector::beginValue). A value stopped that way
+// after some of its keys went out, or cut off by abort(), is cut: it is
+// reported with how many of its characters went out and where, and no
+// further value is typed until resume() (the next one would run on from the
+// cut one in the same field); values taken meanwhile are dropped as not typed.
+//
 // When the keystroke backend is lost for good (the X display closed), that is
 // reported once; the value being typed is cut off there and every later value
 // is dropped and reported as not typed: nothing is sent again or elsewhere.
@@ -55,6 +66,25 @@ class Keybot
 public:
     using KeyboardType = config::ConfigHelper::KeyboardType;
     using KeyMapType = config::ConfigHelper::KeyMapType;
+
+    // What became of one value.
+    struct Outcome
+    {
+        enum class Kind {
+            Typed, // every character and the terminator key, into one window
+            NotTyped, // nothing of it went out (dropped, or the focus was on the program)
+            Cut, // some of its keys went out, not all
+            Incomplete, // typed, but a character the key map cannot type was left out
+        };
+        Kind kind = Kind::NotTyped;
+        QString value; // Cut: the whole value
+        QString typedPart; // Cut: the characters that went out, in order
+        qsizetype length = 0; // Cut: the value's characters
+        QString window; // Cut: where they went, in words; empty when not known
+        QString reason; // NotTyped, Cut: why, in words ("the keyboard focus moved to ...")
+        bool ownWindow = false; // NotTyped, Cut: the program's own window took the focus
+        bool holding = false; // NotTyped: dropped because typing holds after a cut
+    };
 
     // `view` may be null (nothing is reported); it must outlive the Keybot.
     // Key codes of 0 or less mean no start or terminator key. Without an
@@ -79,7 +109,7 @@ public:
     // calling thread is interrupted (omvara::util::Interruption).
     virtual void run();
     // Types the characters of `text` (no start or terminator key). False
-    // when abort() or the loss of the backend cut it off.
+    // when abort(), a focus move or the loss of the backend cut it off.
     virtual bool typeString(const QString &text);
     void typeStart();
     void typeEnd();
@@ -112,7 +142,17 @@ public:
     // was dropped (Stop, the backend lost), cut off, or a character was left
     // out. On the keyboard thread, or on the thread of the stop() or
     // enqueue() that dropped it. Set before the first enqueue().
-    void setOutcomeHandler(std::function<void(qint64 id, bool typed)> handler) { m_onOutcome = std::move(handler); }
+    void setOutcomeHandler(std::function<void(qint64 id, const Outcome &outcome)> handler)
+    {
+        m_onOutcome = std::move(handler);
+    }
+    // True while one of the program's own windows has the keyboard focus;
+    // asked on the keyboard thread before every key press. Set before start().
+    void setOwnWindowFocused(std::function<bool()> focused) { m_ownWindowFocused = std::move(focused); }
+    // After a cut: typing goes on with the next value taken. Any thread.
+    void resume() { m_holding = false; }
+    // Typing holds after a cut (until resume()).
+    bool holding() const { return m_holding; }
 
     // The Caps Lock state as the keystroke backend sees it.
     bool capsLockOn() const { return m_injector->capsLockOn(); }
@@ -126,13 +166,16 @@ public:
 
 private:
     void tapKey(int keyCode);
-    // Sends the press of `keyCode`; false when the backend is lost.
+    // Sends the press of `keyCode`; false when the backend is lost or the
+    // focus moved (m_focusMoved).
     bool press(int keyCode);
     void release(int keyCode);
     bool canType(char32_t character);
     void report(const QString &message);
     // Reports values that are not typed, and tells the outcome handler.
-    void dropped(const QList<qint64> &ids);
+    void dropped(const QList<qint64> &ids, bool holding = false);
+    // Types one value and tells what became of it.
+    Outcome typeValue(const QString &text);
     // Takes every waiting value out of the queue (m_closing held, or the keyboard thread).
     QList<qint64> takeWaiting(bool *endMark);
     void backendLost(const keys::KeyboardLostError &error);
@@ -146,7 +189,8 @@ private:
     std::unique_ptr<keys::KeyInjector> m_injector;
     std::function<void(const QString &)> m_onLost;
     std::function<void()> m_onEnd;
-    std::function<void(qint64, bool)> m_onOutcome;
+    std::function<void(qint64, const Outcome &)> m_onOutcome;
+    std::function<bool()> m_ownWindowFocused;
     struct Waiting
     {
         QString text; // empty: the end mark of stop() or finish(), never a value
@@ -160,6 +204,13 @@ private:
     bool m_closed = false;
     std::atomic<int> m_waiting = 0; // values in m_queue
     int m_skipped = 0; // characters of the current value the key map cannot type (keyboard thread)
+    // The current value (keyboard thread): keys that went out, its characters
+    // that went out, and why typing it stopped short, if it did.
+    int m_keysOut = 0;
+    QString m_typedPart;
+    std::optional<keys::FocusMovedError> m_focusMoved;
+    bool m_interrupted = false;
+    std::atomic<bool> m_holding = false; // a value was cut; nothing is typed until resume()
     std::atomic<bool> m_stopped = false;
     std::atomic<bool> m_lost = false; // the backend is gone (keyboard thread only writes it)
 };

@@ -373,7 +373,8 @@ bool WeightWorker::awaitDevice()
     m_connectionHeld = !network;
     // In a failing stretch the device counts as back once a connection holds.
     if (!m_failingStretch) {
-        m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("device.back"), { name }));
+        // Good news, not in the style of the loss.
+        m_view.logEvent(WorkerTexts::format(WorkerTexts::text("device.back"), { name }));
         m_view.deviceBack();
     }
     return true;
@@ -385,7 +386,7 @@ void WeightWorker::connectionHeld()
     m_reconnectPause = std::chrono::milliseconds(0);
     if (m_failingStretch) {
         m_failingStretch = false;
-        m_view.logImportantEvent(WorkerTexts::format(WorkerTexts::text("device.back"), { m_portName }));
+        m_view.logEvent(WorkerTexts::format(WorkerTexts::text("device.back"), { m_portName }));
         m_view.deviceBack();
     }
 }

@@ -29,6 +29,27 @@ public:
     using KeyInjectionError::KeyInjectionError;
 };
 
+// A key press that was not sent because the keyboard focus is no longer on
+// the window that had it at the first key of the value being typed (see
+// KeyInjector::beginValue). `window` names where the focus is now;
+// `ownWindow` is true when that is one of this program's own windows.
+class FocusMovedError : public KeyInjectionError
+{
+public:
+    FocusMovedError(const QString &window, bool ownWindow)
+        : KeyInjectionError(QStringLiteral("the keyboard focus moved to ") + window)
+        , m_window(window)
+        , m_ownWindow(ownWindow)
+    {
+    }
+    QString window() const { return m_window; }
+    bool ownWindow() const { return m_ownWindow; }
+
+private:
+    QString m_window;
+    bool m_ownWindow;
+};
+
 // No keystroke injection could be started (no display, no access to the
 // virtual input device, ...). The message says why and what to do.
 class KeyboardUnavailableError : public std::runtime_error
@@ -91,6 +112,24 @@ public:
 
     // True when Caps Lock is on; false when the state cannot be known.
     virtual bool capsLockOn() = 0;
+
+    // The keys of one value go to one window. Between beginValue() and
+    // endValue() a backend that can see which window has the keyboard focus
+    // sends a key press only while the focus is on the window that had it at
+    // the value's first key press, checking and sending as one step (nothing
+    // can move the focus in between); otherwise it sends nothing and throws
+    // FocusMovedError. A press that finds one of this program's own windows
+    // focused throws it too, also at the first key. Releases are always sent.
+    //
+    // The default sees no other program's window: keys go wherever the focus
+    // is, and only the keyboard output's own check (this program's window
+    // has the focus, from the toolkit) can stop a value. Typing thread.
+    virtual bool seesFocus() const { return false; }
+    virtual void beginValue() { }
+    virtual void endValue() { }
+    // The window that had the focus at the current (or last) value's first
+    // key press, in words for the log (its title); empty when not known.
+    virtual QString valueWindow() const { return {}; }
 
     void setLayout(KeyLayout layout) { m_layout = layout; }
     KeyLayout layout() const { return m_layout; }

@@ -9,6 +9,7 @@
 #include "RunRecords.h"
 
 #include "omvara/config/Instrument.h"
+#include "omvara/run/BrokerOutput.h"
 #include "omvara/run/RecordFileOutput.h"
 #include "omvara/run/Run.h"
 #include "omvara/worker/Keybot.h"
@@ -605,6 +606,9 @@ TEST_F(RunTest, reconnect_deviceGoneAndBack_readsOnWithoutLossOrRepeat_stopWhile
         EXPECT_EQ(typedTexts(keys->events(), run->keybot()->keyMap()),
             (QStringList { "1", "2", "3", "5", "6", "7" }));
         EXPECT_EQ(run->state().end, RunState::End::Stopped);
+        // Good news is told as an ordinary entry, not in the style of the loss.
+        EXPECT_FALSE(view.events().filter(QStringLiteral("is back")).isEmpty()) << qPrintable(view.events().join(u'\n'));
+        EXPECT_TRUE(view.important().filter(QStringLiteral("is back")).isEmpty());
     }
 }
 
@@ -1356,5 +1360,164 @@ TEST_F(RunTest, decimalSeparatorAgainstTheSessionsLanguage_differenceWarnedOnceA
         }
         run->stop();
         ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
+    }
+}
+
+namespace {
+
+// A backend that sees which window has the focus, as the X11 one does: the
+// test names the focused window; a press finding it moved since the value's
+// first key is refused (and nothing recorded).
+class FocusKeys : public RecordingKeyInjector
+{
+public:
+    std::atomic<int> focus { 1 }; // the focused window
+    std::function<void(int pressesSoFar)> beforePress; // the test moves the focus here
+    std::atomic<int> presses { 0 };
+
+    bool seesFocus() const override { return true; }
+    void beginValue() override { m_target = 0; }
+    void endValue() override { }
+    QString valueWindow() const override { return QStringLiteral("window %1").arg(m_target); }
+
+protected:
+    void sendKey(int keyCode, int physicalKey, bool down) override
+    {
+        if (down) {
+            if (beforePress)
+                beforePress(presses);
+            if (m_target == 0)
+                m_target = focus;
+            else if (focus != m_target)
+                throw omvara::worker::keys::FocusMovedError(QStringLiteral("window %1").arg(focus.load()), false);
+            ++presses;
+        }
+        RecordingKeyInjector::sendKey(keyCode, physicalKey, down);
+    }
+
+private:
+    int m_target = 0;
+};
+
+} // namespace
+
+// A value whose typing stops part way (the focus moved to another window or
+// to the program's own, a second Stop) is cut: settled as such with what
+// went out and where, not typed; after a cut nothing is typed until
+// resumeTyping() (values meanwhile are not typed), or the run ends when it
+// is to end at a cut. Typed values all arrived whole.
+TEST_F(RunTest, focusMovesDuringAValue_cutWithWhatWentWhere_nothingTypedUntilResumed)
+{
+    using omvara::run::LineStatus;
+    enum class Move { OtherWindow, OwnWindow, SecondStop, EndAtCut };
+    struct Case
+    {
+        const char *name;
+        Move move;
+    };
+    const Case cases[] = {
+        { "the focus moves to another window", Move::OtherWindow },
+        { "the focus moves to the program's own window", Move::OwnWindow },
+        { "a second Stop", Move::SecondStop },
+        { "a run that ends at a cut", Move::EndAtCut },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        view.clear();
+        std::atomic<bool> own = false;
+        FocusKeys *focusKeys = nullptr;
+        Config config = Instrument::GENERIC.getDefaultConfig();
+        config.setPort(QStringLiteral("COM5"));
+        config.setOutputTerminator(omvara::config::ConfigHelper::OutputTerminator::ENTER);
+        config.setDelay(QStringLiteral("0"));
+        omvara::run::Run::Options options;
+        options.sound = false;
+        options.endAtCut = c.move == Move::EndAtCut;
+        options.ownWindowFocused = [&own] { return own.load(); };
+        std::atomic<bool> stopNow = false;
+        options.makers.keybot = [&focusKeys](omvara::worker::WeightWorkerView *v, const Config &cf) {
+            auto injector = std::make_unique<FocusKeys>();
+            focusKeys = injector.get();
+            return omvara::worker::Keybot::fromConfig(v, cf, std::move(injector));
+        };
+        omvara::run::Run run(std::move(config), options, view, view);
+        ASSERT_TRUE(run.start());
+
+        // "1234" typed whole; then "56789" loses the focus after its third key.
+        port->feed("1234 g\r");
+        ASSERT_TRUE(runUntil([&] { return view.settled.size() == 1; }));
+        EXPECT_EQ(view.settled[0].status, LineStatus::Typed);
+        // Told while the third key is being pressed: the backend's check
+        // comes with the key itself, the program's own before it.
+        const int before = focusKeys->presses;
+        focusKeys->beforePress = [&, before](int presses) {
+            if (c.move == Move::OtherWindow || c.move == Move::EndAtCut) {
+                if (presses == before + 3)
+                    focusKeys->focus = 2;
+            } else if (presses == before + 2) {
+                if (c.move == Move::OwnWindow)
+                    own = true;
+                if (c.move == Move::SecondStop) {
+                    stopNow = true; // the event thread stops twice meanwhile
+                    while (stopNow)
+                        std::this_thread::sleep_for(1ms);
+                }
+            }
+        };
+        port->feed("56789 g\r");
+        if (c.move == Move::SecondStop) {
+            ASSERT_TRUE(runUntil([&] { return stopNow.load(); }));
+            run.stop();
+            run.stop();
+            stopNow = false;
+        }
+        ASSERT_TRUE(runUntil([&] { return view.settled.size() == 2; }));
+        const omvara::run::RunLine &cut = view.settled[1];
+        EXPECT_EQ(cut.status, LineStatus::Cut);
+        EXPECT_EQ(cut.value, QStringLiteral("56789"));
+        EXPECT_EQ(cut.typedPart, QStringLiteral("567"));
+        EXPECT_EQ(cut.window, QStringLiteral("window 1"));
+        EXPECT_EQ(omvara::run::RecordFileOutput::row(cut, "COM5", "GENERIC").split(',').last(), "cut\r\n");
+        const QByteArray message = omvara::run::BrokerOutput::message(cut, "COM5", "GENERIC", "r", 2);
+        EXPECT_TRUE(message.contains("\"value\": \"567\", \"status\": \"cut\"")) << message.constData();
+        EXPECT_FALSE(omvara::run::BrokerOutput::message(view.settled[0], "COM5", "GENERIC", "r", 1).contains("status"));
+        const QString reported = view.important().filter(QStringLiteral("Cut: ")).join(u'\n');
+        EXPECT_TRUE(reported.contains(QStringLiteral("3 of the 5")) && reported.contains(QStringLiteral("window 1")))
+            << qPrintable(view.important().join(u'\n'));
+        EXPECT_EQ(typedTexts(focusKeys->events(), run.keybot() ? run.keybot()->keyMap() : KeyMap {}),
+            (QStringList { "1234", "567<cut>" }));
+
+        if (c.move == Move::SecondStop || c.move == Move::EndAtCut) {
+            ASSERT_TRUE(runUntil([&] { return run.state().ended(); }));
+            if (c.move == Move::EndAtCut) {
+                EXPECT_EQ(run.state().end, RunState::End::Cut);
+                EXPECT_TRUE(run.state().reason.contains(QStringLiteral("56789"))) << qPrintable(run.state().reason);
+            } else {
+                EXPECT_EQ(run.state().end, RunState::End::Stopped);
+                EXPECT_FALSE(run.state().cut) << "nothing waits for the user after Stop";
+            }
+            run.waitForOutputs();
+            continue;
+        }
+
+        // Typing waits for the user: the next value is not typed.
+        ASSERT_TRUE(runUntil([&] { return run.state().cut.has_value(); }));
+        EXPECT_EQ(run.state().cut->typedPart, QStringLiteral("567"));
+        EXPECT_EQ(run.state().cut->ownWindow, c.move == Move::OwnWindow);
+        own = false;
+        focusKeys->focus = 1;
+        port->feed("42 g\r");
+        ASSERT_TRUE(runUntil([&] { return view.settled.size() == 3; }));
+        EXPECT_EQ(view.settled[2].status, LineStatus::NotTyped);
+        run.resumeTyping();
+        EXPECT_FALSE(run.state().cut);
+        port->feed("43 g\r");
+        ASSERT_TRUE(runUntil([&] { return view.settled.size() == 4; }));
+        EXPECT_EQ(view.settled[3].status, LineStatus::Typed);
+        EXPECT_EQ(typedTexts(focusKeys->events(), run.keybot()->keyMap()), (QStringList { "1234", "56743" }))
+            << "the cut part runs into the next value in the field, so the user had to look first";
+        run.stop();
+        ASSERT_TRUE(runUntil([&] { return run.state().ended(); }));
+        run.waitForOutputs();
     }
 }

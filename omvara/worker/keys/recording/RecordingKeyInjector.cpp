@@ -11,6 +11,16 @@ void RecordingKeyInjector::sendKey(int keyCode, int, bool down)
         std::lock_guard lock(m_mutex);
         if (m_refused.contains(keyCode))
             throw KeyInjectionError(m_refused.value(keyCode));
+        if (down && m_pressesUntilMove >= 0 && m_pressesUntilMove-- == 0) {
+            m_focus = m_moveTo;
+            m_focusOwn = m_moveToOwn;
+        }
+        if (down && m_inValue) {
+            if (m_target.isEmpty() && !m_focusOwn)
+                m_target = m_focus;
+            else if (m_focusOwn || m_focus != m_target)
+                throw FocusMovedError(m_focus, m_focusOwn);
+        }
     }
     record(down ? KeyEvent::press(keyCode) : KeyEvent::release(keyCode));
 }
@@ -82,6 +92,33 @@ void RecordingKeyInjector::setCapsLock(bool on)
 {
     std::lock_guard lock(m_mutex);
     m_capsLock = on;
+}
+
+void RecordingKeyInjector::moveFocusAfter(int presses, const QString &window, bool ownWindow)
+{
+    std::lock_guard lock(m_mutex);
+    m_pressesUntilMove = presses;
+    m_moveTo = window;
+    m_moveToOwn = ownWindow;
+}
+
+void RecordingKeyInjector::beginValue()
+{
+    std::lock_guard lock(m_mutex);
+    m_inValue = true;
+    m_target.clear();
+}
+
+void RecordingKeyInjector::endValue()
+{
+    std::lock_guard lock(m_mutex);
+    m_inValue = false;
+}
+
+QString RecordingKeyInjector::valueWindow() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_target;
 }
 
 void RecordingKeyInjector::onEvent(std::function<void(const KeyEvent &)> callback)

@@ -30,8 +30,9 @@ struct KeyEvent
 // and releases of codes without a key are refused like a real backend does;
 // refuse() makes it refuse further codes. Time is its own: it stands still
 // but for the pauses and the waits of the keyboard base, and times() tells
-// when each event came. Safe for one typing thread plus readers on other
-// threads.
+// when each event came. It sees the focus as a real backend may: the focus is
+// on "the recorder" until moveFocusAfter() moves it. Safe for one typing
+// thread plus readers on other threads.
 class RecordingKeyInjector : public KeyInjector
 {
 public:
@@ -46,6 +47,16 @@ public:
     // Presses and releases of `keyCode` fail with `message`.
     void refuse(int keyCode, const QString &message);
     void setCapsLock(bool on);
+    // After `presses` more key presses the focus moves to `window`
+    // (`ownWindow`: one of the program's own): the value being typed gets no
+    // further press (FocusMovedError), later values go to `window` (none
+    // while it is the program's own).
+    void moveFocusAfter(int presses, const QString &window, bool ownWindow = false);
+
+    bool seesFocus() const override { return true; }
+    void beginValue() override;
+    void endValue() override;
+    QString valueWindow() const override;
     // Called after every recorded event (tests use it to act in the middle of typing).
     void onEvent(std::function<void(const KeyEvent &)> callback);
 
@@ -63,6 +74,13 @@ private:
     std::vector<std::chrono::microseconds> m_times;
     QMap<int, QString> m_refused;
     bool m_capsLock = false;
+    QString m_focus = QStringLiteral("the recorder");
+    bool m_focusOwn = false;
+    int m_pressesUntilMove = -1; // -1: no move ahead
+    QString m_moveTo;
+    bool m_moveToOwn = false;
+    bool m_inValue = false;
+    QString m_target; // the value's window, once its first key is pressed
     std::function<void(const KeyEvent &)> m_callback;
 };
 

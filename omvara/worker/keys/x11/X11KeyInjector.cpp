@@ -151,20 +151,158 @@ protected:
             throw KeyInjectionError(QStringLiteral("Invalid key code"));
         if (down && m_spareKey && keycode != m_spareKey)
             restoreSpareKey();
+        // The server is held from the focus check to the key event, so no
+        // other client's request (a window manager's or a tool's focus
+        // change) is carried out in between: the key reaches the checked
+        // window. XTest delivers the event while the request is handled.
+        const bool checked = down && m_valueOpen;
+        if (checked) {
+            XGrabServer(m_display);
+            checkFocus();
+        }
         // The server stamps key events when it handles them, so two sent a
         // millisecond apart may still get one time; its delay (counted from
         // its last event) keeps the distance on the server's clock.
-        if (!XTestFakeKeyEvent(m_display, static_cast<unsigned>(keycode), down ? True : False,
-                static_cast<unsigned long>(eventGapMs())))
-            throw KeyInjectionError(QStringLiteral("The X server refused the key event"));
+        const bool sent = XTestFakeKeyEvent(m_display, static_cast<unsigned>(keycode), down ? True : False,
+            static_cast<unsigned long>(eventGapMs()));
+        if (checked)
+            XUngrabServer(m_display);
         XFlush(m_display);
+        if (!sent)
+            throw KeyInjectionError(QStringLiteral("The X server refused the key event"));
         if (m_lost)
             throw lostError();
         if (!down && keycode == m_spareKey)
             m_spareReleased = std::chrono::steady_clock::now();
     }
 
+    bool seesFocus() const override { return true; }
+
+    void beginValue() override
+    {
+        std::lock_guard lock(m_mutex);
+        m_valueOpen = true;
+        m_targetSet = false;
+        m_targetName.clear();
+    }
+
+    void endValue() override
+    {
+        std::lock_guard lock(m_mutex);
+        m_valueOpen = false;
+    }
+
+    QString valueWindow() const override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_targetName;
+    }
+
 private:
+    // The window key events go to now: the focus window, or with the focus
+    // following the pointer the top-level window under it. Caller holds m_mutex.
+    Window focusedWindow()
+    {
+        Window focus = None;
+        int revert = 0;
+        XGetInputFocus(m_display, &focus, &revert);
+        if (focus == PointerRoot) {
+            Window root = None, child = None;
+            int rootX = 0, rootY = 0, x = 0, y = 0;
+            unsigned mask = 0;
+            XQueryPointer(m_display, DefaultRootWindow(m_display), &root, &child, &rootX, &rootY, &x, &y, &mask);
+            focus = child != None ? child : DefaultRootWindow(m_display);
+        }
+        return focus;
+    }
+
+    // `window` or one of its ancestors is a window of this process (the
+    // toolkit marks its top-level windows with the process id). Caller holds m_mutex.
+    bool ownWindow(Window window)
+    {
+        const Atom pidAtom = XInternAtom(m_display, "_NET_WM_PID", True);
+        if (pidAtom == None)
+            return false;
+        const unsigned long self = static_cast<unsigned long>(::getpid());
+        const Window rootWindow = DefaultRootWindow(m_display);
+        for (int depth = 0; window != None && window != PointerRoot && window != rootWindow && depth < 32; ++depth) {
+            Atom type = None;
+            int format = 0;
+            unsigned long count = 0, after = 0;
+            unsigned char *data = nullptr;
+            if (XGetWindowProperty(m_display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count,
+                    &after, &data) == Success && data) {
+                const bool ours = format == 32 && count == 1 && *reinterpret_cast<unsigned long *>(data) == self;
+                XFree(data);
+                if (ours)
+                    return true;
+            }
+            Window root = None, parent = None, *children = nullptr;
+            unsigned childCount = 0;
+            if (!XQueryTree(m_display, window, &root, &parent, &children, &childCount))
+                return false;
+            if (children)
+                XFree(children);
+            window = parent;
+        }
+        return false;
+    }
+
+    // The window's title, or that of the nearest ancestor with one, quoted;
+    // else its id. Caller holds m_mutex.
+    QString windowName(Window window)
+    {
+        if (window == None)
+            return QStringLiteral("no window");
+        const Window first = window;
+        const Window rootWindow = DefaultRootWindow(m_display);
+        for (int depth = 0; window != None && window != rootWindow && depth < 32; ++depth) {
+            char *title = nullptr;
+            if (XFetchName(m_display, window, &title) && title) {
+                const QString name = QString::fromLocal8Bit(title);
+                XFree(title);
+                if (!name.isEmpty())
+                    return QStringLiteral("\u201c%1\u201d").arg(name);
+            }
+            Window root = None, parent = None, *children = nullptr;
+            unsigned childCount = 0;
+            if (!XQueryTree(m_display, window, &root, &parent, &children, &childCount))
+                break;
+            if (children)
+                XFree(children);
+            window = parent;
+        }
+        return QStringLiteral("window 0x%1").arg(qulonglong(first), 0, 16);
+    }
+
+    // With the server held: the first press of a value takes the focused
+    // window as the value's window (never one of ours); a later press finds
+    // the focus still there, or the server is let go and FocusMovedError
+    // thrown. Caller holds m_mutex.
+    void checkFocus()
+    {
+        const Window focus = focusedWindow();
+        if (m_lost) {
+            XUngrabServer(m_display);
+            throw lostError();
+        }
+        if (m_targetSet && focus == m_target)
+            return;
+        const bool ours = ownWindow(focus);
+        const QString name = windowName(focus);
+        if (!m_targetSet && !ours) {
+            m_target = focus;
+            m_targetSet = true;
+            m_targetName = name;
+            return;
+        }
+        XUngrabServer(m_display);
+        XFlush(m_display);
+        if (m_lost)
+            throw lostError();
+        throw FocusMovedError(name, ours);
+    }
+
     KeyboardLostError lostError() const
     {
         return KeyboardLostError(QStringLiteral("the connection to the X display \"%1\" was lost")
@@ -293,8 +431,13 @@ private:
         m_spareReleased = {};
     }
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::atomic<bool> m_lost { false };
+    // The value being typed (guarded by m_mutex): its window, once its first key is pressed.
+    bool m_valueOpen = false;
+    bool m_targetSet = false;
+    Window m_target = None;
+    QString m_targetName;
     Display *m_display;
     int m_minKeycode = 8;
     int m_maxKeycode = 255;

@@ -369,7 +369,54 @@ TEST_F(RunControlTest, ValuesArrivingWhileOmvaraHasTheFocus_areNotTypedAndTheHin
     ASSERT_TRUE(runUntil([&] { return logText().contains(QStringLiteral("\u2298")); })) << logText().toStdString();
     EXPECT_TRUE(typedTexts().isEmpty());
     EXPECT_TRUE(h.injector.load()->events().empty());
-    EXPECT_EQ(h.frame().statusJLabel->text(), text("switch.to.target.application"));
+    // Said in large type on the first tab and in the status line, with the count.
+    EXPECT_EQ(h.frame().statusJLabel->text(), text("status.own.focus").replace(QStringLiteral("{0}"), QStringLiteral("1")));
+    EXPECT_TRUE(h.frame().runPanel->noticeText().startsWith(QStringLiteral("Not typed"))) << h.frame().runPanel->noticeText().toStdString();
+    EXPECT_TRUE(h.frame().runPanel->stateText().contains(QStringLiteral("keyboard: not typing")))
+        << h.frame().runPanel->stateText().toStdString();
+    com3->feed("  1.6 g\r");
+    ASSERT_TRUE(runUntil([&] { return h.frame().runPanel->noticeText().contains(QStringLiteral("2 value")); }))
+        << h.frame().runPanel->noticeText().toStdString();
+    EXPECT_EQ(logText().count(QStringLiteral("1.6")), 1) << "one line per reading: " << logText().toStdString();
+    pressStartStop();
+    ASSERT_TRUE(waitRunning(false));
+}
+
+// Held readings and a cut value are told on the first tab and in the status
+// line; after the cut nothing is typed until Resume is pressed.
+TEST_F(RunControlTest, HeldReadingsAndACutValue_areToldOnTheFirstTab_resumeTypesOnAfterTheCut)
+{
+    omvara::config::Config settings = Harness::settingsFor(QStringLiteral("COM3"));
+    settings.stableReadings = 2;
+    startWindow(std::move(settings));
+    pressStartStop();
+    ASSERT_TRUE(waitRunning(true));
+    omvara::RunPanel &panel = *h.frame().runPanel;
+    com3->feed("  1.5 g\r");
+    const QString held = QStringLiteral("held: waiting for 2 equal readings (1 so far)");
+    ASSERT_TRUE(runUntil([&] { return panel.heldText() == held; })) << panel.heldText().toStdString();
+    EXPECT_EQ(h.frame().statusJLabel->text(), held);
+
+    // The settled value loses the focus after its first key.
+    h.injector.load()->moveFocusAfter(1, QStringLiteral("\u201cSheet\u201d"));
+    com3->feed("  1.5 g\r");
+    ASSERT_TRUE(runUntil([&] { return panel.resumeOffered(); })) << logText().toStdString();
+    EXPECT_TRUE(panel.heldText().isEmpty() || h.frame().statusJLabel->text() != held);
+    EXPECT_TRUE(panel.noticeText().contains(QStringLiteral("1 of the 3"))) << panel.noticeText().toStdString();
+    EXPECT_TRUE(panel.noticeText().contains(QStringLiteral("the recorder"))) << panel.noticeText().toStdString();
+    EXPECT_EQ(h.frame().statusJLabel->text(), text("status.cut"));
+    EXPECT_TRUE(logText().contains(QStringLiteral("\u2702 cut: 1 of 3"))) << logText().toStdString();
+
+    // Meanwhile nothing is typed; after Resume the next value is.
+    com3->feed("  2.5 g\r  2.5 g\r");
+    ASSERT_TRUE(runUntil([&] { return logText().contains(QStringLiteral("typing waits after a cut")); }))
+        << logText().toStdString();
+    panel.findChild<QPushButton *>(QStringLiteral("resumeButton"))->click();
+    EXPECT_FALSE(panel.resumeOffered());
+    com3->feed("  3.5 g\r  3.5 g\r");
+    ASSERT_TRUE(runUntil([&] { return typedTexts().contains(QStringLiteral("3.5")); })) << logText().toStdString();
+    EXPECT_FALSE(typedTexts().contains(QStringLiteral("2.5")));
+    EXPECT_TRUE(panel.countsText().contains(QStringLiteral("cut: 1"))) << panel.countsText().toStdString();
     pressStartStop();
     ASSERT_TRUE(waitRunning(false));
 }

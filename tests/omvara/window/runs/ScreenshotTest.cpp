@@ -16,7 +16,8 @@ TEST(Screenshots, everyPicture_isRenderedAndNotBlank)
         names.append(QFileInfo(file).completeBaseName());
     for (const char *expected : { "window-panel1", "window-inputPanel", "window-processingPanel", "window-outputPanel",
              "window-settingsPanel", "window-eventLogPanel", "window-aboutPanel", "dialog-ignore",
-             "dialog-custom-pattern", "window-running", "window-running-log" })
+             "dialog-custom-pattern", "window-running", "window-running-log", "window-running-own-focus",
+             "window-running-cut", "window-running-cut-log", "window-running-held" })
         EXPECT_TRUE(names.contains(QString::fromLatin1(expected))) << expected;
     for (const QString &file : files)
         EXPECT_TRUE(runs_test::looksRendered(QImage(file))) << qPrintable(file);

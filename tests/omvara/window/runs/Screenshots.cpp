@@ -9,7 +9,13 @@
 #include "omvara/window/IgnoreDialog.h"
 #include "omvara/window/PortDoctorDialog.h"
 #include "omvara/window/RadezoZiDadFrame2.h"
+#include "omvara/window/ProcessingPanel.h"
 #include "omvara/window/RunControl.h"
+#include "omvara/window/RunPanel.h"
+#include "omvara/worker/keys/recording/RecordingKeyInjector.h"
+
+#include <QGuiApplication>
+#include <QLineEdit>
 
 #include <QApplication>
 #include <QDir>
@@ -134,6 +140,8 @@ QStringList renderScreenshots(const QString &folder)
     omvara::RunControl &runs = *h.startup().runControl();
     if (!runs.start() || !runUntil([&] { return runs.isRunning(); }))
         return written;
+    if (omvara::worker::keys::RecordingKeyInjector *keys = h.injector.load())
+        keys->moveFocusAfter(0, QStringLiteral("\u201cWeighing log \u2014 Calc\u201d"));
     for (int i = 0; i < 36; ++i) {
         port.feed(record(i));
         settle(std::chrono::milliseconds(60));
@@ -153,10 +161,63 @@ QStringList renderScreenshots(const QString &folder)
     save(frame, folder, QStringLiteral("window-running-dark"), written);
     tabs.setCurrentWidget(frame.eventLogPanel);
     save(frame, folder, QStringLiteral("window-running-log-dark"), written);
-    tabs.setCurrentIndex(0);
+    QApplication::setPalette(light);
     frame.resize(920, 580);
+    tabs.setCurrentIndex(0);
+
+    // A value cut when the focus moved to another window after its first
+    // three keys: what went where, and the Resume button.
+    if (omvara::worker::keys::RecordingKeyInjector *keys = h.injector.load()) {
+        keys->moveFocusAfter(3, QStringLiteral("\u201cOrders \u2014 Mail\u201d"));
+        port.feed("+   249.871 g  \r\n");
+        runUntil([&] { return frame.runPanel->resumeOffered(); });
+        settle(std::chrono::milliseconds(300));
+        save(frame, folder, QStringLiteral("window-running-cut"), written);
+        tabs.setCurrentWidget(frame.eventLogPanel);
+        save(frame, folder, QStringLiteral("window-running-cut-log"), written);
+        tabs.setCurrentIndex(0);
+    }
     runs.stop();
     runUntil([&] { return !runs.isRunning(); });
+
+    // Readings held until three equal ones have come.
+    frame.processingPanel->stableReadingsTextField->setText(QStringLiteral("3"));
+    if (runs.start() && runUntil([&] { return runs.isRunning(); })) {
+        for (const char *line : { "+   250.012 g  \r\n", "+   250.035 g  \r\n", "+   250.035 g  \r\n" }) {
+            port.feed(line);
+            settle(std::chrono::milliseconds(80));
+        }
+        settle(std::chrono::milliseconds(300));
+        save(frame, folder, QStringLiteral("window-running-held"), written);
+        runs.stop();
+        runUntil([&] { return !runs.isRunning(); });
+    }
+    frame.processingPanel->stableReadingsTextField->setText(QStringLiteral("1"));
+
+    // Last: the window keeps a focus it has been given.
+    if (runs.start() && runUntil([&] { return runs.isRunning(); })) {
+        // Values arriving while one of Omvara's own windows has the focus (here a
+        // small one of its own, given the focus) are not typed, and the panel says so.
+        {
+            QWidget focused;
+            focused.setWindowTitle(QStringLiteral("Omvara"));
+            focused.resize(10, 10);
+            focused.show();
+            focused.activateWindow();
+            if (runUntil([] { return QGuiApplication::focusWindow() != nullptr; })) {
+                for (int i = 0; i < 3; ++i) {
+                    port.feed(record(40 + i));
+                    settle(std::chrono::milliseconds(80));
+                }
+                settle(std::chrono::milliseconds(300));
+                save(frame, folder, QStringLiteral("window-running-own-focus"), written);
+            }
+        }
+        runs.stop();
+        runUntil([&] { return !runs.isRunning(); });
+    }
+
+    QApplication::setPalette(darkPalette());
     save(frame, folder, QStringLiteral("window-stopped-dark"), written);
     QApplication::setPalette(light);
     return written;

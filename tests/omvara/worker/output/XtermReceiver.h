@@ -20,7 +20,8 @@
 class XtermReceiver
 {
 public:
-    explicit XtermReceiver(const QString &display = QString())
+    // `name` tells two receivers of one test apart (window titles).
+    explicit XtermReceiver(const QString &display = QString(), const QString &name = QString())
     {
         if (!m_dir.isValid())
             return;
@@ -33,7 +34,7 @@ public:
         const QString ready = m_dir.filePath("ready");
         const QString script = QStringLiteral("stty raw -echo; : > '%1'; exec cat > '%2'")
                                    .arg(ready, m_dir.filePath("received"));
-        m_title = QStringLiteral("omvara-receiver-%1").arg(QCoreApplication_pid());
+        m_title = QStringLiteral("omvara-receiver-%1%2").arg(QCoreApplication_pid()).arg(name);
         m_xterm.start("xterm", {"-u8", "-title", m_title, "-geometry", "80x10+0+0", "-e", "sh", "-c", script});
         if (!m_xterm.waitForStarted(5000))
             return;
@@ -55,6 +56,9 @@ public:
     }
 
     bool ready() const { return m_ready; }
+    const QString &title() const { return m_title; }
+    // Everything received so far, at once.
+    QByteArray receivedNow() const { return read(); }
     QString error() const { return m_error; }
 
     // Gives the xterm the focus and the pointer (keys go to the focus; with no
@@ -63,7 +67,7 @@ public:
     {
         QProcess xdotool;
         xdotool.setProcessEnvironment(m_env);
-        xdotool.start("xdotool", {"search", "--sync", "--onlyvisible", "--name", m_title, "windowfocus", "--sync", "%1",
+        xdotool.start("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^" + m_title + "$", "windowfocus", "--sync", "%1",
                                      "mousemove", "--window", "%1", "40", "40"});
         if (!xdotool.waitForFinished(10000) || xdotool.exitCode() != 0) {
             m_error = "xdotool: " + QString::fromLocal8Bit(xdotool.readAllStandardError());
