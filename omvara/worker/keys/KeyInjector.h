@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <stdexcept>
+#include <utility>
 
 namespace omvara::worker::keys {
 
@@ -78,6 +79,17 @@ public:
     // True when Caps Lock is on; false when the state cannot be known.
     virtual bool capsLockOn() = 0;
 
+    // How the backend came to be chosen, for the start-up log: "NAME, as
+    // chosen", or NAME with the backends skipped before it and why. Any thread.
+    const QString &choice() const { return m_choice; }
+    // What the user must know about where the keys go, or empty.
+    const QString &warning() const { return m_warning; }
+    void describeChoice(QString choice, QString warning = {})
+    {
+        m_choice = std::move(choice);
+        m_warning = std::move(warning);
+    }
+
     void setLayout(KeyLayout layout) { m_layout = layout; }
     KeyLayout layout() const { return m_layout; }
 
@@ -91,6 +103,8 @@ protected:
 
 private:
     KeyLayout m_layout = KeyLayout::Us;
+    QString m_choice;
+    QString m_warning;
 };
 
 } // namespace omvara::worker::keys

@@ -1,0 +1,200 @@
+#!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Typing on a real Wayland compositor, through the whole program.
+#
+#   sway-typing.sh OMVARA OMVARA_PTY_FEED
+#
+# A headless sway with the German layout (no GPU, no /dev/uinput needed) and
+# foot running `cat` in raw mode as the focused application. The records of
+# values.txt come from a pseudo-terminal (omvara_pty_feed); what
+# `omvara --headless --print` prints for them is what must arrive, byte for
+# byte, when `omvara --headless` types them (the keyboard output chosen by
+# itself: the virtual keyboard), with Enter after each value and again with
+# Tab. Then:
+# - the window on Wayland (QT_QPA_PLATFORM=wayland) starts a run by itself
+#   and types the values into foot;
+# - with an X display beside the session (a rootful Xwayland as a client of
+#   sway, an xterm recording on it with the X focus), the choice never takes
+#   X11: the xterm receives nothing; named with --keyboard=x11, X11 warns that
+#   only X11 programs receive the keys, and the xterm receives them.
+# Exit status 0 only when every check passed. A compositor or client that
+# cannot start is a failure, with its log.
+#
+# sway refuses to run as root: as root the session runs as user nobody. Every
+# process started here is ended by its PID.
+set -u
+OMVARA=$1
+FEED=$2
+HERE=$(cd "$(dirname "$0")" && pwd)
+for tool in sway foot wtype Xwayland xterm xdotool setpriv; do
+    command -v "$tool" > /dev/null || { echo "FAIL: $tool is not installed (scripts/lib/deps.sh installs it)"; exit 1; }
+done
+
+W=$(mktemp -d /tmp/omvara-sway.XXXXXX)
+chmod 755 "$W"
+R=$W/run
+mkdir -m 700 "$R"
+mkdir "$W/home" "$W/out"
+SOCK=wayland-omvara-test
+XNUM=$((90 + RANDOM % 100))
+pids=()
+cleanup() {
+    local p i
+    for p in "${pids[@]}"; do kill "$p" 2> /dev/null; done
+    for p in "${pids[@]}"; do
+        for i in $(seq 1 50); do kill -0 "$p" 2> /dev/null || break; sleep 0.05; done
+        kill -9 "$p" 2> /dev/null
+    done
+    rm -rf "$W"
+}
+trap cleanup EXIT
+
+runas=()
+if [ "$(id -u)" -eq 0 ]; then
+    chown -R nobody:nogroup "$R" "$W/home" "$W/out"
+    runas=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+fi
+session_env=(env -i HOME="$W/home" PATH=/usr/bin:/bin LANG=C.UTF-8 XDG_RUNTIME_DIR="$R" WAYLAND_DISPLAY=$SOCK)
+# in the session, in the foreground
+session() { "${runas[@]}" "${session_env[@]}" "$@"; }
+# in the session, in the background: run as `( start ... ) &`; the subshell
+# execs, so $! is the program's own PID
+start() { exec "${runas[@]}" "${session_env[@]}" "$@"; }
+
+fails=0
+pass() { echo "PASS: $*"; }
+fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+stamp() { [ -n "${OMVARA_RIG_TRACE:-}" ] && echo "  $(( ($(date +%s%N) - t0) / 1000000 )) ms: $*"; }
+wait_for() { # $1 tenths of a second, $2 a condition (evaluated each time)
+    local i
+    for i in $(seq 1 "$1"); do eval "$2" && return 0; sleep 0.1; done
+    eval "$2"
+}
+t0=$(date +%s%N)
+
+# 1. The compositor. sway names its socket wayland-N itself: it is renamed.
+cat > "$W/sway.conf" << 'EOF'
+xwayland disable
+input * xkb_layout de
+output HEADLESS-1 resolution 1280x800
+default_border none
+focus_follows_mouse no
+EOF
+( start env WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$W/sway.conf" \
+    > "$W/sway.log" 2>&1 ) &
+pids+=($!)
+s=
+for i in $(seq 1 100); do
+    s=$(ls "$R" | grep -E '^wayland-[0-9]+$' | head -1)
+    [ -n "$s" ] && break
+    sleep 0.05
+done
+if [ -z "$s" ]; then
+    echo "FAIL: sway did not start (its log follows)"
+    cat "$W/sway.log"
+    exit 1
+fi
+mv "$R/$s" "$R/$SOCK"
+# A keyboard that stays, as every real seat has one: without it the first key
+# of a new keyboard can race a client's binding of the keyboard.
+( start wtype -s 590000 -k Shift_L > /dev/null 2>&1 ) &
+pids+=($!)
+sleep 0.3
+
+# A recording foot: what its `cat` reads from the terminal lands in $1.
+foot_pid=
+start_foot() {
+    ( start foot -e sh -c "stty raw -echo; exec cat > $1" > "$W/foot.log" 2>&1 ) &
+    foot_pid=$!
+    pids+=($foot_pid)
+    if ! wait_for 100 "[ -f '$1' ]"; then
+        fail "foot did not start (its log follows)"
+        cat "$W/foot.log"
+        return 1
+    fi
+    sleep 0.3 # mapped and focused
+    stamp "foot up"
+}
+stop_pid() { stamp "stop $1"; kill "$1" 2> /dev/null; wait "$1" 2> /dev/null; stamp "stopped $1"; }
+
+# The device: prints its port first.
+feed_pid=
+start_feed() { # $1 records file, $2 --after-line (its standard input is $W/go)
+    rm -f "$W/feed.out"
+    if [ "${2:-}" = --after-line ]; then
+        rm -f "$W/go"
+        mkfifo -m 666 "$W/go"
+        ( exec "${runas[@]}" "$FEED" --after-line "$1" > "$W/feed.out" 2> "$W/feed.err" < "$W/go" ) &
+    else
+        ( exec "${runas[@]}" "$FEED" "$1" > "$W/feed.out" 2> "$W/feed.err" < /dev/null ) &
+    fi
+    feed_pid=$!
+    pids+=($feed_pid)
+    wait_for 50 'grep -q /dev/pts "$W/feed.out"' || { fail "the device did not start: $(cat "$W/feed.err")"; return 1; }
+    port=$(head -1 "$W/feed.out")
+    stamp "device $port"
+}
+
+omvara_settings=(--set instrument=BARCODE_ALPHA_COMPLETE --set 'customRegEx=(.+)' --set inputTerminator=13)
+cp "$HERE/values.txt" "$W/values.txt"
+chmod 644 "$W/values.txt"
+
+# What the program makes of the records: the values to arrive.
+start_feed "$W/values.txt" || exit 1
+session "$OMVARA" --prefs-file "$W/home/print.txt" --headless --print "${omvara_settings[@]}" "$port" \
+    > "$W/out/printed.txt" 2> "$W/print.log" &
+print_pid=$!
+pids+=($print_pid)
+values=$(wc -l < "$W/values.txt")
+wait_for 100 '[ "$(wc -l < "$W/out/printed.txt")" -ge "$values" ]'
+stop_pid $print_pid
+stop_pid $feed_pid
+if cmp -s "$W/out/printed.txt" "$W/values.txt"; then
+    pass "--print gives the $values values as written"
+else
+    fail "--print does not give the values as written:"
+    diff "$W/values.txt" "$W/out/printed.txt"
+    cat "$W/print.log"
+fi
+
+# The bytes foot's terminal hands `cat` for the printed values with terminator $1.
+expected() { tr '\n' "$1" < "$W/out/printed.txt"; }
+
+# A headless run typing into foot: $1 name, $2 terminator byte, $3 what the
+# log must say of the backend; the rest, the program's own options and settings.
+typed_run() {
+    local name=$1 byte=$2 backend=$3 out=$W/out/$1.txt
+    shift 3
+    start_foot "$out" || return
+    start_feed "$W/values.txt" || return
+    session "${extra_env[@]}" "$OMVARA" --prefs-file "$W/home/$name.txt" --headless "${omvara_settings[@]}" "$@" \
+        "$port" > /dev/null 2> "$W/$name.log" &
+    local run_pid=$!
+    pids+=($run_pid)
+    local want
+    want=$(expected "$byte" | wc -c)
+    wait_for 150 '[ "$(wc -c < "$out")" -ge "$want" ]'
+    stamp "arrived"
+    sleep 0.2 # nothing more must come
+    stop_pid $run_pid
+    stop_pid $feed_pid
+    stop_pid "$foot_pid"
+    if ! grep -q "Keyboard output: $backend" "$W/$name.log"; then
+        fail "$name: the log does not name the backend \"$backend\":"
+        cat "$W/$name.log"
+    elif cmp -s <(expected "$byte") "$out"; then
+        pass "$name: $values values, $want bytes arrived exactly ($backend)"
+    else
+        fail "$name: what arrived differs (expected, then arrived):"
+        expected "$byte" | od -c | head -20
+        od -c < "$out" | head -20
+        cat "$W/$name.log"
+    fi
+}
+
+extra_env=()
+typed_run enter $'\r' virtual-keyboard --set outputTerminator=ENTER --set delay=0
+typed_run tab $'\t' virtual-keyboard --set outputTerminator=TAB --set delay=5
+
+echo "rig total so far $(( ($(date +%s%N) - t0) / 1000000 )) ms"
+[ $fails -eq 0 ]
