@@ -37,12 +37,13 @@ mkdir -m 700 "$R"
 mkdir "$W/home" "$W/out"
 SOCK=wayland-omvara-test
 XNUM=$((90 + RANDOM % 100))
+while [ -e /tmp/.X11-unix/X$XNUM ] || [ -e /tmp/.X$XNUM-lock ]; do XNUM=$((XNUM + 1)); done
 pids=()
 cleanup() {
     local p i
     for p in "${pids[@]}"; do kill "$p" 2> /dev/null; done
     for p in "${pids[@]}"; do
-        for i in $(seq 1 50); do kill -0 "$p" 2> /dev/null || break; sleep 0.05; done
+        for i in $(seq 1 50); do kill -0 "$p" 2> /dev/null || continue 2; sleep 0.05; done
         kill -9 "$p" 2> /dev/null
     done
     rm -rf "$W"
@@ -64,7 +65,8 @@ start() { exec "${runas[@]}" "${session_env[@]}" "$@"; }
 fails=0
 pass() { echo "PASS: $*"; }
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
-stamp() { [ -n "${OMVARA_RIG_TRACE:-}" ] && echo "  $(( ($(date +%s%N) - t0) / 1000000 )) ms: $*"; }
+# OMVARA_RIG_TRACE=1: the time of each step
+stamp() { [ -z "${OMVARA_RIG_TRACE:-}" ] || echo "  $(( ($(date +%s%N) - t0) / 1000000 )) ms: $*"; }
 wait_for() { # $1 tenths of a second, $2 a condition (evaluated each time)
     local i
     for i in $(seq 1 "$1"); do eval "$2" && return 0; sleep 0.1; done
@@ -124,7 +126,7 @@ start_feed() { # $1 records file, $2 --after-line (its standard input is $W/go)
     if [ "${2:-}" = --after-line ]; then
         rm -f "$W/go"
         mkfifo -m 666 "$W/go"
-        ( exec "${runas[@]}" "$FEED" --after-line "$1" > "$W/feed.out" 2> "$W/feed.err" < "$W/go" ) &
+        ( exec "${runas[@]}" "$FEED" --after-line "$1" > "$W/feed.out" 2> "$W/feed.err" <> "$W/go" ) &
     else
         ( exec "${runas[@]}" "$FEED" "$1" > "$W/feed.out" 2> "$W/feed.err" < /dev/null ) &
     fi
@@ -162,6 +164,7 @@ expected() { tr '\n' "$1" < "$W/out/printed.txt"; }
 
 # A headless run typing into foot: $1 name, $2 terminator byte, $3 what the
 # log must say of the backend; the rest, the program's own options and settings.
+# Through X11 (named) foot must receive nothing.
 typed_run() {
     local name=$1 byte=$2 backend=$3 out=$W/out/$1.txt
     shift 3
@@ -173,7 +176,11 @@ typed_run() {
     pids+=($run_pid)
     local want
     want=$(expected "$byte" | wc -c)
-    wait_for 150 '[ "$(wc -c < "$out")" -ge "$want" ]'
+    if [ "$name" = x11 ]; then
+        wait_for 150 '[ "$(wc -c < "$xout")" -ge "$want" ]'
+    else
+        wait_for 150 '[ "$(wc -c < "$out")" -ge "$want" ]'
+    fi
     stamp "arrived"
     sleep 0.2 # nothing more must come
     stop_pid $run_pid
@@ -182,6 +189,8 @@ typed_run() {
     if ! grep -q "Keyboard output: $backend" "$W/$name.log"; then
         fail "$name: the log does not name the backend \"$backend\":"
         cat "$W/$name.log"
+    elif [ "$name" = x11 ]; then
+        [ -s "$out" ] && fail "x11: foot (a Wayland program) received keys: $(od -c < "$out" | head -3)"
     elif cmp -s <(expected "$byte") "$out"; then
         pass "$name: $values values, $want bytes arrived exactly ($backend)"
     else
@@ -195,6 +204,117 @@ typed_run() {
 extra_env=()
 typed_run enter $'\r' virtual-keyboard --set outputTerminator=ENTER --set delay=0
 typed_run tab $'\t' virtual-keyboard --set outputTerminator=TAB --set delay=5
+
+# The window on Wayland starts its run by itself (connect=AUTO) and types
+# into foot, which has the focus by the time the records come.
+cat > "$W/window.xml" << 'EOF'
+<?xml version="1.0" encoding="UTF-8" standalone="no"?>
+<!DOCTYPE preferences SYSTEM "http://java.sun.com/dtd/preferences.dtd">
+<preferences EXTERNAL_XML_VERSION="1.0">
+  <root type="user"><map/><node name="com"><map/><node name="brindlecote"><map/><node name="Omvara"><map>
+    <entry key="connect" value="AUTO"/>
+    <entry key="instrument" value="BARCODE_ALPHA_COMPLETE"/>
+    <entry key="customRegEx" value="(.+)"/>
+    <entry key="inputTerminator" value="13"/>
+    <entry key="outputTerminator" value="ENTER"/>
+    <entry key="delay" value="0"/>
+  </map></node></node></node></root>
+</preferences>
+EOF
+chmod 644 "$W/window.xml"
+window_run() {
+    local out=$W/out/window.txt
+    if ! session "$OMVARA" --prefs-file "$W/home/window.txt" --import "$W/window.xml" > "$W/import.log" 2>&1; then
+        fail "window: the settings could not be imported: $(cat "$W/import.log")"
+        return
+    fi
+    start_feed "$W/values.txt" --after-line || return
+    ( start env QT_QPA_PLATFORM=wayland "$OMVARA" --prefs-file "$W/home/window.txt" "$port" > "$W/window.log" 2>&1 ) &
+    local window_pid=$!
+    pids+=($window_pid)
+    # The run has started when the window holds the port open.
+    if ! wait_for 150 "ls -l /proc/$window_pid/fd 2> /dev/null | grep -q '$port\$'"; then
+        fail "window: the run did not start (the window's output follows)"
+        cat "$W/window.log"
+        return
+    fi
+    start_foot "$out" || return
+    echo go > "$W/go"
+    local want
+    want=$(expected $'\r' | wc -c)
+    wait_for 150 '[ "$(wc -c < "$out")" -ge "$want" ]'
+    sleep 0.2
+    stop_pid $window_pid
+    stop_pid $feed_pid
+    stop_pid "$foot_pid"
+    if cmp -s <(expected $'\r') "$out"; then
+        pass "window: the window on Wayland typed $values values, $want bytes exactly into foot"
+    else
+        fail "window: what arrived differs (expected, then arrived):"
+        expected $'\r' | od -c | head -20
+        od -c < "$out" | head -20
+        cat "$W/window.log"
+    fi
+}
+window_run
+
+# No keyboard output at all: the message names each way and what it lacked,
+# and the run stops with status 2 before it opens the port (which does not exist).
+session env WAYLAND_DISPLAY=wayland-omvara-none "$OMVARA" --prefs-file "$W/home/none.txt" --headless \
+    /dev/omvara-no-such-port > /dev/null 2> "$W/none.log" < /dev/null
+status=$?
+if [ -e /dev/uinput ] && [ -w /dev/uinput ]; then
+    echo "NOTE: /dev/uinput is writable here: the run without any keyboard output is not tried"
+elif [ $status -eq 2 ] && grep -q "virtual-keyboard: cannot connect" "$W/none.log" \
+    && grep -q "; kwin: " "$W/none.log" && grep -q "; uinput: " "$W/none.log" && grep -q "; portal: " "$W/none.log" \
+    && grep -q -- "--print" "$W/none.log" && ! grep -q "no-such-port" "$W/none.log"; then
+    pass "no keyboard output: status 2 before the port, naming each way: $(head -c 160 "$W/none.log")..."
+else
+    fail "no keyboard output: status $status (2 expected), log:"
+    cat "$W/none.log"
+fi
+
+# An X display beside the session: a rootful Xwayland as a client of sway,
+# with an xterm recording on it that has the X focus.
+( start Xwayland :$XNUM -noreset > "$W/xwayland.log" 2>&1 ) &
+pids+=($!)
+if ! wait_for 100 "[ -S /tmp/.X11-unix/X$XNUM ]"; then
+    fail "Xwayland did not start (its log follows)"
+    cat "$W/xwayland.log"
+else
+    xout=$W/out/xterm.txt
+    ( start env DISPLAY=:$XNUM xterm -e sh -c "stty raw -echo; exec cat > $xout" > "$W/xterm.log" 2>&1 ) &
+    pids+=($!)
+    xwin=
+    wait_for 100 "[ -f '$xout' ]" && xwin=$(session env DISPLAY=:$XNUM xdotool search --sync --onlyvisible --class XTerm | head -1)
+    if [ -z "$xwin" ]; then
+        fail "the xterm on Xwayland did not start (its log follows)"
+        cat "$W/xterm.log"
+    else
+        session env DISPLAY=:$XNUM xdotool windowfocus --sync "$xwin"
+        # The choice with DISPLAY set: the virtual keyboard, never X11.
+        extra_env=(env DISPLAY=:$XNUM)
+        typed_run beside $'\r' virtual-keyboard --set outputTerminator=ENTER --set delay=0
+        if [ -s "$xout" ]; then
+            fail "beside: the X display received keys: $(od -c < "$xout" | head -3)"
+        else
+            pass "beside: the X display received nothing"
+        fi
+        # X11 named: the warning, and only the X program receives the keys.
+        typed_run x11 $'\r' "x11, as chosen" --keyboard=x11 --set outputTerminator=ENTER --set delay=0
+        extra_env=()
+        if ! grep -q "only X11 programs receive them" "$W/x11.log"; then
+            fail "x11: no warning that only X11 programs receive the keys:"
+            cat "$W/x11.log"
+        elif ! cmp -s <(expected $'\r') "$xout"; then
+            fail "x11: the X program did not receive the values (expected, then arrived):"
+            expected $'\r' | od -c | head -5
+            od -c < "$xout" | head -5
+        else
+            pass "x11: warns that only X11 programs receive the keys; the X program received them"
+        fi
+    fi
+fi
 
 echo "rig total so far $(( ($(date +%s%N) - t0) / 1000000 )) ms"
 [ $fails -eq 0 ]
