@@ -26,7 +26,7 @@ set -u
 OMVARA=$1
 FEED=$2
 HERE=$(cd "$(dirname "$0")" && pwd)
-for tool in sway foot wtype Xwayland xterm xdotool setpriv; do
+for tool in sway swaymsg foot wtype Xwayland xterm xdotool setpriv; do
     command -v "$tool" > /dev/null || { echo "FAIL: $tool is not installed (scripts/lib/deps.sh installs it)"; exit 1; }
 done
 
@@ -114,7 +114,13 @@ start_foot() {
         cat "$W/foot.log"
         return 1
     fi
-    sleep 0.3 # mapped and focused
+    # The newest window has the focus; asked for all the same, as on a loaded
+    # machine the window may not be mapped yet.
+    if ! wait_for 100 "session swaymsg -s '$(ls "$R"/sway-ipc.*.sock | head -1)' '[app_id=foot] focus' > /dev/null 2>&1"; then
+        fail "foot's window did not appear"
+        return 1
+    fi
+    sleep 0.1
     stamp "foot up"
 }
 stop_pid() { stamp "stop $1"; kill "$1" 2> /dev/null; wait "$1" 2> /dev/null; stamp "stopped $1"; }
