@@ -14,7 +14,7 @@ OMVARA_DEBIAN_PACKAGES=(
     desktop-file-utils appstream dpkg-dev file groff-base man-db
     ser2net libgensio-dev
     libmosquitto-dev mosquitto mosquitto-clients openssl
-    libwayland-dev sway foot wtype xwayland qt6-wayland
+    libwayland-dev wayland-protocols sway foot wtype xwayland qt6-wayland
 )
 
 omvara_install_deps() {

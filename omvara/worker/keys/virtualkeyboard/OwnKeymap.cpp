@@ -88,20 +88,19 @@ void OwnKeymap::used(int key)
         found->second.lastUse = ++m_clock;
 }
 
-int OwnKeymap::add(std::uint32_t keysym, const std::function<bool(int)> &inUse)
+int OwnKeymap::add(std::uint32_t keysym, const std::function<bool(int)> &inUse, bool alone)
 {
     if (keysym == XKB_KEY_NoSymbol || isModifier(keysym))
         return 0;
     for (auto &[code, key] : m_keys) {
-        if (key.base == keysym || key.shifted == keysym) {
+        if (key.base == keysym || (!alone && key.shifted == keysym)) {
             key.lastUse = ++m_clock;
             return code;
         }
     }
-    // A letter goes on one key with its other case.
     const xkb_keysym_t lower = xkb_keysym_to_lower(keysym), upper = xkb_keysym_to_upper(keysym);
     Key key {keysym, 0, ++m_clock};
-    if (lower != upper && (keysym == lower || keysym == upper))
+    if (!alone && lower != upper && (keysym == lower || keysym == upper))
         key = {lower, upper, m_clock};
     int code = 0;
     for (const auto &[symbol, place] : placedKeys) {

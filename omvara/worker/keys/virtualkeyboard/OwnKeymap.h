@@ -27,10 +27,12 @@ public:
     OwnKeymap();
 
     // The key that carries `keysym`, a key being added for it when there is
-    // none. When every key code is taken, the key used longest ago that
-    // `inUse` does not claim is given to `keysym`. Returns 0 when no key
-    // could be freed, or for a modifier symbol (those keys are fixed).
-    int add(std::uint32_t keysym, const std::function<bool(int)> &inUse = {});
+    // none: a letter with its other case (the capital with Shift), or with
+    // `alone` on a key of its own that types it without any modifier. When
+    // every key code is taken, the key used longest ago that `inUse` does not
+    // claim is given to `keysym`. Returns 0 when no key could be freed, or for
+    // a modifier symbol (those keys are fixed).
+    int add(std::uint32_t keysym, const std::function<bool(int)> &inUse = {}, bool alone = false);
     bool contains(std::uint32_t keysym) const;
     // Marks `key` as just used (for choosing the key to give away).
     void used(int key);

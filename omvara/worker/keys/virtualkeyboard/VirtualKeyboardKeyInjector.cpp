@@ -127,7 +127,8 @@ protected:
 
     int bindSpareKey(std::uint32_t keysym) override
     {
-        const int key = m_own.add(keysym, [this](int code) { return m_pressed.contains(code); });
+        // Pressed without modifiers by the caller: a key of its own.
+        const int key = m_own.add(keysym, [this](int code) { return m_pressed.contains(code); }, true);
         if (key)
             upload();
         return key;
