@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -135,6 +136,9 @@ public:
     }
     bool ready() const { return m_reader.joinable(); }
     bool focused() const { return m_focused; }
+    // The error that ended the window's connection (the compositor closes a
+    // client that falls too far behind), or 0.
+    int lostConnection() const { return m_lostConnection; }
     std::vector<Clock::time_point> presses() const
     {
         std::lock_guard lock(m_mutex);
@@ -160,6 +164,10 @@ private:
             else
                 wl_display_cancel_read(m_display);
             wl_display_dispatch_pending(m_display);
+            if (const int error = wl_display_get_error(m_display)) {
+                m_lostConnection = error;
+                return;
+            }
         }
     }
 
@@ -175,6 +183,7 @@ private:
     wl_buffer *m_buffer = nullptr;
     bool m_configured = false;
     std::atomic<bool> m_focused {false};
+    std::atomic<int> m_lostConnection {0};
     std::thread m_reader;
     std::atomic<bool> m_stop {false};
     mutable std::mutex m_mutex;
@@ -185,7 +194,7 @@ class QuietView : public omvara::run::RunObserver, public omvara::run::RunQuesti
 {
 public:
     void logEvent(const QString &) override { }
-    void logImportantEvent(const QString &) override { }
+    void logImportantEvent(const QString &message) override { std::fprintf(stderr, "%s\n", qPrintable(message)); }
     void lineReceived(const omvara::worker::DataLine &) override { }
     void runStarted(const omvara::run::RunStart &start) override { backend = start.keyboardBackend; }
     bool goOnWithoutKeyboard(const QString &) override { return false; }
@@ -213,11 +222,14 @@ struct TypingRun
 {
     explicit TypingRun(int keyDelay)
     {
-        omvara::config::Config config
-            = omvara::config::ConfigHelper::Instrument::BARCODE_ALPHA_COMPLETE.getDefaultConfig();
+        const auto &instrument = omvara::config::ConfigHelper::Instrument::BARCODE_ALPHA_COMPLETE;
+        omvara::config::Config config = instrument.getDefaultConfig();
+        config.setInstrument(instrument);
+        config.setInputTerminator(13);
         config.setPort(device.devicePath());
         config.setDelay(QString::number(keyDelay));
         config.setCustomRegEx(QStringLiteral("(.+)"));
+        config.setOutputTerminator(omvara::config::ConfigHelper::OutputTerminator::ENTER);
         omvara::run::Run::Options options;
         options.sound = false;
         run = std::make_unique<omvara::run::Run>(std::move(config), std::move(options), view, view);
@@ -250,7 +262,8 @@ bool prepare(benchmark::State &state, KeyWindow &window, TypingRun &typing, cons
     state.counters["virtual_keyboard"] = typing.view.backend == QLatin1String("virtual-keyboard") ? 1 : 0;
     typing.device.write(record);
     if (!waitFor([&] { return window.count() >= size_t(record.size()); }, 5s)) {
-        state.SkipWithError("the first value did not reach the window");
+        state.SkipWithError(QStringLiteral("the first value did not reach the window (%1 of %2 key presses, through %3)")
+                                .arg(window.count()).arg(record.size()).arg(typing.view.backend).toStdString().c_str());
         return false;
     }
     std::this_thread::sleep_for(300ms);
@@ -313,6 +326,7 @@ void BM_CharactersPerSecond(benchmark::State &state)
     const size_t arrived = presses.size() - before;
     state.counters["characters"] = double(expected);
     state.counters["lost"] = double(expected) - double(arrived);
+    state.counters["window_disconnected"] = window.lostConnection() ? 1 : 0;
     if (arrived >= 2) {
         const double seconds = std::chrono::duration<double>(presses.back() - presses[before]).count();
         state.counters["chars_per_s"] = double(arrived - 1) / seconds;
