@@ -60,28 +60,35 @@ public:
             [](void *data, wl_registry *r, uint32_t name, const char *interface, uint32_t version) {
                 auto *self = static_cast<KeyWindow *>(data);
                 if (!std::strcmp(interface, wl_compositor_interface.name))
-                    self->m_compositor = static_cast<wl_compositor *>(wl_registry_bind(r, name, &wl_compositor_interface, 4));
+                    self->m_compositor = static_cast<wl_compositor *>(
+                        wl_registry_bind(r, name, &wl_compositor_interface, 4));
                 else if (!std::strcmp(interface, wl_shm_interface.name))
                     self->m_shm = static_cast<wl_shm *>(wl_registry_bind(r, name, &wl_shm_interface, 1));
                 else if (!std::strcmp(interface, xdg_wm_base_interface.name))
-                    self->m_wmBase = static_cast<xdg_wm_base *>(wl_registry_bind(r, name, &xdg_wm_base_interface, 1));
+                    self->m_wmBase
+                        = static_cast<xdg_wm_base *>(wl_registry_bind(r, name, &xdg_wm_base_interface, 1));
                 else if (!std::strcmp(interface, wl_seat_interface.name) && !self->m_seat)
-                    self->m_seat = static_cast<wl_seat *>(wl_registry_bind(r, name, &wl_seat_interface, std::min(version, 5u)));
+                    self->m_seat = static_cast<wl_seat *>(
+                        wl_registry_bind(r, name, &wl_seat_interface, std::min(version, 5u)));
             },
-            [](void *, wl_registry *, uint32_t) {}};
+            [](void *, wl_registry *, uint32_t) {}
+        };
         wl_registry_add_listener(registry, &registryListener, this);
         wl_display_roundtrip(m_display);
         if (!m_compositor || !m_shm || !m_wmBase || !m_seat)
             return;
-        static const xdg_wm_base_listener wmBaseListener {
-            [](void *, xdg_wm_base *base, uint32_t serial) { xdg_wm_base_pong(base, serial); }};
+        static const xdg_wm_base_listener wmBaseListener { [](void *, xdg_wm_base *base, uint32_t serial) {
+            xdg_wm_base_pong(base, serial);
+        } };
         xdg_wm_base_add_listener(m_wmBase, &wmBaseListener, this);
-        static const wl_keyboard_listener keyboardListener {
-            [](void *, wl_keyboard *, uint32_t, int32_t fd, uint32_t) { ::close(fd); },
+        static const wl_keyboard_listener keyboardListener { [](void *, wl_keyboard *, uint32_t, int32_t fd,
+                                                                 uint32_t) { ::close(fd); },
             [](void *data, wl_keyboard *, uint32_t, wl_surface *, wl_array *) {
                 static_cast<KeyWindow *>(data)->m_focused = true;
             },
-            [](void *data, wl_keyboard *, uint32_t, wl_surface *) { static_cast<KeyWindow *>(data)->m_focused = false; },
+            [](void *data, wl_keyboard *, uint32_t, wl_surface *) {
+                static_cast<KeyWindow *>(data)->m_focused = false;
+            },
             [](void *data, wl_keyboard *, uint32_t, uint32_t, uint32_t, uint32_t state) {
                 if (state != WL_KEYBOARD_KEY_STATE_PRESSED)
                     return;
@@ -91,22 +98,22 @@ public:
                 self->m_presses.push_back(now);
             },
             [](void *, wl_keyboard *, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {},
-            [](void *, wl_keyboard *, int32_t, int32_t) {}};
+            [](void *, wl_keyboard *, int32_t, int32_t) {} };
         m_keyboard = wl_seat_get_keyboard(m_seat);
         wl_keyboard_add_listener(m_keyboard, &keyboardListener, this);
 
         m_surface = wl_compositor_create_surface(m_compositor);
         m_xdgSurface = xdg_wm_base_get_xdg_surface(m_wmBase, m_surface);
-        static const xdg_surface_listener surfaceListener {[](void *data, xdg_surface *surface, uint32_t serial) {
+        static const xdg_surface_listener surfaceListener { [](void *data, xdg_surface *surface,
+                                                                uint32_t serial) {
             xdg_surface_ack_configure(surface, serial);
             static_cast<KeyWindow *>(data)->m_configured = true;
-        }};
+        } };
         xdg_surface_add_listener(m_xdgSurface, &surfaceListener, this);
         m_toplevel = xdg_surface_get_toplevel(m_xdgSurface);
         xdg_toplevel_set_title(m_toplevel, "omvara key latency");
         wl_surface_commit(m_surface);
-        while (!m_configured && wl_display_dispatch(m_display) >= 0) {
-        }
+        while (!m_configured && wl_display_dispatch(m_display) >= 0) { }
         // Something to show: a small white buffer.
         const int width = 200, height = 100, stride = width * 4, size = stride * height;
         const int fd = memfd_create("omvara-bench-buffer", MFD_CLOEXEC);
@@ -158,7 +165,7 @@ private:
             while (wl_display_prepare_read(m_display) != 0)
                 wl_display_dispatch_pending(m_display);
             wl_display_flush(m_display);
-            pollfd readable {fd, POLLIN, 0};
+            pollfd readable { fd, POLLIN, 0 };
             if (::poll(&readable, 1, 20) > 0)
                 wl_display_read_events(m_display);
             else
@@ -182,10 +189,10 @@ private:
     xdg_toplevel *m_toplevel = nullptr;
     wl_buffer *m_buffer = nullptr;
     bool m_configured = false;
-    std::atomic<bool> m_focused {false};
-    std::atomic<int> m_lostConnection {0};
+    std::atomic<bool> m_focused { false };
+    std::atomic<int> m_lostConnection { 0 };
     std::thread m_reader;
-    std::atomic<bool> m_stop {false};
+    std::atomic<bool> m_stop { false };
     mutable std::mutex m_mutex;
     std::vector<Clock::time_point> m_presses;
 };
@@ -194,7 +201,10 @@ class QuietView : public omvara::run::RunObserver, public omvara::run::RunQuesti
 {
 public:
     void logEvent(const QString &) override { }
-    void logImportantEvent(const QString &message) override { std::fprintf(stderr, "%s\n", qPrintable(message)); }
+    void logImportantEvent(const QString &message) override
+    {
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+    }
     void lineReceived(const omvara::worker::DataLine &) override { }
     void runStarted(const omvara::run::RunStart &start) override { backend = start.keyboardBackend; }
     bool goOnWithoutKeyboard(const QString &) override { return false; }
@@ -262,8 +272,13 @@ bool prepare(benchmark::State &state, KeyWindow &window, TypingRun &typing, cons
     state.counters["virtual_keyboard"] = typing.view.backend == QLatin1String("virtual-keyboard") ? 1 : 0;
     typing.device.write(record);
     if (!waitFor([&] { return window.count() >= size_t(record.size()); }, 5s)) {
-        state.SkipWithError(QStringLiteral("the first value did not reach the window (%1 of %2 key presses, through %3)")
-                                .arg(window.count()).arg(record.size()).arg(typing.view.backend).toStdString().c_str());
+        state.SkipWithError(
+            QStringLiteral("the first value did not reach the window (%1 of %2 key presses, through %3)")
+                .arg(window.count())
+                .arg(record.size())
+                .arg(typing.view.backend)
+                .toStdString()
+                .c_str());
         return false;
     }
     std::this_thread::sleep_for(300ms);
@@ -291,7 +306,8 @@ void BM_TerminatorToKey(benchmark::State &state)
                 state.SkipWithError("a value did not arrive whole");
                 return;
             }
-            latencies.push_back(std::chrono::duration<double, std::micro>(window.presses()[before] - written).count());
+            latencies.push_back(
+                std::chrono::duration<double, std::micro>(window.presses()[before] - written).count());
             std::this_thread::sleep_for(5ms);
         }
     }

@@ -14,39 +14,39 @@ constexpr int firstKey = 9;
 constexpr int lastKey = 255;
 
 // Keys named by what they do, at their places on a PC keyboard.
-constexpr std::array<std::pair<xkb_keysym_t, int>, 31> placedKeys = {{
-    {XKB_KEY_Escape, 9},
-    {XKB_KEY_BackSpace, 22},
-    {XKB_KEY_Tab, 23},
-    {XKB_KEY_Return, 36},
-    {XKB_KEY_Caps_Lock, 66},
-    {XKB_KEY_F1, 67},
-    {XKB_KEY_F2, 68},
-    {XKB_KEY_F3, 69},
-    {XKB_KEY_F4, 70},
-    {XKB_KEY_F5, 71},
-    {XKB_KEY_F6, 72},
-    {XKB_KEY_F7, 73},
-    {XKB_KEY_F8, 74},
-    {XKB_KEY_F9, 75},
-    {XKB_KEY_F10, 76},
-    {XKB_KEY_F11, 95},
-    {XKB_KEY_F12, 96},
-    {XKB_KEY_KP_Enter, 104},
-    {XKB_KEY_Home, 110},
-    {XKB_KEY_Up, 111},
-    {XKB_KEY_Prior, 112},
-    {XKB_KEY_Left, 113},
-    {XKB_KEY_Right, 114},
-    {XKB_KEY_End, 115},
-    {XKB_KEY_Down, 116},
-    {XKB_KEY_Next, 117},
-    {XKB_KEY_Insert, 118},
-    {XKB_KEY_Delete, 119},
-    {XKB_KEY_KP_Decimal, 91},
-    {XKB_KEY_space, 65},
-    {XKB_KEY_Menu, 135},
-}};
+constexpr std::array<std::pair<xkb_keysym_t, int>, 31> placedKeys = { {
+    { XKB_KEY_Escape, 9 },
+    { XKB_KEY_BackSpace, 22 },
+    { XKB_KEY_Tab, 23 },
+    { XKB_KEY_Return, 36 },
+    { XKB_KEY_Caps_Lock, 66 },
+    { XKB_KEY_F1, 67 },
+    { XKB_KEY_F2, 68 },
+    { XKB_KEY_F3, 69 },
+    { XKB_KEY_F4, 70 },
+    { XKB_KEY_F5, 71 },
+    { XKB_KEY_F6, 72 },
+    { XKB_KEY_F7, 73 },
+    { XKB_KEY_F8, 74 },
+    { XKB_KEY_F9, 75 },
+    { XKB_KEY_F10, 76 },
+    { XKB_KEY_F11, 95 },
+    { XKB_KEY_F12, 96 },
+    { XKB_KEY_KP_Enter, 104 },
+    { XKB_KEY_Home, 110 },
+    { XKB_KEY_Up, 111 },
+    { XKB_KEY_Prior, 112 },
+    { XKB_KEY_Left, 113 },
+    { XKB_KEY_Right, 114 },
+    { XKB_KEY_End, 115 },
+    { XKB_KEY_Down, 116 },
+    { XKB_KEY_Next, 117 },
+    { XKB_KEY_Insert, 118 },
+    { XKB_KEY_Delete, 119 },
+    { XKB_KEY_KP_Decimal, 91 },
+    { XKB_KEY_space, 65 },
+    { XKB_KEY_Menu, 135 },
+} };
 
 bool isModifier(xkb_keysym_t keysym)
 {
@@ -67,9 +67,9 @@ QByteArray symbolName(xkb_keysym_t keysym)
 
 OwnKeymap::OwnKeymap()
 {
-    m_keys[shiftKey] = {XKB_KEY_Shift_L, 0, 0};
-    m_keys[controlKey] = {XKB_KEY_Control_L, 0, 0};
-    m_keys[altKey] = {XKB_KEY_Alt_L, 0, 0};
+    m_keys[shiftKey] = { XKB_KEY_Shift_L, 0, 0 };
+    m_keys[controlKey] = { XKB_KEY_Control_L, 0, 0 };
+    m_keys[altKey] = { XKB_KEY_Alt_L, 0, 0 };
 }
 
 bool OwnKeymap::contains(std::uint32_t keysym) const
@@ -99,9 +99,9 @@ int OwnKeymap::add(std::uint32_t keysym, const std::function<bool(int)> &inUse, 
         }
     }
     const xkb_keysym_t lower = xkb_keysym_to_lower(keysym), upper = xkb_keysym_to_upper(keysym);
-    Key key {keysym, 0, ++m_clock};
+    Key key { keysym, 0, ++m_clock };
     if (!alone && lower != upper && (keysym == lower || keysym == upper))
-        key = {lower, upper, m_clock};
+        key = { lower, upper, m_clock };
     int code = 0;
     for (const auto &[symbol, place] : placedKeys) {
         if (symbol == keysym && !m_keys.contains(place))
@@ -124,7 +124,7 @@ int OwnKeymap::freeKey(std::uint32_t keysym, const std::function<bool(int)> &inU
         return false;
     };
     // A key code no named key would take, else one of theirs.
-    for (const bool takePlaced : {false, true}) {
+    for (const bool takePlaced : { false, true }) {
         for (int code = firstKey; code <= lastKey; ++code) {
             if (!m_keys.contains(code) && (takePlaced || !placed(code)))
                 return code;
@@ -169,8 +169,7 @@ QByteArray OwnKeymap::text() const
           "    interpret Alt_L { action = SetMods(modifiers = Mod1); };\n"
           "  };\n"
           "  xkb_symbols \"own\" {\n"
-        + symbols
-        + "    modifier_map Shift { <I" + QByteArray::number(shiftKey) + "> };\n"
+        + symbols + "    modifier_map Shift { <I" + QByteArray::number(shiftKey) + "> };\n"
         + "    modifier_map Control { <I" + QByteArray::number(controlKey) + "> };\n"
         + "    modifier_map Mod1 { <I" + QByteArray::number(altKey) + "> };\n"
         + "  };\n"

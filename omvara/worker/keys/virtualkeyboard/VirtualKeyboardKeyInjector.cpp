@@ -57,7 +57,7 @@ void globalRemove(void *, wl_registry *, uint32_t)
 {
 }
 
-const wl_registry_listener registryListener {global, globalRemove};
+const wl_registry_listener registryListener { global, globalRemove };
 
 // The keys are typed on the keyboard's own key map (OwnKeymap), so the
 // desktop's layout plays no part. Shift, Control and Alt are never sent as
@@ -73,7 +73,10 @@ class VirtualKeyboardKeyInjector : public LayoutKeyInjector
 {
 public:
     VirtualKeyboardKeyInjector(wl_display *display, const Globals &globals, zwp_virtual_keyboard_v1 *keyboard)
-        : m_display(display), m_seat(globals.seat), m_manager(globals.manager), m_keyboard(keyboard)
+        : m_display(display)
+        , m_seat(globals.seat)
+        , m_manager(globals.manager)
+        , m_keyboard(keyboard)
         , m_context(xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES))
     {
     }
@@ -83,7 +86,8 @@ public:
     void start()
     {
         if (!m_context)
-            throw KeyboardUnavailableError(QStringLiteral("virtual-keyboard: libxkbcommon cannot be started"));
+            throw KeyboardUnavailableError(
+                QStringLiteral("virtual-keyboard: libxkbcommon cannot be started"));
         xkb_context_set_log_level(m_context, XKB_LOG_LEVEL_CRITICAL);
         try {
             takeKeyMapKeys();
@@ -97,8 +101,8 @@ public:
     {
         if (!m_lost) {
             for (const int key : m_pressed)
-                zwp_virtual_keyboard_v1_key(m_keyboard, nextTime(), uint32_t(key - xkbOffset),
-                    WL_KEYBOARD_KEY_STATE_RELEASED);
+                zwp_virtual_keyboard_v1_key(
+                    m_keyboard, nextTime(), uint32_t(key - xkbOffset), WL_KEYBOARD_KEY_STATE_RELEASED);
             if (m_mods)
                 zwp_virtual_keyboard_v1_modifiers(m_keyboard, 0, 0, 0, 0);
             zwp_virtual_keyboard_v1_destroy(m_keyboard);
@@ -128,7 +132,8 @@ protected:
     int bindSpareKey(std::uint32_t keysym) override
     {
         // Pressed without modifiers by the caller: a key of its own.
-        const int key = m_own.add(keysym, [this](int code) { return m_pressed.contains(code); }, true);
+        const int key = m_own.add(
+            keysym, [this](int code) { return m_pressed.contains(code); }, true);
         if (key)
             upload();
         return key;
@@ -178,7 +183,7 @@ private:
     {
         m_keysFor = layout();
         for (int code = 0; code <= vk::Colon; ++code) {
-            for (const bool shifted : {false, true}) {
+            for (const bool shifted : { false, true }) {
                 if (const char32_t character = printedCharacter(code, shifted, m_keysFor))
                     m_own.add(xkb_utf32_to_keysym(character));
             }
@@ -191,10 +196,11 @@ private:
     {
         checkConnection();
         const QByteArray text = m_own.text();
-        xkb_keymap *keymap
-            = xkb_keymap_new_from_string(m_context, text.constData(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        xkb_keymap *keymap = xkb_keymap_new_from_string(
+            m_context, text.constData(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
         if (!keymap)
-            throw KeyInjectionError(QStringLiteral("virtual-keyboard: the keyboard's own key map does not compile"));
+            throw KeyInjectionError(
+                QStringLiteral("virtual-keyboard: the keyboard's own key map does not compile"));
         auto made = std::make_unique<LayoutKeymap>(keymap, 0, knownLayoutName());
         char *shown = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
         if (!shown)
@@ -214,14 +220,16 @@ private:
         if (!written) {
             if (fd >= 0)
                 ::close(fd);
-            throw KeyInjectionError(QStringLiteral("virtual-keyboard: cannot hand over the key map (%1)").arg(errorText(error)));
+            throw KeyInjectionError(
+                QStringLiteral("virtual-keyboard: cannot hand over the key map (%1)").arg(errorText(error)));
         }
         // The request carries a copy of the descriptor.
         zwp_virtual_keyboard_v1_keymap(m_keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, uint32_t(size));
         ::close(fd);
         m_keymap = std::move(made);
         for (std::size_t i = 0; i < m_modifierKeys.size(); ++i) {
-            static constexpr std::array<const char *, 3> names {XKB_MOD_NAME_SHIFT, XKB_MOD_NAME_CTRL, XKB_MOD_NAME_ALT};
+            static constexpr std::array<const char *, 3> names { XKB_MOD_NAME_SHIFT, XKB_MOD_NAME_CTRL,
+                XKB_MOD_NAME_ALT };
             const xkb_mod_index_t index = xkb_keymap_mod_get_index(keymap, names[i]);
             m_modifierMasks[i] = index == XKB_MOD_INVALID ? 0 : 1u << index;
         }
@@ -249,7 +257,8 @@ private:
     std::uint32_t nextTime()
     {
         using namespace std::chrono;
-        const auto now = std::uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+        const auto now
+            = std::uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
         // Compared across the 32-bit wrap, as the compositor compares them.
         m_time = m_timeSet && std::int32_t(now - m_time) <= 0 ? m_time + 1 : now;
         m_timeSet = true;
@@ -259,7 +268,9 @@ private:
     [[noreturn]] void lose(const QString &why)
     {
         m_lost = true;
-        m_lostText = QStringLiteral("virtual-keyboard: the connection to the Wayland compositor was lost (%1)").arg(why);
+        m_lostText
+            = QStringLiteral("virtual-keyboard: the connection to the Wayland compositor was lost (%1)")
+                  .arg(why);
         throw KeyboardLostError(m_lostText);
     }
 
@@ -277,10 +288,11 @@ private:
         while (wl_display_flush(m_display) < 0) {
             if (errno != EAGAIN)
                 lose(errorText(errno));
-            pollfd writable {fd, POLLOUT, 0};
+            pollfd writable { fd, POLLOUT, 0 };
             const int ready = ::poll(&writable, 1, stalledMilliseconds);
             if (ready == 0)
-                lose(QStringLiteral("the compositor took no key events for %1 s").arg(stalledMilliseconds / 1000));
+                lose(QStringLiteral("the compositor took no key events for %1 s")
+                         .arg(stalledMilliseconds / 1000));
             if (ready < 0 && errno != EINTR)
                 lose(errorText(errno));
         }
@@ -290,7 +302,7 @@ private:
             if (wl_display_dispatch_pending(m_display) < 0)
                 lose(errorText(errno));
         }
-        pollfd readable {fd, POLLIN, 0};
+        pollfd readable { fd, POLLIN, 0 };
         if (::poll(&readable, 1, 0) > 0) {
             if (wl_display_read_events(m_display) < 0)
                 lose(errorText(errno));
@@ -310,7 +322,8 @@ private:
     OwnKeymap m_own;
     KeyLayout m_keysFor = KeyLayout::Us;
     std::unique_ptr<LayoutKeymap> m_keymap;
-    static constexpr std::array<int, 3> m_modifierKeys {OwnKeymap::shiftKey, OwnKeymap::controlKey, OwnKeymap::altKey};
+    static constexpr std::array<int, 3> m_modifierKeys { OwnKeymap::shiftKey, OwnKeymap::controlKey,
+        OwnKeymap::altKey };
     std::array<std::uint32_t, 3> m_modifierMasks {};
     std::array<int, 3> m_modifierHeld {};
     std::uint32_t m_mods = 0;
@@ -328,11 +341,13 @@ std::unique_ptr<KeyInjector> openVirtualKeyboardKeyInjector()
 {
     const QString socket = qEnvironmentVariable("WAYLAND_DISPLAY");
     if (socket.isEmpty())
-        throw KeyboardUnavailableError(QStringLiteral("virtual-keyboard: no Wayland display (WAYLAND_DISPLAY is not set)"));
+        throw KeyboardUnavailableError(
+            QStringLiteral("virtual-keyboard: no Wayland display (WAYLAND_DISPLAY is not set)"));
     wl_display *display = wl_display_connect(nullptr);
     if (!display)
-        throw KeyboardUnavailableError(QStringLiteral("virtual-keyboard: cannot connect to the Wayland display \"%1\" (%2)")
-                                           .arg(socket, errorText(errno)));
+        throw KeyboardUnavailableError(
+            QStringLiteral("virtual-keyboard: cannot connect to the Wayland display \"%1\" (%2)")
+                .arg(socket, errorText(errno)));
     Globals globals;
     wl_registry *registry = wl_display_get_registry(display);
     wl_registry_add_listener(registry, &registryListener, &globals);
@@ -346,12 +361,15 @@ std::unique_ptr<KeyInjector> openVirtualKeyboardKeyInjector()
     if (listed < 0)
         throw refuse(QStringLiteral("the Wayland display \"%1\" closed the connection").arg(socket));
     if (!globals.manager)
-        throw refuse(QStringLiteral("the compositor offers no virtual keyboard (zwp_virtual_keyboard_manager_v1)"));
+        throw refuse(
+            QStringLiteral("the compositor offers no virtual keyboard (zwp_virtual_keyboard_manager_v1)"));
     if (!globals.seat)
         throw refuse(QStringLiteral("the compositor has no seat"));
-    zwp_virtual_keyboard_v1 *keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(globals.manager, globals.seat);
+    zwp_virtual_keyboard_v1 *keyboard
+        = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(globals.manager, globals.seat);
     if (wl_display_roundtrip(display) < 0)
-        throw refuse(QStringLiteral("the compositor refused a virtual keyboard (%1)").arg(errorText(wl_display_get_error(display))));
+        throw refuse(QStringLiteral("the compositor refused a virtual keyboard (%1)")
+                         .arg(errorText(wl_display_get_error(display))));
     auto injector = std::make_unique<VirtualKeyboardKeyInjector>(display, globals, keyboard);
     injector->start();
     return injector;
