@@ -103,6 +103,11 @@ mv "$R/$s" "$R/$SOCK"
 pids+=($!)
 sleep 0.3
 
+ipc() { ls "$R"/sway-ipc.*.sock | head -1; }
+# Waits until the window of process $1 is on the screen: one that appears
+# later would take the focus from the recording application.
+wait_view() { wait_for 150 "session swaymsg -s '$(ipc)' -t get_tree | grep -q '\"pid\": $1,'"; }
+
 # A recording foot: what its `cat` reads from the terminal lands in $1.
 foot_pid=
 start_foot() {
@@ -116,7 +121,7 @@ start_foot() {
     fi
     # The newest window has the focus; asked for all the same, as on a loaded
     # machine the window may not be mapped yet.
-    if ! wait_for 100 "session swaymsg -s '$(ls "$R"/sway-ipc.*.sock | head -1)' '[app_id=foot] focus' > /dev/null 2>&1"; then
+    if ! wait_for 100 "session swaymsg -s '$(ipc)' '[app_id=foot] focus' > /dev/null 2>&1"; then
         fail "foot's window did not appear"
         return 1
     fi
@@ -239,7 +244,7 @@ window_run() {
     local window_pid=$!
     pids+=($window_pid)
     # The run has started when the window holds the port open.
-    if ! wait_for 150 "ls -l /proc/$window_pid/fd 2> /dev/null | grep -q '$port\$'"; then
+    if ! wait_for 150 "ls -l /proc/$window_pid/fd 2> /dev/null | grep -q '$port\$'" || ! wait_view $window_pid; then
         fail "window: the run did not start (the window's output follows)"
         cat "$W/window.log"
         return
@@ -283,8 +288,9 @@ fi
 # An X display beside the session: a rootful Xwayland as a client of sway,
 # with an xterm recording on it that has the X focus.
 ( start Xwayland :$XNUM -noreset > "$W/xwayland.log" 2>&1 ) &
-pids+=($!)
-if ! wait_for 100 "[ -S /tmp/.X11-unix/X$XNUM ]"; then
+xwayland_pid=$!
+pids+=($xwayland_pid)
+if ! wait_for 100 "[ -S /tmp/.X11-unix/X$XNUM ]" || ! wait_view $xwayland_pid; then
     fail "Xwayland did not start (its log follows)"
     cat "$W/xwayland.log"
 else
