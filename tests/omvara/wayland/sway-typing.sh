@@ -130,22 +130,24 @@ start_foot() {
 }
 stop_pid() { stamp "stop $1"; kill "$1" 2> /dev/null; wait "$1" 2> /dev/null; stamp "stopped $1"; }
 
-# The device: prints its port first.
+# The device: prints its port first, and sends the records of $1 once
+# `go` has been called (the program has set the port up: bytes that come
+# before may be discarded when it does).
 feed_pid=
-start_feed() { # $1 records file, $2 --after-line (its standard input is $W/go)
-    rm -f "$W/feed.out"
-    if [ "${2:-}" = --after-line ]; then
-        rm -f "$W/go"
-        mkfifo -m 666 "$W/go"
-        ( exec "${runas[@]}" "$FEED" --after-line "$1" > "$W/feed.out" 2> "$W/feed.err" <> "$W/go" ) &
-    else
-        ( exec "${runas[@]}" "$FEED" "$1" > "$W/feed.out" 2> "$W/feed.err" < /dev/null ) &
-    fi
+start_feed() {
+    rm -f "$W/feed.out" "$W/go"
+    mkfifo -m 666 "$W/go"
+    ( exec "${runas[@]}" "$FEED" --after-line "$1" > "$W/feed.out" 2> "$W/feed.err" <> "$W/go" ) &
     feed_pid=$!
     pids+=($feed_pid)
-    wait_for 50 'grep -q /dev/pts "$W/feed.out"' || { fail "the device did not start: $(cat "$W/feed.err")"; return 1; }
+    wait_for 50 'grep -q /dev/pts "$W/feed.out" 2> /dev/null' || { fail "the device did not start: $(cat "$W/feed.err")"; return 1; }
     port=$(head -1 "$W/feed.out")
     stamp "device $port"
+}
+go() { # $1 the log of the program reading the port (none: the window, which
+        # set the port up well before its recorder was ready)
+    [ -z "${1:-}" ] || wait_for 150 "grep -q 'RTS: off, DTR: on.' '$1'" || fail "the port was not set up: $(cat "$1")"
+    echo go > "$W/go"
 }
 
 omvara_settings=(--set instrument=BARCODE_ALPHA_COMPLETE --set 'customRegEx=(.+)' --set inputTerminator=13)
@@ -158,6 +160,7 @@ session "$OMVARA" --prefs-file "$W/home/print.txt" --headless --print "${omvara_
     > "$W/out/printed.txt" 2> "$W/print.log" &
 print_pid=$!
 pids+=($print_pid)
+go "$W/print.log"
 values=$(wc -l < "$W/values.txt")
 wait_for 100 '[ "$(wc -l < "$W/out/printed.txt")" -ge "$values" ]'
 stop_pid $print_pid
@@ -185,6 +188,7 @@ typed_run() {
         "$port" > /dev/null 2> "$W/$name.log" &
     local run_pid=$!
     pids+=($run_pid)
+    go "$W/$name.log"
     local want
     want=$(expected "$byte" | wc -c)
     if [ "$name" = x11 ]; then
@@ -239,7 +243,7 @@ window_run() {
         fail "window: the settings could not be imported: $(cat "$W/import.log")"
         return
     fi
-    start_feed "$W/values.txt" --after-line || return
+    start_feed "$W/values.txt" || return
     ( start env QT_QPA_PLATFORM=wayland "$OMVARA" --prefs-file "$W/home/window.txt" "$port" > "$W/window.log" 2>&1 ) &
     local window_pid=$!
     pids+=($window_pid)
@@ -250,7 +254,7 @@ window_run() {
         return
     fi
     start_foot "$out" || return
-    echo go > "$W/go"
+    go
     local want
     want=$(expected $'\r' | wc -c)
     wait_for 150 '[ "$(wc -c < "$out")" -ge "$want" ]'
