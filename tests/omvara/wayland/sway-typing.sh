@@ -10,7 +10,7 @@
 # `omvara --headless --print` prints for them is what must arrive, byte for
 # byte, when `omvara --headless` types them (the keyboard output chosen by
 # itself: the virtual keyboard), with Enter after each value and again with
-# Tab. Then:
+# Tab, and with the AZERTY keyboard type. Then:
 # - the window on Wayland (QT_QPA_PLATFORM=wayland) starts a run by itself
 #   and types the values into foot;
 # - with an X display beside the session (a rootful Xwayland as a client of
@@ -146,7 +146,7 @@ start_feed() {
 }
 go() { # $1 the log of the program reading the port (none: the window, which
         # set the port up well before its recorder was ready)
-    [ -z "${1:-}" ] || wait_for 150 "grep -q 'RTS: off, DTR: on.' '$1'" || fail "the port was not set up: $(cat "$1")"
+    [ -z "${1:-}" ] || wait_for 150 "grep -q 'RTS: off, DTR: on.' '$1' 2> /dev/null" || fail "the port was not set up: $(cat "$1")"
     echo go > "$W/go"
 }
 
@@ -219,6 +219,8 @@ typed_run() {
 extra_env=()
 typed_run enter $'\r' virtual-keyboard --set outputTerminator=ENTER --set delay=0
 typed_run tab $'\t' virtual-keyboard --set outputTerminator=TAB --set delay=5
+# The AZERTY key maps: the keyboard's own key map follows them at the first key.
+typed_run azerty $'\r' virtual-keyboard --set outputTerminator=ENTER --set delay=0 --set keyboardType=AZERTY
 
 # The window on Wayland starts its run by itself (connect=AUTO) and types
 # into foot, which has the focus by the time the records come.
