@@ -293,9 +293,16 @@ fi
 
 # An X display beside the session: a rootful Xwayland as a client of sway,
 # with an xterm recording on it that has the X focus.
-( start Xwayland :$XNUM -noreset > "$W/xwayland.log" 2>&1 ) &
-xwayland_pid=$!
-pids+=($xwayland_pid)
+# Another server may take the display number first: then the next one.
+for attempt in 1 2 3; do
+    ( start Xwayland :$XNUM -noreset > "$W/xwayland.log" 2>&1 ) &
+    xwayland_pid=$!
+    pids+=($xwayland_pid)
+    wait_for 100 "[ -S /tmp/.X11-unix/X$XNUM ] || ! kill -0 $xwayland_pid 2> /dev/null"
+    kill -0 $xwayland_pid 2> /dev/null && break
+    XNUM=$((XNUM + 1))
+    while [ -e /tmp/.X11-unix/X$XNUM ] || [ -e /tmp/.X$XNUM-lock ]; do XNUM=$((XNUM + 1)); done
+done
 if ! wait_for 100 "[ -S /tmp/.X11-unix/X$XNUM ]" || ! wait_view $xwayland_pid; then
     fail "Xwayland did not start (its log follows)"
     cat "$W/xwayland.log"
