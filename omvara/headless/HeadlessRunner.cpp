@@ -124,10 +124,15 @@ public:
     void logImportantEvent(const QString &message) override { log.logImportantEvent(message); }
     void runStarted(const run::RunStart &start) override
     {
-        if (start.typing)
+        if (start.typing) {
             logEvent(QStringLiteral("Keyboard output started. Keyboard layout: ")
                 + start.config.getKeyboardType().toString() + QStringLiteral(" (") + start.keyboardBackend
                 + QStringLiteral(", desktop layout ") + start.keyboardLayout + QLatin1Char(')'));
+            if (!start.keyboardChoice.isEmpty())
+                logEvent(QStringLiteral("Keyboard output: ") + start.keyboardChoice);
+            if (!start.keyboardWarning.isEmpty())
+                logImportantEvent(start.keyboardWarning);
+        }
         const auto *instrument = start.config.getInstrument();
         logEvent(QStringLiteral("Instrument: ")
             + (instrument ? instrument->getLabel() : config::ConfigHelper::Instrument::getDefault().getLabel()));
@@ -157,8 +162,10 @@ public:
 
     bool goOnWithoutKeyboard(const QString &reason) override
     {
-        fail(QStringLiteral("the keyboard output cannot be used: ") + reason);
-        failureStatus = 1;
+        // Before the port is opened: a run that is not to type says so with --print.
+        fail(QStringLiteral("the keyboard output cannot be used: ") + reason
+            + QStringLiteral(" To run without typing, use --print."));
+        failureStatus = 2;
         return false;
     }
     void capsLockOn() override

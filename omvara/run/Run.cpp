@@ -261,7 +261,8 @@ bool Run::start()
     //    keeps from beginning: the engine then ends at once as stopped).
     m_observer.runStarted(RunStart { m_config, m_keybot != nullptr, m_options.print,
         m_keybot ? m_keybot->backendName() : QString(), keyboardProblem,
-        m_keybot ? m_keybot->layoutName() : QString() });
+        m_keybot ? m_keybot->layoutName() : QString(), m_keybot ? m_keybot->backendChoice() : QString(),
+        m_keybot ? m_keybot->backendWarning() : QString() });
     warnOfDecimalMark();
     if (m_options.stopRequested && m_options.stopRequested())
         stop();

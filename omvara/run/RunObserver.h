@@ -22,6 +22,8 @@ struct RunStart
     QString keyboardBackend; // "x11", ...; empty without keyboard output
     QString keyboardProblem; // why there is no keyboard output, when it failed
     QString keyboardLayout; // the desktop layout keys are typed for ("de", "unknown", ...)
+    QString keyboardChoice; // how the backend was chosen: what was skipped before it and why
+    QString keyboardWarning; // where the keys do not go (X11 in a Wayland session), or empty
 };
 
 // What a view sees of a run: its event log, its lines and its state.

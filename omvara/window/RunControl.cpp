@@ -256,10 +256,14 @@ void RunControl::runStarted(const run::RunStart &start)
     if (!config.getCustomRegEx().isEmpty())
         logEvent(QStringLiteral("Custom regEx: ") + config.getCustomRegEx());
     m_typing = start.typing;
-    if (start.typing)
+    if (start.typing) {
         logEvent(text("keyboard.output.started.type") + QLatin1Char(' ') + config.getKeyboardType().toString()
             + QStringLiteral(" (desktop layout ") + start.keyboardLayout + QLatin1Char(')'));
-    else
+        if (!start.keyboardChoice.isEmpty())
+            logEvent(QStringLiteral("Keyboard output: ") + start.keyboardChoice);
+        if (!start.keyboardWarning.isEmpty())
+            logImportantEvent(start.keyboardWarning);
+    } else
         logImportantEvent(text("keyboard.output.off") + start.keyboardProblem);
     const bool numeric = !instrument
         || &instrument->getInstrumentType() != &config::ConfigHelper::InstrumentType::TEXT;

@@ -157,6 +157,10 @@ public:
     // The Caps Lock state as the keystroke backend sees it.
     bool capsLockOn() const { return m_injector->capsLockOn(); }
     QString backendName() const { return m_injector->name(); }
+    // How the backend was chosen, and what the user must know about it
+    // (keys::KeyInjector::choice, warning).
+    QString backendChoice() const { return m_injector->choice(); }
+    QString backendWarning() const { return m_injector->warning(); }
     // The desktop layout the backend types for (keys::KeyInjector::layoutName).
     QString layoutName() const { return m_injector->layoutName(); }
     const KeyboardType::KeyMap &keyMap() const { return m_keyMap; }

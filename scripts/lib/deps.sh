@@ -18,6 +18,7 @@ OMVARA_DEBIAN_PACKAGES=(
     dbus-daemon at-spi2-core python3-pyatspi
     openjdk-17-jdk-headless
     libreoffice-calc python3-uno openbox
+    libwayland-dev wayland-protocols sway foot wtype xwayland qt6-wayland
 )
 
 omvara_install_deps() {

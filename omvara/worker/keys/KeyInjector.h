@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <unordered_map>
+#include <utility>
 
 namespace omvara::worker::keys {
 
@@ -130,6 +131,16 @@ public:
     // The window that had the focus at the current (or last) value's first
     // key press, in words for the log (its title); empty when not known.
     virtual QString valueWindow() const { return {}; }
+    // How the backend came to be chosen, for the start-up log: "NAME, as
+    // chosen", or NAME with the backends skipped before it and why. Any thread.
+    const QString &choice() const { return m_choice; }
+    // What the user must know about where the keys go, or empty.
+    const QString &warning() const { return m_warning; }
+    void describeChoice(QString choice, QString warning = {})
+    {
+        m_choice = std::move(choice);
+        m_warning = std::move(warning);
+    }
 
     void setLayout(KeyLayout layout) { m_layout = layout; }
     KeyLayout layout() const { return m_layout; }
@@ -176,6 +187,8 @@ private:
     Clock::time_point m_eventTime {};
     std::uint32_t m_eventTimeMs = 0;
     int m_eventGap = 0;
+    QString m_choice;
+    QString m_warning;
 };
 
 } // namespace omvara::worker::keys

@@ -5,6 +5,7 @@
 #include "omvara/worker/keys/LayoutKeymap.h"
 #include "omvara/worker/keys/uinput/SessionLayout.h"
 #include "omvara/worker/keys/uinput/UinputKeyInjector.h"
+#include "omvara/worker/keys/virtualkeyboard/VirtualKeyboardKeyInjector.h"
 #include "omvara/worker/keys/x11/X11KeyInjector.h"
 
 #include <functional>
@@ -14,15 +15,23 @@ namespace omvara::worker::keys {
 
 QStringList KeyInjectors::choices()
 {
-    return {QStringLiteral("auto"), QStringLiteral("x11"), QStringLiteral("uinput")};
+    return {QStringLiteral("auto"), QStringLiteral("x11"), QStringLiteral("uinput"), QStringLiteral("virtual-keyboard"),
+        QStringLiteral("kwin"), QStringLiteral("portal")};
+}
+
+bool KeyInjectors::waylandSession()
+{
+    return qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland")
+        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
 QStringList KeyInjectors::backendOrder()
 {
-    const bool wayland = qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland")
-        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    if (wayland)
-        return {QStringLiteral("uinput"), QStringLiteral("x11")};
+    // Keys sent through X11 in a Wayland session reach only the X11
+    // programs: X11 is never taken there unless the user names it.
+    if (waylandSession())
+        return {QStringLiteral("virtual-keyboard"), QStringLiteral("kwin"), QStringLiteral("uinput"),
+            QStringLiteral("portal")};
     return {QStringLiteral("x11"), QStringLiteral("uinput")};
 }
 
@@ -90,7 +99,8 @@ bool KeyInjectors::takeCommandLineOption(QStringList &arguments, QString *error)
 
 QString KeyInjectors::commandLineHelp()
 {
-    return QStringLiteral("  --keyboard=NAME    how keys are typed: auto (default), x11 or uinput;\n"
+    return QStringLiteral("  --keyboard=NAME    how keys are typed: auto (default), virtual-keyboard, kwin,\n"
+                          "                     uinput, portal or x11;\n"
                           "                     the environment variable OMVARA_KEYBOARD does the same\n"
                           "  --keyboard-layout=LAYOUT[(VARIANT)]\n"
                           "                     the desktop's keyboard layout for uinput, such as de or\n"
@@ -104,6 +114,14 @@ std::unique_ptr<KeyInjector> KeyInjectors::open(const QString &backend)
         return openX11KeyInjector();
     if (backend == QLatin1String("uinput"))
         return openUinputKeyInjector();
+    if (backend == QLatin1String("virtual-keyboard"))
+        return openVirtualKeyboardKeyInjector();
+    // KWin fake input: not built in.
+    if (backend == QLatin1String("kwin"))
+        throw KeyboardUnavailableError(QStringLiteral("kwin: not built in"));
+    // The RemoteDesktop portal: not built in.
+    if (backend == QLatin1String("portal"))
+        throw KeyboardUnavailableError(QStringLiteral("portal: not built in"));
     throw KeyboardUnavailableError(QStringLiteral("Unknown keyboard output \"%1\"; choose one of: %2")
                                        .arg(backend, choices().join(QStringLiteral(", "))));
 }
@@ -112,19 +130,33 @@ std::unique_ptr<KeyInjector> KeyInjectors::create(const QString &choice)
 {
     QString name = choice.isEmpty() ? util::ProcessProperties::get(propertyName()) : choice;
     name = name.trimmed().toLower();
-    if (!name.isEmpty() && name != QLatin1String("auto"))
-        return open(name);
+    if (!name.isEmpty() && name != QLatin1String("auto")) {
+        std::unique_ptr<KeyInjector> named = open(name);
+        named->describeChoice(QStringLiteral("%1, as chosen").arg(name),
+            name == QLatin1String("x11") && waylandSession()
+                ? QStringLiteral("Keys are typed through X11 in a Wayland session: only X11 programs receive them,"
+                                 " Wayland programs receive nothing.")
+                : QString());
+        return named;
+    }
 
     QStringList reasons;
     for (const QString &backend : backendOrder()) {
         try {
-            return open(backend);
+            std::unique_ptr<KeyInjector> chosen = open(backend);
+            chosen->describeChoice(reasons.isEmpty()
+                    ? QStringLiteral("%1, the first to try").arg(backend)
+                    : QStringLiteral("%1; skipped before it: %2").arg(backend, reasons.join(QStringLiteral("; "))));
+            return chosen;
         } catch (const KeyboardUnavailableError &e) {
-            reasons << e.text();
+            QString reason = e.text();
+            if (reason.endsWith(QLatin1Char('.')))
+                reason.chop(1);
+            reasons << reason;
         }
     }
-    throw KeyboardUnavailableError(QStringLiteral("No keyboard output could be started. %1")
-                                       .arg(reasons.join(QLatin1Char(' '))));
+    throw KeyboardUnavailableError(QStringLiteral("No keyboard output could be used: %1.")
+                                       .arg(reasons.join(QStringLiteral("; "))));
 }
 
 } // namespace omvara::worker::keys

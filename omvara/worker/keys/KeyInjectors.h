@@ -20,16 +20,21 @@ class KeyInjectors
 public:
     // The process property (and environment variable) naming the backend.
     static QString propertyName() { return QStringLiteral("OMVARA_KEYBOARD"); }
-    // The names a user may give: "auto", "x11", "uinput".
+    // The names a user may give: "auto", "x11", "uinput", "virtual-keyboard",
+    // "kwin", "portal".
     static QStringList choices();
     // The backends "auto" tries, in order: "x11" then "uinput"; in a Wayland
-    // session "uinput" first, because keys sent through X11 there reach only
-    // the X11 programs.
+    // session (waylandSession) "virtual-keyboard", "kwin", "uinput",
+    // "portal", never "x11", whose keys reach only the X11 programs there.
     static QStringList backendOrder();
+    // WAYLAND_DISPLAY is set or XDG_SESSION_TYPE is "wayland".
+    static bool waylandSession();
 
-    // Starts the backend `choice` names (empty: the process property).
-    // Throws KeyboardUnavailableError naming every backend tried and why it
-    // did not start, or naming the valid choices when `choice` is unknown.
+    // Starts the backend `choice` names (empty: the process property), with
+    // how it was chosen and any warning about it (KeyInjector::choice,
+    // warning): X11 named in a Wayland session warns. Throws
+    // KeyboardUnavailableError naming every backend tried and why it did not
+    // start, or naming the valid choices when `choice` is unknown.
     static std::unique_ptr<KeyInjector> create(const QString &choice = QString());
 
     // Takes the options --keyboard=NAME (or --keyboard NAME) and
@@ -42,7 +47,7 @@ public:
     // The options' lines for the program's help text.
     static QString commandLineHelp();
 
-    // Starts one backend by name ("x11", "uinput").
+    // Starts one backend by name (one of choices() but "auto").
     static std::unique_ptr<KeyInjector> open(const QString &backend);
 };
 

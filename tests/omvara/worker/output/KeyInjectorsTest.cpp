@@ -49,7 +49,7 @@ QString failureOf(const QString &choice)
 
 TEST(KeyInjectors, unknownChoice_namesTheValidOnes)
 {
-    EXPECT_EQ(failureOf("windows"), "Unknown keyboard output \"windows\"; choose one of: auto, x11, uinput");
+    EXPECT_EQ(failureOf("windows"), "Unknown keyboard output \"windows\"; choose one of: auto, x11, uinput, virtual-keyboard, kwin, portal");
 }
 
 TEST(KeyInjectors, noDisplayAndNoUinput_failsNamingEveryBackendTried)
@@ -60,7 +60,7 @@ TEST(KeyInjectors, noDisplayAndNoUinput_failsNamingEveryBackendTried)
     const QString text = failureOf("auto");
     if (text == "<started>")
         GTEST_SKIP() << "this machine has a usable /dev/uinput";
-    EXPECT_TRUE(text.startsWith("No keyboard output could be started. X11: no display (DISPLAY is not set) uinput: cannot open /dev/uinput"))
+    EXPECT_TRUE(text.startsWith("No keyboard output could be used: X11: no display (DISPLAY is not set); uinput: cannot open /dev/uinput"))
         << text.toStdString();
 }
 
@@ -88,10 +88,13 @@ TEST(KeyInjectors, commandLineOption_isTakenOutAndStored)
     } cases[] = {
         {{"--headless", "--keyboard=x11", "COM3"}, true, {"--headless", "COM3"}, "x11", ""},
         {{"--keyboard", "UINPUT", "--print"}, true, {"--print"}, "uinput", ""},
+        {{"--keyboard=virtual-keyboard"}, true, {}, "virtual-keyboard", ""},
+        {{"--keyboard", "KWin"}, true, {}, "kwin", ""},
+        {{"--keyboard=portal"}, true, {}, "portal", ""},
         {{"--keyboard=auto", "--keyboard=x11"}, true, {}, "x11", ""},
         {{"--headless"}, true, {"--headless"}, "", ""},
-        {{"--keyboard=sendinput"}, false, {}, "", "unknown keyboard output \"sendinput\"; choose one of: auto, x11, uinput"},
-        {{"--headless", "--keyboard"}, false, {"--headless", "--keyboard"}, "", "--keyboard needs one of: auto, x11, uinput"},
+        {{"--keyboard=sendinput"}, false, {}, "", "unknown keyboard output \"sendinput\"; choose one of: auto, x11, uinput, virtual-keyboard, kwin, portal"},
+        {{"--headless", "--keyboard"}, false, {"--headless", "--keyboard"}, "", "--keyboard needs one of: auto, x11, uinput, virtual-keyboard, kwin, portal"},
         {{"--keyboard-layout=us(dvorak)", "--keyboard=uinput", "COM3"}, true, {"COM3"}, "uinput", ""},
         {{"--keyboard-layout", "xx"}, false, {}, "", "the keyboard layout \"xx\" is not known to this system"},
         {{"--keyboard-layout=de(nosuchvariant)"}, false, {}, "",
@@ -116,15 +119,34 @@ TEST(KeyInjectors, commandLineOption_isTakenOutAndStored)
     ProcessProperties::reset();
 }
 
-TEST(KeyInjectors, waylandSession_triesUinputFirst)
+TEST(KeyInjectors, waylandSession_triesTheWaylandWaysAndNeverX11)
 {
+    const QStringList waylandOrder {"virtual-keyboard", "kwin", "uinput", "portal"};
     {
         EnvGuard wayland("WAYLAND_DISPLAY", nullptr);
         EnvGuard session("XDG_SESSION_TYPE", "x11");
         EXPECT_EQ(KeyInjectors::backendOrder(), QStringList({"x11", "uinput"}));
     }
-    EnvGuard wayland("WAYLAND_DISPLAY", "wayland-0");
-    EXPECT_EQ(KeyInjectors::backendOrder(), QStringList({"uinput", "x11"}));
+    {
+        EnvGuard wayland("WAYLAND_DISPLAY", nullptr);
+        EnvGuard session("XDG_SESSION_TYPE", "wayland");
+        EXPECT_EQ(KeyInjectors::backendOrder(), waylandOrder);
+    }
+    // A compositor that is not there, an X display beside it: every Wayland
+    // way is named with what it lacked, and X11 is not tried.
+    EnvGuard wayland("WAYLAND_DISPLAY", "omvara-test-no-such-compositor");
+    EnvGuard runtime("XDG_RUNTIME_DIR", "/tmp");
+    EnvGuard display("DISPLAY", ":0");
+    EXPECT_EQ(KeyInjectors::backendOrder(), waylandOrder);
+    const QString text = failureOf("auto");
+    if (text == "<started>")
+        GTEST_SKIP() << "this machine has a usable /dev/uinput";
+    EXPECT_TRUE(text.startsWith("No keyboard output could be used: virtual-keyboard: cannot connect to the Wayland"
+                                " display \"omvara-test-no-such-compositor\""))
+        << text.toStdString();
+    for (const char *part : {"; kwin: ", "; uinput: cannot open /dev/uinput", "; portal: "})
+        EXPECT_TRUE(text.contains(part)) << part << " in " << text.toStdString();
+    EXPECT_FALSE(text.contains("X11: ")) << text.toStdString();
 }
 
 TEST(KeyInjector, pause_returnsAtOnceOnceTheThreadIsInterrupted)
