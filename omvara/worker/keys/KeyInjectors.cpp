@@ -3,7 +3,9 @@
 
 #include "omvara/util/ProcessProperties.h"
 #include "omvara/worker/keys/LayoutKeymap.h"
-#include "omvara/worker/keys/uinput/SessionLayout.h"
+#include "omvara/worker/keys/SessionLayout.h"
+#include "omvara/worker/keys/kwin/KwinKeyInjector.h"
+#include "omvara/worker/keys/portal/PortalKeyInjector.h"
 #include "omvara/worker/keys/uinput/UinputKeyInjector.h"
 #include "omvara/worker/keys/x11/X11KeyInjector.h"
 
@@ -14,7 +16,8 @@ namespace omvara::worker::keys {
 
 QStringList KeyInjectors::choices()
 {
-    return {QStringLiteral("auto"), QStringLiteral("x11"), QStringLiteral("uinput")};
+    return {QStringLiteral("auto"), QStringLiteral("x11"), QStringLiteral("uinput"), QStringLiteral("kwin"),
+        QStringLiteral("portal")};
 }
 
 QStringList KeyInjectors::backendOrder()
@@ -22,7 +25,7 @@ QStringList KeyInjectors::backendOrder()
     const bool wayland = qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland")
         || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     if (wayland)
-        return {QStringLiteral("uinput"), QStringLiteral("x11")};
+        return {QStringLiteral("kwin"), QStringLiteral("uinput"), QStringLiteral("portal"), QStringLiteral("x11")};
     return {QStringLiteral("x11"), QStringLiteral("uinput")};
 }
 
@@ -90,7 +93,7 @@ bool KeyInjectors::takeCommandLineOption(QStringList &arguments, QString *error)
 
 QString KeyInjectors::commandLineHelp()
 {
-    return QStringLiteral("  --keyboard=NAME    how keys are typed: auto (default), x11 or uinput;\n"
+    return QStringLiteral("  --keyboard=NAME    how keys are typed: auto (default), x11, uinput, kwin or portal;\n"
                           "                     the environment variable OMVARA_KEYBOARD does the same\n"
                           "  --keyboard-layout=LAYOUT[(VARIANT)]\n"
                           "                     the desktop's keyboard layout for uinput, such as de or\n"
@@ -104,14 +107,34 @@ std::unique_ptr<KeyInjector> KeyInjectors::open(const QString &backend)
         return openX11KeyInjector();
     if (backend == QLatin1String("uinput"))
         return openUinputKeyInjector();
+    if (backend == QLatin1String("kwin"))
+        return openKwinKeyInjector();
+    if (backend == QLatin1String("portal"))
+        return openPortalKeyInjector();
     throw KeyboardUnavailableError(QStringLiteral("Unknown keyboard output \"%1\"; choose one of: %2")
                                        .arg(backend, choices().join(QStringLiteral(", "))));
 }
 
+namespace {
+
+QString chosenName(const QString &choice)
+{
+    return (choice.isEmpty() ? util::ProcessProperties::get(KeyInjectors::propertyName()) : choice).trimmed().toLower();
+}
+
+} // namespace
+
+bool KeyInjectors::mayAskPermission(const QString &choice)
+{
+    const QString name = chosenName(choice);
+    if (name.isEmpty() || name == QLatin1String("auto"))
+        return backendOrder().contains(QStringLiteral("portal"));
+    return name == QLatin1String("portal");
+}
+
 std::unique_ptr<KeyInjector> KeyInjectors::create(const QString &choice)
 {
-    QString name = choice.isEmpty() ? util::ProcessProperties::get(propertyName()) : choice;
-    name = name.trimmed().toLower();
+    const QString name = chosenName(choice);
     if (!name.isEmpty() && name != QLatin1String("auto"))
         return open(name);
 

@@ -20,12 +20,17 @@ class KeyInjectors
 public:
     // The process property (and environment variable) naming the backend.
     static QString propertyName() { return QStringLiteral("OMVARA_KEYBOARD"); }
-    // The names a user may give: "auto", "x11", "uinput".
+    // The names a user may give: "auto", "x11", "uinput", "kwin", "portal".
     static QStringList choices();
     // The backends "auto" tries, in order: "x11" then "uinput"; in a Wayland
-    // session "uinput" first, because keys sent through X11 there reach only
-    // the X11 programs.
+    // session "kwin", "uinput", "portal" first, because keys sent through
+    // X11 there reach only the X11 programs.
     static QStringList backendOrder();
+
+    // True when starting the backend `choice` names (empty: the process
+    // property) may wait for the user's answer to the desktop's question
+    // (the portal's dialog; see PermissionWait).
+    static bool mayAskPermission(const QString &choice = QString());
 
     // Starts the backend `choice` names (empty: the process property).
     // Throws KeyboardUnavailableError naming every backend tried and why it
@@ -42,7 +47,8 @@ public:
     // The options' lines for the program's help text.
     static QString commandLineHelp();
 
-    // Starts one backend by name ("x11", "uinput").
+    // Starts one backend by name ("x11", "uinput", "kwin", "portal"). Each
+    // throws KeyboardUnavailableError saying why it cannot start.
     static std::unique_ptr<KeyInjector> open(const QString &backend);
 };
 

@@ -4,7 +4,7 @@
 #include "omvara/worker/keys/KeyCodes.h"
 #include "omvara/worker/keys/KeyInjectors.h"
 #include "omvara/worker/keys/recording/RecordingKeyInjector.h"
-#include "omvara/worker/keys/uinput/SessionLayout.h"
+#include "omvara/worker/keys/SessionLayout.h"
 
 #include "QtPrinters.h"
 
@@ -124,7 +124,7 @@ TEST(KeyInjectors, waylandSession_triesUinputFirst)
         EXPECT_EQ(KeyInjectors::backendOrder(), QStringList({"x11", "uinput"}));
     }
     EnvGuard wayland("WAYLAND_DISPLAY", "wayland-0");
-    EXPECT_EQ(KeyInjectors::backendOrder(), QStringList({"uinput", "x11"}));
+    EXPECT_EQ(KeyInjectors::backendOrder(), QStringList({"kwin", "uinput", "portal", "x11"}));
 }
 
 TEST(KeyInjector, pause_returnsAtOnceOnceTheThreadIsInterrupted)
