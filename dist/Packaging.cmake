@@ -42,6 +42,20 @@ install(TARGETS omvara RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # and application id "omvara") is matched to its entry without further set-up.
 install(FILES ${OMVARA_DIST_DIR}/omvara.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
+# A hidden entry through which KWin (KDE Plasma on Wayland) lets the program
+# type with its fake input: it names the program by its absolute path, so it
+# is written at installation time for that installation's prefix. The build
+# tree has one for the program it built (the Wayland typing tests use it).
+install(CODE "set(OMVARA_KEYBOARD_ENTRY_SOURCE \"${OMVARA_DIST_DIR}/omvara-keyboard.desktop.in\")
+    set(OMVARA_KEYBOARD_ENTRY_WORK \"${CMAKE_BINARY_DIR}/dist/keyboard-entry\")
+    set(OMVARA_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+    set(OMVARA_DATADIR \"${CMAKE_INSTALL_DATADIR}\")
+    include(\"${OMVARA_DIST_DIR}/InstallKeyboardEntry.cmake\")")
+set(OMVARA_PROGRAM_PATH "$<TARGET_FILE:omvara>")
+configure_file(${OMVARA_DIST_DIR}/omvara-keyboard.desktop.in ${CMAKE_BINARY_DIR}/dist/omvara-keyboard.desktop.gen @ONLY)
+file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/dist/omvara-keyboard.desktop
+    INPUT ${CMAKE_BINARY_DIR}/dist/omvara-keyboard.desktop.gen)
+
 configure_file(${OMVARA_DIST_DIR}/${OMVARA_COMPONENT_ID}.metainfo.xml.in
     ${CMAKE_BINARY_DIR}/dist/${OMVARA_COMPONENT_ID}.metainfo.xml @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/dist/${OMVARA_COMPONENT_ID}.metainfo.xml
