@@ -1,0 +1,177 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Shared by the Wayland typing tests (sourced): a private session (runtime
+# folder, home, session bus) for user nobody, a compositor and the portal
+# started in it, and one whole-program case: values from a stand-in
+# instrument on a pseudo-terminal, `omvara --headless --keyboard=BACKEND`
+# typing them into the recorder (a Qt client on Wayland), compared with what
+# `omvara --headless --print` makes of the same input. Every process started
+# here is ended by its PID.
+#
+# The caller sets OMVARA, RECORDER, HERE and SOCK, calls rig_setup, starts its
+# compositor with rig_start (a command and the log to wait in), then cases.
+
+set -u
+W=$(mktemp -d /tmp/omvara-wayland.XXXXXX)
+chmod 755 "$W"
+R=$W/run
+mkdir -m 700 "$R"
+mkdir -p "$W/home/.config" "$W/home/.local/share/applications" "$W/out"
+pids=()
+passed=0
+failed=0
+
+rig_cleanup() {
+    # Helpers the bus started for us (portal backends, permission store, the
+    # accessibility bus) carry this session's runtime folder.
+    local p i
+    for p in $(ps -o pid= -u nobody); do
+        tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "XDG_RUNTIME_DIR=$R" && pids=("$p" "${pids[@]}")
+    done
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+    for p in "${pids[@]}"; do
+        for i in $(seq 1 50); do kill -0 "$p" 2>/dev/null || break; sleep 0.05; done
+        kill -9 "$p" 2>/dev/null
+    done
+    if [ "${KEEP_RIG:-0}" = 1 ]; then echo "rig kept in $W"; else rm -rf "$W"; fi
+}
+trap rig_cleanup EXIT
+
+session_env() {
+    echo HOME=$W/home PATH=/usr/bin:/bin LANG=C.UTF-8 XDG_RUNTIME_DIR=$R WAYLAND_DISPLAY=$SOCK \
+        XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=$DESKTOP XDG_STATE_HOME=$W/home/.local/state \
+        DBUS_SESSION_BUS_ADDRESS=$(cat "$W/bus" 2>/dev/null) "${EXTRA_ENV[@]}"
+}
+as_nobody() { setpriv --reuid=nobody --regid=nogroup --clear-groups env -i $(session_env) "$@"; }
+# For processes started in the background: the PID of `$! ` is then the program's own.
+exec_as_nobody() { exec setpriv --reuid=nobody --regid=nogroup --clear-groups env -i $(session_env) "$@"; }
+
+# The compositor cannot start, or another part of the rig: the test fails with the reason.
+rig_broken() {
+    echo "FAIL: $*"
+    local f
+    for f in "$W"/*.log; do [ -f "$f" ] && { echo "--- $f"; tail -n 15 "$f"; }; done
+    exit 1
+}
+
+# Starts `$@` as nobody in the session, output to $W/$LOG.
+start_as_nobody() { # $1 log name, rest: command
+    local log=$W/$1
+    shift
+    exec_as_nobody "$@" >"$log" 2>&1 8>&- &
+    pids=($! "${pids[@]}")
+}
+
+# True when log $1 holds $2, or process $3 has ended.
+in_log_or_gone() { grep -q -- "$2" "$1" || ! kill -0 "$3" 2>/dev/null; }
+
+wait_for() { # $1 tenths of a second, rest: a test command
+    local n=$1 i
+    shift
+    for i in $(seq 1 "$n"); do "$@" && return 0; sleep 0.1; done
+    return 1
+}
+
+rig_setup() {
+    [ "$(id -u)" = 0 ] || rig_broken "the rig runs its session as user nobody and needs root to do so"
+    chown -R nobody:nogroup "$R" "$W/home" "$W/out"
+    setpriv --reuid=nobody --regid=nogroup --clear-groups env -i $(session_env) dbus-daemon --session --fork \
+        --print-address=3 --print-pid=4 3>"$W/bus" 4>"$W/bus.pid" || rig_broken "no session bus (dbus-daemon)"
+    pids+=($(cat "$W/bus.pid"))
+}
+
+rig_start_portal() {
+    [ -x /usr/libexec/xdg-desktop-portal ] || rig_broken "xdg-desktop-portal is not installed"
+    start_as_nobody xdp.log /usr/libexec/xdg-desktop-portal -v -r
+    wait_for 150 grep -q 'providing portal org.freedesktop.portal.RemoteDesktop' "$W/xdp.log" ||
+        rig_broken "the RemoteDesktop portal did not come up"
+}
+
+check() { # $1 what, $2 0 for pass
+    if [ "$2" = 0 ]; then echo "PASS $1"; passed=$((passed + 1)); else echo "FAIL $1"; failed=$((failed + 1)); fi
+}
+
+# The values the instrument sends, one a line.
+VALUES=$W/values.txt
+printf '%s\n' '-12.5' '+0.003' '1,234.56' 'Zy' \
+    'ABCDEFGHIJKLMNOPQRSTUVWXYZ abcdefghijklmnopqrstuvwxyz 0123456789 -.,/*+:' >"$VALUES"
+
+program_args() { # $1 terminator (ENTER, TAB)
+    echo --prefs-file "$W/out/prefs.txt" --headless --set instrument=BARCODE_ALPHA_COMPLETE \
+        --set "customRegEx=(.*)" --set inputTerminator=10 --set outputTerminator=$1 --set delay=0
+}
+
+# One run of the whole program on the values; its standard output in $W/$1.out,
+# its log in $W/$1.log. $1 name, $2 terminator, rest: more options.
+# With ON_WAITING set, that command runs once the log says the run waits for permission.
+run_program() {
+    local name=$1 term=$2 feed=$W/$1.fifo p
+    shift 2
+    rm -f "$feed"
+    mkfifo "$feed"
+    /usr/bin/python3 "$HERE/feed-records.py" nobody "$VALUES" <"$feed" >"$W/$name.feed" &
+    local feeder=$!
+    exec 8>"$feed"
+    wait_for 50 test -s "$W/$name.feed" || rig_broken "no pseudo-terminal for the values"
+    local port
+    port=$(head -n 1 "$W/$name.feed")
+    exec_as_nobody "$OMVARA" $(program_args "$term") "$@" "$port" >"$W/$name.out" 2>"$W/$name.log" 8>&- &
+    p=$!
+    pids=($p "${pids[@]}")
+    if [ -n "${ON_WAITING:-}" ]; then
+        wait_for 300 in_log_or_gone "$W/$name.log" permission $p && $ON_WAITING
+    fi
+    if wait_for 300 in_log_or_gone "$W/$name.log" 'RTS: off, DTR: on.' $p && kill -0 $p 2>/dev/null; then
+        echo >&8
+        wait_for 50 grep -q sent "$W/$name.feed"
+    fi
+    # The run ends when its values are out (typed or printed) or at 15 s.
+    local lines
+    lines=$(wc -l <"$VALUES")
+    all_out() { test "$(grep -c -- ' -> ' "$W/$name.log")" -ge "$lines" || ! kill -0 $p 2>/dev/null; }
+    wait_for 150 all_out
+    sleep 0.5
+    kill -TERM $p 2>/dev/null
+    wait $p
+    local status=$?
+    exec 8>&-
+    wait $feeder
+    return $status
+}
+
+# Types the values with `omvara --keyboard=$2` into a fresh recorder; passes
+# when the recorder holds exactly what --print gives, each value followed by
+# the terminator key's character.
+# $1 case name, $2 backend, $3 terminator (ENTER, TAB), rest: more options.
+type_case() {
+    local name=$1 backend=$2 term=$3 rec=$W/out/$1.txt
+    shift 3
+    start_as_nobody "$name-recorder.log" env QT_QPA_PLATFORM=wayland "$RECORDER" "$rec"
+    local recorder=${pids[0]}
+    if ! wait_for 100 grep -q focused "$W/$name-recorder.log"; then
+        check "$name: the recorder has the keyboard focus" 1
+        kill "$recorder"
+        return
+    fi
+    run_program "$name-print" "$term" --print
+    local key=$'\n'
+    [ "$term" = TAB ] && key=$'\t'
+    local expected=$W/$name.expected
+    : >"$expected"
+    while IFS= read -r line; do printf '%s%s' "$line" "$key" >>"$expected"; done <"$W/$name-print.out"
+    run_program "$name" "$term" "--keyboard=$backend" "$@"
+    local status=$?
+    wait_for 30 cmp -s "$expected" "$rec"
+    kill "$recorder"
+    if cmp -s "$expected" "$rec" && [ -s "$expected" ] && [ $status = 0 ]; then
+        check "$name: $(wc -l <"$VALUES") values typed through $backend ($term after each) are what --print gives" 0
+    else
+        check "$name: values typed through $backend ($term), status $status" 1
+        diff <(cat -A "$expected") <(cat -A "$rec" 2>/dev/null) | head -n 20
+        tail -n 20 "$W/$name.log"
+    fi
+}
+
+rig_end() {
+    echo "$passed passed, $failed failed"
+    [ $failed = 0 ] && [ $passed -gt 0 ]
+}
