@@ -12,6 +12,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QEventLoop>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -119,10 +120,13 @@ public:
         if (!handle.isEmpty() && handle != predicted)
             listen(handle); // a portal older than request tokens
 
+        // The answer is a signal for `catcher`, delivered by this thread's
+        // events (a loop object gives a thread not started by Qt its own).
+        QEventLoop events;
         const auto begin = std::chrono::steady_clock::now();
         bool told = false;
         while (!catcher.answer) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            events.processEvents(QEventLoop::AllEvents, 20);
             if (catcher.answer)
                 break;
             const auto waited = std::chrono::steady_clock::now() - begin;
@@ -132,8 +136,9 @@ public:
             }
             if (limit > 0ms && waited >= limit) {
                 closeRequest(handle.isEmpty() ? predicted : handle);
-                throw KeyboardUnavailableError(
-                    QStringLiteral("portal: no answer to %1 within %2 s").arg(method).arg(limit.count() / 1000));
+                throw KeyboardUnavailableError(QStringLiteral("portal: no answer to %1 within %2 s")
+                                                   .arg(method == QLatin1String("Start") ? QStringLiteral("the request for permission") : method)
+                                                   .arg(limit.count() / 1000));
             }
             try {
                 util::Interruption::sleep(10ms);
@@ -297,7 +302,7 @@ std::unique_ptr<KeyInjector> openPortalKeyInjector()
         throw KeyboardUnavailableError(QStringLiteral("portal: the desktop refused the keyboard (answer %1)").arg(answer.code));
 
     answer = session->request(QStringLiteral("Start"), {QVariant::fromValue(QDBusObjectPath(session->handle())), QString()},
-        {}, PermissionWait::limit(), QStringLiteral("the desktop asks for permission to type: answer its dialog"));
+        {}, PermissionWait::limit(), QStringLiteral("answer the desktop's dialog"));
     if (answer.code == 1)
         throw KeyboardUnavailableError(QStringLiteral("portal: permission to type was not given"));
     if (answer.code != 0)

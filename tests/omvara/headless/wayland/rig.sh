@@ -25,7 +25,7 @@ rig_cleanup() {
     # accessibility bus) carry this session's runtime folder.
     local p i
     for p in $(ps -o pid= -u nobody); do
-        tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "XDG_RUNTIME_DIR=$R" && pids=("$p" "${pids[@]}")
+        tr '\0' '\n' 2>/dev/null <"/proc/$p/environ" | grep -qxF "XDG_RUNTIME_DIR=$R" && pids=("$p" "${pids[@]}")
     done
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
     for p in "${pids[@]}"; do
@@ -62,7 +62,9 @@ start_as_nobody() { # $1 log name, rest: command
 }
 
 # True when log $1 holds $2, or process $3 has ended.
-in_log_or_gone() { grep -q -- "$2" "$1" || ! kill -0 "$3" 2>/dev/null; }
+in_log_or_gone() { grep -q -- "$2" "$1" 2>/dev/null || ! kill -0 "$3" 2>/dev/null; }
+
+trace() { echo "$(date +%T.%N) $*" >>"$W/trace"; }
 
 wait_for() { # $1 tenths of a second, rest: a test command
     local n=$1 i
@@ -112,15 +114,18 @@ run_program() {
     local feeder=$!
     exec 8>"$feed"
     wait_for 50 test -s "$W/$name.feed" || rig_broken "no pseudo-terminal for the values"
+    trace "$name: terminal"
     local port
     port=$(head -n 1 "$W/$name.feed")
     exec_as_nobody "$OMVARA" $(program_args "$term") "$@" "$port" >"$W/$name.out" 2>"$W/$name.log" 8>&- &
     p=$!
     pids=($p "${pids[@]}")
     if [ -n "${ON_WAITING:-}" ]; then
-        wait_for 300 in_log_or_gone "$W/$name.log" permission $p && $ON_WAITING
+        wait_for 300 in_log_or_gone "$W/$name.log" 'Waiting for permission\|RTS: off, DTR: on.' $p &&
+            grep -q 'Waiting for permission' "$W/$name.log" && eval "$ON_WAITING"
     fi
     if wait_for 300 in_log_or_gone "$W/$name.log" 'RTS: off, DTR: on.' $p && kill -0 $p 2>/dev/null; then
+        trace "$name: port open"
         echo >&8
         wait_for 50 grep -q sent "$W/$name.feed"
     fi
@@ -129,12 +134,15 @@ run_program() {
     lines=$(wc -l <"$VALUES")
     all_out() { test "$(grep -c -- ' -> ' "$W/$name.log")" -ge "$lines" || ! kill -0 $p 2>/dev/null; }
     wait_for 150 all_out
+    trace "$name: values out"
     sleep 0.5
     kill -TERM $p 2>/dev/null
     wait $p
     local status=$?
+    trace "$name: ended ($status)"
     exec 8>&-
     wait $feeder
+    trace "$name: feeder ended"
     return $status
 }
 
@@ -147,12 +155,14 @@ type_case() {
     shift 3
     start_as_nobody "$name-recorder.log" env QT_QPA_PLATFORM=wayland "$RECORDER" "$rec"
     local recorder=${pids[0]}
+    trace "$name: recorder started"
     if ! wait_for 100 grep -q focused "$W/$name-recorder.log"; then
         check "$name: the recorder has the keyboard focus" 1
         kill "$recorder"
         return
     fi
-    run_program "$name-print" "$term" --print
+    trace "$name: recorder focused"
+    ON_WAITING='' run_program "$name-print" "$term" --print
     local key=$'\n'
     [ "$term" = TAB ] && key=$'\t'
     local expected=$W/$name.expected
