@@ -2,13 +2,16 @@
 // A Wayland client that records what is typed into it, for the typing tests:
 // one text area; after every change everything it holds is written to the
 // file named on the command line (whole each time). "focused" on the error
-// output once the text area has the keyboard focus.
+// output once the text area has the keyboard focus. With RECORDER_TIMES set,
+// also "change NS LENGTH" there at every change (NS: CLOCK_MONOTONIC, for
+// the typing benchmark).
 #include <QApplication>
 #include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QSaveFile>
 
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -36,7 +39,14 @@ int main(int argc, char **argv)
     Recorder edit;
     edit.setWindowTitle(QStringLiteral("recorder"));
     edit.setTabChangesFocus(false);
+    const bool times = qEnvironmentVariableIsSet("RECORDER_TIMES");
     QObject::connect(&edit, &QPlainTextEdit::textChanged, [&] {
+        if (times) {
+            timespec now {};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            std::fprintf(stderr, "change %lld %lld\n", now.tv_sec * 1000000000LL + now.tv_nsec,
+                static_cast<long long>(edit.document()->characterCount()));
+        }
         QSaveFile file(path);
         if (file.open(QIODevice::WriteOnly)) {
             file.write(edit.toPlainText().toUtf8());

@@ -110,7 +110,7 @@ run_program() {
     shift 2
     rm -f "$feed"
     mkfifo "$feed"
-    /usr/bin/python3 "$HERE/feed-records.py" nobody "$VALUES" <"$feed" >"$W/$name.feed" &
+    /usr/bin/python3 "$HERE/feed-records.py" nobody "$VALUES" "${FEED_GAP:-0.02}" <"$feed" >"$W/$name.feed" &
     local feeder=$!
     exec 8>"$feed"
     wait_for 50 test -s "$W/$name.feed" || rig_broken "no pseudo-terminal for the values"
@@ -134,6 +134,7 @@ run_program() {
     lines=$(wc -l <"$VALUES")
     all_out() { test "$(grep -c -- ' -> ' "$W/$name.log")" -ge "$lines" || ! kill -0 $p 2>/dev/null; }
     wait_for 150 all_out
+    [ -n "${RUN_UNTIL:-}" ] && wait_for 600 eval "$RUN_UNTIL"
     trace "$name: values out"
     sleep 0.5
     kill -TERM $p 2>/dev/null
@@ -184,4 +185,55 @@ type_case() {
 rig_end() {
     echo "$passed passed, $failed failed"
     [ $failed = 0 ] && [ $passed -gt 0 ]
+}
+
+# The benchmark of one backend on this rig (RIG_BENCH set, see
+# bench/omvara/worker/keys/wayland-typing): terminator to the first change in
+# the recorder over 60 values, and characters per second at delay 0 over 2
+# long values, checked for loss.
+bench_case() { # $1 backend
+    local backend=$1 name=bench-$1 rec=$W/out/bench-$1.txt
+    EXTRA_ENV+=(RECORDER_TIMES=1)
+    start_as_nobody "$name-recorder.log" env QT_QPA_PLATFORM=wayland "$RECORDER" "$rec"
+    local recorder=${pids[0]}
+    wait_for 100 grep -q focused "$W/$name-recorder.log" || rig_broken "the recorder did not get the focus"
+    local saved=$VALUES
+    VALUES=$W/latency.txt
+    seq 1 60 >"$VALUES"
+    FEED_GAP=0.1 run_program "$name-latency" ENTER "--keyboard=$backend"
+    VALUES=$W/long.txt
+    : >"$VALUES"
+    local line
+    line=$(tail -n 1 "$saved")
+    for i in 1 2; do printf '%s %s %s %s %s\n' "$line" "$line" "$line" "$line" "$line" >>"$VALUES"; done
+    : >"$rec"
+    local mark
+    mark=$(wc -l <"$W/$name-recorder.log")
+    RUN_UNTIL="test \"\$(wc -c <$rec)\" -ge $(wc -c <"$VALUES")" FEED_GAP=0 run_program "$name-speed" ENTER "--keyboard=$backend"
+    kill "$recorder"
+    VALUES=$saved
+    /usr/bin/python3 - "$W/$name-latency.feed" "$W/$name-recorder.log" "$mark" "$W/long.txt" "$rec" "$backend" <<'PY'
+import sys, statistics
+feed, log, mark, expected, got, backend = sys.argv[1:]
+writes = [int(l.split()[1]) for l in open(feed) if l.startswith("write")]
+lines = open(log).read().splitlines()
+changes = [tuple(map(int, l.split()[1:])) for l in lines[:int(mark)] if l.startswith("change")]
+lat = []
+for w in writes:
+    after = [t for t, _ in changes if t >= w]
+    if after:
+        lat.append((after[0] - w) / 1e6)
+lat.sort()
+p99 = lat[min(len(lat) - 1, int(0.99 * len(lat)))] if lat else float("nan")
+print("%s: terminator to first key in the client: median %.2f ms, 99th percentile %.2f ms (%d of %d values)"
+      % (backend, statistics.median(lat) if lat else float("nan"), p99, len(lat), len(writes)))
+speed = [tuple(map(int, l.split()[1:])) for l in lines[int(mark):] if l.startswith("change")]
+text = open(got).read()
+want = open(expected).read()
+if len(speed) > 1:
+    secs = (speed[-1][0] - speed[0][0]) / 1e9
+    print("%s: %d characters in %.2f s: %.0f characters/s at delay 0, %s" % (
+        backend, len(text), secs, len(text) / secs if secs else float("nan"),
+        "none lost" if text == want else "NOT EXACT (%d of %d characters)" % (len(text), len(want))))
+PY
 }

@@ -49,7 +49,7 @@ QString failureOf(const QString &choice)
 
 TEST(KeyInjectors, unknownChoice_namesTheValidOnes)
 {
-    EXPECT_EQ(failureOf("windows"), "Unknown keyboard output \"windows\"; choose one of: auto, x11, uinput");
+    EXPECT_EQ(failureOf("windows"), "Unknown keyboard output \"windows\"; choose one of: auto, x11, uinput, kwin, portal");
 }
 
 TEST(KeyInjectors, noDisplayAndNoUinput_failsNamingEveryBackendTried)
@@ -90,8 +90,8 @@ TEST(KeyInjectors, commandLineOption_isTakenOutAndStored)
         {{"--keyboard", "UINPUT", "--print"}, true, {"--print"}, "uinput", ""},
         {{"--keyboard=auto", "--keyboard=x11"}, true, {}, "x11", ""},
         {{"--headless"}, true, {"--headless"}, "", ""},
-        {{"--keyboard=sendinput"}, false, {}, "", "unknown keyboard output \"sendinput\"; choose one of: auto, x11, uinput"},
-        {{"--headless", "--keyboard"}, false, {"--headless", "--keyboard"}, "", "--keyboard needs one of: auto, x11, uinput"},
+        {{"--keyboard=sendinput"}, false, {}, "", "unknown keyboard output \"sendinput\"; choose one of: auto, x11, uinput, kwin, portal"},
+        {{"--headless", "--keyboard"}, false, {"--headless", "--keyboard"}, "", "--keyboard needs one of: auto, x11, uinput, kwin, portal"},
         {{"--keyboard-layout=us(dvorak)", "--keyboard=uinput", "COM3"}, true, {"COM3"}, "uinput", ""},
         {{"--keyboard-layout", "xx"}, false, {}, "", "the keyboard layout \"xx\" is not known to this system"},
         {{"--keyboard-layout=de(nosuchvariant)"}, false, {}, "",
