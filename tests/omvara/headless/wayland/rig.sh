@@ -206,18 +206,19 @@ bench_case() { # $1 backend
     local line
     line=$(tail -n 1 "$saved")
     for i in 1 2; do printf '%s %s %s %s %s\n' "$line" "$line" "$line" "$line" "$line" >>"$VALUES"; done
-    : >"$rec"
-    local mark
-    mark=$(wc -l <"$W/$name-recorder.log")
-    RUN_UNTIL="test \"\$(wc -c <$rec)\" -ge $(wc -c <"$VALUES")" FEED_GAP=0 run_program "$name-speed" ENTER "--keyboard=$backend"
+    kill "$recorder"
+    rec=$W/out/bench-$1-speed.txt
+    start_as_nobody "$name-speed-recorder.log" env QT_QPA_PLATFORM=wayland "$RECORDER" "$rec"
+    recorder=${pids[0]}
+    wait_for 100 grep -q focused "$W/$name-speed-recorder.log" || rig_broken "the recorder did not get the focus"
+    RUN_UNTIL="test -s $rec && test \$(stat -c %s $rec) -ge $(wc -c <"$VALUES")" FEED_GAP=0 run_program "$name-speed" ENTER "--keyboard=$backend"
     kill "$recorder"
     VALUES=$saved
-    /usr/bin/python3 - "$W/$name-latency.feed" "$W/$name-recorder.log" "$mark" "$W/long.txt" "$rec" "$backend" <<'PY'
+    /usr/bin/python3 - "$W/$name-latency.feed" "$W/$name-recorder.log" "$W/$name-speed-recorder.log" "$W/long.txt" "$rec" "$backend" <<'PY'
 import sys, statistics
-feed, log, mark, expected, got, backend = sys.argv[1:]
+feed, log, speedlog, expected, got, backend = sys.argv[1:]
 writes = [int(l.split()[1]) for l in open(feed) if l.startswith("write")]
-lines = open(log).read().splitlines()
-changes = [tuple(map(int, l.split()[1:])) for l in lines[:int(mark)] if l.startswith("change")]
+changes = [tuple(map(int, l.split()[1:])) for l in open(log) if l.startswith("change")]
 lat = []
 for w in writes:
     after = [t for t, _ in changes if t >= w]
@@ -227,7 +228,7 @@ lat.sort()
 p99 = lat[min(len(lat) - 1, int(0.99 * len(lat)))] if lat else float("nan")
 print("%s: terminator to first key in the client: median %.2f ms, 99th percentile %.2f ms (%d of %d values)"
       % (backend, statistics.median(lat) if lat else float("nan"), p99, len(lat), len(writes)))
-speed = [tuple(map(int, l.split()[1:])) for l in lines[int(mark):] if l.startswith("change")]
+speed = [tuple(map(int, l.split()[1:])) for l in open(speedlog) if l.startswith("change")]
 text = open(got).read()
 want = open(expected).read()
 if len(speed) > 1:
