@@ -136,13 +136,16 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 "Omvara reads the data records that a weighing scale, balance, barcode
 reader, time clock or gauge sends on a serial port, extracts the value,
 edits, computes, rounds and formats it, leaves out repeats, and types it
-into the application that has the keyboard focus (X11, or a uinput virtual
-keyboard on Wayland), optionally with a sound. Characters come out right on
-the desktop's keyboard layout.
+into the application that has the keyboard focus (X11; on Wayland KWin's
+fake input, the desktop's remote desktop portal or a uinput virtual
+keyboard), optionally with a sound. Characters come out right on the
+desktop's keyboard layout.
 .
-On Wayland desktops it types through /dev/uinput: the package gives the user
-logged in at the seat access to it (udev rule with the uaccess tag) and
-loads the uinput module at every start.")
+On KDE Plasma a hidden desktop entry lets KWin grant its fake input; on
+GNOME the desktop asks once for permission through its portal. For other
+Wayland desktops and consoles it types through /dev/uinput: the package
+gives the user logged in at the seat access to it (udev rule with the
+uaccess tag) and loads the uinput module at every start.")
 # The shared libraries (Qt 6 with its X11 platform plugin in libqt6gui6,
 # libserialport, GMP, XTest, libxkbcommon, libevdev, FluidSynth) are read off the program by
 # dpkg-shlibdeps; listed here is what the program needs without linking it: a

@@ -14,6 +14,9 @@ OMVARA_DEBIAN_PACKAGES=(
     desktop-file-utils appstream dpkg-dev file groff-base man-db
     ser2net libgensio-dev
     libmosquitto-dev mosquitto mosquitto-clients openssl
+    libwayland-dev libwayland-bin plasma-wayland-protocols dbus-daemon python3-gi
+    kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde qtwayland5 qt6-wayland
+    mutter xdg-desktop-portal-gnome
 )
 
 omvara_install_deps() {

@@ -43,4 +43,11 @@ check "the log names the backend and the desktop's layout" $?
 type_case kwin-tab kwin TAB
 type_case portal-enter portal ENTER
 type_case portal-tab portal TAB
+token=$W/home/.local/state/omvara/portal-restore-token
+if [ -f "$token" ]; then
+    [ "$(stat -c %a "$token")" = 600 ] && ! grep -qF "$(cat "$token")" "$W/out/prefs.txt" 2>/dev/null
+    check "the portal's restore token is kept for this user alone (mode 600), apart from the settings" $?
+else
+    echo "note: the portal gave no restore token (no persistence on this desktop)"
+fi
 rig_end
