@@ -42,6 +42,20 @@ install(TARGETS omvara RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # and application id "omvara") is matched to its entry without further set-up.
 install(FILES ${OMVARA_DIST_DIR}/omvara.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
+# A hidden entry through which KWin (KDE Plasma on Wayland) lets the program
+# type with its fake input: it names the program by its absolute path, so it
+# is written at installation time for that installation's prefix. The build
+# tree has one for the program it built (the Wayland typing tests use it).
+install(CODE "set(OMVARA_KEYBOARD_ENTRY_SOURCE \"${OMVARA_DIST_DIR}/omvara-keyboard.desktop.in\")
+    set(OMVARA_KEYBOARD_ENTRY_WORK \"${CMAKE_BINARY_DIR}/dist/keyboard-entry\")
+    set(OMVARA_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+    set(OMVARA_DATADIR \"${CMAKE_INSTALL_DATADIR}\")
+    include(\"${OMVARA_DIST_DIR}/InstallKeyboardEntry.cmake\")")
+set(OMVARA_PROGRAM_PATH "$<TARGET_FILE:omvara>")
+configure_file(${OMVARA_DIST_DIR}/omvara-keyboard.desktop.in ${CMAKE_BINARY_DIR}/dist/omvara-keyboard.desktop.gen @ONLY)
+file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/dist/omvara-keyboard.desktop
+    INPUT ${CMAKE_BINARY_DIR}/dist/omvara-keyboard.desktop.gen)
+
 configure_file(${OMVARA_DIST_DIR}/${OMVARA_COMPONENT_ID}.metainfo.xml.in
     ${CMAKE_BINARY_DIR}/dist/${OMVARA_COMPONENT_ID}.metainfo.xml @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/dist/${OMVARA_COMPONENT_ID}.metainfo.xml
@@ -122,13 +136,16 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 "Omvara reads the data records that a weighing scale, balance, barcode
 reader, time clock or gauge sends on a serial port, extracts the value,
 edits, computes, rounds and formats it, leaves out repeats, and types it
-into the application that has the keyboard focus (X11, or a uinput virtual
-keyboard on Wayland), optionally with a sound. Characters come out right on
-the desktop's keyboard layout.
+into the application that has the keyboard focus (X11; on Wayland KWin's
+fake input, the desktop's remote desktop portal or a uinput virtual
+keyboard), optionally with a sound. Characters come out right on the
+desktop's keyboard layout.
 .
-On Wayland desktops it types through /dev/uinput: the package gives the user
-logged in at the seat access to it (udev rule with the uaccess tag) and
-loads the uinput module at every start.")
+On KDE Plasma a hidden desktop entry lets KWin grant its fake input; on
+GNOME the desktop asks once for permission through its portal. For other
+Wayland desktops and consoles it types through /dev/uinput: the package
+gives the user logged in at the seat access to it (udev rule with the
+uaccess tag) and loads the uinput module at every start.")
 # The shared libraries (Qt 6 with its X11 platform plugin in libqt6gui6,
 # libserialport, GMP, XTest, libxkbcommon, libevdev, FluidSynth) are read off the program by
 # dpkg-shlibdeps; listed here is what the program needs without linking it: a

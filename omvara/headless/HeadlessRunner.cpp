@@ -326,6 +326,8 @@ int runOnce(const Options &options)
     runOptions.print = options.print;
     runOptions.sound = false; // a run without a window makes no sound
     runOptions.endAtCut = true; // nobody can look at the field and resume
+    // Nobody may be at the desktop to answer its question about typing.
+    runOptions.permissionWait = std::chrono::minutes(2);
     runOptions.stopRequested = [&stop] { return stop.takePending(); };
     run::Run run(std::move(config), std::move(runOptions), view, view);
     QObject::connect(&stop, &SignalStop::stopRequested, &run, [&run] { run.stop(); });

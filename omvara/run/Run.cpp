@@ -16,6 +16,8 @@
 #include "omvara/worker/WeightWorkerView.h"
 #include "omvara/worker/WeightWorkers.h"
 #include "omvara/worker/WorkerTexts.h"
+#include "omvara/worker/keys/KeyInjectors.h"
+#include "omvara/worker/keys/PermissionWait.h"
 #include "portlink/NetworkPortName.h"
 #include "portlink/PortlinkErrors.h"
 
@@ -138,7 +140,14 @@ bool Run::start()
         delivery = std::make_unique<PrintOutput>(m_options.printTo);
     } else {
         try {
-            std::unique_ptr<worker::Keybot> keybot = m_options.makers.keybot(m_view.get(), m_config);
+            bool gone = false;
+            std::unique_ptr<worker::Keybot> keybot = makeKeybot(&gone);
+            if (gone)
+                return false; // the run was deleted while it waited (the window closed)
+            if (!keybot)
+                return notStarted(worker::WorkerTexts::text("stopped"), RunState::End::Stopped);
+            if (!m_state.reason.isEmpty())
+                setPhase(RunState::Phase::Starting); // the permission came
             m_keybot = keybot.get();
             // Both come from the keyboard thread; the state is the event thread's.
             // Calls to the event thread are posted by name (see Run.h).
@@ -171,6 +180,9 @@ bool Run::start()
             m_keybot->setOwnWindowFocused(m_options.ownWindowFocused);
             delivery = std::make_unique<KeyboardOutput>(std::move(keybot), onLost, onEnd, onOutcome);
         } catch (const std::exception &e) {
+            // Stop while the desktop asked for permission is no failure to report.
+            if (m_connectStop.stop_requested())
+                return notStarted(worker::WorkerTexts::text("stopped"), RunState::End::Stopped);
             keyboardProblem = failureText(e);
             if (!m_questions.goOnWithoutKeyboard(keyboardProblem))
                 return notStarted(keyboardProblem);
@@ -286,26 +298,17 @@ void Run::warnOfDecimalMark()
         m_observer.logImportantEvent(warning);
 }
 
-std::unique_ptr<worker::WeightWorker> Run::connectApart(
-    const std::function<void(const QString &, const QString &)> &presenter)
+bool Run::apart(const std::function<void()> &body)
 {
-    // Warnings of the engine's checks are shown on this thread afterwards.
-    std::vector<std::pair<QString, QString>> warnings;
-    std::unique_ptr<worker::WeightWorker> made;
     std::exception_ptr failure;
     // The loop outlives the thread: it is joined before this returns, or by
     // the destructor when the run is deleted meanwhile.
     QEventLoop loop;
-    QThread *home = thread();
-    m_connectThread = std::thread([this, &warnings, &made, &failure, &loop, home] {
+    m_connectThread = std::thread([this, &body, &failure, &loop] {
         {
             const util::Interruption::Scope scope(m_connectStop.get_token());
             try {
-                made = worker::createWeightWorker(m_config, *m_view, [&warnings](const QString &title, const QString &message) {
-                    warnings.emplace_back(title, message);
-                });
-                // The engine belongs to the event thread, as one made there does.
-                made->moveToThread(home);
+                body();
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -315,13 +318,71 @@ std::unique_ptr<worker::WeightWorker> Run::connectApart(
     QPointer<Run> alive(this);
     loop.exec();
     if (!alive)
-        return nullptr; // the destructor has ended the attempt and joined the thread
+        return false; // the destructor has ended the attempt and joined the thread
     m_connectThread.join();
-    if (failure) {
+    if (failure)
+        std::rethrow_exception(failure);
+    return true;
+}
+
+std::unique_ptr<worker::Keybot> Run::makeKeybot(bool *gone)
+{
+    if (!worker::keys::KeyInjectors::mayAskPermission())
+        return m_options.makers.keybot(m_view.get(), m_config);
+    // The desktop's dialog takes as long as the user takes: the window stays
+    // alive meanwhile and Stop ends the wait.
+    std::unique_ptr<worker::Keybot> keybot;
+    const bool done = apart([this, &keybot] {
+        const worker::keys::PermissionWait::Scope scope({[this](const QString &question) {
+            QMetaObject::invokeMethod(this, "waitingForPermission", Qt::QueuedConnection, Q_ARG(QString, question));
+        }, m_options.permissionWait});
+        keybot = m_options.makers.keybot(m_view.get(), m_config);
+    });
+    *gone = !done;
+    if (!done || m_connectStop.stop_requested())
+        return nullptr;
+    return keybot;
+}
+
+void Run::waitingForPermission(const QString &question)
+{
+    if (m_state.phase != RunState::Phase::Starting)
+        return;
+    using namespace std::chrono;
+    const auto limit = m_options.permissionWait;
+    QString text = QStringLiteral("Waiting for permission to type: %1").arg(question);
+    if (limit > 0ms && limit % minutes(1) == 0ms)
+        text += QStringLiteral(" (at most %1 min).").arg(duration_cast<minutes>(limit).count());
+    else if (limit > 0ms)
+        text += QStringLiteral(" (at most %1 s).").arg(duration_cast<seconds>(limit).count());
+    else
+        text += QStringLiteral(". Stop ends the wait.");
+    m_observer.logImportantEvent(text);
+    setPhase(RunState::Phase::Starting, RunState::End::None, text);
+}
+
+std::unique_ptr<worker::WeightWorker> Run::connectApart(
+    const std::function<void(const QString &, const QString &)> &presenter)
+{
+    // Warnings of the engine's checks are shown on this thread afterwards.
+    std::vector<std::pair<QString, QString>> warnings;
+    std::unique_ptr<worker::WeightWorker> made;
+    QThread *home = thread();
+    try {
+        const bool done = apart([this, &warnings, &made, home] {
+            made = worker::createWeightWorker(m_config, *m_view, [&warnings](const QString &title, const QString &message) {
+                warnings.emplace_back(title, message);
+            });
+            // The engine belongs to the event thread, as one made there does.
+            made->moveToThread(home);
+        });
+        if (!done)
+            return nullptr; // the run was deleted meanwhile
+    } catch (...) {
         // Stop during the attempt is no failure to report.
         if (m_connectStop.stop_requested())
             return nullptr;
-        std::rethrow_exception(failure);
+        throw;
     }
     for (const auto &[title, message] : warnings)
         presenter(title, message);

@@ -122,6 +122,10 @@ public:
         // Where the session's language is read, for the decimal mark the
         // typed values should have; none: SessionLocaleSources::fromSystem().
         std::optional<SessionLocaleSources> sessionLocale;
+        // The longest wait for the user's answer where the desktop asks
+        // permission to type (the portal's dialog); zero: as long as the
+        // user takes. Stop ends the wait either way.
+        std::chrono::milliseconds permissionWait {0};
     };
 
     // `config` is the run's own copy of the settings, taken at Start.
@@ -174,6 +178,17 @@ Q_SIGNALS:
 private:
     class ReceptionView;
 
+    // Runs `body` on a thread of its own while the event thread goes on;
+    // Stop (or the run's end) interrupts that thread. False when the run was
+    // deleted meanwhile: nothing of it may be touched then. A failure of
+    // `body` is rethrown.
+    bool apart(const std::function<void()> &body);
+    // The keyboard output, made apart where the desktop may ask the user's
+    // permission first. Null when the run was deleted or stopped meanwhile
+    // (`*gone` tells which).
+    std::unique_ptr<worker::Keybot> makeKeybot(bool *gone);
+    // Posted by name from the thread that waits for the permission.
+    Q_INVOKABLE void waitingForPermission(const QString &question);
     // `end`: Stopped when Stop came while a network port was being connected.
     bool notStarted(const QString &reason, RunState::End end = RunState::End::NotStarted);
     // The record file and the broker, when set: every line from the ledger.

@@ -309,10 +309,12 @@ void RunControl::stateChanged(const run::RunState &state)
     const bool newlyEnded = !problem.isEmpty() && state.ended() && m_status.slotText(StatusLine::Slot::Problem) != problem;
     if (state.end != run::RunState::End::NotStarted)
         m_status.setText(StatusLine::Slot::Problem, problem);
+    // Waiting for the device, or for the desktop's permission to type.
     m_status.setText(StatusLine::Slot::Waiting,
         state.phase == run::RunState::Phase::WaitingForDevice
             ? text("waiting.for.device").replace(QStringLiteral("{0}"), m_run ? m_run->config().getPort() : QString())
-            : QString());
+            : state.phase == run::RunState::Phase::Starting ? state.reason
+                                                            : QString());
     // An output's trouble belongs to the run: it goes with the run's end.
     QStringList outputProblems;
     for (const run::RunState::Output &output : state.outputs) {

@@ -19,6 +19,9 @@ OMVARA_DEBIAN_PACKAGES=(
     openjdk-17-jdk-headless
     libreoffice-calc python3-uno openbox
     libwayland-dev wayland-protocols sway foot wtype xwayland qt6-wayland
+    libwayland-bin plasma-wayland-protocols python3-gi
+    kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde qtwayland5
+    mutter xdg-desktop-portal-gnome
 )
 
 omvara_install_deps() {

@@ -3,7 +3,9 @@
 
 #include "omvara/util/ProcessProperties.h"
 #include "omvara/worker/keys/LayoutKeymap.h"
-#include "omvara/worker/keys/uinput/SessionLayout.h"
+#include "omvara/worker/keys/SessionLayout.h"
+#include "omvara/worker/keys/kwin/KwinKeyInjector.h"
+#include "omvara/worker/keys/portal/PortalKeyInjector.h"
 #include "omvara/worker/keys/uinput/UinputKeyInjector.h"
 #include "omvara/worker/keys/virtualkeyboard/VirtualKeyboardKeyInjector.h"
 #include "omvara/worker/keys/x11/X11KeyInjector.h"
@@ -116,20 +118,34 @@ std::unique_ptr<KeyInjector> KeyInjectors::open(const QString &backend)
         return openUinputKeyInjector();
     if (backend == QLatin1String("virtual-keyboard"))
         return openVirtualKeyboardKeyInjector();
-    // KWin fake input: not built in.
     if (backend == QLatin1String("kwin"))
-        throw KeyboardUnavailableError(QStringLiteral("kwin: not built in"));
-    // The RemoteDesktop portal: not built in.
+        return openKwinKeyInjector();
     if (backend == QLatin1String("portal"))
-        throw KeyboardUnavailableError(QStringLiteral("portal: not built in"));
+        return openPortalKeyInjector();
     throw KeyboardUnavailableError(QStringLiteral("Unknown keyboard output \"%1\"; choose one of: %2")
                                        .arg(backend, choices().join(QStringLiteral(", "))));
 }
 
+namespace {
+
+QString chosenName(const QString &choice)
+{
+    return (choice.isEmpty() ? util::ProcessProperties::get(KeyInjectors::propertyName()) : choice).trimmed().toLower();
+}
+
+} // namespace
+
+bool KeyInjectors::mayAskPermission(const QString &choice)
+{
+    const QString name = chosenName(choice);
+    if (name.isEmpty() || name == QLatin1String("auto"))
+        return backendOrder().contains(QStringLiteral("portal"));
+    return name == QLatin1String("portal");
+}
+
 std::unique_ptr<KeyInjector> KeyInjectors::create(const QString &choice)
 {
-    QString name = choice.isEmpty() ? util::ProcessProperties::get(propertyName()) : choice;
-    name = name.trimmed().toLower();
+    const QString name = chosenName(choice);
     if (!name.isEmpty() && name != QLatin1String("auto")) {
         std::unique_ptr<KeyInjector> named = open(name);
         named->describeChoice(QStringLiteral("%1, as chosen").arg(name),

@@ -30,6 +30,11 @@ public:
     // WAYLAND_DISPLAY is set or XDG_SESSION_TYPE is "wayland".
     static bool waylandSession();
 
+    // True when starting the backend `choice` names (empty: the process
+    // property) may wait for the user's answer to the desktop's question
+    // (the portal's dialog; see PermissionWait).
+    static bool mayAskPermission(const QString &choice = QString());
+
     // Starts the backend `choice` names (empty: the process property), with
     // how it was chosen and any warning about it (KeyInjector::choice,
     // warning): X11 named in a Wayland session warns. Throws

@@ -16,6 +16,10 @@
 #include "omvara/worker/WeightWorker.h"
 #include "omvara/worker/WeightWorkerView.h"
 #include "portlink/SerialConfig.h"
+#include "omvara/util/Interruption.h"
+#include "omvara/util/ProcessProperties.h"
+#include "omvara/worker/keys/KeyInjectors.h"
+#include "omvara/worker/keys/PermissionWait.h"
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
 
@@ -26,6 +30,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -449,6 +454,72 @@ TEST_F(RunTest, anAdapterThatBrlttyTakes_isNamedWhenItVanishesSoonAfterTheOpen)
         ASSERT_TRUE(runUntil([&] { return run.state().ended(); }));
         adapter.replug();
     }
+}
+
+// Where the desktop asks permission to type (the portal's dialog), the
+// keyboard starts on a thread of its own: the state and the log say that the
+// run waits, with the runner's limit, while the event thread goes on; the
+// answer starts the run; Stop ends the wait without opening the port.
+TEST_F(RunTest, permissionToType_waitShownWhileTheEventThreadGoesOn_answerStarts_stopEndsTheWait)
+{
+    namespace kb = omvara::worker::keys;
+    omvara::util::ProcessProperties::set(kb::KeyInjectors::propertyName(), QStringLiteral("portal"));
+    for (const bool answered : {true, false}) {
+        SCOPED_TRACE(answered ? "answered" : "stopped");
+        view.clear();
+        std::atomic<bool> answer {false};
+        std::chrono::milliseconds limitSeen {0};
+        omvara::run::Run::Options options;
+        options.sound = false;
+        options.permissionWait = 2min;
+        options.makers.keybot = [&](omvara::worker::WeightWorkerView *v, const Config &c) {
+            limitSeen = kb::PermissionWait::limit();
+            kb::PermissionWait::waiting(QStringLiteral("answer the desktop's dialog"));
+            while (!answer)
+                omvara::util::Interruption::sleep(5ms); // Stop interrupts it
+            auto recording = std::make_unique<RecordingKeyInjector>();
+            keys = recording.get();
+            return omvara::worker::Keybot::fromConfig(v, c, std::move(recording));
+        };
+        Config config = Instrument::GENERIC.getDefaultConfig();
+        config.setPort(QStringLiteral("COM5"));
+        config.setOutputTerminator(omvara::config::ConfigHelper::OutputTerminator::ENTER);
+        omvara::run::Run run(std::move(config), std::move(options), view, view);
+        bool waitShown = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (run.state().phase != RunState::Phase::Starting || !run.state().reason.contains("Waiting for permission"))
+                return;
+            waitShown = true;
+            poll.stop();
+            if (answered)
+                answer = true;
+            else
+                run.stop();
+        });
+        poll.start(10);
+        EXPECT_EQ(run.start(), answered);
+        EXPECT_TRUE(waitShown);
+        EXPECT_EQ(limitSeen, 2min);
+        EXPECT_TRUE(view.important().contains(
+            QStringLiteral("Waiting for permission to type: answer the desktop's dialog (at most 2 min).")))
+            << qPrintable(view.important().join('\n'));
+        if (answered) {
+            EXPECT_TRUE(run.state().reason.isEmpty()) << qPrintable(run.state().reason);
+            EXPECT_TRUE(port->isOpen());
+            port->feed(run_records::records(1, 3));
+            EXPECT_TRUE(runUntil([&] {
+                return typedTexts(keys->events(), run.keybot()->keyMap()) == run_records::numbers(1, 3);
+            })) << qPrintable(typedTexts(keys->events(), run.keybot()->keyMap()).join(' '));
+            run.stop();
+            ASSERT_TRUE(runUntil([&] { return run.state().ended(); }));
+        } else {
+            EXPECT_EQ(run.state().end, RunState::End::Stopped);
+            EXPECT_FALSE(port->isOpen());
+            EXPECT_TRUE(view.cannotStartWith.isEmpty());
+        }
+    }
+    omvara::util::ProcessProperties::reset();
 }
 
 namespace {

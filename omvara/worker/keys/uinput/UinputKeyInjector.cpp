@@ -2,7 +2,7 @@
 #include "omvara/worker/keys/uinput/UinputKeyInjector.h"
 
 #include "omvara/worker/keys/KeyPositions.h"
-#include "omvara/worker/keys/uinput/SessionLayout.h"
+#include "omvara/worker/keys/SessionLayout.h"
 
 #include <linux/input-event-codes.h>
 
@@ -44,24 +44,6 @@ std::vector<int> UinputKeyInjector::deviceKeys()
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
     return keys;
-}
-
-std::unique_ptr<LayoutKeymap> sessionKeymap(const std::vector<SessionLayout> &candidates, bool firstIsChosen,
-    const std::function<bool(int)> &usable, QString *name)
-{
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-        const SessionLayout &candidate = candidates[i];
-        const QString shown = QStringLiteral("%1 from %2").arg(candidate.name(), candidate.source);
-        if (auto keymap = LayoutKeymap::compile(candidate.layout, candidate.variant, candidate.name(), usable)) {
-            *name = shown;
-            return keymap;
-        }
-        if (i == 0 && firstIsChosen)
-            throw KeyboardUnavailableError(QStringLiteral("uinput: the keyboard layout \"%1\" (%2) is not known to this"
-                                                          " system; give one such as de or us(dvorak)")
-                                               .arg(candidate.name(), candidate.source));
-    }
-    return nullptr;
 }
 
 std::unique_ptr<KeyInjector> openUinputKeyInjector()

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "omvara/worker/keys/LayoutKeyInjector.h"
-#include "omvara/worker/keys/uinput/SessionLayout.h"
+#include "omvara/worker/keys/SessionLayout.h"
 #include "omvara/worker/keys/uinput/UinputDevice.h"
 
 #include <functional>
@@ -51,12 +51,5 @@ private:
 // layout the user chose (--keyboard-layout, OMVARA_KEYBOARD_LAYOUT) is not
 // known to the system.
 std::unique_ptr<KeyInjector> openUinputKeyInjector();
-
-// The layout keymap for the first of `candidates` the system knows, with
-// "NAME from SOURCE" in `name`; null when there is none. A user's choice
-// (the first candidate, when the sources had one) that is not known throws
-// KeyboardUnavailableError. Only `usable` keys are pressed.
-std::unique_ptr<LayoutKeymap> sessionKeymap(const std::vector<SessionLayout> &candidates, bool firstIsChosen,
-    const std::function<bool(int)> &usable, QString *name);
 
 } // namespace omvara::worker::keys

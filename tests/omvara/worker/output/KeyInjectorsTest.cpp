@@ -4,11 +4,13 @@
 #include "omvara/worker/keys/KeyCodes.h"
 #include "omvara/worker/keys/KeyInjectors.h"
 #include "omvara/worker/keys/recording/RecordingKeyInjector.h"
-#include "omvara/worker/keys/uinput/SessionLayout.h"
+#include "omvara/worker/keys/SessionLayout.h"
 
 #include "QtPrinters.h"
 
 #include <gtest/gtest.h>
+
+#include <QTemporaryDir>
 
 #include <cstdlib>
 
@@ -62,6 +64,28 @@ TEST(KeyInjectors, noDisplayAndNoUinput_failsNamingEveryBackendTried)
         GTEST_SKIP() << "this machine has a usable /dev/uinput";
     EXPECT_TRUE(text.startsWith("No keyboard output could be used: X11: no display (DISPLAY is not set); uinput: cannot open /dev/uinput"))
         << text.toStdString();
+}
+
+// Outside a desktop session (no Wayland display, no session bus: a console,
+// an SSH login) the Wayland backends say why they cannot start, and the
+// portal does not wait for a dialog nobody sees.
+TEST(KeyInjectors, waylandBackendsOutsideADesktopSession_sayWhatIsMissing)
+{
+    QTemporaryDir runtime;
+    EnvGuard folder("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit().constData());
+    EnvGuard wayland("WAYLAND_DISPLAY", nullptr);
+    EnvGuard bus("DBUS_SESSION_BUS_ADDRESS", nullptr);
+    const struct {
+        const char *backend;
+        const char *reason;
+    } cases[] = {
+        {"kwin", "kwin: no Wayland display to connect to"},
+        {"portal", "portal: no session bus (DBUS_SESSION_BUS_ADDRESS is not set: not started in a desktop session)"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_TRUE(failureOf(c.backend).startsWith(c.reason)) << c.backend << ": " << failureOf(c.backend).toStdString();
+        EXPECT_EQ(KeyInjectors::mayAskPermission(c.backend), QLatin1String(c.backend) == QLatin1String("portal"));
+    }
 }
 
 TEST(KeyInjectors, userChoice_comesFromThePropertyOrTheEnvironment)

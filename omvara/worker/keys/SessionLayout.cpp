@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "omvara/worker/keys/uinput/SessionLayout.h"
+#include "omvara/worker/keys/SessionLayout.h"
 
 #include "omvara/util/ProcessProperties.h"
+#include "omvara/worker/keys/KeyInjector.h"
+#include "omvara/worker/keys/LayoutKeymap.h"
 
 #include <QDir>
 #include <QFile>
@@ -150,6 +152,30 @@ std::vector<SessionLayout> sessionLayoutCandidates(const SessionLayoutSources &s
     add(fromLists(shellValue(sources.debianKeyboard, QStringLiteral("XKBLAYOUT")),
         shellValue(sources.debianKeyboard, QStringLiteral("XKBVARIANT")), QStringLiteral("/etc/default/keyboard")));
     return found;
+}
+
+std::unique_ptr<LayoutKeymap> sessionKeymap(const std::vector<SessionLayout> &candidates, bool firstIsChosen,
+    const std::function<bool(int)> &usable, QString *name, const QString &backend)
+{
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const SessionLayout &candidate = candidates[i];
+        const QString shown = QStringLiteral("%1 from %2").arg(candidate.name(), candidate.source);
+        if (auto keymap = LayoutKeymap::compile(candidate.layout, candidate.variant, candidate.name(), usable)) {
+            *name = shown;
+            return keymap;
+        }
+        if (i == 0 && firstIsChosen)
+            throw KeyboardUnavailableError(QStringLiteral("%1: the keyboard layout \"%2\" (%3) is not known to this"
+                                                          " system; give one such as de or us(dvorak)")
+                                               .arg(backend, candidate.name(), candidate.source));
+    }
+    return nullptr;
+}
+
+std::unique_ptr<LayoutKeymap> desktopKeymap(const QString &backend, QString *name)
+{
+    const SessionLayoutSources sources = SessionLayoutSources::fromSystem();
+    return sessionKeymap(sessionLayoutCandidates(sources), !sources.chosen.isEmpty(), {}, name, backend);
 }
 
 } // namespace omvara::worker::keys

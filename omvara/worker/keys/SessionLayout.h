@@ -3,14 +3,20 @@
 
 #include <QString>
 
+#include <functional>
+#include <memory>
+
 #include <optional>
 #include <vector>
 
 namespace omvara::worker::keys {
 
-// A keyboard layout by its XKB names, and where it was found. The uinput
-// backend cannot ask the desktop which layout it applies to the virtual
-// keyboard, so it looks where the layout is configured.
+class LayoutKeymap;
+
+// A keyboard layout by its XKB names, and where it was found. The backends
+// that send key codes (uinput, KWin's fake input, the portal) cannot ask the
+// desktop which layout it applies to their keys, so they look where the
+// layout is configured.
 struct SessionLayout
 {
     QString layout; // "de"
@@ -50,5 +56,17 @@ struct SessionLayoutSources
 // counts. The user's choice is taken even when malformed (name() then shows
 // it unparsed in `layout`), so that it can be refused rather than skipped.
 std::vector<SessionLayout> sessionLayoutCandidates(const SessionLayoutSources &sources);
+
+// The layout keymap for the first of `candidates` the system knows, with
+// "NAME from SOURCE" in `name`; null when there is none. A user's choice
+// (the first candidate, when the sources had one) that is not known throws
+// KeyboardUnavailableError naming `backend`. Only `usable` keys are pressed.
+std::unique_ptr<LayoutKeymap> sessionKeymap(const std::vector<SessionLayout> &candidates, bool firstIsChosen,
+    const std::function<bool(int)> &usable, QString *name,
+    const QString &backend = QStringLiteral("uinput"));
+
+// sessionKeymap() for the candidates of this process and machine
+// (SessionLayoutSources::fromSystem()), every key usable.
+std::unique_ptr<LayoutKeymap> desktopKeymap(const QString &backend, QString *name);
 
 } // namespace omvara::worker::keys
