@@ -23,6 +23,7 @@
 #include "XWindowClose.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -264,6 +265,14 @@ TEST_F(FocusMove, toOmvarasWindowWhileTyping_recordTypedRowsEqualTheXterm_eachCu
         store.saveConfig(settings);
     }
     omvara::util::ProcessProperties::remove(omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE);
+    // This user told the question on closing during a run not to ask again,
+    // with "Stop and quit": closing below ends the program.
+    {
+        QDir().mkpath(home.filePath("config/Brindlecote"));
+        QFile state(home.filePath("config/Brindlecote/OmvaraWindow.ini"));
+        ASSERT_TRUE(state.open(QIODevice::WriteOnly));
+        state.write("[close]\nanswer=stopAndQuit\n");
+    }
 
     Process omvara(env);
     omvara->setStandardOutputFile(home.filePath("output.txt"));
