@@ -80,6 +80,10 @@ SessionLocaleSources SessionLocaleSources::fromSystem()
     if (configHome.isEmpty() && !QDir::homePath().isEmpty())
         configHome = QDir::home().filePath(QStringLiteral(".config"));
     sources.configHome = configHome;
+    // Outside a desktop session (a service, a console) there is no region
+    // setting to read, and no program is started for it.
+    if (sources.environment.value(QStringLiteral("XDG_CURRENT_DESKTOP")).isEmpty())
+        return sources;
     sources.gnomeRegion = [] {
         const QString gsettings = QStandardPaths::findExecutable(QStringLiteral("gsettings"));
         if (gsettings.isEmpty())

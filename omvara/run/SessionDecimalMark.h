@@ -27,7 +27,8 @@ struct SessionLocaleSources
     std::function<QString()> gnomeRegion;
 
     // This process's environment and the user's desktop settings (GNOME's
-    // region is read with gsettings, waiting at most 2 s).
+    // region is read with gsettings, waiting at most 2 s, and only in a
+    // desktop session: XDG_CURRENT_DESKTOP set).
     static SessionLocaleSources fromSystem();
 };
 
