@@ -309,13 +309,7 @@ private:
             case '\\':
                 c = nextEscaped();
                 if (c == 'p' || c == 'P') {
-                    c = next();
-                    bool oneLetter = true;
-                    if (c != '{')
-                        unread();
-                    else
-                        oneLetter = false;
-                    family(oneLetter, start);
+                    property(start);
                 } else {
                     unread();
                     atom();
@@ -671,13 +665,7 @@ private:
         if (c == '\\') {
             c = nextEscaped();
             if (c == 'p' || c == 'P') {
-                c = next();
-                bool oneLetter = true;
-                if (c != '{')
-                    unread();
-                else
-                    oneLetter = false;
-                family(oneLetter, start);
+                property(start);
                 return true;
             }
             const bool isRange = at(cursor + 1) == '-';
@@ -707,6 +695,15 @@ private:
             }
         }
         return false;
+    }
+
+    // After "\p" or "\P" at `start`: the family in braces or of one letter.
+    void property(qsizetype start)
+    {
+        const bool oneLetter = next() != '{';
+        if (oneLetter)
+            unread();
+        family(oneLetter, start);
     }
 
     // "\p" or "\P" at `start`; the cursor is on the "p" (one letter) or "{".

@@ -13,31 +13,35 @@ qint64 LineLedger::add(RunLine line)
     return seq;
 }
 
+RunLine *LineLedger::pending(qint64 seq)
+{
+    if (m_lines.empty() || seq < m_lines.front().seq || seq - m_lines.front().seq >= qint64(m_lines.size()))
+        return nullptr;
+    RunLine &line = m_lines[std::size_t(seq - m_lines.front().seq)];
+    return line.settled() ? nullptr : &line;
+}
+
 void LineLedger::settle(qint64 seq, LineStatus status, const QString &note)
 {
     std::lock_guard lock(m_mutex);
-    if (m_lines.empty() || seq < m_lines.front().seq)
+    RunLine *line = pending(seq);
+    if (!line)
         return;
-    RunLine &line = m_lines[std::size_t(seq - m_lines.front().seq)];
-    if (line.settled())
-        return;
-    line.status = status;
-    line.note = note;
+    line->status = status;
+    line->note = note;
     releaseSettled();
 }
 
 void LineLedger::settleCut(qint64 seq, const QString &note, const QString &typedPart, const QString &window)
 {
     std::lock_guard lock(m_mutex);
-    if (m_lines.empty() || seq < m_lines.front().seq)
+    RunLine *line = pending(seq);
+    if (!line)
         return;
-    RunLine &line = m_lines[std::size_t(seq - m_lines.front().seq)];
-    if (line.settled())
-        return;
-    line.status = LineStatus::Cut;
-    line.note = note;
-    line.typedPart = typedPart;
-    line.window = window;
+    line->status = LineStatus::Cut;
+    line->note = note;
+    line->typedPart = typedPart;
+    line->window = window;
     releaseSettled();
 }
 

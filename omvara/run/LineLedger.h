@@ -33,6 +33,8 @@ public:
     void settleAll(LineStatus status, const QString &note = {});
 
 private:
+    // The pending line `seq`, or null when it is unknown or already settled. Under m_mutex.
+    RunLine *pending(qint64 seq);
     void releaseSettled();
 
     Release m_release;

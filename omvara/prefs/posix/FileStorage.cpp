@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/prefs/FileStorage.h"
 
+#include "omvara/util/posix/Descriptors.h"
+
 #include "omvara/prefs/PreferencesErrors.h"
 
 #include <QDir>
@@ -30,38 +32,12 @@ QString reason(int error)
     throw BackingStoreError(QStringLiteral("%1 %2: %3").arg(what, path, reason(error)));
 }
 
-int openRetrying(const QByteArray &path, int flags, mode_t mode = 0)
-{
-    int fd;
-    do {
-        fd = ::open(path.constData(), flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    const char *p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
 } // namespace
 
 std::optional<QByteArray> FileStorage::read(const QString &path)
 {
     const QByteArray native = QFile::encodeName(path);
-    const int fd = openRetrying(native, O_RDONLY);
+    const int fd = util::openRetrying(native, O_RDONLY);
     if (fd < 0) {
         if (errno == ENOENT)
             return std::nullopt;
@@ -97,7 +73,7 @@ void FileStorage::replace(const QString &path, const QByteArray &bytes)
     int fd = -1;
     for (int attempt = 0; fd < 0; ++attempt) {
         temporary = native + ".tmp" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
-        fd = openRetrying(temporary, O_WRONLY | O_CREAT | O_EXCL, 0666);
+        fd = util::openRetrying(temporary, O_WRONLY | O_CREAT | O_EXCL, 0666);
         if (fd < 0 && (errno != EEXIST || attempt > 100))
             failWith(QStringLiteral("Cannot write"), path, errno);
     }
@@ -110,7 +86,9 @@ void FileStorage::replace(const QString &path, const QByteArray &bytes)
         if (::geteuid() == 0)
             (void)::fchown(fd, old.st_uid, old.st_gid);
     }
-    if (!writeAll(fd, bytes) || ::fsync(fd) != 0)
+    if (const int written = util::writeAll(fd, bytes))
+        error = written;
+    else if (::fsync(fd) != 0)
         error = errno;
     if (::close(fd) != 0 && error == 0)
         error = errno;
@@ -123,7 +101,7 @@ void FileStorage::replace(const QString &path, const QByteArray &bytes)
 
     // The rename itself reaches the disk with the folder's next sync; ask for it.
     const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int dir = openRetrying(folder, O_RDONLY | O_DIRECTORY);
+    const int dir = util::openRetrying(folder, O_RDONLY | O_DIRECTORY);
     if (dir >= 0) {
         (void)::fsync(dir);
         ::close(dir);
@@ -152,14 +130,14 @@ void FileStorage::removeLeftovers(const QString &path)
 FileStorage::Lock::Lock(const QString &path, Mode mode)
 {
     const QByteArray lockPath = QFile::encodeName(path + QStringLiteral(".lock"));
-    fd = openRetrying(lockPath, O_RDWR | O_CREAT, 0666);
+    fd = util::openRetrying(lockPath, O_RDWR | O_CREAT, 0666);
     if (fd >= 0) {
         // Every user of a shared installation must be able to open it.
         struct stat st {};
         if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 0666) != 0666)
             (void)::fchmod(fd, 0666);
     } else {
-        fd = openRetrying(lockPath, O_RDONLY);
+        fd = util::openRetrying(lockPath, O_RDONLY);
     }
     if (fd < 0)
         return;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/run/RecordFile.h"
 
+#include "omvara/util/posix/Descriptors.h"
 #include "omvara/worker/WorkerTexts.h"
 
 #include <QFile>
@@ -19,15 +20,6 @@ namespace {
 QString reason(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
-}
-
-int openRetrying(const QByteArray &path, int flags, mode_t mode = 0)
-{
-    int fd;
-    do {
-        fd = ::open(path.constData(), flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
 }
 
 // Whether the link `link` (lstat of `path`) may be followed.
@@ -72,7 +64,7 @@ bool RecordFile::open(const QString &path, QString *problem)
             *problem = worker::WorkerTexts::text("record.link.refused");
             return false;
         }
-        const int fd = openRetrying(native, O_WRONLY | O_APPEND | O_CREAT | (link ? 0 : O_NOFOLLOW), 0666);
+        const int fd = util::openRetrying(native, O_WRONLY | O_APPEND | O_CREAT | (link ? 0 : O_NOFOLLOW), 0666);
         if (fd < 0) {
             if (errno == ELOOP && !link)
                 continue;
@@ -112,7 +104,7 @@ bool RecordFile::endsWithLineEnd() const
     const qint64 length = size();
     if (length <= 0)
         return true;
-    const int fd = openRetrying(QFile::encodeName(m_target), O_RDONLY);
+    const int fd = util::openRetrying(QFile::encodeName(m_target), O_RDONLY);
     if (fd < 0)
         return true;
     char last = '\n';
@@ -139,22 +131,13 @@ bool RecordFile::append(const QByteArray &bytes, QString *problem)
         return false;
     }
     const qint64 before = size();
-    const char *p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(m_fd, p, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            *problem = reason(error);
-            // A part of a row would join the next one: it goes.
-            if (left < bytes.size() && before >= 0)
-                (void)::ftruncate(m_fd, off_t(before));
-            return false;
-        }
-        p += n;
-        left -= n;
+    qsizetype written = 0;
+    if (const int error = util::writeAll(m_fd, bytes, &written)) {
+        *problem = reason(error);
+        // A part of a row would join the next one: it goes.
+        if (written > 0 && before >= 0)
+            (void)::ftruncate(m_fd, off_t(before));
+        return false;
     }
     return true;
 }
