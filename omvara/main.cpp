@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "omvara/window/RadezoZiDad.h"
-#include "omvara/util/SignalStop.h"
-#include "omvara/util/Version.h"
 #include "omvara/config/StoreCommands.h"
 #include "omvara/headless/HeadlessRunner.h"
 #include "omvara/sim/InstrumentSimulator.h"
+#include "omvara/util/SignalStop.h"
+#include "omvara/util/Version.h"
+#include "omvara/window/RadezoZiDad.h"
 #include "omvara/worker/ExtractionDemo.h"
 #include "omvara/worker/keys/KeyInjectors.h"
 
@@ -57,7 +57,8 @@ int main(int argc, char *argv[])
     if (args.contains(QStringLiteral("--simulate")))
         return omvara::sim::runSimulator(args);
     QTextStream err(stderr);
-    if (const auto status = omvara::config::runStoreCommands(args, QCoreApplication::applicationDirPath(), out, err))
+    if (const auto status
+        = omvara::config::runStoreCommands(args, QCoreApplication::applicationDirPath(), out, err))
         return *status;
     if (omvara::headless::HeadlessRunner::wants(args))
         return omvara::headless::HeadlessRunner::run(args);

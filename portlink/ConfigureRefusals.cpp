@@ -9,9 +9,10 @@ namespace {
 
 QString refused(const SerialConfig &config, const QString &what)
 {
-    return QStringLiteral("The driver of %1 refused %2 (it kept another value): choose line settings that the "
-                          "port supports and set the instrument to the same, or connect the instrument through "
-                          "an adapter that supports them")
+    return QStringLiteral(
+        "The driver of %1 refused %2 (it kept another value): choose line settings that the "
+        "port supports and set the instrument to the same, or connect the instrument through "
+        "an adapter that supports them")
         .arg(config.getPortNameString(), what);
 }
 
@@ -22,7 +23,8 @@ QString hint(int rc, const SerialConfig &config)
     switch (rc) {
     case BitRate: {
         const int code = config.getBitRate();
-        const int rate = code > 30 || code < 0 || code >= static_cast<int>(SerialConfig::bitRateNumbers.size())
+        const int rate
+            = code > 30 || code < 0 || code >= static_cast<int>(SerialConfig::bitRateNumbers.size())
             ? code
             : SerialConfig::bitRateNumbers[static_cast<size_t>(code)];
         return refused(config, QStringLiteral("the bit rate %1").arg(rate));
@@ -38,7 +40,8 @@ QString hint(int rc, const SerialConfig &config)
     }
     case StopBits:
         return refused(config,
-            config.getStopBits() == SerialConfig::ST_2BITS ? QStringLiteral("2 stop bits") : QStringLiteral("1 stop bit"));
+            config.getStopBits() == SerialConfig::ST_2BITS ? QStringLiteral("2 stop bits")
+                                                           : QStringLiteral("1 stop bit"));
     case Handshake:
         return refused(config, QStringLiteral("the handshake (flow control)"));
     default:

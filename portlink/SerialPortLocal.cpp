@@ -7,11 +7,11 @@
 #include "portlink/FlowControlTask.h"
 #include "portlink/NativeHandleMutex.h"
 #include "portlink/NetworkPortName.h"
-#include "portlink/net/Rfc2217NativeSerial.h"
-#include "portlink/net/TcpNativeSerial.h"
 #include "portlink/PortlinkErrors.h"
 #include "portlink/SerialServerTask.h"
 #include "portlink/SystemProperties.h"
+#include "portlink/net/Rfc2217NativeSerial.h"
+#include "portlink/net/TcpNativeSerial.h"
 
 #include "omvara/util/ProcessProperties.h"
 

@@ -21,7 +21,7 @@ inline QCoreApplication &app()
     static QCoreApplication *instance = [] {
         omvara::util::ProcessProperties::set(QStringLiteral("PLK_OSNAME"), QStringLiteral("Windows"));
         omvara::util::ProcessProperties::set(QStringLiteral("PLK_OSARCH"), QStringLiteral("x86"));
-        portlink::Console::setSink([](const QString &) { });
+        portlink::Console::setSink([](const QString &) {});
         return new QCoreApplication(argc, argv);
     }();
     return *instance;

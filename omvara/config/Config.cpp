@@ -41,14 +41,15 @@ Config::Config()
 {
 }
 
-Config::Config(QString port, const Instrument *instrument, int bitRate, int dataBits, int stopBits, int parity,
-    int inputTerminator, const Connect &connect, const KeyboardType &keyboardType, QString delay,
-    const DecimalSeparator &decimalSeparator, const StartWith &startWith, const OutputTerminator &outputTerminator,
-    const MathOperation &mathOperation, QString mathOperand, QString decimalPlaces,
-    const RoundingMethod &roundingMethod, const Sound &sound, bool minimizeToTray, bool notifyWhenMinimizedToTray,
-    bool checkForUpdates, bool abortAutoStartWhenPrevPortNotAvailable, const EditOperation &editOperation,
-    const EditPosition &editPosition, QString editNumCharacters, QString removeCharacters, QString customRegEx,
-    bool ignoreDuplicates, QString ignoreTimeLimit, QString ignoreDifference)
+Config::Config(QString port, const Instrument *instrument, int bitRate, int dataBits, int stopBits,
+    int parity, int inputTerminator, const Connect &connect, const KeyboardType &keyboardType, QString delay,
+    const DecimalSeparator &decimalSeparator, const StartWith &startWith,
+    const OutputTerminator &outputTerminator, const MathOperation &mathOperation, QString mathOperand,
+    QString decimalPlaces, const RoundingMethod &roundingMethod, const Sound &sound, bool minimizeToTray,
+    bool notifyWhenMinimizedToTray, bool checkForUpdates, bool abortAutoStartWhenPrevPortNotAvailable,
+    const EditOperation &editOperation, const EditPosition &editPosition, QString editNumCharacters,
+    QString removeCharacters, QString customRegEx, bool ignoreDuplicates, QString ignoreTimeLimit,
+    QString ignoreDifference)
     : minimizeToTray(minimizeToTray)
     , notifyWhenMinimizedToTray(notifyWhenMinimizedToTray)
     , checkForUpdates(checkForUpdates)
@@ -87,11 +88,11 @@ Config::Config(QString port, const Instrument *instrument, int bitRate, int data
 
 Config Config::copyConfig() const
 {
-    Config copy(port, instrument, bitRate, dataBits, stopBits, parity, inputTerminator, *connect, *keyboardType,
-        delay, *decimalSeparator, *startWith, *outputTerminator, *mathOperation, mathOperand, decimalPlaces,
-        *roundingMethod, *sound, minimizeToTray, notifyWhenMinimizedToTray, checkForUpdates,
-        abortAutoStartWhenPrevPortNotAvailable, *editOperation, *editPosition, editNumCharacters, removeCharacters,
-        customRegEx, ignoreDuplicates, ignoreTimeLimit, ignoreDifference);
+    Config copy(port, instrument, bitRate, dataBits, stopBits, parity, inputTerminator, *connect,
+        *keyboardType, delay, *decimalSeparator, *startWith, *outputTerminator, *mathOperation, mathOperand,
+        decimalPlaces, *roundingMethod, *sound, minimizeToTray, notifyWhenMinimizedToTray, checkForUpdates,
+        abortAutoStartWhenPrevPortNotAvailable, *editOperation, *editPosition, editNumCharacters,
+        removeCharacters, customRegEx, ignoreDuplicates, ignoreTimeLimit, ignoreDifference);
     copy.reconnect = reconnect;
     copy.recentPorts = recentPorts;
     copy.portDevice = portDevice;
@@ -129,14 +130,15 @@ bool Config::hasChanged(const Config &o) const
         || notifyWhenMinimizedToTray != o.notifyWhenMinimizedToTray || checkForUpdates != o.checkForUpdates
         || abortAutoStartWhenPrevPortNotAvailable != o.abortAutoStartWhenPrevPortNotAvailable
         || editOperation != o.editOperation || editPosition != o.editPosition
-        || !sameText(editNumCharacters, o.editNumCharacters) || !sameText(removeCharacters, o.removeCharacters)
-        || !sameText(customRegEx, o.customRegEx) || ignoreDuplicates != o.ignoreDuplicates
-        || !sameText(ignoreTimeLimit, o.ignoreTimeLimit) || !sameText(ignoreDifference, o.ignoreDifference)
-        || reconnect != o.reconnect || recentPorts != o.recentPorts || portDevice != o.portDevice
+        || !sameText(editNumCharacters, o.editNumCharacters)
+        || !sameText(removeCharacters, o.removeCharacters) || !sameText(customRegEx, o.customRegEx)
+        || ignoreDuplicates != o.ignoreDuplicates || !sameText(ignoreTimeLimit, o.ignoreTimeLimit)
+        || !sameText(ignoreDifference, o.ignoreDifference) || reconnect != o.reconnect
+        || recentPorts != o.recentPorts
+        || portDevice != o.portDevice
         // Record file and broker.
         || !sameText(recordFile, o.recordFile) || !sameText(mqttUrl, o.mqttUrl)
-        || !sameText(mqttCaFile, o.mqttCaFile)
-        || requestsChanged(o);
+        || !sameText(mqttCaFile, o.mqttCaFile) || requestsChanged(o);
 }
 
 bool Config::requestsChanged(const Config &o) const
@@ -150,7 +152,7 @@ void Config::setInstrument(const Instrument *value)
     instrument = value;
     if (!value)
         return;
-    const PropertyChangeEvent event{value->getInstrumentType().name(), nullptr, value};
+    const PropertyChangeEvent event { value->getInstrumentType().name(), nullptr, value };
     // A listener may remove itself while being told.
     const QList<PropertyChangeListener *> current = listeners;
     for (PropertyChangeListener *l : current)

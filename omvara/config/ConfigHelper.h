@@ -345,7 +345,10 @@ public:                                                                         
     static QList<const Type *> values();                                                                     \
     static const Type &valueOf(QStringView name);                                                            \
     static bool valid(QStringView name);                                                                     \
-    QString toString() const { return m_label.resolve(); }                                                   \
+    QString toString() const                                                                                 \
+    {                                                                                                        \
+        return m_label.resolve();                                                                            \
+    }                                                                                                        \
                                                                                                              \
 private:                                                                                                     \
     constexpr Type(int ordinal, const char *name, Label label)                                               \

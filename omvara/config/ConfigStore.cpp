@@ -30,11 +30,14 @@ using prefs::Preferences;
 class Replacements
 {
 public:
-    explicit Replacements(QList<ConfigStore::ReplacedSetting> &list) : m_list(list) { }
+    explicit Replacements(QList<ConfigStore::ReplacedSetting> &list)
+        : m_list(list)
+    {
+    }
     void noteReplaced(const QString &key, const QString &stored, const QString &replacement,
         const QString &reason = QString())
     {
-        m_list.append({key, stored, replacement, reason});
+        m_list.append({ key, stored, replacement, reason });
         m_any = true;
     }
     Replacements &operator=(bool invalid)
@@ -50,8 +53,7 @@ private:
 };
 
 // A setting stored by constant name: the stored constant, or the default.
-template<typename Set>
-const Set &loadConstant(Preferences &node, const QString &key, Replacements &invalid)
+template <typename Set> const Set &loadConstant(Preferences &node, const QString &key, Replacements &invalid)
 {
     const QString name = node.get(key, Set::getDefault().name());
     if (Set::valid(name))
@@ -61,8 +63,7 @@ const Set &loadConstant(Preferences &node, const QString &key, Replacements &inv
 }
 
 // A setting stored by ordinal.
-template<typename Set>
-int loadOrdinal(Preferences &node, const QString &key, Replacements &invalid)
+template <typename Set> int loadOrdinal(Preferences &node, const QString &key, Replacements &invalid)
 {
     const int value = node.getInt(key, Set::getDefaultIndex());
     if (Set::valid(value))
@@ -72,8 +73,7 @@ int loadOrdinal(Preferences &node, const QString &key, Replacements &invalid)
 }
 
 // A free-text setting.
-template<typename Text>
-QString loadText(Preferences &node, const QString &key, Replacements &invalid)
+template <typename Text> QString loadText(Preferences &node, const QString &key, Replacements &invalid)
 {
     const QString value = node.get(key, Text::getDefault());
     if (Text::valid(value))
@@ -83,8 +83,7 @@ QString loadText(Preferences &node, const QString &key, Replacements &invalid)
 }
 
 // An integer setting with a range; a stored text that is no integer is invalid too.
-template<typename Number>
-int loadInteger(Preferences &node, const QString &key, Replacements &invalid)
+template <typename Number> int loadInteger(Preferences &node, const QString &key, Replacements &invalid)
 {
     const QString stored = node.get(key, QString::number(Number::getDefault()));
     bool ok = false;
@@ -106,11 +105,13 @@ const QString ConfigStore::SHARED_MARKER = QStringLiteral("omvara-shared-prefs")
 
 ConfigStore::ConfigStore(const QString &installationFolder)
     : installationFolder(installationFolder)
-{}
+{
+}
 
 ConfigStore::ConfigStore(prefs::PreferencesFactory &factory)
     : factory(&factory)
-{}
+{
+}
 
 bool ConfigStore::isSharedInstallation(const QString &installationFolder)
 {
@@ -118,7 +119,8 @@ bool ConfigStore::isSharedInstallation(const QString &installationFolder)
         const QString value = util::ProcessProperties::get(SHARED_SWITCH).trimmed().toLower();
         return !(value.isEmpty() || value == u"0" || value == u"false" || value == u"no");
     }
-    return !installationFolder.isEmpty() && QFileInfo::exists(QDir(installationFolder).filePath(SHARED_MARKER));
+    return !installationFolder.isEmpty()
+        && QFileInfo::exists(QDir(installationFolder).filePath(SHARED_MARKER));
 }
 
 QString ConfigStore::sharedPreferencesFile()
@@ -154,7 +156,9 @@ QString ConfigStore::describe(const QList<ReplacedSetting> &replaced)
 {
     QStringList lines;
     for (const ReplacedSetting &r : replaced)
-        lines.append(QStringLiteral("%1: \"%2\" \u2192 %3").arg(r.key, r.stored, r.replacement.isEmpty() ? QStringLiteral("\"\"") : r.replacement)
+        lines.append(
+            QStringLiteral("%1: \"%2\" \u2192 %3")
+                .arg(r.key, r.stored, r.replacement.isEmpty() ? QStringLiteral("\"\"") : r.replacement)
             + (r.reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(r.reason)));
     return lines.join(QLatin1Char('\n'));
 }
@@ -193,17 +197,20 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
     config.setStopBits(loadOrdinal<H::StopBits>(n, QStringLiteral("stopBits"), invalid));
     config.setParity(loadOrdinal<H::Parity>(n, QStringLiteral("parity"), invalid));
 
-    config.setDecimalSeparator(loadConstant<H::DecimalSeparator>(n, QStringLiteral("decimalSeparator"), invalid));
+    config.setDecimalSeparator(
+        loadConstant<H::DecimalSeparator>(n, QStringLiteral("decimalSeparator"), invalid));
     const int terminator = n.getInt(QStringLiteral("inputTerminator"), H::InputTerminator::getDefault());
     if (H::InputTerminator::valid(terminator)) {
         config.setInputTerminator(terminator);
     } else {
-        invalid.noteReplaced(QStringLiteral("inputTerminator"), n.get(QStringLiteral("inputTerminator"), QString()),
+        invalid.noteReplaced(QStringLiteral("inputTerminator"),
+            n.get(QStringLiteral("inputTerminator"), QString()),
             QString::number(H::InputTerminator::getDefault()));
         config.setInputTerminator(H::InputTerminator::getDefault());
     }
     config.setStartWith(loadConstant<H::StartWith>(n, QStringLiteral("startWith"), invalid));
-    config.setOutputTerminator(loadConstant<H::OutputTerminator>(n, QStringLiteral("outputTerminator"), invalid));
+    config.setOutputTerminator(
+        loadConstant<H::OutputTerminator>(n, QStringLiteral("outputTerminator"), invalid));
     config.setConnect(loadConstant<H::Connect>(n, QStringLiteral("connect"), invalid));
     config.setMathOperand(loadText<H::MathOperand>(n, QStringLiteral("mathOperand"), invalid));
     config.setMathOperation(loadConstant<H::MathOperation>(n, QStringLiteral("mathOperation"), invalid));
@@ -216,21 +223,23 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
     config.minimizeToTray = n.getBoolean(QStringLiteral("minimizeToTray"), false);
     config.notifyWhenMinimizedToTray = n.getBoolean(QStringLiteral("notifyWhenMinimizedToTray"), false);
     config.checkForUpdates = n.getBoolean(QStringLiteral("checkForUpdates"), true);
-    config.abortAutoStartWhenPrevPortNotAvailable =
-        n.getBoolean(QStringLiteral("abortAutoStartWhenPrevPortNotAvailable"), false);
+    config.abortAutoStartWhenPrevPortNotAvailable
+        = n.getBoolean(QStringLiteral("abortAutoStartWhenPrevPortNotAvailable"), false);
     config.ignoreDuplicates = n.getBoolean(QStringLiteral("ignoreDuplicates"), false);
 
     // Ports beyond one cable.
     config.reconnect = n.getBoolean(QStringLiteral("reconnect"), false);
     config.portDevice = n.get(QStringLiteral("portDevice"), QString());
     config.recentPorts.clear();
-    const QStringList recent = n.get(QStringLiteral("recentPorts"), QString()).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    const QStringList recent
+        = n.get(QStringLiteral("recentPorts"), QString()).split(QLatin1Char(';'), Qt::SkipEmptyParts);
     for (auto it = recent.crbegin(); it != recent.crend(); ++it)
         config.rememberPort(it->trimmed());
 
     config.setEditOperation(loadConstant<H::EditOperation>(n, QStringLiteral("editOperation"), invalid));
     config.setEditPosition(loadConstant<H::EditPosition>(n, QStringLiteral("editPosition"), invalid));
-    config.setEditNumCharacters(loadText<H::EditNumCharacters>(n, QStringLiteral("editNumCharacters"), invalid));
+    config.setEditNumCharacters(
+        loadText<H::EditNumCharacters>(n, QStringLiteral("editNumCharacters"), invalid));
     config.setRemoveCharacters(loadText<H::RemoveCharacters>(n, QStringLiteral("removeCharacters"), invalid));
     config.setIgnoreTimeLimit(loadText<H::IgnoreTimeLimit>(n, QStringLiteral("ignoreTimeLimit"), invalid));
     config.setIgnoreDifference(loadText<H::IgnoreDifference>(n, QStringLiteral("ignoreDifference"), invalid));
@@ -245,7 +254,8 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
             if (const QString note = H::CustomRegEx::note(pattern); !note.isEmpty())
                 m_notes.append(QStringLiteral("customRegEx: ") + note);
         } else {
-            invalid.noteReplaced(QStringLiteral("customRegEx"), pattern, H::CustomRegEx::getDefault(), problem);
+            invalid.noteReplaced(
+                QStringLiteral("customRegEx"), pattern, H::CustomRegEx::getDefault(), problem);
             config.setCustomRegEx(H::CustomRegEx::getDefault());
         }
     }
@@ -295,7 +305,7 @@ void ConfigStore::saveConfig(const Config &config)
         n.putBoolean(QStringLiteral("notifyWhenMinimizedToTray"), config.notifyWhenMinimizedToTray);
         n.putBoolean(QStringLiteral("checkForUpdates"), config.checkForUpdates);
         n.putBoolean(QStringLiteral("abortAutoStartWhenPrevPortNotAvailable"),
-                     config.abortAutoStartWhenPrevPortNotAvailable);
+            config.abortAutoStartWhenPrevPortNotAvailable);
         n.putBoolean(QStringLiteral("ignoreDuplicates"), config.ignoreDuplicates);
         n.putBoolean(QStringLiteral("reconnect"), config.reconnect);
         n.put(QStringLiteral("portDevice"), config.portDevice);
@@ -344,9 +354,10 @@ void ConfigStore::importFrom(const QString &file)
     if (!in.open(QIODevice::ReadOnly))
         throw prefs::BackingStoreError(QStringLiteral("Cannot read %1: %2").arg(file, in.errorString()));
     if (in.size() > prefs::PreferencesXml::MAX_DOCUMENT_SIZE)
-        throw prefs::InvalidPreferencesFormatError(QStringLiteral("%1 is larger than %2 MiB, too large for a settings file")
-                                                       .arg(file)
-                                                       .arg(prefs::PreferencesXml::MAX_DOCUMENT_SIZE / (1024 * 1024)));
+        throw prefs::InvalidPreferencesFormatError(
+            QStringLiteral("%1 is larger than %2 MiB, too large for a settings file")
+                .arg(file)
+                .arg(prefs::PreferencesXml::MAX_DOCUMENT_SIZE / (1024 * 1024)));
     const QByteArray document = in.read(prefs::PreferencesXml::MAX_DOCUMENT_SIZE + 1);
     if (in.error() != QFileDevice::NoError)
         throw prefs::BackingStoreError(QStringLiteral("Cannot read %1: %2").arg(file, in.errorString()));
@@ -362,7 +373,8 @@ void ConfigStore::importFrom(const QString &file)
     // All entries in one write of the store: an import cut short (a kill, a
     // full disk) leaves the store as it was, and a large one is no slower
     // than a save.
-    if (!tree.writeTogether([&] { prefs::PreferencesXml::apply(parsed, *tree.userRoot(), *tree.systemRoot()); })) {
+    if (!tree.writeTogether(
+            [&] { prefs::PreferencesXml::apply(parsed, *tree.userRoot(), *tree.systemRoot()); })) {
         tree.userRoot()->flush();
         if (parsed.systemTree)
             tree.systemRoot()->flush();

@@ -21,12 +21,12 @@ class Config;
 class ConfigStore
 {
 public:
-    static const QString NODE_PATH;            // "/com/brindlecote/Omvara"
-    static const QString SHARED_FILE;          // "/Brindlecote/OmvaraMU/prefs.txt", below the shared folder
+    static const QString NODE_PATH; // "/com/brindlecote/Omvara"
+    static const QString SHARED_FILE; // "/Brindlecote/OmvaraMU/prefs.txt", below the shared folder
     static const QString SHARED_FOLDER_VARIABLE; // "ProgramData"
-    static const QString DEFAULT_SHARED_FOLDER;  // "/var/lib", when "ProgramData" is unset or empty
-    static const QString SHARED_SWITCH;        // "OMVARA_SHARED_PREFS": "1" shared, "0" per user
-    static const QString SHARED_MARKER;        // "omvara-shared-prefs", a file beside the executable
+    static const QString DEFAULT_SHARED_FOLDER; // "/var/lib", when "ProgramData" is unset or empty
+    static const QString SHARED_SWITCH; // "OMVARA_SHARED_PREFS": "1" shared, "0" per user
+    static const QString SHARED_MARKER; // "omvara-shared-prefs", a file beside the executable
 
     // A store on the process's preferences tree. The backend is chosen when
     // the node is first needed: an explicit choice made before (useFileStore,

@@ -27,76 +27,77 @@ struct Samples
 {
     using S = ConfigHelper::Instrument::Sample;
     static constexpr S andSamples[] = {
-        {"ST, +00012.34 kg", "+00012.34"},
-        {"US, -00012,45 g", "-00012,45"},
-        {"ST, +00000101 PC", "+00000101"},
-        {"ST, 12345,67 kg", ""},
+        { "ST, +00012.34 kg", "+00012.34" },
+        { "US, -00012,45 g", "-00012,45" },
+        { "ST, +00000101 PC", "+00000101" },
+        { "ST, 12345,67 kg", "" },
     };
     static constexpr S adamAzextra[] = {
         // A printed receipt and a printed label ("?" stands for the currency sign), then a plain line.
-        {"10/06/2016   03:52:47\r\n   UNIT PRICE        NET      TOTAL\r\n"
-         "-------------------------------------\r\n?      4.45/100g    0.058kg ?    2.58\r\n\r\n\r\n\r\n",
-            "    0.058"},
-        {"\r\n\r\nDATE   10/06/2016\r\nTIME   04:18:39\r\n\r\nUNIT\r\nPRICE ?   33.43/100g\r\n\r\n"
-         "NET.      1.234kg\r\n\r\nTOTAL ?  412.53\r\n\r\n\r\n\r\n",
-            "      1.234"},
-        {"   1.234kg\r\n", "   1.234"},
+        { "10/06/2016   03:52:47\r\n   UNIT PRICE        NET      TOTAL\r\n"
+          "-------------------------------------\r\n?      4.45/100g    0.058kg ?    2.58\r\n\r\n\r\n\r\n",
+            "    0.058" },
+        { "\r\n\r\nDATE   10/06/2016\r\nTIME   04:18:39\r\n\r\nUNIT\r\nPRICE ?   33.43/100g\r\n\r\n"
+          "NET.      1.234kg\r\n\r\nTOTAL ?  412.53\r\n\r\n\r\n\r\n",
+            "      1.234" },
+        { "   1.234kg\r\n", "   1.234" },
     };
     static constexpr S adamCbk[] = {
-        {"  1.9999 kg\n", "  1.9999"},
-        {"  -1.8999 kg\n", "-1.8999"},
+        { "  1.9999 kg\n", "  1.9999" },
+        { "  -1.8999 kg\n", "-1.8999" },
     };
     static constexpr S adamCpwplus[] = {
-        {"add:   A\n", ""},
-        {"G/W:+ 60.24   kg\n\n\n\n", "+ 60.24"},
+        { "add:   A\n", "" },
+        { "G/W:+ 60.24   kg\n\n\n\n", "+ 60.24" },
     };
     static constexpr S adamGcWeight[] = {
-        {"Date   07/09/2010\r", ""},
-        {"Time   16:20:15\r", ""},
-        {"Scale ID         \r", ""},
-        {"User ID          \r", ""},
-        {"Gross Wt   0.0020 kg\r", "  0.0020"},
-        {"Net Wt     0.0845 kg\r", "    0.0845"},
+        { "Date   07/09/2010\r", "" },
+        { "Time   16:20:15\r", "" },
+        { "Scale ID         \r", "" },
+        { "User ID          \r", "" },
+        { "Gross Wt   0.0020 kg\r", "  0.0020" },
+        { "Net Wt     0.0845 kg\r", "    0.0845" },
     };
     static constexpr S kernMps[] = {
-        {"NET  WEIGHT  3.3kg\n", "  3.3"},
-        {"N  60.24 kg\n", "  60.24"},
+        { "NET  WEIGHT  3.3kg\n", "  3.3" },
+        { "N  60.24 kg\n", "  60.24" },
     };
     static constexpr S keyenceIl[] = {
-        {"DR,08,-99.998\r", "-99.998"},
-        {"DR,02,+123.567\r", "+123.567"},
-        {"DR,02,123.567\r", ""},
+        { "DR,08,-99.998\r", "-99.998" },
+        { "DR,02,+123.567\r", "+123.567" },
+        { "DR,02,123.567\r", "" },
     };
     static constexpr S mitutoyo[] = {
-        {"01A+001.1920\r", "+001.1920"},
-        {"01A-001.1805", "-001.1805"},
-        {"+123.45", ""},
+        { "01A+001.1920\r", "+001.1920" },
+        { "01A-001.1805", "-001.1805" },
+        { "+123.45", "" },
     };
     static constexpr S mitutoyoLsm[] = {
-        {"P00, 12.3456\r\n", " 12.3456"},
-        {"12.3456", "12.3456"},
-        {"P00, +012.3456", "+012.3456"},
+        { "P00, 12.3456\r\n", " 12.3456" },
+        { "12.3456", "12.3456" },
+        { "P00, +012.3456", "+012.3456" },
     };
     static constexpr S schlage[] = {
-        {"021   001   15:27:00  06/29/16  IDENTITY VERIFIED FOR ID ( 999)", "999"},
+        { "021   001   15:27:00  06/29/16  IDENTITY VERIFIED FOR ID ( 999)", "999" },
     };
     static constexpr S tanita[] = {
-        {R"({0,16,~0,1,MO,"TL-280",Wg,123,Pt,0)", "123"},
-        {R"({0,16,~0,1,MO,"TL-280",Wg,-12.3,Pt,0)", "-12.3"},
+        { R"({0,16,~0,1,MO,"TL-280",Wg,123,Pt,0)", "123" },
+        { R"({0,16,~0,1,MO,"TL-280",Wg,-12.3,Pt,0)", "-12.3" },
     };
     static constexpr S wedderburn[] = {
-        {"\nA    2.10", ""},
-        {"0    2.45", "    2.45"},
-        {"4-    0.35", ""},
-        {"14/06/2016 13:26:35", ""},
-        {"1", ""},
-        {"B@G", ""},
+        { "\nA    2.10", "" },
+        { "0    2.45", "    2.45" },
+        { "4-    0.35", "" },
+        { "14/06/2016 13:26:35", "" },
+        { "1", "" },
+        { "B@G", "" },
     };
 };
 
 } // namespace
 
-#define OMVARA_SAMPLES(array) .samples = Samples::array, .sampleCount = static_cast<int>(std::size(Samples::array))
+#define OMVARA_SAMPLES(array)                                                                                \
+    .samples = Samples::array, .sampleCount = static_cast<int>(std::size(Samples::array))
 
 // clang-format off
 constinit const I I::GENERIC{0, "GENERIC", {
@@ -193,16 +194,19 @@ constinit const I I::WEDDERBURN{33, "WEDDERBURN", {
 
 namespace {
 
-constexpr std::array<const I *, 34> allInstruments{&I::GENERIC, &I::BARCODE, &I::BARCODE_ALPHA,
+constexpr std::array<const I *, 34> allInstruments { &I::GENERIC, &I::BARCODE, &I::BARCODE_ALPHA,
     &I::BARCODE_ALPHA_COMPLETE, &I::AND, &I::AND_SIMPLE, &I::AND_EM, &I::ADAM_AZEXTRA_WEIGHT, &I::ADAM_CBK,
     &I::ADAM_CPWPLUS, &I::ADAM_GC_WEIGHT, &I::ADAM_GC_PCS, &I::ADAM_HCB, &I::ADAM_LABEL, &I::KERN_572,
     &I::KERND_DE, &I::KERN_DS, &I::KERN_FKB, &I::KERN_KB_N, &I::KERN_KFB, &I::KERN_MPS, &I::KEYENCE_IL,
     &I::METTLER_DIALOG, &I::METTLER_PRINT, &I::MITUTOYO, &I::MITUTOYO_LSM_6200, &I::MYWEIGH_HD, &I::OHAUS,
-    &I::OHAUSSPU, &I::PRECISA, &I::SARTORIUS, &I::SCHLAGE_HANDPUNCH, &I::TANITA_TL280, &I::WEDDERBURN};
+    &I::OHAUSSPU, &I::PRECISA, &I::SARTORIUS, &I::SCHLAGE_HANDPUNCH, &I::TANITA_TL280, &I::WEDDERBURN };
 
 } // namespace
 
-QList<const I *> I::values() { return QList<const I *>(allInstruments.begin(), allInstruments.end()); }
+QList<const I *> I::values()
+{
+    return QList<const I *>(allInstruments.begin(), allInstruments.end());
+}
 
 const I &I::valueOf(QStringView name)
 {
@@ -221,7 +225,10 @@ bool I::valid(QStringView name)
     return false;
 }
 
-QString I::getDataCommand() const { return QString::fromLatin1(m_def.dataCommand); }
+QString I::getDataCommand() const
+{
+    return QString::fromLatin1(m_def.dataCommand);
+}
 
 Config I::getDefaultConfig() const
 {
@@ -256,9 +263,10 @@ QList<std::pair<QString, QString>> I::getTestStrings() const
         return m_def.samplesFrom->getTestStrings();
     QList<std::pair<QString, QString>> pairs;
     for (int i = 0; i < m_def.sampleCount; ++i)
-        pairs.append({QString::fromLatin1(m_def.samples[i].line), QString::fromLatin1(m_def.samples[i].value)});
+        pairs.append(
+            { QString::fromLatin1(m_def.samples[i].line), QString::fromLatin1(m_def.samples[i].value) });
     if (pairs.isEmpty())
-        pairs.append({QStringLiteral(""), QStringLiteral("")});
+        pairs.append({ QStringLiteral(""), QStringLiteral("") });
     return pairs;
 }
 

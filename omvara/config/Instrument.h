@@ -28,10 +28,10 @@ class ConfigHelper::Instrument final : public ConfigHelper::Constant
 {
 public:
     static const Instrument GENERIC, BARCODE, BARCODE_ALPHA, BARCODE_ALPHA_COMPLETE, AND, AND_SIMPLE, AND_EM,
-        ADAM_AZEXTRA_WEIGHT, ADAM_CBK, ADAM_CPWPLUS, ADAM_GC_WEIGHT, ADAM_GC_PCS, ADAM_HCB, ADAM_LABEL, KERN_572,
-        KERND_DE, KERN_DS, KERN_FKB, KERN_KB_N, KERN_KFB, KERN_MPS, KEYENCE_IL, METTLER_DIALOG, METTLER_PRINT,
-        MITUTOYO, MITUTOYO_LSM_6200, MYWEIGH_HD, OHAUS, OHAUSSPU, PRECISA, SARTORIUS, SCHLAGE_HANDPUNCH,
-        TANITA_TL280, WEDDERBURN;
+        ADAM_AZEXTRA_WEIGHT, ADAM_CBK, ADAM_CPWPLUS, ADAM_GC_WEIGHT, ADAM_GC_PCS, ADAM_HCB, ADAM_LABEL,
+        KERN_572, KERND_DE, KERN_DS, KERN_FKB, KERN_KB_N, KERN_KFB, KERN_MPS, KEYENCE_IL, METTLER_DIALOG,
+        METTLER_PRINT, MITUTOYO, MITUTOYO_LSM_6200, MYWEIGH_HD, OHAUS, OHAUSSPU, PRECISA, SARTORIUS,
+        SCHLAGE_HANDPUNCH, TANITA_TL280, WEDDERBURN;
 
     static constexpr const char *DefaultRegEx = R"re(([-+]?\s*[0-9]*[\.,]?[0-9]+))re";
 
@@ -84,7 +84,8 @@ private:
     struct Definition
     {
         Label label;
-        LineParameters line{&BitRates::BR_9600, &DataBits::LN_8BITS, &Parity::NONE, &StopBits::ST_1BITS, 13};
+        LineParameters line { &BitRates::BR_9600, &DataBits::LN_8BITS, &Parity::NONE, &StopBits::ST_1BITS,
+            13 };
         const char *messageKey = nullptr;
         const InstrumentType *type = &InstrumentType::NUMBER;
         const KeyMapType *keyMap = &KeyMapType::NUMERIC;

@@ -28,27 +28,28 @@ ConfigHelper::KeyboardType::KeyMap ConfigHelper::KeyboardType::getKeymap(const K
     const bool azerty = this == &AZERTY;
     KeyMap map;
     for (qint32 i = 0; i < 10; ++i) {
-        map.insert(U'0' + char32_t(i), azerty ? QList<qint32>{shift, digit0 + i} : QList<qint32>{digit0 + i});
+        map.insert(
+            U'0' + char32_t(i), azerty ? QList<qint32> { shift, digit0 + i } : QList<qint32> { digit0 + i });
     }
-    map.insert(U'-', {azerty ? digit0 + 6 : minus});
-    map.insert(U'+', {keypadAdd});
-    map.insert(U',', {comma});
-    map.insert(U'.', azerty ? QList<qint32>{shift, semicolon} : QList<qint32>{period});
+    map.insert(U'-', { azerty ? digit0 + 6 : minus });
+    map.insert(U'+', { keypadAdd });
+    map.insert(U',', { comma });
+    map.insert(U'.', azerty ? QList<qint32> { shift, semicolon } : QList<qint32> { period });
 
     if (&keyMapType == &KeyMapType::NUMERIC)
         return map;
 
     for (qint32 i = 0; i < 26; ++i)
-        map.insert(U'A' + char32_t(i), {shift, letterA + i});
+        map.insert(U'A' + char32_t(i), { shift, letterA + i });
     if (&keyMapType == &KeyMapType::ALPHANUMERIC_BASIC)
         return map;
 
     for (qint32 i = 0; i < 26; ++i)
-        map.insert(U'a' + char32_t(i), {letterA + i});
-    map.insert(U'*', {keypadMultiply});
-    map.insert(U'/', {keypadDivide});
-    map.insert(U' ', {space});
-    map.insert(U':', azerty ? QList<qint32>{colon} : QList<qint32>{shift, semicolon});
+        map.insert(U'a' + char32_t(i), { letterA + i });
+    map.insert(U'*', { keypadMultiply });
+    map.insert(U'/', { keypadDivide });
+    map.insert(U' ', { space });
+    map.insert(U':', azerty ? QList<qint32> { colon } : QList<qint32> { shift, semicolon });
     return map;
 }
 

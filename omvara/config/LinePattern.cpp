@@ -327,8 +327,8 @@ Named fromRanges(const Ranges &r)
 // A property the engine knows under the same definition.
 Named engineProperty(const QString &name, bool caseSensitiveOnly = false)
 {
-    return { CharSet::of(QStringLiteral("\\p{%1}").arg(name)), CharSet::of(QStringLiteral("\\P{%1}").arg(name)),
-        caseSensitiveOnly };
+    return { CharSet::of(QStringLiteral("\\p{%1}").arg(name)),
+        CharSet::of(QStringLiteral("\\P{%1}").arg(name)), caseSensitiveOnly };
 }
 
 // A union of engine properties and code points.
@@ -371,9 +371,9 @@ std::optional<Named> asciiClass(QStringView name)
 // General categories by their short names (case as written).
 std::optional<Named> category(QStringView name)
 {
-    static const char *const names[] = { "L", "Lu", "Ll", "Lt", "Lm", "Lo", "M", "Mn", "Mc", "Me", "N", "Nd", "Nl",
-        "No", "Z", "Zs", "Zl", "Zp", "C", "Cc", "Cf", "Co", "Cs", "Cn", "P", "Pd", "Ps", "Pe", "Pc", "Po", "Pi", "Pf",
-        "S", "Sm", "Sc", "Sk", "So" };
+    static const char *const names[] = { "L", "Lu", "Ll", "Lt", "Lm", "Lo", "M", "Mn", "Mc", "Me", "N", "Nd",
+        "Nl", "No", "Z", "Zs", "Zl", "Zp", "C", "Cc", "Cf", "Co", "Cs", "Cn", "P", "Pd", "Ps", "Pe", "Pc",
+        "Po", "Pi", "Pf", "S", "Sm", "Sc", "Sk", "So" };
     for (const char *n : names) {
         if (name == QLatin1String(n)) {
             const bool cased = name == u"Lu" || name == u"Ll" || name == u"Lt";
@@ -711,7 +711,8 @@ std::optional<Translator::Atom> Translator::escape(qsizetype i, bool inClass, co
                 return escapedCode(i + 12, QChar::surrogateToUcs4(char16_t(*first), char16_t(*second)), true);
         }
         if (QChar::isSurrogate(*first))
-            refuse(QStringView(p).mid(i, 6), QStringLiteral("a lone surrogate never occurs in received text"));
+            refuse(
+                QStringView(p).mid(i, 6), QStringLiteral("a lone surrogate never occurs in received text"));
         return escapedCode(i + 6, *first, true);
     }
     case u'0': {
@@ -734,8 +735,9 @@ std::optional<Translator::Atom> Translator::escape(qsizetype i, bool inClass, co
         if (i + 2 >= n)
             return std::nullopt;
         if (QStringView(p).mid(i + 2).startsWith(u"\\Q"))
-            refuse(QStringView(p).mid(i, 4), QStringLiteral("\\c before a quotation takes its backslash; write the "
-                                                            "control character as \\xhh"));
+            refuse(QStringView(p).mid(i, 4),
+                QStringLiteral("\\c before a quotation takes its backslash; write the "
+                               "control character as \\xhh"));
         {
             qsizetype length = 1;
             const char32_t c = codeAt(i + 2, &length);
@@ -832,8 +834,9 @@ std::optional<Translator::ClassResult> Translator::parseClass(qsizetype i, const
     const auto addCode = [&](char32_t first, char32_t last) {
         if (flags.caseless && !flags.unicodeCase && rangeFoldsBeyondAscii(first, last))
             refuse(QStringView(p).mid(start, std::min<qsizetype>(i, n) - start + 1),
-                QStringLiteral("case-insensitive matching of letters beyond ASCII in a class is not supported "
-                               "(add the flag u)"));
+                QStringLiteral(
+                    "case-insensitive matching of letters beyond ASCII in a class is not supported "
+                    "(add the flag u)"));
         items.push_back(CharSet::ofRanges({ { first, last } }));
     };
     for (;;) {
@@ -880,8 +883,9 @@ std::optional<Translator::ClassResult> Translator::parseClass(qsizetype i, const
         if (c == u'&' && i + 1 < n && p[i + 1] == u'&') {
             const QStringView construct = QStringView(p).mid(start, std::min<qsizetype>(i + 2, n) - start);
             if (bareAfterNested)
-                refuse(construct, QStringLiteral("a nested class followed by other members after \"&&\" is "
-                                                 "read differently by different engines"));
+                refuse(construct,
+                    QStringLiteral("a nested class followed by other members after \"&&\" is "
+                                   "read differently by different engines"));
             // An empty side ("[&&a]", "[a&&]") leaves the other side as it is.
             if (!items.empty())
                 operands.push_back(unite(items));
@@ -895,8 +899,9 @@ std::optional<Translator::ClassResult> Translator::parseClass(qsizetype i, const
         if (c == u']' && (!items.empty() || !operands.empty())) {
             if (bareAfterNested)
                 refuse(QStringView(p).mid(start, i + 1 - start),
-                    QStringLiteral("a nested class followed by other members after \"&&\" is read differently "
-                                   "by different engines"));
+                    QStringLiteral(
+                        "a nested class followed by other members after \"&&\" is read differently "
+                        "by different engines"));
             if (!items.empty())
                 operands.push_back(unite(items));
             result.set = intersect(operands);
@@ -918,7 +923,8 @@ std::optional<Translator::ClassResult> Translator::parseClass(qsizetype i, const
             i = a->end;
             // "\v" next to a "-" is the character VT (U+000B), as it was
             // before "\v" meant vertical space: "[\v-\r]", "[\v-]".
-            const bool verticalTab = a->end == escapeAt + 2 && p[escapeAt + 1] == u'v' && i < n && p[i] == u'-';
+            const bool verticalTab
+                = a->end == escapeAt + 2 && p[escapeAt + 1] == u'v' && i < n && p[i] == u'-';
             if (a->set && !verticalTab) {
                 items.push_back(*a->set);
                 // "[\d-z]": the "-" is a member; the engine would refuse the text as a range.
@@ -1231,10 +1237,12 @@ QString LinePattern::classNameNote(const QString &pattern)
         const char *name;
         const char *instead;
     } names[] = { { "alnum", "\\p{Alnum}" }, { "alpha", "\\p{Alpha}" }, { "ascii", "\\p{ASCII}" },
-        { "blank", "\\p{Blank}" }, { "cntrl", "\\p{Cntrl}" }, { "digit", "\\p{Digit}" }, { "graph", "\\p{Graph}" },
-        { "lower", "\\p{Lower}" }, { "print", "\\p{Print}" }, { "punct", "\\p{Punct}" }, { "space", "\\p{Space}" },
-        { "upper", "\\p{Upper}" }, { "word", "\\w" }, { "xdigit", "\\p{XDigit}" } };
-    for (qsizetype i = pattern.indexOf(QLatin1String("[:")); i >= 0; i = pattern.indexOf(QLatin1String("[:"), i + 1)) {
+        { "blank", "\\p{Blank}" }, { "cntrl", "\\p{Cntrl}" }, { "digit", "\\p{Digit}" },
+        { "graph", "\\p{Graph}" }, { "lower", "\\p{Lower}" }, { "print", "\\p{Print}" },
+        { "punct", "\\p{Punct}" }, { "space", "\\p{Space}" }, { "upper", "\\p{Upper}" }, { "word", "\\w" },
+        { "xdigit", "\\p{XDigit}" } };
+    for (qsizetype i = pattern.indexOf(QLatin1String("[:")); i >= 0;
+         i = pattern.indexOf(QLatin1String("[:"), i + 1)) {
         // An escaped "[" is a character, not a class.
         qsizetype backslashes = 0;
         while (i - backslashes > 0 && pattern[i - backslashes - 1] == u'\\')

@@ -52,8 +52,8 @@ public:
     // The same with engine text before and after the rewritten pattern
     // (match limits, an anchor); the rewrite is a complete expression of its
     // own, so it can be wrapped in a group.
-    static QRegularExpression compile(
-        const QString &pattern, const QString &engineBefore, const QString &engineAfter, QString *error = nullptr);
+    static QRegularExpression compile(const QString &pattern, const QString &engineBefore,
+        const QString &engineAfter, QString *error = nullptr);
     // The pattern text handed to the engine after the rewrites above; "" and
     // the refusal in `refusal` (when given) for a refused pattern.
     static QString translate(const QString &pattern, QString *refusal = nullptr);

@@ -27,10 +27,22 @@ bool isAsciiSpace(char32_t c)
     return c == ' ' || c == '\t' || c == '\n' || c == 0x0B || c == '\f' || c == '\r';
 }
 
-bool isDigit(char32_t c) { return c >= '0' && c <= '9'; }
-bool isAsciiAlpha(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isHex(char32_t c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-int hexDigit(char32_t c) { return isDigit(c) ? int(c - '0') : int((c | 0x20) - 'a' + 10); }
+bool isDigit(char32_t c)
+{
+    return c >= '0' && c <= '9';
+}
+bool isAsciiAlpha(char32_t c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool isHex(char32_t c)
+{
+    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+int hexDigit(char32_t c)
+{
+    return isDigit(c) ? int(c - '0') : int((c | 0x20) - 'a' + 10);
+}
 
 // The named classes of the dialect: general categories, the POSIX-like
 // names (ASCII only) and the character tests.
@@ -38,14 +50,15 @@ bool isPropertyName(const QString &name)
 {
     static const QSet<QString> names = [] {
         QSet<QString> s;
-        for (const char *n : { "Cn", "Lu", "Ll", "Lt", "Lm", "Lo", "Mn", "Me", "Mc", "Nd", "Nl", "No", "Zs", "Zl",
-                 "Zp", "Cc", "Cf", "Co", "Cs", "Pd", "Ps", "Pe", "Pc", "Po", "Sm", "Sc", "Sk", "So", "Pi", "Pf", "L",
-                 "M", "N", "Z", "C", "P", "S", "LC", "LD", "L1", "all", "ASCII", "Alnum", "Alpha", "Blank", "Cntrl",
-                 "Digit", "Graph", "Lower", "Print", "Punct", "Space", "Upper", "XDigit", "javaLowerCase",
-                 "javaUpperCase", "javaAlphabetic", "javaIdeographic", "javaTitleCase", "javaDigit", "javaDefined",
-                 "javaLetter", "javaLetterOrDigit", "javaJavaIdentifierStart", "javaJavaIdentifierPart",
-                 "javaUnicodeIdentifierStart", "javaUnicodeIdentifierPart", "javaIdentifierIgnorable",
-                 "javaSpaceChar", "javaWhitespace", "javaISOControl", "javaMirrored" })
+        for (const char *n : { "Cn", "Lu", "Ll", "Lt", "Lm", "Lo", "Mn", "Me", "Mc", "Nd", "Nl", "No", "Zs",
+                 "Zl", "Zp", "Cc", "Cf", "Co", "Cs", "Pd", "Ps", "Pe", "Pc", "Po", "Sm", "Sc", "Sk", "So",
+                 "Pi", "Pf", "L", "M", "N", "Z", "C", "P", "S", "LC", "LD", "L1", "all", "ASCII", "Alnum",
+                 "Alpha", "Blank", "Cntrl", "Digit", "Graph", "Lower", "Print", "Punct", "Space", "Upper",
+                 "XDigit", "javaLowerCase", "javaUpperCase", "javaAlphabetic", "javaIdeographic",
+                 "javaTitleCase", "javaDigit", "javaDefined", "javaLetter", "javaLetterOrDigit",
+                 "javaJavaIdentifierStart", "javaJavaIdentifierPart", "javaUnicodeIdentifierStart",
+                 "javaUnicodeIdentifierPart", "javaIdentifierIgnorable", "javaSpaceChar", "javaWhitespace",
+                 "javaISOControl", "javaMirrored" })
             s.insert(QString::fromLatin1(n));
         return s;
     }();
@@ -55,13 +68,14 @@ bool isPropertyName(const QString &name)
 // Binary properties written \p{IsAlphabetic} (any case).
 bool isBinaryProperty(const QString &name)
 {
-    static const QStringList names = { "ALPHABETIC", "ASSIGNED", "CONTROL", "HEXDIGIT", "HEX_DIGIT", "IDEOGRAPHIC",
-        "JOINCONTROL", "JOIN_CONTROL", "LETTER", "LOWERCASE", "NONCHARACTERCODEPOINT", "NONCHARACTER_CODE_POINT",
-        "TITLECASE", "PUNCTUATION", "UPPERCASE", "WHITESPACE", "WHITE_SPACE", "WORD",
-        // Not supported by the rewrite, but names of the dialect (refused there with their reason).
-        "EMOJI", "EMOJI_PRESENTATION", "EMOJIPRESENTATION", "EMOJI_MODIFIER", "EMOJIMODIFIER",
-        "EMOJI_MODIFIER_BASE", "EMOJIMODIFIERBASE", "EMOJI_COMPONENT", "EMOJICOMPONENT", "EXTENDED_PICTOGRAPHIC",
-        "EXTENDEDPICTOGRAPHIC" };
+    static const QStringList names
+        = { "ALPHABETIC", "ASSIGNED", "CONTROL", "HEXDIGIT", "HEX_DIGIT", "IDEOGRAPHIC", "JOINCONTROL",
+              "JOIN_CONTROL", "LETTER", "LOWERCASE", "NONCHARACTERCODEPOINT", "NONCHARACTER_CODE_POINT",
+              "TITLECASE", "PUNCTUATION", "UPPERCASE", "WHITESPACE", "WHITE_SPACE", "WORD",
+              // Not supported by the rewrite, but names of the dialect (refused there with their reason).
+              "EMOJI", "EMOJI_PRESENTATION", "EMOJIPRESENTATION", "EMOJI_MODIFIER", "EMOJIMODIFIER",
+              "EMOJI_MODIFIER_BASE", "EMOJIMODIFIERBASE", "EMOJI_COMPONENT", "EMOJICOMPONENT",
+              "EXTENDED_PICTOGRAPHIC", "EXTENDEDPICTOGRAPHIC" };
     return names.contains(name.toUpper());
 }
 
@@ -453,8 +467,9 @@ private:
             }
             if (c != '}')
                 fail(start, start + 1 + countTextLength(start),
-                    QStringLiteral("the count is not closed with \"}\" (it may hold only digits and one comma, no "
-                                   "blanks)"));
+                    QStringLiteral(
+                        "the count is not closed with \"}\" (it may hold only digits and one comma, no "
+                        "blanks)"));
             if (max < min)
                 fail(start, cursor, QStringLiteral("the largest count is smaller than the smallest"));
             if (blanks)
@@ -505,7 +520,8 @@ private:
                 if (c != '=' && c != '!') {
                     const QString name = groupName(c, start);
                     if (names.contains(name))
-                        fail(start, cursor, QStringLiteral("a group named \"%1\" is already defined").arg(name));
+                        fail(start, cursor,
+                            QStringLiteral("a group named \"%1\" is already defined").arg(name));
                     ++groups;
                     names.insert(name);
                 }
@@ -523,8 +539,9 @@ private:
                     return; // options only, for the rest of the enclosing group
                 if (c != ':')
                     fail(start, cursor,
-                        QStringLiteral("this kind of group is not known (options are the letters i, d, m, s, u and x; "
-                                       "a named group is written (?<name>...))"));
+                        QStringLiteral(
+                            "this kind of group is not known (options are the letters i, d, m, s, u and x; "
+                            "a named group is written (?<name>...))"));
                 expr(depth + 1);
                 break;
             }
@@ -551,8 +568,9 @@ private:
             name += QChar(char16_t(c));
         } while (isAsciiAlpha(c = read()) || isDigit(c));
         if (c != '>')
-            fail(start, cursor, QStringLiteral("a group name may hold only the letters A-Z and a-z and digits, "
-                                               "and ends with \">\""));
+            fail(start, cursor,
+                QStringLiteral("a group name may hold only the letters A-Z and a-z and digits, "
+                               "and ends with \">\""));
         return name;
     }
 
@@ -634,9 +652,10 @@ private:
             case 0:
                 if (cursor >= length)
                     fail(start, length,
-                        has(Comments) ? QStringLiteral("the class is not closed with \"]\" (under (?x) a \"#\" starts "
-                                                       "a comment, also inside a class: write \\#)")
-                                      : QStringLiteral("the class is not closed with \"]\""));
+                        has(Comments)
+                            ? QStringLiteral("the class is not closed with \"]\" (under (?x) a \"#\" starts "
+                                             "a comment, also inside a class: write \\#)")
+                            : QStringLiteral("the class is not closed with \"]\""));
                 break;
             case ']':
                 if (members || bits) {
@@ -822,8 +841,9 @@ private:
             return 0x07;
         case 'b':
             if (inClass)
-                fail(start, start + 2, QStringLiteral("\\b (a word boundary) cannot stand in a class; a backspace "
-                                                      "is written \\x08"));
+                fail(start, start + 2,
+                    QStringLiteral("\\b (a word boundary) cannot stand in a class; a backspace "
+                                   "is written \\x08"));
             if (create && peek() == '{') {
                 const qsizetype braces = cursor;
                 if (skip() == 'g') {
@@ -887,7 +907,8 @@ private:
             unread();
             return int(n - '0');
         }
-        fail(start, start + 2, QStringLiteral("\\0 must be followed by an octal digit (a NUL is written \\00)"));
+        fail(start, start + 2,
+            QStringLiteral("\\0 must be followed by an octal digit (a NUL is written \\00)"));
     }
 
     int hexadecimal(qsizetype start)

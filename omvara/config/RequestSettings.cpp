@@ -33,10 +33,26 @@ struct NamedKey
     bool typing; // a key that types something on its own
 };
 constexpr NamedKey namedKeys[] = {
-    { "Space", true }, { "Tab", true }, { "Return", true }, { "Enter", true }, { "Backspace", true },
-    { "Esc", false }, { "Ins", false }, { "Del", false }, { "Home", false }, { "End", false },
-    { "PgUp", false }, { "PgDown", false }, { "Left", false }, { "Up", false }, { "Right", false },
-    { "Down", false }, { "Pause", false }, { "Print", false }, { "ScrollLock", false }, { "Menu", false },
+    { "Space", true },
+    { "Tab", true },
+    { "Return", true },
+    { "Enter", true },
+    { "Backspace", true },
+    { "Esc", false },
+    { "Ins", false },
+    { "Del", false },
+    { "Home", false },
+    { "End", false },
+    { "PgUp", false },
+    { "PgDown", false },
+    { "Left", false },
+    { "Up", false },
+    { "Right", false },
+    { "Down", false },
+    { "Pause", false },
+    { "Print", false },
+    { "ScrollLock", false },
+    { "Menu", false },
 };
 
 } // namespace
@@ -111,7 +127,8 @@ QString RequestCommand::encode(const QByteArray &bytes)
             break;
         default:
             if (b < 0x20 || (b >= 0x7f && b < 0xa0))
-                text += QStringLiteral("\\x") + QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+                text
+                    += QStringLiteral("\\x") + QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
             else
                 text += QChar(b);
         }

@@ -19,8 +19,8 @@ struct Options
 
 // The value of `name` at `i` ("--name VALUE" or "--name=VALUE"), advancing
 // `i` past it; nothing when the argument is another one.
-std::optional<QString> optionValue(const QStringList &arguments, qsizetype &i, const QString &name,
-                                   QString &problem)
+std::optional<QString> optionValue(
+    const QStringList &arguments, qsizetype &i, const QString &name, QString &problem)
 {
     const QString &argument = arguments[i];
     if (argument.startsWith(name + u'='))
@@ -38,13 +38,14 @@ std::optional<QString> optionValue(const QStringList &arguments, qsizetype &i, c
 
 QString storeCommandsHelp()
 {
-    return QStringLiteral("  --prefs-file PATH  keep the settings in the file PATH instead of the usual store\n"
-                          "  --export FILE      write the stored settings to FILE (XML) and exit\n"
-                          "  --import FILE      write the settings of FILE (XML) into the store and exit\n");
+    return QStringLiteral(
+        "  --prefs-file PATH  keep the settings in the file PATH instead of the usual store\n"
+        "  --export FILE      write the stored settings to FILE (XML) and exit\n"
+        "  --import FILE      write the settings of FILE (XML) into the store and exit\n");
 }
 
-std::optional<int> runStoreCommands(const QStringList &arguments, const QString &installationFolder,
-                                    QTextStream &out, QTextStream &err)
+std::optional<int> runStoreCommands(
+    const QStringList &arguments, const QString &installationFolder, QTextStream &out, QTextStream &err)
 {
     Options options;
     QString problem;

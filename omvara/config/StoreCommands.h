@@ -26,8 +26,8 @@ namespace omvara::config {
 // `err`); nothing when the program should go on (only --prefs-file, or no
 // store option at all).
 // `installationFolder` is where a shared installation's marker file lives.
-std::optional<int> runStoreCommands(const QStringList &arguments, const QString &installationFolder,
-                                    QTextStream &out, QTextStream &err);
+std::optional<int> runStoreCommands(
+    const QStringList &arguments, const QString &installationFolder, QTextStream &out, QTextStream &err);
 
 // The help lines of these options.
 QString storeCommandsHelp();

@@ -24,7 +24,11 @@ void writeWhole(std::FILE *out, const QByteArray &bytes)
 
 } // namespace
 
-HeadlessLog::HeadlessLog(std::FILE *out) : m_out(out), m_terminal(::isatty(::fileno(out)) == 1) { }
+HeadlessLog::HeadlessLog(std::FILE *out)
+    : m_out(out)
+    , m_terminal(::isatty(::fileno(out)) == 1)
+{
+}
 
 QString HeadlessLog::stamp(const QDateTime &time, const QString &message)
 {

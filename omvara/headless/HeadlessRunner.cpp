@@ -5,13 +5,13 @@
 #include "omvara/config/ConfigStore.h"
 #include "omvara/headless/HeadlessLog.h"
 #include "omvara/headless/SettingsOverrides.h"
-#include "omvara/util/SignalStop.h"
-#include "portlink/FriendlyPortUtil.h"
-#include "omvara/util/ProcessProperties.h"
 #include "omvara/run/Run.h"
+#include "omvara/util/ProcessProperties.h"
+#include "omvara/util/SignalStop.h"
 #include "omvara/util/Version.h"
 #include "omvara/worker/AutoPortWorker.h"
 #include "portlink/Console.h"
+#include "portlink/FriendlyPortUtil.h"
 #include "portlink/PortlinkErrors.h"
 #include "portlink/SerialPortLocal.h"
 #include "portlink/doctor/PortDoctor.h"
@@ -135,7 +135,8 @@ public:
         }
         const auto *instrument = start.config.getInstrument();
         logEvent(QStringLiteral("Instrument: ")
-            + (instrument ? instrument->getLabel() : config::ConfigHelper::Instrument::getDefault().getLabel()));
+            + (instrument ? instrument->getLabel()
+                          : config::ConfigHelper::Instrument::getDefault().getLabel()));
         if (!start.config.getCustomRegEx().isEmpty())
             logEvent(QStringLiteral("Custom regEx: ") + start.config.getCustomRegEx());
         logEvent(start.printing ? QStringLiteral("Values go to the standard output.")
@@ -170,8 +171,8 @@ public:
     }
     void capsLockOn() override
     {
-        logImportantEvent(
-            QStringLiteral("Caps Lock is on. Please turn it off, or letters will be typed in the wrong case."));
+        logImportantEvent(QStringLiteral(
+            "Caps Lock is on. Please turn it off, or letters will be typed in the wrong case."));
     }
     void soundFailed(const QString &reason) override { logImportantEvent(reason); }
     void deviceWarning(const QString &, const QString &message) override { logImportantEvent(message); }
@@ -301,8 +302,9 @@ int runOnce(const Options &options)
         try {
             valid = options.overrides.load(config, &*store, portList(options), &replaced, &notes);
         } catch (const std::exception &e) {
-            view.logImportantEvent(QStringLiteral("The stored settings cannot be read (%1); using the defaults.")
-                                       .arg(QString::fromUtf8(e.what())));
+            view.logImportantEvent(
+                QStringLiteral("The stored settings cannot be read (%1); using the defaults.")
+                    .arg(QString::fromUtf8(e.what())));
             config = config::Config();
             valid = options.overrides.load(config, nullptr, portList(options), &replaced, &notes);
         }
@@ -331,7 +333,8 @@ int runOnce(const Options &options)
     runOptions.stopRequested = [&stop] { return stop.takePending(); };
     run::Run run(std::move(config), std::move(runOptions), view, view);
     QObject::connect(&stop, &SignalStop::stopRequested, &run, [&run] { run.stop(); });
-    QObject::connect(&stop, &SignalStop::readingRequested, &run, [&run] { run.request(run::RequestOrigin::Signal); });
+    QObject::connect(
+        &stop, &SignalStop::readingRequested, &run, [&run] { run.request(run::RequestOrigin::Signal); });
     QEventLoop loop;
     QObject::connect(&run, &run::Run::ended, &loop, &QEventLoop::quit);
     if (!run.start())
@@ -345,8 +348,9 @@ int runOnce(const Options &options)
 
 bool HeadlessRunner::wants(const QStringList &arguments)
 {
-    return arguments.contains(QLatin1String("--headless")) || arguments.contains(QLatin1String("--list-ports"))
-        || arguments.contains(QLatin1String("--detect")) || arguments.contains(QLatin1String("--doctor"));
+    return arguments.contains(QLatin1String("--headless"))
+        || arguments.contains(QLatin1String("--list-ports")) || arguments.contains(QLatin1String("--detect"))
+        || arguments.contains(QLatin1String("--doctor"));
 }
 
 int HeadlessRunner::run(const QStringList &arguments)

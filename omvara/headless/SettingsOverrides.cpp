@@ -17,9 +17,8 @@ namespace {
 const QStringList integerKeys = { "bitRate", "dataBits", "stopBits", "parity", "inputTerminator",
     // Readings on request, and settled readings.
     "requestInterval", "stableReadings" };
-const QStringList booleanKeys
-    = { "minimizeToTray", "notifyWhenMinimizedToTray", "checkForUpdates", "abortAutoStartWhenPrevPortNotAvailable",
-          "ignoreDuplicates" };
+const QStringList booleanKeys = { "minimizeToTray", "notifyWhenMinimizedToTray", "checkForUpdates",
+    "abortAutoStartWhenPrevPortNotAvailable", "ignoreDuplicates" };
 
 } // namespace
 
@@ -34,7 +33,9 @@ QStringList SettingsOverrides::settingKeys()
         // Readings on request, and settled readings.
         "requestCommand", "requestInterval", "requestHotkey", "stableReadings" };
     // Record file and broker.
-    keys << "recordFile" << "mqttUrl" << "mqttCaFile";
+    keys << "recordFile"
+         << "mqttUrl"
+         << "mqttCaFile";
     return keys;
 }
 
@@ -48,7 +49,8 @@ bool SettingsOverrides::add(const QString &assignment, QString *problem)
     const QString key = assignment.left(eq);
     const QString value = assignment.mid(eq + 1);
     if (!settingKeys().contains(key)) {
-        *problem = QStringLiteral("unknown setting \"%1\"; the settings are: %2").arg(key, settingKeys().join(u' '));
+        *problem = QStringLiteral("unknown setting \"%1\"; the settings are: %2")
+                       .arg(key, settingKeys().join(u' '));
         return false;
     }
     // What the store cannot hold at all is refused here with the reason
@@ -61,7 +63,9 @@ bool SettingsOverrides::add(const QString &assignment, QString *problem)
         return false;
     }
     if (value.contains(QChar(0))) {
-        *problem = QStringLiteral("the value for setting %1 holds the character U+0000, which cannot be stored").arg(key);
+        *problem
+            = QStringLiteral("the value for setting %1 holds the character U+0000, which cannot be stored")
+                  .arg(key);
         return false;
     }
     const auto refuse = [&] {

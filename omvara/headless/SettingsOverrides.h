@@ -11,7 +11,7 @@
 namespace omvara::config {
 class Config;
 class ConfigStore;
-}
+} // namespace omvara::config
 
 namespace omvara::headless {
 

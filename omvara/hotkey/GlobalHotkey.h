@@ -16,7 +16,10 @@ namespace omvara::hotkey {
 class HotkeyUnavailableError : public std::runtime_error
 {
 public:
-    explicit HotkeyUnavailableError(const QString &message) : std::runtime_error(message.toStdString()) { }
+    explicit HotkeyUnavailableError(const QString &message)
+        : std::runtime_error(message.toStdString())
+    {
+    }
     QString message() const { return QString::fromStdString(what()); }
 };
 

@@ -74,7 +74,8 @@ void FilePreferences::putSpi(const QString &key, const QString &value)
     try {
         flush();
     } catch (const BackingStoreError &e) {
-        qCWarning(lcFilePreferences).noquote() << QStringLiteral("Unable to flush after putting ") + key << e.message();
+        qCWarning(lcFilePreferences).noquote()
+            << QStringLiteral("Unable to flush after putting ") + key << e.message();
     }
 }
 
@@ -87,7 +88,8 @@ void FilePreferences::removeSpi(const QString &key)
     try {
         flush();
     } catch (const BackingStoreError &e) {
-        qCWarning(lcFilePreferences).noquote() << QStringLiteral("Unable to flush after removing ") + key << e.message();
+        qCWarning(lcFilePreferences).noquote()
+            << QStringLiteral("Unable to flush after removing ") + key << e.message();
     }
 }
 
@@ -175,8 +177,7 @@ void FilePreferences::flushSpi()
     if (const std::optional<QByteArray> bytes = FileStorage::read(file))
         entries = util::Properties::parse(*bytes);
     applyChanges(entries);
-    const QString comment = FILE_COMMENT + u'\n'
-                            + QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    const QString comment = FILE_COMMENT + u'\n' + QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     FileStorage::replace(file, util::Properties::serialize(entries, comment));
     if (exclusive.isHeld())
         FileStorage::removeLeftovers(file);

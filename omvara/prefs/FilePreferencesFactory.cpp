@@ -14,7 +14,8 @@ namespace omvara::prefs {
 Q_LOGGING_CATEGORY(lcFilePreferencesFactory, "omvara.prefs.FilePreferencesFactory", QtWarningMsg)
 
 const QString FilePreferencesFactory::CLASS_NAME = QStringLiteral("omvara.prefs.FilePreferencesFactory");
-const QString FilePreferencesFactory::SYSTEM_PROPERTY_FILE = QStringLiteral("omvara.prefs.FilePreferencesFactory.file");
+const QString FilePreferencesFactory::SYSTEM_PROPERTY_FILE
+    = QStringLiteral("omvara.prefs.FilePreferencesFactory.file");
 
 namespace {
 
@@ -68,10 +69,11 @@ QString FilePreferencesFactory::getPreferencesFile()
     if (state.preferencesFile.isEmpty()) {
         QString path = util::ProcessProperties::get(SYSTEM_PROPERTY_FILE);
         if (path.isEmpty())
-            path = util::ProcessProperties::get(QStringLiteral("user.home"), QDir::homePath()) + QDir::separator()
-                   + QStringLiteral(".fileprefs");
+            path = util::ProcessProperties::get(QStringLiteral("user.home"), QDir::homePath())
+                + QDir::separator() + QStringLiteral(".fileprefs");
         state.preferencesFile = QFileInfo(path).absoluteFilePath();
-        qCInfo(lcFilePreferencesFactory).noquote() << QStringLiteral("Preferences file is ") + state.preferencesFile;
+        qCInfo(lcFilePreferencesFactory).noquote()
+            << QStringLiteral("Preferences file is ") + state.preferencesFile;
     }
     return state.preferencesFile;
 }

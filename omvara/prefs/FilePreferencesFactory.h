@@ -20,7 +20,7 @@ class FilePreferences;
 class FilePreferencesFactory : public PreferencesFactory
 {
 public:
-    static const QString CLASS_NAME;           // "omvara.prefs.FilePreferencesFactory"
+    static const QString CLASS_NAME; // "omvara.prefs.FilePreferencesFactory"
     static const QString SYSTEM_PROPERTY_FILE; // "omvara.prefs.FilePreferencesFactory.file"
 
     FilePreferencesFactory();

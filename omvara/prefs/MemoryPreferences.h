@@ -12,7 +12,10 @@ namespace omvara::prefs {
 class MemoryPreferences : public Preferences
 {
 public:
-    MemoryPreferences(Preferences *parent, const QString &name) : Preferences(parent, name) { }
+    MemoryPreferences(Preferences *parent, const QString &name)
+        : Preferences(parent, name)
+    {
+    }
 
 protected:
     std::optional<QString> getSpi(const QString &key) override;

@@ -48,8 +48,10 @@ std::optional<int> parseInt(const QString &text)
 } // namespace
 
 Preferences::Preferences(Preferences *parent, const QString &name)
-    : parentNode(parent), nodeName(name)
-{}
+    : parentNode(parent)
+    , nodeName(name)
+{
+}
 
 Preferences::~Preferences() = default;
 
@@ -117,7 +119,8 @@ void Preferences::checkKey(const QString &key)
 void Preferences::checkValue(const QString &value)
 {
     if (value.size() > MAX_VALUE_LENGTH)
-        throw PreferencesRefusedError(QStringLiteral("Value too long: %1").arg(value.left(40) + QStringLiteral("...")));
+        throw PreferencesRefusedError(
+            QStringLiteral("Value too long: %1").arg(value.left(40) + QStringLiteral("...")));
     if (value.contains(QChar(0)))
         throw PreferencesRefusedError(QStringLiteral("Value contains code point U+0000"));
 }
@@ -316,7 +319,7 @@ void Preferences::exportNode(QIODevice &out)
         requireNotRemoved();
         for (const QString &k : keysSpi())
             if (const auto v = getSpi(k))
-                entries.append({k, *v});
+                entries.append({ k, *v });
     }
     QStringList path;
     for (const Preferences *p = this; p->parentNode; p = p->parentNode)

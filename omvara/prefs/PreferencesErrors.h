@@ -13,8 +13,10 @@ class PreferencesError : public std::runtime_error
 {
 public:
     explicit PreferencesError(const QString &message)
-        : std::runtime_error(message.toStdString()), text(message)
-    {}
+        : std::runtime_error(message.toStdString())
+        , text(message)
+    {
+    }
     QString message() const { return text; }
 
 private:

@@ -14,7 +14,8 @@ namespace omvara::prefs {
 
 namespace {
 
-const QString DOCTYPE = QStringLiteral("<!DOCTYPE preferences SYSTEM \"http://java.sun.com/dtd/preferences.dtd\">");
+const QString DOCTYPE
+    = QStringLiteral("<!DOCTYPE preferences SYSTEM \"http://java.sun.com/dtd/preferences.dtd\">");
 const QString FORMAT_VERSION = QStringLiteral("1.0");
 
 // The control characters that XML 1.0 cannot carry at all, not even as
@@ -59,11 +60,10 @@ bool xmlCanHold(const QString &text)
 
 [[noreturn]] void fail(const QXmlStreamReader &xml, const QString &what)
 {
-    throw InvalidPreferencesFormatError(
-        QStringLiteral("Not a preferences document (line %1, column %2): %3")
-            .arg(xml.lineNumber())
-            .arg(xml.columnNumber())
-            .arg(what));
+    throw InvalidPreferencesFormatError(QStringLiteral("Not a preferences document (line %1, column %2): %3")
+                                            .arg(xml.lineNumber())
+                                            .arg(xml.columnNumber())
+                                            .arg(what));
 }
 
 QString requiredAttribute(const QXmlStreamReader &xml, const QString &name)
@@ -75,8 +75,7 @@ QString requiredAttribute(const QXmlStreamReader &xml, const QString &name)
 }
 
 // Runs one of the tree's own checks and reports its refusal as a format error.
-template<typename Check>
-void checkField(const QXmlStreamReader &xml, Check check, const QString &text)
+template <typename Check> void checkField(const QXmlStreamReader &xml, Check check, const QString &text)
 {
     try {
         check(text);
@@ -218,8 +217,9 @@ Declaration readDeclaration(const QByteArray &document)
         if (n < 0)
             return {};
         qsizetype i = n + qsizetype(qstrlen(name));
-        while (i < declaration.size() && (declaration[i] == ' ' || declaration[i] == '=' || declaration[i] == '\t'
-                                          || declaration[i] == '\r' || declaration[i] == '\n'))
+        while (i < declaration.size()
+            && (declaration[i] == ' ' || declaration[i] == '=' || declaration[i] == '\t'
+                || declaration[i] == '\r' || declaration[i] == '\n'))
             ++i;
         if (i >= declaration.size() || (declaration[i] != '"' && declaration[i] != '\''))
             return {};
@@ -257,7 +257,7 @@ QByteArray readableAsVersion10(QByteArray document, const Declaration &declarati
         const uchar c = uchar(document[i]);
         const bool del = c == 0x7f;
         const bool c1 = c == 0xc2 && i + 1 < document.size() && uchar(document[i + 1]) >= 0x80
-                        && uchar(document[i + 1]) <= 0x9f && uchar(document[i + 1]) != 0x85;
+            && uchar(document[i + 1]) <= 0x9f && uchar(document[i + 1]) != 0x85;
         if (del || c1)
             throw InvalidPreferencesFormatError(
                 QStringLiteral("Not a preferences document: character U+%1 written directly in a version 1.1 "
@@ -309,7 +309,8 @@ void PreferencesXml::write(QIODevice &out, const QStringList &path, const QList<
     }
     for (const QString &name : path) {
         if (!xmlCanHold(name))
-            throw PreferencesRefusedError(QStringLiteral("Node name holds a character that cannot be exported"));
+            throw PreferencesRefusedError(
+                QStringLiteral("Node name holds a character that cannot be exported"));
     }
 
     // Control characters (STX and ETX among the characters to remove, for
@@ -354,8 +355,9 @@ void PreferencesXml::write(QIODevice &out, const QStringList &path, const QList<
         bytes = referencesForMarks(bytes, mark);
 
     if (out.write(bytes) != bytes.size())
-        throw BackingStoreError(out.errorString().isEmpty() ? QStringLiteral("Cannot write the export document")
-                                                            : out.errorString());
+        throw BackingStoreError(out.errorString().isEmpty()
+                ? QStringLiteral("Cannot write the export document")
+                : out.errorString());
 }
 
 PreferencesXml::Document PreferencesXml::parse(const QByteArray &document)
@@ -368,8 +370,8 @@ PreferencesXml::Document PreferencesXml::parse(const QByteArray &document)
     struct Open
     {
         Element element;
-        Node *node;       // the tree node the element belongs to (Root, Node, Map)
-        bool mapSeen;     // Root, Node: a <map> child was read
+        Node *node; // the tree node the element belongs to (Root, Node, Map)
+        bool mapSeen; // Root, Node: a <map> child was read
     };
 
     Document result;
@@ -404,10 +406,13 @@ PreferencesXml::Document PreferencesXml::parse(const QByteArray &document)
             const QStringView name = xml.name();
             if (stack.isEmpty()) {
                 if (name != u"preferences")
-                    fail(xml, QStringLiteral("the document element is <%1>, not <preferences>").arg(name.toString()));
+                    fail(xml,
+                        QStringLiteral("the document element is <%1>, not <preferences>")
+                            .arg(name.toString()));
                 const QXmlStreamAttributes attributes = xml.attributes();
                 if (attributes.hasAttribute(QStringLiteral("EXTERNAL_XML_VERSION"))) {
-                    const QString version = attributes.value(QStringLiteral("EXTERNAL_XML_VERSION")).toString();
+                    const QString version
+                        = attributes.value(QStringLiteral("EXTERNAL_XML_VERSION")).toString();
                     bool ok = false;
                     const double number = version.trimmed().toDouble(&ok);
                     if (!ok || number > FORMAT_VERSION.toDouble())
@@ -416,7 +421,7 @@ PreferencesXml::Document PreferencesXml::parse(const QByteArray &document)
                                            "this program reads version %2 and older")
                                 .arg(version, FORMAT_VERSION));
                 }
-                stack.append({Element::Preferences, nullptr, false});
+                stack.append({ Element::Preferences, nullptr, false });
                 break;
             }
             Open &top = stack.last();
@@ -431,7 +436,7 @@ PreferencesXml::Document PreferencesXml::parse(const QByteArray &document)
                     result.systemTree = true;
                 else if (!type.isEmpty() && type != u"user")
                     fail(xml, QStringLiteral("root type %1").arg(type.toString()));
-                stack.append({Element::Root, &result.root, false});
+                stack.append({ Element::Root, &result.root, false });
                 break;
             }
             case Element::Root:
@@ -440,14 +445,14 @@ PreferencesXml::Document PreferencesXml::parse(const QByteArray &document)
                     if (top.mapSeen)
                         fail(xml, QStringLiteral("a second <map> in one node"));
                     top.mapSeen = true;
-                    stack.append({Element::Map, top.node, false});
+                    stack.append({ Element::Map, top.node, false });
                 } else if (name == u"node") {
                     if (stack.size() > MAX_DEPTH)
                         fail(xml, QStringLiteral("nodes nested deeper than %1").arg(MAX_DEPTH));
                     const QString nodeName = attribute(xml, QStringLiteral("name"));
                     checkField(xml, &Preferences::checkName, nodeName);
-                    top.node->children.append(Node{nodeName, {}, {}});
-                    stack.append({Element::Node, &top.node->children.last(), false});
+                    top.node->children.append(Node { nodeName, {}, {} });
+                    stack.append({ Element::Node, &top.node->children.last(), false });
                 } else {
                     fail(xml, QStringLiteral("unexpected <%1> in a node").arg(name.toString()));
                 }
@@ -459,8 +464,8 @@ PreferencesXml::Document PreferencesXml::parse(const QByteArray &document)
                 const QString value = attribute(xml, QStringLiteral("value"));
                 checkField(xml, &Preferences::checkKey, key);
                 checkField(xml, &Preferences::checkValue, value);
-                top.node->entries.append({key, value});
-                stack.append({Element::Entry, top.node, false});
+                top.node->entries.append({ key, value });
+                stack.append({ Element::Entry, top.node, false });
                 break;
             }
             case Element::Entry:

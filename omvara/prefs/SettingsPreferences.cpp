@@ -28,10 +28,9 @@ SettingsPreferencesFactory::SettingsPreferencesFactory(const QString &iniFile)
 
 std::unique_ptr<QSettings> SettingsPreferencesFactory::open(const QString &iniFile)
 {
-    auto settings = iniFile.isEmpty()
-        ? std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brindlecote"),
-              QStringLiteral("Omvara"))
-        : std::make_unique<QSettings>(iniFile, QSettings::IniFormat);
+    auto settings = iniFile.isEmpty() ? std::make_unique<QSettings>(QSettings::NativeFormat,
+                        QSettings::UserScope, QStringLiteral("Brindlecote"), QStringLiteral("Omvara"))
+                                      : std::make_unique<QSettings>(iniFile, QSettings::IniFormat);
     settings->setFallbacksEnabled(false);
     return settings;
 }
@@ -78,10 +77,12 @@ QString SettingsPreferencesFactory::fileName() const
     return settings->fileName();
 }
 
-SettingsPreferences::SettingsPreferences(SettingsPreferencesFactory &factory, SettingsPreferences *parent,
-                                         const QString &name)
-    : Preferences(parent, name), factory(factory)
-{}
+SettingsPreferences::SettingsPreferences(
+    SettingsPreferencesFactory &factory, SettingsPreferences *parent, const QString &name)
+    : Preferences(parent, name)
+    , factory(factory)
+{
+}
 
 QString SettingsPreferences::encodeName(const QString &name)
 {
@@ -138,7 +139,8 @@ void SettingsPreferences::requireReadable() const
 {
     const QSettings::Status status = factory.settings->status();
     if (status != QSettings::NoError)
-        throw BackingStoreError(QStringLiteral("Cannot use %1: %2").arg(factory.settings->fileName(), statusText(status)));
+        throw BackingStoreError(
+            QStringLiteral("Cannot use %1: %2").arg(factory.settings->fileName(), statusText(status)));
 }
 
 std::optional<QString> SettingsPreferences::getSpi(const QString &key)

@@ -53,7 +53,8 @@ private:
 class SettingsPreferences : public Preferences
 {
 public:
-    SettingsPreferences(SettingsPreferencesFactory &factory, SettingsPreferences *parent, const QString &name);
+    SettingsPreferences(
+        SettingsPreferencesFactory &factory, SettingsPreferences *parent, const QString &name);
 
     static QString encodeName(const QString &name);
     static QString decodeName(const QString &stored);

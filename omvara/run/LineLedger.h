@@ -21,7 +21,10 @@ class LineLedger
 {
 public:
     using Release = std::function<void(const RunLine &)>;
-    explicit LineLedger(Release release) : m_release(std::move(release)) { }
+    explicit LineLedger(Release release)
+        : m_release(std::move(release))
+    {
+    }
 
     // Takes a line, gives it its seq and returns it.
     qint64 add(RunLine line);

@@ -3,12 +3,12 @@
 
 #include "omvara/config/Instrument.h"
 #include "omvara/config/OutputSettings.h"
+#include "omvara/hotkey/GlobalHotkey.h"
 #include "omvara/run/BrokerOutput.h"
 #include "omvara/run/RecordFileOutput.h"
 #include "omvara/run/RequestSender.h"
 #include "omvara/run/SettledReadings.h"
 #include "omvara/run/ValueOutputs.h"
-#include "omvara/hotkey/GlobalHotkey.h"
 #include "omvara/util/Interruption.h"
 #include "omvara/worker/Ignorer.h"
 #include "omvara/worker/Keybot.h"
@@ -47,7 +47,10 @@ QString failureText(const std::exception &e)
 class Run::ReceptionView : public worker::WeightWorkerView
 {
 public:
-    explicit ReceptionView(Run &run) : m_run(run) { }
+    explicit ReceptionView(Run &run)
+        : m_run(run)
+    {
+    }
 
     void logEvent(const QString &message) override { m_run.m_observer.logEvent(message); }
     void logImportantEvent(const QString &message) override { m_run.m_observer.logImportantEvent(message); }
@@ -94,12 +97,15 @@ Run::Makers Run::Makers::defaults()
     makers.keybot = [](worker::WeightWorkerView *view, const config::Config &config) {
         return worker::Keybot::fromConfig(view, config);
     };
-    makers.soundBot = [](int percussionNumber) { return std::make_unique<worker::SoundBot>(percussionNumber); };
-    makers.hotkey = [](const config::RequestHotkey::Chord &chord) { return hotkey::createGlobalHotkey(chord); };
+    makers.soundBot
+        = [](int percussionNumber) { return std::make_unique<worker::SoundBot>(percussionNumber); };
+    makers.hotkey
+        = [](const config::RequestHotkey::Chord &chord) { return hotkey::createGlobalHotkey(chord); };
     return makers;
 }
 
-Run::Run(config::Config config, Options options, RunObserver &observer, RunQuestions &questions, QObject *parent)
+Run::Run(
+    config::Config config, Options options, RunObserver &observer, RunQuestions &questions, QObject *parent)
     : QObject(parent)
     , m_config(std::move(config))
     , m_options(std::move(options))
@@ -155,7 +161,8 @@ bool Run::start()
                 m_keyboardLost = true;
                 QMetaObject::invokeMethod(this, "keyboardLost", Qt::QueuedConnection, Q_ARG(QString, reason));
             };
-            const auto onEnd = [this] { QMetaObject::invokeMethod(this, "keyboardEnded", Qt::QueuedConnection); };
+            const auto onEnd
+                = [this] { QMetaObject::invokeMethod(this, "keyboardEnded", Qt::QueuedConnection); };
             const auto onOutcome = [this](qint64 seq, const worker::Keybot::Outcome &outcome) {
                 using Kind = worker::Keybot::Outcome::Kind;
                 if (outcome.kind == Kind::Typed) {
@@ -165,16 +172,17 @@ bool Run::start()
                         { QString::number(outcome.typedPart.toUcs4().size()), QString::number(outcome.length),
                             outcome.typedPart, outcome.window, outcome.reason });
                     m_ledger.settleCut(seq, note, outcome.typedPart, outcome.window);
-                    QMetaObject::invokeMethod(this, "typingCut", Qt::QueuedConnection, Q_ARG(QString, outcome.value),
-                        Q_ARG(QString, outcome.typedPart), Q_ARG(QString, outcome.window),
-                        Q_ARG(QString, outcome.reason), Q_ARG(bool, outcome.ownWindow));
+                    QMetaObject::invokeMethod(this, "typingCut", Qt::QueuedConnection,
+                        Q_ARG(QString, outcome.value), Q_ARG(QString, outcome.typedPart),
+                        Q_ARG(QString, outcome.window), Q_ARG(QString, outcome.reason),
+                        Q_ARG(bool, outcome.ownWindow));
                 } else {
                     m_ledger.settle(seq, LineStatus::NotTyped,
                         worker::WorkerTexts::text(outcome.holding ? "not.typed.holding"
-                                : m_keyboardLost                ? "not.typed.lost"
-                                : m_outputsStopping             ? "not.typed.stopped"
-                                : outcome.ownWindow             ? "not.typed.focus"
-                                                                : "not.typed"));
+                                : m_keyboardLost                  ? "not.typed.lost"
+                                : m_outputsStopping               ? "not.typed.stopped"
+                                : outcome.ownWindow               ? "not.typed.focus"
+                                                                  : "not.typed"));
                 }
             };
             m_keybot->setOwnWindowFocused(m_options.ownWindowFocused);
@@ -198,7 +206,8 @@ bool Run::start()
     const auto &sound = m_config.getSound();
     if (m_options.sound && &sound != &config::ConfigHelper::Sound::NONE) {
         try {
-            m_sinks.push_back(std::make_unique<SoundOutput>(m_options.makers.soundBot(sound.getPercussionNumber())));
+            m_sinks.push_back(
+                std::make_unique<SoundOutput>(m_options.makers.soundBot(sound.getPercussionNumber())));
         } catch (const std::exception &e) {
             m_questions.soundFailed(failureText(e));
             setOutput(QStringLiteral("sound"), RunState::Output::Status::Failed, failureText(e));
@@ -293,7 +302,8 @@ void Run::warnOfDecimalMark()
         return;
     const SessionLocaleSources sources
         = m_options.sessionLocale ? *m_options.sessionLocale : SessionLocaleSources::fromSystem();
-    const QString warning = decimalSeparatorWarning(m_config.getDecimalSeparator(), SessionDecimalMark::find(sources));
+    const QString warning
+        = decimalSeparatorWarning(m_config.getDecimalSeparator(), SessionDecimalMark::find(sources));
     if (!warning.isEmpty())
         m_observer.logImportantEvent(warning);
 }
@@ -333,9 +343,12 @@ std::unique_ptr<worker::Keybot> Run::makeKeybot(bool *gone)
     // alive meanwhile and Stop ends the wait.
     std::unique_ptr<worker::Keybot> keybot;
     const bool done = apart([this, &keybot] {
-        const worker::keys::PermissionWait::Scope scope({[this](const QString &question) {
-            QMetaObject::invokeMethod(this, "waitingForPermission", Qt::QueuedConnection, Q_ARG(QString, question));
-        }, m_options.permissionWait});
+        const worker::keys::PermissionWait::Scope scope({ [this](const QString &question) {
+                                                             QMetaObject::invokeMethod(this,
+                                                                 "waitingForPermission", Qt::QueuedConnection,
+                                                                 Q_ARG(QString, question));
+                                                         },
+            m_options.permissionWait });
         keybot = m_options.makers.keybot(m_view.get(), m_config);
     });
     *gone = !done;
@@ -370,9 +383,10 @@ std::unique_ptr<worker::WeightWorker> Run::connectApart(
     QThread *home = thread();
     try {
         const bool done = apart([this, &warnings, &made, home] {
-            made = worker::createWeightWorker(m_config, *m_view, [&warnings](const QString &title, const QString &message) {
-                warnings.emplace_back(title, message);
-            });
+            made = worker::createWeightWorker(
+                m_config, *m_view, [&warnings](const QString &title, const QString &message) {
+                    warnings.emplace_back(title, message);
+                });
             // The engine belongs to the event thread, as one made there does.
             made->moveToThread(home);
         });
@@ -397,20 +411,21 @@ bool Run::addLineOutputs(QString *problem)
     const QString instrumentName
         = (instrument ? *instrument : config::ConfigHelper::Instrument::getDefault()).name();
     if (!m_config.getRecordFile().isEmpty()) {
-        auto record = std::make_unique<RecordFileOutput>(
-            m_config.getRecordFile(), m_config.getPort(), instrumentName, outputReport(QStringLiteral("record")));
+        auto record = std::make_unique<RecordFileOutput>(m_config.getRecordFile(), m_config.getPort(),
+            instrumentName, outputReport(QStringLiteral("record")));
         // Checked before the port opens: a record that cannot be written
         // from the start is a setting to mend, not rows to keep waiting.
         const QString reason = record->open();
         if (reason.isEmpty()) {
             m_sinks.push_back(std::move(record));
         } else {
-            *problem = worker::WorkerTexts::format(worker::WorkerTexts::text("record.cannot.open"),
-                { record->detail(), reason });
+            *problem = worker::WorkerTexts::format(
+                worker::WorkerTexts::text("record.cannot.open"), { record->detail(), reason });
             if (!m_questions.goOnWithoutRecord(*problem))
                 return false;
             m_observer.logImportantEvent(*problem);
-            setOutput(QStringLiteral("record"), RunState::Output::Status::Failed, record->detail() + QStringLiteral(": ") + reason);
+            setOutput(QStringLiteral("record"), RunState::Output::Status::Failed,
+                record->detail() + QStringLiteral(": ") + reason);
         }
     }
     if (!m_config.getMqttUrl().isEmpty()) {
@@ -508,8 +523,8 @@ void Run::keyboardLost(const QString &reason)
     setOutput(QStringLiteral("keyboard"), RunState::Output::Status::Failed, reason);
 }
 
-void Run::typingCut(const QString &value, const QString &typedPart, const QString &window, const QString &reason,
-    bool ownWindow)
+void Run::typingCut(const QString &value, const QString &typedPart, const QString &window,
+    const QString &reason, bool ownWindow)
 {
     if (m_state.ended() || m_outputEnd >= OutputEnd::Stop)
         return; // cut by Stop: nothing waits for the user
@@ -567,14 +582,15 @@ void Run::handleLine(worker::DataLine &line)
         } else if (m_options.print) {
             entry.status = LineStatus::Printed;
         } else if (m_options.ownWindowFocused && m_options.ownWindowFocused()
-                   && !(windowAsked && focusLeftForAnswer())) {
+            && !(windowAsked && focusLeftForAnswer())) {
             // Marked on the value's own line: one entry per reading. A value
             // that waited for the focus in vain is told also here: after a
             // Stop during the wait its line is not shown.
             entry.status = LineStatus::NotTyped;
             entry.note = worker::WorkerTexts::text("not.typed.focus");
             if (windowAsked)
-                m_observer.logImportantEvent(worker::WorkerTexts::text("value.not.typed.focus") + entry.value);
+                m_observer.logImportantEvent(
+                    worker::WorkerTexts::text("value.not.typed.focus") + entry.value);
         } else if (m_keybot && m_keybot->holding()) {
             entry.status = LineStatus::NotTyped; // after a cut, until the user resumes
             entry.note = worker::WorkerTexts::text("not.typed.holding");
@@ -681,8 +697,8 @@ bool Run::deviceLost()
 {
     if (!m_config.reconnect)
         return false;
-    const QString reason
-        = worker::WorkerTexts::format(worker::WorkerTexts::text("device.lost.waiting"), { m_config.getPort() });
+    const QString reason = worker::WorkerTexts::format(
+        worker::WorkerTexts::text("device.lost.waiting"), { m_config.getPort() });
     QMetaObject::invokeMethod(this, "waitingForDevice", Qt::QueuedConnection, Q_ARG(QString, reason));
     QMetaObject::invokeMethod(this, "tellTakenDevice", Qt::QueuedConnection);
     return true;

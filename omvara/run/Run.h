@@ -7,8 +7,8 @@
 #include "omvara/run/OutputReport.h"
 #include "omvara/run/RunObserver.h"
 #include "omvara/run/RunState.h"
-#include "omvara/run/TakenDevice.h"
 #include "omvara/run/SessionDecimalMark.h"
+#include "omvara/run/TakenDevice.h"
 #include "omvara/run/ValueSink.h"
 
 #include <QByteArray>
@@ -85,7 +85,8 @@ public:
     struct Makers
     {
         // Throws (keys::KeyboardUnavailableError, ...) when typing cannot start.
-        std::function<std::unique_ptr<worker::Keybot>(worker::WeightWorkerView *, const config::Config &)> keybot;
+        std::function<std::unique_ptr<worker::Keybot>(worker::WeightWorkerView *, const config::Config &)>
+            keybot;
         // Throws (worker::SoundError, ...) when no sound can be played.
         std::function<std::unique_ptr<worker::SoundBot>(int percussionNumber)> soundBot;
         // Throws (hotkey::HotkeyUnavailableError) when the hotkey cannot be had.
@@ -125,7 +126,7 @@ public:
         // The longest wait for the user's answer where the desktop asks
         // permission to type (the portal's dialog); zero: as long as the
         // user takes. Stop ends the wait either way.
-        std::chrono::milliseconds permissionWait {0};
+        std::chrono::milliseconds permissionWait { 0 };
     };
 
     // `config` is the run's own copy of the settings, taken at Start.

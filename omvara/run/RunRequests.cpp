@@ -13,7 +13,6 @@
 
 #include <QTimer>
 
-
 namespace omvara::run {
 
 using worker::WorkerTexts;
@@ -86,7 +85,8 @@ void Run::startRequests()
     const auto report = [this, failed, origins](RequestOrigin origin, const QString &failure) {
         // The sender's thread: the log takes entries from any thread.
         if (!failure.isEmpty())
-            m_observer.logImportantEvent(WorkerTexts::format(failed, { origins.value(int(origin)), failure }));
+            m_observer.logImportantEvent(
+                WorkerTexts::format(failed, { origins.value(int(origin)), failure }));
     };
     m_requests = std::make_unique<RequestSender>(m_worker->portWriter(), m_requestCommand, report);
     m_state.requests = true;
@@ -116,7 +116,8 @@ void Run::startRequests()
             if (!m_options.makers.hotkey)
                 throw hotkey::HotkeyUnavailableError(QStringLiteral("no hotkey backend"));
             m_hotkey = m_options.makers.hotkey(*chord);
-            connect(m_hotkey.get(), &hotkey::GlobalHotkey::activated, this, [this] { request(RequestOrigin::Hotkey); });
+            connect(m_hotkey.get(), &hotkey::GlobalHotkey::activated, this,
+                [this] { request(RequestOrigin::Hotkey); });
             m_observer.logEvent(
                 WorkerTexts::format(WorkerTexts::text("request.hotkey.ready"), { m_config.requestHotkey }));
         } catch (const std::exception &e) {
@@ -156,15 +157,15 @@ void Run::request(RequestOrigin origin)
     }
     // Logged and counted before the request goes out: the answer may come at
     // once, and the log shows the request before it.
-    m_observer.logEvent(WorkerTexts::format(WorkerTexts::text("request.sent"),
-        { originText(origin), m_requestShown }));
+    m_observer.logEvent(
+        WorkerTexts::format(WorkerTexts::text("request.sent"), { originText(origin), m_requestShown }));
     if (origin == RequestOrigin::Window)
         ++m_windowRequests;
     if (!m_requests->queue(origin)) {
         if (origin == RequestOrigin::Window)
             --m_windowRequests;
-        m_observer.logImportantEvent(WorkerTexts::format(
-            WorkerTexts::text("request.failed"), { originText(origin), WorkerTexts::text("request.backlog") }));
+        m_observer.logImportantEvent(WorkerTexts::format(WorkerTexts::text("request.failed"),
+            { originText(origin), WorkerTexts::text("request.backlog") }));
         return;
     }
     const auto now = std::chrono::steady_clock::now();
@@ -213,7 +214,8 @@ bool Run::holdsBack(worker::DataLine &line, QString *note)
     // Told on the line itself (its note), not in an entry of its own.
     *note = verdict.handedOnBefore
         ? m_heldAgainText
-        : WorkerTexts::format(m_heldText, { QString::number(m_settledReadings->needed()), QString::number(verdict.seen) });
+        : WorkerTexts::format(
+            m_heldText, { QString::number(m_settledReadings->needed()), QString::number(verdict.seen) });
     line.deleteProcessedData();
     return true;
 }

@@ -40,16 +40,17 @@ std::optional<SessionDecimalMark> fromKde(const QString &configHome)
 {
     if (configHome.isEmpty())
         return std::nullopt;
-    for (const char *file : {"plasma-localerc", "kdeglobals"}) {
+    for (const char *file : { "plasma-localerc", "kdeglobals" }) {
         const QString path = QDir(configHome).filePath(QString::fromLatin1(file));
         if (!QFile::exists(path))
             continue;
         QSettings settings(path, QSettings::IniFormat);
         settings.beginGroup(QStringLiteral("Formats"));
-        for (const char *key : {"LC_NUMERIC", "LANG"}) {
+        for (const char *key : { "LC_NUMERIC", "LANG" }) {
             const QString name = settings.value(QString::fromLatin1(key)).toString();
             if (const auto mark = markOf(name))
-                return SessionDecimalMark {*mark, name, QStringLiteral("the desktop's formats setting (KDE)")};
+                return SessionDecimalMark { *mark, name,
+                    QStringLiteral("the desktop's formats setting (KDE)") };
         }
     }
     return std::nullopt;
@@ -61,7 +62,7 @@ std::optional<SessionDecimalMark> fromGnome(const std::function<QString()> &regi
         return std::nullopt;
     const QString name = region();
     if (const auto mark = markOf(name))
-        return SessionDecimalMark {*mark, name, QStringLiteral("the desktop's region setting (GNOME)")};
+        return SessionDecimalMark { *mark, name, QStringLiteral("the desktop's region setting (GNOME)") };
     return std::nullopt;
 }
 
@@ -89,7 +90,8 @@ SessionLocaleSources SessionLocaleSources::fromSystem()
         if (gsettings.isEmpty())
             return QString();
         QProcess process;
-        process.start(gsettings, {QStringLiteral("get"), QStringLiteral("org.gnome.system.locale"), QStringLiteral("region")});
+        process.start(gsettings,
+            { QStringLiteral("get"), QStringLiteral("org.gnome.system.locale"), QStringLiteral("region") });
         if (!process.waitForFinished(2000)) {
             process.kill();
             process.waitForFinished(1000);
@@ -109,16 +111,16 @@ SessionLocaleSources SessionLocaleSources::fromSystem()
 std::optional<SessionDecimalMark> SessionDecimalMark::find(const SessionLocaleSources &sources)
 {
     // The first variable that is set decides, as for the applications.
-    for (const char *variable : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
+    for (const char *variable : { "LC_ALL", "LC_NUMERIC", "LANG" }) {
         const QString name = sources.environment.value(QString::fromLatin1(variable));
         if (name.isEmpty())
             continue;
         if (const auto mark = markOf(name))
-            return SessionDecimalMark {*mark, name, QString::fromLatin1(variable)};
+            return SessionDecimalMark { *mark, name, QString::fromLatin1(variable) };
         break; // C, POSIX or a name not known: the desktop may know better
     }
-    const bool kdeSession
-        = sources.environment.value(QStringLiteral("XDG_CURRENT_DESKTOP")).contains(QLatin1String("KDE"), Qt::CaseInsensitive);
+    const bool kdeSession = sources.environment.value(QStringLiteral("XDG_CURRENT_DESKTOP"))
+                                .contains(QLatin1String("KDE"), Qt::CaseInsensitive);
     if (kdeSession) {
         if (auto found = fromKde(sources.configHome))
             return found;
@@ -129,7 +131,8 @@ std::optional<SessionDecimalMark> SessionDecimalMark::find(const SessionLocaleSo
     return fromKde(sources.configHome);
 }
 
-QString decimalSeparatorWarning(const DecimalSeparator &setting, const std::optional<SessionDecimalMark> &session)
+QString decimalSeparatorWarning(
+    const DecimalSeparator &setting, const std::optional<SessionDecimalMark> &session)
 {
     if (!session)
         return {};
@@ -138,8 +141,9 @@ QString decimalSeparatorWarning(const DecimalSeparator &setting, const std::opti
         return {};
     const DecimalSeparator &better = session->mark == u',' ? DecimalSeparator::COMMA : DecimalSeparator::DOT;
     return worker::WorkerTexts::format(worker::WorkerTexts::text("decimal.separator.mismatch"),
-        {markName(chosen), session->locale, session->source, markName(session->mark),
-            QStringLiteral("12") + chosen + QStringLiteral("345"), better.toString(), better.name(), markName(chosen)});
+        { markName(chosen), session->locale, session->source, markName(session->mark),
+            QStringLiteral("12") + chosen + QStringLiteral("345"), better.toString(), better.name(),
+            markName(chosen) });
 }
 
 } // namespace omvara::run

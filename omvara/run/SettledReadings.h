@@ -15,7 +15,10 @@ namespace omvara::run {
 class SettledReadings
 {
 public:
-    explicit SettledReadings(int needed) : m_needed(needed) { }
+    explicit SettledReadings(int needed)
+        : m_needed(needed)
+    {
+    }
 
     struct Verdict
     {

@@ -29,7 +29,7 @@ std::optional<QString> TakenDevice::wentAway()
         return std::nullopt;
     const auto seconds = std::chrono::duration_cast<std::chrono::milliseconds>(after).count() / 1000.0;
     return worker::WorkerTexts::format(worker::WorkerTexts::text("device.taken.by.brltty"),
-                                       { QString::number(seconds, 'f', 1), claim->text, m_port });
+        { QString::number(seconds, 'f', 1), claim->text, m_port });
 }
 
 } // namespace omvara::run

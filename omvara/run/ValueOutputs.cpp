@@ -6,8 +6,9 @@
 
 namespace omvara::run {
 
-KeyboardOutput::KeyboardOutput(std::unique_ptr<worker::Keybot> keybot, std::function<void(const QString &)> onLost,
-    std::function<void()> onEnd, std::function<void(qint64 seq, const worker::Keybot::Outcome &outcome)> onOutcome)
+KeyboardOutput::KeyboardOutput(std::unique_ptr<worker::Keybot> keybot,
+    std::function<void(const QString &)> onLost, std::function<void()> onEnd,
+    std::function<void(qint64 seq, const worker::Keybot::Outcome &outcome)> onOutcome)
     : m_keybot(std::move(keybot))
 {
     m_keybot->setLostHandler(std::move(onLost));

@@ -22,7 +22,8 @@ public:
     // backend goes away for good; `onEnd` when the keyboard thread ends;
     // `onOutcome` for every value put(), with its seq (Keybot::setOutcomeHandler).
     KeyboardOutput(std::unique_ptr<worker::Keybot> keybot, std::function<void(const QString &)> onLost,
-        std::function<void()> onEnd, std::function<void(qint64 seq, const worker::Keybot::Outcome &outcome)> onOutcome);
+        std::function<void()> onEnd,
+        std::function<void(qint64 seq, const worker::Keybot::Outcome &outcome)> onOutcome);
     ~KeyboardOutput() override;
 
     QString name() const override;
@@ -45,7 +46,10 @@ private:
 class PrintOutput : public ValueSink
 {
 public:
-    explicit PrintOutput(std::FILE *out = stdout) : m_out(out) { }
+    explicit PrintOutput(std::FILE *out = stdout)
+        : m_out(out)
+    {
+    }
     QString name() const override;
     void put(const RunLine &line) override;
 

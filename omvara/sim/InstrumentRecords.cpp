@@ -59,8 +59,8 @@ QByteArray ohaus(const Reading &r)
 
 QByteArray handPunch(qint64 id)
 {
-    return "021   001   15:27:00  06/29/16  IDENTITY VERIFIED FOR ID (" + QByteArray::number(id).rightJustified(4, ' ')
-        + ")";
+    return "021   001   15:27:00  06/29/16  IDENTITY VERIFIED FOR ID ("
+        + QByteArray::number(id).rightJustified(4, ' ') + ")";
 }
 
 QByteArray pieces(qint64 count)
@@ -107,9 +107,11 @@ QByteArray InstrumentRecords::format(const QString &i, const Reading &r)
     if (i == QLatin1String("ADAM_CBK"))
         return number(r.value, r.decimals, 9) + " kg";
     if (i == QLatin1String("ADAM_CPWPLUS"))
-        return "G/W:" + QByteArray(r.value < 0 ? "-" : "+") + number(std::fabs(r.value), r.decimals, 7) + "   kg";
+        return "G/W:" + QByteArray(r.value < 0 ? "-" : "+") + number(std::fabs(r.value), r.decimals, 7)
+            + "   kg";
     if (i == QLatin1String("ADAM_GC_WEIGHT")) // the sign comes first, then the padded digits
-        return QByteArray("Net Wt ") + (r.value < 0 ? "-" : " ") + number(std::fabs(r.value), r.decimals, 9) + " kg";
+        return QByteArray("Net Wt ") + (r.value < 0 ? "-" : " ") + number(std::fabs(r.value), r.decimals, 9)
+            + " kg";
     if (i == QLatin1String("ADAM_GC_PCS"))
         return pieces(std::llround(std::fabs(r.value) * 10));
     if (i == QLatin1String("ADAM_HCB"))

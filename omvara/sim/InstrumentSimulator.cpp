@@ -17,7 +17,8 @@ namespace omvara::sim {
 
 using Instrument = config::ConfigHelper::Instrument;
 
-InstrumentSimulator::InstrumentSimulator(const QString &instrument, bool counting) : m_counting(counting)
+InstrumentSimulator::InstrumentSimulator(const QString &instrument, bool counting)
+    : m_counting(counting)
 {
     if (!Instrument::valid(instrument))
         throw std::invalid_argument("unknown instrument: " + instrument.toStdString());
@@ -121,7 +122,8 @@ int runSimulator(const QStringList &args, std::FILE *out, std::FILE *err)
             requestText = args[++i];
         } else if (arg == QLatin1String("--count") && hasValue) {
             if (!parseNumber(args[++i], 0, count)) {
-                std::fprintf(err, "omvara: --count needs a number of records, not \"%s\"\n", qPrintable(args[i]));
+                std::fprintf(
+                    err, "omvara: --count needs a number of records, not \"%s\"\n", qPrintable(args[i]));
                 return 2;
             }
         } else {
@@ -153,7 +155,8 @@ int runSimulator(const QStringList &args, std::FILE *out, std::FILE *err)
             ? config::RequestCommand::decode(*requestText, &problem)
             : std::optional<QByteArray>(Instrument::valueOf(instrument).getDataCommand().toLatin1());
         if (!decoded) {
-            std::fprintf(err, "omvara: --request-command \"%s\": %s\n", qPrintable(*requestText), qPrintable(problem));
+            std::fprintf(
+                err, "omvara: --request-command \"%s\": %s\n", qPrintable(*requestText), qPrintable(problem));
             return 2;
         }
         request = *decoded;
@@ -170,10 +173,14 @@ int runSimulator(const QStringList &args, std::FILE *out, std::FILE *err)
     std::fflush(out);
 
     stopRequested = false;
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
-    struct sigaction oldInt {}, oldTerm {};
+    struct sigaction oldInt
+    {
+    }, oldTerm {};
     ::sigaction(SIGINT, &action, &oldInt);
     ::sigaction(SIGTERM, &action, &oldTerm);
 
@@ -183,7 +190,8 @@ int runSimulator(const QStringList &args, std::FILE *out, std::FILE *err)
     try {
         while (!stopRequested && (count < 0 || sent < count)) {
             if (!terminal.isPortOpen()) {
-                std::fprintf(err, "%s: waiting for a program to open the port\n", qPrintable(terminal.devicePath()));
+                std::fprintf(
+                    err, "%s: waiting for a program to open the port\n", qPrintable(terminal.devicePath()));
                 while (!stopRequested && !terminal.waitForPortOpen(std::chrono::milliseconds(100))) { }
                 // The program discards what was waiting when it opened the port; give it time to do so.
                 if (!onRequest)
@@ -205,7 +213,8 @@ int runSimulator(const QStringList &args, std::FILE *out, std::FILE *err)
             // A program that stopped reading (or closed the port) must not
             // hold the simulator: a stop signal ends the write, a closed port
             // sends it back to waiting (the record is lost with the port).
-            if (!terminal.write(simulator.nextRecord(), [&] { return stopRequested || !terminal.isPortOpen(); }))
+            if (!terminal.write(
+                    simulator.nextRecord(), [&] { return stopRequested || !terminal.isPortOpen(); }))
                 continue;
             ++sent;
             if (!onRequest && (count < 0 || sent < count))

@@ -53,7 +53,7 @@ struct DottedVersion
 
 DottedVersion parseDotted(const QString &version)
 {
-    DottedVersion v{};
+    DottedVersion v {};
     qsizetype start = 0;
     for (int i = 0; i < 3; ++i) {
         const qsizetype point = version.indexOf(u'.', start);
@@ -76,7 +76,7 @@ UpdateCheckError::UpdateCheckError(const QString &message)
 QString ReadRemoteUpdate::productSite()
 {
     // Put together here rather than stored as one literal.
-    const QStringList labels{QStringLiteral("www"), QStringLiteral("brindlecote"), QStringLiteral("com")};
+    const QStringList labels { QStringLiteral("www"), QStringLiteral("brindlecote"), QStringLiteral("com") };
     return QStringLiteral("https") + QStringLiteral("://") + labels.join(u'.');
 }
 
@@ -149,9 +149,8 @@ QString ReadRemoteUpdate::readURLContent()
             deadline.start(m_readTimeoutMs);
     };
 
-    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
-        giveUp(reading ? QStringLiteral("Read timed out") : QStringLiteral("Connect timed out"));
-    });
+    QObject::connect(&deadline, &QTimer::timeout, &loop,
+        [&] { giveUp(reading ? QStringLiteral("Read timed out") : QStringLiteral("Connect timed out")); });
     QObject::connect(&interruptPoll, &QTimer::timeout, &loop, [&] {
         if (util::Interruption::interrupted() || QThread::currentThread()->isInterruptionRequested()) {
             interrupted = true;
@@ -169,12 +168,13 @@ QString ReadRemoteUpdate::readURLContent()
         else
             progressed();
     });
-    QObject::connect(reply.get(), &QNetworkReply::downloadProgress, &loop, [&](qint64 received, qint64 total) {
-        if (received > MAX_CONTENT_BYTES || total > MAX_CONTENT_BYTES)
-            giveUp(QStringLiteral("Answer larger than %1 bytes").arg(MAX_CONTENT_BYTES));
-        else
-            progressed();
-    });
+    QObject::connect(
+        reply.get(), &QNetworkReply::downloadProgress, &loop, [&](qint64 received, qint64 total) {
+            if (received > MAX_CONTENT_BYTES || total > MAX_CONTENT_BYTES)
+                giveUp(QStringLiteral("Answer larger than %1 bytes").arg(MAX_CONTENT_BYTES));
+            else
+                progressed();
+        });
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
 
     deadline.start(m_connectTimeoutMs);

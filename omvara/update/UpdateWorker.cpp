@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/update/UpdateWorker.h"
 
-#include "omvara/util/Bundle.h"
 #include "omvara/update/ReadRemoteUpdate.h"
+#include "omvara/util/Bundle.h"
 
 #include <stdexcept>
 
@@ -25,8 +25,8 @@ QString text(const QString &key)
 
 } // namespace
 
-UpdateWorker::UpdateWorker(UpdateWorkerView *view, QString remoteUrl, QString currentVersion, QString language,
-                           QObject *parent)
+UpdateWorker::UpdateWorker(
+    UpdateWorkerView *view, QString remoteUrl, QString currentVersion, QString language, QObject *parent)
     : BackgroundTask(parent)
     , m_view(view)
     , m_remoteUrl(std::move(remoteUrl))
@@ -78,7 +78,8 @@ void UpdateWorker::done()
     } catch (const std::exception &) {
         // Cancelled or interrupted: no verdict, back to the normal text.
     }
-    m_view->setStatusText(newer ? updateAvailableText() : text(QStringLiteral("RadezoZiDadFrame2.statusJLabel.text")));
+    m_view->setStatusText(
+        newer ? updateAvailableText() : text(QStringLiteral("RadezoZiDadFrame2.statusJLabel.text")));
 }
 
 } // namespace omvara::update

@@ -2,8 +2,8 @@
 // The update check that runs in the background.
 #pragma once
 
-#include "omvara/util/BackgroundTask.h"
 #include "omvara/update/UpdateWorkerView.h"
+#include "omvara/util/BackgroundTask.h"
 
 #include <QString>
 
@@ -36,7 +36,7 @@ class UpdateWorker : public util::BackgroundTask<bool, QString>
 public:
     // Throws std::invalid_argument when `view` is null.
     UpdateWorker(UpdateWorkerView *view, QString remoteUrl, QString currentVersion, QString language,
-                 QObject *parent = nullptr);
+        QObject *parent = nullptr);
     ~UpdateWorker() override;
 
     // The text of "update.available" with the product site filled in.

@@ -6,7 +6,10 @@
 
 namespace omvara::util {
 
-BackgroundTaskBase::BackgroundTaskBase(QObject *parent) : QObject(parent) { }
+BackgroundTaskBase::BackgroundTaskBase(QObject *parent)
+    : QObject(parent)
+{
+}
 
 BackgroundTaskBase::~BackgroundTaskBase()
 {
@@ -98,7 +101,8 @@ void BackgroundTaskBase::waitForRoom(std::unique_lock<std::mutex> &lock)
     // the list itself, the wait would never end.
     if (m_publishLimit == 0 || std::this_thread::get_id() != m_worker)
         return;
-    if (!m_room.wait(lock, Interruption::current(), [&] { return m_cancelled || m_pending < m_publishLimit; }))
+    if (!m_room.wait(
+            lock, Interruption::current(), [&] { return m_cancelled || m_pending < m_publishLimit; }))
         throw InterruptedError();
 }
 

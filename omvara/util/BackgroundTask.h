@@ -20,7 +20,10 @@ namespace omvara::util {
 class CancellationError : public std::runtime_error
 {
 public:
-    CancellationError() : std::runtime_error("cancelled") { }
+    CancellationError()
+        : std::runtime_error("cancelled")
+    {
+    }
 };
 
 // get() of a task whose doInBackground ended with an error; the message is
@@ -28,7 +31,10 @@ public:
 class ExecutionError : public std::runtime_error
 {
 public:
-    explicit ExecutionError(const std::string &message) : std::runtime_error(message) { }
+    explicit ExecutionError(const std::string &message)
+        : std::runtime_error(message)
+    {
+    }
 };
 
 // The untyped part of BackgroundTask: thread, state, cancellation and the
@@ -127,8 +133,7 @@ private:
 // here waits for doInBackground to return. With interruption that is a matter
 // of milliseconds, and it means done() never races with the body: it may read
 // the body's state and release what the body uses.
-template <typename Result, typename Chunk>
-class BackgroundTask : public BackgroundTaskBase
+template <typename Result, typename Chunk> class BackgroundTask : public BackgroundTaskBase
 {
 public:
     // The outcome, valid from done() on: the result, or CancellationError when

@@ -14,8 +14,7 @@ namespace omvara::util {
 // blocks; take() waits for an element and ends with InterruptedError as soon
 // as the taking thread is interrupted (Interruption), also when it already was.
 // Elements are handed out in the order they were put, each exactly once.
-template <typename T>
-class BlockingQueue
+template <typename T> class BlockingQueue
 {
 public:
     void put(T value)

@@ -38,8 +38,8 @@ QString resourcePath(const QString &baseName, const QString &suffix)
 
 MissingResourceError::MissingResourceError(const QString &bundle, const QString &key)
     : std::runtime_error(key.isEmpty()
-                             ? ("Can't find bundle for base name " + bundle).toStdString()
-                             : ("Can't find resource for bundle " + bundle + ", key " + key).toStdString())
+            ? ("Can't find bundle for base name " + bundle).toStdString()
+            : ("Can't find resource for bundle " + bundle + ", key " + key).toStdString())
     , m_bundle(bundle)
     , m_key(key)
 {

@@ -125,17 +125,20 @@ std::string quoteForMessage(std::string_view text)
 
 [[noreturn]] void throwOutOfRange(std::string_view text)
 {
-    throw NumberFormatError(quoteForMessage(text) + " is outside the range of decimal numbers (at most " +
-                            std::to_string(Decimal::DigitLimit) + " digits before and after the mark)");
+    throw NumberFormatError(quoteForMessage(text) + " is outside the range of decimal numbers (at most "
+        + std::to_string(Decimal::DigitLimit) + " digits before and after the mark)");
 }
 
 [[noreturn]] void throwResultOutOfRange()
 {
-    throw ArithmeticError("Result outside the range of decimal numbers (at most " +
-                          std::to_string(Decimal::DigitLimit) + " digits before and after the mark)");
+    throw ArithmeticError("Result outside the range of decimal numbers (at most "
+        + std::to_string(Decimal::DigitLimit) + " digits before and after the mark)");
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 } // namespace
 
@@ -156,15 +159,19 @@ Decimal Decimal::checked(mpz_class unscaled, long long scale)
 {
     if (!inRange(unscaled, scale))
         throwResultOutOfRange();
-    return Decimal(std::move(unscaled), static_cast<int>(scale), Unchecked{});
+    return Decimal(std::move(unscaled), static_cast<int>(scale), Unchecked {});
 }
 
-Decimal::Decimal(long long unscaled, int scale) : Decimal(checked(mpz_class(static_cast<signed long>(unscaled)), scale))
+Decimal::Decimal(long long unscaled, int scale)
+    : Decimal(checked(mpz_class(static_cast<signed long>(unscaled)), scale))
 {
     static_assert(sizeof(signed long) == sizeof(long long), "64-bit long expected");
 }
 
-Decimal::Decimal(const mpz_class &unscaled, int scale) : Decimal(checked(unscaled, scale)) {}
+Decimal::Decimal(const mpz_class &unscaled, int scale)
+    : Decimal(checked(unscaled, scale))
+{
+}
 
 Decimal Decimal::parse(std::string_view text)
 {
@@ -223,14 +230,14 @@ Decimal Decimal::parse(std::string_view text)
     if (scale < -DigitLimit || scale > DigitLimit)
         throwOutOfRange(text);
     if (digits.empty())
-        return Decimal(mpz_class(0), static_cast<int>(scale), Unchecked{});
+        return Decimal(mpz_class(0), static_cast<int>(scale), Unchecked {});
     // The first kept digit is not zero, so this is the exact count of digits before the mark.
     if (static_cast<long long>(digits.size()) - scale > DigitLimit)
         throwOutOfRange(text);
     mpz_class unscaled(digits, 10);
     if (negative)
         unscaled = -unscaled;
-    return Decimal(std::move(unscaled), static_cast<int>(scale), Unchecked{});
+    return Decimal(std::move(unscaled), static_cast<int>(scale), Unchecked {});
 }
 
 Decimal Decimal::parse(QStringView text)
@@ -263,7 +270,10 @@ std::optional<Decimal> Decimal::tryParse(QStringView text) noexcept
     }
 }
 
-int Decimal::precision() const { return static_cast<int>(digitCount(unscaled_)); }
+int Decimal::precision() const
+{
+    return static_cast<int>(digitCount(unscaled_));
+}
 
 Decimal Decimal::multiply(const Decimal &other) const
 {
@@ -280,11 +290,20 @@ Decimal Decimal::add(const Decimal &other) const
     return checked(a + b, s);
 }
 
-Decimal Decimal::subtract(const Decimal &other) const { return add(other.negate()); }
+Decimal Decimal::subtract(const Decimal &other) const
+{
+    return add(other.negate());
+}
 
-Decimal Decimal::abs() const { return Decimal(::abs(unscaled_), scale_, Unchecked{}); }
+Decimal Decimal::abs() const
+{
+    return Decimal(::abs(unscaled_), scale_, Unchecked {});
+}
 
-Decimal Decimal::negate() const { return Decimal(-unscaled_, scale_, Unchecked{}); }
+Decimal Decimal::negate() const
+{
+    return Decimal(-unscaled_, scale_, Unchecked {});
+}
 
 Decimal Decimal::divide(const Decimal &divisor, int scale, RoundingMode mode) const
 {

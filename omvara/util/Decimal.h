@@ -16,23 +16,25 @@ namespace omvara::util {
 
 // How a value that lies between two representable neighbours is reduced to one of them.
 enum class RoundingMode {
-    UP,        // away from zero
-    DOWN,      // towards zero
-    CEILING,   // towards positive infinity
-    FLOOR,     // towards negative infinity
-    HALF_UP,   // nearest neighbour, ties away from zero
+    UP, // away from zero
+    DOWN, // towards zero
+    CEILING, // towards positive infinity
+    FLOOR, // towards negative infinity
+    HALF_UP, // nearest neighbour, ties away from zero
     HALF_DOWN, // nearest neighbour, ties towards zero
     HALF_EVEN, // nearest neighbour, ties to the even neighbour
 };
 
 // A text that is not a decimal number, or one outside the range a Decimal can hold.
-class NumberFormatError : public std::runtime_error {
+class NumberFormatError : public std::runtime_error
+{
 public:
     using std::runtime_error::runtime_error;
 };
 
 // An arithmetic operation that has no result: division by zero, or a result outside the range.
-class ArithmeticError : public std::runtime_error {
+class ArithmeticError : public std::runtime_error
+{
 public:
     using std::runtime_error::runtime_error;
 };
@@ -49,7 +51,8 @@ public:
 // ask for a billion digits when written out. No instrument comes anywhere near the limit.
 //
 // There is no negative zero: "-0.00" is zero with scale 2 and is written "0.00".
-class Decimal {
+class Decimal
+{
 public:
     static constexpr int DigitLimit = 400;
 
@@ -57,7 +60,7 @@ public:
     Decimal() = default;
     // unscaled × 10^-scale; ArithmeticError when outside the range.
     explicit Decimal(long long unscaled, int scale = 0);
-    Decimal(const mpz_class& unscaled, int scale);
+    Decimal(const mpz_class &unscaled, int scale);
 
     // Parses the decimal syntax: an optional sign ("+" or "-"), decimal digits with at most one
     // point (at least one digit in all, before or after it), then optionally "e" or "E", an
@@ -72,8 +75,14 @@ public:
     // As parse, but gives nothing instead of throwing.
     static std::optional<Decimal> tryParse(std::string_view text) noexcept;
     static std::optional<Decimal> tryParse(QStringView text) noexcept;
-    static std::optional<Decimal> tryParse(const QString &text) noexcept { return tryParse(QStringView(text)); }
-    static std::optional<Decimal> tryParse(const char *text) noexcept { return tryParse(std::string_view(text)); }
+    static std::optional<Decimal> tryParse(const QString &text) noexcept
+    {
+        return tryParse(QStringView(text));
+    }
+    static std::optional<Decimal> tryParse(const char *text) noexcept
+    {
+        return tryParse(std::string_view(text));
+    }
 
     const mpz_class &unscaledValue() const { return unscaled_; }
     int scale() const { return scale_; }
@@ -104,7 +113,10 @@ public:
         return a.compareTo(b) <=> 0;
     }
     // Same number and same scale.
-    bool identicalTo(const Decimal &other) const { return scale_ == other.scale_ && unscaled_ == other.unscaled_; }
+    bool identicalTo(const Decimal &other) const
+    {
+        return scale_ == other.scale_ && unscaled_ == other.unscaled_;
+    }
 
     // Plain positional form, never with an exponent: a leading "-" for negative numbers, at
     // least one digit before the mark, exactly max(scale, 0) digits after it, no grouping.
@@ -113,8 +125,14 @@ public:
     QString toPlainText(QChar decimalMark = u'.') const;
 
 private:
-    struct Unchecked {};
-    Decimal(mpz_class unscaled, int scale, Unchecked) : unscaled_(std::move(unscaled)), scale_(scale) {}
+    struct Unchecked
+    {
+    };
+    Decimal(mpz_class unscaled, int scale, Unchecked)
+        : unscaled_(std::move(unscaled))
+        , scale_(scale)
+    {
+    }
     // Throws ArithmeticError when unscaled/scale lie outside the range.
     static Decimal checked(mpz_class unscaled, long long scale);
     static bool inRange(const mpz_class &unscaled, long long scale);

@@ -48,7 +48,8 @@ void Interruption::sleep(std::chrono::nanoseconds duration)
         throw InterruptedError();
 }
 
-Interruption::Scope::Scope(std::stop_token token) : m_previous(threadToken())
+Interruption::Scope::Scope(std::stop_token token)
+    : m_previous(threadToken())
 {
     threadToken() = std::move(token);
 }

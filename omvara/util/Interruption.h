@@ -14,7 +14,10 @@ namespace omvara::util {
 class InterruptedError : public std::runtime_error
 {
 public:
-    InterruptedError() : std::runtime_error("interrupted") { }
+    InterruptedError()
+        : std::runtime_error("interrupted")
+    {
+    }
 };
 
 // Interruption of our own threads. A thread started by InterruptibleThread or

@@ -5,7 +5,10 @@ namespace omvara::util {
 
 namespace {
 
-bool isBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\f'; }
+bool isBlank(QChar c)
+{
+    return c == u' ' || c == u'\t' || c == u'\f';
+}
 
 // Splits the document into logical lines: comments and blank lines dropped,
 // continuation lines joined (leading blanks of a continued line dropped).
@@ -61,9 +64,12 @@ QStringList logicalLines(const QString &text)
 
 int hexValue(QChar c)
 {
-    if (c >= u'0' && c <= u'9') return c.unicode() - u'0';
-    if (c >= u'a' && c <= u'f') return c.unicode() - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c.unicode() - u'A' + 10;
+    if (c >= u'0' && c <= u'9')
+        return c.unicode() - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c.unicode() - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c.unicode() - u'A' + 10;
     return -1;
 }
 
@@ -79,10 +85,18 @@ QString unescape(const QString &s)
         }
         QChar e = s[++i];
         switch (e.unicode()) {
-        case u't': out += u'\t'; break;
-        case u'n': out += u'\n'; break;
-        case u'r': out += u'\r'; break;
-        case u'f': out += u'\f'; break;
+        case u't':
+            out += u'\t';
+            break;
+        case u'n':
+            out += u'\n';
+            break;
+        case u'r':
+            out += u'\r';
+            break;
+        case u'f':
+            out += u'\f';
+            break;
         case u'u': {
             // Exactly four hex digits; anything else is kept as written.
             int value = 0;
@@ -100,7 +114,9 @@ QString unescape(const QString &s)
             }
             break;
         }
-        default: out += e; break;
+        default:
+            out += e;
+            break;
         }
     }
     return out;
@@ -118,16 +134,26 @@ QList<Properties::Entry> Properties::parseEntries(const QByteArray &latin1Text)
         bool escaped = false;
         for (; k < line.size(); ++k) {
             QChar c = line[k];
-            if (escaped) { escaped = false; continue; }
-            if (c == u'\\') { escaped = true; continue; }
-            if (c == u'=' || c == u':' || isBlank(c)) break;
+            if (escaped) {
+                escaped = false;
+                continue;
+            }
+            if (c == u'\\') {
+                escaped = true;
+                continue;
+            }
+            if (c == u'=' || c == u':' || isBlank(c))
+                break;
         }
         QString key = line.left(k);
         qsizetype v = k;
-        while (v < line.size() && isBlank(line[v])) ++v;
-        if (v < line.size() && (line[v] == u'=' || line[v] == u':')) ++v;
-        while (v < line.size() && isBlank(line[v])) ++v;
-        entries.append({unescape(key), unescape(line.mid(v))});
+        while (v < line.size() && isBlank(line[v]))
+            ++v;
+        if (v < line.size() && (line[v] == u'=' || line[v] == u':'))
+            ++v;
+        while (v < line.size() && isBlank(line[v]))
+            ++v;
+        entries.append({ unescape(key), unescape(line.mid(v)) });
     }
     return entries;
 }
@@ -149,14 +175,28 @@ QString Properties::escape(const QString &text, bool isKey)
         const char16_t u = c.unicode();
         switch (u) {
         case u' ':
-            if (isKey || i == 0) out += u"\\ ";
-            else out += c;
+            if (isKey || i == 0)
+                out += u"\\ ";
+            else
+                out += c;
             break;
-        case u'\t': out += u"\\t"; break;
-        case u'\n': out += u"\\n"; break;
-        case u'\r': out += u"\\r"; break;
-        case u'\f': out += u"\\f"; break;
-        case u'=': case u':': case u'#': case u'!': case u'\\':
+        case u'\t':
+            out += u"\\t";
+            break;
+        case u'\n':
+            out += u"\\n";
+            break;
+        case u'\r':
+            out += u"\\r";
+            break;
+        case u'\f':
+            out += u"\\f";
+            break;
+        case u'=':
+        case u':':
+        case u'#':
+        case u'!':
+        case u'\\':
             out += u'\\';
             out += c;
             break;
@@ -193,7 +233,7 @@ QByteArray Properties::serialize(const QMap<QString, QString> &entries, const QS
 {
     QList<Entry> list;
     for (auto it = entries.cbegin(); it != entries.cend(); ++it)
-        list.append({it.key(), it.value()});
+        list.append({ it.key(), it.value() });
     return serialize(list, comment);
 }
 

@@ -32,19 +32,25 @@ extern "C" void onSignal(int number)
 
 void ignoreBrokenPipe()
 {
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = SIG_IGN;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGPIPE, &action, nullptr);
 }
 
-SignalStop::SignalStop(bool readingRequests, QObject *parent) : QObject(parent), m_readingRequests(readingRequests)
+SignalStop::SignalStop(bool readingRequests, QObject *parent)
+    : QObject(parent)
+    , m_readingRequests(readingRequests)
 {
     if (pipeFds[0] >= 0)
         throw std::logic_error("SignalStop: one instance at a time");
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::runtime_error("SignalStop: pipe failed");
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -75,7 +81,8 @@ bool SignalStop::takePending()
     while (::read(pipeFds[0], &byte, 1) == 1) {
         if (byte == SIGUSR1) {
             // Not a stop: it goes out as usual once the event loop runs.
-            QMetaObject::invokeMethod(this, [this] { deliver(SIGUSR1); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { deliver(SIGUSR1); }, Qt::QueuedConnection);
             continue;
         }
         m_signal = byte;

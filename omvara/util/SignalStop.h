@@ -25,7 +25,10 @@ class SignalStop : public QObject
 public:
     // `readingRequests`: false leaves SIGUSR1 as it is (it then never emits
     // readingRequested).
-    explicit SignalStop(QObject *parent = nullptr) : SignalStop(true, parent) { }
+    explicit SignalStop(QObject *parent = nullptr)
+        : SignalStop(true, parent)
+    {
+    }
     explicit SignalStop(bool readingRequests, QObject *parent = nullptr);
     ~SignalStop() override;
 

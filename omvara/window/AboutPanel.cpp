@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/AboutPanel.h"
 
+#include "omvara/util/ProcessProperties.h"
 #include "omvara/window/WindowTexts.h"
 #include "omvara/window/links/OpenHyperlinkInBrowser.h"
-#include "omvara/util/ProcessProperties.h"
 
 #include <QTextBrowser>
 #include <QVBoxLayout>
@@ -22,7 +22,8 @@ AboutPanel::AboutPanel(QWidget *parent)
     aboutPane->setAccessibleName(WindowTexts::text("RadezoZiDadFrame2.aboutPanel.tab.title"));
 
     QString body = WindowTexts::text("RadezoZiDadFrame2.aboutPane.text");
-    if (!links::OpenHyperlinkInBrowser::isBrowsingSupported() || links::OpenHyperlinkInBrowser::getDisableActiveLink())
+    if (!links::OpenHyperlinkInBrowser::isBrowsingSupported()
+        || links::OpenHyperlinkInBrowser::getDisableActiveLink())
         body = links::OpenHyperlinkInBrowser::stripLinks(body);
     // The version line goes first, as a plain paragraph of its own.
     const QString version = QStringLiteral("<p>") + versionLine().toHtmlEscaped() + QStringLiteral("</p>");
@@ -34,7 +35,7 @@ AboutPanel::AboutPanel(QWidget *parent)
     aboutPane->setHtml(body);
 
     connect(aboutPane, &QTextBrowser::anchorClicked, this,
-            [](const QUrl &url) { links::OpenHyperlinkInBrowser::openHyperlink(url); });
+        [](const QUrl &url) { links::OpenHyperlinkInBrowser::openHyperlink(url); });
 
     auto *column = new QVBoxLayout(this);
     column->addWidget(aboutPane);
@@ -45,7 +46,8 @@ QString AboutPanel::versionLine()
     using util::ProcessProperties;
     return QStringLiteral("Version %1 Qt %2 %3 %4")
         .arg(ProcessProperties::get(QStringLiteral("VERSION")), QString::fromLatin1(qVersion()),
-             ProcessProperties::get(QStringLiteral("PLK_OSNAME")), ProcessProperties::get(QStringLiteral("PLK_OSARCH")));
+            ProcessProperties::get(QStringLiteral("PLK_OSNAME")),
+            ProcessProperties::get(QStringLiteral("PLK_OSARCH")));
 }
 
 } // namespace omvara

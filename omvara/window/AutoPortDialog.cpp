@@ -14,7 +14,7 @@
 namespace omvara {
 
 AutoPortDialog::AutoPortDialog(QWidget *owner, const QStringList &portNames, PortSelector selector,
-                               worker::AutoPortWorker::Sleeper sleeper)
+    worker::AutoPortWorker::Sleeper sleeper)
     : QDialog(owner)
     , selectInPortList(std::move(selector))
 {
@@ -51,9 +51,15 @@ AutoPortDialog::~AutoPortDialog()
     worker.reset();
 }
 
-void AutoPortDialog::setButtonToCancel() { button->setText(QStringLiteral("Cancel")); }
+void AutoPortDialog::setButtonToCancel()
+{
+    button->setText(QStringLiteral("Cancel"));
+}
 
-void AutoPortDialog::setButtonToClose() { button->setText(QStringLiteral("Close")); }
+void AutoPortDialog::setButtonToClose()
+{
+    button->setText(QStringLiteral("Close"));
+}
 
 void AutoPortDialog::selectPort(const QString &portName)
 {
@@ -75,9 +81,15 @@ void AutoPortDialog::appendMessage(const QString &text, MessageStyle style)
     messageArea->ensureCursorVisible();
 }
 
-bool AutoPortDialog::isDetectionRunning() const { return worker && !worker->isDone(); }
+bool AutoPortDialog::isDetectionRunning() const
+{
+    return worker && !worker->isDone();
+}
 
-QString AutoPortDialog::messages() const { return messageArea->toPlainText(); }
+QString AutoPortDialog::messages() const
+{
+    return messageArea->toPlainText();
+}
 
 void AutoPortDialog::buttonActionPerformed()
 {

@@ -29,7 +29,7 @@ public:
 
     // `sleeper` replaces the detection's pauses (tests); empty: real pauses.
     AutoPortDialog(QWidget *owner, const QStringList &portNames, PortSelector selectInPortList,
-                   worker::AutoPortWorker::Sleeper sleeper = {});
+        worker::AutoPortWorker::Sleeper sleeper = {});
     ~AutoPortDialog() override;
 
     void setButtonToCancel() override;

@@ -19,14 +19,30 @@ struct QtOption
 // X11 platform), without their leading dash; each may also be written with
 // two dashes.
 const QtOption QtOptions[] = {
-    {"platform", true}, {"platformpluginpath", true}, {"platformtheme", true}, {"plugin", true},
-    {"qwindowgeometry", true}, {"qwindowtitle", true}, {"qwindowicon", true},
-    {"geometry", true}, {"title", true}, {"icon", true}, {"display", true}, {"name", true}, {"visual", true},
-    {"session", true}, {"style", true}, {"stylesheet", true},
-    {"reverse", false}, {"testability", false}, {"widgetcount", false}, {"nograb", false}, {"dograb", false},
+    { "platform", true },
+    { "platformpluginpath", true },
+    { "platformtheme", true },
+    { "plugin", true },
+    { "qwindowgeometry", true },
+    { "qwindowtitle", true },
+    { "qwindowicon", true },
+    { "geometry", true },
+    { "title", true },
+    { "icon", true },
+    { "display", true },
+    { "name", true },
+    { "visual", true },
+    { "session", true },
+    { "style", true },
+    { "stylesheet", true },
+    { "reverse", false },
+    { "testability", false },
+    { "widgetcount", false },
+    { "nograb", false },
+    { "dograb", false },
 };
 // Qt's options written as "-name=value".
-const char *const QtOptionsWithEquals[] = {"style", "stylesheet", "qmljsdebugger"};
+const char *const QtOptionsWithEquals[] = { "style", "stylesheet", "qmljsdebugger" };
 
 // The window's own option; its value follows it or comes after "=".
 const QLatin1String PrefsFile("--prefs-file");
@@ -96,7 +112,7 @@ QString CommandLine::portArgument(const QStringList &arguments)
 
 bool CommandLine::displayGiven(const QStringList &arguments, const QProcessEnvironment &environment)
 {
-    for (const char *variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    for (const char *variable : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
         if (!environment.value(QLatin1String(variable)).isEmpty())
             return true;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -106,7 +122,8 @@ bool CommandLine::displayGiven(const QStringList &arguments, const QProcessEnvir
         if (!isOption(argument))
             continue;
         const QString name = bareName(argument);
-        if ((name == QLatin1String("platform") || name == QLatin1String("display")) && i + 1 < arguments.size())
+        if ((name == QLatin1String("platform") || name == QLatin1String("display"))
+            && i + 1 < arguments.size())
             return true;
         i += std::max(knownOption(argument), 1) - 1; // past its value
     }

@@ -26,7 +26,8 @@ QColor mixed(const QColor &from, const QColor &to, double share)
     const QColor a = from.toRgb();
     const QColor b = to.toRgb();
     return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * share),
-        float(a.greenF() + (b.greenF() - a.greenF()) * share), float(a.blueF() + (b.blueF() - a.blueF()) * share));
+        float(a.greenF() + (b.greenF() - a.greenF()) * share),
+        float(a.blueF() + (b.blueF() - a.blueF()) * share));
 }
 
 } // namespace

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/CustomRegExDialog.h"
 
-#include "omvara/window/MessageBoxes.h"
-#include "omvara/window/WindowTexts.h"
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/window/MessageBoxes.h"
+#include "omvara/window/WindowTexts.h"
 #include "omvara/window/links/LinkMouseListener.h"
 #include "omvara/window/links/OpenHyperlinkInBrowser.h"
 
@@ -38,9 +38,11 @@ protected:
     void insertFromMimeData(const QMimeData *source) override
     {
         if (source->hasText()) {
-            const qsizetype after = toPlainText().size() - textCursor().selectedText().size() + source->text().size();
+            const qsizetype after
+                = toPlainText().size() - textCursor().selectedText().size() + source->text().size();
             if (after > config::ConfigHelper::CustomRegEx::MaxLength) {
-                MessageBoxes::showMessage(window(), MessageText::own(tooLongText()), WindowTexts::text("error"));
+                MessageBoxes::showMessage(
+                    window(), MessageText::own(tooLongText()), WindowTexts::text("error"));
                 return;
             }
         }
@@ -68,8 +70,8 @@ CustomRegExDialog::CustomRegExDialog(QWidget *owner, const config::Config &confi
     // The pattern in use now, for a start.
     const config::ConfigHelper::Instrument *instrument = config.getInstrument();
     auto *label4 = new QLabel(WindowTexts::text("CustomRegExDialog.label4.text")
-                                  + (instrument ? instrument->getRegEx().toHtmlEscaped() : QString()),
-                              this);
+            + (instrument ? instrument->getRegEx().toHtmlEscaped() : QString()),
+        this);
     label4->setTextFormat(Qt::RichText);
     label4->setWordWrap(true);
     label4->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -110,14 +112,16 @@ void CustomRegExDialog::okButtonActionPerformed()
         return;
     }
     if (const QString problem = config::ConfigHelper::CustomRegEx::problem(pattern); !problem.isEmpty()) {
-        MessageBoxes::showMessage(
-            this, MessageText::own(WindowTexts::text("invalid.expression") + u'\n') + MessageText::outside(problem), WindowTexts::text("error"));
+        MessageBoxes::showMessage(this,
+            MessageText::own(WindowTexts::text("invalid.expression") + u'\n') + MessageText::outside(problem),
+            WindowTexts::text("error"));
         return;
     }
     // Valid, but perhaps not what was meant: "[[:digit:]]" is no digit class here.
     if (const QString note = config::ConfigHelper::CustomRegEx::note(pattern); !note.isEmpty()) {
         if (MessageBoxes::askOkCancel(this,
-                MessageText::outside(note + u'.') + MessageText::own(QStringLiteral("\n\nUse the pattern as it is?")),
+                MessageText::outside(note + u'.')
+                    + MessageText::own(QStringLiteral("\n\nUse the pattern as it is?")),
                 WindowTexts::text("warning"), MessageBoxes::Icon::Warning)
             != MessageBoxes::Answer::Ok)
             return;
@@ -126,6 +130,9 @@ void CustomRegExDialog::okButtonActionPerformed()
     accept();
 }
 
-void CustomRegExDialog::cancelButtonActionPerformed() { reject(); }
+void CustomRegExDialog::cancelButtonActionPerformed()
+{
+    reject();
+}
 
 } // namespace omvara

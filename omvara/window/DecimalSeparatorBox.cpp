@@ -5,7 +5,8 @@
 
 namespace omvara {
 
-DecimalSeparatorBox::DecimalSeparatorBox(const config::ConfigHelper::DecimalSeparator &selected, QWidget *parent)
+DecimalSeparatorBox::DecimalSeparatorBox(
+    const config::ConfigHelper::DecimalSeparator &selected, QWidget *parent)
     : PlusConstantBox(selected, parent)
     , InstrumentTypeFollower(this)
 {

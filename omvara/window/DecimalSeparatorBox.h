@@ -16,7 +16,8 @@ class DecimalSeparatorBox : public plus::PlusConstantBox<config::ConfigHelper::D
                             public plus::InstrumentTypeFollower
 {
 public:
-    explicit DecimalSeparatorBox(const config::ConfigHelper::DecimalSeparator &selected, QWidget *parent = nullptr);
+    explicit DecimalSeparatorBox(
+        const config::ConfigHelper::DecimalSeparator &selected, QWidget *parent = nullptr);
 };
 
 } // namespace omvara

@@ -8,14 +8,14 @@
 #include <QColor>
 #include <QDateTime>
 #include <QEvent>
-#include <QGuiApplication>
-#include <QTextFragment>
 #include <QFont>
+#include <QGuiApplication>
 #include <QMetaObject>
 #include <QScrollBar>
-#include <QTextCursor>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
+#include <QTextFragment>
 #include <QThread>
 #include <QTime>
 
@@ -148,17 +148,17 @@ QTextCharFormat EventLog::style(const QString &name) const
 
 void EventLog::logEvent(const QString &text)
 {
-    enqueue(appended({{logEntryText(clockText(QTime::currentTime()), text), LogStyle::Regular}}));
+    enqueue(appended({ { logEntryText(clockText(QTime::currentTime()), text), LogStyle::Regular } }));
 }
 
 void EventLog::logImportantEvent(const QString &text)
 {
-    enqueue(appended({{logEntryText(clockText(QTime::currentTime()), text), LogStyle::Important}}));
+    enqueue(appended({ { logEntryText(clockText(QTime::currentTime()), text), LogStyle::Important } }));
 }
 
 void EventLog::eventLogAppend(const QString &text, const QString &style)
 {
-    enqueue(appended({{text, style}}));
+    enqueue(appended({ { text, style } }));
 }
 
 void EventLog::appendDataLine(const QDateTime &time, const QString &raw, const QString &value, qint32 line)
@@ -187,18 +187,19 @@ QString EventLog::legend() const
     };
     const QString typedStyle = QStringLiteral("color:%1;background:%2;font-weight:bold")
                                    .arg(colour(LogStyle::Typed), colour(LogStyle::Typed, QPalette::Base));
-    return QStringLiteral("<p><b>How the log shows each received line</b></p>"
-                          "<p><span style='font-weight:bold'>12.34</span> the value in the received text<br>"
-                          "<span style='%1'>&nbsp;\u2192 12,34&nbsp;</span> typed, as it was typed<br>"
-                          "<span style='color:%2;font-style:italic'>\u2298 not typed</span> "
-                          "a value that was not typed, and why<br>"
-                          "<span style='color:%2;font-style:italic'>\u2702 cut</span> "
-                          "a value typed only in part: how much went into which window<br>"
-                          "<span style='color:%3;font-style:italic'>\u00b7 held</span> "
-                          "a reading held back until it settles<br>"
-                          "<span style='color:%4;font-style:italic'>brown italic</span> a line without a value<br>"
-                          "<span style='color:%3'>grey</span> a repeated value that was not typed again<br>"
-                          "<span style='color:%5;font-weight:bold'>red</span> an error or warning</p>")
+    return QStringLiteral(
+        "<p><b>How the log shows each received line</b></p>"
+        "<p><span style='font-weight:bold'>12.34</span> the value in the received text<br>"
+        "<span style='%1'>&nbsp;\u2192 12,34&nbsp;</span> typed, as it was typed<br>"
+        "<span style='color:%2;font-style:italic'>\u2298 not typed</span> "
+        "a value that was not typed, and why<br>"
+        "<span style='color:%2;font-style:italic'>\u2702 cut</span> "
+        "a value typed only in part: how much went into which window<br>"
+        "<span style='color:%3;font-style:italic'>\u00b7 held</span> "
+        "a reading held back until it settles<br>"
+        "<span style='color:%4;font-style:italic'>brown italic</span> a line without a value<br>"
+        "<span style='color:%3'>grey</span> a repeated value that was not typed again<br>"
+        "<span style='color:%5;font-weight:bold'>red</span> an error or warning</p>")
         .arg(typedStyle, colour(LogStyle::NotTyped), colour(LogStyle::Ignored), colour(LogStyle::Unknown),
             colour(LogStyle::Important));
 }

@@ -30,8 +30,7 @@ inline QLabel *label(const char *member, QWidget *buddy, QWidget *parent, const 
 }
 
 // Names the control after its member and, when asked, gives it the member's tooltip.
-template <typename W>
-W *named(W *widget, const char *member, bool toolTip = true)
+template <typename W> W *named(W *widget, const char *member, bool toolTip = true)
 {
     widget->setObjectName(QLatin1String(member));
     if (toolTip)

@@ -23,10 +23,12 @@ IgnoreDialog::IgnoreDialog(QWidget *owner, const config::Config &)
 
     ignoreTimeLimitTextField = new QLineEdit(this);
     ignoreTimeLimitTextField->setObjectName(QStringLiteral("ignoreTimeLimitTextField"));
-    ignoreTimeLimitTextField->setToolTip(WindowTexts::text("IgnoreDialog.ignoreTimeLimitTextField.toolTipText"));
+    ignoreTimeLimitTextField->setToolTip(
+        WindowTexts::text("IgnoreDialog.ignoreTimeLimitTextField.toolTipText"));
     ignoreDifferenceTextField = new QLineEdit(this);
     ignoreDifferenceTextField->setObjectName(QStringLiteral("ignoreDifferenceTextField"));
-    ignoreDifferenceTextField->setToolTip(WindowTexts::text("IgnoreDialog.ignoreDifferenceTextField.toolTipText"));
+    ignoreDifferenceTextField->setToolTip(
+        WindowTexts::text("IgnoreDialog.ignoreDifferenceTextField.toolTipText"));
 
     auto *label2 = new QLabel(WindowTexts::text("IgnoreDialog.label2.text"), this);
     label2->setBuddy(ignoreTimeLimitTextField);
@@ -72,10 +74,11 @@ void IgnoreDialog::setResults(const QString &timeLimit, const QString &differenc
 
 void IgnoreDialog::okButtonActionPerformed()
 {
-    const auto accepted = SettingRules::acceptIgnoreLimits(ignoreTimeLimitTextField->text().trimmed(),
-                                                           ignoreDifferenceTextField->text().trimmed());
+    const auto accepted = SettingRules::acceptIgnoreLimits(
+        ignoreTimeLimitTextField->text().trimmed(), ignoreDifferenceTextField->text().trimmed());
     if (!accepted) {
-        MessageBoxes::showMessage(this, MessageText::own(WindowTexts::text("ignore.error")), WindowTexts::text("error"));
+        MessageBoxes::showMessage(
+            this, MessageText::own(WindowTexts::text("ignore.error")), WindowTexts::text("error"));
         return;
     }
     timeLimitResult = accepted->first;
@@ -83,6 +86,9 @@ void IgnoreDialog::okButtonActionPerformed()
     accept();
 }
 
-void IgnoreDialog::cancelButtonActionPerformed() { reject(); }
+void IgnoreDialog::cancelButtonActionPerformed()
+{
+    reject();
+}
 
 } // namespace omvara

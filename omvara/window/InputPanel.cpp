@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/InputPanel.h"
 
+#include "omvara/config/Instrument.h"
 #include "omvara/window/CustomRegExDialog.h"
 #include "omvara/window/FrameControls.h"
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/PortDoctorDialog.h"
-#include "omvara/window/SettingRules.h"
 #include "omvara/window/RequestGroup.h"
+#include "omvara/window/SettingRules.h"
 #include "omvara/window/WindowTexts.h"
-#include "omvara/config/Instrument.h"
 #include "portlink/FriendlyPortUtil.h"
 #include "portlink/NetworkPortName.h"
 #include "portlink/SerialPortLocal.h"
@@ -39,8 +39,7 @@ QLabel *makeLabel(const char *member, QWidget *buddy, QWidget *parent)
     return FrameControls::label(member, buddy, parent);
 }
 
-template <typename Constant>
-QComboBox *ordinalBox(int selected, QWidget *parent)
+template <typename Constant> QComboBox *ordinalBox(int selected, QWidget *parent)
 {
     auto *box = new QComboBox(parent);
     for (const Constant *c : Constant::values())
@@ -310,8 +309,9 @@ void InputPanel::instrumentBoxItemStateChanged()
     const bool changed = config.getInstrument() != &selected;
     config.setInstrument(selected);
     if (changed && !config.getCustomRegEx().isEmpty()
-        && MessageBoxes::askYesNo(window(), MessageText::own(QStringLiteral("Overwrite custom regular expression?")),
-                                  QStringLiteral("Confirm"))
+        && MessageBoxes::askYesNo(window(),
+               MessageText::own(QStringLiteral("Overwrite custom regular expression?")),
+               QStringLiteral("Confirm"))
             == MessageBoxes::Answer::Yes)
         config.setCustomRegEx(QString());
     showCustomPattern();
@@ -333,10 +333,22 @@ void InputPanel::showCustomPattern()
     customPatternLabel->setToolTip(pattern);
 }
 
-void InputPanel::bitRateBoxItemStateChanged() { config.setBitRate(bitRateBox->currentIndex()); }
-void InputPanel::dataBitsBoxItemStateChanged() { config.setDataBits(dataBitsBox->currentIndex()); }
-void InputPanel::stopBitsBoxItemStateChanged() { config.setStopBits(stopBitsBox->currentIndex()); }
-void InputPanel::parityBoxItemStateChanged() { config.setParity(parityBox->currentIndex()); }
+void InputPanel::bitRateBoxItemStateChanged()
+{
+    config.setBitRate(bitRateBox->currentIndex());
+}
+void InputPanel::dataBitsBoxItemStateChanged()
+{
+    config.setDataBits(dataBitsBox->currentIndex());
+}
+void InputPanel::stopBitsBoxItemStateChanged()
+{
+    config.setStopBits(stopBitsBox->currentIndex());
+}
+void InputPanel::parityBoxItemStateChanged()
+{
+    config.setParity(parityBox->currentIndex());
+}
 
 void InputPanel::inputTerminatorBoxItemStateChanged()
 {
@@ -356,16 +368,17 @@ void InputPanel::inputTerminatorBoxItemStateChanged()
     // refused entry behind it.
     showInputTerminator(config.getInputTerminator());
     Q_EMIT showRequested();
-    MessageBoxes::showMessage(window(), MessageText::own(WindowTexts::text("terminator.must.be.between.0.and.255")),
-                              WindowTexts::text("error"));
+    MessageBoxes::showMessage(window(),
+        MessageText::own(WindowTexts::text("terminator.must.be.between.0.and.255")),
+        WindowTexts::text("error"));
 }
 
 void InputPanel::defaultButtonActionPerformed()
 {
     const Helper::Instrument &instrument = selectedInstrument();
     if (const std::optional<QString> message = instrument.getDefaultMessage())
-        MessageBoxes::showMessage(window(), MessageText::own(*message), QStringLiteral("Info"),
-                                  MessageBoxes::Icon::Information);
+        MessageBoxes::showMessage(
+            window(), MessageText::own(*message), QStringLiteral("Info"), MessageBoxes::Icon::Information);
     const config::Config defaults = instrument.getDefaultConfig();
     bitRateBox->setCurrentIndex(defaults.getBitRate());
     dataBitsBox->setCurrentIndex(defaults.getDataBits());
@@ -393,16 +406,16 @@ void InputPanel::refreshPortsButtonActionPerformed()
         }
     } catch (const std::exception &e) {
         MessageBoxes::showMessage(window(),
-                                  MessageText::own(WindowTexts::text("error.listing.available.ports"))
-                                      + MessageText::outside(QString::fromUtf8(e.what())),
-                                  WindowTexts::text("error"));
+            MessageText::own(WindowTexts::text("error.listing.available.ports"))
+                + MessageText::outside(QString::fromUtf8(e.what())),
+            WindowTexts::text("error"));
         return;
     }
     setPorts(names);
     if (names.isEmpty())
         MessageBoxes::showMessage(window(),
-                                  MessageText::own(WindowTexts::text("no.rs.232.port.found.on.your.system.program.will.now.exit")),
-                                  WindowTexts::text("error"));
+            MessageText::own(WindowTexts::text("no.rs.232.port.found.on.your.system.program.will.now.exit")),
+            WindowTexts::text("error"));
 }
 
 void InputPanel::markPorts(const QStringList &names)

@@ -3,7 +3,6 @@
 
 #include <QCheckBox>
 #include <QDialog>
-#include <QPushButton>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -68,7 +67,7 @@ QString escaped(const QString &text)
 }
 
 int runBox(QWidget *parent, const MessageText &text, const QString &title, MessageBoxes::Icon icon,
-           QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
+    QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
 {
     QMessageBox box(toQt(icon), title, text.text(), buttons, parent);
     // Never Qt's guess (AutoText): an outside text such as a port name "<b>"
@@ -78,10 +77,10 @@ int runBox(QWidget *parent, const MessageText &text, const QString &title, Messa
     return box.exec();
 }
 
-MessageBoxes::Request messageRequest(MessageBoxes::Kind kind, const MessageText &text, const QString &title,
-                                     MessageBoxes::Icon icon)
+MessageBoxes::Request messageRequest(
+    MessageBoxes::Kind kind, const MessageText &text, const QString &title, MessageBoxes::Icon icon)
 {
-    return MessageBoxes::Request{kind, text.text(), title, icon, text.isRich()};
+    return MessageBoxes::Request { kind, text.text(), title, icon, text.isRich() };
 }
 
 } // namespace
@@ -89,21 +88,21 @@ MessageBoxes::Request messageRequest(MessageBoxes::Kind kind, const MessageText 
 MessageText MessageText::own(const QString &text)
 {
     MessageText t;
-    t.m_parts.append(Part{text, true, std::nullopt});
+    t.m_parts.append(Part { text, true, std::nullopt });
     return t;
 }
 
 MessageText MessageText::own(const QString &text, const QString &argument0)
 {
     MessageText t;
-    t.m_parts.append(Part{text, true, argument0});
+    t.m_parts.append(Part { text, true, argument0 });
     return t;
 }
 
 MessageText MessageText::outside(const QString &text)
 {
     MessageText t;
-    t.m_parts.append(Part{text, false, std::nullopt});
+    t.m_parts.append(Part { text, false, std::nullopt });
     return t;
 }
 
@@ -155,8 +154,8 @@ void MessageBoxes::showMessage(QWidget *parent, const MessageText &text, const Q
     runBox(parent, text, title, icon, QMessageBox::Ok, QMessageBox::Ok);
 }
 
-bool MessageBoxes::showMessageWithHelp(QWidget *parent, const MessageText &text, const QString &title,
-                                      const QString &helpButton, Icon icon)
+bool MessageBoxes::showMessageWithHelp(
+    QWidget *parent, const MessageText &text, const QString &title, const QString &helpButton, Icon icon)
 {
     if (responder()) {
         MessageBoxes::Request request = messageRequest(Kind::Message, text, title, icon);
@@ -171,20 +170,21 @@ bool MessageBoxes::showMessageWithHelp(QWidget *parent, const MessageText &text,
     return box.clickedButton() == help;
 }
 
-MessageBoxes::Answer MessageBoxes::askYesNo(QWidget *parent, const MessageText &text, const QString &title,
-                                            Icon icon)
+MessageBoxes::Answer MessageBoxes::askYesNo(
+    QWidget *parent, const MessageText &text, const QString &title, Icon icon)
 {
     if (responder()) {
         const Answer a = responder()(messageRequest(Kind::YesNo, text, title, icon)).answer;
         return a == Answer::Yes ? Answer::Yes : Answer::No;
     }
-    return runBox(parent, text, title, icon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes
+    return runBox(parent, text, title, icon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
+            == QMessageBox::Yes
         ? Answer::Yes
         : Answer::No;
 }
 
-MessageBoxes::Answer MessageBoxes::askOkCancel(QWidget *parent, const MessageText &text, const QString &title,
-                                               Icon icon)
+MessageBoxes::Answer MessageBoxes::askOkCancel(
+    QWidget *parent, const MessageText &text, const QString &title, Icon icon)
 {
     if (responder()) {
         const Answer a = responder()(messageRequest(Kind::OkCancel, text, title, icon)).answer;
@@ -197,22 +197,24 @@ MessageBoxes::Answer MessageBoxes::askOkCancel(QWidget *parent, const MessageTex
 }
 
 MessageBoxes::Choice MessageBoxes::askChoice(QWidget *parent, const MessageText &text, const QString &title,
-                                             const QStringList &choices, const QString &checkBox, Icon icon)
+    const QStringList &choices, const QString &checkBox, Icon icon)
 {
     if (responder()) {
         Request request = messageRequest(Kind::Choice, text, title, icon);
         request.choices = choices;
         request.checkBox = checkBox;
         const Reply reply = responder()(request);
-        const int index = reply.choice >= 0 && reply.choice < choices.size() ? reply.choice : int(choices.size()) - 1;
-        return {index, reply.checked};
+        const int index
+            = reply.choice >= 0 && reply.choice < choices.size() ? reply.choice : int(choices.size()) - 1;
+        return { index, reply.checked };
     }
     QMessageBox box(toQt(icon), title, text.text(), QMessageBox::NoButton, parent);
     box.setTextFormat(text.isRich() ? Qt::RichText : Qt::PlainText);
     QList<QAbstractButton *> buttons;
     for (int i = 0; i < choices.size(); ++i) {
         const bool last = i == choices.size() - 1;
-        buttons.append(box.addButton(choices.at(i), last ? QMessageBox::RejectRole : QMessageBox::AcceptRole));
+        buttons.append(
+            box.addButton(choices.at(i), last ? QMessageBox::RejectRole : QMessageBox::AcceptRole));
     }
     if (!buttons.isEmpty()) {
         box.setDefaultButton(qobject_cast<QPushButton *>(buttons.first()));
@@ -229,20 +231,20 @@ MessageBoxes::Choice MessageBoxes::askChoice(QWidget *parent, const MessageText 
     return choice;
 }
 
-QString MessageBoxes::chooseSaveFile(QWidget *parent, const QString &caption, const QString &proposedPath,
-                                     const QString &filter)
+QString MessageBoxes::chooseSaveFile(
+    QWidget *parent, const QString &caption, const QString &proposedPath, const QString &filter)
 {
     if (responder())
-        return responder()(Request{Kind::SaveFile, caption, proposedPath, Icon::Plain}).path;
+        return responder()(Request { Kind::SaveFile, caption, proposedPath, Icon::Plain }).path;
     // The window asks about overwriting itself, with its own words.
-    return QFileDialog::getSaveFileName(parent, caption, proposedPath, filter, nullptr,
-                                        QFileDialog::DontConfirmOverwrite);
+    return QFileDialog::getSaveFileName(
+        parent, caption, proposedPath, filter, nullptr, QFileDialog::DontConfirmOverwrite);
 }
 
 QString MessageBoxes::chooseOpenFile(QWidget *parent, const QString &caption, const QString &filter)
 {
     if (responder())
-        return responder()(Request{Kind::OpenFile, caption, QString(), Icon::Plain}).path;
+        return responder()(Request { Kind::OpenFile, caption, QString(), Icon::Plain }).path;
     return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
 }
 

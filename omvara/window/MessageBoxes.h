@@ -64,7 +64,7 @@ public:
     struct Request
     {
         Kind kind = Kind::Message;
-        QString text;  // message as the box gets it (MessageText::text()), or the chooser's caption
+        QString text; // message as the box gets it (MessageText::text()), or the chooser's caption
         QString title; // window title, or the proposed file for SaveFile
         Icon icon = Icon::Plain;
         bool richText = false; // the message is markup (MessageText::isRich())
@@ -87,18 +87,18 @@ public:
     using DialogRunner = std::function<int(QDialog &)>;
 
     // Titles are plain text: window titles show no markup.
-    static void showMessage(QWidget *parent, const MessageText &text, const QString &title,
-                            Icon icon = Icon::Error);
+    static void showMessage(
+        QWidget *parent, const MessageText &text, const QString &title, Icon icon = Icon::Error);
     // A message with OK and a second button (`helpButton`, e.g. "Why?"): true
     // when the user pressed that one. A responder answers Yes for it.
     static bool showMessageWithHelp(QWidget *parent, const MessageText &text, const QString &title,
-                                    const QString &helpButton, Icon icon = Icon::Error);
+        const QString &helpButton, Icon icon = Icon::Error);
     // Yes or No; closing the box counts as No.
-    static Answer askYesNo(QWidget *parent, const MessageText &text, const QString &title,
-                           Icon icon = Icon::Question);
+    static Answer askYesNo(
+        QWidget *parent, const MessageText &text, const QString &title, Icon icon = Icon::Question);
     // Ok or Cancel; closing the box counts as Cancel.
-    static Answer askOkCancel(QWidget *parent, const MessageText &text, const QString &title,
-                              Icon icon = Icon::Question);
+    static Answer askOkCancel(
+        QWidget *parent, const MessageText &text, const QString &title, Icon icon = Icon::Question);
     // One of `choices` (buttons, the first the default; the last one is what
     // Escape and closing the box choose), with an optional check box.
     struct Choice
@@ -107,11 +107,10 @@ public:
         bool checked = false;
     };
     static Choice askChoice(QWidget *parent, const MessageText &text, const QString &title,
-                            const QStringList &choices, const QString &checkBox = QString(),
-                            Icon icon = Icon::Question);
+        const QStringList &choices, const QString &checkBox = QString(), Icon icon = Icon::Question);
     // The chosen path, or an empty text when the user cancelled.
-    static QString chooseSaveFile(QWidget *parent, const QString &caption, const QString &proposedPath,
-                                  const QString &filter);
+    static QString chooseSaveFile(
+        QWidget *parent, const QString &caption, const QString &proposedPath, const QString &filter);
     static QString chooseOpenFile(QWidget *parent, const QString &caption, const QString &filter);
     // Shows the dialog modally (exec()) unless a dialog runner is installed.
     static int execDialog(QDialog &dialog);

@@ -40,7 +40,8 @@ OutputPanel::OutputPanel(config::Config &config, QWidget *parent)
 
     decimalSeparatorBox = new DecimalSeparatorBox(config.getDecimalSeparator(), this);
     decimalSeparatorBox->setEnabled(plus::InstrumentTypeFollower::enabledFor(config.getInstrument()));
-    outputTerminatorBox = named(new OutputTerminatorBox(config.getOutputTerminator(), this), "outputTerminatorBox");
+    outputTerminatorBox
+        = named(new OutputTerminatorBox(config.getOutputTerminator(), this), "outputTerminatorBox");
     soundComboBox = named(new plus::PlusSoundComboBox(config.getSound(), this), "soundComboBox");
     keyboardTypeBox = named(new KeyboardTypeBox(config.getKeyboardType(), this), "keyboardTypeBox");
     startWithBox = named(new plus::PlusStartWithBox(config.getStartWith(), this), "startWithBox");
@@ -65,11 +66,13 @@ OutputPanel::OutputPanel(config::Config &config, QWidget *parent)
     buildLayout();
 
     connect(decimalSeparatorBox, &QComboBox::currentIndexChanged, this,
-            &OutputPanel::decimalSeparatorBoxItemStateChanged);
+        &OutputPanel::decimalSeparatorBoxItemStateChanged);
     connect(outputTerminatorBox, &QComboBox::currentIndexChanged, this,
-            &OutputPanel::outputTerminatorBoxItemStateChanged);
-    connect(soundComboBox, &QComboBox::currentIndexChanged, this, &OutputPanel::soundComboBoxItemStateChanged);
-    connect(keyboardTypeBox, &QComboBox::currentIndexChanged, this, &OutputPanel::keyboardTypeBoxItemStateChanged);
+        &OutputPanel::outputTerminatorBoxItemStateChanged);
+    connect(
+        soundComboBox, &QComboBox::currentIndexChanged, this, &OutputPanel::soundComboBoxItemStateChanged);
+    connect(keyboardTypeBox, &QComboBox::currentIndexChanged, this,
+        &OutputPanel::keyboardTypeBoxItemStateChanged);
     connect(startWithBox, &QComboBox::currentIndexChanged, this, &OutputPanel::startWithBoxItemStateChanged);
     delayCheck = new DelayTextFieldUpdate(delayTextField, config);
 }
@@ -143,9 +146,9 @@ void OutputPanel::buildRecordAndBroker()
     mqttCaFileVerifier = new MqttCaFileTextFieldUpdate(mqttCaFileTextField, config);
 
     connect(chooseRecordFileButton, &QPushButton::clicked, this,
-            &OutputPanel::chooseRecordFileButtonActionPerformed);
+        &OutputPanel::chooseRecordFileButtonActionPerformed);
     connect(chooseMqttCaFileButton, &QPushButton::clicked, this,
-            &OutputPanel::chooseMqttCaFileButtonActionPerformed);
+        &OutputPanel::chooseMqttCaFileButtonActionPerformed);
 }
 
 void OutputPanel::updateRecordAndBroker()
@@ -167,8 +170,8 @@ void OutputPanel::chooseRecordFileButtonActionPerformed()
         proposed = QStringLiteral("Omvara-records.csv");
     if (QDir::isRelativePath(proposed))
         proposed = QDir::home().filePath(proposed);
-    const QString file = MessageBoxes::chooseSaveFile(window(), WindowTexts::text("record.file.title"),
-                                                      proposed, WindowTexts::text("csv.file.filter"));
+    const QString file = MessageBoxes::chooseSaveFile(
+        window(), WindowTexts::text("record.file.title"), proposed, WindowTexts::text("csv.file.filter"));
     if (file.isEmpty())
         return;
     recordFileTextField->setText(QDir::toNativeSeparators(file));
@@ -177,17 +180,23 @@ void OutputPanel::chooseRecordFileButtonActionPerformed()
 
 void OutputPanel::chooseMqttCaFileButtonActionPerformed()
 {
-    const QString file = MessageBoxes::chooseOpenFile(window(), WindowTexts::text("certificate.file.title"),
-                                                      WindowTexts::text("certificate.file.filter"));
+    const QString file = MessageBoxes::chooseOpenFile(
+        window(), WindowTexts::text("certificate.file.title"), WindowTexts::text("certificate.file.filter"));
     if (file.isEmpty())
         return;
     mqttCaFileTextField->setText(QDir::toNativeSeparators(file));
     mqttCaFileVerifier->verify();
 }
 
-void OutputPanel::registerListeners() { config.addPropertyChangeListener(decimalSeparatorBox); }
+void OutputPanel::registerListeners()
+{
+    config.addPropertyChangeListener(decimalSeparatorBox);
+}
 
-void OutputPanel::unregisterListeners() { config.removePropertyChangeListener(decimalSeparatorBox); }
+void OutputPanel::unregisterListeners()
+{
+    config.removePropertyChangeListener(decimalSeparatorBox);
+}
 
 void OutputPanel::updateKeyboardAndDelay()
 {
@@ -212,7 +221,8 @@ void OutputPanel::decimalSeparatorBoxItemStateChanged()
 
 void OutputPanel::showDecimalSeparatorNote()
 {
-    const QString warning = run::decimalSeparatorWarning(decimalSeparatorBox->getSelected(), sessionDecimalMark);
+    const QString warning
+        = run::decimalSeparatorWarning(decimalSeparatorBox->getSelected(), sessionDecimalMark);
     decimalSeparatorNote->setText(warning);
     decimalSeparatorNote->setVisible(!warning.isEmpty());
 }
@@ -222,10 +232,19 @@ void OutputPanel::outputTerminatorBoxItemStateChanged()
     config.setOutputTerminator(outputTerminatorBox->getSelected());
 }
 
-void OutputPanel::soundComboBoxItemStateChanged() { config.setSound(soundComboBox->getSelected()); }
+void OutputPanel::soundComboBoxItemStateChanged()
+{
+    config.setSound(soundComboBox->getSelected());
+}
 
-void OutputPanel::keyboardTypeBoxItemStateChanged() { config.setKeyboardType(keyboardTypeBox->getSelected()); }
+void OutputPanel::keyboardTypeBoxItemStateChanged()
+{
+    config.setKeyboardType(keyboardTypeBox->getSelected());
+}
 
-void OutputPanel::startWithBoxItemStateChanged() { config.setStartWith(startWithBox->getSelected()); }
+void OutputPanel::startWithBoxItemStateChanged()
+{
+    config.setStartWith(startWithBox->getSelected());
+}
 
 } // namespace omvara

@@ -19,10 +19,11 @@ namespace {
 
 // Writes each rule file given as PATH BASE64 pairs, then has udev read its
 // rules again. The files come as arguments, never as part of the script.
-const char *const installScript = "set -e\n"
-                                  "while [ $# -ge 2 ]; do printf '%s' \"$2\" | base64 -d > \"$1\"; shift 2; done\n"
-                                  "udevadm control --reload-rules\n"
-                                  "udevadm trigger --subsystem-match=tty\n";
+const char *const installScript
+    = "set -e\n"
+      "while [ $# -ge 2 ]; do printf '%s' \"$2\" | base64 -d > \"$1\"; shift 2; done\n"
+      "udevadm control --reload-rules\n"
+      "udevadm trigger --subsystem-match=tty\n";
 
 std::vector<const portlink::doctor::Finding *> rulesOf(const portlink::doctor::Diagnosis &d)
 {
@@ -39,15 +40,16 @@ QStringList PortDoctorDialog::textKeys()
 {
     QStringList keys;
     for (const char *key : { "this.title", "reportArea.accessibleName", "looking", "installButton.text",
-                             "installButton.toolTipText", "closeButton.text", "install.confirm", "install.no.pkexec",
-                             "install.failed", "install.done" })
+             "installButton.toolTipText", "closeButton.text", "install.confirm", "install.no.pkexec",
+             "install.failed", "install.done" })
         keys.append(QStringLiteral("PortDoctorDialog.") + QLatin1String(key));
-    return keys + QStringList{ QStringLiteral("RadezoZiDadFrame2.portDoctorButton.text"),
-                               QStringLiteral("RadezoZiDadFrame2.portDoctorButton.toolTipText") };
+    return keys
+        + QStringList { QStringLiteral("RadezoZiDadFrame2.portDoctorButton.text"),
+              QStringLiteral("RadezoZiDadFrame2.portDoctorButton.toolTipText") };
 }
 
-PortDoctorDialog::PortDoctorDialog(QWidget *owner, const QString &port,
-                                   std::shared_ptr<const portlink::doctor::SystemView> system)
+PortDoctorDialog::PortDoctorDialog(
+    QWidget *owner, const QString &port, std::shared_ptr<const portlink::doctor::SystemView> system)
     : QDialog(owner)
     , m_port(port)
     , m_system(system ? std::move(system) : std::make_shared<portlink::doctor::LocalSystemView>())
@@ -89,7 +91,8 @@ PortDoctorDialog::~PortDoctorDialog()
 
 void PortDoctorDialog::diagnose()
 {
-    reportArea->setPlainText(WindowTexts::text("PortDoctorDialog.looking").replace(QStringLiteral("{0}"), m_port));
+    reportArea->setPlainText(
+        WindowTexts::text("PortDoctorDialog.looking").replace(QStringLiteral("{0}"), m_port));
     installButton->setVisible(false);
     if (m_worker) {
         m_worker->wait();
@@ -97,7 +100,8 @@ void PortDoctorDialog::diagnose()
     }
     m_worker = QThread::create([this, port = m_port, system = m_system] {
         portlink::doctor::Diagnosis d = portlink::doctor::diagnosePort(port, *system);
-        QMetaObject::invokeMethod(this, [this, d = std::move(d)] { present(d); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, d = std::move(d)] { present(d); }, Qt::QueuedConnection);
     });
     m_worker->start();
 }
@@ -119,17 +123,18 @@ void PortDoctorDialog::installButtonActionPerformed()
         return;
     QString files;
     QStringList commands;
-    QStringList arguments{ QStringLiteral("/bin/sh"), QStringLiteral("-c"), QString::fromLatin1(installScript),
-                           QStringLiteral("sh") };
+    QStringList arguments { QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+        QString::fromLatin1(installScript), QStringLiteral("sh") };
     for (const auto *f : rules) {
-        files += QStringLiteral("\n\n%1:\n%2").arg(f->rule->path, QString::fromUtf8(f->rule->contents).trimmed());
+        files += QStringLiteral("\n\n%1:\n%2")
+                     .arg(f->rule->path, QString::fromUtf8(f->rule->contents).trimmed());
         commands += f->fix;
         arguments << f->rule->path << QString::fromLatin1(f->rule->contents.toBase64());
     }
     if (MessageBoxes::askOkCancel(this,
-                                  MessageText::own(WindowTexts::text("PortDoctorDialog.install.confirm"))
-                                      + MessageText::outside(files),
-                                  WindowTexts::text("PortDoctorDialog.installButton.text"))
+            MessageText::own(WindowTexts::text("PortDoctorDialog.install.confirm"))
+                + MessageText::outside(files),
+            WindowTexts::text("PortDoctorDialog.installButton.text"))
         != MessageBoxes::Answer::Ok)
         return;
     const QString pkexec = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
@@ -148,15 +153,13 @@ void PortDoctorDialog::installButtonActionPerformed()
     if (!failure.isEmpty()) {
         // Without administrator rights here, the user can still run the commands.
         MessageBoxes::showMessage(this,
-                                  MessageText::own(failure) + MessageText::outside(QStringLiteral("\n\n"))
-                                      + MessageText::outside(commands.join(QLatin1Char('\n'))),
-                                  WindowTexts::text("PortDoctorDialog.installButton.text"),
-                                  MessageBoxes::Icon::Warning);
+            MessageText::own(failure) + MessageText::outside(QStringLiteral("\n\n"))
+                + MessageText::outside(commands.join(QLatin1Char('\n'))),
+            WindowTexts::text("PortDoctorDialog.installButton.text"), MessageBoxes::Icon::Warning);
         return;
     }
     MessageBoxes::showMessage(this, MessageText::own(WindowTexts::text("PortDoctorDialog.install.done")),
-                              WindowTexts::text("PortDoctorDialog.installButton.text"),
-                              MessageBoxes::Icon::Information);
+        WindowTexts::text("PortDoctorDialog.installButton.text"), MessageBoxes::Icon::Information);
     diagnose();
 }
 

@@ -28,7 +28,7 @@ class PortDoctorDialog : public QDialog
 
 public:
     PortDoctorDialog(QWidget *owner, const QString &port,
-                     std::shared_ptr<const portlink::doctor::SystemView> system = nullptr);
+        std::shared_ptr<const portlink::doctor::SystemView> system = nullptr);
     ~PortDoctorDialog() override;
 
     // The resource keys of the dialog's texts.

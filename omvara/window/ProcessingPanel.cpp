@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/ProcessingPanel.h"
 
+#include "omvara/config/RequestSettings.h"
 #include "omvara/window/FrameControls.h"
 #include "omvara/window/IgnoreDialog.h"
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/TextFieldVerifier.h"
 #include "omvara/window/WindowTexts.h"
-#include "omvara/config/RequestSettings.h"
 #include "omvara/window/plus/PlusControls.h"
 
 #include <QGridLayout>
@@ -36,33 +36,35 @@ ProcessingPanel::ProcessingPanel(config::Config &config, QWidget *parent)
 {
     setObjectName(QStringLiteral("processingPanel"));
 
-    mathOperationBox =
-        named(new plus::PlusMathOperationBox(config.getMathOperation(), this), "mathOperationBox", true);
-    mathOperandTextField =
-        named(new plus::PlusMathOperandTextField(config.getMathOperand(), this), "mathOperandTextField", true);
-    decimalTextField =
-        named(new plus::PlusDecimalTextField(config.getDecimalPlaces(), this), "decimalTextField", true);
-    roundingMethodBox =
-        named(new plus::PlusRoundingMethodBox(config.getRoundingMethod(), this), "roundingMethodBox", true);
-    editOperationComboBox = named(new plus::PlusEditOperationComboBox(config.getEditOperation(), this),
-                                  "editOperationComboBox", false);
-    editPositionComboBox = named(new plus::PlusEditPositionComboBox(config.getEditPosition(), this),
-                                 "editPositionComboBox", false);
-    editNumCharactersTextField =
-        named(new plus::PlusEditNumCharactersTextField(config.getEditNumCharacters(), this),
-              "editNumCharactersTextField", true);
-    removeCharactersTextField = named(new plus::PlusRemoveCharactersTextField(config.getRemoveCharacters(), this),
-                                      "removeCharactersTextField", true);
-    ignoreDuplicatesCheckBox = named(new plus::PlusUnselectedAlwaysCheckBox(
-                                         WindowTexts::text(key("ignoreDuplicatesCheckBox", "text")),
-                                         config.ignoreDuplicates, this),
-                                     "ignoreDuplicatesCheckBox", false);
-    adjustIgnoreButton = named(new plus::PlusButton(WindowTexts::text(key("adjustIgnoreButton", "text")), this),
-                               "adjustIgnoreButton", false);
+    mathOperationBox
+        = named(new plus::PlusMathOperationBox(config.getMathOperation(), this), "mathOperationBox", true);
+    mathOperandTextField = named(
+        new plus::PlusMathOperandTextField(config.getMathOperand(), this), "mathOperandTextField", true);
+    decimalTextField
+        = named(new plus::PlusDecimalTextField(config.getDecimalPlaces(), this), "decimalTextField", true);
+    roundingMethodBox
+        = named(new plus::PlusRoundingMethodBox(config.getRoundingMethod(), this), "roundingMethodBox", true);
+    editOperationComboBox = named(
+        new plus::PlusEditOperationComboBox(config.getEditOperation(), this), "editOperationComboBox", false);
+    editPositionComboBox = named(
+        new plus::PlusEditPositionComboBox(config.getEditPosition(), this), "editPositionComboBox", false);
+    editNumCharactersTextField
+        = named(new plus::PlusEditNumCharactersTextField(config.getEditNumCharacters(), this),
+            "editNumCharactersTextField", true);
+    removeCharactersTextField
+        = named(new plus::PlusRemoveCharactersTextField(config.getRemoveCharacters(), this),
+            "removeCharactersTextField", true);
+    ignoreDuplicatesCheckBox = named(
+        new plus::PlusUnselectedAlwaysCheckBox(
+            WindowTexts::text(key("ignoreDuplicatesCheckBox", "text")), config.ignoreDuplicates, this),
+        "ignoreDuplicatesCheckBox", false);
+    adjustIgnoreButton
+        = named(new plus::PlusButton(WindowTexts::text(key("adjustIgnoreButton", "text")), this),
+            "adjustIgnoreButton", false);
 
-    for (QLineEdit *field : {static_cast<QLineEdit *>(mathOperandTextField),
-                             static_cast<QLineEdit *>(decimalTextField),
-                             static_cast<QLineEdit *>(editNumCharactersTextField)})
+    for (QLineEdit *field :
+        { static_cast<QLineEdit *>(mathOperandTextField), static_cast<QLineEdit *>(decimalTextField),
+            static_cast<QLineEdit *>(editNumCharactersTextField) })
         field->setMaximumWidth(90);
 
     mathOperandVerifier = new MathOperandTextFieldUpdate(mathOperandTextField, config);
@@ -82,8 +84,8 @@ ProcessingPanel::ProcessingPanel(config::Config &config, QWidget *parent)
     label30->setWordWrap(true);
 
     // Settled readings.
-    stableReadingsTextField = named(new QLineEdit(QString::number(config.stableReadings), this),
-        "stableReadingsTextField", true);
+    stableReadingsTextField
+        = named(new QLineEdit(QString::number(config.stableReadings), this), "stableReadingsTextField", true);
     stableReadingsTextField->setMaximumWidth(90);
     stableReadingsLabel = makeLabel("stableReadingsLabel", stableReadingsTextField, this);
     stableReadingsVerifier = new TextFieldVerifier(
@@ -99,23 +101,25 @@ ProcessingPanel::ProcessingPanel(config::Config &config, QWidget *parent)
         [this](const QString &t) { this->config.stableReadings = t.toInt(); });
 
     const bool numeric = plus::InstrumentTypeFollower::enabledFor(config.getInstrument());
-    for (QWidget *w : {static_cast<QWidget *>(mathOperationBox), static_cast<QWidget *>(mathOperandTextField),
-                       static_cast<QWidget *>(decimalTextField), static_cast<QWidget *>(roundingMethodBox)})
+    for (QWidget *w :
+        { static_cast<QWidget *>(mathOperationBox), static_cast<QWidget *>(mathOperandTextField),
+            static_cast<QWidget *>(decimalTextField), static_cast<QWidget *>(roundingMethodBox) })
         w->setEnabled(numeric);
 
     buildLayout();
 
     connect(mathOperationBox, &QComboBox::currentIndexChanged, this,
-            &ProcessingPanel::mathOperationBoxItemStateChanged);
+        &ProcessingPanel::mathOperationBoxItemStateChanged);
     connect(roundingMethodBox, &QComboBox::currentIndexChanged, this,
-            &ProcessingPanel::roundingMethodBoxItemStateChanged);
+        &ProcessingPanel::roundingMethodBoxItemStateChanged);
     connect(editOperationComboBox, &QComboBox::currentIndexChanged, this,
-            &ProcessingPanel::editOperationComboBoxItemStateChanged);
+        &ProcessingPanel::editOperationComboBoxItemStateChanged);
     connect(editPositionComboBox, &QComboBox::currentIndexChanged, this,
-            &ProcessingPanel::editPositionComboBoxItemStateChanged);
+        &ProcessingPanel::editPositionComboBoxItemStateChanged);
     connect(ignoreDuplicatesCheckBox, &QCheckBox::clicked, this,
-            &ProcessingPanel::ignoreDuplicatesCheckBoxActionPerformed);
-    connect(adjustIgnoreButton, &QPushButton::clicked, this, &ProcessingPanel::adjustIgnoreButtonActionPerformed);
+        &ProcessingPanel::ignoreDuplicatesCheckBoxActionPerformed);
+    connect(
+        adjustIgnoreButton, &QPushButton::clicked, this, &ProcessingPanel::adjustIgnoreButtonActionPerformed);
 }
 
 void ProcessingPanel::buildLayout()

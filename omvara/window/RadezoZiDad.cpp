@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/RadezoZiDad.h"
 
+#include "omvara/util/ProcessProperties.h"
+#include "omvara/util/SignalStop.h"
+#include "omvara/util/Version.h"
 #include "omvara/window/CommandLine.h"
 #include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/StartupSequence.h"
-#include "omvara/util/SignalStop.h"
-#include "omvara/util/Version.h"
-#include "omvara/util/ProcessProperties.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -86,10 +86,11 @@ private:
                     break;
                 }
             }
-            refuse(QStringLiteral("cannot open the window: ") + reason.section(QLatin1Char('\n'), 0, 0).trimmed());
+            refuse(QStringLiteral("cannot open the window: ")
+                + reason.section(QLatin1Char('\n'), 0, 0).trimmed());
             std::_Exit(2);
         }
-        held().append({type, QByteArray(context.category ? context.category : ""), message});
+        held().append({ type, QByteArray(context.category ? context.category : ""), message });
     }
 };
 
@@ -114,8 +115,9 @@ int RadezoZiDad::main(int &argc, char **argv, const QStringList &arguments)
         return 2;
     }
     if (!CommandLine::displayGiven(arguments, QProcessEnvironment::systemEnvironment())) {
-        refuse(QStringLiteral("cannot open the window: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
-                              "--headless runs without one"));
+        refuse(
+            QStringLiteral("cannot open the window: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                           "--headless runs without one"));
         return 2;
     }
     prepareProcess();
@@ -146,7 +148,8 @@ int RadezoZiDad::main(int &argc, char **argv, const QStringList &arguments)
     });
     QTimer::singleShot(0, &app, [&] {
         startup = std::make_unique<StartupSequence>(arguments);
-        QObject::connect(startup.get(), &StartupSequence::closed, &app, [](int status) { QApplication::exit(status); });
+        QObject::connect(
+            startup.get(), &StartupSequence::closed, &app, [](int status) { QApplication::exit(status); });
         windowReady = startup->run();
     });
     const int status = app.exec();

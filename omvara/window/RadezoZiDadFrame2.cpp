@@ -1,31 +1,31 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/RadezoZiDadFrame2.h"
 
+#include "omvara/config/ConfigStore.h"
 #include "omvara/window/AboutPanel.h"
 #include "omvara/window/AutoPortDialog.h"
 #include "omvara/window/InputPanel.h"
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/OutputPanel.h"
 #include "omvara/window/ProcessingPanel.h"
-#include "omvara/window/RunPanel.h"
 #include "omvara/window/ProgramExit.h"
+#include "omvara/window/RunPanel.h"
 #include "omvara/window/SettingsPanel.h"
 #include "omvara/window/WindowTexts.h"
-#include "omvara/config/ConfigStore.h"
-#include "omvara/window/plus/PlusControls.h"
 #include "omvara/window/links/JLabelHtml.h"
+#include "omvara/window/plus/PlusControls.h"
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QKeySequence>
-#include <QLabel>
 #include <QDir>
 #include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
-#include <QHBoxLayout>
 #include <QVBoxLayout>
 
 #include <exception>
@@ -68,7 +68,10 @@ void RadezoZiDadFrame2::setConfig(Config newConfig)
         outputPanel->registerListeners();
 }
 
-void RadezoZiDadFrame2::setConfigStore(std::unique_ptr<config::ConfigStore> newStore) { store = std::move(newStore); }
+void RadezoZiDadFrame2::setConfigStore(std::unique_ptr<config::ConfigStore> newStore)
+{
+    store = std::move(newStore);
+}
 
 config::ConfigStore &RadezoZiDadFrame2::getConfigStore()
 {
@@ -77,11 +80,20 @@ config::ConfigStore &RadezoZiDadFrame2::getConfigStore()
     return *store;
 }
 
-bool RadezoZiDadFrame2::loadConfig() { return getConfigStore().loadConfig(config, getPorts()); }
+bool RadezoZiDadFrame2::loadConfig()
+{
+    return getConfigStore().loadConfig(config, getPorts());
+}
 
-void RadezoZiDadFrame2::saveConfig() { getConfigStore().saveConfig(config); }
+void RadezoZiDadFrame2::saveConfig()
+{
+    getConfigStore().saveConfig(config);
+}
 
-QStringList RadezoZiDadFrame2::getPorts() const { return inputPanel ? inputPanel->getPorts() : initialPorts; }
+QStringList RadezoZiDadFrame2::getPorts() const
+{
+    return inputPanel ? inputPanel->getPorts() : initialPorts;
+}
 
 void RadezoZiDadFrame2::setPorts(const QStringList &portNames)
 {
@@ -118,7 +130,8 @@ void RadezoZiDadFrame2::initComponents()
     startStopShortcut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
     startStopShortcut->setShortcutContext(Qt::WindowShortcut);
     addAction(startStopShortcut);
-    connect(startStopShortcut, &QAction::triggered, this, &RadezoZiDadFrame2::startStopJButtonActionPerformed);
+    connect(
+        startStopShortcut, &QAction::triggered, this, &RadezoZiDadFrame2::startStopJButtonActionPerformed);
     startStopJButton->setToolTip(WindowTexts::text("RadezoZiDadFrame2.startStopJButton.toolTipText")
         + QStringLiteral(" (") + startStopShortcut->shortcut().toString(QKeySequence::NativeText)
         + QLatin1Char(')'));
@@ -192,14 +205,16 @@ void RadezoZiDadFrame2::initComponents()
     processingPanel->registerListeners();
     outputPanel->registerListeners();
 
-    connect(startStopJButton, &QPushButton::clicked, this, &RadezoZiDadFrame2::startStopJButtonActionPerformed);
+    connect(
+        startStopJButton, &QPushButton::clicked, this, &RadezoZiDadFrame2::startStopJButtonActionPerformed);
     connect(tabbedPane, &QTabWidget::currentChanged, this, &RadezoZiDadFrame2::tabbedPaneStateChanged);
     connect(inputPanel, &InputPanel::autoRequested, this, &RadezoZiDadFrame2::autoButtonActionPerformed);
-    connect(inputPanel, &InputPanel::showRequested, this, [this] { tabbedPane->setCurrentWidget(inputPanel); });
+    connect(
+        inputPanel, &InputPanel::showRequested, this, [this] { tabbedPane->setCurrentWidget(inputPanel); });
     connect(settingsPanel, &SettingsPanel::exportRequested, this,
-            &RadezoZiDadFrame2::exportSettingsButtonActionPerformed);
+        &RadezoZiDadFrame2::exportSettingsButtonActionPerformed);
     connect(settingsPanel, &SettingsPanel::importRequested, this,
-            &RadezoZiDadFrame2::importSettingsButtonActionPerformed);
+        &RadezoZiDadFrame2::importSettingsButtonActionPerformed);
     connect(settingsPanel, &SettingsPanel::changed, this, &RadezoZiDadFrame2::saveIfChanged);
     connect(settingsPanel, &SettingsPanel::manualConnectChosen, this, [this] {
         if (removeMinimizeToTraySupportAction)
@@ -242,9 +257,9 @@ void RadezoZiDadFrame2::showDivisionWarning()
     tabbedPane->setCurrentWidget(processingPanel);
     processingPanel->decimalTextField->setFocus(Qt::OtherFocusReason);
     MessageBoxes::showMessage(this,
-                              MessageText::own(WindowTexts::text(
-                                  "please.enter.number.of.decimal.places.for.rounding.or.disable.division")),
-                              WindowTexts::text("error"));
+        MessageText::own(
+            WindowTexts::text("please.enter.number.of.decimal.places.for.rounding.or.disable.division")),
+        WindowTexts::text("error"));
 }
 
 void RadezoZiDadFrame2::startStopJButtonActionPerformed()
@@ -285,18 +300,19 @@ void RadezoZiDadFrame2::saveIfChanged()
         saveConfig();
     } catch (const std::exception &e) {
         MessageBoxes::showMessage(this,
-                                  MessageText::own(WindowTexts::text("autosave.error"))
-                                      + MessageText::outside(QString::fromUtf8(e.what())),
-                                  WindowTexts::text("error"));
+            MessageText::own(WindowTexts::text("autosave.error"))
+                + MessageText::outside(QString::fromUtf8(e.what())),
+            WindowTexts::text("error"));
     }
 }
 
 void RadezoZiDadFrame2::autoButtonActionPerformed()
 {
-    auto *dialog = new AutoPortDialog(this, getPorts(), [self = QPointer<RadezoZiDadFrame2>(this)](const QString &name) {
-        if (self)
-            self->selectPort(name);
-    });
+    auto *dialog = new AutoPortDialog(
+        this, getPorts(), [self = QPointer<RadezoZiDadFrame2>(this)](const QString &name) {
+            if (self)
+                self->selectPort(name);
+        });
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }
@@ -304,13 +320,13 @@ void RadezoZiDadFrame2::autoButtonActionPerformed()
 void RadezoZiDadFrame2::exportSettingsButtonActionPerformed()
 {
     const QString file = MessageBoxes::chooseSaveFile(this, WindowTexts::text("export.settings.title"),
-                                                      QDir::home().filePath(QStringLiteral("Omvara.xml")),
-                                                      WindowTexts::text("xml.file.filter"));
+        QDir::home().filePath(QStringLiteral("Omvara.xml")), WindowTexts::text("xml.file.filter"));
     if (file.isEmpty())
         return;
     if (QFileInfo::exists(file)
-        && MessageBoxes::askOkCancel(this, MessageText::own(WindowTexts::text("file.already.exists.overwrite")),
-                                     WindowTexts::text("overwrite"))
+        && MessageBoxes::askOkCancel(this,
+               MessageText::own(WindowTexts::text("file.already.exists.overwrite")),
+               WindowTexts::text("overwrite"))
             != MessageBoxes::Answer::Ok)
         return;
     exportSettingsTo(file);
@@ -326,22 +342,22 @@ bool RadezoZiDadFrame2::exportSettingsTo(const QString &file)
         getConfigStore().exportTo(file);
     } catch (const std::exception &e) {
         MessageBoxes::showMessage(this,
-                                  MessageText::own(WindowTexts::text("export.failed"))
-                                      + MessageText::outside(QString::fromUtf8(e.what())),
-                                  WindowTexts::text("error"));
+            MessageText::own(WindowTexts::text("export.failed"))
+                + MessageText::outside(QString::fromUtf8(e.what())),
+            WindowTexts::text("error"));
         return false;
     }
     MessageBoxes::showMessage(this,
-                              MessageText::own(WindowTexts::text("configuration.exported.to.file.n"))
-                                  + MessageText::outside(QDir::toNativeSeparators(file)),
-                              WindowTexts::text("export.successful"), MessageBoxes::Icon::Information);
+        MessageText::own(WindowTexts::text("configuration.exported.to.file.n"))
+            + MessageText::outside(QDir::toNativeSeparators(file)),
+        WindowTexts::text("export.successful"), MessageBoxes::Icon::Information);
     return true;
 }
 
 void RadezoZiDadFrame2::importSettingsButtonActionPerformed()
 {
-    const QString file = MessageBoxes::chooseOpenFile(this, WindowTexts::text("import.settings.title"),
-                                                      WindowTexts::text("xml.file.filter"));
+    const QString file = MessageBoxes::chooseOpenFile(
+        this, WindowTexts::text("import.settings.title"), WindowTexts::text("xml.file.filter"));
     if (file.isEmpty())
         return;
     importSettingsFrom(file);
@@ -353,13 +369,14 @@ void RadezoZiDadFrame2::importSettingsFrom(const QString &file)
         getConfigStore().importFrom(file);
     } catch (const std::exception &e) {
         MessageBoxes::showMessage(this,
-                                  MessageText::own(QStringLiteral("Import failed\n"))
-                                      + MessageText::outside(QString::fromUtf8(e.what())),
-                                  WindowTexts::text("error"));
+            MessageText::own(QStringLiteral("Import failed\n"))
+                + MessageText::outside(QString::fromUtf8(e.what())),
+            WindowTexts::text("error"));
         return;
     }
-    if (MessageBoxes::askOkCancel(this, MessageText::own(QStringLiteral("Apply imported configuration and exit?")),
-                                  QStringLiteral("Restart required"))
+    if (MessageBoxes::askOkCancel(this,
+            MessageText::own(QStringLiteral("Apply imported configuration and exit?")),
+            QStringLiteral("Restart required"))
         == MessageBoxes::Answer::Ok)
         ProgramExit::exitProgram(4);
 }

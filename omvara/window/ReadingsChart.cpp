@@ -165,7 +165,8 @@ void ReadingsChart::applyPalette()
     c->setPlotAreaBackgroundVisible(false);
     setBackgroundBrush(p.color(QPalette::Window));
     QColor grid = p.color(QPalette::Mid);
-    for (QAbstractAxis *axis : {static_cast<QAbstractAxis *>(m_timeAxis), static_cast<QAbstractAxis *>(m_valueAxis)}) {
+    for (QAbstractAxis *axis :
+        { static_cast<QAbstractAxis *>(m_timeAxis), static_cast<QAbstractAxis *>(m_valueAxis) }) {
         axis->setLabelsBrush(text);
         axis->setLinePenColor(text);
         axis->setGridLineColor(grid);

@@ -65,7 +65,8 @@ RequestGroup::RequestGroup(config::Config &config, QWidget *parent)
     requestHotkeyStatus->setWordWrap(true);
 
     commandVerifier = new TextFieldVerifier(requestCommandTextField, &acceptCommand,
-        QStringLiteral("error.request.command"), [this](const QString &t) { this->config.requestCommand = t; });
+        QStringLiteral("error.request.command"),
+        [this](const QString &t) { this->config.requestCommand = t; });
     intervalVerifier = new TextFieldVerifier(requestIntervalTextField, &acceptInterval,
         QStringLiteral("error.request.interval"), [this](const QString &t) {
             this->config.requestInterval = t.toInt();
@@ -108,8 +109,9 @@ void RequestGroup::showHotkeyStatus()
 {
     // Only said where it matters: a hotkey is set and the desktop offers none.
     const QString reason = config.requestHotkey.isEmpty() ? QString() : hotkey::unavailableReason();
-    requestHotkeyStatus->setText(
-        reason.isEmpty() ? QString() : WindowTexts::text("RadezoZiDadFrame2.requestHotkeyStatus.unavailable") + reason);
+    requestHotkeyStatus->setText(reason.isEmpty()
+            ? QString()
+            : WindowTexts::text("RadezoZiDadFrame2.requestHotkeyStatus.unavailable") + reason);
 }
 
 QStringList RequestGroup::textKeys()

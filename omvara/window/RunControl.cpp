@@ -1,26 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/RunControl.h"
 
-#include "omvara/window/EventLog.h"
-#include "omvara/window/InputPanel.h"
-#include "omvara/window/OutputPanel.h"
-#include "omvara/window/ProcessingPanel.h"
-#include "omvara/window/SettingsPanel.h"
-#include "omvara/window/MessageBoxes.h"
-#include "omvara/window/PortDoctorDialog.h"
-#include "omvara/window/RadezoZiDadFrame2.h"
-#include "omvara/window/StatusLine.h"
 #include "omvara/config/Instrument.h"
 #include "omvara/util/Bundle.h"
+#include "omvara/window/EventLog.h"
+#include "omvara/window/InputPanel.h"
+#include "omvara/window/MessageBoxes.h"
+#include "omvara/window/OutputPanel.h"
+#include "omvara/window/PortDoctorDialog.h"
+#include "omvara/window/ProcessingPanel.h"
+#include "omvara/window/RadezoZiDadFrame2.h"
+#include "omvara/window/SettingsPanel.h"
+#include "omvara/window/StatusLine.h"
 
 #include "omvara/window/LogLineLayout.h"
 #include "omvara/window/RunPanel.h"
 
 #include <QGuiApplication>
-#include <QWindow>
 #include <QMetaObject>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QWindow>
 
 #include <exception>
 
@@ -111,7 +111,8 @@ QStringList RunControl::textKeys()
         QStringLiteral("broker.not.reached"),
         QStringLiteral("status.cut"),
         QStringLiteral("status.own.focus"),
-    } + RunPanel::textKeys();
+    }
+    + RunPanel::textKeys();
 }
 
 QWidget *RunControl::dialogParent() const
@@ -181,20 +182,21 @@ void RunControl::request()
 bool RunControl::goOnWithoutKeyboard(const QString &reason)
 {
     MessageBoxes::showMessage(dialogParent(),
-        MessageText::own(text("error.initializing.keyboard.output")) + MessageText::outside(reason), text("error"));
+        MessageText::own(text("error.initializing.keyboard.output")) + MessageText::outside(reason),
+        text("error"));
     return true;
 }
 
 void RunControl::capsLockOn()
 {
-    MessageBoxes::showMessage(
-        dialogParent(), MessageText::own(text("please.turn.off.caps.lock")), text("warning"), MessageBoxes::Icon::Warning);
+    MessageBoxes::showMessage(dialogParent(), MessageText::own(text("please.turn.off.caps.lock")),
+        text("warning"), MessageBoxes::Icon::Warning);
 }
 
 void RunControl::soundFailed(const QString &reason)
 {
-    MessageBoxes::showMessage(
-        dialogParent(), MessageText::own(text("error.while.initializing.sound.output")) + MessageText::outside(reason),
+    MessageBoxes::showMessage(dialogParent(),
+        MessageText::own(text("error.while.initializing.sound.output")) + MessageText::outside(reason),
         text("sound.output.error"));
 }
 
@@ -223,10 +225,11 @@ void RunControl::cannotStart(run::StartFailure failure, const QString &message)
         break;
     }
     // The serial layer's failure text follows, with port names and settings in it.
-    const MessageText shown = plain ? MessageText::own(text(plain), port) + MessageText::own(QStringLiteral("\n\n"))
-                                          + MessageText::outside(message)
+    const MessageText shown = plain ? MessageText::own(text(plain), port)
+            + MessageText::own(QStringLiteral("\n\n")) + MessageText::outside(message)
                                     : MessageText::outside(message);
-    const QString title = text(failure == run::StartFailure::InvalidSetting ? "invalid.setting" : "error.opening.port");
+    const QString title
+        = text(failure == run::StartFailure::InvalidSetting ? "invalid.setting" : "error.opening.port");
     // For a device of this computer the port diagnosis can say why.
     if (failure == run::StartFailure::InvalidSetting || !port.startsWith(QLatin1String("/dev/"))) {
         MessageBoxes::showMessage(dialogParent(), shown, title);
@@ -265,10 +268,10 @@ void RunControl::runStarted(const run::RunStart &start)
             logImportantEvent(start.keyboardWarning);
     } else
         logImportantEvent(text("keyboard.output.off") + start.keyboardProblem);
-    const bool numeric = !instrument
-        || &instrument->getInstrumentType() != &config::ConfigHelper::InstrumentType::TEXT;
-    m_frame.runPanel->begin(config.getPort(), instrument ? instrument->getLabel() : QString(), start.keyboardBackend,
-        numeric);
+    const bool numeric
+        = !instrument || &instrument->getInstrumentType() != &config::ConfigHelper::InstrumentType::TEXT;
+    m_frame.runPanel->begin(
+        config.getPort(), instrument ? instrument->getLabel() : QString(), start.keyboardBackend, numeric);
     if (m_run)
         m_frame.runPanel->showState(m_run->state());
 }
@@ -299,20 +302,23 @@ void RunControl::stateChanged(const run::RunState &state)
     // The status line: a run that ended by itself, or a keyboard that
     // failed, first; then waiting for the device; then the other outputs.
     QString problem;
-    if (state.ended() && (state.end == run::RunState::End::DeviceLost || state.end == run::RunState::End::Failed)) {
+    if (state.ended()
+        && (state.end == run::RunState::End::DeviceLost || state.end == run::RunState::End::Failed)) {
         problem = text("run.ended.at")
                       .replace(QStringLiteral("{0}"), state.since.toString(QStringLiteral("HH:mm:ss")))
                       .replace(QStringLiteral("{1}"), state.reason);
     } else if (keyboard && keyboard->status == Status::Failed && !state.ended()) {
         problem = text("keyboard.failed.status").replace(QStringLiteral("{0}"), keyboard->detail);
     }
-    const bool newlyEnded = !problem.isEmpty() && state.ended() && m_status.slotText(StatusLine::Slot::Problem) != problem;
+    const bool newlyEnded
+        = !problem.isEmpty() && state.ended() && m_status.slotText(StatusLine::Slot::Problem) != problem;
     if (state.end != run::RunState::End::NotStarted)
         m_status.setText(StatusLine::Slot::Problem, problem);
     // Waiting for the device, or for the desktop's permission to type.
     m_status.setText(StatusLine::Slot::Waiting,
         state.phase == run::RunState::Phase::WaitingForDevice
-            ? text("waiting.for.device").replace(QStringLiteral("{0}"), m_run ? m_run->config().getPort() : QString())
+            ? text("waiting.for.device")
+                  .replace(QStringLiteral("{0}"), m_run ? m_run->config().getPort() : QString())
             : state.phase == run::RunState::Phase::Starting ? state.reason
                                                             : QString());
     // An output's trouble belongs to the run: it goes with the run's end.
@@ -338,7 +344,8 @@ void RunControl::stateChanged(const run::RunState &state)
     }
     if (newlyEnded)
         Q_EMIT runEndedByItself(problem);
-    QMetaObject::invokeMethod(this, [this, running = m_running] { showLook(running); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, running = m_running] { showLook(running); }, Qt::QueuedConnection);
 }
 
 void RunControl::showLook(bool running)
@@ -355,13 +362,14 @@ void RunControl::showLook(bool running)
             m_frame.startStopJButton->setText(text("RadezoZiDadFrame2.startStopJButton.textStop"));
             // Only Start/Stop, event log and about stay: no setting can change during a run.
             m_removedTabs.clear();
-            for (QWidget *page : {static_cast<QWidget *>(m_frame.inputPanel),
-                     static_cast<QWidget *>(m_frame.processingPanel), static_cast<QWidget *>(m_frame.outputPanel),
-                     static_cast<QWidget *>(m_frame.settingsPanel)}) {
+            for (QWidget *page :
+                { static_cast<QWidget *>(m_frame.inputPanel), static_cast<QWidget *>(m_frame.processingPanel),
+                    static_cast<QWidget *>(m_frame.outputPanel),
+                    static_cast<QWidget *>(m_frame.settingsPanel) }) {
                 const int index = tabs->indexOf(page);
                 if (index < 0)
                     continue;
-                m_removedTabs.append({page, tabs->tabText(index)});
+                m_removedTabs.append({ page, tabs->tabText(index) });
                 tabs->removeTab(index);
             }
             m_status.setRunning(true);
@@ -443,7 +451,8 @@ void RunControl::showRunText()
     else if (m_cutWaiting)
         m_status.showText(text("status.cut"));
     else if (m_ownFocus && m_droppedForFocus > 0)
-        m_status.showText(text("status.own.focus").replace(QStringLiteral("{0}"), QString::number(m_droppedForFocus)));
+        m_status.showText(
+            text("status.own.focus").replace(QStringLiteral("{0}"), QString::number(m_droppedForFocus)));
     else if (!m_heldNote.isEmpty())
         m_status.showText(m_heldNote);
     else if (m_typed == 0)

@@ -131,7 +131,8 @@ void RunPanel::begin(const QString &port, const QString &instrument, const QStri
     m_info->setText(WindowTexts::text("run.info")
                         .replace(QStringLiteral("{0}"), port)
                         .replace(QStringLiteral("{1}"), instrument)
-                        .replace(QStringLiteral("{2}"), keyboard.isEmpty() ? WindowTexts::text("run.no.keyboard") : keyboard));
+                        .replace(QStringLiteral("{2}"),
+                            keyboard.isEmpty() ? WindowTexts::text("run.no.keyboard") : keyboard));
     m_state->clear();
     m_chart->setVisible(numeric);
     updateCounts();
@@ -203,7 +204,8 @@ void RunPanel::updateNotice()
                      .replace(QStringLiteral("{4}"), cut.window)
                      .replace(QStringLiteral("{5}"), cut.reason);
     } else if (m_ownFocus && m_droppedForFocus > 0) {
-        notice = WindowTexts::text("run.own.focus").replace(QStringLiteral("{0}"), QString::number(m_droppedForFocus));
+        notice = WindowTexts::text("run.own.focus")
+                     .replace(QStringLiteral("{0}"), QString::number(m_droppedForFocus));
     }
     m_notice->setText(notice);
     m_notice->setVisible(!notice.isEmpty());
@@ -232,8 +234,9 @@ void RunPanel::showStateLines()
     }
     for (const run::RunState::Output &output : state.outputs) {
         // A working keyboard that types nothing says why.
-        const bool keyboard = output.name == QLatin1String("keyboard") && output.status == run::RunState::Output::Status::Working;
-        const QString status = keyboard && m_cutShown                             ? WindowTexts::text("run.keyboard.waits")
+        const bool keyboard = output.name == QLatin1String("keyboard")
+            && output.status == run::RunState::Output::Status::Working;
+        const QString status = keyboard && m_cutShown         ? WindowTexts::text("run.keyboard.waits")
             : keyboard && m_ownFocus && m_droppedForFocus > 0 ? WindowTexts::text("run.keyboard.own.focus")
                                                               : outputStatusText(output.status);
         QString line = output.name + QStringLiteral(": ") + status;
@@ -256,12 +259,12 @@ void RunPanel::updateCounts()
 
 QStringList RunPanel::textKeys()
 {
-    return {QStringLiteral("run.output.working"), QStringLiteral("run.output.finishing"),
+    return { QStringLiteral("run.output.working"), QStringLiteral("run.output.finishing"),
         QStringLiteral("run.output.failed"), QStringLiteral("run.output.ended"), QStringLiteral("run.info"),
-        QStringLiteral("run.no.keyboard"), QStringLiteral("run.waiting.for.device"), QStringLiteral("run.counts"),
-        QStringLiteral("run.cut"), QStringLiteral("run.own.focus"), QStringLiteral("run.resume"),
-        QStringLiteral("run.resume.toolTip"), QStringLiteral("run.keyboard.waits"),
-        QStringLiteral("run.keyboard.own.focus")};
+        QStringLiteral("run.no.keyboard"), QStringLiteral("run.waiting.for.device"),
+        QStringLiteral("run.counts"), QStringLiteral("run.cut"), QStringLiteral("run.own.focus"),
+        QStringLiteral("run.resume"), QStringLiteral("run.resume.toolTip"),
+        QStringLiteral("run.keyboard.waits"), QStringLiteral("run.keyboard.own.focus") };
 }
 
 QString RunPanel::lastValue() const

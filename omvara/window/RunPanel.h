@@ -9,7 +9,6 @@
 class QLabel;
 class QPushButton;
 
-
 namespace omvara {
 
 class ReadingsChart;

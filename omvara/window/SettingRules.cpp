@@ -39,7 +39,10 @@ std::optional<QString> acceptRemoveCharacters(const QString &typed)
     return acceptIf(Helper::RemoveCharacters::valid(typed), typed);
 }
 
-std::optional<QString> acceptDelay(const QString &typed) { return acceptIf(Helper::Delay::valid(typed), typed); }
+std::optional<QString> acceptDelay(const QString &typed)
+{
+    return acceptIf(Helper::Delay::valid(typed), typed);
+}
 
 std::optional<int> parseInputTerminator(const QString &typed)
 {
@@ -49,7 +52,8 @@ std::optional<int> parseInputTerminator(const QString &typed)
     return *code;
 }
 
-std::optional<std::pair<QString, QString>> acceptIgnoreLimits(const QString &timeLimit, const QString &difference)
+std::optional<std::pair<QString, QString>> acceptIgnoreLimits(
+    const QString &timeLimit, const QString &difference)
 {
     QString diff = difference;
     diff.replace(QLatin1Char(','), QLatin1Char('.'));

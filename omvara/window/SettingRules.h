@@ -30,7 +30,8 @@ std::optional<int> parseInputTerminator(const QString &typed);
 // The duplicate-suppression limits as typed: time limit empty or an integer
 // > 0, difference empty or a decimal > 0 with "," read as ".". Returns the
 // texts to store (difference with ".").
-std::optional<std::pair<QString, QString>> acceptIgnoreLimits(const QString &timeLimit, const QString &difference);
+std::optional<std::pair<QString, QString>> acceptIgnoreLimits(
+    const QString &timeLimit, const QString &difference);
 
 // ---- Record file and broker
 

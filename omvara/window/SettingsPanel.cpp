@@ -23,8 +23,14 @@ using Helper = config::ConfigHelper;
 using FrameControls::named;
 
 namespace {
-QString textOf(const char *member) { return FrameControls::text(member); }
-QLabel *makeLabel(const char *member, QWidget *parent) { return FrameControls::label(member, nullptr, parent); }
+QString textOf(const char *member)
+{
+    return FrameControls::text(member);
+}
+QLabel *makeLabel(const char *member, QWidget *parent)
+{
+    return FrameControls::label(member, nullptr, parent);
+}
 } // namespace
 
 SettingsPanel::SettingsPanel(config::Config &config, QWidget *parent)
@@ -33,37 +39,38 @@ SettingsPanel::SettingsPanel(config::Config &config, QWidget *parent)
 {
     setObjectName(QStringLiteral("settingsPanel"));
 
-    manualConnectButton = named(new QRadioButton(textOf("manualConnectButton"), this), "manualConnectButton", true);
-    autoConnectButton = named(new plus::PlusAutoConnectButton(textOf("autoConnectButton"), config.getConnect(), this),
-                              "autoConnectButton", true);
+    manualConnectButton
+        = named(new QRadioButton(textOf("manualConnectButton"), this), "manualConnectButton", true);
+    autoConnectButton
+        = named(new plus::PlusAutoConnectButton(textOf("autoConnectButton"), config.getConnect(), this),
+            "autoConnectButton", true);
     manualConnectButton->setChecked(!autoConnectButton->isChecked());
     connectButtonGroup = new QButtonGroup(this);
     connectButtonGroup->addButton(manualConnectButton);
     connectButtonGroup->addButton(autoConnectButton);
 
-    abortAutoStartCheckBox = named(new plus::PlusUnselectedAlwaysCheckBox(
-                                       textOf("abortAutoStartCheckBox"),
+    abortAutoStartCheckBox = named(new plus::PlusUnselectedAlwaysCheckBox(textOf("abortAutoStartCheckBox"),
                                        config.abortAutoStartWhenPrevPortNotAvailable, this),
-                                   "abortAutoStartCheckBox", true);
-    minimizeToTrayCheckBox = named(new plus::PlusUnselectedAlwaysCheckBox(textOf("minimizeToTrayCheckBox"),
-                                                                         config.minimizeToTray, this),
-                                   "minimizeToTrayCheckBox", false);
-    notifyWhenMinimizedToTrayCheckBox =
-        named(new plus::PlusUnselectedAlwaysCheckBox(textOf("notifyWhenMinimizedToTrayCheckBox"),
-                                                     config.notifyWhenMinimizedToTray, this),
-              "notifyWhenMinimizedToTrayCheckBox", false);
-    checkForUpdatesCheckBox = named(new plus::PlusSelectedAlwaysCheckBox(textOf("checkForUpdatesCheckBox"),
-                                                                        config.checkForUpdates, this),
-                                    "checkForUpdatesCheckBox", false);
+        "abortAutoStartCheckBox", true);
+    minimizeToTrayCheckBox = named(
+        new plus::PlusUnselectedAlwaysCheckBox(textOf("minimizeToTrayCheckBox"), config.minimizeToTray, this),
+        "minimizeToTrayCheckBox", false);
+    notifyWhenMinimizedToTrayCheckBox
+        = named(new plus::PlusUnselectedAlwaysCheckBox(
+                    textOf("notifyWhenMinimizedToTrayCheckBox"), config.notifyWhenMinimizedToTray, this),
+            "notifyWhenMinimizedToTrayCheckBox", false);
+    checkForUpdatesCheckBox = named(
+        new plus::PlusSelectedAlwaysCheckBox(textOf("checkForUpdatesCheckBox"), config.checkForUpdates, this),
+        "checkForUpdatesCheckBox", false);
     // Ports beyond one cable.
     reconnectCheckBox = named(new QCheckBox(textOf("reconnectCheckBox"), this), "reconnectCheckBox", true);
     reconnectCheckBox->setChecked(config.reconnect);
     askOnCloseButton = named(new QPushButton(textOf("askOnCloseButton"), this), "askOnCloseButton", true);
     askOnCloseButton->setEnabled(false);
-    importSettingsButton =
-        named(new plus::PlusButton(textOf("importSettingsButton"), this), "importSettingsButton", true);
-    exportSettingsButton =
-        named(new plus::PlusButton(textOf("exportSettingsButton"), this), "exportSettingsButton", true);
+    importSettingsButton
+        = named(new plus::PlusButton(textOf("importSettingsButton"), this), "importSettingsButton", true);
+    exportSettingsButton
+        = named(new plus::PlusButton(textOf("exportSettingsButton"), this), "exportSettingsButton", true);
 
     label31 = makeLabel("label31", this);
     label32 = makeLabel("label32", this);
@@ -76,19 +83,19 @@ SettingsPanel::SettingsPanel(config::Config &config, QWidget *parent)
     connect(manualConnectButton, &QRadioButton::clicked, this, &SettingsPanel::connectButtonActionPerformed);
     connect(autoConnectButton, &QRadioButton::clicked, this, &SettingsPanel::connectButtonActionPerformed);
     connect(minimizeToTrayCheckBox, &QCheckBox::toggled, this,
-            &SettingsPanel::minimizeToTrayCheckBoxItemStateChanged);
+        &SettingsPanel::minimizeToTrayCheckBoxItemStateChanged);
     connect(notifyWhenMinimizedToTrayCheckBox, &QCheckBox::toggled, this,
-            &SettingsPanel::notifyWhenMinimizedToTrayCheckBoxItemStateChanged);
+        &SettingsPanel::notifyWhenMinimizedToTrayCheckBoxItemStateChanged);
     connect(checkForUpdatesCheckBox, &QCheckBox::toggled, this,
-            &SettingsPanel::checkForUpdatesCheckBoxItemStateChanged);
+        &SettingsPanel::checkForUpdatesCheckBoxItemStateChanged);
     connect(abortAutoStartCheckBox, &QCheckBox::toggled, this,
-            &SettingsPanel::abortAutoStartCheckBoxItemStateChanged);
+        &SettingsPanel::abortAutoStartCheckBoxItemStateChanged);
     connect(reconnectCheckBox, &QCheckBox::toggled, this, [this](bool on) { this->config.reconnect = on; });
     // This tab's changes are kept as soon as they are made (the other tabs
     // save when they are left): the window saves on `changed`.
-    for (QAbstractButton *button : std::initializer_list<QAbstractButton *> {manualConnectButton, autoConnectButton,
-             abortAutoStartCheckBox, reconnectCheckBox, minimizeToTrayCheckBox, notifyWhenMinimizedToTrayCheckBox,
-             checkForUpdatesCheckBox})
+    for (QAbstractButton *button : std::initializer_list<QAbstractButton *> { manualConnectButton,
+             autoConnectButton, abortAutoStartCheckBox, reconnectCheckBox, minimizeToTrayCheckBox,
+             notifyWhenMinimizedToTrayCheckBox, checkForUpdatesCheckBox })
         connect(button, &QAbstractButton::toggled, this, [this] { Q_EMIT changed(); });
     connect(askOnCloseButton, &QPushButton::clicked, this, &SettingsPanel::askOnCloseRequested);
     connect(importSettingsButton, &QPushButton::clicked, this, &SettingsPanel::importRequested);

@@ -1,46 +1,46 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/StartupSequence.h"
 
-#include "omvara/window/CommandLine.h"
-#include "omvara/window/EventLog.h"
-#include "omvara/window/MessageBoxes.h"
-#include "omvara/window/ProgramExit.h"
-#include "omvara/window/RadezoZiDadFrame2.h"
-#include "omvara/window/StatusLine.h"
-#include "omvara/window/TraySupport.h"
-#include "omvara/window/UserState.h"
-#include "omvara/window/RunPanel.h"
-#include "omvara/window/RequestGroup.h"
-#include "omvara/window/ProcessingPanel.h"
-#include "omvara/window/PortDoctorDialog.h"
-#include "omvara/window/SettingsPanel.h"
-#include "omvara/window/WindowPolish.h"
-#include "omvara/window/WindowTexts.h"
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/ConfigStore.h"
 #include "omvara/config/Instrument.h"
-#include "omvara/util/Bundle.h"
-#include "portlink/FriendlyPortUtil.h"
-#include "omvara/util/ProcessProperties.h"
 #include "omvara/update/ReadRemoteUpdate.h"
 #include "omvara/update/UpdateWorker.h"
+#include "omvara/util/Bundle.h"
+#include "omvara/util/ProcessProperties.h"
+#include "omvara/window/CommandLine.h"
+#include "omvara/window/EventLog.h"
+#include "omvara/window/MessageBoxes.h"
+#include "omvara/window/PortDoctorDialog.h"
+#include "omvara/window/ProcessingPanel.h"
+#include "omvara/window/ProgramExit.h"
+#include "omvara/window/RadezoZiDadFrame2.h"
+#include "omvara/window/RequestGroup.h"
+#include "omvara/window/RunPanel.h"
+#include "omvara/window/SettingsPanel.h"
+#include "omvara/window/StatusLine.h"
+#include "omvara/window/TraySupport.h"
+#include "omvara/window/UserState.h"
+#include "omvara/window/WindowPolish.h"
+#include "omvara/window/WindowTexts.h"
 #include "omvara/worker/Keybot.h"
 #include "omvara/worker/WorkerTexts.h"
+#include "portlink/FriendlyPortUtil.h"
 #include "portlink/PortlinkErrors.h"
 #include "portlink/SerialPortLocal.h"
 #include "portlink/SystemProperties.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
-#include <QPushButton>
-#include <QSessionManager>
 #include <QCoreApplication>
 #include <QFile>
-#include <QPointer>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QRandomGenerator>
+#include <QSessionManager>
 #include <QTextStream>
 
 #include <cstdio>
@@ -134,14 +134,15 @@ QList<std::pair<QString, QStringList>> StartupSequence::requiredResources()
     QStringList window = WindowTexts::requiredKeys() + RunControl::textKeys() + textKeys()
         + RequestGroup::textKeys() + ProcessingPanel::textKeys() + PortDoctorDialog::textKeys();
     window.removeDuplicates();
-    QStringList settings = config::ConfigHelper::requiredKeys() + config::ConfigHelper::Instrument::bundleKeys();
+    QStringList settings
+        = config::ConfigHelper::requiredKeys() + config::ConfigHelper::Instrument::bundleKeys();
     settings.removeDuplicates();
     QStringList workers = worker::WorkerTexts::keys() + worker::Keybot::textKeys();
     workers.removeDuplicates();
     return {
-        {WindowBundle, window},
-        {QStringLiteral("omvara.config.ConfigBundle"), settings},
-        {QString::fromLatin1(worker::WorkerTexts::BundleName), workers},
+        { WindowBundle, window },
+        { QStringLiteral("omvara.config.ConfigBundle"), settings },
+        { QString::fromLatin1(worker::WorkerTexts::BundleName), workers },
     };
 }
 
@@ -196,9 +197,10 @@ bool StartupSequence::run()
             if (m_seams.startUpdateCheck) {
                 m_seams.startUpdateCheck(*this);
             } else {
-                auto *worker = new update::UpdateWorker(m_statusLine, update::ReadRemoteUpdate::versionFileUrl(),
-                    util::ProcessProperties::get(QStringLiteral("VERSION")),
-                    QLocale().name().section(QLatin1Char('_'), 0, 0), m_frame);
+                auto *worker
+                    = new update::UpdateWorker(m_statusLine, update::ReadRemoteUpdate::versionFileUrl(),
+                        util::ProcessProperties::get(QStringLiteral("VERSION")),
+                        QLocale().name().section(QLatin1Char('_'), 0, 0), m_frame);
                 connect(worker, &update::UpdateWorker::finished, worker, &QObject::deleteLater);
                 worker->execute();
             }
@@ -268,15 +270,15 @@ bool StartupSequence::preparePorts()
         // The named port is the only one, whether the system lists it or not;
         // no display names of an earlier listing may stand in for it.
         portlink::FriendlyPortUtil::reset();
-        m_frame->setPorts({m_portArgument});
+        m_frame->setPorts({ m_portArgument });
         return true;
     }
     const auto libraryMissing = [this](int status) {
         fatal(MessageText::own(text("library.plkwin.not.found.or.not.matching.your.system"))
-                  + MessageText::outside(QStringLiteral(" (") + portlink::SystemProperties::osName()
-                                         + QLatin1Char(' ') + portlink::SystemProperties::osArch() + QLatin1Char(')'))
-                  + MessageText::own(text("program.will.now.exit")),
-              text("fatal.error"), status);
+                + MessageText::outside(QStringLiteral(" (") + portlink::SystemProperties::osName()
+                    + QLatin1Char(' ') + portlink::SystemProperties::osArch() + QLatin1Char(')'))
+                + MessageText::own(text("program.will.now.exit")),
+            text("fatal.error"), status);
     };
     if (portlink::SerialPortLocal::libraryState() == portlink::NativeLibraryState::PlatformNotSupported) {
         libraryMissing(portlink::kExitStatusPlatformNotSupported);
@@ -299,14 +301,13 @@ bool StartupSequence::preparePorts()
         return false;
     } catch (const std::exception &e) {
         MessageBoxes::showMessage(m_frame,
-                                  MessageText::own(text("error.listing.available.ports"))
-                                      + MessageText::outside(failureText(e)),
-                                  text("error"));
+            MessageText::own(text("error.listing.available.ports")) + MessageText::outside(failureText(e)),
+            text("error"));
     }
     if (ports.isEmpty())
         MessageBoxes::showMessage(m_frame,
-                                  MessageText::own(text("no.rs.232.port.found.on.your.system.program.will.now.exit")),
-                                  text("error"));
+            MessageText::own(text("no.rs.232.port.found.on.your.system.program.will.now.exit")),
+            text("error"));
     m_frame->setPorts(ports);
     return true;
 }
@@ -322,7 +323,8 @@ void StartupSequence::loadSettings()
     try {
         if (!m_frame->loadConfig()) {
             // Which settings, what was stored and what they are now.
-            const QString replaced = config::ConfigStore::describe(m_frame->getConfigStore().replacedSettings());
+            const QString replaced
+                = config::ConfigStore::describe(m_frame->getConfigStore().replacedSettings());
             MessageText shown = MessageText::own(text("invalid.settings.replaced.by.defaults"));
             if (!replaced.isEmpty())
                 shown += MessageText::own(QStringLiteral("\n\n")) + MessageText::outside(replaced);
@@ -330,9 +332,9 @@ void StartupSequence::loadSettings()
         }
     } catch (const std::exception &e) {
         MessageBoxes::showMessage(m_frame,
-                                  MessageText::own(text("access.error.while.loading.settings"))
-                                      + MessageText::outside(failureText(e)),
-                                  text("error.while.loading.settings"));
+            MessageText::own(text("access.error.while.loading.settings"))
+                + MessageText::outside(failureText(e)),
+            text("error.while.loading.settings"));
     }
     // 6. The command-line port is the port of this run.
     if (!m_portArgument.isEmpty())
@@ -353,7 +355,8 @@ void StartupSequence::buildWindow()
     m_eventLogPane->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     QFont courier(QStringLiteral("Courier New"));
     courier.setStyleHint(QFont::Monospace);
-    courier.setFamilies({QStringLiteral("Courier New"), QFontDatabase::systemFont(QFontDatabase::FixedFont).family()});
+    courier.setFamilies(
+        { QStringLiteral("Courier New"), QFontDatabase::systemFont(QFontDatabase::FixedFont).family() });
     m_eventLogPane->setFont(courier);
     m_frame->setEventLogWidget(m_eventLogPane);
     m_eventLogPane->setAccessibleName(WindowTexts::text("RadezoZiDadFrame2.eventLogPanel.tab.title"));
@@ -399,10 +402,9 @@ void StartupSequence::autoStart()
         return;
     if (config.abortAutoStartWhenPrevPortNotAvailable && m_portArgument.isEmpty()
         && config.getPort() != config.getPrevPort()) {
-        MessageBoxes::showMessage(
-            m_frame,
+        MessageBoxes::showMessage(m_frame,
             MessageText::own(text("previously.used.port.0.no.longer.available.naborting.auto.start"),
-                             config.getPrevPort()),
+                config.getPrevPort()),
             text("error"));
         return;
     }
@@ -437,31 +439,32 @@ void StartupSequence::updateTray()
     const QPointer<RunControl> control(m_runControl);
     const QPointer<RadezoZiDadFrame2> frame(m_frame);
     QList<TrayIcon::MenuEntry> menu;
-    menu.append({text(shown ? "tray.hide" : "tray.show"), true, [this, frame] {
+    menu.append({ text(shown ? "tray.hide" : "tray.show"), true, [this, frame] {
                      if (!frame || !m_tray)
                          return;
                      if (frame->isVisible() && !(frame->windowState() & Qt::WindowMinimized))
                          frame->showMinimized(); // into the tray
                      else
                          m_tray->restoreFromTray();
-                 }});
-    menu.append({text(running ? "tray.stop" : "tray.start"), true, [control] {
+                 } });
+    menu.append({ text(running ? "tray.stop" : "tray.start"), true, [control] {
                      if (control)
                          control->startStopJButtonActionPerformed();
-                 }});
+                 } });
     // Only while a run has a request command to send.
-    menu.append({text("tray.request.reading"), running && !m_frame->requestButton->isHidden(), [control] {
+    menu.append({ text("tray.request.reading"), running && !m_frame->requestButton->isHidden(), [control] {
                      if (control)
                          control->request();
-                 }});
-    menu.append({text("tray.quit"), true, [this] { quit(); }});
+                 } });
+    menu.append({ text("tray.quit"), true, [this] { quit(); } });
     TrayIcon &icon = m_tray->icon();
     icon.setMenu(menu);
 
     QString tip = text("tray.tooltip.stopped");
     if (running) {
         const run::Run *current = m_runControl->currentRun();
-        tip = text("tray.tooltip.running").replace(QStringLiteral("{0}"), current ? current->config().getPort() : QString());
+        tip = text("tray.tooltip.running")
+                  .replace(QStringLiteral("{0}"), current ? current->config().getPort() : QString());
         const QString last = m_frame->runPanel->lastValue();
         if (!last.isEmpty())
             tip += QLatin1Char('\n') + text("tray.tooltip.last.value").replace(QStringLiteral("{0}"), last);
@@ -486,7 +489,7 @@ QIcon StartupSequence::createImageIcon(const QString &path)
 QList<QIcon> StartupSequence::windowIcons()
 {
     QList<QIcon> icons;
-    for (const char *size : {"32", "24", "20", "16"}) {
+    for (const char *size : { "32", "24", "20", "16" }) {
         const QIcon icon = createImageIcon(QStringLiteral(":/icons/Omvara%1.png").arg(QLatin1String(size)));
         if (!icon.isNull())
             icons.append(icon);
@@ -513,7 +516,8 @@ bool StartupSequence::eventFilter(QObject *watched, QEvent *event)
         shutdown();
         return false;
     }
-    if (event->type() == QEvent::Show || event->type() == QEvent::Hide || event->type() == QEvent::WindowStateChange)
+    if (event->type() == QEvent::Show || event->type() == QEvent::Hide
+        || event->type() == QEvent::WindowStateChange)
         updateTray();
     return QObject::eventFilter(watched, event);
 }
@@ -542,8 +546,8 @@ StartupSequence::CloseAction StartupSequence::closeAction()
     else
         choices << text("close.stop.and.quit") << text("close.cancel");
     const MessageBoxes::Choice choice
-        = MessageBoxes::askChoice(m_frame, MessageText::own(text("close.running.question")), text("close.running.title"),
-            choices, text("close.do.not.ask.again"));
+        = MessageBoxes::askChoice(m_frame, MessageText::own(text("close.running.question")),
+            text("close.running.title"), choices, text("close.do.not.ask.again"));
     CloseAction action = CloseAction::Cancel;
     if (tray)
         action = choice.index == 0 ? CloseAction::KeepInTray : CloseAction::Quit;
@@ -551,8 +555,8 @@ StartupSequence::CloseAction StartupSequence::closeAction()
         action = choice.index == 0 ? CloseAction::Quit : CloseAction::Cancel;
     // "Do not ask again" keeps an answer that does something; Cancel is not kept.
     if (choice.checked && action != CloseAction::Cancel) {
-        m_userState->setCloseAnswer(
-            action == CloseAction::KeepInTray ? UserState::CloseAnswer::KeepInTray : UserState::CloseAnswer::StopAndQuit);
+        m_userState->setCloseAnswer(action == CloseAction::KeepInTray ? UserState::CloseAnswer::KeepInTray
+                                                                      : UserState::CloseAnswer::StopAndQuit);
         m_userState->sync();
         m_frame->settingsPanel->setCloseAnswerKept(true);
     }
@@ -584,9 +588,9 @@ void StartupSequence::shutdown()
         m_frame->saveConfig();
     } catch (const std::exception &e) {
         MessageBoxes::showMessage(m_frame,
-                                  MessageText::own(text("access.error.while.saving.settings"))
-                                      + MessageText::outside(failureText(e)),
-                                  text("error"));
+            MessageText::own(text("access.error.while.saving.settings"))
+                + MessageText::outside(failureText(e)),
+            text("error"));
     }
     // The port is closed and typing ends before the program does.
     if (m_runControl && m_runControl->isRunning())

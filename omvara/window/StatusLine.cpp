@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/StatusLine.h"
 
-#include "omvara/util/Bundle.h"
 #include "omvara/update/UpdateWorker.h"
+#include "omvara/util/Bundle.h"
 
 #include "omvara/window/links/JLabelHtml.h"
 
@@ -61,7 +61,8 @@ void StatusLine::setRunning(bool running)
 void StatusLine::setStatusText(const QString &text)
 {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, text] { applyUpdateText(text); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, text] { applyUpdateText(text); }, Qt::QueuedConnection);
         return;
     }
     applyUpdateText(text);

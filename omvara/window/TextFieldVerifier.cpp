@@ -13,7 +13,8 @@
 
 namespace omvara {
 
-TextFieldVerifier::TextFieldVerifier(QLineEdit *field, Rule rule, QString messageKey, Store store, Current current)
+TextFieldVerifier::TextFieldVerifier(
+    QLineEdit *field, Rule rule, QString messageKey, Store store, Current current)
     : QObject(field)
     , m_field(field)
     , m_rule(std::move(rule))
@@ -49,8 +50,8 @@ void TextFieldVerifier::reportRefused()
             field->setFocus(Qt::OtherFocusReason);
             field->selectAll();
         }
-        MessageBoxes::showMessage(m_field->window(), MessageText::own(WindowTexts::text(m_messageKey)),
-                                  WindowTexts::text("error"));
+        MessageBoxes::showMessage(
+            m_field->window(), MessageText::own(WindowTexts::text(m_messageKey)), WindowTexts::text("error"));
         m_reportPending = false;
     });
 }
@@ -69,19 +70,20 @@ bool TextFieldVerifier::eventFilter(QObject *watched, QEvent *event)
 
 MathOperandTextFieldUpdate::MathOperandTextFieldUpdate(QLineEdit *field, config::Config &config)
     : TextFieldVerifier(field, &SettingRules::acceptMathOperand, QStringLiteral("error.math.operand"),
-                        [&config](const QString &t) { config.setMathOperand(t); })
+        [&config](const QString &t) { config.setMathOperand(t); })
 {
 }
 
 DecimalTextFieldUpdate::DecimalTextFieldUpdate(QLineEdit *field, config::Config &config)
     : TextFieldVerifier(field, &SettingRules::acceptDecimalPlaces, QStringLiteral("error.decimal.places"),
-                        [&config](const QString &t) { config.setDecimalPlaces(t); })
+        [&config](const QString &t) { config.setDecimalPlaces(t); })
 {
 }
 
 EditNumCharactersTextFieldUpdate::EditNumCharactersTextFieldUpdate(QLineEdit *field, config::Config &config)
-    : TextFieldVerifier(field, &SettingRules::acceptEditNumCharacters, QStringLiteral("error.edit.numCharacters"),
-                        [&config](const QString &t) { config.setEditNumCharacters(t); })
+    : TextFieldVerifier(field, &SettingRules::acceptEditNumCharacters,
+        QStringLiteral("error.edit.numCharacters"),
+        [&config](const QString &t) { config.setEditNumCharacters(t); })
 {
 }
 
@@ -94,26 +96,26 @@ DelayTextFieldUpdate::DelayTextFieldUpdate(QLineEdit *field, config::Config &con
 
 RemoveCharactersTextFieldUpdate::RemoveCharactersTextFieldUpdate(QLineEdit *field, config::Config &config)
     : TextFieldVerifier(field, &SettingRules::acceptRemoveCharacters,
-                        QStringLiteral("error.edit.removeCharacters"),
-                        [&config](const QString &t) { config.setRemoveCharacters(t); })
+        QStringLiteral("error.edit.removeCharacters"),
+        [&config](const QString &t) { config.setRemoveCharacters(t); })
 {
 }
 
 RecordFileTextFieldUpdate::RecordFileTextFieldUpdate(QLineEdit *field, config::Config &config)
     : TextFieldVerifier(field, &SettingRules::acceptRecordFile, QStringLiteral("error.record.file"),
-                        [&config](const QString &t) { config.setRecordFile(t); })
+        [&config](const QString &t) { config.setRecordFile(t); })
 {
 }
 
 MqttUrlTextFieldUpdate::MqttUrlTextFieldUpdate(QLineEdit *field, config::Config &config)
     : TextFieldVerifier(field, &SettingRules::acceptMqttUrl, QStringLiteral("error.mqtt.url"),
-                        [&config](const QString &t) { config.setMqttUrl(t); })
+        [&config](const QString &t) { config.setMqttUrl(t); })
 {
 }
 
 MqttCaFileTextFieldUpdate::MqttCaFileTextFieldUpdate(QLineEdit *field, config::Config &config)
     : TextFieldVerifier(field, &SettingRules::acceptMqttCaFile, QStringLiteral("error.mqtt.ca.file"),
-                        [&config](const QString &t) { config.setMqttCaFile(t); })
+        [&config](const QString &t) { config.setMqttCaFile(t); })
 {
 }
 

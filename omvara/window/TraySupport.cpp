@@ -70,7 +70,7 @@ private:
 } // namespace
 
 TraySupport::TraySupport(QWidget *window, const QIcon &icons, std::function<bool()> notify,
-                         std::unique_ptr<TrayIcon> icon, QObject *parent)
+    std::unique_ptr<TrayIcon> icon, QObject *parent)
     : QObject(parent)
     , m_window(window)
     , m_notify(std::move(notify))
@@ -105,7 +105,8 @@ int TraySupport::iconSizeFor(int width)
 
 QString TraySupport::balloonText()
 {
-    return util::Bundle::get(QStringLiteral("omvara.Omvara")).getString(QStringLiteral("minimized.to.system.tray"));
+    return util::Bundle::get(QStringLiteral("omvara.Omvara"))
+        .getString(QStringLiteral("minimized.to.system.tray"));
 }
 
 void TraySupport::restoreFromTray()

@@ -52,7 +52,7 @@ public:
     // `icons` holds every size (the tray picks the one that fits its icon
     // width and scales it). `notify` is read at each minimisation.
     TraySupport(QWidget *window, const QIcon &icons, std::function<bool()> notify,
-                std::unique_ptr<TrayIcon> icon = {}, QObject *parent = nullptr);
+        std::unique_ptr<TrayIcon> icon = {}, QObject *parent = nullptr);
     ~TraySupport() override;
 
     // True when the platform shows tray icons.

@@ -16,7 +16,7 @@ const QString StopAndQuitValue = QStringLiteral("stopAndQuit");
 
 UserState::UserState(const QString &iniFile)
     : m_settings(iniFile.isEmpty() ? std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                         QStringLiteral("Brindlecote"), QStringLiteral("OmvaraWindow"))
+                     QStringLiteral("Brindlecote"), QStringLiteral("OmvaraWindow"))
                                    : std::make_unique<QSettings>(iniFile, QSettings::IniFormat))
 {
 }

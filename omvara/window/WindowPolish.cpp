@@ -10,10 +10,10 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QTextEdit>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTextDocument>
+#include <QTextEdit>
 #include <QWidget>
 
 #include <algorithm>
@@ -79,7 +79,7 @@ void inReadingOrder(QLayout *layout, QList<QWidget *> &out)
             int columnSpan = 0;
             grid->getItemPosition(i, &row, &column, &rowSpan, &columnSpan);
         }
-        items.append({row, column, layout->itemAt(i)});
+        items.append({ row, column, layout->itemAt(i) });
     }
     std::stable_sort(items.begin(), items.end(), [](const Placed &a, const Placed &b) {
         return a.row != b.row ? a.row < b.row : a.column < b.column;
@@ -169,12 +169,12 @@ void plainAccessibleTexts(QWidget *root)
         if (needsLabelName(widget) && widget->accessibleName().isEmpty() && !own && lastLabel)
             widget->setAccessibleName(labelName(lastLabel));
         // The entry field inside an editable list box answers for the box.
-        if (auto *box = qobject_cast<QComboBox *>(widget); box && box->lineEdit()
-            && box->lineEdit()->accessibleName().isEmpty()) {
+        if (auto *box = qobject_cast<QComboBox *>(widget);
+            box && box->lineEdit() && box->lineEdit()->accessibleName().isEmpty()) {
             const QString name = !box->accessibleName().isEmpty() ? box->accessibleName()
-                : own                                            ? labelName(own)
-                : lastLabel                                      ? labelName(lastLabel)
-                                                                 : QString();
+                : own                                             ? labelName(own)
+                : lastLabel                                       ? labelName(lastLabel)
+                                                                  : QString();
             box->lineEdit()->setAccessibleName(name);
         }
     }
@@ -188,7 +188,8 @@ void wrapToolTips(QWidget *root)
         const QString tip = widget->toolTip();
         if (tip.isEmpty() || Qt::mightBeRichText(tip))
             continue;
-        widget->setToolTip(QStringLiteral("<p>") + tip.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>"))
+        widget->setToolTip(QStringLiteral("<p>")
+            + tip.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>"))
             + QStringLiteral("</p>"));
     }
 }

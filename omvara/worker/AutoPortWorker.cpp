@@ -112,8 +112,8 @@ void AutoPortWorker::done()
             m_view.appendMessage(
                 WorkerTexts::text("best.port") + u' ' + *best, AutoPortWorkerView::MessageStyle::Emphasised);
         } else {
-            m_view.appendMessage(
-                WorkerTexts::text("could.not.auto.detect.port"), AutoPortWorkerView::MessageStyle::Emphasised);
+            m_view.appendMessage(WorkerTexts::text("could.not.auto.detect.port"),
+                AutoPortWorkerView::MessageStyle::Emphasised);
         }
     } catch (const util::CancellationError &) {
         m_view.appendMessage(WorkerTexts::text("stopped"));

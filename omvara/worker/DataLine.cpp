@@ -3,7 +3,6 @@
 
 #include "omvara/worker/CodePoints.h"
 
-
 #include <utility>
 
 namespace omvara::worker {

@@ -50,7 +50,7 @@ private:
     QString m_rawData;
     QString m_processedData;
     qint32 m_count = 0;
-    Instant m_instant{};
+    Instant m_instant {};
     bool m_error = false;
 };
 

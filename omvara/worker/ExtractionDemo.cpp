@@ -13,9 +13,9 @@ using config::ConfigHelper;
 // Control characters by their usual names, everything else as it is.
 QString visible(const QString &text)
 {
-    static const char *const names[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS", "TAB", "LF",
-        "VT", "FF", "CR", "SO", "SI", "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB", "CAN", "EM", "SUB",
-        "ESC", "FS", "GS", "RS", "US"};
+    static const char *const names[] = { "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS", "TAB",
+        "LF", "VT", "FF", "CR", "SO", "SI", "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB", "CAN",
+        "EM", "SUB", "ESC", "FS", "GS", "RS", "US" };
     QString out;
     for (QChar c : text) {
         const char16_t u = c.unicode();
@@ -54,8 +54,8 @@ int runExtractionDemo(QTextStream &out)
                 note = QStringLiteral("  MISMATCH, expected \"") + visible(expected) + u'"';
             if (!note.isEmpty())
                 ++mismatches;
-            out << instrument->name() << "  line \"" << visible(line) << "\"  value \"" << visible(value) << '"'
-                << note << '\n';
+            out << instrument->name() << "  line \"" << visible(line) << "\"  value \"" << visible(value)
+                << '"' << note << '\n';
         }
     }
     out << samples << " samples, " << mismatches << " not as expected\n";

@@ -49,7 +49,8 @@ bool Ignorer::inTime(const DataLine &line) const
     if (!m_lastData)
         return false;
     // Whole milliseconds, the remainder dropped towards the past.
-    const auto elapsed = std::chrono::floor<std::chrono::milliseconds>(line.getInstant() - m_lastData->getInstant());
+    const auto elapsed
+        = std::chrono::floor<std::chrono::milliseconds>(line.getInstant() - m_lastData->getInstant());
     return elapsed.count() <= m_timeLimit;
 }
 

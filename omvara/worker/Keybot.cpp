@@ -13,7 +13,8 @@ namespace {
 
 QString workerText(const char *key)
 {
-    return util::Bundle::get(QStringLiteral("omvara.worker.WorkerBundle")).getString(QString::fromLatin1(key));
+    return util::Bundle::get(QStringLiteral("omvara.worker.WorkerBundle"))
+        .getString(QString::fromLatin1(key));
 }
 
 // `pattern` with each "%s" replaced by the next of `args`.
@@ -34,13 +35,14 @@ QString formatted(const QString &pattern, const QStringList &args)
 
 keys::KeyLayout layoutOf(const config::ConfigHelper::KeyboardType &type)
 {
-    return &type == &config::ConfigHelper::KeyboardType::AZERTY ? keys::KeyLayout::French : keys::KeyLayout::Us;
+    return &type == &config::ConfigHelper::KeyboardType::AZERTY ? keys::KeyLayout::French
+                                                                : keys::KeyLayout::Us;
 }
 
 } // namespace
 
-Keybot::Keybot(WeightWorkerView *view, const KeyboardType &keyboardType, const KeyMapType &keyMapType, int startKey,
-    int terminatorKey, int keyDelay, std::unique_ptr<keys::KeyInjector> injector)
+Keybot::Keybot(WeightWorkerView *view, const KeyboardType &keyboardType, const KeyMapType &keyMapType,
+    int startKey, int terminatorKey, int keyDelay, std::unique_ptr<keys::KeyInjector> injector)
     : m_view(view)
     , m_keyMap(keyboardType.getKeymap(keyMapType))
     , m_keyDelay(keyDelay)
@@ -56,10 +58,12 @@ std::unique_ptr<Keybot> Keybot::fromConfig(
     WeightWorkerView *view, const config::Config &config, std::unique_ptr<keys::KeyInjector> injector)
 {
     const config::ConfigHelper::Instrument *instrument = config.getInstrument();
-    const KeyMapType &keyMapType
-        = instrument ? instrument->getKeyMapType() : config::ConfigHelper::Instrument::getDefault().getKeyMapType();
-    return std::make_unique<Keybot>(view, config.getKeyboardType(), keyMapType, config.getStartWith().getKeyCode(),
-        config.getOutputTerminator().getKeyCode(), config.getDelayAsInt(), std::move(injector));
+    const KeyMapType &keyMapType = instrument
+        ? instrument->getKeyMapType()
+        : config::ConfigHelper::Instrument::getDefault().getKeyMapType();
+    return std::make_unique<Keybot>(view, config.getKeyboardType(), keyMapType,
+        config.getStartWith().getKeyCode(), config.getOutputTerminator().getKeyCode(), config.getDelayAsInt(),
+        std::move(injector));
 }
 
 Keybot::~Keybot()
@@ -70,10 +74,10 @@ Keybot::~Keybot()
 
 QStringList Keybot::textKeys()
 {
-    return {QStringLiteral("cannot_type"), QStringLiteral("values.not.typed"), QStringLiteral("keyboard.lost"),
-        QStringLiteral("value.cut"), QStringLiteral("cut.focus.own"), QStringLiteral("cut.focus.other"),
-        QStringLiteral("cut.stopped"), QStringLiteral("cut.lost"), QStringLiteral("own.window"),
-        QStringLiteral("window.unknown")};
+    return { QStringLiteral("cannot_type"), QStringLiteral("values.not.typed"),
+        QStringLiteral("keyboard.lost"), QStringLiteral("value.cut"), QStringLiteral("cut.focus.own"),
+        QStringLiteral("cut.focus.other"), QStringLiteral("cut.stopped"), QStringLiteral("cut.lost"),
+        QStringLiteral("own.window"), QStringLiteral("window.unknown") };
 }
 
 void Keybot::enqueue(const QString &text, qint64 id)
@@ -281,7 +285,8 @@ bool Keybot::press(int keyCode)
         m_focusMoved.emplace(e);
         return false;
     } catch (const keys::KeyInjectionError &e) {
-        report(QStringLiteral("Keycode (%1) %2 error: %3").arg(m_keyboardTypeName).arg(keyCode).arg(e.text()));
+        report(
+            QStringLiteral("Keycode (%1) %2 error: %3").arg(m_keyboardTypeName).arg(keyCode).arg(e.text()));
     }
     return true;
 }

@@ -12,8 +12,8 @@
 
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace omvara::config {
@@ -90,8 +90,8 @@ public:
     // Key codes of 0 or less mean no start or terminator key. Without an
     // `injector` the keystroke backend is chosen by keys::KeyInjectors;
     // throws keys::KeyboardUnavailableError when none can start.
-    Keybot(WeightWorkerView *view, const KeyboardType &keyboardType, const KeyMapType &keyMapType, int startKey,
-        int terminatorKey, int keyDelay, std::unique_ptr<keys::KeyInjector> injector = {});
+    Keybot(WeightWorkerView *view, const KeyboardType &keyboardType, const KeyMapType &keyMapType,
+        int startKey, int terminatorKey, int keyDelay, std::unique_ptr<keys::KeyInjector> injector = {});
     // From the run's settings: keyboard type, start-with and terminator keys,
     // delay, and the key-map type of the configured instrument.
     static std::unique_ptr<Keybot> fromConfig(WeightWorkerView *view, const config::Config &config,

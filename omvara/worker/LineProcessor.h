@@ -30,7 +30,7 @@ class LineProcessor
 public:
     struct Result
     {
-        QString processedData;    // "" when the line has no value
+        QString processedData; // "" when the line has no value
         DataLine::Instant instant; // taken right after extraction
     };
 

@@ -28,15 +28,15 @@ std::optional<util::RoundingMode> modeIfRounding(const config::Config &config)
 
 NumberFormatter::NumberFormatter(const config::Config &config)
     : NumberFormatter(config, placesIfRounding(config), modeIfRounding(config),
-                      config.mathOperationEnabled() ? &config.getMathOperation() : nullptr,
-                      config.mathOperationEnabled() ? std::optional<Decimal>(config.getMathOperandAsBigDecimal())
-                                                    : std::nullopt)
+        config.mathOperationEnabled() ? &config.getMathOperation() : nullptr,
+        config.mathOperationEnabled() ? std::optional<Decimal>(config.getMathOperandAsBigDecimal())
+                                      : std::nullopt)
 {
 }
 
 NumberFormatter::NumberFormatter(const config::Config &config, std::optional<int> decimalPlaces,
-                                 std::optional<util::RoundingMode> roundingMode, const MathOperation *mathOperation,
-                                 std::optional<util::Decimal> mathOperand)
+    std::optional<util::RoundingMode> roundingMode, const MathOperation *mathOperation,
+    std::optional<util::Decimal> mathOperand)
     : m_decimalPlaces(decimalPlaces)
     , m_roundingMode(roundingMode)
     , m_mathOperation(mathOperation)
@@ -46,8 +46,8 @@ NumberFormatter::NumberFormatter(const config::Config &config, std::optional<int
     // The checks come from the configuration; the parts they need must have been handed over
     // too, or the step is left out rather than run with something missing.
     m_roundingEnabled = config.roundingEnabled() && m_decimalPlaces && m_roundingMode;
-    m_mathEnabled = config.mathOperationEnabled() && m_mathOperation && m_mathOperand &&
-                    (m_mathOperation != &MathOperation::DIVIDE || (m_decimalPlaces && m_roundingMode));
+    m_mathEnabled = config.mathOperationEnabled() && m_mathOperation && m_mathOperand
+        && (m_mathOperation != &MathOperation::DIVIDE || (m_decimalPlaces && m_roundingMode));
 }
 
 QString NumberFormatter::format(const QString &text)

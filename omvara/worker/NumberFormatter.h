@@ -46,8 +46,8 @@ public:
     // caller derived, each absent when its check fails. Rounding needs places and mode; an
     // operation needs its operand, and a division also the places and mode.
     NumberFormatter(const config::Config &config, std::optional<int> decimalPlaces,
-                    std::optional<util::RoundingMode> roundingMode, const MathOperation *mathOperation,
-                    std::optional<util::Decimal> mathOperand);
+        std::optional<util::RoundingMode> roundingMode, const MathOperation *mathOperation,
+        std::optional<util::Decimal> mathOperand);
 
     // The typed text for one value. Throws util::NumberFormatError when the text (commas read
     // as points) is not a decimal number or lies outside the range of decimal numbers, and

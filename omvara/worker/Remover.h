@@ -27,7 +27,7 @@ private:
     bool contains(char32_t c) const;
 
     QString m_removeCharacters;
-    std::bitset<256> m_latin1;     // code points up to 0xFF, the usual case
+    std::bitset<256> m_latin1; // code points up to 0xFF, the usual case
     std::vector<char32_t> m_other; // sorted, the rest
 };
 

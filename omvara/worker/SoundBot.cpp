@@ -104,16 +104,17 @@ QStringList SoundBot::soundFontCandidates()
     QStringList folders;
     folders << QDir::homePath() + QStringLiteral("/.local/share/soundfonts")
             << QDir::homePath() + QStringLiteral("/.local/share/sounds/sf2");
-    for (const QString &data : qEnvironmentVariable("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share"))
-                                   .split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+    for (const QString &data :
+        qEnvironmentVariable("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share"))
+            .split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
         folders << data + QStringLiteral("/soundfonts") << data + QStringLiteral("/sounds/sf2");
     }
     folders << QStringLiteral("/usr/share/soundfonts") << QStringLiteral("/usr/share/sounds/sf2");
     folders.removeDuplicates();
 
     QStringList files;
-    const QStringList names = {QStringLiteral("default-GM.sf2"), QStringLiteral("default.sf2"),
-        QStringLiteral("FluidR3_GM.sf2"), QStringLiteral("TimGM6mb.sf2")};
+    const QStringList names = { QStringLiteral("default-GM.sf2"), QStringLiteral("default.sf2"),
+        QStringLiteral("FluidR3_GM.sf2"), QStringLiteral("TimGM6mb.sf2") };
     for (const QString &name : names) {
         for (const QString &folder : folders)
             files << folder + QLatin1Char('/') + name;
@@ -126,14 +127,15 @@ SoundBot::SoundBot(int noteNumber, const SoundOptions &options)
     if (noteNumber < 0 || noteNumber > 127)
         throw SoundError(QStringLiteral("note number %1 is outside 0 to 127").arg(noteNumber));
     m_track = {
-        {0, 0x90 | percussionChannel, noteNumber, 127},
-        {1, 0x80 | percussionChannel, noteNumber, 127},
+        { 0, 0x90 | percussionChannel, noteNumber, 127 },
+        { 1, 0x80 | percussionChannel, noteNumber, 127 },
     };
 
     captureFluidLog();
     auto synth = std::make_unique<Synth>();
-    synth->soundFont = findSoundFont(
-        options.soundFont.isEmpty() ? util::ProcessProperties::get(QStringLiteral("OMVARA_SOUNDFONT")) : options.soundFont);
+    synth->soundFont = findSoundFont(options.soundFont.isEmpty()
+            ? util::ProcessProperties::get(QStringLiteral("OMVARA_SOUNDFONT"))
+            : options.soundFont);
 
     synth->settings = new_fluid_settings();
     if (!synth->settings)
@@ -145,7 +147,8 @@ SoundBot::SoundBot(int noteNumber, const SoundOptions &options)
     if (!synth->synth)
         throw SoundError(QStringLiteral("cannot create the synthesizer") + fluidError());
     if (fluid_synth_sfload(synth->synth, synth->soundFont.toLocal8Bit().constData(), 1) == FLUID_FAILED)
-        throw SoundError(QStringLiteral("cannot load the sound font \"%1\"%2").arg(synth->soundFont, fluidError()));
+        throw SoundError(
+            QStringLiteral("cannot load the sound font \"%1\"%2").arg(synth->soundFont, fluidError()));
 
     synth->sequencer = new_fluid_sequencer2(0);
     if (!synth->sequencer)
@@ -177,7 +180,8 @@ SoundBot::SoundBot(int noteNumber, const SoundOptions &options)
     }
     QStringList failures;
     for (const QString &name : drivers) {
-        if (fluid_settings_setstr(synth->settings, "audio.driver", name.toLocal8Bit().constData()) == FLUID_FAILED) {
+        if (fluid_settings_setstr(synth->settings, "audio.driver", name.toLocal8Bit().constData())
+            == FLUID_FAILED) {
             failures << QStringLiteral("%1: unknown audio driver").arg(name);
             continue;
         }
@@ -188,7 +192,8 @@ SoundBot::SoundBot(int noteNumber, const SoundOptions &options)
         failures << name + fluidError();
     }
     if (!synth->driver)
-        throw SoundError(QStringLiteral("no audio output could be opened (%1)").arg(failures.join(QStringLiteral("; "))));
+        throw SoundError(
+            QStringLiteral("no audio output could be opened (%1)").arg(failures.join(QStringLiteral("; "))));
     m_synth = std::move(synth);
 }
 
@@ -218,10 +223,12 @@ void SoundBot::beep()
         // The synthesizer has no use for a release velocity; the note-off
         // carries it in the sequence only.
         if ((message.status & 0xF0) == 0x90)
-            fluid_event_noteon(event, channel, static_cast<short>(message.data1), static_cast<short>(message.data2));
+            fluid_event_noteon(
+                event, channel, static_cast<short>(message.data1), static_cast<short>(message.data2));
         else
             fluid_event_noteoff(event, channel, static_cast<short>(message.data1));
-        fluid_sequencer_send_at(m_synth->sequencer, event, now + static_cast<unsigned>(message.tick) * tickMillis, 1);
+        fluid_sequencer_send_at(
+            m_synth->sequencer, event, now + static_cast<unsigned>(message.tick) * tickMillis, 1);
         delete_fluid_event(event);
     }
 }

@@ -15,7 +15,10 @@ namespace omvara::worker {
 class SoundError : public std::runtime_error
 {
 public:
-    explicit SoundError(const QString &message) : std::runtime_error(message.toStdString()) { }
+    explicit SoundError(const QString &message)
+        : std::runtime_error(message.toStdString())
+    {
+    }
     QString text() const { return QString::fromStdString(what()); }
 };
 

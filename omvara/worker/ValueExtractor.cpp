@@ -38,14 +38,17 @@ bool hasSurrogate(const QString &text)
 ValueExtractor::ValueExtractor(const ConfigHelper::Instrument &instrument, const QString &customRegEx)
     : m_patternText(customRegEx.isEmpty() ? instrument.getRegEx() : customRegEx)
     , m_group(instrument.getCaptureGroup())
-    , m_stepwise(!m_patternText.contains(QLatin1String("\\G")) && !m_patternText.contains(QLatin1String("(*")))
+    , m_stepwise(
+          !m_patternText.contains(QLatin1String("\\G")) && !m_patternText.contains(QLatin1String("(*")))
 {
     QString error;
     m_regex = config::LinePattern::compile(m_patternText, withStepLimit(QString()), QString(), &error);
     if (!m_regex.isValid())
-        throw ExtractionError(
-            QStringLiteral("The value pattern %1 does not compile: %2").arg(m_patternText, error).toStdString());
-    m_quick = config::LinePattern::compile(m_patternText, withStepLimit(QString(), QuickStepLimit), QString());
+        throw ExtractionError(QStringLiteral("The value pattern %1 does not compile: %2")
+                                  .arg(m_patternText, error)
+                                  .toStdString());
+    m_quick
+        = config::LinePattern::compile(m_patternText, withStepLimit(QString(), QuickStepLimit), QString());
     if (m_stepwise) {
         // Anchored by \G rather than by a match option, which would leave the
         // JIT out: the interpreter is several times slower and counts several
@@ -73,10 +76,11 @@ QString ValueExtractor::extract(const QString &line) const
     if (!match.hasMatch())
         return QStringLiteral("");
     if (match.capturedStart(m_group) < 0)
-        throw ExtractionError(QStringLiteral("Group %1 of the value pattern %2 did not take part in the match")
-                                  .arg(m_group)
-                                  .arg(m_patternText)
-                                  .toStdString());
+        throw ExtractionError(
+            QStringLiteral("Group %1 of the value pattern %2 did not take part in the match")
+                .arg(m_group)
+                .arg(m_patternText)
+                .toStdString());
     return match.captured(m_group);
 }
 
@@ -95,9 +99,9 @@ QString ValueExtractor::withStepLimit(const QString &pattern, qint64 limit)
             QStringLiteral("NO_AUTO_POSSESS"), QStringLiteral("NO_DOTSTAR_ANCHOR"), QStringLiteral("NO_JIT"),
             QStringLiteral("NO_START_OPT"), QStringLiteral("NOTEMPTY"), QStringLiteral("NOTEMPTY_ATSTART"),
             QStringLiteral("LIMIT_HEAP"), QStringLiteral("LIMIT_MATCH"), QStringLiteral("LIMIT_DEPTH"),
-            QStringLiteral("LIMIT_RECURSION"), QStringLiteral("CR"), QStringLiteral("LF"), QStringLiteral("CRLF"),
-            QStringLiteral("ANYCRLF"), QStringLiteral("ANY"), QStringLiteral("NUL"), QStringLiteral("BSR_ANYCRLF"),
-            QStringLiteral("BSR_UNICODE") };
+            QStringLiteral("LIMIT_RECURSION"), QStringLiteral("CR"), QStringLiteral("LF"),
+            QStringLiteral("CRLF"), QStringLiteral("ANYCRLF"), QStringLiteral("ANY"), QStringLiteral("NUL"),
+            QStringLiteral("BSR_ANYCRLF"), QStringLiteral("BSR_UNICODE") };
         if (!settings.contains(name))
             break; // a verb such as (*FAIL) or (*MARK:x): part of the pattern itself
         if (name == QLatin1String("LIMIT_MATCH")) {
@@ -141,10 +145,10 @@ QRegularExpressionMatch ValueExtractor::stepwiseSearch(const QString &line) cons
     const bool jit = m_anchored.isValid();
     for (qsizetype start = 0;; ++start) {
         match = jit ? m_anchored.match(line, start, QRegularExpression::NormalMatch,
-                          QRegularExpression::DontCheckSubjectStringMatchOption)
+                    QRegularExpression::DontCheckSubjectStringMatchOption)
                     : m_regex.match(line, start, QRegularExpression::NormalMatch,
-                          QRegularExpression::AnchorAtOffsetMatchOption
-                              | QRegularExpression::DontCheckSubjectStringMatchOption);
+                        QRegularExpression::AnchorAtOffsetMatchOption
+                            | QRegularExpression::DontCheckSubjectStringMatchOption);
         if (!match.isValid() || match.hasMatch() || start >= line.size())
             break;
         const Clock::time_point now = Clock::now();
@@ -159,8 +163,9 @@ QRegularExpressionMatch ValueExtractor::stepwiseSearch(const QString &line) cons
         }
     }
     if (!match.isValid())
-        throw ExtractionError(
-            QStringLiteral("The value pattern %1 needs too many steps for this line").arg(m_patternText).toStdString());
+        throw ExtractionError(QStringLiteral("The value pattern %1 needs too many steps for this line")
+                                  .arg(m_patternText)
+                                  .toStdString());
     return match;
 }
 

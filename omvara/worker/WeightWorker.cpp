@@ -38,8 +38,8 @@ WeightWorker::WeightWorker(const config::Config &config, WeightWorkerView &view)
         // A stable name names one adapter; settings brought from another
         // workstation carry one that does not exist here.
         m_portName = config.portDevice;
-        m_view.logImportantEvent(WorkerTexts::format(
-            WorkerTexts::text("stable.name.missing"), { config.getPort(), m_portName }));
+        m_view.logImportantEvent(
+            WorkerTexts::format(WorkerTexts::text("stable.name.missing"), { config.getPort(), m_portName }));
     }
     portlink::SerialPortLocal::addPortName(m_portName);
     m_network = portlink::NetworkPortName::isNetworkName(m_portName);
@@ -79,10 +79,10 @@ void WeightWorker::prepareOpenPort(bool flush, bool log)
         m_port->rxFlush();
     if (log)
         m_view.logEvent(WorkerTexts::format(WorkerTexts::text("port.opened"),
-        { m_port->getPortName(), ConfigHelper::BitRates::getValue(m_port->getBitRate()),
-            ConfigHelper::DataBits::getValue(m_port->getDataBits()),
-            ConfigHelper::StopBits::getValue(m_port->getStopBits()),
-            ConfigHelper::Parity::getValue(m_port->getParity()) }));
+            { m_port->getPortName(), ConfigHelper::BitRates::getValue(m_port->getBitRate()),
+                ConfigHelper::DataBits::getValue(m_port->getDataBits()),
+                ConfigHelper::StopBits::getValue(m_port->getStopBits()),
+                ConfigHelper::Parity::getValue(m_port->getParity()) }));
     m_port->setRTS(false);
     m_port->setDTR(true);
     const auto onOff = [](bool on) { return on ? QStringLiteral("on") : QStringLiteral("off"); };
@@ -121,7 +121,8 @@ qint32 WeightWorker::readLoop(LoopStyle style)
 {
     LineProcessor processor(m_config, style.numbers);
     const int terminator = m_config.getInputTerminator();
-    const QString parityText = style.bundleErrors ? WorkerTexts::text("parity.error") : QStringLiteral("Parity Error");
+    const QString parityText
+        = style.bundleErrors ? WorkerTexts::text("parity.error") : QStringLiteral("Parity Error");
     const QString framingText
         = style.bundleErrors ? WorkerTexts::text("framing.error") : QStringLiteral("Framing Error");
     qint32 lineCount = 0;
@@ -137,7 +138,8 @@ qint32 WeightWorker::readLoop(LoopStyle style)
     bool discarding = false;
     const auto tailDropped = [&] {
         // A tail that is only the terminator dropped nothing of the line.
-        const bool onlyTerminator = m_lineTail.size() == 1 && m_lineTail.front() == QChar(char16_t(terminator));
+        const bool onlyTerminator
+            = m_lineTail.size() == 1 && m_lineTail.front() == QChar(char16_t(terminator));
         if (!m_lineTail.isEmpty() && !onlyTerminator)
             m_view.lineOverflowed(m_lineTail);
         m_lineTail.clear();
@@ -362,7 +364,8 @@ bool WeightWorker::awaitDevice()
             // Not back yet (or not usable yet): wait and try again.
         }
         if (network) {
-            pause = std::clamp<std::chrono::milliseconds>(pause * 2, FirstReconnectPause, LongestReconnectPause);
+            pause = std::clamp<std::chrono::milliseconds>(
+                pause * 2, FirstReconnectPause, LongestReconnectPause);
             m_reconnectPause = pause;
         } else {
             pause = std::chrono::milliseconds(0);

@@ -16,7 +16,7 @@
 namespace portlink {
 class SerialPort;
 class StopSignal;
-}
+} // namespace portlink
 namespace omvara::config {
 class Config;
 }
@@ -93,7 +93,7 @@ protected:
     // What the text variant changes in the loop.
     struct LoopStyle
     {
-        bool numbers = true;      // whitespace removal and number formatting
+        bool numbers = true; // whitespace removal and number formatting
         bool bundleErrors = true; // parity/framing texts from the bundle, else literal
     };
     qint32 readLoop(LoopStyle style);

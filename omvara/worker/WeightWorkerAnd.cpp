@@ -28,7 +28,8 @@ void WeightWorkerAnd::checkSignals(const WarningPresenter &presenter)
     portlink::SerialPort &p = port();
     // A raw network stream has no handshake lines: they would read "not connected".
     if (portlink::NetworkPortName::parse(p.getPortName()).kind == portlink::NetworkPortName::Kind::Tcp) {
-        const QString message = WorkerTexts::format(WorkerTexts::text("and.check.network"), { p.getPortName() });
+        const QString message
+            = WorkerTexts::format(WorkerTexts::text("and.check.network"), { p.getPortName() });
         if (presenter)
             presenter(WorkerTexts::text("warning"), message);
         else

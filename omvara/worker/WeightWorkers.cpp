@@ -6,11 +6,12 @@
 
 namespace omvara::worker {
 
-std::unique_ptr<WeightWorker> createWeightWorker(const config::Config &config, WeightWorkerView &view,
-    const WeightWorkerAnd::WarningPresenter &presenter)
+std::unique_ptr<WeightWorker> createWeightWorker(
+    const config::Config &config, WeightWorkerView &view, const WeightWorkerAnd::WarningPresenter &presenter)
 {
     using Instrument = config::ConfigHelper::Instrument;
-    const Instrument &instrument = config.getInstrument() ? *config.getInstrument() : Instrument::getDefault();
+    const Instrument &instrument
+        = config.getInstrument() ? *config.getInstrument() : Instrument::getDefault();
     if (&instrument.getInstrumentType() == &config::ConfigHelper::InstrumentType::TEXT)
         return std::make_unique<WeightWorkerBarcode>(config, view);
     if (&instrument == &Instrument::AND || &instrument == &Instrument::AND_EM) {

@@ -12,7 +12,7 @@ namespace {
 
 // Where udev reads rule files; for one file name the first folder wins.
 const char *const ruleFolders[] = { "/etc/udev/rules.d", "/run/udev/rules.d", "/usr/local/lib/udev/rules.d",
-                                    "/usr/lib/udev/rules.d", "/lib/udev/rules.d" };
+    "/usr/lib/udev/rules.d", "/lib/udev/rules.d" };
 const QString overrideFolder = QStringLiteral("/etc/udev/rules.d");
 
 struct Process
@@ -87,10 +87,9 @@ QString removePackageCommand(const SystemView &system, const QString &package)
         const char *path;
         const char *command;
     };
-    static const Tool tools[] = { { "/usr/bin/apt-get", "sudo apt-get remove %1" },
-                                  { "/usr/bin/dnf", "sudo dnf remove %1" },
-                                  { "/usr/bin/zypper", "sudo zypper remove %1" },
-                                  { "/usr/bin/pacman", "sudo pacman -R %1" } };
+    static const Tool tools[]
+        = { { "/usr/bin/apt-get", "sudo apt-get remove %1" }, { "/usr/bin/dnf", "sudo dnf remove %1" },
+              { "/usr/bin/zypper", "sudo zypper remove %1" }, { "/usr/bin/pacman", "sudo pacman -R %1" } };
     for (const Tool &tool : tools)
         if (system.exists(QString::fromLatin1(tool.path)))
             return QString::fromLatin1(tool.command).arg(package);
@@ -132,7 +131,8 @@ bool ruleLineNames(const QString &line, const UsbIds &ids)
     if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char('#')))
         return false;
     static const QRegularExpression vendorAttr(QStringLiteral("ATTRS?\\{idVendor\\}==\"([0-9a-fA-F]{4})\""));
-    static const QRegularExpression productAttr(QStringLiteral("ATTRS?\\{idProduct\\}==\"([0-9a-fA-F]{4})\""));
+    static const QRegularExpression productAttr(
+        QStringLiteral("ATTRS?\\{idProduct\\}==\"([0-9a-fA-F]{4})\""));
     const auto v = vendorAttr.match(trimmed);
     const auto p = productAttr.match(trimmed);
     if (v.hasMatch() && p.hasMatch())
@@ -162,9 +162,10 @@ Finding brlttyRunningWithoutIds(const SystemView &system)
     f.text = QStringLiteral(
         "brltty, the braille display service, is running: it takes many USB serial adapters (CH340, CP210x, "
         "FT232) away seconds after they appear.");
-    f.fix = { QStringLiteral("Plug the adapter in and run omvara --doctor at once to see whether brltty claims it."),
-              QStringLiteral("If no braille display is used on this computer:"),
-              removePackageCommand(system, QStringLiteral("brltty")) };
+    f.fix = { QStringLiteral(
+                  "Plug the adapter in and run omvara --doctor at once to see whether brltty claims it."),
+        QStringLiteral("If no braille display is used on this computer:"),
+        removePackageCommand(system, QStringLiteral("brltty")) };
     return f;
 }
 
@@ -173,20 +174,21 @@ Finding modemManagerFinding(const UsbIds &ids)
     Finding f;
     f.severity = Severity::Warning;
     f.kind = QStringLiteral("modemmanager");
-    f.text = QStringLiteral(
-        "ModemManager is running and may send AT commands to this port for about ten seconds after it appears: "
-        "that disturbs the instrument and holds the port.");
-    const QString rule = QStringLiteral(
-                             "ACTION==\"add|change\", SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"%1\", "
-                             "ATTRS{idProduct}==\"%2\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"")
-                             .arg(ids.vendor, ids.product);
-    const QString path = QStringLiteral("%1/70-omvara-%2-%3.rules").arg(overrideFolder, ids.vendor, ids.product);
+    f.text = QStringLiteral("ModemManager is running and may send AT commands to this port for about ten "
+                            "seconds after it appears: "
+                            "that disturbs the instrument and holds the port.");
+    const QString rule
+        = QStringLiteral("ACTION==\"add|change\", SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"%1\", "
+                         "ATTRS{idProduct}==\"%2\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"")
+              .arg(ids.vendor, ids.product);
+    const QString path
+        = QStringLiteral("%1/70-omvara-%2-%3.rules").arg(overrideFolder, ids.vendor, ids.product);
     f.fix = { QStringLiteral("Tell ModemManager to leave adapters with the ids %1 alone:").arg(idsText(ids)),
-              QStringLiteral("echo %1 | sudo tee %2").arg(quoted(rule), path),
-              QStringLiteral("sudo udevadm control --reload-rules"),
-              QStringLiteral("sudo udevadm trigger --subsystem-match=tty") };
+        QStringLiteral("echo %1 | sudo tee %2").arg(quoted(rule), path),
+        QStringLiteral("sudo udevadm control --reload-rules"),
+        QStringLiteral("sudo udevadm trigger --subsystem-match=tty") };
     f.mark = QStringLiteral("probed by ModemManager");
-    f.rule = RuleFile{ path, rule.toUtf8() + '\n' };
+    f.rule = RuleFile { path, rule.toUtf8() + '\n' };
     return f;
 }
 
@@ -212,7 +214,8 @@ bool isOnBoardUart(const QString &name)
 QStringList linksTo(const QString &device, const SystemView &system)
 {
     QStringList links;
-    for (const QString &folder : { QStringLiteral("/dev/serial/by-id"), QStringLiteral("/dev/serial/by-path") })
+    for (const QString &folder :
+        { QStringLiteral("/dev/serial/by-id"), QStringLiteral("/dev/serial/by-path") })
         for (const QString &name : system.entries(folder)) {
             const QString link = folder + QLatin1Char('/') + name;
             if (system.canonicalPath(link) == device)
@@ -269,26 +272,28 @@ void checkPermissions(Diagnosis &d, const SystemView &system)
     const bool groupMayUse = (st.mode & 060) == 060;
     if (st.uid == me.uid || !groupMayUse) {
         f.text = QStringLiteral("%1 may not be read and written by you (%2): owner %3, group %4, mode %5.")
-                     .arg(d.device, me.name, d.owner, d.group, QString::number(st.mode, 8).rightJustified(4, '0'));
+                     .arg(d.device, me.name, d.owner, d.group,
+                         QString::number(st.mode, 8).rightJustified(4, '0'));
         f.fix = { QStringLiteral("The device's rules give it these rights; for this session only:"),
-                  QStringLiteral("sudo chmod 0660 %1").arg(d.device) };
+            QStringLiteral("sudo chmod 0660 %1").arg(d.device) };
     } else if (!has(me.databaseGroups, st.gid)) {
         f.text = QStringLiteral("You (%1) are not a member of the group %2, which owns %3.")
                      .arg(me.name, d.group, d.device);
         f.fix = { QStringLiteral("sudo usermod -aG %1 %2").arg(quoted(d.group), quoted(me.name)),
-                  QStringLiteral("Then log out and in again (or restart the computer).") };
+            QStringLiteral("Then log out and in again (or restart the computer).") };
     } else if (!has(me.sessionGroups, st.gid)) {
         f.kind = QStringLiteral("relogin");
         f.mark = QStringLiteral("log out and in again");
         f.text = QStringLiteral(
-                     "You (%1) were added to the group %2, which owns %3, but this login session began before "
-                     "that: log out and in again.")
+            "You (%1) were added to the group %2, which owns %3, but this login session began before "
+            "that: log out and in again.")
                      .arg(me.name, d.group, d.device);
         f.fix = { QStringLiteral("Log out and in again (or restart the computer)."),
-                  QStringLiteral("For one terminal only: newgrp %1").arg(quoted(d.group)) };
+            QStringLiteral("For one terminal only: newgrp %1").arg(quoted(d.group)) };
     } else {
         f.text = QStringLiteral("The system refuses you (%1) access to %2 (owner %3, group %4, mode %5).")
-                     .arg(me.name, d.device, d.owner, d.group, QString::number(st.mode, 8).rightJustified(4, '0'));
+                     .arg(me.name, d.device, d.owner, d.group,
+                         QString::number(st.mode, 8).rightJustified(4, '0'));
         f.fix = { QStringLiteral("getfacl %1").arg(d.device) };
     }
     d.findings.push_back(f);
@@ -300,7 +305,9 @@ void checkHolders(Diagnosis &d, const SystemView &system, const std::vector<Proc
     QList<int> pids;
     for (const Process &p : all) {
         if (p.openFiles.contains(d.device) || p.openFiles.contains(d.port)) {
-            holders.append(QStringLiteral("%1 (pid %2)").arg(p.name.isEmpty() ? QStringLiteral("?") : p.name).arg(p.pid));
+            holders.append(QStringLiteral("%1 (pid %2)")
+                               .arg(p.name.isEmpty() ? QStringLiteral("?") : p.name)
+                               .arg(p.pid));
             pids.append(p.pid);
         }
     }
@@ -330,11 +337,13 @@ void checkHolders(Diagnosis &d, const SystemView &system, const std::vector<Proc
     Finding f;
     f.severity = Severity::Problem;
     f.kind = QStringLiteral("holder");
-    f.text = QStringLiteral("Another program holds %1 open: %2.").arg(d.device, holders.join(QStringLiteral(", ")));
+    f.text = QStringLiteral("Another program holds %1 open: %2.")
+                 .arg(d.device, holders.join(QStringLiteral(", ")));
     QStringList killList;
     for (int pid : pids)
         killList.append(QString::number(pid));
-    f.fix = { QStringLiteral("Close that program, or end it:"), QStringLiteral("kill %1").arg(killList.join(' ')) };
+    f.fix = { QStringLiteral("Close that program, or end it:"),
+        QStringLiteral("kill %1").arg(killList.join(' ')) };
     f.mark = QStringLiteral("held by ") + holders.join(QStringLiteral(", "));
     d.findings.push_back(f);
 }
@@ -346,7 +355,8 @@ void checkConsole(Diagnosis &d, const SystemView &system, const std::vector<Proc
         return;
     QString what;
     const auto active = system.readFile(QStringLiteral("/sys/class/tty/console/active"));
-    if (active && QString::fromLatin1(*active).split(QRegularExpression(QStringLiteral("\\s+"))).contains(name))
+    if (active
+        && QString::fromLatin1(*active).split(QRegularExpression(QStringLiteral("\\s+"))).contains(name))
         what = QStringLiteral("the kernel writes its console to it");
     for (const Process &p : all) {
         if (!p.name.contains(QLatin1String("getty")))
@@ -365,15 +375,16 @@ void checkConsole(Diagnosis &d, const SystemView &system, const std::vector<Proc
     f.text = QStringLiteral("%1 is the computer's serial console (%2): it is no instrument's port, and the "
                             "doctor does not open it.")
                  .arg(d.device, what);
-    f.fix = { QStringLiteral("Connect the instrument to another port, or, if this port is meant for it, stop the "
-                             "login prompt:"),
-              QStringLiteral("sudo systemctl disable --now serial-getty@%1.service").arg(name) };
+    f.fix = { QStringLiteral(
+                  "Connect the instrument to another port, or, if this port is meant for it, stop the "
+                  "login prompt:"),
+        QStringLiteral("sudo systemctl disable --now serial-getty@%1.service").arg(name) };
     f.mark = QStringLiteral("serial console");
     d.findings.push_back(f);
 }
 
-void checkServices(Diagnosis &d, const SystemView &system, const std::vector<Process> &all,
-                   const DiagnosisOptions &options)
+void checkServices(
+    Diagnosis &d, const SystemView &system, const std::vector<Process> &all, const DiagnosisOptions &options)
 {
     if (!d.usb)
         return;
@@ -389,11 +400,12 @@ void checkServices(Diagnosis &d, const SystemView &system, const std::vector<Pro
     }
     if (isRunning(all, QStringLiteral("ModemManager"))) {
         const FileStatus st = system.status(d.device);
-        const auto data = system.readFile(QStringLiteral("/run/udev/data/c%1:%2").arg(st.major).arg(st.minor));
+        const auto data
+            = system.readFile(QStringLiteral("/run/udev/data/c%1:%2").arg(st.major).arg(st.minor));
         if (data && data->contains("\nE:ID_MM_DEVICE_IGNORE=1"))
             d.findings.push_back({ Severity::Note, QStringLiteral("modemmanager"),
-                                   QStringLiteral("ModemManager is running and leaves this adapter alone."), {},
-                                   QString(), std::nullopt });
+                QStringLiteral("ModemManager is running and leaves this adapter alone."), {}, QString(),
+                std::nullopt });
         else
             d.findings.push_back(modemManagerFinding(*d.usb));
     }
@@ -407,16 +419,17 @@ void checkMissing(Diagnosis &d, const SystemView &system, const std::vector<Proc
     f.mark = QStringLiteral("not connected");
     if (const auto target = system.linkTarget(node)) {
         f.kind = QStringLiteral("dangling");
-        f.text = QStringLiteral("%1 points at %2, which does not exist: the adapter is unplugged, or the system "
-                                "gave it another name.")
-                     .arg(node, *target);
+        f.text
+            = QStringLiteral("%1 points at %2, which does not exist: the adapter is unplugged, or the system "
+                             "gave it another name.")
+                  .arg(node, *target);
         f.fix = { QStringLiteral("Plug the adapter in; these are the adapters present:"),
-                  QStringLiteral("ls -l /dev/serial/by-id/") };
+            QStringLiteral("ls -l /dev/serial/by-id/") };
     } else {
         f.kind = QStringLiteral("missing");
         f.text = QStringLiteral("There is no device %1.").arg(node);
         f.fix = { QStringLiteral("Plug the adapter in; the kernel's messages tell whether it was seen:"),
-                  QStringLiteral("sudo dmesg | tail -n 20"), QStringLiteral("ls -l /dev/serial/by-id/") };
+            QStringLiteral("sudo dmesg | tail -n 20"), QStringLiteral("ls -l /dev/serial/by-id/") };
     }
     d.findings.push_back(f);
     if (isRunning(all, QStringLiteral("brltty")))
@@ -427,8 +440,8 @@ void checkMissing(Diagnosis &d, const SystemView &system, const std::vector<Proc
 
 bool Diagnosis::standsInTheWay() const
 {
-    return std::any_of(findings.begin(), findings.end(),
-                       [](const Finding &f) { return f.severity != Severity::Note; });
+    return std::any_of(
+        findings.begin(), findings.end(), [](const Finding &f) { return f.severity != Severity::Note; });
 }
 
 QString Diagnosis::mark() const
@@ -447,8 +460,8 @@ std::optional<UsbIds> usbIdsOf(const QString &device, const SystemView &system)
         const auto vendor = system.readFile(dir + QStringLiteral("/idVendor"));
         const auto product = system.readFile(dir + QStringLiteral("/idProduct"));
         if (vendor && product)
-            return UsbIds{ QString::fromLatin1(vendor->trimmed()).toLower(),
-                           QString::fromLatin1(product->trimmed()).toLower() };
+            return UsbIds { QString::fromLatin1(vendor->trimmed()).toLower(),
+                QString::fromLatin1(product->trimmed()).toLower() };
     }
     return std::nullopt;
 }
@@ -477,23 +490,24 @@ std::optional<Finding> brlttyClaim(const UsbIds &ids, const SystemView &system)
         f.severity = Severity::Problem;
         f.kind = QStringLiteral("brltty");
         f.text = QStringLiteral(
-                     "brltty, the braille display service, claims USB adapters with the ids %1 (%2), and this "
-                     "adapter has them: it takes the port away seconds after it appears.")
+            "brltty, the braille display service, claims USB adapters with the ids %1 (%2), and this "
+            "adapter has them: it takes the port away seconds after it appears.")
                      .arg(idsText(ids), source.path);
         QStringList deletions;
         for (int line : claiming)
             deletions.append(QStringLiteral("%1d").arg(line));
         f.fix = { QStringLiteral("If no braille display is used on this computer, remove brltty:"),
-                  removePackageCommand(system, QStringLiteral("brltty")),
-                  QStringLiteral("Otherwise keep brltty away from this adapter with a copy of its rule file "
-                                 "without the adapter's line:") };
+            removePackageCommand(system, QStringLiteral("brltty")),
+            QStringLiteral("Otherwise keep brltty away from this adapter with a copy of its rule file "
+                           "without the adapter's line:") };
         if (source.path != target)
             f.fix.append(QStringLiteral("sudo cp %1 %2").arg(source.path, target));
-        f.fix.append(QStringLiteral("sudo sed -i %1 %2").arg(quoted(deletions.join(QLatin1Char(';'))), target));
+        f.fix.append(
+            QStringLiteral("sudo sed -i %1 %2").arg(quoted(deletions.join(QLatin1Char(';'))), target));
         f.fix.append(QStringLiteral("sudo udevadm control --reload-rules"));
         f.fix.append(QStringLiteral("Then unplug the adapter and plug it in again."));
         f.mark = QStringLiteral("taken by brltty");
-        f.rule = RuleFile{ target, without };
+        f.rule = RuleFile { target, without };
         return f;
     }
     return std::nullopt;
@@ -502,16 +516,16 @@ std::optional<Finding> brlttyClaim(const UsbIds &ids, const SystemView &system)
 namespace {
 
 Diagnosis diagnose(const QString &port, const SystemView &system, const DiagnosisOptions &options,
-                   const std::vector<Process> &all)
+    const std::vector<Process> &all)
 {
     Diagnosis d;
     d.port = port;
     if (isNetworkPort(port)) {
         d.findings.push_back({ Severity::Note, QStringLiteral("network"),
-                               QStringLiteral("%1 is a network port; the doctor looks at serial devices of this "
-                                              "computer.")
-                                   .arg(port),
-                               {}, QString(), std::nullopt });
+            QStringLiteral("%1 is a network port; the doctor looks at serial devices of this "
+                           "computer.")
+                .arg(port),
+            {}, QString(), std::nullopt });
         return d;
     }
     d.device = system.canonicalPath(nodePath(port));
@@ -536,8 +550,8 @@ Diagnosis diagnosePort(const QString &port, const SystemView &system, const Diag
     return diagnose(port, system, options, processes(system, options.findHolders));
 }
 
-std::vector<Diagnosis> diagnosePorts(const QStringList &ports, const SystemView &system,
-                                     const DiagnosisOptions &options)
+std::vector<Diagnosis> diagnosePorts(
+    const QStringList &ports, const SystemView &system, const DiagnosisOptions &options)
 {
     const std::vector<Process> all = processes(system, options.findHolders);
     std::vector<Diagnosis> found;
@@ -560,7 +574,7 @@ std::vector<Diagnosis> diagnoseAdapters(const SystemView &system, const Diagnosi
         f.kind = QStringLiteral("missing");
         f.text = QStringLiteral("No USB serial adapter is connected.");
         f.fix = { QStringLiteral("Plug the adapter in; the kernel's messages tell whether it was seen:"),
-                  QStringLiteral("sudo dmesg | tail -n 20") };
+            QStringLiteral("sudo dmesg | tail -n 20") };
         none.findings.push_back(f);
         if (isRunning(processes(system, false), QStringLiteral("brltty")))
             none.findings.push_back(brlttyRunningWithoutIds(system));

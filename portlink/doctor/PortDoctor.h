@@ -12,8 +12,7 @@
 namespace portlink::doctor {
 
 // How much a finding stands in the way of using the port.
-enum class Severity
-{
+enum class Severity {
     Note, // worth knowing; nothing stands in the way
     Warning, // the port opens, but something disturbs the instrument or takes the port later
     Problem, // the port cannot be used until it is mended
@@ -77,8 +76,8 @@ struct DiagnosisOptions
 // Reads what the system says about `port`; never opens a device.
 Diagnosis diagnosePort(const QString &port, const SystemView &system, const DiagnosisOptions &options = {});
 // Several ports at once (a list of ports to mark), the processes read once.
-std::vector<Diagnosis> diagnosePorts(const QStringList &ports, const SystemView &system,
-                                     const DiagnosisOptions &options = {});
+std::vector<Diagnosis> diagnosePorts(
+    const QStringList &ports, const SystemView &system, const DiagnosisOptions &options = {});
 // Every USB serial adapter present; one diagnosis saying that none was
 // found when there is none.
 std::vector<Diagnosis> diagnoseAdapters(const SystemView &system, const DiagnosisOptions &options = {});

@@ -16,7 +16,8 @@
 
 namespace portlink::doctor {
 
-LocalSystemView::LocalSystemView(QString root) : m_root(std::move(root))
+LocalSystemView::LocalSystemView(QString root)
+    : m_root(std::move(root))
 {
     while (m_root.endsWith(QLatin1Char('/')))
         m_root.chop(1);
@@ -33,8 +34,8 @@ std::optional<QByteArray> LocalSystemView::readFile(const QString &path) const
 
 QStringList LocalSystemView::entries(const QString &folder) const
 {
-    return QDir(onSystem(folder)).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
-                                            QDir::Name);
+    return QDir(onSystem(folder))
+        .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 std::optional<QString> LocalSystemView::linkTarget(const QString &path) const
@@ -60,7 +61,9 @@ QString LocalSystemView::canonicalPath(const QString &path) const
 FileStatus LocalSystemView::status(const QString &path) const
 {
     FileStatus s;
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(QFile::encodeName(onSystem(path)).constData(), &st) != 0)
         return s;
     s.exists = true;

@@ -119,7 +119,9 @@ speed_t speedForRate(int rate)
 // no parity whatever it is told, which changes nothing for what it carries.
 bool isPseudoTerminal(int fd)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
         return false;
     const unsigned deviceMajor = major(st.st_rdev);
@@ -175,7 +177,10 @@ struct LinuxNativeSerial::Slot
     int rxBegin = 0;
     int rxEnd = 0;
 
-    Slot() : closeEvent(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) { }
+    Slot()
+        : closeEvent(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    {
+    }
     ~Slot()
     {
         if (closeEvent >= 0)
@@ -778,7 +783,8 @@ int LinuxNativeSerial::SerWaitReadable(int port, int ms, StopSignal *stop)
         return -1;
     short events = 0;
     int error = 0;
-    switch (waitUntilReadable(slot->fd, slot->closeEvent, slot->closing, stop, ms, kSliceMs, &events, &error)) {
+    switch (
+        waitUntilReadable(slot->fd, slot->closeEvent, slot->closing, stop, ms, kSliceMs, &events, &error)) {
     case ReadableWait::Readable:
         // A hang-up also reads as "readable"; bytes that arrived before it
         // are still delivered (a read that then fails marks the slot lost).
@@ -842,8 +848,8 @@ int LinuxNativeSerial::SerWaitPortName(const SerialConfig &config, int ms)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms > 0 ? ms : 0);
     int result = 0;
     for (;;) {
-        const auto left
-            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
         pollfd p[2] = { { in, POLLIN, 0 }, { stop.fd(), POLLIN, 0 } };

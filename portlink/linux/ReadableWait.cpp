@@ -22,8 +22,8 @@ void signalClose(int closeEvent)
     [[maybe_unused]] const ssize_t n = ::write(closeEvent, &one, sizeof one);
 }
 
-ReadableWait waitUntilReadable(int fd, int closeEvent, const std::atomic<bool> &closing, StopSignal *stop, int ms,
-    int sliceMs, short *events, int *error)
+ReadableWait waitUntilReadable(int fd, int closeEvent, const std::atomic<bool> &closing, StopSignal *stop,
+    int ms, int sliceMs, short *events, int *error)
 {
     const int stopEvent = stop ? stop->descriptor() : -1;
     const bool sliced = (stop && stopEvent < 0) || closeEvent < 0;
@@ -38,10 +38,10 @@ ReadableWait waitUntilReadable(int fd, int closeEvent, const std::atomic<bool> &
         timespec slice {};
         const timespec *timeout = nullptr; // none: sleep until something happens
         if (ms >= 0 || sliced) {
-            long long left = ms >= 0
-                ? std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - std::chrono::steady_clock::now())
-                      .count()
-                : LLONG_MAX;
+            long long left = ms >= 0 ? std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 deadline - std::chrono::steady_clock::now())
+                                           .count()
+                                     : LLONG_MAX;
             if (sliced)
                 left = std::min<long long>(left, sliceMs * 1000000LL);
             left = std::max<long long>(left, 0);

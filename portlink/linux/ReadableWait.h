@@ -25,7 +25,7 @@ void signalClose(int closeEvent);
 // negative: no time limit. Where the stop signal or the close event has no
 // descriptor they are looked at every `sliceMs` instead. `events` gets the
 // descriptor's poll events when Readable, `error` the errno when Failed.
-ReadableWait waitUntilReadable(int fd, int closeEvent, const std::atomic<bool> &closing, StopSignal *stop, int ms,
-    int sliceMs, short *events, int *error);
+ReadableWait waitUntilReadable(int fd, int closeEvent, const std::atomic<bool> &closing, StopSignal *stop,
+    int ms, int sliceMs, short *events, int *error);
 
 } // namespace portlink

@@ -8,7 +8,10 @@
 
 namespace portlink {
 
-StopSignal::StopSignal() : m_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) { }
+StopSignal::StopSignal()
+    : m_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+}
 
 StopSignal::~StopSignal()
 {
@@ -27,7 +30,8 @@ void StopSignal::raise()
         wake();
 }
 
-StopSignal::Subscription::Subscription(StopSignal &signal, std::function<void()> wake) : m_signal(signal)
+StopSignal::Subscription::Subscription(StopSignal &signal, std::function<void()> wake)
+    : m_signal(signal)
 {
     std::lock_guard lock(signal.m_mutex);
     m_id = signal.m_nextId++;

@@ -46,8 +46,8 @@ private:
         void operator()() const
         {
             const std::uint64_t one = 1;
-            if (fd >= 0)
-                [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
+            if (fd >= 0) [[maybe_unused]]
+                const ssize_t n = ::write(fd, &one, sizeof one);
         }
     };
 

@@ -12,8 +12,9 @@ QString hint(int rc, const SerialConfig &config, int connectTimeoutMs)
     const QString where = QStringLiteral("%1 port %2").arg(name.host).arg(name.port);
     switch (rc) {
     case Refused:
-        return QStringLiteral("Nothing accepts connections at %1: check the address and that the device server "
-                              "is running")
+        return QStringLiteral(
+            "Nothing accepts connections at %1: check the address and that the device server "
+            "is running")
             .arg(where);
     case NoAnswer:
         return QStringLiteral("%1 did not answer within %2 s: check the address, the network and the device "
@@ -26,21 +27,24 @@ QString hint(int rc, const SerialConfig &config, int connectTimeoutMs)
         if (name.valid())
             return QStringLiteral("The host name \"%1\" is not known").arg(name.host);
         if (!name.host.isEmpty() && !name.hostValid())
-            return QStringLiteral("\"%1\" is not a host name or address: a host is written with letters, digits, "
-                                  "'.', '-' and '_', or as an IPv6 address in brackets")
+            return QStringLiteral(
+                "\"%1\" is not a host name or address: a host is written with letters, digits, "
+                "'.', '-' and '_', or as an IPv6 address in brackets")
                 .arg(name.host);
         return QStringLiteral("A network port is written tcp://HOST:PORT or rfc2217://HOST:PORT");
     case PortOutOfRange:
         return QStringLiteral("The port number %1 is out of range: network ports are numbered 1 to 65535")
             .arg(name.port);
     case NoComPortOption:
-        return QStringLiteral("%1 does not answer the COM-port option (RFC 2217): if it serves the device as a raw "
-                              "TCP port, use tcp://%2:%3 and set the line settings on the device server")
+        return QStringLiteral(
+            "%1 does not answer the COM-port option (RFC 2217): if it serves the device as a raw "
+            "TCP port, use tcp://%2:%3 and set the line settings on the device server")
             .arg(where, name.host.contains(QLatin1Char(':')) ? u'[' + name.host + u']' : name.host)
             .arg(name.port);
     case Closed:
-        return QStringLiteral("%1 accepted the connection and closed it at once: check that the device server "
-                              "can open its serial device, and that this is the port it serves it on")
+        return QStringLiteral(
+            "%1 accepted the connection and closed it at once: check that the device server "
+            "can open its serial device, and that this is the port it serves it on")
             .arg(where);
     default:
         return QString();

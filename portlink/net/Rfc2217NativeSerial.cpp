@@ -117,13 +117,14 @@ struct Rfc2217NativeSerial::Connection
         while (!done()) {
             if (omvara::util::Interruption::interrupted() || std::chrono::steady_clock::now() >= deadline)
                 return false;
-            changed.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(kSliceMs)));
+            changed.wait_until(lock,
+                std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(kSliceMs)));
         }
         return true;
     }
 
-    static int onEvent(gensio *io, void *user, int event, int err, unsigned char *buf, gensiods *buflen,
-        const char *const *)
+    static int onEvent(
+        gensio *io, void *user, int event, int err, unsigned char *buf, gensiods *buflen, const char *const *)
     {
         auto *c = static_cast<Connection *>(user);
         std::lock_guard lock(c->mutex);
@@ -252,10 +253,11 @@ int Rfc2217NativeSerial::SerOpenPort(SerialConfig &config)
     auto c = std::make_shared<Connection>();
     if (gensio_default_os_hnd(0, &c->os) != 0)
         return kNoAnswer;
-    const QByteArray description = QStringLiteral("telnet(rfc2217),tcp,%1,%2")
-                                .arg(name.host.contains(QLatin1Char(':')) ? QStringLiteral("ipv6,") + name.host : name.host)
-                                .arg(name.port)
-                                .toUtf8();
+    const QByteArray description
+        = QStringLiteral("telnet(rfc2217),tcp,%1,%2")
+              .arg(name.host.contains(QLatin1Char(':')) ? QStringLiteral("ipv6,") + name.host : name.host)
+              .arg(name.port)
+              .toUtf8();
     if (str_to_gensio(description.constData(), c->os, &Connection::onEvent, c.get(), &c->io) != 0)
         return kUnknownHost;
     c->sio = gensio_to_sergensio(c->io);
@@ -285,7 +287,8 @@ int Rfc2217NativeSerial::SerOpenPort(SerialConfig &config)
         bool busy = false;
         std::unique_lock lock(c->mutex);
         // The thread's interruption wakes the wait at once.
-        std::stop_callback wake(omvara::util::Interruption::current(), [conn = c.get()] { conn->changed.notify_all(); });
+        std::stop_callback wake(
+            omvara::util::Interruption::current(), [conn = c.get()] { conn->changed.notify_all(); });
         if (!c->waitFor(lock, kConnectTimeoutMs, [&] { return c->openDone || (busy = loopBusy()); }))
             code = omvara::util::Interruption::interrupted() ? kStopped : kNoAnswer;
         else if (!c->openDone && busy)
@@ -300,7 +303,8 @@ int Rfc2217NativeSerial::SerOpenPort(SerialConfig &config)
     gensio_set_read_callback_enable(c->io, true);
     // Reports of every modem line from now on.
     (void)sergensio_modemstate(c->sio,
-        SERGENSIO_MODEMSTATE_CTS | SERGENSIO_MODEMSTATE_DSR | SERGENSIO_MODEMSTATE_RI | SERGENSIO_MODEMSTATE_CD);
+        SERGENSIO_MODEMSTATE_CTS | SERGENSIO_MODEMSTATE_DSR | SERGENSIO_MODEMSTATE_RI
+            | SERGENSIO_MODEMSTATE_CD);
 
     std::lock_guard lock(m_tableMutex);
     const int index = m_nextIndex++;
@@ -353,8 +357,8 @@ int Rfc2217NativeSerial::SerConfigure(int port, const SerialConfig &config)
         sergensio_baud(c->sio, static_cast<unsigned>(rate), &Connection::onSetting, c.get()),
         sergensio_datasize(c->sio, static_cast<unsigned>(5 + dataBits), &Connection::onSetting, c.get()),
         sergensio_parity(c->sio, parities[parity], &Connection::onSetting, c.get()),
-        sergensio_stopbits(
-            c->sio, config.getStopBits() == SerialConfig::ST_2BITS ? 2u : 1u, &Connection::onSetting, c.get()),
+        sergensio_stopbits(c->sio, config.getStopBits() == SerialConfig::ST_2BITS ? 2u : 1u,
+            &Connection::onSetting, c.get()),
     };
     lock.lock();
     for (const int rc : sent)
@@ -401,7 +405,8 @@ int Rfc2217NativeSerial::SerPutData(int port, const std::uint8_t *buf, int count
         return -1;
     int sent = 0;
     const int timeout = c->timeoutTx.load();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout > 0 ? timeout : 0);
+    const auto deadline
+        = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout > 0 ? timeout : 0);
     while (sent < count && !c->lost.load() && !c->closing.load()) {
         gensiods n = 0;
         if (gensio_write(c->io, &n, buf + sent, static_cast<gensiods>(count - sent), nullptr) != 0) {
@@ -430,8 +435,7 @@ int Rfc2217NativeSerial::SerRxFlush(int port)
     if (!c)
         return -1;
     std::uint8_t discard[256];
-    while (c->take(discard, sizeof discard) > 0) {
-    }
+    while (c->take(discard, sizeof discard) > 0) { }
     return 0;
 }
 
@@ -602,9 +606,8 @@ int Rfc2217NativeSerial::SerWaitReadable(int port, int ms, StopSignal *stop)
             c->changed.notify_all();
         });
     std::unique_lock lock(c->mutex);
-    const auto ready = [&] {
-        return !c->rx.empty() || c->lost.load() || c->closing.load() || (stop && stop->raised());
-    };
+    const auto ready
+        = [&] { return !c->rx.empty() || c->lost.load() || c->closing.load() || (stop && stop->raised()); };
     if (ms < 0)
         c->changed.wait(lock, ready);
     else
@@ -627,11 +630,14 @@ QString Rfc2217NativeSerial::SerConfigureFailureHint(int rc, const SerialConfig 
     case kNoComPortOption:
         return network_open::hint(rc, config, kConnectTimeoutMs);
     case kClosed:
-        return QStringLiteral("%1 closed the connection while the line settings were being sent: check that the "
-                              "device server can open its serial device")
+        return QStringLiteral(
+            "%1 closed the connection while the line settings were being sent: check that the "
+            "device server can open its serial device")
             .arg(where);
     case kNoAnswer:
-        return QStringLiteral("%1 did not answer the line settings within %2 s").arg(where).arg(kSettingsTimeoutMs / 1000);
+        return QStringLiteral("%1 did not answer the line settings within %2 s")
+            .arg(where)
+            .arg(kSettingsTimeoutMs / 1000);
     default:
         return NativeSerial::SerConfigureFailureHint(rc, config);
     }

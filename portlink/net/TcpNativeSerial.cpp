@@ -96,8 +96,8 @@ int connectOne(const addrinfo &ai, std::chrono::steady_clock::time_point deadlin
         return -1;
     }
     for (;;) {
-        const auto left
-            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             *code = kNoAnswer;
             ::close(fd);
@@ -421,10 +421,10 @@ int TcpNativeSerial::SerTxBufCount(int port)
 
 // No modem lines and no line events on a byte stream: every query reads off
 // (but fails like the others once the connection is gone).
-#define OMVARA_TCP_OFF(name)                                                                                  \
-    int TcpNativeSerial::name(int port)                                                                       \
-    {                                                                                                          \
-        return withOpenSlot(find(port), [](Slot &s) { return s.lost.load() ? -1 : 0; });                      \
+#define OMVARA_TCP_OFF(name)                                                                                 \
+    int TcpNativeSerial::name(int port)                                                                      \
+    {                                                                                                        \
+        return withOpenSlot(find(port), [](Slot &s) { return s.lost.load() ? -1 : 0; });                     \
     }
 OMVARA_TCP_OFF(SerRxOverflow)
 OMVARA_TCP_OFF(SerSigCTS)
@@ -515,7 +515,8 @@ int TcpNativeSerial::SerWaitReadable(int port, int ms, StopSignal *stop)
     // follows tells (and marks the slot lost).
     short events = 0;
     int error = 0;
-    switch (waitUntilReadable(slot->fd, slot->closeEvent, slot->closing, stop, ms, kSliceMs, &events, &error)) {
+    switch (
+        waitUntilReadable(slot->fd, slot->closeEvent, slot->closing, stop, ms, kSliceMs, &events, &error)) {
     case ReadableWait::Readable:
         return 1;
     case ReadableWait::Closing:

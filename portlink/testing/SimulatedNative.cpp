@@ -643,8 +643,8 @@ int SimulatedNative::SerSigOverrun(int port)
     return event(port, SimCall::SigOverrun, "SerSigOverrun", &SimulatedPort::m_overrunEvent);
 }
 
-int SimulatedNative::setOutputLine(int port, bool on, SimCall call, const char *name,
-                                   bool SimulatedPort::*line)
+int SimulatedNative::setOutputLine(
+    int port, bool on, SimCall call, const char *name, bool SimulatedPort::*line)
 {
     std::lock_guard lock(m_mutex);
     SimulatedPort *p = openPort(port);
@@ -809,9 +809,8 @@ int SimulatedNative::SerWaitPortName(const SerialConfig &, int ms)
     });
     std::unique_lock lock(m_mutex);
     const int before = m_plugEvents;
-    m_inputChanged.wait_for(lock, std::chrono::milliseconds(ms > 0 ? ms : 0), [this, before] {
-        return m_plugEvents != before || omvara::util::Interruption::interrupted();
-    });
+    m_inputChanged.wait_for(lock, std::chrono::milliseconds(ms > 0 ? ms : 0),
+        [this, before] { return m_plugEvents != before || omvara::util::Interruption::interrupted(); });
     return m_plugEvents != before ? 1 : 0;
 }
 

@@ -4,7 +4,7 @@
 # Sourced by scripts/test and scripts/run-demo. Safe to run any number of times.
 
 OMVARA_DEBIAN_PACKAGES=(
-    build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+    build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev adwaita-icon-theme
     libgmp-dev libserialport-dev libx11-dev libxtst-dev libevdev-dev
     libxkbcommon-dev libxkbcommon-x11-dev libx11-xcb-dev xkb-data

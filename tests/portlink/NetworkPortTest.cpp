@@ -130,7 +130,8 @@ TEST(NetworkPortTest, rfc2217ThroughSer2net_lineSettingsReachTheDevice_bytesBoth
     SerialPortLocal port(config);
     termios t = pty.settings();
     const auto settledBy = std::chrono::steady_clock::now() + 3s;
-    while ((cfgetospeed(&t) != B4800 || !(t.c_cflag & CSTOPB)) && std::chrono::steady_clock::now() < settledBy) {
+    while (
+        (cfgetospeed(&t) != B4800 || !(t.c_cflag & CSTOPB)) && std::chrono::steady_clock::now() < settledBy) {
         std::this_thread::sleep_for(20ms);
         t = pty.settings();
     }

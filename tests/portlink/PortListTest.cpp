@@ -5,8 +5,8 @@
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
 
-#include "portlink/FriendlyPortUtil.h"
 #include "omvara/util/ProcessProperties.h"
+#include "portlink/FriendlyPortUtil.h"
 
 #include "QtPrinters.h"
 
@@ -16,8 +16,8 @@
 
 using namespace portlink;
 using namespace portlink::testing;
-using portlink::FriendlyPortUtil;
 using omvara::util::ProcessProperties;
+using portlink::FriendlyPortUtil;
 
 namespace {
 

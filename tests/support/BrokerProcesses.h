@@ -29,8 +29,8 @@
 #include <poll.h>
 #include <set>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>

@@ -22,7 +22,11 @@ constexpr unsigned dialout = 20;
 class FixtureSystem : public LocalSystemView
 {
 public:
-    explicit FixtureSystem(const QString &root) : LocalSystemView(root), m_root(root) { }
+    explicit FixtureSystem(const QString &root)
+        : LocalSystemView(root)
+        , m_root(root)
+    {
+    }
 
     void file(const QString &path, const QByteArray &contents = {})
     {
@@ -37,7 +41,10 @@ public:
         QFile::link(target, m_root + path);
     }
     void folder(const QString &path) { QDir().mkpath(m_root + path); }
-    void process(int pid, const QString &name) { file(QStringLiteral("/proc/%1/comm").arg(pid), name.toUtf8() + '\n'); }
+    void process(int pid, const QString &name)
+    {
+        file(QStringLiteral("/proc/%1/comm").arg(pid), name.toUtf8() + '\n');
+    }
     void remove(const QString &path) { QFile::remove(m_root + path); }
 
     // A USB serial adapter as the kernel shows it in /sys, with its node.
@@ -49,13 +56,17 @@ public:
         file(usb + QStringLiteral("/idProduct"), product.toLatin1() + '\n');
         file(usb + QStringLiteral("/product"), "USB Serial\n");
         folder(port + QStringLiteral("/tty/") + name);
-        link(port + QStringLiteral("/driver"), QStringLiteral("../../../../../../bus/usb-serial/drivers/") + driver);
-        link(port + QStringLiteral("/tty/") + name + QStringLiteral("/device"), QStringLiteral("../../../") + name);
+        link(port + QStringLiteral("/driver"),
+            QStringLiteral("../../../../../../bus/usb-serial/drivers/") + driver);
+        link(port + QStringLiteral("/tty/") + name + QStringLiteral("/device"),
+            QStringLiteral("../../../") + name);
         link(QStringLiteral("/sys/class/tty/") + name,
-             QStringLiteral("../../devices/pci0000:00/usb1/1-1/1-1:1.0/") + name + QStringLiteral("/tty/") + name);
+            QStringLiteral("../../devices/pci0000:00/usb1/1-1/1-1:1.0/") + name + QStringLiteral("/tty/")
+                + name);
         file(QStringLiteral("/dev/") + name);
-        link(QStringLiteral("/dev/serial/by-id/usb-Maker_USB_Serial-if00-port0"), QStringLiteral("../../") + name);
-        nodes[QStringLiteral("/dev/") + name] = FileStatus{ true, true, 0, dialout, 0660, 188, 0 };
+        link(QStringLiteral("/dev/serial/by-id/usb-Maker_USB_Serial-if00-port0"),
+            QStringLiteral("../../") + name);
+        nodes[QStringLiteral("/dev/") + name] = FileStatus { true, true, 0, dialout, 0660, 188, 0 };
     }
 
     FileStatus status(const QString &path) const override
@@ -66,8 +77,14 @@ public:
     }
     bool mayReadAndWrite(const QString &path) const override { return allowed; }
     Account account() const override { return me; }
-    QString groupName(unsigned gid) const override { return gid == dialout ? QStringLiteral("dialout") : QStringLiteral("g%1").arg(gid); }
-    QString userName(unsigned uid) const override { return uid == 0 ? QStringLiteral("root") : QStringLiteral("alice"); }
+    QString groupName(unsigned gid) const override
+    {
+        return gid == dialout ? QStringLiteral("dialout") : QStringLiteral("g%1").arg(gid);
+    }
+    QString userName(unsigned uid) const override
+    {
+        return uid == 0 ? QStringLiteral("root") : QStringLiteral("alice");
+    }
     int processId() const override { return 1; }
     void wait(int) const override
     {
@@ -77,7 +94,7 @@ public:
 
     std::map<QString, FileStatus> nodes;
     bool allowed = true;
-    Account me{ 1000, QStringLiteral("alice"), { 1000, dialout }, { 1000, dialout } };
+    Account me { 1000, QStringLiteral("alice"), { 1000, dialout }, { 1000, dialout } };
     std::function<void()> onWait;
 
 private:

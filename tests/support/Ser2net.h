@@ -42,7 +42,8 @@ inline bool listening(int port)
     QFile tcp(QStringLiteral("/proc/net/tcp"));
     if (!tcp.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray local = QByteArray("0100007F:") + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    const QByteArray local
+        = QByteArray("0100007F:") + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
     for (const QByteArray &line : tcp.readAll().split('\n')) {
         const QList<QByteArray> f = line.simplified().split(' ');
         if (f.size() > 3 && f[1] == local && f[3] == "0A")
@@ -57,7 +58,8 @@ public:
     enum class Mode { Raw, Rfc2217 };
 
     // Serves `device` (a pty path) on 127.0.0.1:port() at 9600 8N1.
-    explicit Ser2net(const QString &device, Mode mode = Mode::Raw) : m_port(freePort())
+    explicit Ser2net(const QString &device, Mode mode = Mode::Raw)
+        : m_port(freePort())
     {
         QFile config(m_dir.filePath(QStringLiteral("ser2net.yaml")));
         config.open(QIODevice::WriteOnly);

@@ -41,7 +41,7 @@ public:
         m_server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         // The display number arrives on the standard output once the server accepts clients.
         m_server.start(QStringLiteral("Xvfb"),
-            {"-displayfd", "1", "-noreset", "-nolisten", "tcp", "-screen", "0", screen});
+            { "-displayfd", "1", "-noreset", "-nolisten", "tcp", "-screen", "0", screen });
         if (!m_server.waitForStarted(5000)) {
             m_error = QStringLiteral("Xvfb did not start");
             return;
@@ -93,7 +93,7 @@ public:
     // setxkbmap: `layouts` and `variants` as comma-separated lists ("us,de").
     bool setLayout(const QString &layouts, const QString &variants = QString()) const
     {
-        QStringList args {"-display", m_display, "-layout", layouts};
+        QStringList args { "-display", m_display, "-layout", layouts };
         if (!variants.isEmpty())
             args << "-variant" << variants;
         return run(QStringLiteral("setxkbmap"), args);

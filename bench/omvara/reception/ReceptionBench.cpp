@@ -203,7 +203,8 @@ void BM_ReceptionLatency(benchmark::State &state)
             run.pumpUntil(i + 1, Clock::now() + 5s);
         }
         for (int i = 0; i < samples && i < int(run.view.arrivals.size()); ++i)
-            latencies.push_back(std::chrono::duration<double, std::micro>(run.view.arrivals[i] - written[i]).count());
+            latencies.push_back(
+                std::chrono::duration<double, std::micro>(run.view.arrivals[i] - written[i]).count());
     }
     std::sort(latencies.begin(), latencies.end());
     state.counters["latency_median_us"] = latencies[latencies.size() / 2];
@@ -291,8 +292,8 @@ void BM_IdleHeadless(benchmark::State &state)
 {
     QTemporaryDir dir;
     measureProgram(state,
-        { QStringLiteral("--prefs-file"), dir.filePath(QStringLiteral("prefs.txt")), QStringLiteral("--headless"),
-            QStringLiteral("--print") },
+        { QStringLiteral("--prefs-file"), dir.filePath(QStringLiteral("prefs.txt")),
+            QStringLiteral("--headless"), QStringLiteral("--print") },
         QProcessEnvironment::systemEnvironment());
 }
 BENCHMARK(BM_IdleHeadless)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
@@ -318,7 +319,8 @@ void BM_IdleWindow(benchmark::State &state)
                "com.brindlecote.Omvara.minimizeToTray=false\n"
                "com.brindlecote.Omvara.abortAutoStartWhenPrevPortNotAvailable=false\n");
     file.close();
-    measureProgram(state, { QStringLiteral("--prefs-file"), prefs }, QProcessEnvironment::systemEnvironment());
+    measureProgram(
+        state, { QStringLiteral("--prefs-file"), prefs }, QProcessEnvironment::systemEnvironment());
 }
 BENCHMARK(BM_IdleWindow)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 

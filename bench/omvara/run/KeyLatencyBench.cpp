@@ -184,7 +184,11 @@ void BM_TerminatorToKeyPress(benchmark::State &state)
     state.counters["latency_median_us"] = latencies[latencies.size() / 2];
     state.counters["latency_p99_us"] = latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)];
 }
-BENCHMARK(BM_TerminatorToKeyPress)->Args({ 20, 60 })->Args({ 0, 200 })->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TerminatorToKeyPress)
+    ->Args({ 20, 60 })
+    ->Args({ 0, 200 })
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -23,7 +23,8 @@ using omvara::worker::NumberFormatter;
 
 namespace {
 
-struct FormatCase {
+struct FormatCase
+{
     const char *label;
     const char *value;
     const char *places;
@@ -33,13 +34,15 @@ struct FormatCase {
 };
 
 const FormatCase kFormatCases[] = {
-    {"plain", "+0012.30", "", &ConfigHelper::MathOperation::NONE, "", &ConfigHelper::DecimalSeparator::DOT},
-    {"round 2 places", "12.345", "2", &ConfigHelper::MathOperation::NONE, "", &ConfigHelper::DecimalSeparator::DOT},
-    {"comma, multiply", "2,5", "", &ConfigHelper::MathOperation::MULTIPLY, "1.5",
-     &ConfigHelper::DecimalSeparator::COMMA},
-    {"divide 2 places", "10", "2", &ConfigHelper::MathOperation::DIVIDE, "3", &ConfigHelper::DecimalSeparator::DOT},
-    {"30 digits, round", "123456789012345678.901234567890", "3", &ConfigHelper::MathOperation::NONE, "",
-     &ConfigHelper::DecimalSeparator::DOT},
+    { "plain", "+0012.30", "", &ConfigHelper::MathOperation::NONE, "", &ConfigHelper::DecimalSeparator::DOT },
+    { "round 2 places", "12.345", "2", &ConfigHelper::MathOperation::NONE, "",
+        &ConfigHelper::DecimalSeparator::DOT },
+    { "comma, multiply", "2,5", "", &ConfigHelper::MathOperation::MULTIPLY, "1.5",
+        &ConfigHelper::DecimalSeparator::COMMA },
+    { "divide 2 places", "10", "2", &ConfigHelper::MathOperation::DIVIDE, "3",
+        &ConfigHelper::DecimalSeparator::DOT },
+    { "30 digits, round", "123456789012345678.901234567890", "3", &ConfigHelper::MathOperation::NONE, "",
+        &ConfigHelper::DecimalSeparator::DOT },
 };
 
 void BM_Format(benchmark::State &state)
@@ -60,7 +63,8 @@ void BM_Format(benchmark::State &state)
 }
 BENCHMARK(BM_Format)->DenseRange(0, std::size(kFormatCases) - 1);
 
-struct Line {
+struct Line
+{
     const ConfigHelper::Instrument *instrument;
     QString text;
 };
@@ -74,7 +78,7 @@ std::vector<Line> sampleLines()
             continue;
         for (const auto &[line, value] : instrument->getTestStrings()) {
             if (!line.isEmpty()) {
-                lines.push_back({instrument, line});
+                lines.push_back({ instrument, line });
                 break;
             }
         }
@@ -118,8 +122,9 @@ void BM_LineChain(benchmark::State &state)
     state.SetLabel(full ? "every step" : "defaults");
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(lines.size()));
     state.counters["lines"] = static_cast<double>(lines.size());
-    state.counters["time_per_line"] = benchmark::Counter(static_cast<double>(state.iterations() * lines.size()),
-                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["time_per_line"]
+        = benchmark::Counter(static_cast<double>(state.iterations() * lines.size()),
+            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["failed"] = static_cast<double>(failures);
 }
 BENCHMARK(BM_LineChain)->Arg(0)->Arg(1);

@@ -71,8 +71,8 @@ protected:
         children << name;
         return adopt(std::make_unique<MemoryPreferences>(this, name));
     }
-    void syncSpi() override {}
-    void flushSpi() override {}
+    void syncSpi() override { }
+    void flushSpi() override { }
 
 private:
     QMap<QString, QString> values;
@@ -86,8 +86,8 @@ public:
     Preferences *systemRoot() override { return &system; }
 
 private:
-    MemoryPreferences user{nullptr, QString()};
-    MemoryPreferences system{nullptr, QString()};
+    MemoryPreferences user { nullptr, QString() };
+    MemoryPreferences system { nullptr, QString() };
 };
 
 // Stored keys, what each accepts, and a few valid texts for it.
@@ -115,64 +115,61 @@ bool ordinalIn(const QString &text, const std::function<bool(int)> &valid)
     return !ok || valid(value);
 }
 
-template<typename Set>
-std::function<bool(const QString &)> byName()
+template <typename Set> std::function<bool(const QString &)> byName()
 {
     return [](const QString &text) { return Set::valid(text); };
 }
-template<typename Set>
-std::function<bool(const QString &)> byOrdinal()
+template <typename Set> std::function<bool(const QString &)> byOrdinal()
 {
     return [](const QString &text) { return ordinalIn(text, [](int v) { return Set::valid(v); }); };
 }
-template<typename Text>
-std::function<bool(const QString &)> byText()
+template <typename Text> std::function<bool(const QString &)> byText()
 {
     return [](const QString &text) { return Text::valid(text); };
 }
 
 const std::array<Key, 34> &keys()
 {
-    static const std::array<Key, 34> table = {{
-        {"port", nullptr, {"COM4", "/dev/ttyUSB0", "", "x"}},
-        {"prevPort", nullptr, {"COM4", "", "/dev/ttyACM0", "y"}},
-        {"instrument", byName<H::Instrument>(), {"SARTORIUS", "BARCODE_ALPHA", "WEDDERBURN", "GENERIC"}},
-        {"bitRate", byOrdinal<H::BitRates>(), {"0", "7", "14", "11"}},
-        {"dataBits", byOrdinal<H::DataBits>(), {"0", "3", "2", "1"}},
-        {"stopBits", byOrdinal<H::StopBits>(), {"0", "1", "0", "1"}},
-        {"parity", byOrdinal<H::Parity>(), {"0", "4", "2", "1"}},
-        {"inputTerminator",
-         [](const QString &t) { return ordinalIn(t, [](int v) { return H::InputTerminator::valid(v); }); },
-         {"13", "10", "0", "255"}},
-        {"decimalSeparator", byName<H::DecimalSeparator>(), {"DOT", "COMMA", "DOT", "COMMA"}},
-        {"startWith", byName<H::StartWith>(), {"NONE", "TAB", "F12", "DELETE"}},
-        {"outputTerminator", byName<H::OutputTerminator>(), {"NONE", "ENTER", "TAB", "DOWN"}},
-        {"connect", byName<H::Connect>(), {"MANUAL", "AUTO", "MANUAL", "AUTO"}},
-        {"mathOperand", byText<H::MathOperand>(), {"", "1000", "0.5", "-2.5e3"}},
-        {"mathOperation", byName<H::MathOperation>(), {"NONE", "MULTIPLY", "DIVIDE", "NONE"}},
-        {"decimalPlaces", byText<H::DecimalPlaces>(), {"", "0", "2", "7"}},
-        {"roundingMethod", byName<H::RoundingMethod>(), {"HALF_UP", "CEILING", "HALF_EVEN", "DOWN"}},
-        {"sound", byName<H::Sound>(), {"NONE", "COWBELL", "CLAVES", "OPEN_TRIANGLE"}},
-        {"keyboardType", byName<H::KeyboardType>(), {"QUERTY", "AZERTY", "QUERTY", "AZERTY"}},
-        {"delay", byText<H::Delay>(), {"20", "0", "1000", "35"}},
-        {"minimizeToTray", nullptr, {"true", "false", "TRUE", "yes"}},
-        {"notifyWhenMinimizedToTray", nullptr, {"true", "false", "False", "1"}},
-        {"checkForUpdates", nullptr, {"true", "false", "", "tRuE"}},
-        {"abortAutoStartWhenPrevPortNotAvailable", nullptr, {"true", "false", "no", "true"}},
-        {"ignoreDuplicates", nullptr, {"true", "false", "true", "off"}},
-        {"editOperation", byName<H::EditOperation>(), {"REMOVE", "KEEP", "REMOVE", "KEEP"}},
-        {"editPosition", byName<H::EditPosition>(), {"FIRST", "LAST", "FIRST", "LAST"}},
-        {"editNumCharacters", byText<H::EditNumCharacters>(), {"", "1", "99", "7"}},
-        {"removeCharacters", byText<H::RemoveCharacters>(), {"", "kg", " =:#!\\", "\xC2\xB0"}},
-        {"ignoreTimeLimit", byText<H::IgnoreTimeLimit>(), {"", "1", "1500", "2147483647"}},
-        {"ignoreDifference", byText<H::IgnoreDifference>(), {"", "0.5", "1e-3", "100"}},
-        {"customRegEx", byText<H::CustomRegEx>(), {"", "^\\s*N\\s+([0-9.]+)", "(\\d+)", "W:(.*)$"}},
+    static const std::array<Key, 34> table = { {
+        { "port", nullptr, { "COM4", "/dev/ttyUSB0", "", "x" } },
+        { "prevPort", nullptr, { "COM4", "", "/dev/ttyACM0", "y" } },
+        { "instrument", byName<H::Instrument>(), { "SARTORIUS", "BARCODE_ALPHA", "WEDDERBURN", "GENERIC" } },
+        { "bitRate", byOrdinal<H::BitRates>(), { "0", "7", "14", "11" } },
+        { "dataBits", byOrdinal<H::DataBits>(), { "0", "3", "2", "1" } },
+        { "stopBits", byOrdinal<H::StopBits>(), { "0", "1", "0", "1" } },
+        { "parity", byOrdinal<H::Parity>(), { "0", "4", "2", "1" } },
+        { "inputTerminator",
+            [](const QString &t) { return ordinalIn(t, [](int v) { return H::InputTerminator::valid(v); }); },
+            { "13", "10", "0", "255" } },
+        { "decimalSeparator", byName<H::DecimalSeparator>(), { "DOT", "COMMA", "DOT", "COMMA" } },
+        { "startWith", byName<H::StartWith>(), { "NONE", "TAB", "F12", "DELETE" } },
+        { "outputTerminator", byName<H::OutputTerminator>(), { "NONE", "ENTER", "TAB", "DOWN" } },
+        { "connect", byName<H::Connect>(), { "MANUAL", "AUTO", "MANUAL", "AUTO" } },
+        { "mathOperand", byText<H::MathOperand>(), { "", "1000", "0.5", "-2.5e3" } },
+        { "mathOperation", byName<H::MathOperation>(), { "NONE", "MULTIPLY", "DIVIDE", "NONE" } },
+        { "decimalPlaces", byText<H::DecimalPlaces>(), { "", "0", "2", "7" } },
+        { "roundingMethod", byName<H::RoundingMethod>(), { "HALF_UP", "CEILING", "HALF_EVEN", "DOWN" } },
+        { "sound", byName<H::Sound>(), { "NONE", "COWBELL", "CLAVES", "OPEN_TRIANGLE" } },
+        { "keyboardType", byName<H::KeyboardType>(), { "QUERTY", "AZERTY", "QUERTY", "AZERTY" } },
+        { "delay", byText<H::Delay>(), { "20", "0", "1000", "35" } },
+        { "minimizeToTray", nullptr, { "true", "false", "TRUE", "yes" } },
+        { "notifyWhenMinimizedToTray", nullptr, { "true", "false", "False", "1" } },
+        { "checkForUpdates", nullptr, { "true", "false", "", "tRuE" } },
+        { "abortAutoStartWhenPrevPortNotAvailable", nullptr, { "true", "false", "no", "true" } },
+        { "ignoreDuplicates", nullptr, { "true", "false", "true", "off" } },
+        { "editOperation", byName<H::EditOperation>(), { "REMOVE", "KEEP", "REMOVE", "KEEP" } },
+        { "editPosition", byName<H::EditPosition>(), { "FIRST", "LAST", "FIRST", "LAST" } },
+        { "editNumCharacters", byText<H::EditNumCharacters>(), { "", "1", "99", "7" } },
+        { "removeCharacters", byText<H::RemoveCharacters>(), { "", "kg", " =:#!\\", "\xC2\xB0" } },
+        { "ignoreTimeLimit", byText<H::IgnoreTimeLimit>(), { "", "1", "1500", "2147483647" } },
+        { "ignoreDifference", byText<H::IgnoreDifference>(), { "", "0.5", "1e-3", "100" } },
+        { "customRegEx", byText<H::CustomRegEx>(), { "", "^\\s*N\\s+([0-9.]+)", "(\\d+)", "W:(.*)$" } },
         // Record file and broker.
-        {"recordFile", byText<RecordFile>(), {"", "records.csv", "/srv/{user}/{date}.csv", "~/r.csv"}},
-        {"mqttUrl", byText<MqttUrl>(),
-         {"", "mqtt://127.0.0.1/lab/s1", "mqtts://u@[::1]:8883/a b", "mqtt://h:1/t"}},
-        {"mqttCaFile", byText<MqttCaFile>(), {"", "/etc/ssl/ca.pem", "ca.pem", "x"}},
-    }};
+        { "recordFile", byText<RecordFile>(), { "", "records.csv", "/srv/{user}/{date}.csv", "~/r.csv" } },
+        { "mqttUrl", byText<MqttUrl>(),
+            { "", "mqtt://127.0.0.1/lab/s1", "mqtts://u@[::1]:8883/a b", "mqtt://h:1/t" } },
+        { "mqttCaFile", byText<MqttCaFile>(), { "", "/etc/ssl/ca.pem", "ca.pem", "x" } },
+    } };
     return table;
 }
 
@@ -181,39 +178,39 @@ QMap<QString, QString> fields(const Config &c)
 {
     auto b = [](bool v) { return v ? QStringLiteral("true") : QStringLiteral("false"); };
     return {
-        {"port", c.getPort()},
-        {"instrument", c.getInstrument() ? c.getInstrument()->name() : QStringLiteral("<none>")},
-        {"bitRate", QString::number(c.getBitRate())},
-        {"dataBits", QString::number(c.getDataBits())},
-        {"stopBits", QString::number(c.getStopBits())},
-        {"parity", QString::number(c.getParity())},
-        {"inputTerminator", QString::number(c.getInputTerminator())},
-        {"connect", c.getConnect().name()},
-        {"keyboardType", c.getKeyboardType().name()},
-        {"delay", c.getDelay()},
-        {"decimalSeparator", c.getDecimalSeparator().name()},
-        {"startWith", c.getStartWith().name()},
-        {"outputTerminator", c.getOutputTerminator().name()},
-        {"mathOperation", c.getMathOperation().name()},
-        {"mathOperand", c.getMathOperand()},
-        {"decimalPlaces", c.getDecimalPlaces()},
-        {"roundingMethod", c.getRoundingMethod().name()},
-        {"sound", c.getSound().name()},
-        {"minimizeToTray", b(c.minimizeToTray)},
-        {"notifyWhenMinimizedToTray", b(c.notifyWhenMinimizedToTray)},
-        {"checkForUpdates", b(c.checkForUpdates)},
-        {"abortAutoStartWhenPrevPortNotAvailable", b(c.abortAutoStartWhenPrevPortNotAvailable)},
-        {"editOperation", c.getEditOperation().name()},
-        {"editPosition", c.getEditPosition().name()},
-        {"editNumCharacters", c.getEditNumCharacters()},
-        {"removeCharacters", c.getRemoveCharacters()},
-        {"customRegEx", c.getCustomRegEx()},
-        {"ignoreDuplicates", b(c.ignoreDuplicates)},
-        {"ignoreTimeLimit", c.getIgnoreTimeLimit()},
-        {"ignoreDifference", c.getIgnoreDifference()},
-        {"recordFile", c.getRecordFile()},
-        {"mqttUrl", c.getMqttUrl()},
-        {"mqttCaFile", c.getMqttCaFile()},
+        { "port", c.getPort() },
+        { "instrument", c.getInstrument() ? c.getInstrument()->name() : QStringLiteral("<none>") },
+        { "bitRate", QString::number(c.getBitRate()) },
+        { "dataBits", QString::number(c.getDataBits()) },
+        { "stopBits", QString::number(c.getStopBits()) },
+        { "parity", QString::number(c.getParity()) },
+        { "inputTerminator", QString::number(c.getInputTerminator()) },
+        { "connect", c.getConnect().name() },
+        { "keyboardType", c.getKeyboardType().name() },
+        { "delay", c.getDelay() },
+        { "decimalSeparator", c.getDecimalSeparator().name() },
+        { "startWith", c.getStartWith().name() },
+        { "outputTerminator", c.getOutputTerminator().name() },
+        { "mathOperation", c.getMathOperation().name() },
+        { "mathOperand", c.getMathOperand() },
+        { "decimalPlaces", c.getDecimalPlaces() },
+        { "roundingMethod", c.getRoundingMethod().name() },
+        { "sound", c.getSound().name() },
+        { "minimizeToTray", b(c.minimizeToTray) },
+        { "notifyWhenMinimizedToTray", b(c.notifyWhenMinimizedToTray) },
+        { "checkForUpdates", b(c.checkForUpdates) },
+        { "abortAutoStartWhenPrevPortNotAvailable", b(c.abortAutoStartWhenPrevPortNotAvailable) },
+        { "editOperation", c.getEditOperation().name() },
+        { "editPosition", c.getEditPosition().name() },
+        { "editNumCharacters", c.getEditNumCharacters() },
+        { "removeCharacters", c.getRemoveCharacters() },
+        { "customRegEx", c.getCustomRegEx() },
+        { "ignoreDuplicates", b(c.ignoreDuplicates) },
+        { "ignoreTimeLimit", c.getIgnoreTimeLimit() },
+        { "ignoreDifference", c.getIgnoreDifference() },
+        { "recordFile", c.getRecordFile() },
+        { "mqttUrl", c.getMqttUrl() },
+        { "mqttCaFile", c.getMqttCaFile() },
     };
 }
 
@@ -278,7 +275,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size < 1)
         return 0;
-    static const QStringList kPorts[] = {{}, {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("COM3")}};
+    static const QStringList kPorts[] = { {}, { QStringLiteral("/dev/ttyUSB0"), QStringLiteral("COM3") } };
     const QStringList &ports = kPorts[(data[0] / 2) % 2];
 
     MemoryFactory factory;
@@ -314,7 +311,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         for (auto it = before.cbegin(); it != before.cend(); ++it) {
             if (after.value(it.key()) != it.value())
                 fail("a saved setting loads differently:",
-                     it.key() + QStringLiteral(": ") + it.value() + QStringLiteral(" -> ") + after.value(it.key()));
+                    it.key() + QStringLiteral(": ") + it.value() + QStringLiteral(" -> ")
+                        + after.value(it.key()));
         }
     }
     return 0;

@@ -55,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     const QList<Properties::Entry> entries = Properties::parseEntries(bytes);
-    if (Properties::parseEntries(Properties::serialize(entries, QStringLiteral("FilePreferences"))) != entries)
+    if (Properties::parseEntries(Properties::serialize(entries, QStringLiteral("FilePreferences")))
+        != entries)
         std::abort();
     return 0;
 }

@@ -26,7 +26,8 @@ namespace {
 
 [[noreturn]] void fail(const char *what, const QString &a, const QString &b = {})
 {
-    std::fprintf(stderr, "check failed: %s (\"%s\", \"%s\")\n", what, a.toUtf8().constData(), b.toUtf8().constData());
+    std::fprintf(
+        stderr, "check failed: %s (\"%s\", \"%s\")\n", what, a.toUtf8().constData(), b.toUtf8().constData());
     std::abort();
 }
 
@@ -48,15 +49,15 @@ void checkPair(const QString &current, const QString &remote)
     const std::optional<bool> backward = newer(remote, current);
     if (forward && backward && *forward && *backward)
         fail("each version is newer than the other", current, remote);
-    for (const QString &v : {current, remote}) {
+    for (const QString &v : { current, remote }) {
         const std::optional<bool> self = newer(v, v);
         if (self && *self)
             fail("a version is newer than itself", v);
     }
 }
 
-const std::array<const char *, 4> kLanguages = {"", "de", "en", "fr"};
-const std::array<const char *, 5> kRunning = {"2016.2.3.4", "2016.2", "1.0", "2017", "9.9.9.9"};
+const std::array<const char *, 4> kLanguages = { "", "de", "en", "fr" };
+const std::array<const char *, 5> kRunning = { "2016.2.3.4", "2016.2", "1.0", "2017", "9.9.9.9" };
 
 } // namespace
 
@@ -72,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
 
     const QString content = QString::fromUtf8(body);
-    const QString tag = ReadRemoteUpdate::tagFor(QString::fromLatin1(kLanguages[data[0] % kLanguages.size()]));
+    const QString tag
+        = ReadRemoteUpdate::tagFor(QString::fromLatin1(kLanguages[data[0] % kLanguages.size()]));
     const QString remote = ReadRemoteUpdate::findXML(content, tag);
     if (remote != remote.trimmed())
         fail("the version is not trimmed", remote);

@@ -21,14 +21,14 @@ namespace {
 void check(bool condition, const char *what, std::string_view input)
 {
     if (!condition) {
-        std::fprintf(stderr, "check failed: %s (input %.*s)\n", what, static_cast<int>(input.size()), input.data());
+        std::fprintf(
+            stderr, "check failed: %s (input %.*s)\n", what, static_cast<int>(input.size()), input.data());
         std::abort();
     }
 }
 
-constexpr std::array<RoundingMode, 7> kModes = {RoundingMode::UP,       RoundingMode::DOWN,      RoundingMode::CEILING,
-                                                RoundingMode::FLOOR,    RoundingMode::HALF_UP,   RoundingMode::HALF_DOWN,
-                                                RoundingMode::HALF_EVEN};
+constexpr std::array<RoundingMode, 7> kModes = { RoundingMode::UP, RoundingMode::DOWN, RoundingMode::CEILING,
+    RoundingMode::FLOOR, RoundingMode::HALF_UP, RoundingMode::HALF_DOWN, RoundingMode::HALF_EVEN };
 
 // Digits before the mark of d (1 for numbers below one, and for zero whatever its scale).
 long long integerDigits(const Decimal &d)
@@ -106,7 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (char c : input)
         ascii = ascii && static_cast<unsigned char>(c) < 0x80;
     if (ascii) {
-        const std::optional<Decimal> viaText = Decimal::tryParse(QString::fromLatin1(input.data(), qsizetype(size)));
+        const std::optional<Decimal> viaText
+            = Decimal::tryParse(QString::fromLatin1(input.data(), qsizetype(size)));
         check(parsed.has_value() == viaText.has_value(), "both parse entry points agree", input);
         if (parsed)
             check(parsed->identicalTo(*viaText), "both parse entry points give the same number", input);
@@ -115,7 +116,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     const Decimal &d = *parsed;
 
-    check(d.scale() >= -Decimal::DigitLimit && d.scale() <= Decimal::DigitLimit, "scale within the limit", input);
+    check(d.scale() >= -Decimal::DigitLimit && d.scale() <= Decimal::DigitLimit, "scale within the limit",
+        input);
     check(integerDigits(d) <= Decimal::DigitLimit, "integer digits within the limit", input);
 
     const std::string plain = d.toPlainString();

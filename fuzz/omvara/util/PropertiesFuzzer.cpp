@@ -49,7 +49,8 @@ void checkDocument(const QByteArray &document)
         last.insert(e.first, e.second);
     const QMap<QString, QString> map = Properties::parse(document);
     require(map == last, "the map does not hold the last value of each key");
-    require(Properties::parse(Properties::serialize(map)) == map, "the map changed by writing and reading again");
+    require(
+        Properties::parse(Properties::serialize(map)) == map, "the map changed by writing and reading again");
 }
 
 void checkTexts(const std::uint8_t *data, std::size_t size)
@@ -61,7 +62,7 @@ void checkTexts(const std::uint8_t *data, std::size_t size)
     const QString comment = pieces.first();
     QList<Properties::Entry> entries;
     for (qsizetype i = 1; i + 1 < pieces.size(); i += 2)
-        entries.append({pieces[i], pieces[i + 1]});
+        entries.append({ pieces[i], pieces[i + 1] });
 
     const QByteArray written = Properties::serialize(entries, comment);
     require(plainAscii(written), "the written document is not plain ASCII");

@@ -47,7 +47,8 @@ namespace {
 [[noreturn]] void fail(const char *what, const QString &line, const QString &value = {})
 {
     std::fprintf(stderr, "check failed: %s (line \"%s\", value \"%s\")\n", what,
-                 qPrintable(DataLine::transformControlChars(line)), qPrintable(DataLine::transformControlChars(value)));
+        qPrintable(DataLine::transformControlChars(line)),
+        qPrintable(DataLine::transformControlChars(value)));
     std::abort();
 }
 
@@ -117,7 +118,8 @@ public:
         , m_math(config.mathOperationEnabled())
         , m_plain(config.getEditNumCharactersAsInt() == 0 && config.getRemoveCharacters().isEmpty())
         , m_timeLimit(ConfigHelper::parseInteger(config.getIgnoreTimeLimit()).value_or(0))
-        , m_difference(m_numbers ? Decimal::tryParse(config.getIgnoreDifference()).value_or(Decimal()) : Decimal())
+        , m_difference(
+              m_numbers ? Decimal::tryParse(config.getIgnoreDifference()).value_or(Decimal()) : Decimal())
     {
         try {
             m_processor = std::make_unique<LineProcessor>(config, m_numbers);
@@ -169,7 +171,8 @@ private:
         } catch (const NumberFormatError &) {
             require(m_numbers, "a text instrument refused a value as a number", line);
         } catch (const ArithmeticError &) {
-            require(m_numbers && (m_math || m_rounding), "arithmetic error without arithmetic or rounding", line);
+            require(
+                m_numbers && (m_math || m_rounding), "arithmetic error without arithmetic or rounding", line);
         } catch (const std::exception &e) {
             fail(e.what(), line);
         } catch (...) {
@@ -184,14 +187,15 @@ private:
             if (m_plain) {
                 require(line.contains(value), "a text value that is not part of the line", line, value);
                 try {
-                    require(value == m_extractor.extract(line), "a text value other than the extracted one", line,
-                        value);
+                    require(value == m_extractor.extract(line), "a text value other than the extracted one",
+                        line, value);
                 } catch (const ExtractionTimeError &) {
                 }
             }
             return;
         }
-        const QChar mark = &m_config.getDecimalSeparator() == &ConfigHelper::DecimalSeparator::COMMA ? u',' : u'.';
+        const QChar mark
+            = &m_config.getDecimalSeparator() == &ConfigHelper::DecimalSeparator::COMMA ? u',' : u'.';
         const int places = placesOf(value, mark);
         require(places >= 0, "a typed number is not plain digits with the configured mark", line, value);
         QString pointed = value;
@@ -216,10 +220,11 @@ private:
         require(number.has_value(), "a value typed from a line that holds no number", line, value);
         if (!m_math && !m_rounding) {
             require(*typed == *number, "the typed number differs from the line's", line, value);
-            require(places == std::max(number->scale(), 0), "the typed number lost or gained places", line, value);
+            require(places == std::max(number->scale(), 0), "the typed number lost or gained places", line,
+                value);
         } else if (!m_math) {
-            require(typed->subtract(*number).abs() < Decimal(1, m_places), "rounded more than one unit away", line,
-                    value);
+            require(typed->subtract(*number).abs() < Decimal(1, m_places), "rounded more than one unit away",
+                line, value);
         } else if (!m_rounding) {
             const Decimal product = number->multiply(m_config.getMathOperandAsBigDecimal());
             require(*typed == product, "the typed product is not the exact product", line, value);
@@ -237,8 +242,8 @@ private:
             require(dataLine.hasValue(), "the first value of a run was suppressed", line, value);
             return;
         }
-        const auto elapsed = std::chrono::floor<std::chrono::milliseconds>(dataLine.getInstant()
-                                                                            - previous->getInstant());
+        const auto elapsed
+            = std::chrono::floor<std::chrono::milliseconds>(dataLine.getInstant() - previous->getInstant());
         const bool inTime = m_timeLimit == 0 || elapsed.count() <= m_timeLimit;
         const QString before = previous->getProcessedData();
         if (dataLine.hasValue()) {
@@ -251,8 +256,8 @@ private:
         } else {
             const std::optional<Decimal> a = numberIn(before);
             const std::optional<Decimal> b = numberIn(value);
-            require(a && b && a->subtract(*b).abs() <= m_difference, "a value beyond the difference suppressed",
-                    line, value);
+            require(a && b && a->subtract(*b).abs() <= m_difference,
+                "a value beyond the difference suppressed", line, value);
         }
     }
 
@@ -270,11 +275,10 @@ private:
     const Decimal m_difference;
     qint32 m_count = 0;
     mutable bool m_outOfTime = false; // the last outcome() ran out of processor time
-    DataLine::Instant m_instant{std::chrono::seconds(1'700'000'000)};
+    DataLine::Instant m_instant { std::chrono::seconds(1'700'000'000) };
 };
 
-template<typename Table, typename Valid>
-void checkTable(const Table &table, Valid valid, const char *what)
+template <typename Table, typename Valid> void checkTable(const Table &table, Valid valid, const char *what)
 {
     for (const auto *text : table) {
         if (!valid(QString::fromLatin1(text))) {
@@ -323,7 +327,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             buffer.clear();
         }
     }
-    require(printableAscii(DataLine::transformControlChars(buffer)), "the unsent data has unprintable characters",
-            buffer);
+    require(printableAscii(DataLine::transformControlChars(buffer)),
+        "the unsent data has unprintable characters", buffer);
     return 0;
 }

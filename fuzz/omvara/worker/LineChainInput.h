@@ -46,24 +46,24 @@ inline const std::array<const char *, 8> CustomPatterns = {
 };
 constexpr int PatternChoices = 16; // byte 1 modulo this; at or above CustomPatterns.size(): own pattern
 
-inline const std::array<const char *, 9> Places = {"0", "1", "2", "3", "4", "5", "6", "7", ""};
-inline const std::array<const ConfigHelper::RoundingMethod *, 7> Methods = {
-    &ConfigHelper::RoundingMethod::CEILING,   &ConfigHelper::RoundingMethod::DOWN,
-    &ConfigHelper::RoundingMethod::FLOOR,     &ConfigHelper::RoundingMethod::HALF_DOWN,
-    &ConfigHelper::RoundingMethod::HALF_EVEN, &ConfigHelper::RoundingMethod::HALF_UP,
-    &ConfigHelper::RoundingMethod::UP};
-inline const std::array<const ConfigHelper::MathOperation *, 3> Operations = {
-    &ConfigHelper::MathOperation::NONE, &ConfigHelper::MathOperation::MULTIPLY,
-    &ConfigHelper::MathOperation::DIVIDE};
-inline const std::array<const char *, 5> Operands = {"2", "0.5", "1000", "-1.25", "0.001"};
-inline const std::array<const char *, 6> EditCounts = {"", "1", "2", "3", "5", "99"};
+inline const std::array<const char *, 9> Places = { "0", "1", "2", "3", "4", "5", "6", "7", "" };
+inline const std::array<const ConfigHelper::RoundingMethod *, 7> Methods
+    = { &ConfigHelper::RoundingMethod::CEILING, &ConfigHelper::RoundingMethod::DOWN,
+          &ConfigHelper::RoundingMethod::FLOOR, &ConfigHelper::RoundingMethod::HALF_DOWN,
+          &ConfigHelper::RoundingMethod::HALF_EVEN, &ConfigHelper::RoundingMethod::HALF_UP,
+          &ConfigHelper::RoundingMethod::UP };
+inline const std::array<const ConfigHelper::MathOperation *, 3> Operations
+    = { &ConfigHelper::MathOperation::NONE, &ConfigHelper::MathOperation::MULTIPLY,
+          &ConfigHelper::MathOperation::DIVIDE };
+inline const std::array<const char *, 5> Operands = { "2", "0.5", "1000", "-1.25", "0.001" };
+inline const std::array<const char *, 6> EditCounts = { "", "1", "2", "3", "5", "99" };
 // Latin-1 texts (each byte one character, as the settings allow).
-inline const std::array<const char *, 10> RemoveSets = {"", " ", "kg", ".", ",", "+-", "0", "\xB0\xB5", "\r\n",
-                                                        "0123456789"};
-inline const std::array<const char *, 4> TimeLimits = {"", "1", "50", "100000"};
-inline const std::array<const char *, 4> Differences = {"", "0.01", "1", "0.5"};
-inline const std::array<int, 4> GapsMs = {0, 1, 20, 1000};
-inline const std::array<int, 8> Terminators = {-1, 13, 10, 4, 0, 3, 0xFF, 0x20}; // -1: the instrument's own
+inline const std::array<const char *, 10> RemoveSets
+    = { "", " ", "kg", ".", ",", "+-", "0", "\xB0\xB5", "\r\n", "0123456789" };
+inline const std::array<const char *, 4> TimeLimits = { "", "1", "50", "100000" };
+inline const std::array<const char *, 4> Differences = { "", "0.01", "1", "0.5" };
+inline const std::array<int, 4> GapsMs = { 0, 1, 20, 1000 };
+inline const std::array<int, 8> Terminators = { -1, 13, 10, 4, 0, 3, 0xFF, 0x20 }; // -1: the instrument's own
 
 struct Settings
 {
@@ -122,14 +122,14 @@ inline Settings decode(const std::uint8_t *b, config::Config &config)
 // places with a comma, a multiplication and suppression of repeats.
 inline std::array<std::uint8_t, SettingBytes> plainSettings(int instrumentIndex)
 {
-    return {std::uint8_t(instrumentIndex), std::uint8_t(PatternChoices - 1), 8, 0, 0, 0, 0, 0};
+    return { std::uint8_t(instrumentIndex), std::uint8_t(PatternChoices - 1), 8, 0, 0, 0, 0, 0 };
 }
 inline std::array<std::uint8_t, SettingBytes> busySettings(int instrumentIndex)
 {
     // places "2" + HALF_UP (5 × 9) + comma (63); MULTIPLY with operand "0.5" (1 + 3);
     // suppression on, limit "100000" (3 × 2), difference "0.01" (1 × 8), 20 ms apart (2 × 32).
-    return {std::uint8_t(instrumentIndex), std::uint8_t(PatternChoices - 1), 2 + 45 + 63, 4, 0, 0,
-            1 + 6 + 8 + 64, 0};
+    return { std::uint8_t(instrumentIndex), std::uint8_t(PatternChoices - 1), 2 + 45 + 63, 4, 0, 0,
+        1 + 6 + 8 + 64, 0 };
 }
 
 } // namespace omvara::fuzz::linechain

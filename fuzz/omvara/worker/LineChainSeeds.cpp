@@ -18,8 +18,8 @@ using omvara::config::ConfigHelper;
 
 namespace {
 
-bool writeSeed(const QDir &dir, const QString &name, const std::array<std::uint8_t, lc::SettingBytes> &settings,
-               const QString &line, int terminator)
+bool writeSeed(const QDir &dir, const QString &name,
+    const std::array<std::uint8_t, lc::SettingBytes> &settings, const QString &line, int terminator)
 {
     QByteArray bytes(reinterpret_cast<const char *>(settings.data()), qsizetype(settings.size()));
     bytes += line.toLatin1();
@@ -53,12 +53,13 @@ int main(int argc, char **argv)
         int n = 0;
         for (const auto &[line, value] : instrument.getTestStrings()) {
             const QString sample = !line.isEmpty() ? line
-                                   : text          ? QStringLiteral("4006381333931AB-x")
+                : text                             ? QStringLiteral("4006381333931AB-x")
                                                    : QStringLiteral("ST,+0012.345 kg");
             const QString name = instrument.name().toLower() + u'-' + QString::number(++n);
             if (!writeSeed(dir, name, lc::plainSettings(i), sample, terminator))
                 return 1;
-            if (n == 1 && !writeSeed(dir, name + QStringLiteral("-busy"), lc::busySettings(i), sample, terminator))
+            if (n == 1
+                && !writeSeed(dir, name + QStringLiteral("-busy"), lc::busySettings(i), sample, terminator))
                 return 1;
         }
     }

@@ -27,16 +27,15 @@ namespace {
 [[noreturn]] void fail(const char *what, const QString &value, const QString &out)
 {
     std::fprintf(stderr, "check failed: %s (value \"%s\", typed \"%s\")\n", what, value.toUtf8().constData(),
-                 out.toUtf8().constData());
+        out.toUtf8().constData());
     std::abort();
 }
 
-const std::array<const ConfigHelper::RoundingMethod *, 7> kMethods = {
-    &ConfigHelper::RoundingMethod::CEILING,   &ConfigHelper::RoundingMethod::DOWN,
-    &ConfigHelper::RoundingMethod::FLOOR,     &ConfigHelper::RoundingMethod::HALF_DOWN,
-    &ConfigHelper::RoundingMethod::HALF_EVEN, &ConfigHelper::RoundingMethod::HALF_UP,
-    &ConfigHelper::RoundingMethod::UP};
-const std::array<const char *, 4> kOperands = {"1.5", "3", "0.001", "-2.50"};
+const std::array<const ConfigHelper::RoundingMethod *, 7> kMethods = { &ConfigHelper::RoundingMethod::CEILING,
+    &ConfigHelper::RoundingMethod::DOWN, &ConfigHelper::RoundingMethod::FLOOR,
+    &ConfigHelper::RoundingMethod::HALF_DOWN, &ConfigHelper::RoundingMethod::HALF_EVEN,
+    &ConfigHelper::RoundingMethod::HALF_UP, &ConfigHelper::RoundingMethod::UP };
+const std::array<const char *, 4> kOperands = { "1.5", "3", "0.001", "-2.50" };
 
 // The digits after the mark, or -1 when the text is not of the form -?digits(mark digits)?
 // with no superfluous leading zero.
@@ -83,10 +82,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Config config;
     config.setDecimalPlaces(QString::number(placesSetting));
     config.setRoundingMethod(*method);
-    config.setDecimalSeparator(comma ? ConfigHelper::DecimalSeparator::COMMA : ConfigHelper::DecimalSeparator::DOT);
-    config.setMathOperation(operationIndex == 0   ? ConfigHelper::MathOperation::NONE
-                            : operationIndex == 1 ? ConfigHelper::MathOperation::MULTIPLY
-                                                  : ConfigHelper::MathOperation::DIVIDE);
+    config.setDecimalSeparator(
+        comma ? ConfigHelper::DecimalSeparator::COMMA : ConfigHelper::DecimalSeparator::DOT);
+    config.setMathOperation(operationIndex == 0 ? ConfigHelper::MathOperation::NONE
+            : operationIndex == 1               ? ConfigHelper::MathOperation::MULTIPLY
+                                                : ConfigHelper::MathOperation::DIVIDE);
     config.setMathOperand(QString::fromLatin1(operand));
     NumberFormatter formatter(config);
     const QChar mark = comma ? u',' : u'.';

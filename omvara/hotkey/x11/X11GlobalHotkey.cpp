@@ -30,11 +30,26 @@ KeySym keysymOf(const QString &key)
         KeySym sym;
     };
     static const Named named[] = {
-        { "Space", XK_space }, { "Tab", XK_Tab }, { "Return", XK_Return }, { "Enter", XK_KP_Enter },
-        { "Backspace", XK_BackSpace }, { "Esc", XK_Escape }, { "Ins", XK_Insert }, { "Del", XK_Delete },
-        { "Home", XK_Home }, { "End", XK_End }, { "PgUp", XK_Prior }, { "PgDown", XK_Next }, { "Left", XK_Left },
-        { "Up", XK_Up }, { "Right", XK_Right }, { "Down", XK_Down }, { "Pause", XK_Pause }, { "Print", XK_Print },
-        { "ScrollLock", XK_Scroll_Lock }, { "Menu", XK_Menu },
+        { "Space", XK_space },
+        { "Tab", XK_Tab },
+        { "Return", XK_Return },
+        { "Enter", XK_KP_Enter },
+        { "Backspace", XK_BackSpace },
+        { "Esc", XK_Escape },
+        { "Ins", XK_Insert },
+        { "Del", XK_Delete },
+        { "Home", XK_Home },
+        { "End", XK_End },
+        { "PgUp", XK_Prior },
+        { "PgDown", XK_Next },
+        { "Left", XK_Left },
+        { "Up", XK_Up },
+        { "Right", XK_Right },
+        { "Down", XK_Down },
+        { "Pause", XK_Pause },
+        { "Print", XK_Print },
+        { "ScrollLock", XK_Scroll_Lock },
+        { "Menu", XK_Menu },
     };
     for (const Named &n : named)
         if (key == QLatin1String(n.name))
@@ -68,7 +83,9 @@ void markLost(Display *, void *lost)
 class X11GlobalHotkey : public GlobalHotkey
 {
 public:
-    X11GlobalHotkey(Display *display, const Chord &chord) : m_display(display), m_chord(chord)
+    X11GlobalHotkey(Display *display, const Chord &chord)
+        : m_display(display)
+        , m_chord(chord)
     {
         m_keysym = keysymOf(chord.key);
         XSetIOErrorExitHandler(m_display, markLost, &m_lost);

@@ -65,7 +65,9 @@ std::optional<QByteArray> FileStorage::read(const QString &path)
 void FileStorage::replace(const QString &path, const QByteArray &bytes)
 {
     const QByteArray native = QFile::encodeName(path);
-    struct stat old {};
+    struct stat old
+    {
+    };
     const bool hadFile = ::stat(native.constData(), &old) == 0;
 
     // A name no other writer can be using; O_EXCL makes sure of it.
@@ -113,15 +115,14 @@ void FileStorage::removeLeftovers(const QString &path)
     // replace() names its new file path + ".tmp" + a random suffix.
     const QFileInfo file(path);
     QDir folder = file.absoluteDir();
-    const QStringList leftovers
-        = folder.entryList({ file.fileName() + QStringLiteral(".tmp*") }, QDir::Files | QDir::Hidden | QDir::System);
+    const QStringList leftovers = folder.entryList(
+        { file.fileName() + QStringLiteral(".tmp*") }, QDir::Files | QDir::Hidden | QDir::System);
     const qsizetype prefix = file.fileName().size() + 4;
     for (const QString &name : leftovers) {
         const QStringView suffix = QStringView(name).mid(prefix);
         const bool ours = !suffix.isEmpty() && suffix.size() <= 7
-            && std::all_of(suffix.begin(), suffix.end(), [](QChar c) {
-                   return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z');
-               });
+            && std::all_of(suffix.begin(), suffix.end(),
+                [](QChar c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z'); });
         if (ours)
             (void)::unlink(QFile::encodeName(folder.filePath(name)).constData());
     }
@@ -133,7 +134,9 @@ FileStorage::Lock::Lock(const QString &path, Mode mode)
     fd = util::openRetrying(lockPath, O_RDWR | O_CREAT, 0666);
     if (fd >= 0) {
         // Every user of a shared installation must be able to open it.
-        struct stat st {};
+        struct stat st
+        {
+        };
         if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 0666) != 0666)
             (void)::fchmod(fd, 0666);
     } else {

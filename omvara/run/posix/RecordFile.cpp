@@ -27,7 +27,9 @@ bool mayFollow(const QString &path, const struct stat &link)
 {
     if (link.st_uid == ::geteuid() || link.st_uid == 0)
         return true;
-    struct stat folder {};
+    struct stat folder
+    {
+    };
     const QByteArray parent = QFile::encodeName(QFileInfo(path).absolutePath());
     if (::stat(parent.constData(), &folder) != 0)
         return false;
@@ -58,13 +60,16 @@ bool RecordFile::open(const QString &path, QString *problem)
     // fail (O_NOFOLLOW) and is looked at again; one that is swapped for
     // another is found by comparing the link before and after.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        struct stat before {};
+        struct stat before
+        {
+        };
         const bool link = ::lstat(native.constData(), &before) == 0 && S_ISLNK(before.st_mode);
         if (link && !mayFollow(path, before)) {
             *problem = worker::WorkerTexts::text("record.link.refused");
             return false;
         }
-        const int fd = util::openRetrying(native, O_WRONLY | O_APPEND | O_CREAT | (link ? 0 : O_NOFOLLOW), 0666);
+        const int fd
+            = util::openRetrying(native, O_WRONLY | O_APPEND | O_CREAT | (link ? 0 : O_NOFOLLOW), 0666);
         if (fd < 0) {
             if (errno == ELOOP && !link)
                 continue;
@@ -72,7 +77,9 @@ bool RecordFile::open(const QString &path, QString *problem)
             return false;
         }
         if (link) {
-            struct stat after {};
+            struct stat after
+            {
+            };
             if (::lstat(native.constData(), &after) != 0 || !S_ISLNK(after.st_mode)
                 || after.st_ino != before.st_ino || after.st_dev != before.st_dev) {
                 ::close(fd);
@@ -91,7 +98,9 @@ bool RecordFile::open(const QString &path, QString *problem)
 
 qint64 RecordFile::size() const
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
         return -1;
     return qint64(st.st_size);
@@ -117,8 +126,12 @@ bool RecordFile::stillAtPath() const
 {
     if (m_fd < 0)
         return false;
-    struct stat open {};
-    struct stat atPath {};
+    struct stat open
+    {
+    };
+    struct stat atPath
+    {
+    };
     if (::fstat(m_fd, &open) != 0 || ::stat(QFile::encodeName(m_path).constData(), &atPath) != 0)
         return false;
     return open.st_dev == atPath.st_dev && open.st_ino == atPath.st_ino;

@@ -40,7 +40,8 @@ bool LinkMouseListener::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::MouseButtonRelease) {
         auto *mouse = static_cast<QMouseEvent *>(event);
         auto *label = qobject_cast<QLabel *>(watched);
-        if (label && mouse->button() == Qt::LeftButton && label->rect().contains(mouse->position().toPoint())) {
+        if (label && mouse->button() == Qt::LeftButton
+            && label->rect().contains(mouse->position().toPoint())) {
             mouseClicked(*label);
             return true;
         }

@@ -8,8 +8,8 @@
 
 namespace omvara::links {
 
-const QString LinkRunner::FAILURE_TEXT =
-    QStringLiteral("Sorry, a problem occurred while trying to open this link in your system's standard browser.");
+const QString LinkRunner::FAILURE_TEXT = QStringLiteral(
+    "Sorry, a problem occurred while trying to open this link in your system's standard browser.");
 const QString LinkRunner::FAILURE_TITLE = QStringLiteral("A problem occured");
 
 LinkRunner::LinkRunner(QUrl uri, QObject *parent)
@@ -18,7 +18,10 @@ LinkRunner::LinkRunner(QUrl uri, QObject *parent)
 {
 }
 
-LinkRunner::~LinkRunner() { stopAndWait(); }
+LinkRunner::~LinkRunner()
+{
+    stopAndWait();
+}
 
 bool LinkRunner::doInBackground()
 {
@@ -37,7 +40,7 @@ void LinkRunner::done()
     }
     if (!opened)
         MessageBoxes::showMessage(QApplication::activeWindow(), MessageText::own(FAILURE_TEXT), FAILURE_TITLE,
-                                  MessageBoxes::Icon::Error);
+            MessageBoxes::Icon::Error);
 }
 
 } // namespace omvara::links

@@ -22,7 +22,7 @@ const QString OpenHyperlinkInBrowser::HREF_END = QStringLiteral("</a>");
 
 namespace {
 
-std::atomic<bool> disableActiveLink{false};
+std::atomic<bool> disableActiveLink { false };
 
 std::mutex seamMutex;
 std::function<bool()> supportedOverride;
@@ -31,18 +31,26 @@ OpenHyperlinkInBrowser::Browser browser;
 bool platformCanBrowse()
 {
     const QString platform = QGuiApplication::platformName();
-    return !platform.isEmpty() && platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+    return !platform.isEmpty() && platform != QLatin1String("offscreen")
+        && platform != QLatin1String("minimal");
 }
 
 } // namespace
 
-QString OpenHyperlinkInBrowser::htmlIfy(const QString &text) { return HTML + text + HTML_END; }
+QString OpenHyperlinkInBrowser::htmlIfy(const QString &text)
+{
+    return HTML + text + HTML_END;
+}
 
-QString OpenHyperlinkInBrowser::linkIfy(const QString &url) { return A_HREF + url + HREF_CLOSED + url + HREF_END; }
+QString OpenHyperlinkInBrowser::linkIfy(const QString &url)
+{
+    return A_HREF + url + HREF_CLOSED + url + HREF_END;
+}
 
 bool OpenHyperlinkInBrowser::containsHyperlink(const QString &text)
 {
-    return text.contains(HTML) && text.contains(HTML_END) && text.contains(A_HREF) && text.contains(HREF_CLOSED);
+    return text.contains(HTML) && text.contains(HTML_END) && text.contains(A_HREF)
+        && text.contains(HREF_CLOSED);
 }
 
 QString OpenHyperlinkInBrowser::getPlainLink(const QString &text)
@@ -103,9 +111,15 @@ void OpenHyperlinkInBrowser::makeLinkable(QLabel &label, LinkMouseListener &list
     }
 }
 
-bool OpenHyperlinkInBrowser::getDisableActiveLink() { return disableActiveLink.load(); }
+bool OpenHyperlinkInBrowser::getDisableActiveLink()
+{
+    return disableActiveLink.load();
+}
 
-void OpenHyperlinkInBrowser::setDisableActiveLink(bool disable) { disableActiveLink.store(disable); }
+void OpenHyperlinkInBrowser::setDisableActiveLink(bool disable)
+{
+    disableActiveLink.store(disable);
+}
 
 void OpenHyperlinkInBrowser::openHyperlink(const QUrl &uri)
 {

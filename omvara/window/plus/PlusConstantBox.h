@@ -8,8 +8,7 @@ namespace omvara::plus {
 // A combo box over every constant of one setting's value set, in display
 // order. Item i is the constant with ordinal i, so the selection converts
 // both ways without a lookup. Used by the option controls of the window.
-template <typename Constant>
-class PlusConstantBox : public QComboBox
+template <typename Constant> class PlusConstantBox : public QComboBox
 {
 public:
     explicit PlusConstantBox(const Constant &selected, QWidget *parent = nullptr)

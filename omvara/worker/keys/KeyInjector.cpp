@@ -46,8 +46,8 @@ void KeyInjector::deliverKey(int keyCode, int physicalKey, bool down)
     }
     // The time a protocol carries: a press always in a later millisecond
     // than the event before it (the time says when, not the wall clock).
-    std::uint32_t ms = std::uint32_t(
-        std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count());
+    std::uint32_t ms
+        = std::uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count());
     if (m_sentOne && std::int32_t(ms - m_lastMs) < (down ? 1 : 0))
         ms = m_lastMs + (down ? 1 : 0);
     m_eventTime = at;

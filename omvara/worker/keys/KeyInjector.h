@@ -18,7 +18,10 @@ namespace omvara::worker::keys {
 class KeyInjectionError : public std::runtime_error
 {
 public:
-    explicit KeyInjectionError(const QString &message) : std::runtime_error(message.toStdString()) { }
+    explicit KeyInjectionError(const QString &message)
+        : std::runtime_error(message.toStdString())
+    {
+    }
     QString text() const { return QString::fromStdString(what()); }
 };
 
@@ -56,7 +59,10 @@ private:
 class KeyboardUnavailableError : public std::runtime_error
 {
 public:
-    explicit KeyboardUnavailableError(const QString &message) : std::runtime_error(message.toStdString()) { }
+    explicit KeyboardUnavailableError(const QString &message)
+        : std::runtime_error(message.toStdString())
+    {
+    }
     QString text() const { return QString::fromStdString(what()); }
 };
 

@@ -17,8 +17,8 @@ namespace omvara::worker::keys {
 
 QStringList KeyInjectors::choices()
 {
-    return {QStringLiteral("auto"), QStringLiteral("x11"), QStringLiteral("uinput"), QStringLiteral("virtual-keyboard"),
-        QStringLiteral("kwin"), QStringLiteral("portal")};
+    return { QStringLiteral("auto"), QStringLiteral("x11"), QStringLiteral("uinput"),
+        QStringLiteral("virtual-keyboard"), QStringLiteral("kwin"), QStringLiteral("portal") };
 }
 
 bool KeyInjectors::waylandSession()
@@ -32,9 +32,9 @@ QStringList KeyInjectors::backendOrder()
     // Keys sent through X11 in a Wayland session reach only the X11
     // programs: X11 is never taken there unless the user names it.
     if (waylandSession())
-        return {QStringLiteral("virtual-keyboard"), QStringLiteral("kwin"), QStringLiteral("uinput"),
-            QStringLiteral("portal")};
-    return {QStringLiteral("x11"), QStringLiteral("uinput")};
+        return { QStringLiteral("virtual-keyboard"), QStringLiteral("kwin"), QStringLiteral("uinput"),
+            QStringLiteral("portal") };
+    return { QStringLiteral("x11"), QStringLiteral("uinput") };
 }
 
 namespace {
@@ -72,25 +72,30 @@ bool takeOption(QStringList &arguments, const QString &option, const QString &mi
 bool KeyInjectors::takeCommandLineOption(QStringList &arguments, QString *error)
 {
     const QString choiceList = choices().join(QStringLiteral(", "));
-    const bool backend = takeOption(arguments, QStringLiteral("--keyboard"),
+    const bool backend = takeOption(
+        arguments, QStringLiteral("--keyboard"),
         QStringLiteral("--keyboard needs one of: %1").arg(choiceList),
         [&](const QString &value) {
             const QString name = value.trimmed().toLower();
             if (!choices().contains(name))
-                return QStringLiteral("unknown keyboard output \"%1\"; choose one of: %2").arg(name, choiceList);
+                return QStringLiteral("unknown keyboard output \"%1\"; choose one of: %2")
+                    .arg(name, choiceList);
             util::ProcessProperties::set(propertyName(), name);
             return QString();
         },
         error);
     if (!backend)
         return false;
-    return takeOption(arguments, QStringLiteral("--keyboard-layout"),
+    return takeOption(
+        arguments, QStringLiteral("--keyboard-layout"),
         QStringLiteral("--keyboard-layout needs a layout such as de or us(dvorak)"),
         [](const QString &value) {
             const std::optional<SessionLayout> layout = SessionLayout::parse(value);
             if (!layout)
-                return QStringLiteral("the keyboard layout \"%1\" is not of the form LAYOUT or LAYOUT(VARIANT),"
-                                      " such as de or us(dvorak)").arg(value);
+                return QStringLiteral(
+                    "the keyboard layout \"%1\" is not of the form LAYOUT or LAYOUT(VARIANT),"
+                    " such as de or us(dvorak)")
+                    .arg(value);
             if (!LayoutKeymap::compile(layout->layout, layout->variant, layout->name()))
                 return QStringLiteral("the keyboard layout \"%1\" is not known to this system").arg(value);
             util::ProcessProperties::set(SessionLayout::propertyName(), layout->name());
@@ -101,13 +106,14 @@ bool KeyInjectors::takeCommandLineOption(QStringList &arguments, QString *error)
 
 QString KeyInjectors::commandLineHelp()
 {
-    return QStringLiteral("  --keyboard=NAME    how keys are typed: auto (default), virtual-keyboard, kwin,\n"
-                          "                     uinput, portal or x11;\n"
-                          "                     the environment variable OMVARA_KEYBOARD does the same\n"
-                          "  --keyboard-layout=LAYOUT[(VARIANT)]\n"
-                          "                     the desktop's keyboard layout for uinput, such as de or\n"
-                          "                     us(dvorak), where it is not found by itself (X11 follows the\n"
-                          "                     layout in use); OMVARA_KEYBOARD_LAYOUT does the same\n");
+    return QStringLiteral(
+        "  --keyboard=NAME    how keys are typed: auto (default), virtual-keyboard, kwin,\n"
+        "                     uinput, portal or x11;\n"
+        "                     the environment variable OMVARA_KEYBOARD does the same\n"
+        "  --keyboard-layout=LAYOUT[(VARIANT)]\n"
+        "                     the desktop's keyboard layout for uinput, such as de or\n"
+        "                     us(dvorak), where it is not found by itself (X11 follows the\n"
+        "                     layout in use); OMVARA_KEYBOARD_LAYOUT does the same\n");
 }
 
 std::unique_ptr<KeyInjector> KeyInjectors::open(const QString &backend)
@@ -130,7 +136,9 @@ namespace {
 
 QString chosenName(const QString &choice)
 {
-    return (choice.isEmpty() ? util::ProcessProperties::get(KeyInjectors::propertyName()) : choice).trimmed().toLower();
+    return (choice.isEmpty() ? util::ProcessProperties::get(KeyInjectors::propertyName()) : choice)
+        .trimmed()
+        .toLower();
 }
 
 } // namespace
@@ -149,10 +157,10 @@ std::unique_ptr<KeyInjector> KeyInjectors::create(const QString &choice)
     if (!name.isEmpty() && name != QLatin1String("auto")) {
         std::unique_ptr<KeyInjector> named = open(name);
         named->describeChoice(QStringLiteral("%1, as chosen").arg(name),
-            name == QLatin1String("x11") && waylandSession()
-                ? QStringLiteral("Keys are typed through X11 in a Wayland session: only X11 programs receive them,"
-                                 " Wayland programs receive nothing.")
-                : QString());
+            name == QLatin1String("x11") && waylandSession() ? QStringLiteral(
+                "Keys are typed through X11 in a Wayland session: only X11 programs receive them,"
+                " Wayland programs receive nothing.")
+                                                             : QString());
         return named;
     }
 
@@ -160,9 +168,9 @@ std::unique_ptr<KeyInjector> KeyInjectors::create(const QString &choice)
     for (const QString &backend : backendOrder()) {
         try {
             std::unique_ptr<KeyInjector> chosen = open(backend);
-            chosen->describeChoice(reasons.isEmpty()
-                    ? QStringLiteral("%1, the first to try").arg(backend)
-                    : QStringLiteral("%1; skipped before it: %2").arg(backend, reasons.join(QStringLiteral("; "))));
+            chosen->describeChoice(reasons.isEmpty() ? QStringLiteral("%1, the first to try").arg(backend)
+                                                     : QStringLiteral("%1; skipped before it: %2")
+                                                           .arg(backend, reasons.join(QStringLiteral("; "))));
             return chosen;
         } catch (const KeyboardUnavailableError &e) {
             QString reason = e.text();
@@ -171,8 +179,8 @@ std::unique_ptr<KeyInjector> KeyInjectors::create(const QString &choice)
             reasons << reason;
         }
     }
-    throw KeyboardUnavailableError(QStringLiteral("No keyboard output could be used: %1.")
-                                       .arg(reasons.join(QStringLiteral("; "))));
+    throw KeyboardUnavailableError(
+        QStringLiteral("No keyboard output could be used: %1.").arg(reasons.join(QStringLiteral("; "))));
 }
 
 } // namespace omvara::worker::keys

@@ -18,35 +18,35 @@ namespace {
 constexpr int xkbOffset = 8;
 
 // Keys named by what they do.
-constexpr std::array<std::pair<int, xkb_keysym_t>, 18> functionKeys = {{
-    {vk::Backspace, XKB_KEY_BackSpace},
-    {vk::Tab, XKB_KEY_Tab},
-    {vk::Enter, XKB_KEY_Return},
-    {vk::Control, XKB_KEY_Control_L},
-    {vk::Alt, XKB_KEY_Alt_L},
-    {vk::CapsLock, XKB_KEY_Caps_Lock},
-    {vk::Escape, XKB_KEY_Escape},
-    {vk::PageUp, XKB_KEY_Prior},
-    {vk::PageDown, XKB_KEY_Next},
-    {vk::End, XKB_KEY_End},
-    {vk::Home, XKB_KEY_Home},
-    {vk::Left, XKB_KEY_Left},
-    {vk::Up, XKB_KEY_Up},
-    {vk::Right, XKB_KEY_Right},
-    {vk::Down, XKB_KEY_Down},
-    {vk::Delete, XKB_KEY_Delete},
-    {vk::Insert, XKB_KEY_Insert},
-    {vk::Decimal, XKB_KEY_KP_Decimal},
-}};
+constexpr std::array<std::pair<int, xkb_keysym_t>, 18> functionKeys = { {
+    { vk::Backspace, XKB_KEY_BackSpace },
+    { vk::Tab, XKB_KEY_Tab },
+    { vk::Enter, XKB_KEY_Return },
+    { vk::Control, XKB_KEY_Control_L },
+    { vk::Alt, XKB_KEY_Alt_L },
+    { vk::CapsLock, XKB_KEY_Caps_Lock },
+    { vk::Escape, XKB_KEY_Escape },
+    { vk::PageUp, XKB_KEY_Prior },
+    { vk::PageDown, XKB_KEY_Next },
+    { vk::End, XKB_KEY_End },
+    { vk::Home, XKB_KEY_Home },
+    { vk::Left, XKB_KEY_Left },
+    { vk::Up, XKB_KEY_Up },
+    { vk::Right, XKB_KEY_Right },
+    { vk::Down, XKB_KEY_Down },
+    { vk::Delete, XKB_KEY_Delete },
+    { vk::Insert, XKB_KEY_Insert },
+    { vk::Decimal, XKB_KEY_KP_Decimal },
+} };
 
 // Keypad keys, each with the character it types where the layout has no
 // keypad key for it.
-constexpr std::array<std::pair<int, std::pair<xkb_keysym_t, xkb_keysym_t>>, 4> keypadKeys = {{
-    {vk::Multiply, {XKB_KEY_KP_Multiply, XKB_KEY_asterisk}},
-    {vk::Add, {XKB_KEY_KP_Add, XKB_KEY_plus}},
-    {vk::Subtract, {XKB_KEY_KP_Subtract, XKB_KEY_minus}},
-    {vk::Divide, {XKB_KEY_KP_Divide, XKB_KEY_slash}},
-}};
+constexpr std::array<std::pair<int, std::pair<xkb_keysym_t, xkb_keysym_t>>, 4> keypadKeys = { {
+    { vk::Multiply, { XKB_KEY_KP_Multiply, XKB_KEY_asterisk } },
+    { vk::Add, { XKB_KEY_KP_Add, XKB_KEY_plus } },
+    { vk::Subtract, { XKB_KEY_KP_Subtract, XKB_KEY_minus } },
+    { vk::Divide, { XKB_KEY_KP_Divide, XKB_KEY_slash } },
+} };
 
 } // namespace
 
@@ -54,19 +54,19 @@ std::vector<std::uint32_t> keysymsFor(int keyCode, bool shifted, KeyLayout layou
 {
     for (const auto &[code, symbols] : keypadKeys) {
         if (code == keyCode)
-            return {symbols.first, symbols.second};
+            return { symbols.first, symbols.second };
     }
     if (keyCode >= vk::Numpad0 && keyCode < vk::Numpad0 + 10) {
         const auto digit = xkb_keysym_t(keyCode - vk::Numpad0);
-        return {XKB_KEY_KP_0 + digit, XKB_KEY_0 + digit};
+        return { XKB_KEY_KP_0 + digit, XKB_KEY_0 + digit };
     }
     if (keyCode >= vk::F1 && keyCode < vk::F1 + 12)
-        return {XKB_KEY_F1 + xkb_keysym_t(keyCode - vk::F1)};
+        return { XKB_KEY_F1 + xkb_keysym_t(keyCode - vk::F1) };
     if (const char32_t character = printedCharacter(keyCode, shifted, layout))
-        return {xkb_utf32_to_keysym(character)};
+        return { xkb_utf32_to_keysym(character) };
     for (const auto &[code, symbol] : functionKeys) {
         if (code == keyCode)
-            return {symbol};
+            return { symbol };
     }
     return {};
 }
@@ -84,7 +84,7 @@ bool LayoutKeyInjector::canType(char32_t character)
     const LayoutKeymap *keymap = currentKeymap();
     if (!keymap)
         return true;
-    std::vector<std::uint32_t> symbols {xkb_utf32_to_keysym(character)};
+    std::vector<std::uint32_t> symbols { xkb_utf32_to_keysym(character) };
     for (const auto &[code, keypad] : keypadKeys) {
         if (keypad.second == symbols.front())
             symbols.insert(symbols.begin(), keypad.first);
@@ -150,12 +150,13 @@ void LayoutKeyInjector::send(int keyCode, bool down)
     }
     if (!stroke) {
         if (const int spare = bindSpareKey(symbols.back()))
-            stroke = KeyStroke {{}, spare};
+            stroke = KeyStroke { {}, spare };
     }
     if (!stroke)
-        throw KeyInjectionError(QStringLiteral("no key of the keyboard layout %1 types it").arg(keymap->name()));
+        throw KeyInjectionError(
+            QStringLiteral("no key of the keyboard layout %1 types it").arg(keymap->name()));
     press(keyCode, *stroke);
-    m_held.push_back({keyCode, *stroke});
+    m_held.push_back({ keyCode, *stroke });
 }
 
 void LayoutKeyInjector::press(int keyCode, const KeyStroke &stroke)

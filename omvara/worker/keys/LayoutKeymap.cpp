@@ -14,7 +14,7 @@ namespace {
 // Shift, right Alt (AltGr on most layouts), right Shift: the modifier keys a
 // real keyboard has, tried before any other key that sets the same modifier
 // (evdev keymaps also put level 3 on a key code no keyboard sends).
-constexpr std::array<int, 3> preferredModifierKeys = {50, 108, 62};
+constexpr std::array<int, 3> preferredModifierKeys = { 50, 108, 62 };
 
 using StatePtr = std::unique_ptr<xkb_state, decltype(&xkb_state_unref)>;
 
@@ -35,7 +35,10 @@ bool isModifierSymbol(xkb_keysym_t symbol)
 } // namespace
 
 LayoutKeymap::LayoutKeymap(xkb_keymap *keymap, unsigned group, QString name, std::function<bool(int)> usable)
-    : m_keymap(keymap), m_group(group), m_name(std::move(name)), m_usable(std::move(usable))
+    : m_keymap(keymap)
+    , m_group(group)
+    , m_name(std::move(name))
+    , m_usable(std::move(usable))
 {
     findModifierKeys();
 }
@@ -62,7 +65,7 @@ std::unique_ptr<LayoutKeymap> LayoutKeymap::compile(
     // messages about it would only clutter the program's log.
     xkb_context_set_log_level(context, XKB_LOG_LEVEL_CRITICAL);
     const QByteArray layoutName = layout.toUtf8(), variantName = variant.toUtf8();
-    const xkb_rule_names names {"evdev", "pc105", layoutName.constData(), variantName.constData(), nullptr};
+    const xkb_rule_names names { "evdev", "pc105", layoutName.constData(), variantName.constData(), nullptr };
     xkb_keymap *keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
     xkb_context_unref(context);
     if (!keymap)
@@ -105,7 +108,8 @@ std::optional<KeyStroke> LayoutKeymap::find(std::uint32_t keysym) const
     if (!base || keysym == XKB_KEY_NoSymbol)
         return std::nullopt;
     std::optional<KeyStroke> best;
-    for (xkb_keycode_t key = xkb_keymap_min_keycode(m_keymap); key <= xkb_keymap_max_keycode(m_keymap); ++key) {
+    for (xkb_keycode_t key = xkb_keymap_min_keycode(m_keymap); key <= xkb_keymap_max_keycode(m_keymap);
+         ++key) {
         if (!usable(int(key)))
             continue;
         // The group this key shows in the group in use (keys with fewer
@@ -116,10 +120,12 @@ std::optional<KeyStroke> LayoutKeymap::find(std::uint32_t keysym) const
         const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(m_keymap, key, layout);
         for (xkb_level_index_t level = 0; level < levels; ++level) {
             const xkb_keysym_t *symbols = nullptr;
-            if (xkb_keymap_key_get_syms_by_level(m_keymap, key, layout, level, &symbols) != 1 || symbols[0] != keysym)
+            if (xkb_keymap_key_get_syms_by_level(m_keymap, key, layout, level, &symbols) != 1
+                || symbols[0] != keysym)
                 continue;
             std::array<xkb_mod_mask_t, 16> masks {};
-            std::size_t count = xkb_keymap_key_get_mods_for_level(m_keymap, key, layout, level, masks.data(), masks.size());
+            std::size_t count
+                = xkb_keymap_key_get_mods_for_level(m_keymap, key, layout, level, masks.data(), masks.size());
             if (level == 0 && count < masks.size())
                 masks[count++] = 0;
             std::sort(masks.begin(), masks.begin() + count,
@@ -128,7 +134,7 @@ std::optional<KeyStroke> LayoutKeymap::find(std::uint32_t keysym) const
                 if (best && int(best->modifiers.size()) <= std::popcount(masks[i]))
                     break;
                 // Only modifiers that a held key sets: never Caps Lock or Num Lock.
-                KeyStroke candidate {{}, int(key)};
+                KeyStroke candidate { {}, int(key) };
                 bool reachable = true;
                 for (xkb_mod_mask_t bits = masks[i]; bits && reachable; bits &= bits - 1) {
                     const auto modifier = m_modifierKeys.constFind(bits & (~bits + 1u));
@@ -153,8 +159,8 @@ std::optional<KeyStroke> LayoutKeymap::find(std::uint32_t keysym) const
 
 int LayoutKeymap::spareKey() const
 {
-    for (xkb_keycode_t key = xkb_keymap_max_keycode(m_keymap); key >= xkb_keymap_min_keycode(m_keymap) && key > 0;
-         --key) {
+    for (xkb_keycode_t key = xkb_keymap_max_keycode(m_keymap);
+         key >= xkb_keymap_min_keycode(m_keymap) && key > 0; --key) {
         if (usable(int(key)) && xkb_keymap_num_layouts_for_key(m_keymap, key) == 0)
             return int(key);
     }

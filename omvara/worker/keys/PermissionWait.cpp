@@ -7,7 +7,9 @@ namespace {
 thread_local const PermissionWait::Handling *current = nullptr;
 }
 
-PermissionWait::Scope::Scope(Handling handling) : m_handling(std::move(handling)), m_previous(current)
+PermissionWait::Scope::Scope(Handling handling)
+    : m_handling(std::move(handling))
+    , m_previous(current)
 {
     current = &m_handling;
 }

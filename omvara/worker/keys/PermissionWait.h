@@ -23,7 +23,7 @@ public:
         // with what the desktop asks.
         std::function<void(const QString &question)> waiting;
         // The longest wait; zero or less: as long as the user takes.
-        std::chrono::milliseconds limit {0};
+        std::chrono::milliseconds limit { 0 };
     };
 
     // Installs `handling` for the calling thread for the lifetime of the scope.

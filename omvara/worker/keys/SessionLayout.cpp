@@ -27,7 +27,7 @@ QString gsettings(const QString &key)
     if (program.isEmpty())
         return {};
     QProcess process;
-    process.start(program, {QStringLiteral("get"), QStringLiteral("org.gnome.desktop.input-sources"), key});
+    process.start(program, { QStringLiteral("get"), QStringLiteral("org.gnome.desktop.input-sources"), key });
     if (!process.waitForFinished(2000)) {
         process.kill();
         process.waitForFinished(1000);
@@ -49,17 +49,18 @@ std::optional<SessionLayout> fromLists(const QString &layouts, const QString &va
     const QString layout = first(layouts);
     if (layout.isEmpty())
         return std::nullopt;
-    return SessionLayout {layout, first(variants), source};
+    return SessionLayout { layout, first(variants), source };
 }
 
 // GNOME lists its sources as [('xkb', 'de+nodeadkeys'), ('ibus', 'mozc-jp')].
 std::optional<SessionLayout> fromGnome(const QString &text)
 {
-    static const QRegularExpression source(QStringLiteral(R"(\(\s*'xkb'\s*,\s*'([^'+]+)(?:\+([^']*))?'\s*\))"));
+    static const QRegularExpression source(
+        QStringLiteral(R"(\(\s*'xkb'\s*,\s*'([^'+]+)(?:\+([^']*))?'\s*\))"));
     const QRegularExpressionMatch match = source.match(text);
     if (!match.hasMatch())
         return std::nullopt;
-    return SessionLayout {match.captured(1), match.captured(2), QStringLiteral("the GNOME input sources")};
+    return SessionLayout { match.captured(1), match.captured(2), QStringLiteral("the GNOME input sources") };
 }
 
 // The value of `key` in the [Layout] group of KDE's kxkbrc.
@@ -81,15 +82,16 @@ std::optional<SessionLayout> fromKde(const QString &settings)
     // Without "Use=true" KDE leaves the layout to the system.
     if (kdeValue(settings, QStringLiteral("Use")) != QLatin1String("true"))
         return std::nullopt;
-    return fromLists(kdeValue(settings, QStringLiteral("LayoutList")), kdeValue(settings, QStringLiteral("VariantList")),
-        QStringLiteral("the KDE keyboard settings"));
+    return fromLists(kdeValue(settings, QStringLiteral("LayoutList")),
+        kdeValue(settings, QStringLiteral("VariantList")), QStringLiteral("the KDE keyboard settings"));
 }
 
 // A shell variable assignment such as XKBLAYOUT="de,us".
 QString shellValue(const QString &text, const QString &name)
 {
     const QRegularExpression assignment(
-        QStringLiteral(R"(^\s*(?:export\s+)?%1=(["']?)([^"'\n]*)\1\s*$)").arg(name), QRegularExpression::MultilineOption);
+        QStringLiteral(R"(^\s*(?:export\s+)?%1=(["']?)([^"'\n]*)\1\s*$)").arg(name),
+        QRegularExpression::MultilineOption);
     return assignment.match(text).captured(2);
 }
 
@@ -106,7 +108,7 @@ std::optional<SessionLayout> SessionLayout::parse(const QString &text)
     const QRegularExpressionMatch match = form.match(text.trimmed());
     if (!match.hasMatch())
         return std::nullopt;
-    return SessionLayout {match.captured(1), match.captured(2), QString()};
+    return SessionLayout { match.captured(1), match.captured(2), QString() };
 }
 
 SessionLayoutSources SessionLayoutSources::fromSystem()
@@ -120,7 +122,8 @@ SessionLayoutSources SessionLayoutSources::fromSystem()
     sources.desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
     sources.gnomeRecentSources = gsettings(QStringLiteral("mru-sources"));
     sources.gnomeSources = gsettings(QStringLiteral("sources"));
-    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config"));
+    const QString config
+        = qEnvironmentVariable("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config"));
     sources.kdeSettings = readText(config + QStringLiteral("/kxkbrc"));
     sources.debianKeyboard = readText(QStringLiteral("/etc/default/keyboard"));
     return sources;
@@ -134,13 +137,15 @@ std::vector<SessionLayout> sessionLayoutCandidates(const SessionLayoutSources &s
             found.push_back(*layout);
     };
     if (!sources.chosen.isEmpty()) {
-        SessionLayout chosen = SessionLayout::parse(sources.chosen).value_or(SessionLayout {sources.chosen, {}, {}});
+        SessionLayout chosen
+            = SessionLayout::parse(sources.chosen).value_or(SessionLayout { sources.chosen, {}, {} });
         chosen.source = QStringLiteral("--keyboard-layout or OMVARA_KEYBOARD_LAYOUT");
         found.push_back(chosen);
     }
     add(fromLists(sources.xkbDefaultLayout, sources.xkbDefaultVariant, QStringLiteral("XKB_DEFAULT_LAYOUT")));
-    const std::optional<SessionLayout> gnome = fromGnome(sources.gnomeRecentSources) ? fromGnome(sources.gnomeRecentSources)
-                                                                                   : fromGnome(sources.gnomeSources);
+    const std::optional<SessionLayout> gnome = fromGnome(sources.gnomeRecentSources)
+        ? fromGnome(sources.gnomeRecentSources)
+        : fromGnome(sources.gnomeSources);
     const std::optional<SessionLayout> kde = fromKde(sources.kdeSettings);
     if (sources.desktop.contains(QLatin1String("KDE"), Qt::CaseInsensitive)) {
         add(kde);
@@ -150,7 +155,8 @@ std::vector<SessionLayout> sessionLayoutCandidates(const SessionLayoutSources &s
         add(kde);
     }
     add(fromLists(shellValue(sources.debianKeyboard, QStringLiteral("XKBLAYOUT")),
-        shellValue(sources.debianKeyboard, QStringLiteral("XKBVARIANT")), QStringLiteral("/etc/default/keyboard")));
+        shellValue(sources.debianKeyboard, QStringLiteral("XKBVARIANT")),
+        QStringLiteral("/etc/default/keyboard")));
     return found;
 }
 
@@ -160,14 +166,16 @@ std::unique_ptr<LayoutKeymap> sessionKeymap(const std::vector<SessionLayout> &ca
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         const SessionLayout &candidate = candidates[i];
         const QString shown = QStringLiteral("%1 from %2").arg(candidate.name(), candidate.source);
-        if (auto keymap = LayoutKeymap::compile(candidate.layout, candidate.variant, candidate.name(), usable)) {
+        if (auto keymap
+            = LayoutKeymap::compile(candidate.layout, candidate.variant, candidate.name(), usable)) {
             *name = shown;
             return keymap;
         }
         if (i == 0 && firstIsChosen)
-            throw KeyboardUnavailableError(QStringLiteral("%1: the keyboard layout \"%2\" (%3) is not known to this"
-                                                          " system; give one such as de or us(dvorak)")
-                                               .arg(backend, candidate.name(), candidate.source));
+            throw KeyboardUnavailableError(
+                QStringLiteral("%1: the keyboard layout \"%2\" (%3) is not known to this"
+                               " system; give one such as de or us(dvorak)")
+                    .arg(backend, candidate.name(), candidate.source));
     }
     return nullptr;
 }

@@ -39,7 +39,8 @@ struct SessionLayoutSources
     QString chosen; // --keyboard-layout or OMVARA_KEYBOARD_LAYOUT
     QString xkbDefaultLayout, xkbDefaultVariant; // XKB_DEFAULT_LAYOUT, XKB_DEFAULT_VARIANT
     QString desktop; // XDG_CURRENT_DESKTOP
-    QString gnomeRecentSources, gnomeSources; // gsettings: org.gnome.desktop.input-sources mru-sources, sources
+    QString gnomeRecentSources,
+        gnomeSources; // gsettings: org.gnome.desktop.input-sources mru-sources, sources
     QString kdeSettings; // the text of ~/.config/kxkbrc
     QString debianKeyboard; // the text of /etc/default/keyboard
 
@@ -62,8 +63,7 @@ std::vector<SessionLayout> sessionLayoutCandidates(const SessionLayoutSources &s
 // (the first candidate, when the sources had one) that is not known throws
 // KeyboardUnavailableError naming `backend`. Only `usable` keys are pressed.
 std::unique_ptr<LayoutKeymap> sessionKeymap(const std::vector<SessionLayout> &candidates, bool firstIsChosen,
-    const std::function<bool(int)> &usable, QString *name,
-    const QString &backend = QStringLiteral("uinput"));
+    const std::function<bool(int)> &usable, QString *name, const QString &backend = QStringLiteral("uinput"));
 
 // sessionKeymap() for the candidates of this process and machine
 // (SessionLayoutSources::fromSystem()), every key usable.

@@ -12,8 +12,7 @@ using omvara::config::UnknownConstantError;
 namespace {
 
 // Names and labels of a set in values() order.
-template <class E>
-QStringList namesOf()
+template <class E> QStringList namesOf()
 {
     QStringList names;
     for (const E *c : E::values())
@@ -21,8 +20,7 @@ QStringList namesOf()
     return names;
 }
 
-template <class E>
-QStringList labelsOf()
+template <class E> QStringList labelsOf()
 {
     QStringList labels;
     for (const E *c : E::values())
@@ -30,8 +28,7 @@ QStringList labelsOf()
     return labels;
 }
 
-template <class E>
-void expectOrdinalsAreListPositions()
+template <class E> void expectOrdinalsAreListPositions()
 {
     const auto all = E::values();
     for (int i = 0; i < all.size(); ++i) {
@@ -45,32 +42,33 @@ void expectOrdinalsAreListPositions()
 TEST(ConfigHelperSets, values_listConstantsInDisplayOrder)
 {
     EXPECT_EQ(namesOf<ConfigHelper::BitRates>(),
-        QStringList({"BR_110", "BR_150", "BR_300", "BR_600", "BR_1200", "BR_2400", "BR_4800", "BR_9600",
-            "BR_19200", "BR_38400", "BR_57600", "BR_115200", "BR_230400", "BR_460800", "BR_921600"}));
+        QStringList({ "BR_110", "BR_150", "BR_300", "BR_600", "BR_1200", "BR_2400", "BR_4800", "BR_9600",
+            "BR_19200", "BR_38400", "BR_57600", "BR_115200", "BR_230400", "BR_460800", "BR_921600" }));
     EXPECT_EQ(labelsOf<ConfigHelper::BitRates>(),
-        QStringList({"110", "150", "300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600",
-            "115200", "230400", "460800", "921600"}));
-    EXPECT_EQ(labelsOf<ConfigHelper::DataBits>(), QStringList({"5", "6", "7", "8"}));
-    EXPECT_EQ(labelsOf<ConfigHelper::Parity>(), QStringList({"NONE", "ODD", "EVEN", "MARK", "SPACE"}));
-    EXPECT_EQ(labelsOf<ConfigHelper::StopBits>(), QStringList({"1", "2"}));
-    EXPECT_EQ(labelsOf<ConfigHelper::InputTerminator>(), QStringList({"4 <EOT>", "10 <LF>", "13 <CR>"}));
+        QStringList({ "110", "150", "300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600",
+            "115200", "230400", "460800", "921600" }));
+    EXPECT_EQ(labelsOf<ConfigHelper::DataBits>(), QStringList({ "5", "6", "7", "8" }));
+    EXPECT_EQ(labelsOf<ConfigHelper::Parity>(), QStringList({ "NONE", "ODD", "EVEN", "MARK", "SPACE" }));
+    EXPECT_EQ(labelsOf<ConfigHelper::StopBits>(), QStringList({ "1", "2" }));
+    EXPECT_EQ(labelsOf<ConfigHelper::InputTerminator>(), QStringList({ "4 <EOT>", "10 <LF>", "13 <CR>" }));
     EXPECT_EQ(namesOf<ConfigHelper::StartWith>(),
-        QStringList({"NONE", "ENTER", "TAB", "RIGHT", "DOWN", "DELETE", "MULTIPLY", "F1", "F2", "F3", "F4",
-            "F5", "F6", "F7", "F8", "F9", "F10", "F11", "F12"}));
-    EXPECT_EQ(namesOf<ConfigHelper::OutputTerminator>(), QStringList({"NONE", "ENTER", "TAB", "RIGHT", "DOWN"}));
+        QStringList({ "NONE", "ENTER", "TAB", "RIGHT", "DOWN", "DELETE", "MULTIPLY", "F1", "F2", "F3", "F4",
+            "F5", "F6", "F7", "F8", "F9", "F10", "F11", "F12" }));
+    EXPECT_EQ(
+        namesOf<ConfigHelper::OutputTerminator>(), QStringList({ "NONE", "ENTER", "TAB", "RIGHT", "DOWN" }));
     EXPECT_EQ(labelsOf<ConfigHelper::Sound>(),
-        QStringList({"None", "Ride Bell", "Cowbell", "High Agogo", "Low Agogo", "Claves", "Triangle"}));
+        QStringList({ "None", "Ride Bell", "Cowbell", "High Agogo", "Low Agogo", "Claves", "Triangle" }));
     EXPECT_EQ(labelsOf<ConfigHelper::RoundingMethod>(),
-        QStringList({"ceiling", "down", "floor", "half down", "half even", "half up", "up"}));
-    EXPECT_EQ(namesOf<ConfigHelper::MathOperation>(), QStringList({"NONE", "MULTIPLY", "DIVIDE"}));
-    EXPECT_EQ(namesOf<ConfigHelper::DecimalSeparator>(), QStringList({"DOT", "COMMA"}));
-    EXPECT_EQ(namesOf<ConfigHelper::EditPosition>(), QStringList({"FIRST", "LAST"}));
-    EXPECT_EQ(namesOf<ConfigHelper::EditOperation>(), QStringList({"REMOVE", "KEEP"}));
-    EXPECT_EQ(namesOf<ConfigHelper::Connect>(), QStringList({"MANUAL", "AUTO"}));
-    EXPECT_EQ(namesOf<ConfigHelper::KeyboardType>(), QStringList({"QUERTY", "AZERTY"}));
+        QStringList({ "ceiling", "down", "floor", "half down", "half even", "half up", "up" }));
+    EXPECT_EQ(namesOf<ConfigHelper::MathOperation>(), QStringList({ "NONE", "MULTIPLY", "DIVIDE" }));
+    EXPECT_EQ(namesOf<ConfigHelper::DecimalSeparator>(), QStringList({ "DOT", "COMMA" }));
+    EXPECT_EQ(namesOf<ConfigHelper::EditPosition>(), QStringList({ "FIRST", "LAST" }));
+    EXPECT_EQ(namesOf<ConfigHelper::EditOperation>(), QStringList({ "REMOVE", "KEEP" }));
+    EXPECT_EQ(namesOf<ConfigHelper::Connect>(), QStringList({ "MANUAL", "AUTO" }));
+    EXPECT_EQ(namesOf<ConfigHelper::KeyboardType>(), QStringList({ "QUERTY", "AZERTY" }));
     EXPECT_EQ(labelsOf<ConfigHelper::KeyMapType>(),
-        QStringList({"NUMERIC", "ALPHANUMERIC_BASIC", "ALPHANUMERIC_COMPLETE"}));
-    EXPECT_EQ(labelsOf<ConfigHelper::InstrumentType>(), QStringList({"NUMBER", "TEXT"}));
+        QStringList({ "NUMERIC", "ALPHANUMERIC_BASIC", "ALPHANUMERIC_COMPLETE" }));
+    EXPECT_EQ(labelsOf<ConfigHelper::InstrumentType>(), QStringList({ "NUMBER", "TEXT" }));
 }
 
 TEST(ConfigHelperSets, ordinals_matchListPositionAndValueOfFindsEachConstant)
@@ -134,8 +132,8 @@ TEST(ConfigHelperSets, ordinalSets_validAndGetValue_guardTheRange)
         bool valid;
         const char *value;
     };
-    const Row rows[] = {{-1, false, ""}, {0, true, "110"}, {7, true, "9600"}, {14, true, "921600"},
-        {15, false, ""}, {INT_MIN, false, ""}, {INT_MAX, false, ""}};
+    const Row rows[] = { { -1, false, "" }, { 0, true, "110" }, { 7, true, "9600" }, { 14, true, "921600" },
+        { 15, false, "" }, { INT_MIN, false, "" }, { INT_MAX, false, "" } };
     for (const Row &r : rows) {
         EXPECT_EQ(ConfigHelper::BitRates::valid(r.index), r.valid) << r.index;
         EXPECT_EQ(ConfigHelper::BitRates::getValue(r.index), QString::fromLatin1(r.value)) << r.index;
@@ -165,8 +163,8 @@ TEST(ConfigHelperSets, inputTerminator_acceptsEveryByteAndNamesThree)
 TEST(ConfigHelperSets, keyCodesPercussionAndRoundingModes_areTheTabledOnes)
 {
     using SW = ConfigHelper::StartWith;
-    const QList<qint32> startCodes{0, 10, 9, 39, 40, 127, 106, 112, 113, 114, 115, 116, 117, 118, 119, 120, 121,
-        122, 123};
+    const QList<qint32> startCodes { 0, 10, 9, 39, 40, 127, 106, 112, 113, 114, 115, 116, 117, 118, 119, 120,
+        121, 122, 123 };
     QList<qint32> got;
     for (const SW *c : SW::values())
         got << c->getKeyCode();
@@ -178,12 +176,12 @@ TEST(ConfigHelperSets, keyCodesPercussionAndRoundingModes_areTheTabledOnes)
     got.clear();
     for (const auto *c : ConfigHelper::OutputTerminator::values())
         got << c->getKeyCode();
-    EXPECT_EQ(got, QList<qint32>({0, 10, 9, 39, 40}));
+    EXPECT_EQ(got, QList<qint32>({ 0, 10, 9, 39, 40 }));
 
     got.clear();
     for (const auto *c : ConfigHelper::Sound::values())
         got << c->getPercussionNumber();
-    EXPECT_EQ(got, QList<qint32>({0, 53, 56, 67, 68, 75, 81}));
+    EXPECT_EQ(got, QList<qint32>({ 0, 53, 56, 67, 68, 75, 81 }));
 
     using RM = ConfigHelper::RoundingMethod;
     using omvara::util::RoundingMode;
@@ -221,7 +219,7 @@ TEST(ConfigHelperBundle, everyRequiredKeyIsShippedAndLabelsComeFromIt)
 
 TEST(ConfigHelperBundle, missingLabelKey_surfacesAsMissingResource)
 {
-    const QMap<QString, QString> damaged = {{"enter", "Enter"}};
+    const QMap<QString, QString> damaged = { { "enter", "Enter" } };
     omvara::util::Bundle::install(ConfigHelper::BundleName, &damaged);
     EXPECT_EQ(ConfigHelper::StartWith::ENTER.toString(), "Enter");
     EXPECT_THROW(ConfigHelper::StartWith::TAB.toString(), omvara::util::MissingResourceError);
@@ -251,53 +249,55 @@ void expectValidity(const char *setting, const std::function<bool(const QString 
 TEST(ConfigHelperTextSettings, integerSettings_followSyntaxAndBounds)
 {
     expectValidity("Delay", ConfigHelper::Delay::valid,
-        {{"", true}, {"20", true}, {"0", true}, {"1000", true}, {"1001", false}, {"-0", true}, {"+7", true},
-            {"-1", false}, {" 5", false}, {"5 ", false}, {"1e2", false}, {"1.0", false}, {"+", false},
-            {"-", false}, {"0x10", false}, {"\xd9\xa3", false}, {"2147483648", false},
-            {"99999999999999999999", false}});
+        { { "", true }, { "20", true }, { "0", true }, { "1000", true }, { "1001", false }, { "-0", true },
+            { "+7", true }, { "-1", false }, { " 5", false }, { "5 ", false }, { "1e2", false },
+            { "1.0", false }, { "+", false }, { "-", false }, { "0x10", false }, { "\xd9\xa3", false },
+            { "2147483648", false }, { "99999999999999999999", false } });
     expectValidity("DecimalPlaces", ConfigHelper::DecimalPlaces::valid,
-        {{"", true}, {"0", true}, {"7", true}, {"8", false}, {"-1", false}, {"007", true}});
+        { { "", true }, { "0", true }, { "7", true }, { "8", false }, { "-1", false }, { "007", true } });
     expectValidity("EditNumCharacters", ConfigHelper::EditNumCharacters::valid,
-        {{"", true}, {"0", false}, {"1", true}, {"99", true}, {"100", false}});
+        { { "", true }, { "0", false }, { "1", true }, { "99", true }, { "100", false } });
     expectValidity("IgnoreTimeLimit", ConfigHelper::IgnoreTimeLimit::valid,
-        {{"", true}, {"0", false}, {"1", true}, {"2147483647", true}, {"2147483648", false}, {"-5", false},
-            {"0.5", false}});
+        { { "", true }, { "0", false }, { "1", true }, { "2147483647", true }, { "2147483648", false },
+            { "-5", false }, { "0.5", false } });
 }
 
 TEST(ConfigHelperTextSettings, decimalSettings_followDecimalSyntax)
 {
     expectValidity("MathOperand", ConfigHelper::MathOperand::valid,
-        {{"", true}, {"0", false}, {"0.0", true}, {"00", true}, {"-0", true}, {"2,5", false}, {"1e3", true},
-            {"2E-4", true}, {".5", true}, {"5.", true}, {"-1.25", true}, {"+3", true}, {".", false},
-            {"1e", false}, {"e3", false}, {" 1", false}, {"1 ", false}, {"1.2.3", false}, {"abc", false}});
+        { { "", true }, { "0", false }, { "0.0", true }, { "00", true }, { "-0", true }, { "2,5", false },
+            { "1e3", true }, { "2E-4", true }, { ".5", true }, { "5.", true }, { "-1.25", true },
+            { "+3", true }, { ".", false }, { "1e", false }, { "e3", false }, { " 1", false },
+            { "1 ", false }, { "1.2.3", false }, { "abc", false } });
     expectValidity("IgnoreDifference", ConfigHelper::IgnoreDifference::valid,
-        {{"", true}, {"0", false}, {"0.000", false}, {"0.001", true}, {"-0.001", false}, {"1e-3", true},
-            {"2,5", false}});
+        { { "", true }, { "0", false }, { "0.000", false }, { "0.001", true }, { "-0.001", false },
+            { "1e-3", true }, { "2,5", false } });
 }
 
 TEST(ConfigHelperTextSettings, removeCharacters_acceptsLatin1Only)
 {
     expectValidity("RemoveCharacters", ConfigHelper::RemoveCharacters::valid,
-        {{"", true}, {"kg g", true}, {"\xc3\xa4\xc3\xb6\xc3\xbf", true}, {"\xe2\x82\xac", false},
-            {"a\xe2\x82\xac", false}});
+        { { "", true }, { "kg g", true }, { "\xc3\xa4\xc3\xb6\xc3\xbf", true }, { "\xe2\x82\xac", false },
+            { "a\xe2\x82\xac", false } });
 }
 
 TEST(ConfigHelperTextSettings, customRegEx_needsAGroupBeforeItsFirstClosingParenthesis)
 {
     expectValidity("CustomRegEx", ConfigHelper::CustomRegEx::valid,
-        {{"", true}, {"([0-9]+)", true}, {"[0-9]+", false}, {R"(\([0-9]+\))", false}, {"([0-9]+", false},
-            {R"(\)([0-9]+))", true}, {"[)]([0-9]+)", false}, {")(", false}, {"a(b)c", true}, {R"(N.*?(\d+)\s*kg)", true},
-            {"(?:x)(\\d)", true}, {"([0-9]+)[", false}, {"(a{2,1})", false}});
+        { { "", true }, { "([0-9]+)", true }, { "[0-9]+", false }, { R"(\([0-9]+\))", false },
+            { "([0-9]+", false }, { R"(\)([0-9]+))", true }, { "[)]([0-9]+)", false }, { ")(", false },
+            { "a(b)c", true }, { R"(N.*?(\d+)\s*kg)", true }, { "(?:x)(\\d)", true }, { "([0-9]+)[", false },
+            { "(a{2,1})", false } });
 }
 
 TEST(ConfigHelperTextSettings, defaults_areValidAndEmptyButForDelay)
 {
     EXPECT_EQ(ConfigHelper::Delay::getDefault(), "20");
     EXPECT_TRUE(ConfigHelper::Delay::valid(ConfigHelper::Delay::getDefault()));
-    for (const QString &d : {ConfigHelper::RemoveCharacters::getDefault(), ConfigHelper::MathOperand::getDefault(),
-             ConfigHelper::IgnoreTimeLimit::getDefault(), ConfigHelper::IgnoreDifference::getDefault(),
-             ConfigHelper::EditNumCharacters::getDefault(), ConfigHelper::DecimalPlaces::getDefault(),
-             ConfigHelper::CustomRegEx::getDefault()}) {
+    for (const QString &d : { ConfigHelper::RemoveCharacters::getDefault(),
+             ConfigHelper::MathOperand::getDefault(), ConfigHelper::IgnoreTimeLimit::getDefault(),
+             ConfigHelper::IgnoreDifference::getDefault(), ConfigHelper::EditNumCharacters::getDefault(),
+             ConfigHelper::DecimalPlaces::getDefault(), ConfigHelper::CustomRegEx::getDefault() }) {
         EXPECT_TRUE(d.isEmpty());
         EXPECT_FALSE(d.isNull());
     }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "omvara/config/Config.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/config/Config.h"
 #include "omvara/config/LinePattern.h"
 #include "omvara/util/Bundle.h"
 
@@ -20,18 +20,40 @@ struct LineRow
 
 // Line parameters as ordinals: bit rate, data bits, parity, stop bits, then the terminator byte.
 const LineRow lineRows[] = {
-    {&I::GENERIC, 7, 3, 0, 0, 13}, {&I::BARCODE, 7, 3, 0, 0, 13}, {&I::BARCODE_ALPHA, 7, 3, 0, 0, 13},
-    {&I::BARCODE_ALPHA_COMPLETE, 7, 3, 0, 0, 13}, {&I::AND, 5, 2, 2, 0, 10}, {&I::AND_SIMPLE, 5, 2, 2, 0, 10},
-    {&I::AND_EM, 7, 3, 0, 0, 10}, {&I::ADAM_AZEXTRA_WEIGHT, 6, 3, 0, 0, 10}, {&I::ADAM_CBK, 6, 3, 0, 0, 13},
-    {&I::ADAM_CPWPLUS, 7, 3, 0, 0, 13}, {&I::ADAM_GC_WEIGHT, 6, 3, 0, 0, 10}, {&I::ADAM_GC_PCS, 6, 3, 0, 0, 10},
-    {&I::ADAM_HCB, 7, 3, 0, 0, 10}, {&I::ADAM_LABEL, 7, 3, 0, 0, 10}, {&I::KERN_572, 7, 3, 0, 0, 10},
-    {&I::KERND_DE, 7, 3, 0, 0, 10}, {&I::KERN_DS, 7, 3, 0, 0, 10}, {&I::KERN_FKB, 7, 3, 0, 0, 10},
-    {&I::KERN_KB_N, 7, 3, 0, 0, 10}, {&I::KERN_KFB, 7, 3, 0, 0, 13}, {&I::KERN_MPS, 7, 3, 0, 0, 10},
-    {&I::KEYENCE_IL, 7, 3, 0, 0, 10}, {&I::METTLER_DIALOG, 7, 3, 0, 0, 10}, {&I::METTLER_PRINT, 5, 2, 2, 0, 10},
-    {&I::MITUTOYO, 5, 3, 0, 0, 13}, {&I::MITUTOYO_LSM_6200, 7, 3, 0, 0, 10}, {&I::MYWEIGH_HD, 7, 3, 4, 0, 13},
-    {&I::OHAUS, 7, 3, 0, 0, 10}, {&I::OHAUSSPU, 5, 2, 0, 0, 10}, {&I::PRECISA, 7, 2, 2, 0, 10},
-    {&I::SARTORIUS, 4, 2, 1, 0, 10}, {&I::SCHLAGE_HANDPUNCH, 7, 3, 0, 0, 10}, {&I::TANITA_TL280, 7, 3, 0, 0, 10},
-    {&I::WEDDERBURN, 7, 3, 0, 0, 10},
+    { &I::GENERIC, 7, 3, 0, 0, 13 },
+    { &I::BARCODE, 7, 3, 0, 0, 13 },
+    { &I::BARCODE_ALPHA, 7, 3, 0, 0, 13 },
+    { &I::BARCODE_ALPHA_COMPLETE, 7, 3, 0, 0, 13 },
+    { &I::AND, 5, 2, 2, 0, 10 },
+    { &I::AND_SIMPLE, 5, 2, 2, 0, 10 },
+    { &I::AND_EM, 7, 3, 0, 0, 10 },
+    { &I::ADAM_AZEXTRA_WEIGHT, 6, 3, 0, 0, 10 },
+    { &I::ADAM_CBK, 6, 3, 0, 0, 13 },
+    { &I::ADAM_CPWPLUS, 7, 3, 0, 0, 13 },
+    { &I::ADAM_GC_WEIGHT, 6, 3, 0, 0, 10 },
+    { &I::ADAM_GC_PCS, 6, 3, 0, 0, 10 },
+    { &I::ADAM_HCB, 7, 3, 0, 0, 10 },
+    { &I::ADAM_LABEL, 7, 3, 0, 0, 10 },
+    { &I::KERN_572, 7, 3, 0, 0, 10 },
+    { &I::KERND_DE, 7, 3, 0, 0, 10 },
+    { &I::KERN_DS, 7, 3, 0, 0, 10 },
+    { &I::KERN_FKB, 7, 3, 0, 0, 10 },
+    { &I::KERN_KB_N, 7, 3, 0, 0, 10 },
+    { &I::KERN_KFB, 7, 3, 0, 0, 13 },
+    { &I::KERN_MPS, 7, 3, 0, 0, 10 },
+    { &I::KEYENCE_IL, 7, 3, 0, 0, 10 },
+    { &I::METTLER_DIALOG, 7, 3, 0, 0, 10 },
+    { &I::METTLER_PRINT, 5, 2, 2, 0, 10 },
+    { &I::MITUTOYO, 5, 3, 0, 0, 13 },
+    { &I::MITUTOYO_LSM_6200, 7, 3, 0, 0, 10 },
+    { &I::MYWEIGH_HD, 7, 3, 4, 0, 13 },
+    { &I::OHAUS, 7, 3, 0, 0, 10 },
+    { &I::OHAUSSPU, 5, 2, 0, 0, 10 },
+    { &I::PRECISA, 7, 2, 2, 0, 10 },
+    { &I::SARTORIUS, 4, 2, 1, 0, 10 },
+    { &I::SCHLAGE_HANDPUNCH, 7, 3, 0, 0, 10 },
+    { &I::TANITA_TL280, 7, 3, 0, 0, 10 },
+    { &I::WEDDERBURN, 7, 3, 0, 0, 10 },
 };
 
 } // namespace
@@ -87,8 +109,8 @@ TEST(Instrument, typesKeyMapsPatternsAndCommands)
     for (const I *i : I::values()) {
         const std::string name = i->name().toStdString();
         const bool text = i == &I::BARCODE || i == &I::BARCODE_ALPHA || i == &I::BARCODE_ALPHA_COMPLETE;
-        EXPECT_EQ(&i->getInstrumentType(), text ? &ConfigHelper::InstrumentType::TEXT
-                                                : &ConfigHelper::InstrumentType::NUMBER)
+        EXPECT_EQ(&i->getInstrumentType(),
+            text ? &ConfigHelper::InstrumentType::TEXT : &ConfigHelper::InstrumentType::NUMBER)
             << name;
         EXPECT_EQ(i->getCaptureGroup(), 1) << name;
         EXPECT_EQ(i->getDataCommand(), i == &I::MITUTOYO ? QStringLiteral("1\r") : QString()) << name;
@@ -114,7 +136,7 @@ TEST(Instrument, testStrings_delegateOrDefaultToOneEmptyPair)
     EXPECT_EQ(I::AND_SIMPLE.getTestStrings(), I::AND.getTestStrings());
     EXPECT_EQ(I::AND_EM.getTestStrings(), I::AND.getTestStrings());
     EXPECT_EQ(I::AND.getTestStrings().size(), 4);
-    const QList<std::pair<QString, QString>> none{{QString(""), QString("")}};
+    const QList<std::pair<QString, QString>> none { { QString(""), QString("") } };
     EXPECT_EQ(I::GENERIC.getTestStrings(), none);
     EXPECT_EQ(I::SARTORIUS.getTestStrings(), none);
     EXPECT_EQ(I::WEDDERBURN.getTestStrings().size(), 6);
@@ -148,7 +170,7 @@ TEST(Instrument, defaultMessage_comesFromTheBundleWhereTabled)
 
 TEST(Instrument, defaultMessage_missingKeyIsAnError)
 {
-    const QMap<QString, QString> damaged = {{"generic", "Generic"}};
+    const QMap<QString, QString> damaged = { { "generic", "Generic" } };
     omvara::util::Bundle::install(ConfigHelper::BundleName, &damaged);
     EXPECT_THROW(I::GENERIC.getDefaultMessage(), omvara::util::MissingResourceError);
     EXPECT_EQ(I::GENERIC.toString(), "Generic");

@@ -155,7 +155,9 @@ bool enterPrivateMountNamespace()
 // The flags a bind mount of `path` must keep when it is remounted.
 unsigned long lockedFlags(const char *path)
 {
-    struct statvfs st {};
+    struct statvfs st
+    {
+    };
     if (::statvfs(path, &st) != 0)
         return 0;
     unsigned long flags = 0;
@@ -271,18 +273,19 @@ ChildResult inChild(const std::function<int()> &body)
 }
 
 // Checks inside the child; a failed check reports and makes the child fail.
-#define CHILD_CHECK(condition, text)                                                                             \
-    do {                                                                                                         \
-        if (!(condition)) {                                                                                      \
-            report(std::string(text) + " (" #condition ")");                                                     \
-            return 1;                                                                                            \
-        }                                                                                                        \
+#define CHILD_CHECK(condition, text)                                                                         \
+    do {                                                                                                     \
+        if (!(condition)) {                                                                                  \
+            report(std::string(text) + " (" #condition ")");                                                 \
+            return 1;                                                                                        \
+        }                                                                                                    \
     } while (false)
 
 // Loads the old settings, lets `fault` strike (the folder turns read-only,
 // the disk fills up), then saves changed settings: the save must fail with a
 // message while the file keeps `before` byte for byte.
-int saveMustFail(Backend backend, const QString &file, const QByteArray &before, const std::function<bool()> &fault)
+int saveMustFail(
+    Backend backend, const QString &file, const QByteArray &before, const std::function<bool()> &fault)
 {
     Store s(backend, file);
     Config loaded;
@@ -317,7 +320,9 @@ protected:
     QString folder() const { return dir.filePath(QStringLiteral("store")); }
     QString file() const
     {
-        return folder() + (GetParam() == Backend::SharedFile ? QStringLiteral("/prefs.txt") : QStringLiteral("/Omvara.ini"));
+        return folder()
+            + (GetParam() == Backend::SharedFile ? QStringLiteral("/prefs.txt")
+                                                 : QStringLiteral("/Omvara.ini"));
     }
     static void check(const ChildResult &r)
     {
@@ -382,7 +387,8 @@ TEST_P(SettingsFault, diskFullDuringASave_saveFailsAndSaysSo_oldSettingsIntact_n
             Store s(backend, path);
             s.store->saveConfig(settingsWith(Instrument::KERN_DS));
         }
-        CHILD_CHECK(storedInstrument(backend, path) == &Instrument::KERN_DS, "the save after the disk had room was lost");
+        CHILD_CHECK(storedInstrument(backend, path) == &Instrument::KERN_DS,
+            "the save after the disk had room was lost");
         return 0;
     });
     check(r);
@@ -405,9 +411,9 @@ TEST_P(SettingsFault, damagedFile_loadsDefaultsAndSaysSo_fileKeptUntilTheNextSav
     for (int i = 0; i < 400; ++i)
         noise += char((i * 97 + 3) % 256);
     const QList<QByteArray> damaged = {
-        whole.left(at + 4),                  // cut inside the instrument's name
-        whole.left(at + 4) + noise,          // then noise
-        whole.left(at) + "SART\\u00",        // cut inside an escape
+        whole.left(at + 4), // cut inside the instrument's name
+        whole.left(at + 4) + noise, // then noise
+        whole.left(at) + "SART\\u00", // cut inside an escape
         QByteArray(whole).replace("SARTORIUS", QByteArray("SART\0RIUS", 9)), // a NUL byte
     };
     for (const QByteArray &bytes : damaged) {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "omvara/config/ConfigStore.h"
 #include "omvara/config/StoreCommands.h"
+#include "omvara/config/ConfigStore.h"
 #include "omvara/prefs/FilePreferencesFactory.h"
 #include "omvara/util/ProcessProperties.h"
 
@@ -65,12 +65,13 @@ protected:
 TEST_F(StoreCommandsTest, importThenExport_throughTheFileStore)
 {
     const QString store = path("prefs.txt");
-    EXPECT_EQ(run({"--prefs-file", store, "--import", QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml")}), 0);
+    EXPECT_EQ(
+        run({ "--prefs-file", store, "--import", QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml") }), 0);
     EXPECT_TRUE(read(store).contains("com.brindlecote.Omvara.instrument=SARTORIUS"));
     EXPECT_TRUE(err.isEmpty()) << err.toStdString();
 
     const QString exported = path("out.xml");
-    EXPECT_EQ(run({"--export=" + exported, "--prefs-file=" + store}), 0);
+    EXPECT_EQ(run({ "--export=" + exported, "--prefs-file=" + store }), 0);
     const QByteArray xml = read(exported);
     EXPECT_TRUE(xml.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
                                "<!DOCTYPE preferences SYSTEM \"http://java.sun.com/dtd/preferences.dtd\">"));
@@ -81,15 +82,16 @@ TEST_F(StoreCommandsTest, importThenExport_throughTheFileStore)
 TEST_F(StoreCommandsTest, failedImport_saysImportFailedWithTheReason_exitsOne_andChangesNothing)
 {
     const QString store = path("prefs.txt");
-    ASSERT_EQ(run({"--prefs-file", store, "--import", QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml")}), 0);
+    ASSERT_EQ(
+        run({ "--prefs-file", store, "--import", QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml") }), 0);
     const QByteArray before = read(store);
     {
         QFile bad(path("bad.xml"));
         ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
         bad.write("<preferences><root type=\"user\"><node name=\"com\"><map><entry key=\"k\" value=\"v\"/>");
     }
-    for (const QString &source : {path("bad.xml"), path("missing.xml")}) {
-        EXPECT_EQ(run({"--prefs-file", store, "--import", source}), 1);
+    for (const QString &source : { path("bad.xml"), path("missing.xml") }) {
+        EXPECT_EQ(run({ "--prefs-file", store, "--import", source }), 1);
         EXPECT_TRUE(err.startsWith("Import failed\n")) << err.toStdString();
         EXPECT_GT(err.size(), QStringLiteral("Import failed\n").size());
         EXPECT_EQ(read(store), before);
@@ -106,14 +108,16 @@ TEST_F(StoreCommandsTest, storeThatCannotBeReadOrWritten_exitsOneWithTheReason_a
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("unreadable.txt")));
     const QString exported = path("out.xml");
-    EXPECT_EQ(run({"--prefs-file", path("unreadable.txt"), "--export", exported}), 1);
+    EXPECT_EQ(run({ "--prefs-file", path("unreadable.txt"), "--export", exported }), 1);
     EXPECT_TRUE(err.startsWith("Export failed\n")) << err.toStdString();
     EXPECT_TRUE(err.contains(path("unreadable.txt"))) << err.toStdString();
     EXPECT_TRUE(out.isEmpty()) << out.toStdString();
     EXPECT_FALSE(QFile::exists(exported));
 
     const QString unwritable = path("gone/prefs.txt");
-    EXPECT_EQ(run({"--prefs-file", unwritable, "--import", QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml")}), 1);
+    EXPECT_EQ(run({ "--prefs-file", unwritable, "--import",
+                  QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml") }),
+        1);
     EXPECT_TRUE(err.startsWith("Import failed\n")) << err.toStdString();
     EXPECT_TRUE(err.contains(unwritable)) << err.toStdString();
     EXPECT_TRUE(out.isEmpty()) << out.toStdString();
@@ -131,7 +135,8 @@ QByteArray largeDocument(int count)
                      "<node name=\"com\"><map/><node name=\"brindlecote\"><map/><node name=\"Omvara\"><map>\n"
                      "<entry key=\"instrument\" value=\"KERN_DS\"/>\n";
     for (int i = 0; i < count; ++i)
-        xml += "<entry key=\"k" + QByteArray::number(i) + "\" value=\"value " + QByteArray::number(i) + "\"/>\n";
+        xml += "<entry key=\"k" + QByteArray::number(i) + "\" value=\"value " + QByteArray::number(i)
+            + "\"/>\n";
     return xml + "</map></node></node></node></root></preferences>\n";
 }
 
@@ -152,7 +157,8 @@ QList<QByteArray> entriesOf(const QByteArray &file)
 TEST_F(StoreCommandsTest, importKilledMidway_leavesTheOldStoreOrTheWholeImport_neverAPart)
 {
     const QString store = path("prefs.txt");
-    ASSERT_EQ(run({"--prefs-file", store, "--import", QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml")}), 0);
+    ASSERT_EQ(
+        run({ "--prefs-file", store, "--import", QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml") }), 0);
     const QByteArray before = read(store);
     const int entries = 10000;
     {
@@ -167,8 +173,9 @@ TEST_F(StoreCommandsTest, importKilledMidway_leavesTheOldStoreOrTheWholeImport_n
         if (pid == 0) {
             QString o, e;
             QTextStream os(&o), es(&e);
-            ::_exit(runStoreCommands({"--prefs-file", store, "--import", path("large.xml")}, dir.path(), os, es)
-                        .value_or(99));
+            ::_exit(
+                runStoreCommands({ "--prefs-file", store, "--import", path("large.xml") }, dir.path(), os, es)
+                    .value_or(99));
         }
         int status = 0;
         const auto start = std::chrono::steady_clock::now();
@@ -181,15 +188,16 @@ TEST_F(StoreCommandsTest, importKilledMidway_leavesTheOldStoreOrTheWholeImport_n
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
         EXPECT_TRUE(WIFEXITED(status) || WIFSIGNALED(status));
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
     };
     const auto restore = [&] {
         QFile f(store);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         ASSERT_EQ(f.write(before), before.size());
     };
-    const std::chrono::milliseconds whole = std::min(importKilled(std::chrono::milliseconds(10000)),
-        std::chrono::milliseconds(10000));
+    const std::chrono::milliseconds whole
+        = std::min(importKilled(std::chrono::milliseconds(10000)), std::chrono::milliseconds(10000));
     const QByteArray imported = read(store);
     ASSERT_TRUE(imported.contains("com.brindlecote.Omvara.k" + QByteArray::number(entries - 1) + "=value"))
         << "the whole import took " << whole.count() << " ms";
@@ -197,15 +205,17 @@ TEST_F(StoreCommandsTest, importKilledMidway_leavesTheOldStoreOrTheWholeImport_n
         restore();
         importKilled(whole * eighth / 8);
         const QByteArray after = read(store);
-        const bool complete = after.contains("com.brindlecote.Omvara.k" + QByteArray::number(entries - 1) + "=value")
+        const bool complete
+            = after.contains("com.brindlecote.Omvara.k" + QByteArray::number(entries - 1) + "=value")
             && after.contains("com.brindlecote.Omvara.k0=value 0")
             && after.contains("com.brindlecote.Omvara.instrument=KERN_DS");
         EXPECT_TRUE(entriesOf(after) == entriesOf(before) || complete)
-            << "killed after " << eighth << "/8: " << after.count("\ncom.brindlecote.Omvara.k") << " of " << entries
-            << " entries";
+            << "killed after " << eighth << "/8: " << after.count("\ncom.brindlecote.Omvara.k") << " of "
+            << entries << " entries";
     }
     restore();
-    EXPECT_EQ(run({"--prefs-file", store, "--import", QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml")}), 0);
+    EXPECT_EQ(
+        run({ "--prefs-file", store, "--import", QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml") }), 0);
     EXPECT_EQ(QDir(dir.path()).entryList({ QStringLiteral("prefs.txt.tmp*") }, QDir::Files), QStringList());
 }
 
@@ -214,7 +224,7 @@ TEST_F(StoreCommandsTest, sharedInstallation_usesTheSharedFileBelowProgramData)
     ProcessProperties::set(ConfigStore::SHARED_SWITCH, QStringLiteral("1"));
     ProcessProperties::set(QStringLiteral("ProgramData"), dir.path());
     QDir(dir.path()).mkpath(QStringLiteral("Brindlecote/OmvaraMU"));
-    EXPECT_EQ(run({"--import", QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml")}), 0);
+    EXPECT_EQ(run({ "--import", QStringLiteral(OMVARA_CONFIG_TEST_DATA "/Omvara.xml") }), 0);
     EXPECT_TRUE(read(path("Brindlecote/OmvaraMU/prefs.txt")).contains("com.brindlecote.Omvara.port=COM4"));
     ProcessProperties::remove(ConfigStore::SHARED_SWITCH);
     ProcessProperties::remove(QStringLiteral("ProgramData"));
@@ -223,20 +233,20 @@ TEST_F(StoreCommandsTest, sharedInstallation_usesTheSharedFileBelowProgramData)
 TEST_F(StoreCommandsTest, prefsFileAlone_selectsTheStoreAndLetsTheProgramGoOn)
 {
     QTextStream o(&out), e(&err);
-    EXPECT_EQ(runStoreCommands({"COM3", "--prefs-file", path("p.txt")}, dir.path(), o, e), std::nullopt);
+    EXPECT_EQ(runStoreCommands({ "COM3", "--prefs-file", path("p.txt") }, dir.path(), o, e), std::nullopt);
     EXPECT_EQ(ProcessProperties::get(Preferences::FACTORY_PROPERTY), FilePreferencesFactory::CLASS_NAME);
     EXPECT_EQ(ProcessProperties::get(FilePreferencesFactory::SYSTEM_PROPERTY_FILE), path("p.txt"));
-    EXPECT_EQ(runStoreCommands({"COM3"}, dir.path(), o, e), std::nullopt);
+    EXPECT_EQ(runStoreCommands({ "COM3" }, dir.path(), o, e), std::nullopt);
 }
 
 TEST_F(StoreCommandsTest, malformedOptions_exitOneWithAMessage)
 {
     const QList<QStringList> cases = {
-        {"--export"},
-        {"--import"},
-        {"--prefs-file"},
-        {"--export", "a.xml", "--import", "b.xml"},
-        {"--import="},
+        { "--export" },
+        { "--import" },
+        { "--prefs-file" },
+        { "--export", "a.xml", "--import", "b.xml" },
+        { "--import=" },
     };
     for (const QStringList &arguments : cases) {
         EXPECT_EQ(run(arguments), 1) << arguments.join(u' ').toStdString();

@@ -58,7 +58,8 @@ TEST(DoctorTest, aTerminalHeldByAnotherProcess_namesItWithItsPid)
 
     Program doctor({ QStringLiteral("--doctor"), pty.path });
     EXPECT_EQ(doctor.finish(20s), 1) << doctor.err.toStdString();
-    EXPECT_TRUE(doctor.out.contains(QStringLiteral("sleep (pid %1)").arg(holder.processId()))) << doctor.out.toStdString();
+    EXPECT_TRUE(doctor.out.contains(QStringLiteral("sleep (pid %1)").arg(holder.processId())))
+        << doctor.out.toStdString();
     holder.kill();
     holder.waitForFinished(5000);
 }
@@ -76,13 +77,15 @@ TEST(DoctorTest, aDeviceOfAGroupTheUserLacks_saysWhichGroupAndHowToJoinIt)
     ASSERT_EQ(::chmod(node.constData(), 0660), 0);
 
     Program doctor(QStringLiteral("setpriv"),
-                   { QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups"),
-                     QStringLiteral(OMVARA_EXE), QStringLiteral("--doctor"), pty.path });
+        { QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+            QStringLiteral("--clear-groups"), QStringLiteral(OMVARA_EXE), QStringLiteral("--doctor"),
+            pty.path });
     EXPECT_EQ(doctor.finish(20s), 1) << doctor.err.toStdString();
     EXPECT_TRUE(doctor.out.contains(
         QStringLiteral("You (nobody) are not a member of the group dialout, which owns %1.").arg(pty.path)))
         << doctor.out.toStdString();
-    EXPECT_TRUE(doctor.out.contains(QStringLiteral("sudo usermod -aG dialout nobody"))) << doctor.out.toStdString();
+    EXPECT_TRUE(doctor.out.contains(QStringLiteral("sudo usermod -aG dialout nobody")))
+        << doctor.out.toStdString();
 }
 
 TEST(DoctorTest, everyAdapterOfThisMachine_opensNoDevice)
@@ -91,12 +94,13 @@ TEST(DoctorTest, everyAdapterOfThisMachine_opensNoDevice)
     ASSERT_FALSE(strace.isEmpty()) << "strace is not installed (Debian package strace)";
     QTemporaryDir dir;
     const QString trace = dir.filePath(QStringLiteral("openat.txt"));
-    Program doctor(strace, { QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-e"),
-                             QStringLiteral("trace=openat"), QStringLiteral("-o"), trace, QStringLiteral(OMVARA_EXE),
-                             QStringLiteral("--doctor") });
+    Program doctor(strace,
+        { QStringLiteral("-f"), QStringLiteral("-qq"), QStringLiteral("-e"), QStringLiteral("trace=openat"),
+            QStringLiteral("-o"), trace, QStringLiteral(OMVARA_EXE), QStringLiteral("--doctor") });
     const int status = doctor.finish(30s);
     ASSERT_TRUE(status == 0 || status == 1) << status << doctor.err.toStdString();
-    EXPECT_EQ(status == 0, doctor.out.contains(QStringLiteral("Nothing stands in the way"))) << doctor.out.toStdString();
+    EXPECT_EQ(status == 0, doctor.out.contains(QStringLiteral("Nothing stands in the way")))
+        << doctor.out.toStdString();
     QFile file(trace);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << "strace wrote no trace (ptrace refused?)";
     const QString opened = QString::fromLocal8Bit(file.readAll());

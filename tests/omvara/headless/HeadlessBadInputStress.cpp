@@ -119,7 +119,10 @@ public:
         return all && read && ended;
     }
 
-    bool ready() { return waitFor([&] { return m_ready; }, 10s); }
+    bool ready()
+    {
+        return waitFor([&] { return m_ready; }, 10s);
+    }
 
     QStringList values;
     QStringList notable; // errors and buffer caps
@@ -220,7 +223,8 @@ protected:
         const auto start = std::chrono::steady_clock::now();
         run.send(stream);
         const bool finished = run.finish(goods.expected.size(), timeout);
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds
+            = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         qint64 lost = lostOrWrong(run.values, goods.expected);
         const qint64 extraFailed = extra(run);
         const bool bounded = run.peakKiB > 0 && run.peakKiB <= RssBoundKiB;
@@ -232,7 +236,8 @@ protected:
         if (lost == 0 && (!finished || run.exitCode != 0 || extraFailed != 0 || !bounded))
             lost = 1;
         row(what, tried,
-            QStringLiteral("every good record's value exactly once, in order (%1 records); %2peak RSS %3 MiB; %4 s")
+            QStringLiteral(
+                "every good record's value exactly once, in order (%1 records); %2peak RSS %3 MiB; %4 s")
                 .arg(goods.count)
                 .arg(heldExtra)
                 .arg(double(run.peakKiB) / 1024, 0, 'f', 1)
@@ -254,7 +259,8 @@ TEST_F(BadInputStress, binaryNoiseWithGoodRecords)
     stream.reserve(total + 1024 * 1024);
     while (stream.size() < total)
         stream += noise(random() % 1000, random, true) + '\r' + goods.next();
-    runCase(QStringLiteral("binary noise (NUL, CR, 0x80-0xFF) with good records between"),
+    runCase(
+        QStringLiteral("binary noise (NUL, CR, 0x80-0xFF) with good records between"),
         QStringLiteral("%1 bytes").arg(stream.size()), stream, goods,
         "omvara_headless_badinput_stress BadInputStress.binaryNoiseWithGoodRecords", 600s,
         [](HeadlessRun &run) { return run.errors; }, QStringLiteral("no line error; "));
@@ -269,7 +275,8 @@ TEST_F(BadInputStress, manyMegabyteLinesWithoutTerminator)
     for (int i = 0; i < lines; ++i)
         stream += noise(1024 * 1024, random, false) + '\r' + goods.next();
     const qint64 capsExpected = qint64(lines) * (1024 * 1024 / 65536);
-    runCase(QStringLiteral("1 MiB lines without terminator, a good record after each"),
+    runCase(
+        QStringLiteral("1 MiB lines without terminator, a good record after each"),
         QStringLiteral("%1 lines").arg(lines), stream, goods,
         "omvara_headless_badinput_stress BadInputStress.manyMegabyteLinesWithoutTerminator", 600s,
         [&](HeadlessRun &run) { return std::abs(run.caps - capsExpected) + run.errors; },
@@ -284,8 +291,10 @@ TEST_F(BadInputStress, aTerminatorInEveryByte)
     const int blocks = 10;
     for (int i = 0; i < blocks; ++i)
         stream += QByteArray(bytes / blocks, '\r') + goods.next();
-    runCase(QStringLiteral("a terminator in every byte, good records between"), QStringLiteral("%1 bytes").arg(bytes),
-        stream, goods, "omvara_headless_badinput_stress BadInputStress.aTerminatorInEveryByte", 900s,
+    runCase(
+        QStringLiteral("a terminator in every byte, good records between"),
+        QStringLiteral("%1 bytes").arg(bytes), stream, goods,
+        "omvara_headless_badinput_stress BadInputStress.aTerminatorInEveryByte", 900s,
         [&](HeadlessRun &run) { return run.errors; }, QStringLiteral("an empty line for each byte; "));
 }
 
@@ -299,8 +308,10 @@ TEST_F(BadInputStress, costlyLinesBetweenGoodRecords)
     for (int i = 0; i < lines; ++i)
         stream += goods.next() + costly;
     stream += goods.next();
-    runCase(QStringLiteral("long lines on which the pattern backtracks badly"), QStringLiteral("%1 lines").arg(lines),
-        stream, goods, "omvara_headless_badinput_stress BadInputStress.costlyLinesBetweenGoodRecords", 900s,
+    runCase(
+        QStringLiteral("long lines on which the pattern backtracks badly"),
+        QStringLiteral("%1 lines").arg(lines), stream, goods,
+        "omvara_headless_badinput_stress BadInputStress.costlyLinesBetweenGoodRecords", 900s,
         [&](HeadlessRun &run) {
             qint64 named = 0;
             for (const QString &n : run.notable)

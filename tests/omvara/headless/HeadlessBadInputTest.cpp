@@ -17,12 +17,11 @@
 
 using namespace std::chrono_literals;
 using headless_test::app;
-using headless_test::Program;
 using headless_test::portReady;
+using headless_test::Program;
 using omvara::sim::PseudoTerminal;
 
 namespace {
-
 
 // Random bytes 0-255 (NUL, CR and 0x80-0xFF included) without a "G", so that
 // only the good records hold "GOOD".
@@ -80,5 +79,6 @@ TEST(HeadlessBadInput, noiseOverlongLinesAndTerminatorsBetweenRecords_printExact
     // The megabyte filled the line buffer 16 times; the costly line failed on its own.
     EXPECT_EQ(program.err.count(QStringLiteral("65536")), 16) << qPrintable(program.err.right(2000));
     EXPECT_EQ(program.err.count(QStringLiteral("Error [WW]")), 1) << qPrintable(program.err.right(2000));
-    EXPECT_TRUE(program.err.contains(QStringLiteral("\\s*GOOD\\s*([0-9.]+)"))) << qPrintable(program.err.right(2000));
+    EXPECT_TRUE(program.err.contains(QStringLiteral("\\s*GOOD\\s*([0-9.]+)")))
+        << qPrintable(program.err.right(2000));
 }

@@ -21,8 +21,8 @@
 
 using namespace std::chrono_literals;
 using headless_test::app;
-using headless_test::Program;
 using headless_test::portReady;
+using headless_test::Program;
 using omvara::sim::PseudoTerminal;
 
 namespace {
@@ -41,7 +41,6 @@ protected:
     QTemporaryDir dir;
 };
 
-
 } // namespace
 
 TEST_F(Headless, recordsThroughThePort_printTheProcessedValues_forSeveralInstrumentsAndSettings)
@@ -54,8 +53,7 @@ TEST_F(Headless, recordsThroughThePort_printTheProcessedValues_forSeveralInstrum
         QStringList printed;
     };
     const Case cases[] = {
-        { "Sartorius, 2 places",
-            { "instrument=SARTORIUS", "inputTerminator=10", "decimalPlaces=2" },
+        { "Sartorius, 2 places", { "instrument=SARTORIUS", "inputTerminator=10", "decimalPlaces=2" },
             "+    12.345 g  \r\n-      1.230 g  \r\n    High        \r\n+    100.5 g  \r\n",
             { "12.35", "-1.23", "100.5" } },
         { "generic, times 1000, comma, 1 place",
@@ -93,10 +91,12 @@ TEST_F(Headless, simulatorToHeadless_printsTheSimulatedValues_andTheEndOfTheDevi
     ASSERT_TRUE(simulator.waitForLines(1)) << qPrintable(simulator.err);
     const QString path = simulator.lines().first();
     Program reader(storeArgs()
-        + QStringList { "--headless", "--print", "--set", "instrument=KEYENCE_IL", "--set", "inputTerminator=10", path });
+        + QStringList {
+            "--headless", "--print", "--set", "instrument=KEYENCE_IL", "--set", "inputTerminator=10", path });
     EXPECT_EQ(simulator.finish(30s), 0) << qPrintable(simulator.err);
     EXPECT_EQ(reader.finish(), 1) << qPrintable(reader.err); // the device went away
-    EXPECT_EQ(reader.lines(), (QStringList { "-99.998", "123.567", "12.345", "12.346" })) << qPrintable(reader.err);
+    EXPECT_EQ(reader.lines(), (QStringList { "-99.998", "123.567", "12.345", "12.346" }))
+        << qPrintable(reader.err);
     EXPECT_TRUE(reader.err.contains(QStringLiteral("device was lost"))) << qPrintable(reader.err);
 }
 
@@ -190,11 +190,13 @@ TEST_F(Headless, badSettingsAndPorts_endWithTheirStatus)
         { "customRegEx=" + QString(9000, u'x'), "at most 8192" },
         { "port=" + QString(9000, u'x'), "at most 8192" },
         { "recordFile=" + dir.filePath("missing/records.csv"),
-            "The record file " + dir.filePath("missing/records.csv") + " cannot be opened (No such file or directory)" },
+            "The record file " + dir.filePath("missing/records.csv")
+                + " cannot be opened (No such file or directory)" },
     };
     for (const Refused &r : refused) {
         PseudoTerminal device(false);
-        Program program(storeArgs() + QStringList { "--headless", "--print", "--set", r.assignment, device.devicePath() });
+        Program program(storeArgs()
+            + QStringList { "--headless", "--print", "--set", r.assignment, device.devicePath() });
         EXPECT_EQ(program.finish(), 2) << qPrintable(program.err.left(300));
         EXPECT_TRUE(program.err.contains(r.reason)) << qPrintable(program.err.left(300));
         EXPECT_FALSE(program.err.contains(portReady)) << qPrintable(program.err.left(300));
@@ -228,16 +230,20 @@ TEST_F(Headless, customPatterns_readAsTheirDialect_endToEnd)
         EXPECT_EQ(program.lines(), (QStringList { "12.5", "7" })) << qPrintable(program.err);
     }
     for (const char *refused : { "customRegEx=a{,3}(\\d)", "customRegEx=(?U)(\\w+)" }) {
-        Program program(storeArgs() + QStringList { "--headless", "--print", "--set", refused, "/dev/omvara-no-such-port" });
+        Program program(storeArgs()
+            + QStringList { "--headless", "--print", "--set", refused, "/dev/omvara-no-such-port" });
         EXPECT_EQ(program.finish(), 2);
-        const QString construct = QByteArrayView(refused).contains("{,3}") ? QStringLiteral("\"{,3}\"") : QStringLiteral("\"U\"");
-        EXPECT_TRUE(program.err.contains(QStringLiteral("for setting customRegEx: The pattern cannot be used as written: ")
-            + construct)) << qPrintable(program.err);
+        const QString construct
+            = QByteArrayView(refused).contains("{,3}") ? QStringLiteral("\"{,3}\"") : QStringLiteral("\"U\"");
+        EXPECT_TRUE(program.err.contains(
+            QStringLiteral("for setting customRegEx: The pattern cannot be used as written: ") + construct))
+            << qPrintable(program.err);
     }
     {
         PseudoTerminal device(false);
         Program program(storeArgs()
-            + QStringList { "--headless", "--print", "--set", "customRegEx=([[:digit:]]+)", device.devicePath() });
+            + QStringList {
+                "--headless", "--print", "--set", "customRegEx=([[:digit:]]+)", device.devicePath() });
         ASSERT_TRUE(program.waitForLog(portReady)) << qPrintable(program.err);
         program.signal(SIGTERM);
         EXPECT_EQ(program.finish(), 0) << qPrintable(program.err);
@@ -266,6 +272,7 @@ TEST_F(Headless, listAndDetect_workOnTheNamedPseudoTerminals)
         EXPECT_TRUE(program.out.contains(first.devicePath()));
         EXPECT_TRUE(program.out.contains(second.devicePath()));
         EXPECT_EQ(program.out.count(QStringLiteral("Confidence: 0")), 2) << qPrintable(program.out);
-        EXPECT_TRUE(program.lines().last().startsWith(QStringLiteral("Could not detect"))) << qPrintable(program.out);
+        EXPECT_TRUE(program.lines().last().startsWith(QStringLiteral("Could not detect")))
+            << qPrintable(program.out);
     }
 }

@@ -27,8 +27,8 @@
 
 using namespace std::chrono_literals;
 using headless_test::app;
-using headless_test::Program;
 using headless_test::portReady;
+using headless_test::Program;
 using omvara::sim::PseudoTerminal;
 using run_records::numbers;
 using run_records::records;
@@ -88,7 +88,8 @@ TEST_F(HeadlessFault, deviceLostMidLineAndMidRun_endsWithItsMessageAndStatus_not
         EXPECT_EQ(printed, numbers(1, int(printed.size())));
         if (c.waitUntilRead) {
             EXPECT_EQ(printed.size(), c.sent);
-            EXPECT_TRUE(program.err.contains(unsentData + QStringLiteral(" 30\n"))) << qPrintable(program.err);
+            EXPECT_TRUE(program.err.contains(unsentData + QStringLiteral(" 30\n")))
+                << qPrintable(program.err);
         } else {
             // What arrived after the last whole line, if anything, is a start of the next record.
             const qsizetype at = program.err.indexOf(unsentData);
@@ -120,8 +121,8 @@ TEST_F(HeadlessFault, sevenDataBitsOddParityOnAPseudoTerminal_everyRunOpensThePo
     PseudoTerminal device;
     for (int i = 1; i <= 3; ++i) {
         SCOPED_TRACE(i);
-        Program program({ "--prefs-file", prefsFile(), "--headless", "--print", "--set", "dataBits=2", "--set",
-            "parity=1", "--set", "bitRate=4", device.devicePath() });
+        Program program({ "--prefs-file", prefsFile(), "--headless", "--print", "--set", "dataBits=2",
+            "--set", "parity=1", "--set", "bitRate=4", device.devicePath() });
         ASSERT_TRUE(program.waitForLog(portReady)) << qPrintable(program.err);
         EXPECT_TRUE(program.err.contains(QStringLiteral("7 data bits"))) << qPrintable(program.err);
         device.write(records(i, i));
@@ -155,10 +156,12 @@ TEST_F(HeadlessFault, corruptOrTruncatedSettingsFile_startsWithDefaultsAndTheMes
         noise += char((i * 151 + 7) % 256);
     const Case cases[] = {
         { "cut inside a value", valid.left(valid.indexOf("SARTORIUS") + 5), invalidSetting },
-        { "cut inside an escape", "#FilePreferences\ncom.brindlecote.Omvara.instrument=SART\\u00", invalidSetting },
+        { "cut inside an escape", "#FilePreferences\ncom.brindlecote.Omvara.instrument=SART\\u00",
+            invalidSetting },
         { "binary noise with a damaged entry", noise + "\ncom.brindlecote.Omvara.instrument=SARTOR\xff\n",
             invalidSetting },
-        { "NUL bytes in a value", QByteArray("com.brindlecote.Omvara.instrument=SARTORIUS\0\0\n", 46), unreadable },
+        { "NUL bytes in a value", QByteArray("com.brindlecote.Omvara.instrument=SARTORIUS\0\0\n", 46),
+            unreadable },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -268,9 +271,8 @@ TEST_F(HeadlessFault, recordFileOnAFullDisk_toldOnce_runGoesOn_rowsFollowWhenSpa
     Program program(QStringLiteral("unshare"),
         unshare
             + QStringList { "sh", "-c", "mount -t tmpfs -o size=256k,mode=0755 tmpfs \"$0\" && exec \"$@\"",
-                disk,
-                QStringLiteral(OMVARA_EXE), "--prefs-file", prefsFile(), "--headless", "--print", "--set",
-                "recordFile=" + record, device.devicePath() });
+                disk, QStringLiteral(OMVARA_EXE), "--prefs-file", prefsFile(), "--headless", "--print",
+                "--set", "recordFile=" + record, device.devicePath() });
     if (!program.waitForLog(portReady)) {
         if (program.err.contains(QStringLiteral("unshare")) || program.err.contains(QStringLiteral("mount")))
             GTEST_SKIP() << "no private mount namespace here: " << qPrintable(program.err);
@@ -279,7 +281,8 @@ TEST_F(HeadlessFault, recordFileOnAFullDisk_toldOnce_runGoesOn_rowsFollowWhenSpa
     // What the program sees of the disk, from outside its namespace.
     const QString seen = QStringLiteral("/proc/%1/root%2").arg(program.pid()).arg(disk);
     ASSERT_TRUE(program.waitFor([&] { return QFile::exists(seen + QStringLiteral("/records.csv")); }))
-        << "the file (its header) is written at the start\n" << qPrintable(program.err);
+        << "the file (its header) is written at the start\n"
+        << qPrintable(program.err);
     ASSERT_TRUE(fillDisk(seen));
 
     // More than the file's last page holds, so that writing must fail.
@@ -295,7 +298,8 @@ TEST_F(HeadlessFault, recordFileOnAFullDisk_toldOnce_runGoesOn_rowsFollowWhenSpa
     ASSERT_TRUE(program.waitForLines(320)) << qPrintable(program.err);
     const QString file = seen + QStringLiteral("/records.csv");
     ASSERT_TRUE(program.waitFor([&] { return recordedValues(file).size() >= 320; }))
-        << recordedValues(seen + QStringLiteral("/records.csv")).size() << "\n" << qPrintable(program.err);
+        << recordedValues(seen + QStringLiteral("/records.csv")).size() << "\n"
+        << qPrintable(program.err);
     EXPECT_EQ(recordedValues(seen + QStringLiteral("/records.csv")), numbers(1, 320));
     EXPECT_EQ(program.err.count(failed), 1) << qPrintable(program.err);
     EXPECT_TRUE(program.err.contains(QStringLiteral("is written again"))) << qPrintable(program.err);

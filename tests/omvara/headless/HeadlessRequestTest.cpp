@@ -18,8 +18,8 @@
 
 using namespace std::chrono_literals;
 using headless_test::app;
-using headless_test::Program;
 using headless_test::portReady;
+using headless_test::Program;
 using omvara::sim::PseudoTerminal;
 
 namespace {
@@ -29,7 +29,8 @@ namespace {
 class AnsweringDevice
 {
 public:
-    explicit AnsweringDevice(QByteArray request) : m_request(std::move(request))
+    explicit AnsweringDevice(QByteArray request)
+        : m_request(std::move(request))
     {
         m_thread = std::thread([this] { run(); });
     }
@@ -159,7 +160,8 @@ TEST_F(HeadlessRequests, sigusr1_oneReadingPerSignal_instrumentCommandByDefault_
         EXPECT_EQ(program.lines(), c.printed) << qPrintable(program.err);
         if (c.printed.isEmpty()) {
             EXPECT_TRUE(device.received().isEmpty()) << device.received().toStdString();
-            EXPECT_EQ(program.err.count(QStringLiteral("there is no request command")), 1) << qPrintable(program.err);
+            EXPECT_EQ(program.err.count(QStringLiteral("there is no request command")), 1)
+                << qPrintable(program.err);
         } else {
             EXPECT_EQ(device.received(), c.request.repeated(c.signals));
         }
@@ -176,5 +178,6 @@ TEST_F(HeadlessRequests, defaults_sendNothing)
     program.signal(SIGTERM);
     EXPECT_EQ(program.finish(), 0) << qPrintable(program.err);
     EXPECT_TRUE(device.received().isEmpty()) << device.received().toStdString();
-    EXPECT_FALSE(program.err.contains(QStringLiteral("request"), Qt::CaseInsensitive)) << qPrintable(program.err);
+    EXPECT_FALSE(program.err.contains(QStringLiteral("request"), Qt::CaseInsensitive))
+        << qPrintable(program.err);
 }

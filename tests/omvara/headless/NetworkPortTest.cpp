@@ -28,8 +28,8 @@
 
 using namespace std::chrono_literals;
 using headless_test::app;
-using headless_test::Program;
 using headless_test::portReady;
+using headless_test::Program;
 using omvara::sim::PseudoTerminal;
 using run_records::numbers;
 using run_records::records;
@@ -133,9 +133,11 @@ TEST_F(NetworkPort, throughSer2net_valuesArrive_serverRestartedWithReconnect_car
         const bool reconnect = c.reconnect;
         PseudoTerminal device;
         Ser2net server(device.devicePath(), c.mode);
-        QStringList arguments = run(server.address(c.mode == Ser2net::Mode::Raw ? "tcp" : "rfc2217"), reconnect);
+        QStringList arguments
+            = run(server.address(c.mode == Ser2net::Mode::Raw ? "tcp" : "rfc2217"), reconnect);
         if (c.mode == Ser2net::Mode::Rfc2217)
-            arguments = QStringList { "--set", "requestInterval=50", "--set", "requestCommand=P\\r\\n" } + arguments;
+            arguments = QStringList { "--set", "requestInterval=50", "--set", "requestCommand=P\\r\\n" }
+                + arguments;
         Program program(arguments);
         ASSERT_TRUE(program.waitForLog(portReady)) << qPrintable(program.err + server.log());
         device.write(records(1, 3));
@@ -145,17 +147,20 @@ TEST_F(NetworkPort, throughSer2net_valuesArrive_serverRestartedWithReconnect_car
         server.stop();
         if (!reconnect) {
             EXPECT_EQ(program.finish(), 1);
-            EXPECT_TRUE(program.err.contains(QStringLiteral("The serial device was lost"))) << qPrintable(program.err);
+            EXPECT_TRUE(program.err.contains(QStringLiteral("The serial device was lost")))
+                << qPrintable(program.err);
             continue;
         }
         ASSERT_TRUE(program.waitForLog(waiting)) << qPrintable(program.err);
         ASSERT_TRUE(server.start());
         QElapsedTimer sinceReturn;
         sinceReturn.start();
-        ASSERT_TRUE(program.waitFor([&] { return program.err.contains(back); }, 15s)) << qPrintable(program.err);
+        ASSERT_TRUE(program.waitFor([&] { return program.err.contains(back); }, 15s))
+            << qPrintable(program.err);
         device.write(records(4, 6));
         ASSERT_TRUE(program.waitForLines(6)) << qPrintable(program.err);
-        std::printf("[ time ] ser2net back -> first value: %lld ms\n", static_cast<long long>(sinceReturn.elapsed()));
+        std::printf(
+            "[ time ] ser2net back -> first value: %lld ms\n", static_cast<long long>(sinceReturn.elapsed()));
         EXPECT_EQ(program.lines(), numbers(1, 6));
         program.signal(SIGINT);
         EXPECT_EQ(program.finish(), 0);
@@ -193,7 +198,8 @@ TEST_F(NetworkPort, linkRepointedToANewDevice_carriesOnWithin2s_stopWhileWaiting
     ASSERT_TRUE(program.waitFor([&] { return program.err.contains(back); }, 2s)) << qPrintable(program.err);
     second->write(records(4, 5));
     ASSERT_TRUE(program.waitForLines(4)) << qPrintable(program.err);
-    std::printf("[ time ] link back -> first value: %lld ms\n", static_cast<long long>(sinceReturn.elapsed()));
+    std::printf(
+        "[ time ] link back -> first value: %lld ms\n", static_cast<long long>(sinceReturn.elapsed()));
     EXPECT_EQ(program.lines(), (QStringList { "1", "2", "4", "5" }));
     EXPECT_TRUE(program.err.contains(QStringLiteral("not sent: 3."))) << qPrintable(program.err);
 
@@ -333,7 +339,8 @@ TEST_F(NetworkPort, misbehavingServersAndBadAddresses_eachToldInPlainWords)
     const QString noOption = QStringLiteral("does not answer the COM-port option (RFC 2217)");
     const Case cases[] = {
         { QStringLiteral("tcp://127.0.0.1:0"), QStringLiteral("The port number 0 is out of range"), 2000 },
-        { QStringLiteral("rfc2217://127.0.0.1:70000"), QStringLiteral("The port number 70000 is out of range"), 2000 },
+        { QStringLiteral("rfc2217://127.0.0.1:70000"),
+            QStringLiteral("The port number 70000 is out of range"), 2000 },
         { QStringLiteral("rfc2217://127.0.0.1,%1:9").arg(closing.port()),
             QStringLiteral("\"127.0.0.1,%1\" is not a host name or address").arg(closing.port()), 2000 },
         { QStringLiteral("rfc2217://127.0.0.1:%1").arg(closing.port()),
@@ -364,7 +371,8 @@ TEST_F(NetworkPort, sigpipe_endsNeitherAHeadlessRunNorTheSimulator)
     headless.signal(SIGPIPE);
     simulator.signal(SIGPIPE);
     // Waiting lets each process object see an end.
-    EXPECT_FALSE(headless.waitFor([] { return false; }, 300ms) || !headless.running()) << "SIGPIPE ended the run";
+    EXPECT_FALSE(headless.waitFor([] { return false; }, 300ms) || !headless.running())
+        << "SIGPIPE ended the run";
     EXPECT_FALSE(simulator.waitFor([] { return false; }, 300ms) || !simulator.running())
         << "SIGPIPE ended the simulator";
     device.write(records(1, 2));

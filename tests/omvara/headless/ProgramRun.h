@@ -19,7 +19,8 @@ using namespace std::chrono_literals;
 class Program
 {
 public:
-    explicit Program(const QStringList &arguments, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+    explicit Program(const QStringList &arguments,
+        const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
         : Program(QStringLiteral(OMVARA_EXE), arguments, env)
     {
     }
@@ -54,8 +55,14 @@ public:
             m_process.waitForReadyRead(20);
         }
     }
-    bool waitForLog(const QString &part) { return waitFor([&] { return err.contains(part); }); }
-    bool waitForLines(int count) { return waitFor([&] { return lines().size() >= count; }); }
+    bool waitForLog(const QString &part)
+    {
+        return waitFor([&] { return err.contains(part); });
+    }
+    bool waitForLines(int count)
+    {
+        return waitFor([&] { return lines().size() >= count; });
+    }
 
     void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
     qint64 pid() const { return m_process.processId(); }
@@ -70,7 +77,10 @@ public:
         return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
     }
 
-    QStringList lines() const { return out.isEmpty() ? QStringList() : out.chopped(out.endsWith(u'\n') ? 1 : 0).split(u'\n'); }
+    QStringList lines() const
+    {
+        return out.isEmpty() ? QStringList() : out.chopped(out.endsWith(u'\n') ? 1 : 0).split(u'\n');
+    }
 
     QString out;
     QString err;

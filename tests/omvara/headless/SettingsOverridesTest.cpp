@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "omvara/config/Config.h"
 #include "omvara/headless/SettingsOverrides.h"
+#include "omvara/config/Config.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +25,7 @@ TEST(SettingsOverrides, eachAssignment_isCheckedLikeAStoredValue)
         { "inputTerminator=LF", false }, // a number is stored, not a name
         { "bitRate=7", true },
         { "bitRate=15", false },
-        { "bitRate=9600", false },        // the stored form is the list position
+        { "bitRate=9600", false }, // the stored form is the list position
         { "keyboardType=QWERTY", false }, // the stored name is QUERTY
         { "keyboardType=QUERTY", true },
         { "decimalPlaces=2", true },
@@ -84,14 +84,17 @@ TEST(SettingsOverrides, refusedPattern_namesTheConstruct)
         QString problem;
         EXPECT_FALSE(overrides.add(QString::fromUtf8(c.assignment), &problem));
         const QString value = QString::fromUtf8(c.assignment).mid(12);
-        EXPECT_TRUE(problem.startsWith(QStringLiteral("invalid value \"%1\" for setting customRegEx: The pattern "
-                                                      "cannot be used as written: %2").arg(value, QString::fromUtf8(c.construct))))
+        EXPECT_TRUE(
+            problem.startsWith(QStringLiteral("invalid value \"%1\" for setting customRegEx: The pattern "
+                                              "cannot be used as written: %2")
+                                   .arg(value, QString::fromUtf8(c.construct))))
             << problem.toStdString();
     }
     // Accepted, but noted with what it means.
     SettingsOverrides overrides;
     QString problem;
-    ASSERT_TRUE(overrides.add(QStringLiteral("customRegEx=([[:digit:]]+)"), &problem)) << problem.toStdString();
+    ASSERT_TRUE(overrides.add(QStringLiteral("customRegEx=([[:digit:]]+)"), &problem))
+        << problem.toStdString();
     Config config;
     QStringList notes;
     EXPECT_TRUE(overrides.load(config, nullptr, {}, nullptr, &notes));

@@ -90,7 +90,8 @@ TEST_P(KeyboardLoad, enqueueWhileTypingThenStop_typesAPrefixWholeAndReportsTheRe
         std::unique_ptr<RecordingKeyInjector> injector
             = c.pausing ? std::make_unique<PausingKeyInjector>() : std::make_unique<RecordingKeyInjector>();
         RecordingKeyInjector *keys = injector.get();
-        Keybot bot(&view, KeyboardType::QUERTY, KeyMapType::NUMERIC, 0, Enter, c.keyDelay, std::move(injector));
+        Keybot bot(
+            &view, KeyboardType::QUERTY, KeyMapType::NUMERIC, 0, Enter, c.keyDelay, std::move(injector));
         bot.start();
 
         const int total = std::uniform_int_distribution<int>(0, c.maxValues)(random);

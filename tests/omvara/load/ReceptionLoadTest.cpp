@@ -49,7 +49,8 @@ namespace {
 class Flood
 {
 public:
-    explicit Flood(PseudoTerminal &pty) : m_fd(pty.deviceFd())
+    explicit Flood(PseudoTerminal &pty)
+        : m_fd(pty.deviceFd())
     {
         ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
         m_thread = std::thread([this] { run(); });
@@ -100,7 +101,10 @@ private:
 class LoadView : public omvara::worker::WeightWorkerView
 {
 public:
-    explicit LoadView(std::FILE *logFile) : m_log(logFile) { }
+    explicit LoadView(std::FILE *logFile)
+        : m_log(logFile)
+    {
+    }
 
     void logEvent(const QString &message) override { m_log.logEvent(message); }
     void logImportantEvent(const QString &message) override
@@ -112,7 +116,8 @@ public:
     void setConnectedInGUI(bool on) override { connected.push_back(on); }
     void showDataLine(DataLine &line) override
     {
-        m_log.logAt(line.getDateTime(), line.getRawData() + QStringLiteral("  -> ") + line.getProcessedData());
+        m_log.logAt(
+            line.getDateTime(), line.getRawData() + QStringLiteral("  -> ") + line.getProcessedData());
         if (!line.hasValue())
             return;
         values.append(line.getProcessedData());

@@ -64,7 +64,8 @@ TEST_F(FileStoreTest, twoProcessesWritingOneNodeAtOnce_loseNoWrite)
                 pollfd p { go[0], POLLIN, 0 };
                 ::poll(&p, 1, 20000); // both start together
                 for (int i = 0; i < puts; ++i)
-                    node->put(QStringLiteral("%1%2").arg(prefix).arg(i), QStringLiteral("v%1%2").arg(prefix).arg(i));
+                    node->put(QStringLiteral("%1%2").arg(prefix).arg(i),
+                        QStringLiteral("v%1%2").arg(prefix).arg(i));
                 node->remove(QStringLiteral("%1-early").arg(prefix));
                 node->flush();
             } catch (...) {

@@ -22,7 +22,7 @@ const QString NODE = QStringLiteral("/com/brindlecote/Omvara");
 
 TEST_F(FileStoreTest, getPreferencesFile_withoutProperty_isDotFileprefsInUserHome)
 {
-    for (const QString &value : {QString(), QStringLiteral("")}) {
+    for (const QString &value : { QString(), QStringLiteral("") }) {
         if (value.isNull())
             ProcessProperties::remove(FilePreferencesFactory::SYSTEM_PROPERTY_FILE);
         else
@@ -31,7 +31,8 @@ TEST_F(FileStoreTest, getPreferencesFile_withoutProperty_isDotFileprefsInUserHom
         FilePreferencesFactory::forgetPreferencesFile();
         LogCapture log;
         EXPECT_EQ(FilePreferencesFactory::getPreferencesFile(), dir.filePath(QStringLiteral(".fileprefs")));
-        EXPECT_TRUE(log.contains(QStringLiteral("Preferences file is ") + dir.filePath(QStringLiteral(".fileprefs"))));
+        EXPECT_TRUE(log.contains(
+            QStringLiteral("Preferences file is ") + dir.filePath(QStringLiteral(".fileprefs"))));
     }
     ProcessProperties::remove(QStringLiteral("user.home"));
 }
@@ -42,7 +43,8 @@ TEST_F(FileStoreTest, getPreferencesFile_relativePath_isMadeAbsoluteAndKept)
     const QString first = FilePreferencesFactory::getPreferencesFile();
     EXPECT_TRUE(QFileInfo(first).isAbsolute());
     EXPECT_EQ(first, QDir::current().absoluteFilePath(QStringLiteral("relative/prefs.txt")));
-    ProcessProperties::set(FilePreferencesFactory::SYSTEM_PROPERTY_FILE, dir.filePath(QStringLiteral("other")));
+    ProcessProperties::set(
+        FilePreferencesFactory::SYSTEM_PROPERTY_FILE, dir.filePath(QStringLiteral("other")));
     EXPECT_EQ(FilePreferencesFactory::getPreferencesFile(), first);
 }
 
@@ -62,8 +64,9 @@ TEST_F(FileStoreTest, put_writesPathPlusKeyAfterTheCommentLines_andReplacesOnlyT
     node->put(QStringLiteral("port"), QStringLiteral("COM7"));
     QStringList entries = entryLines();
     entries.sort();
-    EXPECT_EQ(entries, QStringList({"com.brindlecote.Omvara.delay=30", "com.brindlecote.Omvara.port=COM7",
-                                    "other.node.x=1", "top=2"}));
+    EXPECT_EQ(entries,
+        QStringList({ "com.brindlecote.Omvara.delay=30", "com.brindlecote.Omvara.port=COM7", "other.node.x=1",
+            "top=2" }));
 }
 
 TEST_F(FileStoreTest, newNode_readsItsOwnEntriesOnly)
@@ -75,9 +78,10 @@ TEST_F(FileStoreTest, newNode_readsItsOwnEntriesOnly)
               "com.brindlecote.shallow=3\n"
               "rootKey=4\n");
     FilePreferencesFactory factory;
-    EXPECT_EQ(factory.userRoot()->node(NODE)->keys(), QStringList({"port"}));
-    EXPECT_EQ(factory.userRoot()->node(QStringLiteral("/com/brindlecote"))->keys(), QStringList({"shallow"}));
-    EXPECT_EQ(factory.userRoot()->keys(), QStringList({"rootKey"}));
+    EXPECT_EQ(factory.userRoot()->node(NODE)->keys(), QStringList({ "port" }));
+    EXPECT_EQ(
+        factory.userRoot()->node(QStringLiteral("/com/brindlecote"))->keys(), QStringList({ "shallow" }));
+    EXPECT_EQ(factory.userRoot()->keys(), QStringList({ "rootKey" }));
     EXPECT_EQ(factory.userRoot()->node(NODE + "/sub")->get(QStringLiteral("deep"), {}), "1");
 }
 
@@ -93,7 +97,7 @@ TEST_F(FileStoreTest, keyWithDot_isWrittenButNotReadBack_andNotRemovedByLaterFlu
 
     FilePreferencesFactory next;
     Preferences *node = next.userRoot()->node(QStringLiteral("/com/x"));
-    EXPECT_EQ(node->keys(), QStringList({"c"}));
+    EXPECT_EQ(node->keys(), QStringList({ "c" }));
     node->put(QStringLiteral("c"), QStringLiteral("3"));
     node->flush();
     EXPECT_TRUE(entryLines().contains("com.x.a.b=1"));
@@ -112,7 +116,7 @@ TEST_F(FileStoreTest, removeNode_erasesExactlyItsOwnEntries)
     a->removeNode();
     QStringList entries = entryLines();
     entries.sort();
-    EXPECT_EQ(entries, QStringList({"com.a.b.y=2", "com.ab.z=3", "com.k=4"}));
+    EXPECT_EQ(entries, QStringList({ "com.a.b.y=2", "com.ab.z=3", "com.k=4" }));
     EXPECT_THROW(a->get(QStringLiteral("x"), {}), omvara::prefs::PreferencesRefusedError);
 
     // A node of the same name made afterwards is a new, empty one; it reads
@@ -138,7 +142,9 @@ struct AwkwardCase
     QString value;
 };
 
-class FileStoreRoundTrip : public FileStoreTest, public ::testing::WithParamInterface<AwkwardCase> {};
+class FileStoreRoundTrip : public FileStoreTest, public ::testing::WithParamInterface<AwkwardCase>
+{
+};
 
 TEST_P(FileStoreRoundTrip, keyAndValue_surviveAWriteAndARead)
 {
@@ -151,25 +157,22 @@ TEST_P(FileStoreRoundTrip, keyAndValue_surviveAWriteAndARead)
         ASSERT_TRUE(ch == '\n' || (ch >= 0x20 && ch <= 0x7e)) << "the file is plain ASCII";
     FilePreferencesFactory next;
     Preferences *node = next.userRoot()->node(NODE);
-    EXPECT_EQ(node->keys(), QStringList({c.key}));
+    EXPECT_EQ(node->keys(), QStringList({ c.key }));
     EXPECT_EQ(node->get(c.key, QStringLiteral("<absent>")), c.value);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FileStoreRoundTrip,
-    ::testing::Values(
-        AwkwardCase{"leadingBlank", "k", "  two leading"},
-        AwkwardCase{"trailingBlank", "k", "trailing  "},
-        AwkwardCase{"separators", "k=e:y", "a=b:c"},
-        AwkwardCase{"commentMarks", "#k!", "#not a comment!"},
-        AwkwardCase{"backslashes", "\\k\\", "C:\\path\\"},
-        AwkwardCase{"lineBreaks", "k", "one\ntwo\r\nthree\rfour"},
-        AwkwardCase{"tabAndFormFeed", "k\tx", "\t\f"},
-        AwkwardCase{"blankInKey", "a key", "v"},
-        AwkwardCase{"latin1", "k", QString::fromUtf8("caf\xc3\xa9 \xc2\xb5g")},
-        AwkwardCase{"nonLatin", QString::fromUtf8("\xd0\xb2\xd0\xb5\xd1\x81"), QString::fromUtf8("\xe9\x87\x8d\xe9\x87\x8f \xf0\x9f\x98\x80")},
-        AwkwardCase{"emptyValue", "k", ""},
-        AwkwardCase{"endsWithBackslashLikeContinuation", "k", "value\\"}),
+INSTANTIATE_TEST_SUITE_P(Cases, FileStoreRoundTrip,
+    ::testing::Values(AwkwardCase { "leadingBlank", "k", "  two leading" },
+        AwkwardCase { "trailingBlank", "k", "trailing  " }, AwkwardCase { "separators", "k=e:y", "a=b:c" },
+        AwkwardCase { "commentMarks", "#k!", "#not a comment!" },
+        AwkwardCase { "backslashes", "\\k\\", "C:\\path\\" },
+        AwkwardCase { "lineBreaks", "k", "one\ntwo\r\nthree\rfour" },
+        AwkwardCase { "tabAndFormFeed", "k\tx", "\t\f" }, AwkwardCase { "blankInKey", "a key", "v" },
+        AwkwardCase { "latin1", "k", QString::fromUtf8("caf\xc3\xa9 \xc2\xb5g") },
+        AwkwardCase { "nonLatin", QString::fromUtf8("\xd0\xb2\xd0\xb5\xd1\x81"),
+            QString::fromUtf8("\xe9\x87\x8d\xe9\x87\x8f \xf0\x9f\x98\x80") },
+        AwkwardCase { "emptyValue", "k", "" },
+        AwkwardCase { "endsWithBackslashLikeContinuation", "k", "value\\" }),
     [](const ::testing::TestParamInfo<AwkwardCase> &info) { return std::string(info.param.name); });
 
 TEST_F(FileStoreTest, fileInClassicConventions_isRead)

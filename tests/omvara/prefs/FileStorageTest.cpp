@@ -66,7 +66,7 @@ TEST_F(FileStoreTest, writeFailingHalfway_leavesThePreviousFileByteForByte)
     EXPECT_EQ(fileBytes(), before);
     EXPECT_TRUE(log.contains(QStringLiteral("Unable to flush after putting customRegEx")));
     // Neither a temporary file nor anything else but the lock stays behind.
-    EXPECT_EQ(folderEntries(dir.path()), QStringList({"prefs.txt", "prefs.txt.lock"}));
+    EXPECT_EQ(folderEntries(dir.path()), QStringList({ "prefs.txt", "prefs.txt.lock" }));
     // The put still counts in memory, and the next write that can succeed stores it.
     node->flush();
     EXPECT_TRUE(entryLines().contains("com.brindlecote.Omvara.customRegEx=" + QString(500, u'x')));
@@ -92,7 +92,9 @@ TEST_F(FileStoreTest, replace_keepsThePermissionBitsOfTheReplacedFile)
     writeFile("#FilePreferences\n");
     ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0664), 0);
     FileStorage::replace(file, "#FilePreferences\na=1\n");
-    struct stat st {};
+    struct stat st
+    {
+    };
     ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0664u);
     EXPECT_EQ(fileBytes(), "#FilePreferences\na=1\n");

@@ -17,11 +17,13 @@ namespace {
 struct TypedCase
 {
     const char *stored;
-    int asInt;     // with default -1
+    int asInt; // with default -1
     int asBoolean; // 1 true, 0 false, -1 the default
 };
 
-class TypedReads : public FileStoreTest, public ::testing::WithParamInterface<TypedCase> {};
+class TypedReads : public FileStoreTest, public ::testing::WithParamInterface<TypedCase>
+{
+};
 
 TEST_P(TypedReads, storedText_readsAsIntegerAndBooleanOrDefault)
 {
@@ -35,14 +37,13 @@ TEST_P(TypedReads, storedText_readsAsIntegerAndBooleanOrDefault)
     EXPECT_EQ(int(node->getBoolean(QStringLiteral("k"), false)), expectedFalse);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, TypedReads,
-    ::testing::Values(TypedCase{"7", 7, -1}, TypedCase{"-12", -12, -1}, TypedCase{"+3", 3, -1},
-                      TypedCase{" 7", -1, -1}, TypedCase{"7 ", -1, -1}, TypedCase{"7.0", -1, -1},
-                      TypedCase{"0x10", -1, -1}, TypedCase{"2147483647", 2147483647, -1},
-                      TypedCase{"2147483648", -1, -1}, TypedCase{"", -1, -1}, TypedCase{"-", -1, -1},
-                      TypedCase{"true", -1, 1}, TypedCase{"TRUE", -1, 1}, TypedCase{"False", -1, 0},
-                      TypedCase{"yes", -1, -1}, TypedCase{"1", 1, -1}));
+INSTANTIATE_TEST_SUITE_P(Texts, TypedReads,
+    ::testing::Values(TypedCase { "7", 7, -1 }, TypedCase { "-12", -12, -1 }, TypedCase { "+3", 3, -1 },
+        TypedCase { " 7", -1, -1 }, TypedCase { "7 ", -1, -1 }, TypedCase { "7.0", -1, -1 },
+        TypedCase { "0x10", -1, -1 }, TypedCase { "2147483647", 2147483647, -1 },
+        TypedCase { "2147483648", -1, -1 }, TypedCase { "", -1, -1 }, TypedCase { "-", -1, -1 },
+        TypedCase { "true", -1, 1 }, TypedCase { "TRUE", -1, 1 }, TypedCase { "False", -1, 0 },
+        TypedCase { "yes", -1, -1 }, TypedCase { "1", 1, -1 }));
 
 TEST_F(FileStoreTest, put_refusesWhatTheTreeCannotHold_andWritesNothing)
 {
@@ -61,8 +62,8 @@ TEST_F(FileStoreTest, node_refusesMalformedPaths)
 {
     FilePreferencesFactory factory;
     Preferences *root = factory.userRoot();
-    for (const QString &path : {QStringLiteral("/a//b"), QStringLiteral("/a/"), QStringLiteral("a//"),
-                                QStringLiteral("/") + QString(81, u'n')})
+    for (const QString &path : { QStringLiteral("/a//b"), QStringLiteral("/a/"), QStringLiteral("a//"),
+             QStringLiteral("/") + QString(81, u'n') })
         EXPECT_THROW(root->node(path), PreferencesRefusedError) << path.toStdString();
     Preferences *b = root->node(QStringLiteral("/a/b"));
     EXPECT_EQ(b->absolutePath(), "/a/b");
@@ -97,10 +98,20 @@ protected:
 TEST_F(SettingsStore, awkwardKeysAndNodeNames_surviveTheSettingsFile)
 {
     const QList<QPair<QString, QString>> entries = {
-        {"a/b", "slash"},       {"a\\b", "backslash"},  {"100%", "percent"},      {"%2F", "looks encoded"},
-        {"", "empty key"},      {"%00", "looks empty"}, {"General", "general"},   {"with blank", " lead"},
-        {QString::fromUtf8("\xd0\x96"), QString::fromUtf8("\xf0\x9f\x98\x80")},   {"lines", "a\nb\r\n"},
-        {"at", "@Variant(x)"},  {"comma", "a,b"},       {"semicolon", "a;b"},     {"quote", "\"q\""},
+        { "a/b", "slash" },
+        { "a\\b", "backslash" },
+        { "100%", "percent" },
+        { "%2F", "looks encoded" },
+        { "", "empty key" },
+        { "%00", "looks empty" },
+        { "General", "general" },
+        { "with blank", " lead" },
+        { QString::fromUtf8("\xd0\x96"), QString::fromUtf8("\xf0\x9f\x98\x80") },
+        { "lines", "a\nb\r\n" },
+        { "at", "@Variant(x)" },
+        { "comma", "a,b" },
+        { "semicolon", "a;b" },
+        { "quote", "\"q\"" },
     };
     const QString node = QStringLiteral("/com/brindlecote/Omvara/odd%name\\x");
     {
@@ -120,7 +131,7 @@ TEST_F(SettingsStore, awkwardKeysAndNodeNames_surviveTheSettingsFile)
     for (const auto &e : entries)
         EXPECT_EQ(n->get(e.first, QStringLiteral("<absent>")), e.second) << e.first.toStdString();
     EXPECT_EQ(next.userRoot()->node(QStringLiteral("/com/brindlecote/Omvara"))->childrenNames(),
-              QStringList({"odd%name\\x"}));
+        QStringList({ "odd%name\\x" }));
 }
 
 TEST_F(SettingsStore, removeNode_removesTheNodeAndItsStoredChildren)
@@ -138,7 +149,7 @@ TEST_F(SettingsStore, removeNode_removesTheNodeAndItsStoredChildren)
         factory.userRoot()->flush();
     }
     SettingsPreferencesFactory next(ini());
-    EXPECT_EQ(next.userRoot()->childrenNames(), QStringList({"c"}));
+    EXPECT_EQ(next.userRoot()->childrenNames(), QStringList({ "c" }));
     EXPECT_TRUE(next.userRoot()->node(QStringLiteral("/a/b"))->keys().isEmpty());
 }
 

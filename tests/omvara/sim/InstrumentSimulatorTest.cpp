@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/sim/InstrumentSimulator.h"
 #include "omvara/config/Config.h"
 #include "omvara/config/Instrument.h"
 #include "omvara/config/LinePattern.h"
 #include "omvara/sim/InstrumentRecords.h"
-#include "omvara/sim/InstrumentSimulator.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +29,8 @@ TEST(InstrumentSimulator, everyInstrument_endsEveryRecordWithItsDefaultTerminato
         EXPECT_EQ(simulator.terminator(), terminator) << qPrintable(instrument->name());
         for (const QByteArray &record : simulator.firstRecords(30)) {
             ASSERT_FALSE(record.isEmpty());
-            EXPECT_EQ(quint8(record.back()), terminator) << qPrintable(instrument->name()) << " " << record.constData();
+            EXPECT_EQ(quint8(record.back()), terminator)
+                << qPrintable(instrument->name()) << " " << record.constData();
         }
     }
 }
@@ -46,7 +47,8 @@ TEST(InstrumentSimulator, everyReadingButAnOverload_yieldsAValueWithTheInstrumen
             const QRegularExpressionMatch match = pattern.match(QString::fromLatin1(body));
             if (reading.overload)
                 continue;
-            EXPECT_TRUE(match.hasMatch() && !match.captured(instrument->getCaptureGroup()).trimmed().isEmpty())
+            EXPECT_TRUE(
+                match.hasMatch() && !match.captured(instrument->getCaptureGroup()).trimmed().isEmpty())
                 << qPrintable(instrument->name()) << ": " << body.constData();
         }
     }

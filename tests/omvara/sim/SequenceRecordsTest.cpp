@@ -63,7 +63,8 @@ TEST(SequenceRecords, commandLine_fullSpeedSequence_arrivesInOrder_andAStopEndsA
     std::FILE *err = std::tmpfile();
     int status = -1;
     std::thread simulator([&] {
-        status = omvara::sim::runSimulator({ "--simulate", "GENERIC", "--interval", "0", "--sequence" }, out, err);
+        status = omvara::sim::runSimulator(
+            { "--simulate", "GENERIC", "--interval", "0", "--sequence" }, out, err);
         std::fclose(out);
     });
     char path[256] = {};
@@ -74,7 +75,8 @@ TEST(SequenceRecords, commandLine_fullSpeedSequence_arrivesInOrder_andAStopEndsA
     ASSERT_GE(fd, 0) << path;
     QByteArray expected;
     for (int n = 1; n <= 2000; ++n)
-        expected += InstrumentRecords::record(InstrumentRecords::countBody(QStringLiteral("GENERIC"), n), '\r');
+        expected
+            += InstrumentRecords::record(InstrumentRecords::countBody(QStringLiteral("GENERIC"), n), '\r');
     QByteArray got;
     while (got.size() < expected.size()) {
         pollfd p { fd, POLLIN, 0 };

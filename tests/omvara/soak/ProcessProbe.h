@@ -10,10 +10,10 @@ namespace omvara::soak {
 // What a running process holds, from /proc.
 struct ProcessSample
 {
-    long rssKiB = 0;  // resident memory now (VmRSS)
+    long rssKiB = 0; // resident memory now (VmRSS)
     long peakKiB = 0; // the most it was resident (VmHWM)
-    int threads = 0;  // entries of /proc/PID/task
-    int fds = 0;      // open file descriptors, entries of /proc/PID/fd
+    int threads = 0; // entries of /proc/PID/task
+    int fds = 0; // open file descriptors, entries of /proc/PID/fd
 };
 
 // Nothing when the process is gone (or cannot be read).

@@ -120,8 +120,7 @@ void killAndReap(Child &child)
 }
 
 // Reads what a pipe has and hands on each complete line. Returns false at the end of the stream.
-template <typename OnLine>
-bool drain(int &fd, std::string &pending, OnLine onLine)
+template <typename OnLine> bool drain(int &fd, std::string &pending, OnLine onLine)
 {
     if (fd < 0)
         return false;
@@ -272,9 +271,9 @@ int main(int argc, char **argv)
         std::this_thread::sleep_for(1ms);
     }
 
-    Child reader = spawn({ o.omvara, "--headless", "--print", "--prefs-file", prefs, "--set",
-        "instrument=" + o.instrument, "--set", "inputTerminator=" + std::to_string(o.terminator), "--set",
-        "decimalPlaces=0", path });
+    Child reader = spawn(
+        { o.omvara, "--headless", "--print", "--prefs-file", prefs, "--set", "instrument=" + o.instrument,
+            "--set", "inputTerminator=" + std::to_string(o.terminator), "--set", "decimalPlaces=0", path });
     SequenceTally tally;
     LogTail readerLog;
     std::string outPending, errPending;
@@ -354,11 +353,13 @@ int main(int argc, char **argv)
     const std::int64_t missing = tally.missing(std::max<std::int64_t>(n, tally.highest()));
     const std::int64_t lost = missing + tally.duplicated() + tally.outOfOrder() + tally.garbled();
     if (tally.highest() < n)
-        failures.push_back("only " + std::to_string(tally.highest()) + " of " + std::to_string(n) + " records arrived");
+        failures.push_back(
+            "only " + std::to_string(tally.highest()) + " of " + std::to_string(n) + " records arrived");
     if (lost > 0)
         failures.push_back("values missing, repeated, out of order or garbled");
     if (reader.status != 0)
-        failures.push_back("the reader's exit status was " + std::to_string(reader.status.value_or(-1)) + ", not 0");
+        failures.push_back(
+            "the reader's exit status was " + std::to_string(reader.status.value_or(-1)) + ", not 0");
     if (!readerLog.stopped)
         failures.push_back("the reader's log has no \"Stopped.\"");
 
@@ -390,19 +391,22 @@ int main(int argc, char **argv)
     const bool bounded = firstTenthKiB > 0 && lastTenthKiB > 0;
     const long growthKiB = bounded ? lastTenthKiB - firstTenthKiB : 0;
     if (bounded && o.rssGrowthMiB > 0 && growthKiB > o.rssGrowthMiB * 1024)
-        failures.push_back("resident memory grew by " + std::to_string(growthKiB / 1024) + " MiB from the first to the last tenth");
+        failures.push_back("resident memory grew by " + std::to_string(growthKiB / 1024)
+            + " MiB from the first to the last tenth");
 
-    std::printf("soak: %s, %ld records, simulator -> %s --headless --print\n", o.instrument.c_str(), o.records,
-        o.omvara.c_str());
+    std::printf("soak: %s, %ld records, simulator -> %s --headless --print\n", o.instrument.c_str(),
+        o.records, o.omvara.c_str());
     std::printf("values printed %lld (highest %lld, all of 1..%lld arrived); missing %lld, duplicated %lld, "
                 "out of order %lld, garbled %lld\n",
         (long long)tally.lines(), (long long)tally.highest(), (long long)tally.complete(), (long long)missing,
         (long long)tally.duplicated(), (long long)tally.outOfOrder(), (long long)tally.garbled());
-    std::printf("time to record %ld: %.1f s, %.0f records/s\n", o.records, seconds, seconds > 0 ? n / seconds : 0.0);
-    std::printf("reader: peak RSS %.1f MiB; RSS first tenth %.1f MiB, last tenth %.1f MiB; fds %d..%d, threads "
-                "%d..%d after warm-up; %zu samples\n",
-        peakKiB / 1024.0, firstTenthKiB / 1024.0, lastTenthKiB / 1024.0, fdsWarm, fdsMax, threadsWarm, threadsMax,
-        samples.size());
+    std::printf(
+        "time to record %ld: %.1f s, %.0f records/s\n", o.records, seconds, seconds > 0 ? n / seconds : 0.0);
+    std::printf(
+        "reader: peak RSS %.1f MiB; RSS first tenth %.1f MiB, last tenth %.1f MiB; fds %d..%d, threads "
+        "%d..%d after warm-up; %zu samples\n",
+        peakKiB / 1024.0, firstTenthKiB / 1024.0, lastTenthKiB / 1024.0, fdsWarm, fdsMax, threadsWarm,
+        threadsMax, samples.size());
     std::printf("reader: exit status %d, %s; %ld important log entries\n", reader.status.value_or(-1),
         readerLog.stopped ? "\"Stopped.\" logged" : "no \"Stopped.\"", readerLog.importantCount);
     for (const std::string &l : readerLog.important)
@@ -413,13 +417,15 @@ int main(int argc, char **argv)
         readerLog.print("the reader's log");
         simLog.print("the simulator's log");
     }
-    std::printf("soak: records=%ld printed=%lld missing=%lld duplicated=%lld out_of_order=%lld garbled=%lld "
-                "lost=%lld seconds=%.1f rate=%.0f peak_rss_kib=%ld rss_first_kib=%ld rss_last_kib=%ld fds=%d..%d "
-                "threads=%d..%d steady=%d exit=%d stopped=%d held=%d\n",
+    std::printf(
+        "soak: records=%ld printed=%lld missing=%lld duplicated=%lld out_of_order=%lld garbled=%lld "
+        "lost=%lld seconds=%.1f rate=%.0f peak_rss_kib=%ld rss_first_kib=%ld rss_last_kib=%ld fds=%d..%d "
+        "threads=%d..%d steady=%d exit=%d stopped=%d held=%d\n",
         o.records, (long long)tally.lines(), (long long)missing, (long long)tally.duplicated(),
         (long long)tally.outOfOrder(), (long long)tally.garbled(), (long long)lost, seconds,
         seconds > 0 ? n / seconds : 0.0, peakKiB, firstTenthKiB, lastTenthKiB, fdsWarm, fdsMax, threadsWarm,
-        threadsMax, steady ? 1 : 0, reader.status.value_or(-1), readerLog.stopped ? 1 : 0, failures.empty() ? 1 : 0);
+        threadsMax, steady ? 1 : 0, reader.status.value_or(-1), readerLog.stopped ? 1 : 0,
+        failures.empty() ? 1 : 0);
     std::error_code ignored;
     std::filesystem::remove_all(dirTemplate, ignored);
     return failures.empty() ? 0 : 1;

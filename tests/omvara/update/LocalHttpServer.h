@@ -21,10 +21,10 @@ class LocalHttpServer : public QObject
 {
 public:
     enum class Mode {
-        Answer,           // status line, headers and the whole body at once
-        Silent,           // accepts the connection, reads the request, never answers
+        Answer, // status line, headers and the whole body at once
+        Silent, // accepts the connection, reads the request, never answers
         HeadersThenStall, // headers and the first half of the body, then nothing
-        Trickle,          // headers, then the body one byte every `trickleMs`
+        Trickle, // headers, then the body one byte every `trickleMs`
     };
 
     explicit LocalHttpServer(Mode mode, QByteArray body = {}, int status = 200)
@@ -86,10 +86,13 @@ private:
     QByteArray headers() const
     {
         const qint64 length = contentLengthOverride >= 0 ? contentLengthOverride : m_body.size();
-        return "HTTP/1.1 " + QByteArray::number(m_status) + " Status\r\n"
-               "Content-Type: text/xml\r\n"
-               "Content-Length: " + QByteArray::number(length) + "\r\n"
-               "Connection: close\r\n\r\n";
+        return "HTTP/1.1 " + QByteArray::number(m_status)
+            + " Status\r\n"
+              "Content-Type: text/xml\r\n"
+              "Content-Length: "
+            + QByteArray::number(length)
+            + "\r\n"
+              "Connection: close\r\n\r\n";
     }
 
     void answer(QTcpSocket *socket)

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "LocalHttpServer.h"
 
-#include "omvara/util/Interruption.h"
 #include "omvara/update/ReadRemoteUpdate.h"
+#include "omvara/util/Interruption.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -14,10 +14,10 @@
 #include <chrono>
 
 using namespace std::chrono_literals;
-using omvara::util::InterruptedError;
-using omvara::util::InterruptibleThread;
 using omvara::update::ReadRemoteUpdate;
 using omvara::update::UpdateCheckError;
+using omvara::util::InterruptedError;
+using omvara::util::InterruptibleThread;
 
 namespace {
 
@@ -25,8 +25,10 @@ QByteArray versionFile(const QByteArray &english)
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<versions>\n"
            "  <version2_de>2099.9.9.9</version2_de>\n"
-           "  <version2_en>" + english + "</version2_en>\n"
-           "</versions>\n";
+           "  <version2_en>"
+        + english
+        + "</version2_en>\n"
+          "</versions>\n";
 }
 
 // A port on 127.0.0.1 that nothing listens on.
@@ -47,7 +49,9 @@ struct AnswerCase
     QString remoteVersion;
 };
 
-class CheckAgainstLocalServer : public testing::TestWithParam<AnswerCase> {};
+class CheckAgainstLocalServer : public testing::TestWithParam<AnswerCase>
+{
+};
 
 TEST_P(CheckAgainstLocalServer, readsTheLanguageElementAndCompares)
 {
@@ -59,16 +63,16 @@ TEST_P(CheckAgainstLocalServer, readsTheLanguageElementAndCompares)
     EXPECT_EQ(update.remoteVersion(), c.remoteVersion);
     EXPECT_EQ(update.content(), QString::fromUtf8(c.body));
     EXPECT_EQ(server.requests(), 1);
-    EXPECT_TRUE(server.lastRequest().startsWith("GET /version.xml HTTP/1.1\r\n")) << server.lastRequest().constData();
+    EXPECT_TRUE(server.lastRequest().startsWith("GET /version.xml HTTP/1.1\r\n"))
+        << server.lastRequest().constData();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CheckAgainstLocalServer,
-    testing::Values(AnswerCase{"newer", versionFile("2016.2.3.5"), true, "2016.2.3.5"},
-                    AnswerCase{"equal", versionFile("2016.2.3.4"), false, "2016.2.3.4"},
-                    AnswerCase{"older", versionFile("2015.12.31.1"), false, "2015.12.31.1"},
-                    AnswerCase{"missingTag", "<versions><version2_de>2099.0.0.0</version2_de></versions>", false, ""},
-                    AnswerCase{"emptyBody", "", false, ""}),
+INSTANTIATE_TEST_SUITE_P(Cases, CheckAgainstLocalServer,
+    testing::Values(AnswerCase { "newer", versionFile("2016.2.3.5"), true, "2016.2.3.5" },
+        AnswerCase { "equal", versionFile("2016.2.3.4"), false, "2016.2.3.4" },
+        AnswerCase { "older", versionFile("2015.12.31.1"), false, "2015.12.31.1" },
+        AnswerCase { "missingTag", "<versions><version2_de>2099.0.0.0</version2_de></versions>", false, "" },
+        AnswerCase { "emptyBody", "", false, "" }),
     [](const testing::TestParamInfo<AnswerCase> &info) { return std::string(info.param.name); });
 
 TEST(ReadRemoteUpdate, check_unparsableRemoteVersion_fails)
@@ -90,7 +94,8 @@ TEST(ReadRemoteUpdate, readURLContent_httpErrorStatus_fails)
 
 TEST(ReadRemoteUpdate, readURLContent_noServer_failsAtOnce)
 {
-    ReadRemoteUpdate update(QStringLiteral("http://127.0.0.1:%1/version.xml").arg(closedPort()), "2016.2.3.4", "en");
+    ReadRemoteUpdate update(
+        QStringLiteral("http://127.0.0.1:%1/version.xml").arg(closedPort()), "2016.2.3.4", "en");
     QElapsedTimer clock;
     clock.start();
     EXPECT_THROW(update.readURLContent(), UpdateCheckError);
@@ -99,7 +104,8 @@ TEST(ReadRemoteUpdate, readURLContent_noServer_failsAtOnce)
 
 TEST(ReadRemoteUpdate, readURLContent_onlyHttpAndHttpsAddresses)
 {
-    for (const char *url : {"file:///etc/hostname", "ftp://127.0.0.1/version.xml", "version.xml", "http:///version.xml", ""}) {
+    for (const char *url :
+        { "file:///etc/hostname", "ftp://127.0.0.1/version.xml", "version.xml", "http:///version.xml", "" }) {
         ReadRemoteUpdate update(QString::fromLatin1(url), "2016.2.3.4", "en");
         EXPECT_THROW(update.readURLContent(), UpdateCheckError) << url;
     }
@@ -170,9 +176,9 @@ TEST(ReadRemoteUpdate, readURLContent_interruptedThread_stopsWaiting)
     ASSERT_TRUE(server.listening());
     const QString url = server.url();
 
-    std::atomic<bool> finished{false};
-    std::atomic<bool> interrupted{false};
-    std::atomic<qint64> sinceInterrupt{-1};
+    std::atomic<bool> finished { false };
+    std::atomic<bool> interrupted { false };
+    std::atomic<qint64> sinceInterrupt { -1 };
     QElapsedTimer clock;
     InterruptibleThread fetch([&] {
         ReadRemoteUpdate update(url, "2016.2.3.4", "en");

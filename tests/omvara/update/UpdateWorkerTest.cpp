@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "LocalHttpServer.h"
 
-#include "omvara/util/Bundle.h"
 #include "omvara/update/ReadRemoteUpdate.h"
 #include "omvara/update/UpdateWorker.h"
+#include "omvara/util/Bundle.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -19,11 +19,11 @@
 #include <stdexcept>
 
 using namespace std::chrono_literals;
-using omvara::util::Bundle;
-using omvara::util::BackgroundTaskBase;
 using omvara::update::ReadRemoteUpdate;
 using omvara::update::UpdateWorker;
 using omvara::update::UpdateWorkerView;
+using omvara::util::BackgroundTaskBase;
+using omvara::util::Bundle;
 
 namespace {
 
@@ -42,7 +42,8 @@ public:
 
     void setStatusText(const QString &t) override
     {
-        allOnEventThread = allOnEventThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+        allOnEventThread
+            = allOnEventThread && QThread::currentThread() == QCoreApplication::instance()->thread();
         texts.append(t);
     }
 };
@@ -77,7 +78,9 @@ struct WorkerCase
     Outcome outcome;
 };
 
-class UpdateWorkerStatus : public testing::TestWithParam<WorkerCase> {};
+class UpdateWorkerStatus : public testing::TestWithParam<WorkerCase>
+{
+};
 
 TEST_P(UpdateWorkerStatus, showsCheckingThenTheVerdictOnTheEventThread)
 {
@@ -89,7 +92,7 @@ TEST_P(UpdateWorkerStatus, showsCheckingThenTheVerdictOnTheEventThread)
     worker.execute();
     ASSERT_TRUE(runUntilDone(worker));
 
-    QStringList expected{text("checking.for.update")};
+    QStringList expected { text("checking.for.update") };
     if (c.outcome == Outcome::Failed)
         expected.append(text("update.check.failed"));
     expected.append(c.outcome == Outcome::Available ? UpdateWorker::updateAvailableText()
@@ -100,13 +103,12 @@ TEST_P(UpdateWorkerStatus, showsCheckingThenTheVerdictOnTheEventThread)
     EXPECT_EQ(server.requests(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, UpdateWorkerStatus,
-    testing::Values(WorkerCase{"newer", versionFile("2016.2.3.5"), 200, Outcome::Available},
-                    WorkerCase{"equal", versionFile("2016.2.3.4"), 200, Outcome::Normal},
-                    WorkerCase{"missingTag", "<versions/>", 200, Outcome::Normal},
-                    WorkerCase{"plainNumberRemote", versionFile("2017"), 200, Outcome::Failed},
-                    WorkerCase{"notFound", versionFile("2016.2.3.5"), 404, Outcome::Failed}),
+INSTANTIATE_TEST_SUITE_P(Cases, UpdateWorkerStatus,
+    testing::Values(WorkerCase { "newer", versionFile("2016.2.3.5"), 200, Outcome::Available },
+        WorkerCase { "equal", versionFile("2016.2.3.4"), 200, Outcome::Normal },
+        WorkerCase { "missingTag", "<versions/>", 200, Outcome::Normal },
+        WorkerCase { "plainNumberRemote", versionFile("2017"), 200, Outcome::Failed },
+        WorkerCase { "notFound", versionFile("2016.2.3.5"), 404, Outcome::Failed }),
     [](const testing::TestParamInfo<WorkerCase> &info) { return std::string(info.param.name); });
 
 TEST(UpdateWorker, noServer_reportsTheFailureThenTheNormalText)
@@ -118,11 +120,13 @@ TEST(UpdateWorker, noServer_reportsTheFailureThenTheNormalText)
         port = probe.serverPort();
     }
     RecordingView view;
-    UpdateWorker worker(&view, QStringLiteral("http://127.0.0.1:%1/version.xml").arg(port), "2016.2.3.4", "en");
+    UpdateWorker worker(
+        &view, QStringLiteral("http://127.0.0.1:%1/version.xml").arg(port), "2016.2.3.4", "en");
     worker.execute();
     ASSERT_TRUE(runUntilDone(worker));
-    EXPECT_EQ(view.texts, (QStringList{text("checking.for.update"), text("update.check.failed"),
-                                       text("RadezoZiDadFrame2.statusJLabel.text")}));
+    EXPECT_EQ(view.texts,
+        (QStringList { text("checking.for.update"), text("update.check.failed"),
+            text("RadezoZiDadFrame2.statusJLabel.text") }));
     EXPECT_FALSE(worker.get());
 }
 
@@ -160,7 +164,8 @@ TEST(UpdateWorker, updateAvailableText_linksToTheProductSite)
 
 TEST(UpdateWorker, nullView_isRefused)
 {
-    EXPECT_THROW(UpdateWorker(nullptr, "http://127.0.0.1:1/version.xml", "2016.2.3.4", "en"), std::invalid_argument);
+    EXPECT_THROW(
+        UpdateWorker(nullptr, "http://127.0.0.1:1/version.xml", "2016.2.3.4", "en"), std::invalid_argument);
 }
 
 } // namespace

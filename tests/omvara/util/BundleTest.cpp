@@ -23,7 +23,7 @@ TEST(Bundle, missingKey_isAnErrorNamingBundleAndKey)
         EXPECT_EQ(e.bundleName(), "test.Sample");
         EXPECT_EQ(e.key(), "no.such.key");
     }
-    EXPECT_EQ(b.missingKeys({"greeting", "no.such.key"}), QStringList{"no.such.key"});
+    EXPECT_EQ(b.missingKeys({ "greeting", "no.such.key" }), QStringList { "no.such.key" });
 }
 
 TEST(Bundle, missingBundle_throws)
@@ -33,7 +33,7 @@ TEST(Bundle, missingBundle_throws)
 
 TEST(Bundle, install_replacesTextsUntilRestored)
 {
-    const QMap<QString, QString> damaged = {{"greeting", "Hi"}};
+    const QMap<QString, QString> damaged = { { "greeting", "Hi" } };
     Bundle::install("test.Sample", &damaged);
     EXPECT_EQ(Bundle::get("test.Sample").getString("greeting"), "Hi");
     Bundle::install("test.Sample", nullptr);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "omvara/util/BlockingQueue.h"
 #include "omvara/util/Interruption.h"
+#include "omvara/util/BlockingQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 using namespace std::chrono_literals;
 using omvara::util::BlockingQueue;
 using omvara::util::InterruptedError;
-using omvara::util::Interruption;
 using omvara::util::InterruptibleThread;
+using omvara::util::Interruption;
 
 namespace {
 
@@ -27,8 +27,7 @@ struct WaitOutcome
     bool interrupted = false;
 };
 
-template <typename Wait>
-WaitOutcome interruptDuring(Wait wait)
+template <typename Wait> WaitOutcome interruptDuring(Wait wait)
 {
     WaitOutcome outcome;
     std::atomic<bool> started { false };
@@ -62,7 +61,11 @@ TEST(Interruption, interrupt_wakesEveryKindOfPause)
         std::function<void()> wait;
     };
     const Case cases[] = {
-        { "idle pause", [] { Interruption::sleep(4ms); Interruption::sleep(30s); } },
+        { "idle pause",
+            [] {
+                Interruption::sleep(4ms);
+                Interruption::sleep(30s);
+            } },
         { "long sleep", [] { Interruption::sleep(60s); } },
         { "queue take", [&queue] { queue.take(); } },
     };

@@ -7,9 +7,9 @@
 // work per line is bounded.
 #include "WindowTestSupport.h"
 
+#include "omvara/config/ConfigHelper.h"
 #include "omvara/window/CustomRegExDialog.h"
 #include "omvara/window/WindowTexts.h"
-#include "omvara/config/ConfigHelper.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -73,7 +73,8 @@ TEST(CustomRegExDialogBadInput, hostilePatterns_areAnsweredWithoutHoldingTheWind
             const QStringList messages = answers.texts(Kind::Message);
             ASSERT_EQ(messages.size(), 1);
             // An invalid pattern's message goes on with what is wrong with it.
-            EXPECT_TRUE(messages[0] == c.message || messages[0].startsWith(c.message + u'\n')) << messages[0].toStdString();
+            EXPECT_TRUE(messages[0] == c.message || messages[0].startsWith(c.message + u'\n'))
+                << messages[0].toStdString();
         }
     }
     EXPECT_TRUE(tooLong.contains(QString::number(max))) << tooLong.toStdString();

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "WindowTestSupport.h"
 
+#include "omvara/util/Interruption.h"
 #include "omvara/window/AutoPortDialog.h"
 #include "omvara/window/CustomRegExDialog.h"
 #include "omvara/window/IgnoreDialog.h"
 #include "omvara/window/SettingRules.h"
 #include "omvara/window/WindowTexts.h"
-#include "portlink/FriendlyPortUtil.h"
-#include "omvara/util/Interruption.h"
 #include "omvara/worker/WorkerTexts.h"
+#include "portlink/FriendlyPortUtil.h"
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
 
@@ -63,7 +63,7 @@ TEST_P(IgnoreDialogTest, ok_acceptsValidLimitsAndStaysOpenOtherwise)
         EXPECT_TRUE(answers.requests.empty());
     } else {
         EXPECT_TRUE(dialog.isVisible());
-        EXPECT_EQ(answers.texts(Kind::Message), QStringList{WindowTexts::text("ignore.error")});
+        EXPECT_EQ(answers.texts(Kind::Message), QStringList { WindowTexts::text("ignore.error") });
         EXPECT_EQ(dialog.getTimeLimitResult(), QStringLiteral("800"));
         EXPECT_EQ(dialog.getDifferenceResult(), QStringLiteral("0.1"));
         EXPECT_EQ(dialog.ignoreDifferenceTextField->text(), QString::fromLatin1(c.difference));
@@ -71,16 +71,12 @@ TEST_P(IgnoreDialogTest, ok_acceptsValidLimitsAndStaysOpenOtherwise)
 }
 
 INSTANTIATE_TEST_SUITE_P(Limits, IgnoreDialogTest,
-                         ::testing::Values(IgnoreCase{"1500", "0,5", true, "0.5"},
-                                           IgnoreCase{"1", "0.001", true, "0.001"},
-                                           IgnoreCase{"", "", true, ""},
-                                           IgnoreCase{"1500", "0", false, nullptr},
-                                           IgnoreCase{"1500", "-1", false, nullptr},
-                                           IgnoreCase{"0", "0.5", false, nullptr},
-                                           IgnoreCase{"-5", "", false, nullptr},
-                                           IgnoreCase{"1.5", "", false, nullptr},
-                                           IgnoreCase{"", "abc", false, nullptr}),
-                         [](const ::testing::TestParamInfo<IgnoreCase> &info) { return "case" + std::to_string(info.index); });
+    ::testing::Values(IgnoreCase { "1500", "0,5", true, "0.5" }, IgnoreCase { "1", "0.001", true, "0.001" },
+        IgnoreCase { "", "", true, "" }, IgnoreCase { "1500", "0", false, nullptr },
+        IgnoreCase { "1500", "-1", false, nullptr }, IgnoreCase { "0", "0.5", false, nullptr },
+        IgnoreCase { "-5", "", false, nullptr }, IgnoreCase { "1.5", "", false, nullptr },
+        IgnoreCase { "", "abc", false, nullptr }),
+    [](const ::testing::TestParamInfo<IgnoreCase> &info) { return "case" + std::to_string(info.index); });
 
 TEST_F(DialogTest, ignoreDialogCancel_keepsTheResults)
 {
@@ -120,17 +116,17 @@ TEST_P(CustomRegExDialogTest, ok_acceptsValidPatternsAndKeepsInvalidOnesOpen)
         // The message names the problem after the general text.
         const QStringList messages = answers.texts(Kind::Message);
         ASSERT_EQ(messages.size(), 1);
-        EXPECT_TRUE(messages[0].startsWith(WindowTexts::text("invalid.expression") + u'\n')) << messages[0].toStdString();
+        EXPECT_TRUE(messages[0].startsWith(WindowTexts::text("invalid.expression") + u'\n'))
+            << messages[0].toStdString();
         EXPECT_GT(messages[0].size(), WindowTexts::text("invalid.expression").size() + 1);
         EXPECT_EQ(dialog.regExTextArea->toPlainText(), QString::fromLatin1(GetParam().pattern));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Patterns, CustomRegExDialogTest,
-                         ::testing::Values(PatternCase{"", true}, PatternCase{"W:\\s*([0-9.]+)", true},
-                                           PatternCase{"([0-9]", false}, PatternCase{")x(", false},
-                                           PatternCase{"[a-", false}),
-                         [](const ::testing::TestParamInfo<PatternCase> &info) { return "case" + std::to_string(info.index); });
+    ::testing::Values(PatternCase { "", true }, PatternCase { "W:\\s*([0-9.]+)", true },
+        PatternCase { "([0-9]", false }, PatternCase { ")x(", false }, PatternCase { "[a-", false }),
+    [](const ::testing::TestParamInfo<PatternCase> &info) { return "case" + std::to_string(info.index); });
 
 // "[[:digit:]]" is valid but holds ":", "d", "i", "g" and "t": the dialog
 // says so and suggests \p{Digit}; OK takes the pattern all the same. A
@@ -150,7 +146,8 @@ TEST_F(DialogTest, customRegEx_posixClassNameIsWarnedAbout_refusedConstructIsNam
         EXPECT_TRUE(questions[0].contains(QStringLiteral("\"[:digit:]\" is a class of the characters")))
             << questions[0].toStdString();
         EXPECT_EQ(dialog.isVisible(), answer == MessageBoxes::Answer::Cancel);
-        EXPECT_EQ(dialog.getResult(), answer == MessageBoxes::Answer::Ok ? QStringLiteral("([[:digit:]]+)") : QString());
+        EXPECT_EQ(dialog.getResult(),
+            answer == MessageBoxes::Answer::Ok ? QStringLiteral("([[:digit:]]+)") : QString());
     }
     ScriptedAnswers answers;
     CustomRegExDialog dialog(nullptr, config);
@@ -165,9 +162,9 @@ TEST_F(DialogTest, customRegEx_posixClassNameIsWarnedAbout_refusedConstructIsNam
 
 TEST(SettingRulesTest, inputTerminator_acceptsCodesFrom0To255Only)
 {
-    const std::vector<std::pair<const char *, std::optional<int>>> cases = {
-        {"0", 0},          {"9", 9},           {"255", 255},          {"256", std::nullopt}, {"-1", std::nullopt},
-        {"1e2", std::nullopt}, {" 9", std::nullopt}, {"", std::nullopt}, {"99999999999", std::nullopt}};
+    const std::vector<std::pair<const char *, std::optional<int>>> cases = { { "0", 0 }, { "9", 9 },
+        { "255", 255 }, { "256", std::nullopt }, { "-1", std::nullopt }, { "1e2", std::nullopt },
+        { " 9", std::nullopt }, { "", std::nullopt }, { "99999999999", std::nullopt } };
     for (const auto &[typed, expected] : cases)
         EXPECT_EQ(SettingRules::parseInputTerminator(QString::fromLatin1(typed)), expected) << typed;
 }
@@ -186,13 +183,15 @@ protected:
     }
     void TearDown() override { portlink::FriendlyPortUtil::reset(); }
 
-    std::shared_ptr<portlink::testing::SimulatedNative> native =
-        std::make_shared<portlink::testing::SimulatedNative>();
+    std::shared_ptr<portlink::testing::SimulatedNative> native
+        = std::make_shared<portlink::testing::SimulatedNative>();
     QStringList selected;
 };
 
 // No pauses: the detection runs at full speed.
-void noSleep(std::chrono::milliseconds) { }
+void noSleep(std::chrono::milliseconds)
+{
+}
 
 } // namespace
 
@@ -206,11 +205,12 @@ TEST_F(AutoPortDialogTest, detection_selectsTheAnsweringPortAndEmphasisesTheResu
     loop.setLine(SimLine::CTS, SimRule::FollowRTS);
     portlink::testing::ScopedNativeSide side(native);
 
-    AutoPortDialog dialog(nullptr, {QStringLiteral("COM1"), QStringLiteral("COM4")},
-                          [this](const QString &name) { selected << name; }, &noSleep);
+    AutoPortDialog dialog(
+        nullptr, { QStringLiteral("COM1"), QStringLiteral("COM4") },
+        [this](const QString &name) { selected << name; }, &noSleep);
     EXPECT_EQ(dialog.button->text(), QStringLiteral("Cancel"));
     ASSERT_TRUE(omvara::testing::runUntil([&] { return !dialog.isDetectionRunning(); }));
-    EXPECT_EQ(selected, QStringList{QStringLiteral("COM4")});
+    EXPECT_EQ(selected, QStringList { QStringLiteral("COM4") });
     EXPECT_EQ(dialog.button->text(), QStringLiteral("Close"));
     const QString bestLine = worker::WorkerTexts::text("best.port") + QStringLiteral(" COM4");
     EXPECT_TRUE(dialog.messages().contains(bestLine)) << dialog.messages().toStdString();
@@ -224,8 +224,8 @@ TEST_F(AutoPortDialogTest, noAnsweringPort_selectsNothing)
 {
     native->addPort(QStringLiteral("COM1"));
     portlink::testing::ScopedNativeSide side(native);
-    AutoPortDialog dialog(nullptr, {QStringLiteral("COM1")}, [this](const QString &name) { selected << name; },
-                          &noSleep);
+    AutoPortDialog dialog(
+        nullptr, { QStringLiteral("COM1") }, [this](const QString &name) { selected << name; }, &noSleep);
     ASSERT_TRUE(omvara::testing::runUntil([&] { return !dialog.isDetectionRunning(); }));
     EXPECT_TRUE(selected.isEmpty());
     EXPECT_TRUE(dialog.messages().contains(worker::WorkerTexts::text("could.not.auto.detect.port")));
@@ -236,8 +236,9 @@ TEST_F(AutoPortDialogTest, buttonWhileRunning_cancelsAndReportsStopped)
     native->addPort(QStringLiteral("COM1"));
     portlink::testing::ScopedNativeSide side(native);
     // Each pause waits until interrupted, so the cancel always lands mid-test.
-    AutoPortDialog dialog(nullptr, {QStringLiteral("COM1")}, [this](const QString &name) { selected << name; },
-                          [](std::chrono::milliseconds) { util::Interruption::sleep(std::chrono::seconds(30)); });
+    AutoPortDialog dialog(
+        nullptr, { QStringLiteral("COM1") }, [this](const QString &name) { selected << name; },
+        [](std::chrono::milliseconds) { util::Interruption::sleep(std::chrono::seconds(30)); });
     dialog.show();
     dialog.button->click();
     EXPECT_EQ(dialog.button->text(), QStringLiteral("Close"));

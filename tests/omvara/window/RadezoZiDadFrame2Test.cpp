@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "WindowTestSupport.h"
 
+#include "omvara/config/ConfigStore.h"
+#include "omvara/config/Instrument.h"
+#include "omvara/prefs/FilePreferencesFactory.h"
+#include "omvara/util/ProcessProperties.h"
 #include "omvara/window/AboutPanel.h"
 #include "omvara/window/AutoPortDialog.h"
 #include "omvara/window/CustomRegExDialog.h"
@@ -12,12 +16,8 @@
 #include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/SettingsPanel.h"
 #include "omvara/window/WindowTexts.h"
-#include "omvara/config/ConfigStore.h"
-#include "omvara/config/Instrument.h"
 #include "omvara/window/plus/PlusControls.h"
-#include "omvara/prefs/FilePreferencesFactory.h"
 #include "portlink/FriendlyPortUtil.h"
-#include "omvara/util/ProcessProperties.h"
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
 
@@ -68,8 +68,8 @@ protected:
         omvara::testing::app();
         portlink::FriendlyPortUtil::reset();
         ASSERT_TRUE(dir.isValid());
-        util::ProcessProperties::set(prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE,
-                                     dir.filePath(QStringLiteral("prefs.txt")));
+        util::ProcessProperties::set(
+            prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, dir.filePath(QStringLiteral("prefs.txt")));
         prefs::FilePreferencesFactory::forgetPreferencesFile();
         factory = std::make_unique<prefs::FilePreferencesFactory>();
         frame = makeFrame();
@@ -88,7 +88,7 @@ protected:
     {
         auto f = std::make_unique<CountingFrame>();
         f->setConfigStore(std::make_unique<config::ConfigStore>(*factory));
-        f->setPorts({QStringLiteral("COM1"), QStringLiteral("COM3")});
+        f->setPorts({ QStringLiteral("COM1"), QStringLiteral("COM3") });
         f->loadConfig();
         f->initComponents();
         f->updateConfigFromTabs();
@@ -115,13 +115,10 @@ protected:
 TEST_F(FrameTest, tabs_areTheSevenInTheirOrder)
 {
     ASSERT_EQ(frame->tabbedPane->count(), 7);
-    const QList<QWidget *> expected = {frame->panel1,
-                                       static_cast<QWidget *>(frame->inputPanel),
-                                       static_cast<QWidget *>(frame->processingPanel),
-                                       static_cast<QWidget *>(frame->outputPanel),
-                                       static_cast<QWidget *>(frame->settingsPanel),
-                                       frame->eventLogPanel,
-                                       static_cast<QWidget *>(frame->aboutPanel)};
+    const QList<QWidget *> expected = { frame->panel1, static_cast<QWidget *>(frame->inputPanel),
+        static_cast<QWidget *>(frame->processingPanel), static_cast<QWidget *>(frame->outputPanel),
+        static_cast<QWidget *>(frame->settingsPanel), frame->eventLogPanel,
+        static_cast<QWidget *>(frame->aboutPanel) };
     for (int i = 0; i < 7; ++i)
         EXPECT_EQ(frame->tabbedPane->widget(i), expected[i]) << i;
     EXPECT_EQ(frame->tabbedPane->tabText(Input), text("RadezoZiDadFrame2.inputPanel.tab.title"));
@@ -174,17 +171,16 @@ TEST_P(TerminatorTest, typedTerminator_isStoredOrRefusedWithTheMessage)
     } else {
         EXPECT_EQ(config().getInputTerminator(), 10);
         EXPECT_EQ(box->currentText(), Helper::InputTerminator::LF.toString());
-        EXPECT_EQ(answers.texts(Kind::Message), QStringList{text("terminator.must.be.between.0.and.255")});
+        EXPECT_EQ(answers.texts(Kind::Message), QStringList { text("terminator.must.be.between.0.and.255") });
         EXPECT_EQ(frame->tabbedPane->currentWidget(), frame->inputPanel);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, TerminatorTest,
-                         ::testing::Values(TerminatorCase{"300", -1}, TerminatorCase{"9", 9},
-                                           TerminatorCase{"0", 0}, TerminatorCase{"255", 255},
-                                           TerminatorCase{"256", -1}, TerminatorCase{"-1", -1},
-                                           TerminatorCase{"x", -1}, TerminatorCase{"", -1}),
-                         [](const ::testing::TestParamInfo<TerminatorCase> &info) { return "case" + std::to_string(info.index); });
+    ::testing::Values(TerminatorCase { "300", -1 }, TerminatorCase { "9", 9 }, TerminatorCase { "0", 0 },
+        TerminatorCase { "255", 255 }, TerminatorCase { "256", -1 }, TerminatorCase { "-1", -1 },
+        TerminatorCase { "x", -1 }, TerminatorCase { "", -1 }),
+    [](const ::testing::TestParamInfo<TerminatorCase> &info) { return "case" + std::to_string(info.index); });
 
 TEST_F(FrameTest, namedTerminator_chosenFromTheList_storesItsCode)
 {
@@ -236,10 +232,9 @@ TEST_P(DelayTest, typedDelay_isAcceptedOrRefused)
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, DelayTest,
-                         ::testing::Values(DelayCase{"1000", true}, DelayCase{"0", true}, DelayCase{"", true},
-                                           DelayCase{"1001", false}, DelayCase{"-1", false},
-                                           DelayCase{"12a", false}),
-                         [](const ::testing::TestParamInfo<DelayCase> &info) { return "case" + std::to_string(info.index); });
+    ::testing::Values(DelayCase { "1000", true }, DelayCase { "0", true }, DelayCase { "", true },
+        DelayCase { "1001", false }, DelayCase { "-1", false }, DelayCase { "12a", false }),
+    [](const ::testing::TestParamInfo<DelayCase> &info) { return "case" + std::to_string(info.index); });
 
 TEST_F(FrameTest, updateConfigFromTabs_keepsTheLastValidDelay)
 {
@@ -255,7 +250,7 @@ TEST_F(FrameTest, updateConfigFromTabs_keepsTheLastValidDelay)
 TEST_F(FrameTest, leavingTabsWithoutAChange_writesNothing)
 {
     ScriptedAnswers answers;
-    for (Tab tab : {Input, Processing, Output, Settings, EventLog, About}) {
+    for (Tab tab : { Input, Processing, Output, Settings, EventLog, About }) {
         selectTab(tab);
         selectTab(Start);
     }
@@ -265,7 +260,7 @@ TEST_F(FrameTest, leavingTabsWithoutAChange_writesNothing)
 
 TEST_F(FrameTest, leavingASettingsTabAfterAChange_writesOnce)
 {
-    for (Tab tab : {Input, Processing, Output, About}) {
+    for (Tab tab : { Input, Processing, Output, About }) {
         SCOPED_TRACE(tab);
         frame->saves = 0;
         selectTab(tab);
@@ -282,7 +277,7 @@ TEST_F(FrameTest, leavingASettingsTabAfterAChange_writesOnce)
 
 TEST_F(FrameTest, leavingStartSettingsOrEventLogTab_neverWrites)
 {
-    for (Tab tab : {Start, Settings, EventLog}) {
+    for (Tab tab : { Start, Settings, EventLog }) {
         selectTab(tab);
         // A change that only leaving its own tab would save.
         auto *box = frame->inputPanel->bitRateBox;
@@ -299,12 +294,12 @@ TEST_F(FrameTest, settingsTabChanges_areSavedWhenMade)
     SettingsPanel &settings = *frame->settingsPanel;
     // Each control once, and a radio button that is already chosen (no change).
     const std::vector<std::pair<const char *, std::function<void()>>> changes = {
-        {"updates", [&] { settings.checkForUpdatesCheckBox->toggle(); }},
-        {"reconnect", [&] { settings.reconnectCheckBox->toggle(); }},
-        {"tray", [&] { settings.minimizeToTrayCheckBox->toggle(); }},
-        {"notice", [&] { settings.notifyWhenMinimizedToTrayCheckBox->toggle(); }},
-        {"abort", [&] { settings.abortAutoStartCheckBox->toggle(); }},
-        {"automatic", [&] { settings.autoConnectButton->click(); }},
+        { "updates", [&] { settings.checkForUpdatesCheckBox->toggle(); } },
+        { "reconnect", [&] { settings.reconnectCheckBox->toggle(); } },
+        { "tray", [&] { settings.minimizeToTrayCheckBox->toggle(); } },
+        { "notice", [&] { settings.notifyWhenMinimizedToTrayCheckBox->toggle(); } },
+        { "abort", [&] { settings.abortAutoStartCheckBox->toggle(); } },
+        { "automatic", [&] { settings.autoConnectButton->click(); } },
     };
     int expected = 0;
     for (const auto &[name, change] : changes) {
@@ -328,7 +323,7 @@ TEST_F(FrameTest, savedChange_reachesTheStore)
     prefs::FilePreferencesFactory again;
     config::ConfigStore store(again);
     config::Config loaded;
-    store.loadConfig(loaded, {QStringLiteral("COM1"), QStringLiteral("COM3")});
+    store.loadConfig(loaded, { QStringLiteral("COM1"), QStringLiteral("COM3") });
     EXPECT_EQ(loaded.getBitRate(), Helper::BitRates::BR_19200.ordinal());
 }
 
@@ -339,7 +334,8 @@ TEST_F(FrameTest, instrumentChangeWithCustomPattern_asksOnce_noKeepsIt)
     config().setCustomRegEx(QStringLiteral("N\\s+([0-9.]+)"));
     selectInstrument(Helper::Instrument::OHAUS);
     frame->updateConfigFromTabs();
-    EXPECT_EQ(answers.texts(Kind::YesNo), QStringList{QStringLiteral("Overwrite custom regular expression?")});
+    EXPECT_EQ(
+        answers.texts(Kind::YesNo), QStringList { QStringLiteral("Overwrite custom regular expression?") });
     EXPECT_EQ(config().getCustomRegEx(), QStringLiteral("N\\s+([0-9.]+)"));
     EXPECT_EQ(config().getInstrument(), &Helper::Instrument::OHAUS);
 }
@@ -365,11 +361,11 @@ TEST_F(FrameTest, instrumentChangeWithoutCustomPattern_asksNothing)
 
 TEST_F(FrameTest, barcodeInstrument_disablesTheNumericControls_scaleEnablesThem)
 {
-    const QList<QWidget *> numeric = {static_cast<QComboBox *>(frame->processingPanel->mathOperationBox),
-                                      static_cast<QLineEdit *>(frame->processingPanel->mathOperandTextField),
-                                      static_cast<QLineEdit *>(frame->processingPanel->decimalTextField),
-                                      static_cast<QComboBox *>(frame->processingPanel->roundingMethodBox),
-                                      static_cast<QComboBox *>(frame->outputPanel->decimalSeparatorBox)};
+    const QList<QWidget *> numeric = { static_cast<QComboBox *>(frame->processingPanel->mathOperationBox),
+        static_cast<QLineEdit *>(frame->processingPanel->mathOperandTextField),
+        static_cast<QLineEdit *>(frame->processingPanel->decimalTextField),
+        static_cast<QComboBox *>(frame->processingPanel->roundingMethodBox),
+        static_cast<QComboBox *>(frame->outputPanel->decimalSeparatorBox) };
     selectInstrument(Helper::Instrument::BARCODE);
     for (QWidget *w : numeric)
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
@@ -426,7 +422,7 @@ TEST_F(FrameTest, divisionWithoutDecimalPlaces_warnsOnceAndShowsTheField)
     frame->updateConfigFromTabs();
     omvara::testing::flushEvents();
     const QString warning = text("please.enter.number.of.decimal.places.for.rounding.or.disable.division");
-    EXPECT_EQ(answers.texts(Kind::Message), QStringList{warning});
+    EXPECT_EQ(answers.texts(Kind::Message), QStringList { warning });
     EXPECT_TRUE(frame->mathRoundingErrorWarningDisplayed);
     EXPECT_EQ(frame->tabbedPane->currentWidget(), frame->processingPanel);
     frame->updateConfigFromTabs();
@@ -505,28 +501,25 @@ TEST_P(FieldTest, validatingField_storesValidTextAndRefusesTheRest)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fields, FieldTest,
-    ::testing::Values(FieldCase{"mathOperandTextField", "0,5", "0.5", "error.math.operand"},
-                      FieldCase{"mathOperandTextField", "1000", "1000", "error.math.operand"},
-                      FieldCase{"mathOperandTextField", "0", nullptr, "error.math.operand"},
-                      FieldCase{"mathOperandTextField", "abc", nullptr, "error.math.operand"},
-                      FieldCase{"decimalTextField", "7", "7", "error.decimal.places"},
-                      FieldCase{"decimalTextField", "8", nullptr, "error.decimal.places"},
-                      FieldCase{"editNumCharactersTextField", "99", "99", "error.edit.numCharacters"},
-                      FieldCase{"editNumCharactersTextField", "0", nullptr, "error.edit.numCharacters"},
-                      FieldCase{"removeCharactersTextField", "kg ", "kg ", "error.edit.removeCharacters"},
-                      FieldCase{"removeCharactersTextField", "\xe2\x82\xac", nullptr,
-                                "error.edit.removeCharacters"},
-                      FieldCase{"recordFileTextField", " lab/{user}-{date}.csv ", "lab/{user}-{date}.csv",
-                                "error.record.file"},
-                      FieldCase{"recordFileTextField", "lab/{day}.csv", nullptr, "error.record.file"},
-                      FieldCase{"mqttUrlTextField", "mqtts://lab@broker:8884/site/scale",
-                                "mqtts://lab@broker:8884/site/scale", "error.mqtt.url"},
-                      FieldCase{"mqttUrlTextField", "mqtt://l:pw@broker/site", nullptr, "error.mqtt.url"},
-                      FieldCase{"mqttCaFileTextField", "/etc/ssl/lab.pem", "/etc/ssl/lab.pem",
-                                "error.mqtt.ca.file"}),
-                         [](const ::testing::TestParamInfo<FieldCase> &info) { return "case" + std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(Fields, FieldTest,
+    ::testing::Values(FieldCase { "mathOperandTextField", "0,5", "0.5", "error.math.operand" },
+        FieldCase { "mathOperandTextField", "1000", "1000", "error.math.operand" },
+        FieldCase { "mathOperandTextField", "0", nullptr, "error.math.operand" },
+        FieldCase { "mathOperandTextField", "abc", nullptr, "error.math.operand" },
+        FieldCase { "decimalTextField", "7", "7", "error.decimal.places" },
+        FieldCase { "decimalTextField", "8", nullptr, "error.decimal.places" },
+        FieldCase { "editNumCharactersTextField", "99", "99", "error.edit.numCharacters" },
+        FieldCase { "editNumCharactersTextField", "0", nullptr, "error.edit.numCharacters" },
+        FieldCase { "removeCharactersTextField", "kg ", "kg ", "error.edit.removeCharacters" },
+        FieldCase { "removeCharactersTextField", "\xe2\x82\xac", nullptr, "error.edit.removeCharacters" },
+        FieldCase {
+            "recordFileTextField", " lab/{user}-{date}.csv ", "lab/{user}-{date}.csv", "error.record.file" },
+        FieldCase { "recordFileTextField", "lab/{day}.csv", nullptr, "error.record.file" },
+        FieldCase { "mqttUrlTextField", "mqtts://lab@broker:8884/site/scale",
+            "mqtts://lab@broker:8884/site/scale", "error.mqtt.url" },
+        FieldCase { "mqttUrlTextField", "mqtt://l:pw@broker/site", nullptr, "error.mqtt.url" },
+        FieldCase { "mqttCaFileTextField", "/etc/ssl/lab.pem", "/etc/ssl/lab.pem", "error.mqtt.ca.file" }),
+    [](const ::testing::TestParamInfo<FieldCase> &info) { return "case" + std::to_string(info.index); });
 
 TEST_F(FrameTest, fieldLosingFocusWithRefusedText_keepsTheFocusAndReports)
 {
@@ -613,19 +606,23 @@ TEST(MessageBoxTexts, ownMarkupIsRendered_outsideTextIsShownAsItIs)
         MessageText text;
         QString shown;
     } cases[] = {
-        {"own plain + outside", MessageText::own("Cannot open ") + MessageText::outside(port),
-            "Cannot open " + port},
-        {"own markup + outside", MessageText::own("<html>Cannot<br>open </html>") + MessageText::outside(port),
-            "Cannot\nopen " + port},
-        {"markup with an outside argument", MessageText::own("<html>Port {0}<br>is gone</html>", port),
-            "Port " + port + "\nis gone"},
-        {"plain with an outside argument", MessageText::own("Port {0} is gone", port), "Port " + port + " is gone"},
-        {"outside markup alone", MessageText::outside("<html>W: 12.5<br>kg</html>"), "<html>W: 12.5<br>kg</html>"},
-        {"outside line break inside markup", MessageText::own("<html>Failed:</html>") + MessageText::outside("\na  b"),
-            "Failed:\na  b"},
+        { "own plain + outside", MessageText::own("Cannot open ") + MessageText::outside(port),
+            "Cannot open " + port },
+        { "own markup + outside",
+            MessageText::own("<html>Cannot<br>open </html>") + MessageText::outside(port),
+            "Cannot\nopen " + port },
+        { "markup with an outside argument", MessageText::own("<html>Port {0}<br>is gone</html>", port),
+            "Port " + port + "\nis gone" },
+        { "plain with an outside argument", MessageText::own("Port {0} is gone", port),
+            "Port " + port + " is gone" },
+        { "outside markup alone", MessageText::outside("<html>W: 12.5<br>kg</html>"),
+            "<html>W: 12.5<br>kg</html>" },
+        { "outside line break inside markup",
+            MessageText::own("<html>Failed:</html>") + MessageText::outside("\na  b"), "Failed:\na  b" },
     };
     for (const Case &c : cases) {
-        const QString shown = readNextMessageBox([&] { MessageBoxes::showMessage(nullptr, c.text, "Title"); });
+        const QString shown
+            = readNextMessageBox([&] { MessageBoxes::showMessage(nullptr, c.text, "Title"); });
         EXPECT_EQ(shown, c.shown) << c.what;
     }
 }
@@ -713,13 +710,14 @@ TEST_F(FrameTest, exportThenImport_throughTheWindow)
     answers.choose(file);
     answers.answer(Answer::Ok);
     frame->settingsPanel->importSettingsButton->click();
-    EXPECT_EQ(answers.texts(Kind::OkCancel), QStringList{QStringLiteral("Apply imported configuration and exit?")});
-    EXPECT_EQ(answers.exits, std::vector<int>{4});
+    EXPECT_EQ(answers.texts(Kind::OkCancel),
+        QStringList { QStringLiteral("Apply imported configuration and exit?") });
+    EXPECT_EQ(answers.exits, std::vector<int> { 4 });
 
     prefs::FilePreferencesFactory nextStart;
     config::ConfigStore store(nextStart);
     config::Config loaded;
-    store.loadConfig(loaded, {QStringLiteral("COM1"), QStringLiteral("COM3")});
+    store.loadConfig(loaded, { QStringLiteral("COM1"), QStringLiteral("COM3") });
     EXPECT_EQ(loaded.getBitRate(), Helper::BitRates::BR_2400.ordinal());
     EXPECT_EQ(loaded.getRemoveCharacters(), QStringLiteral("kg"));
     EXPECT_EQ(loaded.getRecordFile(), records);
@@ -752,7 +750,7 @@ TEST_F(FrameTest, exportOverAnExistingFile_cancelledAtTheQuestion_leavesTheFile)
     answers.choose(file);
     answers.answer(Answer::Cancel);
     frame->settingsPanel->exportSettingsButton->click();
-    EXPECT_EQ(answers.texts(Kind::OkCancel), QStringList{text("file.already.exists.overwrite")});
+    EXPECT_EQ(answers.texts(Kind::OkCancel), QStringList { text("file.already.exists.overwrite") });
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QByteArray("keep me"));
@@ -811,13 +809,14 @@ TEST_F(FrameTest, refreshPorts_showsDriverNamesAndStoresThePortName)
     using namespace portlink::testing;
     auto native = std::make_shared<SimulatedNative>();
     native->addPort(QStringLiteral("COM3"), QStringLiteral("USB Serial Port"), QStringLiteral("FTDI"));
-    native->addPort(QStringLiteral("COM7"), QStringLiteral("Communications Port"), QStringLiteral("(Standard)"));
+    native->addPort(
+        QStringLiteral("COM7"), QStringLiteral("Communications Port"), QStringLiteral("(Standard)"));
     ScopedNativeSide side(native);
     ScriptedAnswers answers;
     frame->inputPanel->refreshPortsButton->click();
     QComboBox *list = frame->inputPanel->portList;
     ASSERT_EQ(list->count(), 2);
-    EXPECT_EQ(frame->getPorts(), (QStringList{QStringLiteral("COM3"), QStringLiteral("COM7")}));
+    EXPECT_EQ(frame->getPorts(), (QStringList { QStringLiteral("COM3"), QStringLiteral("COM7") }));
     list->setCurrentIndex(list->findText(QStringLiteral("COM7: Communications Port - (Standard)")));
     EXPECT_EQ(config().getPort(), QStringLiteral("COM7"));
     EXPECT_EQ(list->toolTip(), QStringLiteral("COM7: Communications Port - (Standard)"));
@@ -832,7 +831,7 @@ TEST_F(FrameTest, refreshPortsWithNoPort_saysSo)
     ScriptedAnswers answers;
     frame->inputPanel->refreshPortsButton->click();
     EXPECT_EQ(answers.texts(Kind::Message),
-              QStringList{text("no.rs.232.port.found.on.your.system.program.will.now.exit")});
+        QStringList { text("no.rs.232.port.found.on.your.system.program.will.now.exit") });
     portlink::FriendlyPortUtil::reset();
 }
 

@@ -19,7 +19,7 @@ void app()
 {
     static int argc = 1;
     static char name[] = "omvara_window_tests";
-    static char *argv[] = {name, nullptr};
+    static char *argv[] = { name, nullptr };
     if (!QApplication::instance())
         new QApplication(argc, argv);
 }
@@ -47,9 +47,9 @@ ScriptedAnswers::ScriptedAnswers()
     previous = MessageBoxes::setResponder([this](const MessageBoxes::Request &request) {
         requests.push_back(request);
         if (request.kind == MessageBoxes::Kind::Message)
-            return MessageBoxes::Reply{MessageBoxes::Answer::Ok, QString()};
+            return MessageBoxes::Reply { MessageBoxes::Answer::Ok, QString() };
         if (replies.empty())
-            return MessageBoxes::Reply{MessageBoxes::Answer::Cancel, QString()};
+            return MessageBoxes::Reply { MessageBoxes::Answer::Cancel, QString() };
         MessageBoxes::Reply reply = replies.front();
         replies.pop_front();
         return reply;

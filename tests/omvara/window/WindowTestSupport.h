@@ -32,8 +32,8 @@ public:
     ScriptedAnswers(const ScriptedAnswers &) = delete;
     ScriptedAnswers &operator=(const ScriptedAnswers &) = delete;
 
-    void answer(MessageBoxes::Answer answer) { replies.push_back({answer, QString()}); }
-    void choose(const QString &path) { replies.push_back({MessageBoxes::Answer::Ok, path}); }
+    void answer(MessageBoxes::Answer answer) { replies.push_back({ answer, QString() }); }
+    void choose(const QString &path) { replies.push_back({ MessageBoxes::Answer::Ok, path }); }
     // Runs each program dialog through `runner` instead of exec().
     void runDialogs(MessageBoxes::DialogRunner runner);
 

@@ -7,31 +7,33 @@ using omvara::worker::DataLine;
 
 namespace {
 
-struct ControlCase {
+struct ControlCase
+{
     QString text;
     QString expected;
 };
 
-class TransformControlChars : public ::testing::TestWithParam<ControlCase> {};
+class TransformControlChars : public ::testing::TestWithParam<ControlCase>
+{
+};
 
 TEST_P(TransformControlChars, transformControlChars_printableKept_othersAsDecimalCode)
 {
     EXPECT_EQ(DataLine::transformControlChars(GetParam().text), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, TransformControlChars,
-    ::testing::Values(ControlCase{QStringLiteral("  12.30 kg\r\n"), QStringLiteral("  12.30 kg<13><10>")},
-                      ControlCase{QString(QChar(0xB0)), QStringLiteral("<176>")},
-                      ControlCase{QString(QChar(0xFF)), QStringLiteral("<255>")},
-                      ControlCase{QStringLiteral(" ~"), QStringLiteral(" ~")},
-                      ControlCase{QString(QChar(0x7F)), QStringLiteral("<127>")},
-                      ControlCase{QString(QChar(0x1F)), QStringLiteral("<31>")},
-                      ControlCase{QString(QChar(0)) + QStringLiteral("\tA"), QStringLiteral("<0><9>A")},
-                      ControlCase{QString(QChar(0x20AC)), QStringLiteral("<8364>")},
-                      ControlCase{QString::fromUtf8("\xF0\x9F\x98\x80"), QStringLiteral("<128512>")},
-                      ControlCase{QString(QChar(0xD800)) + u'x', QStringLiteral("<55296>x")},
-                      ControlCase{QString(), QString()}));
+INSTANTIATE_TEST_SUITE_P(Table, TransformControlChars,
+    ::testing::Values(ControlCase { QStringLiteral("  12.30 kg\r\n"), QStringLiteral("  12.30 kg<13><10>") },
+        ControlCase { QString(QChar(0xB0)), QStringLiteral("<176>") },
+        ControlCase { QString(QChar(0xFF)), QStringLiteral("<255>") },
+        ControlCase { QStringLiteral(" ~"), QStringLiteral(" ~") },
+        ControlCase { QString(QChar(0x7F)), QStringLiteral("<127>") },
+        ControlCase { QString(QChar(0x1F)), QStringLiteral("<31>") },
+        ControlCase { QString(QChar(0)) + QStringLiteral("\tA"), QStringLiteral("<0><9>A") },
+        ControlCase { QString(QChar(0x20AC)), QStringLiteral("<8364>") },
+        ControlCase { QString::fromUtf8("\xF0\x9F\x98\x80"), QStringLiteral("<128512>") },
+        ControlCase { QString(QChar(0xD800)) + u'x', QStringLiteral("<55296>x") },
+        ControlCase { QString(), QString() }));
 
 DataLine::Instant at(long long microseconds)
 {

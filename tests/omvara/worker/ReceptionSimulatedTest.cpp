@@ -144,7 +144,8 @@ TEST_F(Simulated, aAndDBalance_signalCheck_warnsForEachUnusualCombination)
     install();
     for (const Instrument *instrument : { &Instrument::AND, &Instrument::AND_EM }) {
         for (const Case &c : cases) {
-            SCOPED_TRACE(std::string(qPrintable(instrument->name())) + " " + (c.warning ? c.warning : "none"));
+            SCOPED_TRACE(
+                std::string(qPrintable(instrument->name())) + " " + (c.warning ? c.warning : "none"));
             com.setLine(SimLine::DSR, c.dsr);
             com.setLine(SimLine::CTS, c.cts);
             view.clear();
@@ -174,9 +175,8 @@ TEST_F(Simulated, aAndDBalance_signalCheck_warnsForEachUnusualCombination)
     // AND_SIMPLE has no handshake: a plain worker, no check.
     view.clear();
     Config simple = configFor(Instrument::AND_SIMPLE, QStringLiteral("COM6"));
-    auto worker = omvara::worker::createWeightWorker(simple, view, [](const QString &, const QString &) {
-        ADD_FAILURE() << "no check expected";
-    });
+    auto worker = omvara::worker::createWeightWorker(
+        simple, view, [](const QString &, const QString &) { ADD_FAILURE() << "no check expected"; });
     EXPECT_EQ(dynamic_cast<WeightWorkerAnd *>(worker.get()), nullptr);
 }
 
@@ -233,13 +233,13 @@ TEST_F(Simulated, detection_scoresEachWiringAndSelectsTheFirstBest)
     };
     const Port ports[] = {
         { "COM1", SimRule::Off, SimRule::Off, "0" },
-        { "COM2", SimRule::Off, SimRule::On, "1" },            // CTS on only
+        { "COM2", SimRule::Off, SimRule::On, "1" }, // CTS on only
         { "COM4", SimRule::FollowDTR, SimRule::FollowRTS, "2" }, // loop-back cable
         { "COM5", SimRule::FollowDTR, SimRule::Off, "1" },
-        { "COM3", SimRule::On, SimRule::FollowRTS, "1" },        // would be 3, but COM3 counts as 1
+        { "COM3", SimRule::On, SimRule::FollowRTS, "1" }, // would be 3, but COM3 counts as 1
         { "COM7", SimRule::On, SimRule::Off, "1" },
-        { "COM8", SimRule::On, SimRule::FollowRTS, "3" },        // DSR on and following: a device
-        { "COM9", SimRule::On, SimRule::On, "3" },               // a tie: the earlier port stays
+        { "COM8", SimRule::On, SimRule::FollowRTS, "3" }, // DSR on and following: a device
+        { "COM9", SimRule::On, SimRule::On, "3" }, // a tie: the earlier port stays
     };
     QStringList names;
     for (const Port &p : ports) {

@@ -29,7 +29,8 @@ inline QCoreApplication &app()
 }
 
 // Runs the event loop until `condition` holds or `timeout` passed; returns the condition.
-inline bool runUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+inline bool runUntil(
+    const std::function<bool()> &condition, std::chrono::milliseconds timeout = std::chrono::seconds(10))
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
@@ -132,7 +133,8 @@ public:
 };
 
 // The settings a user gets after choosing `instrument` and applying its defaults.
-inline omvara::config::Config configFor(const omvara::config::ConfigHelper::Instrument &instrument, const QString &port)
+inline omvara::config::Config configFor(
+    const omvara::config::ConfigHelper::Instrument &instrument, const QString &port)
 {
     omvara::config::Config config = instrument.getDefaultConfig();
     config.setInstrument(&instrument);

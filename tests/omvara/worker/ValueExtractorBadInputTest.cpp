@@ -70,7 +70,8 @@ TEST(ValueExtractorBadInput, noiseAroundRecords_givesWhatOneWholeSearchGives)
         patterns.append(instrument->getRegEx());
     patterns << QStringLiteral("([0-9.]+)") << QStringLiteral("(.*)kg") << QStringLiteral("(?<=W)(\\d+)")
              << QStringLiteral("^(\\d+)") << QStringLiteral("(\\d+)$") << QStringLiteral("x?(\\d*)")
-             << QStringLiteral("(\\w+)\\s*\\r") << QStringLiteral("(?s)(.+)") << QStringLiteral("([\\x80-\\xff]+)");
+             << QStringLiteral("(\\w+)\\s*\\r") << QStringLiteral("(?s)(.+)")
+             << QStringLiteral("([\\x80-\\xff]+)");
     patterns.removeDuplicates();
     const QStringList records = { QStringLiteral("  +12.345 g\r\n"), QStringLiteral("Wt 7.5 kg"),
         QStringLiteral("ST,GS,+0001.23kg\r\n"), QString() };
@@ -78,7 +79,8 @@ TEST(ValueExtractorBadInput, noiseAroundRecords_givesWhatOneWholeSearchGives)
     for (const QString &pattern : patterns) {
         const ValueExtractor extractor(I::GENERIC, pattern);
         for (const char *kind : { "binary", "nul", "high", "blanks", "letters" }) {
-            for (const int length : { 0, 20, ValueExtractor::ShortLine, ValueExtractor::ShortLine + 1, 700, 3000 }) {
+            for (const int length :
+                { 0, 20, ValueExtractor::ShortLine, ValueExtractor::ShortLine + 1, 700, 3000 }) {
                 for (const QString &record : records) {
                     const QString lines[] = { noise(kind, length, random) + record,
                         record + noise(kind, length, random),
@@ -91,11 +93,12 @@ TEST(ValueExtractorBadInput, noiseAroundRecords_givesWhatOneWholeSearchGives)
                         try {
                             got = extractor.extract(line);
                         } catch (const ExtractionError &e) {
-                            ADD_FAILURE() << pattern.toStdString() << " " << kind << " " << line.size() << ": "
-                                          << e.what();
+                            ADD_FAILURE() << pattern.toStdString() << " " << kind << " " << line.size()
+                                          << ": " << e.what();
                             continue;
                         }
-                        EXPECT_EQ(got, *expected) << pattern.toStdString() << " " << kind << " " << line.size();
+                        EXPECT_EQ(got, *expected)
+                            << pattern.toStdString() << " " << kind << " " << line.size();
                         ++compared;
                     }
                 }

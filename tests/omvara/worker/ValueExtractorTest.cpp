@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/worker/ValueExtractor.h"
 #include "omvara/config/Config.h"
 #include "omvara/config/Instrument.h"
 #include "omvara/config/LinePattern.h"
-#include "omvara/worker/ValueExtractor.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +39,8 @@ TEST(ValueExtractor, everyCatalogueSample_givesItsExpectedValue)
             ++samples;
         }
     }
-    // 37 listed pairs, AND's four again for AND_SIMPLE and AND_EM, one empty pair for each of the other 20 entries.
+    // 37 listed pairs, AND's four again for AND_SIMPLE and AND_EM, one empty pair for each of the other 20
+    // entries.
     EXPECT_EQ(samples, 37 + 8 + 20);
 }
 
@@ -52,19 +53,20 @@ TEST(ValueExtractor, defaultPattern_examples)
         const char *value;
     };
     const Row rows[] = {
-        {"ST,GS,+  12.345kg\r\n", "+  12.345"},
-        {"N  60.24 kg\n", "  60.24"},
-        {"\r\n", ""},
-        {"\r", ""},
-        {"", ""},
-        {"G  1.000 kg N  0.950 kg", "  1.000"}, // the first match wins
-        {"-5", "-5"},
-        {"12,5 kg", "12,5"},
-        {".5", ".5"},
-        {"7.", "7"}, // a point needs a digit after it
-        {"abc\xa0" "42", "42"}, // NBSP is no white space
-        {"\x85" "3", "3"},
-        {"\x0b" "3", "\x0b" "3"}, // VT is
+        { "ST,GS,+  12.345kg\r\n", "+  12.345" }, { "N  60.24 kg\n", "  60.24" }, { "\r\n", "" },
+        { "\r", "" }, { "", "" }, { "G  1.000 kg N  0.950 kg", "  1.000" }, // the first match wins
+        { "-5", "-5" }, { "12,5 kg", "12,5" }, { ".5", ".5" },
+        { "7.", "7" }, // a point needs a digit after it
+        { "abc\xa0"
+          "42",
+            "42" }, // NBSP is no white space
+        { "\x85"
+          "3",
+            "3" },
+        { "\x0b"
+          "3",
+            "\x0b"
+            "3" }, // VT is
     };
     for (const Row &r : rows)
         EXPECT_EQ(generic.extract(latin1(r.line)), latin1(r.value)) << r.line;
@@ -88,63 +90,84 @@ TEST(ValueExtractor, matchingRules)
     };
     const Row rows[] = {
         // case-sensitive
-        {"(KG)", "12 kg", ""},
-        {"(kg)", "12 kg", "kg"},
+        { "(KG)", "12 kg", "" },
+        { "(kg)", "12 kg", "kg" },
         // "^" only at the start of the subject, also after a line break
-        {"^(\\d+)", "a\n12", ""},
-        {"^(\\d+)", "12\n34", "12"},
-        {"(?m)^(\\d+)", "a\n12", "12"},
+        { "^(\\d+)", "a\n12", "" },
+        { "^(\\d+)", "12\n34", "12" },
+        { "(?m)^(\\d+)", "a\n12", "12" },
         // with (?m) every line terminator ends a line: CR LF, LF, CR, NEL
-        {"(?m)(\\d+)$", "110\r", "110"},
-        {"(?m)^(\\d+)", "ab\r12\r\n", "12"},
-        {"(?m)^(\\d+)", "ab\x85" "7", "7"},
-        {"(?m)(\\d+)$\\s+^(\\w+)", "12\r\nkg\r\n", "12"},
-        {"(?m)^([^\\r\\n]*)$", "\r\n", ""},
-        {"(?m)[a-z](\\s*)$", "a\r\n", "\r\n"},
-        {"(?m)a(\\r)$", "a\r\n", ""},
-        {"(?m)a(\\r)$", "a\r", "\r"},
-        {"(?m)x(^\\n?)", "x\r\n", ""},
+        { "(?m)(\\d+)$", "110\r", "110" },
+        { "(?m)^(\\d+)", "ab\r12\r\n", "12" },
+        { "(?m)^(\\d+)",
+            "ab\x85"
+            "7",
+            "7" },
+        { "(?m)(\\d+)$\\s+^(\\w+)", "12\r\nkg\r\n", "12" },
+        { "(?m)^([^\\r\\n]*)$", "\r\n", "" },
+        { "(?m)[a-z](\\s*)$", "a\r\n", "\r\n" },
+        { "(?m)a(\\r)$", "a\r\n", "" },
+        { "(?m)a(\\r)$", "a\r", "\r" },
+        { "(?m)x(^\\n?)", "x\r\n", "" },
         // ... and under (?d) only LF
-        {"(?md)(\\d+)$", "110\r", ""},
-        {"(?md)^(\\d+)", "ab\r12\r\n", ""},
-        {"(?md)^(\\d+)", "ab\n12\r\n", "12"},
+        { "(?md)(\\d+)$", "110\r", "" },
+        { "(?md)^(\\d+)", "ab\r12\r\n", "" },
+        { "(?md)^(\\d+)", "ab\n12\r\n", "12" },
         // "." stops at every line terminator
-        {"A(.*)", "A12\r34", "12"},
-        {"A(.*)", "A12\n34", "12"},
-        {"A(.*)", "A12\x85" "34", "12"},
-        {"A(.+)B", "A1\rB", ""},
-        {"A(.)B", "A\x0b" "B", "\x0b"},
-        {"A(.)B", "A\x0c" "B", "\x0c"},
-        {"A(.)B", "A\xa0" "B", "\xa0"},
-        {"(?s)A(.*)", "A1\r2", "1\r2"},
-        {"(?s:A(.))", "A\n", "\n"},
-        {"(?s:A.)(.)", "A\nx", "x"},
-        {"(?s:x)A(.)", "A\r", ""},
+        { "A(.*)", "A12\r34", "12" },
+        { "A(.*)", "A12\n34", "12" },
+        { "A(.*)",
+            "A12\x85"
+            "34",
+            "12" },
+        { "A(.+)B", "A1\rB", "" },
+        { "A(.)B",
+            "A\x0b"
+            "B",
+            "\x0b" },
+        { "A(.)B",
+            "A\x0c"
+            "B",
+            "\x0c" },
+        { "A(.)B",
+            "A\xa0"
+            "B",
+            "\xa0" },
+        { "(?s)A(.*)", "A1\r2", "1\r2" },
+        { "(?s:A(.))", "A\n", "\n" },
+        { "(?s:A.)(.)", "A\nx", "x" },
+        { "(?s:x)A(.)", "A\r", "" },
         // "." inside a class, escaped or quoted is a point
-        {"([.]+)", "a..b", ".."},
-        {"(\\.\\d)", "a.5", ".5"},
-        {"(\\Q.\\E\\d)", "x5.5", ".5"},
-        {"(\\Q$\\E\\d)", "$5", "$5"},
+        { "([.]+)", "a..b", ".." },
+        { "(\\.\\d)", "a.5", ".5" },
+        { "(\\Q.\\E\\d)", "x5.5", ".5" },
+        { "(\\Q$\\E\\d)", "$5", "$5" },
         // "\s" and "\d" are ASCII only
-        {"(\\s+)", "a\xa0\x85 b", " "},
-        {"(\\d+)", "x\xb2\xb3" "9", "9"},
-        {"([\\d]+)", "\xb9" "7", "7"},
+        { "(\\s+)", "a\xa0\x85 b", " " },
+        { "(\\d+)",
+            "x\xb2\xb3"
+            "9",
+            "9" },
+        { "([\\d]+)",
+            "\xb9"
+            "7",
+            "7" },
         // "$" at the end or before one final terminator
-        {"(\\d+)$", "12 34\r\n", "34"},
-        {"(\\d+)$", "12 34\n", "34"},
-        {"(\\d+)$", "12 34\r", "34"},
-        {"(\\d+)$", "12 34", "34"},
-        {"(\\d+)$", "12\n\n", ""},
-        {"(\\d+)$", "12\r\n34 kg", ""},
-        {"(\\d+)\\Z", "12 34\r\n", "34"},
-        {"(\\d+)[$]", "12$", "12"},
+        { "(\\d+)$", "12 34\r\n", "34" },
+        { "(\\d+)$", "12 34\n", "34" },
+        { "(\\d+)$", "12 34\r", "34" },
+        { "(\\d+)$", "12 34", "34" },
+        { "(\\d+)$", "12\n\n", "" },
+        { "(\\d+)$", "12\r\n34 kg", "" },
+        { "(\\d+)\\Z", "12 34\r\n", "34" },
+        { "(\\d+)[$]", "12$", "12" },
         // lazy quantifiers and alternation
-        {"^N.*?(\\d+)", "N 1 2", "1"},
-        {"(kg|g)", "5 g", "g"},
+        { "^N.*?(\\d+)", "N 1 2", "1" },
+        { "(kg|g)", "5 g", "g" },
         // extended mode with a comment holding a point
-        {"(?x) (\\d+) # digits. then nothing", "a 42", "42"},
+        { "(?x) (\\d+) # digits. then nothing", "a 42", "42" },
         // the group text is taken unchanged, blanks included
-        {"(\\s*\\d+)", "x   7", "   7"},
+        { "(\\s*\\d+)", "x   7", "   7" },
     };
     for (const Row &r : rows) {
         EXPECT_EQ(extractWith(r.pattern, latin1(r.line)), latin1(r.value))
@@ -250,8 +273,8 @@ TEST(LinePattern, translation_leavesOrdinaryPatternsAlone)
 {
     EXPECT_EQ(omvara::config::LinePattern::translate(QStringLiteral("([-+]?\\s*[0-9]*[\\.,]?[0-9]+)")),
         QStringLiteral("([-+]?\\s*[0-9]*[\\.,]?[0-9]+)"));
-    EXPECT_EQ(omvara::config::LinePattern::translate(QStringLiteral("[]$.](\\d)")),
-        QStringLiteral("[]$.](\\d)"));
+    EXPECT_EQ(
+        omvara::config::LinePattern::translate(QStringLiteral("[]$.](\\d)")), QStringLiteral("[]$.](\\d)"));
 }
 
 TEST(LinePattern, bracketInAClass_opensANestedClass_alsoForAPosixClassName)
@@ -273,7 +296,8 @@ TEST(LinePattern, bracketInAClass_opensANestedClass_alsoForAPosixClassName)
         const QRegularExpression digit = LinePattern::compile(QString::fromLatin1(posix));
         ASSERT_TRUE(digit.isValid()) << digit.errorString().toStdString();
         EXPECT_EQ(digit.match(QStringLiteral("12 gid:t.x")).captured(1),
-            posix[2] == '^' ? QStringLiteral("12 ") : QStringLiteral("gid:t").append(posix[2] == '[' ? "." : ""));
+            posix[2] == '^' ? QStringLiteral("12 ")
+                            : QStringLiteral("gid:t").append(posix[2] == '[' ? "." : ""));
         const QString note = omvara::config::ConfigHelper::CustomRegEx::note(QString::fromLatin1(posix));
         EXPECT_TRUE(note.contains(QLatin1String("\\p{Digit}"))) << note.toStdString();
         EXPECT_TRUE(note.contains(QLatin1String("\"[:digit:]\""))) << note.toStdString();
@@ -297,32 +321,95 @@ TEST(LinePattern, dialectConstructs_matchAsInTheDialect)
         { "\\u0057(\\d+)", "W12", "12" },
         { "(\\uD83D\\uDE00|\\d+)", "7", "7" },
         { "(\\p{IsLatin}+)", "12 kg\xe9\xb5", "kg\xe9" },
-        { "(\\p{script=Latin}+)", "1 \xaa" "b", "\xaa" "b" },
-        { "(\\p{IsLu}+)", "ab\xc9" "C1", "\xc9" "C" },
+        { "(\\p{script=Latin}+)",
+            "1 \xaa"
+            "b",
+            "\xaa"
+            "b" },
+        { "(\\p{IsLu}+)",
+            "ab\xc9"
+            "C1",
+            "\xc9"
+            "C" },
         { "(\\p{IsAlphabetic}+)", "12\xe9x!", "\xe9x" },
         { "(\\p{IsWhite_Space}+)", "a\xa0\x85 b", "\xa0\x85 " },
         { "(\\p{IsPunctuation}+)", "a\xbf!b", "\xbf!" },
-        { "(\\p{InBasicLatin}+)", "\xe9" "12ab\xff", "12ab" },
-        { "(\\p{InLatin-1 Supplement}+)", "ab\xe9\xff" "1", "\xe9\xff" },
-        { "(\\p{block=Latin_1_Supplement}+)", "ab\xe9\xff" "1", "\xe9\xff" },
-        { "(\\P{InBasicLatin}+)", "ab\xe9\xfc" "c", "\xe9\xfc" },
-        { "(\\p{Lower}+)", "\xc4" "BC\xe9" "ab1", "ab" },
-        { "(\\p{Upper}+)", "\xe9\xc9" "AB", "AB" },
-        { "(\\p{Alpha}+)", "\xe9" "12ab", "ab" },
-        { "(\\p{Digit}+)", "x\xb2" "42", "42" },
+        { "(\\p{InBasicLatin}+)",
+            "\xe9"
+            "12ab\xff",
+            "12ab" },
+        { "(\\p{InLatin-1 Supplement}+)",
+            "ab\xe9\xff"
+            "1",
+            "\xe9\xff" },
+        { "(\\p{block=Latin_1_Supplement}+)",
+            "ab\xe9\xff"
+            "1",
+            "\xe9\xff" },
+        { "(\\P{InBasicLatin}+)",
+            "ab\xe9\xfc"
+            "c",
+            "\xe9\xfc" },
+        { "(\\p{Lower}+)",
+            "\xc4"
+            "BC\xe9"
+            "ab1",
+            "ab" },
+        { "(\\p{Upper}+)",
+            "\xe9\xc9"
+            "AB",
+            "AB" },
+        { "(\\p{Alpha}+)",
+            "\xe9"
+            "12ab",
+            "ab" },
+        { "(\\p{Digit}+)",
+            "x\xb2"
+            "42",
+            "42" },
         { "(\\p{Alnum}+)", "\xe9-ab12.", "ab12" },
         { "(\\p{Punct}+)", "ab\xbf!?", "!?" },
-        { "(\\p{Graph}+)", " \xe9" "a~", "a~" },
-        { "(\\p{Print}+)", "\x7f\xa0" "a b", "a b" },
+        { "(\\p{Graph}+)",
+            " \xe9"
+            "a~",
+            "a~" },
+        { "(\\p{Print}+)",
+            "\x7f\xa0"
+            "a b",
+            "a b" },
         { "(\\p{Blank}+)", "a\xa0 \t\nb", " \t" },
-        { "(\\p{Space}+)", "a\xa0\x85 \t\x0b" "b", " \t\x0b" },
-        { "(\\p{Cntrl}+)", "a\x85\x01\x7f" "b", "\x01\x7f" },
+        { "(\\p{Space}+)",
+            "a\xa0\x85 \t\x0b"
+            "b",
+            " \t\x0b" },
+        { "(\\p{Cntrl}+)",
+            "a\x85\x01\x7f"
+            "b",
+            "\x01\x7f" },
         { "(\\p{XDigit}+)", "xyzBEEF12g", "BEEF12" },
-        { "(\\p{ASCII}+)", "\xe9" "ab", "ab" },
-        { "(\\P{Lower}+)", "ab\xe9" "C", "\xe9" "C" },
-        { "([^\\p{Lower}\\d]+)", "ab12\xe9" "D", "\xe9" "D" },
-        { "(\\p{javaLowerCase}+)", "AB\xe9" "a1", "\xe9" "a" },
-        { "(\\p{javaWhitespace}+)", "a\xa0\x1c \x85" "b", "\x1c " },
+        { "(\\p{ASCII}+)",
+            "\xe9"
+            "ab",
+            "ab" },
+        { "(\\P{Lower}+)",
+            "ab\xe9"
+            "C",
+            "\xe9"
+            "C" },
+        { "([^\\p{Lower}\\d]+)",
+            "ab12\xe9"
+            "D",
+            "\xe9"
+            "D" },
+        { "(\\p{javaLowerCase}+)",
+            "AB\xe9"
+            "a1",
+            "\xe9"
+            "a" },
+        { "(\\p{javaWhitespace}+)",
+            "a\xa0\x1c \x85"
+            "b",
+            "\x1c " },
         { "([a-z&&[^aeiou]]+)", "aeixyzab", "xyz" },
         { "([\\w&&[^\\d_]]+)", "_12abC3", "abC" },
         { "([^a-z&&[aeiou]]+)", "ae1X", "1X" },
@@ -361,7 +448,8 @@ TEST(LinePattern, dialectConstructs_matchAsInTheDialect)
         const QString pattern = QString::fromUtf8(r.pattern);
         QString error;
         const QRegularExpression compiled = LinePattern::compile(pattern, &error);
-        ASSERT_TRUE(compiled.isValid()) << error.toStdString() << " <- " << LinePattern::translate(pattern).toStdString();
+        ASSERT_TRUE(compiled.isValid())
+            << error.toStdString() << " <- " << LinePattern::translate(pattern).toStdString();
         const QRegularExpressionMatch m = compiled.match(latin1(r.line));
         if (!r.value) {
             EXPECT_FALSE(m.hasMatch());
@@ -396,7 +484,8 @@ TEST(LinePattern, constructsWithoutAnExactEquivalent_areRefusedNamingThem)
         SCOPED_TRACE(r.pattern);
         const QString pattern = QString::fromUtf8(r.pattern);
         QString error;
-        EXPECT_FALSE(LinePattern::compile(pattern, &error).isValid()) << LinePattern::translate(pattern).toStdString();
+        EXPECT_FALSE(LinePattern::compile(pattern, &error).isValid())
+            << LinePattern::translate(pattern).toStdString();
         EXPECT_TRUE(error.contains(u'"' + QString::fromUtf8(r.named) + u'"')) << error.toStdString();
         EXPECT_EQ(omvara::config::ConfigHelper::CustomRegEx::problem(pattern), error);
         EXPECT_THROW(ValueExtractor(I::GENERIC, pattern), ExtractionError);
@@ -438,7 +527,8 @@ TEST(LinePattern, constructsTheDialectRefuses_areRefusedNamingThem)
         SCOPED_TRACE(r.pattern);
         const QString pattern = QString::fromUtf8(r.pattern);
         QString error;
-        EXPECT_FALSE(LinePattern::compile(pattern, &error).isValid()) << LinePattern::translate(pattern).toStdString();
+        EXPECT_FALSE(LinePattern::compile(pattern, &error).isValid())
+            << LinePattern::translate(pattern).toStdString();
         EXPECT_TRUE(error.startsWith(QStringLiteral("The pattern cannot be used as written: \"%1\": ")
                                          .arg(QString::fromUtf8(r.named))))
             << error.toStdString();

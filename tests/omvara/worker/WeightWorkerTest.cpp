@@ -139,7 +139,8 @@ TEST_F(Reception, everyInstrument_everyArrival_cutsLinesAtTheTerminatorAndProces
             send(*pty, records, arrival);
             collectAndStop(std::size_t(expectedRaw.size()));
 
-            const bool text = &instrument->getInstrumentType() == &omvara::config::ConfigHelper::InstrumentType::TEXT;
+            const bool text
+                = &instrument->getInstrumentType() == &omvara::config::ConfigHelper::InstrumentType::TEXT;
             LineProcessor oracle(config, !text);
             ASSERT_EQ(view.lines.size(), std::size_t(expectedRaw.size()));
             for (qsizetype i = 0; i < expectedRaw.size(); ++i) {
@@ -193,7 +194,8 @@ TEST_F(Reception, lineEnds_CR_LF_CRLF_withEitherTerminator)
             EXPECT_TRUE(unsent.empty());
         } else {
             ASSERT_EQ(unsent.size(), 1u);
-            EXPECT_EQ(unsent[0].text, WorkerTexts::text("unsent.data") + u' ' + QString::fromLatin1(c.unsent));
+            EXPECT_EQ(
+                unsent[0].text, WorkerTexts::text("unsent.data") + u' ' + QString::fromLatin1(c.unsent));
             EXPECT_TRUE(unsent[0].important);
         }
         worker.reset();
@@ -327,7 +329,8 @@ TEST_F(Reception, aPortThatCannotBeOpened_failsWithThePortLibrarysMessage)
         omvara::worker::createWeightWorker(config, view);
         FAIL() << "no error";
     } catch (const std::exception &e) {
-        EXPECT_TRUE(QString::fromUtf8(e.what()).startsWith(QStringLiteral("/dev/omvara-no-such-port: SerOpenPort failed: ")))
+        EXPECT_TRUE(QString::fromUtf8(e.what()).startsWith(
+            QStringLiteral("/dev/omvara-no-such-port: SerOpenPort failed: ")))
             << e.what();
     }
     EXPECT_TRUE(view.connectedChanges.empty());

@@ -65,7 +65,8 @@ public:
     {
         std::string text;
         auto lastArrival = std::chrono::steady_clock::now();
-        while (text.size() < count && std::chrono::steady_clock::now() - lastArrival < std::chrono::seconds(2)) {
+        while (
+            text.size() < count && std::chrono::steady_clock::now() - lastArrival < std::chrono::seconds(2)) {
             while (XPending(m_display)) {
                 XEvent event;
                 XNextEvent(m_display, &event);
@@ -110,7 +111,8 @@ void BM_TypeIntoX11Window(benchmark::State &state)
     for (std::size_t i = 0; expected.size() < characters; ++i) {
         QString value;
         for (int j = 0; j < 9; ++j)
-            value += alphabet[static_cast<qsizetype>((i * 9 + static_cast<std::size_t>(j)) % alphabet.size())];
+            value
+                += alphabet[static_cast<qsizetype>((i * 9 + static_cast<std::size_t>(j)) % alphabet.size())];
         values << value;
         expected += value.toStdString() + "\t";
     }
@@ -124,7 +126,8 @@ void BM_TypeIntoX11Window(benchmark::State &state)
         for (const QString &value : values)
             bot.enqueue(value);
         const std::string received = receiver.collect(expected.size());
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        const double seconds
+            = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         bot.stop();
         bot.join();
 
@@ -133,7 +136,8 @@ void BM_TypeIntoX11Window(benchmark::State &state)
             misplaced += received[i] != expected[i];
         state.counters["chars"] = static_cast<double>(expected.size());
         state.counters["chars_per_second"] = static_cast<double>(received.size()) / seconds;
-        state.counters["lost"] = static_cast<double>(expected.size() > received.size() ? expected.size() - received.size() : 0);
+        state.counters["lost"]
+            = static_cast<double>(expected.size() > received.size() ? expected.size() - received.size() : 0);
         state.counters["misplaced"] = static_cast<double>(misplaced);
         state.counters["reports"] = view.reports.load();
     }
@@ -157,8 +161,8 @@ void BM_TypeThirtyReadings(benchmark::State &state)
         state.SkipWithError("cannot open the display");
         return;
     }
-    const QStringList kinds = doubled ? QStringList {"1000", "0.001", "12.345", "-12.50"}
-                                      : QStringList {"12.5", "-0.37", "1204", "9.81"};
+    const QStringList kinds = doubled ? QStringList { "1000", "0.001", "12.345", "-12.50" }
+                                      : QStringList { "12.5", "-0.37", "1204", "9.81" };
     QStringList values;
     std::string expected;
     for (int i = 0; i < 30; ++i) {
@@ -168,17 +172,20 @@ void BM_TypeThirtyReadings(benchmark::State &state)
     double totalMs = 0, lost = 0, wrong = 0;
     for (auto _ : state) {
         QuietView view;
-        Keybot bot(&view, KeyboardType::QUERTY, KeyMapType::NUMERIC, 0, 10, delay, keys::openX11KeyInjector());
+        Keybot bot(
+            &view, KeyboardType::QUERTY, KeyMapType::NUMERIC, 0, 10, delay, keys::openX11KeyInjector());
         const auto begin = std::chrono::steady_clock::now();
         bot.start();
         for (const QString &value : values)
             bot.enqueue(value);
         const std::string received = receiver.collect(expected.size());
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        const double seconds
+            = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         bot.stop();
         bot.join();
         totalMs += seconds * 1000;
-        lost += static_cast<double>(expected.size() > received.size() ? expected.size() - received.size() : 0);
+        lost
+            += static_cast<double>(expected.size() > received.size() ? expected.size() - received.size() : 0);
         wrong += received == expected ? 0 : 1;
     }
     // Per iteration: the typing time, characters lost, runs that arrived wrong.
@@ -189,11 +196,22 @@ void BM_TypeThirtyReadings(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(BM_TypeThirtyReadings)->Args({0, 1})->Args({0, 0})->Args({20, 1})->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TypeThirtyReadings)
+    ->Args({ 0, 1 })
+    ->Args({ 0, 0 })
+    ->Args({ 20, 1 })
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // Delay 0: 10,000 characters. Delay 20 ms (the default) costs at least 40 ms
 // per plain and 80 ms per shifted character, so 500 characters (about half a
 // minute) show its rate.
-BENCHMARK(BM_TypeIntoX11Window)->Args({0, 10000})->Args({20, 500})->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_TypeIntoX11Window)
+    ->Args({ 0, 10000 })
+    ->Args({ 20, 500 })
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -36,14 +36,17 @@ void onGlobal(void *data, wl_registry *, std::uint32_t name, const char *interfa
     if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0) {
         globals->fakeInputName = name;
         globals->fakeInputVersion = version;
-    } else if (std::strncmp(interface, "org_kde_kwin_", 13) == 0 || std::strncmp(interface, "org_kde_plasma_", 15) == 0) {
+    } else if (std::strncmp(interface, "org_kde_kwin_", 13) == 0
+        || std::strncmp(interface, "org_kde_plasma_", 15) == 0) {
         globals->kwin = true;
     }
 }
 
-void onGlobalRemove(void *, wl_registry *, std::uint32_t) { }
+void onGlobalRemove(void *, wl_registry *, std::uint32_t)
+{
+}
 
-const wl_registry_listener registryListener = {onGlobal, onGlobalRemove};
+const wl_registry_listener registryListener = { onGlobal, onGlobalRemove };
 
 QString systemError(int error)
 {
@@ -105,7 +108,7 @@ private:
                 return;
             const int error = errno;
             if (error == EAGAIN) {
-                pollfd fd {wl_display_get_fd(m_display), POLLOUT, 0};
+                pollfd fd { wl_display_get_fd(m_display), POLLOUT, 0 };
                 if (::poll(&fd, 1, 2000) > 0)
                     continue;
                 lose(QStringLiteral("kwin: the compositor takes no more key events"));
@@ -138,8 +141,9 @@ std::unique_ptr<KeyInjector> openKwinKeyInjector()
 {
     wl_display *display = wl_display_connect(nullptr);
     if (!display)
-        throw KeyboardUnavailableError(QStringLiteral("kwin: no Wayland display to connect to (WAYLAND_DISPLAY \"%1\")")
-                                           .arg(qEnvironmentVariable("WAYLAND_DISPLAY")));
+        throw KeyboardUnavailableError(
+            QStringLiteral("kwin: no Wayland display to connect to (WAYLAND_DISPLAY \"%1\")")
+                .arg(qEnvironmentVariable("WAYLAND_DISPLAY")));
     wl_registry *registry = wl_display_get_registry(display);
     Globals globals;
     wl_registry_add_listener(registry, &registryListener, &globals);
@@ -152,16 +156,19 @@ std::unique_ptr<KeyInjector> openKwinKeyInjector()
         throw give(QStringLiteral("kwin: the Wayland display does not answer"));
     if (!globals.fakeInputName) {
         if (!globals.kwin)
-            throw give(QStringLiteral("kwin: the compositor is not KWin (it offers no org_kde_kwin_fake_input)"));
-        throw give(QStringLiteral("kwin: KWin does not let this program use its fake input: it needs a desktop entry"
-                                  " in an applications folder (such as %1, installed with the program) with Exec=%2"
-                                  " and X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input")
-                       .arg(QStringLiteral("/usr/share/applications/") + kwinDesktopEntryName(), programPath()));
+            throw give(
+                QStringLiteral("kwin: the compositor is not KWin (it offers no org_kde_kwin_fake_input)"));
+        throw give(
+            QStringLiteral("kwin: KWin does not let this program use its fake input: it needs a desktop entry"
+                           " in an applications folder (such as %1, installed with the program) with Exec=%2"
+                           " and X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input")
+                .arg(QStringLiteral("/usr/share/applications/") + kwinDesktopEntryName(), programPath()));
     }
     if (globals.fakeInputVersion < keyboardVersion)
-        throw give(QStringLiteral("kwin: KWin's fake input is version %1, which has no keyboard keys (%2 needed)")
-                       .arg(globals.fakeInputVersion)
-                       .arg(keyboardVersion));
+        throw give(
+            QStringLiteral("kwin: KWin's fake input is version %1, which has no keyboard keys (%2 needed)")
+                .arg(globals.fakeInputVersion)
+                .arg(keyboardVersion));
     QString layoutName;
     std::unique_ptr<LayoutKeymap> keymap;
     try {
@@ -169,12 +176,13 @@ std::unique_ptr<KeyInjector> openKwinKeyInjector()
     } catch (const KeyboardUnavailableError &e) {
         throw give(e.text());
     }
-    auto *fakeInput = static_cast<org_kde_kwin_fake_input *>(
-        wl_registry_bind(registry, globals.fakeInputName, &org_kde_kwin_fake_input_interface, keyboardVersion));
+    auto *fakeInput = static_cast<org_kde_kwin_fake_input *>(wl_registry_bind(
+        registry, globals.fakeInputName, &org_kde_kwin_fake_input_interface, keyboardVersion));
     org_kde_kwin_fake_input_authenticate(fakeInput, "Omvara", "types the readings of a serial instrument");
     if (wl_display_roundtrip(display) < 0) {
         org_kde_kwin_fake_input_destroy(fakeInput);
-        throw give(QStringLiteral("kwin: KWin refused the fake input (%1)").arg(systemError(wl_display_get_error(display))));
+        throw give(QStringLiteral("kwin: KWin refused the fake input (%1)")
+                       .arg(systemError(wl_display_get_error(display))));
     }
     return std::make_unique<KwinKeyInjector>(display, registry, fakeInput, std::move(keymap), layoutName);
 }

@@ -12,8 +12,8 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
-#include <QEventLoop>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -54,7 +54,7 @@ QVariant property(QDBusConnection &bus, const QString &name, QString *error)
 {
     QDBusMessage get = QDBusMessage::createMethodCall(
         portalService, portalPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get.setArguments({remoteDesktop, name});
+    get.setArguments({ remoteDesktop, name });
     const QDBusMessage reply = bus.call(get, QDBus::Block, callTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
         *error = errorText(reply);
@@ -90,7 +90,8 @@ void writeToken(const QString &token)
 class PortalSession
 {
 public:
-    explicit PortalSession(QDBusConnection bus) : m_bus(std::move(bus))
+    explicit PortalSession(QDBusConnection bus)
+        : m_bus(std::move(bus))
     {
         QString sender = m_bus.baseService().mid(1);
         m_sender = sender.replace(u'.', u'_');
@@ -100,12 +101,14 @@ public:
     // object, and waits for the answer: `limit` (zero: no limit), telling
     // PermissionWait after `tellAfter` when `question` is not empty.
     PortalRequest::Answer request(const QString &method, QVariantList arguments, QVariantMap options,
-        std::chrono::milliseconds limit, const QString &question = {}, std::chrono::milliseconds tellAfter = 300ms)
+        std::chrono::milliseconds limit, const QString &question = {},
+        std::chrono::milliseconds tellAfter = 300ms)
     {
         const QString token = QStringLiteral("omvara%1").arg(++m_tokens);
         options.insert(QStringLiteral("handle_token"), token);
         arguments.append(options);
-        const QString predicted = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(m_sender, token);
+        const QString predicted
+            = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(m_sender, token);
         PortalRequest catcher;
         const auto listen = [&](const QString &path) {
             return m_bus.connect(QString(), path, QStringLiteral("org.freedesktop.portal.Request"),
@@ -115,7 +118,8 @@ public:
         listen(predicted);
         const QDBusMessage reply = m_bus.call(portalCall(method, arguments), QDBus::Block, callTimeoutMs);
         if (reply.type() != QDBusMessage::ReplyMessage)
-            throw KeyboardUnavailableError(QStringLiteral("portal: %1 failed (%2)").arg(method, errorText(reply)));
+            throw KeyboardUnavailableError(
+                QStringLiteral("portal: %1 failed (%2)").arg(method, errorText(reply)));
         const QString handle = reply.arguments().value(0).value<QDBusObjectPath>().path();
         if (!handle.isEmpty() && handle != predicted)
             listen(handle); // a portal older than request tokens
@@ -136,9 +140,11 @@ public:
             }
             if (limit > 0ms && waited >= limit) {
                 closeRequest(handle.isEmpty() ? predicted : handle);
-                throw KeyboardUnavailableError(QStringLiteral("portal: no answer to %1 within %2 s")
-                                                   .arg(method == QLatin1String("Start") ? QStringLiteral("the request for permission") : method)
-                                                   .arg(limit.count() / 1000));
+                throw KeyboardUnavailableError(
+                    QStringLiteral("portal: no answer to %1 within %2 s")
+                        .arg(method == QLatin1String("Start") ? QStringLiteral("the request for permission")
+                                                              : method)
+                        .arg(limit.count() / 1000));
             }
             try {
                 util::Interruption::sleep(10ms);
@@ -158,8 +164,8 @@ public:
     {
         if (m_handle.isEmpty())
             return;
-        QDBusMessage message = QDBusMessage::createMethodCall(
-            portalService, m_handle, QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close"));
+        QDBusMessage message = QDBusMessage::createMethodCall(portalService, m_handle,
+            QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close"));
         m_bus.call(message, QDBus::Block, 2000);
         m_handle.clear();
     }
@@ -182,8 +188,11 @@ private:
 class PortalKeyInjector : public LayoutKeyInjector
 {
 public:
-    PortalKeyInjector(std::unique_ptr<PortalSession> session, std::unique_ptr<LayoutKeymap> keymap, QString layoutName)
-        : m_session(std::move(session)), m_keymap(std::move(keymap)), m_layoutName(std::move(layoutName))
+    PortalKeyInjector(
+        std::unique_ptr<PortalSession> session, std::unique_ptr<LayoutKeymap> keymap, QString layoutName)
+        : m_session(std::move(session))
+        , m_keymap(std::move(keymap))
+        , m_layoutName(std::move(layoutName))
     {
     }
     ~PortalKeyInjector() override { m_session->close(); }
@@ -212,10 +221,12 @@ private:
         if (!m_lostReason.isEmpty())
             throw KeyboardLostError(m_lostReason);
         QDBusMessage message = portalCall(QStringLiteral("NotifyKeyboardKeycode"),
-            {QVariant::fromValue(QDBusObjectPath(m_session->handle())), QVariantMap(), code, uint(down ? 1 : 0)});
+            { QVariant::fromValue(QDBusObjectPath(m_session->handle())), QVariantMap(), code,
+                uint(down ? 1 : 0) });
         const QDBusMessage reply = m_session->bus().call(message, QDBus::Block, callTimeoutMs);
         if (reply.type() != QDBusMessage::ReplyMessage) {
-            m_lostReason = QStringLiteral("portal: the desktop takes no more keys (%1)").arg(errorText(reply));
+            m_lostReason
+                = QStringLiteral("portal: the desktop takes no more keys (%1)").arg(errorText(reply));
             throw KeyboardLostError(m_lostReason);
         }
     }
@@ -248,30 +259,35 @@ QString portalRestoreTokenPath()
 std::unique_ptr<KeyInjector> openPortalKeyInjector()
 {
     if (!sessionBusAddressKnown())
-        throw KeyboardUnavailableError(
-            QStringLiteral("portal: no session bus (DBUS_SESSION_BUS_ADDRESS is not set: not started in a desktop session)"));
+        throw KeyboardUnavailableError(QStringLiteral("portal: no session bus (DBUS_SESSION_BUS_ADDRESS is "
+                                                      "not set: not started in a desktop session)"));
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
-        throw KeyboardUnavailableError(QStringLiteral("portal: cannot connect to the session bus (%1)").arg(bus.lastError().message()));
+        throw KeyboardUnavailableError(
+            QStringLiteral("portal: cannot connect to the session bus (%1)").arg(bus.lastError().message()));
 
     QString error;
     const QVariant version = property(bus, QStringLiteral("version"), &error);
     if (!version.isValid())
-        throw KeyboardUnavailableError(QStringLiteral("portal: the desktop offers no RemoteDesktop portal (%1)").arg(error));
+        throw KeyboardUnavailableError(
+            QStringLiteral("portal: the desktop offers no RemoteDesktop portal (%1)").arg(error));
     const QVariant devices = property(bus, QStringLiteral("AvailableDeviceTypes"), &error);
     if (devices.isValid() && !(devices.toUInt() & keyboardDevice))
-        throw KeyboardUnavailableError(QStringLiteral("portal: the desktop's RemoteDesktop portal offers no keyboard"));
+        throw KeyboardUnavailableError(
+            QStringLiteral("portal: the desktop's RemoteDesktop portal offers no keyboard"));
 
     QString layoutName;
     std::unique_ptr<LayoutKeymap> keymap = desktopKeymap(QStringLiteral("portal"), &layoutName);
 
     auto session = std::make_unique<PortalSession>(bus);
     PortalRequest::Answer answer = session->request(QStringLiteral("CreateSession"), {},
-        {{QStringLiteral("session_handle_token"), QStringLiteral("omvara")}}, 30s);
+        { { QStringLiteral("session_handle_token"), QStringLiteral("omvara") } }, 30s);
     if (answer.code != 0)
-        throw KeyboardUnavailableError(QStringLiteral("portal: the desktop refused a session (answer %1)").arg(answer.code));
+        throw KeyboardUnavailableError(
+            QStringLiteral("portal: the desktop refused a session (answer %1)").arg(answer.code));
     const QVariant handle = answer.results.value(QStringLiteral("session_handle"));
-    session->setHandle(handle.canConvert<QDBusObjectPath>() && handle.userType() == qMetaTypeId<QDBusObjectPath>()
+    session->setHandle(
+        handle.canConvert<QDBusObjectPath>() && handle.userType() == qMetaTypeId<QDBusObjectPath>()
             ? handle.value<QDBusObjectPath>().path()
             : handle.toString());
     if (session->handle().isEmpty())
@@ -286,9 +302,9 @@ std::unique_ptr<KeyInjector> openPortalKeyInjector()
             if (session)
                 session->close();
         }
-    } closer {session.get()};
+    } closer { session.get() };
 
-    QVariantMap select {{QStringLiteral("types"), keyboardDevice}};
+    QVariantMap select { { QStringLiteral("types"), keyboardDevice } };
     // Version 1 knows no persistence: the desktop may ask at every start.
     if (version.toUInt() >= 2) {
         select.insert(QStringLiteral("persist_mode"), persistUntilRevoked);
@@ -297,16 +313,19 @@ std::unique_ptr<KeyInjector> openPortalKeyInjector()
             select.insert(QStringLiteral("restore_token"), token);
     }
     answer = session->request(QStringLiteral("SelectDevices"),
-        {QVariant::fromValue(QDBusObjectPath(session->handle()))}, select, 30s);
+        { QVariant::fromValue(QDBusObjectPath(session->handle())) }, select, 30s);
     if (answer.code != 0)
-        throw KeyboardUnavailableError(QStringLiteral("portal: the desktop refused the keyboard (answer %1)").arg(answer.code));
+        throw KeyboardUnavailableError(
+            QStringLiteral("portal: the desktop refused the keyboard (answer %1)").arg(answer.code));
 
-    answer = session->request(QStringLiteral("Start"), {QVariant::fromValue(QDBusObjectPath(session->handle())), QString()},
-        {}, PermissionWait::limit(), QStringLiteral("answer the desktop's dialog"));
+    answer = session->request(QStringLiteral("Start"),
+        { QVariant::fromValue(QDBusObjectPath(session->handle())), QString() }, {}, PermissionWait::limit(),
+        QStringLiteral("answer the desktop's dialog"));
     if (answer.code == 1)
         throw KeyboardUnavailableError(QStringLiteral("portal: permission to type was not given"));
     if (answer.code != 0)
-        throw KeyboardUnavailableError(QStringLiteral("portal: the desktop did not start typing (answer %1)").arg(answer.code));
+        throw KeyboardUnavailableError(
+            QStringLiteral("portal: the desktop did not start typing (answer %1)").arg(answer.code));
     if (!(answer.results.value(QStringLiteral("devices")).toUInt() & keyboardDevice))
         throw KeyboardUnavailableError(QStringLiteral("portal: the desktop granted no keyboard"));
     const QString token = answer.results.value(QStringLiteral("restore_token")).toString();

@@ -22,7 +22,7 @@ public:
     std::optional<Answer> answer;
 
 public Q_SLOTS:
-    void response(uint code, const QVariantMap &results) { answer = Answer {code, results}; }
+    void response(uint code, const QVariantMap &results) { answer = Answer { code, results }; }
 };
 
 } // namespace omvara::worker::keys

@@ -13,7 +13,8 @@ QString portalRestoreTokenPath()
 
 std::unique_ptr<KeyInjector> openPortalKeyInjector()
 {
-    throw KeyboardUnavailableError(QStringLiteral("portal: this build has no output through the desktop's portal (Qt D-Bus)"));
+    throw KeyboardUnavailableError(
+        QStringLiteral("portal: this build has no output through the desktop's portal (Qt D-Bus)"));
 }
 
 } // namespace omvara::worker::keys

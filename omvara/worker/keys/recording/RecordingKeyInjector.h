@@ -19,9 +19,9 @@ struct KeyEvent
     Kind kind;
     int value; // the virtual key code, or the pause in milliseconds
 
-    static KeyEvent press(int keyCode) { return {Press, keyCode}; }
-    static KeyEvent release(int keyCode) { return {Release, keyCode}; }
-    static KeyEvent pause(int ms) { return {Pause, ms}; }
+    static KeyEvent press(int keyCode) { return { Press, keyCode }; }
+    static KeyEvent release(int keyCode) { return { Release, keyCode }; }
+    static KeyEvent pause(int ms) { return { Pause, ms }; }
     friend bool operator==(const KeyEvent &, const KeyEvent &) = default;
 };
 

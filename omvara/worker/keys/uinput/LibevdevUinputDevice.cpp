@@ -26,7 +26,10 @@ class LibevdevUinputDevice : public UinputDevice
 {
 public:
     LibevdevUinputDevice(int fd, libevdev *dev, libevdev_uinput *uinput)
-        : m_fd(fd), m_dev(dev), m_uinput(uinput), m_created(std::chrono::steady_clock::now())
+        : m_fd(fd)
+        , m_dev(dev)
+        , m_uinput(uinput)
+        , m_created(std::chrono::steady_clock::now())
     {
     }
     ~LibevdevUinputDevice() override
@@ -75,13 +78,15 @@ QString uinputAccessMessage(const QString &uinputPath, int error)
     // One sentence on what is missing; the user guide says how to mend it.
     QString missing;
     if (error == ENOENT)
-        missing = QStringLiteral("the device node %1 does not exist: the uinput kernel module is not loaded").arg(uinputPath);
+        missing = QStringLiteral("the device node %1 does not exist: the uinput kernel module is not loaded")
+                      .arg(uinputPath);
     else if (error == ENODEV || error == ENXIO)
         missing = QStringLiteral("the uinput kernel module is not loaded");
     else if (error == EACCES || error == EPERM)
-        missing = QStringLiteral("you have no permission to use %1 (the package gives it to the user at the seat;"
-                                 " log in again after installing it)")
-                      .arg(uinputPath);
+        missing
+            = QStringLiteral("you have no permission to use %1 (the package gives it to the user at the seat;"
+                             " log in again after installing it)")
+                  .arg(uinputPath);
     else
         missing = QStringLiteral("%1 cannot be opened").arg(uinputPath);
     return QStringLiteral("uinput: cannot open %1 (%2). Typing without X11 is not possible because %3;"
@@ -89,7 +94,8 @@ QString uinputAccessMessage(const QString &uinputPath, int error)
         .arg(uinputPath, QString::fromLocal8Bit(strerror(error)), missing);
 }
 
-std::unique_ptr<UinputDevice> openLibevdevUinputDevice(const std::vector<int> &keys, const QString &uinputPath)
+std::unique_ptr<UinputDevice> openLibevdevUinputDevice(
+    const std::vector<int> &keys, const QString &uinputPath)
 {
     const QByteArray path = uinputPath.toLocal8Bit();
     const int fd = open(path.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
@@ -111,9 +117,8 @@ std::unique_ptr<UinputDevice> openLibevdevUinputDevice(const std::vector<int> &k
     if (rc < 0) {
         libevdev_free(dev);
         close(fd);
-        throw KeyboardUnavailableError(
-            QStringLiteral("uinput: cannot create the virtual keyboard on %1 (%2)")
-                .arg(uinputPath, QString::fromLocal8Bit(strerror(-rc))));
+        throw KeyboardUnavailableError(QStringLiteral("uinput: cannot create the virtual keyboard on %1 (%2)")
+                                           .arg(uinputPath, QString::fromLocal8Bit(strerror(-rc))));
     }
     return std::make_unique<LibevdevUinputDevice>(fd, dev, uinput);
 }

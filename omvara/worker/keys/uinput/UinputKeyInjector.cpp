@@ -12,7 +12,9 @@ namespace omvara::worker::keys {
 
 UinputKeyInjector::UinputKeyInjector(
     std::unique_ptr<UinputDevice> device, std::unique_ptr<LayoutKeymap> keymap, QString layoutName)
-    : m_device(std::move(device)), m_keymap(std::move(keymap)), m_layoutName(std::move(layoutName))
+    : m_device(std::move(device))
+    , m_keymap(std::move(keymap))
+    , m_layoutName(std::move(layoutName))
 {
 }
 
@@ -37,9 +39,9 @@ std::vector<int> UinputKeyInjector::deviceKeys()
     // and the Windows and menu keys.
     for (int key = KEY_ESC; key <= KEY_KPDOT; ++key)
         keys.push_back(key);
-    for (const int key : {KEY_102ND, KEY_F11, KEY_F12, KEY_KPENTER, KEY_RIGHTCTRL, KEY_KPSLASH, KEY_RIGHTALT, KEY_HOME,
-             KEY_UP, KEY_PAGEUP, KEY_LEFT, KEY_RIGHT, KEY_END, KEY_DOWN, KEY_PAGEDOWN, KEY_INSERT, KEY_DELETE,
-             KEY_KPEQUAL, KEY_KPCOMMA, KEY_LEFTMETA, KEY_RIGHTMETA, KEY_COMPOSE})
+    for (const int key : { KEY_102ND, KEY_F11, KEY_F12, KEY_KPENTER, KEY_RIGHTCTRL, KEY_KPSLASH, KEY_RIGHTALT,
+             KEY_HOME, KEY_UP, KEY_PAGEUP, KEY_LEFT, KEY_RIGHT, KEY_END, KEY_DOWN, KEY_PAGEDOWN, KEY_INSERT,
+             KEY_DELETE, KEY_KPEQUAL, KEY_KPCOMMA, KEY_LEFTMETA, KEY_RIGHTMETA, KEY_COMPOSE })
         keys.push_back(key);
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
@@ -52,7 +54,8 @@ std::unique_ptr<KeyInjector> openUinputKeyInjector()
     auto device = openLibevdevUinputDevice(keys);
     const SessionLayoutSources sources = SessionLayoutSources::fromSystem();
     QString name;
-    auto keymap = sessionKeymap(sessionLayoutCandidates(sources), !sources.chosen.isEmpty(),
+    auto keymap = sessionKeymap(
+        sessionLayoutCandidates(sources), !sources.chosen.isEmpty(),
         [keys](int key) { return std::binary_search(keys.begin(), keys.end(), key - 8); }, &name);
     return std::make_unique<UinputKeyInjector>(std::move(device), std::move(keymap), name);
 }

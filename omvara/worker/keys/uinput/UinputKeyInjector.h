@@ -25,8 +25,8 @@ class UinputKeyInjector : public LayoutKeyInjector
 public:
     // `keymap` may be null (layout not known). `layoutName` is what
     // layoutName() shows while the keymap is known.
-    explicit UinputKeyInjector(std::unique_ptr<UinputDevice> device, std::unique_ptr<LayoutKeymap> keymap = {},
-        QString layoutName = {});
+    explicit UinputKeyInjector(std::unique_ptr<UinputDevice> device,
+        std::unique_ptr<LayoutKeymap> keymap = {}, QString layoutName = {});
     QString name() const override { return QStringLiteral("uinput"); }
     bool capsLockOn() override;
 

@@ -9,12 +9,14 @@ namespace omvara::worker::keys {
 
 QString uinputAccessMessage(const QString &uinputPath, int error)
 {
-    return QStringLiteral("uinput: cannot open %1 (%2)").arg(uinputPath, QString::fromLocal8Bit(strerror(error)));
+    return QStringLiteral("uinput: cannot open %1 (%2)")
+        .arg(uinputPath, QString::fromLocal8Bit(strerror(error)));
 }
 
 std::unique_ptr<UinputDevice> openLibevdevUinputDevice(const std::vector<int> &, const QString &)
 {
-    throw KeyboardUnavailableError(QStringLiteral("uinput: this build has no uinput keyboard output (libevdev)"));
+    throw KeyboardUnavailableError(
+        QStringLiteral("uinput: this build has no uinput keyboard output (libevdev)"));
 }
 
 } // namespace omvara::worker::keys

@@ -56,7 +56,8 @@ constexpr auto spareKeyGrace = std::chrono::milliseconds(50);
 class X11KeyInjector : public LayoutKeyInjector
 {
 public:
-    explicit X11KeyInjector(Display *display) : m_display(display)
+    explicit X11KeyInjector(Display *display)
+        : m_display(display)
     {
         XSetIOErrorExitHandler(m_display, markLost, &m_lost);
         XDisplayKeycodes(m_display, &m_minKeycode, &m_maxKeycode);
@@ -90,7 +91,8 @@ public:
         if (m_lost)
             return false;
         Bool on = False;
-        if (m_capsLockAtom != None && XkbGetNamedIndicator(m_display, m_capsLockAtom, nullptr, &on, nullptr, nullptr))
+        if (m_capsLockAtom != None
+            && XkbGetNamedIndicator(m_display, m_capsLockAtom, nullptr, &on, nullptr, nullptr))
             return on;
         // No indicator of that name: fall back to the locked Lock modifier.
         XkbStateRec state {};
@@ -124,7 +126,7 @@ protected:
         if (!key)
             return 0;
         waitForSpareKeyGrace();
-        KeySym symbols[2] = {keysym, keysym};
+        KeySym symbols[2] = { keysym, keysym };
         XChangeKeyboardMapping(m_display, key, 2, symbols, 1);
         XSync(m_display, False);
         if (m_lost)
@@ -210,7 +212,8 @@ private:
             Window root = None, child = None;
             int rootX = 0, rootY = 0, x = 0, y = 0;
             unsigned mask = 0;
-            XQueryPointer(m_display, DefaultRootWindow(m_display), &root, &child, &rootX, &rootY, &x, &y, &mask);
+            XQueryPointer(
+                m_display, DefaultRootWindow(m_display), &root, &child, &rootX, &rootY, &x, &y, &mask);
             focus = child != None ? child : DefaultRootWindow(m_display);
         }
         return focus;
@@ -225,14 +228,18 @@ private:
             return false;
         const unsigned long self = static_cast<unsigned long>(::getpid());
         const Window rootWindow = DefaultRootWindow(m_display);
-        for (int depth = 0; window != None && window != PointerRoot && window != rootWindow && depth < 32; ++depth) {
+        for (int depth = 0; window != None && window != PointerRoot && window != rootWindow && depth < 32;
+             ++depth) {
             Atom type = None;
             int format = 0;
             unsigned long count = 0, after = 0;
             unsigned char *data = nullptr;
-            if (XGetWindowProperty(m_display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count,
-                    &after, &data) == Success && data) {
-                const bool ours = format == 32 && count == 1 && *reinterpret_cast<unsigned long *>(data) == self;
+            if (XGetWindowProperty(m_display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format,
+                    &count, &after, &data)
+                    == Success
+                && data) {
+                const bool ours
+                    = format == 32 && count == 1 && *reinterpret_cast<unsigned long *>(data) == self;
                 XFree(data);
                 if (ours)
                     return true;
@@ -306,7 +313,7 @@ private:
     KeyboardLostError lostError() const
     {
         return KeyboardLostError(QStringLiteral("the connection to the X display \"%1\" was lost")
-                .arg(QString::fromLocal8Bit(DisplayString(m_display))));
+                                     .arg(QString::fromLocal8Bit(DisplayString(m_display))));
     }
 
     // Asks for the keyboard's change notices and reads the keymap through
@@ -320,8 +327,9 @@ private:
         const unsigned notices = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
         XkbSelectEvents(m_display, XkbUseCoreKbd, notices, notices);
         xcb_connection_t *connection = XGetXCBConnection(m_display);
-        if (!xkb_x11_setup_xkb_extension(connection, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
-                XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr))
+        if (!xkb_x11_setup_xkb_extension(connection, XKB_X11_MIN_MAJOR_XKB_VERSION,
+                XKB_X11_MIN_MINOR_XKB_VERSION, XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr,
+                nullptr, nullptr))
             return;
         m_deviceId = xkb_x11_get_core_keyboard_device_id(connection);
         if (m_deviceId < 0)
@@ -388,15 +396,18 @@ private:
         int format = 0;
         unsigned long count = 0, after = 0;
         unsigned char *data = nullptr;
-        if (XGetWindowProperty(m_display, DefaultRootWindow(m_display), property, 0, 1024, False, XA_STRING, &type,
-                &format, &count, &after, &data) != Success || !data)
+        if (XGetWindowProperty(m_display, DefaultRootWindow(m_display), property, 0, 1024, False, XA_STRING,
+                &type, &format, &count, &after, &data)
+                != Success
+            || !data)
             return {};
         // rules, model, layouts, variants, options, each ended by a zero byte
-        const QList<QByteArray> fields = QByteArray(reinterpret_cast<const char *>(data), qsizetype(count)).split('\0');
+        const QList<QByteArray> fields
+            = QByteArray(reinterpret_cast<const char *>(data), qsizetype(count)).split('\0');
         XFree(data);
         if (fields.size() < 4)
             return {};
-        return {QString::fromLatin1(fields[2]).split(u','), QString::fromLatin1(fields[3]).split(u',')};
+        return { QString::fromLatin1(fields[2]).split(u','), QString::fromLatin1(fields[3]).split(u',') };
     }
 
     QString layoutNameOf(unsigned group) const
@@ -424,7 +435,7 @@ private:
         if (!m_spareKey)
             return;
         waitForSpareKeyGrace();
-        KeySym none[2] = {NoSymbol, NoSymbol};
+        KeySym none[2] = { NoSymbol, NoSymbol };
         XChangeKeyboardMapping(m_display, m_spareKey, 2, none, 1);
         XSync(m_display, False);
         m_spareKey = 0;
@@ -469,7 +480,8 @@ std::unique_ptr<KeyInjector> openX11KeyInjector(const QString &displayName)
     XInitThreads();
     Display *display = XOpenDisplay(displayName.isEmpty() ? nullptr : name.constData());
     if (!display)
-        throw KeyboardUnavailableError(QStringLiteral("X11: cannot open display \"%1\"").arg(QString::fromLocal8Bit(shown)));
+        throw KeyboardUnavailableError(
+            QStringLiteral("X11: cannot open display \"%1\"").arg(QString::fromLocal8Bit(shown)));
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
     if (!XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) {
         XCloseDisplay(display);

@@ -7,9 +7,9 @@
 // the typing benchmark), and the file is written without flushing it to the
 // disk each time.
 #include <QApplication>
+#include <QFile>
 #include <QGuiApplication>
 #include <QPlainTextEdit>
-#include <QFile>
 #include <QSaveFile>
 
 #include <cstdio>

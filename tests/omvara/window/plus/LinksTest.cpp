@@ -23,12 +23,13 @@ void app()
 {
     static int argc = 1;
     static char name[] = "omvara_plus_tests";
-    static char *argv[] = {name, nullptr};
+    static char *argv[] = { name, nullptr };
     if (!QApplication::instance())
         new QApplication(argc, argv);
 }
 
-const QString LINKED = QStringLiteral("<html>See <a href=\"https://example.org/help\">the help</a> page</html>");
+const QString LINKED
+    = QStringLiteral("<html>See <a href=\"https://example.org/help\">the help</a> page</html>");
 
 // Installs a browser stand-in and a message recorder for one test.
 class LinkTest : public ::testing::Test
@@ -45,7 +46,7 @@ protected:
         });
         MessageBoxes::setResponder([this](const MessageBoxes::Request &r) {
             messages << r.text;
-            return MessageBoxes::Reply{};
+            return MessageBoxes::Reply {};
         });
     }
     void TearDown() override
@@ -68,8 +69,8 @@ protected:
         return condition();
     }
 
-    std::atomic<bool> browsing{true};
-    std::atomic<bool> browserSucceeds{true};
+    std::atomic<bool> browsing { true };
+    std::atomic<bool> browserSucceeds { true };
     std::mutex mutex;
     QStringList opened;
     QStringList messages;
@@ -81,20 +82,21 @@ TEST(OpenHyperlinkInBrowserTest, markers_buildAndRecogniseLinks)
 {
     EXPECT_EQ(OpenHyperlinkInBrowser::htmlIfy(QStringLiteral("x")), QStringLiteral("<html>x</html>"));
     EXPECT_EQ(OpenHyperlinkInBrowser::linkIfy(QStringLiteral("https://a.b")),
-              QStringLiteral("<a href=\"https://a.b\">https://a.b</a>"));
+        QStringLiteral("<a href=\"https://a.b\">https://a.b</a>"));
     const struct
     {
         QString text;
         bool hasLink;
         QString plain;
     } cases[] = {
-        {LINKED, true, QStringLiteral("https://example.org/help")},
-        {OpenHyperlinkInBrowser::htmlIfy(OpenHyperlinkInBrowser::linkIfy(QStringLiteral("u"))), true,
-         QStringLiteral("u")},
+        { LINKED, true, QStringLiteral("https://example.org/help") },
+        { OpenHyperlinkInBrowser::htmlIfy(OpenHyperlinkInBrowser::linkIfy(QStringLiteral("u"))), true,
+            QStringLiteral("u") },
         // Without the html frame there is no link, and the text comes back unchanged.
-        {QStringLiteral("See <a href=\"https://x\">x</a>"), false, QStringLiteral("See <a href=\"https://x\">x</a>")},
-        {QStringLiteral("plain text"), false, QStringLiteral("plain text")},
-        {QString(), false, QString()},
+        { QStringLiteral("See <a href=\"https://x\">x</a>"), false,
+            QStringLiteral("See <a href=\"https://x\">x</a>") },
+        { QStringLiteral("plain text"), false, QStringLiteral("plain text") },
+        { QString(), false, QString() },
     };
     for (const auto &c : cases) {
         EXPECT_EQ(OpenHyperlinkInBrowser::containsHyperlink(c.text), c.hasLink) << c.text.toStdString();
@@ -105,9 +107,9 @@ TEST(OpenHyperlinkInBrowserTest, markers_buildAndRecogniseLinks)
 TEST(OpenHyperlinkInBrowserTest, stripLinks_leavesTheVisibleTexts)
 {
     EXPECT_EQ(OpenHyperlinkInBrowser::stripLinks(LINKED), QStringLiteral("<html>See the help page</html>"));
-    EXPECT_EQ(OpenHyperlinkInBrowser::stripLinks(QStringLiteral(
-                  "<html><a href=\"a\">one</a> and <a href=\"b\">two</a></html>")),
-              QStringLiteral("<html>one and two</html>"));
+    EXPECT_EQ(OpenHyperlinkInBrowser::stripLinks(
+                  QStringLiteral("<html><a href=\"a\">one</a> and <a href=\"b\">two</a></html>")),
+        QStringLiteral("<html>one and two</html>"));
 }
 
 TEST_F(LinkTest, labelOnAPlatformThatCannotBrowse_showsOnlyTheTextAndIgnoresClicks)
@@ -138,7 +140,7 @@ TEST_F(LinkTest, clickOnALinkedLabel_opensTheLinkInTheBrowser)
     label.resize(200, 30);
     QTest::mouseClick(&label, Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return !openedUrls().isEmpty(); }));
-    EXPECT_EQ(openedUrls(), QStringList{QStringLiteral("https://example.org/help")});
+    EXPECT_EQ(openedUrls(), QStringList { QStringLiteral("https://example.org/help") });
     // A successful start reports nothing.
     QCoreApplication::processEvents();
     EXPECT_TRUE(messages.isEmpty());
@@ -149,7 +151,7 @@ TEST_F(LinkTest, browserRefusing_endsInTheProblemMessage)
     browserSucceeds = false;
     OpenHyperlinkInBrowser::openHyperlink(QUrl(QStringLiteral("https://example.org")));
     ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
-    EXPECT_EQ(messages, QStringList{omvara::links::LinkRunner::FAILURE_TEXT});
+    EXPECT_EQ(messages, QStringList { omvara::links::LinkRunner::FAILURE_TEXT });
 }
 
 TEST_F(LinkTest, malformedAddress_behavesLikeAFailureToOpen)

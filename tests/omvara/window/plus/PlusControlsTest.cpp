@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "omvara/window/DecimalSeparatorBox.h"
-#include "omvara/config/Instrument.h"
 #include "omvara/window/plus/PlusControls.h"
+#include "omvara/config/Instrument.h"
+#include "omvara/window/DecimalSeparatorBox.h"
 
 #include <QApplication>
 
@@ -23,7 +23,7 @@ void app()
 {
     static int argc = 1;
     static char name[] = "omvara_plus_tests";
-    static char *argv[] = {name, nullptr};
+    static char *argv[] = { name, nullptr };
     if (!QApplication::instance())
         new QApplication(argc, argv);
 }
@@ -36,17 +36,19 @@ TEST(PlusControlsTest, numericControls_followTheInstrumentType)
     config::Config config;
     plus::PlusRoundingMethodBox rounding(Helper::RoundingMethod::HALF_UP);
     plus::PlusMathOperationBox operation(Helper::MathOperation::NONE);
-    plus::PlusMathOperandTextField operand{QString()};
+    plus::PlusMathOperandTextField operand { QString() };
     plus::PlusDecimalTextField decimals(QStringLiteral("2"));
     DecimalSeparatorBox separator(Helper::DecimalSeparator::COMMA);
     plus::PlusStartWithBox startWith(Helper::StartWith::TAB); // follows nothing
-    const QList<QWidget *> followers = {static_cast<QComboBox *>(&rounding), static_cast<QComboBox *>(&operation),
-                                        static_cast<QLineEdit *>(&operand), static_cast<QLineEdit *>(&decimals),
-                                        static_cast<QComboBox *>(&separator)};
-    const QList<config::PropertyChangeListener *> listeners = {
-        static_cast<plus::InstrumentTypeFollower *>(&rounding), static_cast<plus::InstrumentTypeFollower *>(&operation),
-        static_cast<plus::InstrumentTypeFollower *>(&operand), static_cast<plus::InstrumentTypeFollower *>(&decimals),
-        static_cast<plus::InstrumentTypeFollower *>(&separator)};
+    const QList<QWidget *> followers = { static_cast<QComboBox *>(&rounding),
+        static_cast<QComboBox *>(&operation), static_cast<QLineEdit *>(&operand),
+        static_cast<QLineEdit *>(&decimals), static_cast<QComboBox *>(&separator) };
+    const QList<config::PropertyChangeListener *> listeners
+        = { static_cast<plus::InstrumentTypeFollower *>(&rounding),
+              static_cast<plus::InstrumentTypeFollower *>(&operation),
+              static_cast<plus::InstrumentTypeFollower *>(&operand),
+              static_cast<plus::InstrumentTypeFollower *>(&decimals),
+              static_cast<plus::InstrumentTypeFollower *>(&separator) };
     for (config::PropertyChangeListener *l : listeners)
         config.addPropertyChangeListener(l);
 
@@ -54,10 +56,10 @@ TEST(PlusControlsTest, numericControls_followTheInstrumentType)
     {
         const Helper::Instrument *instrument;
         bool enabled;
-    } steps[] = {{&Helper::Instrument::SARTORIUS, true},     {&Helper::Instrument::BARCODE, false},
-                 {&Helper::Instrument::BARCODE_ALPHA, false}, {&Helper::Instrument::KERN_572, true},
-                 {&Helper::Instrument::SCHLAGE_HANDPUNCH,
-                  &Helper::Instrument::SCHLAGE_HANDPUNCH.getInstrumentType() == &Helper::InstrumentType::NUMBER}};
+    } steps[] = { { &Helper::Instrument::SARTORIUS, true }, { &Helper::Instrument::BARCODE, false },
+        { &Helper::Instrument::BARCODE_ALPHA, false }, { &Helper::Instrument::KERN_572, true },
+        { &Helper::Instrument::SCHLAGE_HANDPUNCH,
+            &Helper::Instrument::SCHLAGE_HANDPUNCH.getInstrumentType() == &Helper::InstrumentType::NUMBER } };
     for (const auto &step : steps) {
         config.setInstrument(step.instrument);
         for (QWidget *w : followers)
@@ -71,11 +73,11 @@ TEST(PlusControlsTest, numericControls_followTheInstrumentType)
 TEST(PlusControlsTest, otherNotifications_leaveTheStateAlone)
 {
     app();
-    plus::PlusDecimalTextField decimals{QString()};
+    plus::PlusDecimalTextField decimals { QString() };
     decimals.setEnabled(false);
-    decimals.propertyChange({QStringLiteral("port"), nullptr, nullptr});
+    decimals.propertyChange({ QStringLiteral("port"), nullptr, nullptr });
     EXPECT_FALSE(decimals.isEnabled());
-    decimals.propertyChange({QStringLiteral("NUMBER"), nullptr, nullptr});
+    decimals.propertyChange({ QStringLiteral("NUMBER"), nullptr, nullptr });
     EXPECT_TRUE(decimals.isEnabled());
 }
 

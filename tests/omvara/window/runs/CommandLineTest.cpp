@@ -19,7 +19,10 @@ struct PortCase
     QString port;
 };
 
-void PrintTo(const PortCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const PortCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class PortArgument : public ::testing::TestWithParam<PortCase>
 {
@@ -39,26 +42,25 @@ QStringList args(std::initializer_list<const char *> list)
     return result;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    CommandLines, PortArgument,
-    ::testing::Values(PortCase{"nothing", {}, QString()},
-                      PortCase{"port only", args({"COM7"}), QStringLiteral("COM7")},
-                      PortCase{"further arguments ignored", args({"/dev/ttyUSB0", "COM3"}),
-                               QStringLiteral("/dev/ttyUSB0")},
-                      PortCase{"option with separate value", args({"--prefs-file", "/tmp/p.txt", "COM3"}),
-                               QStringLiteral("COM3")},
-                      PortCase{"option with = value", args({"--prefs-file=/tmp/p.txt", "COM3"}),
-                               QStringLiteral("COM3")},
-                      PortCase{"Qt's options and their values are no port",
-                               args({"-platform", "offscreen", "--session", "1a2b", "-style=Fusion", "-reverse",
-                                     "/dev/pts/4"}),
-                               QStringLiteral("/dev/pts/4")},
-                      PortCase{"session restore without a port", args({"-session", "1a2b_3c"}), QString()},
-                      PortCase{"flag options only", args({"--headless", "--verbose"}), QString()},
-                      PortCase{"value of the last option is no port", args({"--prefs-file", "COM3"}), QString()},
-                      PortCase{"empty first argument is no port", args({"", "COM3"}), QString()},
-                      PortCase{"after -- even a dash name", args({"--", "-odd"}), QStringLiteral("-odd")},
-                      PortCase{"single dash is a name", args({"-"}), QStringLiteral("-")}));
+INSTANTIATE_TEST_SUITE_P(CommandLines, PortArgument,
+    ::testing::Values(PortCase { "nothing", {}, QString() },
+        PortCase { "port only", args({ "COM7" }), QStringLiteral("COM7") },
+        PortCase {
+            "further arguments ignored", args({ "/dev/ttyUSB0", "COM3" }), QStringLiteral("/dev/ttyUSB0") },
+        PortCase { "option with separate value", args({ "--prefs-file", "/tmp/p.txt", "COM3" }),
+            QStringLiteral("COM3") },
+        PortCase {
+            "option with = value", args({ "--prefs-file=/tmp/p.txt", "COM3" }), QStringLiteral("COM3") },
+        PortCase { "Qt's options and their values are no port",
+            args(
+                { "-platform", "offscreen", "--session", "1a2b", "-style=Fusion", "-reverse", "/dev/pts/4" }),
+            QStringLiteral("/dev/pts/4") },
+        PortCase { "session restore without a port", args({ "-session", "1a2b_3c" }), QString() },
+        PortCase { "flag options only", args({ "--headless", "--verbose" }), QString() },
+        PortCase { "value of the last option is no port", args({ "--prefs-file", "COM3" }), QString() },
+        PortCase { "empty first argument is no port", args({ "", "COM3" }), QString() },
+        PortCase { "after -- even a dash name", args({ "--", "-odd" }), QStringLiteral("-odd") },
+        PortCase { "single dash is a name", args({ "-" }), QStringLiteral("-") }));
 
 // The program from outside: an option its mode does not know, or no
 // display for the window, ends it at once with status 2 and one line that
@@ -69,7 +71,7 @@ TEST(ProgramCommandLine, unknownOptionOrNoDisplay_endsAtOnceWithStatusTwoAndOneL
 {
     QTemporaryDir home;
     QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
-    for (const char *variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    for (const char *variable : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
         bare.remove(QString::fromLatin1(variable));
     bare.insert("HOME", home.path());
     bare.insert("XDG_CONFIG_HOME", home.filePath("config"));
@@ -77,9 +79,12 @@ TEST(ProgramCommandLine, unknownOptionOrNoDisplay_endsAtOnceWithStatusTwoAndOneL
     offscreen.insert("QT_QPA_PLATFORM", "offscreen");
     const QString prefs = home.filePath("prefs.txt");
     const QString exported = home.filePath("Omvara.xml");
-    const auto unknown = [](const char *option) { return QStringLiteral("omvara: unknown option \"%1\"\n").arg(QLatin1String(option)); };
-    const QString noDisplay = QStringLiteral("omvara: cannot open the window: no display (neither DISPLAY nor "
-                                             "WAYLAND_DISPLAY is set); --headless runs without one\n");
+    const auto unknown = [](const char *option) {
+        return QStringLiteral("omvara: unknown option \"%1\"\n").arg(QLatin1String(option));
+    };
+    const QString noDisplay
+        = QStringLiteral("omvara: cannot open the window: no display (neither DISPLAY nor "
+                         "WAYLAND_DISPLAY is set); --headless runs without one\n");
     struct Case
     {
         const char *what;
@@ -87,20 +92,19 @@ TEST(ProgramCommandLine, unknownOptionOrNoDisplay_endsAtOnceWithStatusTwoAndOneL
         QProcessEnvironment env;
         QString err;
     } cases[] = {
-        {"window", {"--bogus"}, offscreen, unknown("--bogus")},
-        {"a mode misspelt", {"--headles", "COM3"}, offscreen, unknown("--headles")},
-        {"one dash", {"--prefs-file", prefs, "-bogus", "COM3"}, offscreen, unknown("-bogus")},
-        {"after the port, of another mode", {"COM3", "--print"}, offscreen, unknown("--print")},
-        {"the headless runner's own", {"--headless", "--bogus"}, offscreen, unknown("--bogus")},
-        {"export", {"--export", exported, "--bogus"}, offscreen, unknown("--bogus")},
-        {"demo", {"--demo", "--bogus"}, offscreen, unknown("--bogus")},
-        {"no display; Qt's, the keyboard's and the store's options accepted",
-            {"-style", "Fusion", "-session", "1a2b_3c", "--keyboard=x11", "--keyboard-layout=us", "--prefs-file", prefs,
-                "COM3"},
-            bare,
-            noDisplay},
-        {"a display that is not there", {"-display", ":4242", "COM3"}, bare,
-            "omvara: cannot open the window: could not connect to display :4242\n"},
+        { "window", { "--bogus" }, offscreen, unknown("--bogus") },
+        { "a mode misspelt", { "--headles", "COM3" }, offscreen, unknown("--headles") },
+        { "one dash", { "--prefs-file", prefs, "-bogus", "COM3" }, offscreen, unknown("-bogus") },
+        { "after the port, of another mode", { "COM3", "--print" }, offscreen, unknown("--print") },
+        { "the headless runner's own", { "--headless", "--bogus" }, offscreen, unknown("--bogus") },
+        { "export", { "--export", exported, "--bogus" }, offscreen, unknown("--bogus") },
+        { "demo", { "--demo", "--bogus" }, offscreen, unknown("--bogus") },
+        { "no display; Qt's, the keyboard's and the store's options accepted",
+            { "-style", "Fusion", "-session", "1a2b_3c", "--keyboard=x11", "--keyboard-layout=us",
+                "--prefs-file", prefs, "COM3" },
+            bare, noDisplay },
+        { "a display that is not there", { "-display", ":4242", "COM3" }, bare,
+            "omvara: cannot open the window: could not connect to display :4242\n" },
     };
     for (const Case &c : cases) {
         QProcess program;

@@ -6,8 +6,8 @@
 #include <QDateTime>
 #include <QFont>
 #include <QPlainTextEdit>
-#include <QScrollBar>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTextBlock>
 
 #include <gtest/gtest.h>
@@ -31,7 +31,7 @@ protected:
         return all;
     }
     QPlainTextEdit pane;
-    omvara::EventLog log{pane.document(), &pane};
+    omvara::EventLog log { pane.document(), &pane };
 };
 
 TEST_F(EventLogTest, StylesThatMustBeToldApartDiffer)
@@ -70,7 +70,7 @@ TEST_F(EventLogTest, DataLineUsesTheLinesOwnTime)
 {
     const QDateTime when(QDate(2024, 3, 1), QTime(7, 5, 9));
     log.appendDataLine(when, QStringLiteral("  12.30 g<13><10>"), QStringLiteral("12,30"));
-    EXPECT_EQ(lines(), QStringList{QStringLiteral("07:05:09   12.30 g<13><10>")});
+    EXPECT_EQ(lines(), QStringList { QStringLiteral("07:05:09   12.30 g<13><10>") });
 }
 
 TEST_F(EventLogTest, EntriesFromManyThreadsLandWholeAndInEachThreadsOrder)
@@ -81,7 +81,8 @@ TEST_F(EventLogTest, EntriesFromManyThreadsLandWholeAndInEachThreadsOrder)
     for (int t = 0; t < threads; ++t)
         writers.emplace_back([this, t] {
             for (int i = 0; i < perThread; ++i) {
-                const QString text = QStringLiteral("writer %1 entry %2 ").arg(t).arg(i) + QString(40, QLatin1Char('x'));
+                const QString text
+                    = QStringLiteral("writer %1 entry %2 ").arg(t).arg(i) + QString(40, QLatin1Char('x'));
                 if (i % 2)
                     log.logImportantEvent(text);
                 else

@@ -10,9 +10,9 @@
 //    again; the Resume button is pressed there each time (its mnemonic).
 //  - Headless: the focus goes to another xterm; the run ends at the first
 //    cut with status 1 and the reason, and nothing more is typed anywhere.
+#include "../../worker/output/XtermReceiver.h"
 #include "QtPrinters.h"
 #include "XServer.h"
-#include "../../worker/output/XtermReceiver.h"
 
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigStore.h"
@@ -185,7 +185,8 @@ Verdict compare(const QList<QByteArray> &received, const std::vector<Row> &rows)
             }
         }
         if (!found) {
-            verdict.problem = QStringLiteral("typed row %1 is \"%2\", the next lines received are \"%3\" (cut before it: %4)")
+            verdict.problem = QStringLiteral(
+                "typed row %1 is \"%2\", the next lines received are \"%3\" (cut before it: %4)")
                                   .arg(verdict.typed)
                                   .arg(row.value, seen.join(QStringLiteral("\", \"")), cuts.join(u' '));
             return verdict;
@@ -248,7 +249,8 @@ TEST_F(FocusMove, toOmvarasWindowWhileTyping_recordTypedRowsEqualTheXterm_eachCu
     ASSERT_TRUE(pty.startsWith("/dev/pts/")) << pty.toStdString();
 
     const QString prefsFile = home.filePath("prefs.txt");
-    omvara::util::ProcessProperties::set(omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, prefsFile);
+    omvara::util::ProcessProperties::set(
+        omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, prefsFile);
     omvara::prefs::FilePreferencesFactory::forgetPreferencesFile();
     {
         omvara::prefs::FilePreferencesFactory factory;
@@ -334,8 +336,8 @@ TEST_F(FocusMove, toAnotherWindowHeadless_runEndsAtTheCutWithStatus1_nothingRuns
     Process omvara(env);
     omvara->setStandardErrorFile(home.filePath("log.txt"));
     omvara->start(QStringLiteral(OMVARA_PROGRAM),
-        { "--headless", "--set", "instrument=SARTORIUS", "--set", "outputTerminator=ENTER", "--set", "delay=20",
-            "--set", "recordFile=" + record, pty });
+        { "--headless", "--set", "instrument=SARTORIUS", "--set", "outputTerminator=ENTER", "--set",
+            "delay=20", "--set", "recordFile=" + record, pty });
     ASSERT_TRUE(omvara->waitForStarted(5000));
     const auto log = [&] {
         QFile file(home.filePath("log.txt"));
@@ -352,7 +354,9 @@ TEST_F(FocusMove, toAnotherWindowHeadless_runEndsAtTheCutWithStatus1_nothingRuns
         ASSERT_TRUE(to.focus()) << to.error().toStdString();
         omvara->waitForFinished(1000);
     }
-    ASSERT_TRUE(omvara->state() == QProcess::NotRunning || omvara->waitForFinished(5000)) << "the run goes on after " << moves << " moves\n" << log().toStdString();
+    ASSERT_TRUE(omvara->state() == QProcess::NotRunning || omvara->waitForFinished(5000))
+        << "the run goes on after " << moves << " moves\n"
+        << log().toStdString();
     const QString errors = log();
     EXPECT_EQ(omvara->exitCode(), 1) << errors.toStdString();
     EXPECT_TRUE(errors.contains(QStringLiteral("omvara: A value was cut"))) << errors.toStdString();

@@ -2,29 +2,29 @@
 #include "BrokerProcesses.h"
 #include "RunsTestSupport.h"
 
+#include "omvara/util/Bundle.h"
 #include "omvara/window/AboutPanel.h"
 #include "omvara/window/EventLog.h"
 #include "omvara/window/InputPanel.h"
-#include "omvara/window/PortDoctorDialog.h"
 #include "omvara/window/OutputPanel.h"
+#include "omvara/window/PortDoctorDialog.h"
 #include "omvara/window/ProcessingPanel.h"
-#include "omvara/window/SettingsPanel.h"
 #include "omvara/window/RadezoZiDadFrame2.h"
-#include "omvara/window/RunPanel.h"
-#include "omvara/window/TraySupport.h"
 #include "omvara/window/RunControl.h"
+#include "omvara/window/RunPanel.h"
+#include "omvara/window/SettingsPanel.h"
 #include "omvara/window/StatusLine.h"
-#include "omvara/util/Bundle.h"
+#include "omvara/window/TraySupport.h"
 #include "omvara/window/links/JLabelHtml.h"
 #include "omvara/worker/keys/KeyCodes.h"
 
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QGuiApplication>
-#include <QLabel>
 #include <QTextBlock>
-#include <QElapsedTimer>
 #include <QTimer>
 
 #include <arpa/inet.h>
@@ -50,14 +50,15 @@ class RunControlTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        com3 = &h.sim->addPort(QStringLiteral("COM3"), QStringLiteral("USB Serial Port"), QStringLiteral("FTDI"));
+        com3 = &h.sim->addPort(
+            QStringLiteral("COM3"), QStringLiteral("USB Serial Port"), QStringLiteral("FTDI"));
         com3->setNoModemLines(true);
     }
 
     void startWindow(omvara::config::Config settings)
     {
         h.storeSettings(settings);
-        ASSERT_TRUE(h.start({QStringLiteral("COM3")}));
+        ASSERT_TRUE(h.start({ QStringLiteral("COM3") }));
         runs = h.startup().runControl();
     }
 
@@ -69,7 +70,9 @@ protected:
 
     bool waitRunning(bool running)
     {
-        return runUntil([&] { return runs->isRunning() == running && h.frame().tabbedPane->count() == (running ? 3 : 7); });
+        return runUntil([&] {
+            return runs->isRunning() == running && h.frame().tabbedPane->count() == (running ? 3 : 7);
+        });
     }
 
     QString logText() { return h.startup().eventLogPane()->toPlainText(); }
@@ -96,14 +99,14 @@ TEST_F(RunControlTest, RunningShowsThreeTabsAndStopBringsBackAllSevenInOrder)
 {
     startWindow(Harness::settingsFor(QStringLiteral("COM3")));
     omvara::RadezoZiDadFrame2 &f = h.frame();
-    const QList<QWidget *> stoppedOrder = {f.panel1,         f.inputPanel,    f.processingPanel, f.outputPanel,
-                                           f.settingsPanel, f.eventLogPanel, f.aboutPanel};
+    const QList<QWidget *> stoppedOrder = { f.panel1, f.inputPanel, f.processingPanel, f.outputPanel,
+        f.settingsPanel, f.eventLogPanel, f.aboutPanel };
     const QStringList titles = h.tabTitles();
     ASSERT_EQ(titles.size(), 7);
 
     pressStartStop();
     ASSERT_TRUE(waitRunning(true));
-    EXPECT_EQ(h.tabTitles(), (QStringList{titles[0], titles[5], titles[6]}));
+    EXPECT_EQ(h.tabTitles(), (QStringList { titles[0], titles[5], titles[6] }));
     EXPECT_EQ(f.startStopJButton->text(), text("RadezoZiDadFrame2.startStopJButton.textStop"));
     EXPECT_EQ(f.statusJLabel->text(), text("switch.to.target.application"));
 
@@ -131,7 +134,8 @@ TEST_F(RunControlTest, ReceivedLineIsLoggedMarkedCountedAndTyped)
     ASSERT_TRUE(h.injector.load() != nullptr);
 
     com3->feed("  12.30 g\r\n");
-    ASSERT_TRUE(runUntil([&] { return typedTexts() == QStringList{QStringLiteral("12.30")}; })) << logText().toStdString();
+    ASSERT_TRUE(runUntil([&] { return typedTexts() == QStringList { QStringLiteral("12.30") }; }))
+        << logText().toStdString();
     EXPECT_TRUE(logText().contains(QStringLiteral("12.30 g<13>"))) << logText().toStdString();
     EXPECT_TRUE(h.frame().statusJLabel->text().startsWith(text("line.count")));
     EXPECT_TRUE(h.frame().statusJLabel->text().endsWith(QStringLiteral("1")));
@@ -175,7 +179,8 @@ TEST_F(RunControlTest, KeyboardAndSoundFailuresAreShownAndTheRunStarts)
         bool keyboardFails;
         bool soundFails;
     };
-    for (const Case c : {Case{"keyboard", true, false}, Case{"sound", false, true}, Case{"both", true, true}}) {
+    for (const Case c :
+        { Case { "keyboard", true, false }, Case { "sound", false, true }, Case { "both", true, true } }) {
         SCOPED_TRACE(c.name);
         Harness local;
         auto &port = local.sim->addPort(QStringLiteral("COM3"));
@@ -185,7 +190,7 @@ TEST_F(RunControlTest, KeyboardAndSoundFailuresAreShownAndTheRunStarts)
         omvara::config::Config settings = Harness::settingsFor(QStringLiteral("COM3"));
         settings.setSound(omvara::config::ConfigHelper::Sound::COWBELL);
         local.storeSettings(settings);
-        ASSERT_TRUE(local.start({QStringLiteral("COM3")}));
+        ASSERT_TRUE(local.start({ QStringLiteral("COM3") }));
         omvara::RunControl &control = *local.startup().runControl();
 
         EXPECT_TRUE(control.start());
@@ -198,16 +203,19 @@ TEST_F(RunControlTest, KeyboardAndSoundFailuresAreShownAndTheRunStarts)
         // Lines are still received and logged without keyboard output, and
         // the window says that they are not typed, and why.
         port.feed("  3.25 kg\r\n");
-        EXPECT_TRUE(runUntil(
-            [&] { return local.startup().eventLogPane()->toPlainText().contains(QStringLiteral("3.25 kg")); }));
+        EXPECT_TRUE(runUntil([&] {
+            return local.startup().eventLogPane()->toPlainText().contains(QStringLiteral("3.25 kg"));
+        }));
         const QString log = local.startup().eventLogPane()->toPlainText();
         EXPECT_EQ(log.contains(text("keyboard.output.started.type")), !c.keyboardFails) << qPrintable(log);
-        EXPECT_EQ(log.contains(text("keyboard.output.off") + QStringLiteral("no display for typing")), c.keyboardFails)
+        EXPECT_EQ(log.contains(text("keyboard.output.off") + QStringLiteral("no display for typing")),
+            c.keyboardFails)
             << qPrintable(log);
         if (c.keyboardFails) {
             ASSERT_TRUE(runUntil([&] {
                 return local.frame().statusJLabel->text()
-                    == text("keyboard.failed.status").replace(QStringLiteral("{0}"), QStringLiteral("no display for typing"));
+                    == text("keyboard.failed.status")
+                           .replace(QStringLiteral("{0}"), QStringLiteral("no display for typing"));
             })) << qPrintable(local.frame().statusJLabel->text());
         }
         control.stop();
@@ -247,11 +255,13 @@ TEST_F(RunControlTest, RepeatedValueIsShownIgnoredAndNotTypedAgain)
     runs_test::settle(100ms);
     const auto typedOnce = h.injector.load()->events().size();
     com3->feed("  12.30 g\r  12.40 g\r");
-    ASSERT_TRUE(runUntil([&] { return logText().contains(QStringLiteral("12.40 g")) && typedTexts().size() == 2; }))
-        << logText().toStdString();
+    ASSERT_TRUE(runUntil([&] {
+        return logText().contains(QStringLiteral("12.40 g")) && typedTexts().size() == 2;
+    })) << logText().toStdString();
     runs_test::settle(100ms);
     // The repeat is logged without a typed part; only the new value was typed.
-    EXPECT_EQ(typedTexts(), (QStringList{QStringLiteral("12.30"), QStringLiteral("12.40")})) << logText().toStdString();
+    EXPECT_EQ(typedTexts(), (QStringList { QStringLiteral("12.30"), QStringLiteral("12.40") }))
+        << logText().toStdString();
     EXPECT_EQ(logText().count(QStringLiteral("12.30 g")), 2);
     EXPECT_EQ(h.injector.load()->events().size(), 2 * typedOnce) << "the repeat was typed";
     EXPECT_TRUE(h.frame().statusJLabel->text().endsWith(QStringLiteral("3")));
@@ -299,7 +309,7 @@ TEST_F(RunControlTest, SettingsChangedDuringARunDoNotReachTheRunningWorker)
     // The run kept the settings it was started with: the digits were not
     // removed. (The typed mark follows the line once the keyboard is done.)
     ASSERT_TRUE(runUntil([&] { return !typedTexts().isEmpty(); })) << logText().toStdString();
-    EXPECT_EQ(typedTexts(), QStringList{QStringLiteral("4.75")});
+    EXPECT_EQ(typedTexts(), QStringList { QStringLiteral("4.75") });
     pressStartStop();
     ASSERT_TRUE(waitRunning(false));
 }
@@ -318,7 +328,7 @@ TEST_F(RunControlTest, TypedValuesAreMarkedAtTheEndAndTheRunningTabShowsTheRun)
     ASSERT_TRUE(waitRunning(true));
     com3->feed("  12.345 g\r  no value\r  7.5 g\r");
     ASSERT_TRUE(runUntil([&] { return typedTexts().size() == 2; })) << logText().toStdString();
-    EXPECT_EQ(typedTexts(), (QStringList{QStringLiteral("12,35"), QStringLiteral("7,5")}));
+    EXPECT_EQ(typedTexts(), (QStringList { QStringLiteral("12,35"), QStringLiteral("7,5") }));
     EXPECT_TRUE(logText().contains(QStringLiteral("12.345 g<13>  \u2192 12,35"))) << logText().toStdString();
     // The line without a value, whole in the "not located" style.
     const QTextCharFormat unknown = h.startup().eventLog()->style(omvara::LogStyle::Unknown);
@@ -329,14 +339,16 @@ TEST_F(RunControlTest, TypedValuesAreMarkedAtTheEndAndTheRunningTabShowsTheRun)
             continue;
         noValueSeen = true;
         for (auto it = block.begin(); !it.atEnd(); ++it)
-            EXPECT_EQ(it.fragment().charFormat().foreground(), unknown.foreground()) << block.text().toStdString();
+            EXPECT_EQ(it.fragment().charFormat().foreground(), unknown.foreground())
+                << block.text().toStdString();
     }
     EXPECT_TRUE(noValueSeen);
 
     omvara::RunPanel &panel = *h.frame().runPanel;
     EXPECT_TRUE(panel.isVisibleTo(h.frame().panel1));
     EXPECT_EQ(panel.lastValue(), QStringLiteral("7,5"));
-    EXPECT_TRUE(h.frame().statusJLabel->text().startsWith(text("line.count"))) << "a value was typed: the counts";
+    EXPECT_TRUE(h.frame().statusJLabel->text().startsWith(text("line.count")))
+        << "a value was typed: the counts";
     EXPECT_TRUE(panel.countsText().contains(QStringLiteral("2"))) << panel.countsText().toStdString();
     EXPECT_TRUE(panel.countsText().contains(QStringLiteral("3"))) << panel.countsText().toStdString();
     EXPECT_EQ(panel.chartPoints(), 2);
@@ -345,7 +357,8 @@ TEST_F(RunControlTest, TypedValuesAreMarkedAtTheEndAndTheRunningTabShowsTheRun)
     h.frame().resize(900, 560);
     h.frame().show();
     runs_test::settle(50ms);
-    EXPECT_GT(h.frame().startStopJButton->width() * h.frame().startStopJButton->height(), panel.width() * panel.height() / 2)
+    EXPECT_GT(h.frame().startStopJButton->width() * h.frame().startStopJButton->height(),
+        panel.width() * panel.height() / 2)
         << "Stop stays the largest target";
     EXPECT_GT(h.frame().startStopJButton->width(), panel.width());
     pressStartStop();
@@ -366,18 +379,23 @@ TEST_F(RunControlTest, ValuesArrivingWhileOmvaraHasTheFocus_areNotTypedAndTheHin
     h.frame().activateWindow();
     ASSERT_TRUE(runUntil([] { return QGuiApplication::focusWindow() != nullptr; }));
     com3->feed("  1.5 g\r");
-    ASSERT_TRUE(runUntil([&] { return logText().contains(QStringLiteral("\u2298")); })) << logText().toStdString();
+    ASSERT_TRUE(runUntil([&] { return logText().contains(QStringLiteral("\u2298")); }))
+        << logText().toStdString();
     EXPECT_TRUE(typedTexts().isEmpty());
     EXPECT_TRUE(h.injector.load()->events().empty());
     // Said in large type on the first tab and in the status line, with the count.
-    EXPECT_EQ(h.frame().statusJLabel->text(), text("status.own.focus").replace(QStringLiteral("{0}"), QStringLiteral("1")));
-    EXPECT_TRUE(h.frame().runPanel->noticeText().startsWith(QStringLiteral("Not typed"))) << h.frame().runPanel->noticeText().toStdString();
+    EXPECT_EQ(h.frame().statusJLabel->text(),
+        text("status.own.focus").replace(QStringLiteral("{0}"), QStringLiteral("1")));
+    EXPECT_TRUE(h.frame().runPanel->noticeText().startsWith(QStringLiteral("Not typed")))
+        << h.frame().runPanel->noticeText().toStdString();
     EXPECT_TRUE(h.frame().runPanel->stateText().contains(QStringLiteral("keyboard: not typing")))
         << h.frame().runPanel->stateText().toStdString();
     com3->feed("  1.6 g\r");
-    ASSERT_TRUE(runUntil([&] { return h.frame().runPanel->noticeText().contains(QStringLiteral("2 value")); }))
-        << h.frame().runPanel->noticeText().toStdString();
-    EXPECT_EQ(logText().count(QStringLiteral("1.6")), 1) << "one line per reading: " << logText().toStdString();
+    ASSERT_TRUE(runUntil([&] {
+        return h.frame().runPanel->noticeText().contains(QStringLiteral("2 value"));
+    })) << h.frame().runPanel->noticeText().toStdString();
+    EXPECT_EQ(logText().count(QStringLiteral("1.6")), 1)
+        << "one line per reading: " << logText().toStdString();
     pressStartStop();
     ASSERT_TRUE(waitRunning(false));
 }
@@ -402,8 +420,10 @@ TEST_F(RunControlTest, HeldReadingsAndACutValue_areToldOnTheFirstTab_resumeTypes
     com3->feed("  1.5 g\r");
     ASSERT_TRUE(runUntil([&] { return panel.resumeOffered(); })) << logText().toStdString();
     EXPECT_TRUE(panel.heldText().isEmpty() || h.frame().statusJLabel->text() != held);
-    EXPECT_TRUE(panel.noticeText().contains(QStringLiteral("1 of the 3"))) << panel.noticeText().toStdString();
-    EXPECT_TRUE(panel.noticeText().contains(QStringLiteral("the recorder"))) << panel.noticeText().toStdString();
+    EXPECT_TRUE(panel.noticeText().contains(QStringLiteral("1 of the 3")))
+        << panel.noticeText().toStdString();
+    EXPECT_TRUE(panel.noticeText().contains(QStringLiteral("the recorder")))
+        << panel.noticeText().toStdString();
     EXPECT_EQ(h.frame().statusJLabel->text(), text("status.cut"));
     EXPECT_TRUE(logText().contains(QStringLiteral("\u2702 cut: 1 of 3"))) << logText().toStdString();
 
@@ -414,7 +434,8 @@ TEST_F(RunControlTest, HeldReadingsAndACutValue_areToldOnTheFirstTab_resumeTypes
     panel.findChild<QPushButton *>(QStringLiteral("resumeButton"))->click();
     EXPECT_FALSE(panel.resumeOffered());
     com3->feed("  3.5 g\r  3.5 g\r");
-    ASSERT_TRUE(runUntil([&] { return typedTexts().contains(QStringLiteral("3.5")); })) << logText().toStdString();
+    ASSERT_TRUE(runUntil([&] { return typedTexts().contains(QStringLiteral("3.5")); }))
+        << logText().toStdString();
     EXPECT_FALSE(typedTexts().contains(QStringLiteral("2.5")));
     EXPECT_TRUE(panel.countsText().contains(QStringLiteral("cut: 1"))) << panel.countsText().toStdString();
     pressStartStop();
@@ -437,11 +458,13 @@ TEST_F(RunControlTest, ValueRequestedFromTheWindow_waitsForTheFocusToLeave_until
     ASSERT_TRUE(runUntil([] { return QGuiApplication::focusWindow() != nullptr; }));
     ASSERT_TRUE(h.frame().requestButton->isVisible());
     h.frame().requestButton->click();
-    ASSERT_TRUE(runUntil([&] { return logText().contains(QStringLiteral("waits up to 10 s")); })) << logText().toStdString();
+    ASSERT_TRUE(runUntil([&] { return logText().contains(QStringLiteral("waits up to 10 s")); }))
+        << logText().toStdString();
     runs_test::settle(300ms);
     pressStartStop();
     ASSERT_TRUE(waitRunning(false));
-    ASSERT_TRUE(runUntil([&] { return logText().contains(QStringLiteral("Not typed")); })) << logText().toStdString();
+    ASSERT_TRUE(runUntil([&] { return logText().contains(QStringLiteral("Not typed")); }))
+        << logText().toStdString();
     EXPECT_TRUE(typedTexts().isEmpty());
     EXPECT_FALSE(h.frame().requestButton->isVisible());
 }
@@ -476,7 +499,8 @@ TEST_F(RunControlTest, StopWhileANetworkPortConnects_endsTheAttemptAtOnce)
         pressStartStop();
     });
     pressStartStop();
-    EXPECT_TRUE(stopping.isValid()) << "the window took the second press while connecting\n" << logText().toStdString();
+    EXPECT_TRUE(stopping.isValid()) << "the window took the second press while connecting\n"
+                                    << logText().toStdString();
     ASSERT_NE(runs->currentRun(), nullptr);
     EXPECT_EQ(runs->currentRun()->state().end, omvara::run::RunState::End::Stopped);
     EXPECT_LT(stopping.elapsed(), 1000);
@@ -504,7 +528,8 @@ TEST_F(RunControlTest, RunEndingByItself_isToldInTheStatusLineUntilTheNextStartA
     com3->unplug();
     ASSERT_TRUE(waitRunning(false));
     const QString ended = h.frame().statusJLabel->text();
-    EXPECT_TRUE(ended.startsWith(text("run.ended.at").section(QStringLiteral("{0}"), 0, 0))) << ended.toStdString();
+    EXPECT_TRUE(ended.startsWith(text("run.ended.at").section(QStringLiteral("{0}"), 0, 0)))
+        << ended.toStdString();
     EXPECT_TRUE(ended.contains(QStringLiteral("lost"))) << ended.toStdString();
     ASSERT_EQ(h.trayState.messages.size(), 1);
     EXPECT_TRUE(h.trayState.messages[0].contains(QStringLiteral("lost")));
@@ -529,20 +554,22 @@ TEST_F(RunControlTest, PortFailures_saySimplyWhatToDo)
         int code;
         const char *plain;
     };
-    for (const Case c : {Case{1002, "open.failed.in.use"}, Case{1008, "open.failed.no.device"},
-             Case{1006, "open.failed.permission"}}) {
+    for (const Case c : { Case { 1002, "open.failed.in.use" }, Case { 1008, "open.failed.no.device" },
+             Case { 1006, "open.failed.permission" } }) {
         SCOPED_TRACE(c.plain);
         Harness local;
         auto &port = local.sim->addPort(QStringLiteral("COM3"));
         port.failOpen(c.code);
         local.storeSettings(Harness::settingsFor(QStringLiteral("COM3")));
-        ASSERT_TRUE(local.start({QStringLiteral("COM3")}));
+        ASSERT_TRUE(local.start({ QStringLiteral("COM3") }));
         EXPECT_FALSE(local.startup().runControl()->start());
         ASSERT_EQ(local.messages.size(), 1u);
-        EXPECT_TRUE(local.messages[0].text.startsWith(text(c.plain).replace(QStringLiteral("{0}"), QStringLiteral("COM3"))))
+        EXPECT_TRUE(local.messages[0].text.startsWith(
+            text(c.plain).replace(QStringLiteral("{0}"), QStringLiteral("COM3"))))
             << local.messages[0].text.toStdString();
         EXPECT_TRUE(local.messages[0].text.contains(QStringLiteral("SerOpenPort failed")));
-        EXPECT_TRUE(local.messages[0].helpButton.isEmpty()) << "no diagnosis for a port that is no device here";
+        EXPECT_TRUE(local.messages[0].helpButton.isEmpty())
+            << "no diagnosis for a port that is no device here";
     }
 }
 
@@ -562,7 +589,7 @@ TEST_F(RunControlTest, APortThatCannotBeOpened_offersWhy_andTheDiagnosisSaysIt)
             shown = doctor->reportArea->toPlainText();
         return int(QDialog::Rejected);
     });
-    ASSERT_TRUE(local.start({missing}));
+    ASSERT_TRUE(local.start({ missing }));
     EXPECT_FALSE(local.startup().runControl()->start());
     omvara::MessageBoxes::setDialogRunner(previous);
     ASSERT_EQ(local.messages.size(), 1u);
@@ -586,16 +613,18 @@ TEST_F(RunControlTest, RecordFileAndBrokerThatFail_stayInTheStatusLine_andTheRun
     startWindow(std::move(settings));
     const auto status = [&] { return h.frame().statusJLabel->text(); };
 
-    const auto previous = omvara::MessageBoxes::setResponder([&](const omvara::MessageBoxes::Request &request) {
-        h.messages.push_back({ request.title, request.text, request.helpButton });
-        return omvara::MessageBoxes::Reply { omvara::MessageBoxes::Answer::Cancel, QString() };
-    });
+    const auto previous
+        = omvara::MessageBoxes::setResponder([&](const omvara::MessageBoxes::Request &request) {
+              h.messages.push_back({ request.title, request.text, request.helpButton });
+              return omvara::MessageBoxes::Reply { omvara::MessageBoxes::Answer::Cancel, QString() };
+          });
     EXPECT_FALSE(h.startup().runControl()->start());
     omvara::MessageBoxes::setResponder(previous);
     ASSERT_EQ(h.messages.size(), 1u);
     EXPECT_EQ(h.messages[0].title, text("record.file.title"));
     EXPECT_TRUE(h.messages[0].text.contains(record)) << h.messages[0].text.toStdString();
-    EXPECT_TRUE(h.messages[0].text.contains(text("record.start.without"))) << h.messages[0].text.toStdString();
+    EXPECT_TRUE(h.messages[0].text.contains(text("record.start.without")))
+        << h.messages[0].text.toStdString();
     EXPECT_FALSE(com3->isOpen()) << "asked before the port opened";
     ASSERT_TRUE(waitRunning(false));
 
@@ -607,7 +636,8 @@ TEST_F(RunControlTest, RecordFileAndBrokerThatFail_stayInTheStatusLine_andTheRun
     })) << qPrintable(status());
 
     com3->feed("  12.30 g\r\n");
-    ASSERT_TRUE(runUntil([&] { return logText().contains(QStringLiteral("12.30")); })) << logText().toStdString();
+    ASSERT_TRUE(runUntil([&] { return logText().contains(QStringLiteral("12.30")); }))
+        << logText().toStdString();
     EXPECT_TRUE(status().contains(text("broker.not.reached"))) << qPrintable(status());
     EXPECT_TRUE(status().contains(text("record.not.written"))) << qPrintable(status());
     EXPECT_EQ(logText().count(QStringLiteral("cannot be opened")), 1) << logText().toStdString();

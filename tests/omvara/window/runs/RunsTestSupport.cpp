@@ -3,15 +3,15 @@
 
 #include "omvara/util/Bundle.h"
 
-#include "omvara/window/ProgramExit.h"
-#include "omvara/window/RadezoZiDadFrame2.h"
-#include "omvara/window/RadezoZiDad.h"
 #include "omvara/config/ConfigStore.h"
 #include "omvara/config/Instrument.h"
-#include "portlink/FriendlyPortUtil.h"
 #include "omvara/util/ProcessProperties.h"
+#include "omvara/window/ProgramExit.h"
+#include "omvara/window/RadezoZiDad.h"
+#include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/worker/Keybot.h"
 #include "omvara/worker/SoundBot.h"
+#include "portlink/FriendlyPortUtil.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -24,7 +24,7 @@ QApplication &app()
 {
     static int argc = 1;
     static char name[] = "omvara_runs_tests";
-    static char *argv[] = {name, nullptr};
+    static char *argv[] = { name, nullptr };
     static QApplication *instance = [] {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -62,7 +62,8 @@ Harness::Harness()
 {
     app();
     prefsFile = dir.filePath(QStringLiteral("prefs.txt"));
-    omvara::util::ProcessProperties::set(omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, prefsFile);
+    omvara::util::ProcessProperties::set(
+        omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, prefsFile);
     omvara::prefs::FilePreferencesFactory::forgetPreferencesFile();
     factory = std::make_unique<omvara::prefs::FilePreferencesFactory>();
 
@@ -71,13 +72,14 @@ Harness::Harness()
         omvara::MessageBoxes::Reply reply;
         if (request.kind == omvara::MessageBoxes::Kind::Choice) {
             choices.push_back(request);
-            reply.choice = choice >= 0 ? choice
-                                       : int(request.choices.indexOf(omvara::util::Bundle::get(QStringLiteral("omvara.Omvara"))
-                                               .getString(QStringLiteral("close.stop.and.quit"))));
+            reply.choice = choice >= 0
+                ? choice
+                : int(request.choices.indexOf(omvara::util::Bundle::get(QStringLiteral("omvara.Omvara"))
+                                                  .getString(QStringLiteral("close.stop.and.quit"))));
             reply.checked = checked;
             return reply;
         }
-        messages.push_back({request.title, request.text, request.helpButton});
+        messages.push_back({ request.title, request.text, request.helpButton });
         reply.answer = pressHelp && !request.helpButton.isEmpty() ? omvara::MessageBoxes::Answer::Yes
                                                                   : omvara::MessageBoxes::Answer::Ok;
         return reply;

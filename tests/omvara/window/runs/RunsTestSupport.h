@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "omvara/config/Config.h"
+#include "omvara/prefs/FilePreferencesFactory.h"
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/StartupSequence.h"
 #include "omvara/window/TraySupport.h"
-#include "omvara/config/Config.h"
-#include "omvara/prefs/FilePreferencesFactory.h"
 #include "omvara/worker/keys/recording/RecordingKeyInjector.h"
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
@@ -33,8 +33,8 @@ struct WithApp
 };
 
 // Runs the event loop until `condition` holds or `timeout` passed; returns the condition.
-bool runUntil(const std::function<bool()> &condition,
-              std::chrono::milliseconds timeout = std::chrono::seconds(10));
+bool runUntil(
+    const std::function<bool()> &condition, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 // Lets queued work run for a moment.
 void settle(std::chrono::milliseconds time = std::chrono::milliseconds(30));
 
@@ -50,7 +50,10 @@ public:
         QList<omvara::TrayIcon::MenuEntry> menu;
         QString toolTip;
     };
-    explicit FakeTrayIcon(State &state) : m_state(state) { }
+    explicit FakeTrayIcon(State &state)
+        : m_state(state)
+    {
+    }
     void show() override { m_state.visible = true; }
     void hide() override { m_state.visible = false; }
     bool isVisible() const override { return m_state.visible; }
@@ -58,7 +61,10 @@ public:
     {
         m_state.messages.append(caption + QLatin1Char('|') + text);
     }
-    void setActivated(std::function<void()> onDoubleClick) override { m_state.doubleClick = std::move(onDoubleClick); }
+    void setActivated(std::function<void()> onDoubleClick) override
+    {
+        m_state.doubleClick = std::move(onDoubleClick);
+    }
     void setMenu(const QList<MenuEntry> &entries) override { m_state.menu = entries; }
     void setToolTip(const QString &text) override { m_state.toolTip = text; }
 

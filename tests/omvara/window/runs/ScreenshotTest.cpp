@@ -10,14 +10,16 @@
 
 TEST(Screenshots, everyPicture_isRenderedAndNotBlank)
 {
-    const QStringList files = runs_test::renderScreenshots(QStringLiteral(OMVARA_SCREENSHOT_DIR "/screenshots"));
+    const QStringList files
+        = runs_test::renderScreenshots(QStringLiteral(OMVARA_SCREENSHOT_DIR "/screenshots"));
     QStringList names;
     for (const QString &file : files)
         names.append(QFileInfo(file).completeBaseName());
-    for (const char *expected : { "window-panel1", "window-inputPanel", "window-processingPanel", "window-outputPanel",
-             "window-settingsPanel", "window-eventLogPanel", "window-aboutPanel", "dialog-ignore",
-             "dialog-custom-pattern", "window-running", "window-running-log", "window-running-own-focus",
-             "window-running-cut", "window-running-cut-log", "window-running-held" })
+    for (const char *expected :
+        { "window-panel1", "window-inputPanel", "window-processingPanel", "window-outputPanel",
+            "window-settingsPanel", "window-eventLogPanel", "window-aboutPanel", "dialog-ignore",
+            "dialog-custom-pattern", "window-running", "window-running-log", "window-running-own-focus",
+            "window-running-cut", "window-running-cut-log", "window-running-held" })
         EXPECT_TRUE(names.contains(QString::fromLatin1(expected))) << expected;
     for (const QString &file : files)
         EXPECT_TRUE(runs_test::looksRendered(QImage(file))) << qPrintable(file);

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Screenshots.h"
 
-#include "RunsTestSupport.h"
 #include "DoctorFixture.h"
+#include "RunsTestSupport.h"
 
 #include "omvara/config/Instrument.h"
 #include "omvara/window/CustomRegExDialog.h"
 #include "omvara/window/IgnoreDialog.h"
 #include "omvara/window/PortDoctorDialog.h"
-#include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/ProcessingPanel.h"
+#include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/RunControl.h"
 #include "omvara/window/RunPanel.h"
 #include "omvara/worker/keys/recording/RecordingKeyInjector.h"
@@ -19,11 +19,11 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QPalette>
 #include <QHash>
+#include <QPalette>
 #include <QPixmap>
-#include <QTabWidget>
 #include <QPlainTextEdit>
+#include <QTabWidget>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -78,7 +78,8 @@ QStringList renderScreenshots(const QString &folder)
     QStringList written;
     QDir().mkpath(folder);
     Harness h;
-    auto &port = h.sim->addPort(QStringLiteral("COM3"), QStringLiteral("USB Serial Port"), QStringLiteral("FTDI"));
+    auto &port
+        = h.sim->addPort(QStringLiteral("COM3"), QStringLiteral("USB Serial Port"), QStringLiteral("FTDI"));
     port.setNoModemLines(true);
     omvara::config::Config settings = Harness::settingsFor(QStringLiteral("COM3"));
     settings.setInstrument(omvara::config::ConfigHelper::Instrument::SARTORIUS);
@@ -87,7 +88,7 @@ QStringList renderScreenshots(const QString &folder)
     settings.setDecimalSeparator(omvara::config::ConfigHelper::DecimalSeparator::COMMA);
     settings.setOutputTerminator(omvara::config::ConfigHelper::OutputTerminator::ENTER);
     h.storeSettings(settings);
-    if (!h.start({QStringLiteral("COM3")}))
+    if (!h.start({ QStringLiteral("COM3") }))
         return written;
     omvara::RadezoZiDadFrame2 &frame = h.frame();
     frame.resize(920, 580);
@@ -119,11 +120,12 @@ QStringList renderScreenshots(const QString &folder)
     // "Why?" for a CH340 adapter that brltty claims, of a user not yet in dialout.
     QTemporaryDir systemRoot;
     auto system = std::make_shared<doctor_test::FixtureSystem>(systemRoot.path());
-    system->adapter(QStringLiteral("ttyUSB0"), QStringLiteral("1a86"), QStringLiteral("7523"), QStringLiteral("ch341-uart"));
+    system->adapter(QStringLiteral("ttyUSB0"), QStringLiteral("1a86"), QStringLiteral("7523"),
+        QStringLiteral("ch341-uart"));
     system->file(QStringLiteral("/usr/bin/brltty"));
     system->file(QStringLiteral("/usr/bin/apt-get"));
     system->file(QStringLiteral("/usr/lib/udev/rules.d/85-brltty.rules"),
-                 "ENV{PRODUCT}==\"1a86/7523/*\", ENV{BRLTTY_BRAILLE_DRIVER}=\"bm\", GOTO=\"brltty_usb_run\"\n");
+        "ENV{PRODUCT}==\"1a86/7523/*\", ENV{BRLTTY_BRAILLE_DRIVER}=\"bm\", GOTO=\"brltty_usb_run\"\n");
     system->process(612, QStringLiteral("brltty"));
     system->allowed = false;
     system->me.databaseGroups = { 1000 };

@@ -1,22 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "RunsTestSupport.h"
 
+#include "omvara/config/ConfigStore.h"
+#include "omvara/util/Bundle.h"
+#include "omvara/util/ProcessProperties.h"
 #include "omvara/window/DecimalSeparatorBox.h"
 #include "omvara/window/OutputPanel.h"
 #include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/RunControl.h"
 #include "omvara/window/TraySupport.h"
-#include "omvara/config/ConfigStore.h"
-#include "omvara/util/Bundle.h"
 #include "portlink/FriendlyPortUtil.h"
-#include "omvara/util/ProcessProperties.h"
 #include "portlink/SerialPortLocal.h"
 
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
-#include <QTextDocument>
 #include <QTabWidget>
+#include <QTextDocument>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -52,7 +52,7 @@ TEST(StartupResources, ShippedIconsAreFoundInTheirFourSizes)
     runs_test::app();
     const QList<QIcon> icons = omvara::StartupSequence::windowIcons();
     ASSERT_EQ(icons.size(), 4);
-    const int sizes[] = {32, 24, 20, 16};
+    const int sizes[] = { 32, 24, 20, 16 };
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(icons[i].availableSizes().value(0), QSize(sizes[i], sizes[i]));
     EXPECT_TRUE(omvara::StartupSequence::createImageIcon(QStringLiteral(":/icons/Omvara64.png")).isNull());
@@ -68,10 +68,11 @@ TEST(StartupFailures, MissingResourceKeyEndsWithStatusFour)
         QString key;
     };
     const QList<Case> cases = {
-        {QStringLiteral("omvara.Omvara"), QStringLiteral("line.count")},
-        {QStringLiteral("omvara.Omvara"), QStringLiteral("RadezoZiDadFrame2.startStopJButton.text")},
-        {QStringLiteral("omvara.config.ConfigBundle"), omvara::config::ConfigHelper::requiredKeys().value(0)},
-        {QStringLiteral("omvara.worker.WorkerBundle"), QStringLiteral("stopped")},
+        { QStringLiteral("omvara.Omvara"), QStringLiteral("line.count") },
+        { QStringLiteral("omvara.Omvara"), QStringLiteral("RadezoZiDadFrame2.startStopJButton.text") },
+        { QStringLiteral("omvara.config.ConfigBundle"),
+            omvara::config::ConfigHelper::requiredKeys().value(0) },
+        { QStringLiteral("omvara.worker.WorkerBundle"), QStringLiteral("stopped") },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE((c.bundle + QLatin1Char(' ') + c.key).toStdString());
@@ -86,8 +87,9 @@ TEST(StartupFailures, MissingResourceKeyEndsWithStatusFour)
         EXPECT_EQ(h.exitStatus, 4);
         ASSERT_EQ(h.messages.size(), 1u);
         EXPECT_EQ(h.messages[0].title, QStringLiteral("Fatal error"));
-        EXPECT_EQ(h.messages[0].text, QStringLiteral("Program files seem to be damaged or missing!\n"
-                                                      "Try downloading and reinstalling the program."));
+        EXPECT_EQ(h.messages[0].text,
+            QStringLiteral("Program files seem to be damaged or missing!\n"
+                           "Try downloading and reinstalling the program."));
         EXPECT_EQ(h.frame().tabbedPane, nullptr) << "nothing was built";
     }
 }
@@ -95,12 +97,14 @@ TEST(StartupFailures, MissingResourceKeyEndsWithStatusFour)
 TEST(StartupFailures, SerialLibraryThatCannotBeLoadedEndsWithStatusTwo)
 {
     Harness h;
-    h.nativeSide = portlink::testing::ScopedNativeSide::failingLoad(QStringLiteral("cannot open shared object file"));
+    h.nativeSide
+        = portlink::testing::ScopedNativeSide::failingLoad(QStringLiteral("cannot open shared object file"));
     EXPECT_FALSE(h.start());
     EXPECT_EQ(h.exitStatus, 2);
     ASSERT_EQ(h.messages.size(), 1u);
     EXPECT_EQ(h.messages[0].title, text("fatal.error"));
-    EXPECT_TRUE(h.messages[0].text.startsWith(text("library.plkwin.not.found.or.not.matching.your.system") + " ("));
+    EXPECT_TRUE(
+        h.messages[0].text.startsWith(text("library.plkwin.not.found.or.not.matching.your.system") + " ("));
     EXPECT_TRUE(h.messages[0].text.endsWith(text("program.will.now.exit")));
 }
 
@@ -109,9 +113,9 @@ TEST(StartupPorts, CommandLinePortIsTheOnlyPortAndIsStored)
     Harness h;
     h.sim->addPort(QStringLiteral("COM3"));
     h.storeSettings(Harness::settingsFor(QStringLiteral("COM3")));
-    ASSERT_TRUE(h.start({QStringLiteral("--prefs-file"), QStringLiteral("x.txt"), QStringLiteral("COM7")}));
+    ASSERT_TRUE(h.start({ QStringLiteral("--prefs-file"), QStringLiteral("x.txt"), QStringLiteral("COM7") }));
     EXPECT_EQ(h.startup().portArgument(), QStringLiteral("COM7"));
-    EXPECT_EQ(h.frame().getPorts(), QStringList{QStringLiteral("COM7")});
+    EXPECT_EQ(h.frame().getPorts(), QStringList { QStringLiteral("COM7") });
     EXPECT_EQ(h.frame().getConfig().getPort(), QStringLiteral("COM7"));
     EXPECT_TRUE(h.messages.empty());
 }
@@ -120,9 +124,10 @@ TEST(StartupPorts, EnumeratedPortsWithoutArgument)
 {
     Harness h;
     h.sim->addPort(QStringLiteral("COM3"), QStringLiteral("USB Serial Port"), QStringLiteral("FTDI"));
-    h.sim->addPort(QStringLiteral("COM4"), QStringLiteral("Communications Port"), QStringLiteral("(Standard port types)"));
+    h.sim->addPort(QStringLiteral("COM4"), QStringLiteral("Communications Port"),
+        QStringLiteral("(Standard port types)"));
     ASSERT_TRUE(h.start());
-    EXPECT_EQ(h.frame().getPorts(), (QStringList{QStringLiteral("COM3"), QStringLiteral("COM4")}));
+    EXPECT_EQ(h.frame().getPorts(), (QStringList { QStringLiteral("COM3"), QStringLiteral("COM4") }));
     EXPECT_TRUE(h.messages.empty());
     portlink::FriendlyPortUtil::reset();
 }
@@ -145,16 +150,18 @@ TEST(StartupSettings, FailedSaveOnCloseIsToldAndStillEndsWithStatusZero)
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     h.prefsFile = h.dir.filePath(QStringLiteral("blocker/prefs.txt"));
-    omvara::util::ProcessProperties::set(omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, h.prefsFile);
+    omvara::util::ProcessProperties::set(
+        omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, h.prefsFile);
     omvara::prefs::FilePreferencesFactory::forgetPreferencesFile();
     h.factory = std::make_unique<omvara::prefs::FilePreferencesFactory>();
 
-    ASSERT_TRUE(h.start({QStringLiteral("COM3")}));
+    ASSERT_TRUE(h.start({ QStringLiteral("COM3") }));
     QList<int> closed;
-    QObject::connect(&h.startup(), &omvara::StartupSequence::closed, [&](int status) { closed.append(status); });
+    QObject::connect(
+        &h.startup(), &omvara::StartupSequence::closed, [&](int status) { closed.append(status); });
     h.messages.clear();
     h.frame().close();
-    EXPECT_EQ(closed, QList<int>{0});
+    EXPECT_EQ(closed, QList<int> { 0 });
     EXPECT_TRUE(h.shown(text("error"), text("access.error.while.saving.settings")));
 }
 
@@ -169,11 +176,11 @@ TEST(StartupSettings, InvalidStoredSettingsAreNamedWithTheValuesTheyGot)
     node->put(QStringLiteral("inputTerminator"), QStringLiteral("999"));
     node->put(QStringLiteral("delay"), QStringLiteral("abc"));
     node->flush();
-    ASSERT_TRUE(h.start({QStringLiteral("COM3")}));
+    ASSERT_TRUE(h.start({ QStringLiteral("COM3") }));
     ASSERT_TRUE(h.shown(text("error.while.loading.settings"), text("invalid.settings.replaced.by.defaults")));
     const QString message = h.messages.front().text;
     EXPECT_TRUE(message.contains(QStringLiteral("inputTerminator: \"999\" \u2192 ")
-                    + QString::number(h.frame().getConfig().getInputTerminator())))
+        + QString::number(h.frame().getConfig().getInputTerminator())))
         << message.toStdString();
     EXPECT_TRUE(message.contains(QStringLiteral("delay: \"abc\" \u2192 ") + h.frame().getConfig().getDelay()))
         << message.toStdString();
@@ -185,18 +192,19 @@ TEST(StartupSettings, ClosingTheWindowSavesWhatTheControlsShow)
     h.sim->addPort(QStringLiteral("COM3"));
     h.sim->addPort(QStringLiteral("COM5"));
     h.storeSettings(Harness::settingsFor(QStringLiteral("COM3")));
-    ASSERT_TRUE(h.start({QStringLiteral("COM5")}));
+    ASSERT_TRUE(h.start({ QStringLiteral("COM5") }));
     QList<int> closed;
-    QObject::connect(&h.startup(), &omvara::StartupSequence::closed, [&](int status) { closed.append(status); });
+    QObject::connect(
+        &h.startup(), &omvara::StartupSequence::closed, [&](int status) { closed.append(status); });
     h.frame().close();
-    EXPECT_EQ(closed, QList<int>{0});
+    EXPECT_EQ(closed, QList<int> { 0 });
     EXPECT_TRUE(h.messages.empty());
 
     omvara::config::Config reread;
     omvara::prefs::FilePreferencesFactory::forgetPreferencesFile();
     omvara::prefs::FilePreferencesFactory other;
     omvara::config::ConfigStore store(other);
-    store.loadConfig(reread, {QStringLiteral("COM3"), QStringLiteral("COM5")});
+    store.loadConfig(reread, { QStringLiteral("COM3"), QStringLiteral("COM5") });
     EXPECT_EQ(reread.getPort(), QStringLiteral("COM5"));
     EXPECT_EQ(reread.getPrevPort(), QStringLiteral("COM5"));
 }
@@ -209,7 +217,8 @@ TEST(StartupUpdateCheck, StartsOnlyOnADrawOfZeroAndWhenEnabled)
         int draw;
         int expected;
     };
-    for (const Case c : {Case{true, 0, 1}, Case{true, 1, 0}, Case{true, 3, 0}, Case{false, 0, 0}}) {
+    for (const Case c :
+        { Case { true, 0, 1 }, Case { true, 1, 0 }, Case { true, 3, 0 }, Case { false, 0, 0 } }) {
         SCOPED_TRACE(testing::Message() << "enabled " << c.enabled << " draw " << c.draw);
         Harness h;
         h.sim->addPort(QStringLiteral("COM3"));
@@ -217,7 +226,7 @@ TEST(StartupUpdateCheck, StartsOnlyOnADrawOfZeroAndWhenEnabled)
         settings.checkForUpdates = c.enabled;
         h.storeSettings(settings);
         h.updateDraw = c.draw;
-        ASSERT_TRUE(h.start({QStringLiteral("COM3")}));
+        ASSERT_TRUE(h.start({ QStringLiteral("COM3") }));
         EXPECT_EQ(h.updateChecksStarted, c.expected);
     }
 }
@@ -273,7 +282,7 @@ TEST_F(AutoStart, SamePortStartsAtOnce)
 TEST_F(AutoStart, CommandLinePortSkipsThePreviousPortCheck)
 {
     prepare(true, QStringLiteral("COM9"));
-    ASSERT_TRUE(h.start({QStringLiteral("COM3")}));
+    ASSERT_TRUE(h.start({ QStringLiteral("COM3") }));
     EXPECT_TRUE(h.messages.empty());
     ASSERT_TRUE(runUntil([&] { return h.startup().runControl()->isRunning(); }));
     h.startup().runControl()->stop();
@@ -292,9 +301,10 @@ TEST(StartupWindow, ToolTipsWrapAndLabelsOfDisabledControlsAreGreyed)
     omvara::config::Config settings = runs_test::Harness::settingsFor(QStringLiteral("COM3"));
     settings.setInstrument(omvara::config::ConfigHelper::Instrument::BARCODE_ALPHA); // no decimal separator
     h.storeSettings(settings);
-    ASSERT_TRUE(h.start({QStringLiteral("COM3")}));
+    ASSERT_TRUE(h.start({ QStringLiteral("COM3") }));
     omvara::RadezoZiDadFrame2 &f = h.frame();
-    EXPECT_TRUE(Qt::mightBeRichText(f.startStopJButton->toolTip())) << f.startStopJButton->toolTip().toStdString();
+    EXPECT_TRUE(Qt::mightBeRichText(f.startStopJButton->toolTip()))
+        << f.startStopJButton->toolTip().toStdString();
     ASSERT_FALSE(f.outputPanel->decimalSeparatorBox->isEnabled());
     EXPECT_FALSE(f.outputPanel->label4->isEnabled());
     f.outputPanel->decimalSeparatorBox->setEnabled(true);

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "RunsTestSupport.h"
 
-#include "omvara/window/StatusLine.h"
-#include "omvara/util/Bundle.h"
-#include "omvara/window/links/JLabelHtml.h"
 #include "omvara/update/UpdateWorker.h"
+#include "omvara/util/Bundle.h"
+#include "omvara/window/StatusLine.h"
+#include "omvara/window/links/JLabelHtml.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ class StatusLineTest : public runs_test::WithApp, public ::testing::Test
 protected:
     void SetUp() override { runs_test::app(); }
     omvara::links::JLabelHtml label;
-    omvara::StatusLine status{&label};
+    omvara::StatusLine status { &label };
 };
 
 TEST_F(StatusLineTest, UpdateTextsShowWhileStopped)

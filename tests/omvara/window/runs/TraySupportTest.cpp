@@ -24,8 +24,8 @@ protected:
     }
     void install()
     {
-        tray = std::make_unique<omvara::TraySupport>(&window, QIcon(), [this] { return notify; },
-                                                     std::make_unique<FakeTrayIcon>(state));
+        tray = std::make_unique<omvara::TraySupport>(
+            &window, QIcon(), [this] { return notify; }, std::make_unique<FakeTrayIcon>(state));
     }
     void iconify() { window.setWindowState(window.windowState() | Qt::WindowMinimized); }
 
@@ -42,7 +42,7 @@ TEST_F(TraySupportTest, IconifyGoesToTheTrayAndDoubleClickRestores)
     iconify();
     EXPECT_TRUE(state.visible);
     ASSERT_TRUE(runUntil([&] { return !window.isVisible(); }));
-    EXPECT_EQ(state.messages, QStringList{QStringLiteral("Omvara|") + omvara::TraySupport::balloonText()});
+    EXPECT_EQ(state.messages, QStringList { QStringLiteral("Omvara|") + omvara::TraySupport::balloonText() });
 
     ASSERT_TRUE(state.doubleClick);
     state.doubleClick();

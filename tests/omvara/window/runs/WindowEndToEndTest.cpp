@@ -7,9 +7,9 @@
 // brings the window back, and closing the window saves and exits with 0.
 // A picture of the running window with its event log is kept in the build folder.
 // SIGTERM ends the window as closing it does, and SIGPIPE does not end it.
+#include "../../worker/output/XtermReceiver.h"
 #include "QtPrinters.h"
 #include "XServer.h"
-#include "../../worker/output/XtermReceiver.h"
 
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigStore.h"
@@ -65,11 +65,14 @@ bool waitFor(const std::function<bool()> &condition, int milliseconds = 15000)
 
 QStringList windows(const QStringList &searchArgs)
 {
-    return run(QStringLiteral("xdotool"), QStringList{QStringLiteral("search")} + searchArgs)
+    return run(QStringLiteral("xdotool"), QStringList { QStringLiteral("search") } + searchArgs)
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-bool windowShown() { return !windows({"--onlyvisible", "--name", WindowTitle}).isEmpty(); }
+bool windowShown()
+{
+    return !windows({ "--onlyvisible", "--name", WindowTitle }).isEmpty();
+}
 
 class Process
 {
@@ -114,22 +117,24 @@ TEST(WindowEndToEnd, AutomaticStartTypesIntoTheXtermFromTheTrayAndCloseSaves)
     env.remove("DBUS_SESSION_BUS_ADDRESS"); // the XEmbed tray of trayer, not a desktop's
 
     Process tray(env);
-    tray->start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120",
-                           "--heighttype", "pixel", "--height", "32", "--transparent", "false"});
+    tray->start("trayer",
+        { "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120", "--heighttype",
+            "pixel", "--height", "32", "--transparent", "false" });
     ASSERT_TRUE(tray->waitForStarted(5000));
-    ASSERT_TRUE(waitFor([] { return !windows({"--class", "trayer"}).isEmpty(); }));
+    ASSERT_TRUE(waitFor([] { return !windows({ "--class", "trayer" }).isEmpty(); }));
 
     XtermReceiver xterm;
     ASSERT_TRUE(xterm.ready()) << xterm.error().toStdString();
 
     Process simulator(env);
-    simulator->start(QStringLiteral(OMVARA_PROGRAM), {"--simulate", "SARTORIUS", "--interval", "200"});
+    simulator->start(QStringLiteral(OMVARA_PROGRAM), { "--simulate", "SARTORIUS", "--interval", "200" });
     const QString pty = simulator.readLine();
     ASSERT_TRUE(pty.startsWith("/dev/pts/")) << pty.toStdString();
 
     // Settings: automatic start on the simulated balance, to the tray at once.
     const QString prefsFile = home.filePath("prefs.txt");
-    omvara::util::ProcessProperties::set(omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, prefsFile);
+    omvara::util::ProcessProperties::set(
+        omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, prefsFile);
     omvara::prefs::FilePreferencesFactory::forgetPreferencesFile();
     {
         omvara::prefs::FilePreferencesFactory factory;
@@ -157,12 +162,12 @@ TEST(WindowEndToEnd, AutomaticStartTypesIntoTheXtermFromTheTrayAndCloseSaves)
 
     Process omvara(env);
     omvara->setProcessChannelMode(QProcess::MergedChannels);
-    omvara->start(QStringLiteral(OMVARA_PROGRAM), {"--prefs-file", prefsFile, pty});
+    omvara->start(QStringLiteral(OMVARA_PROGRAM), { "--prefs-file", prefsFile, pty });
     ASSERT_TRUE(omvara->waitForStarted(5000));
     const auto output = [&] { return QString::fromLocal8Bit(omvara->readAll()).toStdString(); };
 
     // Running and in the tray: the window exists but is not shown.
-    ASSERT_TRUE(waitFor([] { return !windows({"--name", WindowTitle}).isEmpty(); })) << output();
+    ASSERT_TRUE(waitFor([] { return !windows({ "--name", WindowTitle }).isEmpty(); })) << output();
     ASSERT_TRUE(waitFor([] { return !windowShown(); })) << "the window did not go to the tray";
     ASSERT_TRUE(xterm.focus()) << xterm.error().toStdString();
 
@@ -177,22 +182,23 @@ TEST(WindowEndToEnd, AutomaticStartTypesIntoTheXtermFromTheTrayAndCloseSaves)
     // A double click on the tray icon brings the window back.
     const QString pid = QString::number(omvara->processId());
     QString icon;
-    for (const QString &w : windows({"--pid", pid})) {
-        const QString geometry = run("xdotool", {"getwindowgeometry", w});
+    for (const QString &w : windows({ "--pid", pid })) {
+        const QString geometry = run("xdotool", { "getwindowgeometry", w });
         const auto size = QRegularExpression(QStringLiteral("Geometry: (\\d+)x(\\d+)")).match(geometry);
         if (size.hasMatch() && size.captured(1).toInt() <= 64 && size.captured(2).toInt() <= 64
-            && run("xwininfo", {"-id", w}).contains(QStringLiteral("IsViewable")))
+            && run("xwininfo", { "-id", w }).contains(QStringLiteral("IsViewable")))
             icon = w;
     }
     ASSERT_FALSE(icon.isEmpty()) << "no tray icon of the program";
-    run("xdotool", {"mousemove", "--window", icon, "8", "8", "click", "--repeat", "2", "--delay", "60", "1"});
+    run("xdotool",
+        { "mousemove", "--window", icon, "8", "8", "click", "--repeat", "2", "--delay", "60", "1" });
     ASSERT_TRUE(waitFor(windowShown)) << "a double click on the tray icon did not restore the window";
-    const QString window = windows({"--onlyvisible", "--name", WindowTitle}).value(0);
+    const QString window = windows({ "--onlyvisible", "--name", WindowTitle }).value(0);
 
     // A picture of the running window with its event log (running: Start/Stop, Event log, About).
-    run("xdotool", {"mousemove", "--window", window, "130", "18", "click", "1"});
+    run("xdotool", { "mousemove", "--window", window, "130", "18", "click", "1" });
     QThread::msleep(700);
-    run("import", {"-window", window, QStringLiteral(OMVARA_SCREENSHOT_DIR "/running-window.png")});
+    run("import", { "-window", window, QStringLiteral(OMVARA_SCREENSHOT_DIR "/running-window.png") });
 
     // Closing the window during the run (no question: see above) saves the
     // settings and ends the program with 0.
@@ -206,7 +212,7 @@ TEST(WindowEndToEnd, AutomaticStartTypesIntoTheXtermFromTheTrayAndCloseSaves)
     omvara::prefs::FilePreferencesFactory factory;
     omvara::config::ConfigStore store(factory);
     omvara::config::Config saved;
-    store.loadConfig(saved, {pty});
+    store.loadConfig(saved, { pty });
     EXPECT_EQ(saved.getPort(), pty);
     EXPECT_EQ(saved.getPrevPort(), pty);
     EXPECT_EQ(saved.getInstrument(), &ConfigHelper::Instrument::SARTORIUS);
@@ -231,7 +237,8 @@ bool holds(qint64 pid, const QString &device)
 TEST(WindowEndToEnd, SigtermSavesAndClosesThePortForTheNextProgram_SigpipeIsNoEnd)
 {
     x_server::PrivateServer server;
-    ASSERT_FALSE(server.display().isEmpty()) << "an X server (Xvfb) is needed: " << server.error().toStdString();
+    ASSERT_FALSE(server.display().isEmpty())
+        << "an X server (Xvfb) is needed: " << server.error().toStdString();
     x_server::UseDisplay use(server);
 
     QTemporaryDir home;
@@ -242,12 +249,13 @@ TEST(WindowEndToEnd, SigtermSavesAndClosesThePortForTheNextProgram_SigpipeIsNoEn
     env.remove("DBUS_SESSION_BUS_ADDRESS");
 
     Process simulator(env);
-    simulator->start(QStringLiteral(OMVARA_PROGRAM), {"--simulate", "SARTORIUS", "--interval", "200"});
+    simulator->start(QStringLiteral(OMVARA_PROGRAM), { "--simulate", "SARTORIUS", "--interval", "200" });
     const QString pty = simulator.readLine();
     ASSERT_TRUE(pty.startsWith("/dev/pts/")) << pty.toStdString();
 
     const QString prefsFile = home.filePath("prefs.txt");
-    omvara::util::ProcessProperties::set(omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, prefsFile);
+    omvara::util::ProcessProperties::set(
+        omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, prefsFile);
     const auto store = [] {
         omvara::prefs::FilePreferencesFactory::forgetPreferencesFile();
         return std::make_unique<omvara::prefs::FilePreferencesFactory>();
@@ -268,12 +276,13 @@ TEST(WindowEndToEnd, SigtermSavesAndClosesThePortForTheNextProgram_SigpipeIsNoEn
         SCOPED_TRACE(round);
         Process omvara(env);
         omvara->setProcessChannelMode(QProcess::MergedChannels);
-        omvara->start(QStringLiteral(OMVARA_PROGRAM), {"--prefs-file", prefsFile, pty});
+        omvara->start(QStringLiteral(OMVARA_PROGRAM), { "--prefs-file", prefsFile, pty });
         ASSERT_TRUE(omvara->waitForStarted(5000));
         const auto output = [&] { return QString::fromLocal8Bit(omvara->readAll()).toStdString(); };
         const qint64 pid = omvara->processId();
-        ASSERT_TRUE(waitFor([&] { return holds(pid, pty); })) << "the run did not open " << pty.toStdString()
-                                                             << "\n" << output();
+        ASSERT_TRUE(waitFor([&] { return holds(pid, pty); }))
+            << "the run did not open " << pty.toStdString() << "\n"
+            << output();
         if (round == 1) {
             ::kill(pid_t(pid), SIGPIPE);
             ASSERT_FALSE(omvara->waitForFinished(300)) << "SIGPIPE ended the window";
@@ -287,7 +296,7 @@ TEST(WindowEndToEnd, SigtermSavesAndClosesThePortForTheNextProgram_SigpipeIsNoEn
     auto factory = store();
     omvara::config::ConfigStore settingsStore(*factory);
     omvara::config::Config saved;
-    settingsStore.loadConfig(saved, {QStringLiteral("/dev/ttyUSB9"), pty});
+    settingsStore.loadConfig(saved, { QStringLiteral("/dev/ttyUSB9"), pty });
     EXPECT_EQ(saved.getPort(), pty) << "the settings were not saved at SIGTERM";
     omvara::util::ProcessProperties::remove(omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE);
 }

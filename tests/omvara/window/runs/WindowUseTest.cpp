@@ -3,6 +3,7 @@
 // and dark themes, the chart, the tray, closing it during a run, the first start.
 #include "RunsTestSupport.h"
 
+#include "omvara/util/Bundle.h"
 #include "omvara/window/Contrast.h"
 #include "omvara/window/EventLog.h"
 #include "omvara/window/InputPanel.h"
@@ -13,7 +14,6 @@
 #include "omvara/window/SettingsPanel.h"
 #include "omvara/window/StatusLine.h"
 #include "omvara/window/UserState.h"
-#include "omvara/util/Bundle.h"
 
 #include <QFile>
 #include <QLabel>
@@ -70,7 +70,8 @@ void logEveryKind(omvara::EventLog &log)
     log.appendDataLine(now, QStringLiteral("+    12.345 g  <CR>"), QStringLiteral("12.35"), 1);
     log.markDataLine(1, omvara::valueMark(omvara::ValueFate::Typed, QStringLiteral("12,35")));
     log.appendDataLine(now, QStringLiteral("+    12.500 g  <CR>"), QStringLiteral("12.50"), 2);
-    log.markDataLine(2, omvara::valueMark(omvara::ValueFate::NotTyped, QStringLiteral("12.50"), QStringLiteral("focus")));
+    log.markDataLine(
+        2, omvara::valueMark(omvara::ValueFate::NotTyped, QStringLiteral("12.50"), QStringLiteral("focus")));
     log.appendDataLine(now, QStringLiteral("+    12.600 g  <CR>"), QStringLiteral("12.60"), 3);
     log.markDataLine(3, omvara::valueMark(omvara::ValueFate::Held, QStringLiteral("12.60")));
     log.appendDataLine(now, QStringLiteral("    High        <CR>"), QStringLiteral("High"), 4);
@@ -90,8 +91,9 @@ double lowestContrast(const QPlainTextEdit &pane, QString &where)
             if (fragment.text().trimmed().isEmpty())
                 continue;
             const QTextCharFormat format = fragment.charFormat();
-            const QColor fg = format.foreground().style() == Qt::NoBrush ? pane.palette().color(QPalette::Text)
-                                                                         : format.foreground().color();
+            const QColor fg = format.foreground().style() == Qt::NoBrush
+                ? pane.palette().color(QPalette::Text)
+                : format.foreground().color();
             const QColor bg = format.background().style() == Qt::NoBrush ? base : format.background().color();
             const double ratio = omvara::contrastRatio(fg, bg);
             if (ratio < lowest) {
@@ -111,7 +113,7 @@ TEST(WindowColours, EveryMarkOfTheLogIsReadableOnLightAndDarkPalettes)
         const char *name;
         QPalette palette;
     };
-    for (const Case &c : {Case{"light", lightPalette()}, Case{"dark", darkPalette()}}) {
+    for (const Case &c : { Case { "light", lightPalette() }, Case { "dark", darkPalette() } }) {
         SCOPED_TRACE(c.name);
         QPlainTextEdit pane;
         pane.setPalette(c.palette);
@@ -147,11 +149,11 @@ TEST(WindowChart, TicksOnRoundNumbersWholeTimeLabelsAndAGapWhereTheDeviceWasAway
     chart.show();
     settle();
     const QDateTime start = QDateTime::currentDateTime();
-    const double readings[] = {110.673, 111.02, 112.4181, 110.9, 113.377};
+    const double readings[] = { 110.673, 111.02, 112.4181, 110.9, 113.377 };
     for (int i = 0; i < 5; ++i)
         chart.add(start.addSecs(i), readings[i]);
     // The axis ends on round numbers (not 110.673 - margin).
-    for (const double end : {chart.valueMin(), chart.valueMax()})
+    for (const double end : { chart.valueMin(), chart.valueMax() })
         EXPECT_NEAR(end * 2, std::round(end * 2), 1e-9) << end;
     EXPECT_LE(chart.valueMin(), 110.673);
     EXPECT_GE(chart.valueMax(), 113.377);
@@ -173,7 +175,8 @@ class WindowUse : public ::testing::Test
 protected:
     void SetUp() override
     {
-        com3 = &h.sim->addPort(QStringLiteral("COM3"), QStringLiteral("USB Serial Port"), QStringLiteral("FTDI"));
+        com3 = &h.sim->addPort(
+            QStringLiteral("COM3"), QStringLiteral("USB Serial Port"), QStringLiteral("FTDI"));
         com3->setNoModemLines(true);
     }
     void startWindow(bool tray)
@@ -183,8 +186,9 @@ protected:
         settings.notifyWhenMinimizedToTray = false;
         h.fakeTray = true;
         h.storeSettings(settings);
-        ASSERT_TRUE(h.start({QStringLiteral("COM3")}));
-        QObject::connect(&h.startup(), &omvara::StartupSequence::closed, [this](int status) { closed.append(status); });
+        ASSERT_TRUE(h.start({ QStringLiteral("COM3") }));
+        QObject::connect(
+            &h.startup(), &omvara::StartupSequence::closed, [this](int status) { closed.append(status); });
         runs = h.startup().runControl();
     }
     void showWindow()
@@ -193,7 +197,10 @@ protected:
         h.frame().show();
         settle();
     }
-    bool startRun() { return runs->start() && runUntil([&] { return runs->isRunning(); }); }
+    bool startRun()
+    {
+        return runs->start() && runUntil([&] { return runs->isRunning(); });
+    }
 
     Harness h;
     portlink::testing::SimulatedPort *com3 = nullptr;
@@ -208,8 +215,10 @@ TEST_F(WindowUse, ALongStatusTextWrapsAndNeverWidensTheWindow)
     h.frame().resize(680, 540);
     settle();
     // Long texts, and long words that cannot wrap (a path, a network address).
-    const QString path = QStringLiteral("/srv/lab/records/balance-room-2/").repeated(8) + QStringLiteral("records.csv");
-    const QString reason = QStringLiteral("tcp://a-very-long-host-name.of.the.laboratory.network.example:4001 ").repeated(8);
+    const QString path
+        = QStringLiteral("/srv/lab/records/balance-room-2/").repeated(8) + QStringLiteral("records.csv");
+    const QString reason
+        = QStringLiteral("tcp://a-very-long-host-name.of.the.laboratory.network.example:4001 ").repeated(8);
     h.startup().statusLine()->setText(omvara::StatusLine::Slot::Problem,
         text("run.ended.at").replace(QStringLiteral("{1}"), reason + path));
     omvara::RunPanel &panel = *h.frame().runPanel;
@@ -239,10 +248,10 @@ TEST_F(WindowUse, TheWindowKeepsItsSizePerUserOutsideTheSettings)
     h.frame().resize(745, 505);
     settle();
     h.frame().close();
-    ASSERT_EQ(closed, QList<int>{0});
+    ASSERT_EQ(closed, QList<int> { 0 });
     h.destroyWindow();
 
-    ASSERT_TRUE(h.start({QStringLiteral("COM3")}));
+    ASSERT_TRUE(h.start({ QStringLiteral("COM3") }));
     EXPECT_EQ(h.frame().size(), QSize(745, 505));
     // Not among the settings: neither in the settings file nor in an export.
     QFile prefs(h.prefsFile);
@@ -268,14 +277,15 @@ TEST_F(WindowUse, ClosingDuringARunAsksAndDoNotAskAgainIsKept)
         bool keepsRunning;
     };
     const Case cases[] = {
-        {true, 0, false, "close.keep.in.tray", false, true},
-        {true, 1, false, "close.keep.in.tray", true, false},
-        {false, 0, false, "close.stop.and.quit", true, false},
-        {false, 1, false, "close.stop.and.quit", false, true},
-        {true, 0, true, "close.keep.in.tray", false, true},
+        { true, 0, false, "close.keep.in.tray", false, true },
+        { true, 1, false, "close.keep.in.tray", true, false },
+        { false, 0, false, "close.stop.and.quit", true, false },
+        { false, 1, false, "close.stop.and.quit", false, true },
+        { true, 0, true, "close.keep.in.tray", false, true },
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(::testing::Message() << "tray " << c.tray << " choice " << c.choice << " checked " << c.checked);
+        SCOPED_TRACE(
+            ::testing::Message() << "tray " << c.tray << " choice " << c.choice << " checked " << c.checked);
         h.destroyWindow();
         closed.clear();
         h.choices.clear();
@@ -328,7 +338,7 @@ TEST_F(WindowUse, SessionEndAsksNothingAndEndsTheRun)
     ASSERT_TRUE(startRun());
     h.startup().endSession();
     EXPECT_TRUE(h.choices.empty());
-    EXPECT_EQ(closed, QList<int>{0});
+    EXPECT_EQ(closed, QList<int> { 0 });
     EXPECT_TRUE(runUntil([&] { return !runs->isRunning(); }));
 }
 
@@ -341,8 +351,9 @@ TEST_F(WindowUse, TrayMenuAndTooltipFollowTheRun)
             texts.append(entry.visible ? entry.text : QStringLiteral("(%1)").arg(entry.text));
         return texts;
     };
-    EXPECT_EQ(menuTexts(), (QStringList{text("tray.show"), text("tray.start"),
-                               QStringLiteral("(%1)").arg(text("tray.request.reading")), text("tray.quit")}));
+    EXPECT_EQ(menuTexts(),
+        (QStringList { text("tray.show"), text("tray.start"),
+            QStringLiteral("(%1)").arg(text("tray.request.reading")), text("tray.quit") }));
     EXPECT_EQ(h.trayState.toolTip, text("tray.tooltip.stopped"));
 
     // Start from the tray menu; a value arrives.
@@ -356,18 +367,18 @@ TEST_F(WindowUse, TrayMenuAndTooltipFollowTheRun)
     // Quit from the tray: no question, the run ends with the program.
     h.trayState.menu[3].action();
     EXPECT_TRUE(h.choices.empty());
-    EXPECT_EQ(closed, QList<int>{0});
+    EXPECT_EQ(closed, QList<int> { 0 });
 }
 
 TEST(WindowFirstStart, TheStartTabSaysWhatToDoFirstOnlyOnTheFirstStart)
 {
-    for (const bool stored : {false, true}) {
+    for (const bool stored : { false, true }) {
         SCOPED_TRACE(stored);
         Harness h;
         h.sim->addPort(QStringLiteral("COM3"));
         if (stored)
             h.storeSettings(Harness::settingsFor(QStringLiteral("COM3")));
-        ASSERT_TRUE(h.start({QStringLiteral("COM3")}));
+        ASSERT_TRUE(h.start({ QStringLiteral("COM3") }));
         QLabel *hint = h.frame().firstStartHint;
         ASSERT_NE(hint, nullptr);
         EXPECT_EQ(!hint->isHidden(), !stored);

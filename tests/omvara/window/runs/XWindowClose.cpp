@@ -8,7 +8,7 @@ bool closeWindow(unsigned long window)
     Display *display = XOpenDisplay(nullptr);
     if (!display)
         return false;
-    XEvent event{};
+    XEvent event {};
     event.xclient.type = ClientMessage;
     event.xclient.window = window;
     event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);

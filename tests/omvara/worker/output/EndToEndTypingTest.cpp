@@ -58,13 +58,14 @@ private:
 // A simulated SARTORIUS balance on a fresh pseudo-terminal.
 QString startSimulator(Program &simulator)
 {
-    simulator.start({"--simulate", "SARTORIUS", "--interval", "150"});
+    simulator.start({ "--simulate", "SARTORIUS", "--interval", "150" });
     return simulator.readLine();
 }
 
 QStringList headlessArguments(const QString &port)
 {
-    return {"--headless", "--set", "instrument=SARTORIUS", "--set", "outputTerminator=ENTER", "--set", "delay=2", port};
+    return { "--headless", "--set", "instrument=SARTORIUS", "--set", "outputTerminator=ENTER", "--set",
+        "delay=2", port };
 }
 
 } // namespace
@@ -88,7 +89,7 @@ TEST(EndToEnd, simulatedBalanceValues_areTypedIntoTheFocusedXterm)
         Program simulator(env), omvara(env);
         const QString port = startSimulator(simulator);
         ASSERT_TRUE(port.startsWith("/dev/pts/")) << port.toStdString();
-        omvara.start(QStringList{"--print"} + headlessArguments(port));
+        omvara.start(QStringList { "--print" } + headlessArguments(port));
         for (int i = 0; i < readings; ++i)
             values << omvara.readLine();
         EXPECT_EQ(omvara.stop(), 0) << omvara.process().readAllStandardError().toStdString();

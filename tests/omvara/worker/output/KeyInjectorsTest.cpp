@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "omvara/worker/keys/KeyInjectors.h"
 #include "omvara/util/Interruption.h"
 #include "omvara/util/ProcessProperties.h"
 #include "omvara/worker/keys/KeyCodes.h"
-#include "omvara/worker/keys/KeyInjectors.h"
-#include "omvara/worker/keys/recording/RecordingKeyInjector.h"
 #include "omvara/worker/keys/SessionLayout.h"
+#include "omvara/worker/keys/recording/RecordingKeyInjector.h"
 
 #include "QtPrinters.h"
 
@@ -23,7 +23,8 @@ namespace {
 class EnvGuard
 {
 public:
-    EnvGuard(const char *name, const char *value) : m_name(name)
+    EnvGuard(const char *name, const char *value)
+        : m_name(name)
     {
         if (const char *old = getenv(name))
             m_old = old, m_had = true;
@@ -51,7 +52,9 @@ QString failureOf(const QString &choice)
 
 TEST(KeyInjectors, unknownChoice_namesTheValidOnes)
 {
-    EXPECT_EQ(failureOf("windows"), "Unknown keyboard output \"windows\"; choose one of: auto, x11, uinput, virtual-keyboard, kwin, portal");
+    EXPECT_EQ(failureOf("windows"),
+        "Unknown keyboard output \"windows\"; choose one of: auto, x11, uinput, virtual-keyboard, kwin, "
+        "portal");
 }
 
 TEST(KeyInjectors, noDisplayAndNoUinput_failsNamingEveryBackendTried)
@@ -62,7 +65,8 @@ TEST(KeyInjectors, noDisplayAndNoUinput_failsNamingEveryBackendTried)
     const QString text = failureOf("auto");
     if (text == "<started>")
         GTEST_SKIP() << "this machine has a usable /dev/uinput";
-    EXPECT_TRUE(text.startsWith("No keyboard output could be used: X11: no display (DISPLAY is not set); uinput: cannot open /dev/uinput"))
+    EXPECT_TRUE(text.startsWith("No keyboard output could be used: X11: no display (DISPLAY is not set); "
+                                "uinput: cannot open /dev/uinput"))
         << text.toStdString();
 }
 
@@ -75,16 +79,21 @@ TEST(KeyInjectors, waylandBackendsOutsideADesktopSession_sayWhatIsMissing)
     EnvGuard folder("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit().constData());
     EnvGuard wayland("WAYLAND_DISPLAY", nullptr);
     EnvGuard bus("DBUS_SESSION_BUS_ADDRESS", nullptr);
-    const struct {
+    const struct
+    {
         const char *backend;
         const char *reason;
     } cases[] = {
-        {"kwin", "kwin: no Wayland display to connect to"},
-        {"portal", "portal: no session bus (DBUS_SESSION_BUS_ADDRESS is not set: not started in a desktop session)"},
+        { "kwin", "kwin: no Wayland display to connect to" },
+        { "portal",
+            "portal: no session bus (DBUS_SESSION_BUS_ADDRESS is not set: not started in a desktop "
+            "session)" },
     };
     for (const auto &c : cases) {
-        EXPECT_TRUE(failureOf(c.backend).startsWith(c.reason)) << c.backend << ": " << failureOf(c.backend).toStdString();
-        EXPECT_EQ(KeyInjectors::mayAskPermission(c.backend), QLatin1String(c.backend) == QLatin1String("portal"));
+        EXPECT_TRUE(failureOf(c.backend).startsWith(c.reason))
+            << c.backend << ": " << failureOf(c.backend).toStdString();
+        EXPECT_EQ(
+            KeyInjectors::mayAskPermission(c.backend), QLatin1String(c.backend) == QLatin1String("portal"));
     }
 }
 
@@ -110,22 +119,28 @@ TEST(KeyInjectors, commandLineOption_isTakenOutAndStored)
         QString stored;
         QString error;
     } cases[] = {
-        {{"--headless", "--keyboard=x11", "COM3"}, true, {"--headless", "COM3"}, "x11", ""},
-        {{"--keyboard", "UINPUT", "--print"}, true, {"--print"}, "uinput", ""},
-        {{"--keyboard=virtual-keyboard"}, true, {}, "virtual-keyboard", ""},
-        {{"--keyboard", "KWin"}, true, {}, "kwin", ""},
-        {{"--keyboard=portal"}, true, {}, "portal", ""},
-        {{"--keyboard=auto", "--keyboard=x11"}, true, {}, "x11", ""},
-        {{"--headless"}, true, {"--headless"}, "", ""},
-        {{"--keyboard=sendinput"}, false, {}, "", "unknown keyboard output \"sendinput\"; choose one of: auto, x11, uinput, virtual-keyboard, kwin, portal"},
-        {{"--headless", "--keyboard"}, false, {"--headless", "--keyboard"}, "", "--keyboard needs one of: auto, x11, uinput, virtual-keyboard, kwin, portal"},
-        {{"--keyboard-layout=us(dvorak)", "--keyboard=uinput", "COM3"}, true, {"COM3"}, "uinput", ""},
-        {{"--keyboard-layout", "xx"}, false, {}, "", "the keyboard layout \"xx\" is not known to this system"},
-        {{"--keyboard-layout=de(nosuchvariant)"}, false, {}, "",
-            "the keyboard layout \"de(nosuchvariant)\" is not known to this system"},
-        {{"--keyboard-layout=de,us"}, false, {}, "",
-            "the keyboard layout \"de,us\" is not of the form LAYOUT or LAYOUT(VARIANT), such as de or us(dvorak)"},
-        {{"--keyboard-layout"}, false, {}, "", "--keyboard-layout needs a layout such as de or us(dvorak)"},
+        { { "--headless", "--keyboard=x11", "COM3" }, true, { "--headless", "COM3" }, "x11", "" },
+        { { "--keyboard", "UINPUT", "--print" }, true, { "--print" }, "uinput", "" },
+        { { "--keyboard=virtual-keyboard" }, true, {}, "virtual-keyboard", "" },
+        { { "--keyboard", "KWin" }, true, {}, "kwin", "" },
+        { { "--keyboard=portal" }, true, {}, "portal", "" },
+        { { "--keyboard=auto", "--keyboard=x11" }, true, {}, "x11", "" },
+        { { "--headless" }, true, { "--headless" }, "", "" },
+        { { "--keyboard=sendinput" }, false, {}, "",
+            "unknown keyboard output \"sendinput\"; choose one of: auto, x11, uinput, virtual-keyboard, "
+            "kwin, portal" },
+        { { "--headless", "--keyboard" }, false, { "--headless", "--keyboard" }, "",
+            "--keyboard needs one of: auto, x11, uinput, virtual-keyboard, kwin, portal" },
+        { { "--keyboard-layout=us(dvorak)", "--keyboard=uinput", "COM3" }, true, { "COM3" }, "uinput", "" },
+        { { "--keyboard-layout", "xx" }, false, {}, "",
+            "the keyboard layout \"xx\" is not known to this system" },
+        { { "--keyboard-layout=de(nosuchvariant)" }, false, {}, "",
+            "the keyboard layout \"de(nosuchvariant)\" is not known to this system" },
+        { { "--keyboard-layout=de,us" }, false, {}, "",
+            "the keyboard layout \"de,us\" is not of the form LAYOUT or LAYOUT(VARIANT), such as de or "
+            "us(dvorak)" },
+        { { "--keyboard-layout" }, false, {}, "",
+            "--keyboard-layout needs a layout such as de or us(dvorak)" },
     };
     ProcessProperties::reset();
     for (Case &c : cases) {
@@ -145,11 +160,11 @@ TEST(KeyInjectors, commandLineOption_isTakenOutAndStored)
 
 TEST(KeyInjectors, waylandSession_triesTheWaylandWaysAndNeverX11)
 {
-    const QStringList waylandOrder {"virtual-keyboard", "kwin", "uinput", "portal"};
+    const QStringList waylandOrder { "virtual-keyboard", "kwin", "uinput", "portal" };
     {
         EnvGuard wayland("WAYLAND_DISPLAY", nullptr);
         EnvGuard session("XDG_SESSION_TYPE", "x11");
-        EXPECT_EQ(KeyInjectors::backendOrder(), QStringList({"x11", "uinput"}));
+        EXPECT_EQ(KeyInjectors::backendOrder(), QStringList({ "x11", "uinput" }));
     }
     {
         EnvGuard wayland("WAYLAND_DISPLAY", nullptr);
@@ -165,10 +180,11 @@ TEST(KeyInjectors, waylandSession_triesTheWaylandWaysAndNeverX11)
     const QString text = failureOf("auto");
     if (text == "<started>")
         GTEST_SKIP() << "this machine has a usable /dev/uinput";
-    EXPECT_TRUE(text.startsWith("No keyboard output could be used: virtual-keyboard: cannot connect to the Wayland"
-                                " display \"omvara-test-no-such-compositor\""))
+    EXPECT_TRUE(
+        text.startsWith("No keyboard output could be used: virtual-keyboard: cannot connect to the Wayland"
+                        " display \"omvara-test-no-such-compositor\""))
         << text.toStdString();
-    for (const char *part : {"; kwin: ", "; uinput: cannot open /dev/uinput", "; portal: "})
+    for (const char *part : { "; kwin: ", "; uinput: cannot open /dev/uinput", "; portal: " })
         EXPECT_TRUE(text.contains(part)) << part << " in " << text.toStdString();
     EXPECT_FALSE(text.contains("X11: ")) << text.toStdString();
 }

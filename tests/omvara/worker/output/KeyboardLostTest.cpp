@@ -27,7 +27,8 @@ namespace {
 
 QString workerText(const char *key)
 {
-    return omvara::util::Bundle::get(QStringLiteral("omvara.worker.WorkerBundle")).getString(QString::fromLatin1(key));
+    return omvara::util::Bundle::get(QStringLiteral("omvara.worker.WorkerBundle"))
+        .getString(QString::fromLatin1(key));
 }
 
 int countNotTyped(const QStringList &important)

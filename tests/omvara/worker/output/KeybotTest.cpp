@@ -22,9 +22,18 @@ namespace {
 
 constexpr int Shift = 16, Enter = 10, Tab = 9, F2 = 113;
 
-KeyEvent P(int code) { return KeyEvent::press(code); }
-KeyEvent R(int code) { return KeyEvent::release(code); }
-KeyEvent D(int ms) { return KeyEvent::pause(ms); }
+KeyEvent P(int code)
+{
+    return KeyEvent::press(code);
+}
+KeyEvent R(int code)
+{
+    return KeyEvent::release(code);
+}
+KeyEvent D(int ms)
+{
+    return KeyEvent::pause(ms);
+}
 
 std::vector<KeyEvent> operator+(std::vector<KeyEvent> a, const std::vector<KeyEvent> &b)
 {
@@ -33,11 +42,20 @@ std::vector<KeyEvent> operator+(std::vector<KeyEvent> a, const std::vector<KeyEv
 }
 
 // One key typed as part of a value: press, pause, release, pause.
-std::vector<KeyEvent> key(int code, int d) { return {P(code), D(d), R(code), D(d)}; }
+std::vector<KeyEvent> key(int code, int d)
+{
+    return { P(code), D(d), R(code), D(d) };
+}
 // A shifted key: both pressed, then released in reverse order.
-std::vector<KeyEvent> shifted(int code, int d) { return {P(Shift), D(d), P(code), D(d), R(code), D(d), R(Shift), D(d)}; }
+std::vector<KeyEvent> shifted(int code, int d)
+{
+    return { P(Shift), D(d), P(code), D(d), R(code), D(d), R(Shift), D(d) };
+}
 // A start or terminator key: no pause after the release.
-std::vector<KeyEvent> tap(int code, int d) { return {P(code), D(d), R(code)}; }
+std::vector<KeyEvent> tap(int code, int d)
+{
+    return { P(code), D(d), R(code) };
+}
 
 QString cannotType()
 {
@@ -113,15 +131,15 @@ TEST_F(KeybotTest, untypeableCharacters_areSkippedAndReportedTheRestIsTyped)
         std::vector<KeyEvent> typed;
         QStringList reports;
     } cases[] = {
-        {"12 kg", &KeyMapType::NUMERIC, key(49, 1) + key(50, 1) + tap(Enter, 1),
-            {cannot + " ", cannot + "k", cannot + "g"}},
-        {"1\r2", &KeyMapType::NUMERIC, key(49, 1) + key(50, 1) + tap(Enter, 1), {cannot + "<13>"}},
-        {"kg", &KeyMapType::ALPHANUMERIC_BASIC, tap(Enter, 1), {cannot + "k", cannot + "g"}},
-        {QString::fromUtf8("\xc3\xa9") + "1", &KeyMapType::ALPHANUMERIC_COMPLETE, key(49, 1) + tap(Enter, 1),
-            {cannot + "<233>"}},
-        {QString::fromUtf8("\xf0\x9f\x98\x80") + "1", &KeyMapType::ALPHANUMERIC_COMPLETE,
-            key(49, 1) + tap(Enter, 1), {cannot + "<128512>"}},
-        {"a\x7f", &KeyMapType::ALPHANUMERIC_COMPLETE, key(65, 1) + tap(Enter, 1), {cannot + "<127>"}},
+        { "12 kg", &KeyMapType::NUMERIC, key(49, 1) + key(50, 1) + tap(Enter, 1),
+            { cannot + " ", cannot + "k", cannot + "g" } },
+        { "1\r2", &KeyMapType::NUMERIC, key(49, 1) + key(50, 1) + tap(Enter, 1), { cannot + "<13>" } },
+        { "kg", &KeyMapType::ALPHANUMERIC_BASIC, tap(Enter, 1), { cannot + "k", cannot + "g" } },
+        { QString::fromUtf8("\xc3\xa9") + "1", &KeyMapType::ALPHANUMERIC_COMPLETE, key(49, 1) + tap(Enter, 1),
+            { cannot + "<233>" } },
+        { QString::fromUtf8("\xf0\x9f\x98\x80") + "1", &KeyMapType::ALPHANUMERIC_COMPLETE,
+            key(49, 1) + tap(Enter, 1), { cannot + "<128512>" } },
+        { "a\x7f", &KeyMapType::ALPHANUMERIC_COMPLETE, key(65, 1) + tap(Enter, 1), { cannot + "<127>" } },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.value.toStdString());
@@ -150,16 +168,16 @@ TEST_F(KeybotTest, refusedPress_isReportedAndTypingGoesOnRefusedReleaseIsSilent)
     Typist t(KeyboardType::AZERTY, KeyMapType::NUMERIC, 0, Enter, d);
     t.keys->refuse(Shift, "Invalid key code");
     // The shifted digit loses its Shift press (and release) but not its pauses.
-    EXPECT_EQ(t.type("1"), (std::vector<KeyEvent>{D(d), P(49), D(d), R(49), D(d), D(d)}) + tap(Enter, d));
-    EXPECT_EQ(t.view.important(), QStringList{"Keycode (AZERTY) 16 error: Invalid key code"});
+    EXPECT_EQ(t.type("1"), (std::vector<KeyEvent> { D(d), P(49), D(d), R(49), D(d), D(d) }) + tap(Enter, d));
+    EXPECT_EQ(t.view.important(), QStringList { "Keycode (AZERTY) 16 error: Invalid key code" });
 }
 
 TEST_F(KeybotTest, refusedTerminator_isReportedInsteadOfEndingTheKeyboardThread)
 {
     Typist t(KeyboardType::QUERTY, KeyMapType::NUMERIC, 0, Enter, 0);
     t.keys->refuse(Enter, "Invalid key code");
-    EXPECT_EQ(t.type("1"), key(49, 0) + std::vector<KeyEvent>{D(0)});
-    EXPECT_EQ(t.view.important(), QStringList{"Keycode (QUERTY) 10 error: Invalid key code"});
+    EXPECT_EQ(t.type("1"), key(49, 0) + std::vector<KeyEvent> { D(0) });
+    EXPECT_EQ(t.view.important(), QStringList { "Keycode (QUERTY) 10 error: Invalid key code" });
 }
 
 TEST_F(KeybotTest, enqueue_dropsEmptyTextsAndKeepsTheOrder)
@@ -228,7 +246,7 @@ TEST_F(KeybotTest, stopDuringABacklog_finishesTheCurrentValueAndDropsAndReportsT
     const QString report = omvara::util::Bundle::get("omvara.worker.WorkerBundle")
                                .getString("values.not.typed")
                                .replace("%s", "2");
-    EXPECT_EQ(t.view.important(), QStringList{report});
+    EXPECT_EQ(t.view.important(), QStringList { report });
     EXPECT_EQ(t.bot->waiting(), 0u);
 }
 
@@ -242,7 +260,7 @@ TEST_F(KeybotTest, valueHandedOverAfterStop_isDroppedAndReportedNotTypedAtTheNex
         first.bot->start();
         first.bot->stop();
         first.bot->enqueue("8"); // a line handled after Stop but before the run's objects are dropped
-        EXPECT_EQ(first.view.important(), QStringList{report});
+        EXPECT_EQ(first.view.important(), QStringList { report });
         EXPECT_EQ(first.bot->waiting(), 0u);
     }
 }

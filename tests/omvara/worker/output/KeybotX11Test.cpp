@@ -31,10 +31,10 @@ TEST(KeybotX11, valuesWithStartAndTerminatorKeys_arriveExactlyAndInOrder)
         QStringList values;
         QByteArray expected;
     } cases[] = {
-        {&KeyMapType::ALPHANUMERIC_COMPLETE, 9, 10, 0, {"Hello World: 1.5*2/3+4,-7", "xyz"},
-            "\tHello World: 1.5*2/3+4,-7\r\txyz\r"},
-        {&KeyMapType::NUMERIC, 0, 10, 20, {"-12.5", "12 kg", "0.001"}, "-12.5\r12\r0.001\r"},
-        {&KeyMapType::ALPHANUMERIC_BASIC, 0, 9, 1, {"AB12cd"}, "AB12\t"},
+        { &KeyMapType::ALPHANUMERIC_COMPLETE, 9, 10, 0, { "Hello World: 1.5*2/3+4,-7", "xyz" },
+            "\tHello World: 1.5*2/3+4,-7\r\txyz\r" },
+        { &KeyMapType::NUMERIC, 0, 10, 20, { "-12.5", "12 kg", "0.001" }, "-12.5\r12\r0.001\r" },
+        { &KeyMapType::ALPHANUMERIC_BASIC, 0, 9, 1, { "AB12cd" }, "AB12\t" },
     };
     QByteArray expected;
     for (const Case &c : cases) {

@@ -20,37 +20,38 @@ struct Row
 
 // The entries every key map has.
 const Row everyMap[] = {
-    {U'0', {48}, {Shift, 48}},
-    {U'1', {49}, {Shift, 49}},
-    {U'5', {53}, {Shift, 53}},
-    {U'7', {55}, {Shift, 55}},
-    {U'9', {57}, {Shift, 57}},
-    {U'-', {45}, {54}},
-    {U'+', {107}, {107}},
-    {U',', {44}, {44}},
-    {U'.', {46}, {Shift, 59}},
+    { U'0', { 48 }, { Shift, 48 } },
+    { U'1', { 49 }, { Shift, 49 } },
+    { U'5', { 53 }, { Shift, 53 } },
+    { U'7', { 55 }, { Shift, 55 } },
+    { U'9', { 57 }, { Shift, 57 } },
+    { U'-', { 45 }, { 54 } },
+    { U'+', { 107 }, { 107 } },
+    { U',', { 44 }, { 44 } },
+    { U'.', { 46 }, { Shift, 59 } },
 };
 
 // Capital letters: ALPHANUMERIC_BASIC and ALPHANUMERIC_COMPLETE.
 const Row capitals[] = {
-    {U'A', {Shift, 65}, {Shift, 65}},
-    {U'M', {Shift, 77}, {Shift, 77}},
-    {U'Z', {Shift, 90}, {Shift, 90}},
+    { U'A', { Shift, 65 }, { Shift, 65 } },
+    { U'M', { Shift, 77 }, { Shift, 77 } },
+    { U'Z', { Shift, 90 }, { Shift, 90 } },
 };
 
 // ALPHANUMERIC_COMPLETE only.
 const Row complete[] = {
-    {U'a', {65}, {65}},
-    {U'q', {81}, {81}},
-    {U'z', {90}, {90}},
-    {U'*', {106}, {106}},
-    {U'/', {111}, {111}},
-    {U' ', {32}, {32}},
-    {U':', {Shift, 59}, {513}},
+    { U'a', { 65 }, { 65 } },
+    { U'q', { 81 }, { 81 } },
+    { U'z', { 90 }, { 90 } },
+    { U'*', { 106 }, { 106 } },
+    { U'/', { 111 }, { 111 } },
+    { U' ', { 32 }, { 32 } },
+    { U':', { Shift, 59 }, { 513 } },
 };
 
 // Never in any map.
-const char32_t neverTyped[] = {U';', U'\r', U'\n', U'\t', U'_', U'=', U'(', U'%', U'é', U'Ä', U'€', U'\U0001F600'};
+const char32_t neverTyped[]
+    = { U';', U'\r', U'\n', U'\t', U'_', U'=', U'(', U'%', U'é', U'Ä', U'€', U'\U0001F600' };
 
 void expectRows(const KeyboardType::KeyMap &map, const KeyboardType &type, const Row *begin, const Row *end,
     bool present, const char *where)
@@ -66,9 +67,9 @@ void expectRows(const KeyboardType::KeyMap &map, const KeyboardType &type, const
 
 TEST(KeyboardTypeGetKeymap, everyLayoutAndRepertoire_matchesTheTables)
 {
-    for (const KeyboardType *type : {&KeyboardType::QUERTY, &KeyboardType::AZERTY}) {
+    for (const KeyboardType *type : { &KeyboardType::QUERTY, &KeyboardType::AZERTY }) {
         for (const KeyMapType *repertoire :
-            {&KeyMapType::NUMERIC, &KeyMapType::ALPHANUMERIC_BASIC, &KeyMapType::ALPHANUMERIC_COMPLETE}) {
+            { &KeyMapType::NUMERIC, &KeyMapType::ALPHANUMERIC_BASIC, &KeyMapType::ALPHANUMERIC_COMPLETE }) {
             SCOPED_TRACE(repertoire->name().toStdString());
             const KeyboardType::KeyMap map = type->getKeymap(*repertoire);
             const bool letters = repertoire != &KeyMapType::NUMERIC;
@@ -88,14 +89,14 @@ TEST(KeyboardTypeGetKeymap, everyLetter_isShiftedWhenCapitalAndPlainWhenSmall)
 {
     const KeyboardType::KeyMap map = KeyboardType::QUERTY.getKeymap(KeyMapType::ALPHANUMERIC_COMPLETE);
     for (int i = 0; i < 26; ++i) {
-        EXPECT_EQ(map.value(U'A' + char32_t(i)), (QList<qint32>{Shift, 65 + i}));
-        EXPECT_EQ(map.value(U'a' + char32_t(i)), (QList<qint32>{65 + i}));
+        EXPECT_EQ(map.value(U'A' + char32_t(i)), (QList<qint32> { Shift, 65 + i }));
+        EXPECT_EQ(map.value(U'a' + char32_t(i)), (QList<qint32> { 65 + i }));
     }
 }
 
 TEST(KeyboardTypeGetKeymap, eachCall_givesANewMap)
 {
     KeyboardType::KeyMap first = KeyboardType::QUERTY.getKeymap(KeyMapType::NUMERIC);
-    first.insert(U'x', {88});
+    first.insert(U'x', { 88 });
     EXPECT_FALSE(KeyboardType::QUERTY.getKeymap(KeyMapType::NUMERIC).contains(U'x'));
 }

@@ -37,14 +37,15 @@ namespace keys = omvara::worker::keys;
 namespace {
 
 // Readings of a numeric instrument (Sartorius format) and what is typed for them.
-const QByteArray balanceRecords = "-     12.5 g  \r\n+    12.345 g  \r\n-      0.75 g  \r\n-      3.25 g  \r\n"
-                                  "+   1250.0 g  \r\n-   1234.567 kg \r\n";
-const QStringList balanceValues {"-12.5", "12.345", "-0.75", "-3.25", "1250.0", "-1234.567"};
+const QByteArray balanceRecords
+    = "-     12.5 g  \r\n+    12.345 g  \r\n-      0.75 g  \r\n-      3.25 g  \r\n"
+      "+   1250.0 g  \r\n-   1234.567 kg \r\n";
+const QStringList balanceValues { "-12.5", "12.345", "-0.75", "-3.25", "1250.0", "-1234.567" };
 
 // Codes holding every character of the complete alphanumeric key map that
 // survives whitespace removal.
-const QStringList codes {"XYZ-zyx", "AbCdEfGhIjKlMnOpQrStUvWxYz", "aBcDeFgHiJkLmNoPqRsTuVwXyZ", "0123456789",
-    "-.,/*+:", "Lot:A-12/3*4+5,6.7"};
+const QStringList codes { "XYZ-zyx", "AbCdEfGhIjKlMnOpQrStUvWxYz", "aBcDeFgHiJkLmNoPqRsTuVwXyZ", "0123456789",
+    "-.,/*+:", "Lot:A-12/3*4+5,6.7" };
 
 QByteArray typed(const QStringList &values)
 {
@@ -59,7 +60,7 @@ QString arrived(XtermReceiver &xterm, const QByteArray &expected)
 
 bool haveTools()
 {
-    for (const char *tool : {"Xvfb", "setxkbmap", "xterm", "xdotool"}) {
+    for (const char *tool : { "Xvfb", "setxkbmap", "xterm", "xdotool" }) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
             return false;
     }
@@ -76,8 +77,9 @@ public:
         QProcessEnvironment env = server.environment();
         env.insert("OMVARA_KEYBOARD", "x11");
         env.insert("HOME", m_dir.path());
-        QStringList args {"--headless", "--prefs-file", m_dir.filePath("prefs.txt"), "--set", "inputTerminator=10",
-            "--set", "outputTerminator=ENTER", "--set", "delay=1", "--set", "keyboardType=" + keyboardType};
+        QStringList args { "--headless", "--prefs-file", m_dir.filePath("prefs.txt"), "--set",
+            "inputTerminator=10", "--set", "outputTerminator=ENTER", "--set", "delay=1", "--set",
+            "keyboardType=" + keyboardType };
         for (const QString &setting : settings)
             args << "--set" << setting;
         m_program.emplace(args << m_device.devicePath(), env);
@@ -101,7 +103,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    PseudoTerminal m_device {false};
+    PseudoTerminal m_device { false };
     std::optional<Program> m_program;
     bool m_ready = false;
     bool m_stopped = false;
@@ -112,7 +114,10 @@ private:
 class RecordingDevice : public keys::UinputDevice
 {
 public:
-    explicit RecordingDevice(std::vector<std::pair<unsigned, int>> *keys) : m_keys(keys) { }
+    explicit RecordingDevice(std::vector<std::pair<unsigned, int>> *keys)
+        : m_keys(keys)
+    {
+    }
     void writeEvent(unsigned type, unsigned code, int value) override
     {
         if (type == EV_KEY)
@@ -168,7 +173,7 @@ TEST_P(LayoutTyping, valuesAndCodes_arriveExactly_throughTheProgram_andThroughTh
     QByteArray expected;
 
     {
-        TypingRun run(server, l.keyboardType->name(), {"instrument=SARTORIUS"});
+        TypingRun run(server, l.keyboardType->name(), { "instrument=SARTORIUS" });
         ASSERT_TRUE(run.ready()) << qPrintable(run.log());
         run.send(balanceRecords);
         expected += typed(balanceValues);
@@ -177,7 +182,8 @@ TEST_P(LayoutTyping, valuesAndCodes_arriveExactly_throughTheProgram_andThroughTh
         EXPECT_TRUE(run.log().contains("(x11, desktop layout " + nameOf(l) + ")")) << qPrintable(run.log());
     }
     {
-        TypingRun run(server, l.keyboardType->name(), {"instrument=BARCODE_ALPHA_COMPLETE", "customRegEx=(\\S+)"});
+        TypingRun run(
+            server, l.keyboardType->name(), { "instrument=BARCODE_ALPHA_COMPLETE", "customRegEx=(\\S+)" });
         ASSERT_TRUE(run.ready()) << qPrintable(run.log());
         run.send(typed(codes).replace('\r', '\n'));
         expected += typed(codes);
@@ -199,7 +205,8 @@ TEST_P(LayoutTyping, valuesAndCodes_arriveExactly_throughTheProgram_andThroughTh
     std::vector<std::pair<unsigned, int>> events;
     RecordingView view;
     Keybot bot(&view, *l.keyboardType, KeyMapType::ALPHANUMERIC_COMPLETE, 0, keys::vk::Enter, 0,
-        std::make_unique<keys::UinputKeyInjector>(std::make_unique<RecordingDevice>(&events), std::move(keymap)));
+        std::make_unique<keys::UinputKeyInjector>(
+            std::make_unique<RecordingDevice>(&events), std::move(keymap)));
     QStringList values = balanceValues + codes;
     for (const QString &value : values) {
         bot.typeString(value);
@@ -212,7 +219,8 @@ TEST_P(LayoutTyping, valuesAndCodes_arriveExactly_throughTheProgram_andThroughTh
             value.removeIf([](QChar c) { return c.isLetter(); });
             letters += before - value.size();
         }
-        const QString cannotType = omvara::util::Bundle::get("omvara.worker.WorkerBundle").getString("cannot_type");
+        const QString cannotType
+            = omvara::util::Bundle::get("omvara.worker.WorkerBundle").getString("cannot_type");
         EXPECT_EQ(view.important().size(), letters) << qPrintable(view.important().join(u'\n'));
         EXPECT_TRUE(view.important().contains(cannotType + "Z")) << qPrintable(view.important().join(u'\n'));
     } else {
@@ -224,11 +232,11 @@ TEST_P(LayoutTyping, valuesAndCodes_arriveExactly_throughTheProgram_andThroughTh
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, LayoutTyping,
-    ::testing::Values(Layout {"de", "", &KeyboardType::QUERTY}, Layout {"ch", "", &KeyboardType::QUERTY},
-        Layout {"fr", "", &KeyboardType::AZERTY}, Layout {"be", "", &KeyboardType::AZERTY},
-        Layout {"us", "dvorak", &KeyboardType::QUERTY}, Layout {"us", "", &KeyboardType::QUERTY},
+    ::testing::Values(Layout { "de", "", &KeyboardType::QUERTY }, Layout { "ch", "", &KeyboardType::QUERTY },
+        Layout { "fr", "", &KeyboardType::AZERTY }, Layout { "be", "", &KeyboardType::AZERTY },
+        Layout { "us", "dvorak", &KeyboardType::QUERTY }, Layout { "us", "", &KeyboardType::QUERTY },
         // No Latin letters: the X11 backend binds them to spare key codes.
-        Layout {"ru", "", &KeyboardType::QUERTY, true}),
+        Layout { "ru", "", &KeyboardType::QUERTY, true }),
     [](const ::testing::TestParamInfo<Layout> &info) {
         return std::string(info.param.layout) + (*info.param.variant ? "_" : "") + info.param.variant;
     });
@@ -246,15 +254,16 @@ TEST(LayoutSwitch, layoutChangedDuringARun_laterValuesStillArriveExactly)
     ASSERT_TRUE(server.setLayout("us"));
     XtermReceiver xterm(server.display());
     ASSERT_TRUE(xterm.ready()) << xterm.error().toStdString();
-    TypingRun run(server, "QUERTY", {"instrument=BARCODE_ALPHA_COMPLETE", "customRegEx=(\\S+)"});
+    TypingRun run(server, "QUERTY", { "instrument=BARCODE_ALPHA_COMPLETE", "customRegEx=(\\S+)" });
     ASSERT_TRUE(run.ready()) << qPrintable(run.log());
 
-    const QStringList values {"XYZ-zyx", "Lot:A-12/3*4+5,6.7"};
+    const QStringList values { "XYZ-zyx", "Lot:A-12/3*4+5,6.7" };
     QByteArray expected;
     const auto sendAndCheck = [&](const char *step) {
         run.send(typed(values).replace('\r', '\n'));
         expected += typed(values);
-        EXPECT_EQ(arrived(xterm, expected), QString::fromUtf8(expected)) << step << "\n" << qPrintable(run.log());
+        EXPECT_EQ(arrived(xterm, expected), QString::fromUtf8(expected)) << step << "\n"
+                                                                         << qPrintable(run.log());
     };
     sendAndCheck("us");
     ASSERT_TRUE(server.setLayout("de"));

@@ -21,7 +21,7 @@ public:
             return;
         // The display number arrives on the standard output once the server accepts clients.
         m_server.start(QStringLiteral("Xvfb"),
-            {"-displayfd", "1", "-noreset", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
+            { "-displayfd", "1", "-noreset", "-nolisten", "tcp", "-screen", "0", "1024x768x24" });
         if (!m_server.waitForStarted(5000))
             return;
         QDeadlineTimer deadline(15000);
@@ -49,7 +49,7 @@ public:
     // setxkbmap: `layouts` and `variants` as comma-separated lists ("us,de").
     bool setLayout(const QString &layouts, const QString &variants = QString()) const
     {
-        QStringList args {"-display", m_display, "-layout", layouts};
+        QStringList args { "-display", m_display, "-layout", layouts };
         if (!variants.isEmpty())
             args << "-variant" << variants;
         QProcess setxkbmap;

@@ -53,8 +53,8 @@ std::vector<double> blockLoudness(const QByteArray &raw)
 TEST(SoundBot, sequence_isNoteOnAtTick0AndNoteOffAtTick1OnThePercussionChannel)
 {
     QTemporaryDir dir;
-    SoundBot bot(56, {QString(), QStringLiteral("file"), dir.filePath("out.raw")});
-    const std::vector<SoundBot::MidiEvent> expected = {{0, 0x99, 56, 127}, {1, 0x89, 56, 127}};
+    SoundBot bot(56, { QString(), QStringLiteral("file"), dir.filePath("out.raw") });
+    const std::vector<SoundBot::MidiEvent> expected = { { 0, 0x99, 56, 127 }, { 1, 0x89, 56, 127 } };
     EXPECT_EQ(bot.track(), expected);
     EXPECT_EQ(60000 / (SoundBot::beatsPerMinute * SoundBot::resolution), 125);
 }
@@ -64,7 +64,7 @@ TEST(SoundBot, beep_soundsAudiblyForAboutAnEighthOfASecond)
     QTemporaryDir dir;
     const QString file = dir.filePath("out.raw");
     {
-        SoundBot bot(56, {QString(), QStringLiteral("file"), file});
+        SoundBot bot(56, { QString(), QStringLiteral("file"), file });
         // The file driver renders in real time; give it a moment of silence first.
         QThread::msleep(100);
         bot.beep();
@@ -92,7 +92,7 @@ TEST(SoundBot, beep_soundsAudiblyForAboutAnEighthOfASecond)
 TEST(SoundBot, beepAfterClose_isSilentAndCloseIsIdempotent)
 {
     QTemporaryDir dir;
-    SoundBot bot(81, {QString(), QStringLiteral("file"), dir.filePath("out.raw")});
+    SoundBot bot(81, { QString(), QStringLiteral("file"), dir.filePath("out.raw") });
     bot.close();
     bot.beep();
     bot.close();
@@ -102,15 +102,16 @@ TEST(SoundBot, creationFailures_sayWhatIsMissing)
 {
     QTemporaryDir dir;
     const QString file = dir.filePath("out.raw");
-    EXPECT_EQ(soundError(56, {QStringLiteral("/nonexistent/GM.sf2"), QStringLiteral("file"), file}),
-              "sound font \"/nonexistent/GM.sf2\" not found");
-    EXPECT_TRUE(soundError(56, {QString(), QStringLiteral("nonsense"), file})
+    EXPECT_EQ(soundError(56, { QStringLiteral("/nonexistent/GM.sf2"), QStringLiteral("file"), file }),
+        "sound font \"/nonexistent/GM.sf2\" not found");
+    EXPECT_TRUE(soundError(56, { QString(), QStringLiteral("nonsense"), file })
                     .startsWith("no audio output could be opened (nonsense: "));
-    EXPECT_EQ(soundError(128, {QString(), QStringLiteral("file"), file}), "note number 128 is outside 0 to 127");
+    EXPECT_EQ(
+        soundError(128, { QString(), QStringLiteral("file"), file }), "note number 128 is outside 0 to 127");
 
     const QString notAFont = dir.filePath("empty.sf2");
     QFile(notAFont).open(QIODevice::WriteOnly);
-    EXPECT_TRUE(soundError(56, {notAFont, QStringLiteral("file"), file})
+    EXPECT_TRUE(soundError(56, { notAFont, QStringLiteral("file"), file })
                     .startsWith(QStringLiteral("cannot load the sound font \"%1\"").arg(notAFont)));
 }
 
@@ -125,5 +126,5 @@ TEST(SoundBot, noSoundFontInTheStandardPlaces_pointsToThePackageAndTheVariable)
     EXPECT_TRUE(candidates.contains("/usr/share/sounds/sf2/default-GM.sf2"));
     EXPECT_TRUE(candidates.contains("/nonexistent/.local/share/soundfonts/default-GM.sf2"));
     EXPECT_LT(candidates.indexOf("/usr/share/sounds/sf2/default-GM.sf2"),
-              candidates.indexOf("/usr/share/sounds/sf2/FluidR3_GM.sf2"));
+        candidates.indexOf("/usr/share/sounds/sf2/FluidR3_GM.sf2"));
 }

@@ -32,7 +32,7 @@ namespace {
 // into another number, when a doubled key is dropped.
 QStringList readings()
 {
-    const QStringList kinds {"1000", "0.001", "12.345", "-12.50", "100.05", "-0.5"};
+    const QStringList kinds { "1000", "0.001", "12.345", "-12.50", "100.05", "-0.5" };
     QStringList values;
     for (int i = 0; i < 30; ++i)
         values << kinds[i % kinds.size()];
@@ -61,14 +61,15 @@ quint16 freePort()
 QString unoPython()
 {
     return QFile::exists("/usr/bin/python3") ? QStringLiteral("/usr/bin/python3")
-                                              : QStandardPaths::findExecutable(QStringLiteral("python3"));
+                                             : QStandardPaths::findExecutable(QStringLiteral("python3"));
 }
 
 // A process of the test's own, killed with the test.
 class Child
 {
 public:
-    Child(const QString &program, const QStringList &arguments, const QProcessEnvironment &env, const QString &log)
+    Child(const QString &program, const QStringList &arguments, const QProcessEnvironment &env,
+        const QString &log)
     {
         m_process.setProcessEnvironment(env);
         m_process.setStandardOutputFile(log);
@@ -103,7 +104,7 @@ protected:
         headless_test::app();
         ASSERT_TRUE(dir.isValid());
         ASSERT_TRUE(server.error().isEmpty()) << server.error().toStdString();
-        for (const char *tool : {"soffice", "openbox", "xdotool"})
+        for (const char *tool : { "soffice", "openbox", "xdotool" })
             ASSERT_FALSE(QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
                 << tool << " is not installed (Debian: libreoffice-calc python3-uno openbox xdotool)";
         ASSERT_FALSE(unoPython().isEmpty()) << "python3 is not installed";
@@ -114,7 +115,7 @@ protected:
     std::optional<QString> cells(const QStringList &arguments, int timeoutMs, QString *error)
     {
         QProcess helper;
-        helper.start(unoPython(), QStringList {QStringLiteral(CALC_CELLS_SCRIPT)} + arguments);
+        helper.start(unoPython(), QStringList { QStringLiteral(CALC_CELLS_SCRIPT) } + arguments);
         if (!helper.waitForFinished(timeoutMs)) {
             helper.kill();
             helper.waitForFinished(2000);
@@ -123,7 +124,8 @@ protected:
         }
         if (helper.exitStatus() != QProcess::NormalExit || helper.exitCode() != 0) {
             *error = QStringLiteral("calc_cells.py %1: %2")
-                         .arg(arguments.join(' '), QString::fromLocal8Bit(helper.readAllStandardError()).trimmed());
+                         .arg(arguments.join(' '),
+                             QString::fromLocal8Bit(helper.readAllStandardError()).trimmed());
             return std::nullopt;
         }
         return QString::fromUtf8(helper.readAllStandardOutput());
@@ -161,15 +163,17 @@ TEST_F(Spreadsheet, readingsWithDoubledDigits_landExactlyInCalcCells_atDelayZero
     calcEnv.insert("LC_ALL", "C.UTF-8");
     const QString port = QString::number(freePort());
     Child calc("soffice",
-        {"-env:UserInstallation=" + QUrl::fromLocalFile(dir.filePath("profile")).toString(), "--calc", "--norestore",
-            "--nologo", QStringLiteral("--accept=socket,host=127.0.0.1,port=%1;urp;").arg(port)},
+        { "-env:UserInstallation=" + QUrl::fromLocalFile(dir.filePath("profile")).toString(), "--calc",
+            "--norestore", "--nologo",
+            QStringLiteral("--accept=socket,host=127.0.0.1,port=%1;urp;").arg(port) },
         calcEnv, dir.filePath("soffice.log"));
     ASSERT_TRUE(calc.started()) << "soffice did not start";
     QString error;
-    ASSERT_TRUE(cells({"ready", port, "90"}, 100000, &error))
-        << "Calc did not start: " << error.toStdString() << "\n" << log("soffice.log").toStdString();
-    ASSERT_TRUE(server.run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "LibreOffice Calc",
-        "windowactivate", "--sync"}))
+    ASSERT_TRUE(cells({ "ready", port, "90" }, 100000, &error))
+        << "Calc did not start: " << error.toStdString() << "\n"
+        << log("soffice.log").toStdString();
+    ASSERT_TRUE(server.run("xdotool",
+        { "search", "--sync", "--onlyvisible", "--name", "LibreOffice Calc", "windowactivate", "--sync" }))
         << "the Calc window cannot be given the focus";
 
     const QStringList sent = readings();
@@ -181,12 +185,14 @@ TEST_F(Spreadsheet, readingsWithDoubledDigits_landExactlyInCalcCells_atDelayZero
         const char *name;
         int delay;
     };
-    for (const Column column : {Column {"A", 0}, Column {"B", 20}}) {
+    for (const Column column : { Column { "A", 0 }, Column { "B", 20 } }) {
         SCOPED_TRACE(std::string("delay ") + std::to_string(column.delay) + " ms, column " + column.name);
-        ASSERT_TRUE(cells({"select", port, QString::fromLatin1(column.name) + u'1'}, 20000, &error)) << error.toStdString();
+        ASSERT_TRUE(cells({ "select", port, QString::fromLatin1(column.name) + u'1' }, 20000, &error))
+            << error.toStdString();
         PseudoTerminal device(false);
-        Program omvara({"--prefs-file", dir.filePath("prefs.txt"), "--headless", "--set", "outputTerminator=ENTER",
-                           "--set", QStringLiteral("delay=%1").arg(column.delay), device.devicePath()},
+        Program omvara(
+            { "--prefs-file", dir.filePath("prefs.txt"), "--headless", "--set", "outputTerminator=ENTER",
+                "--set", QStringLiteral("delay=%1").arg(column.delay), device.devicePath() },
             [&] {
                 QProcessEnvironment e = env;
                 e.insert("OMVARA_KEYBOARD", "x11");
@@ -196,7 +202,7 @@ TEST_F(Spreadsheet, readingsWithDoubledDigits_landExactlyInCalcCells_atDelayZero
         device.write(records);
         // Typed at the delay: 30 values of up to 6 keys and Enter.
         const std::optional<QString> read
-            = cells({"read", port, column.name, QString::number(sent.size()), "40"}, 60000, &error);
+            = cells({ "read", port, column.name, QString::number(sent.size()), "40" }, 60000, &error);
         omvara.signal(SIGTERM);
         EXPECT_EQ(omvara.finish(), 0) << omvara.err.toStdString();
         ASSERT_TRUE(read) << error.toStdString();
@@ -207,10 +213,13 @@ TEST_F(Spreadsheet, readingsWithDoubledDigits_landExactlyInCalcCells_atDelayZero
             const QString &cell = got[row];
             // Both sides read the decimal text to the nearest double.
             if (!cell.startsWith("VALUE ") || cell.mid(6).toDouble() != sent[row].toDouble())
-                wrong << QStringLiteral("%1%2: sent %3, cell %4").arg(column.name).arg(row + 1).arg(sent[row], cell);
+                wrong << QStringLiteral("%1%2: sent %3, cell %4")
+                             .arg(column.name)
+                             .arg(row + 1)
+                             .arg(sent[row], cell);
         }
         EXPECT_TRUE(wrong.isEmpty()) << wrong.join('\n').toStdString() << "\n" << omvara.err.toStdString();
     }
-    cells({"quit", port}, 10000, &error);
+    cells({ "quit", port }, 10000, &error);
     calc.waitForFinished(10000);
 }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "omvara/worker/keys/KeyCodes.h"
 #include "omvara/worker/keys/uinput/UinputKeyInjector.h"
+#include "omvara/worker/keys/KeyCodes.h"
 
 #include "QtPrinters.h"
 
@@ -20,7 +20,10 @@ using Written = std::tuple<unsigned, unsigned, int>;
 class FakeDevice : public UinputDevice
 {
 public:
-    explicit FakeDevice(std::vector<Written> *log) : m_log(log) { }
+    explicit FakeDevice(std::vector<Written> *log)
+        : m_log(log)
+    {
+    }
     void writeEvent(unsigned type, unsigned code, int value) override
     {
         if (failWrites)
@@ -42,7 +45,11 @@ struct Fixture
     FakeDevice *device;
     UinputKeyInjector injector;
 
-    Fixture() : device(new FakeDevice(&written)), injector(std::unique_ptr<UinputDevice>(device)) { }
+    Fixture()
+        : device(new FakeDevice(&written))
+        , injector(std::unique_ptr<UinputDevice>(device))
+    {
+    }
 };
 
 } // namespace
@@ -55,10 +62,14 @@ TEST(UinputKeyInjector, pressAndRelease_writeKeyEventThenSynchronisation)
     f.injector.keyRelease(vk::LetterA);
     f.injector.keyRelease(vk::Shift);
     const std::vector<Written> expected = {
-        {EV_KEY, KEY_LEFTSHIFT, 1}, {EV_SYN, SYN_REPORT, 0},
-        {EV_KEY, KEY_A, 1}, {EV_SYN, SYN_REPORT, 0},
-        {EV_KEY, KEY_A, 0}, {EV_SYN, SYN_REPORT, 0},
-        {EV_KEY, KEY_LEFTSHIFT, 0}, {EV_SYN, SYN_REPORT, 0},
+        { EV_KEY, KEY_LEFTSHIFT, 1 },
+        { EV_SYN, SYN_REPORT, 0 },
+        { EV_KEY, KEY_A, 1 },
+        { EV_SYN, SYN_REPORT, 0 },
+        { EV_KEY, KEY_A, 0 },
+        { EV_SYN, SYN_REPORT, 0 },
+        { EV_KEY, KEY_LEFTSHIFT, 0 },
+        { EV_SYN, SYN_REPORT, 0 },
     };
     EXPECT_EQ(f.written, expected);
 }
@@ -70,8 +81,10 @@ TEST(UinputKeyInjector, frenchLayout_sendsTheFrenchPositions)
     f.injector.keyPress(vk::Colon);
     f.injector.keyPress(vk::LetterA);
     const std::vector<Written> expected = {
-        {EV_KEY, KEY_DOT, 1}, {EV_SYN, SYN_REPORT, 0},
-        {EV_KEY, KEY_Q, 1}, {EV_SYN, SYN_REPORT, 0},
+        { EV_KEY, KEY_DOT, 1 },
+        { EV_SYN, SYN_REPORT, 0 },
+        { EV_KEY, KEY_Q, 1 },
+        { EV_SYN, SYN_REPORT, 0 },
     };
     EXPECT_EQ(f.written, expected);
 }
@@ -118,7 +131,8 @@ TEST(UinputKeyInjector, missingDeviceNode_failsWithWhatToDo)
         FAIL() << "expected KeyboardUnavailableError";
     } catch (const KeyboardUnavailableError &e) {
         const QString text = e.text();
-        EXPECT_TRUE(text.startsWith("uinput: cannot open /nonexistent/uinput (No such file or directory).")) << text.toStdString();
+        EXPECT_TRUE(text.startsWith("uinput: cannot open /nonexistent/uinput (No such file or directory)."))
+            << text.toStdString();
         EXPECT_TRUE(text.contains("module is not loaded")) << text.toStdString();
         EXPECT_TRUE(text.contains("Typing on Wayland")) << text.toStdString();
         EXPECT_FALSE(text.contains("KERNEL==")) << "no udev syntax in a dialog";
@@ -128,7 +142,8 @@ TEST(UinputKeyInjector, missingDeviceNode_failsWithWhatToDo)
 TEST(UinputKeyInjector, deniedAccess_saysThePermissionIsMissingNotTheModule)
 {
     const QString text = uinputAccessMessage(QStringLiteral("/dev/uinput"), EACCES);
-    EXPECT_TRUE(text.startsWith("uinput: cannot open /dev/uinput (Permission denied).")) << text.toStdString();
+    EXPECT_TRUE(text.startsWith("uinput: cannot open /dev/uinput (Permission denied)."))
+        << text.toStdString();
     EXPECT_FALSE(text.contains("module"));
     EXPECT_TRUE(text.contains("no permission")) << text.toStdString();
 }
@@ -144,23 +159,24 @@ TEST(SessionLayout, sources_giveTheirFirstLayoutInOrderOfPrecedence)
         SessionLayoutSources sources;
         QStringList found; // "NAME from SOURCE"
     } cases[] = {
-        {"all of them", {"us(dvorak)", "ch", "", "GNOME", "[('xkb', 'be')]", "", kde, debian},
-            {"us(dvorak) from --keyboard-layout or OMVARA_KEYBOARD_LAYOUT", "ch from XKB_DEFAULT_LAYOUT",
+        { "all of them", { "us(dvorak)", "ch", "", "GNOME", "[('xkb', 'be')]", "", kde, debian },
+            { "us(dvorak) from --keyboard-layout or OMVARA_KEYBOARD_LAYOUT", "ch from XKB_DEFAULT_LAYOUT",
                 "be from the GNOME input sources", "de(nodeadkeys) from the KDE keyboard settings",
-                "fr(bepo) from /etc/default/keyboard"}},
-        {"lists: the first layout with its variant", {"", "de,us", "nodeadkeys,", "", "", "", "", ""},
-            {"de(nodeadkeys) from XKB_DEFAULT_LAYOUT"}},
-        {"GNOME: the most recently used source, not an input method",
-            {"", "", "", "ubuntu:GNOME", "[('ibus', 'mozc-jp'), ('xkb', 'ch+fr'), ('xkb', 'us')]",
-                "[('xkb', 'us'), ('xkb', 'ch+fr')]", "", ""},
-            {"ch(fr) from the GNOME input sources"}},
-        {"GNOME: no recent sources yet", {"", "", "", "", "@a(ss) []", "[('xkb', 'us+dvorak')]", "", ""},
-            {"us(dvorak) from the GNOME input sources"}},
-        {"a KDE session asks KDE first", {"", "", "", "KDE", "[('xkb', 'be')]", "", kde, ""},
-            {"de(nodeadkeys) from the KDE keyboard settings", "be from the GNOME input sources"}},
-        {"KDE without its own layouts", {"", "", "", "KDE", "", "", "[Layout]\nLayoutList=de\nUse=false\n", debian},
-            {"fr(bepo) from /etc/default/keyboard"}},
-        {"nothing configured", {"", "", "", "", "", "", "", "XKBLAYOUT=\"\"\n"}, {}},
+                "fr(bepo) from /etc/default/keyboard" } },
+        { "lists: the first layout with its variant", { "", "de,us", "nodeadkeys,", "", "", "", "", "" },
+            { "de(nodeadkeys) from XKB_DEFAULT_LAYOUT" } },
+        { "GNOME: the most recently used source, not an input method",
+            { "", "", "", "ubuntu:GNOME", "[('ibus', 'mozc-jp'), ('xkb', 'ch+fr'), ('xkb', 'us')]",
+                "[('xkb', 'us'), ('xkb', 'ch+fr')]", "", "" },
+            { "ch(fr) from the GNOME input sources" } },
+        { "GNOME: no recent sources yet", { "", "", "", "", "@a(ss) []", "[('xkb', 'us+dvorak')]", "", "" },
+            { "us(dvorak) from the GNOME input sources" } },
+        { "a KDE session asks KDE first", { "", "", "", "KDE", "[('xkb', 'be')]", "", kde, "" },
+            { "de(nodeadkeys) from the KDE keyboard settings", "be from the GNOME input sources" } },
+        { "KDE without its own layouts",
+            { "", "", "", "KDE", "", "", "[Layout]\nLayoutList=de\nUse=false\n", debian },
+            { "fr(bepo) from /etc/default/keyboard" } },
+        { "nothing configured", { "", "", "", "", "", "", "", "XKBLAYOUT=\"\"\n" }, {} },
     };
     for (const Case &c : cases) {
         QStringList found;
@@ -174,7 +190,8 @@ TEST(SessionLayout, sources_giveTheirFirstLayoutInOrderOfPrecedence)
 // typing error must not pass unnoticed), one found elsewhere is passed over.
 TEST(SessionLayout, unknownLayout_refusedWhenChosen_passedOverWhenFound)
 {
-    const std::vector<SessionLayout> candidates {{"xx", "", "somewhere"}, {"de", "", "/etc/default/keyboard"}};
+    const std::vector<SessionLayout> candidates { { "xx", "", "somewhere" },
+        { "de", "", "/etc/default/keyboard" } };
     QString name;
     EXPECT_TRUE(sessionKeymap(candidates, false, {}, &name));
     EXPECT_EQ(name, "de from /etc/default/keyboard");
@@ -182,8 +199,9 @@ TEST(SessionLayout, unknownLayout_refusedWhenChosen_passedOverWhenFound)
         sessionKeymap(candidates, true, {}, &name);
         FAIL() << "expected KeyboardUnavailableError";
     } catch (const KeyboardUnavailableError &e) {
-        EXPECT_EQ(e.text(), "uinput: the keyboard layout \"xx\" (somewhere) is not known to this system; give one"
-                            " such as de or us(dvorak)");
+        EXPECT_EQ(e.text(),
+            "uinput: the keyboard layout \"xx\" (somewhere) is not known to this system; give one"
+            " such as de or us(dvorak)");
     }
     EXPECT_FALSE(sessionKeymap({}, false, {}, &name));
 }

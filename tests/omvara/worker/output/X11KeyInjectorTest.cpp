@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-
 using namespace omvara::worker::keys;
 
 namespace {
@@ -38,24 +37,24 @@ TEST(X11KeyInjector, keysArriveInTheFocusedWindowExactly)
 
     using namespace vk;
     const int H = LetterA + 'H' - 'A', I = LetterA + 'I' - 'A';
-    tap(*keys, {Shift, H});
-    tap(*keys, {I});
-    tap(*keys, {Comma});
-    tap(*keys, {Space});
-    tap(*keys, {Minus});
-    tap(*keys, {Digit0 + 1});
-    tap(*keys, {Period});
-    tap(*keys, {Digit0 + 5});
-    tap(*keys, {Add});
-    tap(*keys, {Multiply});
-    tap(*keys, {Divide});
-    tap(*keys, {Shift, Semicolon});
-    tap(*keys, {Tab});
-    tap(*keys, {Right});
-    tap(*keys, {Down});
-    tap(*keys, {F1});
-    tap(*keys, {Delete});
-    tap(*keys, {Enter});
+    tap(*keys, { Shift, H });
+    tap(*keys, { I });
+    tap(*keys, { Comma });
+    tap(*keys, { Space });
+    tap(*keys, { Minus });
+    tap(*keys, { Digit0 + 1 });
+    tap(*keys, { Period });
+    tap(*keys, { Digit0 + 5 });
+    tap(*keys, { Add });
+    tap(*keys, { Multiply });
+    tap(*keys, { Divide });
+    tap(*keys, { Shift, Semicolon });
+    tap(*keys, { Tab });
+    tap(*keys, { Right });
+    tap(*keys, { Down });
+    tap(*keys, { F1 });
+    tap(*keys, { Delete });
+    tap(*keys, { Enter });
     const QByteArray expected = "Hi, -1.5+*/:\t\x1b[C\x1b[B\x1bOP\x1b[3~\r";
     EXPECT_EQ(xterm.received(expected.size()), expected);
 }
@@ -67,9 +66,9 @@ TEST(X11KeyInjector, capsLock_isReadFromTheIndicator)
         GTEST_SKIP() << server.error().toStdString();
     auto keys = openX11KeyInjector(server.display());
     EXPECT_FALSE(keys->capsLockOn());
-    ASSERT_TRUE(server.run("xdotool", {"key", "Caps_Lock"}));
+    ASSERT_TRUE(server.run("xdotool", { "key", "Caps_Lock" }));
     EXPECT_TRUE(keys->capsLockOn());
-    ASSERT_TRUE(server.run("xdotool", {"key", "Caps_Lock"}));
+    ASSERT_TRUE(server.run("xdotool", { "key", "Caps_Lock" }));
     EXPECT_FALSE(keys->capsLockOn());
 }
 

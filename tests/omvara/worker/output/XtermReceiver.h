@@ -35,7 +35,8 @@ public:
         const QString script = QStringLiteral("stty raw -echo; : > '%1'; exec cat > '%2'")
                                    .arg(ready, m_dir.filePath("received"));
         m_title = QStringLiteral("omvara-receiver-%1%2").arg(QCoreApplication_pid()).arg(name);
-        m_xterm.start("xterm", {"-u8", "-title", m_title, "-geometry", "80x10+0+0", "-e", "sh", "-c", script});
+        m_xterm.start(
+            "xterm", { "-u8", "-title", m_title, "-geometry", "80x10+0+0", "-e", "sh", "-c", script });
         if (!m_xterm.waitForStarted(5000))
             return;
         QDeadlineTimer deadline(10000);
@@ -67,8 +68,9 @@ public:
     {
         QProcess xdotool;
         xdotool.setProcessEnvironment(m_env);
-        xdotool.start("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^" + m_title + "$", "windowfocus", "--sync", "%1",
-                                     "mousemove", "--window", "%1", "40", "40"});
+        xdotool.start("xdotool",
+            { "search", "--sync", "--onlyvisible", "--name", "^" + m_title + "$", "windowfocus", "--sync",
+                "%1", "mousemove", "--window", "%1", "40", "40" });
         if (!xdotool.waitForFinished(10000) || xdotool.exitCode() != 0) {
             m_error = "xdotool: " + QString::fromLocal8Bit(xdotool.readAllStandardError());
             return false;
