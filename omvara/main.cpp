@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/config/StoreCommands.h"
 #include "omvara/headless/HeadlessRunner.h"
+#include "omvara/modes/ExtractionDemo.h"
+#include "omvara/outputs/keys/KeyInjectors.h"
 #include "omvara/sim/InstrumentSimulator.h"
 #include "omvara/util/SignalStop.h"
 #include "omvara/util/Version.h"
 #include "omvara/window/RadezoZiDad.h"
-#include "omvara/worker/ExtractionDemo.h"
-#include "omvara/worker/keys/KeyInjectors.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -34,14 +34,14 @@ int main(int argc, char *argv[])
                "  --demo             show value extraction on every sample line of the instrument\n"
                "                     catalogue and exit\n"
             << omvara::config::storeCommandsHelp() << omvara::headless::HeadlessRunner::help()
-            << omvara::worker::keys::KeyInjectors::commandLineHelp()
+            << omvara::outputs::keys::KeyInjectors::commandLineHelp()
             << "  --help             display this help and exit\n"
                "  --version          output version information and exit\n"
             << omvara::util::helpEpilogue();
         return 0;
     }
     QString keyboardProblem;
-    if (!omvara::worker::keys::KeyInjectors::takeCommandLineOption(args, &keyboardProblem)) {
+    if (!omvara::outputs::keys::KeyInjectors::takeCommandLineOption(args, &keyboardProblem)) {
         QTextStream(stderr) << "omvara: " << keyboardProblem << "\n";
         return 2;
     }
@@ -52,7 +52,7 @@ int main(int argc, char *argv[])
                 return 2;
             }
         }
-        return omvara::worker::runExtractionDemo(out);
+        return omvara::modes::runExtractionDemo(out);
     }
     if (args.contains(QStringLiteral("--simulate")))
         return omvara::sim::runSimulator(args);

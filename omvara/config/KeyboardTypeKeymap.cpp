@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The key maps of keyboard output: which keys type which character on each
 // keyboard layout. Key codes are the virtual key codes of keyboard output
-// (omvara/worker/keys/KeyCodes.h).
+// (omvara/outputs/keys/KeyCodes.h).
 #include "omvara/config/ConfigHelper.h"
 
 namespace omvara::config {

@@ -5,11 +5,11 @@
 #include "omvara/config/ConfigStore.h"
 #include "omvara/headless/HeadlessLog.h"
 #include "omvara/headless/SettingsOverrides.h"
+#include "omvara/reception/AutoPortWorker.h"
 #include "omvara/run/Run.h"
 #include "omvara/util/ProcessProperties.h"
 #include "omvara/util/SignalStop.h"
 #include "omvara/util/Version.h"
-#include "omvara/worker/AutoPortWorker.h"
 #include "portlink/Console.h"
 #include "portlink/FriendlyPortUtil.h"
 #include "portlink/PortlinkErrors.h"
@@ -142,7 +142,7 @@ public:
         logEvent(start.printing ? QStringLiteral("Values go to the standard output.")
                                 : QStringLiteral("Values are typed on the keyboard."));
     }
-    void lineReceived(const worker::DataLine &line) override
+    void lineReceived(const processing::DataLine &line) override
     {
         const QString raw = line.getRawData();
         if (line.hasValue())
@@ -240,7 +240,7 @@ int listPorts(const Options &options)
     return 0;
 }
 
-class DetectionView : public worker::AutoPortWorkerView
+class DetectionView : public reception::AutoPortWorkerView
 {
 public:
     std::optional<QString> selected;
@@ -258,11 +258,11 @@ int detect(const Options &options)
 {
     const QStringList ports = portList(options);
     DetectionView view;
-    worker::AutoPortWorker detection(ports, view);
+    reception::AutoPortWorker detection(ports, view);
     SignalStop stop;
     QObject::connect(&stop, &SignalStop::stopRequested, &detection, [&] { detection.cancel(true); });
     QEventLoop loop;
-    QObject::connect(&detection, &worker::AutoPortWorker::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&detection, &reception::AutoPortWorker::finished, &loop, &QEventLoop::quit);
     detection.execute();
     loop.exec();
     if (detection.isCancelled())

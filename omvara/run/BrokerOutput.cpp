@@ -2,8 +2,8 @@
 #include "omvara/run/BrokerOutput.h"
 
 #include "omvara/broker/MqttPublisher.h"
-#include "omvara/worker/DataLine.h"
-#include "omvara/worker/WorkerTexts.h"
+#include "omvara/processing/DataLine.h"
+#include "omvara/texts/WorkerTexts.h"
 
 #include <QCryptographicHash>
 #include <QSysInfo>
@@ -17,7 +17,7 @@ namespace {
 
 QString text(const char *key, const QStringList &args)
 {
-    return worker::WorkerTexts::format(worker::WorkerTexts::text(key), args);
+    return texts::WorkerTexts::format(texts::WorkerTexts::text(key), args);
 }
 
 // A JSON string.
@@ -160,7 +160,7 @@ QByteArray BrokerOutput::message(
     if (cut)
         out += ", \"status\": \"cut\"";
     out += ", \"raw\": ";
-    appendString(out, worker::DataLine::transformControlChars(line.raw));
+    appendString(out, processing::DataLine::transformControlChars(line.raw));
     out += ", \"port\": ";
     appendString(out, port);
     out += ", \"instrument\": ";

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/run/RecordFileOutput.h"
 
-#include "omvara/worker/DataLine.h"
-#include "omvara/worker/WorkerTexts.h"
+#include "omvara/processing/DataLine.h"
+#include "omvara/texts/WorkerTexts.h"
 
 #include <QDir>
 
@@ -21,7 +21,7 @@ constexpr auto DropReportInterval = 10s;
 
 QString text(const char *key, const QStringList &args)
 {
-    return worker::WorkerTexts::format(worker::WorkerTexts::text(key), args);
+    return texts::WorkerTexts::format(texts::WorkerTexts::text(key), args);
 }
 
 QString loginName()
@@ -162,7 +162,7 @@ QByteArray RecordFileOutput::row(const RunLine &line, const QString &port, const
     out += ',';
     appendField(out, instrument);
     out += ',';
-    appendField(out, worker::DataLine::transformControlChars(line.raw));
+    appendField(out, processing::DataLine::transformControlChars(line.raw));
     out += ',';
     appendField(out, line.value);
     out += ',';

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/run/RequestSender.h"
 
-#include "omvara/worker/PortWriter.h"
+#include "omvara/reception/PortWriter.h"
 
 namespace omvara::run {
 
@@ -12,7 +12,7 @@ constexpr std::size_t MaxWaitingRequests = 16;
 
 } // namespace
 
-RequestSender::RequestSender(std::shared_ptr<worker::PortWriter> writer, QByteArray command, Report report)
+RequestSender::RequestSender(std::shared_ptr<reception::PortWriter> writer, QByteArray command, Report report)
     : m_writer(std::move(writer))
     , m_command(std::move(command))
     , m_report(std::move(report))

@@ -13,7 +13,7 @@
 #include <mutex>
 #include <thread>
 
-namespace omvara::worker {
+namespace omvara::reception {
 class PortWriter;
 }
 
@@ -30,7 +30,7 @@ public:
 
     // `report` is called on the sender's thread after each write, with the
     // failure's text or an empty one (not for a write the closing port cut short).
-    RequestSender(std::shared_ptr<worker::PortWriter> writer, QByteArray command, Report report);
+    RequestSender(std::shared_ptr<reception::PortWriter> writer, QByteArray command, Report report);
 
     // Waits for the thread; a write in progress ends once the port is closed.
     ~RequestSender();
@@ -43,7 +43,7 @@ public:
 private:
     void run();
 
-    const std::shared_ptr<worker::PortWriter> m_writer;
+    const std::shared_ptr<reception::PortWriter> m_writer;
     const QByteArray m_command;
     const Report m_report;
     std::mutex m_mutex;

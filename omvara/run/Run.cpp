@@ -4,20 +4,20 @@
 #include "omvara/config/Instrument.h"
 #include "omvara/config/OutputSettings.h"
 #include "omvara/hotkey/GlobalHotkey.h"
+#include "omvara/outputs/Keybot.h"
+#include "omvara/outputs/SoundBot.h"
+#include "omvara/outputs/keys/KeyInjectors.h"
+#include "omvara/outputs/keys/PermissionWait.h"
+#include "omvara/processing/Ignorer.h"
+#include "omvara/reception/WeightWorkerView.h"
+#include "omvara/reception/WeightWorkers.h"
 #include "omvara/run/BrokerOutput.h"
 #include "omvara/run/RecordFileOutput.h"
 #include "omvara/run/RequestSender.h"
 #include "omvara/run/SettledReadings.h"
 #include "omvara/run/ValueOutputs.h"
+#include "omvara/texts/WorkerTexts.h"
 #include "omvara/util/Interruption.h"
-#include "omvara/worker/Ignorer.h"
-#include "omvara/worker/Keybot.h"
-#include "omvara/worker/SoundBot.h"
-#include "omvara/worker/WeightWorkerView.h"
-#include "omvara/worker/WeightWorkers.h"
-#include "omvara/worker/WorkerTexts.h"
-#include "omvara/worker/keys/KeyInjectors.h"
-#include "omvara/worker/keys/PermissionWait.h"
 #include "portlink/NetworkPortName.h"
 #include "portlink/PortlinkErrors.h"
 
@@ -44,7 +44,7 @@ QString failureText(const std::exception &e)
 
 // The reception engine's view of the run: reports go to the observer, lines
 // through the run's per-line policy.
-class Run::ReceptionView : public worker::WeightWorkerView
+class Run::ReceptionView : public reception::WeightWorkerView
 {
 public:
     explicit ReceptionView(Run &run)
@@ -64,7 +64,7 @@ public:
         else if (connected)
             m_run.setPhase(RunState::Phase::Running);
     }
-    void lineCompleted(worker::DataLine &line) override { m_run.handleLine(line); }
+    void lineCompleted(processing::DataLine &line) override { m_run.handleLine(line); }
     void lineFailed(const QString &rawData, qint32 count, const QString &message) override
     {
         m_run.noteLineArrived();
@@ -78,7 +78,7 @@ public:
     {
         m_run.addLine({ 0, 0, QDateTime::currentDateTime(), rawData, {}, LineStatus::Unsent, {} });
     }
-    void showDataLine(worker::DataLine &line) override
+    void showDataLine(processing::DataLine &line) override
     {
         m_run.m_lastShown = line.getCount();
         m_run.m_observer.lineReceived(line);
@@ -94,11 +94,11 @@ private:
 Run::Makers Run::Makers::defaults()
 {
     Makers makers;
-    makers.keybot = [](worker::WeightWorkerView *view, const config::Config &config) {
-        return worker::Keybot::fromConfig(view, config);
+    makers.keybot = [](reception::WeightWorkerView *view, const config::Config &config) {
+        return outputs::Keybot::fromConfig(view, config);
     };
     makers.soundBot
-        = [](int percussionNumber) { return std::make_unique<worker::SoundBot>(percussionNumber); };
+        = [](int percussionNumber) { return std::make_unique<outputs::SoundBot>(percussionNumber); };
     makers.hotkey
         = [](const config::RequestHotkey::Chord &chord) { return hotkey::createGlobalHotkey(chord); };
     return makers;
@@ -147,11 +147,11 @@ bool Run::start()
     } else {
         try {
             bool gone = false;
-            std::unique_ptr<worker::Keybot> keybot = makeKeybot(&gone);
+            std::unique_ptr<outputs::Keybot> keybot = makeKeybot(&gone);
             if (gone)
                 return false; // the run was deleted while it waited (the window closed)
             if (!keybot)
-                return notStarted(worker::WorkerTexts::text("stopped"), RunState::End::Stopped);
+                return notStarted(texts::WorkerTexts::text("stopped"), RunState::End::Stopped);
             if (!m_state.reason.isEmpty())
                 setPhase(RunState::Phase::Starting); // the permission came
             m_keybot = keybot.get();
@@ -163,12 +163,12 @@ bool Run::start()
             };
             const auto onEnd
                 = [this] { QMetaObject::invokeMethod(this, "keyboardEnded", Qt::QueuedConnection); };
-            const auto onOutcome = [this](qint64 seq, const worker::Keybot::Outcome &outcome) {
-                using Kind = worker::Keybot::Outcome::Kind;
+            const auto onOutcome = [this](qint64 seq, const outputs::Keybot::Outcome &outcome) {
+                using Kind = outputs::Keybot::Outcome::Kind;
                 if (outcome.kind == Kind::Typed) {
                     m_ledger.settle(seq, LineStatus::Typed);
                 } else if (outcome.kind == Kind::Cut) {
-                    const QString note = worker::WorkerTexts::format(worker::WorkerTexts::text("typing.cut"),
+                    const QString note = texts::WorkerTexts::format(texts::WorkerTexts::text("typing.cut"),
                         { QString::number(outcome.typedPart.toUcs4().size()), QString::number(outcome.length),
                             outcome.typedPart, outcome.window, outcome.reason });
                     m_ledger.settleCut(seq, note, outcome.typedPart, outcome.window);
@@ -178,11 +178,11 @@ bool Run::start()
                         Q_ARG(bool, outcome.ownWindow));
                 } else {
                     m_ledger.settle(seq, LineStatus::NotTyped,
-                        worker::WorkerTexts::text(outcome.holding ? "not.typed.holding"
-                                : m_keyboardLost                  ? "not.typed.lost"
-                                : m_outputsStopping               ? "not.typed.stopped"
-                                : outcome.ownWindow               ? "not.typed.focus"
-                                                                  : "not.typed"));
+                        texts::WorkerTexts::text(outcome.holding ? "not.typed.holding"
+                                : m_keyboardLost                 ? "not.typed.lost"
+                                : m_outputsStopping              ? "not.typed.stopped"
+                                : outcome.ownWindow              ? "not.typed.focus"
+                                                                 : "not.typed"));
                 }
             };
             m_keybot->setOwnWindowFocused(m_options.ownWindowFocused);
@@ -190,7 +190,7 @@ bool Run::start()
         } catch (const std::exception &e) {
             // Stop while the desktop asked for permission is no failure to report.
             if (m_connectStop.stop_requested())
-                return notStarted(worker::WorkerTexts::text("stopped"), RunState::End::Stopped);
+                return notStarted(texts::WorkerTexts::text("stopped"), RunState::End::Stopped);
             keyboardProblem = failureText(e);
             if (!m_questions.goOnWithoutKeyboard(keyboardProblem))
                 return notStarted(keyboardProblem);
@@ -224,11 +224,11 @@ bool Run::start()
     // 4. Settled readings, then duplicate suppression.
     if (m_config.stableReadings > 1) {
         m_settledReadings = std::make_unique<SettledReadings>(m_config.stableReadings);
-        m_heldText = worker::WorkerTexts::text("held.waiting");
-        m_heldAgainText = worker::WorkerTexts::text("held.again");
+        m_heldText = texts::WorkerTexts::text("held.waiting");
+        m_heldAgainText = texts::WorkerTexts::text("held.again");
     }
     if (m_config.ignoreDuplicates)
-        m_ignorer = std::make_unique<worker::Ignorer>(m_config);
+        m_ignorer = std::make_unique<processing::Ignorer>(m_config);
 
     // 5. The reception engine for the instrument; making it opens the port.
     try {
@@ -237,16 +237,16 @@ bool Run::start()
         };
         if (portlink::NetworkPortName::isNetworkName(m_config.getPort())) {
             QPointer<Run> alive(this);
-            std::unique_ptr<worker::WeightWorker> connected = connectApart(presenter);
+            std::unique_ptr<reception::WeightWorker> connected = connectApart(presenter);
             if (!alive)
                 return false; // the run was deleted while it connected (the window closed)
             m_worker = std::move(connected);
             if (!m_worker)
-                return notStarted(worker::WorkerTexts::text("stopped"), RunState::End::Stopped);
+                return notStarted(texts::WorkerTexts::text("stopped"), RunState::End::Stopped);
             if (m_connectedApart)
                 setPhase(RunState::Phase::Running);
         } else {
-            m_worker = worker::createWeightWorker(m_config, *m_view, presenter);
+            m_worker = reception::createWeightWorker(m_config, *m_view, presenter);
             m_takenDevice.opened(m_config.getPort());
         }
     } catch (const std::invalid_argument &e) {
@@ -269,8 +269,8 @@ bool Run::start()
         m_questions.cannotStart(StartFailure::CannotOpen, failureText(e));
         return notStarted(failureText(e));
     }
-    worker::WeightWorker *worker = m_worker.get();
-    connect(worker, &worker::WeightWorker::finished, this, [this, worker] { receptionEnded(worker); });
+    reception::WeightWorker *worker = m_worker.get();
+    connect(worker, &reception::WeightWorker::finished, this, [this, worker] { receptionEnded(worker); });
 
     // 6. The outputs' own threads.
     for (const auto &sink : m_sinks) {
@@ -335,20 +335,20 @@ bool Run::apart(const std::function<void()> &body)
     return true;
 }
 
-std::unique_ptr<worker::Keybot> Run::makeKeybot(bool *gone)
+std::unique_ptr<outputs::Keybot> Run::makeKeybot(bool *gone)
 {
-    if (!worker::keys::KeyInjectors::mayAskPermission())
+    if (!outputs::keys::KeyInjectors::mayAskPermission())
         return m_options.makers.keybot(m_view.get(), m_config);
     // The desktop's dialog takes as long as the user takes: the window stays
     // alive meanwhile and Stop ends the wait.
-    std::unique_ptr<worker::Keybot> keybot;
+    std::unique_ptr<outputs::Keybot> keybot;
     const bool done = apart([this, &keybot] {
-        const worker::keys::PermissionWait::Scope scope({ [this](const QString &question) {
-                                                             QMetaObject::invokeMethod(this,
-                                                                 "waitingForPermission", Qt::QueuedConnection,
-                                                                 Q_ARG(QString, question));
-                                                         },
-            m_options.permissionWait });
+        const outputs::keys::PermissionWait::Scope scope(
+            { [this](const QString &question) {
+                 QMetaObject::invokeMethod(
+                     this, "waitingForPermission", Qt::QueuedConnection, Q_ARG(QString, question));
+             },
+                m_options.permissionWait });
         keybot = m_options.makers.keybot(m_view.get(), m_config);
     });
     *gone = !done;
@@ -374,16 +374,16 @@ void Run::waitingForPermission(const QString &question)
     setPhase(RunState::Phase::Starting, RunState::End::None, text);
 }
 
-std::unique_ptr<worker::WeightWorker> Run::connectApart(
+std::unique_ptr<reception::WeightWorker> Run::connectApart(
     const std::function<void(const QString &, const QString &)> &presenter)
 {
     // Warnings of the engine's checks are shown on this thread afterwards.
     std::vector<std::pair<QString, QString>> warnings;
-    std::unique_ptr<worker::WeightWorker> made;
+    std::unique_ptr<reception::WeightWorker> made;
     QThread *home = thread();
     try {
         const bool done = apart([this, &warnings, &made, home] {
-            made = worker::createWeightWorker(
+            made = reception::createWeightWorker(
                 m_config, *m_view, [&warnings](const QString &title, const QString &message) {
                     warnings.emplace_back(title, message);
                 });
@@ -419,8 +419,8 @@ bool Run::addLineOutputs(QString *problem)
         if (reason.isEmpty()) {
             m_sinks.push_back(std::move(record));
         } else {
-            *problem = worker::WorkerTexts::format(
-                worker::WorkerTexts::text("record.cannot.open"), { record->detail(), reason });
+            *problem = texts::WorkerTexts::format(
+                texts::WorkerTexts::text("record.cannot.open"), { record->detail(), reason });
             if (!m_questions.goOnWithoutRecord(*problem))
                 return false;
             m_observer.logImportantEvent(*problem);
@@ -531,7 +531,7 @@ void Run::typingCut(const QString &value, const QString &typedPart, const QStrin
     m_state.cut = RunState::Cut { value, typedPart, window, reason, ownWindow };
     if (m_options.endAtCut && !m_endedAtCut) {
         m_endedAtCut = true;
-        m_cutEndReason = worker::WorkerTexts::format(worker::WorkerTexts::text("run.ended.cut"),
+        m_cutEndReason = texts::WorkerTexts::format(texts::WorkerTexts::text("run.ended.cut"),
             { QString::number(typedPart.toUcs4().size()), value, window, reason });
         stop();
     }
@@ -555,7 +555,7 @@ void Run::keyboardEnded()
         setOutput(QStringLiteral("keyboard"), RunState::Output::Status::Ended, keyboard->detail);
 }
 
-void Run::handleLine(worker::DataLine &line)
+void Run::handleLine(processing::DataLine &line)
 {
     noteLineArrived();
     RunLine entry { 0, line.getCount(), line.getDateTime(), line.rawData(), line.getProcessedData(),
@@ -578,7 +578,7 @@ void Run::handleLine(worker::DataLine &line)
             entry.status = LineStatus::Duplicate;
         } else if (!m_delivers) {
             entry.status = LineStatus::NotTyped; // the keyboard output failed at Start
-            entry.note = worker::WorkerTexts::text("not.typed.no.keyboard");
+            entry.note = texts::WorkerTexts::text("not.typed.no.keyboard");
         } else if (m_options.print) {
             entry.status = LineStatus::Printed;
         } else if (m_options.ownWindowFocused && m_options.ownWindowFocused()
@@ -587,13 +587,12 @@ void Run::handleLine(worker::DataLine &line)
             // that waited for the focus in vain is told also here: after a
             // Stop during the wait its line is not shown.
             entry.status = LineStatus::NotTyped;
-            entry.note = worker::WorkerTexts::text("not.typed.focus");
+            entry.note = texts::WorkerTexts::text("not.typed.focus");
             if (windowAsked)
-                m_observer.logImportantEvent(
-                    worker::WorkerTexts::text("value.not.typed.focus") + entry.value);
+                m_observer.logImportantEvent(texts::WorkerTexts::text("value.not.typed.focus") + entry.value);
         } else if (m_keybot && m_keybot->holding()) {
             entry.status = LineStatus::NotTyped; // after a cut, until the user resumes
-            entry.note = worker::WorkerTexts::text("not.typed.holding");
+            entry.note = texts::WorkerTexts::text("not.typed.holding");
         }
     }
     // Added before the outputs get it: the keyboard may report its outcome at once.
@@ -608,7 +607,7 @@ bool Run::focusLeftForAnswer()
 {
     // A value asked for with the window's own control: the user presses
     // Request and then switches to the application, so the value waits for that.
-    m_observer.logEvent(worker::WorkerTexts::format(worker::WorkerTexts::text("value.waits.for.focus"),
+    m_observer.logEvent(texts::WorkerTexts::format(texts::WorkerTexts::text("value.waits.for.focus"),
         { QString::number(WindowRequestFocusWait.count() / 1000) }));
     const auto deadline = std::chrono::steady_clock::now() + WindowRequestFocusWait;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -663,7 +662,7 @@ void Run::deliverSettled()
     }
 }
 
-void Run::receptionEnded(worker::WeightWorker *worker)
+void Run::receptionEnded(reception::WeightWorker *worker)
 {
     if (m_worker.get() != worker)
         return;
@@ -676,7 +675,7 @@ void Run::receptionEnded(worker::WeightWorker *worker)
         end = RunState::End::Stopped;
     } else if (worker->deviceWasLost()) {
         end = RunState::End::DeviceLost;
-        reason = worker::WorkerTexts::text("device.lost");
+        reason = texts::WorkerTexts::text("device.lost");
         tellTakenDevice();
     }
     // A run that ended by itself still delivers the values it received.
@@ -697,8 +696,8 @@ bool Run::deviceLost()
 {
     if (!m_config.reconnect)
         return false;
-    const QString reason = worker::WorkerTexts::format(
-        worker::WorkerTexts::text("device.lost.waiting"), { m_config.getPort() });
+    const QString reason
+        = texts::WorkerTexts::format(texts::WorkerTexts::text("device.lost.waiting"), { m_config.getPort() });
     QMetaObject::invokeMethod(this, "waitingForDevice", Qt::QueuedConnection, Q_ARG(QString, reason));
     QMetaObject::invokeMethod(this, "tellTakenDevice", Qt::QueuedConnection);
     return true;

@@ -32,13 +32,17 @@ namespace omvara::hotkey {
 class GlobalHotkey;
 }
 
-namespace omvara::worker {
+namespace omvara::processing {
 class Ignorer;
+} // namespace omvara::processing
+namespace omvara::outputs {
 class Keybot;
 class SoundBot;
+} // namespace omvara::outputs
+namespace omvara::reception {
 class WeightWorker;
 class WeightWorkerView;
-} // namespace omvara::worker
+} // namespace omvara::reception
 
 namespace omvara::run {
 
@@ -85,10 +89,10 @@ public:
     struct Makers
     {
         // Throws (keys::KeyboardUnavailableError, ...) when typing cannot start.
-        std::function<std::unique_ptr<worker::Keybot>(worker::WeightWorkerView *, const config::Config &)>
+        std::function<std::unique_ptr<outputs::Keybot>(reception::WeightWorkerView *, const config::Config &)>
             keybot;
-        // Throws (worker::SoundError, ...) when no sound can be played.
-        std::function<std::unique_ptr<worker::SoundBot>(int percussionNumber)> soundBot;
+        // Throws (outputs::SoundError, ...) when no sound can be played.
+        std::function<std::unique_ptr<outputs::SoundBot>(int percussionNumber)> soundBot;
         // Throws (hotkey::HotkeyUnavailableError) when the hotkey cannot be had.
         std::function<std::unique_ptr<hotkey::GlobalHotkey>(const config::RequestHotkey::Chord &)> hotkey;
         static Makers defaults();
@@ -168,7 +172,7 @@ public:
     const RunState &state() const { return m_state; }
     const config::Config &config() const { return m_config; }
     // The keyboard output's Keybot, or null (tests look at it).
-    worker::Keybot *keybot() const { return m_keybot; }
+    outputs::Keybot *keybot() const { return m_keybot; }
 
 Q_SIGNALS:
     // The state changed (also told to the observer).
@@ -187,7 +191,7 @@ private:
     // The keyboard output, made apart where the desktop may ask the user's
     // permission first. Null when the run was deleted or stopped meanwhile
     // (`*gone` tells which).
-    std::unique_ptr<worker::Keybot> makeKeybot(bool *gone);
+    std::unique_ptr<outputs::Keybot> makeKeybot(bool *gone);
     // Posted by name from the thread that waits for the permission.
     Q_INVOKABLE void waitingForPermission(const QString &question);
     // `end`: Stopped when Stop came while a network port was being connected.
@@ -206,12 +210,12 @@ private:
     void setOutput(const QString &name, RunState::Output::Status status, const QString &detail = {});
     void publishState();
     // Reading thread.
-    void handleLine(worker::DataLine &line);
+    void handleLine(processing::DataLine &line);
     void addLine(RunLine line);
     // Any thread: a line is settled; the observer hears of it on the event thread.
     void lineReleased(const RunLine &line);
     Q_INVOKABLE void deliverSettled();
-    void receptionEnded(worker::WeightWorker *worker);
+    void receptionEnded(reception::WeightWorker *worker);
     // Posted from other threads by name: the queued call then lives inside
     // Qt, whose event queue orders it after everything the poster did before
     // (a posted function object would be read back under a lock the thread
@@ -240,7 +244,7 @@ private:
     QString originText(RequestOrigin origin) const;
     // Reading thread: false when the settled-readings filter hands the line's
     // value on; otherwise `note` says what the value waits for.
-    bool holdsBack(worker::DataLine &line, QString *note);
+    bool holdsBack(processing::DataLine &line, QString *note);
     // Any thread: a line (whole or failed) arrived.
     void noteLineArrived();
     // How far the outputs have been told to end, in increasing order.
@@ -258,8 +262,8 @@ private:
     // Made at start() and released only after the reading thread has ended,
     // which is the only thread besides this one that touches them.
     std::vector<std::unique_ptr<ValueSink>> m_sinks;
-    std::unique_ptr<worker::Ignorer> m_ignorer;
-    worker::Keybot *m_keybot = nullptr;
+    std::unique_ptr<processing::Ignorer> m_ignorer;
+    outputs::Keybot *m_keybot = nullptr;
     bool m_delivers = false; // a keyboard or print output takes the values
     // Why the keyboard drops values (read on the keyboard thread).
     std::atomic<bool> m_outputsStopping = false;
@@ -275,10 +279,10 @@ private:
     std::deque<RunLine> m_unshownSettled;
     qint32 m_lastShown = 0;
     bool m_receptionEnded = false;
-    std::unique_ptr<worker::WeightWorker> m_worker;
+    std::unique_ptr<reception::WeightWorker> m_worker;
     // A network port is connected on a thread of its own, so that the
     // window stays responsive meanwhile and Stop ends the attempt at once.
-    std::unique_ptr<worker::WeightWorker> connectApart(
+    std::unique_ptr<reception::WeightWorker> connectApart(
         const std::function<void(const QString &, const QString &)> &presenter);
     std::stop_source m_connectStop;
     std::thread m_connectThread;

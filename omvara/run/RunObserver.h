@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "omvara/processing/DataLine.h"
 #include "omvara/run/RunLine.h"
 #include "omvara/run/RunState.h"
-#include "omvara/worker/DataLine.h"
 
 #include <QString>
 
@@ -46,7 +46,7 @@ public:
     // emptied by duplicate suppression, a reading the settled-readings filter
     // held back likewise (its lineSettled note says what it waits for).
     // Comes after the value's outputs got it.
-    virtual void lineReceived(const worker::DataLine &line) = 0;
+    virtual void lineReceived(const processing::DataLine &line) = 0;
     // What became of a line, once known (typed, not typed, ...), for every
     // line of the run in order, whole or not; `line.count` is the count of
     // its lineReceived (0 for lines that never had one: overflow, unsent).

@@ -5,17 +5,17 @@
 
 #include "omvara/config/RequestSettings.h"
 #include "omvara/hotkey/GlobalHotkey.h"
+#include "omvara/reception/PortWriter.h"
+#include "omvara/reception/WeightWorker.h"
 #include "omvara/run/RequestSender.h"
 #include "omvara/run/SettledReadings.h"
-#include "omvara/worker/PortWriter.h"
-#include "omvara/worker/WeightWorker.h"
-#include "omvara/worker/WorkerTexts.h"
+#include "omvara/texts/WorkerTexts.h"
 
 #include <QTimer>
 
 namespace omvara::run {
 
-using worker::WorkerTexts;
+using texts::WorkerTexts;
 
 namespace {
 
@@ -33,7 +33,7 @@ QString shortenedCommand(const QString &encoded, qsizetype bytes)
 {
     if (encoded.size() <= ShownCommandLength)
         return encoded;
-    return WorkerTexts::format(WorkerTexts::text("request.command.shortened"),
+    return texts::WorkerTexts::format(texts::WorkerTexts::text("request.command.shortened"),
         { encoded.left(ShownCommandLength - 8), QString::number(bytes) });
 }
 
@@ -48,15 +48,15 @@ QString Run::originText(RequestOrigin origin) const
 {
     switch (origin) {
     case RequestOrigin::Interval:
-        return WorkerTexts::text("request.origin.interval");
+        return texts::WorkerTexts::text("request.origin.interval");
     case RequestOrigin::Hotkey:
-        return WorkerTexts::text("request.origin.hotkey");
+        return texts::WorkerTexts::text("request.origin.hotkey");
     case RequestOrigin::Signal:
-        return WorkerTexts::text("request.origin.signal");
+        return texts::WorkerTexts::text("request.origin.signal");
     case RequestOrigin::Window:
         break;
     }
-    return WorkerTexts::text("request.origin.window");
+    return texts::WorkerTexts::text("request.origin.window");
 }
 
 void Run::startRequests()
@@ -70,7 +70,7 @@ void Run::startRequests()
     const bool triggers = m_config.requestInterval > 0 || !m_config.requestHotkey.isEmpty();
     if (m_requestCommand.isEmpty()) {
         if (triggers) {
-            m_observer.logImportantEvent(WorkerTexts::text("request.no.command"));
+            m_observer.logImportantEvent(texts::WorkerTexts::text("request.no.command"));
             m_noCommandTold = true;
         }
         return;
@@ -79,14 +79,14 @@ void Run::startRequests()
     const QString shown = config::RequestCommand::encode(m_requestCommand);
     m_requestShown = shortenedCommand(shown, m_requestCommand.size());
     // The texts are taken here, so that the sender's thread only formats.
-    const QString failed = WorkerTexts::text("request.failed");
+    const QString failed = texts::WorkerTexts::text("request.failed");
     const QStringList origins = { originText(RequestOrigin::Interval), originText(RequestOrigin::Hotkey),
         originText(RequestOrigin::Signal), originText(RequestOrigin::Window) };
     const auto report = [this, failed, origins](RequestOrigin origin, const QString &failure) {
         // The sender's thread: the log takes entries from any thread.
         if (!failure.isEmpty())
             m_observer.logImportantEvent(
-                WorkerTexts::format(failed, { origins.value(int(origin)), failure }));
+                texts::WorkerTexts::format(failed, { origins.value(int(origin)), failure }));
     };
     m_requests = std::make_unique<RequestSender>(m_worker->portWriter(), m_requestCommand, report);
     m_state.requests = true;
@@ -102,7 +102,7 @@ void Run::startRequests()
         m_requestTimer->setInterval(m_config.requestInterval);
         connect(m_requestTimer, &QTimer::timeout, this, [this] { request(RequestOrigin::Interval); });
         m_requestTimer->start();
-        m_observer.logEvent(WorkerTexts::format(WorkerTexts::text("request.interval.started"),
+        m_observer.logEvent(texts::WorkerTexts::format(texts::WorkerTexts::text("request.interval.started"),
             { QString::number(m_config.requestInterval), shown }));
     }
 
@@ -118,11 +118,12 @@ void Run::startRequests()
             m_hotkey = m_options.makers.hotkey(*chord);
             connect(m_hotkey.get(), &hotkey::GlobalHotkey::activated, this,
                 [this] { request(RequestOrigin::Hotkey); });
-            m_observer.logEvent(
-                WorkerTexts::format(WorkerTexts::text("request.hotkey.ready"), { m_config.requestHotkey }));
+            m_observer.logEvent(texts::WorkerTexts::format(
+                texts::WorkerTexts::text("request.hotkey.ready"), { m_config.requestHotkey }));
         } catch (const std::exception &e) {
-            m_observer.logImportantEvent(WorkerTexts::format(WorkerTexts::text("request.hotkey.unavailable"),
-                { m_config.requestHotkey, QString::fromUtf8(e.what()) }));
+            m_observer.logImportantEvent(
+                texts::WorkerTexts::format(texts::WorkerTexts::text("request.hotkey.unavailable"),
+                    { m_config.requestHotkey, QString::fromUtf8(e.what()) }));
         }
     }
 }
@@ -150,22 +151,22 @@ void Run::request(RequestOrigin origin)
         return;
     if (!m_requests) {
         if (!m_noCommandTold) {
-            m_observer.logImportantEvent(WorkerTexts::text("request.no.command"));
+            m_observer.logImportantEvent(texts::WorkerTexts::text("request.no.command"));
             m_noCommandTold = true;
         }
         return;
     }
     // Logged and counted before the request goes out: the answer may come at
     // once, and the log shows the request before it.
-    m_observer.logEvent(
-        WorkerTexts::format(WorkerTexts::text("request.sent"), { originText(origin), m_requestShown }));
+    m_observer.logEvent(texts::WorkerTexts::format(
+        texts::WorkerTexts::text("request.sent"), { originText(origin), m_requestShown }));
     if (origin == RequestOrigin::Window)
         ++m_windowRequests;
     if (!m_requests->queue(origin)) {
         if (origin == RequestOrigin::Window)
             --m_windowRequests;
-        m_observer.logImportantEvent(WorkerTexts::format(WorkerTexts::text("request.failed"),
-            { originText(origin), WorkerTexts::text("request.backlog") }));
+        m_observer.logImportantEvent(texts::WorkerTexts::format(texts::WorkerTexts::text("request.failed"),
+            { originText(origin), texts::WorkerTexts::text("request.backlog") }));
         return;
     }
     const auto now = std::chrono::steady_clock::now();
@@ -195,7 +196,7 @@ void Run::checkAnswers()
     if (std::chrono::steady_clock::now() - *m_unansweredSince < AnswerTime || m_silenceTold)
         return;
     m_silenceTold = true;
-    m_observer.logImportantEvent(WorkerTexts::text("request.unanswered"));
+    m_observer.logImportantEvent(texts::WorkerTexts::text("request.unanswered"));
 }
 
 void Run::noteLineArrived()
@@ -203,7 +204,7 @@ void Run::noteLineArrived()
     m_lastLineAt.store(steadyNow());
 }
 
-bool Run::holdsBack(worker::DataLine &line, QString *note)
+bool Run::holdsBack(processing::DataLine &line, QString *note)
 {
     if (!m_settledReadings)
         return false;
@@ -214,7 +215,7 @@ bool Run::holdsBack(worker::DataLine &line, QString *note)
     // Told on the line itself (its note), not in an entry of its own.
     *note = verdict.handedOnBefore
         ? m_heldAgainText
-        : WorkerTexts::format(
+        : texts::WorkerTexts::format(
             m_heldText, { QString::number(m_settledReadings->needed()), QString::number(verdict.seen) });
     line.deleteProcessedData();
     return true;

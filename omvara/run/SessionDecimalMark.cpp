@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/run/SessionDecimalMark.h"
 
-#include "omvara/worker/WorkerTexts.h"
+#include "omvara/texts/WorkerTexts.h"
 
 #include <QDir>
 #include <QFile>
@@ -140,7 +140,7 @@ QString decimalSeparatorWarning(
     if (chosen == session->mark)
         return {};
     const DecimalSeparator &better = session->mark == u',' ? DecimalSeparator::COMMA : DecimalSeparator::DOT;
-    return worker::WorkerTexts::format(worker::WorkerTexts::text("decimal.separator.mismatch"),
+    return texts::WorkerTexts::format(texts::WorkerTexts::text("decimal.separator.mismatch"),
         { markName(chosen), session->locale, session->source, markName(session->mark),
             QStringLiteral("12") + chosen + QStringLiteral("345"), better.toString(), better.name(),
             markName(chosen) });

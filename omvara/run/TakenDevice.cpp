@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/run/TakenDevice.h"
 
-#include "omvara/worker/WorkerTexts.h"
+#include "omvara/texts/WorkerTexts.h"
 
 namespace omvara::run {
 
@@ -28,7 +28,7 @@ std::optional<QString> TakenDevice::wentAway()
     if (!claim)
         return std::nullopt;
     const auto seconds = std::chrono::duration_cast<std::chrono::milliseconds>(after).count() / 1000.0;
-    return worker::WorkerTexts::format(worker::WorkerTexts::text("device.taken.by.brltty"),
+    return texts::WorkerTexts::format(texts::WorkerTexts::text("device.taken.by.brltty"),
         { QString::number(seconds, 'f', 1), claim->text, m_port });
 }
 

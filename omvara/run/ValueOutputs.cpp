@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/run/ValueOutputs.h"
 
-#include "omvara/worker/Keybot.h"
-#include "omvara/worker/SoundBot.h"
+#include "omvara/outputs/Keybot.h"
+#include "omvara/outputs/SoundBot.h"
 
 namespace omvara::run {
 
-KeyboardOutput::KeyboardOutput(std::unique_ptr<worker::Keybot> keybot,
+KeyboardOutput::KeyboardOutput(std::unique_ptr<outputs::Keybot> keybot,
     std::function<void(const QString &)> onLost, std::function<void()> onEnd,
-    std::function<void(qint64 seq, const worker::Keybot::Outcome &outcome)> onOutcome)
+    std::function<void(qint64 seq, const outputs::Keybot::Outcome &outcome)> onOutcome)
     : m_keybot(std::move(keybot))
 {
     m_keybot->setLostHandler(std::move(onLost));
@@ -71,7 +71,7 @@ void PrintOutput::put(const RunLine &line)
     std::fflush(m_out);
 }
 
-SoundOutput::SoundOutput(std::unique_ptr<worker::SoundBot> soundBot)
+SoundOutput::SoundOutput(std::unique_ptr<outputs::SoundBot> soundBot)
     : m_soundBot(std::move(soundBot))
 {
 }

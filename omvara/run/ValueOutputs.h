@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "omvara/outputs/Keybot.h"
 #include "omvara/run/ValueSink.h"
-#include "omvara/worker/Keybot.h"
 
 #include <cstdio>
 #include <functional>
 #include <memory>
 
-namespace omvara::worker {
+namespace omvara::outputs {
 class SoundBot;
-} // namespace omvara::worker
+} // namespace omvara::outputs
 
 namespace omvara::run {
 
@@ -21,9 +21,9 @@ public:
     // `onLost` is called once, on the keyboard thread, when the keystroke
     // backend goes away for good; `onEnd` when the keyboard thread ends;
     // `onOutcome` for every value put(), with its seq (Keybot::setOutcomeHandler).
-    KeyboardOutput(std::unique_ptr<worker::Keybot> keybot, std::function<void(const QString &)> onLost,
+    KeyboardOutput(std::unique_ptr<outputs::Keybot> keybot, std::function<void(const QString &)> onLost,
         std::function<void()> onEnd,
-        std::function<void(qint64 seq, const worker::Keybot::Outcome &outcome)> onOutcome);
+        std::function<void(qint64 seq, const outputs::Keybot::Outcome &outcome)> onOutcome);
     ~KeyboardOutput() override;
 
     QString name() const override;
@@ -35,10 +35,10 @@ public:
     void abort() override;
     void join() override;
 
-    worker::Keybot &keybot() { return *m_keybot; }
+    outputs::Keybot &keybot() { return *m_keybot; }
 
 private:
-    std::unique_ptr<worker::Keybot> m_keybot;
+    std::unique_ptr<outputs::Keybot> m_keybot;
 };
 
 // Values printed one per line, flushed at once, exactly as they would have
@@ -61,7 +61,7 @@ private:
 class SoundOutput : public ValueSink
 {
 public:
-    explicit SoundOutput(std::unique_ptr<worker::SoundBot> soundBot);
+    explicit SoundOutput(std::unique_ptr<outputs::SoundBot> soundBot);
     ~SoundOutput() override;
 
     QString name() const override;
@@ -69,7 +69,7 @@ public:
     void stop() override;
 
 private:
-    std::unique_ptr<worker::SoundBot> m_soundBot;
+    std::unique_ptr<outputs::SoundBot> m_soundBot;
 };
 
 } // namespace omvara::run

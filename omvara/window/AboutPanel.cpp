@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/AboutPanel.h"
 
+#include "omvara/texts/WindowTexts.h"
 #include "omvara/util/ProcessProperties.h"
-#include "omvara/window/WindowTexts.h"
 #include "omvara/window/links/OpenHyperlinkInBrowser.h"
 
 #include <QTextBrowser>
@@ -19,9 +19,9 @@ AboutPanel::AboutPanel(QWidget *parent)
     aboutPane->setReadOnly(true);
     aboutPane->setOpenLinks(false);
     aboutPane->setOpenExternalLinks(false);
-    aboutPane->setAccessibleName(WindowTexts::text("RadezoZiDadFrame2.aboutPanel.tab.title"));
+    aboutPane->setAccessibleName(texts::WindowTexts::text("RadezoZiDadFrame2.aboutPanel.tab.title"));
 
-    QString body = WindowTexts::text("RadezoZiDadFrame2.aboutPane.text");
+    QString body = texts::WindowTexts::text("RadezoZiDadFrame2.aboutPane.text");
     if (!links::OpenHyperlinkInBrowser::isBrowsingSupported()
         || links::OpenHyperlinkInBrowser::getDisableActiveLink())
         body = links::OpenHyperlinkInBrowser::stripLinks(body);

@@ -14,7 +14,7 @@
 namespace omvara {
 
 AutoPortDialog::AutoPortDialog(QWidget *owner, const QStringList &portNames, PortSelector selector,
-    worker::AutoPortWorker::Sleeper sleeper)
+    reception::AutoPortWorker::Sleeper sleeper)
     : QDialog(owner)
     , selectInPortList(std::move(selector))
 {
@@ -38,7 +38,7 @@ AutoPortDialog::AutoPortDialog(QWidget *owner, const QStringList &portNames, Por
     connect(button, &QPushButton::clicked, this, &AutoPortDialog::buttonActionPerformed);
 
     setButtonToCancel();
-    worker = std::make_unique<worker::AutoPortWorker>(portNames, *this);
+    worker = std::make_unique<reception::AutoPortWorker>(portNames, *this);
     if (sleeper)
         worker->setSleeper(std::move(sleeper));
     worker->execute();

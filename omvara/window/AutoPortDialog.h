@@ -2,7 +2,7 @@
 // The dialog that shows automatic port detection.
 #pragma once
 
-#include "omvara/worker/AutoPortWorker.h"
+#include "omvara/reception/AutoPortWorker.h"
 
 #include <QDialog>
 #include <QStringList>
@@ -20,7 +20,7 @@ namespace omvara {
 // the dialog starts the detection at once; its single button cancels the
 // detection while it runs and closes the dialog afterwards. The detected
 // port is selected in the main window's port list through `selectInPortList`.
-class AutoPortDialog : public QDialog, public worker::AutoPortWorkerView
+class AutoPortDialog : public QDialog, public reception::AutoPortWorkerView
 {
     Q_OBJECT
 
@@ -29,7 +29,7 @@ public:
 
     // `sleeper` replaces the detection's pauses (tests); empty: real pauses.
     AutoPortDialog(QWidget *owner, const QStringList &portNames, PortSelector selectInPortList,
-        worker::AutoPortWorker::Sleeper sleeper = {});
+        reception::AutoPortWorker::Sleeper sleeper = {});
     ~AutoPortDialog() override;
 
     void setButtonToCancel() override;
@@ -54,7 +54,7 @@ private:
     void cancelDetection();
 
     PortSelector selectInPortList;
-    std::unique_ptr<worker::AutoPortWorker> worker;
+    std::unique_ptr<reception::AutoPortWorker> worker;
 };
 
 } // namespace omvara

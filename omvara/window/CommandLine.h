@@ -9,7 +9,7 @@ namespace omvara {
 
 // The command line of the program with its window, as main hands it over:
 // the options of the other modules are already taken out (the keyboard
-// output's take their own, see worker::keys::KeyInjectors). What is left:
+// output's take their own, see outputs::keys::KeyInjectors). What is left:
 // - Qt's own options ("-platform NAME", "-display NAME", "-style NAME",
 //   "-session ID" from session restore, ...; also written with "--"), which
 //   QApplication takes from argv;

@@ -3,8 +3,8 @@
 
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/texts/WindowTexts.h"
 #include "omvara/window/MessageBoxes.h"
-#include "omvara/window/WindowTexts.h"
 #include "omvara/window/links/LinkMouseListener.h"
 #include "omvara/window/links/OpenHyperlinkInBrowser.h"
 
@@ -22,7 +22,7 @@ namespace {
 
 QString tooLongText()
 {
-    return WindowTexts::format(
+    return texts::WindowTexts::format(
         "invalid.expression.too.long", QString::number(config::ConfigHelper::CustomRegEx::MaxLength));
 }
 
@@ -42,7 +42,7 @@ protected:
                 = toPlainText().size() - textCursor().selectedText().size() + source->text().size();
             if (after > config::ConfigHelper::CustomRegEx::MaxLength) {
                 MessageBoxes::showMessage(
-                    window(), MessageText::own(tooLongText()), WindowTexts::text("error"));
+                    window(), MessageText::own(tooLongText()), texts::WindowTexts::text("error"));
                 return;
             }
         }
@@ -58,18 +58,18 @@ CustomRegExDialog::CustomRegExDialog(QWidget *owner, const config::Config &confi
 {
     setObjectName(QStringLiteral("CustomRegExDialog"));
     setModal(true);
-    setWindowTitle(WindowTexts::text("CustomRegExDialog.this.title"));
+    setWindowTitle(texts::WindowTexts::text("CustomRegExDialog.this.title"));
 
-    auto *explanation = new QLabel(WindowTexts::text("CustomRegExDialog.label1.text"), this);
+    auto *explanation = new QLabel(texts::WindowTexts::text("CustomRegExDialog.label1.text"), this);
     explanation->setWordWrap(true);
     links::OpenHyperlinkInBrowser::makeLinkable(*explanation, *linkListener);
-    auto *label2 = new QLabel(WindowTexts::text("CustomRegExDialog.label2.text"), this);
+    auto *label2 = new QLabel(texts::WindowTexts::text("CustomRegExDialog.label2.text"), this);
     label2->setWordWrap(true);
-    auto *label3 = new QLabel(WindowTexts::text("CustomRegExDialog.label3.text"), this);
+    auto *label3 = new QLabel(texts::WindowTexts::text("CustomRegExDialog.label3.text"), this);
     label3->setWordWrap(true);
     // The pattern in use now, for a start.
     const config::ConfigHelper::Instrument *instrument = config.getInstrument();
-    auto *label4 = new QLabel(WindowTexts::text("CustomRegExDialog.label4.text")
+    auto *label4 = new QLabel(texts::WindowTexts::text("CustomRegExDialog.label4.text")
             + (instrument ? instrument->getRegEx().toHtmlEscaped() : QString()),
         this);
     label4->setTextFormat(Qt::RichText);
@@ -85,7 +85,7 @@ CustomRegExDialog::CustomRegExDialog(QWidget *owner, const config::Config &confi
 
     okButton = new QPushButton(QStringLiteral("OK"), this);
     okButton->setDefault(true);
-    cancelButton = new QPushButton(WindowTexts::text("CustomRegExDialog.cancelButton.text"), this);
+    cancelButton = new QPushButton(texts::WindowTexts::text("CustomRegExDialog.cancelButton.text"), this);
     auto *buttons = new QDialogButtonBox(this);
     buttons->addButton(okButton, QDialogButtonBox::AcceptRole);
     buttons->addButton(cancelButton, QDialogButtonBox::RejectRole);
@@ -108,13 +108,14 @@ void CustomRegExDialog::okButtonActionPerformed()
     const QString pattern = regExTextArea->toPlainText();
     if (pattern.size() > config::ConfigHelper::CustomRegEx::MaxLength) {
         // Refused before any compiling, so that a pasted wall of text cannot hold the window.
-        MessageBoxes::showMessage(this, MessageText::own(tooLongText()), WindowTexts::text("error"));
+        MessageBoxes::showMessage(this, MessageText::own(tooLongText()), texts::WindowTexts::text("error"));
         return;
     }
     if (const QString problem = config::ConfigHelper::CustomRegEx::problem(pattern); !problem.isEmpty()) {
         MessageBoxes::showMessage(this,
-            MessageText::own(WindowTexts::text("invalid.expression") + u'\n') + MessageText::outside(problem),
-            WindowTexts::text("error"));
+            MessageText::own(texts::WindowTexts::text("invalid.expression") + u'\n')
+                + MessageText::outside(problem),
+            texts::WindowTexts::text("error"));
         return;
     }
     // Valid, but perhaps not what was meant: "[[:digit:]]" is no digit class here.
@@ -122,7 +123,7 @@ void CustomRegExDialog::okButtonActionPerformed()
         if (MessageBoxes::askOkCancel(this,
                 MessageText::outside(note + u'.')
                     + MessageText::own(QStringLiteral("\n\nUse the pattern as it is?")),
-                WindowTexts::text("warning"), MessageBoxes::Icon::Warning)
+                texts::WindowTexts::text("warning"), MessageBoxes::Icon::Warning)
             != MessageBoxes::Answer::Ok)
             return;
     }

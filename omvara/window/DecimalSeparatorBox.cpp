@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/DecimalSeparatorBox.h"
 
-#include "omvara/window/WindowTexts.h"
+#include "omvara/texts/WindowTexts.h"
 
 namespace omvara {
 
@@ -11,7 +11,7 @@ DecimalSeparatorBox::DecimalSeparatorBox(
     , InstrumentTypeFollower(this)
 {
     setObjectName(QStringLiteral("decimalSeparatorBox"));
-    setToolTip(WindowTexts::text("RadezoZiDadFrame2.decimalSeparatorBox.toolTipText"));
+    setToolTip(texts::WindowTexts::text("RadezoZiDadFrame2.decimalSeparatorBox.toolTipText"));
 }
 
 } // namespace omvara

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "omvara/window/WindowTexts.h"
+#include "omvara/texts/WindowTexts.h"
 
 #include <QLabel>
 
@@ -16,7 +16,7 @@ inline QString key(const char *member, const char *property)
 
 inline QString text(const char *member, const char *property = "text")
 {
-    return WindowTexts::text(key(member, property));
+    return texts::WindowTexts::text(key(member, property));
 }
 
 // A label with the member's text, bound to `buddy` when given.

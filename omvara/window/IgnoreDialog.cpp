@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/IgnoreDialog.h"
 
+#include "omvara/texts/WindowTexts.h"
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/SettingRules.h"
-#include "omvara/window/WindowTexts.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -19,22 +19,22 @@ IgnoreDialog::IgnoreDialog(QWidget *owner, const config::Config &)
 {
     setObjectName(QStringLiteral("IgnoreDialog"));
     setModal(true);
-    setWindowTitle(WindowTexts::text("IgnoreDialog.this.title"));
+    setWindowTitle(texts::WindowTexts::text("IgnoreDialog.this.title"));
 
     ignoreTimeLimitTextField = new QLineEdit(this);
     ignoreTimeLimitTextField->setObjectName(QStringLiteral("ignoreTimeLimitTextField"));
     ignoreTimeLimitTextField->setToolTip(
-        WindowTexts::text("IgnoreDialog.ignoreTimeLimitTextField.toolTipText"));
+        texts::WindowTexts::text("IgnoreDialog.ignoreTimeLimitTextField.toolTipText"));
     ignoreDifferenceTextField = new QLineEdit(this);
     ignoreDifferenceTextField->setObjectName(QStringLiteral("ignoreDifferenceTextField"));
     ignoreDifferenceTextField->setToolTip(
-        WindowTexts::text("IgnoreDialog.ignoreDifferenceTextField.toolTipText"));
+        texts::WindowTexts::text("IgnoreDialog.ignoreDifferenceTextField.toolTipText"));
 
-    auto *label2 = new QLabel(WindowTexts::text("IgnoreDialog.label2.text"), this);
+    auto *label2 = new QLabel(texts::WindowTexts::text("IgnoreDialog.label2.text"), this);
     label2->setBuddy(ignoreTimeLimitTextField);
-    auto *label3 = new QLabel(WindowTexts::text("IgnoreDialog.label3.text"), this);
+    auto *label3 = new QLabel(texts::WindowTexts::text("IgnoreDialog.label3.text"), this);
     label3->setBuddy(ignoreDifferenceTextField);
-    auto *explanation = new QLabel(WindowTexts::text("IgnoreDialog.label1.text"), this);
+    auto *explanation = new QLabel(texts::WindowTexts::text("IgnoreDialog.label1.text"), this);
     explanation->setWordWrap(true);
 
     auto *grid = new QGridLayout;
@@ -47,7 +47,7 @@ IgnoreDialog::IgnoreDialog(QWidget *owner, const config::Config &)
 
     okButton = new QPushButton(QStringLiteral("OK"), this);
     okButton->setDefault(true);
-    cancelButton = new QPushButton(WindowTexts::text("IgnoreDialog.cancelButton.text"), this);
+    cancelButton = new QPushButton(texts::WindowTexts::text("IgnoreDialog.cancelButton.text"), this);
     auto *buttons = new QDialogButtonBox(this);
     buttons->addButton(okButton, QDialogButtonBox::AcceptRole);
     buttons->addButton(cancelButton, QDialogButtonBox::RejectRole);
@@ -77,8 +77,8 @@ void IgnoreDialog::okButtonActionPerformed()
     const auto accepted = SettingRules::acceptIgnoreLimits(
         ignoreTimeLimitTextField->text().trimmed(), ignoreDifferenceTextField->text().trimmed());
     if (!accepted) {
-        MessageBoxes::showMessage(
-            this, MessageText::own(WindowTexts::text("ignore.error")), WindowTexts::text("error"));
+        MessageBoxes::showMessage(this, MessageText::own(texts::WindowTexts::text("ignore.error")),
+            texts::WindowTexts::text("error"));
         return;
     }
     timeLimitResult = accepted->first;

@@ -2,13 +2,13 @@
 #include "omvara/window/InputPanel.h"
 
 #include "omvara/config/Instrument.h"
+#include "omvara/texts/WindowTexts.h"
 #include "omvara/window/CustomRegExDialog.h"
 #include "omvara/window/FrameControls.h"
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/PortDoctorDialog.h"
 #include "omvara/window/RequestGroup.h"
 #include "omvara/window/SettingRules.h"
-#include "omvara/window/WindowTexts.h"
 #include "portlink/FriendlyPortUtil.h"
 #include "portlink/NetworkPortName.h"
 #include "portlink/SerialPortLocal.h"
@@ -63,7 +63,7 @@ InputPanel::InputPanel(config::Config &config, const QStringList &portNames, QWi
 
     portList = new QComboBox(this);
     portList->setObjectName(QStringLiteral("portList"));
-    portList->setToolTip(WindowTexts::text(key("portList", "toolTipText")));
+    portList->setToolTip(texts::WindowTexts::text(key("portList", "toolTipText")));
     // Room for "COM12: USB Serial Port - manufacturer" without stretching the window.
     // A network address (tcp://HOST:PORT) or any device path may be typed.
     portList->setEditable(true);
@@ -73,7 +73,7 @@ InputPanel::InputPanel(config::Config &config, const QStringList &portNames, QWi
 
     instrumentBox = new QComboBox(this);
     instrumentBox->setObjectName(QStringLiteral("instrumentBox"));
-    instrumentBox->setToolTip(WindowTexts::text(key("instrumentBox", "toolTipText")));
+    instrumentBox->setToolTip(texts::WindowTexts::text(key("instrumentBox", "toolTipText")));
     instrumentBox->setMaxVisibleItems(20);
     for (const Helper::Instrument *instrument : Helper::Instrument::values()) {
         instrumentBox->addItem(instrument->getLabel());
@@ -89,7 +89,7 @@ InputPanel::InputPanel(config::Config &config, const QStringList &portNames, QWi
 
     bitRateBox = ordinalBox<Helper::BitRates>(config.getBitRate(), this);
     bitRateBox->setObjectName(QStringLiteral("bitRateBox"));
-    bitRateBox->setToolTip(WindowTexts::text(key("bitRateBox", "toolTipText")));
+    bitRateBox->setToolTip(texts::WindowTexts::text(key("bitRateBox", "toolTipText")));
     dataBitsBox = ordinalBox<Helper::DataBits>(config.getDataBits(), this);
     dataBitsBox->setObjectName(QStringLiteral("dataBitsBox"));
     stopBitsBox = ordinalBox<Helper::StopBits>(config.getStopBits(), this);
@@ -101,11 +101,11 @@ InputPanel::InputPanel(config::Config &config, const QStringList &portNames, QWi
     inputTerminatorBox->setObjectName(QStringLiteral("inputTerminatorBox"));
     inputTerminatorBox->setEditable(true);
     inputTerminatorBox->setInsertPolicy(QComboBox::NoInsert);
-    inputTerminatorBox->setToolTip(WindowTexts::text(key("inputTerminatorBox", "toolTipText")));
+    inputTerminatorBox->setToolTip(texts::WindowTexts::text(key("inputTerminatorBox", "toolTipText")));
     for (const Helper::InputTerminator *t : Helper::InputTerminator::values())
         inputTerminatorBox->addItem(t->toString());
     inputTerminatorBox->setMinimumContentsLength(
-        WindowTexts::text(key("inputTerminatorBox", "prototypeDisplayValue")).size());
+        texts::WindowTexts::text(key("inputTerminatorBox", "prototypeDisplayValue")).size());
     showInputTerminator(config.getInputTerminator());
 
     autoButton = makeButton("autoButton", this);
@@ -166,7 +166,7 @@ InputPanel::InputPanel(config::Config &config, const QStringList &portNames, QWi
 
 void InputPanel::buildLayout()
 {
-    auto *portGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.portGroup.title"), this);
+    auto *portGroup = new QGroupBox(texts::WindowTexts::text("RadezoZiDadFrame2.portGroup.title"), this);
     auto *portGrid = new QGridLayout(portGroup);
     portGrid->addWidget(label2, 0, 0);
     portGrid->addWidget(portList, 0, 1, 1, 3);
@@ -187,7 +187,7 @@ void InputPanel::buildLayout()
     portGrid->addWidget(customPatternLabel, 4, 1, 1, 3);
     portGrid->setColumnStretch(3, 1);
 
-    auto *lineGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.lineGroup.title"), this);
+    auto *lineGroup = new QGroupBox(texts::WindowTexts::text("RadezoZiDadFrame2.lineGroup.title"), this);
     auto *lineGrid = new QGridLayout(lineGroup);
     lineGrid->addWidget(label3, 0, 0);
     lineGrid->addWidget(bitRateBox, 0, 1);
@@ -290,7 +290,7 @@ void InputPanel::portListItemStateChanged()
         return;
     const QString name = portlink::FriendlyPortUtil::getUnfriendlyPortName(entry);
     // The full display text, which a narrow box may cut off.
-    portList->setToolTip(name != entry ? entry : WindowTexts::text(key("portList", "toolTipText")));
+    portList->setToolTip(name != entry ? entry : texts::WindowTexts::text(key("portList", "toolTipText")));
     portList->setAccessibleDescription(portList->toolTip()); // plain text, for screen readers
     config.setPort(name);
     showPortProblem(name);
@@ -329,7 +329,8 @@ void InputPanel::showCustomPattern()
     // A long pattern is cut short here; the tooltip has it whole.
     constexpr int Shown = 60;
     const QString shown = pattern.size() > Shown ? pattern.left(Shown) + QChar(0x2026) : pattern;
-    customPatternLabel->setText(WindowTexts::format("RadezoZiDadFrame2.customPatternLabel.text", shown));
+    customPatternLabel->setText(
+        texts::WindowTexts::format("RadezoZiDadFrame2.customPatternLabel.text", shown));
     customPatternLabel->setToolTip(pattern);
 }
 
@@ -369,8 +370,8 @@ void InputPanel::inputTerminatorBoxItemStateChanged()
     showInputTerminator(config.getInputTerminator());
     Q_EMIT showRequested();
     MessageBoxes::showMessage(window(),
-        MessageText::own(WindowTexts::text("terminator.must.be.between.0.and.255")),
-        WindowTexts::text("error"));
+        MessageText::own(texts::WindowTexts::text("terminator.must.be.between.0.and.255")),
+        texts::WindowTexts::text("error"));
 }
 
 void InputPanel::defaultButtonActionPerformed()
@@ -406,16 +407,17 @@ void InputPanel::refreshPortsButtonActionPerformed()
         }
     } catch (const std::exception &e) {
         MessageBoxes::showMessage(window(),
-            MessageText::own(WindowTexts::text("error.listing.available.ports"))
+            MessageText::own(texts::WindowTexts::text("error.listing.available.ports"))
                 + MessageText::outside(QString::fromUtf8(e.what())),
-            WindowTexts::text("error"));
+            texts::WindowTexts::text("error"));
         return;
     }
     setPorts(names);
     if (names.isEmpty())
         MessageBoxes::showMessage(window(),
-            MessageText::own(WindowTexts::text("no.rs.232.port.found.on.your.system.program.will.now.exit")),
-            WindowTexts::text("error"));
+            MessageText::own(
+                texts::WindowTexts::text("no.rs.232.port.found.on.your.system.program.will.now.exit")),
+            texts::WindowTexts::text("error"));
 }
 
 void InputPanel::markPorts(const QStringList &names)

@@ -3,12 +3,12 @@
 
 #include "omvara/window/TextFieldVerifier.h"
 
+#include "omvara/texts/WindowTexts.h"
 #include "omvara/window/DecimalSeparatorBox.h"
 #include "omvara/window/FrameControls.h"
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/SettingRules.h"
 #include "omvara/window/TextFieldVerifier.h"
-#include "omvara/window/WindowTexts.h"
 #include "omvara/window/plus/PlusControls.h"
 
 #include <QDir>
@@ -79,7 +79,7 @@ OutputPanel::OutputPanel(config::Config &config, QWidget *parent)
 
 void OutputPanel::buildLayout()
 {
-    auto *typingGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.typingGroup.title"), this);
+    auto *typingGroup = new QGroupBox(texts::WindowTexts::text("RadezoZiDadFrame2.typingGroup.title"), this);
     auto *grid = new QGridLayout(typingGroup);
     grid->addWidget(label12, 0, 0);
     grid->addWidget(startWithBox, 0, 1);
@@ -95,13 +95,13 @@ void OutputPanel::buildLayout()
     grid->addWidget(label21, 4, 2);
     grid->setColumnStretch(3, 1);
 
-    auto *soundGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.soundGroup.title"), this);
+    auto *soundGroup = new QGroupBox(texts::WindowTexts::text("RadezoZiDadFrame2.soundGroup.title"), this);
     auto *soundGrid = new QGridLayout(soundGroup);
     soundGrid->addWidget(label17, 0, 0);
     soundGrid->addWidget(soundComboBox, 0, 1);
     soundGrid->setColumnStretch(2, 1);
 
-    auto *recordGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.recordGroup.title"), this);
+    auto *recordGroup = new QGroupBox(texts::WindowTexts::text("RadezoZiDadFrame2.recordGroup.title"), this);
     auto *recordGrid = new QGridLayout(recordGroup);
     recordGrid->addWidget(recordFileLabel, 0, 0);
     recordGrid->addWidget(recordFileTextField, 0, 1);
@@ -170,8 +170,8 @@ void OutputPanel::chooseRecordFileButtonActionPerformed()
         proposed = QStringLiteral("Omvara-records.csv");
     if (QDir::isRelativePath(proposed))
         proposed = QDir::home().filePath(proposed);
-    const QString file = MessageBoxes::chooseSaveFile(
-        window(), WindowTexts::text("record.file.title"), proposed, WindowTexts::text("csv.file.filter"));
+    const QString file = MessageBoxes::chooseSaveFile(window(), texts::WindowTexts::text("record.file.title"),
+        proposed, texts::WindowTexts::text("csv.file.filter"));
     if (file.isEmpty())
         return;
     recordFileTextField->setText(QDir::toNativeSeparators(file));
@@ -180,8 +180,9 @@ void OutputPanel::chooseRecordFileButtonActionPerformed()
 
 void OutputPanel::chooseMqttCaFileButtonActionPerformed()
 {
-    const QString file = MessageBoxes::chooseOpenFile(
-        window(), WindowTexts::text("certificate.file.title"), WindowTexts::text("certificate.file.filter"));
+    const QString file
+        = MessageBoxes::chooseOpenFile(window(), texts::WindowTexts::text("certificate.file.title"),
+            texts::WindowTexts::text("certificate.file.filter"));
     if (file.isEmpty())
         return;
     mqttCaFileTextField->setText(QDir::toNativeSeparators(file));

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/PortDoctorDialog.h"
 
+#include "omvara/texts/WindowTexts.h"
 #include "omvara/window/MessageBoxes.h"
-#include "omvara/window/WindowTexts.h"
 
 #include <QDialogButtonBox>
 #include <QFontDatabase>
@@ -55,19 +55,20 @@ PortDoctorDialog::PortDoctorDialog(
     , m_system(system ? std::move(system) : std::make_shared<portlink::doctor::LocalSystemView>())
 {
     setObjectName(QStringLiteral("PortDoctorDialog"));
-    setWindowTitle(WindowTexts::text("PortDoctorDialog.this.title").replace(QStringLiteral("{0}"), port));
+    setWindowTitle(
+        texts::WindowTexts::text("PortDoctorDialog.this.title").replace(QStringLiteral("{0}"), port));
     reportArea = new QPlainTextEdit(this);
     reportArea->setObjectName(QStringLiteral("reportArea"));
     reportArea->setReadOnly(true);
-    reportArea->setAccessibleName(WindowTexts::text("PortDoctorDialog.reportArea.accessibleName"));
+    reportArea->setAccessibleName(texts::WindowTexts::text("PortDoctorDialog.reportArea.accessibleName"));
     reportArea->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     reportArea->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     reportArea->setMinimumSize(620, 260);
-    installButton = new QPushButton(WindowTexts::text("PortDoctorDialog.installButton.text"), this);
+    installButton = new QPushButton(texts::WindowTexts::text("PortDoctorDialog.installButton.text"), this);
     installButton->setObjectName(QStringLiteral("installButton"));
-    installButton->setToolTip(WindowTexts::text("PortDoctorDialog.installButton.toolTipText"));
+    installButton->setToolTip(texts::WindowTexts::text("PortDoctorDialog.installButton.toolTipText"));
     installButton->setVisible(false);
-    closeButton = new QPushButton(WindowTexts::text("PortDoctorDialog.closeButton.text"), this);
+    closeButton = new QPushButton(texts::WindowTexts::text("PortDoctorDialog.closeButton.text"), this);
     closeButton->setObjectName(QStringLiteral("closeButton"));
     closeButton->setDefault(true);
     auto *buttons = new QDialogButtonBox(this);
@@ -92,7 +93,7 @@ PortDoctorDialog::~PortDoctorDialog()
 void PortDoctorDialog::diagnose()
 {
     reportArea->setPlainText(
-        WindowTexts::text("PortDoctorDialog.looking").replace(QStringLiteral("{0}"), m_port));
+        texts::WindowTexts::text("PortDoctorDialog.looking").replace(QStringLiteral("{0}"), m_port));
     installButton->setVisible(false);
     if (m_worker) {
         m_worker->wait();
@@ -132,22 +133,22 @@ void PortDoctorDialog::installButtonActionPerformed()
         arguments << f->rule->path << QString::fromLatin1(f->rule->contents.toBase64());
     }
     if (MessageBoxes::askOkCancel(this,
-            MessageText::own(WindowTexts::text("PortDoctorDialog.install.confirm"))
+            MessageText::own(texts::WindowTexts::text("PortDoctorDialog.install.confirm"))
                 + MessageText::outside(files),
-            WindowTexts::text("PortDoctorDialog.installButton.text"))
+            texts::WindowTexts::text("PortDoctorDialog.installButton.text"))
         != MessageBoxes::Answer::Ok)
         return;
     const QString pkexec = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
     QString failure;
     if (pkexec.isEmpty()) {
-        failure = WindowTexts::text("PortDoctorDialog.install.no.pkexec");
+        failure = texts::WindowTexts::text("PortDoctorDialog.install.no.pkexec");
     } else {
         QProcess process;
         process.start(pkexec, arguments);
         // The administrator's password prompt takes as long as the user takes.
         process.waitForFinished(-1);
         if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-            failure = WindowTexts::text("PortDoctorDialog.install.failed")
+            failure = texts::WindowTexts::text("PortDoctorDialog.install.failed")
                 + QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
     }
     if (!failure.isEmpty()) {
@@ -155,11 +156,12 @@ void PortDoctorDialog::installButtonActionPerformed()
         MessageBoxes::showMessage(this,
             MessageText::own(failure) + MessageText::outside(QStringLiteral("\n\n"))
                 + MessageText::outside(commands.join(QLatin1Char('\n'))),
-            WindowTexts::text("PortDoctorDialog.installButton.text"), MessageBoxes::Icon::Warning);
+            texts::WindowTexts::text("PortDoctorDialog.installButton.text"), MessageBoxes::Icon::Warning);
         return;
     }
-    MessageBoxes::showMessage(this, MessageText::own(WindowTexts::text("PortDoctorDialog.install.done")),
-        WindowTexts::text("PortDoctorDialog.installButton.text"), MessageBoxes::Icon::Information);
+    MessageBoxes::showMessage(this,
+        MessageText::own(texts::WindowTexts::text("PortDoctorDialog.install.done")),
+        texts::WindowTexts::text("PortDoctorDialog.installButton.text"), MessageBoxes::Icon::Information);
     diagnose();
 }
 

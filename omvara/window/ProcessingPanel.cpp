@@ -2,11 +2,11 @@
 #include "omvara/window/ProcessingPanel.h"
 
 #include "omvara/config/RequestSettings.h"
+#include "omvara/texts/WindowTexts.h"
 #include "omvara/window/FrameControls.h"
 #include "omvara/window/IgnoreDialog.h"
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/TextFieldVerifier.h"
-#include "omvara/window/WindowTexts.h"
 #include "omvara/window/plus/PlusControls.h"
 
 #include <QGridLayout>
@@ -56,10 +56,10 @@ ProcessingPanel::ProcessingPanel(config::Config &config, QWidget *parent)
             "removeCharactersTextField", true);
     ignoreDuplicatesCheckBox = named(
         new plus::PlusUnselectedAlwaysCheckBox(
-            WindowTexts::text(key("ignoreDuplicatesCheckBox", "text")), config.ignoreDuplicates, this),
+            texts::WindowTexts::text(key("ignoreDuplicatesCheckBox", "text")), config.ignoreDuplicates, this),
         "ignoreDuplicatesCheckBox", false);
     adjustIgnoreButton
-        = named(new plus::PlusButton(WindowTexts::text(key("adjustIgnoreButton", "text")), this),
+        = named(new plus::PlusButton(texts::WindowTexts::text(key("adjustIgnoreButton", "text")), this),
             "adjustIgnoreButton", false);
 
     for (QLineEdit *field :
@@ -124,7 +124,7 @@ ProcessingPanel::ProcessingPanel(config::Config &config, QWidget *parent)
 
 void ProcessingPanel::buildLayout()
 {
-    auto *mathGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.mathGroup.title"), this);
+    auto *mathGroup = new QGroupBox(texts::WindowTexts::text("RadezoZiDadFrame2.mathGroup.title"), this);
     auto *mathGrid = new QGridLayout(mathGroup);
     mathGrid->addWidget(label24, 0, 0);
     mathGrid->addWidget(mathOperationBox, 0, 1);
@@ -137,7 +137,7 @@ void ProcessingPanel::buildLayout()
     mathGrid->addWidget(roundingMethodBox, 2, 1);
     mathGrid->setColumnStretch(4, 1);
 
-    auto *editGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.editGroup.title"), this);
+    auto *editGroup = new QGroupBox(texts::WindowTexts::text("RadezoZiDadFrame2.editGroup.title"), this);
     auto *editGrid = new QGridLayout(editGroup);
     editGrid->addWidget(label27, 0, 0);
     auto *editRow = new QHBoxLayout;
@@ -150,7 +150,8 @@ void ProcessingPanel::buildLayout()
     editGrid->addWidget(label29, 1, 0);
     editGrid->addWidget(removeCharactersTextField, 1, 1);
 
-    auto *duplicateGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.duplicateGroup.title"), this);
+    auto *duplicateGroup
+        = new QGroupBox(texts::WindowTexts::text("RadezoZiDadFrame2.duplicateGroup.title"), this);
     auto *duplicateGrid = new QGridLayout(duplicateGroup);
     duplicateGrid->addWidget(ignoreDuplicatesCheckBox, 0, 0);
     duplicateGrid->addWidget(adjustIgnoreButton, 0, 1);

@@ -2,6 +2,7 @@
 #include "omvara/window/RadezoZiDadFrame2.h"
 
 #include "omvara/config/ConfigStore.h"
+#include "omvara/texts/WindowTexts.h"
 #include "omvara/window/AboutPanel.h"
 #include "omvara/window/AutoPortDialog.h"
 #include "omvara/window/InputPanel.h"
@@ -11,7 +12,6 @@
 #include "omvara/window/ProgramExit.h"
 #include "omvara/window/RunPanel.h"
 #include "omvara/window/SettingsPanel.h"
-#include "omvara/window/WindowTexts.h"
 #include "omvara/window/links/JLabelHtml.h"
 #include "omvara/window/plus/PlusControls.h"
 
@@ -35,7 +35,8 @@ namespace omvara {
 namespace {
 QString tabTitle(const char *panel)
 {
-    return WindowTexts::text(QStringLiteral("RadezoZiDadFrame2.%1.tab.title").arg(QLatin1String(panel)));
+    return texts::WindowTexts::text(
+        QStringLiteral("RadezoZiDadFrame2.%1.tab.title").arg(QLatin1String(panel)));
 }
 } // namespace
 
@@ -121,7 +122,8 @@ void RadezoZiDadFrame2::initComponents()
 
     panel1 = new QWidget(tabbedPane);
     panel1->setObjectName(QStringLiteral("panel1"));
-    startStopJButton = new QPushButton(WindowTexts::text("RadezoZiDadFrame2.startStopJButton.text"), panel1);
+    startStopJButton
+        = new QPushButton(texts::WindowTexts::text("RadezoZiDadFrame2.startStopJButton.text"), panel1);
     startStopJButton->setObjectName(QStringLiteral("startStopJButton"));
     // Start/Stop from anywhere in the window, whichever tab is shown; the
     // tooltip names the keys.
@@ -132,7 +134,7 @@ void RadezoZiDadFrame2::initComponents()
     addAction(startStopShortcut);
     connect(
         startStopShortcut, &QAction::triggered, this, &RadezoZiDadFrame2::startStopJButtonActionPerformed);
-    startStopJButton->setToolTip(WindowTexts::text("RadezoZiDadFrame2.startStopJButton.toolTipText")
+    startStopJButton->setToolTip(texts::WindowTexts::text("RadezoZiDadFrame2.startStopJButton.toolTipText")
         + QStringLiteral(" (") + startStopShortcut->shortcut().toString(QKeySequence::NativeText)
         + QLatin1Char(')'));
     startStopJButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
@@ -142,16 +144,16 @@ void RadezoZiDadFrame2::initComponents()
     startStopJButton->setFont(big);
     runPanel = new RunPanel(panel1);
     runPanel->hide();
-    requestButton = new QPushButton(WindowTexts::text("RadezoZiDadFrame2.requestButton.text"), panel1);
+    requestButton = new QPushButton(texts::WindowTexts::text("RadezoZiDadFrame2.requestButton.text"), panel1);
     requestButton->setObjectName(QStringLiteral("requestButton"));
-    requestButton->setToolTip(WindowTexts::text("RadezoZiDadFrame2.requestButton.toolTipText"));
+    requestButton->setToolTip(texts::WindowTexts::text("RadezoZiDadFrame2.requestButton.toolTipText"));
     requestButton->setVisible(false);
     connect(requestButton, &QPushButton::clicked, this, [this] {
         if (requestAction)
             requestAction();
     });
     // On the first start, what to do before Start.
-    firstStartHint = new QLabel(WindowTexts::text("RadezoZiDadFrame2.firstStartHint.text"), panel1);
+    firstStartHint = new QLabel(texts::WindowTexts::text("RadezoZiDadFrame2.firstStartHint.text"), panel1);
     firstStartHint->setObjectName(QStringLiteral("firstStartHint"));
     firstStartHint->setTextFormat(Qt::PlainText);
     firstStartHint->setWordWrap(true);
@@ -192,7 +194,7 @@ void RadezoZiDadFrame2::initComponents()
 
     statusJLabel = new links::JLabelHtml(central);
     statusJLabel->setObjectName(QStringLiteral("statusJLabel"));
-    statusJLabel->setText(WindowTexts::text("RadezoZiDadFrame2.statusJLabel.text"));
+    statusJLabel->setText(texts::WindowTexts::text("RadezoZiDadFrame2.statusJLabel.text"));
     // A long status text wraps within the width the user gave the window; it
     // never makes the window wider.
     statusJLabel->setWordWrap(true);
@@ -257,9 +259,9 @@ void RadezoZiDadFrame2::showDivisionWarning()
     tabbedPane->setCurrentWidget(processingPanel);
     processingPanel->decimalTextField->setFocus(Qt::OtherFocusReason);
     MessageBoxes::showMessage(this,
-        MessageText::own(
-            WindowTexts::text("please.enter.number.of.decimal.places.for.rounding.or.disable.division")),
-        WindowTexts::text("error"));
+        MessageText::own(texts::WindowTexts::text(
+            "please.enter.number.of.decimal.places.for.rounding.or.disable.division")),
+        texts::WindowTexts::text("error"));
 }
 
 void RadezoZiDadFrame2::startStopJButtonActionPerformed()
@@ -300,9 +302,9 @@ void RadezoZiDadFrame2::saveIfChanged()
         saveConfig();
     } catch (const std::exception &e) {
         MessageBoxes::showMessage(this,
-            MessageText::own(WindowTexts::text("autosave.error"))
+            MessageText::own(texts::WindowTexts::text("autosave.error"))
                 + MessageText::outside(QString::fromUtf8(e.what())),
-            WindowTexts::text("error"));
+            texts::WindowTexts::text("error"));
     }
 }
 
@@ -319,14 +321,14 @@ void RadezoZiDadFrame2::autoButtonActionPerformed()
 
 void RadezoZiDadFrame2::exportSettingsButtonActionPerformed()
 {
-    const QString file = MessageBoxes::chooseSaveFile(this, WindowTexts::text("export.settings.title"),
-        QDir::home().filePath(QStringLiteral("Omvara.xml")), WindowTexts::text("xml.file.filter"));
+    const QString file = MessageBoxes::chooseSaveFile(this, texts::WindowTexts::text("export.settings.title"),
+        QDir::home().filePath(QStringLiteral("Omvara.xml")), texts::WindowTexts::text("xml.file.filter"));
     if (file.isEmpty())
         return;
     if (QFileInfo::exists(file)
         && MessageBoxes::askOkCancel(this,
-               MessageText::own(WindowTexts::text("file.already.exists.overwrite")),
-               WindowTexts::text("overwrite"))
+               MessageText::own(texts::WindowTexts::text("file.already.exists.overwrite")),
+               texts::WindowTexts::text("overwrite"))
             != MessageBoxes::Answer::Ok)
         return;
     exportSettingsTo(file);
@@ -342,22 +344,22 @@ bool RadezoZiDadFrame2::exportSettingsTo(const QString &file)
         getConfigStore().exportTo(file);
     } catch (const std::exception &e) {
         MessageBoxes::showMessage(this,
-            MessageText::own(WindowTexts::text("export.failed"))
+            MessageText::own(texts::WindowTexts::text("export.failed"))
                 + MessageText::outside(QString::fromUtf8(e.what())),
-            WindowTexts::text("error"));
+            texts::WindowTexts::text("error"));
         return false;
     }
     MessageBoxes::showMessage(this,
-        MessageText::own(WindowTexts::text("configuration.exported.to.file.n"))
+        MessageText::own(texts::WindowTexts::text("configuration.exported.to.file.n"))
             + MessageText::outside(QDir::toNativeSeparators(file)),
-        WindowTexts::text("export.successful"), MessageBoxes::Icon::Information);
+        texts::WindowTexts::text("export.successful"), MessageBoxes::Icon::Information);
     return true;
 }
 
 void RadezoZiDadFrame2::importSettingsButtonActionPerformed()
 {
     const QString file = MessageBoxes::chooseOpenFile(
-        this, WindowTexts::text("import.settings.title"), WindowTexts::text("xml.file.filter"));
+        this, texts::WindowTexts::text("import.settings.title"), texts::WindowTexts::text("xml.file.filter"));
     if (file.isEmpty())
         return;
     importSettingsFrom(file);
@@ -371,7 +373,7 @@ void RadezoZiDadFrame2::importSettingsFrom(const QString &file)
         MessageBoxes::showMessage(this,
             MessageText::own(QStringLiteral("Import failed\n"))
                 + MessageText::outside(QString::fromUtf8(e.what())),
-            WindowTexts::text("error"));
+            texts::WindowTexts::text("error"));
         return;
     }
     if (MessageBoxes::askOkCancel(this,

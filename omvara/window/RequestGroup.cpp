@@ -3,9 +3,9 @@
 
 #include "omvara/config/RequestSettings.h"
 #include "omvara/hotkey/GlobalHotkey.h"
+#include "omvara/texts/WindowTexts.h"
 #include "omvara/window/FrameControls.h"
 #include "omvara/window/TextFieldVerifier.h"
-#include "omvara/window/WindowTexts.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -50,7 +50,7 @@ std::optional<QString> acceptHotkey(const QString &text)
 } // namespace
 
 RequestGroup::RequestGroup(config::Config &config, QWidget *parent)
-    : QGroupBox(WindowTexts::text("RadezoZiDadFrame2.requestGroup.title"), parent)
+    : QGroupBox(texts::WindowTexts::text("RadezoZiDadFrame2.requestGroup.title"), parent)
     , config(config)
 {
     setObjectName(QStringLiteral("requestGroup"));
@@ -111,7 +111,7 @@ void RequestGroup::showHotkeyStatus()
     const QString reason = config.requestHotkey.isEmpty() ? QString() : hotkey::unavailableReason();
     requestHotkeyStatus->setText(reason.isEmpty()
             ? QString()
-            : WindowTexts::text("RadezoZiDadFrame2.requestHotkeyStatus.unavailable") + reason);
+            : texts::WindowTexts::text("RadezoZiDadFrame2.requestHotkeyStatus.unavailable") + reason);
 }
 
 QStringList RequestGroup::textKeys()

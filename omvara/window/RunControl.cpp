@@ -397,7 +397,7 @@ void RunControl::showLook(bool running)
     Q_EMIT lookChanged(running);
 }
 
-void RunControl::lineReceived(const worker::DataLine &line)
+void RunControl::lineReceived(const processing::DataLine &line)
 {
     // The line in the log; what became of its value is marked when known.
     m_log.appendDataLine(line.getDateTime(), line.getRawData(), line.getProcessedData(), line.getCount());

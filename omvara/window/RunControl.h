@@ -68,7 +68,7 @@ public:
 
     // The current run, or null (tests look at it).
     run::Run *currentRun() const { return m_run.get(); }
-    worker::Keybot *keyBot() const { return m_run ? m_run->keybot() : nullptr; }
+    outputs::Keybot *keyBot() const { return m_run ? m_run->keybot() : nullptr; }
 
 Q_SIGNALS:
     // The look has been switched (after the run's state changed).
@@ -83,7 +83,7 @@ private:
     void logEvent(const QString &message) override;
     void logImportantEvent(const QString &message) override;
     void runStarted(const run::RunStart &start) override;
-    void lineReceived(const worker::DataLine &line) override;
+    void lineReceived(const processing::DataLine &line) override;
     void lineSettled(const run::RunLine &line) override;
     void stateChanged(const run::RunState &state) override;
     // run::RunQuestions

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/RunPanel.h"
 
-#include "omvara/window/WindowTexts.h"
+#include "omvara/texts/WindowTexts.h"
 
 #include "omvara/window/ReadingsChart.h"
 
@@ -30,13 +30,13 @@ QString outputStatusText(run::RunState::Output::Status status)
     using Status = run::RunState::Output::Status;
     switch (status) {
     case Status::Working:
-        return WindowTexts::text("run.output.working");
+        return texts::WindowTexts::text("run.output.working");
     case Status::Finishing:
-        return WindowTexts::text("run.output.finishing");
+        return texts::WindowTexts::text("run.output.finishing");
     case Status::Failed:
-        return WindowTexts::text("run.output.failed");
+        return texts::WindowTexts::text("run.output.failed");
     case Status::Ended:
-        return WindowTexts::text("run.output.ended");
+        return texts::WindowTexts::text("run.output.ended");
     }
     return {};
 }
@@ -71,9 +71,9 @@ RunPanel::RunPanel(QWidget *parent)
     m_notice->setFont(noticeFont);
     m_notice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_notice->hide();
-    m_resume = new QPushButton(WindowTexts::text("run.resume"), this);
+    m_resume = new QPushButton(texts::WindowTexts::text("run.resume"), this);
     m_resume->setObjectName(QStringLiteral("resumeButton"));
-    m_resume->setToolTip(WindowTexts::text("run.resume.toolTip"));
+    m_resume->setToolTip(texts::WindowTexts::text("run.resume.toolTip"));
     m_resume->hide();
     connect(m_resume, &QPushButton::clicked, this, &RunPanel::resumeRequested);
     m_held = new QLabel(this);
@@ -128,11 +128,11 @@ void RunPanel::begin(const QString &port, const QString &instrument, const QStri
     updateNotice();
     m_chart->clear();
     m_value->setText(QStringLiteral("\u2014"));
-    m_info->setText(WindowTexts::text("run.info")
+    m_info->setText(texts::WindowTexts::text("run.info")
                         .replace(QStringLiteral("{0}"), port)
                         .replace(QStringLiteral("{1}"), instrument)
                         .replace(QStringLiteral("{2}"),
-                            keyboard.isEmpty() ? WindowTexts::text("run.no.keyboard") : keyboard));
+                            keyboard.isEmpty() ? texts::WindowTexts::text("run.no.keyboard") : keyboard));
     m_state->clear();
     m_chart->setVisible(numeric);
     updateCounts();
@@ -196,7 +196,7 @@ void RunPanel::updateNotice()
     QString notice;
     if (m_cutShown) {
         const run::RunState::Cut &cut = *m_cutShown;
-        notice = WindowTexts::text("run.cut")
+        notice = texts::WindowTexts::text("run.cut")
                      .replace(QStringLiteral("{0}"), QString::number(cut.typedPart.toUcs4().size()))
                      .replace(QStringLiteral("{1}"), QString::number(cut.value.toUcs4().size()))
                      .replace(QStringLiteral("{2}"), cut.value)
@@ -204,7 +204,7 @@ void RunPanel::updateNotice()
                      .replace(QStringLiteral("{4}"), cut.window)
                      .replace(QStringLiteral("{5}"), cut.reason);
     } else if (m_ownFocus && m_droppedForFocus > 0) {
-        notice = WindowTexts::text("run.own.focus")
+        notice = texts::WindowTexts::text("run.own.focus")
                      .replace(QStringLiteral("{0}"), QString::number(m_droppedForFocus));
     }
     m_notice->setText(notice);
@@ -229,16 +229,17 @@ void RunPanel::showStateLines()
     const run::RunState &state = m_shownState;
     QStringList lines;
     if (state.phase == run::RunState::Phase::WaitingForDevice) {
-        lines.append(WindowTexts::text("run.waiting.for.device"));
+        lines.append(texts::WindowTexts::text("run.waiting.for.device"));
         m_chart->breakLine();
     }
     for (const run::RunState::Output &output : state.outputs) {
         // A working keyboard that types nothing says why.
         const bool keyboard = output.name == QLatin1String("keyboard")
             && output.status == run::RunState::Output::Status::Working;
-        const QString status = keyboard && m_cutShown         ? WindowTexts::text("run.keyboard.waits")
-            : keyboard && m_ownFocus && m_droppedForFocus > 0 ? WindowTexts::text("run.keyboard.own.focus")
-                                                              : outputStatusText(output.status);
+        const QString status = keyboard && m_cutShown ? texts::WindowTexts::text("run.keyboard.waits")
+            : keyboard && m_ownFocus && m_droppedForFocus > 0
+            ? texts::WindowTexts::text("run.keyboard.own.focus")
+            : outputStatusText(output.status);
         QString line = output.name + QStringLiteral(": ") + status;
         if (!output.detail.isEmpty())
             line += QStringLiteral(" (") + output.detail + QLatin1Char(')');
@@ -249,7 +250,7 @@ void RunPanel::showStateLines()
 
 void RunPanel::updateCounts()
 {
-    m_counts->setText(WindowTexts::text("run.counts")
+    m_counts->setText(texts::WindowTexts::text("run.counts")
                           .replace(QStringLiteral("{0}"), QString::number(m_typed))
                           .replace(QStringLiteral("{1}"), QString::number(m_lines))
                           .replace(QStringLiteral("{2}"), QString::number(m_notTyped))

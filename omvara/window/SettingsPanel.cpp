@@ -3,8 +3,8 @@
 
 #include <QCheckBox>
 
+#include "omvara/texts/WindowTexts.h"
 #include "omvara/window/FrameControls.h"
-#include "omvara/window/WindowTexts.h"
 #include "omvara/window/plus/PlusControls.h"
 
 #include <QAbstractButton>
@@ -104,7 +104,7 @@ SettingsPanel::SettingsPanel(config::Config &config, QWidget *parent)
 
 void SettingsPanel::buildLayout()
 {
-    auto *startGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.startGroup.title"), this);
+    auto *startGroup = new QGroupBox(texts::WindowTexts::text("RadezoZiDadFrame2.startGroup.title"), this);
     auto *startGrid = new QGridLayout(startGroup);
     startGrid->addWidget(label31, 0, 0);
     startGrid->addWidget(manualConnectButton, 0, 1);
@@ -123,7 +123,7 @@ void SettingsPanel::buildLayout()
     startGrid->addWidget(checkForUpdatesCheckBox, 7, 1);
     startGrid->setColumnStretch(2, 1);
 
-    auto *fileGroup = new QGroupBox(WindowTexts::text("RadezoZiDadFrame2.fileGroup.title"), this);
+    auto *fileGroup = new QGroupBox(texts::WindowTexts::text("RadezoZiDadFrame2.fileGroup.title"), this);
     auto *fileColumn = new QVBoxLayout(fileGroup);
     fileColumn->addWidget(label19);
     auto *buttons = new QHBoxLayout;

@@ -4,6 +4,9 @@
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/ConfigStore.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/outputs/Keybot.h"
+#include "omvara/texts/WindowTexts.h"
+#include "omvara/texts/WorkerTexts.h"
 #include "omvara/update/ReadRemoteUpdate.h"
 #include "omvara/update/UpdateWorker.h"
 #include "omvara/util/Bundle.h"
@@ -22,9 +25,6 @@
 #include "omvara/window/TraySupport.h"
 #include "omvara/window/UserState.h"
 #include "omvara/window/WindowPolish.h"
-#include "omvara/window/WindowTexts.h"
-#include "omvara/worker/Keybot.h"
-#include "omvara/worker/WorkerTexts.h"
 #include "portlink/FriendlyPortUtil.h"
 #include "portlink/PortlinkErrors.h"
 #include "portlink/SerialPortLocal.h"
@@ -131,18 +131,18 @@ QStringList StartupSequence::textKeys()
 
 QList<std::pair<QString, QStringList>> StartupSequence::requiredResources()
 {
-    QStringList window = WindowTexts::requiredKeys() + RunControl::textKeys() + textKeys()
+    QStringList window = texts::WindowTexts::requiredKeys() + RunControl::textKeys() + textKeys()
         + RequestGroup::textKeys() + ProcessingPanel::textKeys() + PortDoctorDialog::textKeys();
     window.removeDuplicates();
     QStringList settings
         = config::ConfigHelper::requiredKeys() + config::ConfigHelper::Instrument::bundleKeys();
     settings.removeDuplicates();
-    QStringList workers = worker::WorkerTexts::keys() + worker::Keybot::textKeys();
+    QStringList workers = texts::WorkerTexts::keys() + outputs::Keybot::textKeys();
     workers.removeDuplicates();
     return {
         { WindowBundle, window },
         { QStringLiteral("omvara.config.ConfigBundle"), settings },
-        { QString::fromLatin1(worker::WorkerTexts::BundleName), workers },
+        { QString::fromLatin1(texts::WorkerTexts::BundleName), workers },
     };
 }
 
@@ -359,7 +359,7 @@ void StartupSequence::buildWindow()
         { QStringLiteral("Courier New"), QFontDatabase::systemFont(QFontDatabase::FixedFont).family() });
     m_eventLogPane->setFont(courier);
     m_frame->setEventLogWidget(m_eventLogPane);
-    m_eventLogPane->setAccessibleName(WindowTexts::text("RadezoZiDadFrame2.eventLogPanel.tab.title"));
+    m_eventLogPane->setAccessibleName(texts::WindowTexts::text("RadezoZiDadFrame2.eventLogPanel.tab.title"));
 
     m_eventLog = new EventLog(m_eventLogPane->document(), m_eventLogPane, m_frame);
     m_statusLine = new StatusLine(m_frame->statusJLabel, m_frame);

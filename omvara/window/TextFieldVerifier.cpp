@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/TextFieldVerifier.h"
 
+#include "omvara/texts/WindowTexts.h"
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/SettingRules.h"
-#include "omvara/window/WindowTexts.h"
 
 #include <QEvent>
 #include <QFocusEvent>
@@ -50,8 +50,8 @@ void TextFieldVerifier::reportRefused()
             field->setFocus(Qt::OtherFocusReason);
             field->selectAll();
         }
-        MessageBoxes::showMessage(
-            m_field->window(), MessageText::own(WindowTexts::text(m_messageKey)), WindowTexts::text("error"));
+        MessageBoxes::showMessage(m_field->window(), MessageText::own(texts::WindowTexts::text(m_messageKey)),
+            texts::WindowTexts::text("error"));
         m_reportPending = false;
     });
 }

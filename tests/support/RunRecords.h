@@ -5,7 +5,7 @@
 
 #include "omvara/util/Bundle.h"
 #include "omvara/util/ProcessProperties.h"
-#include "omvara/worker/keys/recording/RecordingKeyInjector.h"
+#include "tests/support/RecordingKeyInjector.h"
 
 #include <QByteArray>
 #include <QRegularExpression>
@@ -50,9 +50,9 @@ inline void setProgramProperties()
 // pressed before it. Any other press, or a value without digits, gives "?"
 // (a value typed in pieces or mixed with another would show up so), as do
 // digits without their terminator (a value typed in part).
-inline QStringList typedValues(const std::vector<omvara::worker::keys::KeyEvent> &events)
+inline QStringList typedValues(const std::vector<omvara::outputs::keys::KeyEvent> &events)
 {
-    using omvara::worker::keys::KeyEvent;
+    using omvara::outputs::keys::KeyEvent;
     QStringList values;
     QString current;
     bool broken = false;

@@ -134,7 +134,7 @@ public:
         std::lock_guard lock(mutex);
         important.append(message);
     }
-    void lineReceived(const omvara::worker::DataLine &) override
+    void lineReceived(const omvara::processing::DataLine &) override
     {
         lines.fetch_add(1, std::memory_order_relaxed);
     }

@@ -18,9 +18,9 @@
 #include "BenchApp.h"
 #include "omvara/config/Config.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/reception/WeightWorkers.h"
 #include "omvara/sim/PseudoTerminal.h"
 #include "omvara/util/ProcessProperties.h"
-#include "omvara/worker/WeightWorkers.h"
 #include "portlink/Console.h"
 
 #include <QCoreApplication>
@@ -58,13 +58,13 @@ using bench::app;
 using bench::cpuSeconds;
 
 // Counts lines and notes when each arrived.
-class CountingView : public omvara::worker::WeightWorkerView
+class CountingView : public omvara::reception::WeightWorkerView
 {
 public:
     void logEvent(const QString &) override { }
     void logImportantEvent(const QString &) override { }
     void setConnectedInGUI(bool) override { }
-    void showDataLine(omvara::worker::DataLine &) override
+    void showDataLine(omvara::processing::DataLine &) override
     {
         arrivals.push_back(Clock::now());
         lines.fetch_add(1, std::memory_order_relaxed);
@@ -79,7 +79,7 @@ struct Run
     omvara::sim::PseudoTerminal device;
     omvara::config::Config config = Instrument::GENERIC.getDefaultConfig();
     CountingView view;
-    std::unique_ptr<omvara::worker::WeightWorker> worker;
+    std::unique_ptr<omvara::reception::WeightWorker> worker;
 
     Run()
     {
@@ -87,7 +87,7 @@ struct Run
         config.setInstrument(Instrument::GENERIC);
         config.setPort(device.devicePath());
         config.setInputTerminator(10);
-        worker = omvara::worker::createWeightWorker(config, view);
+        worker = omvara::reception::createWeightWorker(config, view);
         worker->execute();
     }
     ~Run()

@@ -109,7 +109,7 @@ class QuietView : public omvara::run::RunObserver, public omvara::run::RunQuesti
 public:
     void logEvent(const QString &) override { }
     void logImportantEvent(const QString &) override { }
-    void lineReceived(const omvara::worker::DataLine &) override { }
+    void lineReceived(const omvara::processing::DataLine &) override { }
     bool goOnWithoutKeyboard(const QString &) override { return false; }
     void capsLockOn() override { }
     void soundFailed(const QString &) override { }

@@ -205,7 +205,7 @@ public:
     {
         std::fprintf(stderr, "%s\n", qPrintable(message));
     }
-    void lineReceived(const omvara::worker::DataLine &) override { }
+    void lineReceived(const omvara::processing::DataLine &) override { }
     void runStarted(const omvara::run::RunStart &start) override { backend = start.keyboardBackend; }
     bool goOnWithoutKeyboard(const QString &) override { return false; }
     void capsLockOn() override { }

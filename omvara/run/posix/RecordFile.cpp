@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/run/RecordFile.h"
 
+#include "omvara/texts/WorkerTexts.h"
 #include "omvara/util/posix/Descriptors.h"
-#include "omvara/worker/WorkerTexts.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -65,7 +65,7 @@ bool RecordFile::open(const QString &path, QString *problem)
         };
         const bool link = ::lstat(native.constData(), &before) == 0 && S_ISLNK(before.st_mode);
         if (link && !mayFollow(path, before)) {
-            *problem = worker::WorkerTexts::text("record.link.refused");
+            *problem = texts::WorkerTexts::text("record.link.refused");
             return false;
         }
         const int fd
@@ -92,7 +92,7 @@ bool RecordFile::open(const QString &path, QString *problem)
         m_target = canonical.isEmpty() ? path : canonical;
         return true;
     }
-    *problem = worker::WorkerTexts::text("record.link.refused");
+    *problem = texts::WorkerTexts::text("record.link.refused");
     return false;
 }
 

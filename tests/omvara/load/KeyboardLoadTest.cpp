@@ -5,8 +5,8 @@
 // keyboard thread waits in a pause or for the next value.
 #include "LoadSupport.h"
 
-#include "omvara/worker/Keybot.h"
-#include "omvara/worker/WeightWorkerView.h"
+#include "omvara/outputs/Keybot.h"
+#include "omvara/reception/WeightWorkerView.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +15,9 @@
 #include <thread>
 
 using namespace load_test;
-using omvara::worker::Keybot;
-using omvara::worker::keys::KeyInjector;
-using omvara::worker::keys::RecordingKeyInjector;
+using omvara::outputs::Keybot;
+using omvara::outputs::keys::KeyInjector;
+using omvara::outputs::keys::RecordingKeyInjector;
 using KeyboardType = omvara::config::ConfigHelper::KeyboardType;
 using KeyMapType = omvara::config::ConfigHelper::KeyMapType;
 
@@ -35,7 +35,7 @@ public:
     }
 };
 
-class ReportsView : public omvara::worker::WeightWorkerView
+class ReportsView : public omvara::reception::WeightWorkerView
 {
 public:
     void logEvent(const QString &) override { }
@@ -45,7 +45,7 @@ public:
         m_important.append(message);
     }
     void setConnectedInGUI(bool) override { }
-    void showDataLine(omvara::worker::DataLine &) override { }
+    void showDataLine(omvara::processing::DataLine &) override { }
     QStringList important() const
     {
         std::lock_guard lock(m_mutex);

@@ -4,16 +4,16 @@
 // over. Each run reads on its own thread, hands its lines to the event thread,
 // which logs them and queues their values for a keyboard thread; the event
 // log is written from all three threads.
-#include "../worker/ReceptionTestSupport.h"
+#include "../reception/ReceptionTestSupport.h"
 #include "LoadSupport.h"
 
 #include "omvara/headless/HeadlessLog.h"
+#include "omvara/outputs/Keybot.h"
+#include "omvara/reception/WeightWorker.h"
+#include "omvara/reception/WeightWorkers.h"
 #include "omvara/sim/PseudoTerminal.h"
+#include "omvara/texts/WorkerTexts.h"
 #include "omvara/util/ProcessProperties.h"
-#include "omvara/worker/Keybot.h"
-#include "omvara/worker/WeightWorker.h"
-#include "omvara/worker/WeightWorkers.h"
-#include "omvara/worker/WorkerTexts.h"
 
 #include <gtest/gtest.h>
 
@@ -32,11 +32,11 @@ using namespace reception_test;
 using namespace load_test;
 using omvara::config::Config;
 using omvara::headless::HeadlessLog;
+using omvara::outputs::Keybot;
+using omvara::outputs::keys::RecordingKeyInjector;
+using omvara::processing::DataLine;
 using omvara::sim::PseudoTerminal;
-using omvara::worker::DataLine;
-using omvara::worker::Keybot;
-using omvara::worker::WorkerTexts;
-using omvara::worker::keys::RecordingKeyInjector;
+using omvara::texts::WorkerTexts;
 using Instrument = omvara::config::ConfigHelper::Instrument;
 using KeyboardType = omvara::config::ConfigHelper::KeyboardType;
 using KeyMapType = omvara::config::ConfigHelper::KeyMapType;
@@ -98,7 +98,7 @@ private:
 
 // What a run shows: the event log goes to a file through the headless log,
 // values go to the keyboard output, as in a headless run.
-class LoadView : public omvara::worker::WeightWorkerView
+class LoadView : public omvara::reception::WeightWorkerView
 {
 public:
     explicit LoadView(std::FILE *logFile)
@@ -184,7 +184,7 @@ TEST_F(ReceptionLoad, floodedPort_stoppedAndRestartedOverAndOver_deliversAndType
         view.keybot = &keybot;
         keybot.start();
 
-        auto worker = omvara::worker::createWeightWorker(config, view);
+        auto worker = omvara::reception::createWeightWorker(config, view);
         worker->execute();
         const int wanted = valuesPerRun(random);
         ASSERT_TRUE(runUntil([&] { return view.values.size() >= wanted; }, 60s))

@@ -9,16 +9,16 @@
 #include "RunRecords.h"
 
 #include "omvara/config/Instrument.h"
+#include "omvara/outputs/Keybot.h"
+#include "omvara/outputs/keys/KeyInjectors.h"
+#include "omvara/outputs/keys/PermissionWait.h"
+#include "omvara/reception/WeightWorker.h"
+#include "omvara/reception/WeightWorkerView.h"
 #include "omvara/run/BrokerOutput.h"
 #include "omvara/run/RecordFileOutput.h"
 #include "omvara/run/Run.h"
 #include "omvara/util/Interruption.h"
 #include "omvara/util/ProcessProperties.h"
-#include "omvara/worker/Keybot.h"
-#include "omvara/worker/WeightWorker.h"
-#include "omvara/worker/WeightWorkerView.h"
-#include "omvara/worker/keys/KeyInjectors.h"
-#include "omvara/worker/keys/PermissionWait.h"
 #include "portlink/SerialConfig.h"
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
@@ -46,9 +46,9 @@
 
 using namespace std::chrono_literals;
 using omvara::config::Config;
+using omvara::outputs::keys::KeyEvent;
+using omvara::outputs::keys::RecordingKeyInjector;
 using omvara::run::RunState;
-using omvara::worker::keys::KeyEvent;
-using omvara::worker::keys::RecordingKeyInjector;
 using Instrument = omvara::config::ConfigHelper::Instrument;
 using KeyMap = omvara::config::ConfigHelper::KeyboardType::KeyMap;
 
@@ -113,7 +113,7 @@ class RecordingRunView : public omvara::run::RunObserver, public omvara::run::Ru
 public:
     void logEvent(const QString &message) override { add(message, false); }
     void logImportantEvent(const QString &message) override { add(message, true); }
-    void lineReceived(const omvara::worker::DataLine &line) override { lines.push_back(line); }
+    void lineReceived(const omvara::processing::DataLine &line) override { lines.push_back(line); }
     void lineSettled(const omvara::run::RunLine &line) override { settled.push_back(line); }
     void stateChanged(const RunState &state) override { states.push_back(state); }
 
@@ -160,7 +160,7 @@ public:
         return values;
     }
 
-    std::vector<omvara::worker::DataLine> lines;
+    std::vector<omvara::processing::DataLine> lines;
     std::vector<omvara::run::RunLine> settled;
     std::vector<RunState> states;
     QString cannotStartWith;
@@ -203,12 +203,12 @@ protected:
         options.sound = false;
         options.ownWindowFocused = ownFocus;
         options.sessionLocale = sessionLocale;
-        options.makers.keybot = [this, keyTime](omvara::worker::WeightWorkerView *view, const Config &c) {
+        options.makers.keybot = [this, keyTime](omvara::reception::WeightWorkerView *view, const Config &c) {
             auto recording = std::make_unique<RecordingKeyInjector>();
             keys = recording.get();
             if (keyTime > 0ms)
                 keys->onEvent([keyTime](const KeyEvent &) { std::this_thread::sleep_for(keyTime); });
-            return omvara::worker::Keybot::fromConfig(view, c, std::move(recording));
+            return omvara::outputs::Keybot::fromConfig(view, c, std::move(recording));
         };
         auto run = std::make_unique<omvara::run::Run>(std::move(config), std::move(options), view, view);
         EXPECT_TRUE(run->start()) << qPrintable(view.cannotStartWith);
@@ -473,7 +473,7 @@ TEST_F(RunTest, anAdapterThatBrlttyTakes_isNamedWhenItVanishesSoonAfterTheOpen)
 // answer starts the run; Stop ends the wait without opening the port.
 TEST_F(RunTest, permissionToType_waitShownWhileTheEventThreadGoesOn_answerStarts_stopEndsTheWait)
 {
-    namespace kb = omvara::worker::keys;
+    namespace kb = omvara::outputs::keys;
     omvara::util::ProcessProperties::set(kb::KeyInjectors::propertyName(), QStringLiteral("portal"));
     for (const bool answered : { true, false }) {
         SCOPED_TRACE(answered ? "answered" : "stopped");
@@ -483,14 +483,14 @@ TEST_F(RunTest, permissionToType_waitShownWhileTheEventThreadGoesOn_answerStarts
         omvara::run::Run::Options options;
         options.sound = false;
         options.permissionWait = 2min;
-        options.makers.keybot = [&](omvara::worker::WeightWorkerView *v, const Config &c) {
+        options.makers.keybot = [&](omvara::reception::WeightWorkerView *v, const Config &c) {
             limitSeen = kb::PermissionWait::limit();
             kb::PermissionWait::waiting(QStringLiteral("answer the desktop's dialog"));
             while (!answer)
                 omvara::util::Interruption::sleep(5ms); // Stop interrupts it
             auto recording = std::make_unique<RecordingKeyInjector>();
             keys = recording.get();
-            return omvara::worker::Keybot::fromConfig(v, c, std::move(recording));
+            return omvara::outputs::Keybot::fromConfig(v, c, std::move(recording));
         };
         Config config = Instrument::GENERIC.getDefaultConfig();
         config.setPort(QStringLiteral("COM5"));
@@ -567,10 +567,10 @@ TEST_F(RunTest, stopWhileTyping_finishesTheValueWithItsPauses_secondStopCutsItOf
         PausingKeys *pausing = nullptr;
         omvara::run::Run::Options options;
         options.sound = false;
-        options.makers.keybot = [&pausing](omvara::worker::WeightWorkerView *v, const Config &c) {
+        options.makers.keybot = [&pausing](omvara::reception::WeightWorkerView *v, const Config &c) {
             auto injector = std::make_unique<PausingKeys>();
             pausing = injector.get();
-            return omvara::worker::Keybot::fromConfig(v, c, std::move(injector));
+            return omvara::outputs::Keybot::fromConfig(v, c, std::move(injector));
         };
         omvara::run::Run run(std::move(config), options, view, view);
         ASSERT_TRUE(run.start());
@@ -771,7 +771,7 @@ TEST_F(RunTest, everyLine_getsARowInTheRecordFile_readBackWithACsvParser)
     config.setRecordFile(pattern);
     auto run = startRun(config.copyConfig(), false, 1ms);
     port->feed("12.5 g\r12.5 g\rabc\r---\r7, \"x\"\t g\r"
-        + QByteArray(omvara::worker::WeightWorker::MaxLineLength, 'x') + "\rhalf");
+        + QByteArray(omvara::reception::WeightWorker::MaxLineLength, 'x') + "\rhalf");
     ASSERT_TRUE(runUntil([&] { return view.settled.size() == 6; }));
     ASSERT_TRUE(port->waitUntilDrained(5s));
     run->stop();
@@ -802,7 +802,7 @@ TEST_F(RunTest, everyLine_getsARowInTheRecordFile_readBackWithACsvParser)
         { "abc<13>", "", "error" },
         { "'---<13>", "", "no value" }, // a spreadsheet would take it for a formula
         { "7, \"x\"<9> g<13>", "7", "typed" },
-        { QString(omvara::worker::WeightWorker::MaxLineLength, u'x'), "", "overflow" },
+        { QString(omvara::reception::WeightWorker::MaxLineLength, u'x'), "", "overflow" },
         { "half", "", "unsent" },
         { "3 g<13>", "3", "printed" },
     };
@@ -1485,7 +1485,7 @@ protected:
             if (m_target == 0)
                 m_target = focus;
             else if (focus != m_target)
-                throw omvara::worker::keys::FocusMovedError(
+                throw omvara::outputs::keys::FocusMovedError(
                     QStringLiteral("window %1").arg(focus.load()), false);
             ++presses;
         }
@@ -1532,10 +1532,10 @@ TEST_F(RunTest, focusMovesDuringAValue_cutWithWhatWentWhere_nothingTypedUntilRes
         options.endAtCut = c.move == Move::EndAtCut;
         options.ownWindowFocused = [&own] { return own.load(); };
         std::atomic<bool> stopNow = false;
-        options.makers.keybot = [&focusKeys](omvara::worker::WeightWorkerView *v, const Config &cf) {
+        options.makers.keybot = [&focusKeys](omvara::reception::WeightWorkerView *v, const Config &cf) {
             auto injector = std::make_unique<FocusKeys>();
             focusKeys = injector.get();
-            return omvara::worker::Keybot::fromConfig(v, cf, std::move(injector));
+            return omvara::outputs::Keybot::fromConfig(v, cf, std::move(injector));
         };
         omvara::run::Run run(std::move(config), options, view, view);
         ASSERT_TRUE(run.start());

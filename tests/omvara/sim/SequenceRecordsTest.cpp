@@ -4,9 +4,9 @@
 // can tell a lost, repeated or reordered record.
 #include "omvara/config/Config.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/processing/LineProcessor.h"
 #include "omvara/sim/InstrumentRecords.h"
 #include "omvara/sim/InstrumentSimulator.h"
-#include "omvara/worker/LineProcessor.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +34,7 @@ TEST(SequenceRecords, everyInstrument_givesBackTheCountThroughItsOwnProcessing)
         config.setInstrument(instrument);
         config.setDecimalPlaces(QStringLiteral("0"));
         const bool numbers = &instrument->getInstrumentType() != &InstrumentType::TEXT;
-        const omvara::worker::LineProcessor processor(config, numbers);
+        const omvara::processing::LineProcessor processor(config, numbers);
         InstrumentSimulator simulator(instrument->name(), true);
         for (const qint64 count : counts) {
             const QByteArray record = InstrumentRecords::record(

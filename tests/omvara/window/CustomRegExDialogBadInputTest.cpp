@@ -8,8 +8,8 @@
 #include "WindowTestSupport.h"
 
 #include "omvara/config/ConfigHelper.h"
+#include "omvara/texts/WindowTexts.h"
 #include "omvara/window/CustomRegExDialog.h"
-#include "omvara/window/WindowTexts.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -38,8 +38,9 @@ TEST(CustomRegExDialogBadInput, hostilePatterns_areAnsweredWithoutHoldingTheWind
 {
     omvara::testing::app();
     const int max = config::ConfigHelper::CustomRegEx::MaxLength;
-    const QString tooLong = WindowTexts::format("invalid.expression.too.long", QString::number(max));
-    const QString invalid = WindowTexts::text("invalid.expression");
+    const QString tooLong
+        = omvara::texts::WindowTexts::format("invalid.expression.too.long", QString::number(max));
+    const QString invalid = omvara::texts::WindowTexts::text("invalid.expression");
     const struct
     {
         const char *name;
@@ -111,7 +112,8 @@ TEST(CustomRegExDialogBadInput, pastingTooMuch_isRefusedAndTheFieldKept)
         if (c.refused) {
             EXPECT_EQ(dialog.regExTextArea->toPlainText(), QStringLiteral("(1)"));
             EXPECT_EQ(answers.texts(Kind::Message),
-                QStringList { WindowTexts::format("invalid.expression.too.long", QString::number(max)) });
+                QStringList { omvara::texts::WindowTexts::format(
+                    "invalid.expression.too.long", QString::number(max)) });
         } else {
             EXPECT_EQ(dialog.regExTextArea->toPlainText().size(), max);
             EXPECT_TRUE(answers.requests.empty());

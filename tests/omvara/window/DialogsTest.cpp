@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "WindowTestSupport.h"
 
+#include "omvara/texts/WindowTexts.h"
+#include "omvara/texts/WorkerTexts.h"
 #include "omvara/util/Interruption.h"
 #include "omvara/window/AutoPortDialog.h"
 #include "omvara/window/CustomRegExDialog.h"
 #include "omvara/window/IgnoreDialog.h"
 #include "omvara/window/SettingRules.h"
-#include "omvara/window/WindowTexts.h"
-#include "omvara/worker/WorkerTexts.h"
 #include "portlink/FriendlyPortUtil.h"
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
@@ -63,7 +63,8 @@ TEST_P(IgnoreDialogTest, ok_acceptsValidLimitsAndStaysOpenOtherwise)
         EXPECT_TRUE(answers.requests.empty());
     } else {
         EXPECT_TRUE(dialog.isVisible());
-        EXPECT_EQ(answers.texts(Kind::Message), QStringList { WindowTexts::text("ignore.error") });
+        EXPECT_EQ(
+            answers.texts(Kind::Message), QStringList { omvara::texts::WindowTexts::text("ignore.error") });
         EXPECT_EQ(dialog.getTimeLimitResult(), QStringLiteral("800"));
         EXPECT_EQ(dialog.getDifferenceResult(), QStringLiteral("0.1"));
         EXPECT_EQ(dialog.ignoreDifferenceTextField->text(), QString::fromLatin1(c.difference));
@@ -116,9 +117,9 @@ TEST_P(CustomRegExDialogTest, ok_acceptsValidPatternsAndKeepsInvalidOnesOpen)
         // The message names the problem after the general text.
         const QStringList messages = answers.texts(Kind::Message);
         ASSERT_EQ(messages.size(), 1);
-        EXPECT_TRUE(messages[0].startsWith(WindowTexts::text("invalid.expression") + u'\n'))
+        EXPECT_TRUE(messages[0].startsWith(omvara::texts::WindowTexts::text("invalid.expression") + u'\n'))
             << messages[0].toStdString();
-        EXPECT_GT(messages[0].size(), WindowTexts::text("invalid.expression").size() + 1);
+        EXPECT_GT(messages[0].size(), omvara::texts::WindowTexts::text("invalid.expression").size() + 1);
         EXPECT_EQ(dialog.regExTextArea->toPlainText(), QString::fromLatin1(GetParam().pattern));
     }
 }
@@ -212,7 +213,7 @@ TEST_F(AutoPortDialogTest, detection_selectsTheAnsweringPortAndEmphasisesTheResu
     ASSERT_TRUE(omvara::testing::runUntil([&] { return !dialog.isDetectionRunning(); }));
     EXPECT_EQ(selected, QStringList { QStringLiteral("COM4") });
     EXPECT_EQ(dialog.button->text(), QStringLiteral("Close"));
-    const QString bestLine = worker::WorkerTexts::text("best.port") + QStringLiteral(" COM4");
+    const QString bestLine = omvara::texts::WorkerTexts::text("best.port") + QStringLiteral(" COM4");
     EXPECT_TRUE(dialog.messages().contains(bestLine)) << dialog.messages().toStdString();
     // The result line stands out.
     QTextCursor cursor = dialog.messageArea->document()->find(bestLine);
@@ -228,7 +229,7 @@ TEST_F(AutoPortDialogTest, noAnsweringPort_selectsNothing)
         nullptr, { QStringLiteral("COM1") }, [this](const QString &name) { selected << name; }, &noSleep);
     ASSERT_TRUE(omvara::testing::runUntil([&] { return !dialog.isDetectionRunning(); }));
     EXPECT_TRUE(selected.isEmpty());
-    EXPECT_TRUE(dialog.messages().contains(worker::WorkerTexts::text("could.not.auto.detect.port")));
+    EXPECT_TRUE(dialog.messages().contains(omvara::texts::WorkerTexts::text("could.not.auto.detect.port")));
 }
 
 TEST_F(AutoPortDialogTest, buttonWhileRunning_cancelsAndReportsStopped)
@@ -244,17 +245,17 @@ TEST_F(AutoPortDialogTest, buttonWhileRunning_cancelsAndReportsStopped)
     EXPECT_EQ(dialog.button->text(), QStringLiteral("Close"));
     ASSERT_TRUE(omvara::testing::runUntil([&] { return !dialog.isDetectionRunning(); }));
     EXPECT_TRUE(selected.isEmpty());
-    EXPECT_TRUE(dialog.messages().contains(worker::WorkerTexts::text("stopped")));
+    EXPECT_TRUE(dialog.messages().contains(omvara::texts::WorkerTexts::text("stopped")));
     dialog.button->click();
     EXPECT_FALSE(dialog.isVisible());
 }
 
 TEST(WindowTextsTest, everyKeyTheWindowReads_isInTheBundle)
 {
-    const QStringList keys = WindowTexts::requiredKeys();
+    const QStringList keys = omvara::texts::WindowTexts::requiredKeys();
     EXPECT_GT(keys.size(), 100);
     for (const QString &key : keys)
-        EXPECT_NO_THROW(WindowTexts::text(key)) << key.toStdString();
+        EXPECT_NO_THROW(omvara::texts::WindowTexts::text(key)) << key.toStdString();
     // Texts that end in a separator keep it, so appended failure texts do not run into them.
-    EXPECT_TRUE(WindowTexts::text("autosave.error").endsWith(QLatin1Char(' ')));
+    EXPECT_TRUE(omvara::texts::WindowTexts::text("autosave.error").endsWith(QLatin1Char(' ')));
 }

@@ -4,6 +4,7 @@
 #include "omvara/config/ConfigStore.h"
 #include "omvara/config/Instrument.h"
 #include "omvara/prefs/FilePreferencesFactory.h"
+#include "omvara/texts/WindowTexts.h"
 #include "omvara/util/ProcessProperties.h"
 #include "omvara/window/AboutPanel.h"
 #include "omvara/window/AutoPortDialog.h"
@@ -15,7 +16,6 @@
 #include "omvara/window/ProcessingPanel.h"
 #include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/SettingsPanel.h"
-#include "omvara/window/WindowTexts.h"
 #include "omvara/window/plus/PlusControls.h"
 #include "portlink/FriendlyPortUtil.h"
 #include "portlink/testing/ScopedNativeSide.h"
@@ -103,7 +103,7 @@ protected:
     {
         frame->inputPanel->instrumentBox->setCurrentIndex(instrument.ordinal());
     }
-    QString text(const char *key) { return WindowTexts::text(key); }
+    QString text(const char *key) { return omvara::texts::WindowTexts::text(key); }
 
     QTemporaryDir dir;
     std::unique_ptr<prefs::FilePreferencesFactory> factory;

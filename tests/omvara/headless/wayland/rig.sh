@@ -188,7 +188,7 @@ rig_end() {
 }
 
 # The benchmark of one backend on this rig (RIG_BENCH set, see
-# bench/omvara/worker/keys/wayland-typing): terminator to the first change in
+# bench/omvara/outputs/keys/wayland-typing): terminator to the first change in
 # the recorder over 60 values, and characters per second at delay 0 over 2
 # long values, checked for loss.
 bench_case() { # $1 backend

@@ -10,9 +10,9 @@
 //    again; the Resume button is pressed there each time (its mnemonic).
 //  - Headless: the focus goes to another xterm; the run ends at the first
 //    cut with status 1 and the reason, and nothing more is typed anywhere.
-#include "../../worker/output/XtermReceiver.h"
 #include "QtPrinters.h"
 #include "XServer.h"
+#include "XtermReceiver.h"
 
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigStore.h"

@@ -2,6 +2,7 @@
 #include "BrokerProcesses.h"
 #include "RunsTestSupport.h"
 
+#include "omvara/outputs/keys/KeyCodes.h"
 #include "omvara/util/Bundle.h"
 #include "omvara/window/AboutPanel.h"
 #include "omvara/window/EventLog.h"
@@ -16,7 +17,6 @@
 #include "omvara/window/StatusLine.h"
 #include "omvara/window/TraySupport.h"
 #include "omvara/window/links/JLabelHtml.h"
-#include "omvara/worker/keys/KeyCodes.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>

@@ -5,12 +5,12 @@
 
 #include "omvara/config/ConfigStore.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/outputs/Keybot.h"
+#include "omvara/outputs/SoundBot.h"
 #include "omvara/util/ProcessProperties.h"
 #include "omvara/window/ProgramExit.h"
 #include "omvara/window/RadezoZiDad.h"
 #include "omvara/window/RadezoZiDadFrame2.h"
-#include "omvara/worker/Keybot.h"
-#include "omvara/worker/SoundBot.h"
 #include "portlink/FriendlyPortUtil.h"
 
 #include <QCoreApplication>
@@ -134,19 +134,19 @@ bool Harness::start(const QStringList &arguments)
     if (fakeTray)
         seams.trayIcon = [this] { return std::make_unique<FakeTrayIcon>(trayState); };
     omvara::RunControl::Outputs outputs;
-    outputs.keybot = [this](omvara::worker::WeightWorkerView *view, const omvara::config::Config &config) {
+    outputs.keybot = [this](omvara::reception::WeightWorkerView *view, const omvara::config::Config &config) {
         if (keyboardFails)
-            throw omvara::worker::keys::KeyboardUnavailableError(QStringLiteral("no display for typing"));
-        auto recording = std::make_unique<omvara::worker::keys::RecordingKeyInjector>();
+            throw omvara::outputs::keys::KeyboardUnavailableError(QStringLiteral("no display for typing"));
+        auto recording = std::make_unique<omvara::outputs::keys::RecordingKeyInjector>();
         recording->setCapsLock(capsLock);
         injector = recording.get();
-        return omvara::worker::Keybot::fromConfig(view, config, std::move(recording));
+        return omvara::outputs::Keybot::fromConfig(view, config, std::move(recording));
     };
-    outputs.soundBot = [this](int) -> std::unique_ptr<omvara::worker::SoundBot> {
+    outputs.soundBot = [this](int) -> std::unique_ptr<omvara::outputs::SoundBot> {
         ++soundBotsMade;
         if (soundFails)
-            throw omvara::worker::SoundError(QStringLiteral("no audio device"));
-        throw omvara::worker::SoundError(QStringLiteral("tests play no sound"));
+            throw omvara::outputs::SoundError(QStringLiteral("no audio device"));
+        throw omvara::outputs::SoundError(QStringLiteral("tests play no sound"));
     };
     seams.outputs = outputs;
     m_startup = std::make_unique<omvara::StartupSequence>(arguments, std::move(seams));

@@ -6,9 +6,9 @@
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/StartupSequence.h"
 #include "omvara/window/TraySupport.h"
-#include "omvara/worker/keys/recording/RecordingKeyInjector.h"
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
+#include "tests/support/RecordingKeyInjector.h"
 
 #include <QApplication>
 #include <QStringList>
@@ -127,7 +127,7 @@ public:
     bool capsLock = false;
     bool keyboardFails = false;
     bool soundFails = false;
-    std::atomic<omvara::worker::keys::RecordingKeyInjector *> injector = nullptr;
+    std::atomic<omvara::outputs::keys::RecordingKeyInjector *> injector = nullptr;
     int soundBotsMade = 0;
     int updateChecksStarted = 0;
     int updateDraw = 1; // no update check unless a test asks

@@ -12,7 +12,7 @@
 #include "omvara/window/RadezoZiDadFrame2.h"
 #include "omvara/window/RunControl.h"
 #include "omvara/window/RunPanel.h"
-#include "omvara/worker/keys/recording/RecordingKeyInjector.h"
+#include "tests/support/RecordingKeyInjector.h"
 
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -142,7 +142,7 @@ QStringList renderScreenshots(const QString &folder)
     omvara::RunControl &runs = *h.startup().runControl();
     if (!runs.start() || !runUntil([&] { return runs.isRunning(); }))
         return written;
-    if (omvara::worker::keys::RecordingKeyInjector *keys = h.injector.load())
+    if (omvara::outputs::keys::RecordingKeyInjector *keys = h.injector.load())
         keys->moveFocusAfter(0, QStringLiteral("\u201cWeighing log \u2014 Calc\u201d"));
     for (int i = 0; i < 36; ++i) {
         port.feed(record(i));
@@ -169,7 +169,7 @@ QStringList renderScreenshots(const QString &folder)
 
     // A value cut when the focus moved to another window after its first
     // three keys: what went where, and the Resume button.
-    if (omvara::worker::keys::RecordingKeyInjector *keys = h.injector.load()) {
+    if (omvara::outputs::keys::RecordingKeyInjector *keys = h.injector.load()) {
         keys->moveFocusAfter(3, QStringLiteral("\u201cOrders \u2014 Mail\u201d"));
         port.feed("+   249.871 g  \r\n");
         runUntil([&] { return frame.runPanel->resumeOffered(); });

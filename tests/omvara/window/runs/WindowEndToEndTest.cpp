@@ -7,9 +7,9 @@
 // brings the window back, and closing the window saves and exits with 0.
 // A picture of the running window with its event log is kept in the build folder.
 // SIGTERM ends the window as closing it does, and SIGPIPE does not end it.
-#include "../../worker/output/XtermReceiver.h"
 #include "QtPrinters.h"
 #include "XServer.h"
+#include "XtermReceiver.h"
 
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigStore.h"
