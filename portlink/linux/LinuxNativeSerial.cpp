@@ -1,27 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "portlink/linux/LinuxNativeSerial.h"
 
-#include "portlink/linux/ReadableWait.h"
-
 #include "portlink/ConfigureRefusals.h"
 #include "portlink/SerialConfig.h"
 #include "portlink/linux/ThreadStopFd.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <mutex>
-#include <shared_mutex>
 #include <thread>
 
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
@@ -154,83 +149,57 @@ int refusedSetting(const termios &wanted, const termios &now, bool pseudoTermina
 
 } // namespace
 
-struct LinuxNativeSerial::Slot
+// A port's terminal state beyond its descriptor.
+struct LinuxNativeSerial::Slot : DescriptorSlot
 {
-    std::shared_mutex mutex; // shared while a call uses fd; exclusive to close
-    int fd = -1; // guarded by mutex
-    bool open = false; // guarded by mutex
     QByteArray path; // canonical device path, for "already open"
-    std::atomic<bool> closing { false };
-    // Readable once a close has begun: ends a wait for input, which holds
-    // the slot shared without a time limit, before close takes it exclusively.
-    int closeEvent = -1;
-    std::atomic<bool> lost { false };
-    std::atomic<int> timeoutRx { 0 };
-    std::atomic<int> timeoutTx { 0 };
     std::mutex countsMutex;
     int lastCounts[CounterCount] = {};
-    // Bytes taken from the driver in one read and not yet handed out: a
-    // reader asking byte by byte costs one system call per burst, not one per
-    // byte. Guarded by rxMutex (taken inside a shared lock of mutex).
-    std::mutex rxMutex;
-    std::uint8_t rx[4096];
-    int rxBegin = 0;
-    int rxEnd = 0;
-
-    Slot()
-        : closeEvent(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
-    {
-    }
-    ~Slot()
-    {
-        if (closeEvent >= 0)
-            ::close(closeEvent);
-    }
-    Slot(const Slot &) = delete;
-    Slot &operator=(const Slot &) = delete;
-
-    void noteErrno(int e)
-    {
-        if (isLostErrno(e))
-            lost.store(true);
-    }
 };
 
 namespace {
 
+ssize_t readTerminal(int fd, void *buf, size_t count)
+{
+    return ::read(fd, buf, count);
+}
+
+ssize_t writeTerminal(int fd, const void *buf, size_t count)
+{
+    return ::write(fd, buf, count);
+}
+
 // A read of 0 bytes: the device hung up, unless the driver merely had nothing
 // (some answer an idle non-blocking read that way); poll tells them apart.
-void noteEndOfFile(LinuxNativeSerial::Slot &slot)
+bool hungUp(int fd)
 {
-    pollfd p { slot.fd, POLLIN, 0 };
-    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
-        slot.lost.store(true);
+    pollfd p { fd, POLLIN, 0 };
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
+
+void releaseExclusive(int fd)
+{
+    (void)::ioctl(fd, TIOCNXCL);
+}
+
+bool pauseDrain(DescriptorSlot &)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs / 5));
+    return true;
+}
+
+constexpr DescriptorKind kTerminal { isLostErrno, readTerminal, writeTerminal, hungUp, true, releaseExclusive,
+    pauseDrain };
 
 } // namespace
 
 LinuxNativeSerial::LinuxNativeSerial(PortEnumerator enumerator)
-    : m_enumerator(std::move(enumerator))
+    : DescriptorNativeSerial(kTerminal)
+    , m_enumerator(std::move(enumerator))
 {
 }
 
-LinuxNativeSerial::~LinuxNativeSerial()
-{
-    std::lock_guard lock(m_tableMutex);
-    for (auto &entry : m_slots) {
-        std::unique_lock slotLock(entry.second->mutex);
-        if (entry.second->open)
-            ::close(entry.second->fd);
-        entry.second->open = false;
-    }
-}
-
-std::shared_ptr<LinuxNativeSerial::Slot> LinuxNativeSerial::find(int port) const
-{
-    std::lock_guard lock(m_tableMutex);
-    auto it = m_slots.find(port);
-    return it == m_slots.end() ? nullptr : it->second;
-}
+LinuxNativeSerial::~LinuxNativeSerial() = default;
 
 int LinuxNativeSerial::SerOpenPort(SerialConfig &config)
 {
@@ -244,13 +213,8 @@ int LinuxNativeSerial::SerOpenPort(SerialConfig &config)
         canonical = QByteArray(real);
         std::free(real);
     }
-    {
-        std::lock_guard lock(m_tableMutex);
-        for (const auto &entry : m_slots) {
-            if (entry.second->path == canonical)
-                return kAlreadyOpen;
-        }
-    }
+    if (m_slots.any<Slot>([&](const Slot &s) { return s.path == canonical; }))
+        return kAlreadyOpen;
 
     const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -283,8 +247,6 @@ int LinuxNativeSerial::SerOpenPort(SerialConfig &config)
     (void)::ioctl(fd, TIOCEXCL);
 
     auto slot = std::make_shared<Slot>();
-    slot->fd = fd;
-    slot->open = true;
     slot->path = canonical;
     serial_icounter_struct counts {};
     if (::ioctl(fd, TIOCGICOUNT, &counts) == 0) {
@@ -292,50 +254,18 @@ int LinuxNativeSerial::SerOpenPort(SerialConfig &config)
             slot->lastCounts[i] = counterValue(counts, i);
     }
 
-    std::lock_guard lock(m_tableMutex);
-    const int index = m_nextIndex++;
-    m_slots.emplace(index, std::move(slot));
-    config.setPortNum(index + 1);
+    config.setPortNum(m_slots.add(std::move(slot), fd) + 1);
     return 0;
 }
 
-int LinuxNativeSerial::SerClosePort(int port)
-{
-    std::shared_ptr<Slot> slot;
-    {
-        std::lock_guard lock(m_tableMutex);
-        auto it = m_slots.find(port);
-        if (it == m_slots.end())
-            return -1;
-        slot = it->second;
-        m_slots.erase(it);
-    }
-    slot->closing.store(true);
-    signalClose(slot->closeEvent);
-    std::unique_lock lock(slot->mutex);
-    if (slot->open) {
-        (void)::ioctl(slot->fd, TIOCNXCL);
-        // The descriptor is released even when close reports an error
-        // (an unplugged device), so there is nothing to retry.
-        ::close(slot->fd);
-        slot->fd = -1;
-        slot->open = false;
-    }
-    return 0;
-}
+namespace {
 
-int LinuxNativeSerial::SerConfigure(int port, const SerialConfig &config)
+// Sets the line of an open slot: 0, an error number or a refusal code.
+int configure(DescriptorSlot &slot, const SerialConfig &config)
 {
-    auto slot = find(port);
-    if (!slot)
-        return EBADF;
-    std::shared_lock lock(slot->mutex);
-    if (!slot->open)
-        return EBADF;
-
     termios t {};
-    if (::tcgetattr(slot->fd, &t) != 0) {
-        slot->noteErrno(errno);
+    if (::tcgetattr(slot.fd, &t) != 0) {
+        slot.noteErrno(errno);
         return errno;
     }
     ::cfmakeraw(&t);
@@ -408,149 +338,32 @@ int LinuxNativeSerial::SerConfigure(int port, const SerialConfig &config)
     // (so the same refused setting passes unnoticed on the first open and
     // fails with a bare EINVAL on every later one). What is in force tells
     // which setting was refused.
-    const int setError = ::tcsetattr(slot->fd, TCSANOW, &t) == 0 ? 0 : errno;
+    const int setError = ::tcsetattr(slot.fd, TCSANOW, &t) == 0 ? 0 : errno;
     if (setError != 0 && setError != EINVAL) {
-        slot->noteErrno(setError);
+        slot.noteErrno(setError);
         return setError;
     }
     termios now {};
-    if (::tcgetattr(slot->fd, &now) != 0) {
-        slot->noteErrno(errno);
+    if (::tcgetattr(slot.fd, &now) != 0) {
+        slot.noteErrno(errno);
         return errno;
     }
-    return refusedSetting(t, now, isPseudoTerminal(slot->fd));
-}
-
-namespace {
-
-// Reads what the driver holds into the slot's buffer (which must be empty).
-// Returns the number of bytes now buffered; 0 when none are waiting or the
-// read failed (a lost device is noted on the slot).
-int refill(LinuxNativeSerial::Slot &slot)
-{
-    const ssize_t n = ::read(slot.fd, slot.rx, sizeof slot.rx);
-    if (n > 0) {
-        slot.rxBegin = 0;
-        slot.rxEnd = static_cast<int>(n);
-        return slot.rxEnd;
-    }
-    if (n == 0)
-        noteEndOfFile(slot);
-    else if (errno != EAGAIN && errno != EINTR)
-        slot.noteErrno(errno);
-    return 0;
+    return refusedSetting(t, now, isPseudoTerminal(slot.fd));
 }
 
 } // namespace
 
-int LinuxNativeSerial::SerGetByte(int port)
+int LinuxNativeSerial::SerConfigure(int port, const SerialConfig &config)
 {
-    auto slot = find(port);
-    if (!slot)
-        return -1;
-    std::shared_lock lock(slot->mutex);
-    if (!slot->open)
-        return -1;
-    std::lock_guard rxLock(slot->rxMutex);
-    if (slot->rxBegin == slot->rxEnd && refill(*slot) == 0)
-        return -1;
-    return slot->rx[slot->rxBegin++];
+    // None of configure's answers is -1, the answer for a port not open.
+    const int rc = m_slots.withOpen(port, [&](DescriptorSlot &slot) { return configure(slot, config); });
+    return rc == -1 ? EBADF : rc;
 }
-
-int LinuxNativeSerial::SerGetData(int port, std::uint8_t *buf, int count)
-{
-    if (count <= 0)
-        return 0;
-    auto slot = find(port);
-    if (!slot)
-        return -1;
-    std::shared_lock lock(slot->mutex);
-    if (!slot->open)
-        return -1;
-    std::lock_guard rxLock(slot->rxMutex);
-    // Bytes already taken from the driver come first.
-    int got = std::min(count, slot->rxEnd - slot->rxBegin);
-    std::copy_n(slot->rx + slot->rxBegin, got, buf);
-    slot->rxBegin += got;
-    if (got == count)
-        return got;
-    const ssize_t n = ::read(slot->fd, buf + got, static_cast<size_t>(count - got));
-    if (n > 0)
-        return got + static_cast<int>(n);
-    if (n == 0) {
-        noteEndOfFile(*slot);
-        return got > 0 ? got : (slot->lost.load() ? -1 : 0);
-    }
-    if (got > 0 || errno == EAGAIN || errno == EINTR)
-        return got;
-    slot->noteErrno(errno);
-    return -1;
-}
-
-int LinuxNativeSerial::writeAll(int port, const std::uint8_t *buf, int count)
-{
-    auto slot = find(port);
-    if (!slot)
-        return -1;
-    std::shared_lock lock(slot->mutex);
-    if (!slot->open)
-        return -1;
-    int sent = 0;
-    const int timeout = slot->timeoutTx.load();
-    const auto deadline
-        = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout > 0 ? timeout : 0);
-    while (sent < count) {
-        const ssize_t n = ::write(slot->fd, buf + sent, static_cast<size_t>(count - sent));
-        if (n > 0) {
-            sent += static_cast<int>(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            slot->noteErrno(errno);
-            break;
-        }
-        if (slot->closing.load() || std::chrono::steady_clock::now() >= deadline)
-            break;
-        pollfd p { slot->fd, POLLOUT, 0 };
-        (void)::poll(&p, 1, kSliceMs);
-    }
-    return sent;
-}
-
-int LinuxNativeSerial::SerPutByte(int port, std::uint8_t byte)
-{
-    const int sent = writeAll(port, &byte, 1);
-    return sent == 1 ? 0 : (sent < 0 ? -1 : EAGAIN);
-}
-
-int LinuxNativeSerial::SerPutData(int port, const std::uint8_t *buf, int count)
-{
-    if (count <= 0)
-        return 0;
-    return writeAll(port, buf, count);
-}
-
-namespace {
-
-template <typename F> int withOpenSlot(const std::shared_ptr<LinuxNativeSerial::Slot> &slot, F &&f)
-{
-    if (!slot)
-        return -1;
-    std::shared_lock lock(slot->mutex);
-    if (!slot->open)
-        return -1;
-    return f(*slot);
-}
-
-} // namespace
 
 int LinuxNativeSerial::SerRxFlush(int port)
 {
-    return withOpenSlot(find(port), [](Slot &s) {
-        {
-            std::lock_guard rxLock(s.rxMutex);
-            s.rxBegin = s.rxEnd = 0;
-        }
+    return m_slots.withOpen(port, [](DescriptorSlot &s) {
+        DescriptorSlots::dropBuffered(s);
         if (::tcflush(s.fd, TCIFLUSH) == 0)
             return 0;
         s.noteErrno(errno);
@@ -560,7 +373,7 @@ int LinuxNativeSerial::SerRxFlush(int port)
 
 int LinuxNativeSerial::SerTxFlush(int port)
 {
-    return withOpenSlot(find(port), [](Slot &s) {
+    return m_slots.withOpen(port, [](DescriptorSlot &s) {
         if (::tcflush(s.fd, TCOFLUSH) == 0)
             return 0;
         s.noteErrno(errno);
@@ -568,53 +381,9 @@ int LinuxNativeSerial::SerTxFlush(int port)
     });
 }
 
-int LinuxNativeSerial::SerTxDrain(int port)
-{
-    // Waits for the output queue to empty in slices, so that a close is not
-    // held up by a device that never takes the data.
-    return withOpenSlot(find(port), [](Slot &s) {
-        for (;;) {
-            int queued = 0;
-            if (::ioctl(s.fd, TIOCOUTQ, &queued) != 0) {
-                s.noteErrno(errno);
-                return -1;
-            }
-            if (queued == 0)
-                return 0;
-            if (s.closing.load())
-                return -1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs / 5));
-        }
-    });
-}
-
-int LinuxNativeSerial::SerRxReadyCount(int port)
-{
-    return withOpenSlot(find(port), [](Slot &s) {
-        int n = 0;
-        if (::ioctl(s.fd, FIONREAD, &n) == 0) {
-            std::lock_guard rxLock(s.rxMutex);
-            return n + (s.rxEnd - s.rxBegin);
-        }
-        s.noteErrno(errno);
-        return -1;
-    });
-}
-
-int LinuxNativeSerial::SerTxBufCount(int port)
-{
-    return withOpenSlot(find(port), [](Slot &s) {
-        int n = 0;
-        if (::ioctl(s.fd, TIOCOUTQ, &n) == 0)
-            return n;
-        s.noteErrno(errno);
-        return -1;
-    });
-}
-
 int LinuxNativeSerial::modemLine(int port, int bit)
 {
-    return withOpenSlot(find(port), [bit](Slot &s) {
+    return m_slots.withOpen(port, [bit](DescriptorSlot &s) {
         int status = 0;
         if (::ioctl(s.fd, TIOCMGET, &status) == 0)
             return (status & bit) ? 1 : 0;
@@ -627,7 +396,7 @@ int LinuxNativeSerial::modemLine(int port, int bit)
 
 int LinuxNativeSerial::setModemLine(int port, int bit, bool on)
 {
-    return withOpenSlot(find(port), [bit, on](Slot &s) {
+    return m_slots.withOpen(port, [bit, on](DescriptorSlot &s) {
         int bits = bit;
         if (::ioctl(s.fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0)
             return 0;
@@ -640,7 +409,7 @@ int LinuxNativeSerial::setModemLine(int port, int bit, bool on)
 
 int LinuxNativeSerial::counterEvent(int port, int which)
 {
-    return withOpenSlot(find(port), [which](Slot &s) {
+    return m_slots.withOpen<Slot>(port, [which](Slot &s) {
         serial_icounter_struct counts {};
         if (::ioctl(s.fd, TIOCGICOUNT, &counts) != 0) {
             if (isNotApplicable(errno))
@@ -701,35 +470,9 @@ int LinuxNativeSerial::SerSetRTS(int port, bool on)
     return setModemLine(port, TIOCM_RTS, on);
 }
 
-int LinuxNativeSerial::SerSetTimeoutRx(int port, int ms)
-{
-    return withOpenSlot(find(port), [ms](Slot &s) {
-        s.timeoutRx.store(ms);
-        return 0;
-    });
-}
-
-int LinuxNativeSerial::SerSetTimeoutTx(int port, int ms)
-{
-    return withOpenSlot(find(port), [ms](Slot &s) {
-        s.timeoutTx.store(ms);
-        return 0;
-    });
-}
-
-int LinuxNativeSerial::SerGetTimeoutRx(int port)
-{
-    return withOpenSlot(find(port), [](Slot &s) { return s.timeoutRx.load(); });
-}
-
-int LinuxNativeSerial::SerGetTimeoutTx(int port)
-{
-    return withOpenSlot(find(port), [](Slot &s) { return s.timeoutTx.load(); });
-}
-
 int LinuxNativeSerial::SerSendBreak(int port, int ms)
 {
-    return withOpenSlot(find(port), [ms](Slot &s) {
+    return m_slots.withOpen(port, [ms](DescriptorSlot &s) {
         if (::ioctl(s.fd, TIOCSBRK) != 0) {
             if (isNotApplicable(errno))
                 return 0;
@@ -750,59 +493,6 @@ void LinuxNativeSerial::SerGetPortList(PortListReceiver &receiver)
     for (const PortListing &p : m_enumerator()) {
         receiver.addPortName(p.name);
         receiver.addPortInfo(p.name, p.manufacturer, p.description);
-    }
-}
-
-int LinuxNativeSerial::SerDeviceLost(int port)
-{
-    auto slot = find(port);
-    if (!slot)
-        return -1;
-    return slot->lost.load() ? 1 : 0;
-}
-
-int LinuxNativeSerial::SerWaitInput(int port, int ms)
-{
-    return SerWaitReadable(port, std::max(ms, 0), nullptr);
-}
-
-int LinuxNativeSerial::SerWaitReadable(int port, int ms, StopSignal *stop)
-{
-    auto slot = find(port);
-    if (!slot)
-        return -1;
-    std::shared_lock lock(slot->mutex);
-    if (!slot->open)
-        return -1;
-    {
-        std::lock_guard rxLock(slot->rxMutex);
-        if (slot->rxBegin != slot->rxEnd)
-            return 1;
-    }
-    if (slot->lost.load())
-        return -1;
-    short events = 0;
-    int error = 0;
-    switch (
-        waitUntilReadable(slot->fd, slot->closeEvent, slot->closing, stop, ms, kSliceMs, &events, &error)) {
-    case ReadableWait::Readable:
-        // A hang-up also reads as "readable"; bytes that arrived before it
-        // are still delivered (a read that then fails marks the slot lost).
-        if (events & (POLLHUP | POLLERR | POLLNVAL)) {
-            int queued = 0;
-            if ((events & POLLIN) && ::ioctl(slot->fd, FIONREAD, &queued) == 0 && queued > 0)
-                return 1;
-            slot->lost.store(true);
-            return -1;
-        }
-        return (events & POLLIN) ? 1 : 0;
-    case ReadableWait::Closing:
-        return -1;
-    case ReadableWait::Failed:
-        slot->noteErrno(error);
-        return slot->lost.load() ? -1 : 0;
-    default:
-        return 0;
     }
 }
 

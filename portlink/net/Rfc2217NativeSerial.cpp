@@ -229,17 +229,12 @@ Rfc2217NativeSerial::Rfc2217NativeSerial() = default;
 
 Rfc2217NativeSerial::~Rfc2217NativeSerial()
 {
-    std::lock_guard lock(m_tableMutex);
-    for (auto &entry : m_connections)
-        entry.second->shutDown();
-    m_connections.clear();
+    m_connections.clear([](Connection &c) { c.shutDown(); });
 }
 
 std::shared_ptr<Rfc2217NativeSerial::Connection> Rfc2217NativeSerial::find(int port) const
 {
-    std::lock_guard lock(m_tableMutex);
-    auto it = m_connections.find(port);
-    return it == m_connections.end() ? nullptr : it->second;
+    return m_connections.find(port);
 }
 
 int Rfc2217NativeSerial::SerOpenPort(SerialConfig &config)
@@ -306,24 +301,15 @@ int Rfc2217NativeSerial::SerOpenPort(SerialConfig &config)
         SERGENSIO_MODEMSTATE_CTS | SERGENSIO_MODEMSTATE_DSR | SERGENSIO_MODEMSTATE_RI
             | SERGENSIO_MODEMSTATE_CD);
 
-    std::lock_guard lock(m_tableMutex);
-    const int index = m_nextIndex++;
-    m_connections.emplace(index, std::move(c));
-    config.setPortNum(index + 1);
+    config.setPortNum(m_connections.add(std::move(c)) + 1);
     return 0;
 }
 
 int Rfc2217NativeSerial::SerClosePort(int port)
 {
-    std::shared_ptr<Connection> c;
-    {
-        std::lock_guard lock(m_tableMutex);
-        auto it = m_connections.find(port);
-        if (it == m_connections.end())
-            return -1;
-        c = it->second;
-        m_connections.erase(it);
-    }
+    const std::shared_ptr<Connection> c = m_connections.take(port);
+    if (!c)
+        return -1;
     c->shutDown();
     return 0;
 }

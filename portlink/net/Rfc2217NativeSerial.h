@@ -2,9 +2,7 @@
 #pragma once
 
 #include "portlink/NativeSerial.h"
-
-#include <mutex>
-#include <unordered_map>
+#include "portlink/SlotTable.h"
 
 namespace portlink {
 
@@ -81,9 +79,7 @@ public:
 private:
     std::shared_ptr<Connection> find(int port) const;
 
-    mutable std::mutex m_tableMutex;
-    std::unordered_map<int, std::shared_ptr<Connection>> m_connections;
-    int m_nextIndex = 0;
+    SlotTable<Connection> m_connections;
 };
 
 } // namespace portlink

@@ -3,25 +3,20 @@
 
 #include "portlink/net/NetworkOpenFailures.h"
 
-#include "portlink/linux/ReadableWait.h"
-
 #include "portlink/NetworkPortName.h"
 #include "portlink/SerialConfig.h"
 #include "portlink/StopSignal.h"
 #include "portlink/linux/ThreadStopFd.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <shared_mutex>
 
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -37,8 +32,8 @@ constexpr int kUnreachable = network_open::Unreachable;
 constexpr int kUnknownHost = network_open::UnknownHost;
 constexpr int kStopped = network_open::Stopped;
 
-// How long a blocking step (write, wait) waits before looking again whether
-// its connection is being closed.
+// How long a drain waits before looking again whether its connection is
+// being closed or lost.
 constexpr int kSliceMs = 50;
 
 bool isLostErrno(int e)
@@ -129,60 +124,46 @@ int connectOne(const addrinfo &ai, std::chrono::steady_clock::time_point deadlin
     }
 }
 
+ssize_t receiveSome(int fd, void *buf, size_t count)
+{
+    return ::recv(fd, buf, count, MSG_DONTWAIT);
+}
+
+ssize_t sendSome(int fd, const void *buf, size_t count)
+{
+    return ::send(fd, buf, count, MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
+// A read of 0 bytes: the peer closed the connection.
+bool peerClosed(int)
+{
+    return true;
+}
+
+// Between two looks of a drain: it ends once the connection is lost, and
+// sooner than a slice when the socket reports an error.
+bool pauseDrain(DescriptorSlot &slot)
+{
+    if (slot.lost.load())
+        return false;
+    pollfd p { slot.fd, POLLERR, 0 };
+    (void)::poll(&p, 1, kSliceMs / 5);
+    return true;
+}
+
+// Readable also means "closed by the peer" or "reset": the read that follows
+// a wait tells (and marks the slot lost).
+constexpr DescriptorKind kSocket { isLostErrno, receiveSome, sendSome, peerClosed, false, nullptr,
+    pauseDrain };
+
 } // namespace
 
-struct TcpNativeSerial::Slot
+TcpNativeSerial::TcpNativeSerial()
+    : DescriptorNativeSerial(kSocket)
 {
-    std::shared_mutex mutex; // shared while a call uses fd; exclusive to close
-    int fd = -1; // guarded by mutex
-    bool open = false; // guarded by mutex
-    std::atomic<bool> closing { false };
-    std::atomic<bool> lost { false };
-    std::atomic<int> timeoutRx { 0 };
-    std::atomic<int> timeoutTx { 0 };
-    // Bytes taken from the socket in one read and not yet handed out.
-    std::mutex rxMutex;
-    std::uint8_t rx[4096];
-    int rxBegin = 0;
-    int rxEnd = 0;
-    // Readable once SerClosePort has begun: ends a wait on the socket at once.
-    int closeEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-
-    Slot() = default;
-    Slot(const Slot &) = delete;
-    Slot &operator=(const Slot &) = delete;
-    ~Slot()
-    {
-        if (closeEvent >= 0)
-            ::close(closeEvent);
-    }
-
-    void noteErrno(int e)
-    {
-        if (isLostErrno(e))
-            lost.store(true);
-    }
-};
-
-TcpNativeSerial::TcpNativeSerial() = default;
-
-TcpNativeSerial::~TcpNativeSerial()
-{
-    std::lock_guard lock(m_tableMutex);
-    for (auto &entry : m_slots) {
-        std::unique_lock slotLock(entry.second->mutex);
-        if (entry.second->open)
-            ::close(entry.second->fd);
-        entry.second->open = false;
-    }
 }
 
-std::shared_ptr<TcpNativeSerial::Slot> TcpNativeSerial::find(int port) const
-{
-    std::lock_guard lock(m_tableMutex);
-    auto it = m_slots.find(port);
-    return it == m_slots.end() ? nullptr : it->second;
-}
+TcpNativeSerial::~TcpNativeSerial() = default;
 
 int TcpNativeSerial::SerOpenPort(SerialConfig &config)
 {
@@ -212,151 +193,13 @@ int TcpNativeSerial::SerOpenPort(SerialConfig &config)
     if (fd < 0)
         return code;
 
-    auto slot = std::make_shared<Slot>();
-    slot->fd = fd;
-    slot->open = true;
-    std::lock_guard lock(m_tableMutex);
-    const int index = m_nextIndex++;
-    m_slots.emplace(index, std::move(slot));
-    config.setPortNum(index + 1);
+    config.setPortNum(m_slots.add(fd) + 1);
     return 0;
 }
-
-int TcpNativeSerial::SerClosePort(int port)
-{
-    std::shared_ptr<Slot> slot;
-    {
-        std::lock_guard lock(m_tableMutex);
-        auto it = m_slots.find(port);
-        if (it == m_slots.end())
-            return -1;
-        slot = it->second;
-        m_slots.erase(it);
-    }
-    slot->closing.store(true);
-    signalClose(slot->closeEvent);
-    std::unique_lock lock(slot->mutex);
-    if (slot->open) {
-        ::close(slot->fd);
-        slot->fd = -1;
-        slot->open = false;
-    }
-    return 0;
-}
-
-namespace {
-
-template <typename F> int withOpenSlot(const std::shared_ptr<TcpNativeSerial::Slot> &slot, F &&f)
-{
-    if (!slot)
-        return -1;
-    std::shared_lock lock(slot->mutex);
-    if (!slot->open)
-        return -1;
-    return f(*slot);
-}
-
-// Reads what the socket holds into the slot's (empty) buffer; the number of
-// bytes now buffered, 0 when none are waiting or the connection ended.
-int refill(TcpNativeSerial::Slot &slot)
-{
-    const ssize_t n = ::recv(slot.fd, slot.rx, sizeof slot.rx, MSG_DONTWAIT);
-    if (n > 0) {
-        slot.rxBegin = 0;
-        slot.rxEnd = static_cast<int>(n);
-        return slot.rxEnd;
-    }
-    if (n == 0)
-        slot.lost.store(true); // the peer closed the connection
-    else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-        slot.noteErrno(errno);
-    return 0;
-}
-
-} // namespace
 
 int TcpNativeSerial::SerConfigure(int port, const SerialConfig &)
 {
-    return withOpenSlot(find(port), [](Slot &) { return 0; });
-}
-
-int TcpNativeSerial::SerGetByte(int port)
-{
-    auto slot = find(port);
-    if (!slot)
-        return -1;
-    std::shared_lock lock(slot->mutex);
-    if (!slot->open)
-        return -1;
-    std::lock_guard rxLock(slot->rxMutex);
-    if (slot->rxBegin == slot->rxEnd && refill(*slot) == 0)
-        return -1;
-    return slot->rx[slot->rxBegin++];
-}
-
-int TcpNativeSerial::SerGetData(int port, std::uint8_t *buf, int count)
-{
-    if (count <= 0)
-        return 0;
-    return withOpenSlot(find(port), [&](Slot &s) {
-        std::lock_guard rxLock(s.rxMutex);
-        int got = std::min(count, s.rxEnd - s.rxBegin);
-        std::copy_n(s.rx + s.rxBegin, got, buf);
-        s.rxBegin += got;
-        if (got == count)
-            return got;
-        const ssize_t n = ::recv(s.fd, buf + got, static_cast<size_t>(count - got), MSG_DONTWAIT);
-        if (n > 0)
-            return got + static_cast<int>(n);
-        if (n == 0) {
-            s.lost.store(true);
-            return got > 0 ? got : -1;
-        }
-        if (got > 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
-            return got;
-        s.noteErrno(errno);
-        return -1;
-    });
-}
-
-int TcpNativeSerial::writeAll(int port, const std::uint8_t *buf, int count)
-{
-    return withOpenSlot(find(port), [&](Slot &s) {
-        int sent = 0;
-        const int timeout = s.timeoutTx.load();
-        const auto deadline
-            = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout > 0 ? timeout : 0);
-        while (sent < count) {
-            const ssize_t n
-                = ::send(s.fd, buf + sent, static_cast<size_t>(count - sent), MSG_DONTWAIT | MSG_NOSIGNAL);
-            if (n > 0) {
-                sent += static_cast<int>(n);
-                continue;
-            }
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-                s.noteErrno(errno);
-                break;
-            }
-            if (s.closing.load() || std::chrono::steady_clock::now() >= deadline)
-                break;
-            pollfd p { s.fd, POLLOUT, 0 };
-            (void)::poll(&p, 1, kSliceMs);
-        }
-        return sent;
-    });
-}
-
-int TcpNativeSerial::SerPutByte(int port, std::uint8_t byte)
-{
-    const int sent = writeAll(port, &byte, 1);
-    return sent == 1 ? 0 : (sent < 0 ? -1 : EAGAIN);
-}
-
-int TcpNativeSerial::SerPutData(int port, const std::uint8_t *buf, int count)
-{
-    if (count <= 0)
-        return 0;
-    return writeAll(port, buf, count);
+    return m_slots.withOpen(port, [](DescriptorSlot &) { return 0; });
 }
 
 int TcpNativeSerial::SerRxFlush(int port)
@@ -364,59 +207,15 @@ int TcpNativeSerial::SerRxFlush(int port)
     // Only what this side has taken from the socket: a connection has no
     // stale bytes from before it was made, and what arrived since it was made
     // is the device's (it is not to be dropped).
-    return withOpenSlot(find(port), [](Slot &s) {
-        std::lock_guard rxLock(s.rxMutex);
-        s.rxBegin = s.rxEnd = 0;
+    return m_slots.withOpen(port, [](DescriptorSlot &s) {
+        DescriptorSlots::dropBuffered(s);
         return 0;
     });
 }
 
 int TcpNativeSerial::SerTxFlush(int port)
 {
-    return withOpenSlot(find(port), [](Slot &) { return 0; });
-}
-
-int TcpNativeSerial::SerTxDrain(int port)
-{
-    return withOpenSlot(find(port), [](Slot &s) {
-        for (;;) {
-            int queued = 0;
-            if (::ioctl(s.fd, TIOCOUTQ, &queued) != 0) {
-                s.noteErrno(errno);
-                return -1;
-            }
-            if (queued == 0)
-                return 0;
-            if (s.closing.load() || s.lost.load())
-                return -1;
-            pollfd p { s.fd, POLLERR, 0 };
-            (void)::poll(&p, 1, kSliceMs / 5);
-        }
-    });
-}
-
-int TcpNativeSerial::SerRxReadyCount(int port)
-{
-    return withOpenSlot(find(port), [](Slot &s) {
-        int n = 0;
-        if (::ioctl(s.fd, FIONREAD, &n) != 0) {
-            s.noteErrno(errno);
-            return -1;
-        }
-        std::lock_guard rxLock(s.rxMutex);
-        return n + (s.rxEnd - s.rxBegin);
-    });
-}
-
-int TcpNativeSerial::SerTxBufCount(int port)
-{
-    return withOpenSlot(find(port), [](Slot &s) {
-        int n = 0;
-        if (::ioctl(s.fd, TIOCOUTQ, &n) == 0)
-            return n;
-        s.noteErrno(errno);
-        return -1;
-    });
+    return m_slots.withOpen(port, [](DescriptorSlot &) { return 0; });
 }
 
 // No modem lines and no line events on a byte stream: every query reads off
@@ -424,7 +223,7 @@ int TcpNativeSerial::SerTxBufCount(int port)
 #define OMVARA_TCP_OFF(name)                                                                                 \
     int TcpNativeSerial::name(int port)                                                                      \
     {                                                                                                        \
-        return withOpenSlot(find(port), [](Slot &s) { return s.lost.load() ? -1 : 0; });                     \
+        return m_slots.withOpen(port, [](DescriptorSlot &s) { return s.lost.load() ? -1 : 0; });             \
     }
 OMVARA_TCP_OFF(SerRxOverflow)
 OMVARA_TCP_OFF(SerSigCTS)
@@ -439,94 +238,22 @@ OMVARA_TCP_OFF(SerSigOverrun)
 
 int TcpNativeSerial::SerSetDTR(int port, bool)
 {
-    return withOpenSlot(find(port), [](Slot &s) { return s.lost.load() ? -1 : 0; });
+    return m_slots.withOpen(port, [](DescriptorSlot &s) { return s.lost.load() ? -1 : 0; });
 }
 
 int TcpNativeSerial::SerSetRTS(int port, bool)
 {
-    return withOpenSlot(find(port), [](Slot &s) { return s.lost.load() ? -1 : 0; });
-}
-
-int TcpNativeSerial::SerSetTimeoutRx(int port, int ms)
-{
-    return withOpenSlot(find(port), [ms](Slot &s) {
-        s.timeoutRx.store(ms);
-        return 0;
-    });
-}
-
-int TcpNativeSerial::SerSetTimeoutTx(int port, int ms)
-{
-    return withOpenSlot(find(port), [ms](Slot &s) {
-        s.timeoutTx.store(ms);
-        return 0;
-    });
-}
-
-int TcpNativeSerial::SerGetTimeoutRx(int port)
-{
-    return withOpenSlot(find(port), [](Slot &s) { return s.timeoutRx.load(); });
-}
-
-int TcpNativeSerial::SerGetTimeoutTx(int port)
-{
-    return withOpenSlot(find(port), [](Slot &s) { return s.timeoutTx.load(); });
+    return m_slots.withOpen(port, [](DescriptorSlot &s) { return s.lost.load() ? -1 : 0; });
 }
 
 int TcpNativeSerial::SerSendBreak(int port, int)
 {
-    return withOpenSlot(find(port), [](Slot &s) { return s.lost.load() ? -1 : 0; });
+    return m_slots.withOpen(port, [](DescriptorSlot &s) { return s.lost.load() ? -1 : 0; });
 }
 
 void TcpNativeSerial::SerGetPortList(PortListReceiver &)
 {
     // Network ports are named by the user; there is nothing to discover.
-}
-
-int TcpNativeSerial::SerDeviceLost(int port)
-{
-    auto slot = find(port);
-    if (!slot)
-        return -1;
-    return slot->lost.load() ? 1 : 0;
-}
-
-int TcpNativeSerial::SerWaitInput(int port, int ms)
-{
-    return SerWaitReadable(port, std::max(ms, 0), nullptr);
-}
-
-int TcpNativeSerial::SerWaitReadable(int port, int ms, StopSignal *stop)
-{
-    auto slot = find(port);
-    if (!slot)
-        return -1;
-    std::shared_lock lock(slot->mutex);
-    if (!slot->open)
-        return -1;
-    {
-        std::lock_guard rxLock(slot->rxMutex);
-        if (slot->rxBegin != slot->rxEnd)
-            return 1;
-    }
-    if (slot->lost.load())
-        return -1;
-    // Readable also means "closed by the peer" or "reset": the read that
-    // follows tells (and marks the slot lost).
-    short events = 0;
-    int error = 0;
-    switch (
-        waitUntilReadable(slot->fd, slot->closeEvent, slot->closing, stop, ms, kSliceMs, &events, &error)) {
-    case ReadableWait::Readable:
-        return 1;
-    case ReadableWait::Closing:
-        return -1;
-    case ReadableWait::Failed:
-        slot->noteErrno(error);
-        return slot->lost.load() ? -1 : 0;
-    default:
-        return 0;
-    }
 }
 
 QString TcpNativeSerial::SerOpenFailureHint(int rc, const SerialConfig &config)
@@ -541,11 +268,7 @@ QString TcpNativeSerial::SerGetLibVer()
 
 int TcpNativeSerial::socketOf(int port) const
 {
-    auto slot = find(port);
-    if (!slot)
-        return -1;
-    std::shared_lock lock(slot->mutex);
-    return slot->open ? slot->fd : -1;
+    return m_slots.descriptorOf(port);
 }
 
 } // namespace portlink

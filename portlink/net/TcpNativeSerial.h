@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "portlink/NativeSerial.h"
-
-#include <mutex>
-#include <unordered_map>
+#include "portlink/linux/DescriptorNativeSerial.h"
 
 namespace portlink {
 
@@ -25,10 +22,10 @@ namespace portlink {
 // gone (kKeepIdleS + kKeepCount x kKeepIntervalS, about 15 s), or when sent
 // data stays unacknowledged for as long (TCP_USER_TIMEOUT).
 //
-// Descriptor safety as in LinuxNativeSerial: one slot per connection with a
-// reader-writer lock held shared while a call uses the socket and exclusively
-// by close; indexes are never reused.
-class TcpNativeSerial final : public NativeSerial
+// Descriptor safety as in LinuxNativeSerial: one slot (DescriptorNativeSerial) per
+// connection with a reader-writer lock held shared while a call uses the
+// socket and exclusively by close; indexes are never reused.
+class TcpNativeSerial final : public DescriptorNativeSerial
 {
 public:
     static constexpr int kConnectTimeoutMs = 5000;
@@ -41,17 +38,9 @@ public:
 
     int SerOpenPort(SerialConfig &config) override;
     bool SerOpenIsSlow() override { return true; }
-    int SerClosePort(int port) override;
     int SerConfigure(int port, const SerialConfig &config) override;
-    int SerGetByte(int port) override;
-    int SerGetData(int port, std::uint8_t *buf, int count) override;
-    int SerPutByte(int port, std::uint8_t byte) override;
-    int SerPutData(int port, const std::uint8_t *buf, int count) override;
     int SerRxFlush(int port) override;
     int SerTxFlush(int port) override;
-    int SerTxDrain(int port) override;
-    int SerRxReadyCount(int port) override;
-    int SerTxBufCount(int port) override;
     int SerRxOverflow(int port) override;
     int SerSigCTS(int port) override;
     int SerSigDSR(int port) override;
@@ -63,15 +52,8 @@ public:
     int SerSigOverrun(int port) override;
     int SerSetDTR(int port, bool on) override;
     int SerSetRTS(int port, bool on) override;
-    int SerSetTimeoutRx(int port, int ms) override;
-    int SerSetTimeoutTx(int port, int ms) override;
-    int SerGetTimeoutRx(int port) override;
-    int SerGetTimeoutTx(int port) override;
     int SerSendBreak(int port, int ms) override;
     void SerGetPortList(PortListReceiver &receiver) override;
-    int SerDeviceLost(int port) override;
-    int SerWaitInput(int port, int ms) override;
-    int SerWaitReadable(int port, int ms, StopSignal *stop) override;
     QString SerOpenFailureHint(int rc, const SerialConfig &config) override;
     QString SerGetLibVer() override;
 
@@ -79,15 +61,7 @@ public:
     // look at its options.
     int socketOf(int port) const;
 
-    struct Slot;
-
 private:
-    std::shared_ptr<Slot> find(int port) const;
-    int writeAll(int port, const std::uint8_t *buf, int count);
-
-    mutable std::mutex m_tableMutex;
-    std::unordered_map<int, std::shared_ptr<Slot>> m_slots;
-    int m_nextIndex = 0;
 };
 
 } // namespace portlink
