@@ -9,286 +9,6 @@
 
 namespace portlink::testing {
 
-// --- SimulatedPort ------------------------------------------------------------
-
-SimulatedPort::SimulatedPort(
-    SimulatedNative &owner, QString name, QString description, QString manufacturer, bool listed)
-    : m_owner(owner)
-    , m_name(std::move(name))
-    , m_description(std::move(description))
-    , m_manufacturer(std::move(manufacturer))
-    , m_listed(listed)
-    , m_lastConfig(m_name)
-{
-}
-
-void SimulatedPort::feed(const QByteArray &bytes)
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    for (char c : bytes)
-        m_queue.push_back(Byte { static_cast<std::uint8_t>(c), false, false });
-    m_owner.m_inputChanged.notify_all();
-}
-
-void SimulatedPort::answerRequests(const QByteArray &request, const QByteArray &answer)
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_request = request;
-    m_answer = answer;
-    m_requestsFrom = m_written.size();
-}
-
-void SimulatedPort::feedWithParityError(const QByteArray &bytes)
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    for (char c : bytes)
-        m_queue.push_back(Byte { static_cast<std::uint8_t>(c), false, false });
-    if (!m_queue.empty() && !bytes.isEmpty())
-        m_queue.back().parity = true;
-    m_owner.m_inputChanged.notify_all();
-}
-
-void SimulatedPort::feedWithFramingError(const QByteArray &bytes)
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    for (char c : bytes)
-        m_queue.push_back(Byte { static_cast<std::uint8_t>(c), false, false });
-    if (!m_queue.empty() && !bytes.isEmpty())
-        m_queue.back().framing = true;
-    m_owner.m_inputChanged.notify_all();
-}
-
-void SimulatedPort::injectParityError()
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_parityEvent = true;
-}
-
-void SimulatedPort::injectFramingError()
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_framingEvent = true;
-}
-
-void SimulatedPort::injectOverrun()
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_overrunEvent = true;
-}
-
-void SimulatedPort::injectBreak()
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_breakEvent = true;
-}
-
-void SimulatedPort::injectRxOverflow()
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_overflowEvent = true;
-}
-
-int SimulatedPort::pendingBytes() const
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    return static_cast<int>(m_queue.size());
-}
-
-bool SimulatedPort::waitUntilDrained(std::chrono::milliseconds timeout) const
-{
-    std::unique_lock lock(m_owner.m_mutex);
-    return m_owner.m_drained.wait_for(lock, timeout, [this] { return m_queue.empty(); });
-}
-
-void SimulatedPort::setLine(SimLine line, SimRule rule)
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_rules[line] = rule;
-}
-
-bool SimulatedPort::dtr() const
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    return m_dtr;
-}
-
-bool SimulatedPort::rts() const
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    return m_rts;
-}
-
-void SimulatedPort::setNoModemLines(bool none)
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_noModemLines = none;
-}
-
-void SimulatedPort::failOpen(int code, int times)
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_openFailure = Forced { code, code == 0 ? 0 : times };
-}
-
-void SimulatedPort::holdOpen()
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_holdOpen = true;
-}
-
-void SimulatedPort::releaseOpen()
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_holdOpen = false;
-    m_owner.m_openHold.notify_all();
-}
-
-bool SimulatedPort::waitUntilOpenHeld(std::chrono::milliseconds timeout) const
-{
-    std::unique_lock lock(m_owner.m_mutex);
-    return m_owner.m_openHold.wait_for(lock, timeout, [this] { return m_opensHeld > 0; });
-}
-
-void SimulatedPort::setOpenFailureHint(const QString &hint)
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_openFailureHint = hint;
-}
-
-void SimulatedPort::failConfigure(int code, int times)
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_configureFailure = Forced { code, code == 0 ? 0 : times };
-}
-
-void SimulatedPort::forceResult(SimCall call, int result, int times)
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_forced[call] = Forced { result, times };
-}
-
-void SimulatedPort::clearForcedResults()
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_forced.clear();
-}
-
-void SimulatedPort::unplug()
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_unplugged = true;
-    if (m_openIndex >= 0)
-        m_lostWhileOpen = true;
-    m_owner.m_inputChanged.notify_all();
-}
-
-void SimulatedPort::replug()
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_unplugged = false;
-    ++m_owner.m_plugEvents;
-    m_owner.m_inputChanged.notify_all();
-}
-
-bool SimulatedPort::isOpen() const
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    return m_openIndex >= 0;
-}
-
-int SimulatedPort::openCount() const
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    return m_openCount;
-}
-
-int SimulatedPort::configureCount() const
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    return m_configureCount;
-}
-
-SerialConfig SimulatedPort::lastConfiguration() const
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    return m_lastConfig;
-}
-
-int SimulatedPort::timeoutRx() const
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    return m_timeoutRx;
-}
-
-int SimulatedPort::timeoutTx() const
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    return m_timeoutTx;
-}
-
-QByteArray SimulatedPort::written() const
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    QByteArray copy = m_written;
-    copy.detach(); // the caller's copy must not share storage the readers append to
-    return copy;
-}
-
-QStringList SimulatedPort::calls() const
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    QStringList copy = m_calls;
-    copy.detach(); // the caller's copy must not share storage the readers append to
-    return copy;
-}
-
-void SimulatedPort::clearCalls()
-{
-    std::lock_guard lock(m_owner.m_mutex);
-    m_calls.clear();
-}
-
-bool SimulatedPort::takeForced(SimCall call, int *result)
-{
-    auto it = m_forced.find(call);
-    if (it == m_forced.end() || it->second.times == 0)
-        return false;
-    *result = it->second.result;
-    if (it->second.times > 0)
-        --it->second.times;
-    return true;
-}
-
-int SimulatedPort::lineValue(SimLine line) const
-{
-    if (m_noModemLines)
-        return 0;
-    auto it = m_rules.find(line);
-    const SimRule rule = it == m_rules.end() ? SimRule::Off : it->second;
-    switch (rule) {
-    case SimRule::Off:
-        return 0;
-    case SimRule::On:
-        return 1;
-    case SimRule::FollowDTR:
-        return m_dtr ? 1 : 0;
-    case SimRule::FollowRTS:
-        return m_rts ? 1 : 0;
-    case SimRule::InverseDTR:
-        return m_dtr ? 0 : 1;
-    case SimRule::InverseRTS:
-        return m_rts ? 0 : 1;
-    }
-    return 0;
-}
-
-void SimulatedPort::log(const QString &call)
-{
-    m_calls.append(call);
-}
-
-// --- SimulatedNative ----------------------------------------------------------
-
 SimulatedNative::~SimulatedNative() = default;
 
 SimulatedPort &SimulatedNative::addPort(
@@ -322,6 +42,23 @@ SimulatedPort *SimulatedNative::openPort(int index)
     return it == m_open.end() ? nullptr : it->second;
 }
 
+template <typename Body>
+int SimulatedNative::onOpenPort(int port, SimCall call, const QString &logged, WhenLost lost, Body &&body)
+{
+    std::lock_guard lock(m_mutex);
+    SimulatedPort *p = openPort(port);
+    if (!p)
+        return -1;
+    if (!logged.isEmpty())
+        p->log(logged);
+    int forced = 0;
+    if (p->takeForced(call, &forced))
+        return forced;
+    if (lost == WhenLost::Fails && p->m_lostWhileOpen)
+        return -1;
+    return body(*p);
+}
+
 int SimulatedNative::SerOpenPort(SerialConfig &config)
 {
     std::unique_lock lock(m_mutex);
@@ -337,11 +74,9 @@ int SimulatedNative::SerOpenPort(SerialConfig &config)
         m_openHold.wait(lock, [&p] { return !p.m_holdOpen; });
         --p.m_opensHeld;
     }
-    if (p.m_openFailure.times != 0) {
-        if (p.m_openFailure.times > 0)
-            --p.m_openFailure.times;
-        return p.m_openFailure.result;
-    }
+    int failure = 0;
+    if (SimulatedPort::take(p.m_openFailure, &failure))
+        return failure;
     if (p.m_unplugged)
         return 1008;
     if (p.m_openIndex >= 0)
@@ -358,6 +93,7 @@ int SimulatedNative::SerOpenPort(SerialConfig &config)
 
 int SimulatedNative::SerClosePort(int port)
 {
+    // Closes before a forced result answers: a forced Close still closes.
     std::lock_guard lock(m_mutex);
     SimulatedPort *p = openPort(port);
     if (!p)
@@ -374,18 +110,14 @@ int SimulatedNative::SerClosePort(int port)
 
 int SimulatedNative::SerConfigure(int port, const SerialConfig &config)
 {
+    // failConfigure answers before a forced result.
     std::lock_guard lock(m_mutex);
     SimulatedPort *p = openPort(port);
     if (!p)
         return 9;
     p->log(QStringLiteral("SerConfigure"));
-    if (p->m_configureFailure.times != 0) {
-        if (p->m_configureFailure.times > 0)
-            --p->m_configureFailure.times;
-        return p->m_configureFailure.result;
-    }
     int forced = 0;
-    if (p->takeForced(SimCall::Configure, &forced))
+    if (SimulatedPort::take(p->m_configureFailure, &forced) || p->takeForced(SimCall::Configure, &forced))
         return forced;
     ++p->m_configureCount;
     p->m_lastConfig = config;
@@ -394,211 +126,108 @@ int SimulatedNative::SerConfigure(int port, const SerialConfig &config)
 
 int SimulatedNative::SerGetByte(int port)
 {
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    int forced = 0;
-    if (p->takeForced(SimCall::GetByte, &forced))
-        return forced;
-    if (p->m_lostWhileOpen || p->m_queue.empty())
-        return -1;
-    const SimulatedPort::Byte b = p->m_queue.front();
-    p->m_queue.pop_front();
-    if (b.parity)
-        p->m_parityEvent = true;
-    if (b.framing)
-        p->m_framingEvent = true;
-    if (p->m_queue.empty())
-        m_drained.notify_all();
-    return b.value;
+    // Not logged: the reader polls it.
+    return onOpenPort(port, SimCall::GetByte, QString(), WhenLost::Fails, [this](SimulatedPort &p) {
+        if (p.m_queue.empty())
+            return -1;
+        const int value = p.takeByte();
+        if (p.m_queue.empty())
+            m_drained.notify_all();
+        return value;
+    });
 }
 
 int SimulatedNative::SerGetData(int port, std::uint8_t *buf, int count)
 {
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    p->log(QStringLiteral("SerGetData"));
-    int forced = 0;
-    if (p->takeForced(SimCall::GetData, &forced))
-        return forced;
-    if (p->m_lostWhileOpen)
-        return -1;
-    int n = 0;
-    while (n < count && !p->m_queue.empty()) {
-        const SimulatedPort::Byte b = p->m_queue.front();
-        p->m_queue.pop_front();
-        p->m_parityEvent = p->m_parityEvent || b.parity;
-        p->m_framingEvent = p->m_framingEvent || b.framing;
-        buf[n++] = b.value;
-    }
-    if (p->m_queue.empty())
-        m_drained.notify_all();
-    return n;
+    return onOpenPort(
+        port, SimCall::GetData, QStringLiteral("SerGetData"), WhenLost::Fails, [&](SimulatedPort &p) {
+            int n = 0;
+            while (n < count && !p.m_queue.empty())
+                buf[n++] = p.takeByte();
+            if (p.m_queue.empty())
+                m_drained.notify_all();
+            return n;
+        });
 }
 
 int SimulatedNative::SerPutByte(int port, std::uint8_t byte)
 {
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    p->log(QStringLiteral("SerPutByte"));
-    int forced = 0;
-    if (p->takeForced(SimCall::PutByte, &forced))
-        return forced;
-    if (p->m_lostWhileOpen)
-        return -1;
-    p->m_written.append(static_cast<char>(byte));
-    return 0;
+    return onOpenPort(
+        port, SimCall::PutByte, QStringLiteral("SerPutByte"), WhenLost::Fails, [byte](SimulatedPort &p) {
+            p.m_written.append(static_cast<char>(byte));
+            return 0;
+        });
 }
 
 int SimulatedNative::SerPutData(int port, const std::uint8_t *buf, int count)
 {
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    p->log(QStringLiteral("SerPutData"));
-    int forced = 0;
-    if (p->takeForced(SimCall::PutData, &forced))
-        return forced;
-    if (p->m_lostWhileOpen)
-        return -1;
-    p->m_written.append(reinterpret_cast<const char *>(buf), count);
-    if (!p->m_request.isEmpty()) {
-        for (qsizetype at; (at = p->m_written.indexOf(p->m_request, p->m_requestsFrom)) >= 0;) {
-            p->m_requestsFrom = at + p->m_request.size();
-            for (char c : p->m_answer)
-                p->m_queue.push_back(SimulatedPort::Byte { static_cast<std::uint8_t>(c), false, false });
-            m_inputChanged.notify_all();
-        }
-    }
-    return count;
+    return onOpenPort(
+        port, SimCall::PutData, QStringLiteral("SerPutData"), WhenLost::Fails, [&](SimulatedPort &p) {
+            p.m_written.append(reinterpret_cast<const char *>(buf), count);
+            if (!p.m_request.isEmpty()) {
+                for (qsizetype at; (at = p.m_written.indexOf(p.m_request, p.m_requestsFrom)) >= 0;) {
+                    p.m_requestsFrom = at + p.m_request.size();
+                    p.enqueue(p.m_answer);
+                    m_inputChanged.notify_all();
+                }
+            }
+            return count;
+        });
+}
+
+int SimulatedNative::SerRxFlush(int port)
+{
+    return onOpenPort(
+        port, SimCall::RxFlush, QStringLiteral("SerRxFlush"), WhenLost::Fails, [this](SimulatedPort &p) {
+            p.m_queue.clear();
+            m_drained.notify_all();
+            return 0;
+        });
 }
 
 namespace {
 
-const char *callName(SimCall call)
+int succeeds(SimulatedPort &)
 {
-    switch (call) {
-    case SimCall::RxFlush:
-        return "SerRxFlush";
-    case SimCall::TxFlush:
-        return "SerTxFlush";
-    case SimCall::TxDrain:
-        return "SerTxDrain";
-    case SimCall::RxReadyCount:
-        return "SerRxReadyCount";
-    case SimCall::TxBufCount:
-        return "SerTxBufCount";
-    default:
-        return "?";
-    }
+    return 0;
 }
 
 } // namespace
 
-int SimulatedNative::SerRxFlush(int port)
-{
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    p->log(QString::fromLatin1(callName(SimCall::RxFlush)));
-    int forced = 0;
-    if (p->takeForced(SimCall::RxFlush, &forced))
-        return forced;
-    if (p->m_lostWhileOpen)
-        return -1;
-    p->m_queue.clear();
-    m_drained.notify_all();
-    return 0;
-}
-
 int SimulatedNative::SerTxFlush(int port)
 {
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    p->log(QString::fromLatin1(callName(SimCall::TxFlush)));
-    int forced = 0;
-    if (p->takeForced(SimCall::TxFlush, &forced))
-        return forced;
-    return p->m_lostWhileOpen ? -1 : 0;
+    return onOpenPort(port, SimCall::TxFlush, QStringLiteral("SerTxFlush"), WhenLost::Fails, succeeds);
 }
 
 int SimulatedNative::SerTxDrain(int port)
 {
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    p->log(QString::fromLatin1(callName(SimCall::TxDrain)));
-    int forced = 0;
-    if (p->takeForced(SimCall::TxDrain, &forced))
-        return forced;
-    return p->m_lostWhileOpen ? -1 : 0;
+    return onOpenPort(port, SimCall::TxDrain, QStringLiteral("SerTxDrain"), WhenLost::Fails, succeeds);
 }
 
 int SimulatedNative::SerRxReadyCount(int port)
 {
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    int forced = 0;
-    if (p->takeForced(SimCall::RxReadyCount, &forced))
-        return forced;
-    return p->m_lostWhileOpen ? -1 : static_cast<int>(p->m_queue.size());
+    return onOpenPort(port, SimCall::RxReadyCount, QString(), WhenLost::Fails,
+        [](SimulatedPort &p) { return static_cast<int>(p.m_queue.size()); });
 }
 
 int SimulatedNative::SerTxBufCount(int port)
 {
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    p->log(QString::fromLatin1(callName(SimCall::TxBufCount)));
-    int forced = 0;
-    if (p->takeForced(SimCall::TxBufCount, &forced))
-        return forced;
-    return p->m_lostWhileOpen ? -1 : 0;
+    return onOpenPort(port, SimCall::TxBufCount, QStringLiteral("SerTxBufCount"), WhenLost::Fails, succeeds);
 }
 
 int SimulatedNative::signal(int port, SimCall call, const char *name, SimLine line)
 {
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    p->log(QString::fromLatin1(name));
-    int forced = 0;
-    if (p->takeForced(call, &forced))
-        return forced;
-    if (p->m_lostWhileOpen)
-        return -1;
-    return p->lineValue(line);
+    return onOpenPort(port, call, QString::fromLatin1(name), WhenLost::Fails,
+        [line](SimulatedPort &p) { return p.lineValue(line); });
 }
 
 int SimulatedNative::event(int port, SimCall call, const char *name, bool SimulatedPort::*flag)
 {
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    p->log(QString::fromLatin1(name));
-    int forced = 0;
-    if (p->takeForced(call, &forced))
-        return forced;
-    if (p->m_lostWhileOpen)
-        return -1;
-    const bool happened = p->*flag;
-    p->*flag = false;
-    return happened ? 1 : 0;
+    return onOpenPort(port, call, QString::fromLatin1(name), WhenLost::Fails, [flag](SimulatedPort &p) {
+        const bool happened = p.*flag;
+        p.*flag = false;
+        return happened ? 1 : 0;
+    });
 }
 
 int SimulatedNative::SerRxOverflow(int port)
@@ -646,19 +275,12 @@ int SimulatedNative::SerSigOverrun(int port)
 int SimulatedNative::setOutputLine(
     int port, bool on, SimCall call, const char *name, bool SimulatedPort::*line)
 {
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    p->log(QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(on ? 1 : 0));
-    int forced = 0;
-    if (p->takeForced(call, &forced))
-        return forced;
-    if (p->m_lostWhileOpen)
-        return -1;
-    if (!p->m_noModemLines)
-        p->*line = on;
-    return 0;
+    const QString logged = QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(on ? 1 : 0);
+    return onOpenPort(port, call, logged, WhenLost::Fails, [on, line](SimulatedPort &p) {
+        if (!p.m_noModemLines)
+            p.*line = on;
+        return 0;
+    });
 }
 
 int SimulatedNative::SerSetDTR(int port, bool on)
@@ -671,69 +293,42 @@ int SimulatedNative::SerSetRTS(int port, bool on)
     return setOutputLine(port, on, SimCall::SetRTS, "SerSetRTS", &SimulatedPort::m_rts);
 }
 
+// The time-outs are kept and read back even after the device went away.
+
 int SimulatedNative::SerSetTimeoutRx(int port, int ms)
 {
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    p->log(QStringLiteral("SerSetTimeoutRx(%1)").arg(ms));
-    int forced = 0;
-    if (p->takeForced(SimCall::SetTimeoutRx, &forced))
-        return forced;
-    p->m_timeoutRx = ms;
-    return 0;
+    return onOpenPort(port, SimCall::SetTimeoutRx, QStringLiteral("SerSetTimeoutRx(%1)").arg(ms),
+        WhenLost::GoesOn, [ms](SimulatedPort &p) {
+            p.m_timeoutRx = ms;
+            return 0;
+        });
 }
 
 int SimulatedNative::SerSetTimeoutTx(int port, int ms)
 {
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    p->log(QStringLiteral("SerSetTimeoutTx(%1)").arg(ms));
-    int forced = 0;
-    if (p->takeForced(SimCall::SetTimeoutTx, &forced))
-        return forced;
-    p->m_timeoutTx = ms;
-    return 0;
+    return onOpenPort(port, SimCall::SetTimeoutTx, QStringLiteral("SerSetTimeoutTx(%1)").arg(ms),
+        WhenLost::GoesOn, [ms](SimulatedPort &p) {
+            p.m_timeoutTx = ms;
+            return 0;
+        });
 }
 
 int SimulatedNative::SerGetTimeoutRx(int port)
 {
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    int forced = 0;
-    if (p->takeForced(SimCall::GetTimeoutRx, &forced))
-        return forced;
-    return p->m_timeoutRx;
+    return onOpenPort(port, SimCall::GetTimeoutRx, QString(), WhenLost::GoesOn,
+        [](SimulatedPort &p) { return p.m_timeoutRx; });
 }
 
 int SimulatedNative::SerGetTimeoutTx(int port)
 {
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    int forced = 0;
-    if (p->takeForced(SimCall::GetTimeoutTx, &forced))
-        return forced;
-    return p->m_timeoutTx;
+    return onOpenPort(port, SimCall::GetTimeoutTx, QString(), WhenLost::GoesOn,
+        [](SimulatedPort &p) { return p.m_timeoutTx; });
 }
 
 int SimulatedNative::SerSendBreak(int port, int ms)
 {
-    std::lock_guard lock(m_mutex);
-    SimulatedPort *p = openPort(port);
-    if (!p)
-        return -1;
-    p->log(QStringLiteral("SerSendBreak(%1)").arg(ms));
-    int forced = 0;
-    if (p->takeForced(SimCall::SendBreak, &forced))
-        return forced;
-    return p->m_lostWhileOpen ? -1 : 0;
+    return onOpenPort(
+        port, SimCall::SendBreak, QStringLiteral("SerSendBreak(%1)").arg(ms), WhenLost::Fails, succeeds);
 }
 
 void SimulatedNative::SerGetPortList(PortListReceiver &receiver)
@@ -796,8 +391,7 @@ int SimulatedNative::waitCount() const
 
 bool SimulatedNative::waitUntilWaited(int count, std::chrono::milliseconds timeout) const
 {
-    std::unique_lock lock(m_mutex);
-    return m_waitsChanged.wait_for(lock, timeout, [this, count] { return m_waits >= count; });
+    return waitUntil(m_waitsChanged, timeout, [this, count] { return m_waits >= count; });
 }
 
 int SimulatedNative::SerWaitPortName(const SerialConfig &, int ms)
