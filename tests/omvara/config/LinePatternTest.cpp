@@ -5,15 +5,15 @@
 #include "omvara/config/LinePattern.h"
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/Instrument.h"
-#include "omvara/worker/ValueExtractor.h"
+#include "omvara/processing/ValueExtractor.h"
 
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
 using omvara::config::LinePattern;
-using omvara::worker::ExtractionError;
-using omvara::worker::ValueExtractor;
+using omvara::processing::ExtractionError;
+using omvara::processing::ValueExtractor;
 using I = omvara::config::ConfigHelper::Instrument;
 
 namespace {
