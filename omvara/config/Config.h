@@ -37,7 +37,12 @@ public:
 //
 // Setters store what they are given unchanged; values are validated where
 // they are typed and when they are loaded. Texts may be absent (a null
-// QString), which compares different from the empty text in hasChanged().
+// QString), which compares different from the empty text in hasChanged()
+// (the port's device and the request command and hotkey compare by content).
+//
+// Each stored setting is a row of settingsTable() (SettingsTable.h), which
+// loads, saves, compares and copies it through the accessors here: adding a
+// setting means one row there and one member here with its accessors.
 //
 // Config is move-only: copies are made explicitly with copyConfig(), which
 // leaves prevPort and the listeners behind.
@@ -60,17 +65,6 @@ public:
     // delay "20", the four tray and update switches on, every other set at
     // its default and every other text empty.
     Config();
-    // One parameter per setting; prevPort stays absent.
-    Config(QString port, const Instrument *instrument, int bitRate, int dataBits, int stopBits, int parity,
-        int inputTerminator, const Connect &connect, const KeyboardType &keyboardType, QString delay,
-        const DecimalSeparator &decimalSeparator, const StartWith &startWith,
-        const OutputTerminator &outputTerminator, const MathOperation &mathOperation, QString mathOperand,
-        QString decimalPlaces, const RoundingMethod &roundingMethod, const Sound &sound, bool minimizeToTray,
-        bool notifyWhenMinimizedToTray, bool checkForUpdates, bool abortAutoStartWhenPrevPortNotAvailable,
-        const EditOperation &editOperation, const EditPosition &editPosition, QString editNumCharacters,
-        QString removeCharacters, QString customRegEx, bool ignoreDuplicates, QString ignoreTimeLimit,
-        QString ignoreDifference);
-
     Config(const Config &) = delete;
     Config &operator=(const Config &) = delete;
     // Moves take the listeners along (the object they listened to lives on
@@ -144,7 +138,7 @@ public:
     const QString &getIgnoreDifference() const { return ignoreDifference; }
     void setIgnoreDifference(const QString &value) { ignoreDifference = value; }
 
-    // ---- Record file and broker (not parameters of the all-fields constructor)
+    // ---- Record file and broker.
 
     // The record file's path pattern (OutputSettings.h); "" is off.
     const QString &getRecordFile() const { return recordFile; }
@@ -178,36 +172,54 @@ public:
     void addPropertyChangeListener(PropertyChangeListener *listener);
     void removePropertyChangeListener(PropertyChangeListener *listener);
 
-    // Switches the window reads and writes directly.
-    bool minimizeToTray = true;
-    bool notifyWhenMinimizedToTray = true;
-    bool checkForUpdates = true;
-    bool abortAutoStartWhenPrevPortNotAvailable = true;
-    bool ignoreDuplicates = false;
+    // ---- Switches.
 
-    // Ports beyond one cable.
+    bool getMinimizeToTray() const { return minimizeToTray; }
+    void setMinimizeToTray(bool value) { minimizeToTray = value; }
+    bool getNotifyWhenMinimizedToTray() const { return notifyWhenMinimizedToTray; }
+    void setNotifyWhenMinimizedToTray(bool value) { notifyWhenMinimizedToTray = value; }
+    bool getCheckForUpdates() const { return checkForUpdates; }
+    void setCheckForUpdates(bool value) { checkForUpdates = value; }
+    bool getAbortAutoStartWhenPrevPortNotAvailable() const { return abortAutoStartWhenPrevPortNotAvailable; }
+    void setAbortAutoStartWhenPrevPortNotAvailable(bool value)
+    {
+        abortAutoStartWhenPrevPortNotAvailable = value;
+    }
+    bool getIgnoreDuplicates() const { return ignoreDuplicates; }
+    void setIgnoreDuplicates(bool value) { ignoreDuplicates = value; }
+
+    // ---- Ports beyond one cable.
+
     // The run waits for a device that went away and reads on once it is back.
-    bool reconnect = false;
+    bool getReconnect() const { return reconnect; }
+    void setReconnect(bool value) { reconnect = value; }
     // The ports used last, newest first, at most kRecentPortsMax; typed
     // network addresses among them. Stored as one text, names joined by ';'.
-    QStringList recentPorts;
+    const QStringList &getRecentPorts() const { return recentPorts; }
+    void setRecentPorts(const QStringList &value) { recentPorts = value; }
     static constexpr int kRecentPortsMax = 5;
+    // Puts `name` first in the recent ports (once) and drops the oldest beyond the limit.
+    void rememberPort(const QString &name);
     // With a stable USB name (/dev/serial/by-id/...) as the port: the plain
     // device it pointed to when it was chosen, used where that name does not
     // exist (settings brought from another workstation).
-    QString portDevice;
-    // Puts `name` first in recentPorts (once) and drops the oldest beyond the limit.
-    void rememberPort(const QString &name);
+    const QString &getPortDevice() const { return portDevice; }
+    void setPortDevice(const QString &value) { portDevice = value; }
 
-    // Readings on request, and settled readings (rules in RequestSettings.h).
+    // ---- Readings on request, and settled readings (rules in RequestSettings.h).
+
     // The command as written, with its escapes; empty: the instrument's own.
-    QString requestCommand;
+    const QString &getRequestCommand() const { return requestCommand; }
+    void setRequestCommand(const QString &value) { requestCommand = value; }
     // Milliseconds between requests while a run is going; 0: no interval.
-    int requestInterval = 0;
+    int getRequestInterval() const { return requestInterval; }
+    void setRequestInterval(int value) { requestInterval = value; }
     // The global hotkey that asks for a reading, portable text; empty: none.
-    QString requestHotkey;
+    const QString &getRequestHotkey() const { return requestHotkey; }
+    void setRequestHotkey(const QString &value) { requestHotkey = value; }
     // Equal values in a row before one is handed on; 1: every value.
-    int stableReadings = 1;
+    int getStableReadings() const { return stableReadings; }
+    void setStableReadings(int value) { stableReadings = value; }
 
 private:
     QString port;
@@ -241,10 +253,23 @@ private:
     QString mqttUrl;
     QString mqttCaFile;
 
+    bool minimizeToTray = true;
+    bool notifyWhenMinimizedToTray = true;
+    bool checkForUpdates = true;
+    bool abortAutoStartWhenPrevPortNotAvailable = true;
+    bool ignoreDuplicates = false;
+
+    bool reconnect = false;
+    QStringList recentPorts;
+    QString portDevice;
+
+    QString requestCommand;
+    int requestInterval = 0;
+    QString requestHotkey;
+    int stableReadings = 1;
+
     QString prevPort;
     QList<PropertyChangeListener *> listeners;
-
-    bool requestsChanged(const Config &other) const;
 };
 
 } // namespace omvara::config

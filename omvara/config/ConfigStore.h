@@ -47,7 +47,7 @@ public:
     static void useFileStore(const QString &path);
 
     // Reads every setting into `config`; `portNames` is the current port list
-    // ("port" is read only when it is not empty, with its first name as the
+    // (the port is read only when it is not empty, with its first name as the
     // default). Returns false when a stored value was invalid and replaced by
     // its default. Never writes the store. A store that cannot be read throws;
     // the fields read before the failure keep their new values.
@@ -56,7 +56,7 @@ public:
     // A stored setting the last loadConfig replaced by its default.
     struct ReplacedSetting
     {
-        QString key; // as stored ("inputTerminator")
+        QString key; // as stored (the key of its row in settingsTable())
         QString stored; // what the store held
         QString replacement; // what it was replaced by, as stored
         QString reason = {}; // why the stored value was refused, when known
@@ -70,7 +70,7 @@ public:
     // (a custom pattern with "[:digit:]" in a class): "key: note" lines.
     const QStringList &loadNotes() const { return m_notes; }
 
-    // Writes every setting, "prevPort" equal to "port", then flushes. A write
+    // Writes every setting, the previous port equal to the port, then flushes. A write
     // the preferences refuse is reported on the diagnostic output as
     // "saveConfig exception: " + reason, the remaining writes are skipped, and
     // the node is flushed all the same. A failing flush throws.

@@ -23,7 +23,7 @@ public:
     static bool valid(const QString &text);
 };
 
-// A broker address as the setting "mqttUrl" holds it:
+// A broker address as the broker setting (MqttUrl) holds it:
 // "mqtt://[user@]host[:port]/topic/path" or "mqtts://..." (TLS).
 struct BrokerAddress
 {

@@ -3,39 +3,18 @@
 
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigStore.h"
+#include "omvara/config/SettingsTable.h"
 #include "omvara/prefs/MemoryPreferences.h"
 #include "omvara/prefs/Preferences.h"
 
-#include <QMap>
-
-#include <memory>
-
 namespace omvara::headless {
-
-namespace {
-
-const QStringList integerKeys = { "bitRate", "dataBits", "stopBits", "parity", "inputTerminator",
-    // Readings on request, and settled readings.
-    "requestInterval", "stableReadings" };
-const QStringList booleanKeys = { "minimizeToTray", "notifyWhenMinimizedToTray", "checkForUpdates",
-    "abortAutoStartWhenPrevPortNotAvailable", "ignoreDuplicates" };
-
-} // namespace
 
 QStringList SettingsOverrides::settingKeys()
 {
-    QStringList keys = { "port", "instrument", "bitRate", "dataBits", "stopBits", "parity", "inputTerminator",
-        "decimalSeparator", "startWith", "outputTerminator", "connect", "mathOperand", "mathOperation",
-        "decimalPlaces", "roundingMethod", "sound", "keyboardType", "delay", "minimizeToTray",
-        "notifyWhenMinimizedToTray", "checkForUpdates", "abortAutoStartWhenPrevPortNotAvailable",
-        "ignoreDuplicates", "editOperation", "editPosition", "editNumCharacters", "removeCharacters",
-        "ignoreTimeLimit", "ignoreDifference", "customRegEx", "reconnect", "recentPorts", "portDevice",
-        // Readings on request, and settled readings.
-        "requestCommand", "requestInterval", "requestHotkey", "stableReadings" };
-    // Record file and broker.
-    keys << "recordFile"
-         << "mqttUrl"
-         << "mqttCaFile";
+    QStringList keys;
+    for (const config::Setting &s : config::settingsTable())
+        if (s.settable)
+            keys << s.name();
     return keys;
 }
 
@@ -48,7 +27,8 @@ bool SettingsOverrides::add(const QString &assignment, QString *problem)
     }
     const QString key = assignment.left(eq);
     const QString value = assignment.mid(eq + 1);
-    if (!settingKeys().contains(key)) {
+    const config::Setting *setting = config::findSetting(key);
+    if (!setting || !setting->settable) {
         *problem = QStringLiteral("unknown setting \"%1\"; the settings are: %2")
                        .arg(key, settingKeys().join(u' '));
         return false;
@@ -68,35 +48,17 @@ bool SettingsOverrides::add(const QString &assignment, QString *problem)
                   .arg(key);
         return false;
     }
-    const auto refuse = [&] {
+    // The loading rule itself, and more: loading reads a text that is not
+    // of the setting's form (a switch other than "true" or "false", an
+    // integer written "1e3") as absent, its default; on the command line
+    // that is a mistake to report.
+    config::Setting::Refusal refusal;
+    if (setting->check(value, &refusal) != config::Setting::Reading::Taken) {
         *problem = QStringLiteral("invalid value \"%1\" for setting %2").arg(value, key);
+        // Why, where the loading rule knows (a pattern names its construct).
+        if (!refusal.reason.isEmpty())
+            *problem += QStringLiteral(": ") + refusal.reason;
         return false;
-    };
-    // The loader reads a text it cannot take as a number or switch as absent
-    // (its default); on the command line that is a mistake to report.
-    if (integerKeys.contains(key)) {
-        bool ok = false;
-        value.toInt(&ok);
-        if (!ok)
-            return refuse();
-    }
-    if (booleanKeys.contains(key) && value.compare(QLatin1String("true"), Qt::CaseInsensitive) != 0
-        && value.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0)
-        return refuse();
-    if (key != QLatin1String("port")) {
-        // The loading rule itself: a store holding only this value must load without complaint.
-        prefs::MemoryPreferencesFactory tree;
-        tree.userRoot()->node(config::ConfigStore::NODE_PATH)->put(key, value);
-        config::ConfigStore store(tree);
-        config::Config scratch;
-        if (!store.loadConfig(scratch, {})) {
-            refuse();
-            // Why, where the loading rule knows (a pattern names its construct).
-            for (const config::ConfigStore::ReplacedSetting &r : store.replacedSettings())
-                if (r.key == key && !r.reason.isEmpty())
-                    *problem += QStringLiteral(": ") + r.reason;
-            return false;
-        }
     }
     m_values.append({ key, value });
     return true;
@@ -120,9 +82,12 @@ bool SettingsOverrides::load(config::Config &config, config::ConfigStore *store,
         *replaced = config::ConfigStore::describe(memory.replacedSettings());
     if (notes)
         *notes = memory.loadNotes();
-    for (const auto &[key, value] : m_values)
-        if (key == QLatin1String("port"))
-            config.setPort(value);
+    // A value given on purpose is read as given: a port that is not in the
+    // list of local ports too.
+    for (const auto &[key, value] : m_values) {
+        config::Setting::Refusal unused;
+        config::findSetting(key)->read(config, value, config::Setting::Context {}, &unused);
+    }
     return valid;
 }
 

@@ -31,7 +31,7 @@ public:
     bool isEmpty() const { return m_values.isEmpty(); }
 
     // Loads `config` from `store` (nothing: the built-in defaults) with the
-    // replacements applied. `portNames` as for loading ("port" is read only
+    // replacements applied. `portNames` as for loading (the port is read only
     // when it is not empty). Returns false when a stored value was invalid
     // and replaced by its default; `replaced` then names them (one line
     // each). `notes` receives the loading notes (ConfigStore::loadNotes).

@@ -311,15 +311,16 @@ void Preferences::sync()
             kid->sync();
 }
 
-void Preferences::exportNode(QIODevice &out)
+void Preferences::exportNode(QIODevice &out, const std::function<bool(const QString &key)> &carried)
 {
     QList<QPair<QString, QString>> entries;
     {
         QMutexLocker guard(&nodeLock);
         requireNotRemoved();
         for (const QString &k : keysSpi())
-            if (const auto v = getSpi(k))
-                entries.append({ k, *v });
+            if (!carried || carried(k))
+                if (const auto v = getSpi(k))
+                    entries.append({ k, *v });
     }
     QStringList path;
     for (const Preferences *p = this; p->parentNode; p = p->parentNode)

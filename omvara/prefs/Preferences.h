@@ -97,8 +97,9 @@ public:
     void sync();
 
     // Writes this node's own keys (no child nodes) as a preferences export
-    // document. Fails with BackingStoreError when `out` cannot be written.
-    void exportNode(QIODevice &out);
+    // document; with `carried`, only the keys it returns true for. Fails
+    // with BackingStoreError when `out` cannot be written.
+    void exportNode(QIODevice &out, const std::function<bool(const QString &key)> &carried = nullptr);
 
     // Reads a whole export document and writes its entries into the nodes it
     // names, in the process's tree. The document is checked completely

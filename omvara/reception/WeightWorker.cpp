@@ -34,10 +34,10 @@ WeightWorker::WeightWorker(const config::Config &config, WeightWorkerView &view)
         throw std::runtime_error(texts::WorkerTexts::text("null.port.error").toStdString());
     m_portName = config.getPort();
     if (m_portName.startsWith(QLatin1String("/dev/serial/by-")) && !QFileInfo::exists(m_portName)
-        && !config.portDevice.isEmpty()) {
+        && !config.getPortDevice().isEmpty()) {
         // A stable name names one adapter; settings brought from another
         // workstation carry one that does not exist here.
-        m_portName = config.portDevice;
+        m_portName = config.getPortDevice();
         m_view.logImportantEvent(texts::WorkerTexts::format(
             texts::WorkerTexts::text("stable.name.missing"), { config.getPort(), m_portName }));
     }

@@ -61,7 +61,7 @@ public:
     // can act on (a port closed under it, a failure of the native side).
     static constexpr int WaitRetryMs = 200;
     // Reconnecting to a network port after its connection went away
-    // (setting "reconnect"): a connection holds once it has lasted this long or delivered a line with
+    // (the reconnect setting): a connection holds once it has lasted this long or delivered a line with
     // a value. One that ends before (a device server that accepts and closes
     // at once, or sends a complaint and closes) makes the pause before the
     // next attempt grow from FirstReconnectPause, doubling up to

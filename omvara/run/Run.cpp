@@ -222,12 +222,12 @@ bool Run::start()
         return notStarted(recordProblem);
 
     // 4. Settled readings, then duplicate suppression.
-    if (m_config.stableReadings > 1) {
-        m_settledReadings = std::make_unique<SettledReadings>(m_config.stableReadings);
+    if (m_config.getStableReadings() > 1) {
+        m_settledReadings = std::make_unique<SettledReadings>(m_config.getStableReadings());
         m_heldText = texts::WorkerTexts::text("held.waiting");
         m_heldAgainText = texts::WorkerTexts::text("held.again");
     }
-    if (m_config.ignoreDuplicates)
+    if (m_config.getIgnoreDuplicates())
         m_ignorer = std::make_unique<processing::Ignorer>(m_config);
 
     // 5. The reception engine for the instrument; making it opens the port.
@@ -694,7 +694,7 @@ void Run::receptionEnded(reception::WeightWorker *worker)
 
 bool Run::deviceLost()
 {
-    if (!m_config.reconnect)
+    if (!m_config.getReconnect())
         return false;
     const QString reason
         = texts::WorkerTexts::format(texts::WorkerTexts::text("device.lost.waiting"), { m_config.getPort() });

@@ -63,11 +63,11 @@ void Run::startRequests()
 {
     if (!m_worker || m_worker->isCancelled())
         return;
-    const std::optional<QByteArray> own = config::RequestCommand::decode(m_config.requestCommand);
+    const std::optional<QByteArray> own = config::RequestCommand::decode(m_config.getRequestCommand());
     m_requestCommand = own.value_or(QByteArray());
     if (m_requestCommand.isEmpty() && m_config.getInstrument())
         m_requestCommand = m_config.getInstrument()->getDataCommand().toLatin1();
-    const bool triggers = m_config.requestInterval > 0 || !m_config.requestHotkey.isEmpty();
+    const bool triggers = m_config.getRequestInterval() > 0 || !m_config.getRequestHotkey().isEmpty();
     if (m_requestCommand.isEmpty()) {
         if (triggers) {
             m_observer.logImportantEvent(texts::WorkerTexts::text("request.no.command"));
@@ -96,20 +96,20 @@ void Run::startRequests()
     m_answerTimer->setInterval(AnswerCheckMs);
     connect(m_answerTimer, &QTimer::timeout, this, [this] { checkAnswers(); });
 
-    if (m_config.requestInterval > 0) {
+    if (m_config.getRequestInterval() > 0) {
         m_requestTimer = new QTimer(this);
         m_requestTimer->setTimerType(Qt::PreciseTimer);
-        m_requestTimer->setInterval(m_config.requestInterval);
+        m_requestTimer->setInterval(m_config.getRequestInterval());
         connect(m_requestTimer, &QTimer::timeout, this, [this] { request(RequestOrigin::Interval); });
         m_requestTimer->start();
         m_observer.logEvent(texts::WorkerTexts::format(texts::WorkerTexts::text("request.interval.started"),
-            { QString::number(m_config.requestInterval), shown }));
+            { QString::number(m_config.getRequestInterval()), shown }));
     }
 
-    if (!m_config.requestHotkey.isEmpty()) {
+    if (!m_config.getRequestHotkey().isEmpty()) {
         QString problem;
         const std::optional<config::RequestHotkey::Chord> chord
-            = config::RequestHotkey::parse(m_config.requestHotkey, &problem);
+            = config::RequestHotkey::parse(m_config.getRequestHotkey(), &problem);
         try {
             if (!chord)
                 throw hotkey::HotkeyUnavailableError(problem);
@@ -119,11 +119,11 @@ void Run::startRequests()
             connect(m_hotkey.get(), &hotkey::GlobalHotkey::activated, this,
                 [this] { request(RequestOrigin::Hotkey); });
             m_observer.logEvent(texts::WorkerTexts::format(
-                texts::WorkerTexts::text("request.hotkey.ready"), { m_config.requestHotkey }));
+                texts::WorkerTexts::text("request.hotkey.ready"), { m_config.getRequestHotkey() }));
         } catch (const std::exception &e) {
             m_observer.logImportantEvent(
                 texts::WorkerTexts::format(texts::WorkerTexts::text("request.hotkey.unavailable"),
-                    { m_config.requestHotkey, QString::fromUtf8(e.what()) }));
+                    { m_config.getRequestHotkey(), QString::fromUtf8(e.what()) }));
         }
     }
 }

@@ -243,7 +243,7 @@ void InputPanel::setPorts(const QStringList &portNames)
     // names whose device is there. (A plain device that is gone is not
     // offered, so the automatic start sees that it is missing.)
     QStringList extra;
-    for (const QString &name : QStringList { config.getPort() } + config.recentPorts) {
+    for (const QString &name : QStringList { config.getPort() } + config.getRecentPorts()) {
         const bool offered = portlink::NetworkPortName::isNetworkName(name)
             || (name.startsWith(QLatin1String("/dev/serial/by-")) && QFileInfo::exists(name));
         if (offered && !ports.contains(name) && !shown.contains(name) && !extra.contains(name))
@@ -299,7 +299,7 @@ void InputPanel::portListItemStateChanged()
     if (name.startsWith(QLatin1String("/dev/serial/by-"))) {
         const QString device = QFileInfo(name).canonicalFilePath();
         if (!device.isEmpty())
-            config.portDevice = device;
+            config.setPortDevice(device);
     }
 }
 

@@ -54,9 +54,9 @@ ProcessingPanel::ProcessingPanel(config::Config &config, QWidget *parent)
     removeCharactersTextField
         = named(new plus::PlusRemoveCharactersTextField(config.getRemoveCharacters(), this),
             "removeCharactersTextField", true);
-    ignoreDuplicatesCheckBox = named(
-        new plus::PlusUnselectedAlwaysCheckBox(
-            texts::WindowTexts::text(key("ignoreDuplicatesCheckBox", "text")), config.ignoreDuplicates, this),
+    ignoreDuplicatesCheckBox = named(new plus::PlusUnselectedAlwaysCheckBox(
+                                         texts::WindowTexts::text(key("ignoreDuplicatesCheckBox", "text")),
+                                         config.getIgnoreDuplicates(), this),
         "ignoreDuplicatesCheckBox", false);
     adjustIgnoreButton
         = named(new plus::PlusButton(texts::WindowTexts::text(key("adjustIgnoreButton", "text")), this),
@@ -84,8 +84,8 @@ ProcessingPanel::ProcessingPanel(config::Config &config, QWidget *parent)
     label30->setWordWrap(true);
 
     // Settled readings.
-    stableReadingsTextField
-        = named(new QLineEdit(QString::number(config.stableReadings), this), "stableReadingsTextField", true);
+    stableReadingsTextField = named(
+        new QLineEdit(QString::number(config.getStableReadings()), this), "stableReadingsTextField", true);
     stableReadingsTextField->setMaximumWidth(90);
     stableReadingsLabel = makeLabel("stableReadingsLabel", stableReadingsTextField, this);
     stableReadingsVerifier = new TextFieldVerifier(
@@ -98,7 +98,7 @@ ProcessingPanel::ProcessingPanel(config::Config &config, QWidget *parent)
             return QString::number(n);
         },
         QStringLiteral("error.stable.readings"),
-        [this](const QString &t) { this->config.stableReadings = t.toInt(); });
+        [this](const QString &t) { this->config.setStableReadings(t.toInt()); });
 
     const bool numeric = plus::InstrumentTypeFollower::enabledFor(config.getInstrument());
     for (QWidget *w :
@@ -244,7 +244,7 @@ void ProcessingPanel::editPositionComboBoxItemStateChanged()
 
 void ProcessingPanel::ignoreDuplicatesCheckBoxActionPerformed()
 {
-    config.ignoreDuplicates = ignoreDuplicatesCheckBox->isChecked();
+    config.setIgnoreDuplicates(ignoreDuplicatesCheckBox->isChecked());
 }
 
 void ProcessingPanel::adjustIgnoreButtonActionPerformed()

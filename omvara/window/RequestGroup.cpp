@@ -66,15 +66,15 @@ RequestGroup::RequestGroup(config::Config &config, QWidget *parent)
 
     commandVerifier = new TextFieldVerifier(requestCommandTextField, &acceptCommand,
         QStringLiteral("error.request.command"),
-        [this](const QString &t) { this->config.requestCommand = t; });
+        [this](const QString &t) { this->config.setRequestCommand(t); });
     intervalVerifier = new TextFieldVerifier(requestIntervalTextField, &acceptInterval,
         QStringLiteral("error.request.interval"), [this](const QString &t) {
-            this->config.requestInterval = t.toInt();
+            this->config.setRequestInterval(t.toInt());
             requestIntervalTextField->setText(t);
         });
     hotkeyVerifier = new TextFieldVerifier(requestHotkeyTextField, &acceptHotkey,
         QStringLiteral("error.request.hotkey"), [this](const QString &t) {
-            this->config.requestHotkey = t;
+            this->config.setRequestHotkey(t);
             showHotkeyStatus();
         });
 
@@ -92,9 +92,9 @@ RequestGroup::RequestGroup(config::Config &config, QWidget *parent)
 
 void RequestGroup::showConfig()
 {
-    requestCommandTextField->setText(config.requestCommand);
-    requestIntervalTextField->setText(QString::number(config.requestInterval));
-    requestHotkeyTextField->setText(config.requestHotkey);
+    requestCommandTextField->setText(config.getRequestCommand());
+    requestIntervalTextField->setText(QString::number(config.getRequestInterval()));
+    requestHotkeyTextField->setText(config.getRequestHotkey());
     showHotkeyStatus();
 }
 
@@ -108,7 +108,7 @@ void RequestGroup::updateConfig()
 void RequestGroup::showHotkeyStatus()
 {
     // Only said where it matters: a hotkey is set and the desktop offers none.
-    const QString reason = config.requestHotkey.isEmpty() ? QString() : hotkey::unavailableReason();
+    const QString reason = config.getRequestHotkey().isEmpty() ? QString() : hotkey::unavailableReason();
     requestHotkeyStatus->setText(reason.isEmpty()
             ? QString()
             : texts::WindowTexts::text("RadezoZiDadFrame2.requestHotkeyStatus.unavailable") + reason);

@@ -50,21 +50,21 @@ SettingsPanel::SettingsPanel(config::Config &config, QWidget *parent)
     connectButtonGroup->addButton(autoConnectButton);
 
     abortAutoStartCheckBox = named(new plus::PlusUnselectedAlwaysCheckBox(textOf("abortAutoStartCheckBox"),
-                                       config.abortAutoStartWhenPrevPortNotAvailable, this),
+                                       config.getAbortAutoStartWhenPrevPortNotAvailable(), this),
         "abortAutoStartCheckBox", true);
-    minimizeToTrayCheckBox = named(
-        new plus::PlusUnselectedAlwaysCheckBox(textOf("minimizeToTrayCheckBox"), config.minimizeToTray, this),
+    minimizeToTrayCheckBox = named(new plus::PlusUnselectedAlwaysCheckBox(
+                                       textOf("minimizeToTrayCheckBox"), config.getMinimizeToTray(), this),
         "minimizeToTrayCheckBox", false);
     notifyWhenMinimizedToTrayCheckBox
         = named(new plus::PlusUnselectedAlwaysCheckBox(
-                    textOf("notifyWhenMinimizedToTrayCheckBox"), config.notifyWhenMinimizedToTray, this),
+                    textOf("notifyWhenMinimizedToTrayCheckBox"), config.getNotifyWhenMinimizedToTray(), this),
             "notifyWhenMinimizedToTrayCheckBox", false);
-    checkForUpdatesCheckBox = named(
-        new plus::PlusSelectedAlwaysCheckBox(textOf("checkForUpdatesCheckBox"), config.checkForUpdates, this),
+    checkForUpdatesCheckBox = named(new plus::PlusSelectedAlwaysCheckBox(
+                                        textOf("checkForUpdatesCheckBox"), config.getCheckForUpdates(), this),
         "checkForUpdatesCheckBox", false);
     // Ports beyond one cable.
     reconnectCheckBox = named(new QCheckBox(textOf("reconnectCheckBox"), this), "reconnectCheckBox", true);
-    reconnectCheckBox->setChecked(config.reconnect);
+    reconnectCheckBox->setChecked(config.getReconnect());
     askOnCloseButton = named(new QPushButton(textOf("askOnCloseButton"), this), "askOnCloseButton", true);
     askOnCloseButton->setEnabled(false);
     importSettingsButton
@@ -90,7 +90,7 @@ SettingsPanel::SettingsPanel(config::Config &config, QWidget *parent)
         &SettingsPanel::checkForUpdatesCheckBoxItemStateChanged);
     connect(abortAutoStartCheckBox, &QCheckBox::toggled, this,
         &SettingsPanel::abortAutoStartCheckBoxItemStateChanged);
-    connect(reconnectCheckBox, &QCheckBox::toggled, this, [this](bool on) { this->config.reconnect = on; });
+    connect(reconnectCheckBox, &QCheckBox::toggled, this, [this](bool on) { this->config.setReconnect(on); });
     // This tab's changes are kept as soon as they are made (the other tabs
     // save when they are left): the window saves on `changed`.
     for (QAbstractButton *button : std::initializer_list<QAbstractButton *> { manualConnectButton,
@@ -149,7 +149,7 @@ void SettingsPanel::updateConfig()
     notifyWhenMinimizedToTrayCheckBoxItemStateChanged();
     checkForUpdatesCheckBoxItemStateChanged();
     abortAutoStartCheckBoxItemStateChanged();
-    config.reconnect = reconnectCheckBox->isChecked();
+    config.setReconnect(reconnectCheckBox->isChecked());
 }
 
 void SettingsPanel::setCloseAnswerKept(bool kept)
@@ -166,22 +166,22 @@ void SettingsPanel::connectButtonActionPerformed()
 
 void SettingsPanel::minimizeToTrayCheckBoxItemStateChanged()
 {
-    config.minimizeToTray = minimizeToTrayCheckBox->isChecked();
+    config.setMinimizeToTray(minimizeToTrayCheckBox->isChecked());
 }
 
 void SettingsPanel::notifyWhenMinimizedToTrayCheckBoxItemStateChanged()
 {
-    config.notifyWhenMinimizedToTray = notifyWhenMinimizedToTrayCheckBox->isChecked();
+    config.setNotifyWhenMinimizedToTray(notifyWhenMinimizedToTrayCheckBox->isChecked());
 }
 
 void SettingsPanel::checkForUpdatesCheckBoxItemStateChanged()
 {
-    config.checkForUpdates = checkForUpdatesCheckBox->isChecked();
+    config.setCheckForUpdates(checkForUpdatesCheckBox->isChecked());
 }
 
 void SettingsPanel::abortAutoStartCheckBoxItemStateChanged()
 {
-    config.abortAutoStartWhenPrevPortNotAvailable = abortAutoStartCheckBox->isChecked();
+    config.setAbortAutoStartWhenPrevPortNotAvailable(abortAutoStartCheckBox->isChecked());
 }
 
 } // namespace omvara

@@ -190,7 +190,7 @@ bool StartupSequence::run()
         m_eventLog->logImportantEvent(QStringLiteral("Note on a setting: ") + note);
 
     // 9. Now and then, look for a newer version.
-    if (m_frame->getConfig().checkForUpdates) {
+    if (m_frame->getConfig().getCheckForUpdates()) {
         const int draw = m_seams.drawUpdateCheck ? m_seams.drawUpdateCheck()
                                                  : static_cast<int>(QRandomGenerator::global()->bounded(4));
         if (draw == 0) {
@@ -246,7 +246,7 @@ bool StartupSequence::run()
     m_frame->updateConfigFromTabs();
 
     // 13. Tray.
-    if (m_frame->getConfig().minimizeToTray)
+    if (m_frame->getConfig().getMinimizeToTray())
         addMinimizeToTraySupport();
 
     // 14. Automatic start.
@@ -400,7 +400,7 @@ void StartupSequence::autoStart()
     config::Config &config = m_frame->getConfig();
     if (&config.getConnect() != &config::ConfigHelper::Connect::AUTO)
         return;
-    if (config.abortAutoStartWhenPrevPortNotAvailable && m_portArgument.isEmpty()
+    if (config.getAbortAutoStartWhenPrevPortNotAvailable() && m_portArgument.isEmpty()
         && config.getPort() != config.getPrevPort()) {
         MessageBoxes::showMessage(m_frame,
             MessageText::own(text("previously.used.port.0.no.longer.available.naborting.auto.start"),
@@ -409,7 +409,7 @@ void StartupSequence::autoStart()
         return;
     }
     m_runControl->start();
-    if (config.minimizeToTray && m_seams.showWindow)
+    if (config.getMinimizeToTray() && m_seams.showWindow)
         m_frame->showMinimized();
 }
 
@@ -423,7 +423,8 @@ void StartupSequence::addMinimizeToTraySupport()
     else if (!TraySupport::trayAvailable())
         return;
     m_tray = std::make_unique<TraySupport>(
-        m_frame, m_icons, [frame = m_frame] { return frame && frame->getConfig().notifyWhenMinimizedToTray; },
+        m_frame, m_icons,
+        [frame = m_frame] { return frame && frame->getConfig().getNotifyWhenMinimizedToTray(); },
         std::move(icon));
     // Show/Hide, Start/Stop, a reading on request and Quit from the icon's
     // menu; its tooltip tells the run's state and last value.

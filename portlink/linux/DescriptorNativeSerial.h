@@ -18,7 +18,10 @@ class DescriptorNativeSerial : public NativeSerial
 public:
     int SerClosePort(int port) override { return m_slots.close(port); }
     int SerGetByte(int port) override { return m_slots.getByte(port); }
-    int SerGetData(int port, std::uint8_t *buf, int count) override { return m_slots.getData(port, buf, count); }
+    int SerGetData(int port, std::uint8_t *buf, int count) override
+    {
+        return m_slots.getData(port, buf, count);
+    }
     int SerPutByte(int port, std::uint8_t byte) override { return m_slots.putByte(port, byte); }
     int SerPutData(int port, const std::uint8_t *buf, int count) override
     {
@@ -32,7 +35,10 @@ public:
     int SerGetTimeoutRx(int port) override { return m_slots.timeoutRx(port); }
     int SerGetTimeoutTx(int port) override { return m_slots.timeoutTx(port); }
     int SerDeviceLost(int port) override { return m_slots.deviceLost(port); }
-    int SerWaitInput(int port, int ms) override { return m_slots.waitReadable(port, std::max(ms, 0), nullptr); }
+    int SerWaitInput(int port, int ms) override
+    {
+        return m_slots.waitReadable(port, std::max(ms, 0), nullptr);
+    }
     int SerWaitReadable(int port, int ms, StopSignal *stop) override
     {
         return m_slots.waitReadable(port, ms, stop);

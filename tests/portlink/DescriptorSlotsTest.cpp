@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The slot core of the descriptor-based native sides (the terminal side and the TCP side), over a
 // socket pair: a close ends a wait for input before it releases the descriptor.
-#include "portlink/StopSignal.h"
 #include "portlink/linux/DescriptorSlots.h"
+#include "portlink/StopSignal.h"
 
 #include <QFile>
 

@@ -13,7 +13,7 @@
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/ConfigStore.h"
 #include "omvara/config/Instrument.h"
-#include "omvara/config/OutputSettings.h"
+#include "omvara/config/SettingsTable.h"
 #include "omvara/prefs/Preferences.h"
 #include "omvara/prefs/PreferencesErrors.h"
 #include "omvara/prefs/PreferencesXml.h"
@@ -31,12 +31,8 @@
 using omvara::config::Config;
 using omvara::config::ConfigHelper;
 using omvara::config::ConfigStore;
-using omvara::config::MqttCaFile;
-using omvara::config::MqttUrl;
-using omvara::config::RecordFile;
 using omvara::prefs::Preferences;
 using omvara::prefs::PreferencesFactory;
-using H = ConfigHelper;
 
 namespace {
 
@@ -90,128 +86,51 @@ private:
     MemoryPreferences system { nullptr, QString() };
 };
 
-// Stored keys, what each accepts, and a few valid texts for it.
-struct Key
-{
-    const char *name;
-    std::function<bool(const QString &)> valid; // null: any text (not checked by loading)
-    std::array<const char *, 4> samples;
-};
+using omvara::config::Setting;
+using omvara::config::settingsTable;
 
-bool ordinalIn(const QString &text, const std::function<bool(int)> &valid)
+// Texts of many settings' forms; each row's samples are those it takes.
+const char *const kSampleTexts[] = { "true", "false", "TRUE", "0", "1", "2", "3", "4", "7", "10", "13", "14",
+    "99", "255", "750", "1000", "1500", "3600000", "20", "", "COMMA", "DOT", "AUTO", "MANUAL", "KEEP", "LAST",
+    "TAB", "ENTER", "F12", "MULTIPLY", "DIVIDE", "HALF_EVEN", "CEILING", "COWBELL", "AZERTY", "SARTORIUS",
+    "BARCODE_ALPHA", "0.5", "1e-3", "kg", " =:#!\\", "\xC2\xB0", "^\\s*N\\s+([0-9.]+)", "(\\d+)", "COM4",
+    "/dev/ttyUSB0", "tcp://10.0.0.7:4001", "COM4;COM2", "SI\\r\\n", "\\eP", "F9", "Ctrl+Alt+W", "records.csv",
+    "/srv/{user}/{date}.csv", "mqtt://127.0.0.1/lab/s1", "mqtts://u@[::1]:8883/a b", "/etc/ssl/ca.pem" };
+
+// The texts `row` takes, its default first.
+const QStringList &samples(const Setting &row)
 {
-    // Texts that are no integer read as absent: the default, without a report.
-    if (text.isEmpty())
-        return true;
-    qsizetype i = (text[0] == u'-' || text[0] == u'+') ? 1 : 0;
-    if (i == text.size())
-        return true;
-    for (; i < text.size(); ++i) {
-        if (text[i] < u'0' || text[i] > u'9')
-            return true;
+    static QMap<const Setting *, QStringList> cache;
+    auto it = cache.find(&row);
+    if (it == cache.end()) {
+        QStringList taken { row.defaultText(Config(), Setting::Context {}) };
+        for (const char *text : kSampleTexts)
+            if (row.check(QString::fromUtf8(text), nullptr) == Setting::Reading::Taken)
+                taken << QString::fromUtf8(text);
+        it = cache.insert(&row, taken);
     }
-    bool ok = false;
-    const int value = text.toInt(&ok);
-    return !ok || valid(value);
+    return *it;
 }
 
-template <typename Set> std::function<bool(const QString &)> byName()
+// Whether loading reports `text` stored for `row`.
+bool refused(const Setting &row, const QString &text)
 {
-    return [](const QString &text) { return Set::valid(text); };
-}
-template <typename Set> std::function<bool(const QString &)> byOrdinal()
-{
-    return [](const QString &text) { return ordinalIn(text, [](int v) { return Set::valid(v); }); };
-}
-template <typename Text> std::function<bool(const QString &)> byText()
-{
-    return [](const QString &text) { return Text::valid(text); };
+    Config scratch;
+    const QStringList ports = { QStringLiteral("/dev/ttyUSB0") };
+    Setting::Refusal refusal;
+    return row.read(scratch, text, Setting::Context { &ports }, &refusal) == Setting::Reading::Refused;
 }
 
-const std::array<Key, 34> &keys()
-{
-    static const std::array<Key, 34> table = { {
-        { "port", nullptr, { "COM4", "/dev/ttyUSB0", "", "x" } },
-        { "prevPort", nullptr, { "COM4", "", "/dev/ttyACM0", "y" } },
-        { "instrument", byName<H::Instrument>(), { "SARTORIUS", "BARCODE_ALPHA", "WEDDERBURN", "GENERIC" } },
-        { "bitRate", byOrdinal<H::BitRates>(), { "0", "7", "14", "11" } },
-        { "dataBits", byOrdinal<H::DataBits>(), { "0", "3", "2", "1" } },
-        { "stopBits", byOrdinal<H::StopBits>(), { "0", "1", "0", "1" } },
-        { "parity", byOrdinal<H::Parity>(), { "0", "4", "2", "1" } },
-        { "inputTerminator",
-            [](const QString &t) { return ordinalIn(t, [](int v) { return H::InputTerminator::valid(v); }); },
-            { "13", "10", "0", "255" } },
-        { "decimalSeparator", byName<H::DecimalSeparator>(), { "DOT", "COMMA", "DOT", "COMMA" } },
-        { "startWith", byName<H::StartWith>(), { "NONE", "TAB", "F12", "DELETE" } },
-        { "outputTerminator", byName<H::OutputTerminator>(), { "NONE", "ENTER", "TAB", "DOWN" } },
-        { "connect", byName<H::Connect>(), { "MANUAL", "AUTO", "MANUAL", "AUTO" } },
-        { "mathOperand", byText<H::MathOperand>(), { "", "1000", "0.5", "-2.5e3" } },
-        { "mathOperation", byName<H::MathOperation>(), { "NONE", "MULTIPLY", "DIVIDE", "NONE" } },
-        { "decimalPlaces", byText<H::DecimalPlaces>(), { "", "0", "2", "7" } },
-        { "roundingMethod", byName<H::RoundingMethod>(), { "HALF_UP", "CEILING", "HALF_EVEN", "DOWN" } },
-        { "sound", byName<H::Sound>(), { "NONE", "COWBELL", "CLAVES", "OPEN_TRIANGLE" } },
-        { "keyboardType", byName<H::KeyboardType>(), { "QUERTY", "AZERTY", "QUERTY", "AZERTY" } },
-        { "delay", byText<H::Delay>(), { "20", "0", "1000", "35" } },
-        { "minimizeToTray", nullptr, { "true", "false", "TRUE", "yes" } },
-        { "notifyWhenMinimizedToTray", nullptr, { "true", "false", "False", "1" } },
-        { "checkForUpdates", nullptr, { "true", "false", "", "tRuE" } },
-        { "abortAutoStartWhenPrevPortNotAvailable", nullptr, { "true", "false", "no", "true" } },
-        { "ignoreDuplicates", nullptr, { "true", "false", "true", "off" } },
-        { "editOperation", byName<H::EditOperation>(), { "REMOVE", "KEEP", "REMOVE", "KEEP" } },
-        { "editPosition", byName<H::EditPosition>(), { "FIRST", "LAST", "FIRST", "LAST" } },
-        { "editNumCharacters", byText<H::EditNumCharacters>(), { "", "1", "99", "7" } },
-        { "removeCharacters", byText<H::RemoveCharacters>(), { "", "kg", " =:#!\\", "\xC2\xB0" } },
-        { "ignoreTimeLimit", byText<H::IgnoreTimeLimit>(), { "", "1", "1500", "2147483647" } },
-        { "ignoreDifference", byText<H::IgnoreDifference>(), { "", "0.5", "1e-3", "100" } },
-        { "customRegEx", byText<H::CustomRegEx>(), { "", "^\\s*N\\s+([0-9.]+)", "(\\d+)", "W:(.*)$" } },
-        // Record file and broker.
-        { "recordFile", byText<RecordFile>(), { "", "records.csv", "/srv/{user}/{date}.csv", "~/r.csv" } },
-        { "mqttUrl", byText<MqttUrl>(),
-            { "", "mqtt://127.0.0.1/lab/s1", "mqtts://u@[::1]:8883/a b", "mqtt://h:1/t" } },
-        { "mqttCaFile", byText<MqttCaFile>(), { "", "/etc/ssl/ca.pem", "ca.pem", "x" } },
-    } };
-    return table;
-}
-
-// Every setting of a Config as text, keyed like the store ("prevPort" is saved as the port).
+// Every setting of a Config as text, as the store holds it (the previous port,
+// saved as the port, left out).
 QMap<QString, QString> fields(const Config &c)
 {
-    auto b = [](bool v) { return v ? QStringLiteral("true") : QStringLiteral("false"); };
-    return {
-        { "port", c.getPort() },
-        { "instrument", c.getInstrument() ? c.getInstrument()->name() : QStringLiteral("<none>") },
-        { "bitRate", QString::number(c.getBitRate()) },
-        { "dataBits", QString::number(c.getDataBits()) },
-        { "stopBits", QString::number(c.getStopBits()) },
-        { "parity", QString::number(c.getParity()) },
-        { "inputTerminator", QString::number(c.getInputTerminator()) },
-        { "connect", c.getConnect().name() },
-        { "keyboardType", c.getKeyboardType().name() },
-        { "delay", c.getDelay() },
-        { "decimalSeparator", c.getDecimalSeparator().name() },
-        { "startWith", c.getStartWith().name() },
-        { "outputTerminator", c.getOutputTerminator().name() },
-        { "mathOperation", c.getMathOperation().name() },
-        { "mathOperand", c.getMathOperand() },
-        { "decimalPlaces", c.getDecimalPlaces() },
-        { "roundingMethod", c.getRoundingMethod().name() },
-        { "sound", c.getSound().name() },
-        { "minimizeToTray", b(c.minimizeToTray) },
-        { "notifyWhenMinimizedToTray", b(c.notifyWhenMinimizedToTray) },
-        { "checkForUpdates", b(c.checkForUpdates) },
-        { "abortAutoStartWhenPrevPortNotAvailable", b(c.abortAutoStartWhenPrevPortNotAvailable) },
-        { "editOperation", c.getEditOperation().name() },
-        { "editPosition", c.getEditPosition().name() },
-        { "editNumCharacters", c.getEditNumCharacters() },
-        { "removeCharacters", c.getRemoveCharacters() },
-        { "customRegEx", c.getCustomRegEx() },
-        { "ignoreDuplicates", b(c.ignoreDuplicates) },
-        { "ignoreTimeLimit", c.getIgnoreTimeLimit() },
-        { "ignoreDifference", c.getIgnoreDifference() },
-        { "recordFile", c.getRecordFile() },
-        { "mqttUrl", c.getMqttUrl() },
-        { "mqttCaFile", c.getMqttCaFile() },
-    };
+    QMap<QString, QString> texts;
+    for (const omvara::config::Setting &s : omvara::config::settingsTable())
+        if (s.same)
+            if (const std::optional<QString> text = s.write(c))
+                texts.insert(s.name(), *text);
+    return texts;
 }
 
 bool load(ConfigStore &store, Config &config, const QStringList &ports)
@@ -225,45 +144,45 @@ bool load(ConfigStore &store, Config &config, const QStringList &ports)
 
 void checkLoaded(const Config &config)
 {
-    const QMap<QString, QString> loaded = fields(config);
-    for (const Key &key : keys()) {
-        const QString name = QString::fromLatin1(key.name);
-        if (key.valid && !key.valid(loaded.value(name)))
-            fail("a loaded setting is invalid:", name + QStringLiteral("=") + loaded.value(name));
+    for (const Setting &row : settingsTable()) {
+        const std::optional<QString> text = row.write(config);
+        if (text && refused(row, *text))
+            fail("a loaded setting is invalid:", row.name() + QStringLiteral("=") + *text);
     }
 }
 
 void writeRecords(Preferences &node, const std::uint8_t *data, std::size_t size)
 {
+    const qsizetype rows = settingsTable().size();
     std::size_t i = 0;
     while (i + 2 <= size) {
-        const Key &key = keys()[data[i] % (keys().size() + 1) == keys().size() ? 0 : data[i] % keys().size()];
-        const bool unknown = data[i] % (keys().size() + 1) == keys().size();
+        const bool unknown = data[i] % (rows + 1) == rows;
+        const Setting &row = settingsTable()[unknown ? 0 : data[i] % (rows + 1)];
         const std::uint8_t length = data[i + 1];
         i += 2;
         QString value;
         if (length >= 200) {
-            value = QString::fromUtf8(key.samples[(length - 200) % key.samples.size()]);
+            const QStringList &taken = samples(row);
+            value = taken[(length - 200) % taken.size()];
         } else {
             const std::size_t n = std::min<std::size_t>(length, size - i);
             value = QString::fromUtf8(reinterpret_cast<const char *>(data + i), qsizetype(n));
             i += n;
         }
         try {
-            node.put(unknown ? QStringLiteral("unknownKey") : QString::fromLatin1(key.name), value);
+            node.put(unknown ? QStringLiteral("unknownKey") : row.name(), value);
         } catch (const omvara::prefs::PreferencesRefusedError &) {
             // Text the store never holds (a NUL character): as if it had not been written.
         }
     }
 }
 
-// Whether every checked setting stored in `node` is valid.
+// Whether every setting stored in `node` is one loading takes without a report.
 bool storedValid(Preferences &node)
 {
-    for (const Key &key : keys()) {
-        const QString name = QString::fromLatin1(key.name);
-        const QString stored = node.get(name, QString());
-        if (key.valid && !stored.isNull() && !key.valid(stored))
+    for (const Setting &row : settingsTable()) {
+        const QString stored = node.get(row.name(), QString());
+        if (!stored.isNull() && refused(row, stored))
             return false;
     }
     return true;

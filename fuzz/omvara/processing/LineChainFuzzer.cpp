@@ -147,7 +147,7 @@ public:
 
         DataLine dataLine(line, *value, ++m_count, m_instant, false);
         require(printableAscii(dataLine.getRawData()), "the logged line has unprintable characters", line);
-        if (m_config.ignoreDuplicates)
+        if (m_config.getIgnoreDuplicates())
             suppress(line, dataLine);
         m_instant += std::chrono::milliseconds(m_settings.gapMs);
     }

@@ -106,7 +106,7 @@ inline Settings decode(const std::uint8_t *b, config::Config &config)
 
     config.setRemoveCharacters(latin1(RemoveSets[b[5] % RemoveSets.size()]));
 
-    config.ignoreDuplicates = b[6] % 2 == 1;
+    config.setIgnoreDuplicates(b[6] % 2 == 1);
     config.setIgnoreTimeLimit(latin1(TimeLimits[(b[6] / 2) % 4]));
     config.setIgnoreDifference(latin1(Differences[(b[6] / 8) % 4]));
     s.gapMs = GapsMs[(b[6] / 32) % 4];

@@ -2,6 +2,7 @@
 #include "omvara/config/ConfigStore.h"
 #include "omvara/config/Config.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/config/SettingsTable.h"
 #include "omvara/prefs/FilePreferencesFactory.h"
 #include "omvara/prefs/SettingsPreferences.h"
 #include "omvara/util/ProcessProperties.h"
@@ -33,54 +34,16 @@ void collectWarnings(QtMsgType type, const QMessageLogContext &, const QString &
         warnings << message;
 }
 
-// Every setting of a Config as text, keyed like the store.
+// Every setting of a Config as text, as the store holds it (the previous port,
+// saved as the port, left out).
 QMap<QString, QString> fields(const Config &c)
 {
-    auto b = [](bool v) { return v ? QStringLiteral("true") : QStringLiteral("false"); };
-    return {
-        { "port", c.getPort() },
-        { "instrument", c.getInstrument() ? c.getInstrument()->name() : QStringLiteral("<none>") },
-        { "bitRate", QString::number(c.getBitRate()) },
-        { "dataBits", QString::number(c.getDataBits()) },
-        { "stopBits", QString::number(c.getStopBits()) },
-        { "parity", QString::number(c.getParity()) },
-        { "inputTerminator", QString::number(c.getInputTerminator()) },
-        { "connect", c.getConnect().name() },
-        { "keyboardType", c.getKeyboardType().name() },
-        { "delay", c.getDelay() },
-        { "decimalSeparator", c.getDecimalSeparator().name() },
-        { "startWith", c.getStartWith().name() },
-        { "outputTerminator", c.getOutputTerminator().name() },
-        { "mathOperation", c.getMathOperation().name() },
-        { "mathOperand", c.getMathOperand() },
-        { "decimalPlaces", c.getDecimalPlaces() },
-        { "roundingMethod", c.getRoundingMethod().name() },
-        { "sound", c.getSound().name() },
-        { "minimizeToTray", b(c.minimizeToTray) },
-        { "notifyWhenMinimizedToTray", b(c.notifyWhenMinimizedToTray) },
-        { "checkForUpdates", b(c.checkForUpdates) },
-        { "abortAutoStartWhenPrevPortNotAvailable", b(c.abortAutoStartWhenPrevPortNotAvailable) },
-        { "editOperation", c.getEditOperation().name() },
-        { "editPosition", c.getEditPosition().name() },
-        { "editNumCharacters", c.getEditNumCharacters() },
-        { "removeCharacters", c.getRemoveCharacters() },
-        { "customRegEx", c.getCustomRegEx() },
-        { "ignoreDuplicates", b(c.ignoreDuplicates) },
-        { "ignoreTimeLimit", c.getIgnoreTimeLimit() },
-        { "ignoreDifference", c.getIgnoreDifference() },
-        { "reconnect", b(c.reconnect) },
-        { "recentPorts", c.recentPorts.join(u';') },
-        { "portDevice", c.portDevice },
-        // Record file and broker.
-        { "recordFile", c.getRecordFile() },
-        { "mqttUrl", c.getMqttUrl() },
-        { "mqttCaFile", c.getMqttCaFile() },
-        // Readings on request, and settled readings.
-        { "requestCommand", c.requestCommand },
-        { "requestInterval", QString::number(c.requestInterval) },
-        { "requestHotkey", c.requestHotkey },
-        { "stableReadings", QString::number(c.stableReadings) },
-    };
+    QMap<QString, QString> texts;
+    for (const omvara::config::Setting &s : omvara::config::settingsTable())
+        if (s.same)
+            if (const std::optional<QString> text = s.write(c))
+                texts.insert(s.name(), *text);
+    return texts;
 }
 
 // A configuration far from every default.
@@ -105,29 +68,30 @@ Config unusualConfig()
     c.setDecimalPlaces(QStringLiteral("1"));
     c.setRoundingMethod(ConfigHelper::RoundingMethod::HALF_EVEN);
     c.setSound(ConfigHelper::Sound::COWBELL);
-    c.minimizeToTray = true;
-    c.notifyWhenMinimizedToTray = true;
-    c.checkForUpdates = false;
-    c.abortAutoStartWhenPrevPortNotAvailable = true;
-    c.reconnect = true;
-    c.recentPorts = { QStringLiteral("COM4"), QStringLiteral("tcp://10.0.0.7:4001"), QStringLiteral("COM2") };
-    c.portDevice = QStringLiteral("/dev/ttyUSB1");
+    c.setMinimizeToTray(true);
+    c.setNotifyWhenMinimizedToTray(true);
+    c.setCheckForUpdates(false);
+    c.setAbortAutoStartWhenPrevPortNotAvailable(true);
+    c.setReconnect(true);
+    c.setRecentPorts(
+        { QStringLiteral("COM4"), QStringLiteral("tcp://10.0.0.7:4001"), QStringLiteral("COM2") });
+    c.setPortDevice(QStringLiteral("/dev/ttyUSB1"));
     c.setEditOperation(ConfigHelper::EditOperation::KEEP);
     c.setEditPosition(ConfigHelper::EditPosition::LAST);
     c.setEditNumCharacters(QStringLiteral("3"));
     c.setRemoveCharacters(QStringLiteral("kg =:#!\\"));
     c.setCustomRegEx(QStringLiteral("^\\s*N\\s+([0-9.]+)"));
-    c.ignoreDuplicates = true;
+    c.setIgnoreDuplicates(true);
     c.setIgnoreTimeLimit(QStringLiteral("1500"));
     c.setIgnoreDifference(QStringLiteral("0.5"));
     // Record file and broker.
     c.setRecordFile(QStringLiteral("records/{user}-{date}.csv"));
     c.setMqttUrl(QStringLiteral("mqtts://scale7@broker.lab:8884/site/hall 2/scale7"));
     c.setMqttCaFile(QStringLiteral("/etc/omvara/lab-ca.pem"));
-    c.requestCommand = QStringLiteral("\\eP\\r\\n");
-    c.requestInterval = 750;
-    c.requestHotkey = QStringLiteral("Ctrl+Alt+W");
-    c.stableReadings = 3;
+    c.setRequestCommand(QStringLiteral("\\eP\\r\\n"));
+    c.setRequestInterval(750);
+    c.setRequestHotkey(QStringLiteral("Ctrl+Alt+W"));
+    c.setStableReadings(3);
     return c;
 }
 
@@ -404,7 +368,51 @@ TEST_F(ConfigStoreTest, save_refusedWrite_isReportedAndSkipsTheRest_butFlushes)
     ConfigStore next = restart();
     EXPECT_EQ(next.node().get(QStringLiteral("removeCharacters"), {}), "kg =:#!\\");
     EXPECT_FALSE(next.node().keys().contains(QStringLiteral("customRegEx")));
-    EXPECT_FALSE(next.node().keys().contains(QStringLiteral("ignoreTimeLimit")));
+    EXPECT_FALSE(next.node().keys().contains(QStringLiteral("recordFile")));
+}
+
+// Every row of the table: a value far from its default is saved and loaded
+// again; one that travels is exported, imported into a fresh store and given
+// with --set's check; and a refused text of each kind stays refused.
+TEST_F(ConfigStoreTest, everySetting_savesLoadsExportsImports_andRefusesWhatLoadingWouldNot)
+{
+    using omvara::config::Setting;
+    const Config saved = unusualConfig();
+    ConfigStore(*factory).saveConfig(saved);
+    const QString exported = dir.filePath(QStringLiteral("every.xml"));
+    restart().exportTo(exported);
+    ProcessProperties::set(
+        FilePreferencesFactory::SYSTEM_PROPERTY_FILE, dir.filePath(QStringLiteral("fresh.txt")));
+    FilePreferencesFactory::forgetPreferencesFile();
+    ConfigStore fresh = restart();
+    fresh.importFrom(exported);
+    Config loaded;
+    ASSERT_TRUE(fresh.loadConfig(loaded, { QStringLiteral("COM4") }));
+    for (const Setting &s : omvara::config::settingsTable()) {
+        SCOPED_TRACE(s.key);
+        const std::optional<QString> text = s.write(saved);
+        ASSERT_TRUE(text.has_value());
+        // (The previous port, saved as the port, is not compared.)
+        if (s.same) {
+            const QStringList ports = { QStringLiteral("COM1") };
+            EXPECT_NE(*text, s.defaultText(saved, Setting::Context { &ports }))
+                << "the sample leaves the setting at its default";
+            EXPECT_TRUE(s.same(loaded, saved));
+        }
+        if (s.exported && s.settable) {
+            EXPECT_EQ(fresh.node().get(s.name(), QString()), *text);
+            EXPECT_EQ(s.check(*text, nullptr), Setting::Reading::Taken);
+        }
+    }
+    // Every switch refuses "yes", every integer and value set "1e3" (texts
+    // have checks of their own: SettingsOverridesTest).
+    for (const Setting &s : omvara::config::settingsTable()) {
+        if (s.kind == Setting::Kind::Switch) {
+            EXPECT_NE(s.check(QStringLiteral("yes"), nullptr), Setting::Reading::Taken) << s.key;
+        } else if (s.kind != Setting::Kind::Text) {
+            EXPECT_NE(s.check(QStringLiteral("1e3"), nullptr), Setting::Reading::Taken) << s.key;
+        }
+    }
 }
 
 TEST_F(ConfigStoreTest, save_storeThatCannotBeWritten_reachesTheCaller)

@@ -42,9 +42,9 @@ TEST(Config, noArgumentConstructor_givesTheInitialValues)
     EXPECT_EQ(&c.getKeyboardType(), &ConfigHelper::KeyboardType::QUERTY);
     EXPECT_EQ(&c.getRoundingMethod(), &ConfigHelper::RoundingMethod::HALF_UP);
     EXPECT_EQ(&c.getEditOperation(), &ConfigHelper::EditOperation::REMOVE);
-    EXPECT_TRUE(c.minimizeToTray && c.notifyWhenMinimizedToTray && c.checkForUpdates
-        && c.abortAutoStartWhenPrevPortNotAvailable);
-    EXPECT_FALSE(c.ignoreDuplicates);
+    EXPECT_TRUE(c.getMinimizeToTray() && c.getNotifyWhenMinimizedToTray() && c.getCheckForUpdates()
+        && c.getAbortAutoStartWhenPrevPortNotAvailable());
+    EXPECT_FALSE(c.getIgnoreDuplicates());
     EXPECT_EQ(c.getCustomRegEx(), "");
 }
 
@@ -57,7 +57,7 @@ TEST(Config, copyConfig_equalsTheOriginalButLeavesPrevPortBehind)
     c.setBitRate(4);
     c.setMathOperand("2.5");
     c.setSound(ConfigHelper::Sound::CLAVES);
-    c.ignoreDuplicates = true;
+    c.setIgnoreDuplicates(true);
     const Config copy = c.copyConfig();
     EXPECT_FALSE(c.hasChanged(copy));
     EXPECT_FALSE(copy.hasChanged(c));
@@ -90,16 +90,16 @@ TEST(Config, hasChanged_seesEverySettingButNotPrevPort)
         { "decimalPlaces", [](Config &c) { c.setDecimalPlaces("2"); } },
         { "roundingMethod", [](Config &c) { c.setRoundingMethod(ConfigHelper::RoundingMethod::UP); } },
         { "sound", [](Config &c) { c.setSound(ConfigHelper::Sound::COWBELL); } },
-        { "minimizeToTray", [](Config &c) { c.minimizeToTray = false; } },
-        { "notifyWhenMinimizedToTray", [](Config &c) { c.notifyWhenMinimizedToTray = false; } },
-        { "checkForUpdates", [](Config &c) { c.checkForUpdates = false; } },
-        { "abortAutoStart", [](Config &c) { c.abortAutoStartWhenPrevPortNotAvailable = false; } },
+        { "minimizeToTray", [](Config &c) { c.setMinimizeToTray(false); } },
+        { "notifyWhenMinimizedToTray", [](Config &c) { c.setNotifyWhenMinimizedToTray(false); } },
+        { "checkForUpdates", [](Config &c) { c.setCheckForUpdates(false); } },
+        { "abortAutoStart", [](Config &c) { c.setAbortAutoStartWhenPrevPortNotAvailable(false); } },
         { "editOperation", [](Config &c) { c.setEditOperation(ConfigHelper::EditOperation::KEEP); } },
         { "editPosition", [](Config &c) { c.setEditPosition(ConfigHelper::EditPosition::LAST); } },
         { "editNumCharacters", [](Config &c) { c.setEditNumCharacters("3"); } },
         { "removeCharacters", [](Config &c) { c.setRemoveCharacters("g"); } },
         { "customRegEx", [](Config &c) { c.setCustomRegEx("(\\d+)"); } },
-        { "ignoreDuplicates", [](Config &c) { c.ignoreDuplicates = true; } },
+        { "ignoreDuplicates", [](Config &c) { c.setIgnoreDuplicates(true); } },
         { "ignoreTimeLimit", [](Config &c) { c.setIgnoreTimeLimit("500"); } },
         { "ignoreDifference", [](Config &c) { c.setIgnoreDifference("0.1"); } },
         { "recordFile", [](Config &c) { c.setRecordFile("r.csv"); } },

@@ -34,6 +34,12 @@ TEST(SettingsOverrides, eachAssignment_isCheckedLikeAStoredValue)
         { "delay=", true },
         { "ignoreDuplicates=true", true },
         { "ignoreDuplicates=yes", false },
+        { "reconnect=yes", false }, // read as absent by loading, which is "no reconnect"
+        { "reconnect=TRUE", true },
+        { "inputTerminator=1e3", false },
+        { "requestInterval=1e3", false },
+        { "stableReadings=3", true },
+        { "requestHotkey=W", false },
         { "customRegEx=([0-9.]+)", true },
         { "decimalSeparator=COMMA", true },
         { "mathOperation=MULTIPLY", true },

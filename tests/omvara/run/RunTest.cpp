@@ -275,7 +275,7 @@ TEST_F(RunTest, bytesOfEachInstrument_typedAndPrintedAsProcessed_repeatsOnce)
             { "LOT42X", "A1" } },
         { "repeats suppressed", Instrument::GENERIC,
             [](Config &c) {
-                c.ignoreDuplicates = true;
+                c.setIgnoreDuplicates(true);
                 c.setIgnoreTimeLimit(QString());
                 c.setIgnoreDifference(QString());
             },
@@ -440,7 +440,7 @@ TEST_F(RunTest, anAdapterThatBrlttyTakes_isNamedWhenItVanishesSoonAfterTheOpen)
         view.clear();
         Config config = Instrument::GENERIC.getDefaultConfig();
         config.setPort(QStringLiteral("/dev/ttyUSB0"));
-        config.reconnect = reconnect;
+        config.setReconnect(reconnect);
         omvara::run::Run::Options options;
         options.print = true;
         options.printTo = printed;
@@ -620,7 +620,7 @@ TEST_F(RunTest, everyLine_isSettledOnceInOrder_withWhatBecameOfIt)
         view.clear();
         Config config = Instrument::GENERIC.getDefaultConfig();
         config.setCustomRegEx(QStringLiteral("([a-z0-9.]+)"));
-        config.ignoreDuplicates = true;
+        config.setIgnoreDuplicates(true);
         config.setIgnoreTimeLimit(QString());
         config.setIgnoreDifference(QString());
         auto run = startRun(std::move(config), print, 1ms);
@@ -657,7 +657,7 @@ TEST_F(RunTest, reconnect_deviceGoneAndBack_readsOnWithoutLossOrRepeat_stopWhile
         SCOPED_TRACE(stopWhileWaiting ? "stopped while waiting" : "device back");
         view.clear();
         Config config = Instrument::GENERIC.getDefaultConfig();
-        config.reconnect = true;
+        config.setReconnect(true);
         auto run = startRun(std::move(config));
         port->feed(run_records::records(1, 3) + "4.5");
         ASSERT_TRUE(runUntil([&] { return view.lines.size() == 3 && port->pendingBytes() == 0; }));
@@ -765,7 +765,7 @@ TEST_F(RunTest, everyLine_getsARowInTheRecordFile_readBackWithACsvParser)
     const QString pattern = dir.filePath(QStringLiteral("scale-{date}.csv"));
     Config config = Instrument::GENERIC.getDefaultConfig();
     config.setCustomRegEx(QStringLiteral("([a-z0-9.]+)"));
-    config.ignoreDuplicates = true;
+    config.setIgnoreDuplicates(true);
     config.setIgnoreTimeLimit(QString());
     config.setIgnoreDifference(QString());
     config.setRecordFile(pattern);
@@ -1007,8 +1007,8 @@ TEST_F(RunTest, settledReadings_handOnOncePerRunOfEqualValues_beforeDuplicateSup
         printed = std::tmpfile();
         Config config = Instrument::GENERIC.getDefaultConfig();
         config.setCustomRegEx(QStringLiteral("([a-z0-9.]+)")); // "abc" fails in number formatting
-        config.stableReadings = c.stable;
-        config.ignoreDuplicates = c.ignoreDuplicates;
+        config.setStableReadings(c.stable);
+        config.setIgnoreDuplicates(c.ignoreDuplicates);
         config.setIgnoreTimeLimit(QString());
         config.setIgnoreDifference(QString());
         auto run = startRun(std::move(config), true);
@@ -1039,7 +1039,7 @@ TEST_F(RunTest, requests_eachWritesTheCommand_silenceToldOncePerStretch_failedWr
     using omvara::run::RequestOrigin;
     const auto silences = [&] { return view.important().filter(QStringLiteral("did not answer")).size(); };
     Config config = Instrument::GENERIC.getDefaultConfig();
-    config.requestCommand = QStringLiteral("SI\\r\\n");
+    config.setRequestCommand(QStringLiteral("SI\\r\\n"));
     auto run = startRun(std::move(config), true);
     EXPECT_EQ(run->requestCommand(), QByteArray("SI\r\n"));
     port->answerRequests("SI\r\n", "  1.5 g\r");
@@ -1075,8 +1075,8 @@ TEST_F(RunTest, requests_eachWritesTheCommand_silenceToldOncePerStretch_failedWr
     // Held back, not failed, while the run waits for a lost device.
     view.clear();
     Config waiting = Instrument::GENERIC.getDefaultConfig();
-    waiting.requestCommand = QStringLiteral("P\\r");
-    waiting.reconnect = true;
+    waiting.setRequestCommand(QStringLiteral("P\\r"));
+    waiting.setReconnect(true);
     auto reconnecting = startRun(std::move(waiting), true);
     port->unplug();
     ASSERT_TRUE(runUntil([&] { return reconnecting->state().phase == RunState::Phase::WaitingForDevice; }));
@@ -1109,7 +1109,7 @@ TEST_F(RunTest, requests_eachWritesTheCommand_silenceToldOncePerStretch_failedWr
     // A long command is shown by its beginning and length in each request's entry.
     view.clear();
     Config longCommand = Instrument::GENERIC.getDefaultConfig();
-    longCommand.requestCommand = QString(2000, u'Q') + QStringLiteral("\\r");
+    longCommand.setRequestCommand(QString(2000, u'Q') + QStringLiteral("\\r"));
     auto talkative = startRun(std::move(longCommand), true);
     const qsizetype writtenBefore = port->written().size();
     for (int i = 0; i < 3; ++i)
@@ -1159,7 +1159,7 @@ TEST_F(RunTest, ownFocus_valueNotTyped_butTheAnswerToTheWindowsRequestWaitsForTh
     std::atomic<bool> focused = true;
     ownFocus = [&] { return focused.load(); };
     Config config = Instrument::GENERIC.getDefaultConfig();
-    config.requestCommand = QStringLiteral("P\\r");
+    config.setRequestCommand(QStringLiteral("P\\r"));
     auto run = startRun(std::move(config));
     port->feed("  1.5 g\r");
     ASSERT_TRUE(runUntil([&] { return view.settled.size() == 1; }));

@@ -309,7 +309,7 @@ TEST_F(FrameTest, settingsTabChanges_areSavedWhenMade)
     settings.autoConnectButton->click();
     EXPECT_EQ(frame->saves, expected) << "no change, no write";
     EXPECT_EQ(&config().getConnect(), &Helper::Connect::AUTO);
-    EXPECT_NE(config().reconnect, config::Config().reconnect);
+    EXPECT_NE(config().getReconnect(), config::Config().getReconnect());
     selectTab(Start);
     EXPECT_EQ(frame->saves, expected) << "leaving the tab adds nothing";
 }

@@ -262,8 +262,8 @@ TEST_F(FocusMove, toOmvarasWindowWhileTyping_recordTypedRowsEqualTheXterm_eachCu
         settings.setOutputTerminator(ConfigHelper::OutputTerminator::ENTER);
         settings.setDelay(QStringLiteral("20"));
         settings.setRecordFile(record);
-        settings.minimizeToTray = false;
-        settings.checkForUpdates = false;
+        settings.setMinimizeToTray(false);
+        settings.setCheckForUpdates(false);
         store.saveConfig(settings);
     }
     omvara::util::ProcessProperties::remove(omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE);

@@ -242,7 +242,7 @@ TEST_F(RunControlTest, PortThatCannotBeOpenedShowsItsMessageAndNothingRuns)
 TEST_F(RunControlTest, RepeatedValueIsShownIgnoredAndNotTypedAgain)
 {
     omvara::config::Config settings = Harness::settingsFor(QStringLiteral("COM3"));
-    settings.ignoreDuplicates = true;
+    settings.setIgnoreDuplicates(true);
     settings.setIgnoreTimeLimit(QString()); // no time limit
     settings.setIgnoreDifference(QString());
     startWindow(std::move(settings));
@@ -405,7 +405,7 @@ TEST_F(RunControlTest, ValuesArrivingWhileOmvaraHasTheFocus_areNotTypedAndTheHin
 TEST_F(RunControlTest, HeldReadingsAndACutValue_areToldOnTheFirstTab_resumeTypesOnAfterTheCut)
 {
     omvara::config::Config settings = Harness::settingsFor(QStringLiteral("COM3"));
-    settings.stableReadings = 2;
+    settings.setStableReadings(2);
     startWindow(std::move(settings));
     pressStartStop();
     ASSERT_TRUE(waitRunning(true));
@@ -448,7 +448,7 @@ TEST_F(RunControlTest, HeldReadingsAndACutValue_areToldOnTheFirstTab_resumeTypes
 TEST_F(RunControlTest, ValueRequestedFromTheWindow_waitsForTheFocusToLeave_untilStop)
 {
     omvara::config::Config settings = Harness::settingsFor(QStringLiteral("COM3"));
-    settings.requestCommand = QStringLiteral("P\\r");
+    settings.setRequestCommand(QStringLiteral("P\\r"));
     startWindow(std::move(settings));
     com3->answerRequests("P\r", "  2.5 g\r");
     pressStartStop();
@@ -519,7 +519,7 @@ TEST_F(RunControlTest, RunEndingByItself_isToldInTheStatusLineUntilTheNextStartA
 {
     h.fakeTray = true;
     omvara::config::Config settings = Harness::settingsFor(QStringLiteral("COM3"));
-    settings.minimizeToTray = true;
+    settings.setMinimizeToTray(true);
     startWindow(std::move(settings));
     ASSERT_NE(h.startup().traySupport(), nullptr);
     pressStartStop();

@@ -110,8 +110,8 @@ omvara::config::Config Harness::settingsFor(const QString &port)
     config.setInstrument(omvara::config::ConfigHelper::Instrument::GENERIC);
     config.setPort(port);
     config.setConnect(omvara::config::ConfigHelper::Connect::MANUAL);
-    config.checkForUpdates = false;
-    config.minimizeToTray = false;
+    config.setCheckForUpdates(false);
+    config.setMinimizeToTray(false);
     return config;
 }
 

@@ -223,7 +223,7 @@ TEST(StartupUpdateCheck, StartsOnlyOnADrawOfZeroAndWhenEnabled)
         Harness h;
         h.sim->addPort(QStringLiteral("COM3"));
         omvara::config::Config settings = Harness::settingsFor(QStringLiteral("COM3"));
-        settings.checkForUpdates = c.enabled;
+        settings.setCheckForUpdates(c.enabled);
         h.storeSettings(settings);
         h.updateDraw = c.draw;
         ASSERT_TRUE(h.start({ QStringLiteral("COM3") }));
@@ -239,7 +239,7 @@ protected:
         h.sim->addPort(QStringLiteral("COM3")).setNoModemLines(true);
         omvara::config::Config settings = Harness::settingsFor(storedPort);
         settings.setConnect(omvara::config::ConfigHelper::Connect::AUTO);
-        settings.abortAutoStartWhenPrevPortNotAvailable = abortWhenPortGone;
+        settings.setAbortAutoStartWhenPrevPortNotAvailable(abortWhenPortGone);
         h.storeSettings(settings); // prevPort = storedPort
     }
     Harness h;

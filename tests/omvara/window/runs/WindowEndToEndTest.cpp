@@ -145,9 +145,9 @@ TEST(WindowEndToEnd, AutomaticStartTypesIntoTheXtermFromTheTrayAndCloseSaves)
         settings.setConnect(ConfigHelper::Connect::AUTO);
         settings.setOutputTerminator(ConfigHelper::OutputTerminator::ENTER);
         settings.setDelay(QStringLiteral("2"));
-        settings.minimizeToTray = true;
-        settings.notifyWhenMinimizedToTray = false;
-        settings.checkForUpdates = false;
+        settings.setMinimizeToTray(true);
+        settings.setNotifyWhenMinimizedToTray(false);
+        settings.setCheckForUpdates(false);
         store.saveConfig(settings);
     }
 
@@ -267,8 +267,8 @@ TEST(WindowEndToEnd, SigtermSavesAndClosesThePortForTheNextProgram_SigpipeIsNoEn
         settings.setInstrument(ConfigHelper::Instrument::SARTORIUS);
         settings.setPort(QStringLiteral("/dev/ttyUSB9"));
         settings.setConnect(ConfigHelper::Connect::AUTO);
-        settings.minimizeToTray = false;
-        settings.checkForUpdates = false;
+        settings.setMinimizeToTray(false);
+        settings.setCheckForUpdates(false);
         settingsStore.saveConfig(settings);
     }
 

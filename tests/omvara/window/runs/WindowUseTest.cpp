@@ -182,8 +182,8 @@ protected:
     void startWindow(bool tray)
     {
         omvara::config::Config settings = Harness::settingsFor(QStringLiteral("COM3"));
-        settings.minimizeToTray = tray;
-        settings.notifyWhenMinimizedToTray = false;
+        settings.setMinimizeToTray(tray);
+        settings.setNotifyWhenMinimizedToTray(false);
         h.fakeTray = true;
         h.storeSettings(settings);
         ASSERT_TRUE(h.start({ QStringLiteral("COM3") }));
