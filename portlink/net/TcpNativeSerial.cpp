@@ -6,6 +6,7 @@
 #include "portlink/linux/ReadableWait.h"
 
 #include "portlink/NetworkPortName.h"
+#include "portlink/OpenResult.h"
 #include "portlink/SerialConfig.h"
 #include "portlink/StopSignal.h"
 #include "portlink/linux/ThreadStopFd.h"
@@ -30,12 +31,12 @@ namespace portlink {
 
 namespace {
 
-constexpr int kNotValid = network_open::NotValid;
-constexpr int kRefused = network_open::Refused;
-constexpr int kNoAnswer = network_open::NoAnswer;
-constexpr int kUnreachable = network_open::Unreachable;
-constexpr int kUnknownHost = network_open::UnknownHost;
-constexpr int kStopped = network_open::Stopped;
+constexpr int kNotValid = openResultCode(OpenResult::NotValid);
+constexpr int kRefused = openResultCode(OpenResult::Refused);
+constexpr int kNoAnswer = openResultCode(OpenResult::NoAnswer);
+constexpr int kUnreachable = openResultCode(OpenResult::Unreachable);
+constexpr int kUnknownHost = openResultCode(OpenResult::UnknownHost);
+constexpr int kStopped = openResultCode(OpenResult::Stopped);
 
 // How long a blocking step (write, wait) waits before looking again whether
 // its connection is being closed.
