@@ -5,7 +5,7 @@
 namespace portlink {
 
 // Told when the native side reports that serial devices came or went.
-// Registered with SerialPortLocal::registerDeviceNotification.
+// Registered with PortRegistry::registerDeviceNotification.
 class DeviceNotificationCallback
 {
 public:

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "portlink/FriendlyPortUtil.h"
 
-#include "portlink/SerialPortLocal.h"
+#include "portlink/PortRegistry.h"
 
 namespace portlink {
 
@@ -18,7 +18,7 @@ QString FriendlyPortUtil::displayName(const portlink::PortDriverInfo &info)
 
 void FriendlyPortUtil::update()
 {
-    s_portInfoList = portlink::SerialPortLocal::getDriverInfoList();
+    s_portInfoList = portlink::PortRegistry::getDriverInfoList();
 }
 
 bool FriendlyPortUtil::portInfoListIsPopulated()

@@ -23,7 +23,7 @@ public:
     // Filled with port name, driver description and manufacturer.
     static const QString FORMATSTR;
 
-    // Takes a copy of SerialPortLocal::getDriverInfoList(). Its IoErrors pass
+    // Takes a copy of PortRegistry::getDriverInfoList(). Its IoErrors pass
     // to the caller and the previous copy stays in force.
     static void update();
     static bool portInfoListIsPopulated();

@@ -29,15 +29,9 @@ public:
 // calls, with their results. `port` is the native port index that
 // SerOpenPort handed out (config port number - 1).
 //
-// Results: unless stated, -1 means failure. Open failure codes:
-//   1000 port already open (in this process)   1002 port in use (by another program)
-//   1003 port not valid (not a serial device)   1004 no such device (ENOENT)
-//   1006 permission denied                       1007 device busy
-//   1008 no such device (ENODEV/ENXIO)          other: implementation-defined number
-// and for ports reached over the network:
-//   1010 connection refused                      1011 no answer within the bound
-//   1012 network or host unreachable             1013 unknown host or bad address
-//   1014 stopped (the opening thread was interrupted)
+// Results: unless stated, -1 means failure. An open that fails answers one of
+// the OpenResult numbers (OpenResult.h: 1000 already open, 1002 in use, ...,
+// 1014 stopped) or a number of its own.
 //
 // Threads: SerOpenPort, SerClosePort and SerConfigure are serialised by the
 // caller (NativeHandleMutex). Every other entry may run on any thread at the

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "portlink/OpenResult.h"
+
 #include <QString>
 
 #include <stdexcept>
@@ -15,14 +17,14 @@ class IoError : public std::runtime_error
 {
 public:
     // `code`: the native side's result when a port could not be opened
-    // (OpenFailure below), else 0.
+    // (OpenResult), else 0.
     explicit IoError(const QString &message, int code = 0);
     QString message() const { return QString::fromUtf8(what()); }
     int code() const { return m_code; }
 
     // What an open failure's code says, for a message in plain words.
-    enum class OpenFailure { None, NoSuchDevice, InUse, NoPermission, Other };
-    OpenFailure openFailure() const;
+    using OpenFailure = portlink::OpenFailure;
+    OpenFailure openFailure() const { return openFailureKind(m_code); }
 
 private:
     int m_code = 0;

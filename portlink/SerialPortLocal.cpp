@@ -1,328 +1,30 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "portlink/SerialPortLocal.h"
 
-#include "portlink/Console.h"
-#include "portlink/DeviceNotificationCallback.h"
 #include "portlink/ErrorStatusHandler.h"
 #include "portlink/FlowControlTask.h"
 #include "portlink/NativeHandleMutex.h"
-#include "portlink/NetworkPortName.h"
+#include "portlink/OpenResult.h"
+#include "portlink/PortRegistry.h"
 #include "portlink/PortlinkErrors.h"
+#include "portlink/PortlinkRuntime.h"
 #include "portlink/SerialServerTask.h"
 #include "portlink/SystemProperties.h"
-#include "portlink/net/Rfc2217NativeSerial.h"
-#include "portlink/net/TcpNativeSerial.h"
-
-#include "omvara/util/ProcessProperties.h"
-
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 namespace portlink {
 
-using omvara::util::ProcessProperties;
-
 namespace {
-
-constexpr int kBuildNum = 9233;
-const char *const kLibraryVersion = "10.2.3";
-
-// Stands in for the native side when there is none: every entry raises the
-// loader's error, except SerGetByte, whose callers rely on -1.
-class MissingNative final : public NativeSerial
-{
-public:
-    explicit MissingNative(QString error)
-        : m_error(std::move(error))
-    {
-    }
-
-    int SerOpenPort(SerialConfig &) override { fail(); }
-    int SerClosePort(int) override { fail(); }
-    int SerConfigure(int, const SerialConfig &) override { fail(); }
-    int SerGetByte(int) override { return -1; }
-    int SerGetData(int, std::uint8_t *, int) override { fail(); }
-    int SerPutByte(int, std::uint8_t) override { fail(); }
-    int SerPutData(int, const std::uint8_t *, int) override { fail(); }
-    int SerRxFlush(int) override { fail(); }
-    int SerTxFlush(int) override { fail(); }
-    int SerTxDrain(int) override { fail(); }
-    int SerRxReadyCount(int) override { fail(); }
-    int SerTxBufCount(int) override { fail(); }
-    int SerRxOverflow(int) override { fail(); }
-    int SerSigCTS(int) override { fail(); }
-    int SerSigDSR(int) override { fail(); }
-    int SerSigCD(int) override { fail(); }
-    int SerSigRing(int) override { fail(); }
-    int SerSigBreak(int) override { fail(); }
-    int SerSigParityErr(int) override { fail(); }
-    int SerSigFrameErr(int) override { fail(); }
-    int SerSigOverrun(int) override { fail(); }
-    int SerSetDTR(int, bool) override { fail(); }
-    int SerSetRTS(int, bool) override { fail(); }
-    int SerSetTimeoutRx(int, int) override { fail(); }
-    int SerSetTimeoutTx(int, int) override { fail(); }
-    int SerGetTimeoutRx(int) override { fail(); }
-    int SerGetTimeoutTx(int) override { fail(); }
-    int SerSendBreak(int, int) override { fail(); }
-    void SerGetPortList(PortListReceiver &) override { fail(); }
-    int SerDeviceLost(int) override { return -1; }
-    int SerFlowTask(int) override { fail(); }
-    int SerServerTask() override { fail(); }
-    QString SerGetLibVer() override { fail(); }
-    int SerResetPortDriver(int) override { fail(); }
-    int SerGetPowerMode(int) override { fail(); }
-    int SerSetPowerMode(int, int) override { fail(); }
-    int SerGetResumeState() override { fail(); }
-    int SerGetStatusAPM() override { fail(); }
-    bool SerGetInstanceLock() override { fail(); }
-    int SerSetInstanceLock(bool) override { fail(); }
-    int SerRegisterDeviceNotification() override { fail(); }
-    int SerUnregisterDeviceNotification() override { fail(); }
-
-private:
-    [[noreturn]] void fail() const { throw NativeLibraryError(m_error); }
-    QString m_error;
-};
-
-std::optional<QString> property(const char *name)
-{
-    const QString key = QString::fromLatin1(name);
-    if (!ProcessProperties::contains(key))
-        return std::nullopt;
-    return ProcessProperties::get(key);
-}
-
-// "PLK_OSNAME" when set, else the system's own name.
-QString effectiveOsName()
-{
-    return property("PLK_OSNAME").value_or(SystemProperties::osName());
-}
-
-struct ClassState
-{
-    std::mutex mutex; // guards everything down to the port lists
-    bool initialised = false;
-    std::shared_ptr<const PlatformFeatures> platform;
-    std::shared_ptr<NativeSerial> native; // MissingNative unless loaded
-    NativeLibraryState state = NativeLibraryState::LoadFailed;
-    NativeLoader loader;
-    QString devName;
-    DeviceNotificationCallback *callDeviceNotification = nullptr;
-
-    std::mutex portListMutex;
-    QStringList portList;
-    std::mutex portListInfoMutex;
-    QList<PortDriverInfo> portListInfo;
-    QStringList portNumList;
-    QList<int> comPortNums;
-    std::atomic<int> portListMode { 0 };
-};
-
-ClassState &state()
-{
-    static ClassState s;
-    return s;
-}
-
-std::shared_ptr<NativeSerial> load(const QString &nameOrPath, QString *error)
-{
-    ClassState &cs = state();
-    if (cs.loader)
-        return cs.loader(nameOrPath, error);
-    return compiledNative();
-}
-
-// Class initialisation; called with cs.mutex held.
-void initialiseLocked(ClassState &cs)
-{
-    if (cs.initialised)
-        return;
-    cs.initialised = true;
-
-    auto platform = std::make_shared<PlatformFeatures>();
-    platform->osName = effectiveOsName();
-    platform->osArch = SystemProperties::osArch();
-    platform->runtimeVersion = SystemProperties::runtimeVersion();
-    platform->runtimeName = SystemProperties::runtimeName();
-
-    const QString banner1 = QStringLiteral("Portlink serial library v%1 build %2")
-                                .arg(QLatin1String(kLibraryVersion))
-                                .arg(kBuildNum);
-    const QString banner2 = QStringLiteral("Portlink: serial port access for the Omvara program");
-    Console::println(banner1 + QStringLiteral("\r\n") + banner2);
-    Console::println(
-        QStringLiteral("os.name=\"%1\"  os.arch=\"%2\"").arg(platform->osName, platform->osArch));
-
-    platform->featureSetup();
-    (void)NativeHandleMutex::getInstance();
-    platform->setNativeLibName(property("PLK_OSNAME"), property("PLK_OSARCH"));
-    cs.devName = platform->devName;
-    cs.platform = platform;
-
-    if (platform->plkLib.isEmpty()) {
-        Console::println(
-            QStringLiteral("osName=") + platform->osName + QStringLiteral(" osArch=") + platform->osArch);
-        Console::println(QStringLiteral("Platform not supported, check VM properties os.name & os.arch"));
-        cs.state = NativeLibraryState::PlatformNotSupported;
-        cs.native = std::make_shared<MissingNative>(
-            QStringLiteral("Platform not supported, check VM properties os.name & os.arch"));
-        return;
-    }
-
-    QString error;
-    std::shared_ptr<NativeSerial> native = load(platform->plkLib, &error);
-    if (native) {
-        Console::println(QStringLiteral("SerialPort class loaded: ") + platform->plkLib);
-    } else if (platform->osName == QLatin1String("Windows 7")) {
-        Console::println(error + QStringLiteral(": Native library load failed ") + platform->plkLib
-            + QStringLiteral(" trying user's folder"));
-        QString error2;
-        const QString path
-            = SystemProperties::userHome() + QLatin1Char('\\') + platform->plkLib + QStringLiteral(".dll");
-        native = load(path, &error2);
-        if (native) {
-            Console::println(QStringLiteral("SerialPort class loaded users: ") + platform->plkLib);
-        } else {
-            error = error2;
-            Console::println(error + QStringLiteral(": Check that native library ") + platform->plkLib
-                + QStringLiteral(" is in proper directory"));
-        }
-    } else {
-        Console::println(error + QStringLiteral(": Check that native library ") + platform->plkLib
-            + QStringLiteral(" is in proper directory"));
-    }
-    if (native) {
-        cs.native = native;
-        cs.state = NativeLibraryState::Loaded;
-    } else {
-        cs.native = std::make_shared<MissingNative>(error);
-        cs.state = NativeLibraryState::LoadFailed;
-    }
-}
-
-ClassState &initialised()
-{
-    ClassState &cs = state();
-    std::lock_guard lock(cs.mutex);
-    initialiseLocked(cs);
-    return cs;
-}
-
-std::shared_ptr<const PlatformFeatures> platformNow()
-{
-    ClassState &cs = initialised();
-    std::lock_guard lock(cs.mutex);
-    return cs.platform;
-}
-
-std::shared_ptr<NativeSerial> nativeNow()
-{
-    ClassState &cs = initialised();
-    std::lock_guard lock(cs.mutex);
-    return cs.native;
-}
-
-// Network ports have a native side of their own, chosen by the port name;
-// every other name goes to the system's native side.
-std::shared_ptr<NativeSerial> nativeFor(const QString &portName)
-{
-    switch (NetworkPortName::parse(portName).kind) {
-    case NetworkPortName::Kind::Tcp: {
-        static const std::shared_ptr<NativeSerial> tcp = std::make_shared<TcpNativeSerial>();
-        (void)initialised(); // the banner and the platform decisions come first, as for any port
-        return tcp;
-    }
-    case NetworkPortName::Kind::Rfc2217: {
-        static const std::shared_ptr<NativeSerial> rfc2217 = std::make_shared<Rfc2217NativeSerial>();
-        (void)initialised();
-        return rfc2217;
-    }
-    case NetworkPortName::Kind::None:
-        break;
-    }
-    return nativeNow();
-}
-
-// Trims characters up to and including the blank at both ends.
-QString trimControlAndBlank(const QString &s)
-{
-    qsizetype begin = 0;
-    qsizetype end = s.size();
-    while (begin < end && s.at(begin).unicode() <= u' ')
-        ++begin;
-    while (end > begin && s.at(end - 1).unicode() <= u' ')
-        --end;
-    return s.mid(begin, end - begin);
-}
-
-// Lists handed out of a lock get their own storage, so that the shared list
-// is never touched outside its lock, not even through Qt's sharing.
-template <typename T> T unshared(const T &value)
-{
-    T copy = value;
-    copy.detach();
-    return copy;
-}
-
-class ClassListReceiver final : public PortListReceiver
-{
-public:
-    void addPortName(const QString &name) override { SerialPortLocal::addPortName(name); }
-    void addPortInfo(const QString &name, const QString &manufacture, const QString &description) override
-    {
-        SerialPortLocal::addPortInfo(name, manufacture, description);
-    }
-};
 
 QString shortSend(const char *prefix, int sent, qsizetype asked)
 {
     return QString::fromLatin1(prefix) + QString::number(sent) + QStringLiteral(" of ")
         + QString::number(asked) + QStringLiteral(" bytes");
-}
-
-QString openFailureText(int rc)
-{
-    switch (rc) {
-    case 1000:
-        return QStringLiteral("Port is already open");
-    case 1002:
-        return QStringLiteral("Port is in use");
-    case 1003:
-        return QStringLiteral("Port not valid");
-    case 1004:
-        return QStringLiteral("2: No such device");
-    case 1006:
-        return QStringLiteral("Permission denied");
-    case 1007:
-        return QStringLiteral("Device busy");
-    case 1008:
-        return QStringLiteral("19: No such device");
-    case 1010:
-        return QStringLiteral("Connection refused");
-    case 1011:
-        return QStringLiteral("No answer");
-    case 1012:
-        return QStringLiteral("Network unreachable");
-    case 1013:
-        return QStringLiteral("Unknown host");
-    case 1014:
-        return QStringLiteral("Stopped");
-    case 1015:
-        return QStringLiteral("Connection closed");
-    case 1016:
-        return QStringLiteral("Port number out of range");
-    case 1017:
-        return QStringLiteral("No COM-port option");
-    default:
-        return QStringLiteral(": ") + QString::number(rc);
-    }
 }
 
 } // namespace
@@ -331,37 +33,17 @@ QString openFailureText(int rc)
 
 SerialPortLocal::SerialPortLocal()
 {
-    ClassState &cs = initialised();
-    {
-        std::lock_guard lock(cs.mutex);
-        if (cs.state != NativeLibraryState::Loaded) {
-            const QString lib = cs.platform->plkLib;
-            Console::println(QStringLiteral("SerialPortLocal: Attempt to load: ") + lib);
-            if (lib.isEmpty())
-                throw NativeLibraryError(
-                    QStringLiteral("Platform not supported, check VM properties os.name & os.arch"));
-            QString error;
-            const QString what = cs.platform->osName == QLatin1String("Windows 7")
-                ? SystemProperties::userHome() + QLatin1Char('\\') + lib + QStringLiteral(".dll")
-                : lib;
-            std::shared_ptr<NativeSerial> native = load(what, &error);
-            if (!native)
-                throw NativeLibraryError(error);
-            cs.native = native;
-            cs.state = NativeLibraryState::Loaded;
-            Console::println(QStringLiteral("SerialPortLocal: SerialPort class loaded: ") + lib);
-        }
-        m_platform = cs.platform;
-        m_native = cs.native;
-        m_config = SerialConfig(cs.devName);
-    }
+    PortlinkRuntime::Shared runtime = PortlinkRuntime::loadedForNewPort();
+    m_platform = std::move(runtime.platform);
+    m_native = std::move(runtime.native);
+    m_config = SerialConfig(runtime.devName);
     m_osName = SystemProperties::osName();
 }
 
 SerialPortLocal::SerialPortLocal(const SerialConfig &config)
-    : m_platform(platformNow())
-    , m_native(nativeFor(config.getPortNameString()))
-    , m_osName(effectiveOsName())
+    : m_platform(PortlinkRuntime::platform())
+    , m_native(PortlinkRuntime::nativeFor(config.getPortNameString()))
+    , m_osName(PortlinkRuntime::effectiveOsName())
     , m_config(config)
 {
     try {
@@ -417,7 +99,7 @@ void SerialPortLocal::open()
     }
     if (rc != 0) {
         QString message
-            = m_config.getPortNameString() + QStringLiteral(": SerOpenPort failed: ") + openFailureText(rc);
+            = m_config.getPortNameString() + QStringLiteral(": SerOpenPort failed: ") + openResultText(rc);
         const QString hint = m_native->SerOpenFailureHint(rc, m_config);
         if (!hint.isEmpty())
             message += QStringLiteral(". ") + hint;
@@ -512,14 +194,7 @@ void SerialPortLocal::setConfig(const SerialConfig &config)
     if (!m_isOpen.load())
         next.setPortNum(m_port.load() + 1);
     m_config = next;
-    ClassState &cs = initialised();
-    std::lock_guard lock(cs.mutex);
-    cs.devName = m_config.getPortNameString();
-}
-
-bool SerialPortLocal::waitForPortName(const SerialConfig &config, int ms)
-{
-    return nativeFor(config.getPortNameString())->SerWaitPortName(config, ms) == 1;
+    PortlinkRuntime::setDevName(m_config.getPortNameString());
 }
 
 // --- reading --------------------------------------------------------------------
@@ -849,12 +524,12 @@ QString SerialPortLocal::getPortName() const
 
 int SerialPortLocal::getBuildNum() const
 {
-    return kBuildNum;
+    return PortlinkRuntime::buildNumber();
 }
 
 bool SerialPortLocal::isLibraryLoaded() const
 {
-    return libraryState() == NativeLibraryState::Loaded;
+    return PortlinkRuntime::libraryState() == NativeLibraryState::Loaded;
 }
 
 // --- operations for other systems ---------------------------------------------------
@@ -911,15 +586,7 @@ QString SerialPortLocal::getLibVer()
 
 void SerialPortLocal::deviceNotification()
 {
-    Console::println(QStringLiteral("Portlink.deviceNotification"));
-    DeviceNotificationCallback *callback;
-    {
-        ClassState &cs = initialised();
-        std::lock_guard lock(cs.mutex);
-        callback = cs.callDeviceNotification;
-    }
-    if (callback)
-        callback->deviceNotification();
+    PortRegistry::deviceNotification();
 }
 
 int SerialPortLocal::nativeFlowTask(int portNum)
@@ -953,247 +620,6 @@ void SerialPortLocal::applyServerTaskFailure()
     } catch (const InvalidArgumentError &) {
         // Only systems that allow negative port numbers take the mark.
     }
-}
-
-// --- class-wide -------------------------------------------------------------------
-
-bool SerialPortLocal::isSupported(const QString &feature)
-{
-    return platformNow()->isSupported(feature);
-}
-
-NativeLibraryState SerialPortLocal::libraryState()
-{
-    ClassState &cs = initialised();
-    std::lock_guard lock(cs.mutex);
-    return cs.state;
-}
-
-QString SerialPortLocal::getLibraryName()
-{
-    return platformNow()->plkLib;
-}
-
-QString SerialPortLocal::getPlatformOsName()
-{
-    return platformNow()->osName;
-}
-
-QString SerialPortLocal::getPlatformOsArch()
-{
-    return platformNow()->osArch;
-}
-
-QString SerialPortLocal::getDevName()
-{
-    ClassState &cs = initialised();
-    std::lock_guard lock(cs.mutex);
-    return cs.devName;
-}
-
-// The port list has three sources:
-//  1. the process property "SERIAL_PORT_LIST" (names separated by ";" or
-//     ":"), used alone when it holds more than 4 characters after trimming;
-//  2. native discovery where the system offers it, which replaces the list
-//     (names added with addPortName since then drop out); on Windows-family
-//     systems the COM names then come first in numeric order (com3 and COM03
-//     both read COM3, COM10 after COM9), other names after them;
-//  3. names added with addPortName (the only source without discovery).
-QStringList SerialPortLocal::getPortList()
-{
-    ClassState &cs = initialised();
-    std::shared_ptr<const PlatformFeatures> platform;
-    std::shared_ptr<NativeSerial> native;
-    {
-        std::lock_guard lock(cs.mutex);
-        platform = cs.platform;
-        native = cs.native;
-    }
-
-    const std::optional<QString> listProperty = property("SERIAL_PORT_LIST");
-    const QString trimmed = listProperty ? trimControlAndBlank(*listProperty) : QString();
-    if (trimmed.size() > 4) {
-        static const QRegularExpression separators(QStringLiteral("[;:]"));
-        const QStringList names = trimmed.split(separators, Qt::SkipEmptyParts);
-        std::lock_guard lock(cs.portListMutex);
-        for (const QString &name : names) {
-            if (!cs.portList.contains(name))
-                cs.portList.append(name);
-        }
-        return unshared(cs.portList);
-    }
-
-    if (platform->supGetPortList) {
-        {
-            std::lock_guard lock(cs.portListMutex);
-            cs.portList = QStringList();
-            cs.portList.reserve(10);
-        }
-        ClassListReceiver receiver;
-        native->SerGetPortList(receiver);
-        if (platform->osFamilyWindows) {
-            static const QRegularExpression comName(QStringLiteral("\\ACOM[0-9]+\\z"));
-            QStringList snapshot;
-            {
-                std::lock_guard lock(cs.portListMutex);
-                snapshot = unshared(cs.portList);
-            }
-            QList<int> numbers;
-            QStringList others;
-            for (const QString &name : snapshot) {
-                const QString upper = name.toUpper();
-                if (comName.match(upper).hasMatch()) {
-                    bool ok = false;
-                    const int number = upper.mid(3).toInt(&ok, 10);
-                    // A number too large for the list is as unusable as "COM1A".
-                    if (ok && !numbers.contains(number))
-                        numbers.append(number);
-                } else if (!upper.startsWith(QLatin1String("COM"))) {
-                    others.append(name);
-                }
-            }
-            std::sort(numbers.begin(), numbers.end());
-            {
-                std::lock_guard lock(cs.portListMutex);
-                cs.portNumList = snapshot;
-                cs.comPortNums = numbers;
-            }
-            QStringList result;
-            result.reserve(numbers.size() + others.size());
-            for (int n : numbers)
-                result.append(QStringLiteral("COM") + QString::number(n));
-            result.append(others);
-            return result;
-        }
-    } else {
-        bool haveNames;
-        {
-            std::lock_guard lock(cs.portListMutex);
-            haveNames = !cs.portList.isEmpty();
-        }
-        if (haveNames) {
-            Console::println(QStringLiteral("getPortList: using list created with addPortName"));
-        } else {
-            Console::println(
-                QStringLiteral("getPortList: port discovery not currently supported on this platform."));
-            Console::println(QStringLiteral("Options:"));
-            Console::println(QStringLiteral("A) addPortName can be used to build a list of device names "));
-            Console::println(QStringLiteral(
-                "B) or set the property SERIAL_PORT_LIST to the names, separated by \";\" for COM ports: "
-                "SERIAL_PORT_LIST=COM1;COM2"));
-            Console::println(QStringLiteral(
-                "   or by \":\" for device paths: SERIAL_PORT_LIST=/dev/ttyUSB0:/dev/ttyACM0"));
-        }
-    }
-    std::lock_guard lock(cs.portListMutex);
-    return unshared(cs.portList);
-}
-
-void SerialPortLocal::addPortName(const QString &name)
-{
-    ClassState &cs = state();
-    std::lock_guard lock(cs.portListMutex);
-    if (!cs.portList.contains(name, Qt::CaseInsensitive))
-        cs.portList.append(name);
-}
-
-void SerialPortLocal::addPortInfo(const QString &name, const QString &manufacture, const QString &description)
-{
-    ClassState &cs = state();
-    std::lock_guard lock(cs.portListInfoMutex);
-    for (const PortDriverInfo &info : cs.portListInfo) {
-        if (info.getPortName().compare(name, Qt::CaseInsensitive) == 0)
-            return;
-    }
-    cs.portListInfo.append(PortDriverInfo(name, manufacture, description));
-}
-
-QList<PortDriverInfo> SerialPortLocal::getDriverInfoList()
-{
-    ClassState &cs = initialised();
-    bool supported;
-    {
-        std::lock_guard lock(cs.mutex);
-        supported = cs.platform->supDriverInfo;
-    }
-    if (!supported)
-        throw IoError(QStringLiteral("Not supported on this platform"));
-    {
-        std::lock_guard lock(cs.portListMutex);
-        if (cs.portList.isEmpty())
-            throw IoError(QStringLiteral("Must call SerialPortLocal.getPortList method first"));
-    }
-    std::lock_guard lock(cs.portListInfoMutex);
-    return unshared(cs.portListInfo);
-}
-
-void SerialPortLocal::clearPortListInfo()
-{
-    ClassState &cs = state();
-    std::lock_guard lock(cs.portListInfoMutex);
-    cs.portListInfo.clear();
-}
-
-int SerialPortLocal::getPortListMode()
-{
-    return state().portListMode.load();
-}
-
-void SerialPortLocal::setPortListMode(int mode)
-{
-    state().portListMode.store(mode);
-}
-
-void SerialPortLocal::registerDeviceNotification(DeviceNotificationCallback *callback)
-{
-    std::shared_ptr<NativeSerial> native = nativeNow();
-    {
-        ClassState &cs = state();
-        std::lock_guard lock(cs.mutex);
-        cs.callDeviceNotification = callback;
-    }
-    if (callback)
-        native->SerRegisterDeviceNotification();
-    else
-        native->SerUnregisterDeviceNotification();
-}
-
-void SerialPortLocal::unregisterDeviceNotification()
-{
-    registerDeviceNotification(nullptr);
-}
-
-NativeLoader SerialPortLocal::setNativeLoader(NativeLoader loader)
-{
-    ClassState &cs = state();
-    std::lock_guard lock(cs.mutex);
-    std::swap(cs.loader, loader);
-    return loader;
-}
-
-void SerialPortLocal::resetClassState()
-{
-    ClassState &cs = state();
-    {
-        std::lock_guard lock(cs.mutex);
-        cs.initialised = false;
-        cs.platform.reset();
-        cs.native.reset();
-        cs.state = NativeLibraryState::LoadFailed;
-        cs.devName.clear();
-        cs.callDeviceNotification = nullptr;
-    }
-    {
-        std::lock_guard lock(cs.portListMutex);
-        cs.portList.clear();
-        cs.portNumList.clear();
-        cs.comPortNums.clear();
-    }
-    {
-        std::lock_guard lock(cs.portListInfoMutex);
-        cs.portListInfo.clear();
-    }
-    cs.portListMode.store(0);
 }
 
 } // namespace portlink

@@ -4,50 +4,27 @@
 
 #include "portlink/NativeSerial.h"
 #include "portlink/PlatformFeatures.h"
-#include "portlink/PortDriverInfo.h"
 #include "portlink/SerialConfig.h"
 #include "portlink/SerialPort.h"
 
-#include <QList>
 #include <QString>
-#include <QStringList>
 
 #include <atomic>
 #include <memory>
 
 namespace portlink {
 
-class DeviceNotificationCallback;
 class FlowControlTask;
 class SerialServerTask;
-
-// Where the native side of the serial layer stands after class initialisation.
-enum class NativeLibraryState {
-    // Ready: ports can be opened and listed.
-    Loaded,
-    // A native library was chosen for this system but could not be loaded.
-    // Every native call raises NativeLibraryError (getByte() answers -1).
-    // The program reports this as a fatal start-up error (exit status 2).
-    LoadFailed,
-    // No native library is known for this system and processor names. The
-    // program must end with exit status -1 before doing anything else
-    // (kExitStatusPlatformNotSupported); the library itself never exits.
-    PlatformNotSupported,
-};
-
-// The exit status a program uses when libraryState() is PlatformNotSupported.
-inline constexpr int kExitStatusPlatformNotSupported = -1;
 
 // The program's only way to a serial port: a thin layer over the native side
 // (NativeSerial) that applies the system's feature table, serialises native
 // open/close/configure through NativeHandleMutex, and turns native results
 // into values, booleans and IoErrors with fixed texts.
 //
-// Class-wide state (feature table, native side, port lists) is set up on the
-// first use in the process: the library banner and the system names are
-// written to the Console, the feature table and library name are chosen from
-// "PLK_OSNAME"/"os.name" and "PLK_OSARCH"/"os.arch", and the native side is
-// loaded. Nothing here ends the process: ask libraryState().
+// The feature table and the native side come from the process-wide runtime
+// (PortlinkRuntime), which the first port sets up; the ports the process
+// knows of are in PortRegistry.
 //
 // A port object is created open (the constructor with a configuration opens
 // it) and is closed by close() or destruction; it is not reopened. See
@@ -149,58 +126,8 @@ public:
     QString getLibVer();
     // The object's view of the system name ("not supported on ..." texts).
     QString getOsName() const { return m_osName; }
-    // The port object's own device-change entry: writes
-    // "Portlink.deviceNotification" and forwards to the registered callback.
+    // The port object's own device-change entry: PortRegistry::deviceNotification.
     void deviceNotification();
-
-    // --- class-wide ------------------------------------------------------
-
-    // Feature lookup by name ("sigCTS", "ParityMarkSpace", ...).
-    static bool isSupported(const QString &feature);
-    static NativeLibraryState libraryState();
-    // The chosen native library's base name (empty when none is known).
-    static QString getLibraryName();
-    // The system and processor names the decisions were taken on.
-    static QString getPlatformOsName();
-    static QString getPlatformOsArch();
-    static QString getDevName();
-
-    // The port names known to the process; see the .cpp for the three sources
-    // (property "SERIAL_PORT_LIST", native discovery, addPortName). Native
-    // discovery errors (NativeLibraryError) pass to the caller. Any thread.
-    static QStringList getPortList();
-    // Adds a name unless one equal to it ignoring case is listed. Any thread.
-    static void addPortName(const QString &name);
-    // After the device of `config` went away (or would not open): waits until
-    // it may be back, at most `ms` milliseconds, ending early when the calling
-    // thread is interrupted. True when opening it again is worth a try before
-    // the time is up (see NativeSerial::SerWaitPortName). Any thread.
-    static bool waitForPortName(const SerialConfig &config, int ms);
-    // Adds driver data unless the name (ignoring case) already has some.
-    static void addPortInfo(const QString &name, const QString &manufacture, const QString &description);
-    // A copy of the driver data; IoError "Not supported on this platform"
-    // without supDriverInfo, "Must call SerialPortLocal.getPortList method
-    // first" while the port list is empty.
-    static QList<PortDriverInfo> getDriverInfoList();
-    static void clearPortListInfo();
-    static int getPortListMode();
-    static void setPortListMode(int mode);
-
-    // Not owned; nullptr unregisters.
-    static void registerDeviceNotification(DeviceNotificationCallback *callback);
-    static void unregisterDeviceNotification();
-
-    // --- seams ---------------------------------------------------------------
-
-    // Replaces how the native side is found (empty function: the compiled-in
-    // one) and returns the loader in force before. Takes effect at the next
-    // class initialisation.
-    static NativeLoader setNativeLoader(NativeLoader loader);
-    // Forgets the class-wide state (feature table, native side, port lists,
-    // property-independent settings); the next use initialises again with the
-    // current properties and loader. Open ports keep the native side they were
-    // opened with. For tests and tools that switch systems.
-    static void resetClassState();
 
 private:
     friend class FlowControlTask;

@@ -12,8 +12,8 @@
 #include "omvara/util/Version.h"
 #include "portlink/Console.h"
 #include "portlink/FriendlyPortUtil.h"
+#include "portlink/PortRegistry.h"
 #include "portlink/PortlinkErrors.h"
-#include "portlink/SerialPortLocal.h"
 #include "portlink/doctor/PortDoctor.h"
 
 #include <QCoreApplication>
@@ -209,7 +209,7 @@ QStringList portList(const Options &options)
     if (!options.port.isEmpty())
         return { options.port };
     try {
-        return portlink::SerialPortLocal::getPortList();
+        return portlink::PortRegistry::getPortList();
     } catch (const portlink::IoError &e) {
         fail(QStringLiteral("error listing the serial ports: ") + e.message());
         return {};

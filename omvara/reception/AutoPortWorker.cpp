@@ -3,6 +3,7 @@
 
 #include "omvara/texts/WorkerTexts.h"
 #include "omvara/util/Interruption.h"
+#include "portlink/PortRegistry.h"
 #include "portlink/SerialConfig.h"
 #include "portlink/SerialPortLocal.h"
 
@@ -50,7 +51,7 @@ std::optional<QString> AutoPortWorker::probePorts()
 
 qint32 AutoPortWorker::probe(const QString &portName)
 {
-    portlink::SerialPortLocal::addPortName(portName); // no-op for a known name
+    portlink::PortRegistry::addPortName(portName); // no-op for a known name
     portlink::SerialConfig config(portName);
     config.setBitRate(portlink::SerialConfig::BR_9600);
     config.setDataBits(portlink::SerialConfig::LN_8BITS);

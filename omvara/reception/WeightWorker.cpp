@@ -7,6 +7,7 @@
 #include "omvara/texts/WorkerTexts.h"
 #include "omvara/util/Interruption.h"
 #include "portlink/NetworkPortName.h"
+#include "portlink/PortRegistry.h"
 #include "portlink/PortlinkErrors.h"
 #include "portlink/SerialConfig.h"
 #include "portlink/SerialPortLocal.h"
@@ -41,7 +42,7 @@ WeightWorker::WeightWorker(const config::Config &config, WeightWorkerView &view)
         m_view.logImportantEvent(texts::WorkerTexts::format(
             texts::WorkerTexts::text("stable.name.missing"), { config.getPort(), m_portName }));
     }
-    portlink::SerialPortLocal::addPortName(m_portName);
+    portlink::PortRegistry::addPortName(m_portName);
     m_network = portlink::NetworkPortName::isNetworkName(m_portName);
     // A device name is held once it opens: its driver, not a server, says when it is gone.
     m_connectionHeld = !m_network;
@@ -371,7 +372,7 @@ bool WeightWorker::awaitDevice()
             m_reconnectPause = pause;
         } else {
             pause = std::chrono::milliseconds(0);
-            portlink::SerialPortLocal::waitForPortName(watched, 1000);
+            portlink::PortRegistry::waitForPortName(watched, 1000);
         }
     }
     m_connectedAt = std::chrono::steady_clock::now();

@@ -11,7 +11,7 @@
 #include "omvara/window/SettingRules.h"
 #include "portlink/FriendlyPortUtil.h"
 #include "portlink/NetworkPortName.h"
-#include "portlink/SerialPortLocal.h"
+#include "portlink/PortRegistry.h"
 #include "portlink/doctor/PortDoctor.h"
 
 #include <QComboBox>
@@ -397,9 +397,9 @@ void InputPanel::refreshPortsButtonActionPerformed()
 {
     QStringList names;
     try {
-        portlink::SerialPortLocal::clearPortListInfo();
+        portlink::PortRegistry::clearPortListInfo();
         portlink::FriendlyPortUtil::reset();
-        names = portlink::SerialPortLocal::getPortList();
+        names = portlink::PortRegistry::getPortList();
         try {
             portlink::FriendlyPortUtil::update();
         } catch (const std::exception &) {

@@ -26,8 +26,9 @@
 #include "omvara/window/UserState.h"
 #include "omvara/window/WindowPolish.h"
 #include "portlink/FriendlyPortUtil.h"
+#include "portlink/PortRegistry.h"
 #include "portlink/PortlinkErrors.h"
-#include "portlink/SerialPortLocal.h"
+#include "portlink/PortlinkRuntime.h"
 #include "portlink/SystemProperties.h"
 
 #include <QCloseEvent>
@@ -280,14 +281,14 @@ bool StartupSequence::preparePorts()
                 + MessageText::own(text("program.will.now.exit")),
             text("fatal.error"), status);
     };
-    if (portlink::SerialPortLocal::libraryState() == portlink::NativeLibraryState::PlatformNotSupported) {
+    if (portlink::PortlinkRuntime::libraryState() == portlink::NativeLibraryState::PlatformNotSupported) {
         libraryMissing(portlink::kExitStatusPlatformNotSupported);
         return false;
     }
     QStringList ports;
     try {
-        ports = portlink::SerialPortLocal::getPortList();
-        if (portlink::SerialPortLocal::libraryState() == portlink::NativeLibraryState::LoadFailed) {
+        ports = portlink::PortRegistry::getPortList();
+        if (portlink::PortlinkRuntime::libraryState() == portlink::NativeLibraryState::LoadFailed) {
             libraryMissing(2);
             return false;
         }

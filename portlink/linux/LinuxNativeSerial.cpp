@@ -2,6 +2,7 @@
 #include "portlink/linux/LinuxNativeSerial.h"
 
 #include "portlink/ConfigureRefusals.h"
+#include "portlink/OpenResult.h"
 #include "portlink/SerialConfig.h"
 #include "portlink/linux/ThreadStopFd.h"
 
@@ -30,13 +31,13 @@ namespace portlink {
 namespace {
 
 // Open failure codes of the native contract.
-constexpr int kAlreadyOpen = 1000;
-constexpr int kInUse = 1002;
-constexpr int kNotValid = 1003;
-constexpr int kNoSuchFile = 1004;
-constexpr int kPermissionDenied = 1006;
-constexpr int kDeviceBusy = 1007;
-constexpr int kNoSuchDevice = 1008;
+constexpr int kAlreadyOpen = openResultCode(OpenResult::AlreadyOpen);
+constexpr int kInUse = openResultCode(OpenResult::InUse);
+constexpr int kNotValid = openResultCode(OpenResult::NotValid);
+constexpr int kNoSuchFile = openResultCode(OpenResult::NoSuchFile);
+constexpr int kPermissionDenied = openResultCode(OpenResult::PermissionDenied);
+constexpr int kDeviceBusy = openResultCode(OpenResult::DeviceBusy);
+constexpr int kNoSuchDevice = openResultCode(OpenResult::NoSuchDevice);
 
 // How long a blocking step (write, drain, break) waits before looking again
 // whether its port is being closed.

@@ -2,6 +2,7 @@
 #include "portlink/net/NetworkOpenFailures.h"
 
 #include "portlink/NetworkPortName.h"
+#include "portlink/OpenResult.h"
 #include "portlink/SerialConfig.h"
 
 namespace portlink::network_open {
@@ -10,20 +11,20 @@ QString hint(int rc, const SerialConfig &config, int connectTimeoutMs)
 {
     const NetworkPortName name = NetworkPortName::parse(config.getPortNameString());
     const QString where = QStringLiteral("%1 port %2").arg(name.host).arg(name.port);
-    switch (rc) {
-    case Refused:
+    switch (static_cast<OpenResult>(rc)) {
+    case OpenResult::Refused:
         return QStringLiteral(
             "Nothing accepts connections at %1: check the address and that the device server "
             "is running")
             .arg(where);
-    case NoAnswer:
+    case OpenResult::NoAnswer:
         return QStringLiteral("%1 did not answer within %2 s: check the address, the network and the device "
                               "server")
             .arg(where)
             .arg(connectTimeoutMs / 1000);
-    case Unreachable:
+    case OpenResult::Unreachable:
         return QStringLiteral("There is no network path to %1").arg(where);
-    case UnknownHost:
+    case OpenResult::UnknownHost:
         if (name.valid())
             return QStringLiteral("The host name \"%1\" is not known").arg(name.host);
         if (!name.host.isEmpty() && !name.hostValid())
@@ -32,16 +33,16 @@ QString hint(int rc, const SerialConfig &config, int connectTimeoutMs)
                 "'.', '-' and '_', or as an IPv6 address in brackets")
                 .arg(name.host);
         return QStringLiteral("A network port is written tcp://HOST:PORT or rfc2217://HOST:PORT");
-    case PortOutOfRange:
+    case OpenResult::PortOutOfRange:
         return QStringLiteral("The port number %1 is out of range: network ports are numbered 1 to 65535")
             .arg(name.port);
-    case NoComPortOption:
+    case OpenResult::NoComPortOption:
         return QStringLiteral(
             "%1 does not answer the COM-port option (RFC 2217): if it serves the device as a raw "
             "TCP port, use tcp://%2:%3 and set the line settings on the device server")
             .arg(where, name.host.contains(QLatin1Char(':')) ? u'[' + name.host + u']' : name.host)
             .arg(name.port);
-    case Closed:
+    case OpenResult::Closed:
         return QStringLiteral(
             "%1 accepted the connection and closed it at once: check that the device server "
             "can open its serial device, and that this is the port it serves it on")
@@ -54,7 +55,8 @@ QString hint(int rc, const SerialConfig &config, int connectTimeoutMs)
 int forInvalidName(const QString &portName)
 {
     const NetworkPortName name = NetworkPortName::parse(portName);
-    return name.hostValid() && !name.portInRange() ? PortOutOfRange : UnknownHost;
+    return openResultCode(
+        name.hostValid() && !name.portInRange() ? OpenResult::PortOutOfRange : OpenResult::UnknownHost);
 }
 
 } // namespace portlink::network_open

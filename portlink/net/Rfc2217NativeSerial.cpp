@@ -5,6 +5,7 @@
 
 #include "omvara/util/Interruption.h"
 #include "portlink/NetworkPortName.h"
+#include "portlink/OpenResult.h"
 #include "portlink/SerialConfig.h"
 #include "portlink/StopSignal.h"
 
@@ -29,14 +30,14 @@ namespace portlink {
 
 namespace {
 
-constexpr int kNotValid = network_open::NotValid;
-constexpr int kRefused = network_open::Refused;
-constexpr int kNoAnswer = network_open::NoAnswer;
-constexpr int kUnreachable = network_open::Unreachable;
-constexpr int kUnknownHost = network_open::UnknownHost;
-constexpr int kStopped = network_open::Stopped;
-constexpr int kClosed = network_open::Closed;
-constexpr int kNoComPortOption = network_open::NoComPortOption;
+constexpr int kNotValid = openResultCode(OpenResult::NotValid);
+constexpr int kRefused = openResultCode(OpenResult::Refused);
+constexpr int kNoAnswer = openResultCode(OpenResult::NoAnswer);
+constexpr int kUnreachable = openResultCode(OpenResult::Unreachable);
+constexpr int kUnknownHost = openResultCode(OpenResult::UnknownHost);
+constexpr int kStopped = openResultCode(OpenResult::Stopped);
+constexpr int kClosed = openResultCode(OpenResult::Closed);
+constexpr int kNoComPortOption = openResultCode(OpenResult::NoComPortOption);
 
 // Received bytes kept before reading from the server pauses (TCP then holds
 // the rest back).

@@ -4,6 +4,7 @@
 #include "portlink/net/NetworkOpenFailures.h"
 
 #include "portlink/NetworkPortName.h"
+#include "portlink/OpenResult.h"
 #include "portlink/SerialConfig.h"
 #include "portlink/StopSignal.h"
 #include "portlink/linux/ThreadStopFd.h"
@@ -25,12 +26,12 @@ namespace portlink {
 
 namespace {
 
-constexpr int kNotValid = network_open::NotValid;
-constexpr int kRefused = network_open::Refused;
-constexpr int kNoAnswer = network_open::NoAnswer;
-constexpr int kUnreachable = network_open::Unreachable;
-constexpr int kUnknownHost = network_open::UnknownHost;
-constexpr int kStopped = network_open::Stopped;
+constexpr int kNotValid = openResultCode(OpenResult::NotValid);
+constexpr int kRefused = openResultCode(OpenResult::Refused);
+constexpr int kNoAnswer = openResultCode(OpenResult::NoAnswer);
+constexpr int kUnreachable = openResultCode(OpenResult::Unreachable);
+constexpr int kUnknownHost = openResultCode(OpenResult::UnknownHost);
+constexpr int kStopped = openResultCode(OpenResult::Stopped);
 
 // How long a drain waits before looking again whether its connection is
 // being closed or lost.

@@ -2,7 +2,8 @@
 #include "portlink/testing/ScopedNativeSide.h"
 
 #include "portlink/Console.h"
-#include "portlink/SerialPortLocal.h"
+#include "portlink/PortRegistry.h"
+#include "portlink/PortlinkRuntime.h"
 
 #include "omvara/util/ProcessProperties.h"
 
@@ -41,8 +42,9 @@ ScopedNativeSide::ScopedNativeSide(NativeLoader loader, const QString &osName, c
 {
     ProcessProperties::set(QStringLiteral("PLK_OSNAME"), osName);
     ProcessProperties::set(QStringLiteral("PLK_OSARCH"), osArch);
-    m_oldLoader = SerialPortLocal::setNativeLoader(std::move(loader));
-    SerialPortLocal::resetClassState();
+    m_oldLoader = PortlinkRuntime::setNativeLoader(std::move(loader));
+    PortRegistry::reset();
+    PortlinkRuntime::reset();
 }
 
 std::unique_ptr<ScopedNativeSide> ScopedNativeSide::failingLoad(
@@ -60,8 +62,9 @@ ScopedNativeSide::~ScopedNativeSide()
 {
     restoreProperty(QStringLiteral("PLK_OSNAME"), m_oldOsName);
     restoreProperty(QStringLiteral("PLK_OSARCH"), m_oldOsArch);
-    SerialPortLocal::setNativeLoader(std::move(m_oldLoader));
-    SerialPortLocal::resetClassState();
+    PortlinkRuntime::setNativeLoader(std::move(m_oldLoader));
+    PortRegistry::reset();
+    PortlinkRuntime::reset();
 }
 
 ScopedConsoleCapture::ScopedConsoleCapture()

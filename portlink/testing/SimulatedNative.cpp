@@ -2,6 +2,7 @@
 #include "portlink/testing/SimulatedNative.h"
 
 #include "omvara/util/Interruption.h"
+#include "portlink/OpenResult.h"
 
 #include <algorithm>
 #include <optional>
@@ -65,7 +66,7 @@ int SimulatedNative::SerOpenPort(SerialConfig &config)
     const QString name = QString::fromLocal8Bit(config.getPortName().constData());
     auto it = m_ports.find(name);
     if (it == m_ports.end())
-        return 1004;
+        return openResultCode(OpenResult::NoSuchFile);
     SimulatedPort &p = *it->second;
     p.log(QStringLiteral("SerOpenPort"));
     if (p.m_holdOpen) {
@@ -78,9 +79,9 @@ int SimulatedNative::SerOpenPort(SerialConfig &config)
     if (SimulatedPort::take(p.m_openFailure, &failure))
         return failure;
     if (p.m_unplugged)
-        return 1008;
+        return openResultCode(OpenResult::NoSuchDevice);
     if (p.m_openIndex >= 0)
-        return 1000;
+        return openResultCode(OpenResult::AlreadyOpen);
     p.m_openIndex = m_nextIndex++;
     p.m_lostWhileOpen = false;
     ++p.m_openCount;

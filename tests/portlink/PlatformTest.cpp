@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The choice of native library and feature set, and class initialisation.
 #include "portlink/PlatformFeatures.h"
+#include "portlink/PortRegistry.h"
 #include "portlink/PortlinkErrors.h"
+#include "portlink/PortlinkRuntime.h"
 #include "portlink/SerialPortLocal.h"
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
@@ -47,7 +49,8 @@ public:
             else
                 ProcessProperties::remove(key);
         }
-        SerialPortLocal::resetClassState();
+        PortRegistry::reset();
+        PortlinkRuntime::reset();
     }
     ~ScopedProperties()
     {
@@ -57,8 +60,9 @@ public:
             else
                 ProcessProperties::remove(key);
         }
-        SerialPortLocal::setNativeLoader(nullptr);
-        SerialPortLocal::resetClassState();
+        PortlinkRuntime::setNativeLoader(nullptr);
+        PortRegistry::reset();
+        PortlinkRuntime::reset();
     }
 
 private:
@@ -204,13 +208,13 @@ TEST(PlatformTest, initialisation_writesBannerSystemAndLoadedLibrary)
     ScopedConsoleCapture console;
     auto sim = std::make_shared<SimulatedNative>();
     ScopedNativeSide native(sim, QStringLiteral("Linux"), QStringLiteral("amd64"));
-    EXPECT_EQ(SerialPortLocal::libraryState(), NativeLibraryState::Loaded);
-    EXPECT_EQ(SerialPortLocal::getLibraryName(), QStringLiteral("plkLux86_64bit"));
+    EXPECT_EQ(PortlinkRuntime::libraryState(), NativeLibraryState::Loaded);
+    EXPECT_EQ(PortlinkRuntime::getLibraryName(), QStringLiteral("plkLux86_64bit"));
     // The feature table is taken on the override system name and the real processor name.
     EXPECT_EQ(console.lines(),
         QStringList({ banner(), QStringLiteral("os.name=\"Linux\"  os.arch=\"x86\""),
             QStringLiteral("SerialPort class loaded: plkLux86_64bit") }));
-    EXPECT_TRUE(SerialPortLocal::isSupported(QStringLiteral("sigCTS")));
+    EXPECT_TRUE(PortlinkRuntime::isSupported(QStringLiteral("sigCTS")));
 }
 
 TEST(PlatformTest, onlySystemOverride_keepsTheRealProcessorName)
@@ -218,9 +222,9 @@ TEST(PlatformTest, onlySystemOverride_keepsTheRealProcessorName)
     ScopedProperties props({ { "PLK_OSNAME", "Linux" }, { "PLK_OSARCH", nullptr }, { "os.arch", "i686" } });
     ScopedConsoleCapture console;
     auto sim = std::make_shared<SimulatedNative>();
-    SerialPortLocal::setNativeLoader([sim](const QString &, QString *) { return sim; });
-    EXPECT_EQ(SerialPortLocal::getLibraryName(), QStringLiteral("plkLux86"));
-    EXPECT_EQ(SerialPortLocal::getPlatformOsName(), QStringLiteral("Linux"));
+    PortlinkRuntime::setNativeLoader([sim](const QString &, QString *) { return sim; });
+    EXPECT_EQ(PortlinkRuntime::getLibraryName(), QStringLiteral("plkLux86"));
+    EXPECT_EQ(PortlinkRuntime::getPlatformOsName(), QStringLiteral("Linux"));
 }
 
 TEST(PlatformTest, unknownSystem_isReportedWithoutEndingTheProcess)
@@ -229,12 +233,12 @@ TEST(PlatformTest, unknownSystem_isReportedWithoutEndingTheProcess)
     ScopedConsoleCapture console;
     auto sim = std::make_shared<SimulatedNative>();
     ScopedNativeSide native(sim, QStringLiteral("Linux"), QStringLiteral("aarch64"));
-    EXPECT_EQ(SerialPortLocal::libraryState(), NativeLibraryState::PlatformNotSupported);
+    EXPECT_EQ(PortlinkRuntime::libraryState(), NativeLibraryState::PlatformNotSupported);
     EXPECT_EQ(kExitStatusPlatformNotSupported, -1);
     EXPECT_EQ(console.lines().mid(2),
         QStringList({ QStringLiteral("osName=Linux osArch=aarch64"),
             QStringLiteral("Platform not supported, check VM properties os.name & os.arch") }));
-    EXPECT_TRUE(SerialPortLocal::getPortList().isEmpty()) << "no discovery on an unknown system";
+    EXPECT_TRUE(PortRegistry::getPortList().isEmpty()) << "no discovery on an unknown system";
     EXPECT_THROW(SerialPortLocal { SerialConfig(QStringLiteral("/dev/ttyUSB0")) }, NativeLibraryError);
 }
 
@@ -242,11 +246,11 @@ TEST(PlatformTest, failedLoad_leavesTheClassUsableAndEveryNativeCallFails)
 {
     ScopedConsoleCapture console;
     auto scope = ScopedNativeSide::failingLoad(QStringLiteral("no plkWin in library path"));
-    EXPECT_EQ(SerialPortLocal::libraryState(), NativeLibraryState::LoadFailed);
+    EXPECT_EQ(PortlinkRuntime::libraryState(), NativeLibraryState::LoadFailed);
     EXPECT_EQ(console.lines().last(),
         QStringLiteral("no plkWin in library path: Check that native library plkWin is in proper directory"));
     try {
-        SerialPortLocal::getPortList();
+        PortRegistry::getPortList();
         FAIL() << "listing needs the native side";
     } catch (const NativeLibraryError &e) {
         EXPECT_EQ(e.message(), QStringLiteral("no plkWin in library path"));
@@ -255,7 +259,7 @@ TEST(PlatformTest, failedLoad_leavesTheClassUsableAndEveryNativeCallFails)
 
     // The no-argument constructor tries again, with its own messages.
     auto sim = std::make_shared<SimulatedNative>();
-    SerialPortLocal::setNativeLoader([sim](const QString &, QString *) { return sim; });
+    PortlinkRuntime::setNativeLoader([sim](const QString &, QString *) { return sim; });
     console.clear();
     SerialPortLocal port;
     EXPECT_EQ(console.lines(),
@@ -273,7 +277,7 @@ TEST(PlatformTest, windows7_triesTheUserFolderAfterAFailedLoad)
     auto sim = std::make_shared<SimulatedNative>();
     QStringList asked;
     auto scope = ScopedNativeSide::failingLoad(QStringLiteral("unused"), QStringLiteral("Windows 7"));
-    SerialPortLocal::setNativeLoader(
+    PortlinkRuntime::setNativeLoader(
         [&](const QString &name, QString *error) -> std::shared_ptr<NativeSerial> {
             asked.append(name);
             if (name.endsWith(QLatin1String(".dll")))
@@ -281,8 +285,9 @@ TEST(PlatformTest, windows7_triesTheUserFolderAfterAFailedLoad)
             *error = QStringLiteral("no plkWin in library path");
             return nullptr;
         });
-    SerialPortLocal::resetClassState();
-    EXPECT_EQ(SerialPortLocal::libraryState(), NativeLibraryState::Loaded);
+    PortRegistry::reset();
+    PortlinkRuntime::reset();
+    EXPECT_EQ(PortlinkRuntime::libraryState(), NativeLibraryState::Loaded);
     EXPECT_EQ(asked, QStringList({ QStringLiteral("plkWin"), QStringLiteral("C:\\Users\\lab\\plkWin.dll") }));
     EXPECT_EQ(console.lines().mid(2),
         QStringList(

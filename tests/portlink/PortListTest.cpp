@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The class-wide port list, driver data and display names.
+#include "portlink/PortRegistry.h"
 #include "portlink/PortlinkErrors.h"
-#include "portlink/SerialPortLocal.h"
+#include "portlink/PortlinkRuntime.h"
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
 
@@ -68,7 +69,7 @@ TEST_F(PortListTest, propertyList_replacesDiscoveryWhenLongerThanFourCharacters)
         ScopedNativeSide fresh(sim); // empty lists each time
         const int before = sim->portListCalls();
         ProcessProperties::set(QStringLiteral("SERIAL_PORT_LIST"), QString::fromLatin1(c.value));
-        EXPECT_EQ(SerialPortLocal::getPortList(), c.expected);
+        EXPECT_EQ(PortRegistry::getPortList(), c.expected);
         EXPECT_EQ(sim->portListCalls() - before, c.discoveries);
     }
 }
@@ -94,7 +95,7 @@ TEST_F(PortListTest, windowsDiscovery_putsComPortsFirstInNumericOrder)
         for (const char *n : c.found)
             fresh->addPort(QString::fromLatin1(n));
         ScopedNativeSide windows(fresh);
-        EXPECT_EQ(SerialPortLocal::getPortList(), c.expected);
+        EXPECT_EQ(PortRegistry::getPortList(), c.expected);
     }
 }
 
@@ -102,17 +103,17 @@ TEST_F(PortListTest, discovery_dropsNamesAddedSinceTheLastOne)
 {
     ScopedNativeSide windows(sim);
     discover({ "COM1" });
-    SerialPortLocal::addPortName(QStringLiteral("/dev/pts/3"));
-    EXPECT_EQ(SerialPortLocal::getPortList(), QStringList({ "COM1" }));
+    PortRegistry::addPortName(QStringLiteral("/dev/pts/3"));
+    EXPECT_EQ(PortRegistry::getPortList(), QStringList({ "COM1" }));
 }
 
 TEST_F(PortListTest, withoutDiscovery_theListIsWhatAddPortNameBuilt)
 {
     ScopedNativeSide onLinux(sim, QStringLiteral("Linux"), QStringLiteral("amd64"));
     discover({ "/dev/ttyUSB7" }); // not asked: Linux has no discovery in the feature table
-    (void)SerialPortLocal::libraryState(); // the banner comes first
+    (void)PortlinkRuntime::libraryState(); // the banner comes first
     console.clear();
-    EXPECT_TRUE(SerialPortLocal::getPortList().isEmpty());
+    EXPECT_TRUE(PortRegistry::getPortList().isEmpty());
     const QStringList help = console.lines();
     ASSERT_EQ(help.size(), 5);
     EXPECT_EQ(help.mid(0, 3),
@@ -121,12 +122,12 @@ TEST_F(PortListTest, withoutDiscovery_theListIsWhatAddPortNameBuilt)
     EXPECT_TRUE(help[3].contains(QStringLiteral("SERIAL_PORT_LIST")));
     EXPECT_TRUE(help[4].contains(QStringLiteral("SERIAL_PORT_LIST")));
 
-    SerialPortLocal::addPortName(QStringLiteral("/dev/ttyUSB0"));
-    SerialPortLocal::addPortName(QStringLiteral("COM3"));
-    SerialPortLocal::addPortName(QStringLiteral("com3"));
-    SerialPortLocal::addPortName(QStringLiteral("/dev/TTYUSB0"));
+    PortRegistry::addPortName(QStringLiteral("/dev/ttyUSB0"));
+    PortRegistry::addPortName(QStringLiteral("COM3"));
+    PortRegistry::addPortName(QStringLiteral("com3"));
+    PortRegistry::addPortName(QStringLiteral("/dev/TTYUSB0"));
     console.clear();
-    EXPECT_EQ(SerialPortLocal::getPortList(), QStringList({ "/dev/ttyUSB0", "COM3" }));
+    EXPECT_EQ(PortRegistry::getPortList(), QStringList({ "/dev/ttyUSB0", "COM3" }));
     EXPECT_EQ(console.lines(), QStringList({ "getPortList: using list created with addPortName" }));
     EXPECT_EQ(sim->portListCalls(), 0);
 }
@@ -135,11 +136,11 @@ TEST_F(PortListTest, driverInfo_needsTheFeatureAndAListedPort)
 {
     {
         ScopedNativeSide onLinux(sim, QStringLiteral("Linux"), QStringLiteral("amd64"));
-        SerialPortLocal::addPortName(QStringLiteral("/dev/ttyUSB0"));
+        PortRegistry::addPortName(QStringLiteral("/dev/ttyUSB0"));
         EXPECT_THROW(
             {
                 try {
-                    SerialPortLocal::getDriverInfoList();
+                    PortRegistry::getDriverInfoList();
                 } catch (const IoError &e) {
                     EXPECT_EQ(e.message(), QStringLiteral("Not supported on this platform"));
                     throw;
@@ -152,21 +153,21 @@ TEST_F(PortListTest, driverInfo_needsTheFeatureAndAListedPort)
     sim->addPort(QStringLiteral("COM1"), QStringLiteral("Communications Port"),
         QStringLiteral("(Standard port types)"));
     try {
-        SerialPortLocal::getDriverInfoList();
+        PortRegistry::getDriverInfoList();
         FAIL();
     } catch (const IoError &e) {
         EXPECT_EQ(e.message(), QStringLiteral("Must call SerialPortLocal.getPortList method first"));
     }
-    SerialPortLocal::getPortList();
-    SerialPortLocal::getPortList(); // discovery again: no duplicate driver entries
-    SerialPortLocal::addPortInfo(QStringLiteral("com3"), QStringLiteral("Other"), QStringLiteral("Other"));
-    const QList<PortDriverInfo> infos = SerialPortLocal::getDriverInfoList();
+    PortRegistry::getPortList();
+    PortRegistry::getPortList(); // discovery again: no duplicate driver entries
+    PortRegistry::addPortInfo(QStringLiteral("com3"), QStringLiteral("Other"), QStringLiteral("Other"));
+    const QList<PortDriverInfo> infos = PortRegistry::getDriverInfoList();
     ASSERT_EQ(infos.size(), 2);
     EXPECT_EQ(infos[0],
         PortDriverInfo(QStringLiteral("COM3"), QStringLiteral("FTDI"), QStringLiteral("USB Serial Port")));
     EXPECT_EQ(infos[1].getPortName(), QStringLiteral("COM1"));
-    SerialPortLocal::clearPortListInfo();
-    EXPECT_TRUE(SerialPortLocal::getDriverInfoList().isEmpty());
+    PortRegistry::clearPortListInfo();
+    EXPECT_TRUE(PortRegistry::getDriverInfoList().isEmpty());
 }
 
 TEST_F(PortListTest, friendlyNames_mapBothWays)
@@ -178,7 +179,7 @@ TEST_F(PortListTest, friendlyNames_mapBothWays)
     EXPECT_TRUE(FriendlyPortUtil::getFriendlyPortList().isEmpty());
     EXPECT_EQ(FriendlyPortUtil::getFriendlyPortName(QStringLiteral("COM3")), QStringLiteral("COM3"));
 
-    EXPECT_EQ(SerialPortLocal::getPortList(), QStringList({ "COM3", "COM10" }));
+    EXPECT_EQ(PortRegistry::getPortList(), QStringList({ "COM3", "COM10" }));
     FriendlyPortUtil::update();
     EXPECT_TRUE(FriendlyPortUtil::portInfoListIsPopulated());
     EXPECT_EQ(FriendlyPortUtil::getFriendlyPortList(),
@@ -202,7 +203,7 @@ TEST_F(PortListTest, failedUpdate_keepsThePreviousDisplayNames)
     {
         ScopedNativeSide windows(sim);
         sim->addPort(QStringLiteral("COM3"), QStringLiteral("USB Serial Port"), QStringLiteral("FTDI"));
-        SerialPortLocal::getPortList();
+        PortRegistry::getPortList();
         FriendlyPortUtil::update();
     }
     ScopedNativeSide onLinux(sim, QStringLiteral("Linux"), QStringLiteral("amd64"));
@@ -223,11 +224,11 @@ TEST_F(PortListTest, listAndAddFromSeveralThreads)
     for (int t = 0; t < 3; ++t) {
         adders[t] = std::thread([t] {
             for (int i = 0; i < 50; ++i)
-                SerialPortLocal::addPortName(QStringLiteral("/dev/pts/%1").arg(t * 100 + i));
+                PortRegistry::addPortName(QStringLiteral("/dev/pts/%1").arg(t * 100 + i));
         });
     }
     for (int i = 0; i < 20; ++i) {
-        const QStringList list = SerialPortLocal::getPortList();
+        const QStringList list = PortRegistry::getPortList();
         EXPECT_GE(list.size(), 2);
         EXPECT_EQ(list.mid(0, 2), QStringList({ "COM1", "COM2" }));
     }

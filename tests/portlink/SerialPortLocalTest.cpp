@@ -4,6 +4,7 @@
 #include "portlink/ErrorStatusHandler.h"
 #include "portlink/FlowControlTask.h"
 #include "portlink/NativeHandleMutex.h"
+#include "portlink/OpenResult.h"
 #include "portlink/PortlinkErrors.h"
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <functional>
@@ -96,32 +98,55 @@ TEST_F(SimPortTest, connectionSequence_reachesTheNativeSideInOrder)
     EXPECT_FALSE(port.getConfig().getHardFlow()) << "only Windows 95 emulates hardware flow control";
 }
 
-TEST_F(SimPortTest, openFailureCodes_becomeTheirMessagesAndLeaveThePortClosed)
+TEST_F(SimPortTest, openFailureCodes_becomeTheirMessagesAndKindsAndLeaveThePortClosed)
 {
+    using Kind = IoError::OpenFailure;
     struct Case
     {
         int code;
         const char *text;
+        Kind kind;
     };
     const Case cases[] = {
-        { 1000, "Port is already open" },
-        { 1002, "Port is in use" },
-        { 1003, "Port not valid" },
-        { 1004, "2: No such device" },
-        { 1006, "Permission denied" },
-        { 1007, "Device busy" },
-        { 1008, "19: No such device" },
-        { 1234, ": 1234" },
-        { -5, ": -5" },
+        { 1000, "Port is already open", Kind::InUse },
+        { 1002, "Port is in use", Kind::InUse },
+        { 1003, "Port not valid", Kind::Other },
+        { 1004, "2: No such device", Kind::NoSuchDevice },
+        { 1006, "Permission denied", Kind::NoPermission },
+        { 1007, "Device busy", Kind::InUse },
+        { 1008, "19: No such device", Kind::NoSuchDevice },
+        { 1010, "Connection refused", Kind::Other },
+        { 1011, "No answer", Kind::Other },
+        { 1012, "Network unreachable", Kind::Other },
+        { 1013, "Unknown host", Kind::Other },
+        { 1014, "Stopped", Kind::Other },
+        { 1015, "Connection closed", Kind::Other },
+        { 1016, "Port number out of range", Kind::Other },
+        { 1017, "No COM-port option", Kind::Other },
+        { 1001, ": 1001", Kind::Other },
+        { 1234, ": 1234", Kind::Other },
+        { -5, ": -5", Kind::Other },
     };
+    for (const OpenResultRow &row : openResults()) {
+        EXPECT_TRUE(
+            std::ranges::any_of(cases, [&](const Case &c) { return c.code == openResultCode(row.result); }))
+            << "open result " << openResultCode(row.result) << " has its text and kind pinned here";
+    }
     for (const Case &c : cases) {
         SCOPED_TRACE(c.code);
         com3.failOpen(c.code, 1);
         com3.clearCalls();
         SerialPortLocal port;
         port.setConfig(SerialConfig(QStringLiteral("COM3")));
-        EXPECT_EQ(ioError([&] { port.open(); }),
-            QStringLiteral("COM3: SerOpenPort failed: ") + QString::fromLatin1(c.text));
+        try {
+            port.open();
+            ADD_FAILURE() << "opened";
+        } catch (const IoError &e) {
+            EXPECT_EQ(
+                e.message(), QStringLiteral("COM3: SerOpenPort failed: ") + QString::fromLatin1(c.text));
+            EXPECT_EQ(e.code(), c.code);
+            EXPECT_EQ(e.openFailure(), c.kind);
+        }
         EXPECT_FALSE(port.isOpen());
         EXPECT_EQ(port.getPortNum(), -1);
         EXPECT_NO_THROW(port.close());
