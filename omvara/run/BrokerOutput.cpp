@@ -91,11 +91,6 @@ BrokerOutput::BrokerOutput(Setup setup, OutputReport report)
 
 BrokerOutput::~BrokerOutput() = default;
 
-QString BrokerOutput::name() const
-{
-    return QStringLiteral("broker");
-}
-
 QString BrokerOutput::detail() const
 {
     return m_setup.address.display();

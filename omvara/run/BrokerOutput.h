@@ -48,7 +48,7 @@ public:
     BrokerOutput(Setup setup, OutputReport report);
     ~BrokerOutput() override;
 
-    QString name() const override;
+    OutputKind kind() const override { return OutputKind::Broker; }
     QString detail() const override;
     void start() override;
     void lineSettled(const RunLine &line) override;

@@ -114,11 +114,6 @@ RecordFileOutput::~RecordFileOutput()
         m_writer.join();
 }
 
-QString RecordFileOutput::name() const
-{
-    return QStringLiteral("record");
-}
-
 QString RecordFileOutput::detail() const
 {
     {

@@ -56,7 +56,7 @@ public:
     // exist, a link that is not followed, ...). Event thread, before start().
     QString open();
 
-    QString name() const override;
+    OutputKind kind() const override { return OutputKind::Record; }
     // The file written (today's, a link resolved).
     QString detail() const override;
     void start() override;

@@ -194,7 +194,7 @@ bool Run::start()
             keyboardProblem = failureText(e);
             if (!m_questions.goOnWithoutKeyboard(keyboardProblem))
                 return notStarted(keyboardProblem);
-            setOutput(QStringLiteral("keyboard"), RunState::Output::Status::Failed, keyboardProblem);
+            setOutput(OutputKind::Keyboard, RunState::Output::Status::Failed, keyboardProblem);
         }
     }
 
@@ -210,7 +210,7 @@ bool Run::start()
                 std::make_unique<SoundOutput>(m_options.makers.soundBot(sound.getPercussionNumber())));
         } catch (const std::exception &e) {
             m_questions.soundFailed(failureText(e));
-            setOutput(QStringLiteral("sound"), RunState::Output::Status::Failed, failureText(e));
+            setOutput(OutputKind::Sound, RunState::Output::Status::Failed, failureText(e));
         }
     }
     m_delivers = delivery != nullptr;
@@ -275,7 +275,7 @@ bool Run::start()
     // 6. The outputs' own threads.
     for (const auto &sink : m_sinks) {
         sink->start();
-        setOutput(sink->name(), RunState::Output::Status::Working, sink->detail());
+        setOutput(sink->kind(), RunState::Output::Status::Working, sink->detail());
     }
 
     // 7. What this run is, then reception (which a stop asked for meanwhile
@@ -411,8 +411,8 @@ bool Run::addLineOutputs(QString *problem)
     const QString instrumentName
         = (instrument ? *instrument : config::ConfigHelper::Instrument::getDefault()).name();
     if (!m_config.getRecordFile().isEmpty()) {
-        auto record = std::make_unique<RecordFileOutput>(m_config.getRecordFile(), m_config.getPort(),
-            instrumentName, outputReport(QStringLiteral("record")));
+        auto record = std::make_unique<RecordFileOutput>(
+            m_config.getRecordFile(), m_config.getPort(), instrumentName, outputReport(OutputKind::Record));
         // Checked before the port opens: a record that cannot be written
         // from the start is a setting to mend, not rows to keep waiting.
         const QString reason = record->open();
@@ -424,7 +424,7 @@ bool Run::addLineOutputs(QString *problem)
             if (!m_questions.goOnWithoutRecord(*problem))
                 return false;
             m_observer.logImportantEvent(*problem);
-            setOutput(QStringLiteral("record"), RunState::Output::Status::Failed,
+            setOutput(OutputKind::Record, RunState::Output::Status::Failed,
                 record->detail() + QStringLiteral(": ") + reason);
         }
     }
@@ -439,28 +439,28 @@ bool Run::addLineOutputs(QString *problem)
             BrokerOutput::Setup setup { *address, m_config.getMqttCaFile(), password, m_config.getPort(),
                 instrumentName };
             m_sinks.push_back(
-                std::make_unique<BrokerOutput>(std::move(setup), outputReport(QStringLiteral("broker"))));
+                std::make_unique<BrokerOutput>(std::move(setup), outputReport(OutputKind::Broker)));
         }
     }
     return true;
 }
 
-OutputReport Run::outputReport(const QString &name)
+OutputReport Run::outputReport(OutputKind kind)
 {
     OutputReport report;
     report.event = [this](const QString &message) { m_observer.logEvent(message); };
     report.importantEvent = [this](const QString &message) { m_observer.logImportantEvent(message); };
     // The state is the event thread's; posted by name (see Run.h).
-    report.state = [this, name](RunState::Output::Status status, const QString &detail) {
-        QMetaObject::invokeMethod(this, "outputChanged", Qt::QueuedConnection, Q_ARG(QString, name),
+    report.state = [this, kind](RunState::Output::Status status, const QString &detail) {
+        QMetaObject::invokeMethod(this, "outputChanged", Qt::QueuedConnection, Q_ARG(int, int(kind)),
             Q_ARG(int, int(status)), Q_ARG(QString, detail));
     };
     return report;
 }
 
-void Run::outputChanged(const QString &name, int status, const QString &detail)
+void Run::outputChanged(int kind, int status, const QString &detail)
 {
-    setOutput(name, RunState::Output::Status(status), detail);
+    setOutput(OutputKind(kind), RunState::Output::Status(status), detail);
 }
 
 bool Run::notStarted(const QString &reason, RunState::End end)
@@ -512,15 +512,15 @@ void Run::endOutputs(OutputEnd how)
     }
     // The keyboard thread types on until it has finished; it says when.
     if (m_keybot && how != OutputEnd::Abort) {
-        const RunState::Output *keyboard = m_state.output(QStringLiteral("keyboard"));
+        const RunState::Output *keyboard = m_state.output(OutputKind::Keyboard);
         if (keyboard && keyboard->status == RunState::Output::Status::Working)
-            setOutput(QStringLiteral("keyboard"), RunState::Output::Status::Finishing, keyboard->detail);
+            setOutput(OutputKind::Keyboard, RunState::Output::Status::Finishing, keyboard->detail);
     }
 }
 
 void Run::keyboardLost(const QString &reason)
 {
-    setOutput(QStringLiteral("keyboard"), RunState::Output::Status::Failed, reason);
+    setOutput(OutputKind::Keyboard, RunState::Output::Status::Failed, reason);
 }
 
 void Run::typingCut(const QString &value, const QString &typedPart, const QString &window,
@@ -550,9 +550,9 @@ void Run::resumeTyping()
 
 void Run::keyboardEnded()
 {
-    const RunState::Output *keyboard = m_state.output(QStringLiteral("keyboard"));
+    const RunState::Output *keyboard = m_state.output(OutputKind::Keyboard);
     if (keyboard && keyboard->status != RunState::Output::Status::Failed)
-        setOutput(QStringLiteral("keyboard"), RunState::Output::Status::Ended, keyboard->detail);
+        setOutput(OutputKind::Keyboard, RunState::Output::Status::Ended, keyboard->detail);
 }
 
 void Run::handleLine(processing::DataLine &line)
@@ -736,10 +736,10 @@ void Run::setPhase(RunState::Phase phase, RunState::End end, const QString &reas
     publishState();
 }
 
-void Run::setOutput(const QString &name, RunState::Output::Status status, const QString &detail)
+void Run::setOutput(OutputKind kind, RunState::Output::Status status, const QString &detail)
 {
     for (RunState::Output &o : m_state.outputs) {
-        if (o.name == name) {
+        if (o.kind == kind) {
             if (o.status == status && o.detail == detail)
                 return;
             o.status = status;
@@ -748,7 +748,7 @@ void Run::setOutput(const QString &name, RunState::Output::Status status, const 
             return;
         }
     }
-    m_state.outputs.append({ name, status, detail });
+    m_state.outputs.append({ kind, status, detail });
     publishState();
 }
 

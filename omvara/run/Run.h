@@ -205,9 +205,9 @@ private:
     // setting itself is left as it is: the receiving application may well
     // use another language than the desktop).
     void warnOfDecimalMark();
-    OutputReport outputReport(const QString &name);
+    OutputReport outputReport(OutputKind kind);
     void setPhase(RunState::Phase phase, RunState::End end = RunState::End::None, const QString &reason = {});
-    void setOutput(const QString &name, RunState::Output::Status status, const QString &detail = {});
+    void setOutput(OutputKind kind, RunState::Output::Status status, const QString &detail = {});
     void publishState();
     // Reading thread.
     void handleLine(processing::DataLine &line);
@@ -235,8 +235,9 @@ private:
     Q_INVOKABLE void deviceIsBack();
     // The device went away: says so when brltty took it.
     Q_INVOKABLE void tellTakenDevice();
-    // The state of the record file or the broker (a RunState::Output::Status).
-    Q_INVOKABLE void outputChanged(const QString &name, int status, const QString &detail);
+    // The state of the record file or the broker (an OutputKind and a
+    // RunState::Output::Status).
+    Q_INVOKABLE void outputChanged(int kind, int status, const QString &detail);
     // Readings on request, and settled readings (RunRequests.cpp).
     void startRequests();
     void endRequests();

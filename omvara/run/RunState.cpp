@@ -3,10 +3,10 @@
 
 namespace omvara::run {
 
-const RunState::Output *RunState::output(const QString &name) const
+const RunState::Output *RunState::output(OutputKind kind) const
 {
     for (const Output &o : outputs)
-        if (o.name == name)
+        if (o.kind == kind)
             return &o;
     return nullptr;
 }

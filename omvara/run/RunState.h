@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "omvara/run/OutputKind.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -49,9 +51,11 @@ struct RunState
             Failed, // cannot deliver any more; `detail` says why
             Ended,
         };
-        QString name; // "keyboard", "print", "sound", "record", "broker"
+        OutputKind kind = OutputKind::Keyboard;
         Status status = Status::Working;
         QString detail; // the backend, or why it failed
+
+        QString name() const { return outputName(kind); }
 
         friend bool operator==(const Output &, const Output &) = default;
     };
@@ -75,8 +79,8 @@ struct RunState
 
     bool running() const { return phase == Phase::Running || phase == Phase::WaitingForDevice; }
     bool ended() const { return phase == Phase::Ended; }
-    // The output named `name`, or null.
-    const Output *output(const QString &name) const;
+    // The output of that kind, or null.
+    const Output *output(OutputKind kind) const;
 
     friend bool operator==(const RunState &, const RunState &) = default;
 };

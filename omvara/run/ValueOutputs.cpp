@@ -18,11 +18,6 @@ KeyboardOutput::KeyboardOutput(std::unique_ptr<outputs::Keybot> keybot,
 
 KeyboardOutput::~KeyboardOutput() = default;
 
-QString KeyboardOutput::name() const
-{
-    return QStringLiteral("keyboard");
-}
-
 QString KeyboardOutput::detail() const
 {
     return m_keybot->backendName();
@@ -58,11 +53,6 @@ void KeyboardOutput::join()
     m_keybot->join();
 }
 
-QString PrintOutput::name() const
-{
-    return QStringLiteral("print");
-}
-
 void PrintOutput::put(const RunLine &line)
 {
     // One write per value: a reader of the output never sees half a line.
@@ -77,11 +67,6 @@ SoundOutput::SoundOutput(std::unique_ptr<outputs::SoundBot> soundBot)
 }
 
 SoundOutput::~SoundOutput() = default;
-
-QString SoundOutput::name() const
-{
-    return QStringLiteral("sound");
-}
 
 void SoundOutput::put(const RunLine &)
 {

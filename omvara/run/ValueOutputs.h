@@ -26,7 +26,7 @@ public:
         std::function<void(qint64 seq, const outputs::Keybot::Outcome &outcome)> onOutcome);
     ~KeyboardOutput() override;
 
-    QString name() const override;
+    OutputKind kind() const override { return OutputKind::Keyboard; }
     QString detail() const override;
     void start() override;
     void put(const RunLine &line) override;
@@ -50,7 +50,7 @@ public:
         : m_out(out)
     {
     }
-    QString name() const override;
+    OutputKind kind() const override { return OutputKind::Print; }
     void put(const RunLine &line) override;
 
 private:
@@ -64,7 +64,7 @@ public:
     explicit SoundOutput(std::unique_ptr<outputs::SoundBot> soundBot);
     ~SoundOutput() override;
 
-    QString name() const override;
+    OutputKind kind() const override { return OutputKind::Sound; }
     void put(const RunLine &line) override;
     void stop() override;
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "omvara/run/OutputKind.h"
 #include "omvara/run/RunLine.h"
 
 #include <QString>
@@ -21,8 +22,8 @@ class ValueSink
 public:
     virtual ~ValueSink() = default;
 
-    // The output's name in the run's state ("keyboard").
-    virtual QString name() const = 0;
+    // Which output this is (its name in the run's state: outputName()).
+    virtual OutputKind kind() const = 0;
     // What stands behind it, for the state and the log ("x11"); may be empty.
     virtual QString detail() const { return {}; }
     // Before the first value.

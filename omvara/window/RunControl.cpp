@@ -293,7 +293,7 @@ void RunControl::stateChanged(const run::RunState &state)
     // After Stop the window stays in its running look while the keyboard
     // finishes the value it types: a second Stop then cuts that short.
     using Status = run::RunState::Output::Status;
-    const run::RunState::Output *keyboard = state.output(QStringLiteral("keyboard"));
+    const run::RunState::Output *keyboard = state.output(run::OutputKind::Keyboard);
     const bool finishing = keyboard && keyboard->status == Status::Finishing;
     m_running = state.running() || finishing;
     if (finishing && state.ended())
@@ -324,15 +324,15 @@ void RunControl::stateChanged(const run::RunState &state)
     // An output's trouble belongs to the run: it goes with the run's end.
     QStringList outputProblems;
     for (const run::RunState::Output &output : state.outputs) {
-        if (state.ended() || output.status != Status::Failed || output.name == QStringLiteral("keyboard")
-            || output.name == QStringLiteral("sound"))
+        if (state.ended() || output.status != Status::Failed || output.kind == run::OutputKind::Keyboard
+            || output.kind == run::OutputKind::Sound)
             continue;
-        if (output.name == QStringLiteral("record"))
+        if (output.kind == run::OutputKind::Record)
             outputProblems.append(text("record.not.written") + output.detail);
-        else if (output.name == QStringLiteral("broker"))
+        else if (output.kind == run::OutputKind::Broker)
             outputProblems.append(text("broker.not.reached") + output.detail);
         else
-            outputProblems.append(output.name + QStringLiteral(": ") + output.detail);
+            outputProblems.append(output.name() + QStringLiteral(": ") + output.detail);
     }
     m_status.setText(StatusLine::Slot::Output, outputProblems.join(QStringLiteral("; ")));
     m_frame.runPanel->showState(state);

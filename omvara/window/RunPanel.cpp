@@ -234,13 +234,13 @@ void RunPanel::showStateLines()
     }
     for (const run::RunState::Output &output : state.outputs) {
         // A working keyboard that types nothing says why.
-        const bool keyboard = output.name == QLatin1String("keyboard")
+        const bool keyboard = output.kind == run::OutputKind::Keyboard
             && output.status == run::RunState::Output::Status::Working;
         const QString status = keyboard && m_cutShown ? texts::WindowTexts::text("run.keyboard.waits")
             : keyboard && m_ownFocus && m_droppedForFocus > 0
             ? texts::WindowTexts::text("run.keyboard.own.focus")
             : outputStatusText(output.status);
-        QString line = output.name + QStringLiteral(": ") + status;
+        QString line = output.name() + QStringLiteral(": ") + status;
         if (!output.detail.isEmpty())
             line += QStringLiteral(" (") + output.detail + QLatin1Char(')');
         lines.append(line);

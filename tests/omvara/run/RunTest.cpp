@@ -48,6 +48,7 @@ using namespace std::chrono_literals;
 using omvara::config::Config;
 using omvara::outputs::keys::KeyEvent;
 using omvara::outputs::keys::RecordingKeyInjector;
+using omvara::run::OutputKind;
 using omvara::run::RunState;
 using Instrument = omvara::config::ConfigHelper::Instrument;
 using KeyMap = omvara::config::ConfigHelper::KeyboardType::KeyMap;
@@ -350,7 +351,7 @@ TEST_F(RunTest, stopWithABacklog_finishesTheCurrentValue_dropsAndReportsTheRest)
     EXPECT_EQ(view.states.front().phase, RunState::Phase::Running);
     EXPECT_EQ(view.states.back().phase, RunState::Phase::Ended);
     EXPECT_EQ(view.states.back().end, RunState::End::Stopped);
-    const RunState::Output *keyboard = run->state().output(QStringLiteral("keyboard"));
+    const RunState::Output *keyboard = run->state().output(OutputKind::Keyboard);
     ASSERT_NE(keyboard, nullptr);
     EXPECT_EQ(keyboard->detail, QStringLiteral("recording"));
 }
@@ -591,12 +592,12 @@ TEST_F(RunTest, stopWhileTyping_finishesTheValueWithItsPauses_secondStopCutsItOf
             // Nine characters and the terminator, a pause after each press and release.
             EXPECT_GE(elapsed, 19 * Delay - Delay * 2);
             ASSERT_TRUE(runUntil([&] {
-                const RunState::Output *keyboard = run.state().output(QStringLiteral("keyboard"));
+                const RunState::Output *keyboard = run.state().output(OutputKind::Keyboard);
                 return keyboard && keyboard->status == RunState::Output::Status::Ended;
             }));
             bool finishingSeen = false;
             for (const RunState &s : view.states)
-                if (const RunState::Output *keyboard = s.output(QStringLiteral("keyboard")))
+                if (const RunState::Output *keyboard = s.output(OutputKind::Keyboard))
                     finishingSeen |= keyboard->status == RunState::Output::Status::Finishing;
             EXPECT_TRUE(finishingSeen);
         } else {
@@ -785,7 +786,7 @@ TEST_F(RunTest, everyLine_getsARowInTheRecordFile_readBackWithACsvParser)
     second->stop();
     ASSERT_TRUE(runUntil([&] { return second->state().ended(); }));
     second->waitForOutputs();
-    EXPECT_EQ(second->state().output(QStringLiteral("record"))->status, RunState::Output::Status::Working);
+    EXPECT_EQ(second->state().output(OutputKind::Record)->status, RunState::Output::Status::Working);
     second.reset();
 
     const QString file = omvara::run::RecordFileOutput::pathFor(pattern, QDateTime::currentDateTime());
@@ -869,10 +870,10 @@ int count(const QStringList &entries, const QString &part)
     return n;
 }
 
-bool outputWas(const std::vector<RunState> &states, const QString &name, RunState::Output::Status status)
+bool outputWas(const std::vector<RunState> &states, OutputKind kind, RunState::Output::Status status)
 {
     for (const RunState &s : states)
-        if (const RunState::Output *o = s.output(name); o && o->status == status)
+        if (const RunState::Output *o = s.output(kind); o && o->status == status)
             return true;
     return false;
 }
@@ -922,8 +923,8 @@ TEST_F(RunTest, brokerPathCutAndMended_everyValueArrivesInOrder_lossToldOnce)
         QString());
     EXPECT_EQ(count(view.important(), cannotReach), 1) << qPrintable(view.important().join(u'\n'));
     EXPECT_EQ(count(view.important(), connectedAgain), 1) << qPrintable(view.important().join(u'\n'));
-    EXPECT_TRUE(outputWas(view.states, QStringLiteral("broker"), RunState::Output::Status::Failed));
-    EXPECT_EQ(run->state().output(QStringLiteral("broker"))->status, RunState::Output::Status::Working);
+    EXPECT_TRUE(outputWas(view.states, OutputKind::Broker, RunState::Output::Status::Failed));
+    EXPECT_EQ(run->state().output(OutputKind::Broker)->status, RunState::Output::Status::Working);
     run->stop();
     ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
     run->waitForOutputs();
@@ -954,7 +955,7 @@ TEST_F(RunTest, brokerDownAtStart_valuesWaitAndArriveWhenItComesUp)
     port->feed(run_records::records(1, 50));
     ASSERT_TRUE(runUntil([&] { return printedLines().size() == 50; }));
     ASSERT_TRUE(runUntil([&] {
-        const RunState::Output *broker = run->state().output(QStringLiteral("broker"));
+        const RunState::Output *broker = run->state().output(OutputKind::Broker);
         return broker && broker->status == RunState::Output::Status::Failed;
     }));
     EXPECT_EQ(count(view.important(), cannotReach), 1) << qPrintable(view.important().join(u'\n'));
@@ -1374,7 +1375,7 @@ TEST_F(
                     EXPECT_FALSE(port->isOpen()) << "asked before the port opened";
                     continue;
                 }
-                const RunState::Output *record = run->state().output(QStringLiteral("record"));
+                const RunState::Output *record = run->state().output(OutputKind::Record);
                 ASSERT_NE(record, nullptr);
                 EXPECT_EQ(record->status, RunState::Output::Status::Failed);
                 port->feed("8 g\r");
