@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/headless/HeadlessRunner.h"
 
+#include "omvara/util/ProcessSetup.h"
+
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigStore.h"
 #include "omvara/headless/HeadlessLog.h"
@@ -198,9 +200,7 @@ void prepareProcess()
         std::fprintf(stderr, "%s\n", qPrintable(line));
         std::fflush(stderr);
     });
-    util::ProcessProperties::set(QStringLiteral("VERSION"), util::programVersion());
-    util::ProcessProperties::set(QStringLiteral("PLK_OSNAME"), QStringLiteral("Windows"));
-    util::ProcessProperties::set(QStringLiteral("PLK_OSARCH"), QStringLiteral("x86"));
+    util::prepareProcess();
 }
 
 // The ports to offer: the one named on the command line, else the discovered ones.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/RadezoZiDad.h"
 
+#include "omvara/util/ProcessSetup.h"
+
 #include "omvara/util/ProcessProperties.h"
 #include "omvara/util/SignalStop.h"
 #include "omvara/util/Version.h"
@@ -96,16 +98,6 @@ private:
 
 } // namespace
 
-void RadezoZiDad::prepareProcess()
-{
-    // Every text, number and date in English, whatever the machine's locale.
-    QLocale::setDefault(QLocale(QLocale::English));
-    util::ProcessProperties::set(QStringLiteral("VERSION"), util::programVersion());
-    // The serial layer's tables are used in their first row on every system.
-    util::ProcessProperties::set(QStringLiteral("PLK_OSNAME"), QStringLiteral("Windows"));
-    util::ProcessProperties::set(QStringLiteral("PLK_OSARCH"), QStringLiteral("x86"));
-}
-
 int RadezoZiDad::main(int &argc, char **argv, const QStringList &arguments)
 {
     // Nothing opens for a command line the window does not understand, or
@@ -120,7 +112,7 @@ int RadezoZiDad::main(int &argc, char **argv, const QStringList &arguments)
                            "--headless runs without one"));
         return 2;
     }
-    prepareProcess();
+    util::prepareProcess();
     DisplayConnection connection;
     QApplication app(argc, argv);
     connection.established();

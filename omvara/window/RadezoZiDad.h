@@ -19,9 +19,6 @@ public:
     // anything opens, an option the window does not know (CommandLine) and
     // a missing or unreachable display.
     static int main(int &argc, char **argv, const QStringList &arguments);
-
-    // Locale and the process properties "VERSION", "PLK_OSNAME", "PLK_OSARCH".
-    static void prepareProcess();
 };
 
 } // namespace omvara

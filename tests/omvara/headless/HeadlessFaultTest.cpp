@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -306,4 +307,16 @@ TEST_F(HeadlessFault, recordFileOnAFullDisk_toldOnce_runGoesOn_rowsFollowWhenSpa
     EXPECT_EQ(program.lines(), numbers(1, 320)) << "the run went on";
     program.signal(SIGTERM);
     EXPECT_EQ(program.finish(), 0) << qPrintable(program.err);
+}
+
+// The headless runner prepares the process as the window does: whatever the
+// machine's locale, numbers and dates are English from its first step on.
+TEST(HeadlessProcess, germanMachineLocale_runnerSetsEnglishBeforeAnythingElse)
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    ::testing::internal::CaptureStderr();
+    const int status = omvara::headless::HeadlessRunner::run({ "--headless", "--no-such-option" });
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(QLocale().toString(1234.5, 'f', 1), QStringLiteral("1,234.5"));
 }

@@ -8,6 +8,7 @@
 #include "omvara/outputs/Keybot.h"
 #include "omvara/outputs/SoundBot.h"
 #include "omvara/util/ProcessProperties.h"
+#include "omvara/util/ProcessSetup.h"
 #include "omvara/window/ProgramExit.h"
 #include "omvara/window/RadezoZiDad.h"
 #include "omvara/window/RadezoZiDadFrame2.h"
@@ -28,7 +29,7 @@ QApplication &app()
     static QApplication *instance = [] {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
-        omvara::RadezoZiDad::prepareProcess();
+        omvara::util::prepareProcess();
         return new QApplication(argc, argv);
     }();
     return *instance;
