@@ -22,13 +22,13 @@ using KeyMapType = omvara::config::ConfigHelper::KeyMapType;
 
 namespace {
 
-class QuietView : public WeightWorkerView
+class QuietView : public omvara::reception::WeightWorkerView
 {
 public:
     void logEvent(const QString &) override { }
     void logImportantEvent(const QString &) override { ++reports; }
     void setConnectedInGUI(bool) override { }
-    void showDataLine(DataLine &) override { }
+    void showDataLine(omvara::processing::DataLine &) override { }
     std::atomic<int> reports = 0;
 };
 
