@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "omvara/config/StoreCommands.h"
-#include "omvara/headless/HeadlessRunner.h"
 #include "omvara/modes/ExtractionDemo.h"
+#include "omvara/modes/HeadlessRunner.h"
+#include "omvara/modes/SimulateCommand.h"
+#include "omvara/modes/StoreCommands.h"
 #include "omvara/outputs/keys/KeyInjectors.h"
-#include "omvara/sim/InstrumentSimulator.h"
 #include "omvara/util/SignalStop.h"
 #include "omvara/util/Version.h"
 #include "omvara/window/RadezoZiDad.h"
@@ -33,7 +33,7 @@ int main(int argc, char *argv[])
                "Without a mode option the window opens; PORT replaces the list of ports.\n\n"
                "  --demo             show value extraction on every sample line of the instrument\n"
                "                     catalogue and exit\n"
-            << omvara::config::storeCommandsHelp() << omvara::headless::HeadlessRunner::help()
+            << omvara::modes::storeCommandsHelp() << omvara::modes::HeadlessRunner::help()
             << omvara::outputs::keys::KeyInjectors::commandLineHelp()
             << "  --help             display this help and exit\n"
                "  --version          output version information and exit\n"
@@ -55,13 +55,13 @@ int main(int argc, char *argv[])
         return omvara::modes::runExtractionDemo(out);
     }
     if (args.contains(QStringLiteral("--simulate")))
-        return omvara::sim::runSimulator(args);
+        return omvara::modes::runSimulator(args);
     QTextStream err(stderr);
     if (const auto status
-        = omvara::config::runStoreCommands(args, QCoreApplication::applicationDirPath(), out, err))
+        = omvara::modes::runStoreCommands(args, QCoreApplication::applicationDirPath(), out, err))
         return *status;
-    if (omvara::headless::HeadlessRunner::wants(args))
-        return omvara::headless::HeadlessRunner::run(args);
+    if (omvara::modes::HeadlessRunner::wants(args))
+        return omvara::modes::HeadlessRunner::run(args);
     app.reset();
     // Refuses options it does not know and a missing display before anything opens.
     return omvara::RadezoZiDad::main(argc, argv, args);

@@ -6,9 +6,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-#include <QStringList>
-
-#include <cstdio>
 
 namespace omvara::sim {
 
@@ -40,16 +37,5 @@ private:
     qsizetype m_next = 0;
     bool m_counting = false;
 };
-
-// `omvara --simulate INSTRUMENT [--interval MS] [--count N] [--sequence]
-// [--on-request [--request-command TEXT]]`: creates a pseudo-terminal, prints
-// its path as the first line of `out`, waits until a program opens it and
-// sends the instrument's records every MS milliseconds (default 1000; 0: as
-// fast as the program reads), N of them (default: until interrupted); with
-// --sequence the records count 1, 2, 3, ... With --on-request a record goes
-// out only in answer to the instrument's request command (or TEXT, with the
-// escapes of the requestCommand setting), one per request.
-// Messages go to `err`. Returns the process exit status (2 for a bad command line).
-int runSimulator(const QStringList &args, std::FILE *out = stdout, std::FILE *err = stderr);
 
 } // namespace omvara::sim

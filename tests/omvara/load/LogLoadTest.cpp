@@ -4,7 +4,7 @@
 // standard library's buffer, while values are printed to the same file.
 #include "LoadSupport.h"
 
-#include "omvara/headless/HeadlessLog.h"
+#include "omvara/modes/HeadlessLog.h"
 #include "omvara/run/ValueOutputs.h"
 
 #include <QDateTime>
@@ -16,7 +16,7 @@
 #include <thread>
 
 using namespace load_test;
-using omvara::headless::HeadlessLog;
+using omvara::modes::HeadlessLog;
 using omvara::run::PrintOutput;
 
 // Every entry and every printed value lands whole on its own line, exactly

@@ -7,7 +7,7 @@
 #include "../reception/ReceptionTestSupport.h"
 #include "LoadSupport.h"
 
-#include "omvara/headless/HeadlessLog.h"
+#include "omvara/modes/HeadlessLog.h"
 #include "omvara/outputs/Keybot.h"
 #include "omvara/reception/WeightWorker.h"
 #include "omvara/reception/WeightWorkers.h"
@@ -31,7 +31,7 @@ using namespace std::chrono_literals;
 using namespace reception_test;
 using namespace load_test;
 using omvara::config::Config;
-using omvara::headless::HeadlessLog;
+using omvara::modes::HeadlessLog;
 using omvara::outputs::Keybot;
 using omvara::outputs::keys::RecordingKeyInjector;
 using omvara::processing::DataLine;

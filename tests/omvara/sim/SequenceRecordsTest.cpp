@@ -10,13 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <thread>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 using omvara::sim::InstrumentRecords;
 using omvara::sim::InstrumentSimulator;
 using Instrument = omvara::config::ConfigHelper::Instrument;
@@ -50,51 +43,4 @@ TEST(SequenceRecords, everyInstrument_givesBackTheCountThroughItsOwnProcessing)
                     InstrumentRecords::countBody(instrument->name(), i + 1), config.getInputTerminator()))
                 << qPrintable(instrument->name());
     }
-}
-
-// --interval 0 sends as fast as the port is read; a reader that stops
-// reading with the terminal's buffer full must not hold the simulator after
-// its stop signal (it used to wait in write() for ever).
-TEST(SequenceRecords, commandLine_fullSpeedSequence_arrivesInOrder_andAStopEndsAWriteThatWaitsForTheReader)
-{
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    std::FILE *out = ::fdopen(pipeFds[1], "w");
-    std::FILE *err = std::tmpfile();
-    int status = -1;
-    std::thread simulator([&] {
-        status = omvara::sim::runSimulator(
-            { "--simulate", "GENERIC", "--interval", "0", "--sequence" }, out, err);
-        std::fclose(out);
-    });
-    char path[256] = {};
-    std::FILE *in = ::fdopen(pipeFds[0], "r");
-    ASSERT_NE(std::fgets(path, sizeof path, in), nullptr);
-    path[std::strcspn(path, "\n")] = 0;
-    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0) << path;
-    QByteArray expected;
-    for (int n = 1; n <= 2000; ++n)
-        expected
-            += InstrumentRecords::record(InstrumentRecords::countBody(QStringLiteral("GENERIC"), n), '\r');
-    QByteArray got;
-    while (got.size() < expected.size()) {
-        pollfd p { fd, POLLIN, 0 };
-        if (::poll(&p, 1, 5000) <= 0)
-            break;
-        char buf[4096];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        got.append(buf, n);
-    }
-    EXPECT_EQ(got.left(expected.size()), expected);
-    // Stop reading: the simulator fills the terminal's buffer and waits in write().
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    ::kill(::getpid(), SIGINT); // caught by the simulator's handler
-    simulator.join();
-    ::close(fd);
-    std::fclose(in);
-    std::fclose(err);
-    EXPECT_EQ(status, 0);
 }

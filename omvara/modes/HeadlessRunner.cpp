@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "omvara/headless/HeadlessRunner.h"
+#include "omvara/modes/HeadlessRunner.h"
 
 #include "omvara/util/ProcessSetup.h"
 
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigStore.h"
-#include "omvara/headless/HeadlessLog.h"
-#include "omvara/headless/SettingsOverrides.h"
+#include "omvara/modes/HeadlessLog.h"
+#include "omvara/modes/SettingsOverrides.h"
 #include "omvara/reception/AutoPortWorker.h"
 #include "omvara/run/Run.h"
 #include "omvara/util/ProcessProperties.h"
@@ -24,7 +24,7 @@
 #include <cstdio>
 #include <optional>
 
-namespace omvara::headless {
+namespace omvara::modes {
 
 namespace {
 
@@ -398,4 +398,4 @@ QString HeadlessRunner::help()
         "                     to the instrument's request command (or TEXT)\n");
 }
 
-} // namespace omvara::headless
+} // namespace omvara::modes

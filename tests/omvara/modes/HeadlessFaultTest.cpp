@@ -7,7 +7,7 @@
 #include "RunRecords.h"
 
 #include "omvara/config/ConfigStore.h"
-#include "omvara/headless/HeadlessRunner.h"
+#include "omvara/modes/HeadlessRunner.h"
 #include "omvara/sim/PseudoTerminal.h"
 #include "portlink/testing/ScopedNativeSide.h"
 #include "portlink/testing/SimulatedNative.h"
@@ -208,7 +208,7 @@ TEST_F(HeadlessFault, stopSignalWhileThePortIsOpening_stopsTheRun_andThePortEnds
     });
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    const int status = omvara::headless::HeadlessRunner::run({ "--headless", "--print", "COM7" });
+    const int status = omvara::modes::HeadlessRunner::run({ "--headless", "--print", "COM7" });
     const std::string out = ::testing::internal::GetCapturedStdout();
     const std::string err = ::testing::internal::GetCapturedStderr();
     stopper.join();
@@ -315,7 +315,7 @@ TEST(HeadlessProcess, germanMachineLocale_runnerSetsEnglishBeforeAnythingElse)
 {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     ::testing::internal::CaptureStderr();
-    const int status = omvara::headless::HeadlessRunner::run({ "--headless", "--no-such-option" });
+    const int status = omvara::modes::HeadlessRunner::run({ "--headless", "--no-such-option" });
     ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(status, 2);
     EXPECT_EQ(QLocale().toString(1234.5, 'f', 1), QStringLiteral("1,234.5"));

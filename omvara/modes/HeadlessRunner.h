@@ -3,7 +3,7 @@
 
 #include <QStringList>
 
-namespace omvara::headless {
+namespace omvara::modes {
 
 // The program's main job without a window, a view of a run on the error
 // output and the exit status:
@@ -34,4 +34,4 @@ public:
     static QString help();
 };
 
-} // namespace omvara::headless
+} // namespace omvara::modes

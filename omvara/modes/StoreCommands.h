@@ -8,7 +8,7 @@
 
 class QTextStream;
 
-namespace omvara::config {
+namespace omvara::modes {
 
 // The command-line options of the settings store:
 //   --prefs-file PATH  keep the settings in the shared-format file PATH
@@ -32,4 +32,4 @@ std::optional<int> runStoreCommands(
 // The help lines of these options.
 QString storeCommandsHelp();
 
-} // namespace omvara::config
+} // namespace omvara::modes

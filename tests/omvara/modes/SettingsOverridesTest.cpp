@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "omvara/headless/SettingsOverrides.h"
+#include "omvara/modes/SettingsOverrides.h"
 #include "omvara/config/Config.h"
 
 #include <gtest/gtest.h>
 
 using omvara::config::Config;
-using omvara::headless::SettingsOverrides;
+using omvara::modes::SettingsOverrides;
 
 // A replacement on the command line passes the rule that loading applies to a
 // stored value, and a few mistakes loading would silently turn into a default.

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "omvara/config/StoreCommands.h"
+#include "omvara/modes/StoreCommands.h"
 
 #include "omvara/config/ConfigStore.h"
 #include "omvara/util/Version.h"
 
 #include <QTextStream>
 
-namespace omvara::config {
+namespace omvara::modes {
+
+using config::ConfigStore;
 
 namespace {
 
@@ -111,4 +113,4 @@ std::optional<int> runStoreCommands(
     return 0;
 }
 
-} // namespace omvara::config
+} // namespace omvara::modes

@@ -13,7 +13,7 @@ class Config;
 class ConfigStore;
 } // namespace omvara::config
 
-namespace omvara::headless {
+namespace omvara::modes {
 
 // The settings of a run without a window: the stored settings with some
 // values replaced from the command line ("--set KEY=VALUE", the keys of the
@@ -43,4 +43,4 @@ private:
     QList<QPair<QString, QString>> m_values;
 };
 
-} // namespace omvara::headless
+} // namespace omvara::modes

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "omvara/config/StoreCommands.h"
+#include "omvara/modes/StoreCommands.h"
 #include "omvara/config/ConfigStore.h"
 #include "omvara/prefs/FilePreferencesFactory.h"
 #include "omvara/util/ProcessProperties.h"
@@ -18,7 +18,7 @@
 #include <unistd.h>
 
 using omvara::config::ConfigStore;
-using omvara::config::runStoreCommands;
+using omvara::modes::runStoreCommands;
 using omvara::prefs::FilePreferencesFactory;
 using omvara::prefs::Preferences;
 using omvara::util::ProcessProperties;

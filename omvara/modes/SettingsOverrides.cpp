@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "omvara/headless/SettingsOverrides.h"
+#include "omvara/modes/SettingsOverrides.h"
 
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigStore.h"
@@ -7,7 +7,7 @@
 #include "omvara/prefs/MemoryPreferences.h"
 #include "omvara/prefs/Preferences.h"
 
-namespace omvara::headless {
+namespace omvara::modes {
 
 QStringList SettingsOverrides::settingKeys()
 {
@@ -91,4 +91,4 @@ bool SettingsOverrides::load(config::Config &config, config::ConfigStore *store,
     return valid;
 }
 
-} // namespace omvara::headless
+} // namespace omvara::modes

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "omvara/headless/HeadlessLog.h"
+#include "omvara/modes/HeadlessLog.h"
 
 #include <mutex>
 
 #include <unistd.h>
 
-namespace omvara::headless {
+namespace omvara::modes {
 
 namespace {
 
@@ -48,4 +48,4 @@ void HeadlessLog::logAt(const QDateTime &time, const QString &message, bool impo
     writeWhole(m_out, stamp(time, text).toLocal8Bit());
 }
 
-} // namespace omvara::headless
+} // namespace omvara::modes

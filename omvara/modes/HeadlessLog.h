@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-namespace omvara::headless {
+namespace omvara::modes {
 
 // The event log of a run without a window: one line per entry on the error
 // output, stamped with the local time like the window's log ("HH:MM:SS text").
@@ -31,4 +31,4 @@ private:
     bool m_terminal;
 };
 
-} // namespace omvara::headless
+} // namespace omvara::modes
