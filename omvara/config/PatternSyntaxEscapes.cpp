@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/config/PatternSyntaxReader.h"
 
+#include "omvara/util/HexDigit.h"
+
 #include <algorithm>
 
 namespace omvara::config::syntax {
@@ -9,11 +11,7 @@ namespace {
 
 bool isHex(char32_t c)
 {
-    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-int hexDigit(char32_t c)
-{
-    return isDigit(c) ? int(c - '0') : int((c | 0x20) - 'a' + 10);
+    return util::hexDigitValue(c) >= 0;
 }
 
 } // namespace
@@ -147,11 +145,11 @@ int Reader::hexadecimal(qsizetype start)
     if (isHex(n)) {
         const char32_t m = read();
         if (isHex(m))
-            return hexDigit(n) * 16 + hexDigit(m);
+            return util::hexDigitValue(n) * 16 + util::hexDigitValue(m);
     } else if (n == '{' && isHex(peek())) {
         qint64 code = 0;
         while (isHex(n = read())) {
-            code = code * 16 + hexDigit(n);
+            code = code * 16 + util::hexDigitValue(n);
             if (code > 0x10FFFF)
                 fail(start, cursor, QStringLiteral("the code point is too large"));
         }
@@ -172,7 +170,7 @@ int Reader::unicode(qsizetype start)
             if (!isHex(h))
                 fail(start, std::max(start + 2, cursor - 1),
                     QStringLiteral("\\u must be followed by four hexadecimal digits"));
-            v = v * 16 + hexDigit(h);
+            v = v * 16 + util::hexDigitValue(h);
         }
         return v;
     };

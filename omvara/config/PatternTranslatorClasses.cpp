@@ -2,6 +2,7 @@
 #include "omvara/config/PatternTranslator.h"
 
 #include "omvara/config/PatternRefusal.h"
+#include "omvara/util/HexDigit.h"
 
 #include <algorithm>
 #include <vector>
@@ -13,17 +14,6 @@ namespace {
 bool isOctal(QChar c)
 {
     return c >= u'0' && c <= u'7';
-}
-
-int hexValue(QChar c)
-{
-    if (c >= u'0' && c <= u'9')
-        return c.unicode() - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c.unicode() - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c.unicode() - u'A' + 10;
-    return -1;
 }
 
 bool rangeFoldsBeyondAscii(char32_t first, char32_t last)
@@ -112,7 +102,7 @@ std::optional<Translator::Atom> Translator::escape(qsizetype i, bool inClass, co
                 return std::nullopt;
             char32_t code = 0;
             for (qsizetype k = i + 3; k < close; ++k) {
-                const int h = hexValue(p[k]);
+                const int h = util::hexDigitValue(p[k]);
                 if (h < 0)
                     return std::nullopt;
                 code = code * 16 + char32_t(h);
@@ -121,8 +111,9 @@ std::optional<Translator::Atom> Translator::escape(qsizetype i, bool inClass, co
                 return std::nullopt;
             return escapedCode(close + 1, code, false);
         }
-        if (i + 3 < n && hexValue(p[i + 2]) >= 0 && hexValue(p[i + 3]) >= 0)
-            return escapedCode(i + 4, char32_t(hexValue(p[i + 2]) * 16 + hexValue(p[i + 3])), false);
+        if (i + 3 < n && util::hexDigitValue(p[i + 2]) >= 0 && util::hexDigitValue(p[i + 3]) >= 0)
+            return escapedCode(
+                i + 4, char32_t(util::hexDigitValue(p[i + 2]) * 16 + util::hexDigitValue(p[i + 3])), false);
         return std::nullopt;
     }
     case u'u': {
@@ -132,7 +123,7 @@ std::optional<Translator::Atom> Translator::escape(qsizetype i, bool inClass, co
                 return std::nullopt;
             char32_t v = 0;
             for (qsizetype k = at + 2; k < at + 6; ++k) {
-                const int h = hexValue(p[k]);
+                const int h = util::hexDigitValue(p[k]);
                 if (h < 0)
                     return std::nullopt;
                 v = v * 16 + char32_t(h);

@@ -1,22 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/config/RequestSettings.h"
 
+#include "omvara/util/HexDigit.h"
+
 #include <QStringList>
 
 namespace omvara::config {
 
 namespace {
-
-int hexDigit(QChar c)
-{
-    if (c >= u'0' && c <= u'9')
-        return c.unicode() - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c.unicode() - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c.unicode() - u'A' + 10;
-    return -1;
-}
 
 std::optional<QByteArray> refuse(QString *problem, const QString &why)
 {
@@ -88,8 +79,8 @@ std::optional<QByteArray> RequestCommand::decode(const QString &text, QString *p
             bytes.append('\\');
             break;
         case u'x': {
-            const int high = i + 1 < text.size() ? hexDigit(text[i + 1]) : -1;
-            const int low = i + 2 < text.size() ? hexDigit(text[i + 2]) : -1;
+            const int high = i + 1 < text.size() ? util::hexDigitValue(text[i + 1]) : -1;
+            const int low = i + 2 < text.size() ? util::hexDigitValue(text[i + 2]) : -1;
             if (high < 0 || low < 0)
                 return refuse(problem, QStringLiteral("\\x needs two hexadecimal digits"));
             bytes.append(char(high * 16 + low));

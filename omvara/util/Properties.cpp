@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/util/Properties.h"
 
+#include "omvara/util/HexDigit.h"
+
 namespace omvara::util {
 
 namespace {
@@ -62,17 +64,6 @@ QStringList logicalLines(const QString &text)
     return out;
 }
 
-int hexValue(QChar c)
-{
-    if (c >= u'0' && c <= u'9')
-        return c.unicode() - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c.unicode() - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c.unicode() - u'A' + 10;
-    return -1;
-}
-
 QString unescape(const QString &s)
 {
     QString out;
@@ -102,7 +93,7 @@ QString unescape(const QString &s)
             int value = 0;
             bool ok = i + 4 < s.size();
             for (int k = 1; ok && k <= 4; ++k) {
-                const int h = hexValue(s[i + k]);
+                const int h = hexDigitValue(s[i + k]);
                 ok = h >= 0;
                 value = value * 16 + h;
             }

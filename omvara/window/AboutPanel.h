@@ -19,6 +19,9 @@ public:
     // "Version <VERSION> Qt <version> <PLK_OSNAME> <PLK_OSARCH>".
     static QString versionLine();
 
+    // These member names are text keys: a control's texts in Omvara.properties
+    // are "RadezoZiDadFrame2.<member>.text", ".toolTipText", ..., and the name is
+    // the control's object name as well. Renaming one breaks its text.
     QTextBrowser *aboutPane;
 };
 

@@ -57,6 +57,9 @@ public:
     // Shows or hides the note that a custom pattern is in use.
     void showCustomPattern();
 
+    // These member names are text keys: a control's texts in Omvara.properties
+    // are "RadezoZiDadFrame2.<member>.text", ".toolTipText", ..., and the name is
+    // the control's object name as well. Renaming one breaks its text.
     QLabel *label2;
     QComboBox *portList;
     QLabel *deviceLabel;

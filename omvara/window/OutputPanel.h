@@ -56,6 +56,9 @@ public:
     void keyboardTypeBoxItemStateChanged();
     void startWithBoxItemStateChanged();
 
+    // These member names are text keys: a control's texts in Omvara.properties
+    // are "RadezoZiDadFrame2.<member>.text", ".toolTipText", ..., and the name is
+    // the control's object name as well. Renaming one breaks its text.
     QLabel *label4;
     DecimalSeparatorBox *decimalSeparatorBox;
     QLabel *label5;
@@ -83,6 +86,7 @@ public:
     void chooseRecordFileButtonActionPerformed();
     void chooseMqttCaFileButtonActionPerformed();
 
+    // Named as text keys too (see above): renaming one breaks its text.
     QLabel *recordFileLabel;
     QLineEdit *recordFileTextField;
     QPushButton *chooseRecordFileButton;

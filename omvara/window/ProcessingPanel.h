@@ -56,6 +56,9 @@ public:
     void ignoreDuplicatesCheckBoxActionPerformed();
     void adjustIgnoreButtonActionPerformed();
 
+    // These member names are text keys: a control's texts in Omvara.properties
+    // are "RadezoZiDadFrame2.<member>.text", ".toolTipText", ..., and the name is
+    // the control's object name as well. Renaming one breaks its text.
     QLabel *label24;
     plus::PlusMathOperationBox *mathOperationBox;
     QLabel *label25;
@@ -81,7 +84,7 @@ public:
     EditNumCharactersTextFieldUpdate *editNumCharactersVerifier;
     RemoveCharactersTextFieldUpdate *removeCharactersVerifier;
 
-    // Settled readings.
+    // Settled readings (named as text keys too, see above).
     QLabel *stableReadingsLabel;
     QLineEdit *stableReadingsTextField;
     TextFieldVerifier *stableReadingsVerifier;

@@ -119,6 +119,9 @@ public:
     void importSettingsFrom(const QString &file);
 
     // ---- Controls (created by initComponents)
+    // These member names are text keys: a control's texts in Omvara.properties
+    // are "RadezoZiDadFrame2.<member>.text", ".toolTipText", ..., and the name is
+    // the control's object name as well. Renaming one breaks its text.
     QTabWidget *tabbedPane = nullptr;
     links::JLabelHtml *statusJLabel = nullptr;
     QWidget *panel1 = nullptr;

@@ -32,6 +32,9 @@ public:
     // The keys of "omvara.Omvara" the group reads.
     static QStringList textKeys();
 
+    // These member names are text keys: a control's texts in Omvara.properties
+    // are "RadezoZiDadFrame2.<member>.text", ".toolTipText", ..., and the name is
+    // the control's object name as well. Renaming one breaks its text.
     QLineEdit *requestCommandTextField;
     QLineEdit *requestIntervalTextField;
     QLineEdit *requestHotkeyTextField;

@@ -44,6 +44,9 @@ public:
     void checkForUpdatesCheckBoxItemStateChanged();
     void abortAutoStartCheckBoxItemStateChanged();
 
+    // These member names are text keys: a control's texts in Omvara.properties
+    // are "RadezoZiDadFrame2.<member>.text", ".toolTipText", ..., and the name is
+    // the control's object name as well. Renaming one breaks its text.
     QLabel *label31;
     QButtonGroup *connectButtonGroup;
     QRadioButton *manualConnectButton;

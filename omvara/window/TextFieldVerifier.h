@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The check of a text field: accepted text goes into its setting, refused text is reported.
 #pragma once
 
 #include "omvara/config/Config.h"

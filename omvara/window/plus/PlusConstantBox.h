@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// A combo box offering the values of one setting's value set.
 #pragma once
 
 #include <QComboBox>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The option controls of the window's tabs, each showing one setting's value.
 #pragma once
 
-// The option controls of the main window: each is a plain control with its
-// setting's current value selected; the numeric ones also follow the
-// instrument type (see InstrumentTypeFollower) once registered as listeners
-// of the configuration.
+// Each is a plain control with its setting's current value selected; the
+// numeric ones also follow the instrument type (see InstrumentTypeFollower)
+// once registered as listeners of the configuration.
 
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/window/plus/InstrumentTypeFollower.h"
