@@ -94,10 +94,11 @@ void OutputPanel::buildLayout()
     grid->addWidget(label26, 4, 0);
     grid->addWidget(delayTextField, 4, 1);
     grid->addWidget(label21, 4, 2);
-    grid->addWidget(stampBeforeLabel, 5, 0);
-    grid->addWidget(stampBeforeTextField, 5, 1, 1, 3);
-    grid->addWidget(stampAfterLabel, 6, 0);
-    grid->addWidget(stampAfterTextField, 6, 1, 1, 3);
+    // Each stamp beside the key it follows or precedes: the tab grows no taller.
+    grid->addWidget(stampBeforeLabel, 0, 2);
+    grid->addWidget(stampBeforeTextField, 0, 3);
+    grid->addWidget(stampAfterLabel, 1, 2);
+    grid->addWidget(stampAfterTextField, 1, 3);
     grid->setColumnStretch(3, 1);
 
     auto *soundGroup = new QGroupBox(texts::WindowTexts::text("RadezoZiDadFrame2.soundGroup.title"), this);
