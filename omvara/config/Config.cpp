@@ -28,6 +28,8 @@ Config::Config()
     , recordFile(QStringLiteral(""))
     , mqttUrl(QStringLiteral(""))
     , mqttCaFile(QStringLiteral(""))
+    , stampBefore(QStringLiteral(""))
+    , stampAfter(QStringLiteral(""))
 {
 }
 

@@ -150,6 +150,13 @@ public:
     const QString &getMqttCaFile() const { return mqttCaFile; }
     void setMqttCaFile(const QString &value) { mqttCaFile = value; }
 
+    // ---- Stamps beside the value (Stamp.h); "" types nothing.
+
+    const QString &getStampBefore() const { return stampBefore; }
+    void setStampBefore(const QString &value) { stampBefore = value; }
+    const QString &getStampAfter() const { return stampAfter; }
+    void setStampAfter(const QString &value) { stampAfter = value; }
+
     // ---- Typed views for the workers.
 
     // The decimal places as a number; nothing when the text is absent, empty
@@ -252,6 +259,9 @@ private:
     QString recordFile;
     QString mqttUrl;
     QString mqttCaFile;
+
+    QString stampBefore;
+    QString stampAfter;
 
     bool minimizeToTray = true;
     bool notifyWhenMinimizedToTray = true;

@@ -6,6 +6,7 @@
 #include "omvara/config/Instrument.h"
 #include "omvara/config/OutputSettings.h"
 #include "omvara/config/RequestSettings.h"
+#include "omvara/config/Stamp.h"
 
 namespace omvara::config {
 
@@ -299,6 +300,24 @@ Setting customRegExRow()
     return row;
 }
 
+// A stamp beside the value: a refused one names the token at fault.
+template <auto Get, auto Put> Setting stampRow(const char *key)
+{
+    Setting row = textRow<Stamp, Get, Put, Absent::SameAsEmpty>(key, Connection);
+    row.read = [](Config &c, const QString &text, const Context &, Refusal *refusal) {
+        const QString problem = Stamp::problem(text);
+        if (problem.isEmpty()) {
+            (c.*Put)(text);
+            return Reading::Taken;
+        }
+        (c.*Put)(Stamp::getDefault());
+        refusal->replacement = Stamp::getDefault();
+        refusal->reason = problem;
+        return Reading::Refused;
+    };
+    return row;
+}
+
 QList<Setting> makeTable()
 {
     using C = Config;
@@ -362,6 +381,9 @@ QList<Setting> makeTable()
         textRow<RecordFile, &C::getRecordFile, &C::setRecordFile>("recordFile", Program),
         textRow<MqttUrl, &C::getMqttUrl, &C::setMqttUrl>("mqttUrl", Program),
         textRow<MqttCaFile, &C::getMqttCaFile, &C::setMqttCaFile>("mqttCaFile", Program),
+        // Stamps beside the value.
+        stampRow<&C::getStampBefore, &C::setStampBefore>("stampBefore"),
+        stampRow<&C::getStampAfter, &C::setStampAfter>("stampAfter"),
     };
 }
 

@@ -39,6 +39,13 @@ keys::KeyLayout layoutOf(const config::ConfigHelper::KeyboardType &type)
                                                                 : keys::KeyLayout::Us;
 }
 
+// The key map of the stamps beside the value: they hold dates, times,
+// numbers and words of the user's, whatever the instrument sends.
+const config::ConfigHelper::KeyMapType &stampKeyMapType()
+{
+    return config::ConfigHelper::KeyMapType::ALPHANUMERIC_COMPLETE;
+}
+
 } // namespace
 
 Keybot::Keybot(reception::WeightWorkerView *view, const KeyboardType &keyboardType,
@@ -46,6 +53,7 @@ Keybot::Keybot(reception::WeightWorkerView *view, const KeyboardType &keyboardTy
     std::unique_ptr<keys::KeyInjector> injector)
     : m_view(view)
     , m_keyMap(keyboardType.getKeymap(keyMapType))
+    , m_stampKeyMap(keyboardType.getKeymap(stampKeyMapType()))
     , m_keyDelay(keyDelay)
     , m_terminatorKey(terminatorKey)
     , m_startKey(startKey)
@@ -188,7 +196,7 @@ void Keybot::run()
             dropped({ value.id }, true);
             continue;
         }
-        const Outcome outcome = typeValue(value.text);
+        const Outcome outcome = typeValue(value.text, value.id);
         if (m_onOutcome)
             m_onOutcome(value.id, outcome);
     }
@@ -196,16 +204,19 @@ void Keybot::run()
         m_onEnd();
 }
 
-Keybot::Outcome Keybot::typeValue(const QString &text)
+Keybot::Outcome Keybot::typeValue(const QString &text, qint64 id)
 {
     m_skipped = 0;
     m_keysOut = 0;
     m_typedPart.clear();
+    m_typed.clear();
     m_focusMoved.reset();
     m_interrupted = false;
+    const Stamps stamps = m_stamper ? m_stamper(id) : Stamps {};
     m_injector->beginValue();
     typeStart();
-    bool whole = !m_lost && !m_focusMoved && typeString(text);
+    bool whole = !m_lost && !m_focusMoved && typeText(stamps.before, m_stampKeyMap, false) && typeString(text)
+        && typeText(stamps.after, m_stampKeyMap, false);
     if (whole)
         typeEnd();
     whole = whole && !m_lost && !m_focusMoved;
@@ -214,6 +225,7 @@ Keybot::Outcome Keybot::typeValue(const QString &text)
 
     Outcome outcome;
     outcome.length = text.toUcs4().size();
+    outcome.typed = m_typed;
     if (whole) {
         // A character the key map cannot type was left out (and reported):
         // the value did not arrive as it is.
@@ -313,6 +325,11 @@ void Keybot::tapKey(int keyCode)
 
 bool Keybot::typeString(const QString &text)
 {
+    return typeText(text, m_keyMap, true);
+}
+
+bool Keybot::typeText(const QString &text, const KeyboardType::KeyMap &keyMap, bool value)
+{
     const QList<uint> characters = text.toUcs4();
     for (qsizetype i = 0; i < characters.size(); ++i) {
         const char32_t character = characters[i];
@@ -324,8 +341,8 @@ bool Keybot::typeString(const QString &text)
             m_interrupted = true;
             return false;
         }
-        const auto found = m_keyMap.constFind(character);
-        if (found == m_keyMap.constEnd() || !canType(character)) {
+        const auto found = keyMap.constFind(character);
+        if (found == keyMap.constEnd() || !canType(character)) {
             if (m_view) {
                 const QString shown = character >= 0x20 && character <= 0x7E
                     ? QString(QChar(static_cast<char16_t>(character)))
@@ -355,7 +372,9 @@ bool Keybot::typeString(const QString &text)
         }
         if (refused)
             return false;
-        m_typedPart += QString::fromUcs4(&character, 1);
+        if (value)
+            m_typedPart += QString::fromUcs4(&character, 1);
+        m_typed += QString::fromUcs4(&character, 1);
     }
     return true;
 }

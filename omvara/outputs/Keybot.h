@@ -49,6 +49,11 @@ namespace omvara::outputs {
 // cut off after its current character, without its terminator key (so no
 // half value is entered), and reported.
 //
+// A stamp may be typed beside each value (setStamper): between the start
+// key and the value, and between the value and the terminator key, through
+// the key map for stamps (stampKeyMap()), which does not depend on the
+// instrument.
+//
 // A value goes to one window: the one that has the focus at its first key.
 // Before every key press the keyboard output checks that the focus is not on
 // one of the program's own windows (ownWindowFocused); a backend that sees
@@ -79,7 +84,10 @@ public:
         };
         Kind kind = Kind::NotTyped;
         QString value; // Cut: the whole value
-        QString typedPart; // Cut: the characters that went out, in order
+        QString typedPart; // Cut: the characters of the value that went out, in order
+        // Typed, Incomplete, Cut: every character that went out, in order,
+        // the stamps included.
+        QString typed;
         qsizetype length = 0; // Cut: the value's characters
         QString window; // Cut: where they went, in words; empty when not known
         QString reason; // NotTyped, Cut: why, in words ("the keyboard focus moved to ...")
@@ -88,6 +96,13 @@ public:
     };
 
     // `view` may be null (nothing is reported); it must outlive the Keybot.
+    // The texts typed beside one value.
+    struct Stamps
+    {
+        QString before; // between the start key and the value
+        QString after; // between the value and the terminator key
+    };
+
     // Key codes of 0 or less mean no start or terminator key. Without an
     // `injector` the keystroke backend is chosen by keys::KeyInjectors;
     // throws keys::KeyboardUnavailableError when none can start.
@@ -147,6 +162,9 @@ public:
     {
         m_onOutcome = std::move(handler);
     }
+    // Asked on the keyboard thread right before a value is typed, with the
+    // value's id: the stamps beside it. Set before start(); none: no stamps.
+    void setStamper(std::function<Stamps(qint64 id)> stamper) { m_stamper = std::move(stamper); }
     // True while one of the program's own windows has the keyboard focus;
     // asked on the keyboard thread before every key press. Set before start().
     void setOwnWindowFocused(std::function<bool()> focused) { m_ownWindowFocused = std::move(focused); }
@@ -165,6 +183,8 @@ public:
     // The desktop layout the backend types for (keys::KeyInjector::layoutName).
     QString layoutName() const { return m_injector->layoutName(); }
     const KeyboardType::KeyMap &keyMap() const { return m_keyMap; }
+    // The key map stamps are typed with.
+    const KeyboardType::KeyMap &stampKeyMap() const { return m_stampKeyMap; }
 
     // The keys of "omvara.worker.WorkerBundle" keyboard output reads.
     static QStringList textKeys();
@@ -179,14 +199,18 @@ private:
     void report(const QString &message);
     // Reports values that are not typed, and tells the outcome handler.
     void dropped(const QList<qint64> &ids, bool holding = false);
-    // Types one value and tells what became of it.
-    Outcome typeValue(const QString &text);
+    // Types one value with its stamps and tells what became of it.
+    Outcome typeValue(const QString &text, qint64 id);
+    // Types `text` through `keyMap`; `value`: the characters belong to the
+    // value (typedPart). False as typeString().
+    bool typeText(const QString &text, const KeyboardType::KeyMap &keyMap, bool value);
     // Takes every waiting value out of the queue (m_closing held, or the keyboard thread).
     QList<qint64> takeWaiting(bool *endMark);
     void backendLost(const keys::KeyboardLostError &error);
 
     reception::WeightWorkerView *m_view;
     KeyboardType::KeyMap m_keyMap;
+    KeyboardType::KeyMap m_stampKeyMap;
     int m_keyDelay;
     int m_terminatorKey;
     int m_startKey;
@@ -196,6 +220,7 @@ private:
     std::function<void()> m_onEnd;
     std::function<void(qint64, const Outcome &)> m_onOutcome;
     std::function<bool()> m_ownWindowFocused;
+    std::function<Stamps(qint64)> m_stamper;
     struct Waiting
     {
         QString text; // empty: the end mark of stop() or finish(), never a value
@@ -213,6 +238,7 @@ private:
     // that went out, and why typing it stopped short, if it did.
     int m_keysOut = 0;
     QString m_typedPart;
+    QString m_typed; // stamps included
     std::optional<keys::FocusMovedError> m_focusMoved;
     bool m_interrupted = false;
     std::atomic<bool> m_holding = false; // a value was cut; nothing is typed until resume()

@@ -164,6 +164,8 @@ QByteArray BrokerOutput::message(
     appendString(out, run);
     out += ", \"seq\": ";
     out += QByteArray::number(seq);
+    out += ", \"typed\": ";
+    appendString(out, line.typed);
     out += '}';
     return out;
 }

@@ -19,9 +19,11 @@ namespace omvara::run {
 // Publishes every typed (or printed) value to a topic of an MQTT broker, as
 // JSON with QoS 1, in order:
 //   {"time": "...", "value": "12,35", "raw": "...", "port": "COM3",
-//    "instrument": "SARTORIUS", "run": "...", "seq": 1}
-// A cut value (only part of it was typed) is published with the characters
-// that went out and "status": "cut" after its value.
+//    "instrument": "SARTORIUS", "run": "...", "seq": 1, "typed": "12,35 #1"}
+// `value` is the value alone, `typed` what went out for it, the stamps
+// beside it included. A cut value (only part of it was typed) is published
+// with the characters of the value that went out and "status": "cut" after
+// its value.
 // `run` names the run and `seq` counts its values from 1, so a subscriber can
 // drop the repeats that at-least-once delivery may bring.
 //

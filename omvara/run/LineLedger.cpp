@@ -21,7 +21,7 @@ RunLine *LineLedger::pending(qint64 seq)
     return line.settled() ? nullptr : &line;
 }
 
-void LineLedger::settle(qint64 seq, LineStatus status, const QString &note)
+void LineLedger::settle(qint64 seq, LineStatus status, const QString &note, const QString &typed)
 {
     std::lock_guard lock(m_mutex);
     RunLine *line = pending(seq);
@@ -29,10 +29,12 @@ void LineLedger::settle(qint64 seq, LineStatus status, const QString &note)
         return;
     line->status = status;
     line->note = note;
+    line->typed = typed;
     releaseSettled();
 }
 
-void LineLedger::settleCut(qint64 seq, const QString &note, const QString &typedPart, const QString &window)
+void LineLedger::settleCut(
+    qint64 seq, const QString &note, const QString &typedPart, const QString &window, const QString &typed)
 {
     std::lock_guard lock(m_mutex);
     RunLine *line = pending(seq);
@@ -42,6 +44,7 @@ void LineLedger::settleCut(qint64 seq, const QString &note, const QString &typed
     line->note = note;
     line->typedPart = typedPart;
     line->window = window;
+    line->typed = typed;
     releaseSettled();
 }
 

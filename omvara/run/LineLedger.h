@@ -28,10 +28,13 @@ public:
 
     // Takes a line, gives it its seq and returns it.
     qint64 add(RunLine line);
-    // The final status of a pending line (ignored for one already settled).
-    void settle(qint64 seq, LineStatus status, const QString &note = {});
-    // A pending line whose value was cut: `typedPart` went out into `window`.
-    void settleCut(qint64 seq, const QString &note, const QString &typedPart, const QString &window);
+    // The final status of a pending line (ignored for one already settled);
+    // `typed`: what went out for it, stamps included.
+    void settle(qint64 seq, LineStatus status, const QString &note = {}, const QString &typed = {});
+    // A pending line whose value was cut: `typedPart` of the value (`typed`
+    // with the stamps) went out into `window`.
+    void settleCut(qint64 seq, const QString &note, const QString &typedPart, const QString &window,
+        const QString &typed = {});
     // Settles every line still pending (the end of a run).
     void settleAll(LineStatus status, const QString &note = {});
 

@@ -36,6 +36,9 @@ public:
     qint64 size() const;
     // Whether the last byte of the file ends a line (true when empty or unreadable).
     bool endsWithLineEnd() const;
+    // The file's first line without its line end (at most `limit` bytes of
+    // it); empty when the file is empty or unreadable.
+    QByteArray firstLine(qsizetype limit = 4096) const;
     // False when the file at the path is no longer the open one: removed,
     // moved away or replaced (its folder too). Rows written to the open file
     // then would be lost.

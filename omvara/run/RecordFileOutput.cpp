@@ -93,7 +93,10 @@ void appendField(QByteArray &out, const QString &field)
 
 } // namespace
 
-const QByteArray RecordFileOutput::Header = QByteArrayLiteral("time,port,instrument,raw,value,status\r\n");
+const QByteArray RecordFileOutput::Header
+    = QByteArrayLiteral("time,port,instrument,raw,value,status,typed\r\n");
+const QByteArray RecordFileOutput::HeaderWithoutTyped
+    = QByteArrayLiteral("time,port,instrument,raw,value,status\r\n");
 
 RecordFileOutput::RecordFileOutput(QString pattern, QString port, QString instrument, OutputReport report)
     : m_pattern(userPath(pattern))
@@ -147,7 +150,10 @@ QString RecordFileOutput::pathFor(const QString &pattern, const QDateTime &time)
     return datedPath(userPath(pattern), time);
 }
 
-QByteArray RecordFileOutput::row(const RunLine &line, const QString &port, const QString &instrument)
+namespace {
+
+// The cells of a row up to its status.
+QByteArray cellsUpToStatus(const RunLine &line, const QString &port, const QString &instrument)
 {
     QByteArray out;
     out.reserve(64 + line.raw.size() * 2);
@@ -162,6 +168,24 @@ QByteArray RecordFileOutput::row(const RunLine &line, const QString &port, const
     appendField(out, line.value);
     out += ',';
     out += statusText(line.status).toLatin1();
+    return out;
+}
+
+QByteArray typedCell(const RunLine &line)
+{
+    QByteArray out;
+    appendField(out, line.typed);
+    return out;
+}
+
+} // namespace
+
+QByteArray RecordFileOutput::row(
+    const RunLine &line, const QString &port, const QString &instrument, bool typedColumn)
+{
+    QByteArray out = cellsUpToStatus(line, port, instrument);
+    if (typedColumn)
+        out += ',' + typedCell(line);
     out += "\r\n";
     return out;
 }
@@ -176,7 +200,7 @@ void RecordFileOutput::start()
 
 void RecordFileOutput::lineSettled(const RunLine &line)
 {
-    Row made { line.time, row(line, m_port, m_instrument) };
+    Row made { line.time, cellsUpToStatus(line, m_port, m_instrument), typedCell(line) };
     {
         std::lock_guard lock(m_mutex);
         m_rows.push_back(std::move(made));
@@ -196,7 +220,7 @@ void RecordFileOutput::join()
     m_changed.wait(lock, [this] { return (m_rows.empty() && !m_writing) || m_failing; });
 }
 
-bool RecordFileOutput::append(const QString &path, const QByteArray &bytes, QString *problem, bool *gone)
+bool RecordFileOutput::append(const QString &path, const std::vector<Row> &rows, QString *problem, bool *gone)
 {
     if (m_file.isOpen() && m_file.path() == path && !m_file.stillAtPath()) {
         // Rows written on would go into a file no one finds any more.
@@ -216,11 +240,25 @@ bool RecordFileOutput::append(const QString &path, const QByteArray &bytes, QStr
         header = m_file.size() == 0;
         // A row cut short (by a crash) is not continued by the next one.
         lineEnd = !header && !m_file.endsWithLineEnd();
+        // The file's own header says whether it has the "typed" column.
+        m_typedColumn = header || m_file.firstLine().split(',').last() == "typed";
     }
-    const QByteArray data = (header ? Header : lineEnd ? QByteArrayLiteral("\r\n") : QByteArray()) + bytes;
-    if (data.isEmpty())
+    m_bytes.clear();
+    if (header)
+        m_bytes += Header;
+    else if (lineEnd)
+        m_bytes += "\r\n";
+    for (const Row &row : rows) {
+        m_bytes += row.cells;
+        if (m_typedColumn) {
+            m_bytes += ',';
+            m_bytes += row.typed;
+        }
+        m_bytes += "\r\n";
+    }
+    if (m_bytes.isEmpty())
         return true;
-    if (m_file.append(data, problem))
+    if (m_file.append(m_bytes, problem))
         return true;
     m_file.close();
     return false;
@@ -285,7 +323,6 @@ void RecordFileOutput::writeRows()
 
     std::vector<Row> batch;
     batch.reserve(MaxBatch);
-    QByteArray bytes;
     for (;;) {
         bool ending = false;
         batch.clear();
@@ -316,12 +353,9 @@ void RecordFileOutput::writeRows()
         reportDrops(false);
 
         const QString path = datedPath(m_pattern, batch.front().time);
-        bytes.clear();
-        for (const Row &line : batch)
-            bytes += line.bytes;
         QString problem;
         bool gone = false;
-        const bool ok = append(path, bytes, &problem, &gone);
+        const bool ok = append(path, batch, &problem, &gone);
         std::size_t waiting = 0;
         std::size_t lost = 0;
         {

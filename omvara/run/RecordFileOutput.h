@@ -14,6 +14,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace omvara::run {
 
@@ -23,7 +24,12 @@ namespace omvara::run {
 // syncing: each time it wakes it takes every row waiting (up to MaxBatch)
 // and writes them in one write, so the queue stays short even in a flood
 // (what a crash can lose). The file is never truncated and gets
-// its header row only while it is empty. A text cell that a spreadsheet
+// its header row only while it is empty.
+//
+// A file's first line decides its columns: a new file gets every column
+// (Header, "typed" last); rows appended to a file whose header ends before
+// "typed" (written before that column was there) keep that file's columns.
+// Readers are to go by the header. A text cell that a spreadsheet
 // would take for a formula is written with a leading "'" (cell()).
 //
 // Before each write the writer checks that the open file is still the file
@@ -43,7 +49,9 @@ class RecordFileOutput : public ValueSink
 public:
     static constexpr std::size_t Capacity = 10000;
     static constexpr std::size_t MaxBatch = 1000;
-    static const QByteArray Header; // "time,port,instrument,raw,value,status\r\n"
+    static const QByteArray Header; // "time,port,instrument,raw,value,status,typed\r\n"
+    // The header of files written before the "typed" column.
+    static const QByteArray HeaderWithoutTyped; // "time,port,instrument,raw,value,status\r\n"
 
     // `pattern` is the setting as stored; `port` and `instrument` fill their
     // columns.
@@ -67,8 +75,10 @@ public:
     // The file of a row made at `time`: "{date}" and "{user}" replaced, a
     // relative path (or "~/...") taken from the home folder.
     static QString pathFor(const QString &pattern, const QDateTime &time);
-    // One row of the file, with its line end.
-    static QByteArray row(const RunLine &line, const QString &port, const QString &instrument);
+    // One row of the file, with its line end; `typedColumn`: with the
+    // "typed" column (a file with the header of today).
+    static QByteArray row(
+        const RunLine &line, const QString &port, const QString &instrument, bool typedColumn = true);
     // A text cell as written: with a leading "'" when it begins with "=",
     // "+", "-", "@", a tab or a carriage return, unless the whole cell is a
     // plain number (an optional sign, digits, at most one "." or ","), so
@@ -78,11 +88,18 @@ public:
 
 private:
     void writeRows();
-    // Writer thread (or the event thread before it starts): appends `bytes`
-    // to the file at `path`; false with `problem` set when that failed
-    // (nothing of it is left in the file). `gone` is set when the open file
-    // was no longer the one at the path.
-    bool append(const QString &path, const QByteArray &bytes, QString *problem, bool *gone = nullptr);
+    // A row made when its line settled (so that the writer only joins cells).
+    struct Row
+    {
+        QDateTime time;
+        QByteArray cells; // up to the status, without its line end
+        QByteArray typed; // the "typed" cell
+    };
+    // Writer thread (or the event thread before it starts): appends `rows`
+    // to the file at `path`, in the columns of that file; false with
+    // `problem` set when that failed (nothing of it is left in the file).
+    // `gone` is set when the open file was no longer the one at the path.
+    bool append(const QString &path, const std::vector<Row> &rows, QString *problem, bool *gone = nullptr);
 
     const QString m_pattern; // with "{user}" and the home folder applied
     const QString m_port;
@@ -92,12 +109,6 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    // A row made when its line settled (so that the writer only writes).
-    struct Row
-    {
-        QDateTime time;
-        QByteArray bytes;
-    };
     std::deque<Row> m_rows;
     bool m_writing = false; // the writer holds a row outside the queue
     bool m_failing = false;
@@ -107,6 +118,8 @@ private:
 
     // Writer thread only (and open() before it starts).
     RecordFile m_file;
+    bool m_typedColumn = true; // the open file has the "typed" column
+    QByteArray m_bytes; // what append() writes
 };
 
 } // namespace omvara::run

@@ -3,6 +3,7 @@
 
 #include "omvara/config/Instrument.h"
 #include "omvara/config/OutputSettings.h"
+#include "omvara/config/Stamp.h"
 #include "omvara/hotkey/GlobalHotkey.h"
 #include "omvara/outputs/Keybot.h"
 #include "omvara/outputs/SoundBot.h"
@@ -38,6 +39,16 @@ namespace {
 QString failureText(const std::exception &e)
 {
     return QString::fromUtf8(e.what());
+}
+
+// The stamps beside the value that goes out as the run's `seq`th.
+outputs::Keybot::Stamps stampsFor(
+    const config::Config &config, const std::function<QDateTime()> &clock, qint64 seq)
+{
+    const config::Stamp::Values values { clock ? clock() : QDateTime::currentDateTime(), seq,
+        config.getPort() };
+    return { config::Stamp::expand(config.getStampBefore(), values),
+        config::Stamp::expand(config.getStampAfter(), values) };
 }
 
 } // namespace
@@ -138,6 +149,7 @@ Run::~Run()
 
 bool Run::start()
 {
+    m_stamped = !m_config.getStampBefore().isEmpty() || !m_config.getStampAfter().isEmpty();
     // 1. Keyboard output, or the standard output. Without a keyboard the run
     //    may still receive, show and log lines, if the view says so.
     std::unique_ptr<ValueSink> delivery;
@@ -165,13 +177,15 @@ bool Run::start()
                 = [this] { QMetaObject::invokeMethod(this, "keyboardEnded", Qt::QueuedConnection); };
             const auto onOutcome = [this](qint64 seq, const outputs::Keybot::Outcome &outcome) {
                 using Kind = outputs::Keybot::Outcome::Kind;
+                if (outcome.kind == Kind::Typed || outcome.kind == Kind::Cut)
+                    ++m_valuesOut;
                 if (outcome.kind == Kind::Typed) {
-                    m_ledger.settle(seq, LineStatus::Typed);
+                    m_ledger.settle(seq, LineStatus::Typed, {}, outcome.typed);
                 } else if (outcome.kind == Kind::Cut) {
                     const QString note = texts::WorkerTexts::format(texts::WorkerTexts::text("typing.cut"),
                         { QString::number(outcome.typedPart.toUcs4().size()), QString::number(outcome.length),
                             outcome.typedPart, outcome.window, outcome.reason });
-                    m_ledger.settleCut(seq, note, outcome.typedPart, outcome.window);
+                    m_ledger.settleCut(seq, note, outcome.typedPart, outcome.window, outcome.typed);
                     QMetaObject::invokeMethod(this, "typingCut", Qt::QueuedConnection,
                         Q_ARG(QString, outcome.value), Q_ARG(QString, outcome.typedPart),
                         Q_ARG(QString, outcome.window), Q_ARG(QString, outcome.reason),
@@ -182,10 +196,14 @@ bool Run::start()
                                 : m_keyboardLost                 ? "not.typed.lost"
                                 : m_outputsStopping              ? "not.typed.stopped"
                                 : outcome.ownWindow              ? "not.typed.focus"
-                                                                 : "not.typed"));
+                                                                 : "not.typed"),
+                        outcome.typed);
                 }
             };
             m_keybot->setOwnWindowFocused(m_options.ownWindowFocused);
+            if (m_stamped)
+                m_keybot->setStamper(
+                    [this](qint64) { return stampsFor(m_config, m_options.stampClock, m_valuesOut + 1); });
             delivery = std::make_unique<KeyboardOutput>(std::move(keybot), onLost, onEnd, onOutcome);
         } catch (const std::exception &e) {
             // Stop while the desktop asked for permission is no failure to report.
@@ -581,6 +599,10 @@ void Run::handleLine(processing::DataLine &line)
             entry.note = texts::WorkerTexts::text("not.typed.no.keyboard");
         } else if (m_options.print) {
             entry.status = LineStatus::Printed;
+            const outputs::Keybot::Stamps stamps = m_stamped
+                ? stampsFor(m_config, m_options.stampClock, ++m_valuesOut)
+                : outputs::Keybot::Stamps {};
+            entry.typed = stamps.before + entry.value + stamps.after;
         } else if (m_options.ownWindowFocused && m_options.ownWindowFocused()
             && !(windowAsked && focusLeftForAnswer())) {
             // Marked on the value's own line: one entry per reading. A value

@@ -12,6 +12,7 @@
 #include "omvara/run/ValueSink.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 
 #include <atomic>
@@ -131,6 +132,9 @@ public:
         // permission to type (the portal's dialog); zero: as long as the
         // user takes. Stop ends the wait either way.
         std::chrono::milliseconds permissionWait { 0 };
+        // The clock of the dates and times in the stamps beside the values;
+        // null: the local time now.
+        std::function<QDateTime()> stampClock;
     };
 
     // `config` is the run's own copy of the settings, taken at Start.
@@ -266,6 +270,11 @@ private:
     std::unique_ptr<processing::Ignorer> m_ignorer;
     outputs::Keybot *m_keybot = nullptr;
     bool m_delivers = false; // a keyboard or print output takes the values
+    // The values that went out (typed, printed, cut): the next one's {seq}
+    // in the stamps, which the broker's seq follows. Written on the thread
+    // that delivers the values (keyboard or reading thread).
+    std::atomic<qint64> m_valuesOut = 0;
+    bool m_stamped = false; // a stamp is set
     // Why the keyboard drops values (read on the keyboard thread).
     std::atomic<bool> m_outputsStopping = false;
     std::atomic<bool> m_keyboardLost = false;

@@ -39,6 +39,9 @@ struct RunLine
     LineStatus status = LineStatus::Pending;
     QString note; // the error's text, why a value was not typed, or what a cut sent where
     QString typedPart {}; // Cut: the characters of the value that went out
+    // What went out for the value, the stamps beside it included (typed,
+    // printed, cut); empty when nothing did.
+    QString typed {};
     QString window {}; // Cut: the window they went to, in words
 
     bool settled() const { return status != LineStatus::Pending; }

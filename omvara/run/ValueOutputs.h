@@ -42,7 +42,8 @@ private:
 };
 
 // Values printed one per line, flushed at once, exactly as they would have
-// been typed (start and terminator keys are not printed).
+// been typed (start and terminator keys are not printed): `line.typed`, the
+// stamps included.
 class PrintOutput : public ValueSink
 {
 public:

@@ -152,6 +152,12 @@ QStringList WindowTexts::requiredKeys()
         QStringLiteral("CustomRegExDialog.cancelButton.text"),
         QStringLiteral("invalid.expression"),
         QStringLiteral("invalid.expression.too.long"),
+        // Output tab: stamps beside the value.
+        QStringLiteral("RadezoZiDadFrame2.stampBeforeLabel.text"),
+        QStringLiteral("RadezoZiDadFrame2.stampBeforeTextField.toolTipText"),
+        QStringLiteral("RadezoZiDadFrame2.stampAfterLabel.text"),
+        QStringLiteral("RadezoZiDadFrame2.stampAfterTextField.toolTipText"),
+        QStringLiteral("error.stamp"),
         // Output tab: record file and broker.
         QStringLiteral("RadezoZiDadFrame2.recordGroup.title"),
         QStringLiteral("RadezoZiDadFrame2.recordFileLabel.text"),

@@ -61,6 +61,7 @@ OutputPanel::OutputPanel(config::Config &config, QWidget *parent)
     decimalSeparatorNote->setWordWrap(true);
     sessionDecimalMark = run::SessionDecimalMark::find(run::SessionLocaleSources::fromSystem());
     showDecimalSeparatorNote();
+    buildStamps();
     buildRecordAndBroker();
 
     buildLayout();
@@ -93,6 +94,11 @@ void OutputPanel::buildLayout()
     grid->addWidget(label26, 4, 0);
     grid->addWidget(delayTextField, 4, 1);
     grid->addWidget(label21, 4, 2);
+    // Each stamp beside the key it follows or precedes: the tab grows no taller.
+    grid->addWidget(stampBeforeLabel, 0, 2);
+    grid->addWidget(stampBeforeTextField, 0, 3);
+    grid->addWidget(stampAfterLabel, 1, 2);
+    grid->addWidget(stampAfterTextField, 1, 3);
     grid->setColumnStretch(3, 1);
 
     auto *soundGroup = new QGroupBox(texts::WindowTexts::text("RadezoZiDadFrame2.soundGroup.title"), this);
@@ -121,6 +127,20 @@ void OutputPanel::buildLayout()
     column->addWidget(recordGroup);
     column->addWidget(label22);
     column->addStretch(1);
+}
+
+void OutputPanel::buildStamps()
+{
+    stampBeforeTextField = named(new QLineEdit(config.getStampBefore(), this), "stampBeforeTextField");
+    stampBeforeTextField->setPlaceholderText(QStringLiteral("{date} {time} "));
+    stampAfterTextField = named(new QLineEdit(config.getStampAfter(), this), "stampAfterTextField");
+    stampAfterTextField->setPlaceholderText(QStringLiteral(" #{seq}"));
+    stampBeforeLabel = makeLabel("stampBeforeLabel", "text", stampBeforeTextField, this);
+    stampAfterLabel = makeLabel("stampAfterLabel", "text", stampAfterTextField, this);
+    stampBeforeVerifier = new StampTextFieldUpdate(
+        stampBeforeTextField, [this](const QString &t) { config.setStampBefore(t); });
+    stampAfterVerifier = new StampTextFieldUpdate(
+        stampAfterTextField, [this](const QString &t) { config.setStampAfter(t); });
 }
 
 void OutputPanel::buildRecordAndBroker()
@@ -156,6 +176,8 @@ void OutputPanel::updateRecordAndBroker()
     recordFileVerifier->verify();
     mqttUrlVerifier->verify();
     mqttCaFileVerifier->verify();
+    stampBeforeVerifier->verify();
+    stampAfterVerifier->verify();
 }
 
 QString OutputPanel::brokerPassword() const

@@ -25,6 +25,7 @@ class DecimalSeparatorBox;
 class MqttCaFileTextFieldUpdate;
 class MqttUrlTextFieldUpdate;
 class RecordFileTextFieldUpdate;
+class StampTextFieldUpdate;
 class DelayTextFieldUpdate;
 
 // The output tab: how each value is typed (separator, keys before and after,
@@ -73,6 +74,13 @@ public:
     plus::PlusDelayTextField *delayTextField;
     QLabel *label21;
     QLabel *label22;
+    // The stamps typed beside each value, checked like the record file's fields.
+    QLabel *stampBeforeLabel;
+    QLineEdit *stampBeforeTextField;
+    QLabel *stampAfterLabel;
+    QLineEdit *stampAfterTextField;
+    StampTextFieldUpdate *stampBeforeVerifier;
+    StampTextFieldUpdate *stampAfterVerifier;
     // Beside the separator: shown while the separator chosen differs from
     // the decimal mark of the session's language (the setting is not changed).
     QLabel *decimalSeparatorNote;
@@ -104,6 +112,7 @@ public:
 private:
     void buildLayout();
     void buildRecordAndBroker();
+    void buildStamps();
     void showDecimalSeparatorNote();
 
     config::Config &config;

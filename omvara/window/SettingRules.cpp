@@ -3,6 +3,7 @@
 
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/OutputSettings.h"
+#include "omvara/config/Stamp.h"
 
 namespace omvara::SettingRules {
 
@@ -72,6 +73,16 @@ std::optional<QString> acceptMqttUrl(const QString &typed)
 {
     const QString text = typed.trimmed();
     return acceptIf(config::MqttUrl::valid(text), text);
+}
+
+std::optional<QString> acceptStamp(const QString &typed)
+{
+    return acceptIf(config::Stamp::valid(typed), typed);
+}
+
+QString stampProblem(const QString &typed)
+{
+    return config::Stamp::problem(typed);
 }
 
 std::optional<QString> acceptMqttCaFile(const QString &typed)

@@ -44,6 +44,13 @@ std::optional<QString> acceptMqttUrl(const QString &typed);
 // The broker's certificate authorities: empty (the system's) or a path.
 std::optional<QString> acceptMqttCaFile(const QString &typed);
 
+// ---- Stamps beside the value
+
+// A stamp as typed, blanks included (they are typed too).
+std::optional<QString> acceptStamp(const QString &typed);
+// What is wrong with a stamp that acceptStamp refuses ("unknown token {user}").
+QString stampProblem(const QString &typed);
+
 } // namespace SettingRules
 
 } // namespace omvara

@@ -32,6 +32,7 @@ bool TextFieldVerifier::verify(bool reportRefusal)
         m_store(*accepted);
         return true;
     }
+    m_refusedDetail = m_detail ? m_detail(m_field->text()) : QString();
     if (m_current)
         m_field->setText(m_current());
     if (reportRefusal)
@@ -50,8 +51,11 @@ void TextFieldVerifier::reportRefused()
             field->setFocus(Qt::OtherFocusReason);
             field->selectAll();
         }
-        MessageBoxes::showMessage(m_field->window(), MessageText::own(texts::WindowTexts::text(m_messageKey)),
-            texts::WindowTexts::text("error"));
+        QString message = texts::WindowTexts::text(m_messageKey);
+        if (!m_refusedDetail.isEmpty())
+            message += u'\n' + m_refusedDetail;
+        MessageBoxes::showMessage(
+            m_field->window(), MessageText::own(message), texts::WindowTexts::text("error"));
         m_reportPending = false;
     });
 }
@@ -111,6 +115,12 @@ MqttUrlTextFieldUpdate::MqttUrlTextFieldUpdate(QLineEdit *field, config::Config 
     : TextFieldVerifier(field, &SettingRules::acceptMqttUrl, QStringLiteral("error.mqtt.url"),
         [&config](const QString &t) { config.setMqttUrl(t); })
 {
+}
+
+StampTextFieldUpdate::StampTextFieldUpdate(QLineEdit *field, Store store)
+    : TextFieldVerifier(field, &SettingRules::acceptStamp, QStringLiteral("error.stamp"), std::move(store))
+{
+    setDetail([](const QString &text) { return SettingRules::stampProblem(text); });
 }
 
 MqttCaFileTextFieldUpdate::MqttCaFileTextFieldUpdate(QLineEdit *field, config::Config &config)

@@ -29,6 +29,8 @@ public:
     using Store = std::function<void(const QString &)>;
 
     using Current = std::function<QString()>;
+    // What is wrong with a refused text, in words; "" when nothing more is known.
+    using Detail = std::function<QString(const QString &)>;
 
     TextFieldVerifier(QLineEdit *field, Rule rule, QString messageKey, Store store, Current current = {});
 
@@ -37,6 +39,8 @@ public:
     bool verify(bool reportRefusal = true);
 
     QLineEdit *field() const { return m_field; }
+    // A refusal's message then also says what is wrong with the text, on a line of its own.
+    void setDetail(Detail detail) { m_detail = std::move(detail); }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -49,6 +53,8 @@ private:
     QString m_messageKey;
     Store m_store;
     Current m_current;
+    Detail m_detail;
+    QString m_refusedDetail;
     bool m_reportPending = false;
 };
 
@@ -95,6 +101,13 @@ class MqttUrlTextFieldUpdate : public TextFieldVerifier
 {
 public:
     MqttUrlTextFieldUpdate(QLineEdit *field, config::Config &config);
+};
+
+// A stamp beside the value (output tab): its message names the token at fault.
+class StampTextFieldUpdate : public TextFieldVerifier
+{
+public:
+    StampTextFieldUpdate(QLineEdit *field, Store store);
 };
 
 class MqttCaFileTextFieldUpdate : public TextFieldVerifier

@@ -451,10 +451,11 @@ private:
 };
 
 // What the broker's messages must hold: every value once, in order of seq,
-// from one run, with the value, the port and an ISO 8601 time with offset.
+// from one run, with the value, the port and an ISO 8601 time with offset,
+// and as typed the value followed by `stampAfter` with "{seq}" its seq.
 // Returns what is wrong, empty when nothing.
-inline QString checkMessages(
-    const std::vector<QJsonObject> &messages, const QStringList &values, const QString &port)
+inline QString checkMessages(const std::vector<QJsonObject> &messages, const QStringList &values,
+    const QString &port, const QString &stampAfter = {})
 {
     QString run;
     std::set<qint64> seen;
@@ -466,6 +467,12 @@ inline QString checkMessages(
             return QStringLiteral("seq %1 carries %2")
                 .arg(seq)
                 .arg(m.value(QStringLiteral("value")).toString());
+        const QString typed
+            = values[seq - 1] + QString(stampAfter).replace(QStringLiteral("{seq}"), QString::number(seq));
+        if (m.value(QStringLiteral("typed")).toString() != typed)
+            return QStringLiteral("seq %1 typed %2")
+                .arg(seq)
+                .arg(m.value(QStringLiteral("typed")).toString());
         if (m.value(QStringLiteral("port")).toString() != port)
             return QStringLiteral("port %1").arg(m.value(QStringLiteral("port")).toString());
         const QString time = m.value(QStringLiteral("time")).toString();

@@ -18,6 +18,7 @@
 namespace run_records {
 
 constexpr int Enter = 10;
+constexpr int Tab = 9;
 
 // "first g\r" ... "last g\r": records of the generic instrument.
 inline QByteArray records(int first, int last)

@@ -122,6 +122,26 @@ bool RecordFile::endsWithLineEnd() const
     return n != 1 || last == '\n';
 }
 
+QByteArray RecordFile::firstLine(qsizetype limit) const
+{
+    // Read through the file actually written, as endsWithLineEnd() does.
+    if (size() <= 0)
+        return {};
+    const int fd = util::openRetrying(QFile::encodeName(m_target), O_RDONLY);
+    if (fd < 0)
+        return {};
+    QByteArray bytes(limit, Qt::Uninitialized);
+    const ssize_t n = ::pread(fd, bytes.data(), size_t(limit), 0);
+    ::close(fd);
+    bytes.truncate(n > 0 ? qsizetype(n) : 0);
+    const qsizetype end = bytes.indexOf('\n');
+    if (end >= 0)
+        bytes.truncate(end);
+    if (bytes.endsWith('\r'))
+        bytes.chop(1);
+    return bytes;
+}
+
 bool RecordFile::stillAtPath() const
 {
     if (m_fd < 0)

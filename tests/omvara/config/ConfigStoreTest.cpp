@@ -92,6 +92,8 @@ Config unusualConfig()
     c.setRequestInterval(750);
     c.setRequestHotkey(QStringLiteral("Ctrl+Alt+W"));
     c.setStableReadings(3);
+    c.setStampBefore(QStringLiteral("{date:dd.MM.yyyy} {time:HH:mm};"));
+    c.setStampAfter(QStringLiteral(";#{seq} {port} {{x}"));
     return c;
 }
 
@@ -161,7 +163,9 @@ TEST_F(ConfigStoreTest, emptyStore_loadsTheLoadDefaultsWithoutTheInvalidFlag)
         { "recordFile", "" }, { "mqttUrl", "" }, { "mqttCaFile", "" },
         // Readings on request, and settled readings: off.
         { "requestCommand", "" }, { "requestInterval", "0" }, { "requestHotkey", "" },
-        { "stableReadings", "1" } };
+        { "stableReadings", "1" },
+        // Stamps beside the value: none.
+        { "stampBefore", "" }, { "stampAfter", "" } };
     EXPECT_EQ(fields(config), expected);
     EXPECT_EQ(config.getPrevPort(), "COM1");
     EXPECT_FALSE(QFile::exists(file)) << "loading wrote the store";
@@ -255,7 +259,10 @@ INSTANTIATE_TEST_SUITE_P(Settings, StoredValues,
         StoredCase { "requestHotkey", "W", "", false }, // would take W from every application
         StoredCase { "requestHotkey", "Ctrl+Hyper+W", "", false },
         StoredCase { "stableReadings", "99", "99", true }, StoredCase { "stableReadings", "0", "1", false },
-        StoredCase { "stableReadings", "100", "1", false }),
+        StoredCase { "stableReadings", "100", "1", false },
+        StoredCase { "stampBefore", "{date} {time:HH:mm}\t", "", false },
+        StoredCase { "stampAfter", " #{seq} {{", " #{seq} {{", true },
+        StoredCase { "stampAfter", " {connection}", "", false }),
     [](const ::testing::TestParamInfo<StoredCase> &info) {
         std::string n = std::string(info.param.key) + "_" + std::to_string(info.index);
         return n;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/config/Config.h"
 #include "omvara/config/OutputSettings.h"
+#include "omvara/config/SettingsTable.h"
+#include "omvara/config/Stamp.h"
 
 #include <gtest/gtest.h>
 
@@ -272,5 +274,35 @@ TEST(BrokerAddress, parse_givesThePartsOrRefuses)
         EXPECT_EQ(a->host, QString::fromUtf8(c.host));
         EXPECT_EQ(a->port, c.port);
         EXPECT_EQ(a->topic, QString::fromUtf8(c.topic));
+    }
+}
+
+// A stamp that is refused says which token or character is at fault, as
+// the settings table reports it (when typed, with --set, and at load).
+TEST(Stamp, refusedText_namesWhatIsAtFault)
+{
+    const struct
+    {
+        const char *text;
+        const char *problem; // empty: valid
+    } cases[] = {
+        { "", "" },
+        { "{date} {time} {date:dd.MM.yy} {time:HH:mm} {seq} {port} {{ }", "" },
+        { "#{user}", "unknown token {user}" },
+        { "{connection} ", "unknown token {connection}" },
+        { "{seq:000}", "unknown token {seq:000}" },
+        { "{date:}", "token {date:} without a pattern" },
+        { "{date", "\"{\" without \"}\" (write \"{{\" for a \"{\")" },
+        { "a\tb", "control character <9>" },
+    };
+    const omvara::config::Setting *row = omvara::config::findSetting(u"stampAfter");
+    ASSERT_NE(row, nullptr);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        const QString text = QString::fromUtf8(c.text);
+        EXPECT_EQ(omvara::config::Stamp::problem(text), QString::fromUtf8(c.problem));
+        omvara::config::Setting::Refusal refusal;
+        EXPECT_EQ(row->check(text, &refusal) == omvara::config::Setting::Reading::Taken, *c.problem == 0);
+        EXPECT_EQ(refusal.reason, QString::fromUtf8(c.problem));
     }
 }

@@ -204,6 +204,7 @@ protected:
         options.sound = false;
         options.ownWindowFocused = ownFocus;
         options.sessionLocale = sessionLocale;
+        options.stampClock = stampClock;
         options.makers.keybot = [this, keyTime](omvara::reception::WeightWorkerView *view, const Config &c) {
             auto recording = std::make_unique<RecordingKeyInjector>();
             keys = recording.get();
@@ -236,6 +237,7 @@ protected:
     std::function<bool()> ownFocus; // the program's own window has the focus
     // The session's language: none known, unless a test sets one.
     omvara::run::SessionLocaleSources sessionLocale;
+    std::function<QDateTime()> stampClock; // null: the local time now
     std::FILE *printed = std::tmpfile();
 
     void TearDown() override { std::fclose(printed); }
@@ -318,6 +320,86 @@ TEST_F(RunTest, bytesOfEachInstrument_typedAndPrintedAsProcessed_repeatsOnce)
             ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
             EXPECT_EQ(run->state().end, RunState::End::Stopped);
             EXPECT_FALSE(port->isOpen());
+        }
+    }
+}
+
+// Stamps beside the value, each token at a fixed clock, typed and printed:
+// between the start key and the value and between the value and the
+// terminator key; {seq} counts the values that went out. Duplicate
+// suppression and the settled-readings filter compare the values alone.
+TEST_F(RunTest, stampsBesideTheValue_eachTokenAtAFixedClock_repeatsComparedWithoutThem)
+{
+    using omvara::run::LineStatus;
+    struct Case
+    {
+        const char *name;
+        const char *before;
+        const char *after;
+        std::function<void(Config &)> settings;
+        QByteArray sent;
+        QStringList typed;
+        bool printOnly = false; // characters the key map for stamps does not have yet
+    };
+    const Case cases[] = {
+        { "date and time", "{date} {time} ", "", [](Config &) {}, "12.5 g\r",
+            { "2026-03-07 09:05:03 12.5" } },
+        { "their patterns", "{date:dd.MM.yy}-{time:HH:mm} ", "", [](Config &) {}, "7 g\r",
+            { "07.03.26-09:05 7" } },
+        { "seq and port, after", "", " {seq} {port}", [](Config &) {}, "1 g\r---\r2 g\r",
+            { "1 1 COM5", "2 2 COM5" } },
+        { "braces", "{{", "} {{seq}", [](Config &) {}, "3 g\r", { "{3} {seq}" }, true },
+        { "repeats suppressed", "", " {seq}",
+            [](Config &c) {
+                c.setIgnoreDuplicates(true);
+                c.setIgnoreTimeLimit(QString());
+                c.setIgnoreDifference(QString());
+            },
+            "5 g\r5 g\r6 g\r6 g\r5 g\r", { "5 1", "6 2", "5 3" } },
+        { "settled readings", "{time} ", "", [](Config &c) { c.setStableReadings(2); }, "5 g\r5 g\r5 g\r",
+            { "09:05:03 5" } },
+    };
+    stampClock = [] { return QDateTime(QDate(2026, 3, 7), QTime(9, 5, 3)); };
+    for (const Case &c : cases) {
+        for (const bool print : { false, true }) {
+            if (c.printOnly && !print)
+                continue;
+            SCOPED_TRACE(std::string(c.name) + (print ? ", printed" : ", typed"));
+            view.clear();
+            std::fclose(printed);
+            printed = std::tmpfile();
+            Config config = Instrument::GENERIC.getDefaultConfig();
+            config.setStampBefore(QString::fromUtf8(c.before));
+            config.setStampAfter(QString::fromUtf8(c.after));
+            config.setStartWith(omvara::config::ConfigHelper::StartWith::TAB);
+            c.settings(config);
+            auto run = startRun(std::move(config), print);
+            port->feed(c.sent);
+            const auto lines = size_t(c.sent.count('\r'));
+            ASSERT_TRUE(runUntil([&] { return view.settled.size() == lines; }));
+            QStringList went;
+            for (const auto &line : view.settled) {
+                if (line.status == LineStatus::Typed || line.status == LineStatus::Printed) {
+                    went.append(line.typed);
+                    EXPECT_TRUE(line.typed.contains(line.value)) << qPrintable(line.typed);
+                    EXPECT_NE(line.typed, line.value) << "the value stays without its stamps";
+                }
+            }
+            EXPECT_EQ(went, c.typed);
+            if (print) {
+                EXPECT_EQ(printedLines(), c.typed);
+            } else {
+                // Each value: Tab, the stamps and the value, Enter.
+                KeyMap both = run->keybot()->stampKeyMap();
+                both.insert(run->keybot()->keyMap());
+                both.insert(U'\t', { run_records::Tab });
+                QStringList expected;
+                for (const QString &typed : c.typed)
+                    expected.append(u'\t' + typed);
+                EXPECT_EQ(typedTexts(keys->events(), both), expected);
+            }
+            run->stop();
+            ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
         }
     }
 }
@@ -752,14 +834,15 @@ QByteArray fileBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-const QStringList CsvHeader = { "time", "port", "instrument", "raw", "value", "status" };
+const QStringList CsvHeader = { "time", "port", "instrument", "raw", "value", "status", "typed" };
 
 } // namespace
 
 // Every line of a run gets its row in the record file, in order, with what
 // became of it: read back with a CSV parser, commas, quotes and control
 // characters of a line come back whole. A second run adds its rows to the
-// same file, without a second header.
+// same file, without a second header; its stamps are in the "typed" column
+// only. A file written before that column keeps its columns.
 TEST_F(RunTest, everyLine_getsARowInTheRecordFile_readBackWithACsvParser)
 {
     QTemporaryDir dir;
@@ -780,7 +863,9 @@ TEST_F(RunTest, everyLine_getsARowInTheRecordFile_readBackWithACsvParser)
     run->waitForOutputs();
     run.reset();
 
-    auto second = startRun(config.copyConfig(), true);
+    Config stamped = config.copyConfig();
+    stamped.setStampAfter(QStringLiteral(" #{seq}"));
+    auto second = startRun(stamped.copyConfig(), true);
     port->feed("3 g\r");
     ASSERT_TRUE(runUntil([&] { return printedLines().size() == 1; }));
     second->stop();
@@ -796,16 +881,17 @@ TEST_F(RunTest, everyLine_getsARowInTheRecordFile_readBackWithACsvParser)
         QString raw;
         QString value;
         QString status;
+        QString typed;
     };
     const Row expected[] = {
-        { "12.5 g<13>", "12.5", "typed" },
-        { "12.5 g<13>", "12.5", "duplicate" },
-        { "abc<13>", "", "error" },
-        { "'---<13>", "", "no value" }, // a spreadsheet would take it for a formula
-        { "7, \"x\"<9> g<13>", "7", "typed" },
-        { QString(omvara::reception::WeightWorker::MaxLineLength, u'x'), "", "overflow" },
-        { "half", "", "unsent" },
-        { "3 g<13>", "3", "printed" },
+        { "12.5 g<13>", "12.5", "typed", "12.5" },
+        { "12.5 g<13>", "12.5", "duplicate", "" },
+        { "abc<13>", "", "error", "" },
+        { "'---<13>", "", "no value", "" }, // a spreadsheet would take it for a formula
+        { "7, \"x\"<9> g<13>", "7", "typed", "7" },
+        { QString(omvara::reception::WeightWorker::MaxLineLength, u'x'), "", "overflow", "" },
+        { "half", "", "unsent", "" },
+        { "3 g<13>", "3", "printed", "3 #1" },
     };
     ASSERT_EQ(rows.size(), qsizetype(std::size(expected)) + 1)
         << qPrintable(QString::fromUtf8(fileBytes(file).left(2000)));
@@ -815,14 +901,36 @@ TEST_F(RunTest, everyLine_getsARowInTheRecordFile_readBackWithACsvParser)
     for (qsizetype i = 0; i < qsizetype(std::size(expected)); ++i) {
         SCOPED_TRACE(i);
         const QStringList &row = rows[i + 1];
-        ASSERT_EQ(row.size(), 6) << qPrintable(row.join(u'|').left(200));
+        ASSERT_EQ(row.size(), 7) << qPrintable(row.join(u'|').left(200));
         EXPECT_TRUE(iso.match(row[0]).hasMatch()) << qPrintable(row[0]);
         EXPECT_EQ(row[1], QStringLiteral("COM5"));
         EXPECT_EQ(row[2], QStringLiteral("GENERIC"));
         EXPECT_EQ(row[3], expected[i].raw);
         EXPECT_EQ(row[4], expected[i].value);
         EXPECT_EQ(row[5], expected[i].status);
+        EXPECT_EQ(row[6], expected[i].typed);
     }
+
+    // A file with the header of before: rows appended to it keep its columns.
+    const QString oldPattern = dir.filePath(QStringLiteral("old.csv"));
+    const QByteArray oldRow = "2026-01-05T08:00:00.000+01:00,COM5,GENERIC,1 g<13>,1,typed\r\n";
+    {
+        QFile old(oldPattern);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write(omvara::run::RecordFileOutput::HeaderWithoutTyped + oldRow);
+    }
+    stamped.setRecordFile(oldPattern);
+    auto third = startRun(stamped.copyConfig(), true);
+    port->feed("4 g\r");
+    ASSERT_TRUE(runUntil([&] { return printedLines().size() == 2; }));
+    third->stop();
+    ASSERT_TRUE(runUntil([&] { return third->state().ended(); }));
+    third->waitForOutputs();
+    third.reset();
+    const QList<QStringList> oldRows = parseCsv(fileBytes(oldPattern));
+    ASSERT_EQ(oldRows.size(), 3) << fileBytes(oldPattern).constData();
+    EXPECT_EQ(oldRows[0], CsvHeader.mid(0, 6));
+    EXPECT_EQ(oldRows[2].mid(3), (QStringList { "4 g<13>", "4", "printed" }));
 }
 
 // The file a row goes to: "{date}" is the date of the row's own time (a row
@@ -885,7 +993,8 @@ const QString connectedAgain = QStringLiteral("again; the waiting values follow"
 
 // The network path to the broker is cut during a run (a relay drops every
 // connection and refuses new ones for a while) and mended: every value still
-// reaches the subscriber, once after repeats are dropped and in order of seq.
+// reaches the subscriber, once after repeats are dropped and in order of seq,
+// which is the {seq} of the stamp beside it.
 // The loss and the return are each told once, and the output's state shows them.
 TEST_F(RunTest, brokerPathCutAndMended_everyValueArrivesInOrder_lossToldOnce)
 {
@@ -900,6 +1009,7 @@ TEST_F(RunTest, brokerPathCutAndMended_everyValueArrivesInOrder_lossToldOnce)
 
     Config config = Instrument::GENERIC.getDefaultConfig();
     config.setMqttUrl(QStringLiteral("mqtt://127.0.0.1:%1/lab/scale1").arg(relay.port()));
+    config.setStampAfter(QStringLiteral(" #{seq}"));
     auto run = startRun(std::move(config), true);
     port->feed(run_records::records(1, 100));
     ASSERT_TRUE(runUntil([&] { return subscriber.seqsOnce().size() >= 20; }));
@@ -918,8 +1028,8 @@ TEST_F(RunTest, brokerPathCutAndMended_everyValueArrivesInOrder_lossToldOnce)
         << subscriber.seqsOnce().size() << " of 300";
 
     EXPECT_EQ(subscriber.seqsOnce(), broker_test::oneTo(300));
-    EXPECT_EQ(broker_test::checkMessages(
-                  subscriber.messages(), run_records::numbers(1, 300), QStringLiteral("COM5")),
+    EXPECT_EQ(broker_test::checkMessages(subscriber.messages(), run_records::numbers(1, 300),
+                  QStringLiteral("COM5"), QStringLiteral(" #{seq}")),
         QString());
     EXPECT_EQ(count(view.important(), cannotReach), 1) << qPrintable(view.important().join(u'\n'));
     EXPECT_EQ(count(view.important(), connectedAgain), 1) << qPrintable(view.important().join(u'\n'));
@@ -1239,15 +1349,17 @@ TEST(RecordFile, cellsASpreadsheetWouldRun_getAQuote_plainNumbersStayExactly)
     for (const Case &c : cases) {
         const QString cell = QString::fromUtf8(c.cell);
         EXPECT_EQ(omvara::run::RecordFileOutput::cell(cell), QString::fromUtf8(c.written)) << c.cell;
-        // In a whole row, read back by a CSV parser: in the raw and the value column.
-        const omvara::run::RunLine line { 1, 1, QDateTime::currentDateTime(), cell, cell,
+        // In a whole row, read back by a CSV parser: in the raw, the value and the typed column.
+        omvara::run::RunLine line { 1, 1, QDateTime::currentDateTime(), cell, cell,
             omvara::run::LineStatus::Printed, {} };
+        line.typed = cell;
         const QList<QStringList> rows = parseCsv(
             omvara::run::RecordFileOutput::row(line, QStringLiteral("@port"), QStringLiteral("GENERIC")));
         ASSERT_EQ(rows.size(), 1) << c.cell;
-        ASSERT_EQ(rows[0].size(), 6) << c.cell;
+        ASSERT_EQ(rows[0].size(), 7) << c.cell;
         EXPECT_EQ(rows[0][1], QStringLiteral("'@port"));
         EXPECT_EQ(rows[0][4], QString::fromUtf8(c.written)) << c.cell;
+        EXPECT_EQ(rows[0][6], QString::fromUtf8(c.written)) << c.cell;
     }
 }
 
@@ -1575,9 +1687,12 @@ TEST_F(RunTest, focusMovesDuringAValue_cutWithWhatWentWhere_nothingTypedUntilRes
         EXPECT_EQ(cut.value, QStringLiteral("56789"));
         EXPECT_EQ(cut.typedPart, QStringLiteral("567"));
         EXPECT_EQ(cut.window, QStringLiteral("window 1"));
-        EXPECT_EQ(omvara::run::RecordFileOutput::row(cut, "COM5", "GENERIC").split(',').last(), "cut\r\n");
+        EXPECT_EQ(
+            omvara::run::RecordFileOutput::row(cut, "COM5", "GENERIC", false).split(',').last(), "cut\r\n");
+        EXPECT_EQ(omvara::run::RecordFileOutput::row(cut, "COM5", "GENERIC").split(',').last(), "567\r\n");
         const QByteArray message = omvara::run::BrokerOutput::message(cut, "COM5", "GENERIC", "r", 2);
         EXPECT_TRUE(message.contains("\"value\": \"567\", \"status\": \"cut\"")) << message.constData();
+        EXPECT_TRUE(message.endsWith(", \"typed\": \"567\"}")) << message.constData();
         EXPECT_FALSE(omvara::run::BrokerOutput::message(view.settled[0], "COM5", "GENERIC", "r", 1)
                          .contains("status"));
         const QString reported = view.important().filter(QStringLiteral("Cut: ")).join(u'\n');

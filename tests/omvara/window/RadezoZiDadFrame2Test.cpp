@@ -456,6 +456,7 @@ struct FieldCase
     const char *typed;
     const char *stored; // nullptr: refused
     const char *message;
+    const char *detail = nullptr; // what the message says is wrong, on a line of its own
 };
 
 class FieldTest : public FrameTest, public ::testing::WithParamInterface<FieldCase>
@@ -482,6 +483,10 @@ TEST_P(FieldTest, validatingField_storesValidTextAndRefusesTheRest)
             return config().getMqttUrl();
         if (name == QLatin1String("mqttCaFileTextField"))
             return config().getMqttCaFile();
+        if (name == QLatin1String("stampBeforeTextField"))
+            return config().getStampBefore();
+        if (name == QLatin1String("stampAfterTextField"))
+            return config().getStampAfter();
         return config().getRemoveCharacters();
     };
     // An operand only counts with an operation: without one the field is emptied.
@@ -492,12 +497,14 @@ TEST_P(FieldTest, validatingField_storesValidTextAndRefusesTheRest)
     field->setText(QString::fromUtf8(c.typed));
     frame->updateConfigFromTabs();
     omvara::testing::flushEvents();
+    const QString expected = text(c.message) + (c.detail ? u'\n' + QString::fromUtf8(c.detail) : QString());
     if (c.stored) {
         EXPECT_EQ(current(), QString::fromUtf8(c.stored));
-        EXPECT_FALSE(answers.texts(Kind::Message).contains(text(c.message)));
+        EXPECT_FALSE(answers.texts(Kind::Message).contains(expected));
     } else {
         EXPECT_EQ(current(), before);
-        EXPECT_TRUE(answers.texts(Kind::Message).contains(text(c.message)));
+        EXPECT_TRUE(answers.texts(Kind::Message).contains(expected))
+            << qPrintable(answers.texts(Kind::Message).join(u'|'));
     }
 }
 
@@ -518,7 +525,11 @@ INSTANTIATE_TEST_SUITE_P(Fields, FieldTest,
         FieldCase { "mqttUrlTextField", "mqtts://lab@broker:8884/site/scale",
             "mqtts://lab@broker:8884/site/scale", "error.mqtt.url" },
         FieldCase { "mqttUrlTextField", "mqtt://l:pw@broker/site", nullptr, "error.mqtt.url" },
-        FieldCase { "mqttCaFileTextField", "/etc/ssl/lab.pem", "/etc/ssl/lab.pem", "error.mqtt.ca.file" }),
+        FieldCase { "mqttCaFileTextField", "/etc/ssl/lab.pem", "/etc/ssl/lab.pem", "error.mqtt.ca.file" },
+        FieldCase {
+            "stampBeforeTextField", "{date:dd.MM.yyyy} {time} ", "{date:dd.MM.yyyy} {time} ", "error.stamp" },
+        FieldCase {
+            "stampAfterTextField", " {connection}", nullptr, "error.stamp", "unknown token {connection}" }),
     [](const ::testing::TestParamInfo<FieldCase> &info) { return "case" + std::to_string(info.index); });
 
 TEST_F(FrameTest, fieldLosingFocusWithRefusedText_keepsTheFocusAndReports)
