@@ -32,6 +32,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 
@@ -91,7 +92,8 @@ struct Row
     QString status;
 };
 
-// The record file's rows (RFC 4180, header row first): value and status.
+// The record file's rows (RFC 4180, header row first): value and status,
+// found by the header's names.
 std::vector<Row> recordRows(const QString &path)
 {
     QFile file(path);
@@ -102,6 +104,8 @@ std::vector<Row> recordRows(const QString &path)
     QStringList fields;
     QString field;
     bool quoted = false;
+    qsizetype valueColumn = -1;
+    qsizetype statusColumn = -1;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
         if (quoted) {
@@ -121,8 +125,12 @@ std::vector<Row> recordRows(const QString &path)
         } else if (c == u'\n') {
             fields.append(field.endsWith(u'\r') ? field.chopped(1) : field);
             field.clear();
-            if (fields.size() == 6 && fields[0] != QLatin1String("time"))
-                rows.push_back({ fields[4], fields[5] });
+            if (valueColumn < 0) {
+                valueColumn = fields.indexOf(QLatin1String("value"));
+                statusColumn = fields.indexOf(QLatin1String("status"));
+            } else if (fields.size() > std::max(valueColumn, statusColumn)) {
+                rows.push_back({ fields[valueColumn], fields[statusColumn] });
+            }
             fields.clear();
         } else {
             field += c;
