@@ -44,9 +44,14 @@ TEST(LogLoad, severalThreadsLogAndPrintToOneFile_everyEntryWholeOnceAndInEachThr
             case 2:
                 log.logAt(QDateTime::currentDateTime(), text + u' ' + longTail);
                 break;
-            case 3:
-                print.put({ 0, i, {}, {}, text, omvara::run::LineStatus::Pending, {} });
+            case 3: {
+                omvara::run::RunLine line;
+                line.count = i;
+                line.value = text;
+                line.typed = text; // what goes out: the value, no stamps
+                print.put(line);
                 break;
+            }
             default:
                 HeadlessLog(file).logEvent(text); // a second log object on the same file
                 break;
