@@ -92,6 +92,13 @@ Config unusualConfig()
     c.setRequestInterval(750);
     c.setRequestHotkey(QStringLiteral("Ctrl+Alt+W"));
     c.setStableReadings(3);
+    // Codes.
+    c.setTypeEveryCharacter(true);
+    c.setInputEncoding(omvara::config::InputEncoding::UTF_8);
+    c.setControlCharacters(omvara::config::ControlCharacters::TEXT);
+    c.setControlKey(omvara::config::ControlKey::ENTER);
+    c.setControlText(QStringLiteral("[{name}]"));
+    c.setRemoveSymbologyId(true);
     return c;
 }
 
@@ -161,7 +168,10 @@ TEST_F(ConfigStoreTest, emptyStore_loadsTheLoadDefaultsWithoutTheInvalidFlag)
         { "recordFile", "" }, { "mqttUrl", "" }, { "mqttCaFile", "" },
         // Readings on request, and settled readings: off.
         { "requestCommand", "" }, { "requestInterval", "0" }, { "requestHotkey", "" },
-        { "stableReadings", "1" } };
+        { "stableReadings", "1" },
+        // Codes: read as Latin-1, typed as the instrument's key map allows, separators left out.
+        { "typeEveryCharacter", "false" }, { "inputEncoding", "LATIN_1" }, { "controlCharacters", "REMOVE" },
+        { "controlKey", "TAB" }, { "controlText", "<{name}>" }, { "removeSymbologyId", "false" } };
     EXPECT_EQ(fields(config), expected);
     EXPECT_EQ(config.getPrevPort(), "COM1");
     EXPECT_FALSE(QFile::exists(file)) << "loading wrote the store";
