@@ -32,11 +32,11 @@ namespace {
 
 constexpr std::array<const IE *, 8> allEncodings { &IE::LATIN_1, &IE::UTF_8, &IE::SHIFT_JIS, &IE::EUC_JP,
     &IE::GB18030, &IE::EUC_KR, &IE::BIG5, &IE::WINDOWS_1252 };
-constexpr std::array<const CC *, 4> allControlCharacters { &CC::REMOVE, &CC::KEY, &CC::TEXT,
-    &CC::CHARACTER };
+constexpr std::array<const CC *, 4> allControlCharacters { &CC::REMOVE, &CC::KEY, &CC::TEXT, &CC::CHARACTER };
 constexpr std::array<const CK *, 2> allControlKeys { &CK::TAB, &CK::ENTER };
 
-template <typename T, std::size_t N> const T *findByName(const std::array<const T *, N> &all, QStringView name)
+template <typename T, std::size_t N>
+const T *findByName(const std::array<const T *, N> &all, QStringView name)
 {
     for (const T *c : all)
         if (c->latin1Name() == name)
