@@ -482,6 +482,8 @@ TEST_P(FieldTest, validatingField_storesValidTextAndRefusesTheRest)
             return config().getMqttUrl();
         if (name == QLatin1String("mqttCaFileTextField"))
             return config().getMqttCaFile();
+        if (name == QLatin1String("controlTextField"))
+            return config().getControlText();
         return config().getRemoveCharacters();
     };
     // An operand only counts with an operation: without one the field is emptied.
@@ -518,7 +520,9 @@ INSTANTIATE_TEST_SUITE_P(Fields, FieldTest,
         FieldCase { "mqttUrlTextField", "mqtts://lab@broker:8884/site/scale",
             "mqtts://lab@broker:8884/site/scale", "error.mqtt.url" },
         FieldCase { "mqttUrlTextField", "mqtt://l:pw@broker/site", nullptr, "error.mqtt.url" },
-        FieldCase { "mqttCaFileTextField", "/etc/ssl/lab.pem", "/etc/ssl/lab.pem", "error.mqtt.ca.file" }),
+        FieldCase { "mqttCaFileTextField", "/etc/ssl/lab.pem", "/etc/ssl/lab.pem", "error.mqtt.ca.file" },
+        FieldCase { "controlTextField", "[{name}]", "[{name}]", "error.control.text" },
+        FieldCase { "controlTextField", "\x1d", nullptr, "error.control.text" }),
     [](const ::testing::TestParamInfo<FieldCase> &info) { return "case" + std::to_string(info.index); });
 
 TEST_F(FrameTest, fieldLosingFocusWithRefusedText_keepsTheFocusAndReports)
