@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStandardItemModel>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -130,13 +131,23 @@ void OutputPanel::buildLayout()
     codesGrid->addWidget(removeSymbologyIdCheckBox, 3, 0, 1, 4);
     codesGrid->setColumnStretch(4, 1);
 
-    auto *column = new QVBoxLayout(this);
+    // The tab scrolls where the window is smaller than its groups (800x600).
+    auto *content = new QWidget(this);
+    auto *column = new QVBoxLayout(content);
     column->addWidget(typingGroup);
     column->addWidget(codesGroup);
     column->addWidget(soundGroup);
     column->addWidget(recordGroup);
     column->addWidget(label22);
     column->addStretch(1);
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("outputScrollArea"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(content);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
 }
 
 void OutputPanel::buildRecordAndBroker()
