@@ -2,6 +2,7 @@
 // The complete set of settings of the program.
 #pragma once
 
+#include "omvara/config/CodeSettings.h"
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/Instrument.h"
 #include "omvara/util/Decimal.h"
@@ -156,6 +157,25 @@ public:
     void setStampBefore(const QString &value) { stampBefore = value; }
     const QString &getStampAfter() const { return stampAfter; }
     void setStampAfter(const QString &value) { stampAfter = value; }
+    // ---- Codes (CodeSettings.h).
+
+    // A text instrument types with the key map for every printable character.
+    bool getTypeEveryCharacter() const { return typeEveryCharacter; }
+    void setTypeEveryCharacter(bool value) { typeEveryCharacter = value; }
+    // How received bytes are read as text.
+    const InputEncoding &getInputEncoding() const { return *inputEncoding; }
+    void setInputEncoding(const InputEncoding &value) { inputEncoding = &value; }
+    // What GS, RS and EOT inside a value become when it is typed, with the
+    // key or the text they become.
+    const ControlCharacters &getControlCharacters() const { return *controlCharacters; }
+    void setControlCharacters(const ControlCharacters &value) { controlCharacters = &value; }
+    const ControlKey &getControlKey() const { return *controlKey; }
+    void setControlKey(const ControlKey &value) { controlKey = &value; }
+    const QString &getControlText() const { return controlText; }
+    void setControlText(const QString &value) { controlText = value; }
+    // A symbology identifier at the start of a value ("]C1") is removed.
+    bool getRemoveSymbologyId() const { return removeSymbologyId; }
+    void setRemoveSymbologyId(bool value) { removeSymbologyId = value; }
 
     // ---- Typed views for the workers.
 
@@ -277,6 +297,13 @@ private:
     int requestInterval = 0;
     QString requestHotkey;
     int stableReadings = 1;
+
+    bool typeEveryCharacter = false;
+    const InputEncoding *inputEncoding = &InputEncoding::getDefault();
+    const ControlCharacters *controlCharacters = &ControlCharacters::getDefault();
+    const ControlKey *controlKey = &ControlKey::getDefault();
+    QString controlText = ControlText::getDefault();
+    bool removeSymbologyId = false;
 
     QString prevPort;
     QList<PropertyChangeListener *> listeners;

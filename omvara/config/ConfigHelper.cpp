@@ -523,6 +523,7 @@ constinit const ConfigHelper::KeyMapType ConfigHelper::KeyMapType::ALPHANUMERIC_
     "ALPHANUMERIC_BASIC" };
 constinit const ConfigHelper::KeyMapType ConfigHelper::KeyMapType::ALPHANUMERIC_COMPLETE { 2,
     "ALPHANUMERIC_COMPLETE" };
+constinit const ConfigHelper::KeyMapType ConfigHelper::KeyMapType::ALL_PRINTABLE { 3, "ALL_PRINTABLE" };
 
 constinit const ConfigHelper::InstrumentType ConfigHelper::InstrumentType::NUMBER { 0, "NUMBER" };
 constinit const ConfigHelper::InstrumentType ConfigHelper::InstrumentType::TEXT { 1, "TEXT" };
@@ -530,8 +531,8 @@ constinit const ConfigHelper::InstrumentType ConfigHelper::InstrumentType::TEXT 
 namespace {
 using KM = ConfigHelper::KeyMapType;
 using IY = ConfigHelper::InstrumentType;
-constexpr std::array<const KM *, 3> allKeyMapTypes { &KM::NUMERIC, &KM::ALPHANUMERIC_BASIC,
-    &KM::ALPHANUMERIC_COMPLETE };
+constexpr std::array<const KM *, 4> allKeyMapTypes { &KM::NUMERIC, &KM::ALPHANUMERIC_BASIC,
+    &KM::ALPHANUMERIC_COMPLETE, &KM::ALL_PRINTABLE };
 constexpr std::array<const IY *, 2> allInstrumentTypes { &IY::NUMBER, &IY::TEXT };
 } // namespace
 

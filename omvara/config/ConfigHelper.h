@@ -425,7 +425,9 @@ public:
 class ConfigHelper::KeyMapType final : public ConfigHelper::Constant
 {
 public:
-    static const KeyMapType NUMERIC, ALPHANUMERIC_BASIC, ALPHANUMERIC_COMPLETE;
+    // ALL_PRINTABLE: every printable character, beyond any table; the
+    // characters of ALPHANUMERIC_COMPLETE keep its keys.
+    static const KeyMapType NUMERIC, ALPHANUMERIC_BASIC, ALPHANUMERIC_COMPLETE, ALL_PRINTABLE;
 
     static QList<const KeyMapType *> values();
     static const KeyMapType &valueOf(QStringView name);

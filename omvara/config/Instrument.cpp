@@ -84,6 +84,16 @@ struct Samples
         { R"({0,16,~0,1,MO,"TL-280",Wg,123,Pt,0)", "123" },
         { R"({0,16,~0,1,MO,"TL-280",Wg,-12.3,Pt,0)", "-12.3" },
     };
+    // A GS1-128 element string behind its symbology identifier, with a GS
+    // between two fields; the whole line but its line ends is the value.
+    static constexpr S barcodeAll[] = {
+        { "]C10109501101530003\x1d"
+          "10AB_1@#%&\r",
+            "]C10109501101530003\x1d"
+            "10AB_1@#%&" },
+        { "\n(x) [y] {z} <=?!> \"';~^|\r", "(x) [y] {z} <=?!> \"';~^|" },
+        { "\r", "" },
+    };
     static constexpr S wedderburn[] = {
         { "\nA    2.10", "" },
         { "0    2.45", "    2.45" },
@@ -111,81 +121,84 @@ constinit const I I::BARCODE_ALPHA_COMPLETE{3, "BARCODE_ALPHA_COMPLETE", {
     .label = {"barcode_alphanumeric_complete", true},
     .messageKey = "barcode_alphanumeric_complete.defaultMessage",
     .type = &IY::TEXT, .keyMap = &KM::ALPHANUMERIC_COMPLETE, .regEx = R"re(([\dA-Za-z+-/*,.]+))re"}};
-constinit const I I::AND{4, "AND", {
+constinit const I I::BARCODE_ALL{4, "BARCODE_ALL", {
+    .label = {"barcode_all", true}, .messageKey = "barcode_all.defaultMessage",
+    .type = &IY::TEXT, .keyMap = &KM::ALL_PRINTABLE, .regEx = "(.+)", OMVARA_SAMPLES(barcodeAll)}};
+constinit const I I::AND{5, "AND", {
     .label = {"A&D", false}, .line = {&BR::BR_2400, &DB::LN_7BITS, &PA::EVEN, &SB::ST_1BITS, 10},
     .regEx = R"re(([-+]+[0-9]*[\.,]?[0-9]+))re", OMVARA_SAMPLES(andSamples)}};
-constinit const I I::AND_SIMPLE{5, "AND_SIMPLE", {
+constinit const I I::AND_SIMPLE{6, "AND_SIMPLE", {
     .label = {"A&D (no handshaking)", false}, .lineFrom = &AND, .regExFrom = &AND, .samplesFrom = &AND}};
-constinit const I I::AND_EM{6, "AND_EM", {
+constinit const I I::AND_EM{7, "AND_EM", {
     .label = {"A&D EM", false}, .line = {&BR::BR_9600, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 10},
     .messageKey = "aandd.em.defaultmessage", .regExFrom = &AND, .samplesFrom = &AND}};
-constinit const I I::ADAM_AZEXTRA_WEIGHT{7, "ADAM_AZEXTRA_WEIGHT", {
+constinit const I I::ADAM_AZEXTRA_WEIGHT{8, "ADAM_AZEXTRA_WEIGHT", {
     .label = {"adam_azextra_weight", true}, .line = {&BR::BR_4800, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 10},
     .messageKey = "adam_azextra.defaultMessage", .regEx = R"re(([-+]?\s*[0-9]*[\.,]?[0-9]+)kg)re",
     OMVARA_SAMPLES(adamAzextra)}};
-constinit const I I::ADAM_CBK{8, "ADAM_CBK", {
+constinit const I I::ADAM_CBK{9, "ADAM_CBK", {
     .label = {"Adam CBK/GBK/GFK", false}, .line = {&BR::BR_4800, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 13},
     .messageKey = "adam_cbk.defaultMessage", OMVARA_SAMPLES(adamCbk)}};
-constinit const I I::ADAM_CPWPLUS{9, "ADAM_CPWPLUS", {
+constinit const I I::ADAM_CPWPLUS{10, "ADAM_CPWPLUS", {
     .label = {"Adam CPWplus", false}, .line = {&BR::BR_9600, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 13},
     .messageKey = "adam_cpwplus.defaultMessage", OMVARA_SAMPLES(adamCpwplus)}};
-constinit const I I::ADAM_GC_WEIGHT{10, "ADAM_GC_WEIGHT", {
+constinit const I I::ADAM_GC_WEIGHT{11, "ADAM_GC_WEIGHT", {
     .label = {"adam_gbc_gfc_weight", true}, .line = {&BR::BR_4800, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 10},
     .regEx = R"re(Wt\s?([-+]?\s*[0-9]*[\.,]?[0-9]+))re", OMVARA_SAMPLES(adamGcWeight)}};
-constinit const I I::ADAM_GC_PCS{11, "ADAM_GC_PCS", {
+constinit const I I::ADAM_GC_PCS{12, "ADAM_GC_PCS", {
     .label = {"adam_gbc_gfc_pcs", true}, .line = {&BR::BR_4800, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 10},
     .regEx = R"re(([-+]?\s*[0-9]*[\.,]?[0-9]+)\s?(pcs))re"}};
-constinit const I I::ADAM_HCB{12, "ADAM_HCB", {
+constinit const I I::ADAM_HCB{13, "ADAM_HCB", {
     .label = {"Adam Highland (HCB)", false}, .line = {&BR::BR_9600, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 10},
     .messageKey = "adam_hcb.defaultMessage"}};
-constinit const I I::ADAM_LABEL{13, "ADAM_LABEL", {
+constinit const I I::ADAM_LABEL{14, "ADAM_LABEL", {
     .label = {"Adam label format", false}, .line = {&BR::BR_9600, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 10},
     .regEx = R"re(([-+]?\s*[0-9]*[\.,]?[0-9]+)\s?(kg|g|lb|oz|pcs|ct|d|GN|ozt|dwt|MM|TlH|TlC|Tlt|t|N|g2|TlJ))re"}};
-constinit const I I::KERN_572{14, "KERN_572", {
+constinit const I I::KERN_572{15, "KERN_572", {
     .label = {"Kern 572", false}, .line = {&BR::BR_9600, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 10}}};
-constinit const I I::KERND_DE{15, "KERND_DE", {.label = {"Kern DE", false}, .lineFrom = &KERN_572}};
-constinit const I I::KERN_DS{16, "KERN_DS", {.label = {"Kern DS", false}, .lineFrom = &KERN_572}};
-constinit const I I::KERN_FKB{17, "KERN_FKB", {.label = {"Kern FKB", false}, .lineFrom = &KERN_572}};
-constinit const I I::KERN_KB_N{18, "KERN_KB_N", {.label = {"Kern KB-N", false}, .lineFrom = &KERN_572}};
-constinit const I I::KERN_KFB{19, "KERN_KFB", {
+constinit const I I::KERND_DE{16, "KERND_DE", {.label = {"Kern DE", false}, .lineFrom = &KERN_572}};
+constinit const I I::KERN_DS{17, "KERN_DS", {.label = {"Kern DS", false}, .lineFrom = &KERN_572}};
+constinit const I I::KERN_FKB{18, "KERN_FKB", {.label = {"Kern FKB", false}, .lineFrom = &KERN_572}};
+constinit const I I::KERN_KB_N{19, "KERN_KB_N", {.label = {"Kern KB-N", false}, .lineFrom = &KERN_572}};
+constinit const I I::KERN_KFB{20, "KERN_KFB", {
     .label = {"Kern KFB", false}, .line = {&BR::BR_9600, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 13}}};
-constinit const I I::KERN_MPS{20, "KERN_MPS", {
+constinit const I I::KERN_MPS{21, "KERN_MPS", {
     .label = {"Kern MPS / MPT / MXS / MWS / MTS / MCB", false},
     .line = {&BR::BR_9600, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 10},
     .regEx = R"re(^N.*?(-?\s*[0-9]*[\.,]?[0-9]+)\s*kg)re", OMVARA_SAMPLES(kernMps)}};
-constinit const I I::KEYENCE_IL{21, "KEYENCE_IL", {
+constinit const I I::KEYENCE_IL{22, "KEYENCE_IL", {
     .label = {"Keyence IL", false}, .line = {&BR::BR_9600, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 10},
     .regEx = R"re(([+-]+\d*\.?\d+))re", OMVARA_SAMPLES(keyenceIl)}};
-constinit const I I::METTLER_DIALOG{22, "METTLER_DIALOG", {
+constinit const I I::METTLER_DIALOG{23, "METTLER_DIALOG", {
     .label = {"Mettler Toledo Dialog", false}, .line = {&BR::BR_9600, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 10}}};
-constinit const I I::METTLER_PRINT{23, "METTLER_PRINT", {
+constinit const I I::METTLER_PRINT{24, "METTLER_PRINT", {
     .label = {"Mettler Toledo Print", false}, .line = {&BR::BR_2400, &DB::LN_7BITS, &PA::EVEN, &SB::ST_1BITS, 10}}};
-constinit const I I::MITUTOYO{24, "MITUTOYO", {
+constinit const I I::MITUTOYO{25, "MITUTOYO", {
     .label = {"Mitutoyo 264-007", false}, .line = {&BR::BR_2400, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 13},
     .regEx = R"re(01A([-+]?\s*[0-9]*[\.,]?[0-9]+))re", .dataCommand = "1\r", OMVARA_SAMPLES(mitutoyo)}};
-constinit const I I::MITUTOYO_LSM_6200{25, "MITUTOYO_LSM_6200", {
+constinit const I I::MITUTOYO_LSM_6200{26, "MITUTOYO_LSM_6200", {
     .label = {"Mitutoyo LSM-6200", false}, .line = {&BR::BR_9600, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 10},
     .regEx = R"re(([-+]?\s*[0-9]*\.+[0-9]+))re", OMVARA_SAMPLES(mitutoyoLsm)}};
-constinit const I I::MYWEIGH_HD{26, "MYWEIGH_HD", {
+constinit const I I::MYWEIGH_HD{27, "MYWEIGH_HD", {
     .label = {"MyWeigh HD", false}, .line = {&BR::BR_9600, &DB::LN_8BITS, &PA::SPACE, &SB::ST_1BITS, 13},
     .messageKey = "myweigh_hd.defaultMessage"}};
-constinit const I I::OHAUS{27, "OHAUS", {
+constinit const I I::OHAUS{28, "OHAUS", {
     .label = {"Ohaus", false}, .line = {&BR::BR_9600, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 10}}};
-constinit const I I::OHAUSSPU{28, "OHAUSSPU", {
+constinit const I I::OHAUSSPU{29, "OHAUSSPU", {
     .label = {"Ohaus SPU,TA,NV", false}, .line = {&BR::BR_2400, &DB::LN_7BITS, &PA::NONE, &SB::ST_1BITS, 10}}};
-constinit const I I::PRECISA{29, "PRECISA", {
+constinit const I I::PRECISA{30, "PRECISA", {
     .label = {"Precisa", false}, .line = {&BR::BR_9600, &DB::LN_7BITS, &PA::EVEN, &SB::ST_1BITS, 10}}};
-constinit const I I::SARTORIUS{30, "SARTORIUS", {
+constinit const I I::SARTORIUS{31, "SARTORIUS", {
     .label = {"Sartorius", false}, .line = {&BR::BR_1200, &DB::LN_7BITS, &PA::ODD, &SB::ST_1BITS, 10},
     .messageKey = "sartorius.defaultMessage"}};
-constinit const I I::SCHLAGE_HANDPUNCH{31, "SCHLAGE_HANDPUNCH", {
+constinit const I I::SCHLAGE_HANDPUNCH{32, "SCHLAGE_HANDPUNCH", {
     .label = {"Schlage HandPunch (employee ID)", false},
     .line = {&BR::BR_9600, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 10},
     .regEx = R"re(\(\s*([0-9]*)\))re", OMVARA_SAMPLES(schlage)}};
-constinit const I I::TANITA_TL280{32, "TANITA_TL280", {
+constinit const I I::TANITA_TL280{33, "TANITA_TL280", {
     .label = {"Tanita TL-280/TL-290", false}, .line = {&BR::BR_9600, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 10},
     .regEx = R"re(Wg,([-+]?\s*[0-9]*[\.,]?[0-9]+))re", OMVARA_SAMPLES(tanita)}};
-constinit const I I::WEDDERBURN{33, "WEDDERBURN", {
+constinit const I I::WEDDERBURN{34, "WEDDERBURN", {
     .label = {"Wedderburn", false}, .line = {&BR::BR_9600, &DB::LN_8BITS, &PA::NONE, &SB::ST_1BITS, 10},
     .regEx = R"re(^0(-?\s+[0-9]*\.?[0-9]+))re", OMVARA_SAMPLES(wedderburn)}};
 // clang-format on
@@ -194,12 +207,13 @@ constinit const I I::WEDDERBURN{33, "WEDDERBURN", {
 
 namespace {
 
-constexpr std::array<const I *, 34> allInstruments { &I::GENERIC, &I::BARCODE, &I::BARCODE_ALPHA,
-    &I::BARCODE_ALPHA_COMPLETE, &I::AND, &I::AND_SIMPLE, &I::AND_EM, &I::ADAM_AZEXTRA_WEIGHT, &I::ADAM_CBK,
-    &I::ADAM_CPWPLUS, &I::ADAM_GC_WEIGHT, &I::ADAM_GC_PCS, &I::ADAM_HCB, &I::ADAM_LABEL, &I::KERN_572,
-    &I::KERND_DE, &I::KERN_DS, &I::KERN_FKB, &I::KERN_KB_N, &I::KERN_KFB, &I::KERN_MPS, &I::KEYENCE_IL,
-    &I::METTLER_DIALOG, &I::METTLER_PRINT, &I::MITUTOYO, &I::MITUTOYO_LSM_6200, &I::MYWEIGH_HD, &I::OHAUS,
-    &I::OHAUSSPU, &I::PRECISA, &I::SARTORIUS, &I::SCHLAGE_HANDPUNCH, &I::TANITA_TL280, &I::WEDDERBURN };
+constexpr std::array<const I *, 35> allInstruments { &I::GENERIC, &I::BARCODE, &I::BARCODE_ALPHA,
+    &I::BARCODE_ALPHA_COMPLETE, &I::BARCODE_ALL, &I::AND, &I::AND_SIMPLE, &I::AND_EM, &I::ADAM_AZEXTRA_WEIGHT,
+    &I::ADAM_CBK, &I::ADAM_CPWPLUS, &I::ADAM_GC_WEIGHT, &I::ADAM_GC_PCS, &I::ADAM_HCB, &I::ADAM_LABEL,
+    &I::KERN_572, &I::KERND_DE, &I::KERN_DS, &I::KERN_FKB, &I::KERN_KB_N, &I::KERN_KFB, &I::KERN_MPS,
+    &I::KEYENCE_IL, &I::METTLER_DIALOG, &I::METTLER_PRINT, &I::MITUTOYO, &I::MITUTOYO_LSM_6200,
+    &I::MYWEIGH_HD, &I::OHAUS, &I::OHAUSSPU, &I::PRECISA, &I::SARTORIUS, &I::SCHLAGE_HANDPUNCH,
+    &I::TANITA_TL280, &I::WEDDERBURN };
 
 } // namespace
 

@@ -20,6 +20,46 @@ constexpr qint32 keypadMultiply = 106;
 constexpr qint32 keypadAdd = 107;
 constexpr qint32 keypadDivide = 111;
 constexpr qint32 colon = 513;
+constexpr qint32 slash = 47;
+constexpr qint32 equals = 61;
+constexpr qint32 openBracket = 91;
+constexpr qint32 backSlash = 92;
+constexpr qint32 closeBracket = 93;
+constexpr qint32 backQuote = 192;
+constexpr qint32 quote = 222;
+
+struct Entry
+{
+    char32_t character;
+    QList<qint32> keys;
+};
+
+// The ASCII signs beyond ALPHANUMERIC_COMPLETE that keys of the keyboard
+// type's layout print, so that they are typed by position too where the
+// desktop's layout is not known. Every other printable character is typed
+// as itself by the backends that can (Keybot).
+QList<Entry> usSigns()
+{
+    return { { U'!', { shift, digit0 + 1 } }, { U'@', { shift, digit0 + 2 } },
+        { U'#', { shift, digit0 + 3 } }, { U'$', { shift, digit0 + 4 } }, { U'%', { shift, digit0 + 5 } },
+        { U'^', { shift, digit0 + 6 } }, { U'&', { shift, digit0 + 7 } }, { U'(', { shift, digit0 + 9 } },
+        { U')', { shift, digit0 } }, { U'_', { shift, minus } }, { U'=', { equals } },
+        { U'[', { openBracket } }, { U']', { closeBracket } }, { U'{', { shift, openBracket } },
+        { U'}', { shift, closeBracket } }, { U'\\', { backSlash } }, { U'|', { shift, backSlash } },
+        { U';', { semicolon } }, { U'\'', { quote } }, { U'"', { shift, quote } }, { U'<', { shift, comma } },
+        { U'>', { shift, period } }, { U'?', { shift, slash } }, { U'`', { backQuote } },
+        { U'~', { shift, backQuote } } };
+}
+
+// French layout: the digit row without Shift, and the signs of the keys
+// the key codes reach.
+QList<Entry> frenchSigns()
+{
+    return { { U'&', { digit0 + 1 } }, { U'\u00e9', { digit0 + 2 } }, { U'"', { digit0 + 3 } },
+        { U'\'', { digit0 + 4 } }, { U'(', { digit0 + 5 } }, { U'\u00e8', { digit0 + 7 } },
+        { U'_', { digit0 + 8 } }, { U'\u00e7', { digit0 + 9 } }, { U'\u00e0', { digit0 } },
+        { U';', { semicolon } }, { U'=', { equals } }, { U'?', { shift, comma } } };
+}
 
 } // namespace
 
@@ -50,6 +90,11 @@ ConfigHelper::KeyboardType::KeyMap ConfigHelper::KeyboardType::getKeymap(const K
     map.insert(U'/', { keypadDivide });
     map.insert(U' ', { space });
     map.insert(U':', azerty ? QList<qint32> { colon } : QList<qint32> { shift, semicolon });
+    if (&keyMapType == &KeyMapType::ALPHANUMERIC_COMPLETE)
+        return map;
+
+    for (const Entry &entry : azerty ? frenchSigns() : usSigns())
+        map.insert(entry.character, entry.keys);
     return map;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/config/SettingsTable.h"
 
+#include "omvara/config/CodeSettings.h"
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/Instrument.h"
@@ -318,6 +319,26 @@ template <auto Get, auto Put> Setting stampRow(const char *key)
     return row;
 }
 
+// How received bytes are read: a name of the list that Qt can decode here;
+// a refused one says which it was.
+Setting inputEncodingRow()
+{
+    Setting row = namedRow<InputEncoding, &Config::getInputEncoding, &Config::setInputEncoding>(
+        "inputEncoding", Connection);
+    row.read = [](Config &c, const QString &text, const Context &, Refusal *refusal) {
+        const QString problem = InputEncoding::problem(text);
+        if (problem.isEmpty()) {
+            c.setInputEncoding(InputEncoding::valueOf(text));
+            return Reading::Taken;
+        }
+        c.setInputEncoding(InputEncoding::getDefault());
+        refusal->replacement = InputEncoding::getDefault().name();
+        refusal->reason = problem;
+        return Reading::Refused;
+    };
+    return row;
+}
+
 QList<Setting> makeTable()
 {
     using C = Config;
@@ -384,6 +405,15 @@ QList<Setting> makeTable()
         // Stamps beside the value.
         stampRow<&C::getStampBefore, &C::setStampBefore>("stampBefore"),
         stampRow<&C::getStampAfter, &C::setStampAfter>("stampAfter"),
+        // Codes: every character, encodings, control characters.
+        switchRow<false, &C::getTypeEveryCharacter, &C::setTypeEveryCharacter>(
+            "typeEveryCharacter", Connection),
+        inputEncodingRow(),
+        namedRow<ControlCharacters, &C::getControlCharacters, &C::setControlCharacters>(
+            "controlCharacters", Connection),
+        namedRow<ControlKey, &C::getControlKey, &C::setControlKey>("controlKey", Connection),
+        textRow<ControlText, &C::getControlText, &C::setControlText>("controlText", Connection),
+        switchRow<false, &C::getRemoveSymbologyId, &C::setRemoveSymbologyId>("removeSymbologyId", Connection),
     };
 }
 

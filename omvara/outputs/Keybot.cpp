@@ -3,6 +3,7 @@
 
 #include "omvara/config/Config.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/outputs/keys/KeyCodes.h"
 #include "omvara/outputs/keys/KeyInjectors.h"
 #include "omvara/reception/WeightWorkerView.h"
 #include "omvara/util/Bundle.h"
@@ -33,6 +34,23 @@ QString formatted(const QString &pattern, const QStringList &args)
     return result;
 }
 
+// Printable: neither a control nor a format character, nor a line or
+// paragraph separator, nor a code point no character is assigned to.
+bool printable(char32_t c)
+{
+    switch (QChar::category(c)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Other_Surrogate:
+    case QChar::Other_NotAssigned:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return false;
+    default:
+        return true;
+    }
+}
+
 keys::KeyLayout layoutOf(const config::ConfigHelper::KeyboardType &type)
 {
     return &type == &config::ConfigHelper::KeyboardType::AZERTY ? keys::KeyLayout::French
@@ -43,7 +61,7 @@ keys::KeyLayout layoutOf(const config::ConfigHelper::KeyboardType &type)
 // numbers and words of the user's, whatever the instrument sends.
 const config::ConfigHelper::KeyMapType &stampKeyMapType()
 {
-    return config::ConfigHelper::KeyMapType::ALPHANUMERIC_COMPLETE;
+    return config::ConfigHelper::KeyMapType::ALL_PRINTABLE;
 }
 
 } // namespace
@@ -54,6 +72,7 @@ Keybot::Keybot(reception::WeightWorkerView *view, const KeyboardType &keyboardTy
     : m_view(view)
     , m_keyMap(keyboardType.getKeymap(keyMapType))
     , m_stampKeyMap(keyboardType.getKeymap(stampKeyMapType()))
+    , m_everyCharacter(&keyMapType == &KeyMapType::ALL_PRINTABLE)
     , m_keyDelay(keyDelay)
     , m_terminatorKey(terminatorKey)
     , m_startKey(startKey)
@@ -67,12 +86,17 @@ std::unique_ptr<Keybot> Keybot::fromConfig(reception::WeightWorkerView *view, co
     std::unique_ptr<keys::KeyInjector> injector)
 {
     const config::ConfigHelper::Instrument *instrument = config.getInstrument();
-    const KeyMapType &keyMapType = instrument
-        ? instrument->getKeyMapType()
-        : config::ConfigHelper::Instrument::getDefault().getKeyMapType();
-    return std::make_unique<Keybot>(view, config.getKeyboardType(), keyMapType,
+    const config::ConfigHelper::Instrument &used
+        = instrument ? *instrument : config::ConfigHelper::Instrument::getDefault();
+    const bool everyCharacter = config.getTypeEveryCharacter()
+        && &used.getInstrumentType() == &config::ConfigHelper::InstrumentType::TEXT;
+    const KeyMapType &keyMapType = everyCharacter ? KeyMapType::ALL_PRINTABLE : used.getKeyMapType();
+    auto keybot = std::make_unique<Keybot>(view, config.getKeyboardType(), keyMapType,
         config.getStartWith().getKeyCode(), config.getOutputTerminator().getKeyCode(), config.getDelayAsInt(),
         std::move(injector));
+    keybot->setControlTyping(
+        { &config.getControlCharacters(), config.getControlKey().getKeyCode(), config.getControlText() });
+    return keybot;
 }
 
 Keybot::~Keybot()
@@ -215,8 +239,8 @@ Keybot::Outcome Keybot::typeValue(const QString &text, qint64 id)
     const Stamps stamps = m_stamper ? m_stamper(id) : Stamps {};
     m_injector->beginValue();
     typeStart();
-    bool whole = !m_lost && !m_focusMoved && typeText(stamps.before, m_stampKeyMap, false) && typeString(text)
-        && typeText(stamps.after, m_stampKeyMap, false);
+    bool whole = !m_lost && !m_focusMoved && typeText(stamps.before, m_stampKeyMap, true, false)
+        && typeString(text) && typeText(stamps.after, m_stampKeyMap, true, false);
     if (whole)
         typeEnd();
     whole = whole && !m_lost && !m_focusMoved;
@@ -325,10 +349,11 @@ void Keybot::tapKey(int keyCode)
 
 bool Keybot::typeString(const QString &text)
 {
-    return typeText(text, m_keyMap, true);
+    return typeText(text, m_keyMap, m_everyCharacter, true);
 }
 
-bool Keybot::typeText(const QString &text, const KeyboardType::KeyMap &keyMap, bool value)
+bool Keybot::typeText(
+    const QString &text, const KeyboardType::KeyMap &keyMap, bool everyCharacter, bool value)
 {
     const QList<uint> characters = text.toUcs4();
     for (qsizetype i = 0; i < characters.size(); ++i) {
@@ -341,42 +366,122 @@ bool Keybot::typeText(const QString &text, const KeyboardType::KeyMap &keyMap, b
             m_interrupted = true;
             return false;
         }
-        const auto found = keyMap.constFind(character);
-        if (found == keyMap.constEnd() || !canType(character)) {
-            if (m_view) {
-                const QString shown = character >= 0x20 && character <= 0x7E
-                    ? QString(QChar(static_cast<char16_t>(character)))
-                    : QStringLiteral("<%1>").arg(static_cast<quint32>(character));
-                report(workerText("cannot_type") + shown);
-            }
-            ++m_skipped;
+        if (config::ControlCharacters::isControl(character)) {
+            if (!typeControl(character))
+                return false;
             continue;
         }
-        const QList<qint32> &codes = found.value();
-        qsizetype pressed = 0;
-        bool refused = false;
-        for (const qint32 code : codes) {
-            if (!press(code)) {
-                refused = true;
-                break;
-            }
-            ++pressed;
-            m_injector->pause(m_keyDelay);
+        QList<qint32> codes;
+        if (!keysFor(character, keyMap, everyCharacter, &codes)) {
+            notTypeable(character);
+            continue;
         }
-        // Keys already down (Shift) come up again also when the character's
-        // own key was refused.
-        while (pressed-- > 0) {
-            release(codes[pressed]);
-            if (!refused)
-                m_injector->pause(m_keyDelay);
-        }
-        if (refused)
+        if (!typeKeys(codes))
             return false;
         if (value)
             m_typedPart += QString::fromUcs4(&character, 1);
         m_typed += QString::fromUcs4(&character, 1);
     }
     return true;
+}
+
+bool Keybot::keysFor(
+    char32_t character, const KeyboardType::KeyMap &keyMap, bool everyCharacter, QList<qint32> *codes)
+{
+    const auto found = keyMap.constFind(character);
+    if (found != keyMap.constEnd()) {
+        if (!canType(character))
+            return false;
+        *codes = found.value();
+        return true;
+    }
+    if (!everyCharacter || !printable(character) || !canTypeCharacter(character))
+        return false;
+    *codes = { keys::vk::character(character) };
+    return true;
+}
+
+bool Keybot::typeKeys(const QList<qint32> &codes)
+{
+    qsizetype pressed = 0;
+    bool refused = false;
+    for (const qint32 code : codes) {
+        if (!press(code)) {
+            refused = true;
+            break;
+        }
+        ++pressed;
+        m_injector->pause(m_keyDelay);
+    }
+    // Keys already down (Shift) come up again also when the character's
+    // own key was refused.
+    while (pressed-- > 0) {
+        release(codes[pressed]);
+        if (!refused)
+            m_injector->pause(m_keyDelay);
+    }
+    return !refused;
+}
+
+bool Keybot::typeControl(char32_t character)
+{
+    using CC = config::ControlCharacters;
+    const CC &action = *m_controls.action;
+    if (&action == &CC::REMOVE)
+        return true;
+    if (&action == &CC::TEXT) {
+        // The text holds no control character (ControlText::valid).
+        for (const uint unit : config::ControlText::expand(m_controls.text, character).toUcs4()) {
+            const char32_t c = unit;
+            if (m_lost || m_focusMoved)
+                return false;
+            QList<qint32> codes;
+            if (!keysFor(c, m_keyMap, true, &codes)) {
+                notTypeable(c);
+                continue;
+            }
+            if (!typeKeys(codes))
+                return false;
+            m_typedPart += QString::fromUcs4(&c, 1);
+            m_typed += QString::fromUcs4(&c, 1);
+        }
+        return true;
+    }
+    QList<qint32> codes;
+    if (&action == &CC::KEY && m_controls.keyCode > 0) {
+        codes = { m_controls.keyCode };
+    } else if (&action == &CC::CHARACTER && canTypeCharacter(character)) {
+        codes = { keys::vk::character(character) };
+    } else {
+        notTypeable(character);
+        return true;
+    }
+    if (!typeKeys(codes))
+        return false;
+    m_typedPart += QString::fromUcs4(&character, 1);
+    m_typed += QString::fromUcs4(&character, 1);
+    return true;
+}
+
+void Keybot::notTypeable(char32_t character)
+{
+    if (m_view) {
+        const QString shown = character >= 0x20 && character <= 0x7E
+            ? QString(QChar(static_cast<char16_t>(character)))
+            : QStringLiteral("<%1>").arg(static_cast<quint32>(character));
+        report(workerText("cannot_type") + shown);
+    }
+    ++m_skipped;
+}
+
+bool Keybot::canTypeCharacter(char32_t character)
+{
+    try {
+        return m_injector->canTypeCharacter(character);
+    } catch (const keys::KeyboardLostError &e) {
+        backendLost(e);
+        return true; // typeString stops at the loss
+    }
 }
 
 bool Keybot::canType(char32_t character)

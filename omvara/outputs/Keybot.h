@@ -2,6 +2,7 @@
 // The keyboard output: types values into the focused application.
 #pragma once
 
+#include "omvara/config/CodeSettings.h"
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/outputs/keys/KeyInjector.h"
 #include "omvara/util/BlockingQueue.h"
@@ -64,6 +65,13 @@ namespace omvara::outputs {
 // further value is typed until resume() (the next one would run on from the
 // cut one in the same field); values taken meanwhile are dropped as not typed.
 //
+// With the key map for every printable character (KeyMapType::ALL_PRINTABLE)
+// a character the map has no keys for is typed as itself (keys::vk::character)
+// where the backend can (keys::KeyInjector::canTypeCharacter), and reported
+// as not typeable where it cannot. Control characters are never typed as
+// such, except GS, RS and EOT as setControlTyping() says: by default they are
+// left out, without a report.
+//
 // When the keystroke backend is lost for good (the X display closed), that is
 // reported once; the value being typed is cut off there and every later value
 // is dropped and reported as not typed: nothing is sent again or elsewhere.
@@ -108,8 +116,21 @@ public:
     // throws keys::KeyboardUnavailableError when none can start.
     Keybot(reception::WeightWorkerView *view, const KeyboardType &keyboardType, const KeyMapType &keyMapType,
         int startKey, int terminatorKey, int keyDelay, std::unique_ptr<keys::KeyInjector> injector = {});
+    // What GS, RS and EOT inside a value become (config::ControlCharacters):
+    // left out, `keyCode` typed, `text` typed ("{name}" standing for the
+    // character's name; typed with the key map for every printable
+    // character), or the character itself where the backend can type it.
+    struct ControlTyping
+    {
+        const config::ControlCharacters *action = &config::ControlCharacters::getDefault();
+        int keyCode = 0;
+        QString text;
+    };
+
     // From the run's settings: keyboard type, start-with and terminator keys,
-    // delay, and the key-map type of the configured instrument.
+    // delay, the key-map type of the configured instrument (every printable
+    // character for a text instrument with typeEveryCharacter) and the
+    // typing of control characters.
     static std::unique_ptr<Keybot> fromConfig(reception::WeightWorkerView *view, const config::Config &config,
         std::unique_ptr<keys::KeyInjector> injector = {});
     // Stops (see stop()) and waits for the keyboard thread to end.
@@ -147,6 +168,9 @@ public:
     void join() { m_thread.join(); }
     // Values waiting to be typed.
     std::size_t waiting() const { return std::size_t(m_waiting.load()); }
+
+    // Set before start().
+    void setControlTyping(ControlTyping typing) { m_controls = std::move(typing); }
 
     // Called once, on the keyboard thread, when the keystroke backend is lost
     // for good, with the reason. Set before start().
@@ -196,14 +220,27 @@ private:
     bool press(int keyCode);
     void release(int keyCode);
     bool canType(char32_t character);
+    bool canTypeCharacter(char32_t character);
+    // The keys that type `character` through `keyMap`; false when it cannot
+    // be typed (`everyCharacter`: one the map lacks is typed as itself, as
+    // with the key map for every printable character).
+    bool keysFor(
+        char32_t character, const KeyboardType::KeyMap &keyMap, bool everyCharacter, QList<qint32> *codes);
+    // Presses `codes` in order and releases them in reverse, with the
+    // pauses. False when a press was refused or stopped short.
+    bool typeKeys(const QList<qint32> &codes);
+    // GS, RS or EOT as m_controls says; false when typing stopped short.
+    bool typeControl(char32_t character);
+    // Reports a character that is left out as not typeable.
+    void notTypeable(char32_t character);
     void report(const QString &message);
     // Reports values that are not typed, and tells the outcome handler.
     void dropped(const QList<qint64> &ids, bool holding = false);
     // Types one value with its stamps and tells what became of it.
     Outcome typeValue(const QString &text, qint64 id);
-    // Types `text` through `keyMap`; `value`: the characters belong to the
-    // value (typedPart). False as typeString().
-    bool typeText(const QString &text, const KeyboardType::KeyMap &keyMap, bool value);
+    // Types `text` through `keyMap` (`everyCharacter` as keysFor()); `value`:
+    // the characters belong to the value (typedPart). False as typeString().
+    bool typeText(const QString &text, const KeyboardType::KeyMap &keyMap, bool everyCharacter, bool value);
     // Takes every waiting value out of the queue (m_closing held, or the keyboard thread).
     QList<qint64> takeWaiting(bool *endMark);
     void backendLost(const keys::KeyboardLostError &error);
@@ -211,6 +248,8 @@ private:
     reception::WeightWorkerView *m_view;
     KeyboardType::KeyMap m_keyMap;
     KeyboardType::KeyMap m_stampKeyMap;
+    bool m_everyCharacter = false; // characters beyond m_keyMap are typed as themselves
+    ControlTyping m_controls;
     int m_keyDelay;
     int m_terminatorKey;
     int m_startKey;

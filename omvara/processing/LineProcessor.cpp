@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/processing/LineProcessor.h"
 
+#include "omvara/config/CodeSettings.h"
 #include "omvara/config/Config.h"
 #include "omvara/processing/Editor.h"
 #include "omvara/processing/NumberFormatter.h"
@@ -37,6 +38,7 @@ LineProcessor::LineProcessor(const config::Config &config, bool numbers)
     , m_remover(std::make_unique<Remover>(config.getRemoveCharacters()))
     , m_editCount(config.getEditNumCharactersAsInt())
     , m_numbers(numbers)
+    , m_removeSymbologyId(config.getRemoveSymbologyId())
 {
     if (numbers)
         m_formatter = std::make_unique<NumberFormatter>(config);
@@ -49,6 +51,8 @@ LineProcessor::Result LineProcessor::process(const QString &line) const
     QString value = m_extractor->extract(line);
     Result result;
     result.instant = std::chrono::system_clock::now();
+    if (m_removeSymbologyId)
+        value.remove(0, config::symbologyIdLength(value));
     if (m_editCount > 0)
         value = m_editor->edit(value);
     if (!m_remover->getRemoveCharacters().isEmpty() && !value.isEmpty())

@@ -22,8 +22,8 @@ class ValueExtractor;
 
 // Turns the contents of a completed line into the value to type, with the
 // settings of one run: extraction by the instrument's or the custom pattern,
-// edit, character removal, then (for number instruments) whitespace removal
-// and number formatting. Everything is prepared once per run; process() is
+// removal of a leading symbology identifier (when set), edit, character removal, then (for number
+// instruments) whitespace removal and number formatting. Everything is prepared once per run; process() is
 // called once per line on the reception thread.
 class LineProcessor
 {
@@ -50,6 +50,7 @@ private:
     std::unique_ptr<NumberFormatter> m_formatter;
     qint32 m_editCount = 0;
     bool m_numbers = true;
+    bool m_removeSymbologyId = false;
 };
 
 } // namespace omvara::processing

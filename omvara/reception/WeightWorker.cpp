@@ -3,6 +3,7 @@
 
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigHelper.h"
+#include "omvara/processing/LineDecoder.h"
 #include "omvara/processing/LineProcessor.h"
 #include "omvara/texts/WorkerTexts.h"
 #include "omvara/util/Interruption.h"
@@ -120,6 +121,7 @@ qint32 WeightWorker::readLines()
 
 qint32 WeightWorker::readLoop(LoopStyle style)
 {
+    const processing::LineDecoder decoder(m_config.getInputEncoding());
     processing::LineProcessor processor(m_config, style.numbers);
     const int terminator = m_config.getInputTerminator();
     const QString parityText
@@ -198,7 +200,7 @@ qint32 WeightWorker::readLoop(LoopStyle style)
                 m_lineBuffer.append(QChar(char16_t(byte)));
                 if (byte == terminator) {
                     queryLineErrors();
-                    completeLine(processor, lineCount, errorMark);
+                    completeLine(decoder, processor, lineCount, errorMark);
                     received = false;
                     // Stop takes effect between lines even while a device floods the port.
                     if (isCancelled())
@@ -274,13 +276,17 @@ void WeightWorker::waitForData(portlink::StopSignal &stop)
         util::Interruption::sleep(std::chrono::milliseconds(WaitRetryMs));
 }
 
-void WeightWorker::completeLine(processing::LineProcessor &processor, qint32 &lineCount, bool &errorMark)
+void WeightWorker::completeLine(const processing::LineDecoder &decoder, processing::LineProcessor &processor,
+    qint32 &lineCount, bool &errorMark)
 {
     ++lineCount;
     const qint32 count = lineCount;
+    // The bytes as text (the terminator stays the byte it was).
+    QString raw = m_lineBuffer;
     try {
-        const processing::LineProcessor::Result result = processor.process(m_lineBuffer);
-        processing::DataLine line(m_lineBuffer, result.processedData, count, result.instant, errorMark);
+        raw = decoder.decode(m_lineBuffer);
+        const processing::LineProcessor::Result result = processor.process(raw);
+        processing::DataLine line(raw, result.processedData, count, result.instant, errorMark);
         errorMark = false;
         m_lineBuffer.clear();
         if (!m_connectionHeld && line.hasValue())
@@ -293,7 +299,8 @@ void WeightWorker::completeLine(processing::LineProcessor &processor, qint32 &li
         // line fail the same way).
         const QString message = texts::WorkerTexts::errorText(e);
         m_view.logImportantEvent(QStringLiteral("Error [WW]: ") + message);
-        m_view.lineFailed(m_lineBuffer, count, message);
+        const auto *invalid = dynamic_cast<const processing::InvalidBytesError *>(&e);
+        m_view.lineFailed(invalid ? invalid->raw() : raw, count, message);
         errorMark = false;
         m_lineBuffer.clear();
     }

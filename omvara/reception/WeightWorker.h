@@ -23,6 +23,7 @@ class Config;
 
 namespace omvara::processing {
 class Editor;
+class LineDecoder;
 class LineProcessor;
 } // namespace omvara::processing
 
@@ -115,7 +116,8 @@ private:
     // Reading thread: the connection made at m_connectedAt has held (see
     // ConnectionHolds); ends a failing stretch.
     void connectionHeld();
-    void completeLine(processing::LineProcessor &processor, qint32 &lineCount, bool &errorMark);
+    void completeLine(const processing::LineDecoder &decoder, processing::LineProcessor &processor,
+        qint32 &lineCount, bool &errorMark);
     void waitForData(portlink::StopSignal &stop);
 
     const config::Config &m_config;

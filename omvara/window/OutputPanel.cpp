@@ -11,6 +11,7 @@
 #include "omvara/window/TextFieldVerifier.h"
 #include "omvara/window/plus/PlusControls.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -18,6 +19,8 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QStandardItemModel>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -63,6 +66,7 @@ OutputPanel::OutputPanel(config::Config &config, QWidget *parent)
     showDecimalSeparatorNote();
     buildStamps();
     buildRecordAndBroker();
+    buildCodes();
 
     buildLayout();
 
@@ -121,12 +125,46 @@ void OutputPanel::buildLayout()
     recordGrid->addWidget(mqttPasswordField, 3, 1);
     recordGrid->setColumnStretch(1, 1);
 
-    auto *column = new QVBoxLayout(this);
+    auto *codesGroup = new QGroupBox(texts::WindowTexts::text("RadezoZiDadFrame2.codesGroup.title"), this);
+    auto *codesGrid = new QGridLayout(codesGroup);
+    codesGrid->addWidget(inputEncodingLabel, 0, 0);
+    codesGrid->addWidget(inputEncodingBox, 0, 1);
+    codesGrid->addWidget(typeEveryCharacterCheckBox, 1, 0, 1, 4);
+    codesGrid->addWidget(controlCharactersLabel, 2, 0);
+    codesGrid->addWidget(controlCharactersBox, 2, 1);
+    codesGrid->addWidget(controlKeyBox, 2, 2);
+    codesGrid->addWidget(controlTextField, 2, 3);
+    codesGrid->addWidget(removeSymbologyIdCheckBox, 3, 0, 1, 4);
+    codesGrid->setColumnStretch(4, 1);
+
+    // The tab scrolls where the window is smaller than its groups (800x600).
+    auto *content = new QWidget(this);
+    auto *column = new QVBoxLayout(content);
     column->addWidget(typingGroup);
+    column->addWidget(codesGroup);
     column->addWidget(soundGroup);
     column->addWidget(recordGroup);
     column->addWidget(label22);
     column->addStretch(1);
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("outputScrollArea"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus); // Tab goes through its controls, not to it
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(content);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+
+    // Tab goes as one reads: row by row, left to right, group after group
+    // (the controls were made in another order than they are laid out).
+    const QList<QWidget *> reading { startWithBox, stampBeforeTextField, outputTerminatorBox,
+        stampAfterTextField, decimalSeparatorBox, keyboardTypeBox, delayTextField, inputEncodingBox,
+        typeEveryCharacterCheckBox, controlCharactersBox, controlKeyBox, controlTextField,
+        removeSymbologyIdCheckBox, soundComboBox, recordFileTextField, chooseRecordFileButton,
+        mqttUrlTextField, mqttCaFileTextField, chooseMqttCaFileButton, mqttPasswordField };
+    for (qsizetype i = 1; i < reading.size(); ++i)
+        setTabOrder(reading[i - 1], reading[i]);
 }
 
 void OutputPanel::buildStamps()
@@ -169,6 +207,65 @@ void OutputPanel::buildRecordAndBroker()
         &OutputPanel::chooseRecordFileButtonActionPerformed);
     connect(chooseMqttCaFileButton, &QPushButton::clicked, this,
         &OutputPanel::chooseMqttCaFileButtonActionPerformed);
+}
+
+void OutputPanel::buildCodes()
+{
+    inputEncodingBox = named(new InputEncodingBox(config.getInputEncoding(), this), "inputEncodingBox");
+    // An encoding this system cannot decode cannot be chosen.
+    if (auto *items = qobject_cast<QStandardItemModel *>(inputEncodingBox->model())) {
+        for (const config::InputEncoding *encoding : config::InputEncoding::values())
+            if (!encoding->available())
+                items->item(encoding->ordinal())->setEnabled(false);
+    }
+    typeEveryCharacterCheckBox = named(
+        new QCheckBox(FrameControls::text("typeEveryCharacterCheckBox"), this), "typeEveryCharacterCheckBox");
+    typeEveryCharacterCheckBox->setChecked(config.getTypeEveryCharacter());
+    controlCharactersBox
+        = named(new ControlCharactersBox(config.getControlCharacters(), this), "controlCharactersBox");
+    controlKeyBox = named(new ControlKeyBox(config.getControlKey(), this), "controlKeyBox");
+    controlTextField = named(new QLineEdit(config.getControlText(), this), "controlTextField");
+    controlTextField->setMaximumWidth(120);
+    removeSymbologyIdCheckBox = named(
+        new QCheckBox(FrameControls::text("removeSymbologyIdCheckBox"), this), "removeSymbologyIdCheckBox");
+    removeSymbologyIdCheckBox->setChecked(config.getRemoveSymbologyId());
+    inputEncodingLabel = makeLabel("inputEncodingLabel", "text", inputEncodingBox, this);
+    controlCharactersLabel = makeLabel("controlCharactersLabel", "text", controlCharactersBox, this);
+    controlTextVerifier = new TextFieldVerifier(
+        controlTextField,
+        [](const QString &typed) -> std::optional<QString> {
+            if (config::ControlText::valid(typed))
+                return typed;
+            return std::nullopt;
+        },
+        QStringLiteral("error.control.text"), [this](const QString &t) { config.setControlText(t); },
+        [this] { return config.getControlText(); });
+    showControlChoice();
+
+    connect(inputEncodingBox, &QComboBox::currentIndexChanged, this, &OutputPanel::updateCodes);
+    connect(typeEveryCharacterCheckBox, &QCheckBox::toggled, this, &OutputPanel::updateCodes);
+    connect(controlCharactersBox, &QComboBox::currentIndexChanged, this, [this] {
+        updateCodes();
+        showControlChoice();
+    });
+    connect(controlKeyBox, &QComboBox::currentIndexChanged, this, &OutputPanel::updateCodes);
+    connect(removeSymbologyIdCheckBox, &QCheckBox::toggled, this, &OutputPanel::updateCodes);
+}
+
+void OutputPanel::showControlChoice()
+{
+    const config::ControlCharacters &choice = controlCharactersBox->getSelected();
+    controlKeyBox->setVisible(&choice == &config::ControlCharacters::KEY);
+    controlTextField->setVisible(&choice == &config::ControlCharacters::TEXT);
+}
+
+void OutputPanel::updateCodes()
+{
+    config.setInputEncoding(inputEncodingBox->getSelected());
+    config.setTypeEveryCharacter(typeEveryCharacterCheckBox->isChecked());
+    config.setControlCharacters(controlCharactersBox->getSelected());
+    config.setControlKey(controlKeyBox->getSelected());
+    config.setRemoveSymbologyId(removeSymbologyIdCheckBox->isChecked());
 }
 
 void OutputPanel::updateRecordAndBroker()
@@ -233,6 +330,8 @@ void OutputPanel::updateConfig()
     startWithBoxItemStateChanged();
     outputTerminatorBoxItemStateChanged();
     soundComboBoxItemStateChanged();
+    updateCodes();
+    controlTextVerifier->verify();
     updateRecordAndBroker();
 }
 

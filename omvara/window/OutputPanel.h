@@ -9,6 +9,7 @@
 
 #include <optional>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -26,6 +27,7 @@ class MqttCaFileTextFieldUpdate;
 class MqttUrlTextFieldUpdate;
 class RecordFileTextFieldUpdate;
 class StampTextFieldUpdate;
+class TextFieldVerifier;
 class DelayTextFieldUpdate;
 
 // The output tab: how each value is typed (separator, keys before and after,
@@ -38,6 +40,9 @@ class OutputPanel : public QWidget
 public:
     using OutputTerminatorBox = plus::PlusConstantBox<config::ConfigHelper::OutputTerminator>;
     using KeyboardTypeBox = plus::PlusConstantBox<config::ConfigHelper::KeyboardType>;
+    using InputEncodingBox = plus::PlusConstantBox<config::InputEncoding>;
+    using ControlCharactersBox = plus::PlusConstantBox<config::ControlCharacters>;
+    using ControlKeyBox = plus::PlusConstantBox<config::ControlKey>;
 
     OutputPanel(config::Config &config, QWidget *parent = nullptr);
 
@@ -109,8 +114,25 @@ public:
     MqttUrlTextFieldUpdate *mqttUrlVerifier;
     MqttCaFileTextFieldUpdate *mqttCaFileVerifier;
 
+    // ---- Codes: encoding, every character, GS1 control characters. The
+    // boxes and switches are stored as they change; the text when checked.
+    void updateCodes();
+
+    QLabel *inputEncodingLabel;
+    InputEncodingBox *inputEncodingBox;
+    QCheckBox *typeEveryCharacterCheckBox;
+    QLabel *controlCharactersLabel;
+    ControlCharactersBox *controlCharactersBox;
+    ControlKeyBox *controlKeyBox;
+    QLineEdit *controlTextField;
+    QCheckBox *removeSymbologyIdCheckBox;
+    TextFieldVerifier *controlTextVerifier;
+
 private:
     void buildLayout();
+    void buildCodes();
+    // The key box and the text field only for the choices that use them.
+    void showControlChoice();
     void buildRecordAndBroker();
     void buildStamps();
     void showDecimalSeparatorNote();

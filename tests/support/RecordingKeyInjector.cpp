@@ -1,9 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/RecordingKeyInjector.h"
 
+#include "omvara/outputs/keys/KeyCodes.h"
+
 #include <algorithm>
 
 namespace omvara::outputs::keys {
+
+void RecordingKeyInjector::send(int keyCode, bool down)
+{
+    // A character's own key stands for itself (no two characters share one).
+    if (vk::isCharacter(keyCode))
+        deliverKey(keyCode, keyCode, down);
+    else
+        KeyInjector::send(keyCode, down);
+}
 
 void RecordingKeyInjector::sendKey(int keyCode, int, bool down)
 {

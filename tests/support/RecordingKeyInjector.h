@@ -26,7 +26,9 @@ struct KeyEvent
 };
 
 // A keystroke backend that types nowhere: it keeps the exact sequence of
-// presses, releases and pauses (pauses are recorded, not waited). Presses
+// presses, releases and pauses (pauses are recorded, not waited). It types
+// every character as itself (keys::vk::character), as a backend with a spare
+// key for each does. Presses
 // and releases of codes without a key are refused like a real backend does;
 // refuse() makes it refuse further codes. Time is its own: it stands still
 // but for the pauses and the waits of the keyboard base, and times() tells
@@ -39,6 +41,7 @@ public:
     QString name() const override { return QStringLiteral("recording"); }
     void pause(int milliseconds) override;
     bool capsLockOn() override;
+    bool canTypeCharacter(char32_t) override { return true; }
 
     std::vector<KeyEvent> events() const;
     // When each of events() came, from the recorder's start.
@@ -61,6 +64,7 @@ public:
     void onEvent(std::function<void(const KeyEvent &)> callback);
 
 protected:
+    void send(int keyCode, bool down) override;
     void sendKey(int keyCode, int physicalKey, bool down) override;
     Clock::time_point now() const override;
     void waitUntil(Clock::time_point when) override;

@@ -46,4 +46,23 @@ inline constexpr int BackQuote = 192;
 inline constexpr int Quote = 222;
 inline constexpr int Colon = 513;
 
+// The key that types one character as itself, whatever key of whichever
+// layout carries it: CharacterBase + the character's code point. For the
+// characters no key of the keyboard type's layout prints (an "@" on AZERTY,
+// "\u00b5", "\u20ac", CJK); backends that know the desktop's layout look the
+// character up there or bind a spare key to it.
+inline constexpr int CharacterBase = 0x01000000;
+constexpr int character(char32_t c)
+{
+    return CharacterBase + int(c);
+}
+constexpr bool isCharacter(int keyCode)
+{
+    return keyCode >= CharacterBase && keyCode <= CharacterBase + 0x10FFFF;
+}
+constexpr char32_t characterOf(int keyCode)
+{
+    return char32_t(keyCode - CharacterBase);
+}
+
 } // namespace omvara::outputs::keys::vk

@@ -105,6 +105,11 @@ public:
     // False when the layout in use has no key for `character` (it is then
     // reported as not typeable instead of being typed wrong). Typing thread.
     virtual bool canType(char32_t /*character*/) { return true; }
+    // True when the backend can type `character` as itself (the key code
+    // vk::character), beyond the keys of the keyboard type's layout. By
+    // default keys go by their position, which types no such character.
+    // Typing thread.
+    virtual bool canTypeCharacter(char32_t /*character*/) { return false; }
 
     // Throws KeyInjectionError("Invalid key code") when no key has the code
     // in the current layout, or with the platform's message when the key

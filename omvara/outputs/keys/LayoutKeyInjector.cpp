@@ -52,6 +52,12 @@ constexpr std::array<std::pair<int, std::pair<xkb_keysym_t, xkb_keysym_t>>, 4> k
 
 std::vector<std::uint32_t> keysymsFor(int keyCode, bool shifted, KeyLayout layout)
 {
+    if (vk::isCharacter(keyCode)) {
+        const xkb_keysym_t symbol = xkb_utf32_to_keysym(vk::characterOf(keyCode));
+        if (symbol == XKB_KEY_NoSymbol)
+            return {};
+        return { symbol };
+    }
     for (const auto &[code, symbols] : keypadKeys) {
         if (code == keyCode)
             return { symbols.first, symbols.second };
@@ -94,6 +100,17 @@ bool LayoutKeyInjector::canType(char32_t character)
             return true;
     }
     return false;
+}
+
+bool LayoutKeyInjector::canTypeCharacter(char32_t character)
+{
+    const xkb_keysym_t symbol = xkb_utf32_to_keysym(character);
+    if (symbol == XKB_KEY_NoSymbol)
+        return false;
+    const LayoutKeymap *keymap = currentKeymap();
+    if (!keymap)
+        return false; // keys go by position
+    return canBindSpareKeys() || keymap->stroke(symbol).has_value();
 }
 
 void LayoutKeyInjector::send(int keyCode, bool down)

@@ -28,6 +28,9 @@ class LayoutKeyInjector : public KeyInjector
 public:
     QString layoutName() const override;
     bool canType(char32_t character) override;
+    // With the layout known: a key of it carries the character, or the
+    // backend binds spare keys.
+    bool canTypeCharacter(char32_t character) override;
 
 protected:
     // The layout in use now, or null while it is not known. Called on the
@@ -59,7 +62,8 @@ private:
 
 // The keysyms that may type the key of `keyCode` with the key map's Shift
 // down or not on the keyboard type's layout, best first; empty when the code
-// names no key. The keypad keys come before the characters they type.
+// names no key. The keypad keys come before the characters they type. A
+// character's own key code (vk::character) gives the character's keysym.
 std::vector<std::uint32_t> keysymsFor(int keyCode, bool shifted, KeyLayout layout);
 
 } // namespace omvara::outputs::keys

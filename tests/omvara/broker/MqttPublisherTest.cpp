@@ -108,7 +108,8 @@ TEST(MqttPublisher, brokerDownAtFirst_messagesArriveInOrderOnceItIsUp)
             .arg(port)
             .arg(dir.path()));
     ASSERT_TRUE(broker.start(port)) << qPrintable(broker.log());
-    broker_test::Subscriber subscriber(port, QStringLiteral("lab/publisher"), QStringLiteral("omvara-test-sub"));
+    broker_test::Subscriber subscriber(
+        port, QStringLiteral("lab/publisher"), QStringLiteral("omvara-test-sub"));
     ASSERT_TRUE(subscriber.waitUntilSubscribed());
     broker.stop();
 

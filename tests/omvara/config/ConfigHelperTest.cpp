@@ -67,7 +67,7 @@ TEST(ConfigHelperSets, values_listConstantsInDisplayOrder)
     EXPECT_EQ(namesOf<ConfigHelper::Connect>(), QStringList({ "MANUAL", "AUTO" }));
     EXPECT_EQ(namesOf<ConfigHelper::KeyboardType>(), QStringList({ "QUERTY", "AZERTY" }));
     EXPECT_EQ(labelsOf<ConfigHelper::KeyMapType>(),
-        QStringList({ "NUMERIC", "ALPHANUMERIC_BASIC", "ALPHANUMERIC_COMPLETE" }));
+        QStringList({ "NUMERIC", "ALPHANUMERIC_BASIC", "ALPHANUMERIC_COMPLETE", "ALL_PRINTABLE" }));
     EXPECT_EQ(labelsOf<ConfigHelper::InstrumentType>(), QStringList({ "NUMBER", "TEXT" }));
 }
 

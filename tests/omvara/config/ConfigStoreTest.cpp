@@ -94,6 +94,13 @@ Config unusualConfig()
     c.setStableReadings(3);
     c.setStampBefore(QStringLiteral("{date:dd.MM.yyyy} {time:HH:mm};"));
     c.setStampAfter(QStringLiteral(";#{seq} {port} {{x}"));
+    // Codes.
+    c.setTypeEveryCharacter(true);
+    c.setInputEncoding(omvara::config::InputEncoding::UTF_8);
+    c.setControlCharacters(omvara::config::ControlCharacters::TEXT);
+    c.setControlKey(omvara::config::ControlKey::ENTER);
+    c.setControlText(QStringLiteral("[{name}]"));
+    c.setRemoveSymbologyId(true);
     return c;
 }
 
@@ -165,7 +172,10 @@ TEST_F(ConfigStoreTest, emptyStore_loadsTheLoadDefaultsWithoutTheInvalidFlag)
         { "requestCommand", "" }, { "requestInterval", "0" }, { "requestHotkey", "" },
         { "stableReadings", "1" },
         // Stamps beside the value: none.
-        { "stampBefore", "" }, { "stampAfter", "" } };
+        { "stampBefore", "" }, { "stampAfter", "" },
+        // Codes: read as Latin-1, typed as the instrument's key map allows, separators left out.
+        { "typeEveryCharacter", "false" }, { "inputEncoding", "LATIN_1" }, { "controlCharacters", "REMOVE" },
+        { "controlKey", "TAB" }, { "controlText", "<{name}>" }, { "removeSymbologyId", "false" } };
     EXPECT_EQ(fields(config), expected);
     EXPECT_EQ(config.getPrevPort(), "COM1");
     EXPECT_FALSE(QFile::exists(file)) << "loading wrote the store";

@@ -24,6 +24,7 @@ const LineRow lineRows[] = {
     { &I::BARCODE, 7, 3, 0, 0, 13 },
     { &I::BARCODE_ALPHA, 7, 3, 0, 0, 13 },
     { &I::BARCODE_ALPHA_COMPLETE, 7, 3, 0, 0, 13 },
+    { &I::BARCODE_ALL, 7, 3, 0, 0, 13 },
     { &I::AND, 5, 2, 2, 0, 10 },
     { &I::AND_SIMPLE, 5, 2, 2, 0, 10 },
     { &I::AND_EM, 7, 3, 0, 0, 10 },
@@ -61,8 +62,8 @@ const LineRow lineRows[] = {
 TEST(Instrument, catalogue_hasAllEntriesInOrder)
 {
     const auto all = I::values();
-    ASSERT_EQ(all.size(), 34);
-    ASSERT_EQ(std::size(lineRows), 34u);
+    ASSERT_EQ(all.size(), 35);
+    ASSERT_EQ(std::size(lineRows), 35u);
     for (int i = 0; i < all.size(); ++i) {
         EXPECT_EQ(all[i], lineRows[i].instrument) << i;
         EXPECT_EQ(all[i]->ordinal(), i);
@@ -108,7 +109,8 @@ TEST(Instrument, typesKeyMapsPatternsAndCommands)
 {
     for (const I *i : I::values()) {
         const std::string name = i->name().toStdString();
-        const bool text = i == &I::BARCODE || i == &I::BARCODE_ALPHA || i == &I::BARCODE_ALPHA_COMPLETE;
+        const bool text = i == &I::BARCODE || i == &I::BARCODE_ALPHA || i == &I::BARCODE_ALPHA_COMPLETE
+            || i == &I::BARCODE_ALL;
         EXPECT_EQ(&i->getInstrumentType(),
             text ? &ConfigHelper::InstrumentType::TEXT : &ConfigHelper::InstrumentType::NUMBER)
             << name;
@@ -119,6 +121,7 @@ TEST(Instrument, typesKeyMapsPatternsAndCommands)
     EXPECT_EQ(&I::BARCODE.getKeyMapType(), &ConfigHelper::KeyMapType::NUMERIC);
     EXPECT_EQ(&I::BARCODE_ALPHA.getKeyMapType(), &ConfigHelper::KeyMapType::ALPHANUMERIC_BASIC);
     EXPECT_EQ(&I::BARCODE_ALPHA_COMPLETE.getKeyMapType(), &ConfigHelper::KeyMapType::ALPHANUMERIC_COMPLETE);
+    EXPECT_EQ(&I::BARCODE_ALL.getKeyMapType(), &ConfigHelper::KeyMapType::ALL_PRINTABLE);
     EXPECT_EQ(&I::SARTORIUS.getKeyMapType(), &ConfigHelper::KeyMapType::NUMERIC);
 
     EXPECT_EQ(I::GENERIC.getRegEx(), R"(([-+]?\s*[0-9]*[\.,]?[0-9]+))");
@@ -165,7 +168,7 @@ TEST(Instrument, defaultMessage_comesFromTheBundleWhereTabled)
     for (const I *i : I::values())
         if (i->getDefaultMessage())
             ++withMessage;
-    EXPECT_EQ(withMessage, 11);
+    EXPECT_EQ(withMessage, 12);
 }
 
 TEST(Instrument, defaultMessage_missingKeyIsAnError)

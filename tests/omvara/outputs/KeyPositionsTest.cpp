@@ -94,14 +94,18 @@ TEST(KeyPositions, everyKeyMapEntry_standsForItsOwnCharacterOnTheKeyboardTypesLa
     using KeyMapType = omvara::config::ConfigHelper::KeyMapType;
     for (const auto &[type, layout] : { std::pair { &KeyboardType::QUERTY, KeyLayout::Us },
              std::pair { &KeyboardType::AZERTY, KeyLayout::French } }) {
-        const KeyboardType::KeyMap map = type->getKeymap(KeyMapType::ALPHANUMERIC_COMPLETE);
-        for (auto entry = map.cbegin(); entry != map.cend(); ++entry) {
-            const QList<qint32> &codes = entry.value();
-            const bool shifted = codes.size() == 2 && codes.front() == vk::Shift;
-            const std::vector<std::uint32_t> symbols = keysymsFor(codes.back(), shifted, layout);
-            ASSERT_FALSE(symbols.empty()) << type->name().toStdString() << ": '" << char(entry.key()) << "'";
-            EXPECT_EQ(symbols.back(), entry.key())
-                << type->name().toStdString() << ": '" << char(entry.key()) << "'";
+        for (const KeyMapType *repertoire :
+            { &KeyMapType::ALPHANUMERIC_COMPLETE, &KeyMapType::ALL_PRINTABLE }) {
+            const KeyboardType::KeyMap map = type->getKeymap(*repertoire);
+            for (auto entry = map.cbegin(); entry != map.cend(); ++entry) {
+                const QList<qint32> &codes = entry.value();
+                const bool shifted = codes.size() == 2 && codes.front() == vk::Shift;
+                const std::vector<std::uint32_t> symbols = keysymsFor(codes.back(), shifted, layout);
+                ASSERT_FALSE(symbols.empty())
+                    << type->name().toStdString() << ": '" << char(entry.key()) << "'";
+                EXPECT_EQ(symbols.back(), entry.key())
+                    << type->name().toStdString() << ": '" << char(entry.key()) << "'";
+            }
         }
     }
 }

@@ -191,6 +191,23 @@ TEST_P(LayoutTyping, valuesAndCodes_arriveExactly_throughTheProgram_andThroughTh
         EXPECT_EQ(run.stop(), 0);
         EXPECT_FALSE(run.log().contains("! ")) << qPrintable(run.log());
     }
+    {
+        // A code as a QR or GS1 reader sends it: UTF-8, a symbology
+        // identifier, signs, letters beyond ASCII, a GS between two fields.
+        TypingRun run(server, l.keyboardType->name(),
+            { "instrument=BARCODE_ALL", "inputEncoding=UTF_8", "controlCharacters=TEXT",
+                "removeSymbologyId=true" });
+        ASSERT_TRUE(run.ready()) << qPrintable(run.log());
+        run.send(QStringLiteral("]d2Lot_7@#%&(x)[y]{z}<=?!>\"';~^|\\`$\u00b5\u00b0\u20ac\u03a9\u4e2d\x1d"
+                                "21X\n")
+                     .toUtf8());
+        expected
+            += QStringLiteral("Lot_7@#%&(x)[y]{z}<=?!>\"';~^|\\`$\u00b5\u00b0\u20ac\u03a9\u4e2d<GS>21X\r")
+                   .toUtf8();
+        EXPECT_EQ(arrived(xterm, expected), QString::fromUtf8(expected)) << qPrintable(run.log());
+        EXPECT_EQ(run.stop(), 0);
+        EXPECT_FALSE(run.log().contains("! ")) << qPrintable(run.log());
+    }
     if (l.lacksLatinLetters) {
         // The spare key codes got their empty mapping back.
         EXPECT_EQ(x_keyboard::keyFor(server.display(), 'x'), 0);

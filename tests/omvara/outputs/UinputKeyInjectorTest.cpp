@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/outputs/keys/uinput/UinputKeyInjector.h"
+#include "omvara/outputs/Keybot.h"
 #include "omvara/outputs/keys/KeyCodes.h"
+#include "omvara/util/Bundle.h"
 
 #include "QtPrinters.h"
+#include "RecordingView.h"
 
 #include <gtest/gtest.h>
 
 #include <linux/input-event-codes.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <tuple>
 
@@ -87,6 +91,33 @@ TEST(UinputKeyInjector, frenchLayout_sendsTheFrenchPositions)
         { EV_SYN, SYN_REPORT, 0 },
     };
     EXPECT_EQ(f.written, expected);
+}
+
+// With the key map for every printable character, uinput types what the
+// desktop's layout has and names the rest: on a German layout "µ", "°" and
+// "€" are there (AltGr+M, Shift+^, AltGr+E), "中" is not.
+TEST(UinputKeyInjector, everyCharacter_typesWhatTheLayoutHas_andNamesTheRest)
+{
+    using omvara::config::ConfigHelper;
+    std::vector<Written> written;
+    const std::vector<int> deviceKeys = UinputKeyInjector::deviceKeys();
+    auto keymap = LayoutKeymap::compile(QStringLiteral("de"), QString(), QStringLiteral("de"),
+        [&](int key) { return std::binary_search(deviceKeys.begin(), deviceKeys.end(), key - 8); });
+    ASSERT_TRUE(keymap);
+    RecordingView view;
+    omvara::outputs::Keybot bot(&view, ConfigHelper::KeyboardType::QUERTY,
+        ConfigHelper::KeyMapType::ALL_PRINTABLE, 0, 0, 0,
+        std::make_unique<UinputKeyInjector>(std::make_unique<FakeDevice>(&written), std::move(keymap)));
+    EXPECT_TRUE(bot.typeString(QStringLiteral("\u00b5\u00b0\u20ac\u4e2d")));
+    const QString cannotType
+        = omvara::util::Bundle::get("omvara.worker.WorkerBundle").getString("cannot_type");
+    EXPECT_EQ(view.important(), QStringList { cannotType + "<20013>" });
+    std::vector<unsigned> pressed;
+    for (const auto &[type, code, value] : written)
+        if (type == EV_KEY && value == 1)
+            pressed.push_back(code);
+    EXPECT_EQ(pressed,
+        (std::vector<unsigned> { KEY_RIGHTALT, KEY_M, KEY_LEFTSHIFT, KEY_GRAVE, KEY_RIGHTALT, KEY_E }));
 }
 
 TEST(UinputKeyInjector, codeWithoutKey_isRefusedAndNothingIsWritten)

@@ -8,8 +8,10 @@
 #include "QtPrinters.h"
 #include "RunRecords.h"
 
+#include "omvara/config/CodeSettings.h"
 #include "omvara/config/Instrument.h"
 #include "omvara/outputs/Keybot.h"
+#include "omvara/outputs/keys/KeyCodes.h"
 #include "omvara/outputs/keys/KeyInjectors.h"
 #include "omvara/outputs/keys/PermissionWait.h"
 #include "omvara/reception/WeightWorker.h"
@@ -77,8 +79,8 @@ bool runUntil(const std::function<bool()> &condition, std::chrono::milliseconds 
 }
 
 // The text the recorded key events type: each chord (keys pressed until all
-// are released again) read back through the key map; the terminator key
-// (Enter) ends a value.
+// are released again) read back through the key map, a character's own key
+// as that character and Tab as "\t"; the terminator key (Enter) ends a value.
 QStringList typedTexts(const std::vector<KeyEvent> &events, const KeyMap &keyMap)
 {
     QMap<QList<qint32>, char32_t> chords;
@@ -93,9 +95,15 @@ QStringList typedTexts(const std::vector<KeyEvent> &events, const KeyMap &keyMap
             chord.append(e.value);
             ++down;
         } else if (e.kind == KeyEvent::Release && --down == 0) {
+            namespace vk = omvara::outputs::keys::vk;
             if (chord == QList<qint32> { run_records::Enter }) {
                 texts.append(current);
                 current.clear();
+            } else if (chord.size() == 1 && vk::isCharacter(chord.front())) {
+                const char32_t character = vk::characterOf(chord.front());
+                current += QString::fromUcs4(&character, 1);
+            } else if (chord == QList<qint32> { vk::Tab }) {
+                current += u'\t';
             } else {
                 current
                     += chords.contains(chord) ? QString::fromUcs4(&chords[chord], 1) : QStringLiteral("?");
@@ -339,7 +347,6 @@ TEST_F(RunTest, stampsBesideTheValue_eachTokenAtAFixedClock_repeatsComparedWitho
         std::function<void(Config &)> settings;
         QByteArray sent;
         QStringList typed;
-        bool printOnly = false; // characters the key map for stamps does not have yet
     };
     const Case cases[] = {
         { "date and time", "{date} {time} ", "", [](Config &) {}, "12.5 g\r",
@@ -348,7 +355,7 @@ TEST_F(RunTest, stampsBesideTheValue_eachTokenAtAFixedClock_repeatsComparedWitho
             { "07.03.26-09:05 7" } },
         { "seq and port, after", "", " {seq} {port}", [](Config &) {}, "1 g\r---\r2 g\r",
             { "1 1 COM5", "2 2 COM5" } },
-        { "braces", "{{", "} {{seq}", [](Config &) {}, "3 g\r", { "{3} {seq}" }, true },
+        { "braces", "{{", "} {{seq}", [](Config &) {}, "3 g\r", { "{3} {seq}" } },
         { "repeats suppressed", "", " {seq}",
             [](Config &c) {
                 c.setIgnoreDuplicates(true);
@@ -362,8 +369,6 @@ TEST_F(RunTest, stampsBesideTheValue_eachTokenAtAFixedClock_repeatsComparedWitho
     stampClock = [] { return QDateTime(QDate(2026, 3, 7), QTime(9, 5, 3)); };
     for (const Case &c : cases) {
         for (const bool print : { false, true }) {
-            if (c.printOnly && !print)
-                continue;
             SCOPED_TRACE(std::string(c.name) + (print ? ", printed" : ", typed"));
             view.clear();
             std::fclose(printed);
@@ -401,6 +406,96 @@ TEST_F(RunTest, stampsBesideTheValue_eachTokenAtAFixedClock_repeatsComparedWitho
             run->stop();
             ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
         }
+    }
+}
+
+// Codes as they are: every printable character, the reader's encoding, the
+// GS1 separators as the settings say and a symbology identifier removed;
+// the code reader that knows only letters, digits and a few signs types what
+// it typed before. The recorder types every character as itself.
+TEST_F(RunTest, codes_everyCharacterEncodingAndSeparators_typedAsTheSettingsSay)
+{
+    using omvara::config::ControlCharacters;
+    using omvara::config::ControlKey;
+    using omvara::config::InputEncoding;
+    struct Case
+    {
+        const char *name;
+        const Instrument &instrument;
+        std::function<void(Config &)> settings;
+        QByteArray sent;
+        QStringList typed;
+        QString reported; // in an emphasised log entry; empty: none at all
+    };
+    // A GS1-128 element string: GTIN, batch, serial number, GS after each
+    // field of variable length.
+    const QByteArray gs1 = "]C10109501101530003\x1d"
+                           "10AB-12\x1d"
+                           "21X7\r";
+    const auto separators = [](const ControlCharacters &action) {
+        return [&action](Config &c) {
+            c.setControlCharacters(action);
+            c.setControlKey(ControlKey::TAB);
+        };
+    };
+    const Case cases[] = {
+        { "GS left out (the default)", Instrument::BARCODE_ALL, [](Config &) {}, gs1,
+            { "]C1010950110153000310AB-1221X7" }, {} },
+        { "GS as Tab", Instrument::BARCODE_ALL, separators(ControlCharacters::KEY), gs1,
+            { "]C10109501101530003\t10AB-12\t21X7" }, {} },
+        { "GS as a text", Instrument::BARCODE_ALL, separators(ControlCharacters::TEXT), gs1,
+            { "]C10109501101530003<GS>10AB-12<GS>21X7" }, {} },
+        { "GS as itself", Instrument::BARCODE_ALL, separators(ControlCharacters::CHARACTER), gs1,
+            { "]C10109501101530003\x1d"
+              "10AB-12\x1d"
+              "21X7" },
+            {} },
+        { "symbology identifier removed", Instrument::BARCODE_ALL,
+            [](Config &c) { c.setRemoveSymbologyId(true); }, gs1 + "]Q3x]d2\r",
+            { "0109501101530003"
+              "10AB-12"
+              "21X7",
+                "x]d2" },
+            {} },
+        { "signs and Latin-1 letters", Instrument::BARCODE_ALL, [](Config &) {},
+            "Lot_7@#%&(x) [y]{z}<=?!>\"';~^|\\`$ \xb5\xb0\xe9\r",
+            { QString::fromUtf8("Lot_7@#%&(x) [y]{z}<=?!>\"';~^|\\`$ \u00b5\u00b0\u00e9") }, {} },
+        { "UTF-8, and a line that is not", Instrument::BARCODE_ALL,
+            [](Config &c) { c.setInputEncoding(InputEncoding::UTF_8); },
+            "\xe2\x82\xac \xce\xa9 \xe4\xb8\xad\rok\xe2\x82(\rnext\r",
+            { QString::fromUtf8("\u20ac \u03a9 \u4e2d"), "next" },
+            "The line is not valid UTF-8: the byte <226> at position 3" },
+        { "another text instrument, every character", Instrument::BARCODE_ALPHA,
+            [](Config &c) {
+                c.setTypeEveryCharacter(true);
+                c.setCustomRegEx(QStringLiteral("(.+)"));
+            },
+            "a_b@C\r", { "a_b@C" }, {} },
+        { "letters, digits and signs as before", Instrument::BARCODE_ALPHA_COMPLETE, [](Config &) {},
+            gs1 + "a/b-c_d\r", { "C10109501101530003", "a/b-c" }, {} },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Config config = c.instrument.getDefaultConfig();
+        config.setInstrument(&c.instrument);
+        c.settings(config);
+        view.clear();
+        auto run = startRun(config.copyConfig());
+        port->feed(c.sent);
+        ASSERT_TRUE(runUntil([&] {
+            const QStringList typed = typedTexts(keys->events(), run->keybot()->keyMap());
+            return typed.size() >= c.typed.size()
+                && (typed.isEmpty() || !typed.last().endsWith(QStringLiteral("<cut>")));
+        }));
+        EXPECT_EQ(typedTexts(keys->events(), run->keybot()->keyMap()), c.typed);
+        if (c.reported.isEmpty()) {
+            EXPECT_EQ(view.important(), QStringList());
+        } else {
+            EXPECT_TRUE(view.important().join(u'\n').contains(c.reported))
+                << qPrintable(view.important().join(u'\n'));
+        }
+        run->stop();
+        ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
     }
 }
 

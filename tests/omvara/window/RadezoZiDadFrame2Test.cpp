@@ -487,6 +487,8 @@ TEST_P(FieldTest, validatingField_storesValidTextAndRefusesTheRest)
             return config().getStampBefore();
         if (name == QLatin1String("stampAfterTextField"))
             return config().getStampAfter();
+        if (name == QLatin1String("controlTextField"))
+            return config().getControlText();
         return config().getRemoveCharacters();
     };
     // An operand only counts with an operation: without one the field is emptied.
@@ -529,7 +531,9 @@ INSTANTIATE_TEST_SUITE_P(Fields, FieldTest,
         FieldCase {
             "stampBeforeTextField", "{date:dd.MM.yyyy} {time} ", "{date:dd.MM.yyyy} {time} ", "error.stamp" },
         FieldCase {
-            "stampAfterTextField", " {connection}", nullptr, "error.stamp", "unknown token {connection}" }),
+            "stampAfterTextField", " {connection}", nullptr, "error.stamp", "unknown token {connection}" },
+        FieldCase { "controlTextField", "[{name}]", "[{name}]", "error.control.text" },
+        FieldCase { "controlTextField", "\x1d", nullptr, "error.control.text" }),
     [](const ::testing::TestParamInfo<FieldCase> &info) { return "case" + std::to_string(info.index); });
 
 TEST_F(FrameTest, fieldLosingFocusWithRefusedText_keepsTheFocusAndReports)
