@@ -254,6 +254,8 @@ Keybot::Outcome Keybot::typeValue(const QString &text, qint64 id)
         // A character the key map cannot type was left out (and reported):
         // the value did not arrive as it is.
         outcome.kind = m_skipped == 0 ? Outcome::Kind::Typed : Outcome::Kind::Incomplete;
+        if (m_skipped != 0)
+            outcome.typedPart = m_typedPart;
         return outcome;
     }
     if (m_focusMoved) {

@@ -92,7 +92,7 @@ public:
         };
         Kind kind = Kind::NotTyped;
         QString value; // Cut: the whole value
-        QString typedPart; // Cut: the characters of the value that went out, in order
+        QString typedPart; // Cut, Incomplete: the characters of the value that went out, in order
         // Typed, Incomplete, Cut: every character that went out, in order,
         // the stamps included.
         QString typed;

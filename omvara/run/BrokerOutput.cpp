@@ -104,8 +104,8 @@ void BrokerOutput::start()
 
 void BrokerOutput::lineSettled(const RunLine &line)
 {
-    if (line.status != LineStatus::Typed && line.status != LineStatus::Printed
-        && line.status != LineStatus::Cut)
+    if (line.status != LineStatus::Typed && line.status != LineStatus::Printed && line.status != LineStatus::Cut
+        && line.status != LineStatus::Incomplete)
         return;
     m_publisher->publish(message(line, m_setup.port, m_setup.instrument, m_run, ++m_seq));
 }
@@ -154,6 +154,8 @@ QByteArray BrokerOutput::message(
     appendString(out, cut ? line.typedPart : line.value);
     if (cut)
         out += ", \"status\": \"cut\"";
+    else if (line.status == LineStatus::Incomplete)
+        out += ", \"status\": \"incomplete\"";
     out += ", \"raw\": ";
     appendString(out, processing::DataLine::transformControlChars(line.raw));
     out += ", \"port\": ";

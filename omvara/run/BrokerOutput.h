@@ -23,7 +23,8 @@ namespace omvara::run {
 // `value` is the value alone, `typed` what went out for it, the stamps
 // beside it included. A cut value (only part of it was typed) is published
 // with the characters of the value that went out and "status": "cut" after
-// its value.
+// its value; a value typed without characters the keyboard cannot type, with
+// "status": "incomplete".
 // `run` names the run and `seq` counts its values from 1, so a subscriber can
 // drop the repeats that at-least-once delivery may bring.
 //

@@ -36,11 +36,22 @@ void LineLedger::settle(qint64 seq, LineStatus status, const QString &note, cons
 void LineLedger::settleCut(
     qint64 seq, const QString &note, const QString &typedPart, const QString &window, const QString &typed)
 {
+    settlePart(seq, LineStatus::Cut, note, typedPart, window, typed);
+}
+
+void LineLedger::settleIncomplete(qint64 seq, const QString &note, const QString &typedPart, const QString &typed)
+{
+    settlePart(seq, LineStatus::Incomplete, note, typedPart, {}, typed);
+}
+
+void LineLedger::settlePart(qint64 seq, LineStatus status, const QString &note, const QString &typedPart,
+    const QString &window, const QString &typed)
+{
     std::lock_guard lock(m_mutex);
     RunLine *line = pending(seq);
     if (!line)
         return;
-    line->status = LineStatus::Cut;
+    line->status = status;
     line->note = note;
     line->typedPart = typedPart;
     line->window = window;

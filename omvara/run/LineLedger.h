@@ -35,12 +35,18 @@ public:
     // with the stamps) went out into `window`.
     void settleCut(qint64 seq, const QString &note, const QString &typedPart, const QString &window,
         const QString &typed = {});
+    // Settles line `seq` as incomplete: typed without the characters the
+    // keyboard could not type; `typedPart` is what of the value went out.
+    void settleIncomplete(qint64 seq, const QString &note, const QString &typedPart, const QString &typed);
     // Settles every line still pending (the end of a run).
     void settleAll(LineStatus status, const QString &note = {});
 
 private:
     // The pending line `seq`, or null when it is unknown or already settled. Under m_mutex.
     RunLine *pending(qint64 seq);
+    // A line of which part went out: cut or incomplete.
+    void settlePart(qint64 seq, LineStatus status, const QString &note, const QString &typedPart,
+        const QString &window, const QString &typed);
     void releaseSettled();
 
     Release m_release;

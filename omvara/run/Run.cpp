@@ -177,10 +177,17 @@ bool Run::start()
                 = [this] { QMetaObject::invokeMethod(this, "keyboardEnded", Qt::QueuedConnection); };
             const auto onOutcome = [this](qint64 seq, const outputs::Keybot::Outcome &outcome) {
                 using Kind = outputs::Keybot::Outcome::Kind;
-                if (outcome.kind == Kind::Typed || outcome.kind == Kind::Cut)
+                if (outcome.kind != Kind::NotTyped)
                     ++m_valuesOut;
                 if (outcome.kind == Kind::Typed) {
                     m_ledger.settle(seq, LineStatus::Typed, {}, outcome.typed);
+                } else if (outcome.kind == Kind::Incomplete) {
+                    // Keys went out, the terminator too: a record must not
+                    // call it not typed, nor typed.
+                    m_ledger.settleIncomplete(seq,
+                        texts::WorkerTexts::format(
+                            texts::WorkerTexts::text("typing.incomplete"), { outcome.typedPart }),
+                        outcome.typedPart, outcome.typed);
                 } else if (outcome.kind == Kind::Cut) {
                     const QString note = texts::WorkerTexts::format(texts::WorkerTexts::text("typing.cut"),
                         { QString::number(outcome.typedPart.toUcs4().size()), QString::number(outcome.length),

@@ -22,6 +22,8 @@ QString statusText(LineStatus status)
         return QStringLiteral("not typed");
     case LineStatus::Cut:
         return QStringLiteral("cut");
+    case LineStatus::Incomplete:
+        return QStringLiteral("incomplete");
     case LineStatus::Error:
         return QStringLiteral("error");
     case LineStatus::Overflow:

@@ -16,6 +16,9 @@ enum class LineStatus {
     Held, // the settled-readings filter held it back
     NotTyped, // dropped at Stop, while Omvara had the focus, keyboard output failed
     Cut, // typing stopped part way (the focus moved, a second Stop): see typedPart
+    // Typed with its terminator key, but without the characters the keyboard
+    // could not type: what arrived is not the value (see typedPart)
+    Incomplete,
     Error, // processing the line failed
     Overflow, // cut at the line-length limit
     Unsent, // a half line at the end of the run
@@ -38,7 +41,7 @@ struct RunLine
     QString value; // the processed value, before duplicate suppression; empty when none
     LineStatus status = LineStatus::Pending;
     QString note; // the error's text, why a value was not typed, or what a cut sent where
-    QString typedPart {}; // Cut: the characters of the value that went out
+    QString typedPart {}; // Cut, Incomplete: the characters of the value that went out
     // What went out for the value, the stamps beside it included (typed,
     // printed, cut); empty when nothing did.
     QString typed {};

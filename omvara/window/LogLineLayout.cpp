@@ -61,6 +61,9 @@ QList<LogSegment> valueMark(ValueFate fate, const QString &value, const QString 
     case ValueFate::Cut:
         return { { QStringLiteral("  \u2702 ") + (reason.isEmpty() ? QStringLiteral("cut") : reason),
             LogStyle::NotTyped } };
+    case ValueFate::Incomplete:
+        return { { QStringLiteral("  \u26a0 ") + (reason.isEmpty() ? QStringLiteral("incomplete") : reason),
+            LogStyle::NotTyped } };
     }
     return {};
 }

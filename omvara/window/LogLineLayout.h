@@ -51,7 +51,7 @@ QList<LogSegment> dataLineSegments(const QString &time, const QString &raw, cons
 // reason, in "nottyped"), held back by the settled-readings filter ("· held"
 // or the reason, in "held"), or cut ("✂ " and what went where, in
 // "nottyped"). Never an arrow for a value that was not typed whole.
-enum class ValueFate { Typed, NotTyped, Held, Cut };
+enum class ValueFate { Typed, NotTyped, Held, Cut, Incomplete };
 QList<LogSegment> valueMark(ValueFate fate, const QString &value, const QString &reason = {});
 
 // Where `value` stands in `raw` (see above): the position and the length of

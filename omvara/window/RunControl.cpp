@@ -428,6 +428,9 @@ void RunControl::lineSettled(const run::RunLine &line)
         m_log.markDataLine(line.count, valueMark(ValueFate::Cut, line.value, line.note));
         m_frame.runPanel->valueCut();
         break;
+    case run::LineStatus::Incomplete:
+        m_log.markDataLine(line.count, valueMark(ValueFate::Incomplete, line.value, line.note));
+        break;
     case run::LineStatus::Held:
         m_log.markDataLine(line.count, valueMark(ValueFate::Held, line.value, line.note));
         m_heldNote = line.note;

@@ -99,6 +99,18 @@ void RecordingKeyInjector::refuse(int keyCode, const QString &message)
     m_refused.insert(keyCode, message);
 }
 
+bool RecordingKeyInjector::canType(char32_t character)
+{
+    std::lock_guard lock(m_mutex);
+    return !m_lacking.contains(character);
+}
+
+void RecordingKeyInjector::lacking(char32_t character)
+{
+    std::lock_guard lock(m_mutex);
+    m_lacking.insert(character);
+}
+
 void RecordingKeyInjector::setCapsLock(bool on)
 {
     std::lock_guard lock(m_mutex);

@@ -4,6 +4,7 @@
 #include "omvara/outputs/keys/KeyInjector.h"
 
 #include <QMap>
+#include <QSet>
 
 #include <chrono>
 #include <functional>
@@ -41,7 +42,11 @@ public:
     QString name() const override { return QStringLiteral("recording"); }
     void pause(int milliseconds) override;
     bool capsLockOn() override;
-    bool canTypeCharacter(char32_t) override { return true; }
+    // Every character but those lacking(): as a layout that has not all.
+    bool canType(char32_t character) override;
+    bool canTypeCharacter(char32_t character) override { return canType(character); }
+    // `character` cannot be typed from now on.
+    void lacking(char32_t character);
 
     std::vector<KeyEvent> events() const;
     // When each of events() came, from the recorder's start.
@@ -77,6 +82,7 @@ private:
     std::vector<KeyEvent> m_events;
     std::vector<std::chrono::microseconds> m_times;
     QMap<int, QString> m_refused;
+    QSet<char32_t> m_lacking;
     bool m_capsLock = false;
     QString m_focus = QStringLiteral("the recorder");
     bool m_focusOwn = false;

@@ -499,6 +499,32 @@ TEST_F(RunTest, codes_everyCharacterEncodingAndSeparators_typedAsTheSettingsSay)
     }
 }
 
+// A character the desktop's layout lacks is left out and reported; the rest
+// and the terminator key go out. What arrived is not the value, so the
+// record calls it neither typed nor not typed.
+TEST_F(RunTest, aCharacterTheKeyboardLacks_valueIsIncomplete_withWhatWentOut)
+{
+    using omvara::run::LineStatus;
+    Config config = Instrument::BARCODE_ALL.getDefaultConfig();
+    config.setInstrument(&Instrument::BARCODE_ALL);
+    config.setInputEncoding(omvara::config::InputEncoding::UTF_8);
+    auto run = startRun(config.copyConfig());
+    keys->lacking(U'\u4e2d');
+    port->feed("A\xe4\xb8\xad"
+               "B\rC\r");
+    ASSERT_TRUE(runUntil([&] { return view.settled.size() == 2; }));
+    EXPECT_EQ(view.settled[0].status, LineStatus::Incomplete);
+    EXPECT_EQ(omvara::run::statusText(view.settled[0].status), QStringLiteral("incomplete"));
+    EXPECT_EQ(view.settled[0].typed, QStringLiteral("AB"));
+    EXPECT_TRUE(view.settled[0].note.contains(QStringLiteral("\"AB\""))) << qPrintable(view.settled[0].note);
+    EXPECT_TRUE(view.important().join(u'\n').contains(QStringLiteral("<20013>")))
+        << qPrintable(view.important().join(u'\n'));
+    EXPECT_EQ(view.settled[1].status, LineStatus::Typed);
+    EXPECT_EQ(typedTexts(keys->events(), run->keybot()->keyMap()), (QStringList { "AB", "C" }));
+    run->stop();
+    ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
+}
+
 // Stop while the keyboard is behind: the value being typed is finished, the
 // waiting ones are dropped and reported with their number, nothing is typed
 // twice; the run's state tells the way from Running to Ended by Stop.
