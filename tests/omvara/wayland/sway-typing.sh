@@ -10,7 +10,9 @@
 # `omvara --headless --print` prints for them is what must arrive, byte for
 # byte, when `omvara --headless` types them (the keyboard output chosen by
 # itself: the virtual keyboard), with Enter after each value and again with
-# Tab, and with the AZERTY keyboard type. Then:
+# Tab, and with the AZERTY keyboard type. The last record is a code in UTF-8
+# with signs, letters beyond ASCII and a CJK character: every printable
+# character goes out. Then:
 # - the window on Wayland (QT_QPA_PLATFORM=wayland) starts a run by itself
 #   and types the values into foot;
 # - with an X display beside the session (a rootful Xwayland as a client of
@@ -150,7 +152,8 @@ go() { # $1 the log of the program reading the port (none: the window, which
     echo go > "$W/go"
 }
 
-omvara_settings=(--set instrument=BARCODE_ALPHA_COMPLETE --set 'customRegEx=(.+)' --set inputTerminator=13)
+omvara_settings=(--set instrument=BARCODE_ALPHA_COMPLETE --set 'customRegEx=(.+)' --set inputTerminator=13
+    --set typeEveryCharacter=true --set inputEncoding=UTF_8)
 cp "$HERE/values.txt" "$W/values.txt"
 chmod 644 "$W/values.txt"
 
@@ -233,6 +236,8 @@ cat > "$W/window.xml" << 'EOF'
     <entry key="instrument" value="BARCODE_ALPHA_COMPLETE"/>
     <entry key="customRegEx" value="(.+)"/>
     <entry key="inputTerminator" value="13"/>
+    <entry key="typeEveryCharacter" value="true"/>
+    <entry key="inputEncoding" value="UTF_8"/>
     <entry key="outputTerminator" value="ENTER"/>
     <entry key="delay" value="0"/>
   </map></node></node></node></root>
