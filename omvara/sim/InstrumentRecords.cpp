@@ -92,6 +92,14 @@ QByteArray InstrumentRecords::format(const QString &i, const Reading &r)
         return QByteArray::number(qint64(std::llround(std::fabs(r.value) * 1000)) + 4006381000000LL);
     if (i == QLatin1String("BARCODE_ALPHA"))
         return "LOT" + QByteArray::number(qint64(std::llround(std::fabs(r.value) * 1000))) + "X";
+    if (i == QLatin1String("BARCODE_ALL")) {
+        // A GS1-128 element string: GTIN, batch and serial number, a group
+        // separator after each field of variable length.
+        const QByteArray n = QByteArray::number(qint64(std::llround(std::fabs(r.value) * 1000)));
+        return "]C10109501101530003\x1d"
+               "10L_"
+            + n + "\x1d" + "21#" + n + "@x";
+    }
     if (i == QLatin1String("BARCODE_ALPHA_COMPLETE"))
         return "Lot-" + QByteArray::number(qint64(std::llround(std::fabs(r.value) * 1000))) + "/b.7";
     if (i == QLatin1String("AND") || i == QLatin1String("AND_SIMPLE") || i == QLatin1String("AND_EM"))
