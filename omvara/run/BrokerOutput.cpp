@@ -104,8 +104,8 @@ void BrokerOutput::start()
 
 void BrokerOutput::lineSettled(const RunLine &line)
 {
-    if (line.status != LineStatus::Typed && line.status != LineStatus::Printed && line.status != LineStatus::Cut
-        && line.status != LineStatus::Incomplete)
+    if (line.status != LineStatus::Typed && line.status != LineStatus::Printed
+        && line.status != LineStatus::Cut && line.status != LineStatus::Incomplete)
         return;
     m_publisher->publish(message(line, m_setup.port, m_setup.instrument, m_run, ++m_seq));
 }

@@ -39,7 +39,8 @@ void LineLedger::settleCut(
     settlePart(seq, LineStatus::Cut, note, typedPart, window, typed);
 }
 
-void LineLedger::settleIncomplete(qint64 seq, const QString &note, const QString &typedPart, const QString &typed)
+void LineLedger::settleIncomplete(
+    qint64 seq, const QString &note, const QString &typedPart, const QString &typed)
 {
     settlePart(seq, LineStatus::Incomplete, note, typedPart, {}, typed);
 }
