@@ -92,14 +92,17 @@ check() { # $1 what, $2 0 for pass
     if [ "$2" = 0 ]; then echo "PASS $1"; passed=$((passed + 1)); else echo "FAIL $1"; failed=$((failed + 1)); fi
 }
 
-# The values the instrument sends, one a line.
+# The values the instrument sends, one a line; the last a code with the
+# signs that both layouts of the rigs carry without a dead key.
 VALUES=$W/values.txt
 printf '%s\n' '-12.5' '+0.003' '1,234.56' 'Zy' \
-    'ABCDEFGHIJKLMNOPQRSTUVWXYZ abcdefghijklmnopqrstuvwxyz 0123456789 -.,/*+:' >"$VALUES"
+    'ABCDEFGHIJKLMNOPQRSTUVWXYZ abcdefghijklmnopqrstuvwxyz 0123456789 -.,/*+:' \
+    'Lot_7@#%&(x)[y]{z}<=?!>;|"$' >"$VALUES"
 
 program_args() { # $1 terminator (ENTER, TAB)
     echo --prefs-file "$W/out/prefs.txt" --headless --set instrument=BARCODE_ALPHA_COMPLETE \
-        --set "customRegEx=(.*)" --set inputTerminator=10 --set outputTerminator=$1 --set delay=0
+        --set "customRegEx=(.*)" --set typeEveryCharacter=true --set inputTerminator=10 \
+        --set outputTerminator=$1 --set delay=0
 }
 
 # One run of the whole program on the values; its standard output in $W/$1.out,
