@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -651,3 +652,23 @@ TEST(SharedFile, isBelowProgramData_orTheSystemStateFolder)
 }
 
 } // namespace
+
+// The man page's list of --set keys is written by hand: it names every
+// setting that --set takes, so that a new row cannot go unmentioned.
+TEST(SettingsManPage, namesEverySettingThatSetTakes)
+{
+    QFile page(QStringLiteral(OMVARA_MAN_PAGE));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    const QString whole = QString::fromUtf8(page.readAll());
+    // The paragraph of --set: from its tag to the next one.
+    const qsizetype begin = whole.indexOf(QStringLiteral(".BI \\-\\-set "));
+    ASSERT_GE(begin, 0);
+    const QString text = whole.mid(begin, whole.indexOf(QStringLiteral("\n.TP"), begin) - begin);
+    for (const omvara::config::Setting &row : omvara::config::settingsTable()) {
+        if (!row.settable)
+            continue;
+        const QRegularExpression named(
+            QStringLiteral("^\\.BR? %1\\b").arg(row.name()), QRegularExpression::MultilineOption);
+        EXPECT_TRUE(named.match(text).hasMatch()) << "the man page does not name " << qPrintable(row.name());
+    }
+}
