@@ -432,22 +432,9 @@ bool Keybot::typeControl(char32_t character)
     if (&action == &CC::REMOVE)
         return true;
     if (&action == &CC::TEXT) {
-        // The text holds no control character (ControlText::valid).
-        for (const uint unit : config::ControlText::expand(m_controls.text, character).toUcs4()) {
-            const char32_t c = unit;
-            if (m_lost || m_focusMoved)
-                return false;
-            QList<qint32> codes;
-            if (!keysFor(c, m_keyMap, true, &codes)) {
-                notTypeable(c);
-                continue;
-            }
-            if (!typeKeys(codes))
-                return false;
-            m_typedPart += QString::fromUcs4(&c, 1);
-            m_typed += QString::fromUcs4(&c, 1);
-        }
-        return true;
+        // Part of the value, typed as every printable character is; the text
+        // holds no control character (ControlText::valid), so this ends here.
+        return typeText(config::ControlText::expand(m_controls.text, character), m_keyMap, true, true);
     }
     QList<qint32> codes;
     if (&action == &CC::KEY && m_controls.keyCode > 0) {

@@ -178,15 +178,24 @@ QByteArray typedCell(const RunLine &line)
     return out;
 }
 
+// One row of a file with or without the "typed" column.
+void appendRow(QByteArray &out, const QByteArray &cells, const QByteArray &typed, bool typedColumn)
+{
+    out += cells;
+    if (typedColumn) {
+        out += ',';
+        out += typed;
+    }
+    out += "\r\n";
+}
+
 } // namespace
 
 QByteArray RecordFileOutput::row(
     const RunLine &line, const QString &port, const QString &instrument, bool typedColumn)
 {
-    QByteArray out = cellsUpToStatus(line, port, instrument);
-    if (typedColumn)
-        out += ',' + typedCell(line);
-    out += "\r\n";
+    QByteArray out;
+    appendRow(out, cellsUpToStatus(line, port, instrument), typedCell(line), typedColumn);
     return out;
 }
 
@@ -248,14 +257,8 @@ bool RecordFileOutput::append(const QString &path, const std::vector<Row> &rows,
         m_bytes += Header;
     else if (lineEnd)
         m_bytes += "\r\n";
-    for (const Row &row : rows) {
-        m_bytes += row.cells;
-        if (m_typedColumn) {
-            m_bytes += ',';
-            m_bytes += row.typed;
-        }
-        m_bytes += "\r\n";
-    }
+    for (const Row &row : rows)
+        appendRow(m_bytes, row.cells, row.typed, m_typedColumn);
     if (m_bytes.isEmpty())
         return true;
     if (m_file.append(m_bytes, problem))
