@@ -218,18 +218,20 @@ void MqttPublisher::Client::feed()
     // Libmosquitto keeps what it was handed until the broker acknowledges
     // it, and sends it again after a reconnect before anything newer.
     while (m_inFlight.size() < Window) {
-        QByteArray payload;
+        Message message;
         {
             std::lock_guard lock(m_p.m_mutex);
             if (m_p.m_waiting.empty())
                 return;
-            payload = std::move(m_p.m_waiting.front());
+            message = std::move(m_p.m_waiting.front());
             m_p.m_waiting.pop_front();
             m_p.m_inFlight = m_inFlight.size() + 1;
         }
         int mid = 0;
-        const int rc = mosquitto_publish(
-            m_mosq, &mid, m_topic.constData(), int(payload.size()), payload.constData(), 1, false);
+        const QByteArray &payload = message.payload;
+        const int rc = mosquitto_publish(m_mosq, &mid,
+            message.topic.isEmpty() ? m_topic.constData() : message.topic.constData(), int(payload.size()),
+            payload.constData(), 1, false);
         if (rc == MOSQ_ERR_SUCCESS) {
             m_inFlight.push_back(mid);
             continue;
@@ -238,7 +240,7 @@ void MqttPublisher::Client::feed()
         m_p.m_inFlight = m_inFlight.size();
         if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_NOMEM) {
             // Not taken: it goes again, first, once connected.
-            m_p.m_waiting.push_front(std::move(payload));
+            m_p.m_waiting.push_front(std::move(message));
             return;
         }
         // A message the client can never send (too large): it is lost.
@@ -389,7 +391,7 @@ void MqttPublisher::wake()
         (void)::eventfd_write(m_wakeFd, 1);
 }
 
-void MqttPublisher::publish(QByteArray payload)
+void MqttPublisher::publish(QByteArray payload, QByteArray topic)
 {
     bool wasEmpty = false;
     {
@@ -397,7 +399,7 @@ void MqttPublisher::publish(QByteArray payload)
         if (m_ended)
             return;
         wasEmpty = m_waiting.empty();
-        m_waiting.push_back(std::move(payload));
+        m_waiting.push_back({ std::move(payload), std::move(topic) });
         while (!m_waiting.empty() && m_waiting.size() + m_inFlight > Capacity) {
             m_waiting.pop_front();
             ++m_dropped;

@@ -69,8 +69,9 @@ public:
 
     // Starts the thread, which connects at once.
     void start();
-    // Queues one message. Returns at once; never waits for the network.
-    void publish(QByteArray payload);
+    // Queues one message, to `topic` (empty: the connection's topic).
+    // Returns at once; never waits for the network.
+    void publish(QByteArray payload, QByteArray topic = {});
     // The thread gives up on what is still queued at `deadline` (the
     // earliest deadline given counts). Returns at once.
     void endBy(std::chrono::steady_clock::time_point deadline);
@@ -92,7 +93,12 @@ private:
     std::thread m_thread;
 
     mutable std::mutex m_mutex;
-    std::deque<QByteArray> m_waiting; // not yet handed to the client
+    struct Message
+    {
+        QByteArray payload;
+        QByteArray topic; // empty: the connection's
+    };
+    std::deque<Message> m_waiting; // not yet handed to the client
     std::size_t m_inFlight = 0; // handed to the client, not yet acknowledged
     quint64 m_dropped = 0;
     bool m_closing = false;

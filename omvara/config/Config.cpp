@@ -30,6 +30,7 @@ Config::Config()
     , mqttCaFile(QStringLiteral(""))
     , stampBefore(QStringLiteral(""))
     , stampAfter(QStringLiteral(""))
+    , connectionName(QStringLiteral("1"))
 {
 }
 

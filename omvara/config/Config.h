@@ -79,6 +79,10 @@ public:
     // True when any setting differs (prevPort and listeners are not compared).
     bool hasChanged(const Config &other) const;
 
+    // The name of the connection these settings belong to (ConnectionName).
+    const QString &getConnectionName() const { return connectionName; }
+    void setConnectionName(const QString &value) { connectionName = value; }
+
     const QString &getPort() const { return port; }
     void setPort(const QString &value) { port = value; }
     const QString &getPrevPort() const { return prevPort; }
@@ -282,6 +286,8 @@ private:
 
     QString stampBefore;
     QString stampAfter;
+
+    QString connectionName;
 
     bool minimizeToTray = true;
     bool notifyWhenMinimizedToTray = true;

@@ -2,6 +2,7 @@
 #include "omvara/config/ConfigStore.h"
 
 #include "omvara/config/Config.h"
+#include "omvara/config/Connections.h"
 #include "omvara/config/SettingsTable.h"
 #include "omvara/prefs/FilePreferencesFactory.h"
 #include "omvara/prefs/PreferencesXml.h"
@@ -39,8 +40,14 @@ bool exported(const QString &key)
 // from a parsed document (of the user tree), wherever the document names it.
 void dropUnexported(prefs::PreferencesXml::Node &node, const QStringList &path, qsizetype depth)
 {
+    const auto drop = [](prefs::PreferencesXml::Node &n) {
+        n.entries.removeIf([](const prefs::PreferencesXml::Entry &e) { return !exported(e.first); });
+    };
     if (depth == path.size()) {
-        node.entries.removeIf([](const prefs::PreferencesXml::Entry &e) { return !exported(e.first); });
+        drop(node);
+        // The further connections' nodes.
+        for (prefs::PreferencesXml::Node &child : node.children)
+            drop(child);
         return;
     }
     for (prefs::PreferencesXml::Node &child : node.children)
@@ -117,14 +124,13 @@ QString ConfigStore::describe(const QList<ReplacedSetting> &replaced)
     return lines.join(QLatin1Char('\n'));
 }
 
-bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
+void ConfigStore::readRows(Preferences &n, Config &config, const QStringList &portNames,
+    bool (*wanted)(const Setting &), const QString &prefix)
 {
-    Preferences &n = node();
-    m_replaced.clear();
-    m_notes.clear();
-
     const Setting::Context context { &portNames };
     for (const Setting &s : settingsTable()) {
+        if (!wanted(s))
+            continue;
         const QString key = s.name();
         const QString text = n.get(key, s.defaultText(config, context));
         Setting::Refusal refusal;
@@ -133,19 +139,97 @@ bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
             // A valid text that may not mean what its author expects is kept and noted.
             if (s.note)
                 if (const QString note = s.note(text); !note.isEmpty())
-                    m_notes.append(key + QStringLiteral(": ") + note);
+                    m_notes.append(prefix + key + QStringLiteral(": ") + note);
             break;
         case Setting::Reading::Ignored:
             break;
         case Setting::Reading::Refused:
-            m_replaced.append({ key, text, refusal.replacement, refusal.reason });
+            m_replaced.append({ prefix + key, text, refusal.replacement, refusal.reason });
             break;
         }
     }
+}
 
+bool ConfigStore::loadConfig(Config &config, const QStringList &portNames)
+{
+    Preferences &n = node();
+    m_replaced.clear();
+    m_notes.clear();
+    readRows(
+        n, config, portNames, [](const Setting &) { return true; }, QString());
     // A backend that cannot be read fails here at the latest.
     (void)n.keys();
     return m_replaced.isEmpty();
+}
+
+QStringList ConfigStore::connectionNodes(const QString &firstName)
+{
+    QStringList names;
+    for (const QString &name : node().childrenNames()) {
+        if (!ConnectionName::valid(name)) {
+            m_notes.append(QStringLiteral("%1: not read, \"%1\" is no connection's name (%2)")
+                               .arg(name, ConnectionName::problem(name)));
+        } else if (name == firstName) {
+            m_notes.append(QStringLiteral("%1: not read, the first connection has this name").arg(name));
+        } else {
+            names << name;
+        }
+    }
+    return names;
+}
+
+namespace {
+
+// What a further connection's node holds: its own settings but its name.
+bool ownSetting(const Setting &s)
+{
+    return s.scope == Setting::Scope::Connection && QLatin1String(s.key) != QLatin1String("connectionName");
+}
+
+} // namespace
+
+bool ConfigStore::loadConnections(Connections &connections, const QStringList &portNames)
+{
+    Config first;
+    const bool firstValid = loadConfig(first, portNames);
+    connections = Connections(std::move(first));
+    for (const QString &name : connectionNodes(connections.first().getConnectionName())) {
+        connections.add(name, connections.first());
+        Config &c = connections.at(connections.size() - 1);
+        readRows(*node().node(name), c, portNames, ownSetting, name + QLatin1Char(':'));
+    }
+    return firstValid && m_replaced.isEmpty();
+}
+
+void ConfigStore::saveConnections(const Connections &connections)
+{
+    Preferences &n = node();
+    try {
+        for (const Setting &s : settingsTable())
+            if (const std::optional<QString> text = s.write(connections.first()))
+                n.put(s.name(), *text);
+        // Further connections are named by their nodes; the first only when renamed.
+        if (!settingsTable().isEmpty()
+            && connections.first().getConnectionName() == ConnectionName::getDefault()
+            && !n.get(QStringLiteral("connectionName"), QString()).isNull())
+            n.remove(QStringLiteral("connectionName"));
+        QStringList kept;
+        for (qsizetype i = 1; i < connections.size(); ++i) {
+            const Config &c = connections.at(i);
+            kept << c.getConnectionName();
+            Preferences &child = *n.node(c.getConnectionName());
+            for (const Setting &s : settingsTable())
+                if (ownSetting(s) || QLatin1String(s.key) == QLatin1String("prevPort"))
+                    if (const std::optional<QString> text = s.write(c))
+                        child.put(s.name(), *text);
+        }
+        for (const QString &name : n.childrenNames())
+            if (!kept.contains(name) && ConnectionName::valid(name))
+                n.node(name)->removeNode();
+    } catch (const prefs::PreferencesRefusedError &e) {
+        qCWarning(lcConfigStore).noquote() << QStringLiteral("saveConfig exception: ") + e.message();
+    }
+    n.flush();
 }
 
 void ConfigStore::saveConfig(const Config &config)
@@ -171,7 +255,11 @@ void ConfigStore::exportTo(const QString &file)
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly))
         throw prefs::BackingStoreError(QStringLiteral("Cannot write %1: %2").arg(file, out.errorString()));
-    n.exportNode(out, exported);
+    QStringList connections;
+    for (const QString &name : n.childrenNames())
+        if (ConnectionName::valid(name))
+            connections << name;
+    n.exportNode(out, exported, connections);
     if (!out.commit())
         throw prefs::BackingStoreError(QStringLiteral("Cannot write %1: %2").arg(file, out.errorString()));
 }

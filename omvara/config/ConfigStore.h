@@ -9,6 +9,7 @@
 namespace omvara::config {
 
 class Config;
+class Connections;
 
 // Keeps a Config in the preferences node "/com/brindlecote/Omvara": load
 // (with invalid stored values replaced by defaults), save, and export and
@@ -53,6 +54,19 @@ public:
     // the fields read before the failure keep their new values.
     bool loadConfig(Config &config, const QStringList &portNames);
 
+    // Reads every connection: the first from the node itself (loadConfig),
+    // each further one from the child node of its name, which holds its
+    // own settings (Setting::Scope::Connection); the program-wide settings
+    // are the first's. A child node whose name is no connection's name, or
+    // is the first connection's, is skipped with a note. Returns false as
+    // loadConfig; a replaced setting of a further connection is named
+    // "NAME:key".
+    bool loadConnections(Connections &connections, const QStringList &portNames);
+    // Writes every connection as loadConnections reads them, removes the
+    // child nodes of connections that are gone, then flushes. With one
+    // connection named "1" the store holds exactly what saveConfig writes.
+    void saveConnections(const Connections &connections);
+
     // A stored setting the last loadConfig replaced by its default.
     struct ReplacedSetting
     {
@@ -76,7 +90,8 @@ public:
     // the node is flushed all the same. A failing flush throws.
     void saveConfig(const Config &config);
 
-    // Writes the node (its own keys only) to `file` as an export document.
+    // Writes the node (its own keys, and those of the further connections'
+    // child nodes) to `file` as an export document.
     // The file is replaced whole: on failure an existing file is unchanged.
     void exportTo(const QString &file);
 
@@ -89,6 +104,13 @@ public:
     prefs::Preferences &node();
 
 private:
+    // Reads the rows `wanted` accepts from `node` into `config`; refused
+    // ones are recorded with `prefix` before their key.
+    void readRows(prefs::Preferences &node, Config &config, const QStringList &portNames,
+        bool (*wanted)(const struct Setting &), const QString &prefix);
+    // The child nodes that hold further connections.
+    QStringList connectionNodes(const QString &firstName);
+
     prefs::PreferencesFactory *factory = nullptr; // null: the process's tree
     QString installationFolder;
     prefs::Preferences *settings = nullptr;

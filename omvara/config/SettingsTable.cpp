@@ -4,6 +4,7 @@
 #include "omvara/config/CodeSettings.h"
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigHelper.h"
+#include "omvara/config/Connections.h"
 #include "omvara/config/Instrument.h"
 #include "omvara/config/OutputSettings.h"
 #include "omvara/config/RequestSettings.h"
@@ -339,6 +340,22 @@ Setting inputEncodingRow()
     return row;
 }
 
+// The connection's name. The first connection's is stored only when it is
+// not "1", so that an installation with one connection stores what it
+// always did; further connections are named by their nodes.
+Setting connectionNameRow()
+{
+    Setting row = textRow<ConnectionName, &Config::getConnectionName, &Config::setConnectionName>(
+        "connectionName", Connection);
+    row.settable = false;
+    row.write = [](const Config &c) -> std::optional<QString> {
+        if (c.getConnectionName() == ConnectionName::getDefault())
+            return std::nullopt;
+        return c.getConnectionName();
+    };
+    return row;
+}
+
 QList<Setting> makeTable()
 {
     using C = Config;
@@ -414,6 +431,7 @@ QList<Setting> makeTable()
         namedRow<ControlKey, &C::getControlKey, &C::setControlKey>("controlKey", Connection),
         textRow<ControlText, &C::getControlText, &C::setControlText>("controlText", Connection),
         switchRow<false, &C::getRemoveSymbologyId, &C::setRemoveSymbologyId>("removeSymbologyId", Connection),
+        connectionNameRow(),
     };
 }
 

@@ -47,7 +47,8 @@ std::optional<QString> replacement(const Token &token, const Stamp::Values &valu
         return QString::number(values.seq);
     if (token.name == u"port")
         return values.port;
-    // The name of the connection is to join these once a run can have several.
+    if (token.name == u"connection")
+        return values.connection;
     return std::nullopt;
 }
 
@@ -73,7 +74,8 @@ QString Stamp::problem(const QString &text)
         const QString whole = text.mid(i, token->end - i);
         if (token->pattern && token->pattern->isEmpty())
             return QStringLiteral("token %1 without a pattern").arg(whole);
-        if (!replacement(*token, Values { QDateTime(QDate(2000, 1, 1), QTime(0, 0)), 1, QString() }))
+        if (!replacement(
+                *token, Values { QDateTime(QDate(2000, 1, 1), QTime(0, 0)), 1, QString(), QString() }))
             return QStringLiteral("unknown token %1").arg(whole);
         i = token->end - 1;
     }

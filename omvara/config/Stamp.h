@@ -14,6 +14,7 @@ namespace omvara::config {
 //   {time}, {time:PATTERN}  the time, as HH:mm:ss or PATTERN (HH:mm)
 //   {seq}                   the value's number in the run, from 1
 //   {port}                  the port the value came from
+//   {connection}            the name of the connection the value came from
 //   {{                      a "{"
 // PATTERN takes the letters of QDate::toString and QTime::toString; a "}"
 // ends it. A "}" elsewhere is itself. "" (the default) types nothing.
@@ -30,6 +31,7 @@ public:
         QDateTime time; // local time
         qint64 seq = 0;
         QString port;
+        QString connection;
     };
 
     Stamp() = delete;

@@ -68,7 +68,7 @@ const config::ConfigHelper::KeyMapType &stampKeyMapType()
 
 Keybot::Keybot(reception::WeightWorkerView *view, const KeyboardType &keyboardType,
     const KeyMapType &keyMapType, int startKey, int terminatorKey, int keyDelay,
-    std::unique_ptr<keys::KeyInjector> injector)
+    std::shared_ptr<keys::KeyInjector> injector)
     : m_view(view)
     , m_keyMap(keyboardType.getKeymap(keyMapType))
     , m_stampKeyMap(keyboardType.getKeymap(stampKeyMapType()))
@@ -83,7 +83,7 @@ Keybot::Keybot(reception::WeightWorkerView *view, const KeyboardType &keyboardTy
 }
 
 std::unique_ptr<Keybot> Keybot::fromConfig(reception::WeightWorkerView *view, const config::Config &config,
-    std::unique_ptr<keys::KeyInjector> injector)
+    std::shared_ptr<keys::KeyInjector> injector)
 {
     const config::ConfigHelper::Instrument *instrument = config.getInstrument();
     const config::ConfigHelper::Instrument &used
@@ -121,7 +121,9 @@ void Keybot::enqueue(const QString &text, qint64 id)
         std::lock_guard lock(m_closing);
         if (!m_closed) {
             ++m_waiting;
-            m_queue.put({ text, id });
+            // Taken here, on the thread that hands the value on: the turns
+            // follow the order in which values arrived, whatever output took them.
+            m_queue.put({ text, id, m_turns ? m_turns->take() : 0 });
             return;
         }
     }
@@ -154,6 +156,8 @@ QList<qint64> Keybot::takeWaiting(bool *endMark)
                 *endMark = true;
         } else {
             ids.append(next.id);
+            if (next.ticket)
+                m_turns->done(next.ticket);
         }
     }
     m_waiting -= int(ids.size());
@@ -178,6 +182,9 @@ void Keybot::stop()
         ids = takeWaiting(nullptr);
         m_queue.put({});
     }
+    // A value waiting for its turn gives up.
+    if (m_turns)
+        m_turns->wake();
     dropped(ids);
 }
 
@@ -208,8 +215,13 @@ void Keybot::run()
         if (value.text.isEmpty())
             break; // finish() or stop(): everything before it has been handled
         --m_waiting;
+        const auto turnDone = [this, &value] {
+            if (value.ticket)
+                m_turns->done(value.ticket);
+        };
         if (m_lost) {
             // Nowhere to type: this value and the ones waiting are dropped.
+            turnDone();
             bool end = false;
             dropped(QList<qint64> { value.id } + takeWaiting(&end));
             if (end)
@@ -217,10 +229,18 @@ void Keybot::run()
             continue;
         }
         if (m_holding) {
+            turnDone();
             dropped({ value.id }, true);
             continue;
         }
+        // Another connection's values that arrived first are typed first.
+        if (value.ticket && !m_turns->waitFor(value.ticket, [this] { return m_stopped.load(); })) {
+            turnDone();
+            dropped({ value.id });
+            continue;
+        }
         const Outcome outcome = typeValue(value.text, value.id);
+        turnDone();
         if (m_onOutcome)
             m_onOutcome(value.id, outcome);
     }

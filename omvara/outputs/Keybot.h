@@ -4,6 +4,7 @@
 
 #include "omvara/config/CodeSettings.h"
 #include "omvara/config/ConfigHelper.h"
+#include "omvara/outputs/KeyboardTurns.h"
 #include "omvara/outputs/keys/KeyInjector.h"
 #include "omvara/util/BlockingQueue.h"
 #include "omvara/util/Interruption.h"
@@ -115,7 +116,7 @@ public:
     // `injector` the keystroke backend is chosen by keys::KeyInjectors;
     // throws keys::KeyboardUnavailableError when none can start.
     Keybot(reception::WeightWorkerView *view, const KeyboardType &keyboardType, const KeyMapType &keyMapType,
-        int startKey, int terminatorKey, int keyDelay, std::unique_ptr<keys::KeyInjector> injector = {});
+        int startKey, int terminatorKey, int keyDelay, std::shared_ptr<keys::KeyInjector> injector = {});
     // What GS, RS and EOT inside a value become (config::ControlCharacters):
     // left out, `keyCode` typed, `text` typed ("{name}" standing for the
     // character's name; typed with the key map for every printable
@@ -132,7 +133,7 @@ public:
     // character for a text instrument with typeEveryCharacter) and the
     // typing of control characters.
     static std::unique_ptr<Keybot> fromConfig(reception::WeightWorkerView *view, const config::Config &config,
-        std::unique_ptr<keys::KeyInjector> injector = {});
+        std::shared_ptr<keys::KeyInjector> injector = {});
     // Stops (see stop()) and waits for the keyboard thread to end.
     virtual ~Keybot();
     Keybot(const Keybot &) = delete;
@@ -171,6 +172,10 @@ public:
 
     // Set before start().
     void setControlTyping(ControlTyping typing) { m_controls = std::move(typing); }
+    // Several keyboard outputs on one backend (one per connection) take
+    // turns: a value is typed when its turn comes (KeyboardTurns), and one
+    // waiting for it at stop() is dropped. Set before the first enqueue().
+    void setTurns(std::shared_ptr<KeyboardTurns> turns) { m_turns = std::move(turns); }
 
     // Called once, on the keyboard thread, when the keystroke backend is lost
     // for good, with the reason. Set before start().
@@ -241,7 +246,8 @@ private:
     // Types `text` through `keyMap` (`everyCharacter` as keysFor()); `value`:
     // the characters belong to the value (typedPart). False as typeString().
     bool typeText(const QString &text, const KeyboardType::KeyMap &keyMap, bool everyCharacter, bool value);
-    // Takes every waiting value out of the queue (m_closing held, or the keyboard thread).
+    // Takes every waiting value out of the queue (m_closing held, or the
+    // keyboard thread); their turns are done.
     QList<qint64> takeWaiting(bool *endMark);
     void backendLost(const keys::KeyboardLostError &error);
 
@@ -254,7 +260,8 @@ private:
     int m_terminatorKey;
     int m_startKey;
     QString m_keyboardTypeName;
-    std::unique_ptr<keys::KeyInjector> m_injector;
+    std::shared_ptr<keys::KeyInjector> m_injector;
+    std::shared_ptr<KeyboardTurns> m_turns;
     std::function<void(const QString &)> m_onLost;
     std::function<void()> m_onEnd;
     std::function<void(qint64, const Outcome &)> m_onOutcome;
@@ -264,6 +271,7 @@ private:
     {
         QString text; // empty: the end mark of stop() or finish(), never a value
         qint64 id = 0;
+        quint64 ticket = 0; // its turn (m_turns); 0: none
     };
     util::BlockingQueue<Waiting> m_queue;
     util::InterruptibleThread m_thread;

@@ -311,21 +311,27 @@ void Preferences::sync()
             kid->sync();
 }
 
-void Preferences::exportNode(QIODevice &out, const std::function<bool(const QString &key)> &carried)
+void Preferences::exportNode(
+    QIODevice &out, const std::function<bool(const QString &key)> &carried, const QStringList &children)
 {
-    QList<QPair<QString, QString>> entries;
-    {
-        QMutexLocker guard(&nodeLock);
-        requireNotRemoved();
-        for (const QString &k : keysSpi())
+    const auto entriesOf = [&carried](Preferences &node) {
+        QList<QPair<QString, QString>> entries;
+        QMutexLocker guard(&node.nodeLock);
+        node.requireNotRemoved();
+        for (const QString &k : node.keysSpi())
             if (!carried || carried(k))
-                if (const auto v = getSpi(k))
+                if (const auto v = node.getSpi(k))
                     entries.append({ k, *v });
-    }
+        return entries;
+    };
+    const QList<QPair<QString, QString>> entries = entriesOf(*this);
+    QList<PreferencesXml::Node> childNodes;
+    for (const QString &name : children)
+        childNodes.append({ name, entriesOf(*node(name)), {} });
     QStringList path;
     for (const Preferences *p = this; p->parentNode; p = p->parentNode)
         path.prepend(p->nodeName);
-    PreferencesXml::write(out, path, entries);
+    PreferencesXml::write(out, path, entries, childNodes);
 }
 
 void Preferences::importPreferences(const QByteArray &document)

@@ -99,7 +99,10 @@ public:
     // Writes this node's own keys (no child nodes) as a preferences export
     // document; with `carried`, only the keys it returns true for. Fails
     // with BackingStoreError when `out` cannot be written.
-    void exportNode(QIODevice &out, const std::function<bool(const QString &key)> &carried = nullptr);
+    // With `children`, those child nodes' own keys are written too, each
+    // inside its node.
+    void exportNode(QIODevice &out, const std::function<bool(const QString &key)> &carried = nullptr,
+        const QStringList &children = {});
 
     // Reads a whole export document and writes its entries into the nodes it
     // names, in the process's tree. The document is checked completely

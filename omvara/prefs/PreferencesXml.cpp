@@ -300,7 +300,8 @@ void applyNode(const PreferencesXml::Node &node, Preferences &target)
 
 } // namespace
 
-void PreferencesXml::write(QIODevice &out, const QStringList &path, const QList<Entry> &entries)
+void PreferencesXml::write(
+    QIODevice &out, const QStringList &path, const QList<Entry> &entries, const QList<Node> &children)
 {
     for (const Entry &e : entries) {
         if (!xmlCanHold(e.first) || !xmlCanHold(e.second))
@@ -312,6 +313,16 @@ void PreferencesXml::write(QIODevice &out, const QStringList &path, const QList<
             throw PreferencesRefusedError(
                 QStringLiteral("Node name holds a character that cannot be exported"));
     }
+    for (const Node &child : children) {
+        if (!xmlCanHold(child.name))
+            throw PreferencesRefusedError(
+                QStringLiteral("Node name holds a character that cannot be exported"));
+        for (const Entry &e : child.entries)
+            if (!xmlCanHold(e.first) || !xmlCanHold(e.second))
+                throw PreferencesRefusedError(
+                    QStringLiteral("The value of key %1 holds a character that cannot be exported")
+                        .arg(e.first));
+    }
 
     // Control characters (STX and ETX among the characters to remove, for
     // example) exist only in version 1.1, as character references. Any other
@@ -320,6 +331,11 @@ void PreferencesXml::write(QIODevice &out, const QStringList &path, const QList<
     QStringList texts = path;
     for (const Entry &e : entries)
         texts << e.first << e.second;
+    for (const Node &child : children) {
+        texts << child.name;
+        for (const Entry &e : child.entries)
+            texts << e.first << e.second;
+    }
     const bool version11 = std::any_of(texts.cbegin(), texts.cend(), needsVersion11);
     const char16_t mark = version11 ? unusedMark(texts) : 0;
     const auto text = [&](const QString &t) { return version11 ? markReferences(t, mark) : t; };
@@ -339,15 +355,24 @@ void PreferencesXml::write(QIODevice &out, const QStringList &path, const QList<
         xml.writeStartElement(QStringLiteral("node"));
         xml.writeAttribute(QStringLiteral("name"), text(name));
     }
-    if (entries.isEmpty()) {
-        xml.writeEmptyElement(QStringLiteral("map"));
-    } else {
+    const auto writeMap = [&](const QList<Entry> &mapEntries) {
+        if (mapEntries.isEmpty()) {
+            xml.writeEmptyElement(QStringLiteral("map"));
+            return;
+        }
         xml.writeStartElement(QStringLiteral("map"));
-        for (const Entry &e : entries) {
+        for (const Entry &e : mapEntries) {
             xml.writeEmptyElement(QStringLiteral("entry"));
             xml.writeAttribute(QStringLiteral("key"), text(e.first));
             xml.writeAttribute(QStringLiteral("value"), text(e.second));
         }
+        xml.writeEndElement();
+    };
+    writeMap(entries);
+    for (const Node &child : children) {
+        xml.writeStartElement(QStringLiteral("node"));
+        xml.writeAttribute(QStringLiteral("name"), text(child.name));
+        writeMap(child.entries);
         xml.writeEndElement();
     }
     xml.writeEndDocument();

@@ -51,7 +51,10 @@ public:
     // Refuses (PreferencesRefusedError) text that no XML can hold (U+0000,
     // unpaired surrogates, U+FFFE, U+FFFF) before writing anything; fails
     // with BackingStoreError when `out` does not take the bytes.
-    static void write(QIODevice &out, const QStringList &path, const QList<Entry> &entries);
+    // `children` are written inside the node, after its entries (a document
+    // without children is the same as before there were any).
+    static void write(QIODevice &out, const QStringList &path, const QList<Entry> &entries,
+        const QList<Node> &children = {});
 
     // Reads a whole document. Accepts it with or without the DOCTYPE, with
     // any whitespace, attribute order, comments and XML declaration. Refuses

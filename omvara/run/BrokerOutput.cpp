@@ -107,7 +107,16 @@ void BrokerOutput::lineSettled(const RunLine &line)
     if (line.status != LineStatus::Typed && line.status != LineStatus::Printed
         && line.status != LineStatus::Cut && line.status != LineStatus::Incomplete)
         return;
-    m_publisher->publish(message(line, m_setup.port, m_setup.instrument, m_run, ++m_seq));
+    const LineOrigin *o = line.origin;
+    if (!o) {
+        m_publisher->publish(message(line, m_setup.port, m_setup.instrument, m_run, ++m_seq));
+        return;
+    }
+    const qint64 seq = ++m_connectionSeq[o->connection];
+    const QString &topic = m_setup.address.topic;
+    m_publisher->publish(message(line, o->port, o->instrument, m_run, seq),
+        topic.contains(QLatin1String("{connection}")) ? topicFor(topic, o->connection).toUtf8()
+                                                      : QByteArray());
 }
 
 void BrokerOutput::stop()
@@ -168,8 +177,16 @@ QByteArray BrokerOutput::message(
     out += QByteArray::number(seq);
     out += ", \"typed\": ";
     appendString(out, line.typed);
+    out += ", \"connection\": ";
+    appendString(out, line.origin ? line.origin->connection : QString());
     out += '}';
     return out;
+}
+
+QString BrokerOutput::topicFor(const QString &topic, const QString &connection)
+{
+    QString t = topic;
+    return t.replace(QLatin1String("{connection}"), connection);
 }
 
 } // namespace omvara::run

@@ -6,6 +6,7 @@
 #include "omvara/run/ValueSink.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include <memory>
@@ -19,14 +20,18 @@ namespace omvara::run {
 // Publishes every typed (or printed) value to a topic of an MQTT broker, as
 // JSON with QoS 1, in order:
 //   {"time": "...", "value": "12,35", "raw": "...", "port": "COM3",
-//    "instrument": "SARTORIUS", "run": "...", "seq": 1, "typed": "12,35 #1"}
+//    "instrument": "SARTORIUS", "run": "...", "seq": 1, "typed": "12,35 #1",
+//    "connection": "1"}
 // `value` is the value alone, `typed` what went out for it, the stamps
 // beside it included. A cut value (only part of it was typed) is published
 // with the characters of the value that went out and "status": "cut" after
 // its value; a value typed without characters the keyboard cannot type, with
 // "status": "incomplete".
 // `run` names the run and `seq` counts its values from 1, so a subscriber can
-// drop the repeats that at-least-once delivery may bring.
+// drop the repeats that at-least-once delivery may bring. Several
+// connections share one output: `seq` then counts each connection's values
+// (the "{seq}" of its stamps), and a topic with "{connection}" in it gets
+// each connection's name there.
 //
 // The broker's connection is reported once per failing stretch and again
 // when it works again; values wait meanwhile (see broker::MqttPublisher).
@@ -66,12 +71,16 @@ public:
     // The message of one value.
     static QByteArray message(
         const RunLine &line, const QString &port, const QString &instrument, const QString &run, qint64 seq);
+    // The topic of a value from `connection`: the configured one, with
+    // "{connection}" replaced.
+    static QString topicFor(const QString &topic, const QString &connection);
 
 private:
     const Setup m_setup;
     const OutputReport m_report;
     const QString m_run;
     qint64 m_seq = 0; // the values so far (lineSettled, one call at a time)
+    QHash<QString, qint64> m_connectionSeq; // the values so far of each connection
     std::unique_ptr<broker::MqttPublisher> m_publisher;
     // Publisher thread only.
     bool m_failing = false;

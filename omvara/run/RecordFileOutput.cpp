@@ -94,6 +94,8 @@ void appendField(QByteArray &out, const QString &field)
 } // namespace
 
 const QByteArray RecordFileOutput::Header
+    = QByteArrayLiteral("time,port,instrument,raw,value,status,typed,connection\r\n");
+const QByteArray RecordFileOutput::HeaderWithoutConnection
     = QByteArrayLiteral("time,port,instrument,raw,value,status,typed\r\n");
 const QByteArray RecordFileOutput::HeaderWithoutTyped
     = QByteArrayLiteral("time,port,instrument,raw,value,status\r\n");
@@ -171,31 +173,47 @@ QByteArray cellsUpToStatus(const RunLine &line, const QString &port, const QStri
     return out;
 }
 
-QByteArray typedCell(const RunLine &line)
+QByteArray fieldCell(const QString &text)
 {
     QByteArray out;
-    appendField(out, line.typed);
+    appendField(out, text);
     return out;
 }
 
-// One row of a file with or without the "typed" column.
-void appendRow(QByteArray &out, const QByteArray &cells, const QByteArray &typed, bool typedColumn)
+// One row of a file with the columns `columns`.
+void appendRow(QByteArray &out, const QByteArray &cells, const QByteArray &typed,
+    const QByteArray &connection, RecordFileOutput::Columns columns)
 {
+    using Columns = RecordFileOutput::Columns;
     out += cells;
-    if (typedColumn) {
+    if (columns != Columns::UpToStatus) {
         out += ',';
         out += typed;
     }
+    if (columns == Columns::All) {
+        out += ',';
+        out += connection;
+    }
     out += "\r\n";
+}
+
+// The columns of a file whose first line is `header`.
+RecordFileOutput::Columns columnsOf(const QByteArray &header)
+{
+    using Columns = RecordFileOutput::Columns;
+    const QByteArray last = header.split(',').last();
+    return last == "connection" ? Columns::All : last == "typed" ? Columns::UpToTyped : Columns::UpToStatus;
 }
 
 } // namespace
 
 QByteArray RecordFileOutput::row(
-    const RunLine &line, const QString &port, const QString &instrument, bool typedColumn)
+    const RunLine &line, const QString &port, const QString &instrument, Columns columns)
 {
+    const LineOrigin *o = line.origin;
     QByteArray out;
-    appendRow(out, cellsUpToStatus(line, port, instrument), typedCell(line), typedColumn);
+    appendRow(out, cellsUpToStatus(line, o ? o->port : port, o ? o->instrument : instrument),
+        fieldCell(line.typed), fieldCell(o ? o->connection : QString()), columns);
     return out;
 }
 
@@ -209,7 +227,9 @@ void RecordFileOutput::start()
 
 void RecordFileOutput::lineSettled(const RunLine &line)
 {
-    Row made { line.time, cellsUpToStatus(line, m_port, m_instrument), typedCell(line) };
+    const LineOrigin *o = line.origin;
+    Row made { line.time, cellsUpToStatus(line, o ? o->port : m_port, o ? o->instrument : m_instrument),
+        fieldCell(line.typed), fieldCell(o ? o->connection : QString()) };
     {
         std::lock_guard lock(m_mutex);
         m_rows.push_back(std::move(made));
@@ -250,7 +270,7 @@ bool RecordFileOutput::append(const QString &path, const std::vector<Row> &rows,
         // A row cut short (by a crash) is not continued by the next one.
         lineEnd = !header && !m_file.endsWithLineEnd();
         // The file's own header says whether it has the "typed" column.
-        m_typedColumn = header || m_file.firstLine().split(',').last() == "typed";
+        m_columns = header ? Columns::All : columnsOf(m_file.firstLine());
     }
     m_bytes.clear();
     if (header)
@@ -258,7 +278,7 @@ bool RecordFileOutput::append(const QString &path, const std::vector<Row> &rows,
     else if (lineEnd)
         m_bytes += "\r\n";
     for (const Row &row : rows)
-        appendRow(m_bytes, row.cells, row.typed, m_typedColumn);
+        appendRow(m_bytes, row.cells, row.typed, row.connection, m_columns);
     if (m_bytes.isEmpty())
         return true;
     if (m_file.append(m_bytes, problem))

@@ -27,8 +27,9 @@ namespace omvara::run {
 // its header row only while it is empty.
 //
 // A file's first line decides its columns: a new file gets every column
-// (Header, "typed" last); rows appended to a file whose header ends before
-// "typed" (written before that column was there) keep that file's columns.
+// (Header, "connection" last); rows appended to a file whose header ends
+// before "typed" or "connection" (written before that column was there) keep
+// that file's columns.
 // Readers are to go by the header. A text cell that a spreadsheet
 // would take for a formula is written with a leading "'" (cell()).
 //
@@ -49,12 +50,16 @@ class RecordFileOutput : public ValueSink
 public:
     static constexpr std::size_t Capacity = 10000;
     static constexpr std::size_t MaxBatch = 1000;
-    static const QByteArray Header; // "time,port,instrument,raw,value,status,typed\r\n"
-    // The header of files written before the "typed" column.
+    static const QByteArray Header; // "time,port,instrument,raw,value,status,typed,connection\r\n"
+    // The headers of files written before the "typed" and the "connection" column.
     static const QByteArray HeaderWithoutTyped; // "time,port,instrument,raw,value,status\r\n"
+    static const QByteArray HeaderWithoutConnection; // "...,status,typed\r\n"
+    // The columns of a file, by its header.
+    enum class Columns { UpToStatus, UpToTyped, All };
 
     // `pattern` is the setting as stored; `port` and `instrument` fill their
-    // columns.
+    // columns for lines without an origin (RunLine::origin), which names them
+    // and the connection.
     RecordFileOutput(QString pattern, QString port, QString instrument, OutputReport report);
     // Writes what still waits (when writing works), then ends the writer.
     ~RecordFileOutput() override;
@@ -75,10 +80,10 @@ public:
     // The file of a row made at `time`: "{date}" and "{user}" replaced, a
     // relative path (or "~/...") taken from the home folder.
     static QString pathFor(const QString &pattern, const QDateTime &time);
-    // One row of the file, with its line end; `typedColumn`: with the
-    // "typed" column (a file with the header of today).
+    // One row of the file, with its line end, in `columns`; the port, the
+    // instrument and the connection are the line's origin's when it has one.
     static QByteArray row(
-        const RunLine &line, const QString &port, const QString &instrument, bool typedColumn = true);
+        const RunLine &line, const QString &port, const QString &instrument, Columns columns = Columns::All);
     // A text cell as written: with a leading "'" when it begins with "=",
     // "+", "-", "@", a tab or a carriage return, unless the whole cell is a
     // plain number (an optional sign, digits, at most one "." or ","), so
@@ -94,6 +99,7 @@ private:
         QDateTime time;
         QByteArray cells; // up to the status, without its line end
         QByteArray typed; // the "typed" cell
+        QByteArray connection; // the "connection" cell
     };
     // Writer thread (or the event thread before it starts): appends `rows`
     // to the file at `path`, in the columns of that file; false with
@@ -118,7 +124,7 @@ private:
 
     // Writer thread only (and open() before it starts).
     RecordFile m_file;
-    bool m_typedColumn = true; // the open file has the "typed" column
+    Columns m_columns = Columns::All; // the open file's
     QByteArray m_bytes; // what append() writes
 };
 

@@ -16,6 +16,7 @@
 #include "omvara/run/RecordFileOutput.h"
 #include "omvara/run/RequestSender.h"
 #include "omvara/run/SettledReadings.h"
+#include "omvara/run/SharedOutputs.h"
 #include "omvara/run/ValueOutputs.h"
 #include "omvara/texts/WorkerTexts.h"
 #include "omvara/util/Interruption.h"
@@ -46,7 +47,7 @@ outputs::Keybot::Stamps stampsFor(
     const config::Config &config, const std::function<QDateTime()> &clock, qint64 seq)
 {
     const config::Stamp::Values values { clock ? clock() : QDateTime::currentDateTime(), seq,
-        config.getPort() };
+        config.getPort(), config.getConnectionName() };
     return { config::Stamp::expand(config.getStampBefore(), values),
         config::Stamp::expand(config.getStampAfter(), values) };
 }
@@ -120,6 +121,10 @@ Run::Run(
     : QObject(parent)
     , m_config(std::move(config))
     , m_options(std::move(options))
+    , m_origin { m_config.getConnectionName(), m_config.getPort(),
+        (m_config.getInstrument() ? *m_config.getInstrument()
+                                  : config::ConfigHelper::Instrument::getDefault())
+            .name() }
     , m_observer(observer)
     , m_questions(questions)
     , m_view(std::make_unique<ReceptionView>(*this))
@@ -145,6 +150,8 @@ Run::~Run()
     // Every value the keyboard took has its outcome by now; this is for the
     // outputs that still want to hear of every line.
     m_ledger.settleAll(LineStatus::NotTyped);
+    if (m_portClaimed)
+        m_options.shared->releasePorts(m_config.getConnectionName());
 }
 
 bool Run::start()
@@ -155,7 +162,8 @@ bool Run::start()
     std::unique_ptr<ValueSink> delivery;
     QString keyboardProblem;
     if (m_options.print) {
-        delivery = std::make_unique<PrintOutput>(m_options.printTo);
+        delivery = std::make_unique<PrintOutput>(
+            m_options.printTo, m_options.printNames ? m_config.getConnectionName() + u'\t' : QString());
     } else {
         try {
             bool gone = false;
@@ -255,7 +263,18 @@ bool Run::start()
     if (m_config.getIgnoreDuplicates())
         m_ignorer = std::make_unique<processing::Ignorer>(m_config);
 
-    // 5. The reception engine for the instrument; making it opens the port.
+    // 5. The reception engine for the instrument; making it opens the port,
+    //    unless another connection's run holds it.
+    if (m_options.shared) {
+        QString heldBy;
+        if (!m_options.shared->claimPort(m_config.getPort(), m_config.getConnectionName(), &heldBy)) {
+            const QString message = texts::WorkerTexts::format(
+                texts::WorkerTexts::text("port.held"), { m_config.getPort(), heldBy });
+            m_questions.cannotStart(StartFailure::PortInUse, message);
+            return notStarted(message);
+        }
+        m_portClaimed = true;
+    }
     try {
         const auto presenter = [this](const QString &title, const QString &message) {
             m_questions.deviceWarning(title, message);
@@ -362,19 +381,23 @@ bool Run::apart(const std::function<void()> &body)
 
 std::unique_ptr<outputs::Keybot> Run::makeKeybot(bool *gone)
 {
+    const auto make = [this] {
+        return m_options.shared ? m_options.shared->keybot(m_view.get(), m_config)
+                                : m_options.makers.keybot(m_view.get(), m_config);
+    };
     if (!outputs::keys::KeyInjectors::mayAskPermission())
-        return m_options.makers.keybot(m_view.get(), m_config);
+        return make();
     // The desktop's dialog takes as long as the user takes: the window stays
     // alive meanwhile and Stop ends the wait.
     std::unique_ptr<outputs::Keybot> keybot;
-    const bool done = apart([this, &keybot] {
+    const bool done = apart([this, &keybot, &make] {
         const outputs::keys::PermissionWait::Scope scope(
             { [this](const QString &question) {
                  QMetaObject::invokeMethod(
                      this, "waitingForPermission", Qt::QueuedConnection, Q_ARG(QString, question));
              },
                 m_options.permissionWait });
-        keybot = m_options.makers.keybot(m_view.get(), m_config);
+        keybot = make();
     });
     *gone = !done;
     if (!done || m_connectStop.stop_requested())
@@ -432,25 +455,37 @@ std::unique_ptr<reception::WeightWorker> Run::connectApart(
 
 bool Run::addLineOutputs(QString *problem)
 {
-    const config::ConfigHelper::Instrument *instrument = m_config.getInstrument();
-    const QString instrumentName
-        = (instrument ? *instrument : config::ConfigHelper::Instrument::getDefault()).name();
+    const QString instrumentName = m_origin.instrument;
+    // Made here, or shared with the runs of the other connections.
+    const auto add
+        = [this](OutputKind kind, const std::function<std::unique_ptr<ValueSink>(OutputReport)> &make) {
+              std::unique_ptr<ValueSink> sink = m_options.shared
+                  ? m_options.shared->attach(kind, make, outputReport(kind))
+                  : make(outputReport(kind));
+              if (sink)
+                  m_sinks.push_back(std::move(sink));
+          };
     if (!m_config.getRecordFile().isEmpty()) {
-        auto record = std::make_unique<RecordFileOutput>(
-            m_config.getRecordFile(), m_config.getPort(), instrumentName, outputReport(OutputKind::Record));
-        // Checked before the port opens: a record that cannot be written
-        // from the start is a setting to mend, not rows to keep waiting.
-        const QString reason = record->open();
-        if (reason.isEmpty()) {
-            m_sinks.push_back(std::move(record));
-        } else {
+        QString detail, reason;
+        add(OutputKind::Record, [&](OutputReport report) -> std::unique_ptr<ValueSink> {
+            auto record = std::make_unique<RecordFileOutput>(
+                m_config.getRecordFile(), m_config.getPort(), instrumentName, std::move(report));
+            // Checked before the port opens: a record that cannot be written
+            // from the start is a setting to mend, not rows to keep waiting.
+            reason = record->open();
+            detail = record->detail();
+            if (!reason.isEmpty())
+                return nullptr;
+            return record;
+        });
+        if (!reason.isEmpty()) {
             *problem = texts::WorkerTexts::format(
-                texts::WorkerTexts::text("record.cannot.open"), { record->detail(), reason });
+                texts::WorkerTexts::text("record.cannot.open"), { detail, reason });
             if (!m_questions.goOnWithoutRecord(*problem))
                 return false;
             m_observer.logImportantEvent(*problem);
-            setOutput(OutputKind::Record, RunState::Output::Status::Failed,
-                record->detail() + QStringLiteral(": ") + reason);
+            setOutput(
+                OutputKind::Record, RunState::Output::Status::Failed, detail + QStringLiteral(": ") + reason);
         }
     }
     if (!m_config.getMqttUrl().isEmpty()) {
@@ -463,8 +498,9 @@ bool Run::addLineOutputs(QString *problem)
                 password = qEnvironmentVariable("OMVARA_MQTT_PASSWORD");
             BrokerOutput::Setup setup { *address, m_config.getMqttCaFile(), password, m_config.getPort(),
                 instrumentName };
-            m_sinks.push_back(
-                std::make_unique<BrokerOutput>(std::move(setup), outputReport(OutputKind::Broker)));
+            add(OutputKind::Broker, [&setup](OutputReport report) {
+                return std::make_unique<BrokerOutput>(std::move(setup), std::move(report));
+            });
         }
     }
     return true;
@@ -585,6 +621,7 @@ void Run::handleLine(processing::DataLine &line)
     noteLineArrived();
     RunLine entry { 0, line.getCount(), line.getDateTime(), line.rawData(), line.getProcessedData(),
         LineStatus::Pending, {} };
+    entry.origin = &m_origin;
     if (!line.hasValue()) {
         entry.status = LineStatus::NoValue;
     } else if (holdsBack(line, &entry.note)) {
@@ -652,6 +689,7 @@ bool Run::focusLeftForAnswer()
 
 void Run::addLine(RunLine line)
 {
+    line.origin = &m_origin;
     m_ledger.add(std::move(line));
 }
 
@@ -758,6 +796,10 @@ void Run::tellTakenDevice()
 
 void Run::setPhase(RunState::Phase phase, RunState::End end, const QString &reason)
 {
+    if (phase == RunState::Phase::Ended && m_portClaimed) {
+        m_portClaimed = false;
+        m_options.shared->releasePorts(m_config.getConnectionName());
+    }
     m_state.phase = phase;
     m_state.end = end;
     m_state.reason = reason;

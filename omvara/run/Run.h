@@ -5,6 +5,7 @@
 #include "omvara/config/RequestSettings.h"
 #include "omvara/run/LineLedger.h"
 #include "omvara/run/OutputReport.h"
+#include "omvara/run/RunLine.h"
 #include "omvara/run/RunObserver.h"
 #include "omvara/run/RunState.h"
 #include "omvara/run/SessionDecimalMark.h"
@@ -49,6 +50,7 @@ namespace omvara::run {
 
 class RequestSender;
 class SettledReadings;
+class SharedOutputs;
 
 // What asked the instrument for a reading.
 // How long the answer to a request from the program's own Request control
@@ -135,6 +137,12 @@ public:
         // The clock of the dates and times in the stamps beside the values;
         // null: the local time now.
         std::function<QDateTime()> stampClock;
+        // What the runs of several connections share: the keyboard (which
+        // replaces makers.keybot), the record file, the broker and the ports
+        // (a port another run holds is refused). Null: the run has its own.
+        std::shared_ptr<SharedOutputs> shared;
+        // Printed values begin with the connection's name and a tab.
+        bool printNames = false;
     };
 
     // `config` is the run's own copy of the settings, taken at Start.
@@ -258,6 +266,7 @@ private:
 
     const config::Config m_config;
     Options m_options;
+    const LineOrigin m_origin; // of every line of the run
     RunObserver &m_observer;
     RunQuestions &m_questions;
     std::unique_ptr<ReceptionView> m_view;
@@ -298,6 +307,7 @@ private:
     std::thread m_connectThread;
     std::atomic<bool> m_connectedApart { false }; // the engine said it is connected
     OutputEnd m_outputEnd = OutputEnd::None;
+    bool m_portClaimed = false; // in m_options.shared
 
     // Readings on request.
     QByteArray m_requestCommand;

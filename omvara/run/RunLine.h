@@ -31,6 +31,16 @@ QString statusText(LineStatus status);
 // file and the broker's messages give it: "2026-12-09T14:03:22.125+01:00".
 QString isoTime(const QDateTime &time);
 
+// Where the lines of a run come from: its connection, port and instrument
+// (the instrument's name as stored). The run keeps it for as long as its
+// lines may settle.
+struct LineOrigin
+{
+    QString connection;
+    QString port;
+    QString instrument;
+};
+
 // One received line as the run saw it, whole or not.
 struct RunLine
 {
@@ -46,6 +56,7 @@ struct RunLine
     // printed, cut); empty when nothing did.
     QString typed {};
     QString window {}; // Cut: the window they went to, in words
+    const LineOrigin *origin = nullptr; // set by the run
 
     bool settled() const { return status != LineStatus::Pending; }
 };

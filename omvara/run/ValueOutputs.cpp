@@ -56,7 +56,7 @@ void KeyboardOutput::join()
 void PrintOutput::put(const RunLine &line)
 {
     // One write per value: a reader of the output never sees half a line.
-    const QByteArray text = (line.typed + u'\n').toUtf8();
+    const QByteArray text = m_prefix + (line.typed + u'\n').toUtf8();
     std::fwrite(text.constData(), 1, size_t(text.size()), m_out);
     std::fflush(m_out);
 }

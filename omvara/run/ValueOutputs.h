@@ -47,8 +47,11 @@ private:
 class PrintOutput : public ValueSink
 {
 public:
-    explicit PrintOutput(std::FILE *out = stdout)
+    // `prefix` begins every line (the connection's name and a tab, when
+    // several connections print).
+    explicit PrintOutput(std::FILE *out = stdout, QString prefix = {})
         : m_out(out)
+        , m_prefix(prefix.toUtf8())
     {
     }
     OutputKind kind() const override { return OutputKind::Print; }
@@ -56,6 +59,7 @@ public:
 
 private:
     std::FILE *m_out;
+    QByteArray m_prefix;
 };
 
 // The confirmation stroke of each value.

@@ -108,6 +108,7 @@ QStringList WorkerTexts::keys()
         QStringLiteral("record.rows.dropped"),
         QStringLiteral("record.rows.not.written"),
         QStringLiteral("record.cannot.open"),
+        QStringLiteral("port.held"),
         QStringLiteral("record.file.gone"),
         QStringLiteral("record.link.refused"),
         QStringLiteral("broker.started"),

@@ -95,6 +95,7 @@ Config unusualConfig()
     c.setStableReadings(3);
     c.setStampBefore(QStringLiteral("{date:dd.MM.yyyy} {time:HH:mm};"));
     c.setStampAfter(QStringLiteral(";#{seq} {port} {{x}"));
+    c.setConnectionName(QStringLiteral("balance-1"));
     // Codes.
     c.setTypeEveryCharacter(true);
     c.setInputEncoding(omvara::config::InputEncoding::UTF_8);
@@ -273,7 +274,7 @@ INSTANTIATE_TEST_SUITE_P(Settings, StoredValues,
         StoredCase { "stableReadings", "100", "1", false },
         StoredCase { "stampBefore", "{date} {time:HH:mm}\t", "", false },
         StoredCase { "stampAfter", " #{seq} {{", " #{seq} {{", true },
-        StoredCase { "stampAfter", " {connection}", "", false }),
+        StoredCase { "stampAfter", " {connexion}", "", false }),
     [](const ::testing::TestParamInfo<StoredCase> &info) {
         std::string n = std::string(info.param.key) + "_" + std::to_string(info.index);
         return n;

@@ -955,7 +955,8 @@ QByteArray fileBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-const QStringList CsvHeader = { "time", "port", "instrument", "raw", "value", "status", "typed" };
+const QStringList CsvHeader
+    = { "time", "port", "instrument", "raw", "value", "status", "typed", "connection" };
 
 } // namespace
 
@@ -1022,7 +1023,7 @@ TEST_F(RunTest, everyLine_getsARowInTheRecordFile_readBackWithACsvParser)
     for (qsizetype i = 0; i < qsizetype(std::size(expected)); ++i) {
         SCOPED_TRACE(i);
         const QStringList &row = rows[i + 1];
-        ASSERT_EQ(row.size(), 7) << qPrintable(row.join(u'|').left(200));
+        ASSERT_EQ(row.size(), 8) << qPrintable(row.join(u'|').left(200));
         EXPECT_TRUE(iso.match(row[0]).hasMatch()) << qPrintable(row[0]);
         EXPECT_EQ(row[1], QStringLiteral("COM5"));
         EXPECT_EQ(row[2], QStringLiteral("GENERIC"));
@@ -1030,28 +1031,36 @@ TEST_F(RunTest, everyLine_getsARowInTheRecordFile_readBackWithACsvParser)
         EXPECT_EQ(row[4], expected[i].value);
         EXPECT_EQ(row[5], expected[i].status);
         EXPECT_EQ(row[6], expected[i].typed);
+        EXPECT_EQ(row[7], QStringLiteral("1")) << "the first connection's name";
     }
 
-    // A file with the header of before: rows appended to it keep its columns.
-    const QString oldPattern = dir.filePath(QStringLiteral("old.csv"));
-    const QByteArray oldRow = "2026-01-05T08:00:00.000+01:00,COM5,GENERIC,1 g<13>,1,typed\r\n";
-    {
-        QFile old(oldPattern);
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write(omvara::run::RecordFileOutput::HeaderWithoutTyped + oldRow);
+    // Files with the headers of before: rows appended to them keep their columns.
+    for (const auto &[header, columns] : { std::pair { omvara::run::RecordFileOutput::HeaderWithoutTyped, 6 },
+             std::pair { omvara::run::RecordFileOutput::HeaderWithoutConnection, 7 } }) {
+        SCOPED_TRACE(columns);
+        const QString oldPattern = dir.filePath(QStringLiteral("old%1.csv").arg(columns));
+        QByteArray oldRow = "2026-01-05T08:00:00.000+01:00,COM5,GENERIC,1 g<13>,1,typed";
+        oldRow += columns == 7 ? ",1\r\n" : "\r\n";
+        {
+            QFile old(oldPattern);
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write(header + oldRow);
+        }
+        stamped.setRecordFile(oldPattern);
+        const qsizetype before = printedLines().size();
+        auto third = startRun(stamped.copyConfig(), true);
+        port->feed("4 g\r");
+        ASSERT_TRUE(runUntil([&] { return printedLines().size() == before + 1; }));
+        third->stop();
+        ASSERT_TRUE(runUntil([&] { return third->state().ended(); }));
+        third->waitForOutputs();
+        third.reset();
+        const QList<QStringList> oldRows = parseCsv(fileBytes(oldPattern));
+        ASSERT_EQ(oldRows.size(), 3) << fileBytes(oldPattern).constData();
+        EXPECT_EQ(oldRows[0], CsvHeader.mid(0, columns));
+        EXPECT_EQ(oldRows[2].size(), columns);
+        EXPECT_EQ(oldRows[2].mid(3, 3), (QStringList { "4 g<13>", "4", "printed" }));
     }
-    stamped.setRecordFile(oldPattern);
-    auto third = startRun(stamped.copyConfig(), true);
-    port->feed("4 g\r");
-    ASSERT_TRUE(runUntil([&] { return printedLines().size() == 2; }));
-    third->stop();
-    ASSERT_TRUE(runUntil([&] { return third->state().ended(); }));
-    third->waitForOutputs();
-    third.reset();
-    const QList<QStringList> oldRows = parseCsv(fileBytes(oldPattern));
-    ASSERT_EQ(oldRows.size(), 3) << fileBytes(oldPattern).constData();
-    EXPECT_EQ(oldRows[0], CsvHeader.mid(0, 6));
-    EXPECT_EQ(oldRows[2].mid(3), (QStringList { "4 g<13>", "4", "printed" }));
 }
 
 // The file a row goes to: "{date}" is the date of the row's own time (a row
@@ -1477,7 +1486,7 @@ TEST(RecordFile, cellsASpreadsheetWouldRun_getAQuote_plainNumbersStayExactly)
         const QList<QStringList> rows = parseCsv(
             omvara::run::RecordFileOutput::row(line, QStringLiteral("@port"), QStringLiteral("GENERIC")));
         ASSERT_EQ(rows.size(), 1) << c.cell;
-        ASSERT_EQ(rows[0].size(), 7) << c.cell;
+        ASSERT_EQ(rows[0].size(), 8) << c.cell;
         EXPECT_EQ(rows[0][1], QStringLiteral("'@port"));
         EXPECT_EQ(rows[0][4], QString::fromUtf8(c.written)) << c.cell;
         EXPECT_EQ(rows[0][6], QString::fromUtf8(c.written)) << c.cell;
@@ -1808,12 +1817,19 @@ TEST_F(RunTest, focusMovesDuringAValue_cutWithWhatWentWhere_nothingTypedUntilRes
         EXPECT_EQ(cut.value, QStringLiteral("56789"));
         EXPECT_EQ(cut.typedPart, QStringLiteral("567"));
         EXPECT_EQ(cut.window, QStringLiteral("window 1"));
-        EXPECT_EQ(
-            omvara::run::RecordFileOutput::row(cut, "COM5", "GENERIC", false).split(',').last(), "cut\r\n");
-        EXPECT_EQ(omvara::run::RecordFileOutput::row(cut, "COM5", "GENERIC").split(',').last(), "567\r\n");
+        EXPECT_EQ(omvara::run::RecordFileOutput::row(
+                      cut, "COM5", "GENERIC", omvara::run::RecordFileOutput::Columns::UpToStatus)
+                      .split(',')
+                      .last(),
+            "cut\r\n");
+        EXPECT_EQ(omvara::run::RecordFileOutput::row(
+                      cut, "COM5", "GENERIC", omvara::run::RecordFileOutput::Columns::UpToTyped)
+                      .split(',')
+                      .last(),
+            "567\r\n");
         const QByteArray message = omvara::run::BrokerOutput::message(cut, "COM5", "GENERIC", "r", 2);
         EXPECT_TRUE(message.contains("\"value\": \"567\", \"status\": \"cut\"")) << message.constData();
-        EXPECT_TRUE(message.endsWith(", \"typed\": \"567\"}")) << message.constData();
+        EXPECT_TRUE(message.contains(", \"typed\": \"567\",")) << message.constData();
         EXPECT_FALSE(omvara::run::BrokerOutput::message(view.settled[0], "COM5", "GENERIC", "r", 1)
                          .contains("status"));
         const QString reported = view.important().filter(QStringLiteral("Cut: ")).join(u'\n');

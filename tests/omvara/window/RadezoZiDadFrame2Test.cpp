@@ -531,7 +531,7 @@ INSTANTIATE_TEST_SUITE_P(Fields, FieldTest,
         FieldCase {
             "stampBeforeTextField", "{date:dd.MM.yyyy} {time} ", "{date:dd.MM.yyyy} {time} ", "error.stamp" },
         FieldCase {
-            "stampAfterTextField", " {connection}", nullptr, "error.stamp", "unknown token {connection}" },
+            "stampAfterTextField", " {connexion}", nullptr, "error.stamp", "unknown token {connexion}" },
         FieldCase { "controlTextField", "[{name}]", "[{name}]", "error.control.text" },
         FieldCase { "controlTextField", "\x1d", nullptr, "error.control.text" }),
     [](const ::testing::TestParamInfo<FieldCase> &info) { return "case" + std::to_string(info.index); });
