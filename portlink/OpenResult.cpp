@@ -23,7 +23,7 @@ constexpr std::array kRows {
     OpenResultRow { Unreachable, "Network unreachable", OpenFailure::Other },
     OpenResultRow { UnknownHost, "Unknown host", OpenFailure::Other },
     OpenResultRow { Stopped, "Stopped", OpenFailure::Other },
-    OpenResultRow { Closed, "Connection closed", OpenFailure::Other },
+    OpenResultRow { Closed, "Closed by the server", OpenFailure::Other },
     OpenResultRow { PortOutOfRange, "Port number out of range", OpenFailure::Other },
     OpenResultRow { NoComPortOption, "No COM-port option", OpenFailure::Other },
 };

@@ -149,8 +149,9 @@ QString ReadRemoteUpdate::readURLContent()
             deadline.start(m_readTimeoutMs);
     };
 
-    QObject::connect(&deadline, &QTimer::timeout, &loop,
-        [&] { giveUp(reading ? QStringLiteral("Read timed out") : QStringLiteral("Connect timed out")); });
+    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+        giveUp(reading ? QStringLiteral("Read timed out") : QStringLiteral("Reaching the site timed out"));
+    });
     QObject::connect(&interruptPoll, &QTimer::timeout, &loop, [&] {
         if (util::Interruption::interrupted() || QThread::currentThread()->isInterruptionRequested()) {
             interrupted = true;

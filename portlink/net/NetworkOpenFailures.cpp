@@ -13,9 +13,8 @@ QString hint(int rc, const SerialConfig &config, int connectTimeoutMs)
     const QString where = QStringLiteral("%1 port %2").arg(name.host).arg(name.port);
     switch (static_cast<OpenResult>(rc)) {
     case OpenResult::Refused:
-        return QStringLiteral(
-            "Nothing accepts connections at %1: check the address and that the device server "
-            "is running")
+        return QStringLiteral("Nothing listens at %1: check the address and that the device server "
+                              "is running")
             .arg(where);
     case OpenResult::NoAnswer:
         return QStringLiteral("%1 did not answer within %2 s: check the address, the network and the device "
@@ -43,9 +42,8 @@ QString hint(int rc, const SerialConfig &config, int connectTimeoutMs)
             .arg(where, name.host.contains(QLatin1Char(':')) ? u'[' + name.host + u']' : name.host)
             .arg(name.port);
     case OpenResult::Closed:
-        return QStringLiteral(
-            "%1 accepted the connection and closed it at once: check that the device server "
-            "can open its serial device, and that this is the port it serves it on")
+        return QStringLiteral("%1 took the link and closed it at once: check that the device server "
+                              "can open its serial device, and that this is the port it serves it on")
             .arg(where);
     default:
         return QString();

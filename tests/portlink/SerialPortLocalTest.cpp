@@ -120,7 +120,7 @@ TEST_F(SimPortTest, openFailureCodes_becomeTheirMessagesAndKindsAndLeaveThePortC
         { 1012, "Network unreachable", Kind::Other },
         { 1013, "Unknown host", Kind::Other },
         { 1014, "Stopped", Kind::Other },
-        { 1015, "Connection closed", Kind::Other },
+        { 1015, "Closed by the server", Kind::Other },
         { 1016, "Port number out of range", Kind::Other },
         { 1017, "No COM-port option", Kind::Other },
         { 1001, ": 1001", Kind::Other },

@@ -126,7 +126,7 @@ class CountingView : public omvara::run::RunObserver, public omvara::run::RunQue
 public:
     void logEvent(const QString &message) override
     {
-        if (message.contains(QStringLiteral("Connected to the broker")))
+        if (message.contains(QStringLiteral("Linked to the broker")))
             connected = true;
     }
     void logImportantEvent(const QString &message) override

@@ -114,7 +114,7 @@ TEST(HeadlessOutputs, valuesReachASubscriberOverTls_andEveryLineIsRecorded)
     program.signal(SIGTERM);
     EXPECT_EQ(program.finish(), 0) << qPrintable(program.err);
     EXPECT_TRUE(
-        program.err.contains(QStringLiteral("Connected to the broker mqtts://127.0.0.1:%1/").arg(tlsPort)))
+        program.err.contains(QStringLiteral("Linked to the broker mqtts://127.0.0.1:%1/").arg(tlsPort)))
         << qPrintable(program.err);
     const QStringList rows = fileLines(record);
     ASSERT_EQ(rows.size(), 52) << qPrintable(rows.join(u'\n'));

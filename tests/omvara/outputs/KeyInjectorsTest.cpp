@@ -84,7 +84,7 @@ TEST(KeyInjectors, waylandBackendsOutsideADesktopSession_sayWhatIsMissing)
         const char *backend;
         const char *reason;
     } cases[] = {
-        { "kwin", "kwin: no Wayland display to connect to" },
+        { "kwin", "kwin: no Wayland display to reach" },
         { "portal",
             "portal: no session bus (DBUS_SESSION_BUS_ADDRESS is not set: not started in a desktop "
             "session)" },
@@ -180,9 +180,8 @@ TEST(KeyInjectors, waylandSession_triesTheWaylandWaysAndNeverX11)
     const QString text = failureOf("auto");
     if (text == "<started>")
         GTEST_SKIP() << "this machine has a usable /dev/uinput";
-    EXPECT_TRUE(
-        text.startsWith("No keyboard output could be used: virtual-keyboard: cannot connect to the Wayland"
-                        " display \"omvara-test-no-such-compositor\""))
+    EXPECT_TRUE(text.startsWith("No keyboard output could be used: virtual-keyboard: cannot reach the Wayland"
+                                " display \"omvara-test-no-such-compositor\""))
         << text.toStdString();
     for (const char *part : { "; kwin: ", "; uinput: cannot open /dev/uinput", "; portal: " })
         EXPECT_TRUE(text.contains(part)) << part << " in " << text.toStdString();

@@ -287,7 +287,7 @@ session env WAYLAND_DISPLAY=wayland-omvara-none "$OMVARA" --prefs-file "$W/home/
 status=$?
 if [ -e /dev/uinput ] && [ -w /dev/uinput ]; then
     echo "NOTE: /dev/uinput is writable here: the run without any keyboard output is not tried"
-elif [ $status -eq 2 ] && grep -q "virtual-keyboard: cannot connect" "$W/none.log" \
+elif [ $status -eq 2 ] && grep -q "virtual-keyboard: cannot reach" "$W/none.log" \
     && grep -q "; kwin: " "$W/none.log" && grep -q "; uinput: " "$W/none.log" && grep -q "; portal: " "$W/none.log" \
     && grep -q -- "--print" "$W/none.log" && ! grep -q "no-such-port" "$W/none.log"; then
     pass "no keyboard output: status 2 before the port, naming each way: $(head -c 160 "$W/none.log")..."

@@ -114,7 +114,7 @@ private:
                 lose(QStringLiteral("kwin: the compositor takes no more key events"));
             }
             const int protocolError = wl_display_get_error(m_display);
-            lose(QStringLiteral("kwin: the connection to the compositor was lost (%1)")
+            lose(QStringLiteral("kwin: the link to the compositor was lost (%1)")
                      .arg(systemError(protocolError ? protocolError : error)));
         }
     }
@@ -142,7 +142,7 @@ std::unique_ptr<KeyInjector> openKwinKeyInjector()
     wl_display *display = wl_display_connect(nullptr);
     if (!display)
         throw KeyboardUnavailableError(
-            QStringLiteral("kwin: no Wayland display to connect to (WAYLAND_DISPLAY \"%1\")")
+            QStringLiteral("kwin: no Wayland display to reach (WAYLAND_DISPLAY \"%1\")")
                 .arg(qEnvironmentVariable("WAYLAND_DISPLAY")));
     wl_registry *registry = wl_display_get_registry(display);
     Globals globals;

@@ -264,7 +264,7 @@ std::unique_ptr<KeyInjector> openPortalKeyInjector()
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         throw KeyboardUnavailableError(
-            QStringLiteral("portal: cannot connect to the session bus (%1)").arg(bus.lastError().message()));
+            QStringLiteral("portal: cannot reach the session bus (%1)").arg(bus.lastError().message()));
 
     QString error;
     const QVariant version = property(bus, QStringLiteral("version"), &error);

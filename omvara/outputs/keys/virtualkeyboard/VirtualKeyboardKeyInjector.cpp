@@ -258,8 +258,7 @@ private:
     {
         m_lost = true;
         m_lostText
-            = QStringLiteral("virtual-keyboard: the connection to the Wayland compositor was lost (%1)")
-                  .arg(why);
+            = QStringLiteral("virtual-keyboard: the link to the Wayland compositor was lost (%1)").arg(why);
         throw KeyboardLostError(m_lostText);
     }
 
@@ -333,7 +332,7 @@ std::unique_ptr<KeyInjector> openVirtualKeyboardKeyInjector()
     wl_display *display = wl_display_connect(nullptr);
     if (!display)
         throw KeyboardUnavailableError(
-            QStringLiteral("virtual-keyboard: cannot connect to the Wayland display \"%1\" (%2)")
+            QStringLiteral("virtual-keyboard: cannot reach the Wayland display \"%1\" (%2)")
                 .arg(socket, errorText(errno)));
     Globals globals;
     wl_registry *registry = wl_display_get_registry(display);
@@ -346,7 +345,7 @@ std::unique_ptr<KeyInjector> openVirtualKeyboardKeyInjector()
         return KeyboardUnavailableError(QStringLiteral("virtual-keyboard: ") + why);
     };
     if (listed < 0)
-        throw refuse(QStringLiteral("the Wayland display \"%1\" closed the connection").arg(socket));
+        throw refuse(QStringLiteral("the Wayland display \"%1\" closed the link").arg(socket));
     if (!globals.manager)
         throw refuse(
             QStringLiteral("the compositor offers no virtual keyboard (zwp_virtual_keyboard_manager_v1)"));

@@ -312,7 +312,7 @@ private:
 
     KeyboardLostError lostError() const
     {
-        return KeyboardLostError(QStringLiteral("the connection to the X display \"%1\" was lost")
+        return KeyboardLostError(QStringLiteral("the link to the X display \"%1\" was lost")
                                      .arg(QString::fromLocal8Bit(DisplayString(m_display))));
     }
 
