@@ -5,10 +5,12 @@
 
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigStore.h"
+#include "omvara/config/Connections.h"
 #include "omvara/modes/HeadlessLog.h"
 #include "omvara/modes/SettingsOverrides.h"
 #include "omvara/reception/AutoPortWorker.h"
 #include "omvara/run/Run.h"
+#include "omvara/run/SharedOutputs.h"
 #include "omvara/util/ProcessProperties.h"
 #include "omvara/util/SignalStop.h"
 #include "omvara/util/Version.h"
@@ -38,6 +40,8 @@ struct Options
     bool print = false;
     QString port;
     SettingsOverrides overrides;
+    // --connection NAME=PORT, in the order given.
+    QList<QPair<QString, QString>> connections;
 };
 
 void fail(const QString &message)
@@ -97,6 +101,33 @@ std::optional<Options> parse(const QStringList &arguments)
                 fail(problem);
                 return std::nullopt;
             }
+        } else if (a == QLatin1String("--connection") || a.startsWith(QLatin1String("--connection="))) {
+            QString assignment;
+            if (a == QLatin1String("--connection")) {
+                if (i + 1 >= arguments.size()) {
+                    fail(QStringLiteral("--connection needs NAME=PORT"));
+                    return std::nullopt;
+                }
+                assignment = arguments[++i];
+            } else {
+                assignment = a.mid(13);
+            }
+            const qsizetype eq = assignment.indexOf(u'=');
+            const QString name = assignment.left(eq);
+            if (eq <= 0 || eq + 1 == assignment.size()) {
+                fail(QStringLiteral("--connection needs NAME=PORT, not \"%1\"").arg(assignment));
+                return std::nullopt;
+            }
+            if (const QString why = config::ConnectionName::problem(name); !why.isEmpty()) {
+                fail(QStringLiteral("--connection \"%1\": %2").arg(assignment, why));
+                return std::nullopt;
+            }
+            for (const auto &c : std::as_const(options.connections))
+                if (c.first == name) {
+                    fail(QStringLiteral("--connection %1 is given twice").arg(name));
+                    return std::nullopt;
+                }
+            options.connections.append({ name, assignment.mid(eq + 1) });
         } else if (isStoreOption(a)) {
             ++i; // its value; the store commands have taken the option already
         } else if (a.startsWith(QLatin1String("--prefs-file="))) {
@@ -110,6 +141,10 @@ std::optional<Options> parse(const QStringList &arguments)
             return std::nullopt;
         }
     }
+    if (!options.port.isEmpty() && !options.connections.isEmpty()) {
+        fail(QStringLiteral("give the port with --connection NAME=PORT, not as \"%1\"").arg(options.port));
+        return std::nullopt;
+    }
     return options;
 }
 
@@ -118,12 +153,21 @@ std::optional<Options> parse(const QStringList &arguments)
 class HeadlessView : public run::RunObserver, public run::RunQuestions
 {
 public:
-    HeadlessLog log;
+    // `mark` begins every entry of this run ("[balance-1] " when several
+    // connections run); the log is shared by them.
+    explicit HeadlessView(HeadlessLog &log, QString mark = {})
+        : log(log)
+        , mark(std::move(mark))
+    {
+    }
+    HeadlessLog &log;
+    const QString mark;
     // Set when the run did not start: the exit status.
     int failureStatus = 0;
 
-    void logEvent(const QString &message) override { log.logEvent(message); }
-    void logImportantEvent(const QString &message) override { log.logImportantEvent(message); }
+    void logEvent(const QString &message) override { log.logEvent(mark + message); }
+    void logImportantEvent(const QString &message) override { log.logImportantEvent(mark + message); }
+    void fail(const QString &message) { modes::fail(mark + message); }
     void runStarted(const run::RunStart &start) override
     {
         if (start.typing) {
@@ -148,9 +192,9 @@ public:
     {
         const QString raw = line.getRawData();
         if (line.hasValue())
-            log.logAt(line.getDateTime(), raw + QStringLiteral("  -> ") + line.getProcessedData());
+            log.logAt(line.getDateTime(), mark + raw + QStringLiteral("  -> ") + line.getProcessedData());
         else
-            log.logAt(line.getDateTime(), raw + QStringLiteral("  (ignored)"));
+            log.logAt(line.getDateTime(), mark + raw + QStringLiteral("  (ignored)"));
     }
 
     void stateChanged(const run::RunState &state) override
@@ -291,57 +335,132 @@ int doctor(const Options &options)
 
 int runOnce(const Options &options)
 {
-    HeadlessView view;
-    config::Config config;
+    HeadlessLog log;
+    HeadlessView loading(log);
+    QStringList named;
+    for (const auto &c : options.connections)
+        named << c.first;
+    config::Connections stored;
     {
         std::optional<config::ConfigStore> store;
         store.emplace(QCoreApplication::applicationDirPath());
         bool valid = true;
-        QString replaced;
+        QString replaced, problem;
         QStringList notes;
+        const QStringList ports = options.connections.isEmpty() ? portList(options) : QStringList();
         try {
-            valid = options.overrides.load(config, &*store, portList(options), &replaced, &notes);
+            valid = options.overrides.loadConnections(
+                stored, &*store, ports, named, &problem, &replaced, &notes);
         } catch (const std::exception &e) {
-            view.logImportantEvent(
+            loading.logImportantEvent(
                 QStringLiteral("The stored settings cannot be read (%1); using the defaults.")
                     .arg(QString::fromUtf8(e.what())));
-            config = config::Config();
-            valid = options.overrides.load(config, nullptr, portList(options), &replaced, &notes);
+            problem.clear();
+            valid = options.overrides.loadConnections(
+                stored, nullptr, ports, named, &problem, &replaced, &notes);
+        }
+        if (!problem.isEmpty()) {
+            fail(problem);
+            return 2;
         }
         if (!valid) {
-            view.logImportantEvent(
+            loading.logImportantEvent(
                 QStringLiteral("An invalid stored setting was replaced by its default value."));
             for (const QString &line : replaced.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-                view.logImportantEvent(QStringLiteral("  ") + line);
+                loading.logImportantEvent(QStringLiteral("  ") + line);
         }
         for (const QString &note : notes)
-            view.logImportantEvent(QStringLiteral("Note on a setting: ") + note);
-        if (!options.port.isEmpty())
-            config.setPort(options.port);
+            loading.logImportantEvent(QStringLiteral("Note on a setting: ") + note);
     }
+    // The connections of this run: the first, or those named on the command line.
+    std::vector<config::Config> configs;
+    if (options.connections.isEmpty()) {
+        configs.push_back(std::move(stored.first()));
+        if (!options.port.isEmpty())
+            configs.back().setPort(options.port);
+    } else {
+        for (const auto &[name, port] : options.connections) {
+            configs.push_back(stored.find(name)->copyConfig());
+            configs.back().setPort(port);
+        }
+    }
+    const bool several = configs.size() > 1;
 
     // Watched from before the port is opened: SIGINT or SIGTERM while a slow
     // driver opens it stops the run once the open returns, instead of ending
     // the process with the port half set up.
     SignalStop stop;
-    run::Run::Options runOptions;
-    runOptions.print = options.print;
-    runOptions.sound = false; // a run without a window makes no sound
-    runOptions.endAtCut = true; // nobody can look at the field and resume
-    // Nobody may be at the desktop to answer its question about typing.
-    runOptions.permissionWait = std::chrono::minutes(2);
-    runOptions.stopRequested = [&stop] { return stop.takePending(); };
-    run::Run run(std::move(config), std::move(runOptions), view, view);
-    QObject::connect(&stop, &SignalStop::stopRequested, &run, [&run] { run.stop(); });
-    QObject::connect(
-        &stop, &SignalStop::readingRequested, &run, [&run] { run.request(run::RequestOrigin::Signal); });
+    bool stopAsked = false;
+    const auto stopPending = [&stop, &stopAsked] { return stopAsked = stopAsked || stop.takePending(); };
+    // Several connections share the keyboard (in turns), the record file,
+    // the broker, and may not share a port.
+    const std::shared_ptr<run::SharedOutputs> shared
+        = several ? std::make_shared<run::SharedOutputs>() : nullptr;
+    std::vector<std::unique_ptr<HeadlessView>> views;
+    std::vector<std::unique_ptr<run::Run>> runs; // those started (or that tried)
     QEventLoop loop;
-    QObject::connect(&run, &run::Run::ended, &loop, &QEventLoop::quit);
-    if (!run.start())
-        return run.state().end == run::RunState::End::Stopped ? 0 : view.failureStatus;
-    loop.exec();
-    run.waitForOutputs();
-    return run.state().end == run::RunState::End::Stopped ? 0 : 1;
+    const auto allEnded = [&runs] {
+        return std::all_of(runs.begin(), runs.end(), [](const auto &r) { return r->state().ended(); });
+    };
+    bool lastStopped = false;
+    int failure = 0; // the status of connections that could not start
+    for (config::Config &config : configs) {
+        if (stopPending())
+            break;
+        views.push_back(std::make_unique<HeadlessView>(
+            log, several ? QStringLiteral("[%1] ").arg(config.getConnectionName()) : QString()));
+        HeadlessView &view = *views.back();
+        run::Run::Options runOptions;
+        runOptions.print = options.print;
+        runOptions.printNames = several;
+        runOptions.shared = shared;
+        runOptions.sound = false; // a run without a window makes no sound
+        runOptions.endAtCut = true; // nobody can look at the field and resume
+        // Nobody may be at the desktop to answer its question about typing.
+        runOptions.permissionWait = std::chrono::minutes(2);
+        runOptions.stopRequested = stopPending;
+        runs.push_back(std::make_unique<run::Run>(std::move(config), std::move(runOptions), view, view));
+        run::Run &run = *runs.back();
+        QObject::connect(&run, &run::Run::ended, &loop, [&, r = &run] {
+            lastStopped = r->state().end == run::RunState::End::Stopped;
+            if (allEnded())
+                loop.quit();
+        });
+        if (run.start())
+            continue;
+        const int status = run.state().end == run::RunState::End::Stopped ? 0 : view.failureStatus;
+        // One connection, or a setting to mend before any port opens (the
+        // keyboard, the record file): nothing runs.
+        if (!several || status == 2) {
+            for (const auto &other : runs)
+                other->stop();
+            for (const auto &other : runs)
+                other->waitForOutputs();
+            return status;
+        }
+        // A port that cannot be opened ends that connection alone.
+        failure = std::max(failure, status);
+    }
+    QObject::connect(&stop, &SignalStop::stopRequested, &loop, [&runs] {
+        for (const auto &run : runs)
+            run->stop();
+    });
+    QObject::connect(&stop, &SignalStop::readingRequested, &loop, [&runs] {
+        for (const auto &run : runs)
+            run->request(run::RequestOrigin::Signal);
+    });
+    if (stopAsked)
+        for (const auto &run : runs)
+            run->stop();
+    const bool anyStarted
+        = std::any_of(runs.begin(), runs.end(), [](const auto &r) { return !r->state().ended(); });
+    if (!allEnded())
+        loop.exec();
+    for (const auto &run : runs)
+        run->waitForOutputs();
+    if (!anyStarted)
+        return stopAsked ? 0 : failure;
+    return lastStopped ? 0 : 1;
 }
 
 } // namespace
@@ -385,7 +504,11 @@ QString HeadlessRunner::help()
         "                     SIGUSR1 asks the instrument for a reading\n"
         "  --print            with --headless: print each value on stdout instead of typing it\n"
         "  --set KEY=VALUE    with --headless: replace one stored setting for this run\n"
-        "                     (keys as stored, e.g. instrument=SARTORIUS inputTerminator=10)\n"
+        "                     (keys as stored, e.g. instrument=SARTORIUS inputTerminator=10);\n"
+        "                     --set NAME:KEY=VALUE replaces it for the connection NAME only\n"
+        "  --connection NAME=PORT  with --headless, repeated: run these connections, each on\n"
+        "                     its port; a name not stored starts from a copy of the first\n"
+        "                     connection's settings; with several, --print writes NAME<TAB>VALUE\n"
         "  --list-ports       print the serial ports with their driver names and exit\n"
         "  --detect           find the port a device answers on (handshake lines) and exit\n"
         "  --doctor [PORT]    say what stands in the way of using PORT (or every USB serial\n"

@@ -8,7 +8,8 @@ namespace omvara::modes {
 // The program's main job without a window, a view of a run on the error
 // output and the exit status:
 //
-//   omvara --headless [--print] [--set KEY=VALUE]... [--prefs-file PATH] [PORT]
+//   omvara --headless [--print] [--set [NAME:]KEY=VALUE]... [--prefs-file PATH]
+//          [PORT | --connection NAME=PORT...]
 //   omvara --list-ports
 //   omvara --detect
 //   omvara --doctor [PORT]
@@ -21,6 +22,12 @@ namespace omvara::modes {
 // the run ends by itself (device lost, failure), 2 for a bad command line or
 // setting (before any port is opened) or a missing serial library.
 // SIGUSR1 asks the instrument for a reading (the request command setting).
+//
+// With --connection, the named connections run at once, each on its port with
+// its own settings; they share the keyboard (values typed whole, in the order
+// they arrived), the record file and the broker. Each one ends alone (the
+// others go on); the exit status is that of the last to end. SIGUSR1 asks
+// every connection with a request command.
 //
 // Needs a QCoreApplication; runs its event loop.
 class HeadlessRunner

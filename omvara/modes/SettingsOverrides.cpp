@@ -3,6 +3,7 @@
 
 #include "omvara/config/Config.h"
 #include "omvara/config/ConfigStore.h"
+#include "omvara/config/Connections.h"
 #include "omvara/config/SettingsTable.h"
 #include "omvara/prefs/MemoryPreferences.h"
 #include "omvara/prefs/Preferences.h"
@@ -25,12 +26,27 @@ bool SettingsOverrides::add(const QString &assignment, QString *problem)
         *problem = QStringLiteral("--set needs KEY=VALUE, not \"%1\"").arg(assignment);
         return false;
     }
-    const QString key = assignment.left(eq);
+    QString key = assignment.left(eq);
     const QString value = assignment.mid(eq + 1);
+    QString connection;
+    if (const qsizetype colon = key.indexOf(u':'); colon >= 0) {
+        connection = key.left(colon);
+        key = key.mid(colon + 1);
+        if (const QString why = config::ConnectionName::problem(connection); !why.isEmpty()) {
+            *problem = QStringLiteral("--set \"%1\": %2").arg(assignment, why);
+            return false;
+        }
+    }
     const config::Setting *setting = config::findSetting(key);
     if (!setting || !setting->settable) {
         *problem = QStringLiteral("unknown setting \"%1\"; the settings are: %2")
                        .arg(key, settingKeys().join(u' '));
+        return false;
+    }
+    if (!connection.isEmpty() && setting->scope == config::Setting::Scope::Program) {
+        *problem = QStringLiteral("the setting %1 applies to the whole program, not to one connection: "
+                                  "give it as --set %1=VALUE")
+                       .arg(key);
         return false;
     }
     // What the store cannot hold at all is refused here with the reason
@@ -60,33 +76,84 @@ bool SettingsOverrides::add(const QString &assignment, QString *problem)
             *problem += QStringLiteral(": ") + refusal.reason;
         return false;
     }
-    m_values.append({ key, value });
+    m_values.append({ connection, key, value });
     return true;
 }
 
 bool SettingsOverrides::load(config::Config &config, config::ConfigStore *store, const QStringList &portNames,
     QString *replaced, QStringList *notes) const
 {
+    config::Connections connections;
+    QString problem;
+    const bool valid = loadConnections(connections, store, portNames, {}, &problem, replaced, notes);
+    config = std::move(connections.first());
+    return valid;
+}
+
+bool SettingsOverrides::loadConnections(config::Connections &connections, config::ConfigStore *store,
+    const QStringList &portNames, const QStringList &extra, QString *problem, QString *replaced,
+    QStringList *notes) const
+{
     prefs::MemoryPreferencesFactory tree;
     prefs::Preferences *snapshot = tree.userRoot()->node(config::ConfigStore::NODE_PATH);
+    const auto copyKeys = [](prefs::Preferences &from, prefs::Preferences &to) {
+        for (const QString &key : from.keys())
+            to.put(key, from.get(key, QString()));
+    };
+    QStringList stored;
     if (store) {
-        prefs::Preferences &stored = store->node();
-        for (const QString &key : stored.keys())
-            snapshot->put(key, stored.get(key, QString()));
+        prefs::Preferences &node = store->node();
+        copyKeys(node, *snapshot);
+        for (const QString &child : node.childrenNames()) {
+            copyKeys(*node.node(child), *snapshot->node(child));
+            stored << child;
+        }
     }
-    for (const auto &[key, value] : m_values)
-        snapshot->put(key, value);
+    const QString first
+        = snapshot->get(QStringLiteral("connectionName"), config::ConnectionName::getDefault());
+    // A connection not stored yet starts from the first one's stored settings.
+    for (const QString &name : extra) {
+        if (name == first || stored.contains(name))
+            continue;
+        prefs::Preferences *node = snapshot->node(name);
+        for (const config::Setting &s : config::settingsTable())
+            if (s.scope == config::Setting::Scope::Connection && QLatin1String(s.key) != "connectionName")
+                if (const QString text = snapshot->get(s.name(), QString()); !text.isNull())
+                    node->put(s.name(), text);
+        stored << name;
+    }
+    for (const Value &v : m_values) {
+        if (v.connection.isEmpty()) {
+            snapshot->put(v.key, v.value);
+            const config::Setting *s = config::findSetting(v.key);
+            if (s->scope == config::Setting::Scope::Connection)
+                for (const QString &name : stored)
+                    snapshot->node(name)->put(v.key, v.value);
+        } else if (v.connection == first) {
+            snapshot->put(v.key, v.value);
+        } else if (stored.contains(v.connection)) {
+            snapshot->node(v.connection)->put(v.key, v.value);
+        } else {
+            *problem
+                = QStringLiteral("--set %1:%2: there is no connection named \"%1\"").arg(v.connection, v.key);
+            return false;
+        }
+    }
     config::ConfigStore memory(tree);
-    const bool valid = memory.loadConfig(config, portNames);
+    const bool valid = memory.loadConnections(connections, portNames);
     if (replaced)
         *replaced = config::ConfigStore::describe(memory.replacedSettings());
     if (notes)
         *notes = memory.loadNotes();
     // A value given on purpose is read as given: a port that is not in the
     // list of local ports too.
-    for (const auto &[key, value] : m_values) {
+    for (const Value &v : m_values) {
         config::Setting::Refusal unused;
-        config::findSetting(key)->read(config, value, config::Setting::Context {}, &unused);
+        for (qsizetype i = 0; i < connections.size(); ++i) {
+            config::Config &c = connections.at(i);
+            if (v.connection.isEmpty() || v.connection == c.getConnectionName())
+                config::findSetting(v.key)->read(c, v.value, config::Setting::Context {}, &unused);
+        }
     }
     return valid;
 }

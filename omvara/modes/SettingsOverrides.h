@@ -11,22 +11,27 @@
 namespace omvara::config {
 class Config;
 class ConfigStore;
+class Connections;
 } // namespace omvara::config
 
 namespace omvara::modes {
 
 // The settings of a run without a window: the stored settings with some
 // values replaced from the command line ("--set KEY=VALUE", the keys of the
-// preferences node). Each replacement must pass the rule that loading applies
-// to a stored value; the store itself is never written.
+// preferences node, for every connection; "--set NAME:KEY=VALUE" for the
+// connection NAME only, which a setting of the whole program cannot take).
+// Each replacement must pass the rule that loading applies to a stored
+// value; the store itself is never written.
 class SettingsOverrides
 {
 public:
     // The keys a replacement may name.
     static QStringList settingKeys();
 
-    // Adds "KEY=VALUE"; false with `problem` set when the text has no "=" or
-    // the key is unknown, or the value would be refused by loading.
+    // Adds "KEY=VALUE" or "NAME:KEY=VALUE"; false with `problem` set when the
+    // text has no "=", the key is unknown, the name is no connection name or
+    // the key applies to the whole program, or the value would be refused
+    // by loading.
     bool add(const QString &assignment, QString *problem);
     bool isEmpty() const { return m_values.isEmpty(); }
 
@@ -38,9 +43,22 @@ public:
     // Throws what reading the store throws.
     bool load(config::Config &config, config::ConfigStore *store, const QStringList &portNames,
         QString *replaced = nullptr, QStringList *notes = nullptr) const;
+    // The same for every connection: the stored ones, and `extra` names
+    // not stored yet, which start from a copy of the first connection's
+    // stored settings. False with `problem` set when a replacement names a
+    // connection that is neither.
+    bool loadConnections(config::Connections &connections, config::ConfigStore *store,
+        const QStringList &portNames, const QStringList &extra, QString *problem, QString *replaced = nullptr,
+        QStringList *notes = nullptr) const;
 
 private:
-    QList<QPair<QString, QString>> m_values;
+    struct Value
+    {
+        QString connection; // empty: every connection
+        QString key;
+        QString value;
+    };
+    QList<Value> m_values;
 };
 
 } // namespace omvara::modes

@@ -127,7 +127,9 @@ SharedOutputs::SharedOutputs(InjectorMaker makeInjector)
     , m_turns(std::make_shared<outputs::KeyboardTurns>())
 {
     if (!m_makeInjector)
-        m_makeInjector = [] { return std::shared_ptr<outputs::keys::KeyInjector>(outputs::keys::KeyInjectors::create()); };
+        m_makeInjector = [] {
+            return std::shared_ptr<outputs::keys::KeyInjector>(outputs::keys::KeyInjectors::create());
+        };
 }
 
 SharedOutputs::~SharedOutputs() = default;
@@ -150,8 +152,8 @@ std::unique_ptr<outputs::Keybot> SharedOutputs::keybot(
     return keybot;
 }
 
-std::unique_ptr<ValueSink> SharedOutputs::attach(OutputKind kind,
-    const std::function<std::unique_ptr<ValueSink>(OutputReport)> &make, OutputReport report)
+std::unique_ptr<ValueSink> SharedOutputs::attach(
+    OutputKind kind, const std::function<std::unique_ptr<ValueSink>(OutputReport)> &make, OutputReport report)
 {
     std::lock_guard lock(m_mutex);
     std::shared_ptr<Entry> entry = m_entries[kind].lock();

@@ -121,5 +121,6 @@ TEST(HeadlessOutputs, valuesReachASubscriberOverTls_andEveryLineIsRecorded)
     EXPECT_EQ(rows[0], QStringLiteral("time,port,instrument,raw,value,status,typed,connection"));
     EXPECT_TRUE(rows[41].endsWith(QStringLiteral(",GENERIC,no value<13>,,no value,,1")))
         << qPrintable(rows[41]);
-    EXPECT_TRUE(rows[51].endsWith(QStringLiteral(",GENERIC,50 g<13>,50,printed,50,1"))) << qPrintable(rows[51]);
+    EXPECT_TRUE(rows[51].endsWith(QStringLiteral(",GENERIC,50 g<13>,50,printed,50,1")))
+        << qPrintable(rows[51]);
 }
