@@ -19,6 +19,7 @@
 #include "omvara/run/BrokerOutput.h"
 #include "omvara/run/RecordFileOutput.h"
 #include "omvara/run/Run.h"
+#include "omvara/run/SharedOutputs.h"
 #include "omvara/util/Interruption.h"
 #include "omvara/util/ProcessProperties.h"
 #include "portlink/SerialConfig.h"
@@ -30,6 +31,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -1872,5 +1874,106 @@ TEST_F(RunTest, focusMovesDuringAValue_cutWithWhatWentWhere_nothingTypedUntilRes
         run.stop();
         ASSERT_TRUE(runUntil([&] { return run.state().ended(); }));
         run.waitForOutputs();
+    }
+}
+
+// Two connections typing on one keyboard: every value whole (its
+// connection's stamp, its characters, Enter), in the order its terminator
+// arrived whichever connection it came from, none lost or doubled, also
+// when both flood at the same instant.
+TEST_F(RunTest, twoConnections_shareTheKeyboard_valuesWholeInTerminatorOrder)
+{
+    portlink::testing::SimulatedPort &second = native->addPort(QStringLiteral("COM6"));
+    second.setNoModemLines(true);
+    portlink::testing::SimulatedPort *ports[] = { port, &second };
+    const QString names[] = { QStringLiteral("bal_1"), QStringLiteral("g2") };
+    const char prefixes[] = { 'A', 'B' };
+    auto keyboard = std::make_shared<RecordingKeyInjector>();
+    std::atomic<bool> slow = true;
+    keyboard->onEvent([&slow](const KeyEvent &) {
+        if (slow)
+            std::this_thread::sleep_for(2ms);
+    });
+    auto shared = std::make_shared<omvara::run::SharedOutputs>([keyboard] { return keyboard; });
+    RecordingRunView views[2];
+    std::vector<std::unique_ptr<omvara::run::Run>> runs;
+    for (int i = 0; i < 2; ++i) {
+        Config config = Instrument::BARCODE_ALPHA.getDefaultConfig();
+        config.setInstrument(&Instrument::BARCODE_ALPHA);
+        config.setPort(ports[i]->name());
+        config.setConnectionName(names[i]);
+        config.setOutputTerminator(omvara::config::ConfigHelper::OutputTerminator::ENTER);
+        config.setDelay(QStringLiteral("0"));
+        config.setStampBefore(QStringLiteral("{connection}:"));
+        omvara::run::Run::Options options;
+        options.sound = false;
+        options.sessionLocale = sessionLocale;
+        options.shared = shared;
+        runs.push_back(
+            std::make_unique<omvara::run::Run>(std::move(config), std::move(options), views[i], views[i]));
+        ASSERT_TRUE(runs.back()->start()) << qPrintable(views[i].cannotStartWith);
+    }
+    const KeyMap &keyMap = runs[0]->keybot()->stampKeyMap();
+    const auto typed = [&] { return typedTexts(keyboard->events(), keyMap); };
+    // At least `n` values, the last one whole.
+    const auto typedWhole = [&](qsizetype n) {
+        const QStringList t = typed();
+        return t.size() >= n && !t.last().endsWith(QStringLiteral("<cut>"));
+    };
+
+    // 1. Each terminator after the other's line was seen, while the keyboard
+    //    is slow: typed in that order, not each connection's in a row.
+    QStringList expected;
+    const int order[] = { 0, 1, 1, 0, 1, 0, 0, 0, 1, 1, 0, 1 };
+    int sent[2] = { 0, 0 };
+    for (const int i : order) {
+        const QString value
+            = QStringLiteral("%1%2").arg(QChar(prefixes[i])).arg(++sent[i], 4, 10, QChar(u'0'));
+        const std::size_t shown = views[i].lines.size();
+        ports[i]->feed((value + u'\r').toLatin1());
+        ASSERT_TRUE(runUntil([&] { return views[i].lines.size() > shown; }));
+        expected << names[i] + u':' + value;
+    }
+    ASSERT_TRUE(runUntil([&] { return typedWhole(expected.size()); }, 30s));
+    EXPECT_EQ(typed(), expected);
+
+    // 2. Both flood at once.
+    slow = false;
+    constexpr int Flood = 1000;
+    QByteArray floods[2];
+    for (int i = 0; i < 2; ++i)
+        for (int k = 1; k <= Flood; ++k)
+            floods[i] += QStringLiteral("%1%2\r")
+                             .arg(QChar(prefixes[i]))
+                             .arg(sent[i] + k, 4, 10, QChar(u'0'))
+                             .toLatin1();
+    {
+        std::thread a([&] { ports[0]->feed(floods[0]); });
+        std::thread b([&] { ports[1]->feed(floods[1]); });
+        a.join();
+        b.join();
+    }
+    const auto total = qsizetype(expected.size() + 2 * Flood);
+    ASSERT_TRUE(runUntil([&] { return typedWhole(total); }, 120s)) << typed().size();
+    const QStringList all = typed();
+    ASSERT_EQ(all.size(), total) << "no value doubled";
+    // Whole values only, each connection's in its own order, every one there.
+    const QRegularExpression whole(QStringLiteral("^(bal_1:A|g2:B)(\\d{4})$"));
+    int next[2] = { sent[0] + 1, sent[1] + 1 };
+    for (qsizetype k = expected.size(); k < all.size(); ++k) {
+        const QRegularExpressionMatch m = whole.match(all[k]);
+        ASSERT_TRUE(m.hasMatch()) << "interleaved or cut: " << qPrintable(all[k]);
+        const int i = m.captured(1).startsWith(u'g') ? 1 : 0;
+        ASSERT_EQ(m.captured(2).toInt(), next[i]++) << qPrintable(all[k]);
+    }
+    EXPECT_EQ(next[0], sent[0] + Flood + 1);
+    EXPECT_EQ(next[1], sent[1] + Flood + 1);
+    for (auto &run : runs)
+        run->stop();
+    ASSERT_TRUE(runUntil([&] { return runs[0]->state().ended() && runs[1]->state().ended(); }));
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(runUntil([&] { return views[i].settled.size() == std::size_t(Flood + sent[i]); }));
+        for (const auto &line : views[i].settled)
+            ASSERT_EQ(line.status, omvara::run::LineStatus::Typed) << qPrintable(line.raw);
     }
 }
