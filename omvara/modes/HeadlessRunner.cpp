@@ -404,6 +404,11 @@ int runOnce(const Options &options)
     };
     bool lastStopped = false;
     int failure = 0; // the status of connections that could not start
+    // Also while a run starts (a network port being connected, the desktop's question).
+    QObject::connect(&stop, &SignalStop::stopRequested, &loop, [&runs] {
+        for (const auto &run : runs)
+            run->stop();
+    });
     for (config::Config &config : configs) {
         if (stopPending())
             break;
@@ -441,10 +446,6 @@ int runOnce(const Options &options)
         // A port that cannot be opened ends that connection alone.
         failure = std::max(failure, status);
     }
-    QObject::connect(&stop, &SignalStop::stopRequested, &loop, [&runs] {
-        for (const auto &run : runs)
-            run->stop();
-    });
     QObject::connect(&stop, &SignalStop::readingRequested, &loop, [&runs] {
         for (const auto &run : runs)
             run->request(run::RequestOrigin::Signal);

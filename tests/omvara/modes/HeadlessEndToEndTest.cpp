@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <optional>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -275,4 +276,48 @@ TEST_F(Headless, listAndDetect_workOnTheNamedPseudoTerminals)
         EXPECT_TRUE(program.lines().last().startsWith(QStringLiteral("Could not detect")))
             << qPrintable(program.out);
     }
+}
+
+// Two connections in one headless run, each on its pseudo-terminal with its
+// own stamp: values print as NAME<TAB>VALUE and the record file names each
+// row's connection; a third connection on the first one's port (through a
+// link) is refused while the others go on; one device going away ends that
+// connection alone; SIGINT then stops the other and the exit status is 0.
+TEST_F(Headless, twoConnections_printNamedValues_eachEndsAlone)
+{
+    std::optional<PseudoTerminal> scale(std::in_place, false);
+    PseudoTerminal gauge(false);
+    const QString link = dir.filePath(QStringLiteral("scale-link"));
+    ASSERT_TRUE(QFile::link(scale->devicePath(), link));
+    const QString record = dir.filePath(QStringLiteral("rows.csv"));
+    Program program(storeArgs()
+        + QStringList { "--headless", "--print", "--set", "recordFile=" + record, "--set",
+            "g_2:stampAfter= mm", "--connection", "bal-1=" + scale->devicePath(), "--connection",
+            "g_2=" + gauge.devicePath(), "--connection", "again=" + link });
+    ASSERT_TRUE(program.waitFor([&] { return program.err.count(headless_test::portReady) >= 2; }))
+        << qPrintable(program.err);
+    ASSERT_TRUE(program.waitForLog(QStringLiteral("is in use by the connection \"bal-1\"")))
+        << qPrintable(program.err);
+    scale->write("1.5 g\r");
+    ASSERT_TRUE(program.waitForLines(1)) << qPrintable(program.err);
+    gauge.write("2.25 g\r");
+    ASSERT_TRUE(program.waitForLines(2)) << qPrintable(program.err);
+    scale.reset(); // unplugged
+    ASSERT_TRUE(program.waitForLog(QStringLiteral("[bal-1] The serial device was lost")))
+        << qPrintable(program.err);
+    std::this_thread::sleep_for(300ms);
+    gauge.write("3 g\r");
+    ASSERT_TRUE(program.waitForLines(3)) << qPrintable(program.err);
+    ASSERT_TRUE(gauge.waitUntilRead(5s));
+    program.signal(SIGINT);
+    EXPECT_EQ(program.finish(), 0) << qPrintable(program.err);
+    EXPECT_EQ(program.lines(), (QStringList { "bal-1\t1.5", "g_2\t2.25 mm", "g_2\t3 mm" }))
+        << qPrintable(program.err);
+    QFile file(record);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = file.readAll().split('\n');
+    ASSERT_GE(rows.size(), 4) << file.fileName().toStdString();
+    EXPECT_EQ(rows[0], "time,port,instrument,raw,value,status,typed,connection\r");
+    EXPECT_TRUE(rows[1].endsWith(",1.5,printed,1.5,bal-1\r")) << rows[1].constData();
+    EXPECT_TRUE(rows[2].endsWith(",2.25,printed,2.25 mm,g_2\r")) << rows[2].constData();
 }
