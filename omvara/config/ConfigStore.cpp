@@ -178,16 +178,6 @@ QStringList ConfigStore::connectionNodes(const QString &firstName)
     return names;
 }
 
-namespace {
-
-// What a further connection's node holds: its own settings but its name.
-bool ownSetting(const Setting &s)
-{
-    return s.scope == Setting::Scope::Connection && QLatin1String(s.key) != QLatin1String("connectionName");
-}
-
-} // namespace
-
 bool ConfigStore::loadConnections(Connections &connections, const QStringList &portNames)
 {
     Config first;
@@ -196,32 +186,36 @@ bool ConfigStore::loadConnections(Connections &connections, const QStringList &p
     for (const QString &name : connectionNodes(connections.first().getConnectionName())) {
         connections.add(name, connections.first());
         Config &c = connections.at(connections.size() - 1);
-        readRows(*node().node(name), c, portNames, ownSetting, name + QLatin1Char(':'));
+        readRows(*node().node(name), c, portNames, storedPerConnection, name + QLatin1Char(':'));
     }
     return firstValid && m_replaced.isEmpty();
+}
+
+void ConfigStore::writeRows(Preferences &n, const Config &config, bool (*wanted)(const Setting &))
+{
+    for (const Setting &s : settingsTable())
+        if (wanted(s))
+            if (const std::optional<QString> text = s.write(config))
+                n.put(s.name(), *text);
 }
 
 void ConfigStore::saveConnections(const Connections &connections)
 {
     Preferences &n = node();
     try {
-        for (const Setting &s : settingsTable())
-            if (const std::optional<QString> text = s.write(connections.first()))
-                n.put(s.name(), *text);
+        writeRows(n, connections.first(), [](const Setting &) { return true; });
         // Further connections are named by their nodes; the first only when renamed.
-        if (!settingsTable().isEmpty()
-            && connections.first().getConnectionName() == ConnectionName::getDefault()
-            && !n.get(QStringLiteral("connectionName"), QString()).isNull())
-            n.remove(QStringLiteral("connectionName"));
+        const QString nameKey = QLatin1String(ConnectionName::Key);
+        if (connections.first().getConnectionName() == ConnectionName::getDefault()
+            && !n.get(nameKey, QString()).isNull())
+            n.remove(nameKey);
         QStringList kept;
         for (qsizetype i = 1; i < connections.size(); ++i) {
             const Config &c = connections.at(i);
             kept << c.getConnectionName();
-            Preferences &child = *n.node(c.getConnectionName());
-            for (const Setting &s : settingsTable())
-                if (ownSetting(s) || QLatin1String(s.key) == QLatin1String("prevPort"))
-                    if (const std::optional<QString> text = s.write(c))
-                        child.put(s.name(), *text);
+            writeRows(*n.node(c.getConnectionName()), c, [](const Setting &s) {
+                return storedPerConnection(s) || QLatin1String(s.key) == QLatin1String("prevPort");
+            });
         }
         for (const QString &name : n.childrenNames())
             if (!kept.contains(name) && ConnectionName::valid(name))
@@ -236,9 +230,7 @@ void ConfigStore::saveConfig(const Config &config)
 {
     Preferences &n = node();
     try {
-        for (const Setting &s : settingsTable())
-            if (const std::optional<QString> text = s.write(config))
-                n.put(s.name(), *text);
+        writeRows(n, config, [](const Setting &) { return true; });
     } catch (const prefs::PreferencesRefusedError &e) {
         qCWarning(lcConfigStore).noquote() << QStringLiteral("saveConfig exception: ") + e.message();
     }

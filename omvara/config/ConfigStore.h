@@ -108,6 +108,8 @@ private:
     // ones are recorded with `prefix` before their key.
     void readRows(prefs::Preferences &node, Config &config, const QStringList &portNames,
         bool (*wanted)(const struct Setting &), const QString &prefix);
+    // Writes the rows `wanted` accepts of `config` into `node`.
+    void writeRows(prefs::Preferences &node, const Config &config, bool (*wanted)(const struct Setting &));
     // The child nodes that hold further connections.
     QStringList connectionNodes(const QString &firstName);
 

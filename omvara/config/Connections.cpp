@@ -23,6 +23,12 @@ QString ConnectionName::problem(const QString &name)
     return {};
 }
 
+bool storedPerConnection(const Setting &setting)
+{
+    return setting.scope == Setting::Scope::Connection
+        && QLatin1String(setting.key) != QLatin1String(ConnectionName::Key);
+}
+
 Connections::Connections(Config first)
 {
     if (!ConnectionName::valid(first.getConnectionName()))

@@ -11,6 +11,8 @@
 
 namespace omvara::config {
 
+struct Setting;
+
 // The name of a connection: 1 to 80 characters from the letters A-Z and
 // a-z, the digits, "-" and "_" ("balance-1"). Every installation has a first
 // connection, named "1" until the user renames it.
@@ -18,12 +20,19 @@ class ConnectionName final
 {
 public:
     static constexpr int MaxLength = 80;
+    // The first connection's name in the settings node (its row in settingsTable()).
+    static constexpr const char *Key = "connectionName";
     ConnectionName() = delete;
     static QString getDefault() { return QStringLiteral("1"); }
     static bool valid(const QString &name) { return problem(name).isEmpty(); }
     // Why `name` names no connection, in words; empty when it does.
     static QString problem(const QString &name);
 };
+
+// Whether `setting` is kept in a further connection's own node: a setting of
+// the connection (Setting::Scope::Connection) other than its name, which is
+// the node's name.
+bool storedPerConnection(const Setting &setting);
 
 // The connections of an installation, in their order; there is always at
 // least one. Each holds a whole Config, named by getConnectionName(); the

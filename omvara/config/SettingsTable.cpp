@@ -346,7 +346,7 @@ Setting inputEncodingRow()
 Setting connectionNameRow()
 {
     Setting row = textRow<ConnectionName, &Config::getConnectionName, &Config::setConnectionName>(
-        "connectionName", Connection);
+        ConnectionName::Key, Connection);
     row.settable = false;
     row.write = [](const Config &c) -> std::optional<QString> {
         if (c.getConnectionName() == ConnectionName::getDefault())

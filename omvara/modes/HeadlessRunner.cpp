@@ -56,6 +56,25 @@ bool isStoreOption(const QString &argument)
     return argument == QLatin1String("--prefs-file");
 }
 
+// The value of option `name` at arguments[*i], given as "NAME VALUE" (which
+// moves *i on) or "NAME=VALUE"; nothing when `a` is another option, or (with
+// the failure told, `*missing` set) when the value is missing.
+std::optional<QString> optionValue(
+    const QStringList &arguments, qsizetype *i, QLatin1String name, const char *form, bool *missing)
+{
+    const QString &a = arguments[*i];
+    if (a.startsWith(name + u'='))
+        return a.mid(name.size() + 1);
+    if (a != name)
+        return std::nullopt;
+    if (*i + 1 >= arguments.size()) {
+        fail(QStringLiteral("%1 needs %2").arg(name, QLatin1String(form)));
+        *missing = true;
+        return std::nullopt;
+    }
+    return arguments[++*i];
+}
+
 std::optional<Options> parse(const QStringList &arguments)
 {
     Options options;
@@ -72,6 +91,7 @@ std::optional<Options> parse(const QStringList &arguments)
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString &a = arguments[i];
         QString problem;
+        bool missing = false;
         if (a == QLatin1String("--headless")) {
             if (!command(Command::Run))
                 return std::nullopt;
@@ -86,32 +106,17 @@ std::optional<Options> parse(const QStringList &arguments)
                 return std::nullopt;
         } else if (a == QLatin1String("--print")) {
             options.print = true;
-        } else if (a == QLatin1String("--set") || a.startsWith(QLatin1String("--set="))) {
-            QString assignment;
-            if (a == QLatin1String("--set")) {
-                if (i + 1 >= arguments.size()) {
-                    fail(QStringLiteral("--set needs KEY=VALUE"));
-                    return std::nullopt;
-                }
-                assignment = arguments[++i];
-            } else {
-                assignment = a.mid(6);
-            }
-            if (!options.overrides.add(assignment, &problem)) {
+        } else if (const auto assignment
+            = optionValue(arguments, &i, QLatin1String("--set"), "KEY=VALUE", &missing)) {
+            if (!options.overrides.add(*assignment, &problem)) {
                 fail(problem);
                 return std::nullopt;
             }
-        } else if (a == QLatin1String("--connection") || a.startsWith(QLatin1String("--connection="))) {
-            QString assignment;
-            if (a == QLatin1String("--connection")) {
-                if (i + 1 >= arguments.size()) {
-                    fail(QStringLiteral("--connection needs NAME=PORT"));
-                    return std::nullopt;
-                }
-                assignment = arguments[++i];
-            } else {
-                assignment = a.mid(13);
-            }
+        } else if (missing) {
+            return std::nullopt;
+        } else if (const auto connection
+            = optionValue(arguments, &i, QLatin1String("--connection"), "NAME=PORT", &missing)) {
+            const QString &assignment = *connection;
             const qsizetype eq = assignment.indexOf(u'=');
             const QString name = assignment.left(eq);
             if (eq <= 0 || eq + 1 == assignment.size()) {
@@ -128,6 +133,8 @@ std::optional<Options> parse(const QStringList &arguments)
                     return std::nullopt;
                 }
             options.connections.append({ name, assignment.mid(eq + 1) });
+        } else if (missing) {
+            return std::nullopt;
         } else if (isStoreOption(a)) {
             ++i; // its value; the store commands have taken the option already
         } else if (a.startsWith(QLatin1String("--prefs-file="))) {

@@ -110,14 +110,14 @@ bool SettingsOverrides::loadConnections(config::Connections &connections, config
         }
     }
     const QString first
-        = snapshot->get(QStringLiteral("connectionName"), config::ConnectionName::getDefault());
+        = snapshot->get(QLatin1String(config::ConnectionName::Key), config::ConnectionName::getDefault());
     // A connection not stored yet starts from the first one's stored settings.
     for (const QString &name : extra) {
         if (name == first || stored.contains(name))
             continue;
         prefs::Preferences *node = snapshot->node(name);
         for (const config::Setting &s : config::settingsTable())
-            if (s.scope == config::Setting::Scope::Connection && QLatin1String(s.key) != "connectionName")
+            if (config::storedPerConnection(s))
                 if (const QString text = snapshot->get(s.name(), QString()); !text.isNull())
                     node->put(s.name(), text);
         stored << name;
