@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/config/Connections.h"
 
+#include "omvara/config/RequestSettings.h"
 #include "omvara/config/SettingsTable.h"
+
+#include <optional>
+#include <utility>
 
 namespace omvara::config {
 
@@ -135,6 +139,25 @@ bool Connections::hasChanged(const Connections &other) const
         if (at(i).hasChanged(other.at(i)))
             return true;
     return false;
+}
+
+QString hotkeyClash(const std::vector<const Config *> &connections)
+{
+    std::vector<std::pair<const Config *, RequestHotkey::Chord>> taken;
+    for (const Config *config : connections) {
+        const std::optional<RequestHotkey::Chord> chord = config->getRequestHotkey().isEmpty()
+            ? std::nullopt
+            : RequestHotkey::parse(config->getRequestHotkey());
+        if (!chord)
+            continue;
+        for (const auto &[other, held] : taken)
+            if (held.modifiers == chord->modifiers && held.key == chord->key)
+                return QStringLiteral(
+                    "connections \"%1\" and \"%2\" both ask for readings with the hotkey %3")
+                    .arg(other->getConnectionName(), config->getConnectionName(), config->getRequestHotkey());
+        taken.emplace_back(config, *chord);
+    }
+    return {};
 }
 
 } // namespace omvara::config

@@ -76,4 +76,9 @@ private:
     std::vector<Config> m_list;
 };
 
+// Why these connections cannot run side by side: two of them ask for
+// readings with one hotkey, which only one of them could take. The text
+// names both and the hotkey; empty when no two share one.
+QString hotkeyClash(const std::vector<const Config *> &connections);
+
 } // namespace omvara::config

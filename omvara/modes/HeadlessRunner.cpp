@@ -392,6 +392,15 @@ int runOnce(const Options &options)
         }
     }
     const bool several = configs.size() > 1;
+    if (several) {
+        std::vector<const config::Config *> running;
+        for (const config::Config &config : configs)
+            running.push_back(&config);
+        if (const QString clash = config::hotkeyClash(running); !clash.isEmpty()) {
+            fail(clash);
+            return 2;
+        }
+    }
 
     // Watched from before the port is opened: SIGINT or SIGTERM while a slow
     // driver opens it stops the run once the open returns, instead of ending

@@ -204,6 +204,18 @@ TEST_F(Headless, badSettingsAndPorts_endWithTheirStatus)
         EXPECT_TRUE(program.out.isEmpty());
     }
     {
+        // One hotkey cannot ask two connections for readings.
+        PseudoTerminal one(false), two(false);
+        Program program(storeArgs()
+            + QStringList { "--headless", "--print", "--set", "requestHotkey=F9", "--connection",
+                "a=" + one.devicePath(), "--connection", "b=" + two.devicePath() });
+        EXPECT_EQ(program.finish(), 2) << qPrintable(program.err);
+        EXPECT_TRUE(
+            program.err.contains("connections \"a\" and \"b\" both ask for readings with the hotkey F9"))
+            << qPrintable(program.err);
+        EXPECT_FALSE(program.err.contains(portReady)) << qPrintable(program.err);
+    }
+    {
         Program program(storeArgs() + QStringList { "--headless", "--print", "/dev/omvara-no-such-port" });
         EXPECT_EQ(program.finish(), 1);
         EXPECT_TRUE(program.err.contains(QStringLiteral("/dev/omvara-no-such-port: SerOpenPort failed: ")))

@@ -10,9 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
+#include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <csignal>
 
@@ -109,4 +111,65 @@ TEST(EndToEnd, simulatedBalanceValues_areTypedIntoTheFocusedXterm)
     EXPECT_EQ(received.left(expected.size()), expected) << log.toStdString();
     EXPECT_EQ(status, 0) << log.toStdString();
     EXPECT_TRUE(log.contains("(x11, desktop layout ")) << log.toStdString();
+}
+
+// Two instruments on one keyboard: each connection's values arrive whole,
+// behind its own stamp, in its own order, and never inside the other's.
+TEST(EndToEnd, twoConnections_typeWholeValuesBehindTheirStampsIntoOneXterm)
+{
+    x_server::PrivateServer server;
+    if (server.display().isEmpty())
+        GTEST_SKIP() << server.error().toStdString();
+    x_server::UseDisplay use(server);
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    env.insert("OMVARA_KEYBOARD", "x11");
+
+    // What one simulated balance sends, from its start on, as printed.
+    QStringList values;
+    {
+        Program simulator(env), omvara(env);
+        const QString port = startSimulator(simulator);
+        ASSERT_TRUE(port.startsWith("/dev/pts/")) << port.toStdString();
+        omvara.start(QStringList { "--print" } + headlessArguments(port));
+        for (int i = 0; i < readings; ++i)
+            values << omvara.readLine();
+        omvara.stop();
+        ASSERT_FALSE(values.contains(QString())) << values.join('|').toStdString();
+    }
+
+    XtermReceiver xterm;
+    ASSERT_TRUE(xterm.ready()) << xterm.error().toStdString();
+    Program first(env), second(env), omvara(env);
+    const QString port1 = startSimulator(first);
+    const QString port2 = startSimulator(second);
+    ASSERT_TRUE(port1.startsWith("/dev/pts/") && port2.startsWith("/dev/pts/"));
+    omvara.start({ "--headless", "--connection", "B1=" + port1, "--connection", "B2=" + port2, "--set",
+        "instrument=SARTORIUS", "--set", "outputTerminator=ENTER", "--set", "delay=2", "--set",
+        "B1:stampBefore=B1:", "--set", "B2:stampBefore=B2:" });
+
+    // Wait until both have typed `readings` values (or 20 s have passed).
+    QMap<QString, QStringList> typed;
+    QStringList pieces;
+    QDeadlineTimer deadline(20000);
+    while (!deadline.hasExpired()) {
+        pieces = QString::fromLatin1(xterm.receivedNow()).split('\r');
+        pieces.removeLast(); // what follows the last Enter: not a whole value yet
+        typed.clear();
+        for (const QString &piece : pieces)
+            typed[piece.left(3)] << piece.mid(3);
+        if (typed.value("B1:").size() >= readings && typed.value("B2:").size() >= readings)
+            break;
+        QThread::msleep(50);
+    }
+    const int status = omvara.stop();
+    const QString log = QString::fromLocal8Bit(omvara.process().readAllStandardError());
+
+    EXPECT_EQ(typed.keys(), (QStringList { "B1:", "B2:" })) << pieces.join('|').toStdString();
+    for (const QString &stamp : { QStringLiteral("B1:"), QStringLiteral("B2:") })
+        EXPECT_EQ(typed.value(stamp).mid(0, readings), values) << stamp.toStdString() << log.toStdString();
+    EXPECT_EQ(status, 0) << log.toStdString();
+    EXPECT_TRUE(log.contains("[B1] ") && log.contains("[B2] ")) << log.toStdString();
 }
