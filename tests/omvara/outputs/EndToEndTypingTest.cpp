@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <optional>
+
 #include <csignal>
 
 namespace {
@@ -70,33 +72,49 @@ QStringList headlessArguments(const QString &port)
         "delay=2", port };
 }
 
-} // namespace
-
-TEST(EndToEnd, simulatedBalanceValues_areTypedIntoTheFocusedXterm)
+// A private X display, and settings from the command line and the
+// defaults, not from the user's store.
+class EndToEnd : public ::testing::Test
 {
-    x_server::PrivateServer server;
-    if (server.display().isEmpty())
-        GTEST_SKIP() << server.error().toStdString();
-    x_server::UseDisplay use(server);
-    // The settings come from the command line and the defaults, not from the user's store.
-    QTemporaryDir home;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home.path());
-    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    env.insert("OMVARA_KEYBOARD", "x11");
-
-    // The values as printed.
-    QStringList values;
+protected:
+    void SetUp() override
     {
+        if (server.display().isEmpty())
+            GTEST_SKIP() << server.error().toStdString();
+        use.emplace(server);
+        env = QProcessEnvironment::systemEnvironment(); // with the private display
+        env.insert("HOME", home.path());
+        env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+        env.insert("OMVARA_KEYBOARD", "x11");
+    }
+
+    // The first readings of a simulated balance as `--print` reports them.
+    QStringList printedValues()
+    {
+        QStringList values;
         Program simulator(env), omvara(env);
         const QString port = startSimulator(simulator);
-        ASSERT_TRUE(port.startsWith("/dev/pts/")) << port.toStdString();
+        EXPECT_TRUE(port.startsWith("/dev/pts/")) << port.toStdString();
         omvara.start(QStringList { "--print" } + headlessArguments(port));
         for (int i = 0; i < readings; ++i)
             values << omvara.readLine();
         EXPECT_EQ(omvara.stop(), 0) << omvara.process().readAllStandardError().toStdString();
-        ASSERT_FALSE(values.contains(QString())) << values.join('|').toStdString();
+        EXPECT_FALSE(values.contains(QString())) << values.join('|').toStdString();
+        return values;
     }
+
+    x_server::PrivateServer server;
+    std::optional<x_server::UseDisplay> use;
+    QTemporaryDir home;
+    QProcessEnvironment env;
+};
+
+} // namespace
+
+TEST_F(EndToEnd, simulatedBalanceValues_areTypedIntoTheFocusedXterm)
+{
+    const QStringList values = printedValues();
+    ASSERT_FALSE(HasFailure());
 
     // The same readings typed.
     XtermReceiver xterm;
@@ -115,30 +133,11 @@ TEST(EndToEnd, simulatedBalanceValues_areTypedIntoTheFocusedXterm)
 
 // Two instruments on one keyboard: each connection's values arrive whole,
 // behind its own stamp, in its own order, and never inside the other's.
-TEST(EndToEnd, twoConnections_typeWholeValuesBehindTheirStampsIntoOneXterm)
+TEST_F(EndToEnd, twoConnections_typeWholeValuesBehindTheirStampsIntoOneXterm)
 {
-    x_server::PrivateServer server;
-    if (server.display().isEmpty())
-        GTEST_SKIP() << server.error().toStdString();
-    x_server::UseDisplay use(server);
-    QTemporaryDir home;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home.path());
-    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    env.insert("OMVARA_KEYBOARD", "x11");
-
-    // What one simulated balance sends, from its start on, as printed.
-    QStringList values;
-    {
-        Program simulator(env), omvara(env);
-        const QString port = startSimulator(simulator);
-        ASSERT_TRUE(port.startsWith("/dev/pts/")) << port.toStdString();
-        omvara.start(QStringList { "--print" } + headlessArguments(port));
-        for (int i = 0; i < readings; ++i)
-            values << omvara.readLine();
-        omvara.stop();
-        ASSERT_FALSE(values.contains(QString())) << values.join('|').toStdString();
-    }
+    // What one simulated balance sends, from its start on.
+    const QStringList values = printedValues();
+    ASSERT_FALSE(HasFailure());
 
     XtermReceiver xterm;
     ASSERT_TRUE(xterm.ready()) << xterm.error().toStdString();
