@@ -134,7 +134,7 @@ void RunPanel::begin(const QString &port, const QString &instrument, const QStri
                         .replace(QStringLiteral("{2}"),
                             keyboard.isEmpty() ? texts::WindowTexts::text("run.no.keyboard") : keyboard));
     m_state->clear();
-    m_chart->setVisible(numeric);
+    m_chart->setVisible(numeric && m_chartShown);
     updateCounts();
 }
 
@@ -256,6 +256,12 @@ void RunPanel::updateCounts()
                           .replace(QStringLiteral("{2}"), QString::number(m_notTyped))
                           .replace(QStringLiteral("{3}"), QString::number(m_heldCount))
                           .replace(QStringLiteral("{4}"), QString::number(m_cut)));
+}
+
+void RunPanel::setChartShown(bool shown)
+{
+    m_chartShown = shown;
+    m_chart->setVisible(m_numeric && shown);
 }
 
 QStringList RunPanel::textKeys()

@@ -51,6 +51,9 @@ public:
     void setOwnFocus(bool focused);
     // The run's state: waiting for the device, the outputs.
     void showState(const run::RunState &state);
+    // Whether the chart is shown (for numeric readings): of several running
+    // panels, only the selected connection's has it.
+    void setChartShown(bool shown);
 
     // The keys of "omvara.Omvara" the panel reads.
     static QStringList textKeys();
@@ -84,6 +87,7 @@ private:
     QLabel *m_state;
     ReadingsChart *m_chart;
     bool m_numeric = true;
+    bool m_chartShown = true;
     qint64 m_lines = 0;
     qint64 m_typed = 0;
     qint64 m_notTyped = 0;

@@ -13,7 +13,9 @@
 #include "omvara/util/ProcessProperties.h"
 #include "omvara/window/CommandLine.h"
 #include "omvara/window/EventLog.h"
+#include "omvara/window/InputPanel.h"
 #include "omvara/window/MessageBoxes.h"
+#include "omvara/window/OutputPanel.h"
 #include "omvara/window/PortDoctorDialog.h"
 #include "omvara/window/ProcessingPanel.h"
 #include "omvara/window/ProgramExit.h"
@@ -31,7 +33,9 @@
 #include "portlink/PortlinkRuntime.h"
 #include "portlink/SystemProperties.h"
 
+#include <QBoxLayout>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFontDatabase>
@@ -367,6 +371,8 @@ void StartupSequence::buildWindow()
     m_runControl = new RunControl(*m_frame, *m_eventLog, *m_statusLine, m_frame);
     if (m_seams.outputs)
         m_runControl->setOutputs(*m_seams.outputs);
+    if (m_seams.sharedInjector)
+        m_runControl->setSharedInjector(m_seams.sharedInjector);
     // A run that ends by itself while the window is in the tray is told there.
     connect(m_runControl, &RunControl::runEndedByItself, this, [this](const QString &message) {
         if (m_tray && m_tray->icon().isVisible())
@@ -381,6 +387,56 @@ void StartupSequence::buildWindow()
     });
     connect(m_runControl, &RunControl::valueTyped, this, [this] { updateTray(); });
 
+    connectSettingsPanel();
+    // The tabs of another connection are new controls: polished as at the start.
+    connect(m_frame, &RadezoZiDadFrame2::connectionSelected, this, [this] {
+        for (QWidget *page :
+            { static_cast<QWidget *>(m_frame->inputPanel), static_cast<QWidget *>(m_frame->processingPanel),
+                static_cast<QWidget *>(m_frame->outputPanel),
+                static_cast<QWidget *>(m_frame->settingsPanel) }) {
+            for (QWidget *widget : page->findChildren<QWidget *>())
+                widget->setToolTipDuration(10000);
+            plainAccessibleTexts(page);
+            orderTabsByLayout(page);
+            wrapToolTips(page);
+            greyLabelsWithTheirControls(page);
+        }
+        connectSettingsPanel();
+    });
+    // The event log shows all connections or one.
+    m_eventLogFilter = new QComboBox(m_frame->eventLogPanel);
+    m_eventLogFilter->setObjectName(QStringLiteral("eventLogFilter"));
+    m_eventLogFilter->setAccessibleName(text("eventLogFilterLabel.text"));
+    static_cast<QBoxLayout *>(m_frame->eventLogPanel->layout())->insertWidget(0, m_eventLogFilter);
+    connect(m_eventLogFilter, &QComboBox::activated, this, [this](int index) {
+        m_eventLog->showOnly(index <= 0 ? QString() : m_eventLogFilter->itemText(index));
+    });
+    const auto showFilter = [this] {
+        const QStringList names = m_frame->getConnections().names();
+        const QString shown = m_eventLog->shownConnection();
+        m_eventLogFilter->clear();
+        m_eventLogFilter->addItem(text("eventLogFilter.all"));
+        m_eventLogFilter->addItems(names);
+        const int index = names.contains(shown) ? int(names.indexOf(shown)) + 1 : 0;
+        m_eventLogFilter->setCurrentIndex(index);
+        if (index == 0 && !shown.isEmpty())
+            m_eventLog->showOnly({});
+        m_eventLogFilter->setVisible(names.size() > 1);
+        // Several connections: each entry says whose it is.
+        if (names.size() > 1)
+            m_eventLog->setConnectionsMarked(true);
+    };
+    showFilter();
+    connect(m_frame, &RadezoZiDadFrame2::connectionsChanged, this, showFilter);
+
+    m_frame->setRemoveMinimizeToTraySupport([this] { removeMinimizeToTraySupport(); });
+    m_frame->installEventFilter(this);
+    // At logout the session ends the program: settings saved, run ended, no question.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &) { endSession(); });
+}
+
+void StartupSequence::connectSettingsPanel()
+{
     // "Do not ask again" can be undone on the Settings tab.
     SettingsPanel *settings = m_frame->settingsPanel;
     settings->setCloseAnswerKept(m_userState->closeAnswer() != UserState::CloseAnswer::Ask);
@@ -389,28 +445,38 @@ void StartupSequence::buildWindow()
         m_userState->sync();
         m_frame->settingsPanel->setCloseAnswerKept(false);
     });
-
-    m_frame->setRemoveMinimizeToTraySupport([this] { removeMinimizeToTraySupport(); });
-    m_frame->installEventFilter(this);
-    // At logout the session ends the program: settings saved, run ended, no question.
-    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &) { endSession(); });
 }
 
 void StartupSequence::autoStart()
 {
-    config::Config &config = m_frame->getConfig();
-    if (&config.getConnect() != &config::ConfigHelper::Connect::AUTO)
-        return;
-    if (config.getAbortAutoStartWhenPrevPortNotAvailable() && m_portArgument.isEmpty()
-        && config.getPort() != config.getPrevPort()) {
-        MessageBoxes::showMessage(m_frame,
-            MessageText::own(text("previously.used.port.0.no.longer.available.naborting.auto.start"),
-                config.getPrevPort()),
-            text("error"));
-        return;
+    // Every connection marked for it, each by its own rule.
+    const config::Connections &all = m_frame->getConnections();
+    QStringList names;
+    bool minimize = false;
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        const config::Config &config = all.at(i);
+        if (&config.getConnect() != &config::ConfigHelper::Connect::AUTO)
+            continue;
+        if (config.getAbortAutoStartWhenPrevPortNotAvailable() && (i > 0 || m_portArgument.isEmpty())
+            && config.getPort() != config.getPrevPort()) {
+            MessageBoxes::showMessage(m_frame,
+                MessageText::own(text("previously.used.port.0.no.longer.available.naborting.auto.start"),
+                    config.getPrevPort()),
+                text("error"));
+            continue;
+        }
+        names << config.getConnectionName();
+        minimize = minimize || config.getMinimizeToTray();
     }
-    m_runControl->start();
-    if (config.getMinimizeToTray() && m_seams.showWindow)
+    if (names.isEmpty())
+        return;
+    // The one shown in the tabs first, as Start does it.
+    const QString shown = m_frame->getConfig().getConnectionName();
+    if (names.removeOne(shown))
+        m_runControl->start();
+    for (const QString &name : std::as_const(names))
+        m_runControl->start(name);
+    if (minimize && m_seams.showWindow)
         m_frame->showMinimized();
 }
 
@@ -527,7 +593,7 @@ bool StartupSequence::eventFilter(QObject *watched, QEvent *event)
 StartupSequence::CloseAction StartupSequence::closeAction()
 {
     // Nothing to lose while stopped.
-    if (!m_runControl || !m_runControl->isRunning())
+    if (!m_runControl || !m_runControl->anyRunning())
         return CloseAction::Quit;
     const bool tray = m_tray != nullptr;
     switch (m_userState->closeAnswer()) {
@@ -595,8 +661,8 @@ void StartupSequence::shutdown()
             text("error"));
     }
     // The port is closed and typing ends before the program does.
-    if (m_runControl && m_runControl->isRunning())
-        m_runControl->stop();
+    if (m_runControl && m_runControl->anyRunning())
+        m_runControl->stopAll();
     m_tray.reset();
     Q_EMIT closed(0);
 }
