@@ -86,6 +86,14 @@ ConnectionsPanel::ConnectionsPanel(QWidget *parent)
 void ConnectionsPanel::showConnections(const QStringList &names, int selected)
 {
     m_filling = true;
+    if (names == m_names && names.size() == connectionList->topLevelItemCount()) {
+        // The same rows (also while the list tells of a selection): only the selection.
+        if (selected >= 0 && selected < names.size())
+            connectionList->setCurrentItem(connectionList->topLevelItem(selected));
+        m_filling = false;
+        showButtons();
+        return;
+    }
     m_names = names;
     connectionList->clear();
     for (int row = 0; row < names.size(); ++row) {

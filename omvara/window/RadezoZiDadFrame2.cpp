@@ -89,13 +89,18 @@ bool RadezoZiDadFrame2::loadConfig()
 {
     config::Connections loaded;
     const bool valid = getConfigStore().loadConnections(loaded, getPorts());
+    setConnections(std::move(loaded));
+    return valid;
+}
+
+void RadezoZiDadFrame2::setConnections(config::Connections loaded)
+{
     connections = std::move(loaded);
     selected = 0;
     Config first = connections.first().copyConfig();
     first.setPrevPort(connections.first().getPrevPort());
     setConfig(std::move(first));
     showConnections();
-    return valid;
 }
 
 void RadezoZiDadFrame2::saveConfig()
@@ -135,7 +140,8 @@ bool RadezoZiDadFrame2::selectConnection(qsizetype i)
     }
     Q_EMIT connectionSelecting();
     // What the tabs show now is kept (and saved, as when a tab is left).
-    saveIfChanged();
+    if (tabbedPane)
+        saveIfChanged();
     storeSelected();
     selected = i;
     Config shown = connections.at(i).copyConfig();

@@ -88,6 +88,9 @@ public:
     virtual void saveConfig();
 
     // ---- Connections
+    // Replaces every connection and selects the first (the controls are
+    // not rebuilt; call it before initComponents()).
+    void setConnections(config::Connections loaded);
     // Every connection, the selected one as `config` holds it now.
     const config::Connections &getConnections();
     qsizetype selectedConnection() const { return selected; }

@@ -607,7 +607,7 @@ void RunControl::stateChanged(Connection &c, const run::RunState &state)
             if (it == m_connections.end())
                 return;
             Connection &now = *it->second;
-            if (now.panel && now.panel != m_frame.runPanel)
+            if (now.panel)
                 now.panel->setVisible(now.running);
             m_frame.showRunPanels(anyRunning());
             if (&now == selected())
@@ -619,8 +619,6 @@ void RunControl::stateChanged(Connection &c, const run::RunState &state)
 
 void RunControl::showStatus(Connection &c)
 {
-    if (!c.run)
-        return;
     m_status.setText(StatusLine::Slot::Problem, c.problem);
     m_status.setText(StatusLine::Slot::Waiting, c.waiting);
     m_status.setText(StatusLine::Slot::Output, c.outputProblems);

@@ -3,7 +3,9 @@
 
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/ConfigStore.h"
+#include "omvara/config/Connections.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/modes/SettingsOverrides.h"
 #include "omvara/outputs/Keybot.h"
 #include "omvara/texts/WindowTexts.h"
 #include "omvara/texts/WorkerTexts.h"
@@ -325,8 +327,12 @@ void StartupSequence::loadSettings()
     } catch (const std::exception &) {
         m_firstStart = false; // the load below tells what is wrong with the store
     }
+    // --connection and --set: the stored settings with those of this run.
+    const QList<QPair<QString, QString>> named = CommandLine::connections(m_arguments);
+    const QStringList sets = CommandLine::settings(m_arguments);
+    const bool ofThisRun = (!named.isEmpty() || !sets.isEmpty()) && loadSettingsOfThisRun(named, sets);
     try {
-        if (!m_frame->loadConfig()) {
+        if (!ofThisRun && !m_frame->loadConfig()) {
             // Which settings, what was stored and what they are now.
             const QString replaced
                 = config::ConfigStore::describe(m_frame->getConfigStore().replacedSettings());
@@ -346,6 +352,52 @@ void StartupSequence::loadSettings()
         m_frame->getConfig().setPort(m_portArgument);
     // 7. Reference for saving only what changed.
     m_frame->setOldConfig(m_frame->getConfig().copyConfig());
+}
+
+bool StartupSequence::loadSettingsOfThisRun(
+    const QList<QPair<QString, QString>> &named, const QStringList &sets)
+{
+    modes::SettingsOverrides overrides;
+    for (const QString &assignment : sets)
+        overrides.add(assignment, nullptr); // checked with the command line
+    QStringList names;
+    for (const auto &[name, port] : named)
+        names << name;
+    config::Connections loaded;
+    QString problem, replaced;
+    QStringList notes;
+    bool valid = true;
+    try {
+        valid = overrides.loadConnections(
+            loaded, &m_frame->getConfigStore(), m_frame->getPorts(), names, &problem, &replaced, &notes);
+    } catch (const std::exception &e) {
+        MessageBoxes::showMessage(m_frame,
+            MessageText::own(text("access.error.while.loading.settings"))
+                + MessageText::outside(failureText(e)),
+            text("error.while.loading.settings"));
+        return false;
+    }
+    if (!problem.isEmpty()) {
+        // A --set for a connection that is neither stored nor named: the
+        // stored settings alone.
+        MessageBoxes::showMessage(
+            m_frame, MessageText::outside(problem), text("error.while.loading.settings"));
+        return false;
+    }
+    if (!valid) {
+        MessageText shown = MessageText::own(text("invalid.settings.replaced.by.defaults"));
+        if (!replaced.isEmpty())
+            shown += MessageText::own(QStringLiteral("\n\n")) + MessageText::outside(replaced);
+        MessageBoxes::showMessage(m_frame, shown, text("error.while.loading.settings"));
+    }
+    for (const auto &[name, port] : named)
+        if (config::Config *c = loaded.find(name))
+            c->setPort(port);
+    m_frame->setConnections(std::move(loaded));
+    // The first connection named on the command line is shown.
+    if (!named.isEmpty())
+        m_frame->selectConnection(m_frame->getConnections().indexOf(named.first().first));
+    return true;
 }
 
 void StartupSequence::buildWindow()

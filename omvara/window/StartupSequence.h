@@ -130,6 +130,8 @@ private:
     bool checkResourceBundles();
     bool preparePorts();
     void loadSettings();
+    // With --connection or --set; false when the stored settings are to be loaded alone.
+    bool loadSettingsOfThisRun(const QList<QPair<QString, QString>> &named, const QStringList &sets);
     void buildWindow();
     void autoStart();
     void connectSettingsPanel();

@@ -107,8 +107,8 @@ TEST(ConnectionsWindowTest, twoConnections_typeInTurns_oneUnplugged_othersGoOn_s
 
     list.startAllButton->click();
     ASSERT_TRUE(runUntil([&] {
-        return runs.isRunning(QStringLiteral("1")) && runs.isRunning(QStringLiteral("scale-2")) && com3.isOpen()
-            && com4.isOpen();
+        return runs.isRunning(QStringLiteral("1")) && runs.isRunning(QStringLiteral("scale-2"))
+            && com3.isOpen() && com4.isOpen();
     }));
     // The selected connection runs: its settings tabs are locked.
     ASSERT_TRUE(runUntil([&] { return f.tabbedPane->indexOf(f.inputPanel) < 0; }));
@@ -119,7 +119,8 @@ TEST(ConnectionsWindowTest, twoConnections_typeInTurns_oneUnplugged_othersGoOn_s
     ASSERT_TRUE(runUntil([&] { return typedValues(h.sharedKeys->events()).size() == 1; }));
     com4.feed("456\r\n");
     ASSERT_TRUE(runUntil([&] { return typedValues(h.sharedKeys->events()).size() == 2; }));
-    EXPECT_EQ(typedValues(h.sharedKeys->events()), (QStringList { QStringLiteral("7-123"), QStringLiteral("8-456") }));
+    EXPECT_EQ(typedValues(h.sharedKeys->events()),
+        (QStringList { QStringLiteral("7-123"), QStringLiteral("8-456") }));
     EXPECT_EQ(h.injector.load(), nullptr) << "several connections type only on the shared keyboard";
     ASSERT_TRUE(runUntil([&] { return list.lastValue(QStringLiteral("scale-2")) == QStringLiteral("456"); }));
     EXPECT_EQ(list.lastValue(QStringLiteral("1")), QStringLiteral("123"));
@@ -155,7 +156,8 @@ TEST(ConnectionsWindowTest, twoConnections_typeInTurns_oneUnplugged_othersGoOn_s
     const QString exported = h.dir.filePath(QStringLiteral("connections.xml"));
     ASSERT_TRUE(f.exportSettingsTo(exported));
     const QString freshFile = h.dir.filePath(QStringLiteral("fresh.txt"));
-    omvara::util::ProcessProperties::set(omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, freshFile);
+    omvara::util::ProcessProperties::set(
+        omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, freshFile);
     omvara::prefs::FilePreferencesFactory::forgetPreferencesFile();
     {
         omvara::prefs::FilePreferencesFactory freshFactory;
@@ -169,8 +171,34 @@ TEST(ConnectionsWindowTest, twoConnections_typeInTurns_oneUnplugged_othersGoOn_s
         EXPECT_EQ(loaded.at(1).getPort(), QStringLiteral("COM4"));
         EXPECT_EQ(loaded.at(1).getStampBefore(), QStringLiteral("8-"));
     }
-    omvara::util::ProcessProperties::set(omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, h.prefsFile);
+    omvara::util::ProcessProperties::set(
+        omvara::prefs::FilePreferencesFactory::SYSTEM_PROPERTY_FILE, h.prefsFile);
     omvara::prefs::FilePreferencesFactory::forgetPreferencesFile();
+}
+
+// The command line names connections of this run with their ports (one not
+// stored yet starts from the first one's settings) and changes a setting of
+// one connection or of all; the first one named is shown.
+TEST(ConnectionsWindowTest, commandLine_namesConnectionsWithTheirPorts_andSetsSettingsOfOneOrAll)
+{
+    Harness h;
+    h.sim->addPort(QStringLiteral("COM3"));
+    h.sim->addPort(QStringLiteral("COM4"));
+    h.storeSettings(Harness::settingsFor(QStringLiteral("COM3")));
+    ASSERT_TRUE(h.start({ QStringLiteral("--connection"), QStringLiteral("gauge=COM4"),
+        QStringLiteral("--set"), QStringLiteral("gauge:stampBefore=G-"), QStringLiteral("--set=delay=7") }));
+    omvara::RadezoZiDadFrame2 &f = h.frame();
+    const omvara::config::Connections &all = f.getConnections();
+    ASSERT_EQ(all.names(), (QStringList { QStringLiteral("1"), QStringLiteral("gauge") }));
+    EXPECT_EQ(all.at(0).getPort(), QStringLiteral("COM3"));
+    EXPECT_EQ(all.at(1).getPort(), QStringLiteral("COM4"));
+    EXPECT_EQ(all.at(0).getStampBefore(), QString());
+    EXPECT_EQ(all.at(1).getStampBefore(), QStringLiteral("G-"));
+    EXPECT_EQ(all.at(0).getDelay(), QStringLiteral("7"));
+    EXPECT_EQ(all.at(1).getDelay(), QStringLiteral("7"));
+    EXPECT_EQ(f.selectedConnection(), 1);
+    EXPECT_EQ(f.outputPanel->stampBeforeTextField->text(), QStringLiteral("G-"));
+    EXPECT_TRUE(h.messages.empty());
 }
 
 } // namespace
