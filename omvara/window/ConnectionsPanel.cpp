@@ -7,7 +7,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -48,10 +47,8 @@ ConnectionsPanel::ConnectionsPanel(QWidget *parent)
     removeConnectionButton = makeButton("removeConnectionButton", this);
     startAllButton = makeButton("startAllButton", this);
     stopAllButton = makeButton("stopAllButton", this);
-    cornerAddButton = FrameControls::named(new QToolButton(this), "addConnectionButton");
-    cornerAddButton->setObjectName(QStringLiteral("cornerAddButton"));
-    cornerAddButton->setText(FrameControls::text("addConnectionButton"));
-    cornerAddButton->setAutoRaise(true);
+    soloAddButton = makeButton("addConnectionButton", this);
+    soloAddButton->setObjectName(QStringLiteral("soloAddButton"));
 
     auto *buttons = new QHBoxLayout;
     buttons->setContentsMargins(0, 0, 0, 0);
@@ -74,7 +71,7 @@ ConnectionsPanel::ConnectionsPanel(QWidget *parent)
         showButtons();
     });
     connect(addConnectionButton, &QPushButton::clicked, this, &ConnectionsPanel::addRequested);
-    connect(cornerAddButton, &QToolButton::clicked, this, &ConnectionsPanel::addRequested);
+    connect(soloAddButton, &QPushButton::clicked, this, &ConnectionsPanel::addRequested);
     connect(renameConnectionButton, &QPushButton::clicked, this, &ConnectionsPanel::renameRequested);
     connect(duplicateConnectionButton, &QPushButton::clicked, this, &ConnectionsPanel::duplicateRequested);
     connect(removeConnectionButton, &QPushButton::clicked, this, &ConnectionsPanel::removeRequested);
@@ -106,7 +103,7 @@ void ConnectionsPanel::showConnections(const QStringList &names, int selected)
     // One connection: the window as it always was, with a way to add one.
     const bool several = names.size() > 1;
     setVisible(several);
-    cornerAddButton->setVisible(!several);
+    soloAddButton->setVisible(!several);
     showButtons();
 }
 

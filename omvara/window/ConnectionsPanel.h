@@ -8,7 +8,6 @@
 
 class QLabel;
 class QPushButton;
-class QToolButton;
 class QTreeWidget;
 
 namespace omvara {
@@ -17,8 +16,8 @@ namespace omvara {
 // doing and its last typed value, and the buttons that add, rename,
 // duplicate and remove them and start or stop them all. The tabs below edit
 // the selected connection. With one connection the panel is hidden and only
-// cornerAddButton (which the window puts beside its tabs) offers to add one:
-// the window looks as it did before connections existed.
+// soloAddButton (which the window puts on its Start/Stop tab) offers to add
+// one: the window looks as it did before connections existed.
 //
 // A view: the buttons only ask (signals); the window does the work and
 // shows the result (showConnections, showState). Event thread.
@@ -51,7 +50,7 @@ public:
     QPushButton *startAllButton;
     QPushButton *stopAllButton;
     // Add, while there is one connection (not in the panel's layout).
-    QToolButton *cornerAddButton;
+    QPushButton *soloAddButton;
 
 Q_SIGNALS:
     // The user selected row `row`.

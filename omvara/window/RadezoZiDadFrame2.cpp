@@ -29,7 +29,6 @@
 #include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTimer>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <exception>
@@ -390,7 +389,8 @@ void RadezoZiDadFrame2::initComponents()
     settingsPanel = new SettingsPanel(config, tabbedPane);
 
     connectionsPanel = new ConnectionsPanel(central);
-    tabbedPane->setCornerWidget(connectionsPanel->cornerAddButton, Qt::TopRightCorner);
+    // With one connection, the way to a second one is on the Start/Stop tab.
+    buttons->addWidget(connectionsPanel->soloAddButton, 0, Qt::AlignLeft);
     eventLogPanel = new QWidget(tabbedPane);
     eventLogPanel->setObjectName(QStringLiteral("eventLogPanel"));
     new QVBoxLayout(eventLogPanel);
