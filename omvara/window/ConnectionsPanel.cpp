@@ -37,7 +37,7 @@ ConnectionsPanel::ConnectionsPanel(QWidget *parent)
     connectionList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     connectionList->header()->setStretchLastSection(true);
     // A few rows; the tabs keep the room.
-    connectionList->setMaximumHeight(connectionList->fontMetrics().height() * 7);
+    connectionList->setMaximumHeight(connectionList->fontMetrics().height() * 6);
     connectionList->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 
     connectionLabel = FrameControls::label("connectionLabel", connectionList, this);

@@ -524,8 +524,8 @@ void RunControl::runStarted(Connection &c, const run::RunStart &start)
     const bool numeric
         = !instrument || &instrument->getInstrumentType() != &config::ConfigHelper::InstrumentType::TEXT;
     // With several connections each panel says whose run it shows.
-    c.panel->begin(c.logMark.isEmpty() ? config.getPort() : c.name + QStringLiteral(": ") + config.getPort(),
-        instrument ? instrument->getLabel() : QString(), start.keyboardBackend, numeric);
+    c.panel->begin(config.getPort(), instrument ? instrument->getLabel() : QString(), start.keyboardBackend,
+        numeric, c.logMark.isEmpty() ? QString() : c.name);
     if (c.run)
         c.panel->showState(c.run->state());
 }

@@ -112,7 +112,8 @@ RunPanel::RunPanel(QWidget *parent)
     layout->addWidget(m_chart, 1);
 }
 
-void RunPanel::begin(const QString &port, const QString &instrument, const QString &keyboard, bool numeric)
+void RunPanel::begin(const QString &port, const QString &instrument, const QString &keyboard, bool numeric,
+    const QString &connection)
 {
     m_numeric = numeric;
     m_lines = 0;
@@ -128,11 +129,15 @@ void RunPanel::begin(const QString &port, const QString &instrument, const QStri
     updateNotice();
     m_chart->clear();
     m_value->setText(QStringLiteral("\u2014"));
-    m_info->setText(texts::WindowTexts::text("run.info")
-                        .replace(QStringLiteral("{0}"), port)
-                        .replace(QStringLiteral("{1}"), instrument)
-                        .replace(QStringLiteral("{2}"),
-                            keyboard.isEmpty() ? texts::WindowTexts::text("run.no.keyboard") : keyboard));
+    m_info->setText(
+        (connection.isEmpty()
+                ? QString()
+                : texts::WindowTexts::text("run.info.connection").replace(QStringLiteral("{0}"), connection))
+        + texts::WindowTexts::text("run.info")
+              .replace(QStringLiteral("{0}"), port)
+              .replace(QStringLiteral("{1}"), instrument)
+              .replace(QStringLiteral("{2}"),
+                  keyboard.isEmpty() ? texts::WindowTexts::text("run.no.keyboard") : keyboard));
     m_state->clear();
     m_chart->setVisible(numeric && m_chartShown);
     updateCounts();
@@ -266,11 +271,11 @@ void RunPanel::setChartShown(bool shown)
 
 QStringList RunPanel::textKeys()
 {
-    return { QStringLiteral("run.output.working"), QStringLiteral("run.output.finishing"),
-        QStringLiteral("run.output.failed"), QStringLiteral("run.output.ended"), QStringLiteral("run.info"),
-        QStringLiteral("run.no.keyboard"), QStringLiteral("run.waiting.for.device"),
-        QStringLiteral("run.counts"), QStringLiteral("run.cut"), QStringLiteral("run.own.focus"),
-        QStringLiteral("run.resume"), QStringLiteral("run.resume.toolTip"),
+    return { QStringLiteral("run.info.connection"), QStringLiteral("run.output.working"),
+        QStringLiteral("run.output.finishing"), QStringLiteral("run.output.failed"),
+        QStringLiteral("run.output.ended"), QStringLiteral("run.info"), QStringLiteral("run.no.keyboard"),
+        QStringLiteral("run.waiting.for.device"), QStringLiteral("run.counts"), QStringLiteral("run.cut"),
+        QStringLiteral("run.own.focus"), QStringLiteral("run.resume"), QStringLiteral("run.resume.toolTip"),
         QStringLiteral("run.keyboard.waits"), QStringLiteral("run.keyboard.own.focus") };
 }
 

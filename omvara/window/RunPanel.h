@@ -36,7 +36,9 @@ public:
     explicit RunPanel(QWidget *parent = nullptr);
 
     // A new run: what it reads, and whether its values are numbers (chart).
-    void begin(const QString &port, const QString &instrument, const QString &keyboard, bool numeric);
+    // `connection`: the connection's name, shown when there are several.
+    void begin(const QString &port, const QString &instrument, const QString &keyboard, bool numeric,
+        const QString &connection = {});
     // A received line with its value (empty when none).
     void lineReceived(const QDateTime &time, const QString &value);
     // A value that was typed.
