@@ -22,6 +22,7 @@
 #include <QMetaObject>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
@@ -349,11 +350,26 @@ bool RunControl::start(const QString &name)
     // into the middle of its values.
     if (several) {
         for (const auto &[otherName, other] : m_connections) {
-            if (other.get() != &c && !other->shared && other->run && !other->run->state().ended()) {
-                MessageBoxes::showMessage(dialogParent(),
-                    MessageText::own(text("connection.started.alone"), otherName), text("error"));
+            if (other.get() == &c || other->shared || !other->run || other->run->state().ended())
+                continue;
+            // It is started again with this one once it has ended.
+            if (MessageBoxes::askOkCancel(dialogParent(),
+                    MessageText::own(text("connection.started.alone"), otherName), text("warning"))
+                != MessageBoxes::Answer::Ok)
                 return false;
-            }
+            const QString alone = otherName;
+            connect(
+                other->run.get(), &run::Run::ended, this,
+                [this, alone, name] {
+                    // Not within the signal of the run that start() replaces.
+                    QTimer::singleShot(0, this, [this, alone, name] {
+                        start(alone);
+                        start(name);
+                    });
+                },
+                Qt::SingleShotConnection);
+            other->run->stop();
+            return false;
         }
         if (!m_shared)
             m_shared = std::make_shared<run::SharedOutputs>(m_sharedInjector);

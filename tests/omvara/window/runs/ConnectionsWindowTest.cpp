@@ -85,8 +85,11 @@ TEST(ConnectionsWindowTest, twoConnections_typeInTurns_oneUnplugged_othersGoOn_s
     omvara::RunControl &runs = *h.startup().runControl();
     omvara::ConnectionsPanel &list = *f.connectionsPanel;
     EXPECT_FALSE(list.connectionList->isVisibleTo(&f)) << "one connection: the window as before";
+    // The one connection runs on a keyboard of its own, as always.
+    f.startStopJButton->click();
+    ASSERT_TRUE(runUntil([&] { return runs.isRunning() && h.injector.load() != nullptr; }));
 
-    // A second connection, from the first one's settings: its own port and stamp.
+    // A second connection meanwhile, from the first one's settings: its own port and stamp.
     QString problem;
     EXPECT_FALSE(f.addConnection(QStringLiteral("bad name"), 0, &problem));
     EXPECT_FALSE(problem.isEmpty());
@@ -105,11 +108,17 @@ TEST(ConnectionsWindowTest, twoConnections_typeInTurns_oneUnplugged_othersGoOn_s
     EXPECT_EQ(f.getConnections().at(1).getPort(), QStringLiteral("COM4"));
     EXPECT_EQ(f.getConnections().at(1).getStampBefore(), QStringLiteral("8-"));
 
+    // Start all: the first one is started again with the second (after a
+    // question), so that both type in turns on one keyboard.
+    const std::size_t asked = h.messages.size();
     list.startAllButton->click();
+    ASSERT_EQ(h.messages.size(), asked + 1);
+    EXPECT_TRUE(h.messages.back().text.contains(QStringLiteral("started as the only one")));
     ASSERT_TRUE(runUntil([&] {
         return runs.isRunning(QStringLiteral("1")) && runs.isRunning(QStringLiteral("scale-2"))
-            && com3.isOpen() && com4.isOpen();
+            && com3.isOpen() && com4.isOpen() && runs.runOf(QStringLiteral("1"))->keybot() != nullptr;
     }));
+    h.injector = nullptr;
     // The selected connection runs: its settings tabs are locked.
     ASSERT_TRUE(runUntil([&] { return f.tabbedPane->indexOf(f.inputPanel) < 0; }));
     EXPECT_FALSE(f.removeConnection(1, &problem)) << "a running connection stays";
@@ -122,6 +131,7 @@ TEST(ConnectionsWindowTest, twoConnections_typeInTurns_oneUnplugged_othersGoOn_s
     EXPECT_EQ(typedValues(h.sharedKeys->events()),
         (QStringList { QStringLiteral("7-123"), QStringLiteral("8-456") }));
     EXPECT_EQ(h.injector.load(), nullptr) << "several connections type only on the shared keyboard";
+    EXPECT_EQ(h.messages.size(), asked + 1) << qPrintable(h.messages.back().text);
     ASSERT_TRUE(runUntil([&] { return list.lastValue(QStringLiteral("scale-2")) == QStringLiteral("456"); }));
     EXPECT_EQ(list.lastValue(QStringLiteral("1")), QStringLiteral("123"));
 
