@@ -501,16 +501,22 @@ void StartupSequence::connectSettingsPanel()
 
 void StartupSequence::autoStart()
 {
-    // Every connection marked for it, each by its own rule.
+    // Every connection marked for it, each by its own rule; a port given on
+    // the command line is the port to use, whatever was used before.
     const config::Connections &all = m_frame->getConnections();
+    QStringList portGiven;
+    for (const auto &[name, port] : CommandLine::connections(m_arguments))
+        portGiven << name;
+    if (!m_portArgument.isEmpty())
+        portGiven << all.first().getConnectionName();
     QStringList names;
     bool minimize = false;
     for (qsizetype i = 0; i < all.size(); ++i) {
         const config::Config &config = all.at(i);
         if (&config.getConnect() != &config::ConfigHelper::Connect::AUTO)
             continue;
-        if (config.getAbortAutoStartWhenPrevPortNotAvailable() && (i > 0 || m_portArgument.isEmpty())
-            && config.getPort() != config.getPrevPort()) {
+        if (config.getAbortAutoStartWhenPrevPortNotAvailable()
+            && !portGiven.contains(config.getConnectionName()) && config.getPort() != config.getPrevPort()) {
             MessageBoxes::showMessage(m_frame,
                 MessageText::own(text("previously.used.port.0.no.longer.available.naborting.auto.start"),
                     config.getPrevPort()),

@@ -188,13 +188,19 @@ TEST(ConnectionsWindowTest, twoConnections_typeInTurns_oneUnplugged_othersGoOn_s
 
 // The command line names connections of this run with their ports (one not
 // stored yet starts from the first one's settings) and changes a setting of
-// one connection or of all; the first one named is shown.
-TEST(ConnectionsWindowTest, commandLine_namesConnectionsWithTheirPorts_andSetsSettingsOfOneOrAll)
+// one connection or of all; the first one named is shown. Automatic start
+// starts every connection marked for it (the ports given are the ones to
+// use, whatever was used before).
+TEST(ConnectionsWindowTest, commandLine_namesConnectionsAndSetsTheirSettings_automaticStartStartsEach)
 {
     Harness h;
-    h.sim->addPort(QStringLiteral("COM3"));
-    h.sim->addPort(QStringLiteral("COM4"));
-    h.storeSettings(Harness::settingsFor(QStringLiteral("COM3")));
+    portlink::testing::SimulatedPort &com3 = h.sim->addPort(QStringLiteral("COM3"));
+    portlink::testing::SimulatedPort &com4 = h.sim->addPort(QStringLiteral("COM4"));
+    com3.setNoModemLines(true);
+    com4.setNoModemLines(true);
+    omvara::config::Config settings = Harness::settingsFor(QStringLiteral("COM3"));
+    settings.setConnect(omvara::config::ConfigHelper::Connect::AUTO);
+    h.storeSettings(settings);
     ASSERT_TRUE(h.start({ QStringLiteral("--connection"), QStringLiteral("gauge=COM4"),
         QStringLiteral("--set"), QStringLiteral("gauge:stampBefore=G-"), QStringLiteral("--set=delay=7") }));
     omvara::RadezoZiDadFrame2 &f = h.frame();
@@ -208,7 +214,13 @@ TEST(ConnectionsWindowTest, commandLine_namesConnectionsWithTheirPorts_andSetsSe
     EXPECT_EQ(all.at(1).getDelay(), QStringLiteral("7"));
     EXPECT_EQ(f.selectedConnection(), 1);
     EXPECT_EQ(f.outputPanel->stampBeforeTextField->text(), QStringLiteral("G-"));
-    EXPECT_TRUE(h.messages.empty());
+
+    omvara::RunControl &runs = *h.startup().runControl();
+    ASSERT_TRUE(
+        runUntil([&] { return com3.isOpen() && com4.isOpen() && runs.isRunning(QStringLiteral("1")); }));
+    EXPECT_TRUE(h.messages.empty()) << qPrintable(h.messages.front().text);
+    runs.stopAll();
+    ASSERT_TRUE(runUntil([&] { return !runs.anyRunning() && !com3.isOpen() && !com4.isOpen(); }));
 }
 
 } // namespace
