@@ -51,8 +51,8 @@ public:
 
     RunControl &control;
     QString name;
-    // "[name] " before its log entries when there are several connections
-    // (set before its run starts, read on the run's threads).
+    // "[name] " before what the status line and the messages say of it when
+    // there are several connections (the event log marks entries itself).
     QString logMark;
     std::unique_ptr<run::Run> run;
     RunPanel *panel = nullptr;
