@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/window/CommandLine.h"
 
+#include "omvara/config/Connections.h"
+#include "omvara/modes/SettingsOverrides.h"
 #include "omvara/util/Version.h"
 
 #include <algorithm>
@@ -44,8 +46,11 @@ const QtOption QtOptions[] = {
 // Qt's options written as "-name=value".
 const char *const QtOptionsWithEquals[] = { "style", "stylesheet", "qmljsdebugger" };
 
-// The window's own option; its value follows it or comes after "=".
+// The window's own options; each value follows it or comes after "=".
 const QLatin1String PrefsFile("--prefs-file");
+const QLatin1String Connection("--connection");
+const QLatin1String Set("--set");
+const QLatin1String OwnOptions[] = { PrefsFile, Connection, Set };
 
 // The option's name without its one or two leading dashes.
 QString bareName(const QString &argument)
@@ -57,10 +62,12 @@ QString bareName(const QString &argument)
 // value), or 0 when the window does not know it.
 int knownOption(const QString &argument)
 {
-    if (argument == PrefsFile)
-        return 2;
-    if (argument.startsWith(PrefsFile + QLatin1Char('=')))
-        return 1;
+    for (const QLatin1String &own : OwnOptions) {
+        if (argument == own)
+            return 2;
+        if (argument.startsWith(own + QLatin1Char('=')))
+            return 1;
+    }
     const QString name = bareName(argument);
     for (const QtOption &option : QtOptions)
         if (name == QLatin1String(option.name))
@@ -74,6 +81,30 @@ int knownOption(const QString &argument)
 bool isOption(const QString &argument)
 {
     return argument.startsWith(QLatin1Char('-')) && argument.size() > 1 && argument != QLatin1String("--");
+}
+
+// The values of the window's option `name` in their order; `missing`: one
+// is given without its value.
+QStringList ownValues(const QStringList &arguments, QLatin1String name, bool *missing = nullptr)
+{
+    QStringList values;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (argument == QLatin1String("--"))
+            break;
+        if (!isOption(argument))
+            continue;
+        if (argument == name) {
+            if (i + 1 < arguments.size())
+                values.append(arguments.at(i + 1));
+            else if (missing)
+                *missing = true;
+        } else if (argument.startsWith(name + QLatin1Char('='))) {
+            values.append(argument.mid(name.size() + 1));
+        }
+        i += std::max(knownOption(argument), 1) - 1; // past its value
+    }
+    return values;
 }
 
 } // namespace
@@ -91,7 +122,50 @@ QString CommandLine::problem(const QStringList &arguments)
             return util::unknownOptionText(argument);
         i += span - 1;
     }
+    bool missing = false;
+    const QStringList named = ownValues(arguments, Connection, &missing);
+    if (missing)
+        return QStringLiteral("--connection needs NAME=PORT");
+    QStringList names;
+    for (const QString &assignment : named) {
+        const qsizetype eq = assignment.indexOf(u'=');
+        if (eq <= 0 || eq + 1 == assignment.size())
+            return QStringLiteral("--connection needs NAME=PORT, not \"%1\"").arg(assignment);
+        const QString name = assignment.left(eq);
+        if (const QString why = config::ConnectionName::problem(name); !why.isEmpty())
+            return QStringLiteral("--connection \"%1\": %2").arg(assignment, why);
+        if (names.contains(name))
+            return QStringLiteral("--connection %1 is given twice").arg(name);
+        names << name;
+    }
+    if (!named.isEmpty() && !portArgument(arguments).isEmpty())
+        return QStringLiteral("give the port with --connection NAME=PORT, not as \"%1\"")
+            .arg(portArgument(arguments));
+    modes::SettingsOverrides overrides;
+    for (const QString &assignment : ownValues(arguments, Set, &missing)) {
+        QString why;
+        if (!overrides.add(assignment, &why))
+            return why;
+    }
+    if (missing)
+        return QStringLiteral("--set needs KEY=VALUE");
     return {};
+}
+
+QList<QPair<QString, QString>> CommandLine::connections(const QStringList &arguments)
+{
+    QList<QPair<QString, QString>> named;
+    for (const QString &assignment : ownValues(arguments, Connection)) {
+        const qsizetype eq = assignment.indexOf(u'=');
+        if (eq > 0)
+            named.append({ assignment.left(eq), assignment.mid(eq + 1) });
+    }
+    return named;
+}
+
+QStringList CommandLine::settings(const QStringList &arguments)
+{
+    return ownValues(arguments, Set);
 }
 
 QString CommandLine::portArgument(const QStringList &arguments)

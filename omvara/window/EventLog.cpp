@@ -30,6 +30,23 @@ QString clockText(const QTime &time)
     return time.toString(QStringLiteral("HH:mm:ss"));
 }
 
+// The connection an entry's blocks are about.
+class ConnectionTag : public QTextBlockUserData
+{
+public:
+    explicit ConnectionTag(QString name)
+        : name(std::move(name))
+    {
+    }
+    const QString name;
+};
+
+QString connectionOf(const QTextBlock &block)
+{
+    const auto *tag = dynamic_cast<const ConnectionTag *>(block.userData());
+    return tag ? tag->name : QString();
+}
+
 } // namespace
 
 EventLog::Entry EventLog::appended(QList<LogSegment> segments, qint32 line)
@@ -146,14 +163,18 @@ QTextCharFormat EventLog::style(const QString &name) const
     return m_styles.value(name, m_styles.value(LogStyle::Default));
 }
 
-void EventLog::logEvent(const QString &text)
+void EventLog::logEvent(const QString &text, const QString &connection)
 {
-    enqueue(appended({ { logEntryText(clockText(QTime::currentTime()), text), LogStyle::Regular } }));
+    Entry entry = appended({ { logEntryText(clockText(QTime::currentTime()), text), LogStyle::Regular } });
+    entry.connection = connection;
+    enqueue(std::move(entry));
 }
 
-void EventLog::logImportantEvent(const QString &text)
+void EventLog::logImportantEvent(const QString &text, const QString &connection)
 {
-    enqueue(appended({ { logEntryText(clockText(QTime::currentTime()), text), LogStyle::Important } }));
+    Entry entry = appended({ { logEntryText(clockText(QTime::currentTime()), text), LogStyle::Important } });
+    entry.connection = connection;
+    enqueue(std::move(entry));
 }
 
 void EventLog::eventLogAppend(const QString &text, const QString &style)
@@ -161,17 +182,33 @@ void EventLog::eventLogAppend(const QString &text, const QString &style)
     enqueue(appended({ { text, style } }));
 }
 
-void EventLog::appendDataLine(const QDateTime &time, const QString &raw, const QString &value, qint32 line)
+void EventLog::appendDataLine(
+    const QDateTime &time, const QString &raw, const QString &value, qint32 line, const QString &connection)
 {
-    enqueue(appended(dataLineSegments(clockText(time.time()), raw, value), line));
+    Entry entry = appended(dataLineSegments(clockText(time.time()), raw, value), line);
+    entry.connection = connection;
+    enqueue(std::move(entry));
 }
 
-void EventLog::markDataLine(qint32 line, const QList<LogSegment> &mark, const QString &restyle)
+void EventLog::markDataLine(
+    qint32 line, const QList<LogSegment> &mark, const QString &restyle, const QString &connection)
 {
     Entry entry = appended(mark, line);
     entry.mark = true;
     entry.restyle = restyle;
+    entry.connection = connection;
     enqueue(std::move(entry));
+}
+
+void EventLog::showOnly(const QString &connection)
+{
+    flush();
+    m_shownOnly = connection;
+    for (QTextBlock block = m_document->begin(); block.isValid(); block = block.next()) {
+        const QString about = connectionOf(block);
+        block.setVisible(connection.isEmpty() || about.isEmpty() || about == connection);
+    }
+    m_document->markContentsDirty(0, m_document->characterCount());
 }
 
 QString EventLog::legend() const
@@ -249,6 +286,10 @@ void EventLog::write(const Entry &entry)
 {
     QTextCursor cursor(m_document);
     cursor.movePosition(QTextCursor::End);
+    const int first = cursor.block().blockNumber();
+    if (m_marked && !entry.connection.isEmpty())
+        cursor.insertText(
+            QLatin1Char('[') + entry.connection + QStringLiteral("] "), style(LogStyle::Regular));
     for (const LogSegment &segment : entry.segments)
         cursor.insertText(segment.text, style(segment.style));
     // The entry's own block is the one before the empty block after its line feed.
@@ -256,6 +297,18 @@ void EventLog::write(const Entry &entry)
         QTextBlock block = m_document->lastBlock().previous();
         if (block.isValid())
             block.setUserState(entry.line);
+    }
+    // Every block of the entry knows its connection (the filter, the marks).
+    if (!entry.connection.isEmpty()) {
+        const bool shown = m_shownOnly.isEmpty() || m_shownOnly == entry.connection;
+        for (QTextBlock block = m_document->findBlockByNumber(first);
+             block.isValid() && block != m_document->lastBlock(); block = block.next()) {
+            block.setUserData(new ConnectionTag(entry.connection));
+            if (!shown) {
+                block.setVisible(false);
+                m_document->markContentsDirty(block.position(), block.length());
+            }
+        }
     }
 }
 
@@ -266,7 +319,7 @@ void EventLog::writeMark(const Entry &entry)
     int looked = 0;
     for (QTextBlock block = m_document->lastBlock(); block.isValid() && looked < Lookback;
          block = block.previous(), ++looked) {
-        if (block.userState() != entry.line)
+        if (block.userState() != entry.line || connectionOf(block) != entry.connection)
             continue;
         QTextCursor cursor(block);
         if (!entry.restyle.isEmpty()) {

@@ -44,18 +44,31 @@ public:
     ~EventLog() override;
 
     // "HH:mm:ss text" in style "regular" / "important". Any thread.
-    void logEvent(const QString &text);
-    void logImportantEvent(const QString &text);
+    // `connection`: the connection the entry is about (none: the program).
+    void logEvent(const QString &text, const QString &connection = {});
+    void logImportantEvent(const QString &text, const QString &connection = {});
     // Appends `text` in the named style (unknown names use "default"). Any thread.
     void eventLogAppend(const QString &text, const QString &style);
     // One received line, time-stamped with `time`, laid out as
     // dataLineSegments() says; `line` is its count, by which markDataLine
     // finds it. Any thread.
-    void appendDataLine(const QDateTime &time, const QString &raw, const QString &value, qint32 line = 0);
-    // Appends `mark` to the end of the most recent data line `line` and, with
-    // a `restyle`, shows that whole line in that style. Nothing when the line
-    // is no longer held. Any thread; after the line's appendDataLine.
-    void markDataLine(qint32 line, const QList<LogSegment> &mark, const QString &restyle = {});
+    void appendDataLine(const QDateTime &time, const QString &raw, const QString &value, qint32 line = 0,
+        const QString &connection = {});
+    // Appends `mark` to the end of the most recent data line `line` of
+    // `connection` and, with a `restyle`, shows that whole line in that
+    // style. Nothing when the line is no longer held. Any thread; after the
+    // line's appendDataLine.
+    void markDataLine(qint32 line, const QList<LogSegment> &mark, const QString &restyle = {},
+        const QString &connection = {});
+
+    // With several connections each entry about one begins with its name in
+    // brackets ("[balance-1] "); with one, entries are as they always were.
+    // Event thread.
+    void setConnectionsMarked(bool marked) { m_marked = marked; }
+    // Shows only the entries about `connection` and those about the whole
+    // program; empty: all entries. Event thread.
+    void showOnly(const QString &connection);
+    const QString &shownConnection() const { return m_shownOnly; }
 
     // What the styles and marks of the log mean (the log tab's tooltip).
     QString legend() const;
@@ -86,6 +99,7 @@ private:
         QList<LogSegment> segments;
         qint32 line = 0;
         bool mark = false;
+        QString connection;
         QString restyle;
     };
     static Entry appended(QList<LogSegment> segments, qint32 line = 0);
@@ -97,6 +111,8 @@ private:
     QPointer<QAbstractScrollArea> m_view;
     QHash<QString, QTextCharFormat> m_styles;
     QPalette m_palette;
+    bool m_marked = false;
+    QString m_shownOnly;
 
     std::mutex m_mutex; // guards m_pending and m_flushPosted
     QList<Entry> m_pending;

@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -246,6 +248,21 @@ QString MessageBoxes::chooseOpenFile(QWidget *parent, const QString &caption, co
     if (responder())
         return responder()(Request { Kind::OpenFile, caption, QString(), Icon::Plain }).path;
     return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+}
+
+std::optional<QString> MessageBoxes::askText(
+    QWidget *parent, const MessageText &text, const QString &title, const QString &proposed)
+{
+    if (responder()) {
+        Request request { Kind::Text, text.text(), title, Icon::Question, text.isRich() };
+        request.proposed = proposed;
+        const QString answer = responder()(request).path;
+        return answer.isEmpty() ? std::nullopt : std::optional<QString>(answer);
+    }
+    bool ok = false;
+    const QString answer
+        = QInputDialog::getText(parent, title, text.text(), QLineEdit::Normal, proposed, &ok);
+    return ok ? std::optional<QString>(answer) : std::nullopt;
 }
 
 int MessageBoxes::execDialog(QDialog &dialog)

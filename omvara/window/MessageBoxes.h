@@ -58,7 +58,7 @@ class MessageBoxes
 public:
     enum class Icon { Error, Warning, Information, Question, Plain };
     enum class Answer { Yes, No, Ok, Cancel, Closed };
-    enum class Kind { Message, YesNo, OkCancel, SaveFile, OpenFile, Choice };
+    enum class Kind { Message, YesNo, OkCancel, SaveFile, OpenFile, Choice, Text };
 
     // One request as the responder sees it.
     struct Request
@@ -71,13 +71,14 @@ public:
         QString helpButton = {}; // a message's button beside OK that asks for more, if any
         QStringList choices = {}; // Choice: the buttons, in order
         QString checkBox = {}; // Choice: the text of the check box under the message, if any
+        QString proposed = {}; // Text: the text the field starts with
     };
     // A responder's answer: for questions the button, for file choosers the
     // chosen path (empty: the chooser was cancelled).
     struct Reply
     {
         Answer answer = Answer::Closed;
-        QString path;
+        QString path; // also the text entered (Text)
         int choice = -1; // Choice: the index of the button pressed; -1 when the box was closed
         bool checked = false; // Choice: the state of the check box
     };
@@ -112,6 +113,10 @@ public:
     static QString chooseSaveFile(
         QWidget *parent, const QString &caption, const QString &proposedPath, const QString &filter);
     static QString chooseOpenFile(QWidget *parent, const QString &caption, const QString &filter);
+    // A line of text the user enters, starting from `proposed`; nullopt when
+    // the user cancelled (a responder cancels with an empty path).
+    static std::optional<QString> askText(
+        QWidget *parent, const MessageText &text, const QString &title, const QString &proposed);
     // Shows the dialog modally (exec()) unless a dialog runner is installed.
     static int execDialog(QDialog &dialog);
 

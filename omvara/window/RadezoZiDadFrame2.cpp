@@ -5,6 +5,7 @@
 #include "omvara/texts/WindowTexts.h"
 #include "omvara/window/AboutPanel.h"
 #include "omvara/window/AutoPortDialog.h"
+#include "omvara/window/ConnectionsPanel.h"
 #include "omvara/window/InputPanel.h"
 #include "omvara/window/MessageBoxes.h"
 #include "omvara/window/OutputPanel.h"
@@ -12,6 +13,7 @@
 #include "omvara/window/ProgramExit.h"
 #include "omvara/window/RunPanel.h"
 #include "omvara/window/SettingsPanel.h"
+#include "omvara/window/TextFieldVerifier.h"
 #include "omvara/window/links/JLabelHtml.h"
 #include "omvara/window/plus/PlusControls.h"
 
@@ -24,6 +26,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -83,12 +86,212 @@ config::ConfigStore &RadezoZiDadFrame2::getConfigStore()
 
 bool RadezoZiDadFrame2::loadConfig()
 {
-    return getConfigStore().loadConfig(config, getPorts());
+    config::Connections loaded;
+    const bool valid = getConfigStore().loadConnections(loaded, getPorts());
+    setConnections(std::move(loaded));
+    return valid;
+}
+
+void RadezoZiDadFrame2::setConnections(config::Connections loaded)
+{
+    connections = std::move(loaded);
+    selected = 0;
+    Config first = connections.first().copyConfig();
+    first.setPrevPort(connections.first().getPrevPort());
+    setConfig(std::move(first));
+    showConnections();
 }
 
 void RadezoZiDadFrame2::saveConfig()
 {
-    getConfigStore().saveConfig(config);
+    getConfigStore().saveConnections(getConnections());
+}
+
+void RadezoZiDadFrame2::storeSelected()
+{
+    if (config.getConnectionName().isEmpty())
+        config.setConnectionName(connections.at(selected).getConnectionName());
+    Config copy = config.copyConfig();
+    copy.setPrevPort(config.getPrevPort());
+    connections.at(selected) = std::move(copy);
+    connections.shareProgramSettings(connections.at(selected));
+}
+
+const config::Connections &RadezoZiDadFrame2::getConnections()
+{
+    storeSelected();
+    return connections;
+}
+
+void RadezoZiDadFrame2::showConnections()
+{
+    if (connectionsPanel)
+        connectionsPanel->showConnections(connections.names(), int(selected));
+}
+
+bool RadezoZiDadFrame2::selectConnection(qsizetype i)
+{
+    if (i < 0 || i >= connections.size())
+        return false;
+    if (i == selected) {
+        showConnections();
+        return true;
+    }
+    Q_EMIT connectionSelecting();
+    // What the tabs show now is kept (and saved, as when a tab is left).
+    if (tabbedPane)
+        saveIfChanged();
+    storeSelected();
+    selected = i;
+    Config shown = connections.at(i).copyConfig();
+    shown.setPrevPort(connections.at(i).getPrevPort());
+    setConfig(std::move(shown));
+    oldConfig = config.copyConfig();
+    if (tabbedPane) {
+        buildSettingsTabs();
+        // The settings hold exactly what the controls show.
+        updateConfigFromTabs();
+    }
+    showConnections();
+    Q_EMIT connectionSelected();
+    return true;
+}
+
+void RadezoZiDadFrame2::saveConnections()
+{
+    updateConfigFromTabs();
+    oldConfig = config.copyConfig();
+    saveNecessary = false;
+    try {
+        saveConfig();
+    } catch (const std::exception &e) {
+        MessageBoxes::showMessage(this,
+            MessageText::own(texts::WindowTexts::text("autosave.error"))
+                + MessageText::outside(QString::fromUtf8(e.what())),
+            texts::WindowTexts::text("error"));
+    }
+}
+
+bool RadezoZiDadFrame2::addConnection(const QString &name, qsizetype from, QString *problem)
+{
+    updateConfigFromTabs();
+    storeSelected();
+    if (from < 0 || from >= connections.size())
+        from = selected;
+    if (!connections.add(name, connections.at(from), problem))
+        return false;
+    Q_EMIT connectionsChanged();
+    selectConnection(connections.size() - 1);
+    saveConnections();
+    return true;
+}
+
+bool RadezoZiDadFrame2::renameConnection(qsizetype i, const QString &name, QString *problem)
+{
+    if (i < 0 || i >= connections.size())
+        return false;
+    if (connectionRunning && connectionRunning(connections.at(i).getConnectionName())) {
+        if (problem)
+            *problem = texts::WindowTexts::text("connection.running.keeps.name");
+        return false;
+    }
+    updateConfigFromTabs();
+    storeSelected();
+    if (!connections.rename(i, name, problem))
+        return false;
+    if (i == selected)
+        config.setConnectionName(name);
+    showConnections();
+    Q_EMIT connectionsChanged();
+    saveConnections();
+    return true;
+}
+
+bool RadezoZiDadFrame2::removeConnection(qsizetype i, QString *problem)
+{
+    if (i <= 0 || i >= connections.size()) {
+        if (problem)
+            *problem = texts::WindowTexts::text("connection.first.stays");
+        return false;
+    }
+    if (connectionRunning && connectionRunning(connections.at(i).getConnectionName())) {
+        if (problem)
+            *problem = texts::WindowTexts::text("connection.running.stays");
+        return false;
+    }
+    // The first connection is shown in place of the one removed.
+    if (i == selected)
+        selectConnection(0);
+    storeSelected();
+    const qsizetype shown = selected;
+    connections.remove(i);
+    selected = shown > i ? shown - 1 : shown;
+    showConnections();
+    Q_EMIT connectionsChanged();
+    saveConnections();
+    return true;
+}
+
+std::optional<QString> RadezoZiDadFrame2::askConnectionName(const QString &title, const QString &proposed)
+{
+    return MessageBoxes::askText(
+        this, MessageText::own(texts::WindowTexts::text("connection.name.question")), title, proposed);
+}
+
+void RadezoZiDadFrame2::showConnectionProblem(const QString &problem)
+{
+    MessageBoxes::showMessage(this,
+        MessageText::own(texts::WindowTexts::text("connection.not.changed")) + MessageText::outside(problem),
+        texts::WindowTexts::text("error"));
+}
+
+void RadezoZiDadFrame2::addConnectionButtonActionPerformed()
+{
+    QString proposed;
+    for (int n = int(connections.size()) + 1; proposed.isEmpty() || connections.indexOf(proposed) >= 0; ++n)
+        proposed = QString::number(n);
+    const std::optional<QString> name
+        = askConnectionName(texts::WindowTexts::text("RadezoZiDadFrame2.addConnectionButton.text"), proposed);
+    QString problem;
+    // A new connection starts from the first one's settings.
+    if (name && !addConnection(*name, 0, &problem))
+        showConnectionProblem(problem);
+}
+
+void RadezoZiDadFrame2::duplicateConnectionButtonActionPerformed()
+{
+    const QString base = connections.at(selected).getConnectionName();
+    QString proposed = base + QStringLiteral("-2");
+    for (int n = 3; connections.indexOf(proposed) >= 0; ++n)
+        proposed = base + QLatin1Char('-') + QString::number(n);
+    const std::optional<QString> name = askConnectionName(
+        texts::WindowTexts::text("RadezoZiDadFrame2.duplicateConnectionButton.text"), proposed);
+    QString problem;
+    if (name && !addConnection(*name, selected, &problem))
+        showConnectionProblem(problem);
+}
+
+void RadezoZiDadFrame2::renameConnectionButtonActionPerformed()
+{
+    const std::optional<QString> name
+        = askConnectionName(texts::WindowTexts::text("RadezoZiDadFrame2.renameConnectionButton.text"),
+            connections.at(selected).getConnectionName());
+    QString problem;
+    if (name && !renameConnection(selected, *name, &problem))
+        showConnectionProblem(problem);
+}
+
+void RadezoZiDadFrame2::removeConnectionButtonActionPerformed()
+{
+    const QString name = connections.at(selected).getConnectionName();
+    if (MessageBoxes::askOkCancel(this,
+            MessageText::own(texts::WindowTexts::text("connection.remove.question"), name),
+            texts::WindowTexts::text("RadezoZiDadFrame2.removeConnectionButton.text"))
+        != MessageBoxes::Answer::Ok)
+        return;
+    QString problem;
+    if (!removeConnection(selected, &problem))
+        showConnectionProblem(problem);
 }
 
 QStringList RadezoZiDadFrame2::getPorts() const
@@ -142,8 +345,15 @@ void RadezoZiDadFrame2::initComponents()
     big.setPointSizeF(big.pointSizeF() * 2.0);
     big.setBold(true);
     startStopJButton->setFont(big);
-    runPanel = new RunPanel(panel1);
+    // The running panels: the first connection's, and one for each other running.
+    runPanels = new QWidget(panel1);
+    runPanels->setObjectName(QStringLiteral("runPanels"));
+    auto *runPanelColumn = new QVBoxLayout(runPanels);
+    runPanelColumn->setContentsMargins(0, 0, 0, 0);
+    runPanel = new RunPanel(runPanels);
     runPanel->hide();
+    runPanelColumn->addWidget(runPanel, 1);
+    runPanels->hide();
     requestButton = new QPushButton(texts::WindowTexts::text("RadezoZiDadFrame2.requestButton.text"), panel1);
     requestButton->setObjectName(QStringLiteral("requestButton"));
     requestButton->setToolTip(texts::WindowTexts::text("RadezoZiDadFrame2.requestButton.toolTipText"));
@@ -171,12 +381,16 @@ void RadezoZiDadFrame2::initComponents()
     buttons->addWidget(requestButton);
     auto *panel1Layout = new QHBoxLayout(panel1);
     panel1Layout->addLayout(buttons, 3);
-    panel1Layout->addWidget(runPanel, 2);
+    panel1Layout->addWidget(runPanels, 2);
 
     inputPanel = new InputPanel(config, initialPorts, tabbedPane);
     processingPanel = new ProcessingPanel(config, tabbedPane);
     outputPanel = new OutputPanel(config, tabbedPane);
     settingsPanel = new SettingsPanel(config, tabbedPane);
+
+    connectionsPanel = new ConnectionsPanel(central);
+    // With one connection, the way to a second one is on the Start/Stop tab.
+    buttons->addWidget(connectionsPanel->soloAddButton, 0, Qt::AlignLeft);
     eventLogPanel = new QWidget(tabbedPane);
     eventLogPanel->setObjectName(QStringLiteral("eventLogPanel"));
     new QVBoxLayout(eventLogPanel);
@@ -200,6 +414,7 @@ void RadezoZiDadFrame2::initComponents()
     statusJLabel->setWordWrap(true);
     statusJLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
+    column->addWidget(connectionsPanel);
     column->addWidget(tabbedPane, 1);
     column->addWidget(statusJLabel);
     setCentralWidget(central);
@@ -210,6 +425,24 @@ void RadezoZiDadFrame2::initComponents()
     connect(
         startStopJButton, &QPushButton::clicked, this, &RadezoZiDadFrame2::startStopJButtonActionPerformed);
     connect(tabbedPane, &QTabWidget::currentChanged, this, &RadezoZiDadFrame2::tabbedPaneStateChanged);
+    connectSettingsTabs();
+    connect(
+        connectionsPanel, &ConnectionsPanel::rowSelected, this, [this](int row) { selectConnection(row); });
+    connect(connectionsPanel, &ConnectionsPanel::addRequested, this,
+        &RadezoZiDadFrame2::addConnectionButtonActionPerformed);
+    connect(connectionsPanel, &ConnectionsPanel::renameRequested, this,
+        &RadezoZiDadFrame2::renameConnectionButtonActionPerformed);
+    connect(connectionsPanel, &ConnectionsPanel::duplicateRequested, this,
+        &RadezoZiDadFrame2::duplicateConnectionButtonActionPerformed);
+    connect(connectionsPanel, &ConnectionsPanel::removeRequested, this,
+        &RadezoZiDadFrame2::removeConnectionButtonActionPerformed);
+    showConnections();
+
+    resize(680, 540);
+}
+
+void RadezoZiDadFrame2::connectSettingsTabs()
+{
     connect(inputPanel, &InputPanel::autoRequested, this, &RadezoZiDadFrame2::autoButtonActionPerformed);
     connect(
         inputPanel, &InputPanel::showRequested, this, [this] { tabbedPane->setCurrentWidget(inputPanel); });
@@ -222,8 +455,58 @@ void RadezoZiDadFrame2::initComponents()
         if (removeMinimizeToTraySupportAction)
             removeMinimizeToTraySupportAction();
     });
+}
 
-    resize(680, 540);
+void RadezoZiDadFrame2::buildSettingsTabs()
+{
+    // The controls show the settings they are made from: the tabs of the
+    // connection shown are made anew, in the places of the old ones.
+    processingPanel->unregisterListeners();
+    outputPanel->unregisterListeners();
+    const QSignalBlocker quiet(tabbedPane);
+    QWidget *current = tabbedPane->currentWidget();
+    const auto replace = [&](auto *&member, auto *fresh) {
+        QWidget *old = member;
+        const int index = tabbedPane->indexOf(old);
+        if (index >= 0) {
+            const QString title = tabbedPane->tabText(index);
+            tabbedPane->removeTab(index);
+            tabbedPane->insertTab(index, fresh, title);
+        }
+        if (current == old)
+            current = fresh;
+        member = fresh;
+        // The old controls say nothing more to the configuration, which is
+        // another connection's now (a field losing the focus stores its text).
+        for (TextFieldVerifier *verifier : old->findChildren<TextFieldVerifier *>())
+            delete verifier;
+        for (QWidget *child : old->findChildren<QWidget *>())
+            child->blockSignals(true);
+        old->blockSignals(true);
+        old->hide();
+        old->deleteLater();
+    };
+    replace(inputPanel, new InputPanel(config, getPorts(), tabbedPane));
+    replace(processingPanel, new ProcessingPanel(config, tabbedPane));
+    replace(outputPanel, new OutputPanel(config, tabbedPane));
+    replace(settingsPanel, new SettingsPanel(config, tabbedPane));
+    processingPanel->registerListeners();
+    outputPanel->registerListeners();
+    connectSettingsTabs();
+    if (current && tabbedPane->indexOf(current) >= 0)
+        tabbedPane->setCurrentWidget(current);
+    currentTabIndex = tabbedPane->currentIndex();
+    currentTab = tabbedPane->currentWidget();
+}
+
+void RadezoZiDadFrame2::addRunPanel(RunPanel *panel)
+{
+    static_cast<QVBoxLayout *>(runPanels->layout())->addWidget(panel, 1);
+}
+
+void RadezoZiDadFrame2::showRunPanels(bool show)
+{
+    runPanels->setVisible(show);
 }
 
 void RadezoZiDadFrame2::showFirstStartHint(bool show)
@@ -310,11 +593,15 @@ void RadezoZiDadFrame2::saveIfChanged()
 
 void RadezoZiDadFrame2::autoButtonActionPerformed()
 {
-    auto *dialog = new AutoPortDialog(
-        this, getPorts(), [self = QPointer<RadezoZiDadFrame2>(this)](const QString &name) {
-            if (self)
-                self->selectPort(name);
-        });
+    // Ports that a running connection holds are not tried.
+    QStringList ports = getPorts();
+    if (portHeld)
+        ports.removeIf([this](const QString &port) { return portHeld(port); });
+    auto *dialog
+        = new AutoPortDialog(this, ports, [self = QPointer<RadezoZiDadFrame2>(this)](const QString &name) {
+              if (self)
+                  self->selectPort(name);
+          });
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }

@@ -3,12 +3,14 @@
 #pragma once
 
 #include "omvara/config/Config.h"
+#include "omvara/config/Connections.h"
 
 #include <QMainWindow>
 #include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QLabel;
@@ -25,17 +27,23 @@ class JLabelHtml;
 }
 
 class AboutPanel;
+class ConnectionsPanel;
 class InputPanel;
 class OutputPanel;
 class ProcessingPanel;
 class RunPanel;
 class SettingsPanel;
 
-// The program's main window. It owns the current configuration, shows one
-// control for every setting (one widget class per tab), writes the controls
-// back into the configuration, saves it when the user leaves a settings tab
-// after a change (changes on the Settings tab at once), and exports and
-// imports it.
+// The program's main window. It owns the connections and their settings,
+// shows one control for every setting of the selected connection (one
+// widget class per tab), writes the controls back into the configuration,
+// saves it when the user leaves a settings tab after a change (changes on
+// the Settings tab at once), and exports and imports it.
+//
+// `config` is the selected connection's configuration, the one the tabs
+// edit; the list of connections receives it when another connection is
+// selected, and whenever it is read (getConnections). Settings of the whole
+// program edited on any connection's tabs apply to every connection.
 //
 // Runs, the event log, the status texts and the tray are added by the run
 // control through the hooks below; this class knows nothing about them.
@@ -70,12 +78,42 @@ public:
     // the process's preferences tree.
     void setConfigStore(std::unique_ptr<config::ConfigStore> store);
     config::ConfigStore &getConfigStore();
-    // Reads `config` from the store; false when a stored value was invalid
-    // and replaced by its default. Throws the store's errors.
+    // Reads every connection from the store and selects the first into
+    // `config`; false when a stored value was invalid and replaced by its
+    // default. Throws the store's errors.
     bool loadConfig();
-    // Writes `config` to the store. Throws the store's errors. Virtual so
-    // that tests can count the writes.
+    // Writes every connection to the store (with one connection, exactly
+    // what the single configuration always was). Throws the store's errors.
+    // Virtual so that tests can count the writes.
     virtual void saveConfig();
+
+    // ---- Connections
+    // Replaces every connection and selects the first (the controls are
+    // not rebuilt; call it before initComponents()).
+    void setConnections(config::Connections loaded);
+    // Every connection, the selected one as `config` holds it now.
+    const config::Connections &getConnections();
+    qsizetype selectedConnection() const { return selected; }
+    // Shows connection `i` in the tabs: the tabs' changes are kept (and
+    // saved when they differ from the saved ones), then the tabs are built
+    // anew from connection `i`. False when there is no such connection.
+    bool selectConnection(qsizetype i);
+    // A new connection named `name` with a copy of connection `from`'s
+    // settings, saved and selected; false with `problem` when the name
+    // cannot be given.
+    bool addConnection(const QString &name, qsizetype from, QString *problem = nullptr);
+    // False with `problem` when connection `i` runs or the name cannot be given.
+    bool renameConnection(qsizetype i, const QString &name, QString *problem = nullptr);
+    // False with `problem` for the first connection and a running one.
+    bool removeConnection(qsizetype i, QString *problem = nullptr);
+    // Whether connection `name` runs (the run control answers; none: no).
+    void setConnectionRunning(std::function<bool(const QString &name)> running)
+    {
+        connectionRunning = std::move(running);
+    }
+    // Whether another connection's run holds the port (automatic detection
+    // leaves such ports alone).
+    void setPortHeld(std::function<bool(const QString &port)> held) { portHeld = std::move(held); }
 
     // ---- Ports
     // The port names of the last enumeration. Before initComponents() this
@@ -98,6 +136,10 @@ public:
     }
     // What the Request button (shown while running) does.
     void setRequestAction(std::function<void()> action) { requestAction = std::move(action); }
+    // A running panel of another connection, below the others (the window takes ownership).
+    void addRunPanel(RunPanel *panel);
+    // Shows the running panels beside the button, or none.
+    void showRunPanels(bool show);
     // Puts the event log into its tab (the window takes ownership).
     void setEventLogWidget(QWidget *eventLog);
 
@@ -105,8 +147,24 @@ public:
     // instrument on the Input tab"); it goes when the Input tab is left.
     void showFirstStartHint(bool show);
 
+Q_SIGNALS:
+    // Another connection is about to be shown: the tabs are still the old
+    // ones (a run control puts back the tabs it took out).
+    void connectionSelecting();
+    // The tabs now show the selected connection; the settings tabs are new
+    // widgets (those who polish or watch them do it again).
+    void connectionSelected();
+    // A connection was added, renamed or removed.
+    void connectionsChanged();
+
+public:
     // ---- Handlers
     void startStopJButtonActionPerformed();
+    // The buttons of the connections list: each asks for what it needs.
+    void addConnectionButtonActionPerformed();
+    void renameConnectionButtonActionPerformed();
+    void duplicateConnectionButtonActionPerformed();
+    void removeConnectionButtonActionPerformed();
     void tabbedPaneStateChanged(int newIndex);
     // Controls into the configuration, and a save when it differs from the
     // one last saved (leaving a settings tab; any change on the Settings tab).
@@ -123,6 +181,7 @@ public:
     // are "RadezoZiDadFrame2.<member>.text", ".toolTipText", ..., and the name is
     // the control's object name as well. Renaming one breaks its text.
     QTabWidget *tabbedPane = nullptr;
+    ConnectionsPanel *connectionsPanel = nullptr;
     links::JLabelHtml *statusJLabel = nullptr;
     QWidget *panel1 = nullptr;
     QLabel *firstStartHint = nullptr;
@@ -132,6 +191,8 @@ public:
     // Asks the instrument for a reading; visible while a run is going.
     QPushButton *requestButton = nullptr;
     RunPanel *runPanel = nullptr; // beside the button while a run is active
+    // Holds runPanel and the running panels of further connections.
+    QWidget *runPanels = nullptr;
     InputPanel *inputPanel = nullptr;
     ProcessingPanel *processingPanel = nullptr;
     OutputPanel *outputPanel = nullptr;
@@ -147,8 +208,21 @@ public:
 private:
     void showDivisionWarning();
     bool savesWhenLeft(const QWidget *tab) const;
+    void buildSettingsTabs();
+    void connectSettingsTabs();
+    void showConnections();
+    // `config` into the list, its program-wide settings into every connection.
+    void storeSelected();
+    // A name asked for in a box (`proposed` first); nullopt when cancelled.
+    std::optional<QString> askConnectionName(const QString &title, const QString &proposed);
+    void saveConnections();
+    void showConnectionProblem(const QString &problem);
 
     Config config;
+    config::Connections connections;
+    qsizetype selected = 0;
+    std::function<bool(const QString &)> connectionRunning;
+    std::function<bool(const QString &)> portHeld;
     Config oldConfig;
     QStringList initialPorts;
     std::unique_ptr<config::ConfigStore> store;

@@ -112,7 +112,8 @@ RunPanel::RunPanel(QWidget *parent)
     layout->addWidget(m_chart, 1);
 }
 
-void RunPanel::begin(const QString &port, const QString &instrument, const QString &keyboard, bool numeric)
+void RunPanel::begin(const QString &port, const QString &instrument, const QString &keyboard, bool numeric,
+    const QString &connection)
 {
     m_numeric = numeric;
     m_lines = 0;
@@ -128,13 +129,17 @@ void RunPanel::begin(const QString &port, const QString &instrument, const QStri
     updateNotice();
     m_chart->clear();
     m_value->setText(QStringLiteral("\u2014"));
-    m_info->setText(texts::WindowTexts::text("run.info")
-                        .replace(QStringLiteral("{0}"), port)
-                        .replace(QStringLiteral("{1}"), instrument)
-                        .replace(QStringLiteral("{2}"),
-                            keyboard.isEmpty() ? texts::WindowTexts::text("run.no.keyboard") : keyboard));
+    m_info->setText(
+        (connection.isEmpty()
+                ? QString()
+                : texts::WindowTexts::text("run.info.connection").replace(QStringLiteral("{0}"), connection))
+        + texts::WindowTexts::text("run.info")
+              .replace(QStringLiteral("{0}"), port)
+              .replace(QStringLiteral("{1}"), instrument)
+              .replace(QStringLiteral("{2}"),
+                  keyboard.isEmpty() ? texts::WindowTexts::text("run.no.keyboard") : keyboard));
     m_state->clear();
-    m_chart->setVisible(numeric);
+    m_chart->setVisible(numeric && m_chartShown);
     updateCounts();
 }
 
@@ -258,13 +263,19 @@ void RunPanel::updateCounts()
                           .replace(QStringLiteral("{4}"), QString::number(m_cut)));
 }
 
+void RunPanel::setChartShown(bool shown)
+{
+    m_chartShown = shown;
+    m_chart->setVisible(m_numeric && shown);
+}
+
 QStringList RunPanel::textKeys()
 {
-    return { QStringLiteral("run.output.working"), QStringLiteral("run.output.finishing"),
-        QStringLiteral("run.output.failed"), QStringLiteral("run.output.ended"), QStringLiteral("run.info"),
-        QStringLiteral("run.no.keyboard"), QStringLiteral("run.waiting.for.device"),
-        QStringLiteral("run.counts"), QStringLiteral("run.cut"), QStringLiteral("run.own.focus"),
-        QStringLiteral("run.resume"), QStringLiteral("run.resume.toolTip"),
+    return { QStringLiteral("run.info.connection"), QStringLiteral("run.output.working"),
+        QStringLiteral("run.output.finishing"), QStringLiteral("run.output.failed"),
+        QStringLiteral("run.output.ended"), QStringLiteral("run.info"), QStringLiteral("run.no.keyboard"),
+        QStringLiteral("run.waiting.for.device"), QStringLiteral("run.counts"), QStringLiteral("run.cut"),
+        QStringLiteral("run.own.focus"), QStringLiteral("run.resume"), QStringLiteral("run.resume.toolTip"),
         QStringLiteral("run.keyboard.waits"), QStringLiteral("run.keyboard.own.focus") };
 }
 

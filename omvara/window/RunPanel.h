@@ -36,7 +36,9 @@ public:
     explicit RunPanel(QWidget *parent = nullptr);
 
     // A new run: what it reads, and whether its values are numbers (chart).
-    void begin(const QString &port, const QString &instrument, const QString &keyboard, bool numeric);
+    // `connection`: the connection's name, shown when there are several.
+    void begin(const QString &port, const QString &instrument, const QString &keyboard, bool numeric,
+        const QString &connection = {});
     // A received line with its value (empty when none).
     void lineReceived(const QDateTime &time, const QString &value);
     // A value that was typed.
@@ -51,6 +53,9 @@ public:
     void setOwnFocus(bool focused);
     // The run's state: waiting for the device, the outputs.
     void showState(const run::RunState &state);
+    // Whether the chart is shown (for numeric readings): of several running
+    // panels, only the selected connection's has it.
+    void setChartShown(bool shown);
 
     // The keys of "omvara.Omvara" the panel reads.
     static QStringList textKeys();
@@ -84,6 +89,7 @@ private:
     QLabel *m_state;
     ReadingsChart *m_chart;
     bool m_numeric = true;
+    bool m_chartShown = true;
     qint64 m_lines = 0;
     qint64 m_typed = 0;
     qint64 m_notTyped = 0;

@@ -3,7 +3,9 @@
 
 #include "omvara/config/ConfigHelper.h"
 #include "omvara/config/ConfigStore.h"
+#include "omvara/config/Connections.h"
 #include "omvara/config/Instrument.h"
+#include "omvara/modes/SettingsOverrides.h"
 #include "omvara/outputs/Keybot.h"
 #include "omvara/texts/WindowTexts.h"
 #include "omvara/texts/WorkerTexts.h"
@@ -13,7 +15,9 @@
 #include "omvara/util/ProcessProperties.h"
 #include "omvara/window/CommandLine.h"
 #include "omvara/window/EventLog.h"
+#include "omvara/window/InputPanel.h"
 #include "omvara/window/MessageBoxes.h"
+#include "omvara/window/OutputPanel.h"
 #include "omvara/window/PortDoctorDialog.h"
 #include "omvara/window/ProcessingPanel.h"
 #include "omvara/window/ProgramExit.h"
@@ -31,7 +35,9 @@
 #include "portlink/PortlinkRuntime.h"
 #include "portlink/SystemProperties.h"
 
+#include <QBoxLayout>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFontDatabase>
@@ -321,8 +327,12 @@ void StartupSequence::loadSettings()
     } catch (const std::exception &) {
         m_firstStart = false; // the load below tells what is wrong with the store
     }
+    // --connection and --set: the stored settings with those of this run.
+    const QList<QPair<QString, QString>> named = CommandLine::connections(m_arguments);
+    const QStringList sets = CommandLine::settings(m_arguments);
+    const bool ofThisRun = (!named.isEmpty() || !sets.isEmpty()) && loadSettingsOfThisRun(named, sets);
     try {
-        if (!m_frame->loadConfig()) {
+        if (!ofThisRun && !m_frame->loadConfig()) {
             // Which settings, what was stored and what they are now.
             const QString replaced
                 = config::ConfigStore::describe(m_frame->getConfigStore().replacedSettings());
@@ -342,6 +352,52 @@ void StartupSequence::loadSettings()
         m_frame->getConfig().setPort(m_portArgument);
     // 7. Reference for saving only what changed.
     m_frame->setOldConfig(m_frame->getConfig().copyConfig());
+}
+
+bool StartupSequence::loadSettingsOfThisRun(
+    const QList<QPair<QString, QString>> &named, const QStringList &sets)
+{
+    modes::SettingsOverrides overrides;
+    for (const QString &assignment : sets)
+        overrides.add(assignment, nullptr); // checked with the command line
+    QStringList names;
+    for (const auto &[name, port] : named)
+        names << name;
+    config::Connections loaded;
+    QString problem, replaced;
+    QStringList notes;
+    bool valid = true;
+    try {
+        valid = overrides.loadConnections(
+            loaded, &m_frame->getConfigStore(), m_frame->getPorts(), names, &problem, &replaced, &notes);
+    } catch (const std::exception &e) {
+        MessageBoxes::showMessage(m_frame,
+            MessageText::own(text("access.error.while.loading.settings"))
+                + MessageText::outside(failureText(e)),
+            text("error.while.loading.settings"));
+        return false;
+    }
+    if (!problem.isEmpty()) {
+        // A --set for a connection that is neither stored nor named: the
+        // stored settings alone.
+        MessageBoxes::showMessage(
+            m_frame, MessageText::outside(problem), text("error.while.loading.settings"));
+        return false;
+    }
+    if (!valid) {
+        MessageText shown = MessageText::own(text("invalid.settings.replaced.by.defaults"));
+        if (!replaced.isEmpty())
+            shown += MessageText::own(QStringLiteral("\n\n")) + MessageText::outside(replaced);
+        MessageBoxes::showMessage(m_frame, shown, text("error.while.loading.settings"));
+    }
+    for (const auto &[name, port] : named)
+        if (config::Config *c = loaded.find(name))
+            c->setPort(port);
+    m_frame->setConnections(std::move(loaded));
+    // The first connection named on the command line is shown.
+    if (!named.isEmpty())
+        m_frame->selectConnection(m_frame->getConnections().indexOf(named.first().first));
+    return true;
 }
 
 void StartupSequence::buildWindow()
@@ -367,6 +423,8 @@ void StartupSequence::buildWindow()
     m_runControl = new RunControl(*m_frame, *m_eventLog, *m_statusLine, m_frame);
     if (m_seams.outputs)
         m_runControl->setOutputs(*m_seams.outputs);
+    if (m_seams.sharedInjector)
+        m_runControl->setSharedInjector(m_seams.sharedInjector);
     // A run that ends by itself while the window is in the tray is told there.
     connect(m_runControl, &RunControl::runEndedByItself, this, [this](const QString &message) {
         if (m_tray && m_tray->icon().isVisible())
@@ -381,6 +439,56 @@ void StartupSequence::buildWindow()
     });
     connect(m_runControl, &RunControl::valueTyped, this, [this] { updateTray(); });
 
+    connectSettingsPanel();
+    // The tabs of another connection are new controls: polished as at the start.
+    connect(m_frame, &RadezoZiDadFrame2::connectionSelected, this, [this] {
+        for (QWidget *page :
+            { static_cast<QWidget *>(m_frame->inputPanel), static_cast<QWidget *>(m_frame->processingPanel),
+                static_cast<QWidget *>(m_frame->outputPanel),
+                static_cast<QWidget *>(m_frame->settingsPanel) }) {
+            for (QWidget *widget : page->findChildren<QWidget *>())
+                widget->setToolTipDuration(10000);
+            plainAccessibleTexts(page);
+            orderTabsByLayout(page);
+            wrapToolTips(page);
+            greyLabelsWithTheirControls(page);
+        }
+        connectSettingsPanel();
+    });
+    // The event log shows all connections or one.
+    m_eventLogFilter = new QComboBox(m_frame->eventLogPanel);
+    m_eventLogFilter->setObjectName(QStringLiteral("eventLogFilter"));
+    m_eventLogFilter->setAccessibleName(text("eventLogFilterLabel.text"));
+    static_cast<QBoxLayout *>(m_frame->eventLogPanel->layout())->insertWidget(0, m_eventLogFilter);
+    connect(m_eventLogFilter, &QComboBox::activated, this, [this](int index) {
+        m_eventLog->showOnly(index <= 0 ? QString() : m_eventLogFilter->itemText(index));
+    });
+    const auto showFilter = [this] {
+        const QStringList names = m_frame->getConnections().names();
+        const QString shown = m_eventLog->shownConnection();
+        m_eventLogFilter->clear();
+        m_eventLogFilter->addItem(text("eventLogFilter.all"));
+        m_eventLogFilter->addItems(names);
+        const int index = names.contains(shown) ? int(names.indexOf(shown)) + 1 : 0;
+        m_eventLogFilter->setCurrentIndex(index);
+        if (index == 0 && !shown.isEmpty())
+            m_eventLog->showOnly({});
+        m_eventLogFilter->setVisible(names.size() > 1);
+        // Several connections: each entry says whose it is.
+        if (names.size() > 1)
+            m_eventLog->setConnectionsMarked(true);
+    };
+    showFilter();
+    connect(m_frame, &RadezoZiDadFrame2::connectionsChanged, this, showFilter);
+
+    m_frame->setRemoveMinimizeToTraySupport([this] { removeMinimizeToTraySupport(); });
+    m_frame->installEventFilter(this);
+    // At logout the session ends the program: settings saved, run ended, no question.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &) { endSession(); });
+}
+
+void StartupSequence::connectSettingsPanel()
+{
     // "Do not ask again" can be undone on the Settings tab.
     SettingsPanel *settings = m_frame->settingsPanel;
     settings->setCloseAnswerKept(m_userState->closeAnswer() != UserState::CloseAnswer::Ask);
@@ -389,28 +497,44 @@ void StartupSequence::buildWindow()
         m_userState->sync();
         m_frame->settingsPanel->setCloseAnswerKept(false);
     });
-
-    m_frame->setRemoveMinimizeToTraySupport([this] { removeMinimizeToTraySupport(); });
-    m_frame->installEventFilter(this);
-    // At logout the session ends the program: settings saved, run ended, no question.
-    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &) { endSession(); });
 }
 
 void StartupSequence::autoStart()
 {
-    config::Config &config = m_frame->getConfig();
-    if (&config.getConnect() != &config::ConfigHelper::Connect::AUTO)
-        return;
-    if (config.getAbortAutoStartWhenPrevPortNotAvailable() && m_portArgument.isEmpty()
-        && config.getPort() != config.getPrevPort()) {
-        MessageBoxes::showMessage(m_frame,
-            MessageText::own(text("previously.used.port.0.no.longer.available.naborting.auto.start"),
-                config.getPrevPort()),
-            text("error"));
-        return;
+    // Every connection marked for it, each by its own rule; a port given on
+    // the command line is the port to use, whatever was used before.
+    const config::Connections &all = m_frame->getConnections();
+    QStringList portGiven;
+    for (const auto &[name, port] : CommandLine::connections(m_arguments))
+        portGiven << name;
+    if (!m_portArgument.isEmpty())
+        portGiven << all.first().getConnectionName();
+    QStringList names;
+    bool minimize = false;
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        const config::Config &config = all.at(i);
+        if (&config.getConnect() != &config::ConfigHelper::Connect::AUTO)
+            continue;
+        if (config.getAbortAutoStartWhenPrevPortNotAvailable()
+            && !portGiven.contains(config.getConnectionName()) && config.getPort() != config.getPrevPort()) {
+            MessageBoxes::showMessage(m_frame,
+                MessageText::own(text("previously.used.port.0.no.longer.available.naborting.auto.start"),
+                    config.getPrevPort()),
+                text("error"));
+            continue;
+        }
+        names << config.getConnectionName();
+        minimize = minimize || config.getMinimizeToTray();
     }
-    m_runControl->start();
-    if (config.getMinimizeToTray() && m_seams.showWindow)
+    if (names.isEmpty())
+        return;
+    // The one shown in the tabs first, as Start does it.
+    const QString shown = m_frame->getConfig().getConnectionName();
+    if (names.removeOne(shown))
+        m_runControl->start();
+    for (const QString &name : std::as_const(names))
+        m_runControl->start(name);
+    if (minimize && m_seams.showWindow)
         m_frame->showMinimized();
 }
 
@@ -527,7 +651,7 @@ bool StartupSequence::eventFilter(QObject *watched, QEvent *event)
 StartupSequence::CloseAction StartupSequence::closeAction()
 {
     // Nothing to lose while stopped.
-    if (!m_runControl || !m_runControl->isRunning())
+    if (!m_runControl || !m_runControl->anyRunning())
         return CloseAction::Quit;
     const bool tray = m_tray != nullptr;
     switch (m_userState->closeAnswer()) {
@@ -595,8 +719,8 @@ void StartupSequence::shutdown()
             text("error"));
     }
     // The port is closed and typing ends before the program does.
-    if (m_runControl && m_runControl->isRunning())
-        m_runControl->stop();
+    if (m_runControl && m_runControl->anyRunning())
+        m_runControl->stopAll();
     m_tray.reset();
     Q_EMIT closed(0);
 }

@@ -14,6 +14,7 @@
 #include <optional>
 #include <utility>
 
+class QComboBox;
 class QPlainTextEdit;
 
 namespace omvara {
@@ -58,6 +59,8 @@ public:
         std::function<void(StartupSequence &)> startUpdateCheck;
         // The run's outputs (default: the keyboard and sound of the system).
         std::optional<RunControl::Outputs> outputs;
+        // The keystroke backend several connections share (default: the system's).
+        RunControl::SharedInjector sharedInjector;
         // The tray icon (default: the platform's, when it has a tray).
         std::function<std::unique_ptr<TrayIcon>()> trayIcon;
         // The settings store (default: the window's own on the process's preferences).
@@ -127,8 +130,11 @@ private:
     bool checkResourceBundles();
     bool preparePorts();
     void loadSettings();
+    // With --connection or --set; false when the stored settings are to be loaded alone.
+    bool loadSettingsOfThisRun(const QList<QPair<QString, QString>> &named, const QStringList &sets);
     void buildWindow();
     void autoStart();
+    void connectSettingsPanel();
     void fatal(const MessageText &message, const QString &title, int status);
     void updateTray();
 
@@ -137,6 +143,7 @@ private:
     Seams m_seams;
     QPointer<RadezoZiDadFrame2> m_frame;
     QPlainTextEdit *m_eventLogPane = nullptr;
+    QComboBox *m_eventLogFilter = nullptr;
     EventLog *m_eventLog = nullptr;
     StatusLine *m_statusLine = nullptr;
     RunControl *m_runControl = nullptr;

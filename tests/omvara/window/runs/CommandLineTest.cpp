@@ -60,7 +60,9 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, PortArgument,
         PortCase { "value of the last option is no port", args({ "--prefs-file", "COM3" }), QString() },
         PortCase { "empty first argument is no port", args({ "", "COM3" }), QString() },
         PortCase { "after -- even a dash name", args({ "--", "-odd" }), QStringLiteral("-odd") },
-        PortCase { "single dash is a name", args({ "-" }), QStringLiteral("-") }));
+        PortCase { "single dash is a name", args({ "-" }), QStringLiteral("-") },
+        PortCase { "values of --connection and --set are no port",
+            args({ "--connection", "a=COM3", "--set", "delay=5", "--set=b:delay=6" }), QString() }));
 
 // The program from outside: an option its mode does not know, or no
 // display for the window, ends it at once with status 2 and one line that
@@ -99,6 +101,14 @@ TEST(ProgramCommandLine, unknownOptionOrNoDisplay_endsAtOnceWithStatusTwoAndOneL
         { "the headless runner's own", { "--headless", "--bogus" }, offscreen, unknown("--bogus") },
         { "export", { "--export", exported, "--bogus" }, offscreen, unknown("--bogus") },
         { "demo", { "--demo", "--bogus" }, offscreen, unknown("--bogus") },
+        { "window: a connection without its port", { "--connection", "a=" }, offscreen,
+            "omvara: --connection needs NAME=PORT, not \"a=\"\n" },
+        { "window: a connection and a bare port", { "--connection", "a=COM4", "COM3" }, offscreen,
+            "omvara: give the port with --connection NAME=PORT, not as \"COM3\"\n" },
+        { "window: a program-wide setting for one connection", { "--set", "a:minimizeToTray=false" },
+            offscreen,
+            "omvara: the setting minimizeToTray applies to the whole program, not to one connection: give "
+            "it as --set minimizeToTray=VALUE\n" },
         { "no display; Qt's, the keyboard's and the store's options accepted",
             { "-style", "Fusion", "-session", "1a2b_3c", "--keyboard=x11", "--keyboard-layout=us",
                 "--prefs-file", prefs, "COM3" },

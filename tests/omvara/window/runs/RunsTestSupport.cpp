@@ -150,6 +150,7 @@ bool Harness::start(const QStringList &arguments)
         throw omvara::outputs::SoundError(QStringLiteral("tests play no sound"));
     };
     seams.outputs = outputs;
+    seams.sharedInjector = [this] { return sharedKeys; };
     m_startup = std::make_unique<omvara::StartupSequence>(arguments, std::move(seams));
     return m_startup->run();
 }

@@ -128,6 +128,9 @@ public:
     bool keyboardFails = false;
     bool soundFails = false;
     std::atomic<omvara::outputs::keys::RecordingKeyInjector *> injector = nullptr;
+    // The keyboard that several connections share (they type in turns on it).
+    std::shared_ptr<omvara::outputs::keys::RecordingKeyInjector> sharedKeys
+        = std::make_shared<omvara::outputs::keys::RecordingKeyInjector>();
     int soundBotsMade = 0;
     int updateChecksStarted = 0;
     int updateDraw = 1; // no update check unless a test asks
