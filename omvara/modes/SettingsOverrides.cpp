@@ -19,6 +19,14 @@ QStringList SettingsOverrides::settingKeys()
     return keys;
 }
 
+QList<QPair<QString, QString>> SettingsOverrides::replacedKeys() const
+{
+    QList<QPair<QString, QString>> keys;
+    for (const Value &v : m_values)
+        keys.append({ v.connection, v.key });
+    return keys;
+}
+
 bool SettingsOverrides::add(const QString &assignment, QString *problem)
 {
     const qsizetype eq = assignment.indexOf(u'=');

@@ -34,6 +34,9 @@ public:
     // by loading.
     bool add(const QString &assignment, QString *problem);
     bool isEmpty() const { return m_values.isEmpty(); }
+    // The settings replaced, in the order given: the connection's name
+    // (empty: every connection) and the key.
+    QList<QPair<QString, QString>> replacedKeys() const;
 
     // Loads `config` from `store` (nothing: the built-in defaults) with the
     // replacements applied. `portNames` as for loading (the port is read only

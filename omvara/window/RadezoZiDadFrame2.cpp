@@ -2,6 +2,7 @@
 #include "omvara/window/RadezoZiDadFrame2.h"
 
 #include "omvara/config/ConfigStore.h"
+#include "omvara/config/SettingsTable.h"
 #include "omvara/texts/WindowTexts.h"
 #include "omvara/window/AboutPanel.h"
 #include "omvara/window/AutoPortDialog.h"
@@ -104,7 +105,32 @@ void RadezoZiDadFrame2::setConnections(config::Connections loaded)
 
 void RadezoZiDadFrame2::saveConfig()
 {
-    getConfigStore().saveConnections(getConnections());
+    if (!runOnly) {
+        getConfigStore().saveConnections(getConnections());
+        return;
+    }
+    config::Connections saved = getConnections().copy();
+    for (const auto &[name, key] : std::as_const(runOnly->keys)) {
+        const config::Setting *row = config::findSetting(key);
+        if (!row || !row->same)
+            continue;
+        for (qsizetype i = 0; i < saved.size(); ++i) {
+            config::Config &out = saved.at(i);
+            if (!name.isEmpty() && out.getConnectionName() != name)
+                continue;
+            const config::Config *given = runOnly->given.find(out.getConnectionName());
+            const config::Config *stored = runOnly->stored.find(out.getConnectionName());
+            if (given && stored && row->same(*given, out))
+                row->copy(*stored, out);
+        }
+    }
+    getConfigStore().saveConnections(saved);
+}
+
+void RadezoZiDadFrame2::setRunOnlySettings(
+    config::Connections given, config::Connections stored, QList<QPair<QString, QString>> keys)
+{
+    runOnly = RunOnlySettings { std::move(given), std::move(stored), std::move(keys) };
 }
 
 void RadezoZiDadFrame2::storeSelected()

@@ -91,6 +91,12 @@ public:
     // Replaces every connection and selects the first (the controls are
     // not rebuilt; call it before initComponents()).
     void setConnections(config::Connections loaded);
+    // Settings the command line gave for this run only: `given` as loaded
+    // with them, `stored` as loaded without them, `keys` the connection
+    // (empty: every one) and key of each. Saving writes the stored value of
+    // each while the connection still holds the given one.
+    void setRunOnlySettings(
+        config::Connections given, config::Connections stored, QList<QPair<QString, QString>> keys);
     // Every connection, the selected one as `config` holds it now.
     const config::Connections &getConnections();
     qsizetype selectedConnection() const { return selected; }
@@ -221,6 +227,12 @@ private:
     Config config;
     config::Connections connections;
     qsizetype selected = 0;
+    struct RunOnlySettings
+    {
+        config::Connections given, stored;
+        QList<QPair<QString, QString>> keys;
+    };
+    std::optional<RunOnlySettings> runOnly;
     std::function<bool(const QString &)> connectionRunning;
     std::function<bool(const QString &)> portHeld;
     Config oldConfig;

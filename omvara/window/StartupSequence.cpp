@@ -393,6 +393,17 @@ bool StartupSequence::loadSettingsOfThisRun(
     for (const auto &[name, port] : named)
         if (config::Config *c = loaded.find(name))
             c->setPort(port);
+    // What --set gave holds for this run: saving keeps the stored values.
+    if (!overrides.isEmpty()) {
+        config::Connections stored;
+        try {
+            modes::SettingsOverrides().loadConnections(
+                stored, &m_frame->getConfigStore(), m_frame->getPorts(), names, &problem);
+            m_frame->setRunOnlySettings(loaded.copy(), std::move(stored), overrides.replacedKeys());
+        } catch (const std::exception &) {
+            // Read a moment ago: nothing to keep apart then.
+        }
+    }
     m_frame->setConnections(std::move(loaded));
     // The first connection named on the command line is shown.
     if (!named.isEmpty())

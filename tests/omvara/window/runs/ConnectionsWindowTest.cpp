@@ -221,6 +221,16 @@ TEST(ConnectionsWindowTest, commandLine_namesConnectionsAndSetsTheirSettings_aut
     EXPECT_TRUE(h.messages.empty()) << qPrintable(h.messages.front().text);
     runs.stopAll();
     ASSERT_TRUE(runUntil([&] { return !runs.anyRunning() && !com3.isOpen() && !com4.isOpen(); }));
+
+    // What --set gave holds for this run; a change made in the window is saved.
+    f.getConfig().setStampBefore(QStringLiteral("H-"));
+    f.saveConfig();
+    omvara::config::Connections saved;
+    f.getConfigStore().loadConnections(saved, { QStringLiteral("COM3"), QStringLiteral("COM4") });
+    ASSERT_EQ(saved.names(), all.names());
+    EXPECT_EQ(saved.at(1).getStampBefore(), QStringLiteral("H-"));
+    for (qsizetype i = 0; i < saved.size(); ++i)
+        EXPECT_EQ(saved.at(i).getDelay(), settings.getDelay()) << "connection " << i;
 }
 
 } // namespace
