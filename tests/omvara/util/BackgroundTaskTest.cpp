@@ -170,6 +170,7 @@ TEST_F(BackgroundTaskTest, nothingPublishedAfterTheCancelReachesProcess)
     {
     public:
         std::atomic<bool> cancelled { false };
+        std::atomic<bool> firstPublished { false };
         std::vector<int> processed;
         ~LateTask() override { stopAndWait(); }
 
@@ -177,6 +178,7 @@ TEST_F(BackgroundTaskTest, nothingPublishedAfterTheCancelReachesProcess)
         int doInBackground() override
         {
             publish(1);
+            firstPublished = true;
             while (!cancelled)
                 std::this_thread::yield();
             publish(2); // a burst still being finished when Stop came
@@ -188,7 +190,11 @@ TEST_F(BackgroundTaskTest, nothingPublishedAfterTheCancelReachesProcess)
         }
     } task;
     task.execute();
-    std::this_thread::sleep_for(5ms);
+    // Cancelled once the first chunk is out (a busy machine may start the
+    // thread late).
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!task.firstPublished && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
     task.cancel(true);
     task.cancelled = true;
     ASSERT_TRUE(runUntilDone(task));
