@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "omvara/modes/HeadlessLog.h"
 
+#include "omvara/util/LocalTime.h"
+
 #include <mutex>
 
 #include <unistd.h>
@@ -15,14 +17,39 @@ std::mutex &outputMutex()
     return m;
 }
 
-void writeWhole(std::FILE *out, const QByteArray &bytes)
+} // namespace
+
+void HeadlessLog::writeWhole(const QByteArray &bytes)
 {
     std::lock_guard lock(outputMutex());
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out);
-    std::fflush(out);
+    if (!m_gathered.isEmpty()) {
+        std::fwrite(m_gathered.constData(), 1, size_t(m_gathered.size()), m_out);
+        m_gathered.resize(0);
+    }
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_out);
+    std::fflush(m_out);
 }
 
-} // namespace
+void HeadlessLog::gatherAt(std::chrono::system_clock::time_point instant, const QString &message)
+{
+    const QByteArray text = message.toLocal8Bit();
+    const QByteArray clock = util::LocalTime::clock(instant).toLatin1();
+    std::lock_guard lock(outputMutex());
+    m_gathered += clock;
+    m_gathered += ' ';
+    m_gathered += text;
+    m_gathered += '\n';
+}
+
+void HeadlessLog::flush()
+{
+    std::lock_guard lock(outputMutex());
+    if (m_gathered.isEmpty())
+        return;
+    std::fwrite(m_gathered.constData(), 1, size_t(m_gathered.size()), m_out);
+    std::fflush(m_out);
+    m_gathered.resize(0);
+}
 
 HeadlessLog::HeadlessLog(std::FILE *out)
     : m_out(out)
@@ -45,7 +72,7 @@ void HeadlessLog::logAt(const QDateTime &time, const QString &message, bool impo
     QString text = important ? QStringLiteral("! ") + message : message;
     if (important && m_terminal)
         text = QStringLiteral("\x1b[1m") + text + QStringLiteral("\x1b[0m");
-    writeWhole(m_out, stamp(time, text).toLocal8Bit());
+    writeWhole(stamp(time, text).toLocal8Bit());
 }
 
 } // namespace omvara::modes

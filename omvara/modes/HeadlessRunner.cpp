@@ -198,11 +198,20 @@ public:
     void lineReceived(const processing::DataLine &line) override
     {
         const QString raw = line.getRawData();
-        if (line.hasValue())
-            log.logAt(line.getDateTime(), mark + raw + QStringLiteral("  -> ") + line.getProcessedData());
-        else
-            log.logAt(line.getDateTime(), mark + raw + QStringLiteral("  (ignored)"));
+        const QString value = line.getProcessedData();
+        QString entry;
+        entry.reserve(mark.size() + raw.size() + value.size() + 12);
+        entry += mark;
+        entry += raw;
+        if (line.hasValue()) {
+            entry += QLatin1String("  -> ");
+            entry += value;
+        } else {
+            entry += QLatin1String("  (ignored)");
+        }
+        log.gatherAt(line.getInstant(), entry);
     }
+    void linesShown() override { log.flush(); }
 
     void stateChanged(const run::RunState &state) override
     {

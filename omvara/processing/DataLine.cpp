@@ -3,6 +3,7 @@
 
 #include "omvara/processing/CodePoints.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace omvara::processing {
@@ -26,18 +27,31 @@ QString DataLine::transformControlChars(QStringView text)
 {
     QString out;
     out.reserve(text.size() + 8);
+    // Printable characters are copied in runs (a line is mostly one run).
+    qsizetype run = 0;
     for (qsizetype i = 0; i < text.size();) {
-        int units = 1;
-        const char32_t c = codepoints::at(text, i, &units);
-        if (c >= 0x20 && c <= 0x7E) {
-            out.append(QChar(static_cast<char16_t>(c)));
-        } else {
-            out.append(u'<');
-            out.append(QString::number(static_cast<quint32>(c)));
-            out.append(u'>');
+        const char16_t unit = text[i].unicode();
+        if (unit >= 0x20 && unit <= 0x7E) {
+            ++i;
+            continue;
         }
+        out.append(text.mid(run, i - run));
+        int units = 1;
+        char32_t c = codepoints::at(text, i, &units);
+        char16_t code[12];
+        int length = 0;
+        code[length++] = u'>';
+        do {
+            code[length++] = char16_t(u'0' + c % 10);
+            c /= 10;
+        } while (c != 0);
+        code[length++] = u'<';
+        std::reverse(code, code + length);
+        out.append(QStringView(code, length));
         i += units;
+        run = i;
     }
+    out.append(text.mid(run));
     return out;
 }
 

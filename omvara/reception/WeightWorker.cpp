@@ -148,6 +148,8 @@ qint32 WeightWorker::readLoop(LoopStyle style)
         m_lineTail.clear();
     };
     const auto atEnd = qScopeGuard(tailDropped);
+    // Whatever ends the loop, the lines it completed go on.
+    const auto batchAtEnd = qScopeGuard([this] { handOnBatch(); });
 
     // Parity and framing errors are events "since the previous query". They are
     // asked for before each line is completed and at the end of each burst of
@@ -222,6 +224,8 @@ qint32 WeightWorker::readLoop(LoopStyle style)
             if (!m_port->isDeviceLost())
                 throw;
         }
+        // The burst has ended: before the thread waits, its lines go on.
+        handOnBatch();
         if (m_port->isDeviceLost()) {
             if (m_view.waitForLostDevice()) {
                 errorMark = false;
@@ -292,7 +296,11 @@ void WeightWorker::completeLine(const processing::LineDecoder &decoder, processi
         if (!m_connectionHeld && line.hasValue())
             connectionHeld();
         m_view.lineCompleted(line);
-        publish(std::move(line));
+        // Handed to the event thread in batches: one wake-up of it per
+        // batch, not per line.
+        if (++m_batchLines >= MaxBatchLines || publishWouldWait())
+            handOnBatch();
+        publishLater(std::move(line));
     } catch (const std::exception &e) {
         // The line is not delivered; its characters are dropped so that the
         // next line is searched on its own (kept, they would make every later
@@ -304,6 +312,13 @@ void WeightWorker::completeLine(const processing::LineDecoder &decoder, processi
         errorMark = false;
         m_lineBuffer.clear();
     }
+}
+
+void WeightWorker::handOnBatch()
+{
+    m_batchLines = 0;
+    m_view.linesCompleted();
+    postPublished();
 }
 
 void WeightWorker::reportUnsentData()
@@ -410,6 +425,7 @@ void WeightWorker::process(const std::vector<processing::DataLine> &lines)
         processing::DataLine shown = line;
         m_view.showDataLine(shown);
     }
+    m_view.dataLinesShown();
 }
 
 void WeightWorker::done()

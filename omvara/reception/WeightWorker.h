@@ -58,6 +58,9 @@ public:
     // of lines queuing in memory, and every later value arriving later, for
     // as long as the flood lasts.
     static constexpr int MaxPendingLines = 2048;
+    // Lines handed to the event thread together at most, while a device
+    // floods the port (a burst of bytes ends a batch before that).
+    static constexpr int MaxBatchLines = 128;
     // The pause after a wait on the port that ended for no reason the loop
     // can act on (a port closed under it, a failure of the native side).
     static constexpr int WaitRetryMs = 200;
@@ -119,6 +122,9 @@ private:
     void completeLine(const processing::LineDecoder &decoder, processing::LineProcessor &processor,
         qint32 &lineCount, bool &errorMark);
     void waitForData(portlink::StopSignal &stop);
+    // The lines completed since the last call go on: the view's outputs,
+    // then the event thread.
+    void handOnBatch();
 
     const config::Config &m_config;
     WeightWorkerView &m_view;
@@ -137,6 +143,7 @@ private:
     bool m_failingStretch = false; // connections keep ending early; told once
     std::chrono::milliseconds m_reconnectPause { 0 };
     QString m_failure;
+    int m_batchLines = 0; // completed since the last handOnBatch (reading thread)
 };
 
 } // namespace omvara::reception

@@ -30,6 +30,12 @@ public:
     // (duplicate suppression, the outputs of the value). The view may change
     // the line (suppression empties its value); showDataLine gets it so.
     virtual void lineCompleted(processing::DataLine &line) { }
+    // Reception thread: the lines completed since the last call have all
+    // been through lineCompleted, and the engine is about to hand them to the
+    // event thread (at the end of each burst of bytes, every so many lines of
+    // a flood, and before the engine waits): the place to write out what the
+    // outputs gathered of their values.
+    virtual void linesCompleted() { }
     // A line whose processing failed (logged as such), on the reception thread.
     virtual void lineFailed(const QString &rawData, qint32 count, const QString &message) { }
     // Characters discarded at the line-length limit, on the reception thread.
@@ -40,6 +46,9 @@ public:
     virtual void lineUnsent(const QString &rawData) { }
     // One finished line on the event thread: the log and the line count.
     virtual void showDataLine(processing::DataLine &line) = 0;
+    // Event thread: the lines handed over together have all been through
+    // showDataLine (the place to write out a log gathered meanwhile).
+    virtual void dataLinesShown() { }
 
     // Reception thread: the device went away. True: the engine reports the
     // half-received line as unsent, closes the port, waits until the same

@@ -20,6 +20,7 @@
 #include "omvara/run/ValueOutputs.h"
 #include "omvara/texts/WorkerTexts.h"
 #include "omvara/util/Interruption.h"
+#include "omvara/util/LocalTime.h"
 #include "portlink/NetworkPortName.h"
 #include "portlink/PortlinkErrors.h"
 
@@ -36,6 +37,10 @@
 namespace omvara::run {
 
 namespace {
+
+// The run whose reading thread is adding the line it hands on to the view
+// (which delivers the lines settled meanwhile).
+thread_local const Run *lineInHand = nullptr;
 
 QString failureText(const std::exception &e)
 {
@@ -77,6 +82,11 @@ public:
             m_run.setPhase(RunState::Phase::Running);
     }
     void lineCompleted(processing::DataLine &line) override { m_run.handleLine(line); }
+    void linesCompleted() override
+    {
+        for (const auto &sink : m_run.m_sinks)
+            sink->flush();
+    }
     void lineFailed(const QString &rawData, qint32 count, const QString &message) override
     {
         m_run.noteLineArrived();
@@ -96,6 +106,7 @@ public:
         m_run.m_observer.lineReceived(line);
         m_run.deliverSettled();
     }
+    void dataLinesShown() override { m_run.m_observer.linesShown(); }
     bool waitForLostDevice() override { return m_run.deviceLost(); }
     void deviceBack() override { m_run.deviceReturned(); }
 
@@ -619,8 +630,9 @@ void Run::keyboardEnded()
 void Run::handleLine(processing::DataLine &line)
 {
     noteLineArrived();
-    RunLine entry { 0, line.getCount(), line.getDateTime(), line.rawData(), line.getProcessedData(),
-        LineStatus::Pending, {} };
+    // The line's local time without a time-zone lookup of its own.
+    RunLine entry { 0, line.getCount(), util::LocalTime::dateTime(line.getInstant()), line.rawData(),
+        line.getProcessedData(), LineStatus::Pending, {} };
     entry.origin = &m_origin;
     if (!line.hasValue()) {
         entry.status = LineStatus::NoValue;
@@ -662,7 +674,9 @@ void Run::handleLine(processing::DataLine &line)
         }
     }
     // Added before the outputs get it: the keyboard may report its outcome at once.
+    lineInHand = this;
     entry.seq = m_ledger.add(entry);
+    lineInHand = nullptr;
     if (entry.status != LineStatus::Pending && entry.status != LineStatus::Printed)
         return;
     for (const auto &sink : m_sinks)
@@ -697,14 +711,26 @@ void Run::lineReleased(const RunLine &line)
 {
     for (const auto &sink : m_sinks)
         sink->lineSettled(line);
-    bool first = false;
+    bool post = false;
     {
         std::lock_guard lock(m_settledMutex);
-        first = m_settled.empty();
         m_settled.push_back(line);
+        // Released while the reading thread hands a line on: that line
+        // reaches the view next, and its showDataLine delivers these.
+        post = !m_settledPosted && lineInHand != this;
+        m_settledPosted = m_settledPosted || post;
     }
-    if (first)
-        QMetaObject::invokeMethod(this, "deliverSettled", Qt::QueuedConnection);
+    if (post)
+        QMetaObject::invokeMethod(this, "deliverPostedSettled", Qt::QueuedConnection);
+}
+
+void Run::deliverPostedSettled()
+{
+    {
+        std::lock_guard lock(m_settledMutex);
+        m_settledPosted = false;
+    }
+    deliverSettled();
 }
 
 void Run::deliverSettled()

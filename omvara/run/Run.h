@@ -226,7 +226,10 @@ private:
     void addLine(RunLine line);
     // Any thread: a line is settled; the observer hears of it on the event thread.
     void lineReleased(const RunLine &line);
-    Q_INVOKABLE void deliverSettled();
+    void deliverSettled();
+    // Posted by lineReleased when no line on its way to the view brings the
+    // settled lines along.
+    Q_INVOKABLE void deliverPostedSettled();
     void receptionEnded(reception::WeightWorker *worker);
     // Posted from other threads by name: the queued call then lives inside
     // Qt, whose event queue orders it after everything the poster did before
@@ -293,6 +296,7 @@ private:
     // Settled lines on their way to the observer (one event delivers a batch).
     std::mutex m_settledMutex;
     std::vector<RunLine> m_settled;
+    bool m_settledPosted = false; // deliverPostedSettled is queued (under m_settledMutex)
     // Event thread: settled lines wait until the observer has been shown the
     // line itself (a line without a value is settled before it is shown).
     std::deque<RunLine> m_unshownSettled;

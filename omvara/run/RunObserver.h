@@ -47,6 +47,9 @@ public:
     // held back likewise (its lineSettled note says what it waits for).
     // Comes after the value's outputs got it.
     virtual void lineReceived(const processing::DataLine &line) = 0;
+    // The lines received together (a burst of the port) have all been
+    // through lineReceived: the place to write out what was gathered of them.
+    virtual void linesShown() { }
     // What became of a line, once known (typed, not typed, ...), for every
     // line of the run in order, whole or not; `line.count` is the count of
     // its lineReceived (0 for lines that never had one: overflow, unsent).

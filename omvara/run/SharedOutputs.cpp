@@ -86,6 +86,11 @@ public:
         std::lock_guard lock(m_entry->sinkMutex);
         m_entry->sink->put(line);
     }
+    void flush() override
+    {
+        std::lock_guard lock(m_entry->sinkMutex);
+        m_entry->sink->flush();
+    }
     void lineSettled(const RunLine &line) override
     {
         std::lock_guard lock(m_entry->sinkMutex);

@@ -4,6 +4,8 @@
 #include "omvara/outputs/Keybot.h"
 #include "omvara/outputs/SoundBot.h"
 
+#include <stdio.h>
+
 namespace omvara::run {
 
 KeyboardOutput::KeyboardOutput(std::unique_ptr<outputs::Keybot> keybot,
@@ -55,10 +57,24 @@ void KeyboardOutput::join()
 
 void PrintOutput::put(const RunLine &line)
 {
-    // One write per value: a reader of the output never sees half a line.
-    const QByteArray text = m_prefix + (line.typed + u'\n').toUtf8();
-    std::fwrite(text.constData(), 1, size_t(text.size()), m_out);
+    std::lock_guard lock(m_mutex);
+    m_gathered += m_prefix;
+    m_gathered += line.typed.toUtf8();
+    m_gathered += '\n';
+}
+
+void PrintOutput::flush()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_gathered.isEmpty())
+        return;
+    // Held across the write: the values of other runs printing to the same
+    // stream go before or after these, never between their lines.
+    ::flockfile(m_out);
+    std::fwrite(m_gathered.constData(), 1, size_t(m_gathered.size()), m_out);
     std::fflush(m_out);
+    ::funlockfile(m_out);
+    m_gathered.resize(0); // keeps its room for the next batch
 }
 
 SoundOutput::SoundOutput(std::unique_ptr<outputs::SoundBot> soundBot)

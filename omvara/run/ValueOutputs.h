@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 namespace omvara::outputs {
 class SoundBot;
@@ -41,9 +42,10 @@ private:
     std::unique_ptr<outputs::Keybot> m_keybot;
 };
 
-// Values printed one per line, flushed at once, exactly as they would have
-// been typed (start and terminator keys are not printed): `line.typed`, the
-// stamps included.
+// Values printed one per line, exactly as they would have been typed (start
+// and terminator keys are not printed): `line.typed`, the stamps included.
+// The values of a batch are gathered and written together at its end
+// (flush()), whole lines only; a run's values never wait for a later one.
 class PrintOutput : public ValueSink
 {
 public:
@@ -54,12 +56,16 @@ public:
         , m_prefix(prefix.toUtf8())
     {
     }
+    ~PrintOutput() override { flush(); }
     OutputKind kind() const override { return OutputKind::Print; }
     void put(const RunLine &line) override;
+    void flush() override;
 
 private:
     std::FILE *m_out;
     QByteArray m_prefix;
+    std::mutex m_mutex;
+    QByteArray m_gathered; // put() since the last flush()
 };
 
 // The confirmation stroke of each value.

@@ -15,8 +15,9 @@ namespace omvara::run {
 // Threads: start(), stop(), finish(), abort() and join() on the event thread;
 // put() on the thread that hands values on (the reading thread), after
 // start() and possibly still after stop(), so stop() must leave put() safe to
-// call. lineSettled() on any thread, one call at a time. put() and
-// lineSettled() must not wait for long: the next line waits behind them.
+// call. flush() on the thread that calls put(). lineSettled() on any thread,
+// one call at a time. put(), flush() and lineSettled() must not wait for
+// long: the next line waits behind them.
 class ValueSink
 {
 public:
@@ -30,6 +31,10 @@ public:
     virtual void start() { }
     // One value to deliver: `line.value` is not empty; its status is pending.
     virtual void put(const RunLine &line) { }
+    // The end of a batch of put() values (a burst of bytes from the port):
+    // an output that gathers values delivers all it holds before it returns,
+    // so that no value waits for the next one.
+    virtual void flush() { }
     // What became of a line (every line of the run, whole or not, with or
     // without a value), once that is known.
     virtual void lineSettled(const RunLine &line) { }

@@ -95,10 +95,16 @@ void BackgroundTaskBase::setPublishLimit(std::size_t limit)
     m_publishLimit = limit;
 }
 
-void BackgroundTaskBase::waitForRoom(std::unique_lock<std::mutex> &lock)
+bool BackgroundTaskBase::roomLacking() const
 {
     // Only the task's own thread waits: on the event thread, which empties
     // the list itself, the wait would never end.
+    return m_publishLimit != 0 && !m_cancelled && m_pending >= m_publishLimit
+        && std::this_thread::get_id() == m_worker;
+}
+
+void BackgroundTaskBase::waitForRoom(std::unique_lock<std::mutex> &lock)
+{
     if (m_publishLimit == 0 || std::this_thread::get_id() != m_worker)
         return;
     if (!m_room.wait(

@@ -93,11 +93,14 @@ protected:
     void waitForRoom(std::unique_lock<std::mutex> &lock);
     // Wakes a publish() waiting for room (m_mutex not held).
     void roomMade();
+    // With m_mutex held: a publish() on this thread would wait for room now.
+    bool roomLacking() const;
 
     mutable std::mutex m_mutex; // guards the flags below and the subclass's chunk list
 
     bool m_cancelled = false;
     std::size_t m_pending = 0; // chunks published and not yet handed to process()
+    bool m_deliveryPosted = false; // a delivery of the chunks is queued for the event thread
 
 private:
     // The calls the worker thread (and cancel()) queue for the event thread.
@@ -172,18 +175,37 @@ protected:
     // limit's number of chunks are still waiting for process().
     void publish(Chunk chunk)
     {
-        bool first = false;
-        {
-            std::unique_lock lock(m_mutex);
-            waitForRoom(lock);
-            if (m_cancelled)
-                return;
-            first = m_chunks.empty();
-            m_chunks.push_back(std::move(chunk));
-            m_pending = m_chunks.size();
-        }
-        if (first)
+        if (queueChunk(std::move(chunk)))
             postDelivery();
+    }
+
+    // As publish(), but the event thread hears of the chunk only with the
+    // next postPublished() (or publish()): a body that makes many chunks in
+    // a burst publishes them so and calls postPublished() at the end of the
+    // burst, and one queued event hands the whole burst over, instead of one
+    // wake-up of the event thread per chunk. The chunk is published at once
+    // for everything else: a cancel from now on does not drop it, and a
+    // wait for room (publish limit) tells the event thread first.
+    void publishLater(Chunk chunk) { queueChunk(std::move(chunk), false); }
+    // Tells the event thread of the chunks published with publishLater().
+    void postPublished()
+    {
+        bool post = false;
+        {
+            std::lock_guard lock(m_mutex);
+            post = !m_chunks.empty() && !m_deliveryPosted;
+            m_deliveryPosted = m_deliveryPosted || post;
+        }
+        if (post)
+            postDelivery();
+    }
+    // True when the next publish() on the worker thread would wait for room
+    // (the publish limit is full): the body may first finish what it does
+    // per burst.
+    bool publishWouldWait() const
+    {
+        std::lock_guard lock(m_mutex);
+        return roomLacking();
     }
 
 private:
@@ -213,6 +235,7 @@ private:
             std::lock_guard lock(m_mutex);
             chunks.swap(m_chunks);
             m_pending = 0;
+            m_deliveryPosted = false;
         }
         roomMade();
         if (!chunks.empty())
@@ -220,6 +243,29 @@ private:
     }
 
     void runDone() final { done(); }
+
+    // Adds `chunk`; true when the caller is to post the delivery (`post`:
+    // the event thread is to hear of it now).
+    bool queueChunk(Chunk chunk, bool post = true)
+    {
+        std::unique_lock lock(m_mutex);
+        if (!m_chunks.empty() && !m_deliveryPosted && roomLacking()) {
+            // The event thread makes room only once it knows of the chunks.
+            m_deliveryPosted = true;
+            lock.unlock();
+            postDelivery();
+            lock.lock();
+        }
+        waitForRoom(lock);
+        if (m_cancelled)
+            return false;
+        m_chunks.push_back(std::move(chunk));
+        m_pending = m_chunks.size();
+        if (!post || m_deliveryPosted)
+            return false;
+        m_deliveryPosted = true;
+        return true;
+    }
 
     std::vector<Chunk> m_chunks;
     std::optional<Result> m_result;

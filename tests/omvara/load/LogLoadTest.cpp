@@ -50,6 +50,7 @@ TEST(LogLoad, severalThreadsLogAndPrintToOneFile_everyEntryWholeOnceAndInEachThr
                 line.value = text;
                 line.typed = text; // what goes out: the value, no stamps
                 print.put(line);
+                print.flush(); // the end of a batch of one
                 break;
             }
             default:

@@ -334,6 +334,25 @@ TEST_F(RunTest, bytesOfEachInstrument_typedAndPrintedAsProcessed_repeatsOnce)
     }
 }
 
+// Printed values go out in batches of what the port delivers at once, yet
+// none waits for a later line: each single record is printed while nothing
+// follows it. A flood longer than a batch comes out whole, in order, once,
+// and reaches the view likewise.
+TEST_F(RunTest, printedValues_noneWaitsForTheNextLine_aFloodWholeInOrderOnce)
+{
+    auto run = startRun(Instrument::GENERIC.getDefaultConfig(), true);
+    for (int i = 1; i <= 3; ++i) {
+        port->feed(run_records::records(i, i));
+        ASSERT_TRUE(runUntil([&] { return printedLines().size() == i; })) << i;
+    }
+    port->feed(run_records::records(4, 3000));
+    ASSERT_TRUE(runUntil([&] { return printedLines().size() >= 3000 && view.lines.size() >= 3000; }));
+    EXPECT_EQ(printedLines(), run_records::numbers(1, 3000));
+    EXPECT_EQ(view.lines.size(), 3000u);
+    run->stop();
+    ASSERT_TRUE(runUntil([&] { return run->state().ended(); }));
+}
+
 // Stamps beside the value, each token at a fixed clock, typed and printed:
 // between the start key and the value and between the value and the
 // terminator key; {seq} counts the values that went out. Duplicate

@@ -53,6 +53,9 @@ public:
     std::chrono::milliseconds finalSleep { 0 };
     std::chrono::microseconds processPause { 0 }; // a slow event thread
     bool fail = false;
+    // publishLater, with postPublished after every `postEvery` (0: at the end).
+    bool later = false;
+    int postEvery = 0;
     std::atomic<int> published { 0 };
 
     std::vector<int> processed;
@@ -76,11 +79,18 @@ protected:
         bodyRan = true;
         int sum = 0;
         for (int i = 1; i <= count; ++i) {
-            publish(i);
+            if (!later)
+                publish(i);
+            else
+                publishLater(i);
+            if (later && postEvery > 0 && i % postEvery == 0)
+                postPublished();
             ++published;
             sum += i;
             Interruption::sleep(pause);
         }
+        if (later)
+            postPublished();
         Interruption::sleep(finalSleep);
         bodyFinished = true;
         if (fail)
@@ -160,6 +170,7 @@ TEST_F(BackgroundTaskTest, nothingPublishedAfterTheCancelReachesProcess)
     {
     public:
         std::atomic<bool> cancelled { false };
+        std::atomic<bool> firstPublished { false };
         std::vector<int> processed;
         ~LateTask() override { stopAndWait(); }
 
@@ -167,6 +178,7 @@ TEST_F(BackgroundTaskTest, nothingPublishedAfterTheCancelReachesProcess)
         int doInBackground() override
         {
             publish(1);
+            firstPublished = true;
             while (!cancelled)
                 std::this_thread::yield();
             publish(2); // a burst still being finished when Stop came
@@ -178,7 +190,11 @@ TEST_F(BackgroundTaskTest, nothingPublishedAfterTheCancelReachesProcess)
         }
     } task;
     task.execute();
-    std::this_thread::sleep_for(5ms);
+    // Cancelled once the first chunk is out (a busy machine may start the
+    // thread late).
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!task.firstPublished && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
     task.cancel(true);
     task.cancelled = true;
     ASSERT_TRUE(runUntilDone(task));
@@ -265,4 +281,38 @@ TEST_F(BackgroundTaskTest, publishLimit_cancelEndsAPublishWaitingForRoom)
     ASSERT_TRUE(runUntilDone(task));
     EXPECT_TRUE(task.cancelledSeen);
     EXPECT_EQ(task.processed, (std::vector<int> { 1, 2, 3, 4 }));
+}
+
+// Chunks published for later reach process() with the next postPublished,
+// a burst in one call; a wait for room tells the event thread of them first,
+// so a body that never posts is not held for ever.
+TEST_F(BackgroundTaskTest, publishLater_aBurstReachesProcessInOneCall_andAFullLimitStillDrains)
+{
+    struct Case
+    {
+        int postEvery;
+        std::size_t limit;
+    };
+    for (const Case &c : { Case { 100, 0 }, Case { 0, 0 }, Case { 0, 16 } }) {
+        CountingTask task;
+        task.count = 500;
+        task.later = true;
+        task.postEvery = c.postEvery;
+        task.finalSleep = 100ms; // the last burst is delivered before the end, not by it
+        task.processPause = 100us;
+        if (c.limit > 0)
+            task.limitPublishing(c.limit);
+        task.execute();
+        ASSERT_TRUE(runUntilDone(task));
+        ASSERT_EQ(task.processed.size(), 500u);
+        for (int i = 0; i < 500; ++i)
+            ASSERT_EQ(task.processed[i], i + 1);
+        if (c.limit > 0)
+            EXPECT_LE(*std::max_element(task.processCalls.begin(), task.processCalls.end()), int(c.limit));
+        else if (c.postEvery == 0)
+            EXPECT_EQ(task.processCalls, std::vector<int> { 500 });
+        else
+            EXPECT_LE(task.processCalls.size(), 5u); // one wake-up per post at most
+        EXPECT_EQ(task.result, 500 * 501 / 2);
+    }
 }
