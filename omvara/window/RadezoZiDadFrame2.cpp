@@ -603,18 +603,8 @@ void RadezoZiDadFrame2::saveIfChanged()
 {
     updateConfigFromTabs();
     saveNecessary = config.hasChanged(oldConfig);
-    if (!saveNecessary)
-        return;
-    saveNecessary = false;
-    oldConfig = config.copyConfig();
-    try {
-        saveConfig();
-    } catch (const std::exception &e) {
-        MessageBoxes::showMessage(this,
-            MessageText::own(texts::WindowTexts::text("autosave.error"))
-                + MessageText::outside(QString::fromUtf8(e.what())),
-            texts::WindowTexts::text("error"));
-    }
+    if (saveNecessary)
+        saveConnections();
 }
 
 void RadezoZiDadFrame2::autoButtonActionPerformed()
