@@ -375,6 +375,15 @@ bool RunControl::start(const QString &name)
             m_shared = std::make_shared<run::SharedOutputs>(m_sharedInjector);
     }
     config::Config config = all.at(index).copyConfig();
+    // One hotkey can ask only one of the running connections for readings.
+    std::vector<const config::Config *> together { &config };
+    for (const auto &[otherName, other] : m_connections)
+        if (other.get() != &c && other->run && !other->run->state().ended())
+            together.push_back(&other->run->config());
+    if (const QString clash = config::hotkeyClash(together); !clash.isEmpty()) {
+        MessageBoxes::showMessage(dialogParent(), MessageText::outside(clash), text("warning"));
+        return false;
+    }
     if (isSelected) {
         m_status.setText(StatusLine::Slot::Problem, {});
         m_status.setText(StatusLine::Slot::Waiting, {});
