@@ -352,19 +352,29 @@ bool RunControl::start(const QString &name)
         for (const auto &[otherName, other] : m_connections) {
             if (other.get() == &c || other->shared || !other->run || other->run->state().ended())
                 continue;
+            // Already asked (Start all): this one joins the restart.
+            if (const auto pending = m_startAfter.find(otherName); pending != m_startAfter.end()) {
+                if (!pending->second.contains(name))
+                    pending->second.append(name);
+                return false;
+            }
             // It is started again with this one once it has ended.
             if (MessageBoxes::askOkCancel(dialogParent(),
                     MessageText::own(text("connection.started.alone"), otherName), text("warning"))
                 != MessageBoxes::Answer::Ok)
                 return false;
             const QString alone = otherName;
+            m_startAfter[alone] = { name };
             connect(
                 other->run.get(), &run::Run::ended, this,
-                [this, alone, name] {
+                [this, alone] {
                     // Not within the signal of the run that start() replaces.
-                    QTimer::singleShot(0, this, [this, alone, name] {
+                    QTimer::singleShot(0, this, [this, alone] {
+                        const QStringList names = m_startAfter[alone];
+                        m_startAfter.erase(alone);
                         start(alone);
-                        start(name);
+                        for (const QString &n : names)
+                            start(n);
                     });
                 },
                 Qt::SingleShotConnection);

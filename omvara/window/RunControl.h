@@ -135,6 +135,9 @@ private:
     std::shared_ptr<run::SharedOutputs> m_shared;
 
     std::map<QString, std::unique_ptr<Connection>> m_connections;
+    // A connection running alone that is being started again with others:
+    // the connections to start with it once it has ended.
+    std::map<QString, QStringList> m_startAfter;
     bool m_runningLook = false;
     // One of the program's windows has the keyboard focus: values are not
     // typed then (read on the reading thread).
