@@ -83,17 +83,29 @@ bool isOption(const QString &argument)
     return argument.startsWith(QLatin1Char('-')) && argument.size() > 1 && argument != QLatin1String("--");
 }
 
-// The values of the window's option `name` in their order; `missing`: one
-// is given without its value.
-QStringList ownValues(const QStringList &arguments, QLatin1String name, bool *missing = nullptr)
+// Calls `visit(i, argument)` for each option before "--", stepping past
+// the value of an option that takes one; true as soon as `visit` is.
+template <typename Visit> bool anyOption(const QStringList &arguments, Visit visit)
 {
-    QStringList values;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
         if (argument == QLatin1String("--"))
             break;
         if (!isOption(argument))
             continue;
+        if (visit(i, argument))
+            return true;
+        i += std::max(knownOption(argument), 1) - 1; // past its value
+    }
+    return false;
+}
+
+// The values of the window's option `name` in their order; `missing`: one
+// is given without its value.
+QStringList ownValues(const QStringList &arguments, QLatin1String name, bool *missing = nullptr)
+{
+    QStringList values;
+    anyOption(arguments, [&](qsizetype i, const QString &argument) {
         if (argument == name) {
             if (i + 1 < arguments.size())
                 values.append(arguments.at(i + 1));
@@ -102,8 +114,8 @@ QStringList ownValues(const QStringList &arguments, QLatin1String name, bool *mi
         } else if (argument.startsWith(name + QLatin1Char('='))) {
             values.append(argument.mid(name.size() + 1));
         }
-        i += std::max(knownOption(argument), 1) - 1; // past its value
-    }
+        return false;
+    });
     return values;
 }
 
@@ -189,19 +201,11 @@ bool CommandLine::displayGiven(const QStringList &arguments, const QProcessEnvir
     for (const char *variable : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
         if (!environment.value(QLatin1String(variable)).isEmpty())
             return true;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString &argument = arguments.at(i);
-        if (argument == QLatin1String("--"))
-            break;
-        if (!isOption(argument))
-            continue;
+    return anyOption(arguments, [&](qsizetype i, const QString &argument) {
         const QString name = bareName(argument);
-        if ((name == QLatin1String("platform") || name == QLatin1String("display"))
-            && i + 1 < arguments.size())
-            return true;
-        i += std::max(knownOption(argument), 1) - 1; // past its value
-    }
-    return false;
+        return (name == QLatin1String("platform") || name == QLatin1String("display"))
+            && i + 1 < arguments.size();
+    });
 }
 
 } // namespace omvara

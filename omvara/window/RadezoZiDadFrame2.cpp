@@ -37,6 +37,16 @@
 namespace omvara {
 
 namespace {
+
+// A copy of every setting, the previous port too (which copyConfig leaves
+// out): a connection moving between the tabs and the list.
+config::Config wholeCopy(const config::Config &from)
+{
+    config::Config copy = from.copyConfig();
+    copy.setPrevPort(from.getPrevPort());
+    return copy;
+}
+
 QString tabTitle(const char *panel)
 {
     return texts::WindowTexts::text(
@@ -137,9 +147,7 @@ void RadezoZiDadFrame2::storeSelected()
 {
     if (config.getConnectionName().isEmpty())
         config.setConnectionName(connections.at(selected).getConnectionName());
-    Config copy = config.copyConfig();
-    copy.setPrevPort(config.getPrevPort());
-    connections.at(selected) = std::move(copy);
+    connections.at(selected) = wholeCopy(config);
     connections.shareProgramSettings(connections.at(selected));
 }
 
@@ -169,9 +177,7 @@ bool RadezoZiDadFrame2::selectConnection(qsizetype i)
         saveIfChanged();
     storeSelected();
     selected = i;
-    Config shown = connections.at(i).copyConfig();
-    shown.setPrevPort(connections.at(i).getPrevPort());
-    setConfig(std::move(shown));
+    setConfig(wholeCopy(connections.at(i)));
     oldConfig = config.copyConfig();
     if (tabbedPane) {
         buildSettingsTabs();
